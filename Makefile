@@ -1,0 +1,49 @@
+# Thin wrapper around CMake; see README.md.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+FUZZ_SECONDS ?= 10
+
+.PHONY: all setup build test test-normal test-asan fuzz demo bench clean
+
+all: build
+
+setup:
+	bash scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: setup $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test-normal: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Sanitizer build with clang; it also builds the fuzz targets, which run
+# briefly on their committed corpus.
+$(ASAN_BUILD)/build.ninja:
+	CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DZV_SANITIZE=ON -DZV_FUZZ=ON -DZV_INTEROP=OFF
+
+test-asan: setup $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) -LE fuzz
+	$(MAKE) fuzz
+
+fuzz:
+	cd $(ASAN_BUILD) && FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -L fuzz
+
+test: test-normal test-asan
+
+demo: build
+	./$(BUILD)/zelvane demo
+
+bench: setup
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZV_BENCH=ON -DZV_INTEROP=OFF
+	cmake --build build-bench -j $(JOBS)
+	bash bench/run.sh build-bench
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-bench

@@ -1,0 +1,184 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace zv {
+
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+File::File(File&& o) noexcept : fd_(o.fd_), path_(std::move(o.path_)), error_(std::move(o.error_)) { o.fd_ = -1; }
+
+File& File::operator=(File&& o) noexcept {
+  if (this != &o) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = o.fd_;
+    path_ = std::move(o.path_);
+    error_ = std::move(o.error_);
+    o.fd_ = -1;
+  }
+  return *this;
+}
+
+std::string File::ErrorText(const char* verb, const std::string& path, int err) {
+  return std::string("Cannot ") + verb + " \"" + path + "\": " + std::strerror(err);
+}
+
+bool File::Fail(const char* verb, int err) {
+  error_ = ErrorText(verb, path_, err);
+  return false;
+}
+
+bool File::Open(const std::string& path, Mode mode) {
+  if (fd_ >= 0) Close();
+  path_ = path;
+  error_.clear();
+  int flags = O_CLOEXEC;
+  const char* verb = "open";
+  switch (mode) {
+    case kRead: flags |= O_RDONLY; break;
+    case kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; verb = "create"; break;
+    case kReadWrite: flags |= O_RDWR; break;
+  }
+  fd_ = ::open(path.c_str(), flags, 0666);
+  if (fd_ < 0) return Fail(verb, errno);
+  struct stat st;
+  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return Fail(verb, EISDIR);
+  }
+  return true;
+}
+
+bool File::Close() {
+  if (fd_ < 0) return true;
+  int r = ::close(fd_);
+  fd_ = -1;
+  if (r != 0) return Fail("write", errno);
+  return true;
+}
+
+int64_t File::Read(void* buf, size_t n) {
+  size_t done = 0;
+  auto* p = static_cast<uint8_t*>(buf);
+  while (done < n) {
+    ssize_t r = ::read(fd_, p + done, n - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      Fail("read", errno);
+      return -1;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool File::ReadExact(void* buf, size_t n) {
+  int64_t r = Read(buf, n);
+  if (r < 0) return false;
+  if (static_cast<size_t>(r) != n) {
+    error_ = "Cannot read \"" + path_ + "\": unexpected end of file";
+    return false;
+  }
+  return true;
+}
+
+bool File::Write(const void* buf, size_t n) {
+  size_t done = 0;
+  auto* p = static_cast<const uint8_t*>(buf);
+  while (done < n) {
+    ssize_t r = ::write(fd_, p + done, n - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return Fail("write", errno);
+    }
+    if (r == 0) return Fail("write", ENOSPC);
+    done += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+bool File::Seek(int64_t pos) {
+  if (::lseek(fd_, pos, SEEK_SET) < 0) return Fail("read", errno);
+  return true;
+}
+
+int64_t File::Tell() const { return ::lseek(fd_, 0, SEEK_CUR); }
+
+int64_t File::Length() const {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return -1;
+  return st.st_size;
+}
+
+bool File::Truncate(int64_t len) {
+  if (::ftruncate(fd_, len) != 0) return Fail("write", errno);
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error) {
+  File f;
+  if (!f.Open(path, File::kRead)) {
+    error = f.Error();
+    return false;
+  }
+  int64_t len = f.Length();
+  if (len < 0) {
+    error = File::ErrorText("read", path, errno);
+    return false;
+  }
+  out.resize(static_cast<size_t>(len));
+  if (!f.ReadExact(out.data(), out.size())) {
+    error = f.Error();
+    return false;
+  }
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const void* data, size_t n, std::string& error) {
+  File f;
+  if (!f.Open(path, File::kCreate) || !f.Write(data, n) || !f.Close()) {
+    error = f.Error();
+    return false;
+  }
+  return true;
+}
+
+bool WriteFileAtomic(const std::string& path, const void* data, size_t n, std::string& error) {
+  std::string tmp = path + ".tmp~";
+  {
+    File f;
+    bool ok = f.Open(tmp, File::kCreate) && f.Write(data, n);
+    if (ok) {
+      // Open() has no accessor for the descriptor; reopen to sync the bytes.
+      int fd = ::open(tmp.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+      }
+    }
+    ok = ok && f.Close();
+    if (!ok) {
+      error = f.Error();
+      ::unlink(tmp.c_str());
+      return false;
+    }
+  }
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    error = File::ErrorText("write", path, errno);
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zv

@@ -1,0 +1,60 @@
+// A small seekable binary file over POSIX calls. Every failure keeps the
+// system's error text, worded "Cannot open "PATH": <reason>" and the same for
+// create, read and write, so callers can show it as it stands.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zv {
+
+class File {
+ public:
+  enum Mode { kRead, kCreate /* truncate or create, read-write */, kReadWrite };
+
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& o) noexcept;
+  File& operator=(File&& o) noexcept;
+
+  bool Open(const std::string& path, Mode mode);
+  // Flushes nothing (no user-space buffer); reports a close error.
+  bool Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Reads up to n bytes; returns the count read (short only at end of file),
+  // or -1 with Error() set.
+  int64_t Read(void* buf, size_t n);
+  // Reads exactly n bytes or fails ("Cannot read ...", also at end of file).
+  bool ReadExact(void* buf, size_t n);
+  // Writes all n bytes or fails (disk full is a failure, never silent).
+  bool Write(const void* buf, size_t n);
+  bool Seek(int64_t pos);
+  int64_t Tell() const;
+  int64_t Length() const;
+  bool Truncate(int64_t len);
+
+  const std::string& Path() const { return path_; }
+  const std::string& Error() const { return error_; }
+
+  static std::string ErrorText(const char* verb, const std::string& path, int err);
+
+ private:
+  bool Fail(const char* verb, int err);
+  int fd_ = -1;
+  std::string path_;
+  std::string error_;
+};
+
+// Whole-file helpers.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error);
+// Writes to a temporary file beside `path` and renames it over `path` only
+// when every byte is on disk, so a failed write never loses the old file.
+bool WriteFileAtomic(const std::string& path, const void* data, size_t n, std::string& error);
+bool WriteWholeFile(const std::string& path, const void* data, size_t n, std::string& error);
+
+}  // namespace zv

@@ -1,0 +1,117 @@
+#include "platform/paths.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace zv {
+
+std::string NormalizeSeparators(const std::string& path) {
+  std::string s = path;
+  std::replace(s.begin(), s.end(), '\\', '/');
+  return s;
+}
+
+bool IsRelativePath(const std::string& path) {
+  std::string s = NormalizeSeparators(path);
+  if (s.empty()) return true;
+  if (s[0] == '/') return false;
+  // "C:/..." from a Windows project is absolute too.
+  if (s.size() >= 2 && std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':') return false;
+  return true;
+}
+
+std::string RelativePathFrom(const std::string& fromFolder, const std::string& to) {
+  if (fromFolder.empty() || to.empty() || IsRelativePath(to) || IsRelativePath(fromFolder)) return {};
+  fs::path base = fs::path(fromFolder).lexically_normal();
+  fs::path target = fs::path(to).lexically_normal();
+  fs::path rel = target.lexically_relative(base);
+  if (rel.empty()) return {};
+  std::string s = rel.generic_string();
+  if (s.rfind("..", 0) != 0) s = "./" + s;
+  return s;
+}
+
+std::string CombinePath(const std::string& folder, const std::string& path) {
+  std::string p = NormalizeSeparators(path);
+  if (!IsRelativePath(p) || folder.empty()) return fs::path(p).lexically_normal().generic_string();
+  std::string s = (fs::path(NormalizeSeparators(folder)) / p).lexically_normal().generic_string();
+  if (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+std::string FolderOf(const std::string& path) {
+  std::string s = NormalizeSeparators(path);
+  size_t k = s.find_last_of('/');
+  if (k == std::string::npos) return ".";
+  if (k == 0) return "/";
+  return s.substr(0, k);
+}
+
+std::string FileNameOf(const std::string& path) {
+  std::string s = NormalizeSeparators(path);
+  size_t k = s.find_last_of('/');
+  return k == std::string::npos ? s : s.substr(k + 1);
+}
+
+std::string ExtensionOf(const std::string& path) {
+  std::string name = FileNameOf(path);
+  size_t k = name.find_last_of('.');
+  if (k == std::string::npos || k == 0) return {};
+  return name.substr(k);
+}
+
+std::string RenameExtension(const std::string& path, const std::string& ext) {
+  std::string e = ExtensionOf(path);
+  return path.substr(0, path.size() - e.size()) + ext;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int64_t FileTimeNs(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return 0;
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  return st.st_size;
+}
+
+bool CheckPathLength(const std::string& path, std::string& error) {
+  if (path.size() < kMaxPath) return true;
+  error = "Path is too long (" + std::to_string(path.size()) + " characters, the limit is " +
+          std::to_string(kMaxPath - 1) + "): \"" + path + "\"";
+  return false;
+}
+
+std::string TempFolder() {
+  std::error_code ec;
+  fs::path p = fs::temp_directory_path(ec);
+  if (ec) return "/tmp";
+  return p.generic_string();
+}
+
+std::string ToLower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool EqualsNoCase(const std::string& a, const std::string& b) { return ToLower(a) == ToLower(b); }
+
+}  // namespace zv

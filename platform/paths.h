@@ -1,0 +1,36 @@
+// Path helpers. Paths are handled with '/'; a '\\' in a stored project path
+// (a project made on Windows) is read as a separator. Paths keep the disc
+// format's 260-character limit as a check.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zv {
+
+constexpr size_t kMaxPath = 260;
+
+// "\\" -> "/".
+std::string NormalizeSeparators(const std::string& path);
+bool IsRelativePath(const std::string& path);
+// Relative path from `fromFolder` to `to`, "./"-prefixed when inside it;
+// empty when no relative path can be formed.
+std::string RelativePathFrom(const std::string& fromFolder, const std::string& to);
+// Combines a folder and a (relative or absolute) path; normalises "." and "..".
+std::string CombinePath(const std::string& folder, const std::string& path);
+std::string FolderOf(const std::string& path);      // without trailing '/'
+std::string FileNameOf(const std::string& path);    // last component
+std::string ExtensionOf(const std::string& path);   // ".ext" or "", as written
+std::string RenameExtension(const std::string& path, const std::string& ext);
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+// Modification time in nanoseconds since the epoch; 0 if the file is missing.
+int64_t FileTimeNs(const std::string& path);
+int64_t FileSize(const std::string& path);  // -1 if missing
+// True when `path` is within the length limit; otherwise sets `error`.
+bool CheckPathLength(const std::string& path, std::string& error);
+std::string TempFolder();
+bool EqualsNoCase(const std::string& a, const std::string& b);
+std::string ToLower(std::string s);
+
+}  // namespace zv

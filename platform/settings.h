@@ -1,0 +1,33 @@
+// User settings: $XDG_CONFIG_HOME/zelvane/settings.ini (default
+// ~/.config/zelvane/settings.ini), section [General].
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace zv {
+
+class Settings {
+ public:
+  static std::string DefaultPath();
+  // Loads the file if it exists; a missing file gives the defaults.
+  bool Load(const std::string& path = DefaultPath());
+  bool Save(const std::string& path, std::string& error) const;
+  bool Save(std::string& error) const { return Save(path_.empty() ? DefaultPath() : path_, error); }
+
+  std::string OutFolder() const;
+  void SetOutFolder(const std::string& folder);
+  uint32_t BgColor() const;  // default 0x808000
+  void SetBgColor(uint32_t rgb);
+
+  std::string Get(const std::string& key, const std::string& def = {}) const;
+  void Set(const std::string& key, const std::string& value);
+
+ private:
+  std::string path_;
+  std::map<std::string, std::string> general_;
+  std::string other_;  // sections other than [General], kept as they were
+};
+
+}  // namespace zv
