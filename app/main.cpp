@@ -1,8 +1,58 @@
+// zelvane: the command-line shell.
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/command.h"
+
+using namespace zvapp;
+
+static void PrintCommandList() {
+  std::printf("usage: zelvane COMMAND [ARGS...]\n       zelvane COMMAND --help\n\ncommands:\n");
+  for (const auto& [name, info] : Registry::Get().All()) std::printf("  %-16s %s\n", name.c_str(), info.summary);
+}
 
 int main(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
-  std::printf("zelvane %s\n", ZV_VERSION);
-  return 0;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    if (args.size() >= 2 && args[0] == "help") {
+      std::string two = args.size() >= 3 ? args[1] + " " + args[2] : "";
+      const CommandInfo* c = Registry::Get().Find(two);
+      if (!c) c = Registry::Get().Find(args[1]);
+      if (c) {
+        PrintHelp(*c);
+        return kExitOk;
+      }
+    }
+    PrintCommandList();
+    return args.empty() ? kExitUsage : kExitOk;
+  }
+  if (args[0] == "--version") {
+    std::printf("zelvane %s\n", ZV_VERSION);
+    return kExitOk;
+  }
+  const CommandInfo* cmd = nullptr;
+  size_t used = 0;
+  if (args.size() >= 2 && (cmd = Registry::Get().Find(args[0] + " " + args[1]))) used = 2;
+  if (!cmd && (cmd = Registry::Get().Find(args[0]))) used = 1;
+  if (!cmd) {
+    std::fprintf(stderr, "zelvane: unknown command \"%s\"\n\n", args[0].c_str());
+    PrintCommandList();
+    return kExitUsage;
+  }
+  std::vector<std::string> rest(args.begin() + static_cast<long>(used), args.end());
+  for (const auto& a : rest) {
+    if (a == "--help" || a == "-h") {
+      PrintHelp(*cmd);
+      return kExitOk;
+    }
+    if (a == "--") break;
+  }
+  try {
+    return cmd->run(rest);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zelvane %s: internal error: %s\n", cmd->name, e.what());
+    return kExitFailed;
+  }
 }

@@ -1,0 +1,65 @@
+// Terminal side of the library's prompt and progress interfaces.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "platform/progress.h"
+#include "platform/prompt.h"
+
+namespace zvapp {
+
+// Messages go to stderr; questions are asked on the terminal. `--yes`
+// answers Yes; with no terminal the answer is No.
+class TerminalPrompt : public zv::IPrompt {
+ public:
+  explicit TerminalPrompt(bool assumeYes) : yes_(assumeYes) {}
+  void Message(const std::string& text) override;
+  zv::Answer Ask(const std::string& text) override;
+
+ private:
+  bool yes_;
+};
+
+// Shows log lines (kind 1), the current action (kind 2) and a progress bar
+// with percent, throughput and time left (kind 0) on stderr; plain lines
+// when stderr is not a terminal. While it lives, Ctrl-C asks `cancelQuestion`
+// (or cancels at once with assumeYes) and a Yes makes the callback answer 0.
+class ProgressDisplay {
+ public:
+  ProgressDisplay(zv::IPrompt& prompt, bool assumeYes,
+                  std::string cancelQuestion = "Really want to stop current build? ");
+  ~ProgressDisplay();
+  ProgressDisplay(const ProgressDisplay&) = delete;
+  ProgressDisplay& operator=(const ProgressDisplay&) = delete;
+
+  zv::Progress Callback() { return zv::Progress{&ProgressDisplay::Thunk, this}; }
+  // Bytes that 100 % stands for, for the throughput figure (0: not shown).
+  void SetTotalBytes(uint64_t bytes) { totalBytes_ = bytes; }
+  bool Cancelled() const { return cancelled_; }
+  // Ends the bar line, if one is shown.
+  void Finish();
+
+ private:
+  static int Thunk(void* ctx, const zv::SProgressInfo* info);
+  int Handle(const zv::SProgressInfo& info);
+  void DrawBar(int value);
+  void ClearBar();
+
+  zv::IPrompt& prompt_;
+  bool yes_;
+  std::string question_;
+  bool tty_;
+  bool cancelled_ = false;
+  bool barShown_ = false;
+  bool hidden_ = false;
+  int lastValue_ = -1;
+  int lastPlainDecile_ = -1;
+  uint64_t totalBytes_ = 0;
+  std::string action_;
+  std::chrono::steady_clock::time_point start_, lastDraw_;
+  void (*oldHandler_)(int) = nullptr;
+};
+
+}  // namespace zvapp
