@@ -1,0 +1,42 @@
+#include <cstdio>
+
+#include "app/command.h"
+#include "app/dump.h"
+#include "platform/file.h"
+
+namespace zvapp {
+
+static std::vector<DumperInfo>& List() {
+  static std::vector<DumperInfo> list;
+  return list;
+}
+
+void AddDumper(const DumperInfo& info) { List().push_back(info); }
+const std::vector<DumperInfo>& Dumpers() { return List(); }
+
+static int RunDump(const std::vector<std::string>& argv);
+
+ZV_COMMAND("dump", "print the text dump of a file Zelvane writes",
+           "zelvane dump FILE [--json]\n  FILE   a .mpls, .clpi, index.bdmv, MovieObject.bdmv, id.bdmv, .zvpj ... file\n"
+           "  --json print a JSON document instead of text",
+           "zelvane dump DISC/BDMV/index.bdmv", RunDump);
+
+static int RunDump(const std::vector<std::string>& argv) {
+  const CommandInfo& self = *Registry::Get().Find("dump");
+  Args args;
+  std::string err;
+  if (!args.Parse(argv, {}, err)) return UsageError(self, err);
+  if (args.Count() != 1) return UsageError(self, "expected one FILE");
+  const std::string& path = args[0];
+  zv::File f;
+  if (!f.Open(path, zv::File::kRead)) return Fail(f.Error());
+  std::vector<uint8_t> head(64);
+  int64_t n = f.Read(head.data(), head.size());
+  if (n < 0) return Fail(f.Error());
+  head.resize(static_cast<size_t>(n));
+  for (const auto& d : Dumpers())
+    if (d.match(path, head)) return d.dump(path, args.Has("--json"));
+  return Fail("\"" + path + "\": not a file type that zelvane can dump");
+}
+
+}  // namespace zvapp

@@ -1,0 +1,30 @@
+// `zelvane dump FILE`: each file type registers a dumper with ZV_DUMPER in
+// its own app/dump_*.cpp; the first whose Match accepts the file runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/command.h"
+
+namespace zvapp {
+
+struct DumperInfo {
+  const char* name;  // "index.bdmv", "playlist"
+  // `head` holds the first bytes of the file (up to 64).
+  bool (*match)(const std::string& path, const std::vector<uint8_t>& head);
+  // Prints the dump (text, or JSON when `json`); returns an exit code.
+  int (*dump)(const std::string& path, bool json);
+};
+
+void AddDumper(const DumperInfo& info);
+const std::vector<DumperInfo>& Dumpers();
+
+struct DumperRegistrar {
+  explicit DumperRegistrar(const DumperInfo& info) { AddDumper(info); }
+};
+
+#define ZV_DUMPER(...) static ::zvapp::DumperRegistrar ZV_CAT(zv_dumper_, __LINE__)(::zvapp::DumperInfo{__VA_ARGS__})
+
+}  // namespace zvapp
