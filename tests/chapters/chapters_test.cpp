@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include "chapters/chapters.h"
+#include "support/test_support.h"
+
+using namespace zv;
+
+TEST(Timecode, ParsesFramesAndMillisecondForms) {
+  EXPECT_EQ(ParseTimecode("00:01:00:12", 25), 1512);
+  // trunc(60 x 29.97002997 + 0.5) + 12
+  EXPECT_EQ(ParseTimecode("00:01:00:12", FpsOfCode(4)), 1810);
+  EXPECT_EQ(ParseTimecode("00:01:00.500", 24), 1452);
+  EXPECT_EQ(ParseTimecode("00:01:00;500", 24), 1452);
+  EXPECT_EQ(ParseTimecode("01:00:00:00", FpsOfCode(1)), 86314);  // trunc(3600 x 23.976 + 0.5)
+}
+
+TEST(Timecode, RejectsOutOfRangeFieldsAndBadShapes) {
+  EXPECT_EQ(ParseTimecode("00:61:00:00", 25), 0);  // minutes tens digit above 5
+  EXPECT_EQ(ParseTimecode("00:00:00:40", 25), 0);  // frame tens digit above 3
+  EXPECT_EQ(ParseTimecode("00:00:10:5", 25), 0);
+  EXPECT_EQ(ParseTimecode("00-00-10-05", 25), 0);
+  EXPECT_EQ(ParseTimecode("00:00:10.05x", 25), 0);
+  EXPECT_EQ(ParseTimecode("", 25), 0);
+}
+
+TEST(Timecode, FormatsWithCarryIntoTheNextSecond) {
+  EXPECT_EQ(FormatTimecode(1799, FpsOfCode(4)), "00:01:00:01");
+  EXPECT_EQ(FormatTimecode(1512, 25), "00:01:00:12");
+  EXPECT_EQ(FormatTimecode(0, 25), "00:00:00:00");
+  // 23.976: frame 24 is 1.001 s; ff = trunc(24 - 23.976 + 0.5) = 0
+  EXPECT_EQ(FormatTimecode(24, FpsOfCode(1)), "00:00:01:00");
+  // A frame that rounds up to a whole second carries: 29.97 fps, frame 29.
+  EXPECT_EQ(FormatTimecode(29, FpsOfCode(4)), "00:00:00:29");
+  EXPECT_EQ(FormatTimecode(3600 * 25 * 2 + 3, 25), "02:00:00:03");
+  EXPECT_EQ(FormatTimecode(7, 0), "00:00:00:07");  // reserved code: no division by zero
+  EXPECT_EQ(FormatMilliseconds(3723004), "01:02:03:004");
+}
+
+TEST(ChapterText, UsesTheListRateAndIgnoresNonTimecodeLines) {
+  CChapters c;
+  c.m_nFpsCode = 3;  // 25
+  std::string msg;
+  ASSERT_TRUE(ParseChapterText("Chapters of my film\n00:00:10;05 Opening scene\r\n\n00:61:00:00 Bad\n"
+                               "00:01:00:12,Second\nnot a line\n",
+                               c, msg));
+  ASSERT_EQ(c.Count(), 3u);
+  EXPECT_EQ(c.m_points[0].time, 255);
+  EXPECT_EQ(c.m_points[0].name, "Opening");  // a name keeps only its first word
+  EXPECT_EQ(c.m_points[0].type, 1);
+  EXPECT_EQ(c.m_points[1].time, 0);  // out-of-range field still makes a point, at 0
+  EXPECT_EQ(c.m_points[2].time, 1512);
+  EXPECT_EQ(c.m_points[2].name, "Second");
+
+  CChapters noRate;
+  EXPECT_FALSE(ParseChapterText("00:00:01:00\n", noRate, msg));
+  EXPECT_EQ(noRate.Count(), 0u);
+}
+
+TEST(ChapterCsv, HeaderRulesAndMessages) {
+  CChapters c;
+  c.m_nFpsCode = 3;  // the clip's rate must not be used for a CSV file
+  std::string msg;
+  ASSERT_TRUE(ParseChapterCsv("FrameRate 23.976\nDrop\n00:05:00:00 Scene2\n", c, msg));
+  ASSERT_EQ(c.Count(), 1u);
+  EXPECT_EQ(c.m_points[0].time, 7193);
+  EXPECT_EQ(c.m_points[0].name, "Scene2");
+
+  // Header complete without chapters still succeeds.
+  ASSERT_TRUE(ParseChapterCsv("nondrop,25\n", c, msg));
+  EXPECT_EQ(c.Count(), 0u);
+
+  // "Reserved" means zero frames per second: only the frame field counts.
+  ASSERT_TRUE(ParseChapterCsv("Reserved NonDrop\n00:01:00:12\n", c, msg));
+  EXPECT_EQ(c.m_points.at(0).time, 12);
+
+  std::string noFlag = "FrameRate 25\n";
+  for (int i = 0; i < 12; ++i) noFlag += "00:00:0" + std::to_string(i % 10) + ":00 X\n";
+  EXPECT_FALSE(ParseChapterCsv(noFlag, c, msg));
+  EXPECT_EQ(msg, "Drop frame flag is not defined! ");
+  EXPECT_EQ(c.Count(), 0u);
+
+  EXPECT_FALSE(ParseChapterCsv("NonDrop\n00:00:01:00\n", c, msg));
+  EXPECT_EQ(msg, "Frame rate is not defined! ");
+  EXPECT_FALSE(ParseChapterCsv("", c, msg));
+  EXPECT_EQ(msg, "Frame rate is not defined! ");
+
+  // The flag arriving on the eleventh header line is still in time; the
+  // twelfth is not.
+  std::string late = "25\n";
+  for (int i = 0; i < 9; ++i) late += "comment\n";
+  ASSERT_TRUE(ParseChapterCsv(late + "Drop\n00:00:01:00\n", c, msg));
+  EXPECT_EQ(c.Count(), 1u);
+  EXPECT_FALSE(ParseChapterCsv(late + "comment\nDrop\n00:00:01:00\n", c, msg));
+}
+
+TEST(ChapterImport, KeepsTheListOnFailureAndChecksTheClip) {
+  zvtest::TempDir dir;
+  CChapters list;
+  list.m_nFpsCode = 1;
+  list.AddPoint().name = "old";
+  std::string msg;
+  EXPECT_EQ(ImportChapterFile(list, false, 1, dir / "x.csv", msg), ImportResult::kFailed);
+  EXPECT_EQ(msg, "Please select clip first! ");
+  EXPECT_EQ(ImportChapterFile(list, true, 0, dir / "x.csv", msg), ImportResult::kFailed);
+  EXPECT_EQ(msg, "Please add video track first! ");
+  EXPECT_EQ(ImportChapterFile(list, true, 1, dir / "missing.csv", msg), ImportResult::kFailed);
+  EXPECT_NE(msg.find("Cannot open \"" + (dir / "missing.csv") + "\""), std::string::npos) << msg;
+
+  zvtest::WriteText(dir / "bad.CSV", "00:00:01:00 A\n");
+  EXPECT_EQ(ImportChapterFile(list, true, 1, dir / "bad.CSV", msg), ImportResult::kFailed);
+  EXPECT_EQ(msg, "Frame rate is not defined! ");
+  zvtest::WriteText(dir / "empty.txt", "nothing here\n");
+  EXPECT_EQ(ImportChapterFile(list, true, 1, dir / "empty.txt", msg), ImportResult::kNoChapters);
+  ASSERT_EQ(list.Count(), 1u);
+  EXPECT_EQ(list.m_points[0].name, "old");
+
+  zvtest::WriteText(dir / "ok.txt", "00:00:02:00 A\n00:00:04:00 B\n");
+  EXPECT_EQ(ImportChapterFile(list, true, 2, dir / "ok.txt", msg), ImportResult::kImported);
+  EXPECT_EQ(list.m_nFpsCode, 2);
+  ASSERT_EQ(list.Count(), 2u);
+  EXPECT_EQ(list.m_points[1].time, 96);
+}
+
+TEST(ChapterStore, LayoutAndTruncation) {
+  CChapters c;
+  c.m_nFpsCode = 3;
+  c.m_points.push_back({"Ab", 1, 250});
+  c.m_points.push_back({"", 2, -1});
+  ArchiveOut out;
+  c.Store(out);
+  const std::vector<uint8_t> expected = {
+      0x00, 0x03,              // version, frame-rate code
+      0x02, 0x00, 0x00, 0x00,  // point count
+      0x00, 0x01, 0xFA, 0x00, 0x00, 0x00, 0x02, 'A', 'b',  // version, type, time 250, name
+      0x00, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0x00,             // version, type 2, time -1, empty name
+  };
+  EXPECT_EQ(out.Bytes(), expected);
+  ArchiveIn in(expected);
+  CChapters back;
+  back.Load(in);
+  EXPECT_TRUE(in.AtEnd());
+  ASSERT_EQ(back.Count(), 2u);
+  EXPECT_EQ(back.m_points[0].name, "Ab");
+  EXPECT_EQ(back.m_points[1].time, -1);
+  EXPECT_EQ(back.m_nFpsCode, 3);
+
+  std::vector<uint8_t> huge = {0x00, 0x03, 0xFF, 0xFF, 0xFF, 0x7F, 0x00};
+  ArchiveIn in2(huge);
+  EXPECT_THROW(back.Load(in2), ArchiveError);
+}
