@@ -1,0 +1,431 @@
+// Project commands: new, show, movie/title/clip/ig add, delete, chapters.
+// Every command that changes a project loads it, changes it in memory and
+// saves it only when everything succeeded, so a failed command leaves the
+// file as it was.
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/command.h"
+#include "app/json.h"
+#include "app/terminal.h"
+#include "chapters/chapters.h"
+#include "model/object_path.h"
+#include "model/project.h"
+#include "platform/paths.h"
+
+namespace zvapp {
+
+namespace {
+
+const char* FilmTypeName(uint8_t type) {
+  switch (type) {
+    case zv::kFilmLogos: return "Logos";
+    case zv::kFilmTopMenu: return "Top Menu";
+    case zv::kFilmMovie: return "Movie";
+    case zv::kFilmTrailers: return "Trailers";
+    default: return "?";
+  }
+}
+
+std::string PointTime(const zv::CChapterPoint& p, uint8_t fpsCode) {
+  if (p.time == -1) return "end";
+  if (p.time == 0) return "00:00:00:00";
+  if (!zv::IsValidFpsCode(fpsCode)) return "frame " + std::to_string(p.time);
+  return zv::FormatTimecode(p.time, zv::FpsOfCode(fpsCode));
+}
+
+// Loads `path`; prints the reason and returns false when it cannot.
+bool Load(const CommandInfo& self, const std::string& path, zv::CZvObject& project) {
+  TerminalPrompt prompt(false);
+  bool modified = false;
+  std::string message;
+  if (zv::OpenProjectFile(path, project, prompt, zv::Progress{}, modified, message) != zv::kOk) {
+    std::fprintf(stderr, "zelvane %s: cannot load \"%s\": %s\n", self.name, path.c_str(), message.c_str());
+    return false;
+  }
+  if (modified) std::fprintf(stderr, "zelvane %s: \"%s\" needed changes while it was opened\n", self.name, path.c_str());
+  return true;
+}
+
+int Save(const CommandInfo& self, const std::string& path, zv::CZvObject& project) {
+  std::string message;
+  if (zv::SaveProjectFile(path, project, message) != zv::kOk) {
+    std::fprintf(stderr, "zelvane %s: %s\n", self.name, message.c_str());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int FailIn(const CommandInfo& self, const std::string& message) {
+  std::fprintf(stderr, "zelvane %s: %s\n", self.name, message.c_str());
+  return kExitFailed;
+}
+
+// Parses the arguments and checks the positional count; 0 when fine,
+// otherwise the usage exit code.
+int ParseArgs(const CommandInfo& self, const std::vector<std::string>& argv, const std::set<std::string>& valued,
+              size_t minPos, size_t maxPos, Args& args, const std::set<std::string>& flags = {}) {
+  for (const auto& a : argv) {
+    if (a == "--") break;
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      std::string name = a.substr(0, a.find('='));
+      if (!valued.count(name) && !flags.count(name)) return UsageError(self, "unknown option " + name);
+    }
+  }
+  std::string err;
+  if (!args.Parse(argv, valued, err)) return UsageError(self, err);
+  if (args.Count() < minPos) return UsageError(self, "missing arguments");
+  if (args.Count() > maxPos) return UsageError(self, "too many arguments");
+  return 0;
+}
+
+const CommandInfo& Self(const char* name) { return *Registry::Get().Find(name); }
+
+// ---------------------------------------------------------------------------
+
+int RunNew(const std::vector<std::string>& argv) {
+  const CommandInfo& self = Self("new");
+  Args args;
+  if (int rc = ParseArgs(self, argv, {}, 1, 1, args, {"--force"})) return rc;
+  const std::string& path = args[0];
+  if (zv::PathExists(path) && !args.Has("--force"))
+    return FailIn(self, "\"" + path + "\" exists; use --force to replace it");
+  zv::CZvObject project;
+  project.InitNew();
+  if (int rc = Save(self, path, project)) return rc;
+  std::printf("created \"%s\"\n", path.c_str());
+  return kExitOk;
+}
+
+// --- show ------------------------------------------------------------------
+
+void ShowText(zv::CZvObject& project) {
+  std::printf("%s\n", project.m_strName.c_str());
+  std::printf("  sound file: %s\n", project.m_strSoundPath.empty() ? "none" : project.m_strSoundPath.c_str());
+  for (zv::CFilmObject* film : project.Films()) {
+    std::printf("  %s  [%s, id %d]\n", film->m_strName.c_str(), FilmTypeName(film->m_nFilmType), film->m_nId);
+    std::printf("    %s\n", film->m_stories.m_strName.c_str());
+    for (size_t i = 0; i < film->m_stories.GetCount(); ++i) {
+      zv::CStoryObject* s = film->m_stories.GetAt(i);
+      std::printf("      %s  [id %d]\n", s->m_strName.c_str(), s->m_nId);
+      for (const auto& src : s->m_vecSources) std::printf("        source %s\n", src.c_str());
+    }
+    std::printf("    %s\n", film->m_menus.m_strName.c_str());
+    for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
+      zv::CZvIgObject* m = film->m_menus.GetAt(i);
+      std::printf("      %s  [id %d]  %s", m->m_strName.c_str(), m->m_nId, m->m_bPopup ? "pop-up" : "always-on");
+      if (m->m_bPopup) std::printf(", time-out %u s", m->m_nUserTimeout);
+      std::printf(", epochs %zu%s\n", m->GetCount(), m->IsEmpty() ? ", empty" : "");
+    }
+    std::printf("    %s\n", film->m_playlists.m_strName.c_str());
+    for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
+      zv::CPlObject* pl = film->m_playlists.GetAt(i);
+      std::printf("      %s  [id %d]  title: %s, play mode: %s, connection: %s, menu: %s\n", pl->m_strName.c_str(),
+                  pl->m_nId, pl->m_bHasTitle ? "yes" : "no", zv::PlayModeName(pl->m_nPlayMode),
+                  zv::ConnectionName(pl->m_nConnection), pl->m_pMenu ? pl->m_pMenu->m_strName.c_str() : "none");
+      for (size_t k = 0; k < pl->GetCount(); ++k) {
+        zv::CPiObject* pi = pl->GetAt(k);
+        const zv::CChapters& ch = pi->m_chapters;
+        std::printf("        PI#%zu  story: %s, chapters: %zu", k + 1, pi->m_pStory ? pi->m_pStory->m_strName.c_str() : "none",
+                    ch.m_points.size());
+        if (zv::IsValidFpsCode(ch.m_nFpsCode)) std::printf(" at %s fps", zv::FpsNameOfCode(ch.m_nFpsCode));
+        std::printf("\n");
+        for (size_t c = 0; c < ch.m_points.size(); ++c)
+          std::printf("          #%zu  %s  %s\n", c + 1, PointTime(ch.m_points[c], ch.m_nFpsCode).c_str(),
+                      ch.m_points[c].name.c_str());
+      }
+    }
+  }
+}
+
+void ShowJson(zv::CZvObject& project) {
+  Json j;
+  j.BeginObject().Key("name").Str(project.m_strName).Key("soundPath").Str(project.m_strSoundPath);
+  j.Key("films").BeginArray();
+  for (zv::CFilmObject* film : project.Films()) {
+    j.BeginObject().Key("name").Str(film->m_strName).Key("id").Int(film->m_nId);
+    j.Key("type").Int(film->m_nFilmType).Key("typeName").Str(FilmTypeName(film->m_nFilmType));
+    j.Key("stories").BeginArray();
+    for (size_t i = 0; i < film->m_stories.GetCount(); ++i) {
+      zv::CStoryObject* s = film->m_stories.GetAt(i);
+      j.BeginObject().Key("name").Str(s->m_strName).Key("id").Int(s->m_nId).Key("sources").BeginArray();
+      for (const auto& src : s->m_vecSources) j.Str(src);
+      j.EndArray().EndObject();
+    }
+    j.EndArray().Key("menus").BeginArray();
+    for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
+      zv::CZvIgObject* m = film->m_menus.GetAt(i);
+      j.BeginObject().Key("name").Str(m->m_strName).Key("id").Int(m->m_nId).Key("popup").Bool(m->m_bPopup);
+      j.Key("userTimeout").Int(m->m_nUserTimeout).Key("epochs").Int(static_cast<int64_t>(m->GetCount()));
+      j.Key("empty").Bool(m->IsEmpty()).EndObject();
+    }
+    j.EndArray().Key("playlists").BeginArray();
+    for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
+      zv::CPlObject* pl = film->m_playlists.GetAt(i);
+      j.BeginObject().Key("name").Str(pl->m_strName).Key("id").Int(pl->m_nId).Key("hasTitle").Bool(pl->m_bHasTitle);
+      j.Key("playMode").Str(zv::PlayModeName(pl->m_nPlayMode)).Key("connection").Int(pl->m_nConnection);
+      j.Key("menu");
+      if (pl->m_pMenu) j.Str(pl->m_pMenu->m_strName);
+      else j.Null();
+      j.Key("items").BeginArray();
+      for (size_t k = 0; k < pl->GetCount(); ++k) {
+        zv::CPiObject* pi = pl->GetAt(k);
+        j.BeginObject().Key("name").Str("PI#" + std::to_string(k + 1)).Key("story");
+        if (pi->m_pStory) j.Str(pi->m_pStory->m_strName);
+        else j.Null();
+        j.Key("fpsCode").Int(pi->m_chapters.m_nFpsCode).Key("chapters").BeginArray();
+        for (const auto& p : pi->m_chapters.m_points)
+          j.BeginObject().Key("name").Str(p.name).Key("type").Int(p.type).Key("frames").Int(p.time)
+              .Key("timecode").Str(PointTime(p, pi->m_chapters.m_nFpsCode)).EndObject();
+        j.EndArray().EndObject();
+      }
+      j.EndArray().EndObject();
+    }
+    j.EndArray().EndObject();
+  }
+  j.EndArray().EndObject();
+  std::printf("%s\n", j.Text().c_str());
+}
+
+int RunShow(const std::vector<std::string>& argv) {
+  const CommandInfo& self = Self("show");
+  Args args;
+  if (int rc = ParseArgs(self, argv, {}, 1, 1, args, {"--json"})) return rc;
+  zv::CZvObject project;
+  if (!Load(self, args[0], project)) return kExitFailed;
+  if (args.Has("--json")) ShowJson(project);
+  else ShowText(project);
+  return kExitOk;
+}
+
+// --- add -------------------------------------------------------------------
+
+int RunMovieAdd(const std::vector<std::string>& argv) {
+  const CommandInfo& self = Self("movie add");
+  Args args;
+  if (int rc = ParseArgs(self, argv, {}, 1, 1, args)) return rc;
+  zv::CZvObject project;
+  if (!Load(self, args[0], project)) return kExitFailed;
+  zv::CFilmObject* movie = project.m_movies.CreateChild();
+  movie->SetFilmType(zv::kFilmMovie);
+  if (int rc = Save(self, args[0], project)) return rc;
+  std::printf("%s\n", movie->m_strName.c_str());
+  return kExitOk;
+}
+
+// Loads the project and finds FILM; the shared start of the add commands.
+zv::CFilmObject* LoadFilm(const CommandInfo& self, const Args& args, zv::CZvObject& project, int& rc) {
+  rc = kExitFailed;
+  if (!Load(self, args[0], project)) return nullptr;
+  std::string error;
+  zv::CNamedObject* obj = zv::FindObject(project, args[1], error);
+  if (!obj) {
+    FailIn(self, error);
+    return nullptr;
+  }
+  auto* film = dynamic_cast<zv::CFilmObject*>(obj);
+  if (!film) FailIn(self, "\"" + args[1] + "\" is not a film");
+  return film;
+}
+
+int RunChildAdd(const char* name, const std::vector<std::string>& argv) {
+  const CommandInfo& self = Self(name);
+  Args args;
+  if (int rc = ParseArgs(self, argv, {}, 2, 2, args)) return rc;
+  zv::CZvObject project;
+  int rc;
+  zv::CFilmObject* film = LoadFilm(self, args, project, rc);
+  if (!film) return rc;
+  std::string made;
+  std::string what = name;
+  if (what == "title add") {
+    zv::CPlObject* pl = film->m_playlists.CreateChild();
+    zv::AddStoriesToPlaylist(*pl, film->m_stories);
+    made = pl->m_strName;
+  } else if (what == "clip add") {
+    made = film->m_stories.CreateChild()->m_strName;
+  } else {
+    made = film->CreateMenu()->m_strName;
+  }
+  if ((rc = Save(self, args[0], project))) return rc;
+  std::printf("%s/%s\n", film->m_strName.c_str(), made.c_str());
+  return kExitOk;
+}
+
+int RunTitleAdd(const std::vector<std::string>& argv) { return RunChildAdd("title add", argv); }
+int RunClipAdd(const std::vector<std::string>& argv) { return RunChildAdd("clip add", argv); }
+int RunIgAdd(const std::vector<std::string>& argv) { return RunChildAdd("ig add", argv); }
+
+// --- delete ----------------------------------------------------------------
+
+int RunDelete(const std::vector<std::string>& argv) {
+  const CommandInfo& self = Self("delete");
+  Args args;
+  if (int rc = ParseArgs(self, argv, {}, 2, 2, args)) return rc;
+  zv::CZvObject project;
+  if (!Load(self, args[0], project)) return kExitFailed;
+  std::string error;
+  zv::CNamedObject* obj = zv::FindObject(project, args[1], error);
+  if (!obj) return FailIn(self, error);
+  zv::CNamedObject* parent = obj->m_pParent;
+  if (auto* story = dynamic_cast<zv::CStoryObject*>(obj)) {
+    zv::CFilmObject* film = zv::FilmOf(story);
+    // Play items of a deleted story would play nothing: they go with it.
+    for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
+      zv::CPlObject* pl = film->m_playlists.GetAt(i);
+      for (size_t k = pl->GetCount(); k-- > 0;)
+        if (pl->GetAt(k)->m_pStory == story) pl->RemoveAt(k);
+    }
+    film->m_stories.RemoveAt(static_cast<size_t>(film->m_stories.IndexOf(story)));
+  } else if (auto* menu = dynamic_cast<zv::CZvIgObject*>(obj)) {
+    zv::CFilmObject* film = zv::FilmOf(menu);
+    for (size_t i = 0; i < film->m_playlists.GetCount(); ++i)
+      if (film->m_playlists.GetAt(i)->m_pMenu == menu) film->m_playlists.GetAt(i)->SetMenu(nullptr);
+    film->m_menus.RemoveAt(static_cast<size_t>(film->m_menus.IndexOf(menu)));
+  } else if (auto* pl = dynamic_cast<zv::CPlObject*>(obj)) {
+    zv::CFilmObject* film = zv::FilmOf(pl);
+    film->m_playlists.RemoveAt(static_cast<size_t>(film->m_playlists.IndexOf(pl)));
+  } else if (auto* pi = dynamic_cast<zv::CPiObject*>(obj)) {
+    auto* owner = static_cast<zv::CPlObject*>(parent);
+    owner->RemoveAt(static_cast<size_t>(owner->IndexOf(pi)));
+  } else if (parent == &project.m_movies) {
+    project.m_movies.RemoveAt(static_cast<size_t>(project.m_movies.IndexOf(obj)));
+  } else {
+    return FailIn(self, "\"" + args[1] + "\" cannot be deleted");
+  }
+  if (int rc = Save(self, args[0], project)) return rc;
+  std::printf("deleted \"%s\"\n", args[1].c_str());
+  return kExitOk;
+}
+
+// --- chapters --------------------------------------------------------------
+
+// True for hh:mm:ss:ff and hh:mm:ss.mmm text that ParseTimecode accepts.
+bool IsTimecode(const std::string& t) {
+  auto digit = [&](size_t i, char hi) { return t[i] >= '0' && t[i] <= hi; };
+  if (t.size() != 11 && t.size() != 12) return false;
+  if (t[2] != ':' || t[5] != ':') return false;
+  if (!digit(0, '9') || !digit(1, '9') || !digit(3, '5') || !digit(4, '9') || !digit(6, '5') || !digit(7, '9'))
+    return false;
+  if (t.size() == 11) return t[8] == ':' && digit(9, '3') && digit(10, '9');
+  return (t[8] == '.' || t[8] == ':' || t[8] == ';') && digit(9, '9') && digit(10, '9') && digit(11, '9');
+}
+
+int RunChapters(const std::vector<std::string>& argv) {
+  const CommandInfo& self = Self("chapters");
+  Args args;
+  if (int rc = ParseArgs(self, argv, {"--fps"}, 3, 5, args)) return rc;
+  const std::string& action = args[2];
+  size_t want = action == "import" ? 4 : action == "add" ? 4 : action == "list" ? 3 : action == "remove" ? 4 : 0;
+  if (want == 0) return UsageError(self, "unknown action \"" + action + "\"");
+  if (args.Count() < want || args.Count() > (action == "add" ? 5u : want))
+    return UsageError(self, "wrong number of arguments for \"" + action + "\"");
+  int fpsArg = 0;
+  if (!args.Values("--fps").empty()) {
+    std::string v = args.Value("--fps");
+    char* end = nullptr;
+    long code = std::strtol(v.c_str(), &end, 10);
+    if (v.empty() || *end || !zv::IsValidFpsCode(static_cast<int>(code)) || zv::FpsOfCode(static_cast<int>(code)) <= 0)
+      return UsageError(self, "--fps takes a frame-rate code 1 to 7 (1 23.976, 2 24, 3 25, 4 29.97, 6 50, 7 59.94)");
+    fpsArg = static_cast<int>(code);
+  }
+  long removeIndex = 0;
+  if (action == "remove") {
+    char* end = nullptr;
+    removeIndex = std::strtol(args[3].c_str(), &end, 10);
+    if (args[3].empty() || *end || removeIndex < 1) return UsageError(self, "N is a chapter number from 1");
+  }
+  if (action == "add" && args[3] != "end" && !IsTimecode(args[3]))
+    return UsageError(self, "\"" + args[3] + "\" is not a timecode (hh:mm:ss:ff or hh:mm:ss.mmm) or \"end\"");
+
+  zv::CZvObject project;
+  if (!Load(self, args[0], project)) return kExitFailed;
+  std::string error;
+  zv::CNamedObject* obj = zv::FindObject(project, args[1], error);
+  if (!obj) return FailIn(self, error);
+  auto* item = dynamic_cast<zv::CPiObject*>(obj);
+  if (!item) return FailIn(self, "\"" + args[1] + "\" is not a play item (for example \"Movie#1/Title#1/PI#1\")");
+  zv::CChapters& chapters = item->m_chapters;
+
+  if (action == "list") {
+    for (size_t i = 0; i < chapters.m_points.size(); ++i)
+      std::printf("%zu\t%s\t%s\n", i + 1, PointTime(chapters.m_points[i], chapters.m_nFpsCode).c_str(),
+                  chapters.m_points[i].name.c_str());
+    return kExitOk;
+  }
+  if (action == "remove") {
+    if (static_cast<size_t>(removeIndex) > chapters.m_points.size())
+      return FailIn(self, "\"" + args[1] + "\" has " + std::to_string(chapters.m_points.size()) + " chapters");
+    chapters.m_points.erase(chapters.m_points.begin() + (removeIndex - 1));
+    return Save(self, args[0], project);
+  }
+
+  // Times count frames of the list's frame rate; until stories carry video
+  // the rate comes from --fps.
+  int code = chapters.m_nFpsCode;
+  if (fpsArg) {
+    if (!chapters.m_points.empty() && zv::IsValidFpsCode(code) && code != fpsArg)
+      return FailIn(self, "the chapters of \"" + args[1] + "\" count frames at " + zv::FpsNameOfCode(code) +
+                              " fps; remove them before changing the frame rate");
+    code = fpsArg;
+  } else if (!zv::IsValidFpsCode(code)) {
+    code = item->m_nVideoFpsCode;
+  }
+  if (!zv::IsValidFpsCode(code)) return FailIn(self, std::string(zv::kMsgAddVideoFirst) + "(or give --fps CODE)");
+
+  if (action == "import") {
+    std::string message;
+    zv::ImportResult r = zv::ImportChapterFile(chapters, item->m_pStory != nullptr, code, args[3], message);
+    if (r == zv::ImportResult::kFailed) return FailIn(self, message);
+    if (r == zv::ImportResult::kNoChapters) return FailIn(self, "\"" + args[3] + "\" holds no chapter points");
+    if (int rc = Save(self, args[0], project)) return rc;
+    std::printf("imported %zu chapters\n", chapters.m_points.size());
+    return kExitOk;
+  }
+  // add
+  if (!item->m_pStory) return FailIn(self, zv::kMsgSelectClipFirst);
+  chapters.m_nFpsCode = static_cast<uint8_t>(code);
+  zv::CChapterPoint& p = chapters.AddPoint();
+  p.time = args[3] == "end" ? -1 : zv::ParseTimecode(args[3], zv::FpsOfCode(code));
+  if (args.Count() == 5) p.name = args[4];
+  if (int rc = Save(self, args[0], project)) return rc;
+  std::printf("%zu\t%s\t%s\n", chapters.m_points.size(), PointTime(p, static_cast<uint8_t>(code)).c_str(),
+              p.name.c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+ZV_COMMAND("new", "create a new default project (logos, top menu, one movie, trailers)",
+           "zelvane new P.zvpj [--force]\n  --force  replace an existing file", "zelvane new disc.zvpj", RunNew);
+ZV_COMMAND("show", "print the project tree: films, stories, menus, titles, play items and chapters",
+           "zelvane show P.zvpj [--json]\n  --json  print a JSON document instead of text", "zelvane show disc.zvpj",
+           RunShow);
+ZV_COMMAND("movie add", "add a movie with its default clip, pop-up menu and title", "zelvane movie add P.zvpj",
+           "zelvane movie add disc.zvpj", RunMovieAdd);
+ZV_COMMAND("title add", "add a title to a film, playing every clip of the film",
+           "zelvane title add P.zvpj FILM\n  FILM  a film by name: \"Logos\", \"Top Menu\", \"Movie#1\", \"Trailers\"",
+           "zelvane title add disc.zvpj Movie#1", RunTitleAdd);
+ZV_COMMAND("clip add", "add an empty clip (story) to a film",
+           "zelvane clip add P.zvpj FILM\n  FILM  a film by name: \"Logos\", \"Top Menu\", \"Movie#1\", \"Trailers\"",
+           "zelvane clip add disc.zvpj Movie#1", RunClipAdd);
+ZV_COMMAND("ig add", "add a menu (interactive graphics) to a film",
+           "zelvane ig add P.zvpj FILM\n  FILM  a film by name: \"Logos\", \"Top Menu\", \"Movie#1\", \"Trailers\"",
+           "zelvane ig add disc.zvpj \"Top Menu\"", RunIgAdd);
+ZV_COMMAND("delete", "delete a movie, clip, menu, title or play item",
+           "zelvane delete P.zvpj OBJECT\n  OBJECT  a name in the tree, e.g. \"Movie#2\", \"Movie#1/Clip#2\", "
+           "\"Movie#1/Title#1/PI#2\"\n  deleting a clip also deletes the play items that play it",
+           "zelvane delete disc.zvpj Movie#1/IG#1", RunDelete);
+ZV_COMMAND("chapters", "list, add, remove or import the chapters of a play item",
+           "zelvane chapters P.zvpj ITEM ACTION [--fps CODE]\n"
+           "  ITEM     a play item, e.g. \"Movie#1/Title#1/PI#1\"\n"
+           "  ACTION   list | add TIMECODE [NAME] | remove N | import FILE\n"
+           "  TIMECODE hh:mm:ss:ff, hh:mm:ss.mmm or \"end\"\n"
+           "  FILE     a .csv chapter file (with frame rate and drop-frame header) or a text file of timecodes\n"
+           "  --fps    frame-rate code of the item's video: 1 23.976, 2 24, 3 25, 4 29.97, 6 50, 7 59.94",
+           "zelvane chapters disc.zvpj Movie#1/Title#1/PI#1 add 00:05:00:00 Scene2 --fps 3", RunChapters);
+
+}  // namespace zvapp

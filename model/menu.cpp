@@ -1,0 +1,66 @@
+#include "model/menu.h"
+
+namespace zv {
+
+void CMenuIgObject::SetPopup(bool popup, int seconds) {
+  m_bPopup = popup;
+  if (popup) m_nUserTimeout = static_cast<uint16_t>(seconds);
+  SetUserInterfaceModel(popup, seconds);
+}
+
+void CMenuIgObject::SetStreamModel(bool outOfMux) {
+  m_bOutOfMux = outOfMux;
+  SetStreamModels(outOfMux ? 1 : 0);
+}
+
+void CMenuIgObject::Copy(const CNamedPtrArray<CEpoch>& src) {
+  CIgObject::Copy(src);
+  if (auto* s = dynamic_cast<const CMenuIgObject*>(&src)) {
+    m_bCommandMode = s->m_bCommandMode;
+    m_bPopup = s->m_bPopup;
+    m_bOutOfMux = s->m_bOutOfMux;
+    m_nLanguage = s->m_nLanguage;
+    m_nUserTimeout = s->m_nUserTimeout;
+    m_nReserved1 = s->m_nReserved1;
+    m_nReserved2 = s->m_nReserved2;
+    m_nSelectSound = s->m_nSelectSound;
+    m_nActivateSound = s->m_nActivateSound;
+  }
+}
+
+ZV_IMPLEMENT_DYNCREATE(CZvIgObject, 1)
+
+CZvIgObject::CZvIgObject() { AddEpoch()->AddDisplaySet(); }
+
+// Unlike the generic array form, the epochs follow the settings without the
+// menu's name and id again.
+void CZvIgObject::Serialize(CArchive& ar) {
+  CNamedObject::Serialize(ar);
+  ar.ZeroByte();
+  ar.Path(m_strSourcePath);
+  ar.ZeroByte();
+  ar.Bool(m_bCommandMode);
+  ar.Bool(m_bPopup);
+  ar.Bool(m_bOutOfMux);
+  ar.Int(m_nLanguage);
+  ar.Word(m_nUserTimeout);
+  ar.Int(m_nReserved1);
+  ar.Int(m_nReserved2);
+  SerializeHeader(ar);
+  SerializeChildren(ar);
+}
+
+void CZvIgObject::Copy(const CNamedPtrArray<CEpoch>& src) {
+  CMenuIgObject::Copy(src);
+  if (auto* s = dynamic_cast<const CZvIgObject*>(&src)) m_strSourcePath = s->m_strSourcePath;
+}
+
+bool CZvIgObject::ReloadSources(const Progress&) { return false; }
+
+bool CGoigObject::ReloadSources(const Progress& progress) {
+  bool changed = false;
+  for (size_t i = 0; i < GetCount(); ++i) changed |= GetAt(i)->ReloadSources(progress);
+  return changed;
+}
+
+}  // namespace zv

@@ -1,0 +1,26 @@
+// Addressing model objects by their names in the project tree, for example
+// "Movie#1/Title#1/PI#1" or "Top Menu/IG#1". Play items have no names of
+// their own and are addressed as "PI#n" (1-based).
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "model/project.h"
+
+namespace zv {
+
+// The addressable children of `obj` (the project itself when null), each
+// with the name it is addressed by.
+std::vector<std::pair<std::string, CNamedObject*>> ChildrenOf(CZvObject& project, CNamedObject* obj);
+
+// Resolves a '/'-separated path. An exact name wins over one that differs
+// only in letter case. On failure returns null and `error` lists the names
+// that exist where the lookup stopped.
+CNamedObject* FindObject(CZvObject& project, const std::string& path, std::string& error);
+
+// The film that holds `obj` (or `obj` itself when it is a film), or null.
+CFilmObject* FilmOf(CNamedObject* obj);
+
+}  // namespace zv

@@ -1,0 +1,100 @@
+// The disc project: logos, top menu, movies and trailers, each a film with
+// its stories, menus and playlists, plus the optional button-sound file; and
+// the ".zvpj" project file that stores it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/menu.h"
+#include "model/named/containers.h"
+#include "model/playlist.h"
+#include "model/story.h"
+#include "platform/progress.h"
+#include "platform/prompt.h"
+
+namespace zv {
+
+enum FilmType : uint8_t { kFilmLogos = 0, kFilmTopMenu = 1, kFilmMovie = 2, kFilmTrailers = 3 };
+
+class CFilmObject : public CNamedObject {
+  ZV_DECLARE_DYNCREATE(CFilmObject)
+
+ public:
+  CFilmObject();
+
+  uint8_t m_nFilmType = kFilmMovie;
+  uint16_t m_nReserved = 0;  // stored unchanged
+  CGosObject m_stories;
+  CGoigObject m_menus;
+  CGoplObject m_playlists;
+
+  // Replaces the film's content with the default content of `type`.
+  void SetFilmType(uint8_t type);
+  // A new menu with the settings a menu of this film type starts with.
+  CZvIgObject* CreateMenu(const std::string& baseName = {});
+
+  void Serialize(CArchive& ar) override;
+  void Reset() override;
+  void CopyFrom(const CNamedObject& src) override;
+  bool ReloadSources(const Progress& progress);
+};
+
+class CGofObject : public CGroupObject<CFilmObject> {
+ public:
+  const char* DefaultBaseName() const override { return "Movie"; }
+  bool ReloadSources(const Progress& progress);
+};
+
+class CZvObject : public CNamedObject {
+  ZV_DECLARE_DYNCREATE(CZvObject)
+
+ public:
+  CZvObject();
+
+  bool m_bLoadFailed = false;  // the last load was refused (old format)
+  std::string m_strSoundPath;  // absolute; empty = none
+  CFilmObject m_logos;
+  CFilmObject m_topMenu;
+  CGofObject m_movies;
+  CFilmObject m_trailers;
+
+  // The default project: logos, top menu, one movie, trailers.
+  void InitNew();
+  void Serialize(CArchive& ar) override;
+  void Reset() override;
+  // Re-opens every source after a load; true when anything had to change.
+  // Messages go to `prompt`.
+  bool ReloadSources(const Progress& progress, IPrompt& prompt);
+  // An empty path removes the sound file. Reading the sound file's content
+  // plugs in here with the button-sound format; until then a file that can
+  // be opened is kept as a path.
+  bool LoadSoundFile(const std::string& path, IPrompt& prompt);
+
+  // The films in build order: logos, top menu, movies, trailers.
+  std::vector<CFilmObject*> Films();
+};
+
+constexpr uint32_t kProjectMagic = 0x5A56504A;
+constexpr uint8_t kProjectFormat = 0;
+constexpr uint8_t kProjectHeaderVersion = 1;
+constexpr uint8_t kProjectVersion = 2;
+extern const char* const kMsgOldProject;  // "Old project file is not supported! "
+
+// The bytes of the project file at `projectPath` (paths are stored relative
+// to it).
+std::vector<uint8_t> StoreProject(CZvObject& project, const std::string& projectPath);
+// Loads a project from bytes. A foreign magic gives an empty project and
+// kOk. On failure (kFailed) `message` says why and the project is emptied.
+int LoadProject(const std::vector<uint8_t>& bytes, const std::string& projectPath, CZvObject& project,
+                std::string& message);
+
+// Writes beside the file and renames over it when complete.
+int SaveProjectFile(const std::string& path, CZvObject& project, std::string& message);
+// Load, then ReloadSources; `modified` tells whether reloading changed the
+// project.
+int OpenProjectFile(const std::string& path, CZvObject& project, IPrompt& prompt, const Progress& progress,
+                    bool& modified, std::string& message);
+
+}  // namespace zv
