@@ -1,0 +1,319 @@
+#include "mux/std_models.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace zv {
+
+namespace {
+constexpr int32_t kTsPacketBytes = 188;
+constexpr int32_t kTsPayloadBytes = 184;
+
+int64_t DecodeTime(uint32_t dts) { return static_cast<int64_t>(dts) * kTicksPer90k; }
+}  // namespace
+
+void CTransBuffer::Configure(int32_t size, uint32_t leakRate) {
+  // A zero rate would never drain and make every wait infinite.
+  if (size < 0 || leakRate == 0) throw std::invalid_argument("transport buffer needs a size and a leak rate");
+  size_ = size;
+  leakRate_ = leakRate;
+}
+
+void CTransBuffer::Update(int64_t t) {
+  const double r = static_cast<double>(leakRate_) / 8 / kTicksPerSecond;  // bytes per tick
+  if (fullness_ != 0) {
+    // Time never runs backwards in the multiplexer; a negative step would
+    // refill the bucket, so it drains nothing instead.
+    const int64_t drained = std::max<int64_t>(0, static_cast<int64_t>(r * static_cast<double>(t - lastUpdate_)));
+    fullness_ -= drained;
+    if (fullness_ <= 0) {
+      fullness_ = 0;
+      lastEmpty_ = t;
+    }
+  } else {
+    lastEmpty_ = t;
+  }
+  fullness_ += kTsPacketBytes;
+  lastUpdate_ = t;
+
+  const int64_t slack = size_ - fullness_ - kTsPacketBytes;
+  nextTime_ = slack >= 0 ? 0 : t + static_cast<int64_t>(static_cast<double>(-slack) / r);
+
+  // Audio TBs must run dry about once a second: once that is due, the next
+  // packet waits for a complete drain even if it would fit.
+  if (periodicEmpty_ &&
+      static_cast<double>(lastEmpty_ + kPeriodicEmptyTicks) <= static_cast<double>(t) + fullness_ / r)
+    nextTime_ = t + static_cast<int64_t>(static_cast<double>(fullness_) / r);
+}
+
+void CElementaryBuffer::Update(int64_t t, int32_t bytes) {
+  if (units_.empty()) throw std::logic_error("packet delivered before its access unit was added");
+  units_.back().size += bytes;
+
+  // Units other than the newest leave the buffer once decoded.
+  const auto newest = units_.end() - 1;
+  units_.erase(std::remove_if(units_.begin(), newest, [t](const SAuBase& u) { return DecodeTime(u.dts) <= t; }),
+               newest);
+  int64_t held = 0;
+  for (const SAuBase& u : units_) held += u.size;
+  if (held == 0) lastEmpty_ = t;
+
+  const int64_t room = size_ - held - kTsPayloadBytes;
+  if (room >= 0) {
+    nextTime_ = 0;
+    return;
+  }
+  // Wait until enough of the oldest units are decoded to make room for one
+  // more full payload. Only a buffer smaller than one payload finds none; it
+  // then waits for the newest unit.
+  nextTime_ = DecodeTime(units_.back().dts);
+  int64_t freed = room;
+  for (const SAuBase& u : units_) {
+    freed += u.size;
+    if (freed >= 0) {
+      nextTime_ = DecodeTime(u.dts);
+      break;
+    }
+  }
+  if (maxAccessUnits_ != 0 && static_cast<int64_t>(units_.size()) >= maxAccessUnits_)
+    nextTime_ = std::max(nextTime_, DecodeTime(units_.front().dts));
+}
+
+void CStdBase::DeliverPacket(const SPacketArrival& p) {
+  tb_.Update(p.time);
+  eb_.Update(p.time, p.payload);
+}
+
+int64_t CVideoStd::GetNextTime() const { return std::max({tb_.NextTime(), mb_.NextTime(), eb_.NextTime()}); }
+
+void CVideoStd::DeliverPacket(const SPacketArrival& p) {
+  tb_.Update(p.time);
+  mb_.Update(p.time);
+  eb_.Update(p.time, p.payload);
+}
+
+CMpeg2Std::CMpeg2Std() { ApplyLevel(0x44); }
+
+void CMpeg2Std::SetLevel(int level, bool) { ApplyLevel(level); }
+
+void CMpeg2Std::ApplyLevel(int level) {
+  struct Limits {
+    int level;
+    uint32_t tbRate, mbRate;
+    int32_t mbSize, ebSize;
+  };
+  static constexpr Limits kLimits[] = {
+      {0x44, 48000000, 42000000, 53333, 1222656},  // main profile, high level
+      {0x46, 48000000, 42000000, 40000, 917504},   // main profile, high-1440
+      {0x48, 18000000, 15000000, 10000, 229376},   // main profile, main level
+  };
+  for (const Limits& l : kLimits) {
+    if (l.level != level) continue;
+    tb_.Configure(512, l.tbRate);
+    mb_.Configure(l.mbSize, l.mbRate);
+    eb_.SetSize(l.ebSize);
+    return;
+  }
+}
+
+CAvcStd::CAvcStd() { ApplyLevel(41, true); }
+
+void CAvcStd::SetLevel(int levelIdc, bool primary) { ApplyLevel(levelIdc, primary); }
+
+void CAvcStd::ApplyLevel(int levelIdc, bool primary) {
+  uint32_t tbRate = 18000000, mbRate = 15000000;  // any level not listed
+  int32_t ebSize = 1500000;
+  switch (levelIdc) {
+    case 30: tbRate = 14400000, mbRate = 12000000, ebSize = 1500000; break;
+    case 31: tbRate = 20160000, mbRate = 16800000, ebSize = 2100000; break;
+    case 32:
+      if (primary)
+        tbRate = 28800000, mbRate = 24000000, ebSize = 3000000;
+      else
+        tbRate = 9600000, mbRate = 8000000, ebSize = 1500000;
+      break;
+    case 40: tbRate = 28800000, mbRate = 24000000, ebSize = 3750000; break;
+    case 41: tbRate = 48000000, mbRate = 40000000, ebSize = 3750000; break;
+    default: break;
+  }
+  tb_.Configure(512, tbRate);
+  mb_.Configure(40000, mbRate);
+  eb_.SetSize(ebSize);
+}
+
+CVc1Std::CVc1Std() {
+  tb_.Configure(512, 48000000);
+  mb_.Configure(26666, 40000000);
+  eb_.SetSize(3750000);
+}
+
+void CVc1Std::SetLevel(int level, bool primary) {
+  if (level == 2) {
+    tb_.Configure(512, 24000000);
+    mb_.Configure(26666, 20000000);
+    eb_.SetSize(primary ? 3750000 : 1500000);
+  } else if (level == 3) {
+    tb_.Configure(512, 48000000);
+    mb_.Configure(26666, 40000000);
+    eb_.SetSize(3750000);
+  }
+}
+
+CAudioStd::CAudioStd(int32_t tbSize, uint32_t tbLeakRate, int32_t ebSize) {
+  tb_.Configure(tbSize, tbLeakRate);
+  tb_.SetPeriodicEmpty(true);
+  eb_.SetSize(ebSize);
+}
+
+int64_t CAudioStd::GetNextTime() const { return std::max(tb_.NextTime(), eb_.NextTime()); }
+
+CAc3Std::CAc3Std() : CAudioStd(512, 2000000, 18640) {}
+CDdpStd::CDdpStd() : CAudioStd(512, 48000000, 137936) {}
+CDtsStd::CDtsStd() : CAudioStd(512, 5000000, 43972) {}
+CDtsHdStd::CDtsHdStd() : CAudioStd(512, 48000000, 713563) {}
+CLpcmStd::CLpcmStd() : CAudioStd(512, 20000000, 536832) {}
+CMlpStd::CMlpStd() : CAudioStd(512, 48000000, 404250) {}
+
+// Secondary audio values; a later SetPrimary(true) does not restore the
+// primary ones.
+void CDdpStd::SetPrimary(bool primary) {
+  primary_ = primary;
+  if (!primary) {
+    tb_.Configure(512, 2000000);
+    eb_.SetSize(7456);
+  }
+}
+
+void CDtsHdStd::SetPrimary(bool primary) {
+  primary_ = primary;
+  if (!primary) {
+    tb_.Configure(512, 2000000);
+    eb_.SetSize(7456);
+  }
+}
+
+void CLpcmStd::SetSamplingFrequencyCode(int code) {
+  if (code == 5) {
+    tb_.Configure(512, 30000000);
+    eb_.SetSize(1073664);
+  } else if (code == 1 || code == 4) {
+    tb_.Configure(512, 20000000);
+    eb_.SetSize(536832);
+  }
+}
+
+CGsStd::CGsStd(int32_t ebSize, int32_t maxAccessUnits) {
+  eb_.SetSize(ebSize);
+  eb_.SetMaxAccessUnits(maxAccessUnits);
+}
+
+int64_t CGsStd::GetNextTime() const { return eb_.NextTime(); }
+
+void CGsStd::DeliverPacket(const SPacketArrival& p) { eb_.Update(p.time, p.payload); }
+
+CPgStd::CPgStd() : CGsStd(1048576, 128) {}
+CIgStd::CIgStd() : CGsStd(1048576, 5000) {}
+
+namespace {
+
+SStdModels Models(std::unique_ptr<CStdBase> primary, std::unique_ptr<CStdBase> secondary = nullptr) {
+  SStdModels m;
+  m.primary = std::move(primary);
+  m.secondary = std::move(secondary);
+  return m;
+}
+
+std::unique_ptr<CStdBase> SecondaryAudio(std::unique_ptr<CStdBase> model) {
+  model->SetPrimary(false);
+  return model;
+}
+
+bool IsSdVideoFormat(uint8_t code) { return code == 1 || code == 2 || code == 3 || code == 7; }
+
+}  // namespace
+
+SStdModels CreateStdModels(const SStdStreamParams& p) {
+  switch (p.stream_type) {
+    case 0x02:
+    case 0x1B:
+    case 0xEA: {
+      std::unique_ptr<CStdBase> v;
+      if (p.stream_type == 0x02)
+        v = std::make_unique<CMpeg2Std>();
+      else if (p.stream_type == 0x1B)
+        v = std::make_unique<CAvcStd>();
+      else
+        v = std::make_unique<CVc1Std>();
+      v->SetLevel(p.level, p.primary);
+      return Models(std::move(v));
+    }
+    case 0x80: {
+      auto lpcm = std::make_unique<CLpcmStd>();
+      if (p.sample_rate == 192000) lpcm->SetSamplingFrequencyCode(5);
+      return Models(std::move(lpcm));
+    }
+    case 0x81:
+    case 0x84:
+    case 0xA1: {
+      // The coding types that name E-AC-3 imply it; 0xA1 has no core.
+      const bool eac3 = p.extension || p.stream_type != 0x81;
+      const bool core = p.core && p.stream_type != 0xA1;
+      if (!eac3) return Models(std::make_unique<CAc3Std>());
+      if (!core) return Models(SecondaryAudio(std::make_unique<CDdpStd>()));
+      auto ddp = std::make_unique<CDdpStd>();
+      ddp->SetPrimary(true);
+      return Models(std::make_unique<CAc3Std>(), std::move(ddp));
+    }
+    case 0x82:
+    case 0x85:
+    case 0x86:
+    case 0xA2: {
+      const bool hd = p.extension || p.stream_type != 0x82;
+      const bool core = p.core && p.stream_type != 0xA2;
+      if (core && hd) return Models(std::make_unique<CDtsStd>(), std::make_unique<CDtsHdStd>());
+      if (core) return Models(std::make_unique<CDtsStd>());
+      return Models(std::make_unique<CDtsHdStd>());  // substream only: full values
+    }
+    case 0x83: return Models(std::make_unique<CAc3Std>(), std::make_unique<CMlpStd>());
+    case 0x90: return Models(std::make_unique<CPgStd>());
+    case 0x91: return Models(std::make_unique<CIgStd>());
+    case 0x92: return Models(std::make_unique<CTxtStStd>());
+    default: return {};
+  }
+}
+
+SStdModels CreateStdModels(const SStdCodingParams& p) {
+  const bool found = p.profile != 0 && p.level != 0;
+  const bool sd = IsSdVideoFormat(p.video_format);
+  auto video = [&](std::unique_ptr<CStdBase> v, int foundLevel, int sdLevel) {
+    if (found)
+      v->SetLevel(foundLevel, p.primary);
+    else if (sd)
+      v->SetLevel(sdLevel, p.primary);
+    return Models(std::move(v));
+  };
+  switch (p.stream_type) {
+    case 0x02: return video(std::make_unique<CMpeg2Std>(), p.profile * 16 + p.level, 0x48);
+    case 0x1B: return video(std::make_unique<CAvcStd>(), p.level, 30);
+    case 0xEA: return video(std::make_unique<CVc1Std>(), p.level, 2);
+    case 0x80: {
+      auto lpcm = std::make_unique<CLpcmStd>();
+      lpcm->SetSamplingFrequencyCode(p.sampling_frequency);
+      return Models(std::move(lpcm));
+    }
+    case 0x81: return Models(std::make_unique<CAc3Std>());
+    case 0x82: return Models(std::make_unique<CDtsStd>());
+    case 0x83: return Models(std::make_unique<CAc3Std>(), std::make_unique<CMlpStd>());
+    case 0x84: return Models(std::make_unique<CAc3Std>(), std::make_unique<CDdpStd>());
+    case 0x85:
+    case 0x86: return Models(std::make_unique<CDtsStd>(), std::make_unique<CDtsHdStd>());
+    case 0x90: return Models(std::make_unique<CPgStd>());
+    case 0x91: return Models(std::make_unique<CIgStd>());
+    case 0x92: return Models(std::make_unique<CTxtStStd>());
+    case 0xA1: return Models(SecondaryAudio(std::make_unique<CDdpStd>()));
+    case 0xA2: return Models(SecondaryAudio(std::make_unique<CDtsHdStd>()));
+    default: return {};
+  }
+}
+
+}  // namespace zv

@@ -1,0 +1,260 @@
+// T-STD buffer models: for each elementary stream, the earliest 27 MHz tick
+// at which its next transport packet may arrive without overflowing the
+// decoder's transport (TB), multiplexing (MB) or elementary (EB) buffer.
+//
+// Times are 64-bit 27 MHz ticks, access-unit time stamps 32-bit 90 kHz
+// values (one unit = 300 ticks), rates bits per second, sizes bytes. A
+// next permitted time of 0 means "no constraint".
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace zv {
+
+inline constexpr int64_t kTicksPerSecond = 27000000;
+inline constexpr int64_t kTicksPer90k = 300;
+
+// Access unit as the multiplexer's tracks and the EB see it. `size` is the
+// unit's size in the tracks; in the EB it counts the bytes received so far.
+struct SAuBase {
+  SAuBase() = default;
+  SAuBase(uint32_t dtsIn, uint32_t ptsIn, int32_t sizeIn = 0) : dts(dtsIn), pts(ptsIn), size(sizeIn) {}
+  SAuBase(const SAuBase&) = default;
+  SAuBase& operator=(const SAuBase&) = default;
+  virtual ~SAuBase() = default;  // tracks derive their own unit records
+
+  uint32_t type = 0;  // type/flags
+  uint32_t dts = 0;
+  uint32_t pts = 0;
+  int32_t size = 0;
+};
+
+// One transport packet handed to the models after it was written.
+struct SPacketArrival {
+  int64_t time = 0;    // arrival time, ticks
+  int32_t payload = 0; // elementary-stream bytes carried (PES header excluded)
+};
+
+// Leaky bucket fed whole 188-byte packets: the TB, and the video MB.
+class CTransBuffer {
+ public:
+  static constexpr int64_t kPeriodicEmptyTicks = 26460000;  // 0.98 s
+
+  void Configure(int32_t size, uint32_t leakRate);
+  void SetPeriodicEmpty(bool on) { periodicEmpty_ = on; }
+  void Update(int64_t t);
+
+  bool PeriodicEmpty() const { return periodicEmpty_; }
+  int32_t Size() const { return size_; }
+  uint32_t LeakRate() const { return leakRate_; }
+  int64_t NextTime() const { return nextTime_; }
+  int64_t LastEmptyTime() const { return lastEmpty_; }
+  int64_t Fullness() const { return fullness_; }
+
+ private:
+  bool periodicEmpty_ = false;
+  int32_t size_ = 512;
+  uint32_t leakRate_ = 48000000;
+  int64_t nextTime_ = 0;
+  int64_t lastEmpty_ = 0;
+  int64_t lastUpdate_ = 0;
+  // Wider than the bucket needs so that a caller ignoring NextTime() cannot
+  // overflow it.
+  int64_t fullness_ = 0;
+};
+
+// Decoder buffer emptied by decoding whole access units at their DTS.
+class CElementaryBuffer {
+ public:
+  void SetSize(int32_t size) { size_ = size; }
+  void SetMaxAccessUnits(int32_t n) { maxAccessUnits_ = n; }
+  void AddAccessUnit(uint32_t dts, uint32_t pts) { units_.emplace_back(dts, pts, 0); }
+  // Credits the bytes to the newest access unit; throws std::logic_error
+  // when no access unit was added first.
+  void Update(int64_t t, int32_t bytes);
+
+  int32_t Size() const { return size_; }
+  int32_t MaxAccessUnits() const { return maxAccessUnits_; }
+  int64_t NextTime() const { return nextTime_; }
+  int64_t LastEmptyTime() const { return lastEmpty_; }
+  const std::vector<SAuBase>& Units() const { return units_; }
+
+ private:
+  int32_t size_ = 0;
+  std::vector<SAuBase> units_;
+  int64_t nextTime_ = 0;
+  int64_t lastEmpty_ = 0;
+  int32_t maxAccessUnits_ = 0;
+};
+
+class CStdBase {
+ public:
+  virtual ~CStdBase() = default;
+  virtual int64_t GetNextTime() const { return 0; }
+  virtual void AddAccessUnit(uint32_t dts, uint32_t pts) { eb_.AddAccessUnit(dts, pts); }
+  virtual void DeliverPacket(const SPacketArrival& p);
+  virtual void SetPrimary(bool primary) { primary_ = primary; }
+  // Video models apply their profile/level limits; others ignore it.
+  virtual void SetLevel(int /*level*/, bool /*primary*/) {}
+
+  bool Primary() const { return primary_; }
+  const CTransBuffer& Tb() const { return tb_; }
+  const CElementaryBuffer& Eb() const { return eb_; }
+
+ protected:
+  bool primary_ = true;
+  CTransBuffer tb_;
+  CElementaryBuffer eb_;
+};
+
+class CVideoStd : public CStdBase {
+ public:
+  int64_t GetNextTime() const override;
+  void DeliverPacket(const SPacketArrival& p) override;
+  const CTransBuffer& Mb() const { return mb_; }
+
+ protected:
+  CTransBuffer mb_;
+};
+
+class CMpeg2Std : public CVideoStd {
+ public:
+  CMpeg2Std();
+  // profile_and_level_indication; the primary flag does not matter here.
+  void SetLevel(int level, bool primary) override;
+
+ private:
+  void ApplyLevel(int level);
+};
+
+class CAvcStd : public CVideoStd {
+ public:
+  CAvcStd();
+  void SetLevel(int levelIdc, bool primary) override;
+
+ private:
+  void ApplyLevel(int levelIdc, bool primary);
+};
+
+class CVc1Std : public CVideoStd {
+ public:
+  CVc1Std();
+  void SetLevel(int level, bool primary) override;
+};
+
+class CAudioStd : public CStdBase {
+ public:
+  int64_t GetNextTime() const override;
+
+ protected:
+  CAudioStd(int32_t tbSize, uint32_t tbLeakRate, int32_t ebSize);
+};
+
+class CAc3Std : public CAudioStd {
+ public:
+  CAc3Std();
+};
+
+class CDdpStd : public CAudioStd {
+ public:
+  CDdpStd();
+  void SetPrimary(bool primary) override;  // secondary audio gets the small buffers
+};
+
+class CDtsStd : public CAudioStd {
+ public:
+  CDtsStd();
+};
+
+class CDtsHdStd : public CAudioStd {
+ public:
+  CDtsHdStd();
+  void SetPrimary(bool primary) override;
+};
+
+class CLpcmStd : public CAudioStd {
+ public:
+  CLpcmStd();
+  // Clip-information sampling-frequency code: 5 (192 kHz) enlarges the
+  // buffers, 1 and 4 keep the constructor values, others change nothing.
+  void SetSamplingFrequencyCode(int code);
+};
+
+class CMlpStd : public CAudioStd {
+ public:
+  CMlpStd();
+};
+
+class CGsStd : public CStdBase {
+ public:
+  int64_t GetNextTime() const override;
+  void DeliverPacket(const SPacketArrival& p) override;
+
+ protected:
+  CGsStd(int32_t ebSize, int32_t maxAccessUnits);
+};
+
+class CPgStd : public CGsStd {
+ public:
+  CPgStd();
+};
+
+class CIgStd : public CGsStd {
+ public:
+  CIgStd();
+};
+
+// Text subtitles are scheduled by their time stamps alone.
+class CTxtStStd : public CStdBase {
+ public:
+  void AddAccessUnit(uint32_t, uint32_t) override {}
+  void DeliverPacket(const SPacketArrival&) override {}
+};
+
+// A track's models: the primary one and, for audio carrying a core and an
+// extension in one PID, the secondary one. Both null when the stream type
+// has no model.
+struct SStdModels {
+  std::unique_ptr<CStdBase> primary;
+  std::unique_ptr<CStdBase> secondary;
+};
+
+// What the model choice reads from an elementary stream's analysis. The
+// stream-information records map onto it as follows:
+//   CMpeg2VideoSif   stream_type 0x02, level = profile * 16 + level
+//   CH264VideoSif    stream_type 0x1B, level = level_idc
+//   CVc1Sif          stream_type 0xEA, level = level
+//   PCM_WAVE_FORMAT  stream_type 0x80, sample_rate = the WAV sampling rate
+//   AC3_AUDIO_DESCRIPTOR  stream_type 0x81 (0x84/0xA1 likewise); extension =
+//                    E-AC-3 present, core = an AC-3 core present
+//   CDTSSif          stream_type 0x82 (0x85/0x86/0xA2 likewise); core = a
+//                    core record, extension = an extension (substream) record
+//   MLP_HEADER_INFO  stream_type 0x83 (AC-3 core plus lossless stream)
+//   SGsSif           stream_type 0x90 or 0x91
+struct SStdStreamParams {
+  uint8_t stream_type = 0;
+  int level = 0;
+  uint32_t sample_rate = 0;  // Hz
+  bool core = true;
+  bool extension = false;
+  bool primary = true;  // passed to SetLevel
+};
+
+// What the choice reads when a track reuses a stream of an existing clip:
+// the clip-information StreamCodingInfo and the profile/level found in the
+// stream's first access unit (0 when not found).
+struct SStdCodingParams {
+  uint8_t stream_type = 0;
+  uint8_t video_format = 0;        // StreamCodingInfo code
+  uint8_t sampling_frequency = 0;  // StreamCodingInfo code
+  int profile = 0;
+  int level = 0;
+  bool primary = true;  // the track's primary flag
+};
+
+SStdModels CreateStdModels(const SStdStreamParams& p);
+SStdModels CreateStdModels(const SStdCodingParams& p);
+
+}  // namespace zv
