@@ -1,0 +1,150 @@
+// Clip information file (CLIPINF/nnnnn.clpi): the record, its writer, its
+// reader for untrusted files, and its text dump.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mux/ep_map.h"
+#include "mux/extension_data.h"
+#include "platform/bytes.h"
+
+namespace zv {
+
+// Groups of stream coding types that share a coding-info layout.
+enum class CodingGroup { kVideo, kAudio, kGraphics, kText, kOther };
+CodingGroup GetCodingGroup(uint8_t codingType);
+
+// Display names of the coded values ("" for a coding type without a name,
+// "Reserved" for other unknown codes).
+const char* CodingTypeText(uint8_t codingType);
+const char* VideoFormatText(uint8_t code);
+const char* FrameRateText(uint8_t code);
+const char* AspectRatioText(uint8_t code);
+const char* AudioPresentationText(uint8_t code);
+const char* SamplingFrequencyText(uint8_t code);
+const char* ClipApplicationTypeText(uint8_t code);
+
+// 27 MHz ticks to the 45 kHz units stored in clip and playlist files:
+// rounded to 90 kHz, then halved with the remainder dropped.
+uint32_t Ticks27MHzTo45k(int64_t ticks27);
+
+// Fixed-width text fields: shorter texts are padded with zero bytes.
+void WriteFixedText(BeWriter& w, const std::string& s, size_t n);
+
+struct StreamCodingInfo {
+  uint8_t StreamCodingType = 0x80;
+  uint8_t VideoFormat = 0;
+  uint8_t FrameRate = 0;
+  uint8_t AspectRatio = 0;
+  bool CcFlag = false;
+  uint8_t AudioPresentationType = 0;
+  uint8_t SamplingFrequency = 0;
+  uint8_t CharacterCode = 0;
+  std::string Language;               // ISO 639-2, three letters
+  std::array<uint8_t, 12> Isrc{};     // CountryCode 2, CopyrightHolder 3, RecordingYear 2, RecordingNumber 5
+
+  // From the length byte on.
+  size_t Size() const { return GetCodingGroup(StreamCodingType) == CodingGroup::kOther ? 18 : 22; }
+  void Write(BeWriter& w) const;
+  void Parse(BeReader& r);
+  void Dump(SDumpNode& out) const;
+  // One-line summary for stream lists.
+  std::string Summary(bool withLanguage) const;
+};
+
+struct STREAM_INFO {
+  uint16_t StreamPID = 0;
+  StreamCodingInfo coding;
+};
+using CSiFolder = std::vector<STREAM_INFO>;
+
+struct SProgramSequence {
+  uint32_t SpnProgramSequenceStart = 0;
+  uint16_t ProgramMapPid = 0x0100;
+  uint8_t NumberOfGroups = 0;
+  CSiFolder streams;
+};
+
+// ProgramInfo block; also the body of a playlist extension record.
+struct SProgramInfo {
+  std::vector<SProgramSequence> sequences = std::vector<SProgramSequence>(1);
+
+  size_t Size() const;
+  void Write(BeWriter& w) const;
+  void Parse(BeReader& r);  // at the length field
+  void Dump(SDumpNode& out) const;
+};
+
+struct STC_INFO {
+  uint16_t PcrPid = 0x1001;
+  uint32_t SpnStcStart = 0;
+  uint32_t PresentationStartTime = 0;  // 45 kHz
+  uint32_t PresentationEndTime = 0;
+};
+
+struct SAtcSequence {
+  uint32_t SpnAtcStart = 0;
+  uint8_t OffsetStcId = 0;
+  std::vector<STC_INFO> stc;
+};
+
+struct SAtcDeltaEntry {
+  uint32_t AtcDelta = 0;
+  std::string FollowingClipName = "00000";
+  std::string ClipCodecIdentifier = "M2TS";
+};
+
+class ClipInformationFile {
+ public:
+  // Defaults, with the tool-data container naming this build.
+  ClipInformationFile();
+
+  std::string TypeIndicator = "HDMV";
+  std::string Version = "0200";
+  // Start addresses, decided when writing, as read when parsing.
+  uint32_t SequenceInfoStartAddress = 0;
+  uint32_t ProgramInfoStartAddress = 0;
+  uint32_t CpiStartAddress = 0;
+  uint32_t ClipMarkStartAddress = 0;
+  uint32_t ExtensionDataStartAddress = 0;
+
+  // ClipInfo
+  uint8_t ClipStreamType = 1;
+  uint8_t ApplicationType = 1;
+  uint32_t TsRecordingRate = 6000000;  // bytes per second
+  uint32_t NumberOfSourcePackets = 0;
+  std::array<uint8_t, kToolAreaSize> reserved{};  // kept when no tool data replaces it
+  std::optional<CEdeFolder> toolData;
+  uint8_t ValidityFlags = 0x80;
+  std::string FormatIdentifier = "HDMV";
+  std::array<uint8_t, 8> NetworkInformation{};
+  std::array<uint8_t, 16> StreamFormatName{};
+  std::vector<SAtcDeltaEntry> atcDeltas;
+  bool IsAtcDelta() const { return !atcDeltas.empty(); }
+
+  std::vector<SAtcSequence> atcSequences = std::vector<SAtcSequence>(1);
+  SProgramInfo programInfo;
+  SCpi cpi;
+  std::vector<uint8_t> clipMark;  // bytes after the ClipMark length, empty in files we write
+  std::optional<CEdeFolder> extensionData;
+
+  // Decides EP maps, lengths and addresses, then writes into `buffer`
+  // (zero-filled by the caller); returns the byte count. A null buffer only
+  // measures.
+  size_t WriteClipInformation(uint8_t* buffer, size_t capacity);
+  // Reads untrusted bytes; kOk, or kFailed with `error` set.
+  int Parse(const uint8_t* data, size_t size, std::string* error);
+  void Dump(SDumpNode& out) const;
+  std::string DumpText(const std::string& indent = "") const;
+
+ private:
+  size_t ClipInfoSize() const;
+  size_t SequenceInfoSize() const;
+  void Write(BeWriter& w) const;
+};
+
+}  // namespace zv
