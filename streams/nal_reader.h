@@ -1,0 +1,40 @@
+// Bit reader over the payload of one NAL unit. Emulation-prevention bytes
+// (0x03 after two zero bytes) are dropped as they are met, so callers read
+// the raw byte sequence payload. Reading past the end throws FormatError.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/bytes.h"
+
+namespace zv {
+
+class CNalReader {
+ public:
+  CNalReader(const uint8_t* p, size_t n) : p_(p), n_(n) {}
+
+  uint32_t Bits(unsigned n);  // n <= 32
+  bool Flag() { return Bits(1) != 0; }
+  uint32_t Ue();              // unsigned Exp-Golomb, up to 2^32 - 2
+  int32_t Se();
+  // Skips n bits.
+  void Skip(uint64_t n);
+  bool ByteAligned() const { return bitsLeft_ == 0; }
+  // Bits read so far, after emulation-prevention removal.
+  uint64_t BitPos() const { return bitPos_; }
+  // True when only the stop bit and alignment (or nothing) remain.
+  bool AtTrailingBits() const;
+
+ private:
+  bool NextByte();
+  const uint8_t* p_;
+  size_t n_;
+  size_t pos_ = 0;       // next raw byte
+  unsigned zeros_ = 0;   // zero bytes just before pos_
+  uint8_t cur_ = 0;
+  unsigned bitsLeft_ = 0;
+  uint64_t bitPos_ = 0;
+};
+
+}  // namespace zv

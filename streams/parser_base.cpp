@@ -1,0 +1,142 @@
+#include "streams/parser_base.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/paths.h"
+#include "streams/ac3_parser.h"
+#include "streams/h264_parser.h"
+#include "streams/parse_result.h"
+#include "streams/pending_parsers.h"
+
+namespace zv {
+
+bool ReadHead(File& file, uint8_t* buf, size_t n, size_t& got) {
+  got = 0;
+  if (!file.Seek(0)) return false;
+  int64_t r = file.Read(buf, n);
+  if (r < 0) return false;
+  got = static_cast<size_t>(r);
+  return true;
+}
+
+bool CParserBase::MatchExtension(const std::string& path) const {
+  std::string ext = ToLower(ExtensionOf(path));
+  return std::find(extensions.begin(), extensions.end(), ext) != extensions.end();
+}
+
+int CParserBase::ProbeFile(const std::string& path) {
+  File f;
+  if (!f.Open(path, File::kRead)) return kParseOpenError;
+  return Probe(f) ? kParseOk : kParseUnknownFormat;
+}
+
+int CParserBase::Parse(File&, SStreamContext&, const Progress&) { return kParseUnknownFormat; }
+
+int CParserBase::WriteSifHead(SStreamContext& ctx) {
+  ArchiveOut rec;
+  if (ctx.sif) ctx.sif->Save(rec);
+  ctx.header.auTablePos = static_cast<uint32_t>(SSifHeader::kSize + rec.Bytes().size());
+  ArchiveOut head;
+  ctx.header.Save(head);
+  if (!ctx.sifFile.Seek(0) || !ctx.sifFile.Write(head.Bytes().data(), head.Bytes().size()) ||
+      !ctx.sifFile.Write(rec.Bytes().data(), rec.Bytes().size()))
+    return kParseWriteError;
+  return kParseOk;
+}
+
+int CParserBase::ParseFile(const std::string& path, SStreamContext& ctx, const Progress& progress) {
+  File f;
+  if (!f.Open(path, File::kRead)) return kParseOpenError;
+  if (!Probe(f)) return kParseUnknownFormat;
+  ctx.header = SSifHeader{};
+  std::memcpy(ctx.header.magic, "RSIF", 4);
+  ctx.header.streamCodingType = streamCodingType;
+  ctx.header.sourceTime = FileTimeNs(path);
+  ctx.sif = CreateSifData(streamCodingType);
+  if (int r = WriteSifHead(ctx)) return r;
+  uint32_t tablePos = ctx.header.auTablePos;
+  if (!f.Seek(0)) return kParseReadError;
+  int r = Parse(f, ctx, progress);
+  f.Close();
+  if (r != kParseOk) return r;
+  if (int w = WriteSifHead(ctx)) return w;
+  // The record must keep its size, or the table behind it would move.
+  if (ctx.header.auTablePos != tablePos) return kParseWriteError;
+  progress.Value(100);
+  return kParseOk;
+}
+
+std::vector<std::unique_ptr<CParserBase>> CreateParsers() {
+  std::vector<std::unique_ptr<CParserBase>> v;
+  v.push_back(std::make_unique<CM2VParser>());
+  v.push_back(std::make_unique<CH264Parser>());
+  v.push_back(std::make_unique<CVc1Parser>());
+  v.push_back(std::make_unique<CLPCMParser>());
+  v.push_back(std::make_unique<CAC3Parser>());
+  v.push_back(std::make_unique<CMlpParser>());
+  v.push_back(std::make_unique<CDTSParser>());
+  v.push_back(std::make_unique<CGsParser>());
+  return v;
+}
+
+namespace {
+// A parser that gave up may have written part of a table; the next one
+// starts from an empty file.
+int RunParser(CParserBase& parser, const std::string& path, SStreamContext& ctx, const Progress& progress) {
+  if (!ctx.sifFile.Truncate(0)) return kParseWriteError;
+  return parser.ParseFile(path, ctx, progress);
+}
+}  // namespace
+
+int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string& message, const Progress& progress,
+                      IPrompt* prompt) {
+  message.clear();
+  auto parsers = CreateParsers();
+  for (auto& p : parsers) p->prompt = prompt;
+  if (progress.fn) {
+    progress.Item(path);
+    progress.Action("Parsing");
+  }
+  ctx.sifFile.Close();
+  ctx.sifPath = SifPathBeside(path);
+  if (!ctx.sifFile.Open(ctx.sifPath, File::kCreate)) {
+    ctx.sifPath = SifPathInTemp(path);
+    if (!ctx.sifFile.Open(ctx.sifPath, File::kCreate)) {
+      ctx.sifPath.clear();
+      message = ParseResultMessage(kParseCreateSifError);
+      return kParseCreateSifError;
+    }
+  }
+
+  int result = kParseUnknownFormat;
+  size_t tried = parsers.size();
+  for (size_t i = 0; i < parsers.size(); ++i) {
+    if (parsers[i]->MatchExtension(path)) {
+      tried = i;
+      result = RunParser(*parsers[i], path, ctx, progress);
+      break;
+    }
+  }
+  if (result == kParseUnknownFormat) {
+    for (size_t i = 0; i < parsers.size(); ++i) {
+      if (i == tried) continue;
+      result = RunParser(*parsers[i], path, ctx, progress);
+      if (result != kParseUnknownFormat) break;
+    }
+  }
+  if (result == kParseOk && !ctx.sifFile.Close()) result = kParseWriteError;
+  if (result != kParseOk) {
+    ctx.sifFile.Close();
+    ::unlink(ctx.sifPath.c_str());
+    ctx.sifPath.clear();
+    ctx.sif.reset();
+    ctx.header = SSifHeader{};
+    if (result >= 2) message = ParseResultMessage(result);
+  }
+  return result;
+}
+
+}  // namespace zv

@@ -1,0 +1,260 @@
+#include "streams/sif_data.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "streams/ac3_parser.h"
+#include "streams/h264_parser.h"
+#include "streams/other_sif.h"
+
+namespace zv {
+
+namespace {
+void PutU64(ArchiveOut& out, uint64_t v) {
+  out.U32(static_cast<uint32_t>(v));
+  out.U32(static_cast<uint32_t>(v >> 32));
+}
+uint64_t GetU64(ArchiveIn& in) {
+  uint64_t lo = in.U32();
+  uint64_t hi = in.U32();
+  return lo | (hi << 32);
+}
+}  // namespace
+
+bool IsVideoType(uint8_t t) { return t == kSctMpeg2 || t == kSctH264 || t == kSctSecondView || t == kSctVc1; }
+bool IsGraphicsType(uint8_t t) { return t == kSctPg || t == kSctIg; }
+bool IsFixedRateAudio(uint8_t t) { return t == kSctLpcm || t == kSctAc3 || t == kSctEac3 || t == kSctEac3Secondary; }
+
+void SSifHeader::Save(ArchiveOut& out) const {
+  out.Raw(magic, 4);
+  out.U32(reserved1);
+  out.U8(streamCodingType);
+  out.U32(auCount);
+  uint64_t bits;
+  std::memcpy(&bits, &auDuration, 8);
+  PutU64(out, bits);
+  out.U32(bitRate);
+  out.U32(secondRate);
+  out.U32(reserved2);
+  out.U32(firstFrameOffset);
+  out.U32(auTablePos);
+  PutU64(out, payloadSize);
+  PutU64(out, static_cast<uint64_t>(sourceTime));
+}
+
+void SSifHeader::Load(ArchiveIn& in) {
+  in.Raw(magic, 4);
+  reserved1 = in.U32();
+  streamCodingType = in.U8();
+  auCount = in.U32();
+  uint64_t bits = GetU64(in);
+  std::memcpy(&auDuration, &bits, 8);
+  bitRate = in.U32();
+  secondRate = in.U32();
+  reserved2 = in.U32();
+  firstFrameOffset = in.U32();
+  auTablePos = in.U32();
+  payloadSize = GetU64(in);
+  sourceTime = static_cast<int64_t>(GetU64(in));
+}
+
+bool SSifHeader::IsComplete() const { return std::memcmp(magic, "RSIF", 4) == 0 && auCount != 0 && payloadSize != 0; }
+
+void AUI::Save(ArchiveOut& out) const {
+  out.U32(size);
+  PutU64(out, offset);
+  out.U32(flags);
+  out.U32(dts);
+  out.U32(pts);
+  out.U32(pictureTiming);
+}
+
+void AUI::Load(ArchiveIn& in) {
+  size = in.U32();
+  offset = GetU64(in);
+  flags = in.U32();
+  dts = in.U32();
+  pts = in.U32();
+  pictureTiming = in.U32();
+}
+
+void GOP_INF::Save(ArchiveOut& out) const {
+  out.U8(frames);
+  out.U32(iIndex);
+  PutU64(out, iOffset);
+  out.U32(iSize);
+  out.U32(minPts);
+  out.U32(maxPts);
+}
+
+void GOP_INF::Load(ArchiveIn& in) {
+  frames = in.U8();
+  iIndex = in.U32();
+  iOffset = GetU64(in);
+  iSize = in.U32();
+  minPts = in.U32();
+  maxPts = in.U32();
+}
+
+bool CSifData::Load(ArchiveIn& in) {
+  version = in.U32();
+  return true;
+}
+
+void CSifData::Save(ArchiveOut& out) const { out.U32(version); }
+
+uint8_t DeriveVideoFormat(uint32_t height, bool progressive, uint8_t current) {
+  switch (height) {
+    case 480: return progressive ? kVf480p : kVf480i;
+    case 576: return progressive ? kVf576p : kVf576i;
+    case 720: return kVf720p;
+    case 1080:
+    case 1088: return progressive ? kVf1080p : kVf1080i;
+    default: return current;
+  }
+}
+
+bool FrameRateAllowed(uint8_t vf, uint8_t fr) {
+  switch (vf) {
+    case kVf480i: return fr == kFr2997;
+    case kVf576i:
+    case kVf576p: return fr == kFr25;
+    case kVf480p: return fr == kFr23976 || fr == kFr24 || fr == kFr2997;
+    case kVf1080i: return fr == kFr25 || fr == kFr2997;
+    case kVf720p: return fr == kFr23976 || fr == kFr24 || fr == kFr50 || fr == kFr5994;
+    case kVf1080p: return fr == kFr23976 || fr == kFr24;
+    default: return false;
+  }
+}
+
+uint8_t DisplayAspectFromSar(unsigned idx, uint32_t w, uint32_t h) {
+  switch (idx) {
+    case 1:
+      if (h == 480) return kAspect4x3;
+      if (h == 720 || h == 1080 || h == 1088) return kAspect16x9;
+      return 0;
+    case 2: return (h == 576 || h == 288) ? kAspect4x3 : 0;
+    case 3: return (h == 240 || h == 480 || h == 486) ? kAspect4x3 : 0;
+    case 4:
+    case 5:
+      if (w == 528 || w == 540) return kAspect4x3;
+      if (w == 704 || w == 720) return kAspect16x9;
+      return 0;
+    case 6:
+    case 7:
+      if (w == 352) return kAspect4x3;
+      if (w == 480) return kAspect16x9;
+      return 0;
+    case 8:
+    case 9: return w == 352 ? kAspect16x9 : 0;
+    case 10:
+    case 11: return w == 480 ? kAspect4x3 : 0;
+    case 12:
+    case 13: return (w == 540 || w == 528) ? kAspect16x9 : 0;
+    default: return 0;
+  }
+}
+
+uint8_t FrameRateCodeFromFps(double fps) {
+  static const double kRates[8] = {0.0, 23.976, 24.0, 25.0, 29.97, 0.0, 50.0, 59.94};
+  for (uint8_t i = 0; i < 8; ++i)
+    if (std::fabs(kRates[i] - fps) <= 0.01) return i;
+  return kFrUnknown;
+}
+
+void CVideoSif::FillCodingInfo(SCodingAttributes& rec) const {
+  rec.streamCodingType = CodingType();
+  rec.videoFormat = videoFormat;
+  rec.frameRate = frameRate;
+  rec.aspectRatio = aspectRatio;
+}
+
+void CVideoSif::FillStreamAttributes(SCodingAttributes& rec) const {
+  rec.streamCodingType = CodingType();
+  rec.videoFormat = videoFormat;
+  rec.frameRate = frameRate;
+}
+
+bool CVideoSif::Load(ArchiveIn& in) {
+  version = in.U32();
+  if (version < 2) return false;
+  profile = in.U8();
+  level = in.U8();
+  videoFormat = in.U8();
+  aspectRatio = in.U8();
+  frameRate = in.U8();
+  width = in.U32();
+  height = in.U32();
+  progressive = in.U8();
+  codecValue = in.U32();
+  tableEnd = in.U32();
+  if (videoFormat == 0) videoFormat = DeriveVideoFormat(height, progressive != 0, 0);
+  return true;
+}
+
+void CVideoSif::Save(ArchiveOut& out) const {
+  out.U32(version);
+  out.U8(profile);
+  out.U8(level);
+  out.U8(videoFormat);
+  out.U8(aspectRatio);
+  out.U8(frameRate);
+  out.U32(width);
+  out.U32(height);
+  out.U8(progressive);
+  out.U32(codecValue);
+  out.U32(tableEnd);
+}
+
+bool CVideoSif::LoadGopTable(const std::vector<uint8_t>& tail) {
+  gops.clear();
+  if (tail.size() < 4) return tail.empty();
+  ArchiveIn in(tail.data() + 4, tail.size() - 4);
+  while (in.Remaining() >= GOP_INF::kSize) {
+    GOP_INF g;
+    g.Load(in);
+    gops.push_back(g);
+  }
+  return in.AtEnd();
+}
+
+bool CVideoSif::SameVideoCoding(const CVideoSif& o) const {
+  return profile == o.profile && level == o.level && videoFormat == o.videoFormat && aspectRatio == o.aspectRatio &&
+         frameRate == o.frameRate && width == o.width && height == o.height && progressive == o.progressive;
+}
+
+SDescriptor CVideoSif::HdmvRegistration(uint8_t type) const {
+  SDescriptor d;
+  d.tag = 0x05;
+  d.body = {'H', 'D', 'M', 'V', 0xFF, type, static_cast<uint8_t>((videoFormat << 4) | (frameRate & 0x0F)),
+            static_cast<uint8_t>((aspectRatio << 4) | 0x0F)};
+  return d;
+}
+
+void CAudioSif::FillCodingInfo(SCodingAttributes& rec) const {
+  rec.streamCodingType = GetStreamCodingType(0);
+  rec.presentationType = GetPresentationType();
+  rec.samplingFrequency = GetSamplingFrequency();
+}
+
+std::unique_ptr<CSifData> CreateSifData(uint8_t type) {
+  switch (type) {
+    case kSctMpeg2: return std::make_unique<CMpeg2VideoSif>();
+    case kSctH264: return std::make_unique<CH264VideoSif>();
+    case kSctVc1: return std::make_unique<CVc1Sif>();
+    case kSctLpcm: return std::make_unique<PCM_WAVE_FORMAT>();
+    case kSctAc3:
+    case kSctEac3:
+    case kSctEac3Secondary: return std::make_unique<AC3_AUDIO_DESCRIPTOR>();
+    case kSctDts:
+    case kSctDtsHdHr:
+    case kSctDtsHdMa:
+    case kSctDtsHdSecondary: return std::make_unique<CDTSSif>();
+    case kSctMlp: return std::make_unique<MLP_HEADER_INFO>();
+    case kSctPg:
+    case kSctIg: return std::make_unique<SGsSif>();
+    default: return nullptr;
+  }
+}
+
+}  // namespace zv

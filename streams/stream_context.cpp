@@ -1,0 +1,348 @@
+#include "streams/stream_context.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/paths.h"
+#include "streams/ac3_parser.h"
+#include "streams/other_sif.h"
+#include "streams/parse_result.h"
+#include "streams/parser_base.h"
+
+namespace zv {
+
+void SStreamContext::Close() {
+  sifFile.Close();
+  streamFile.Close();
+  sif.reset();
+  header = SSifHeader{};
+  sifPath.clear();
+  path.clear();
+  payload.clear();
+  payload.shrink_to_fit();
+  payloadPos = 0;
+  packetizer = SPacketizerState{};
+  first = 0;
+  last = -1;
+  next = 0;
+  current.reset();
+  bytesLeft = 0;
+  timeOffset = 0;
+  compositionNumber = 0;
+  lastKeyPts = 0;
+  sequenceHeader.clear();
+}
+
+std::string SifPathBeside(const std::string& streamPath) { return streamPath + ".dsi"; }
+
+std::string SifPathInTemp(const std::string& streamPath) {
+  return TempFolder() + "/" + FileNameOf(streamPath) + ".dsi";
+}
+
+namespace {
+
+// Reads header and record from an open stream-information file and checks
+// that its tables fit the file. The GOP table of video is loaded too.
+bool LoadSif(File& f, SSifHeader& header, std::unique_ptr<CSifData>& sif) {
+  int64_t len = f.Length();
+  if (len < static_cast<int64_t>(SSifHeader::kSize)) return false;
+  std::vector<uint8_t> head(static_cast<size_t>(std::min<int64_t>(len, 4096)));
+  if (!f.Seek(0) || !f.ReadExact(head.data(), head.size())) return false;
+  try {
+    ArchiveIn in(head);
+    header.Load(in);
+    if (!header.IsComplete()) return false;
+    sif = CreateSifData(header.streamCodingType);
+    if (!sif || !sif->Load(in)) return false;
+    if (in.Pos() != header.auTablePos) return false;
+  } catch (const ArchiveError&) {
+    return false;
+  }
+  if (IsFixedRateAudio(header.streamCodingType)) return true;
+  uint64_t tableEnd = static_cast<uint64_t>(len);
+  if (auto* video = dynamic_cast<CVideoSif*>(sif.get())) {
+    tableEnd = video->tableEnd;
+    if (tableEnd > static_cast<uint64_t>(len)) return false;
+    std::vector<uint8_t> tail(static_cast<size_t>(static_cast<uint64_t>(len) - tableEnd));
+    if (!f.Seek(static_cast<int64_t>(tableEnd)) || !f.ReadExact(tail.data(), tail.size())) return false;
+    if (!video->LoadGopTable(tail)) return false;
+  }
+  return tableEnd >= header.auTablePos &&
+         tableEnd - header.auTablePos == static_cast<uint64_t>(header.auCount) * AUI::kSize;
+}
+
+bool LoadSifPath(const std::string& path, SSifHeader& header, std::unique_ptr<CSifData>& sif) {
+  File f;
+  return f.Open(path, File::kRead) && LoadSif(f, header, sif);
+}
+
+void Show(IPrompt* prompt, const std::string& text) {
+  if (prompt) prompt->Message(text);
+}
+
+// Finds current stream information or makes it; sets ctx.sifPath.
+int EnsureStreamInfo(const std::string& path, SStreamContext& ctx, const Progress& progress, IPrompt* prompt) {
+  File stream;
+  if (!stream.Open(path, File::kRead)) {
+    Show(prompt, stream.Error());
+    return kFailed;
+  }
+  stream.Close();
+  int64_t mtime = FileTimeNs(path);
+  std::string sifPath = SifPathBeside(path);
+  {
+    File probe;
+    if (!probe.Open(sifPath, File::kRead)) sifPath = SifPathInTemp(path);
+  }
+  SSifHeader header;
+  std::unique_ptr<CSifData> sif;
+  if (LoadSifPath(sifPath, header, sif) && header.sourceTime == mtime) {
+    ctx.sifPath = sifPath;
+    return kOk;
+  }
+  std::string message;
+  int r = AnalyseStreamFile(path, ctx, message, progress, prompt);
+  if (r == kParseCanceled) return kCancelled;
+  if (r != kParseOk) {
+    Show(prompt, path + "\n" + message);
+    return kFailed;
+  }
+  return kOk;
+}
+
+// Display sets of a presentation-graphics stream as unit ranges with their
+// start and end decoding times.
+struct SDisplaySet {
+  int64_t firstUnit = 0, lastUnit = 0;
+  int64_t start = 0, end = 0;
+  bool endedByEmpty = false;
+};
+
+bool SelectDisplaySets(SStreamContext& ctx, int64_t inTime, int64_t outTime, int64_t& first, int64_t& last) {
+  int64_t count = ctx.header.auCount;
+  std::vector<SDisplaySet> sets;
+  bool open = false;
+  SDisplaySet cur;
+  for (int64_t n = 0; n < count; ++n) {
+    auto au = GetAu(n, ctx);
+    if (!au) return false;
+    uint32_t type = au->flags & 0xFF;
+    if (type != 0x16 && type != 0x18) continue;  // PCS, ICS
+    if (!(au->flags & (1u << 16))) {
+      if (open) {
+        cur.lastUnit = n - 1;
+        if (!cur.endedByEmpty) cur.end = au->dts;
+        sets.push_back(cur);
+      }
+      cur = SDisplaySet{n, n, au->dts, au->dts, false};
+      open = true;
+    } else if (open) {
+      cur.end = au->dts;
+      cur.endedByEmpty = true;
+    }
+  }
+  if (open) {
+    auto lastAu = GetAu(count - 1, ctx);
+    if (!lastAu) return false;
+    cur.lastUnit = count - 1;
+    cur.end = lastAu->dts;
+    sets.push_back(cur);
+  }
+  size_t i0 = 0;
+  while (i0 < sets.size() && sets[i0].start < inTime) ++i0;
+  if (i0 == sets.size()) return false;
+  first = sets[i0].firstUnit;
+  for (size_t i = i0; i < sets.size(); ++i) {
+    if (outTime <= sets[i].start) {
+      if (i == i0) return false;
+      last = sets[i - 1].lastUnit;
+      return true;
+    }
+    if (outTime <= sets[i].end) {
+      last = sets[i].lastUnit;
+      return true;
+    }
+  }
+  last = count - 1;
+  return true;
+}
+
+int64_t RoundHalfUp(double v) { return static_cast<int64_t>(std::floor(v + 0.5)); }
+
+}  // namespace
+
+int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& progress, IPrompt* prompt) {
+  ctx.Close();
+  if (int r = EnsureStreamInfo(src.path, ctx, progress, prompt)) return r;
+  ctx.path = src.path;
+  if (!ctx.streamFile.Open(src.path, File::kRead)) {
+    Show(prompt, ctx.streamFile.Error());
+    ctx.Close();
+    return kFailed;
+  }
+  if (!ctx.sifFile.Open(ctx.sifPath, File::kRead) || !LoadSif(ctx.sifFile, ctx.header, ctx.sif)) {
+    Show(prompt, src.path + "\n" + ParseResultMessage(kParseReadError));
+    ctx.Close();
+    return kFailed;
+  }
+  const uint8_t type = ctx.header.streamCodingType;
+  const int64_t count = ctx.header.auCount;
+
+  if (auto* m2v = dynamic_cast<CMpeg2VideoSif*>(ctx.sif.get()); m2v && m2v->firstSequenceLength > 0) {
+    ctx.sequenceHeader.resize(m2v->firstSequenceLength);
+    if (!ctx.streamFile.Seek(m2v->firstSequenceOffset) ||
+        !ctx.streamFile.ReadExact(ctx.sequenceHeader.data(), ctx.sequenceHeader.size())) {
+      Show(prompt, ctx.streamFile.Error());
+      ctx.Close();
+      return kFailed;
+    }
+  }
+
+  int64_t first = src.in, last = src.out;
+  if (type == kSctPg && (src.in != 0 || src.out != 0)) {
+    if (!SelectDisplaySets(ctx, src.in * 90, src.out * 90, first, last)) {
+      first = 2;
+      last = 1;
+    }
+  } else {
+    if (src.timeMode == 1) {
+      double d = ctx.header.auDuration;
+      first = d > 0 ? RoundHalfUp(static_cast<double>(src.in) / d) : 0;
+      last = d > 0 ? RoundHalfUp(static_cast<double>(src.out) / d) : 0;
+      // One core and one extension unit per frame: keep the pairs whole.
+      if (type == kSctEac3 || type == kSctDtsHdHr || type == kSctDtsHdMa) {
+        first *= 2;
+        if (last != 0) last = 2 * last + 1;
+      }
+    }
+    if (last == 0) last = count - 1;
+  }
+  if (last >= count) last = count - 1;
+
+  if (IsVideoType(type)) {
+    if (first != 0 && first != -1) {
+      int64_t k = FindKeyAu(ctx, first);
+      if (k != -1) first = k;
+    }
+    if (last + 1 != count && last != -1) {
+      int64_t k = FindKeyAu(ctx, last);
+      if (k != -1) last = k - 1;
+    }
+  }
+  if (first < 0) first = 0;
+  ctx.first = first;
+  ctx.last = last;
+  ctx.next = first;
+
+  if (type == kSctPg) {
+    ctx.timeOffset = src.graphicsOffset;
+  } else if (type == kSctIg) {
+    ctx.timeOffset = 0;
+  } else if (first <= last) {
+    auto au = GetAu(first, ctx);
+    ctx.timeOffset = au ? static_cast<int64_t>(kFirstPts) - au->pts : 0;
+  }
+  return kOk;
+}
+
+std::unique_ptr<AUI> GetAu(int64_t n, SStreamContext& ctx) {
+  const SSifHeader& h = ctx.header;
+  if (n < 0 || n >= static_cast<int64_t>(h.auCount) || !ctx.sif) return nullptr;
+  auto au = std::make_unique<AUI>();
+  auto computedTime = [&](int64_t k) {
+    return static_cast<uint32_t>(static_cast<double>(k) * h.auDuration * 90 + kFirstPts);
+  };
+  switch (h.streamCodingType) {
+    case kSctLpcm: {
+      auto* w = static_cast<PCM_WAVE_FORMAT*>(ctx.sif.get());
+      au->size = w->AuSize();
+      au->offset = h.firstFrameOffset + static_cast<uint64_t>(n) * au->size;
+      au->pts = au->dts = computedTime(n);
+      return au;
+    }
+    case kSctAc3:
+    case kSctEac3Secondary: {
+      auto* a = static_cast<AC3_AUDIO_DESCRIPTOR*>(ctx.sif.get());
+      au->size = h.streamCodingType == kSctAc3 ? a->frameSize : a->eac3.FrameBytes();
+      au->offset = h.firstFrameOffset + static_cast<uint64_t>(n) * au->size;
+      au->pts = au->dts = computedTime(n);
+      return au;
+    }
+    case kSctEac3: {
+      // Core (even index) and extension (odd index) share one frame time.
+      auto* a = static_cast<AC3_AUDIO_DESCRIPTOR*>(ctx.sif.get());
+      uint32_t ext = a->eac3.FrameBytes();
+      uint32_t core = a->frameSize > ext ? a->frameSize - ext : 0;
+      int64_t pair = n / 2;
+      au->offset = h.firstFrameOffset + static_cast<uint64_t>(pair) * a->frameSize + ((n & 1) ? core : 0);
+      au->size = (n & 1) ? ext : core;
+      au->flags = (n & 1) ? 1 : 0;
+      au->pts = au->dts = computedTime(pair);
+      return au;
+    }
+    default: break;
+  }
+  // Stored table; the loader checked that it is count records of 28 bytes.
+  uint8_t raw[AUI::kSize];
+  int64_t pos = static_cast<int64_t>(h.auTablePos) + n * static_cast<int64_t>(AUI::kSize);
+  if (!ctx.sifFile.Seek(pos) || !ctx.sifFile.ReadExact(raw, sizeof raw)) return nullptr;
+  ArchiveIn in(raw, sizeof raw);
+  au->Load(in);
+  return au;
+}
+
+int64_t FindKeyAu(SStreamContext& ctx, int64_t n) {
+  int64_t count = ctx.header.auCount;
+  if (count <= 0) return -1;
+  if (count == 1) return 0;
+  n = std::clamp<int64_t>(n, 0, count - 1);
+  auto isKey = [&](int64_t i) {
+    auto au = GetAu(i, ctx);
+    return au && (au->flags & kAuiKey);
+  };
+  int64_t fwd = n;
+  while (fwd < count && !isKey(fwd)) ++fwd;
+  if (fwd == n) return n;
+  int64_t back = n;
+  while (back >= 0 && !isKey(back)) --back;
+  if (back < 0 || fwd - n <= n - back) return fwd;
+  return back;
+}
+
+void SwapLpcmBytes(uint8_t* data, size_t size, unsigned bitsPerSample) {
+  if (bitsPerSample == 16) {
+    for (size_t i = 0; i + 1 < size; i += 2) std::swap(data[i], data[i + 1]);
+  } else {
+    for (size_t i = 0; i + 2 < size; i += 3) std::swap(data[i], data[i + 2]);
+  }
+}
+
+const AUI* NextAu(SStreamContext& ctx) {
+  ctx.current.reset();
+  ctx.bytesLeft = 0;
+  ctx.payloadPos = 0;
+  if (ctx.next > ctx.last) {
+    ctx.payload.clear();
+    ctx.payload.shrink_to_fit();
+    return nullptr;
+  }
+  auto au = GetAu(ctx.next, ctx);
+  if (!au) return nullptr;
+  // A damaged table must not make us allocate or read beyond the stream.
+  const int64_t length = ctx.streamFile.Length();
+  if (length < 0 || au->offset > static_cast<uint64_t>(length) || au->size > static_cast<uint64_t>(length) - au->offset)
+    return nullptr;
+  if (ctx.payload.size() < au->size) ctx.payload.resize(au->size);
+  if (!ctx.streamFile.Seek(static_cast<int64_t>(au->offset)) || !ctx.streamFile.ReadExact(ctx.payload.data(), au->size))
+    return nullptr;
+  if (ctx.header.streamCodingType == kSctLpcm)
+    SwapLpcmBytes(ctx.payload.data(), au->size, static_cast<PCM_WAVE_FORMAT*>(ctx.sif.get())->bitsPerSample);
+  if (au->pts != 0) au->pts = static_cast<uint32_t>(au->pts + ctx.timeOffset);
+  if (au->dts != 0) au->dts = static_cast<uint32_t>(au->dts + ctx.timeOffset);
+  ctx.next++;
+  ctx.bytesLeft = au->size;
+  ctx.current = std::move(au);
+  return ctx.current.get();
+}
+
+}  // namespace zv

@@ -1,0 +1,385 @@
+// H.264 analysis: real fixtures against ffprobe's reading, the constraint
+// checks on synthetic parameter sets, and the time stamps of field-coded,
+// still and delayed streams.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "platform/paths.h"
+#include "stream_test_util.h"
+#include "streams/h264_parser.h"
+#include "streams/parse_result.h"
+#include "support/test_support.h"
+
+using namespace zvtest;
+
+namespace {
+
+struct ProbePacket {
+  int64_t pos = 0, size = 0;
+  bool key = false;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);)
+    if (!l.empty()) out.push_back(l);
+  return out;
+}
+
+// Packets in decode order as ffmpeg's H.264 parser splits the file.
+std::vector<ProbePacket> ProbePackets(const std::string& path) {
+  auto r = Run({"ffprobe", "-v", "error", "-show_entries", "packet=pos,size,flags", "-of", "csv=p=0", path});
+  std::vector<ProbePacket> v;
+  for (const auto& l : Lines(r.out)) {
+    ProbePacket p;
+    char flags[8] = {0};
+    if (std::sscanf(l.c_str(), "%ld,%ld,%7s", &p.size, &p.pos, flags) == 3) {
+      p.key = flags[0] == 'K';
+      v.push_back(p);
+    }
+  }
+  return v;
+}
+
+// Picture types in presentation order, as the decoder outputs frames.
+std::string ProbeDisplayTypes(const std::string& path) {
+  auto r = Run({"ffprobe", "-v", "error", "-show_entries", "frame=pict_type", "-of", "csv=p=0", path});
+  std::string types;
+  for (const auto& l : Lines(r.out))
+    if (l[0] == 'I' || l[0] == 'P' || l[0] == 'B') types += l[0];
+  return types;
+}
+
+char TypeLetter(uint32_t flags) { return "?IPB"[flags & 7]; }
+
+class H264Fixture : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(H264Fixture, UnitsAgreeWithFfprobe) {
+  if (!HaveProgram("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
+  TempDir dir;
+  std::string path = CopyFixture(GetParam(), dir.Path());
+  zv::SStreamContext ctx;
+  ASSERT_EQ(OpenWhole(path, ctx), zv::kOk);
+  auto units = AllUnits(ctx);
+  auto packets = ProbePackets(path);
+  ASSERT_EQ(units.size(), ctx.header.auCount);
+  ASSERT_EQ(units.size(), packets.size());
+
+  for (size_t i = 0; i < units.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(static_cast<int64_t>(units[i].offset), packets[i].pos);
+    EXPECT_EQ(static_cast<int64_t>(units[i].size), packets[i].size);
+    EXPECT_EQ((units[i].flags & zv::kAuiKey) != 0, packets[i].key);
+  }
+
+  // Decode steps of exactly one frame period (truncation moves by one tick).
+  const double period = 90.0 * ctx.header.auDuration;
+  for (size_t i = 1; i < units.size(); ++i) {
+    double step = static_cast<double>(units[i].dts) - units[i - 1].dts;
+    EXPECT_NEAR(step, period, 1.0) << "unit " << i;
+  }
+  // Presentation order: the picture types ffprobe outputs, one frame period
+  // apart, the first at 131070, never before decoding.
+  std::vector<zv::AUI> shown = units;
+  std::sort(shown.begin(), shown.end(), [](const zv::AUI& a, const zv::AUI& b) { return a.pts < b.pts; });
+  EXPECT_EQ(shown[0].pts, zv::kFirstPts);
+  EXPECT_EQ(units[0].pts, zv::kFirstPts);
+  std::string types;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    types += TypeLetter(shown[i].flags);
+    if (i > 0) {
+      EXPECT_NEAR(static_cast<double>(shown[i].pts) - shown[i - 1].pts, period, 1.0) << "shown " << i;
+    }
+  }
+  EXPECT_EQ(types, ProbeDisplayTypes(path));
+  for (const auto& u : units) EXPECT_GE(u.pts, u.dts);
+
+  uint64_t total = 0;
+  for (const auto& u : units) total += u.size;
+  EXPECT_EQ(total, ctx.header.payloadSize);
+  EXPECT_EQ(total, static_cast<uint64_t>(zv::FileSize(path)));
+  auto* video = dynamic_cast<zv::CH264VideoSif*>(ctx.sif.get());
+  ASSERT_NE(video, nullptr);
+  size_t keys = std::count_if(units.begin(), units.end(), [](const zv::AUI& u) { return u.flags & zv::kAuiKey; });
+  EXPECT_EQ(video->gops.size(), keys);
+  EXPECT_EQ(video->stillPicture, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, H264Fixture,
+                         ::testing::Values("h264_1080p2398.264", "h264_720p5994.264", "h264_576i25.264",
+                                           "h264_nohrd.264"));
+
+TEST(H264Record, FixtureAttributesAndStoredLayout) {
+  TempDir dir;
+  std::string path = CopyFixture("h264_1080p2398.264", dir.Path());
+  zv::SStreamContext ctx;
+  ASSERT_EQ(OpenWhole(path, ctx), zv::kOk);
+  auto* v = dynamic_cast<zv::CH264VideoSif*>(ctx.sif.get());
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->videoFormat, zv::kVf1080p);
+  EXPECT_EQ(v->frameRate, zv::kFr23976);
+  EXPECT_EQ(v->aspectRatio, zv::kAspect16x9);
+  EXPECT_NEAR(ctx.header.auDuration, 1001.0 / 24, 1e-9);
+  // make-fixtures.sh asks x264 for a 20000 kbit/s, 15000 kbit VBV.
+  EXPECT_EQ(ctx.header.bitRate, 20000000u);
+  EXPECT_EQ(v->cpbSize, 15000000u);
+
+  // Little-endian header at fixed offsets, then the version-3 record.
+  auto b = ReadBytes(path + ".dsi");
+  ASSERT_GT(b.size(), 89u);
+  auto le32 = [&](size_t o) { return b[o] | b[o + 1] << 8 | b[o + 2] << 16 | uint32_t{b[o + 3]} << 24; };
+  EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RSIF");
+  EXPECT_EQ(b[8], 0x1B);                 // stream coding type
+  EXPECT_EQ(le32(9), 48u);               // ffprobe counts 48 frames
+  EXPECT_EQ(le32(37), 89u);              // table after 57 + 32 record bytes
+  EXPECT_EQ(le32(57), 3u);               // record version
+  EXPECT_EQ(b[61], 100);                 // profile_idc (High)
+  EXPECT_EQ(b[62], 41);                  // level_idc
+  EXPECT_EQ(le32(66), 1920u);
+  EXPECT_EQ(le32(70), 1080u);
+  EXPECT_EQ(b[74], 1);                   // progressive
+  EXPECT_EQ(le32(79), 89u + 48 * 28);    // table end
+  EXPECT_EQ(b.size(), 89u + 48 * 28 + 4 + v->gops.size() * 25);
+}
+
+// Failure fixtures: exactly their message, and nothing left behind.
+struct FailCase {
+  const char* file;
+  const char* message;
+};
+class H264Refused : public ::testing::TestWithParam<FailCase> {};
+
+TEST_P(H264Refused, GivesItsMessage) {
+  TempDir dir;
+  std::string path = CopyFixture(GetParam().file, dir.Path());
+  zv::ScriptedPrompt prompt;
+  zv::SStreamContext ctx;
+  EXPECT_EQ(OpenWhole(path, ctx, &prompt), zv::kFailed);
+  ASSERT_FALSE(prompt.messages.empty());
+  EXPECT_EQ(prompt.messages.back(), path + "\n" + GetParam().message);
+  EXPECT_FALSE(zv::PathExists(path + ".dsi"));
+  EXPECT_FALSE(zv::PathExists(zv::SifPathInTemp(path)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, H264Refused,
+                         ::testing::Values(FailCase{"fail_baseline.264", "Wrong profile! "},
+                                           FailCase{"fail_level51.264", "Wrong level! "},
+                                           // High 4:2:2 is refused by its profile before its chroma format.
+                                           FailCase{"fail_422.264", "Wrong profile! "},
+                                           FailCase{"fail_15fps.264", "Wrong frame rate! "}));
+
+TEST(H264Refused, UnsupportedRateIsShownFirst) {
+  TempDir dir;
+  std::string path = CopyFixture("fail_15fps.264", dir.Path());
+  zv::ScriptedPrompt prompt;
+  zv::SStreamContext ctx;
+  EXPECT_EQ(OpenWhole(path, ctx, &prompt), zv::kFailed);
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[0], "Error: Unsupported FrameRate value 15.000! ");
+}
+
+// ---- synthetic streams
+
+std::vector<uint8_t> Header(const SpsSpec& sps) {
+  std::vector<uint8_t> s;
+  Append(s, Sps(sps));
+  Append(s, Pps());
+  return s;
+}
+
+// Analyses `bytes` as a .264 file; returns OpenStream's code and the prompt.
+int Analyse(const TempDir& dir, const std::vector<uint8_t>& bytes, zv::SStreamContext& ctx,
+            zv::ScriptedPrompt& prompt, const std::string& name = "s.264") {
+  WriteBytes(dir / name, bytes);
+  return OpenWhole(dir / name, ctx, &prompt);
+}
+
+TEST(H264Checks, ParameterSetsRefusedWithTheirCode) {
+  struct Case {
+    const char* what;
+    std::function<void(SpsSpec&)> change;
+    int code;
+  };
+  const Case cases[] = {
+      {"main profile passes", [](SpsSpec& s) { s.profile = 77; }, zv::kParseOk},
+      {"4:2:2 in a High SPS", [](SpsSpec& s) { s.chroma = 2; }, zv::kParseWrongChromaFormat},
+      {"frame-num gaps", [](SpsSpec& s) { s.gaps = true; }, zv::kParseFrameGaps},
+      {"no VUI", [](SpsSpec& s) { s.vui = false; }, zv::kParseNoVui},
+      {"no aspect", [](SpsSpec& s) { s.aspectInfo = false; }, zv::kParseNoAspectInfo},
+      {"no timing", [](SpsSpec& s) { s.timing = false; }, zv::kParseNoTimingInfo},
+      {"variable rate", [](SpsSpec& s) { s.fixedFrameRate = false; }, zv::kParseNotFixedFrameRate},
+      {"low delay", [](SpsSpec& s) { s.lowDelay = true; }, zv::kParseWrongLowDelay},
+      {"41 Mbit/s", [](SpsSpec& s) { s.bitRateMinus1 = 40039; }, zv::kParseBitrateOverflow},
+      {"CPB 30,000,128 bits", [](SpsSpec& s) { s.cpbSizeMinus1 = 117187; }, zv::kParseCpbOverflow},
+      {"level 4.2", [](SpsSpec& s) { s.level = 42; }, zv::kParseWrongLevel},
+      {"1080 with 4:3 pixels", [](SpsSpec& s) { s.aspectIdc = 2; }, zv::kParseWrongAspectRatio},
+      {"1440x1080 square pixels", [](SpsSpec& s) { s.widthMbs = 90; }, zv::kParseWrongAspectRatio},
+      {"1440x1080 4:3 pixels", [](SpsSpec& s) { s.widthMbs = 90; s.aspectIdc = 14; }, zv::kParseOk},
+      {"1080p at 25 is a known rate", [](SpsSpec& s) { s.unitsInTick = 1; s.timeScale = 50; }, zv::kParseOk},
+      {"576 with 16:11", [](SpsSpec& s) { s.widthMbs = 45; s.heightMapUnits = 36; s.cropBottom = 0;
+                                          s.aspectIdc = 4; s.level = 30; s.unitsInTick = 1; s.timeScale = 50; },
+       zv::kParseOk},
+      {"480 with 16:11", [](SpsSpec& s) { s.widthMbs = 45; s.heightMapUnits = 30; s.cropBottom = 0;
+                                          s.aspectIdc = 4; s.level = 30; s.unitsInTick = 1001; s.timeScale = 60000; },
+       zv::kParseWrongAspectRatio},
+      {"704 wide", [](SpsSpec& s) { s.widthMbs = 44; s.heightMapUnits = 36; s.cropBottom = 0; s.aspectIdc = 4; },
+       zv::kParseWrongVideoFormat},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SpsSpec spec;
+    c.change(spec);
+    auto bytes = Header(spec);
+    Append(bytes, Slice({.nalType = 5}));
+    TempDir dir;
+    zv::SStreamContext ctx;
+    zv::ScriptedPrompt prompt;
+    int r = Analyse(dir, bytes, ctx, prompt);
+    if (c.code == zv::kParseOk) {
+      EXPECT_EQ(r, zv::kOk);
+    } else {
+      EXPECT_EQ(r, zv::kFailed);
+      ASSERT_FALSE(prompt.messages.empty());
+      EXPECT_EQ(prompt.messages.back(), dir / "s.264" + "\n" + zv::ParseResultMessage(c.code));
+      EXPECT_FALSE(zv::PathExists(dir / "s.264.dsi"));
+    }
+  }
+}
+
+TEST(H264Units, SingleIdrIsAStillPicture) {
+  auto bytes = Header({});
+  Append(bytes, Slice({.nalType = 5, .dataBytes = 500}));
+  TempDir dir;
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  ASSERT_EQ(Analyse(dir, bytes, ctx, prompt), zv::kOk);
+  ASSERT_EQ(ctx.header.auCount, 1u);
+  auto* v = static_cast<zv::CH264VideoSif*>(ctx.sif.get());
+  EXPECT_EQ(v->stillPicture, 0x80);
+  zv::SEsInfoFill es;
+  v->FillEsInfo(es);
+  ASSERT_EQ(es.descriptors.size(), 2u);
+  EXPECT_EQ(es.descriptors[1].tag, 0x28);
+  // profile, constraint flags, level, still present and not 24-hour.
+  EXPECT_EQ(es.descriptors[1].body, (std::vector<uint8_t>{100, 0, 41, 0x80}));
+  auto u = AllUnits(ctx);
+  EXPECT_EQ(u[0].offset, 0u);
+  EXPECT_EQ(u[0].size, bytes.size());
+  EXPECT_EQ(u[0].flags, zv::kAuiKey | 1);
+}
+
+TEST(H264Units, FieldPairsBecomeOneUnit) {
+  SpsSpec spec;
+  spec.frameMbsOnly = false;
+  spec.heightMapUnits = 34;  // 2 x 34 x 16 = 1088
+  spec.cropBottom = 2;       // 1088 - 4 x 2 = 1080
+  spec.unitsInTick = 1001;
+  spec.timeScale = 60000;    // 29.97: 1080i
+  auto bytes = Header(spec);
+  // I/P field pairs in decode order: I P P, each top then bottom.
+  const unsigned types[3] = {2, 0, 0};
+  std::vector<size_t> starts;
+  for (unsigned f = 0; f < 3; ++f) {
+    for (unsigned fld = 0; fld < 2; ++fld) {
+      // The first unit also holds the parameter sets before it.
+      starts.push_back(starts.empty() ? 0 : bytes.size());
+      Append(bytes, Aud());
+      SliceSpec s{.nalType = (f == 0 && fld == 0) ? 5u : 1u, .sliceType = (f == 0 && fld == 1) ? 0u : types[f],
+                  .frameNum = f, .frameMbsOnly = false, .field = true, .bottom = fld == 1,
+                  .pocLsb = 2 * f + fld};
+      Append(bytes, Slice(s));
+    }
+  }
+  TempDir dir;
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  ASSERT_EQ(Analyse(dir, bytes, ctx, prompt), zv::kOk);
+  auto* v = static_cast<zv::CH264VideoSif*>(ctx.sif.get());
+  EXPECT_EQ(v->videoFormat, zv::kVf1080i);
+  EXPECT_EQ(v->height, 1080u);
+  ASSERT_EQ(ctx.header.auCount, 3u);
+  auto u = AllUnits(ctx);
+  const double period = 90.0 * 1001 / 30;  // one frame in 90 kHz ticks
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(u[i].offset, starts[2 * i]);
+    EXPECT_EQ(u[i].size, (i == 2 ? bytes.size() : starts[2 * i + 2]) - starts[2 * i]);
+    EXPECT_EQ(u[i].pts, static_cast<uint32_t>(zv::kFirstPts + period * i));
+    EXPECT_EQ(u[i].pictureTiming % 2, 1u);  // field_pic_flag
+  }
+  EXPECT_EQ(u[0].flags & zv::kAuiKey, zv::kAuiKey);
+  EXPECT_EQ(u[0].pts - u[0].dts, static_cast<uint32_t>(std::ceil(period)));
+}
+
+TEST(H264Units, LongCpbDelayShiftsTheGopAfterIt) {
+  // Two GOPs of two frames; the second IDR's timing says the decoder waited
+  // 10 field periods (5 frames) after a GOP of 2 frames: 3 frames later.
+  auto picture = [](std::vector<uint8_t>& b, bool idr, unsigned frameNum, unsigned poc, uint32_t delay) {
+    Append(b, Aud());
+    Append(b, PicTimingSei(delay));
+    Append(b, Slice({.nalType = idr ? 5u : 1u, .sliceType = idr ? 2u : 0u, .frameNum = frameNum, .pocLsb = poc}));
+  };
+  auto stream = [&](uint32_t secondIdrDelay) {
+    auto b = Header({});
+    picture(b, true, 0, 0, 0);
+    picture(b, false, 1, 2, 2);
+    picture(b, true, 0, 0, secondIdrDelay);
+    picture(b, false, 1, 2, 2);
+    return b;
+  };
+  auto times = [&](uint32_t delay) {
+    TempDir dir;
+    zv::SStreamContext ctx;
+    zv::ScriptedPrompt prompt;
+    EXPECT_EQ(Analyse(dir, stream(delay), ctx, prompt), zv::kOk);
+    return AllUnits(ctx);
+  };
+  const double period = 90.0 * 1001 / 24;
+  auto plain = times(4);     // 2 x 2 frames: no wait
+  auto delayed = times(10);  // 10 / 2 - 2 = 3 frames
+  ASSERT_EQ(plain.size(), 4u);
+  ASSERT_EQ(delayed.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(plain[i].pts, static_cast<uint32_t>(zv::kFirstPts + period * i));
+    double shift = i >= 2 ? 3 * period : 0;
+    EXPECT_NEAR(static_cast<double>(delayed[i].pts), zv::kFirstPts + period * i + shift, 1.0);
+    EXPECT_NEAR(static_cast<double>(delayed[i].dts), static_cast<double>(plain[i].dts) + shift, 1.0);
+  }
+}
+
+TEST(H264Units, SliceWithUnknownPpsIsDropped) {
+  auto bytes = Header({});
+  Append(bytes, Aud());
+  Append(bytes, Slice({.nalType = 5}));
+  Append(bytes, Aud());
+  Append(bytes, Slice({.nalType = 1, .sliceType = 0, .ppsId = 7, .frameNum = 1, .pocLsb = 2}));
+  Append(bytes, Aud());
+  Append(bytes, Slice({.nalType = 1, .sliceType = 0, .frameNum = 1, .pocLsb = 2}));
+  TempDir dir;
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  ASSERT_EQ(Analyse(dir, bytes, ctx, prompt), zv::kOk);
+  auto u = AllUnits(ctx);
+  ASSERT_EQ(u.size(), 2u);
+  EXPECT_EQ(u[1].flags & 7, 2u);
+  EXPECT_NEAR(static_cast<double>(u[1].dts) - u[0].dts, 90.0 * 1001 / 24, 1.0);
+}
+
+TEST(H264Units, NoParameterSetsIsRefused) {
+  std::vector<uint8_t> bytes;
+  Append(bytes, Slice({.nalType = 5}));
+  TempDir dir;
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  EXPECT_EQ(Analyse(dir, bytes, ctx, prompt), zv::kFailed);
+  ASSERT_FALSE(prompt.messages.empty());
+  EXPECT_EQ(prompt.messages.back(), dir / "s.264" + "\nNo PPS! ");
+}
+
+}  // namespace
