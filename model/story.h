@@ -32,7 +32,7 @@ class CStoryObject : public CNamedObject {
   int32_t m_nNextTrackId = 0;
 
   // The story's tracks in order; empty until streams can be analysed.
-  std::vector<STrackRef> TrackRefs() const { return {}; }
+  virtual std::vector<STrackRef> TrackRefs() const { return {}; }
 
   void Serialize(CArchive& ar) override;
   void Reset() override;

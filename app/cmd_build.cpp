@@ -1,0 +1,90 @@
+// `zelvane build P.zvpj OUTFOLDER [--yes]`: the Build command. The progress
+// window of the build is the terminal's progress display, open while the
+// films and the navigation files are built; Ctrl-C asks before it cancels.
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "app/command.h"
+#include "app/terminal.h"
+#include "model/build.h"
+#include "model/project.h"
+#include "platform/paths.h"
+#include "platform/settings.h"
+
+namespace zvapp {
+
+namespace {
+
+int RunBuild(const std::vector<std::string>& argv);
+
+ZV_COMMAND("build", "build the project into a Blu-ray disc folder OUTFOLDER/Zelvane/DISC",
+           "zelvane build P.zvpj OUTFOLDER [--yes]\n"
+           "  OUTFOLDER  the disc goes to OUTFOLDER/Zelvane/DISC (BDMV and CERTIFICATE), with an empty\n"
+           "             OUTFOLDER/Zelvane/TEMP; the folder is remembered as OutFolder\n"
+           "  --yes      overwrite an existing OUTFOLDER/Zelvane without asking; Ctrl-C cancels at once\n"
+           "exit status: 0 built, 1 cancelled, 2 failed",
+           "zelvane build disc.zvpj ~/discs --yes", RunBuild);
+
+class TerminalTaskDialog : public zv::ITaskDialog {
+ public:
+  TerminalTaskDialog(zv::IPrompt& prompt, bool yes) : prompt_(prompt), yes_(yes) {}
+  zv::Progress Open() override {
+    display_ = std::make_unique<ProgressDisplay>(prompt_, yes_, zv::kMsgStopBuild);
+    return display_->Callback();
+  }
+  void Close() override { display_.reset(); }
+
+ private:
+  zv::IPrompt& prompt_;
+  bool yes_;
+  std::unique_ptr<ProgressDisplay> display_;
+};
+
+std::string AbsoluteFolder(const std::string& folder) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(zv::NormalizeSeparators(folder), ec);
+  return ec ? folder : p.lexically_normal().generic_string();
+}
+
+int RunBuild(const std::vector<std::string>& argv) {
+  const CommandInfo& self = *Registry::Get().Find("build");
+  for (const auto& a : argv) {
+    if (a == "--") break;
+    if (a.size() > 1 && a[0] == '-' && a != "--yes") return UsageError(self, "unknown option " + a);
+  }
+  Args args;
+  std::string err;
+  if (!args.Parse(argv, {}, err)) return UsageError(self, err);
+  if (args.Count() != 2) return UsageError(self, "expected P.zvpj and OUTFOLDER");
+  const bool yes = args.Has("--yes");
+  const std::string projectPath = args[0];
+
+  TerminalPrompt prompt(yes);
+  zv::CZvObject project;
+  bool modified = false;
+  std::string message;
+  if (zv::OpenProjectFile(projectPath, project, prompt, zv::Progress{}, modified, message) != zv::kOk)
+    return Fail("zelvane build: cannot load \"" + projectPath + "\": " + message);
+
+  zv::Settings settings;
+  settings.Load();
+  TerminalTaskDialog dialog(prompt, yes);
+  switch (zv::BuildProject(project, AbsoluteFolder(args[1]), prompt, dialog, &settings)) {
+    case zv::kOk: {
+      std::string done = zv::kMsgBuiltOk;
+      done.replace(done.find("%s"), 2, zv::FileNameOf(projectPath));
+      std::printf("%s\n", done.c_str());
+      return kExitOk;
+    }
+    case zv::kCancelled: return kExitCancelled;
+    default: return kExitFailed;
+  }
+}
+
+}  // namespace
+
+}  // namespace zvapp

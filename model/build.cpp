@@ -1,0 +1,402 @@
+#include "model/build.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "bdnav/id_bdmv.h"
+#include "bdnav/index_bdmv.h"
+#include "bdnav/movie_objects.h"
+#include "model/navigation.h"
+#include "model/project.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "platform/settings.h"
+
+namespace zv {
+
+namespace fs = std::filesystem;
+
+const char* const kMsgHasNoVideo = "has no video! ";
+const char* const kMsgOverwrite = "%s\n exists, overwrite ? ";
+const char* const kMsgCannotCreateRoot = "Cannot create %s ! ";
+const char* const kMsgCannotDelete = "Cannot delete %s !";
+const char* const kMsgCannotCreateTree = "Cannot create directory: %s !";
+const char* const kMsgCannotCreateBuild = "Can not create directory: %s! ";
+const char* const kMsgBuiltOk = "\"%s\" built sucessfully! ";
+const char* const kMsgStopBuild = "Really want to stop current build? ";
+
+namespace {
+
+// Fills the one "%s" of a message text.
+std::string Format(const char* text, const std::string& arg) {
+  std::string s = text;
+  size_t at = s.find("%s");
+  if (at != std::string::npos) s.replace(at, 2, arg);
+  return s;
+}
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+std::string WithoutSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+bool IsRealDirectory(const std::string& path) {
+  std::error_code ec;
+  return fs::is_directory(fs::symlink_status(path, ec));
+}
+
+// An existing folder (a link to one will do) or a newly made one.
+bool EnsureFolder(const std::string& path) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) return true;
+  fs::create_directory(path, ec);
+  return !ec && fs::is_directory(path, ec);
+}
+
+std::string Numbered(int32_t n, const char* ext) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%05d.%s", static_cast<int>(n), ext);
+  return name;
+}
+
+std::vector<std::string> KeepList(int32_t count, const char* ext) {
+  std::vector<std::string> keep;
+  for (int32_t i = 0; i < count; ++i) keep.push_back(Numbered(i, ext));
+  return keep;
+}
+
+// The file and its backup copy, each written beside and renamed into place
+// so a failed write never leaves a short file under the final name.
+bool WriteWithBackup(const std::string& folder, const std::string& name, const std::vector<uint8_t>& bytes,
+                     IPrompt& prompt) {
+  std::string error;
+  for (const std::string& path : {folder + name, folder + "BACKUP/" + name}) {
+    if (!WriteFileAtomic(path, bytes.data(), bytes.size(), error)) {
+      prompt.Message(error);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Copies with the source's modification time, so IsSameFile recognises the
+// copy next time.
+bool CopyKeepingTime(const std::string& from, const std::string& to, std::string& error) {
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(from, bytes, error)) return false;
+  if (!WriteFileAtomic(to, bytes.data(), bytes.size(), error)) return false;
+  std::error_code ec;
+  fs::last_write_time(to, fs::last_write_time(from, ec), ec);
+  if (ec) {
+    error = File::ErrorText("write", to, ec.value());
+    return false;
+  }
+  return true;
+}
+
+void ClearPerBuildNumbers(CFilmObject& film) {
+  for (size_t i = 0; i < film.m_stories.GetCount(); ++i) film.m_stories.GetAt(i)->m_nClipNumber = -1;
+  for (size_t i = 0; i < film.m_menus.GetCount(); ++i) film.m_menus.GetAt(i)->m_nClipNumber = -1;
+  for (size_t i = 0; i < film.m_playlists.GetCount(); ++i) {
+    film.m_playlists.GetAt(i)->m_nPlaylistNumber = -1;
+    film.m_playlists.GetAt(i)->m_nTitleNumber = -1;
+  }
+}
+
+// Closes the dialog on every way out of BuildDisc.
+class DialogSession {
+ public:
+  explicit DialogSession(ITaskDialog& dialog) : dialog_(dialog), progress_(dialog.Open()) {}
+  ~DialogSession() { dialog_.Close(); }
+  const Progress& progress() const { return progress_; }
+
+ private:
+  ITaskDialog& dialog_;
+  Progress progress_;
+};
+
+}  // namespace
+
+std::string LogLine(const std::string& text) {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char clock[16];
+  std::strftime(clock, sizeof clock, "%H:%M:%S", &tm);
+  return "[" + std::string(clock) + "]: " + text;
+}
+
+std::string OutputRoot(const std::string& outFolder) { return WithSlash(NormalizeSeparators(outFolder)) + "Zelvane"; }
+
+bool ValidateFilm(CFilmObject& film, IPrompt& prompt) {
+  const std::string label = film.m_strName + ":";
+  if (!FilmHasContent(film)) {
+    // A menu needs a video to be shown over.
+    if (film.m_menus.GetCount() > 0 && !film.m_menus.GetAt(0)->IsEmpty()) {
+      prompt.Message(label + " " + kMsgHasNoVideo);
+      return false;
+    }
+    return true;
+  }
+  // The track-count checks of the stories, the menus' own checks and the
+  // playlist checks join here with stream tracks; until stories carry
+  // tracks no film reaches this point outside tests.
+  return true;
+}
+
+int PrepareOutputFolder(const std::string& rootIn, bool deleteOldTrees, IPrompt& prompt) {
+  const std::string root = WithoutSlash(NormalizeSeparators(rootIn));
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(root, ec))) {
+    if (prompt.Ask(Format(kMsgOverwrite, root)) != Answer::Yes) return kCancelled;
+  } else {
+    // The folder given on the command line may be new as well.
+    fs::create_directories(root, ec);
+    if (ec || !fs::is_directory(root, ec)) {
+      prompt.Message(Format(kMsgCannotCreateRoot, root));
+      return kFailed;
+    }
+  }
+  if (deleteOldTrees) {
+    for (const char* name : {"DISC", "TEMP"}) {
+      const std::string folder = root + "/" + name;
+      if (IsRealDirectory(folder) && !DeleteFolderTree(folder, true)) {
+        prompt.Message(Format(kMsgCannotDelete, folder));
+        return kFailed;
+      }
+    }
+  }
+  return CreateOutputTree(root, prompt) ? kOk : kFailed;
+}
+
+bool CreateOutputTree(const std::string& rootIn, IPrompt& prompt) {
+  const std::string root = WithoutSlash(NormalizeSeparators(rootIn));
+  const std::string bdmv = root + "/DISC/BDMV/";
+  std::vector<std::string> folders = {root, root + "/DISC", root + "/TEMP", root + "/DISC/BDMV",
+                                      root + "/DISC/CERTIFICATE"};
+  for (const char* name : {"STREAM", "CLIPINF", "PLAYLIST", "BDJO", "JAR", "AUXDATA", "META", "BACKUP"})
+    folders.push_back(bdmv + name);
+  for (const char* name : {"CLIPINF", "PLAYLIST", "BDJO", "JAR"}) folders.push_back(bdmv + "BACKUP/" + name);
+  folders.push_back(root + "/DISC/CERTIFICATE/BACKUP");
+
+  for (const std::string& folder : folders) {
+    // Backups of an earlier build must not outlive it.
+    if (folder == bdmv + "BACKUP" && IsRealDirectory(folder) && !DeleteFolderTree(folder, false)) {
+      prompt.Message(Format(kMsgCannotDelete, folder));
+      return false;
+    }
+    if (!EnsureFolder(folder)) {
+      prompt.Message(Format(kMsgCannotCreateTree, folder));
+      return false;
+    }
+  }
+  return true;
+}
+
+bool DeleteFolderTree(const std::string& folder, bool removeItself) {
+  std::error_code ec;
+  // Entries can only be deleted from a writable folder.
+  fs::permissions(folder, fs::perms::owner_write | fs::perms::owner_exec | fs::perms::owner_read,
+                  fs::perm_options::add, ec);
+  bool ok = true;
+  std::vector<fs::path> entries;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
+  if (ec) ok = false;
+  for (const fs::path& entry : entries) {
+    std::error_code e;
+    if (fs::is_directory(fs::symlink_status(entry, e))) {
+      ok = DeleteFolderTree(entry.string(), true) && ok;
+    } else if (!fs::remove(entry, e) || e) {
+      ok = false;
+    }
+  }
+  if (removeItself) {
+    std::error_code e;
+    if (!fs::remove(folder, e) || e) ok = false;
+  }
+  return ok;
+}
+
+bool PurgeFolder(const std::string& folder, const std::vector<std::string>& keep, std::string& error) {
+  std::error_code ec;
+  if (!fs::exists(folder, ec)) return true;
+  std::vector<fs::path> stale;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code e;
+    if (fs::is_directory(fs::symlink_status(it->path(), e))) continue;
+    const std::string lower = ToLower(it->path().filename().string());
+    if (std::find(keep.begin(), keep.end(), lower) == keep.end()) stale.push_back(it->path());
+  }
+  if (ec) {
+    error = Format(kMsgCannotDelete, folder);
+    return false;
+  }
+  for (const fs::path& p : stale) {
+    std::error_code e;
+    if (!fs::remove(p, e) || e) {
+      error = Format(kMsgCannotDelete, p.generic_string());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_size == sb.st_size && sa.st_mtim.tv_sec == sb.st_mtim.tv_sec &&
+         sa.st_mtim.tv_nsec == sb.st_mtim.tv_nsec;
+}
+
+SBuildCounts AssignNumbers(CZvObject& project) {
+  SBuildCounts n;
+  int32_t title = 1;
+  for (CFilmObject* film : project.Films()) {
+    ClearPerBuildNumbers(*film);
+    if (!FilmHasContent(*film)) continue;
+    for (size_t i = 0; i < film->m_stories.GetCount(); ++i) {
+      CStoryObject* story = film->m_stories.GetAt(i);
+      if (story->HasEnabledTrack()) story->m_nClipNumber = n.clips++;
+    }
+    for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
+      CZvIgObject* menu = film->m_menus.GetAt(i);
+      if (!menu->IsEmpty()) menu->m_nClipNumber = n.clips++;
+    }
+    // Only movies and trailers become titles of the index; numbering the
+    // logos or the top menu would shift every title a button jumps to.
+    const bool titles = film != &project.m_logos && film != &project.m_topMenu;
+    for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
+      CPlObject* pl = film->m_playlists.GetAt(i);
+      const int32_t count = PlaylistCount(*pl);
+      if (count == 0) continue;
+      pl->m_nPlaylistNumber = n.playlists;
+      n.playlists += count;
+      if (titles && pl->m_bHasTitle) {
+        pl->m_nTitleNumber = title;
+        title += count;
+      }
+    }
+  }
+  n.titles = title - 1;
+  return n;
+}
+
+int BuildFilm(CFilmObject& film, const std::string& bdmvPath, const Progress& progress, IPrompt& prompt) {
+  (void)bdmvPath;
+  (void)prompt;
+  if (!FilmHasContent(film)) return kOk;
+  if (!progress.Item(LogLine("Processing " + film.m_strName + ":"))) return kCancelled;
+  // Each step below joins here with its subsystem, in this order:
+  //  - clear the stories' per-build lists and prepare the playlist objects;
+  //  - build the stories: multiplex every played story with an enabled track
+  //    into STREAM and CLIPINF (the first non-zero result is returned);
+  //  - build the menus into their own clips (failure: kFailed);
+  //  - write the playlists into PLAYLIST and BACKUP/PLAYLIST (failure: kFailed).
+  return kOk;
+}
+
+bool WriteNavigationFiles(const std::string& bdmvPathIn, CZvObject& project, int32_t clipCount, int32_t playlistCount,
+                          IPrompt& prompt) {
+  const std::string path = WithSlash(bdmvPathIn);
+  INDEX_BDMV index;
+  MOVIE_OBJECTS mobj;
+  if (!GenerateNavigation(project, index, mobj)) {
+    prompt.Message("Cannot generate the disc navigation");
+    return false;
+  }
+  std::vector<uint8_t> indexBytes, mobjBytes;
+  try {
+    indexBytes = EncodeIndex(index);
+    mobjBytes = EncodeMovieObjects(mobj);
+  } catch (const std::out_of_range& e) {
+    prompt.Message(std::string("Cannot generate the disc navigation: ") + e.what());
+    return false;
+  }
+  if (!WriteWithBackup(path, "index.bdmv", indexBytes, prompt)) return false;
+  if (!WriteWithBackup(path, "MovieObject.bdmv", mobjBytes, prompt)) return false;
+
+  if (!project.m_strSoundPath.empty()) {
+    const std::string dest = path + "AUXDATA/Sound.bdmv";
+    std::string error;
+    if (!IsSameFile(project.m_strSoundPath, dest) && !CopyKeepingTime(project.m_strSoundPath, dest, error)) {
+      prompt.Message(error);
+      return false;
+    }
+  }
+
+  // A stale file left in place would show up on the disc: failing to delete
+  // one fails the build.
+  const std::vector<std::pair<const char*, std::vector<std::string>>> purges = {
+      {"STREAM", KeepList(clipCount, "m2ts")},       {"CLIPINF", KeepList(clipCount, "clpi")},
+      {"BACKUP/CLIPINF", KeepList(clipCount, "clpi")}, {"PLAYLIST", KeepList(playlistCount, "mpls")},
+      {"BACKUP/PLAYLIST", KeepList(playlistCount, "mpls")}};
+  for (const auto& [folder, keep] : purges) {
+    std::string error;
+    if (!PurgeFolder(path + folder, keep, error)) {
+      prompt.Message(error);
+      return false;
+    }
+  }
+  return true;
+}
+
+int BuildDisc(CZvObject& project, const std::string& bdmvPathIn, IPrompt& prompt, ITaskDialog& dialog) {
+  const std::string path = WithSlash(NormalizeSeparators(bdmvPathIn));
+  for (const char* name : {"STREAM", "CLIPINF", "PLAYLIST", "BACKUP", "BACKUP/CLIPINF", "BACKUP/PLAYLIST"}) {
+    if (!EnsureFolder(path + name)) {
+      prompt.Message(Format(kMsgCannotCreateBuild, path + name));
+      return kFailed;
+    }
+  }
+  const SBuildCounts counts = AssignNumbers(project);
+
+  DialogSession session(dialog);
+  const Progress& progress = session.progress();
+  if (!progress.Item(LogLine("Start to build..."))) return kCancelled;
+  for (CFilmObject* film : project.Films()) {
+    if (int rc = BuildFilm(*film, path, progress, prompt)) return rc;
+  }
+  if (!progress.Item(LogLine("Finalizing..."))) return kCancelled;
+  return WriteNavigationFiles(path, project, counts.clips, counts.playlists, prompt) ? kOk : kFailed;
+}
+
+bool WriteCertificate(const std::string& discPathIn, IPrompt& prompt) {
+  const std::string cert = WithSlash(NormalizeSeparators(discPathIn)) + "CERTIFICATE/";
+  return WriteWithBackup(cert, "id.bdmv", EncodeId(ID_BDMV{}), prompt);
+}
+
+int BuildProject(CZvObject& project, const std::string& outFolder, IPrompt& prompt, ITaskDialog& dialog,
+                 Settings* settings) {
+  try {
+    for (CFilmObject* film : project.Films())
+      if (!ValidateFilm(*film, prompt)) return kFailed;
+
+    const std::string folder = WithSlash(NormalizeSeparators(outFolder));
+    if (settings) {
+      settings->SetOutFolder(folder);
+      std::string error;
+      // Losing the remembered folder is no reason to stop the build.
+      if (!settings->Save(error)) prompt.Message(error);
+    }
+    const std::string root = OutputRoot(folder);
+    if (int rc = PrepareOutputFolder(root, false, prompt)) return rc;
+    if (int rc = BuildDisc(project, root + "/DISC/BDMV/", prompt, dialog)) return rc;
+    return WriteCertificate(root + "/DISC", prompt) ? kOk : kFailed;
+  } catch (const std::exception& e) {
+    prompt.Message(std::string("Build failed: ") + e.what());
+    return kFailed;
+  }
+}
+
+}  // namespace zv

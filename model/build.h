@@ -1,0 +1,99 @@
+// The Build command: checks the project, prepares the output tree below
+// OUTFOLDER/Zelvane, numbers clips, playlists and titles, builds the films
+// in the order logos, top menu, movies, trailers, and writes the navigation
+// files, their BACKUP copies and the certificate.
+//
+// Output tree below the root:
+//   DISC/BDMV/{index.bdmv, MovieObject.bdmv}
+//   DISC/BDMV/{STREAM, CLIPINF, PLAYLIST, BDJO, JAR, AUXDATA, META}
+//   DISC/BDMV/BACKUP/{index.bdmv, MovieObject.bdmv, CLIPINF, PLAYLIST, BDJO, JAR}
+//   DISC/CERTIFICATE/{id.bdmv, BACKUP/id.bdmv}
+//   TEMP
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/progress.h"
+#include "platform/prompt.h"
+
+namespace zv {
+
+class CFilmObject;
+class CZvObject;
+class Settings;
+
+// The build's texts, shown as they stand.
+extern const char* const kMsgHasNoVideo;         // "has no video! " (after "%s " with the film's label)
+extern const char* const kMsgOverwrite;          // "%s\n exists, overwrite ? "
+extern const char* const kMsgCannotCreateRoot;   // "Cannot create %s ! "
+extern const char* const kMsgCannotDelete;       // "Cannot delete %s !"
+extern const char* const kMsgCannotCreateTree;   // "Cannot create directory: %s !"
+extern const char* const kMsgCannotCreateBuild;  // "Can not create directory: %s! "
+extern const char* const kMsgBuiltOk;            // "\"%s\" built sucessfully! "
+extern const char* const kMsgStopBuild;          // "Really want to stop current build? "
+
+// The build's progress window: open while the films and the navigation files
+// are built. The shell shows it on the terminal; tests record it.
+class ITaskDialog {
+ public:
+  virtual ~ITaskDialog() = default;
+  virtual Progress Open() = 0;
+  virtual void Close() = 0;
+};
+
+struct SBuildCounts {
+  int32_t clips = 0;
+  int32_t playlists = 0;
+  int32_t titles = 0;
+};
+
+// "[HH:MM:SS]: text" in local time, the form of every build log line.
+std::string LogLine(const std::string& text);
+
+// The output root for a chosen folder: the folder plus "Zelvane", with '/'.
+std::string OutputRoot(const std::string& outFolder);
+
+// The first failing check shows its message and fails the film.
+bool ValidateFilm(CFilmObject& film, IPrompt& prompt);
+
+// Asks before reusing an existing root (only Yes goes on: anything else
+// gives kCancelled), creates a missing one, optionally deletes old DISC and
+// TEMP trees, then CreateOutputTree. kOk, kCancelled or kFailed.
+int PrepareOutputFolder(const std::string& root, bool deleteOldTrees, IPrompt& prompt);
+// Creates the missing folders of the tree and empties DISC/BDMV/BACKUP.
+bool CreateOutputTree(const std::string& root, IPrompt& prompt);
+// Deletes the folder's contents, and the folder too when `removeItself`.
+// Symbolic links are deleted, never followed. False if anything stayed.
+bool DeleteFolderTree(const std::string& folder, bool removeItself);
+// Deletes every file of `folder` whose lower-cased name is not in `keep`
+// (lower-case names); sub-folders stay. False with `error` naming the first
+// file that could not be deleted.
+bool PurgeFolder(const std::string& folder, const std::vector<std::string>& keep, std::string& error);
+// Both exist with equal sizes and modification times.
+bool IsSameFile(const std::string& a, const std::string& b);
+
+// Clip numbers from 0 (stories with an enabled track, then non-empty menus),
+// playlist numbers from 0 and title numbers from 1, for films with content
+// in build order; everything else gets -1. Returns the counts.
+SBuildCounts AssignNumbers(CZvObject& project);
+
+// Builds the films and the navigation files into `bdmvPath` (".../DISC/BDMV/").
+int BuildDisc(CZvObject& project, const std::string& bdmvPath, IPrompt& prompt, ITaskDialog& dialog);
+// 0 built, otherwise the result of the failing or cancelled step.
+int BuildFilm(CFilmObject& film, const std::string& bdmvPath, const Progress& progress, IPrompt& prompt);
+// index.bdmv, MovieObject.bdmv and their backups, the sound file, and the
+// purge of files this build did not number.
+bool WriteNavigationFiles(const std::string& bdmvPath, CZvObject& project, int32_t clipCount, int32_t playlistCount,
+                          IPrompt& prompt);
+// id.bdmv in DISC/CERTIFICATE and its backup.
+bool WriteCertificate(const std::string& discPath, IPrompt& prompt);
+
+// The whole command: validation, OutFolder setting (when `settings` is
+// given), preparation, BuildDisc and the certificate. kOk, kCancelled or
+// kFailed; every failure has shown its message.
+int BuildProject(CZvObject& project, const std::string& outFolder, IPrompt& prompt, ITaskDialog& dialog,
+                 Settings* settings);
+
+}  // namespace zv
