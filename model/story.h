@@ -33,6 +33,11 @@ class CStoryObject : public CNamedObject {
 
   // The story's tracks in order; empty until streams can be analysed.
   virtual std::vector<STrackRef> TrackRefs() const { return {}; }
+  bool HasEnabledTrack() const {
+    for (const STrackRef& t : TrackRefs())
+      if (t.enabled) return true;
+    return false;
+  }
 
   void Serialize(CArchive& ar) override;
   void Reset() override;
