@@ -132,7 +132,7 @@ void CFilePipe::FillCodingInfo(STREAM_INFO& rec, uint16_t pid) {
   FillCodingFrom(rec, pid, m_main ? m_main->sif.get() : nullptr, m_second ? m_second->sif.get() : nullptr);
 }
 
-void CFilePipe::FillStreamAttributes(SStreamAttributes& rec) {
+void CFilePipe::FillStreamAttributes(SPipeAttributes& rec) {
   FillAttributesFrom(rec, m_main ? m_main->sif.get() : nullptr, m_second ? m_second->sif.get() : nullptr);
 }
 

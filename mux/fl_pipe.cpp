@@ -140,7 +140,7 @@ void CFlPipe::FillCodingInfo(STREAM_INFO& rec, uint16_t pid) {
   FillCodingFrom(rec, pid, ctx ? ctx->sif.get() : nullptr, nullptr);
 }
 
-void CFlPipe::FillStreamAttributes(SStreamAttributes& rec) {
+void CFlPipe::FillStreamAttributes(SPipeAttributes& rec) {
   std::unique_ptr<SStreamContext> temp;
   SStreamContext* ctx = m_ctx && m_ctx->sif ? m_ctx.get() : FirstFile(temp);
   FillAttributesFrom(rec, ctx ? ctx->sif.get() : nullptr, nullptr);

@@ -21,7 +21,7 @@ class CFlPipe : public CPipe {
   bool GetPtsRange(uint32_t& start, uint32_t& end) override;
   uint32_t GetPresentationStart() override;
   void FillCodingInfo(STREAM_INFO& rec, uint16_t pid) override;
-  void FillStreamAttributes(SStreamAttributes& rec) override;
+  void FillStreamAttributes(SPipeAttributes& rec) override;
   const ESI* CreateEsInfo(uint16_t pid) override;
   uint64_t GetTotalBytes() override { return m_totalBytes; }
 

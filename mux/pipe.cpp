@@ -411,14 +411,14 @@ void CPipe::FillCodingInfo(STREAM_INFO& rec, uint16_t pid) {
   rec.coding.Isrc = m_source.isrc;
 }
 
-void CPipe::FillAttributesFrom(SStreamAttributes& rec, const CSifData* main, const CSifData* second) {
+void CPipe::FillAttributesFrom(SPipeAttributes& rec, const CSifData* main, const CSifData* second) {
   rec.streamCodingType = m_type;
   if (main) main->FillStreamAttributes(rec);
   if (second) second->FillStreamAttributes(rec);
   CPipe::FillStreamAttributes(rec);
 }
 
-void CPipe::FillStreamAttributes(SStreamAttributes& rec) {
+void CPipe::FillStreamAttributes(SPipeAttributes& rec) {
   rec.language.assign(m_source.language.begin(), m_source.language.end());
 }
 

@@ -44,7 +44,7 @@ struct SFillRequest {
 };
 
 // Playlist stream attributes as the pipe knows them.
-struct SStreamAttributes : SCodingAttributes {
+struct SPipeAttributes : SCodingAttributes {
   std::string language;
 };
 
@@ -109,7 +109,7 @@ class CPipe {
   const AUI* GetCurrentAu() const { return m_cur; }
   uint32_t GetAuBytesLeft() const;
   virtual void FillCodingInfo(STREAM_INFO& rec, uint16_t pid);
-  virtual void FillStreamAttributes(SStreamAttributes& rec);
+  virtual void FillStreamAttributes(SPipeAttributes& rec);
   virtual const ESI* CreateEsInfo(uint16_t pid) = 0;
   // Fills one 188-byte packet from the current unit; false when the unit has
   // no bytes left to send.
@@ -130,7 +130,7 @@ class CPipe {
   void ClearCurrent();
   const ESI* BuildEsInfo(uint16_t pid, const CSifData* main, const CSifData* second);
   void FillCodingFrom(STREAM_INFO& rec, uint16_t pid, const CSifData* main, const CSifData* second);
-  void FillAttributesFrom(SStreamAttributes& rec, const CSifData* main, const CSifData* second);
+  void FillAttributesFrom(SPipeAttributes& rec, const CSifData* main, const CSifData* second);
 
   SPipeSource m_source;
   SStreamContext* m_stream = nullptr;   // describes the stream

@@ -1,0 +1,161 @@
+// `zelvane mux OUT.m2ts FILE... [--lang CODE ...] [--yes]`: analyses stream
+// files and multiplexes them into one clip with its clip information, giving
+// PIDs the way a story does.
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/command.h"
+#include "app/terminal.h"
+#include "mux/mux_track.h"
+#include "mux/muxer.h"
+#include "mux/ts_syntax.h"
+#include "platform/file.h"
+
+namespace zvapp {
+
+namespace {
+
+int RunMux(const std::vector<std::string>& argv);
+
+ZV_COMMAND("mux", "multiplex stream files into one clip (.m2ts and .clpi)",
+           "zelvane mux OUT.m2ts FILE... [--lang CODE ...] [--yes]\n"
+           "  OUT.m2ts   the clip to write; its clip information goes to OUT.clpi\n"
+           "  FILE       an elementary stream (.264, .ac3, ...); exactly one video stream\n"
+           "  --lang     ISO 639-2 code of the next audio or subtitle stream, in FILE order\n"
+           "  --yes      Ctrl-C cancels without asking",
+           "zelvane mux 00000.m2ts movie.264 audio_eng.ac3 --lang fra audio2.ac3", RunMux);
+
+// Peak bit rate over any one-second window of arrival times, read back from
+// the written clip so the figure is the file's, not the plan's.
+bool PeakRate(const std::string& path, double& peakBitsPerSecond) {
+  zv::File f;
+  if (!f.Open(path, zv::File::kRead)) return false;
+  std::vector<uint8_t> buf(192 * 4096);
+  std::vector<int64_t> times;
+  int64_t t = 0;
+  uint32_t prevAts = 0;
+  bool first = true;
+  for (;;) {
+    const int64_t n = f.Read(buf.data(), buf.size());
+    if (n < 0) return false;
+    if (n < 192) break;
+    for (int64_t off = 0; off + 192 <= n; off += 192) {
+      const uint8_t* p = buf.data() + off;
+      const uint32_t ats = (uint32_t(p[0] & 0x3F) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+      t = first ? 0 : t + ((ats - prevAts) & 0x3FFFFFFF);
+      prevAts = ats;
+      first = false;
+      times.push_back(t);
+    }
+  }
+  size_t lo = 0, best = 0;
+  for (size_t hi = 0; hi < times.size(); ++hi) {
+    while (times[hi] - times[lo] >= 27000000) ++lo;
+    best = std::max(best, hi - lo + 1);
+  }
+  peakBitsPerSecond = best * 188.0 * 8.0;
+  return true;
+}
+
+const char* TypeName(uint8_t type) {
+  const char* n = zv::GetStreamTypeShortName(type);
+  return n ? n : "unknown";
+}
+
+int RunMux(const std::vector<std::string>& argv) {
+  const CommandInfo& self = *Registry::Get().Find("mux");
+  Args args;
+  std::string err;
+  if (!args.Parse(argv, {"--lang"}, err)) return UsageError(self, err);
+  if (args.Count() < 2) return UsageError(self, "expected OUT.m2ts and at least one FILE");
+  const bool yes = args.Has("--yes");
+  const std::string out = args[0];
+  const std::string clpi = std::filesystem::path(out).replace_extension(".clpi").string();
+  if (clpi == out) return UsageError(self, "OUT must not end in .clpi");
+  std::vector<std::string> langs = args.Values("--lang");
+  for (const std::string& l : langs)
+    if (zv::LanguageIndexOf(l) < 0) return UsageError(self, "unknown language code \"" + l + "\"");
+
+  TerminalPrompt prompt(yes);
+  // One display for analysis and multiplexing, so a Ctrl-C between two
+  // progress calls is still seen by the next one.
+  ProgressDisplay display(prompt, yes);
+  const zv::Progress progress = display.Callback();
+  std::vector<std::unique_ptr<zv::SRawTrack>> owned;
+  std::vector<zv::SMuxTrack*> tracks;
+  size_t nextLang = 0;
+  for (size_t i = 1; i < args.Count(); ++i) {
+    const std::string& path = args[i];
+    auto track = std::make_unique<zv::SRawTrack>();
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    display.SetTotalBytes(ec ? 0 : static_cast<uint64_t>(size));
+    if (!progress.Item(path)) return kExitCancelled;
+    if (!track->SetSource(path, progress, &prompt)) {
+      display.Finish();
+      // The prompt has shown the path and the parser's message.
+      return display.Cancelled() || track->LastError() == "Cancelled" ? kExitCancelled : kExitFailed;
+    }
+    const zv::TrackCategory c = zv::CategoryOf(track->GetStreamCodingType());
+    if (c != zv::TrackCategory::kVideo && nextLang < langs.size()) track->SetLanguageCode(langs[nextLang++]);
+    track->m_nOrderKey = static_cast<int32_t>(i);
+    track->m_nTrackNumber = static_cast<int32_t>(i);
+    tracks.push_back(track.get());
+    owned.push_back(std::move(track));
+  }
+  if (nextLang < langs.size()) return UsageError(self, "more --lang codes than audio and subtitle streams");
+  const auto videos = std::count_if(tracks.begin(), tracks.end(), [](const zv::SMuxTrack* t) {
+    return zv::CategoryOf(t->GetStreamCodingType()) == zv::TrackCategory::kVideo;
+  });
+  if (videos > 1) return Fail("Primary video track must be one! ");
+
+  std::vector<zv::SMuxTrack*> ordered = zv::AssignPids(tracks);
+  zv::CMuxer muxer;
+  zv::SMuxPrepare prep;
+  prep.progress = progress;
+  prep.prompt = &prompt;
+  if (!muxer.Prepare(48000000, &ordered, 1, 0, prep)) {
+    display.Finish();
+    if (display.Cancelled()) return kExitCancelled;
+    return Fail(muxer.Error());
+  }
+  uint64_t total = 0;
+  for (const zv::SMuxTrack* t : ordered) total += t->GetTotalBytes();
+  display.SetTotalBytes(total);
+  std::string error;
+  const int r = zv::MuxClipFiles(muxer, out, clpi, nullptr, progress, error);
+  display.Finish();
+  if (r == zv::kCancelled) {
+    std::fprintf(stderr, "Cancelled: no clip was written.\n");
+    return kExitCancelled;
+  }
+  if (r != zv::kOk) return Fail(error);
+
+  const zv::SClipTiming& tm = muxer.Timing();
+  double seconds = (tm.presentationEnd - tm.presentationStart) / 27e6;
+  if (seconds <= 0) seconds = (tm.endTime - tm.firstPacketTime) / 27e6;
+  const double bytes = static_cast<double>(muxer.OutputBytes());
+  double peak = 0;
+  const bool havePeak = PeakRate(out, peak);
+  std::printf("%s\n", out.c_str());
+  std::printf("  clip information: %s\n", clpi.c_str());
+  std::printf("  streams:\n");
+  for (const zv::SMuxTrack* t : ordered) {
+    std::printf("    0x%04X  %-18s %s\n", t->m_nPid, TypeName(t->GetStreamCodingType()), t->GetDescription().c_str());
+  }
+  std::printf("  duration:         %.3f s\n", seconds);
+  std::printf("  size:             %.0f bytes (%u source packets, %s)\n", bytes, static_cast<unsigned>(bytes / 192),
+              zv::SRawTrack::FormatClipSize(static_cast<uint64_t>(bytes / 192)).c_str());
+  if (seconds > 0) std::printf("  mean rate:        %.3f Mbit/s\n", bytes * 8 / seconds / 1e6);
+  if (havePeak) std::printf("  peak rate:        %.3f Mbit/s (transport packets in any one second)\n", peak / 1e6);
+  return kExitOk;
+}
+
+}  // namespace
+
+}  // namespace zvapp

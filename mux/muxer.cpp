@@ -1,0 +1,618 @@
+#include "mux/muxer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "mux/clip_info.h"
+#include "mux/ts_syntax.h"
+
+namespace zv {
+
+namespace {
+
+constexpr int64_t kAtsModulo = int64_t{1} << 30;
+
+}  // namespace
+
+CMuxer::Kind CMuxer::Classify(uint8_t type) {
+  switch (CategoryOf(type)) {
+    case TrackCategory::kVideo: return Kind::kVideo;
+    case TrackCategory::kAudio: return Kind::kAudio;
+    case TrackCategory::kPg: return Kind::kPg;
+    case TrackCategory::kIg: return Kind::kIg;
+    default: return Kind::kOther;
+  }
+}
+
+CMuxer::CMuxer() {
+  auto psiHeader = [](uint16_t pid) {
+    TS_PACKET_HEADER h;
+    h.PID = pid;
+    h.payload_unit_start_indicator = true;
+    h.adaptation_field_control = 1;
+    return h;
+  };
+  m_patHeader = psiHeader(kPatPid);
+  m_pmtHeader = psiHeader(kPmtPid);
+  m_sitHeader = psiHeader(kSitPid);
+  m_pcrHeader.PID = kPcrPid;
+  m_pcrHeader.adaptation_field_control = 2;
+  ADAPTATION_FIELD af;
+  af.PCR = PCR_FIELD{};
+  af.stuffing = 176;  // adaptation_field_length 183: the field fills the packet
+  m_pcrHeader.adaptation_field = af;
+  m_sit.peak_rate = 120000;
+}
+
+CMuxer::~CMuxer() = default;
+
+bool CMuxer::Fail(const std::string& message) {
+  if (m_error.empty()) m_error = message;
+  return false;
+}
+
+void CMuxer::MarkEpStreams() {
+  std::vector<SMuxTrack*>& tracks = *m_pTracks;
+  bool any = false;
+  for (SMuxTrack* t : tracks) {
+    t->m_bWantKeyPoints = false;
+    if (t->m_nPid == 0x1011 || (t->m_nPid >= 0x1B00 && t->m_nPid <= 0x1B1F)) {
+      t->m_bWantKeyPoints = true;
+      t->m_nEpStreamType = 1;
+      any = true;
+    }
+  }
+  if (any || tracks.empty()) return;
+  SMuxTrack* first = tracks.front();
+  auto mark = [](SMuxTrack* t, uint8_t type) {
+    t->m_bWantKeyPoints = true;
+    t->m_nEpStreamType = type;
+  };
+  if (m_nApplicationType == 4) {
+    mark(first, 3);
+  } else if (m_nApplicationType == 7) {
+    if (first->m_nPid >= 0x1100 && first->m_nPid <= 0x111F) {
+      mark(first, 3);
+      return;
+    }
+    SMuxTrack* lastSecondaryAudio = nullptr;
+    for (SMuxTrack* t : tracks)
+      if (t->m_nPid >= 0x1A00 && t->m_nPid <= 0x1A1F) lastSecondaryAudio = t;
+    if (lastSecondaryAudio)
+      mark(lastSecondaryAudio, 4);
+    else if (first->m_nPid >= 0x1200 && first->m_nPid <= 0x12FF)
+      mark(first, 6);
+    else if (first->m_nPid >= 0x1400 && first->m_nPid <= 0x141F)
+      mark(first, 7);
+  }
+}
+
+bool CMuxer::BuildPmt() {
+  m_pmt = PMT_SECTION{};
+  for (int pass = 0; pass < 2; ++pass) {
+    for (SMuxTrack* t : *m_pTracks) {
+      if (t->m_bPrimary != (pass == 0)) continue;
+      ESI e;
+      t->FillEsInfo(e);
+      m_pmt.streams.push_back(std::move(e));
+    }
+  }
+  if (!m_extraDescriptor.empty()) m_pmt.extra_descriptors.push_back({m_nExtraDescriptorTag, m_extraDescriptor});
+  size_t n = 0;
+  try {
+    n = Write(m_pmt, nullptr, 0);
+  } catch (const std::exception&) {
+    return Fail("Too many streams for the program map table");
+  }
+  if (n > kPmtBufferSize) return Fail("Too many streams for the program map table");
+  m_pmtBytes = std::make_unique<uint8_t[]>(kPmtBufferSize);
+  m_nPmtLength = Write(m_pmt, m_pmtBytes.get(), kPmtBufferSize);
+  m_nPmtPackets = m_nPmtLength <= 183 ? 1 : 1 + (m_nPmtLength - 183 + 183) / 184;
+  return true;
+}
+
+bool CMuxer::Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t applicationType, double durationMs,
+                     const SMuxPrepare& prep) {
+  m_error.clear();
+  m_pTracks = tracks;
+  m_nApplicationType = applicationType;
+  m_dDuration = durationMs;
+  m_nRate = rate ? rate : 48000000;
+  if (!m_buffer) m_buffer = std::make_unique<uint8_t[]>(kBufferSize);
+  std::memset(m_buffer.get(), 0xFF, kBufferSize);
+  m_nPos = 0;
+  m_nOutputBytes = 0;
+  m_nSpn = 0;
+  m_nCurrent = m_nLastPacketTime = 0;
+  m_nLastAts = 0;
+  m_nNextPsiTime = m_nNextPcrTime = 0;
+  m_nPsiGroups = 0;
+  m_bPcrWritten = false;
+  m_nLastPcrValue = m_nLastPcrTime = 0;
+  m_nLastPcrSpn = 0;
+  m_pFirstVideo = nullptr;
+  m_timing = SClipTiming{};
+  // Truncated toward zero: 846 and 45 ticks at 48 Mbit/s.
+  m_nPacketDuration = static_cast<uint32_t>(1504.0 / m_nRate * 27000000.0);
+  m_nPcrOffset = static_cast<uint32_t>(81.0 / m_nRate * 27000000.0);
+  m_timing.bytesPerSecond = m_nRate / 8;
+  if (!m_pTracks) return Fail("No tracks to multiplex");
+
+  MarkEpStreams();
+  SMuxPrepare p = prep;
+  p.basePresentationTime = SMuxTrack::s_basePresentationTime;
+  for (SMuxTrack* t : *m_pTracks) {
+    if (!t->PrepareForMux(p)) {
+      return Fail(t->LastError().empty() ? "A track could not be prepared for multiplexing" : t->LastError());
+    }
+    if (Classify(t->GetStreamCodingType()) == Kind::kVideo) {
+      if (!m_pFirstVideo) m_pFirstVideo = t;
+      if (m_dDuration == 0) m_dDuration = t->GetFrameDuration();
+    }
+  }
+  return BuildPmt();
+}
+
+// ---------------------------------------------------------------- output
+
+bool CMuxer::Flush() {
+  if (m_nPos == 0) return true;
+  if (!m_pOutput) return Fail("No output file");
+  if (!m_pOutput->Write(m_buffer.get(), m_nPos)) return Fail(m_pOutput->Error());
+  m_nOutputBytes += m_nPos;
+  std::memset(m_buffer.get(), 0xFF, m_nPos);
+  m_nPos = 0;
+  return true;
+}
+
+bool CMuxer::FlushWithEndAlignment() {
+  const size_t justWritten = m_nPos;
+  if (!Flush()) return false;
+  // Players read aligned units of 32 source packets; a clip ending on a
+  // unit boundary still gets one unit of null packets.
+  const size_t r = justWritten % kAlignedUnit;
+  const size_t count = (kAlignedUnit - r) / 192;
+  // The drain time the clip waited for need not be on the packet grid.
+  const int64_t d = m_nPacketDuration;
+  if (m_nCurrent > m_nLastPacketTime)
+    m_nCurrent = m_nLastPacketTime + (m_nCurrent - m_nLastPacketTime + d - 1) / d * d;
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t* p = m_buffer.get() + m_nPos;
+    PutExtraHeader(p, m_nCurrent);
+    p[4] = 0x47;
+    p[5] = 0x1F;
+    p[6] = 0xFF;
+    p[7] = 0x10;
+    std::memset(p + 8, 0xFF, 184);
+    m_nPos += 192;
+    m_nCurrent += m_nPacketDuration;
+  }
+  return Flush();
+}
+
+bool CMuxer::EnsureRoom() { return m_nPos + 192 <= kBufferSize || Flush(); }
+
+void CMuxer::PutExtraHeader(uint8_t* p, int64_t time) const {
+  const uint32_t ats = static_cast<uint32_t>(time % kAtsModulo);
+  p[0] = static_cast<uint8_t>((m_nCopyPermission & 3) << 6 | ((ats >> 24) & 0x3F));
+  p[1] = static_cast<uint8_t>(ats >> 16);
+  p[2] = static_cast<uint8_t>(ats >> 8);
+  p[3] = static_cast<uint8_t>(ats);
+}
+
+bool CMuxer::WritePat(int64_t t) {
+  if (!EnsureRoom()) return false;
+  uint8_t* p = m_buffer.get() + m_nPos;
+  PutExtraHeader(p, t);
+  TS_PAYLOAD_START follow;
+  follow.pat = &m_pat;
+  Write(m_patHeader, p + 4, 188, follow);
+  m_patHeader.continuity_counter = (m_patHeader.continuity_counter + 1) & 15;
+  m_nPos += 192;
+  ++m_nSpn;
+  m_nLastPacketTime = t;
+  m_nLastAts = static_cast<uint32_t>(t % kAtsModulo);
+  m_nNextPsiTime = t + kPsiInterval;
+  return true;
+}
+
+bool CMuxer::WritePmt(int64_t& t) {
+  size_t sent = 0;
+  bool first = true;
+  while (sent < m_nPmtLength) {
+    if (!EnsureRoom()) return false;
+    uint8_t* p = m_buffer.get() + m_nPos;
+    PutExtraHeader(p, t);
+    sent += WriteSectionPacket(m_pmtHeader, m_pmtBytes.get() + sent, m_nPmtLength - sent, first, p + 4);
+    first = false;
+    m_pmtHeader.continuity_counter = (m_pmtHeader.continuity_counter + 1) & 15;
+    m_nPos += 192;
+    ++m_nSpn;
+    m_nLastPacketTime = t;
+    m_nLastAts = static_cast<uint32_t>(t % kAtsModulo);
+    t += m_nPacketDuration;
+  }
+  return true;
+}
+
+bool CMuxer::WriteSit(int64_t t) {
+  if (!EnsureRoom()) return false;
+  uint8_t* p = m_buffer.get() + m_nPos;
+  PutExtraHeader(p, t);
+  TS_PAYLOAD_START follow;
+  follow.sit = &m_sit;
+  Write(m_sitHeader, p + 4, 188, follow);
+  m_sitHeader.continuity_counter = (m_sitHeader.continuity_counter + 1) & 15;
+  m_nPos += 192;
+  ++m_nSpn;
+  m_nLastPacketTime = t;
+  m_nLastAts = static_cast<uint32_t>(t % kAtsModulo);
+  return true;
+}
+
+bool CMuxer::WritePcr() {
+  if (!EnsureRoom()) return false;
+  const int64_t d = m_nPacketDuration;
+  int64_t t;
+  if (m_nCurrent <= m_nLastPacketTime)
+    t = m_nLastPacketTime + d;
+  else
+    t = m_nLastPacketTime + (m_nCurrent - m_nLastPacketTime + d - 1) / d * d;
+  const int64_t value = t + m_nPcrOffset;
+  m_pcrHeader.adaptation_field->PCR = PCR_FIELD{static_cast<uint64_t>(value / 300) & ((uint64_t{1} << 33) - 1),
+                                                static_cast<uint16_t>(value % 300)};
+  uint8_t* p = m_buffer.get() + m_nPos;
+  PutExtraHeader(p, t);
+  Write(m_pcrHeader, p + 4, 188);
+  if (!m_bPcrWritten)
+    m_nNextPcrTime = t - 3 * d + kPcrInterval;
+  else
+    m_nNextPcrTime += kPcrInterval;
+  m_bPcrWritten = true;
+  m_nLastPcrValue = value;
+  m_nLastPcrTime = t;
+  m_nLastPcrSpn = m_nSpn;
+  m_nPos += 192;
+  ++m_nSpn;
+  m_nLastPacketTime = t;
+  m_nLastAts = static_cast<uint32_t>(t % kAtsModulo);
+  m_nCurrent = t + d;
+  return true;
+}
+
+bool CMuxer::WritePsiGroup(int64_t t) {
+  if (!WritePat(t)) return false;
+  t += m_nPacketDuration;
+  if (!WritePmt(t)) return false;
+  if (++m_nPsiGroups > 8) {
+    if (!WriteSit(t)) return false;
+    m_nPsiGroups = 0;
+  }
+  return true;
+}
+
+bool CMuxer::InsertDuePackets() {
+  for (;;) {
+    // A PAT/PMT group goes at its due time, which lies before the current
+    // time; a PCR goes at the current time. When both are due, the group
+    // therefore comes first, so arrival times never run backwards.
+    if (m_nCurrent >= m_nNextPsiTime) {
+      const int64_t t = std::max(m_nNextPsiTime, m_nLastPacketTime + m_nPacketDuration);
+      if (!WritePsiGroup(t)) return false;
+    } else if (m_nCurrent >= m_nNextPcrTime) {
+      if (!WritePcr()) return false;
+    } else {
+      break;
+    }
+  }
+  m_nCurrent = std::max(m_nCurrent, m_nLastPacketTime + m_nPacketDuration);
+  return true;
+}
+
+// ---------------------------------------------------------------- packets
+
+void CMuxer::Bookkeeping(SMuxTrack& track, const SAuBase& au) {
+  const int64_t t = static_cast<int64_t>(au.pts) * kTicksPer90k;
+  const Kind kind = Classify(track.GetStreamCodingType());
+  const bool video = kind == Kind::kVideo;
+  const int64_t f = video ? static_cast<int64_t>(track.GetFrameDuration() * 27000) : 0;
+  const int64_t e = video && au.size > 0 ? t + f : t;
+  bool counted;
+  if (m_nApplicationType < 4) {
+    counted = video;
+  } else {
+    const uint8_t seg = au.type & 0xFF;
+    const bool graphics = kind == Kind::kPg || kind == Kind::kIg;
+    counted = !graphics || seg == 0x16 || seg == 0x18;
+  }
+  if (counted) {
+    m_timing.presentationStart = m_timing.presentationStart == 0 ? t : std::min(m_timing.presentationStart, t);
+    m_timing.presentationEnd = std::max(m_timing.presentationEnd, e);
+  }
+  if (video && &track == m_pFirstVideo) {
+    m_timing.firstVideoTime = m_timing.firstVideoTime == 0 ? t : std::min(m_timing.firstVideoTime, t);
+    m_timing.lastVideoTime = std::max(m_timing.lastVideoTime, e - f);
+  }
+}
+
+bool CMuxer::WriteEsPacket(SMuxTrack& track) {
+  SMuxAu* au = track.GetCurrentAu();
+  if (!au) return Fail("Wrong: pack is empty ! ");
+  const bool first = au->size > 0 && track.m_nBytesLeft == static_cast<uint32_t>(au->size);
+  uint32_t bytesLeft = 0, payload = 0;
+  const uint8_t* packet = au->BuildPacket(bytesLeft, payload);
+  if (!packet) return Fail("Wrong: pack is empty ! ");
+  track.m_nBytesLeft = bytesLeft;
+  if (!InsertDuePackets()) return false;
+  if (!EnsureRoom()) return false;
+  uint8_t* p = m_buffer.get() + m_nPos;
+  std::memcpy(p, packet, 192);
+  PutExtraHeader(p, m_nCurrent);
+  track.DeliverPacket(SPacketArrival{m_nCurrent, static_cast<int32_t>(payload)});
+  if (first) {
+    if (KEY_POINT_INFO* kp = au->GetKeyPoint()) kp->firstSpn = m_nSpn;
+    Bookkeeping(track, *au);
+  }
+  m_nPos += 192;
+  ++m_nSpn;
+  m_nLastPacketTime = m_nCurrent;
+  m_nLastAts = static_cast<uint32_t>(m_nCurrent % kAtsModulo);
+  m_nCurrent += m_nPacketDuration;
+  return true;
+}
+
+int CMuxer::WriteAuPackets(SMuxTrack& track, int64_t limit, uint64_t& written) {
+  written = 0;
+  const uint32_t a = track.m_nBytesLeft;
+  const int64_t d = m_nPacketDuration;
+  m_nCurrent = std::max(m_nCurrent, track.m_nNextTime);
+  m_nCurrent = std::max(m_nCurrent, m_nLastPacketTime + d);
+  // Onto the packet grid started by the first packet.
+  m_nCurrent = m_nLastPacketTime + (m_nCurrent - m_nLastPacketTime + d - 1) / d * d;
+  for (;;) {
+    if (!WriteEsPacket(track)) return kFailed;
+    track.UpdateNextTime();
+    if (track.m_nBytesLeft == 0) break;
+    if (m_nCurrent >= limit || m_nCurrent < track.m_nNextTime) {
+      written = a - track.m_nBytesLeft;
+      return kOk;
+    }
+  }
+  if (SMuxAu* au = track.GetCurrentAu())
+    if (KEY_POINT_INFO* kp = au->GetKeyPoint()) kp->lastSpn = m_nSpn - 1;
+  written = a;
+  if (!track.NextAu()) {
+    Fail(track.LastError().empty() ? "A track could not serve its next access unit" : track.LastError());
+    return kFailed;
+  }
+  track.UpdateNextTime();
+  return kOk;
+}
+
+// ---------------------------------------------------------------- run
+
+int CMuxer::Run(const uint8_t* options, const Progress& progress) {
+  if (!m_pTracks || !m_buffer || !m_pmtBytes) {
+    Fail("The multiplexer was not prepared");
+    Cleanup();
+    return kFailed;
+  }
+  int result = kOk;
+  uint64_t total = 0;
+  std::vector<SMuxTrack*> active;
+  for (SMuxTrack* t : *m_pTracks) {
+    total += t->GetTotalBytes();
+    SMuxAu* au = t->GetCurrentAu();
+    if (au && au->size > 0) {
+      active.push_back(t);
+      t->UpdateNextTime();
+    }
+  }
+  if (active.empty()) {
+    // An empty clip would still get PSI-less output and clip information
+    // that describe nothing; refuse it instead of reporting success.
+    Fail("No track has an access unit to multiplex");
+    Cleanup();
+    return kFailed;
+  }
+  if (!progress.Action("Building") || !progress.Item(m_pOutput ? m_pOutput->Path() : std::string()) ||
+      !progress.Value(0)) {
+    Cleanup();
+    return kCancelled;
+  }
+
+  const int64_t d = m_nPacketDuration;
+  int64_t limit = 0;
+  bool wroteAny = false;
+  uint64_t written = 0, reported = 0;
+  int64_t latestEnd = 0;
+  while (!active.empty()) {
+    Kind kind = Classify(active.front()->GetStreamCodingType());
+    // A clip that starts with video starts with its first unit, unsorted.
+    if (wroteAny || kind != Kind::kVideo) {
+      for (SMuxTrack* t : active) t->m_nNextTime = std::max(t->m_nNextTime, m_nCurrent);
+      std::stable_sort(active.begin(), active.end(), [](SMuxTrack* x, SMuxTrack* y) {
+        if (x->m_nNextTime != y->m_nNextTime) return x->m_nNextTime < y->m_nNextTime;
+        const uint32_t dx = SMuxTrack::DecodeTime(*x->GetCurrentAu());
+        const uint32_t dy = SMuxTrack::DecodeTime(*y->GetCurrentAu());
+        if (dx != dy) return dx < dy;
+        return x->m_nPid < y->m_nPid;
+      });
+      if (active.size() >= 2) limit = active[1]->m_nNextTime;
+      kind = Classify(active.front()->GetStreamCodingType());
+    }
+    SMuxTrack& track = *active.front();
+    if (!wroteAny) {
+      m_nCurrent = track.m_nNextTime;
+      if (options && *options == kMuxOptionSeamless) {
+        // Room for the previous clip's tail: the larger the opening units,
+        // the less the first packet moves.
+        const uint32_t dts = SMuxTrack::DecodeTime(*track.GetCurrentAu());
+        int64_t n = track.CurrentAuPackets();
+        for (SMuxTrack* t : active)
+          if (t != &track && SMuxTrack::DecodeTime(*t->GetCurrentAu()) == dts) n += t->CurrentAuPackets();
+        if (n * d <= 810000)
+          m_nCurrent += 23490000;
+        else if (n * d <= 1350000)
+          m_nCurrent += 22950000;
+        else
+          m_nCurrent += 22410000;
+      }
+      m_timing.firstPacketTime = m_nCurrent;
+      m_nLastPacketTime = m_nCurrent - d;
+      int64_t t = m_nCurrent;
+      if (!WritePat(t) || !WritePmt(t += d) || !WriteSit(t)) {
+        result = kFailed;
+        break;
+      }
+      m_nCurrent = t + d;
+      if (!WritePcr()) {
+        result = kFailed;
+        break;
+      }
+      wroteAny = true;
+      if (kind == Kind::kVideo) limit = m_nCurrent + d;
+    }
+    if (progress.fn && written - reported > kProgressStep) {
+      reported = written;
+      if (!progress.Value(total ? static_cast<int32_t>(written * 100 / total) : 0)) {
+        result = kCancelled;
+        break;
+      }
+    }
+    uint64_t bytes = 0;
+    if (int r = WriteAuPackets(track, limit, bytes)) {
+      result = r;
+      break;
+    }
+    if (track.m_bEnded) {
+      SMuxAu* au = track.GetCurrentAu();
+      if (au && au->size == 0) Bookkeeping(track, *au);
+      if (kind == Kind::kVideo || kind == Kind::kAudio) latestEnd = std::max(latestEnd, track.m_nNextTime);
+      active.erase(active.begin());
+    }
+    written += bytes;
+  }
+
+  if (result == kOk) {
+    m_nCurrent = std::max(m_nCurrent, latestEnd);
+    if (m_nPos > 0 && !FlushWithEndAlignment()) result = kFailed;
+  }
+  if (result == kOk) {
+    m_timing.durationTicks = static_cast<int32_t>(m_dDuration * 27000);
+    m_timing.presentationEnd =
+        std::max(m_timing.presentationEnd, m_timing.presentationStart + m_timing.durationTicks);
+    m_timing.endTime = m_nLastPcrValue - m_nPcrOffset - m_nLastPcrTime + m_nCurrent;
+    progress.Value(100);
+    if (!WriteClipInformation()) result = kFailed;
+  }
+  Cleanup();
+  return result;
+}
+
+bool CMuxer::WriteClipInformation() {
+  ClipInformationFile ci;
+  ci.ApplicationType = m_nApplicationType;
+  ci.TsRecordingRate = m_nRate / 8;
+  ci.NumberOfSourcePackets = static_cast<uint32_t>(m_nOutputBytes / 192);
+  STC_INFO stc;
+  stc.PcrPid = kPcrPid;
+  stc.SpnStcStart = 0;
+  stc.PresentationStartTime = Ticks27MHzTo45k(m_timing.presentationStart);
+  stc.PresentationEndTime = Ticks27MHzTo45k(m_timing.presentationEnd);
+  ci.atcSequences.front().stc = {stc};
+  CSiFolder& streams = ci.programInfo.sequences.front().streams;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (SMuxTrack* t : *m_pTracks) {
+      if (t->m_bPrimary != (pass == 0)) continue;
+      STREAM_INFO si;
+      t->FillCodingInfo(si);
+      si.StreamPID = t->m_nPid;
+      streams.push_back(std::move(si));
+    }
+  }
+  for (SMuxTrack* t : *m_pTracks) {
+    if (!t->m_bWantKeyPoints) continue;
+    t->CollectKeyPoints();
+    if (!t->m_keyPoints.keyPoints.empty()) ci.cpi.entries.push_back(t->m_keyPoints);
+  }
+  std::vector<uint8_t> buf(kClipInfoBufferSize, 0);
+  size_t n = 0;
+  try {
+    n = ci.WriteClipInformation(buf.data(), buf.size());
+  } catch (const std::exception& e) {
+    return Fail(std::string("Cannot write the clip information: ") + e.what());
+  }
+  if (!m_pClipInfo) return Fail("No clip information file");
+  if (!m_pClipInfo->Write(buf.data(), n)) return Fail(m_pClipInfo->Error());
+  return true;
+}
+
+void CMuxer::Cleanup() {
+  if (m_pTracks) {
+    int64_t lo = 0, hi = 0;
+    bool any = false;
+    for (SMuxTrack* t : *m_pTracks) {
+      t->ReleaseSource();
+      lo = any ? std::min(lo, t->m_nNextTime) : t->m_nNextTime;
+      hi = any ? std::max(hi, t->m_nNextTime) : t->m_nNextTime;
+      any = true;
+    }
+    if (any) {
+      m_timing.earlyDrainMargin = std::max<int64_t>(0, lo - m_nCurrent);
+      m_timing.lateDrainMargin = std::max<int64_t>(0, hi - m_nCurrent);
+    }
+  }
+  m_buffer.reset();
+  m_pmtBytes.reset();
+  m_nPos = 0;
+}
+
+// ---------------------------------------------------------------- files
+
+int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, const uint8_t* options,
+                 const Progress& progress, std::string& error) {
+  error.clear();
+  File ts, clpi;
+  auto removeBoth = [&] {
+    ts.Close();
+    clpi.Close();
+    std::error_code ec;
+    std::filesystem::remove(m2tsPath, ec);
+    std::filesystem::remove(clpiPath, ec);
+  };
+  if (!ts.Open(m2tsPath, File::kCreate)) {
+    error = ts.Error();
+    return kFailed;
+  }
+  if (!clpi.Open(clpiPath, File::kCreate)) {
+    error = clpi.Error();
+    removeBoth();
+    return kFailed;
+  }
+  muxer.m_pOutput = &ts;
+  muxer.m_pClipInfo = &clpi;
+  const int r = muxer.Run(options, progress);
+  muxer.m_pOutput = nullptr;
+  muxer.m_pClipInfo = nullptr;
+  if (r != kOk) {
+    if (r == kFailed) error = muxer.Error();
+    removeBoth();
+    return r;
+  }
+  if (!ts.Close()) {
+    error = ts.Error();
+    removeBoth();
+    return kFailed;
+  }
+  if (!clpi.Close()) {
+    error = clpi.Error();
+    removeBoth();
+    return kFailed;
+  }
+  return kOk;
+}
+
+}  // namespace zv

@@ -1,0 +1,142 @@
+// The multiplexer: turns a clip's tracks into a BDAV transport stream of
+// 192-byte source packets under the tracks' buffer models, with PAT, PMT,
+// SIT and PCR at their fixed cadence, and writes the clip information file
+// at the end.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mux/mux_track.h"
+#include "mux/psi.h"
+#include "platform/file.h"
+#include "platform/progress.h"
+#include "platform/prompt.h"
+
+namespace zv {
+
+// Timing of a finished clip, copied by the story into its object.
+struct SClipTiming {
+  uint32_t bytesPerSecond = 0;
+  int64_t presentationStart = 0;  // ticks
+  int64_t presentationEnd = 0;
+  int32_t durationTicks = 0;
+  int64_t firstVideoTime = 0;
+  int64_t lastVideoTime = 0;
+  int64_t firstPacketTime = 0;
+  int64_t endTime = 0;  // arrival time after the last packet, on the PCR clock
+  int64_t earlyDrainMargin = 0;
+  int64_t lateDrainMargin = 0;
+};
+
+// Run option: the clip follows another one seamlessly (connection condition 5).
+inline constexpr uint8_t kMuxOptionSeamless = 5;
+
+class CMuxer {
+ public:
+  static constexpr size_t kBufferSize = 18874368;  // 3072 aligned units of 6144 bytes
+  static constexpr size_t kAlignedUnit = 6144;
+  static constexpr size_t kPmtBufferSize = 2048;
+  static constexpr size_t kClipInfoBufferSize = 1 << 20;
+  static constexpr uint64_t kProgressStep = 25165824;  // payload bytes between reports
+  static constexpr int64_t kPsiInterval = 2538000;
+  static constexpr int64_t kPcrInterval = 2430000;
+
+  CMuxer();
+  virtual ~CMuxer();
+  CMuxer(const CMuxer&) = delete;
+  CMuxer& operator=(const CMuxer&) = delete;
+
+  // ---- configuration
+  File* m_pOutput = nullptr;    // receives the source packets, not owned
+  File* m_pClipInfo = nullptr;  // receives the clip information file, not owned
+  uint8_t m_nExtraDescriptorTag = 0x89;
+  std::vector<uint8_t> m_extraDescriptor;  // added to the PMT when not empty
+  uint8_t m_nCopyPermission = 0;           // 2 bits
+
+  // Prepares every track (opening and analysing its stream when needed) and
+  // builds the PMT. False with Error() set when a track cannot be prepared.
+  bool Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t applicationType, double durationMs,
+               const SMuxPrepare& prep = {});
+  // kOk, kCancelled (by the callback) or kFailed (Error() says why: a write
+  // error, an unbuildable packet, a unit the track could not serve). The
+  // clip information is written only on kOk.
+  int Run(const uint8_t* options, const Progress& progress);
+
+  const std::string& Error() const { return m_error; }
+  const SClipTiming& Timing() const { return m_timing; }
+  uint32_t SourcePacketCount() const { return m_nSpn; }
+  uint64_t OutputBytes() const { return m_nOutputBytes; }
+  uint32_t PacketDuration() const { return m_nPacketDuration; }
+  uint8_t ApplicationType() const { return m_nApplicationType; }
+  double DurationMs() const { return m_dDuration; }
+
+ private:
+  enum class Kind { kVideo, kAudio, kPg, kIg, kOther };
+  static Kind Classify(uint8_t type);
+
+  void MarkEpStreams();
+  bool BuildPmt();
+  bool Flush();
+  bool FlushWithEndAlignment();
+  bool EnsureRoom();
+  void PutExtraHeader(uint8_t* p, int64_t time) const;
+  bool WritePat(int64_t t);
+  bool WritePmt(int64_t& t);
+  bool WriteSit(int64_t t);
+  bool WritePcr();
+  bool WritePsiGroup(int64_t t);
+  bool InsertDuePackets();
+  bool WriteEsPacket(SMuxTrack& track);
+  // 0 ok, else a result code.
+  int WriteAuPackets(SMuxTrack& track, int64_t limit, uint64_t& written);
+  void Bookkeeping(SMuxTrack& track, const SAuBase& au);
+  bool WriteClipInformation();
+  void Cleanup();
+  bool Fail(const std::string& message);
+
+  std::vector<SMuxTrack*>* m_pTracks = nullptr;
+  uint8_t m_nApplicationType = 1;
+  double m_dDuration = 0;
+  uint32_t m_nRate = 48000000;
+
+  std::unique_ptr<uint8_t[]> m_buffer;
+  size_t m_nPos = 0;
+  uint64_t m_nOutputBytes = 0;
+
+  TS_PACKET_HEADER m_patHeader, m_pmtHeader, m_sitHeader, m_pcrHeader;
+  PAT_SECTION m_pat;
+  PMT_SECTION m_pmt;
+  SIT_SECTION m_sit;
+  std::unique_ptr<uint8_t[]> m_pmtBytes;
+  size_t m_nPmtLength = 0;
+  size_t m_nPmtPackets = 0;
+
+  uint32_t m_nSpn = 0;
+  int64_t m_nCurrent = 0;
+  uint32_t m_nPacketDuration = 846;
+  uint32_t m_nPcrOffset = 45;
+  int64_t m_nLastPacketTime = 0;
+  uint32_t m_nLastAts = 0;
+  int64_t m_nNextPsiTime = 0;
+  int64_t m_nNextPcrTime = 0;
+  int32_t m_nPsiGroups = 0;
+  bool m_bPcrWritten = false;
+  int64_t m_nLastPcrValue = 0;
+  int64_t m_nLastPcrTime = 0;
+  uint32_t m_nLastPcrSpn = 0;
+  const SMuxTrack* m_pFirstVideo = nullptr;
+
+  SClipTiming m_timing;
+  std::string m_error;
+};
+
+// Creates OUT.m2ts and OUT.clpi, runs the prepared multiplexer into them and
+// closes them. On cancel or failure both files are removed, so nothing
+// half-written is left behind; `error` then says why (empty on cancel).
+int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, const uint8_t* options,
+                 const Progress& progress, std::string& error);
+
+}  // namespace zv
