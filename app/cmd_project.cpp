@@ -112,6 +112,11 @@ void ShowText(zv::CZvObject& project) {
       zv::CStoryObject* s = film->m_stories.GetAt(i);
       std::printf("      %s  [id %d]\n", s->m_strName.c_str(), s->m_nId);
       for (const auto& src : s->m_vecSources) std::printf("        source %s\n", src.c_str());
+      const std::vector<zv::STrackRef> tracks = s->TrackRefs();
+      for (size_t t = 0; t < tracks.size(); ++t)
+        std::printf("        Track#%zu  %s  [%s, %s, language %s, delay %d]\n", t + 1, tracks[t].description.c_str(),
+                    tracks[t].enabled ? "enabled" : "disabled", tracks[t].primary ? "primary" : "secondary",
+                    tracks[t].language.c_str(), tracks[t].delay);
     }
     std::printf("    %s\n", film->m_menus.m_strName.c_str());
     for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
@@ -153,6 +158,11 @@ void ShowJson(zv::CZvObject& project) {
       zv::CStoryObject* s = film->m_stories.GetAt(i);
       j.BeginObject().Key("name").Str(s->m_strName).Key("id").Int(s->m_nId).Key("sources").BeginArray();
       for (const auto& src : s->m_vecSources) j.Str(src);
+      j.EndArray().Key("tracks").BeginArray();
+      for (const zv::STrackRef& t : s->TrackRefs())
+        j.BeginObject().Key("number").Int(t.number).Key("description").Str(t.description).Key("path").Str(t.path)
+            .Key("codingType").Int(t.codingType).Key("enabled").Bool(t.enabled).Key("primary").Bool(t.primary)
+            .Key("language").Str(t.language).Key("delay").Int(t.delay).EndObject();
       j.EndArray().EndObject();
     }
     j.EndArray().Key("menus").BeginArray();

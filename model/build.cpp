@@ -70,6 +70,26 @@ std::string Numbered(int32_t n, const char* ext) {
   return name;
 }
 
+// The clips this build wrote: every played story with an enabled track and
+// every menu with its own clip. A story that nobody plays keeps its number
+// but writes nothing, so an old file of that number is stale too.
+std::vector<std::string> WrittenClips(CZvObject& project, int32_t count, const char* ext) {
+  std::vector<std::string> keep;
+  for (CFilmObject* film : project.Films()) {
+    for (size_t i = 0; i < film->m_stories.GetCount(); ++i) {
+      const CStoryObject* story = film->m_stories.GetAt(i);
+      if (story->m_nClipNumber >= 0 && story->m_nClipNumber < count && !story->m_vecUses.empty())
+        keep.push_back(Numbered(story->m_nClipNumber, ext));
+    }
+    for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
+      const CZvIgObject* menu = film->m_menus.GetAt(i);
+      if (!menu->IsEmpty() && menu->m_nClipNumber >= 0 && menu->m_nClipNumber < count)
+        keep.push_back(Numbered(menu->m_nClipNumber, ext));
+    }
+  }
+  return keep;
+}
+
 std::vector<std::string> KeepList(int32_t count, const char* ext) {
   std::vector<std::string> keep;
   for (int32_t i = 0; i < count; ++i) keep.push_back(Numbered(i, ext));
@@ -149,9 +169,11 @@ bool ValidateFilm(CFilmObject& film, IPrompt& prompt) {
     }
     return true;
   }
-  // The track-count checks of the stories, the menus' own checks and the
-  // playlist checks join here with stream tracks; until stories carry
-  // tracks no film reaches this point outside tests.
+  for (size_t i = 0; i < film.m_stories.GetCount(); ++i)
+    if (!film.m_stories.GetAt(i)->CheckTrackCounts(label, prompt)) return false;
+  // The menus' own checks join here with the menu build.
+  for (size_t i = 0; i < film.m_playlists.GetCount(); ++i)
+    if (!ValidatePlaylist(*film.m_playlists.GetAt(i), label, prompt)) return false;
   return true;
 }
 
@@ -293,16 +315,14 @@ SBuildCounts AssignNumbers(CZvObject& project) {
 }
 
 int BuildFilm(CFilmObject& film, const std::string& bdmvPath, const Progress& progress, IPrompt& prompt) {
-  (void)bdmvPath;
-  (void)prompt;
   if (!FilmHasContent(film)) return kOk;
   if (!progress.Item(LogLine("Processing " + film.m_strName + ":"))) return kCancelled;
-  // Each step below joins here with its subsystem, in this order:
-  //  - clear the stories' per-build lists and prepare the playlist objects;
-  //  - build the stories: multiplex every played story with an enabled track
-  //    into STREAM and CLIPINF (the first non-zero result is returned);
-  //  - build the menus into their own clips (failure: kFailed);
-  //  - write the playlists into PLAYLIST and BACKUP/PLAYLIST (failure: kFailed).
+  film.m_stories.ClearBuildLists();
+  for (size_t i = 0; i < film.m_playlists.GetCount(); ++i) PreparePlaylist(*film.m_playlists.GetAt(i));
+  if (int rc = film.m_stories.BuildStories(bdmvPath, progress, prompt)) return rc;
+  // The menus are built into their own clips here once the menu build exists.
+  for (size_t i = 0; i < film.m_playlists.GetCount(); ++i)
+    if (!WritePlaylists(*film.m_playlists.GetAt(i), bdmvPath, prompt)) return kFailed;
   return kOk;
 }
 
@@ -338,8 +358,10 @@ bool WriteNavigationFiles(const std::string& bdmvPathIn, CZvObject& project, int
   // A stale file left in place would show up on the disc: failing to delete
   // one fails the build.
   const std::vector<std::pair<const char*, std::vector<std::string>>> purges = {
-      {"STREAM", KeepList(clipCount, "m2ts")},       {"CLIPINF", KeepList(clipCount, "clpi")},
-      {"BACKUP/CLIPINF", KeepList(clipCount, "clpi")}, {"PLAYLIST", KeepList(playlistCount, "mpls")},
+      {"STREAM", WrittenClips(project, clipCount, "m2ts")},
+      {"CLIPINF", WrittenClips(project, clipCount, "clpi")},
+      {"BACKUP/CLIPINF", WrittenClips(project, clipCount, "clpi")},
+      {"PLAYLIST", KeepList(playlistCount, "mpls")},
       {"BACKUP/PLAYLIST", KeepList(playlistCount, "mpls")}};
   for (const auto& [folder, keep] : purges) {
     std::string error;

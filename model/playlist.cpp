@@ -215,3 +215,133 @@ bool CGoplObject::ReloadSources(CGosObject& stories, CGoigObject& menus) {
 }
 
 }  // namespace zv
+
+// ---------------------------------------------------------------------------
+// Build: checks and per-build linking.
+
+namespace zv {
+
+const char* const kMsgPlaylistEmpty = "\"%s\" is empty! ";
+const char* const kMsgMenuSizeMismatch = "\"%s\": size of video and menu mismatch! ";
+
+namespace {
+
+// The item's selected tracks that the clip holds (enabled ones), in
+// selection order.
+std::vector<STrackRef> SelectedTracks(const CPiObject& item) {
+  std::vector<STrackRef> out;
+  if (!item.m_pStory) return out;
+  const std::vector<STrackRef> tracks = item.m_pStory->TrackRefs();
+  std::vector<SStreamSel> sel = item.m_streamSel;
+  std::stable_sort(sel.begin(), sel.end(), [](const SStreamSel& a, const SStreamSel& b) { return a.order < b.order; });
+  for (const SStreamSel& e : sel) {
+    if (!e.selected) continue;
+    for (const STrackRef& t : tracks)
+      if (t.number == e.track && t.enabled) out.push_back(t);
+  }
+  return out;
+}
+
+void FrameSizeOf(uint8_t videoFormat, uint16_t& w, uint16_t& h) {
+  switch (videoFormat) {
+    case 1: case 3: w = 720; h = 480; break;
+    case 2: case 7: w = 720; h = 576; break;
+    case 4: case 6: w = 1920; h = 1080; break;
+    case 5: w = 1280; h = 720; break;
+    default: w = 0; h = 0; break;
+  }
+}
+
+}  // namespace
+
+SMenuClip MenuClipOf(const CPlObject& playlist) {
+  SMenuClip c;
+  const CZvIgObject* menu = playlist.m_pMenu;
+  if (!menu || menu->IsEmpty() || !menu->m_bOutOfMux) return c;
+  c.builds = true;
+  c.clipNumber = menu->m_nClipNumber;
+  c.start = menu->m_nClipStart;
+  c.end = menu->m_nClipEnd;
+  return c;
+}
+
+bool ValidatePlaylist(CPlObject& pl, const std::string& prefix, IPrompt& prompt) {
+  const std::string label = prefix + pl.m_strName;
+  if (pl.GetCount() == 0) {
+    prompt.Message(FormatMessage(kMsgPlaylistEmpty, pl.m_strName));
+    return false;
+  }
+  for (size_t i = 0; i < pl.GetCount(); ++i) {
+    // Tracks added to the story since the item was linked get their entries.
+    if (pl.GetAt(i)->m_pStory) LinkStory(*pl.GetAt(i), pl.GetAt(i)->m_pStory);
+    const CPiObject& item = *pl.GetAt(i);
+    const std::string itemLabel = label + ":PI#" + std::to_string(i + 1);
+    if (!item.m_pStory) {
+      prompt.Message(FormatMessage(kMsgPlaylistEmpty, itemLabel));
+      return false;
+    }
+    int video = 0;
+    for (const STrackRef& t : SelectedTracks(item))
+      if (t.primary && t.kind == TrackKind::kVideo) ++video;
+    if (video != 1) {
+      prompt.Message(FormatMessage(kMsgPrimaryVideoOne, itemLabel));
+      return false;
+    }
+  }
+  if (pl.m_nPlayMode == kPlayAll && pl.m_nConnection == 5) {
+    const CPiObject& first = *pl.GetAt(0);
+    const std::vector<STrackRef> a = SelectedTracks(first);
+    for (size_t i = 1; i < pl.GetCount(); ++i) {
+      const CPiObject& item = *pl.GetAt(i);
+      if (CStoryObject::CompareTracks(prefix, *first.m_pStory, *item.m_pStory, prompt)) return false;
+      const std::vector<STrackRef> b = SelectedTracks(item);
+      const std::string na = label + ":PI1", nb = label + ":PI" + std::to_string(i + 1);
+      const char* failed = nullptr;
+      if (a.size() != b.size()) {
+        failed = kMsgTrackCountConflict;
+      } else {
+        for (size_t k = 0; k < a.size() && !failed; ++k)
+          if (!SameTrackCoding(a[k], b[k])) failed = kMsgTrackMismatch;
+      }
+      if (failed) {
+        prompt.Message(label + ":" + ": " + FormatMessage(failed, na, nb));
+        return false;
+      }
+    }
+  }
+  if (MenuClipOf(pl).builds) {
+    // The menu is drawn over the video, so their frames must match.
+    uint16_t w = 0, h = 0;
+    uint8_t fps = 0;
+    for (const STrackRef& t : pl.GetAt(0)->m_pStory->TrackRefs()) {
+      if (t.enabled && t.primary && t.kind == TrackKind::kVideo) {
+        FrameSizeOf(t.videoFormat, w, h);
+        fps = t.fpsCode;
+        break;
+      }
+    }
+    CZvIgObject* menu = pl.m_pMenu;
+    if (menu->m_video.width != w || menu->m_video.height != h) {
+      prompt.Message(FormatMessage(kMsgMenuSizeMismatch, label));
+      return false;
+    }
+    menu->m_video.frameRateCode = fps;
+  }
+  return true;
+}
+
+void PreparePlaylist(CPlObject& pl) {
+  CStoryObject* previous = nullptr;
+  for (size_t i = 0; i < pl.GetCount(); ++i) {
+    CPiObject* item = pl.GetAt(i);
+    CStoryObject* story = item->m_pStory;
+    if (story) {
+      story->m_vecUses.emplace_back(&pl, item);
+      if (pl.m_nPlayMode == kPlayAll && pl.m_nConnection == 5 && i > 0 && previous)
+        story->m_vecPrevClips.push_back(previous);
+    }
+    previous = story;
+  }
+}
+
+}  // namespace zv

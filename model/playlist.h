@@ -8,6 +8,7 @@
 
 #include "chapters/chapters.h"
 #include "model/named/containers.h"
+#include "platform/prompt.h"
 
 namespace zv {
 
@@ -15,6 +16,8 @@ class CStoryObject;
 class CGosObject;
 class CZvIgObject;
 class CGoigObject;
+class PlaylistFile;
+struct KEY_POINT_INFO;
 
 enum PlayMode : uint8_t { kPlayAll = 0, kSeparate = 1, kSeparateAndPlayAll = 2 };
 const char* PlayModeName(uint8_t mode);         // "PlayAll", ...
@@ -96,5 +99,36 @@ void LinkStory(CPiObject& item, CStoryObject* story);
 // Appends an unnamed play item for every story of `stories` that no item of
 // `playlist` plays yet.
 void AddStoriesToPlaylist(CPlObject& playlist, const CGosObject& stories);
+
+// The build's texts.
+extern const char* const kMsgPlaylistEmpty;     // "\"%s\" is empty! "
+extern const char* const kMsgMenuSizeMismatch;  // "\"%s\": size of video and menu mismatch! "
+
+// Checks before a build; `prefix` is the film's label ("Movie#1:"). The
+// first failing check shows its message.
+bool ValidatePlaylist(CPlObject& playlist, const std::string& prefix, IPrompt& prompt);
+// Tells every played story who plays it, and which story precedes it
+// seamlessly.
+void PreparePlaylist(CPlObject& playlist);
+// Writes the playlist files of the object into PLAYLIST and BACKUP/PLAYLIST
+// below `bdmvPath`, after its stories were multiplexed.
+bool WritePlaylists(CPlObject& playlist, const std::string& bdmvPath, IPrompt& prompt);
+// Appends the play item (and its chapter marks) to `record`, reading the
+// clip information the build just wrote. False with `error` set.
+bool BuildPlayItem(CPiObject& item, PlaylistFile& record, const std::string& bdmvPath, std::string& error);
+// The 45 kHz mark time of a chapter at `frames` (0 start, -1 end) of a play
+// item from `inTime` to `outTime` (45 kHz), snapped to the nearest entry
+// point (90 kHz presentation times, in order) of the clip's video.
+uint32_t ChapterMarkTime(int32_t frames, double fps, uint32_t inTime, uint32_t outTime,
+                         const std::vector<KEY_POINT_INFO>& entryPoints);
+
+// The clip a linked menu builds for itself, if any.
+struct SMenuClip {
+  bool builds = false;
+  int32_t clipNumber = -1;
+  int32_t start = 0;  // 90 kHz
+  int32_t end = 0;
+};
+SMenuClip MenuClipOf(const CPlObject& playlist);
 
 }  // namespace zv

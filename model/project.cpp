@@ -89,16 +89,18 @@ void CFilmObject::CopyFrom(const CNamedObject& src) {
   m_playlists.ReloadSources(m_stories, m_menus);
 }
 
-bool CFilmObject::ReloadSources(const Progress& progress) {
-  bool changed = m_stories.ReloadSources(progress);
+bool CFilmObject::ReloadSources(const Progress& progress, IPrompt* prompt) {
+  // Without a user to tell, the parsers' messages go nowhere.
+  ScriptedPrompt quiet;
+  bool changed = m_stories.ReloadSources(progress, prompt ? *prompt : quiet);
   changed |= m_menus.ReloadSources(progress);
   changed |= m_playlists.ReloadSources(m_stories, m_menus);
   return changed;
 }
 
-bool CGofObject::ReloadSources(const Progress& progress) {
+bool CGofObject::ReloadSources(const Progress& progress, IPrompt* prompt) {
   bool changed = false;
-  for (size_t i = 0; i < GetCount(); ++i) changed |= GetAt(i)->ReloadSources(progress);
+  for (size_t i = 0; i < GetCount(); ++i) changed |= GetAt(i)->ReloadSources(progress, prompt);
   return changed;
 }
 
@@ -172,7 +174,7 @@ bool CZvObject::ReloadSources(const Progress& progress, IPrompt& prompt) {
     m_strSoundPath.clear();
     changed = true;
   }
-  for (CFilmObject* film : Films()) changed |= film->ReloadSources(progress);
+  for (CFilmObject* film : Films()) changed |= film->ReloadSources(progress, &prompt);
   return changed;
 }
 

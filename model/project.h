@@ -38,13 +38,14 @@ class CFilmObject : public CNamedObject {
   void Serialize(CArchive& ar) override;
   void Reset() override;
   void CopyFrom(const CNamedObject& src) override;
-  bool ReloadSources(const Progress& progress);
+  // Messages of sources that cannot be reopened go to `prompt` when given.
+  bool ReloadSources(const Progress& progress, IPrompt* prompt = nullptr);
 };
 
 class CGofObject : public CGroupObject<CFilmObject> {
  public:
   const char* DefaultBaseName() const override { return "Movie"; }
-  bool ReloadSources(const Progress& progress);
+  bool ReloadSources(const Progress& progress, IPrompt* prompt = nullptr);
 };
 
 class CZvObject : public CNamedObject {

@@ -1,9 +1,148 @@
 #include "model/story.h"
 
+#include <algorithm>
+#include <filesystem>
+
+#include "mux/mux_track.h"
+#include "platform/paths.h"
+
 namespace zv {
+
+const char* const kMsgSourceAdded = "\"%s\"\r\n has been added! ";
+const char* const kMsgPrimaryVideoOne = "\"%s\": Primary video track must be one! ";
+const char* const kMsgTooManyAudio = "\"%s\": Primary audio track count can not exceed 32! ";
+const char* const kMsgTooManySubtitles = "\"%s\": subtitle track count can not exceed 32! ";
+const char* const kMsgTrackCountConflict = "\"%s\" and \"%s\": have a conflict of track count! ";
+const char* const kMsgTrackMismatch = "\"%s\" and \"%s\": mismatch between tracks! ";
+
+std::string FormatMessage(const char* text, const std::string& a, const std::string& b) {
+  std::string s = text;
+  size_t at = s.find("%s");
+  if (at == std::string::npos) return s;
+  s.replace(at, 2, a);
+  at = s.find("%s", at + a.size());
+  if (at != std::string::npos) s.replace(at, 2, b);
+  return s;
+}
+
+namespace {
+
+TrackKind KindOf(uint8_t codingType) {
+  switch (CategoryOf(codingType)) {
+    case TrackCategory::kVideo: return TrackKind::kVideo;
+    case TrackCategory::kAudio: return TrackKind::kAudio;
+    case TrackCategory::kPg: return TrackKind::kPg;
+    case TrackCategory::kIg: return TrackKind::kIg;
+    default: return TrackKind::kOther;
+  }
+}
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(NormalizeSeparators(path), ec);
+  return ec ? NormalizeSeparators(path) : p.lexically_normal().generic_string();
+}
+
+bool TrackUsesFile(const SMuxTrack* t, const std::string& path) {
+  auto* raw = dynamic_cast<const SRawTrack*>(t);
+  return raw && (raw->m_source.m_strPath == path || raw->m_source.m_strSecondPath == path);
+}
+
+// Watches a progress callback for the user's stop, so a failed analysis can
+// tell a cancel from a refusal.
+struct CancelWatch {
+  Progress inner;
+  bool cancelled = false;
+
+  static int Callback(void* ctx, const SProgressInfo* info) {
+    auto* self = static_cast<CancelWatch*>(ctx);
+    if (self->inner.Report(*info)) return 1;
+    self->cancelled = true;
+    return 0;
+  }
+  Progress Wrapped() { return Progress{&CancelWatch::Callback, this}; }
+};
+
+// Passes messages on and counts them.
+class CountingPrompt : public IPrompt {
+ public:
+  explicit CountingPrompt(IPrompt& next) : next_(next) {}
+  void Message(const std::string& text) override {
+    ++messages;
+    next_.Message(text);
+  }
+  Answer Ask(const std::string& text) override { return next_.Ask(text); }
+  int messages = 0;
+
+ private:
+  IPrompt& next_;
+};
+
+STrackRef RefOf(const SMuxTrack& t) {
+  STrackRef r;
+  r.number = t.m_nTrackNumber;
+  r.enabled = t.m_bEnabled;
+  r.primary = t.m_bPrimary;
+  r.codingType = t.GetStreamCodingType();
+  r.kind = KindOf(r.codingType);
+  r.video = r.kind == TrackKind::kVideo;
+  if (r.codingType != 0) {
+    STREAM_INFO si;
+    t.FillCodingInfo(si);
+    r.videoFormat = si.coding.VideoFormat;
+    r.fpsCode = si.coding.FrameRate;
+    r.aspectRatio = si.coding.AspectRatio;
+    r.presentationType = si.coding.AudioPresentationType;
+    r.samplingFrequency = si.coding.SamplingFrequency;
+  }
+  r.delay = t.m_nDelay;
+  r.pid = t.m_nPid;
+  r.language = t.GetLanguageCode();
+  r.description = t.GetDescription();
+  if (auto* raw = dynamic_cast<const SRawTrack*>(&t)) r.path = raw->m_source.m_strPath;
+  return r;
+}
+
+}  // namespace
 
 ZV_IMPLEMENT_DYNCREATE(CStoryObject, 1)
 
+CStoryObject::CStoryObject() : m_pRawTracks(std::make_unique<SRawTracks>()) {}
+CStoryObject::~CStoryObject() = default;
+
+bool SameTrackCoding(const STrackRef& a, const STrackRef& b) {
+  if (a.primary != b.primary || a.codingType != b.codingType) return false;
+  switch (a.kind) {
+    case TrackKind::kVideo:
+      return a.videoFormat == b.videoFormat && a.fpsCode == b.fpsCode && a.aspectRatio == b.aspectRatio;
+    case TrackKind::kAudio:
+      return a.presentationType == b.presentationType && a.samplingFrequency == b.samplingFrequency;
+    default:
+      return true;
+  }
+}
+
+std::vector<STrackRef> CStoryObject::TrackRefs() const {
+  std::vector<STrackRef> refs;
+  for (const SMuxTrack* t : m_vecTracks) refs.push_back(RefOf(*t));
+  return refs;
+}
+
+int CStoryObject::TrackIndexOf(int32_t number) const {
+  for (size_t i = 0; i < m_vecTracks.size(); ++i)
+    if (m_vecTracks[i]->m_nTrackNumber == number) return static_cast<int>(i);
+  return -1;
+}
+
+bool CStoryObject::HasEnabledTrack() const {
+  for (const STrackRef& t : TrackRefs())
+    if (t.enabled) return true;
+  return false;
+}
+
+// Name and id, byte 0, the three reserved values, the sources relative to
+// the project file, then every track with its kind byte (1 reused clip,
+// 0 raw) and its own record.
 void CStoryObject::Serialize(CArchive& ar) {
   if (ar.IsLoading()) Reset();
   CNamedObject::Serialize(ar);
@@ -18,14 +157,41 @@ void CStoryObject::Serialize(CArchive& ar) {
     m_vecSources.resize(n);
   }
   for (auto& path : m_vecSources) ar.Path(path);
-  uint32_t tracks = 0;  // no tracks until stream analysis exists
+
+  uint32_t tracks = static_cast<uint32_t>(m_vecTracks.size());
   ar.Dword(tracks);
-  if (ar.IsLoading() && tracks != 0)
-    throw ArchiveError("the project file holds stream tracks, which this version cannot read");
+  if (ar.IsStoring()) {
+    for (SMuxTrack* t : m_vecTracks) {
+      uint8_t kind = t->m_nReused;
+      ar.Byte(kind);
+      t->Serialize(ar);
+    }
+    return;
+  }
+  ar.CheckCount(tracks, 16);
+  for (uint32_t i = 0; i < tracks; ++i) {
+    uint8_t kind = 0;
+    ar.Byte(kind);
+    if (kind != 0) throw ArchiveError("the project file holds a track of an existing clip, which this version cannot read");
+    auto t = std::make_unique<SRawTrack>();
+    t->Serialize(ar);
+    m_vecTracks.push_back(t.get());
+    m_loadedTracks.push_back(std::move(t));
+  }
+  // The counter is not stored: new tracks must not reuse a stored number.
+  for (SMuxTrack* t : m_vecTracks)
+    if (t->m_nTrackNumber >= m_nNextTrackId && t->m_nTrackNumber < INT32_MAX) m_nNextTrackId = t->m_nTrackNumber + 1;
 }
 
 void CStoryObject::Reset() {
+  m_strClipPath.clear();
+  m_strClipPath2.clear();
   m_vecSources.clear();
+  m_vecTracks.clear();
+  m_vecUses.clear();
+  m_vecPrevClips.clear();
+  m_loadedTracks.clear();
+  m_pRawTracks = std::make_unique<SRawTracks>();
   m_nNextTrackId = 0;
 }
 
@@ -33,20 +199,243 @@ void CStoryObject::CopyFrom(const CNamedObject& src) {
   CNamedObject::CopyFrom(src);
   auto* s = dynamic_cast<const CStoryObject*>(&src);
   if (!s || s == this) return;
+  Reset();
   m_nReserved1 = s->m_nReserved1;
   m_nReserved2 = s->m_nReserved2;
   m_nReserved3 = s->m_nReserved3;
   m_nClipNumber = s->m_nClipNumber;
+  m_strClipPath = s->m_strClipPath;
+  m_strClipPath2 = s->m_strClipPath2;
   m_vecSources = s->m_vecSources;
+  m_vecUses = s->m_vecUses;
+  m_vecPrevClips = s->m_vecPrevClips;
   m_nNextTrackId = s->m_nNextTrackId;
+  // Tracks own open streams and cannot be shared: the copy holds their
+  // stored form, as after a load, until its sources are reopened.
+  for (const SMuxTrack* t : s->m_vecTracks) {
+    ArchiveOut out;
+    CArchive w(out);
+    const_cast<SMuxTrack*>(t)->Serialize(w);
+    ArchiveIn in(out.Bytes());
+    CArchive r(in);
+    auto copy = std::make_unique<SRawTrack>();
+    copy->Serialize(r);
+    m_vecTracks.push_back(copy.get());
+    m_loadedTracks.push_back(std::move(copy));
+  }
 }
 
-bool CStoryObject::ReloadSources(const Progress&) { return false; }
+int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Progress& progress, IPrompt& prompt) {
+  const std::string path = AbsolutePath(pathIn);
+  for (const std::string& s : m_vecSources) {
+    if (EqualsNoCase(s, path)) {
+      prompt.Message(FormatMessage(kMsgSourceAdded, path));
+      return kFailed;
+    }
+  }
+  CancelWatch watch{progress};
+  CountingPrompt counted(prompt);
+  auto track = std::make_unique<SRawTrack>();
+  if (!track->SetSource(path, watch.Wrapped(), &counted)) {
+    if (watch.cancelled) return kCancelled;
+    // Analysis shows its own messages; anything else still needs saying.
+    if (counted.messages == 0) prompt.Message(track->LastError().empty() ? path : track->LastError());
+    return kFailed;
+  }
+  if (addTracks) {
+    track->m_nTrackNumber = m_nNextTrackId++;
+    m_vecTracks.push_back(track.get());
+  }
+  m_pRawTracks->push_back(std::move(track));
+  m_vecSources.push_back(path);
+  return kOk;
+}
 
-bool CGosObject::ReloadSources(const Progress& progress) {
+bool CStoryObject::RemoveSource(size_t index) {
+  if (index >= m_vecSources.size()) return false;
+  const std::string path = m_vecSources[index];
+  if (EqualsNoCase(ExtensionOf(path), ".m2ts")) {
+    // Tracks of an existing clip arrive with clip reuse; none are held yet.
+    std::erase_if(m_vecTracks, [](const SMuxTrack* t) { return t->m_nReused != 0; });
+  } else {
+    std::erase_if(m_vecTracks, [&](const SMuxTrack* t) { return TrackUsesFile(t, path); });
+    std::erase_if(*m_pRawTracks, [&](const std::unique_ptr<SRawTrack>& t) { return TrackUsesFile(t.get(), path); });
+    std::erase_if(m_loadedTracks, [&](const std::unique_ptr<SMuxTrack>& t) { return TrackUsesFile(t.get(), path); });
+  }
+  if (!m_strClipPath.empty() && path == m_strClipPath) {
+    m_strClipPath.clear();
+    m_strClipPath2.clear();
+  }
+  m_vecSources.erase(m_vecSources.begin() + static_cast<std::ptrdiff_t>(index));
+  return true;
+}
+
+std::vector<std::string> CStoryObject::DropCoveredAc3(const std::vector<std::string>& paths) {
+  auto covered = [&](const std::string& ac3) {
+    for (const char* ext : {".thd", ".mlp"})
+      for (const std::string& other : paths)
+        if (EqualsNoCase(ExtensionOf(other), ext) && RenameExtension(other, ".ac3") == RenameExtension(ac3, ".ac3"))
+          return true;
+    return false;
+  };
+  std::vector<std::string> kept;
+  for (const std::string& p : paths)
+    if (!(EqualsNoCase(ExtensionOf(p), ".ac3") && covered(p))) kept.push_back(p);
+  return kept;
+}
+
+bool CStoryObject::ChangeTrack(size_t index, const STrackSettings& s, std::string& error) {
+  if (index >= m_vecTracks.size()) {
+    error = "\"" + m_strName + "\" has " + std::to_string(m_vecTracks.size()) + " tracks";
+    return false;
+  }
+  SMuxTrack* t = m_vecTracks[index];
+  if (!s.language.empty() && LanguageIndexOf(ToLower(s.language)) < 0) {
+    error = "\"" + s.language + "\" is not an ISO 639-2 language code";
+    return false;
+  }
+  if (s.enabled >= 0) t->m_bEnabled = s.enabled != 0;
+  if (s.primary >= 0) t->m_bPrimary = s.primary != 0;
+  if (!s.language.empty()) t->SetLanguageCode(ToLower(s.language));
+  if (s.setDelay) t->m_nDelay = s.delay;
+  return true;
+}
+
+bool CStoryObject::ReloadSources(const Progress& progress, IPrompt& prompt) {
   bool changed = false;
-  for (size_t i = 0; i < GetCount(); ++i) changed |= GetAt(i)->ReloadSources(progress);
+  std::vector<std::string> sources = std::move(m_vecSources);
+  std::vector<SMuxTrack*> stored = std::move(m_vecTracks);
+  // The old tracks stay alive until their settings are copied over.
+  std::unique_ptr<SRawTracks> oldRaw = std::move(m_pRawTracks);
+  std::vector<std::unique_ptr<SMuxTrack>> oldLoaded = std::move(m_loadedTracks);
+  m_vecSources.clear();
+  m_vecTracks.clear();
+  m_pRawTracks = std::make_unique<SRawTracks>();
+
+  for (const std::string& path : sources)
+    if (AddSource(path, false, progress, prompt) != kOk) changed = true;
+
+  std::vector<const SRawTrack*> taken;
+  for (SMuxTrack* old : stored) {
+    SRawTrack* match = nullptr;
+    if (auto* oldRawTrack = dynamic_cast<SRawTrack*>(old)) {
+      for (auto& t : *m_pRawTracks) {
+        if (t->m_source.m_strPath == oldRawTrack->m_source.m_strPath &&
+            std::find(taken.begin(), taken.end(), t.get()) == taken.end()) {
+          match = t.get();
+          break;
+        }
+      }
+      if (match) {
+        // The user's range of the stream goes with the track.
+        match->m_source.m_nTimeMode = oldRawTrack->m_source.m_nTimeMode;
+        match->m_source.m_nInPoint = oldRawTrack->m_source.m_nInPoint;
+        match->m_source.m_nOutPoint = oldRawTrack->m_source.m_nOutPoint;
+        match->m_source.m_nGraphicsOffset = oldRawTrack->m_source.m_nGraphicsOffset;
+      }
+    }
+    if (!match) {
+      changed = true;
+      continue;
+    }
+    taken.push_back(match);
+    match->m_nTrackNumber = old->m_nTrackNumber;
+    match->m_bEnabled = old->m_bEnabled;
+    match->m_bPrimary = old->m_bPrimary;
+    match->m_bSecond = old->m_bSecond;
+    match->m_nRefIndex = old->m_nRefIndex;
+    match->SetLanguage(old->m_nLanguage);
+    match->m_nDelay = old->m_nDelay;
+    m_vecTracks.push_back(match);
+  }
+  for (SMuxTrack* t : m_vecTracks)
+    if (t->m_nTrackNumber >= m_nNextTrackId && t->m_nTrackNumber < INT32_MAX) m_nNextTrackId = t->m_nTrackNumber + 1;
   return changed;
+}
+
+bool CStoryObject::CheckTrackCounts(const std::string& prefix, IPrompt& prompt) const {
+  const std::string name = prefix + m_strName;
+  int video = 0, audio = 0, pg = 0;
+  for (const STrackRef& t : TrackRefs()) {
+    if (!t.enabled || !t.primary) continue;
+    if (t.kind == TrackKind::kVideo) ++video;
+    else if (t.kind == TrackKind::kAudio) ++audio;
+    else if (t.kind == TrackKind::kPg) ++pg;
+  }
+  const char* failed = video != 1 ? kMsgPrimaryVideoOne
+                       : audio > 32 ? kMsgTooManyAudio
+                       : pg > 32    ? kMsgTooManySubtitles
+                                    : nullptr;
+  if (!failed) return true;
+  prompt.Message(FormatMessage(failed, name));
+  return false;
+}
+
+bool CStoryObject::CompareTracks(const std::string& prefix, CStoryObject& a, CStoryObject& b, IPrompt& prompt) {
+  const std::vector<SMuxTrack*> x = a.AssignPids();
+  const std::vector<SMuxTrack*> y = b.AssignPids();
+  const std::string na = prefix + a.m_strName, nb = prefix + b.m_strName;
+  if (x.size() != y.size()) {
+    prompt.Message(FormatMessage(kMsgTrackCountConflict, na, nb));
+    return true;
+  }
+  for (size_t i = 0; i < x.size(); ++i) {
+    if (!SameTrackCoding(RefOf(*x[i]), RefOf(*y[i]))) {
+      prompt.Message(FormatMessage(kMsgTrackMismatch, na, nb));
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<SMuxTrack*> CStoryObject::AssignPids() {
+  std::vector<SMuxTrack*> reused, raw;
+  for (size_t i = 0; i < m_vecTracks.size(); ++i) {
+    SMuxTrack* t = m_vecTracks[i];
+    if (!t->m_bEnabled) continue;
+    t->m_nOrderKey = static_cast<int32_t>(i);
+    (t->m_nReused ? reused : raw).push_back(t);
+  }
+  reused.insert(reused.end(), raw.begin(), raw.end());
+  return zv::AssignPids(reused);
+}
+
+void CStoryObject::ClearBuildLists() {
+  m_vecUses.clear();
+  m_vecPrevClips.clear();
+}
+
+void CStoryObject::ReleaseBuildState() {
+  for (SMuxTrack* t : m_vecTracks) {
+    t->ReleaseMux();
+    t->ReleaseSource();
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+bool CGosObject::ReloadSources(const Progress& progress, IPrompt& prompt) {
+  bool changed = false;
+  for (size_t i = 0; i < GetCount(); ++i) changed |= GetAt(i)->ReloadSources(progress, prompt);
+  return changed;
+}
+
+void CGosObject::ClearBuildLists() {
+  for (size_t i = 0; i < GetCount(); ++i) GetAt(i)->ClearBuildLists();
+}
+
+int CGosObject::BuildStories(const std::string& bdmvPath, const Progress& progress, IPrompt& prompt) {
+  bool any = false;
+  for (size_t i = 0; i < GetCount() && !any; ++i) any = GetAt(i)->HasEnabledTrack();
+  if (!any) return kOk;
+  int rc = kOk;
+  for (size_t i = 0; i < GetCount() && rc == kOk; ++i) {
+    CStoryObject* story = GetAt(i);
+    if (story->m_vecUses.empty() || !story->HasEnabledTrack()) continue;
+    rc = story->MuxStory(bdmvPath, progress, prompt);
+  }
+  for (size_t i = 0; i < GetCount(); ++i) GetAt(i)->ReleaseBuildState();
+  return rc;
 }
 
 }  // namespace zv

@@ -21,6 +21,7 @@
 #include "model/build.h"
 #include "model/navigation.h"
 #include "model/project.h"
+#include "story_fixture.h"
 #include "support/test_support.h"
 
 using namespace zv;
@@ -181,24 +182,34 @@ TEST_F(BuildFixture, EmptyProjectBuildsTheWholeTreeWithNavigationAndCertificate)
 }
 
 TEST_F(BuildFixture, FilmsWithContentAreLoggedInBuildOrder) {
-  zvtest::GiveContent(project.m_logos);
-  zvtest::GiveContent(*project.m_movies.GetAt(0));
-  ASSERT_EQ(Build(), kOk);
-  ASSERT_EQ(dialog.log.size(), 4u);
-  EXPECT_NE(dialog.log[1].find("]: Processing Logos:"), std::string::npos) << dialog.log[1];
-  EXPECT_NE(dialog.log[2].find("]: Processing Movie#1:"), std::string::npos) << dialog.log[2];
-  EXPECT_NE(dialog.log[3].find("]: Finalizing..."), std::string::npos);
+  zvtest::StoryMedia media;
+  media.Fill(*project.m_logos.m_stories.GetAt(0), {"h264_1080p2398.264"});
+  media.Fill(*project.m_movies.GetAt(0)->m_stories.GetAt(0), {"h264_1080p2398.264", "ac3_stereo.ac3"});
+  ASSERT_EQ(Build(), kOk) << (prompt.messages.empty() ? "" : prompt.messages[0]);
+  // Each film's line, then its clips with the multiplexer's line naming the file.
+  const std::vector<std::string> expected = {"]: Start to build...", "]: Processing Logos:", "Muxing Clip#1:",
+                                             "STREAM/00000.m2ts",   "]: Processing Movie#1:", "Muxing Clip#1:",
+                                             "STREAM/00001.m2ts",   "]: Finalizing..."};
+  size_t at = 0;
+  for (const std::string& line : dialog.log)
+    if (at < expected.size() && line.find(expected[at]) != std::string::npos) ++at;
+  EXPECT_EQ(at, expected.size()) << "missing \"" << (at < expected.size() ? expected[at] : "") << "\"";
+  EXPECT_EQ(dialog.log.size(), expected.size());
 }
 
 TEST_F(BuildFixture, RebuildPurgesOnlyUnnumberedFilesOfTheClipAndPlaylistFolders) {
   ASSERT_EQ(Build(), kOk);
   // This build numbers one clip (the logo story) and one playlist.
-  zvtest::GiveContent(project.m_logos);
-  // BACKUP is emptied before the build, numbered or not.
+  zvtest::StoryMedia media;
+  media.Fill(*project.m_logos.m_stories.GetAt(0), {"h264_1080p2398.264"});
+  // BACKUP is emptied before the build, numbered or not: its numbered files
+  // are this build's copies.
   const std::vector<std::string> stale = {"STREAM/00001.m2ts", "STREAM/notes.txt", "CLIPINF/00001.clpi",
                                           "CLIPINF/00000.m2ts", "PLAYLIST/00001.mpls", "PLAYLIST/00000.clpi",
-                                          "BACKUP/CLIPINF/00000.clpi", "BACKUP/PLAYLIST/00000.mpls"};
-  const std::vector<std::string> kept = {"STREAM/00000.M2TS", "CLIPINF/00000.clpi", "PLAYLIST/00000.Mpls",
+                                          "BACKUP/CLIPINF/00001.clpi", "BACKUP/PLAYLIST/00001.mpls"};
+  const std::vector<std::string> rewritten = {"BACKUP/CLIPINF/00000.clpi", "BACKUP/PLAYLIST/00000.mpls"};
+  for (const auto& f : rewritten) zvtest::WriteText(Bdmv() + f, "old");
+  const std::vector<std::string> kept = {"STREAM/00000.M2TS", "CLIPINF/00000.CLPI", "PLAYLIST/00000.Mpls",
                                          "STREAM/sub/00007.m2ts"};
   const std::vector<std::string> outside = {"DISC/BDMV/JAR/a.jar", "DISC/BDMV/META/DL/x.xml",
                                             "DISC/BDMV/AUXDATA/00001.m2ts", "DISC/BDMV/BDJO/00001.bdjo",
@@ -215,6 +226,7 @@ TEST_F(BuildFixture, RebuildPurgesOnlyUnnumberedFilesOfTheClipAndPlaylistFolders
   ASSERT_EQ(Build(Answer::Yes), kOk);
   for (const auto& f : stale) EXPECT_FALSE(fs::exists(Bdmv() + f)) << f;
   for (const auto& f : kept) EXPECT_EQ(zvtest::ReadText(Bdmv() + f), "old") << f;
+  for (const auto& f : rewritten) EXPECT_NE(zvtest::ReadText(Bdmv() + f), "old") << f;
   Listing after = List(Root());
   for (const auto& f : outside) EXPECT_EQ(after.at(f), before.at(f)) << f;
 }

@@ -179,6 +179,9 @@ TEST(Project, RicherProjectRoundTripsAndSoundPathFollowsAMovedFolder) {
   CPiObject* item = m1->m_playlists.GetAt(0)->GetAt(0);
   item->m_chapters.m_nFpsCode = 3;
   item->m_chapters.m_points = {{"Start", 1, 0}, {"Scene2", 2, 7500}, {"", 1, -1}};
+  // Sources are reopened on load, so the stream must exist.
+  fs::create_directories(dir / "disc/media");
+  fs::copy_file(zvtest::DataPath("h264_1080p2398.264"), dir / "disc/media/video.264");
   m1->m_stories.GetAt(1)->m_vecSources.push_back(dir / "disc/media/video.264");
   CZvIgObject* ig2 = m1->CreateMenu();
   ig2->m_strSourcePath = dir / "disc/menu.ies";

@@ -1,0 +1,176 @@
+// `zelvane source add|remove`: stream files of a clip (story). Adding
+// analyses each file with a progress bar; the project is saved only when
+// every file was accepted, so a refused file leaves the project as it was.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/command.h"
+#include "app/terminal.h"
+#include "model/object_path.h"
+#include "model/project.h"
+#include "platform/paths.h"
+
+namespace zvapp {
+
+namespace {
+
+int RunSourceAdd(const std::vector<std::string>& argv);
+int RunSourceRemove(const std::vector<std::string>& argv);
+
+ZV_COMMAND("source add", "add stream files to a clip, analysing them",
+           "zelvane source add P.zvpj CLIP FILE... [--yes]\n"
+           "  CLIP   a clip by name, e.g. \"Movie#1/Clip#1\" or \"Logos/Clip#1\"\n"
+           "  FILE   elementary streams (.264, .ac3, ...); an .ac3 file beside a .thd/.mlp file of the same\n"
+           "         name is taken as the core of that file\n"
+           "  --yes  Ctrl-C cancels at once\n"
+           "exit status: 0 added, 1 cancelled, 2 a file was refused (the project is unchanged)",
+           "zelvane source add disc.zvpj Movie#1/Clip#1 movie.264 movie_eng.ac3", RunSourceAdd);
+ZV_COMMAND("source remove", "remove a stream file and its tracks from a clip",
+           "zelvane source remove P.zvpj CLIP N|FILE\n"
+           "  N      the source's number (1-based, as \"zelvane show\" lists them), or FILE its path",
+           "zelvane source remove disc.zvpj Movie#1/Clip#1 2", RunSourceRemove);
+
+int Failed(const CommandInfo& self, const std::string& message) {
+  std::fprintf(stderr, "zelvane %s: %s\n", self.name, message.c_str());
+  return kExitFailed;
+}
+
+// Loads the project and finds the clip; null after printing why.
+zv::CStoryObject* LoadStory(const CommandInfo& self, const std::string& path, const std::string& name,
+                            zv::CZvObject& project, zv::IPrompt& prompt) {
+  bool modified = false;
+  std::string message;
+  if (zv::OpenProjectFile(path, project, prompt, zv::Progress{}, modified, message) != zv::kOk) {
+    Failed(self, "cannot load \"" + path + "\": " + message);
+    return nullptr;
+  }
+  std::string error;
+  zv::CNamedObject* obj = zv::FindObject(project, name, error);
+  if (!obj) {
+    Failed(self, error);
+    return nullptr;
+  }
+  auto* story = dynamic_cast<zv::CStoryObject*>(obj);
+  if (!story) Failed(self, "\"" + name + "\" is not a clip (for example \"Movie#1/Clip#1\")");
+  return story;
+}
+
+// Play items keep one stream-selection entry per track of their clip.
+void RelinkItems(zv::CStoryObject& story) {
+  zv::CFilmObject* film = zv::FilmOf(&story);
+  if (!film) return;
+  for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
+    zv::CPlObject* pl = film->m_playlists.GetAt(i);
+    for (size_t k = 0; k < pl->GetCount(); ++k)
+      if (pl->GetAt(k)->m_pStory == &story) zv::LinkStory(*pl->GetAt(k), &story);
+  }
+}
+
+int Save(const CommandInfo& self, const std::string& path, zv::CZvObject& project) {
+  std::string message;
+  if (zv::SaveProjectFile(path, project, message) != zv::kOk) return Failed(self, message);
+  return kExitOk;
+}
+
+int RunSourceAdd(const std::vector<std::string>& argv) {
+  const CommandInfo& self = *Registry::Get().Find("source add");
+  for (const auto& a : argv)
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes") return UsageError(self, "unknown option " + a);
+  Args args;
+  std::string err;
+  if (!args.Parse(argv, {}, err)) return UsageError(self, err);
+  if (args.Count() < 3) return UsageError(self, "expected P.zvpj, CLIP and at least one FILE");
+  const bool yes = args.Has("--yes");
+  TerminalPrompt prompt(yes);
+  zv::CZvObject project;
+  zv::CStoryObject* story = LoadStory(self, args[0], args[1], project, prompt);
+  if (!story) return kExitFailed;
+
+  std::vector<std::string> files(args.Pos().begin() + 2, args.Pos().end());
+  const std::vector<std::string> kept = zv::CStoryObject::DropCoveredAc3(files);
+  for (const std::string& f : files)
+    if (std::find(kept.begin(), kept.end(), f) == kept.end())
+      std::fprintf(stderr, "zelvane %s: \"%s\" is the core of the lossless file beside it and is not added on its own\n",
+                   self.name, f.c_str());
+
+  ProgressDisplay display(prompt, yes, "Really want to stop the analysis? ");
+  for (const std::string& file : kept) {
+    if (zv::IsDirectory(file)) return Failed(self, "\"" + file + "\" is a folder, not a stream file");
+    const size_t before = story->m_vecTracks.size();
+    bool hadVideo = false;
+    for (const zv::STrackRef& t : story->TrackRefs()) hadVideo |= t.enabled && t.primary && t.video;
+    const int rc = story->AddSource(file, true, display.Callback(), prompt);
+    if (rc == zv::kCancelled) {
+      display.Finish();
+      return kExitCancelled;
+    }
+    if (rc != zv::kOk) {
+      display.Finish();
+      return Failed(self, "\"" + file + "\" was not added to \"" + args[1] + "\"");
+    }
+    // A clip plays one main video; a second one would fail the build later.
+    const std::vector<zv::STrackRef> refs = story->TrackRefs();
+    for (size_t i = before; i < refs.size(); ++i) {
+      if (hadVideo && refs[i].video && refs[i].primary) {
+        display.Finish();
+        return Failed(self, "\"" + file + "\": \"" + args[1] + "\" already has a video track");
+      }
+    }
+  }
+  display.Finish();
+  RelinkItems(*story);
+  if (int rc = Save(self, args[0], project)) return rc;
+  const std::vector<zv::STrackRef> refs = story->TrackRefs();
+  for (size_t i = 0; i < refs.size(); ++i)
+    std::printf("%s/Track#%zu  %s\n", args[1].c_str(), i + 1, refs[i].description.c_str());
+  return kExitOk;
+}
+
+int RunSourceRemove(const std::vector<std::string>& argv) {
+  const CommandInfo& self = *Registry::Get().Find("source remove");
+  Args args;
+  std::string err;
+  if (!args.Parse(argv, {}, err)) return UsageError(self, err);
+  if (args.Count() != 3) return UsageError(self, "expected P.zvpj, CLIP and N or FILE");
+  TerminalPrompt prompt(false);
+  zv::CZvObject project;
+  zv::CStoryObject* story = LoadStory(self, args[0], args[1], project, prompt);
+  if (!story) return kExitFailed;
+
+  const std::string& what = args[2];
+  size_t index = story->m_vecSources.size();
+  char* end = nullptr;
+  const long n = std::strtol(what.c_str(), &end, 10);
+  if (!what.empty() && *end == '\0') {
+    if (n >= 1 && static_cast<size_t>(n) <= story->m_vecSources.size()) index = static_cast<size_t>(n - 1);
+  } else {
+    for (size_t i = 0; i < story->m_vecSources.size(); ++i) {
+      const std::string& s = story->m_vecSources[i];
+      if (s == what || zv::FileNameOf(s) == what) index = i;
+    }
+    if (index == story->m_vecSources.size()) {
+      // A path given relative to the current folder.
+      std::error_code ec;
+      const std::string abs = std::filesystem::absolute(what, ec).lexically_normal().generic_string();
+      for (size_t i = 0; i < story->m_vecSources.size(); ++i)
+        if (story->m_vecSources[i] == abs) index = i;
+    }
+  }
+  if (index >= story->m_vecSources.size())
+    return Failed(self, "\"" + args[1] + "\" has no source \"" + what + "\" (it has " +
+                            std::to_string(story->m_vecSources.size()) + ")");
+  const std::string removed = story->m_vecSources[index];
+  story->RemoveSource(index);
+  RelinkItems(*story);
+  if (int rc = Save(self, args[0], project)) return rc;
+  std::printf("removed \"%s\"\n", removed.c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+}  // namespace zvapp

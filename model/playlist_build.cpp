@@ -1,0 +1,211 @@
+// Writing the playlist files of a playlist object: play items from the
+// clips the build just wrote, stream entries from the tracks, chapters as
+// marks on entry points.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "bdnav/playlist_file.h"
+#include "chapters/chapters.h"
+#include "model/playlist.h"
+#include "model/story.h"
+#include "mux/clip_info.h"
+#include "mux/mux_track.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+
+namespace zv {
+
+namespace {
+
+constexpr size_t kPlaylistBufferSize = 614400;
+constexpr uint16_t kPrimaryVideoPid = 0x1011;
+constexpr uint64_t kEpTimeStep = 512;  // 90 kHz ticks of one PTS_EP_fine step
+
+std::string Five(int32_t n) {
+  char name[16];
+  std::snprintf(name, sizeof name, "%05d", static_cast<int>(n));
+  return name;
+}
+
+std::string WithSlash(std::string path) {
+  path = NormalizeSeparators(path);
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+// The menu of the object as an interactive-graphics sub-path; pop-up on and
+// off must stay allowed wherever the menu is shown.
+void AttachMenu(const SMenuClip& menu, PlaylistFile& rec) {
+  if (!menu.builds) return;
+  SUB_PATH sp;
+  sp.SubPathType = 3;  // IG menu
+  SUB_PLAY_ITEM spi;
+  spi.ClipName = Five(menu.clipNumber);
+  spi.InTime = static_cast<uint32_t>(menu.start) / 2;
+  spi.OutTime = static_cast<uint32_t>(menu.end) / 2;
+  sp.items.push_back(spi);
+  rec.subPaths.push_back(sp);
+  rec.AudioMixAppFlag = true;
+  rec.ClearUoBit(24);
+  rec.ClearUoBit(25);
+}
+
+bool WriteRecord(PlaylistFile& rec, int32_t number, const std::string& bdmv, IPrompt& prompt) {
+  std::vector<uint8_t> buffer(kPlaylistBufferSize, 0);
+  const size_t size = rec.WritePlaylist(buffer.data(), buffer.size());
+  const std::string name = Five(number) + ".mpls";
+  std::string error;
+  for (const std::string& path : {bdmv + "PLAYLIST/" + name, bdmv + "BACKUP/PLAYLIST/" + name}) {
+    if (!WriteFileAtomic(path, buffer.data(), size, error)) {
+      prompt.Message(error);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+uint32_t ChapterMarkTime(int32_t frames, double fps, uint32_t inTime, uint32_t outTime,
+                         const std::vector<KEY_POINT_INFO>& entryPoints) {
+  if (frames == 0) return inTime;
+  if (frames < 0) return outTime;  // -1: the end
+  if (fps <= 0) return inTime;
+  const uint64_t target = static_cast<uint64_t>(std::trunc(frames / fps * 90000.0 + 0.5)) + 2ull * inTime;
+  for (size_t i = 0; i < entryPoints.size(); ++i) {
+    const uint64_t pts = entryPoints[i].pts;
+    // The EP map keeps times to 512 ticks: an entry that far before the
+    // target is the target's own picture, even when it is the last entry.
+    if (pts <= target && target - pts < kEpTimeStep) return static_cast<uint32_t>(pts / 2);
+    if (pts < target) continue;
+    if (pts == target || i == 0) return static_cast<uint32_t>(pts / 2);
+    const uint64_t before = entryPoints[i - 1].pts;
+    // A tie goes to the earlier entry.
+    return static_cast<uint32_t>((target - before <= pts - target ? before : pts) / 2);
+  }
+  return outTime;
+}
+
+bool BuildPlayItem(CPiObject& item, PlaylistFile& rec, const std::string& bdmvPath, std::string& error) {
+  CStoryObject* story = item.m_pStory;
+  if (!story) {
+    error = "a play item plays no clip";
+    return false;
+  }
+  const std::string clpiPath = WithSlash(bdmvPath) + "CLIPINF/" + Five(story->m_nClipNumber) + ".clpi";
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(clpiPath, bytes, error)) return false;
+  ClipInformationFile clip;
+  if (clip.Parse(bytes.data(), bytes.size(), &error) != kOk) {
+    error = "\"" + clpiPath + "\": " + error;
+    return false;
+  }
+  if (clip.atcSequences.empty() || clip.atcSequences[0].stc.empty()) {
+    error = "\"" + clpiPath + "\" has no presentation times";
+    return false;
+  }
+  const STC_INFO& stc = clip.atcSequences[0].stc[0];
+  const size_t index = rec.playItems.size();
+
+  PLAY_ITEM pi;
+  pi.ClipName = Five(story->m_nClipNumber);
+  pi.CodecId = "M2TS";
+  pi.ConnectionCondition = 1;
+  pi.RefToStcId = 0;
+  pi.InTime = stc.PresentationStartTime;
+  pi.OutTime = stc.PresentationEndTime;
+
+  std::vector<SStreamSel> sel = item.m_streamSel;
+  std::stable_sort(sel.begin(), sel.end(), [](const SStreamSel& a, const SStreamSel& b) { return a.order < b.order; });
+  for (const SStreamSel& e : sel) {
+    const int at = story->TrackIndexOf(e.track);
+    if (!e.selected || at < 0) continue;
+    const SMuxTrack* t = story->m_vecTracks[static_cast<size_t>(at)];
+    // A disabled track is not in the clip: an entry for it would point at
+    // nothing.
+    if (!t->m_bEnabled || !t->m_bPrimary) continue;
+    t->AddToStn(pi.stn);
+  }
+
+  if (index > 0 && item.m_nAngles < 2 && item.m_nConnection == 5) pi.ConnectionCondition = 5;
+  pi.RandomAccessFlag = item.m_bRandomAccess;
+  pi.StillMode = item.m_nStillMode;
+  pi.StillTime = item.m_nStillMode == 1 ? item.m_nStillTime : 0;
+  std::copy(std::begin(item.m_uoMask), std::end(item.m_uoMask), pi.uoMask.begin());
+  if (item.m_nAngles >= 2) {
+    SAngleBlock angles;
+    for (int a = 2; a <= item.m_nAngles; ++a) {
+      ANGLE_CLIP_ENTRY entry;
+      entry.ClipName = pi.ClipName;
+      entry.CodecId = pi.CodecId;
+      entry.RefToStcId = pi.RefToStcId;
+      angles.entries.push_back(entry);
+    }
+    pi.angles = angles;
+  }
+
+  // Chapters count frames of the clip's video.
+  double fps = 0;
+  for (const auto& seq : clip.programInfo.sequences)
+    for (const auto& s : seq.streams)
+      if (s.StreamPID == kPrimaryVideoPid) fps = FpsOfCode(s.coding.FrameRate);
+  std::vector<KEY_POINT_INFO> entryPoints;
+  for (const auto& e : clip.cpi.entries)
+    if (e.StreamPid == kPrimaryVideoPid) entryPoints = e.keyPoints;
+  for (const CChapterPoint& p : item.m_chapters.m_points) {
+    PLAY_MARK mark;
+    mark.MarkType = p.type;
+    mark.RefToPlayItemId = static_cast<uint16_t>(index);
+    mark.MarkTimeStamp = ChapterMarkTime(p.time, fps, pi.InTime, pi.OutTime, entryPoints);
+    mark.EntryEsPid = 0xFFFF;
+    mark.Duration = 0;
+    rec.marks.push_back(mark);
+  }
+  rec.playItems.push_back(std::move(pi));
+  return true;
+}
+
+bool WritePlaylists(CPlObject& pl, const std::string& bdmvPath, IPrompt& prompt) {
+  const std::string bdmv = WithSlash(bdmvPath);
+  for (size_t i = 1; i < pl.GetCount(); ++i) pl.GetAt(i)->m_nConnection = pl.m_nConnection;
+  const SMenuClip menu = MenuClipOf(pl);
+
+  std::vector<std::pair<int32_t, std::unique_ptr<PlaylistFile>>> records;
+  int32_t number = pl.m_nPlaylistNumber;
+  std::string error;
+  if (pl.m_nPlayMode != kSeparate) {
+    auto rec = std::make_unique<PlaylistFile>();
+    rec->PlaybackType = pl.m_nPlaybackType;
+    if (pl.m_nPlaybackType != 1) rec->PlaybackCount = pl.m_nPlaybackCount;
+    rec->RandomAccessFlag = pl.m_bRandomAccess;
+    rec->AudioMixAppFlag = pl.m_bAudioMix;
+    rec->LosslessMayBypassMixerFlag = pl.m_bLosslessBypass;
+    std::copy(std::begin(pl.m_uoMask), std::end(pl.m_uoMask), rec->uoMask.begin());
+    for (size_t i = 0; i < pl.GetCount(); ++i) {
+      if (!BuildPlayItem(*pl.GetAt(i), *rec, bdmv, error)) {
+        prompt.Message(error);
+        return false;
+      }
+    }
+    AttachMenu(menu, *rec);
+    records.emplace_back(number++, std::move(rec));
+  }
+  if (pl.m_nPlayMode != kPlayAll) {
+    for (size_t i = 0; i < pl.GetCount(); ++i) {
+      auto rec = std::make_unique<PlaylistFile>();
+      if (!BuildPlayItem(*pl.GetAt(i), *rec, bdmv, error)) {
+        prompt.Message(error);
+        return false;
+      }
+      AttachMenu(menu, *rec);
+      records.emplace_back(number++, std::move(rec));
+    }
+  }
+  for (auto& [n, rec] : records)
+    if (!WriteRecord(*rec, n, bdmv, prompt)) return false;
+  return true;
+}
+
+}  // namespace zv

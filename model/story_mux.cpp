@@ -1,0 +1,58 @@
+// Multiplexing one story into its clip and clip information files.
+#include <cstdio>
+#include <filesystem>
+
+#include "model/story.h"
+#include "mux/muxer.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+
+namespace zv {
+
+namespace {
+
+std::string Numbered(const std::string& folder, int32_t number, const char* ext) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%05d%s", static_cast<int>(number), ext);
+  return folder + name;
+}
+
+}  // namespace
+
+int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progress, IPrompt& prompt) {
+  std::string bdmv = NormalizeSeparators(bdmvPathIn);
+  if (bdmv.empty() || bdmv.back() != '/') bdmv += '/';
+  const std::string clip = Numbered(bdmv + "STREAM/", m_nClipNumber, ".m2ts");
+  const std::string clpi = Numbered(bdmv + "CLIPINF/", m_nClipNumber, ".clpi");
+  const std::string backup = Numbered(bdmv + "BACKUP/CLIPINF/", m_nClipNumber, ".clpi");
+
+  // Tracks of an existing clip would be prepared against that clip here;
+  // stories hold none until clip reuse exists.
+  std::vector<SMuxTrack*> tracks = AssignPids();
+  CMuxer muxer;
+  SMuxPrepare prep;
+  prep.progress = progress;
+  prep.prompt = &prompt;
+  if (!muxer.Prepare(48000000, &tracks, 1, 0, prep)) {
+    if (!muxer.Error().empty()) prompt.Message(muxer.Error());
+    return kFailed;
+  }
+  const uint8_t option = kMuxOptionSeamless;
+  const uint8_t* options = m_vecPrevClips.empty() ? nullptr : &option;
+  if (!progress.Item("Muxing " + m_strName + ":")) return kCancelled;
+
+  std::string error;
+  const int rc = MuxClipFiles(muxer, clip, clpi, options, progress, error);
+  if (rc != kOk) {
+    if (rc == kFailed && !error.empty()) prompt.Message(error);
+    return rc;
+  }
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(clpi, bytes, error) || !WriteFileAtomic(backup, bytes.data(), bytes.size(), error)) {
+    prompt.Message(error);
+    return kFailed;
+  }
+  return kOk;
+}
+
+}  // namespace zv
