@@ -37,8 +37,19 @@ fuzz:
 
 test: test-normal test-asan
 
+# Builds the sample disc into $(DEMO_OUT), then lists its titles and chapters
+# as libbluray reads them (the interop client, or bd_info without it).
+DEMO_OUT ?= demo-disc
 demo: build
-	./$(BUILD)/zelvane demo
+	./$(BUILD)/zelvane demo $(DEMO_OUT) --yes
+	@echo
+	@echo "The disc as libbluray reads it:"
+	@if [ -x $(BUILD)/tests/interop/zv_bdclient ]; then \
+	  $(BUILD)/tests/interop/zv_bdclient info $(DEMO_OUT)/Zelvane/DISC \
+	    | grep -E '^(disc num_titles|disc_title|title [0-9]+ (playlist|chapter))'; \
+	else \
+	  bd_info $(DEMO_OUT)/Zelvane/DISC; \
+	fi
 
 bench: setup
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZV_BENCH=ON -DZV_INTEROP=OFF

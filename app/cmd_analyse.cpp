@@ -130,6 +130,7 @@ void Report(const std::string& path, zv::SStreamContext& ctx, Json* json) {
 
 int RunAnalyse(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("analyse");
+  if (int rc = CheckOptions(self, argv, {"--json"})) return rc;
   Args args;
   std::string err;
   if (!args.Parse(argv, {}, err)) return UsageError(self, err);

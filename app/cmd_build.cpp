@@ -3,7 +3,6 @@
 // films and the navigation files are built; Ctrl-C asks before it cancels.
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -28,21 +27,6 @@ ZV_COMMAND("build", "build the project into a Blu-ray disc folder OUTFOLDER/Zelv
            "  --yes      overwrite an existing OUTFOLDER/Zelvane without asking; Ctrl-C cancels at once\n"
            "exit status: 0 built, 1 cancelled, 2 failed",
            "zelvane build disc.zvpj ~/discs --yes", RunBuild);
-
-class TerminalTaskDialog : public zv::ITaskDialog {
- public:
-  TerminalTaskDialog(zv::IPrompt& prompt, bool yes) : prompt_(prompt), yes_(yes) {}
-  zv::Progress Open() override {
-    display_ = std::make_unique<ProgressDisplay>(prompt_, yes_, zv::kMsgStopBuild);
-    return display_->Callback();
-  }
-  void Close() override { display_.reset(); }
-
- private:
-  zv::IPrompt& prompt_;
-  bool yes_;
-  std::unique_ptr<ProgressDisplay> display_;
-};
 
 std::string AbsoluteFolder(const std::string& folder) {
   std::error_code ec;

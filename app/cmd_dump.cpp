@@ -23,6 +23,7 @@ ZV_COMMAND("dump", "print the text dump of a file Zelvane writes",
 
 static int RunDump(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("dump");
+  if (int rc = CheckOptions(self, argv, {"--json"})) return rc;
   Args args;
   std::string err;
   if (!args.Parse(argv, {}, err)) return UsageError(self, err);

@@ -69,6 +69,7 @@ const char* TypeName(uint8_t type) {
 
 int RunMux(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("mux");
+  if (int rc = CheckOptions(self, argv, {"--lang", "--yes"})) return rc;
   Args args;
   std::string err;
   if (!args.Parse(argv, {"--lang"}, err)) return UsageError(self, err);

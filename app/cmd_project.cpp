@@ -4,12 +4,14 @@
 // file as it was.
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/command.h"
 #include "app/json.h"
+#include "app/properties.h"
 #include "app/terminal.h"
 #include "chapters/chapters.h"
 #include "model/object_path.h"
@@ -35,6 +37,37 @@ std::string PointTime(const zv::CChapterPoint& p, uint8_t fpsCode) {
   if (p.time == 0) return "00:00:00:00";
   if (!zv::IsValidFpsCode(fpsCode)) return "frame " + std::to_string(p.time);
   return zv::FormatTimecode(p.time, zv::FpsOfCode(fpsCode));
+}
+
+const char* YesNo(bool b) { return b ? "yes" : "no"; }
+
+// The prohibited user operations, or "none".
+std::string UoText(const uint8_t (&mask)[8]) {
+  std::string out;
+  for (const std::string& label : UoLabelsSet(mask)) out += (out.empty() ? "" : " ") + label;
+  return out.empty() ? "none" : out;
+}
+
+void UoJson(Json& j, const uint8_t (&mask)[8]) {
+  j.Key("prohibited").BeginArray();
+  for (const std::string& label : UoLabelsSet(mask)) j.Str(label);
+  j.EndArray();
+}
+
+// A play item's stream selection with tracks numbered as the clip lists
+// them (Track#N), which is what `set ... track=N:on` takes.
+struct Offered {
+  int shown;
+  bool selected;
+};
+std::vector<Offered> OfferedTracks(const zv::CPiObject& pi) {
+  std::vector<Offered> out;
+  if (!pi.m_pStory) return out;
+  for (const zv::SStreamSel& e : pi.m_streamSel) {
+    const int index = pi.m_pStory->TrackIndexOf(e.track);
+    if (index >= 0) out.push_back({index + 1, e.selected != 0});
+  }
+  return out;
 }
 
 // Loads `path`; prints the reason and returns false when it cannot.
@@ -131,12 +164,22 @@ void ShowText(zv::CZvObject& project) {
       std::printf("      %s  [id %d]  title: %s, play mode: %s, connection: %s, menu: %s\n", pl->m_strName.c_str(),
                   pl->m_nId, pl->m_bHasTitle ? "yes" : "no", zv::PlayModeName(pl->m_nPlayMode),
                   zv::ConnectionName(pl->m_nConnection), pl->m_pMenu ? pl->m_pMenu->m_strName.c_str() : "none");
+      std::printf("        playback: %s, count %u, random access: %s, audio mix: %s, lossless bypass: %s, "
+                  "prohibited: %s\n",
+                  PlaybackTypeName(pl->m_nPlaybackType), pl->m_nPlaybackCount, YesNo(pl->m_bRandomAccess), YesNo(pl->m_bAudioMix), YesNo(pl->m_bLosslessBypass),
+                  UoText(pl->m_uoMask).c_str());
       for (size_t k = 0; k < pl->GetCount(); ++k) {
         zv::CPiObject* pi = pl->GetAt(k);
         const zv::CChapters& ch = pi->m_chapters;
         std::printf("        PI#%zu  story: %s, chapters: %zu", k + 1, pi->m_pStory ? pi->m_pStory->m_strName.c_str() : "none",
                     ch.m_points.size());
         if (zv::IsValidFpsCode(ch.m_nFpsCode)) std::printf(" at %s fps", zv::FpsNameOfCode(ch.m_nFpsCode));
+        std::printf("\n");
+        std::printf("          angles: %u, still: %s, still time: %u s, random access: %s, prohibited: %s, tracks:",
+                    pi->m_nAngles, StillModeName(pi->m_nStillMode), pi->m_nStillTime, YesNo(pi->m_bRandomAccess),
+                    UoText(pi->m_uoMask).c_str());
+        if (pi->m_streamSel.empty()) std::printf(" none");
+        for (const Offered& o : OfferedTracks(*pi)) std::printf(" %d %s", o.shown, o.selected ? "on" : "off");
         std::printf("\n");
         for (size_t c = 0; c < ch.m_points.size(); ++c)
           std::printf("          #%zu  %s  %s\n", c + 1, PointTime(ch.m_points[c], ch.m_nFpsCode).c_str(),
@@ -180,12 +223,23 @@ void ShowJson(zv::CZvObject& project) {
       j.Key("menu");
       if (pl->m_pMenu) j.Str(pl->m_pMenu->m_strName);
       else j.Null();
+      j.Key("playbackType").Str(PlaybackTypeName(pl->m_nPlaybackType)).Key("playbackCount").Int(pl->m_nPlaybackCount);
+      j.Key("randomAccess").Bool(pl->m_bRandomAccess).Key("audioMix").Bool(pl->m_bAudioMix);
+      j.Key("losslessBypass").Bool(pl->m_bLosslessBypass);
+      UoJson(j, pl->m_uoMask);
       j.Key("items").BeginArray();
       for (size_t k = 0; k < pl->GetCount(); ++k) {
         zv::CPiObject* pi = pl->GetAt(k);
         j.BeginObject().Key("name").Str("PI#" + std::to_string(k + 1)).Key("story");
         if (pi->m_pStory) j.Str(pi->m_pStory->m_strName);
         else j.Null();
+        j.Key("angles").Int(pi->m_nAngles).Key("still").Str(StillModeName(pi->m_nStillMode));
+        j.Key("stillTime").Int(pi->m_nStillTime).Key("randomAccess").Bool(pi->m_bRandomAccess);
+        UoJson(j, pi->m_uoMask);
+        j.Key("tracks").BeginArray();
+        for (const Offered& o : OfferedTracks(*pi))
+          j.BeginObject().Key("track").Int(o.shown).Key("selected").Bool(o.selected).EndObject();
+        j.EndArray();
         j.Key("fpsCode").Int(pi->m_chapters.m_nFpsCode).Key("chapters").BeginArray();
         for (const auto& p : pi->m_chapters.m_points)
           j.BeginObject().Key("name").Str(p.name).Key("type").Int(p.type).Key("frames").Int(p.time)
@@ -262,6 +316,36 @@ int RunChildAdd(const char* name, const std::vector<std::string>& argv) {
   }
   if ((rc = Save(self, args[0], project))) return rc;
   std::printf("%s/%s\n", film->m_strName.c_str(), made.c_str());
+  return kExitOk;
+}
+
+// A title may play a clip more than once (a repeated logo, say), so the
+// item is appended even when the clip is already played.
+int RunItemAdd(const std::vector<std::string>& argv) {
+  const CommandInfo& self = Self("item add");
+  Args args;
+  if (int rc = ParseArgs(self, argv, {}, 3, 3, args)) return rc;
+  zv::CZvObject project;
+  if (!Load(self, args[0], project)) return kExitFailed;
+  std::string error;
+  zv::CNamedObject* obj = zv::FindObject(project, args[1], error);
+  if (!obj) return FailIn(self, error);
+  auto* pl = dynamic_cast<zv::CPlObject*>(obj);
+  if (!pl) return FailIn(self, "\"" + args[1] + "\" is not a title (for example \"Trailers/Title#1\")");
+  zv::CFilmObject* film = zv::FilmOf(pl);
+  // The clip is named within the title's film, or by its whole path.
+  std::string clipPath = args[2];
+  if (clipPath.find('/') == std::string::npos) clipPath = film->m_strName + "/" + clipPath;
+  obj = zv::FindObject(project, clipPath, error);
+  if (!obj) return FailIn(self, error);
+  auto* story = dynamic_cast<zv::CStoryObject*>(obj);
+  if (!story) return FailIn(self, "\"" + args[2] + "\" is not a clip");
+  if (zv::FilmOf(story) != film)
+    return FailIn(self, "\"" + args[2] + "\" is not a clip of \"" + film->m_strName + "\"; a title plays clips of its own film");
+  zv::CPiObject* item = pl->Add(std::make_unique<zv::CPiObject>());
+  zv::LinkStory(*item, story);
+  if (int rc = Save(self, args[0], project)) return rc;
+  std::printf("%s/%s/PI#%zu\n", film->m_strName.c_str(), pl->m_strName.c_str(), pl->GetCount());
   return kExitOk;
 }
 
@@ -425,6 +509,11 @@ ZV_COMMAND("clip add", "add an empty clip (story) to a film",
 ZV_COMMAND("ig add", "add a menu (interactive graphics) to a film",
            "zelvane ig add P.zvpj FILM\n  FILM  a film by name: \"Logos\", \"Top Menu\", \"Movie#1\", \"Trailers\"",
            "zelvane ig add disc.zvpj \"Top Menu\"", RunIgAdd);
+ZV_COMMAND("item add", "add a play item to a title, playing one clip of the title's film",
+           "zelvane item add P.zvpj TITLE CLIP\n"
+           "  TITLE  a title, e.g. \"Trailers/Title#1\"\n"
+           "  CLIP   a clip of the same film, e.g. \"Clip#2\"; it becomes the title's last play item",
+           "zelvane item add disc.zvpj Trailers/Title#1 Clip#1", RunItemAdd);
 ZV_COMMAND("delete", "delete a movie, clip, menu, title or play item",
            "zelvane delete P.zvpj OBJECT\n  OBJECT  a name in the tree, e.g. \"Movie#2\", \"Movie#1/Clip#2\", "
            "\"Movie#1/Title#1/PI#2\"\n  deleting a clip also deletes the play items that play it",

@@ -1,15 +1,18 @@
-// `zelvane set P.zvpj OBJECT KEY=VALUE...`: the settings of tracks, titles
-// (playlist objects) and play items. Every pair is checked before anything
-// is changed; the project is saved only when all of them apply.
+// `zelvane set P.zvpj OBJECT KEY=VALUE...`: the property grid of the shell.
+// Pairs are applied in order to the loaded project; the project is saved
+// only when every pair applied, so a refused value leaves the file as it was.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/command.h"
+#include "app/properties.h"
 #include "app/terminal.h"
 #include "model/object_path.h"
 #include "model/project.h"
+#include "bdnav/playlist_file.h"
 #include "platform/paths.h"
 
 namespace zvapp {
@@ -18,22 +21,35 @@ namespace {
 
 int RunSet(const std::vector<std::string>& argv);
 
-ZV_COMMAND("set", "change the settings of a track, a title or a play item",
+ZV_COMMAND("set", "change the settings (and names) of films, clips, tracks, menus, titles and play items",
            "zelvane set P.zvpj OBJECT KEY=VALUE...\n"
+           "  a film, a clip or a title:  name=NEW  (unique among its neighbours, no '/')\n"
            "  a track, e.g. \"Movie#1/Clip#1/Track#2\" (numbered as \"zelvane show\" lists them):\n"
            "    enabled=yes|no  primary=yes|no  language=CODE (ISO 639-2, e.g. fra)  delay=TICKS (90 kHz)\n"
+           "  a menu, e.g. \"Movie#1/IG#1\":\n"
+           "    name=NEW  popup=yes|no  timeout=SECONDS (0..186, pop-up menus only)\n"
            "  a title, e.g. \"Movie#1/Title#1\":\n"
            "    mode=PlayAll|Separate|\"Separate and PlayAll\"  connection=1|5|6  title=yes|no\n"
-           "    menu=IG#n|none  random-access=yes|no  audio-mix=yes|no  lossless-bypass=yes|no\n"
+           "    menu=IG#n|none  playback=Sequential|Random|Shuffle  playback-count=N (0..65535)\n"
+           "    random-access=yes|no  audio-mix=yes|no  lossless-bypass=yes|no  uo.OPERATION=1|0\n"
            "  a play item, e.g. \"Movie#1/Title#1/PI#1\":\n"
-           "    still=No|Finite|Infinite  still-time=SECONDS  random-access=yes|no\n"
-           "    track=N:on|off  (whether the play item offers the clip's track N)",
-           "zelvane set disc.zvpj Movie#1/Clip#1/Track#2 language=fra", RunSet);
+           "    still=No|Finite|Infinite  still-time=SECONDS (0..65535)  angles=1..9  random-access=yes|no\n"
+           "    track=N:on|off (whether the play item offers its clip's track N)  uo.OPERATION=1|0\n"
+           "  uo.OPERATION=1 prohibits a user operation, e.g. uo.ChapterSearch=1; OPERATION is one of:\n"
+           "    ChapterSearch TimeSearch SkipToNextPoint SkipBackToPreviousPoint Stop PauseOn StillOff\n"
+           "    ForwardPlay BackwardPlay Resume MoveUpSelectedButton MoveDownSelectedButton\n"
+           "    MoveLeftSelectedButton MoveRightSelectedButton SelectButton ActivateButton\n"
+           "    SelectButtonAndActivate PrimaryAudioStreamNumberChange AngleNumberChange PopupOn PopupOff\n"
+           "    PG_TextST_EnableDisable PG_TextST_StreamNumberChange SecondaryVideoEnableDisable\n"
+           "    SecondaryVideoStreamNumberChange SecondaryAudioEnableDisable SecondaryAudioStreamNumberChange\n"
+           "    PiP_PG_TextST_StreamNumberChange\n"
+           "  (a title with a menu of its own always allows PopupOn and PopupOff)\n"
+           "exit status: 0 set, 2 a value was refused (the project is unchanged), 64 usage error",
+           "zelvane set disc.zvpj Movie#1/Clip#1/Track#3 language=fra", RunSet);
 
-int Failed(const std::string& message) {
-  std::fprintf(stderr, "zelvane set: %s\n", message.c_str());
-  return kExitFailed;
-}
+// The user-interface time-out of a menu is stored in 24 bits of 90 kHz.
+constexpr long kMaxMenuTimeout = 0xFFFFFF / 90000;
+constexpr size_t kMaxNameLength = 255;
 
 bool ParseBool(const std::string& v, bool& out) {
   const std::string l = zv::ToLower(v);
@@ -44,49 +60,131 @@ bool ParseBool(const std::string& v, bool& out) {
 
 bool ParseInt(const std::string& v, long lo, long hi, long& out) {
   char* end = nullptr;
+  errno = 0;
   out = std::strtol(v.c_str(), &end, 10);
-  return !v.empty() && *end == '\0' && out >= lo && out <= hi;
+  return !v.empty() && *end == '\0' && errno == 0 && out >= lo && out <= hi;
 }
 
-std::string BadValue(const std::string& key, const std::string& value, const std::string& want) {
-  return "\"" + key + "=" + value + "\": " + want;
+// One KEY=VALUE pair being applied; `error` receives the reason of a refusal.
+struct Pair {
+  const std::string& key;
+  const std::string& value;
+  std::string& error;
+
+  bool Bad(const std::string& want) const {
+    error = "\"" + key + "=" + value + "\": " + want;
+    return false;
+  }
+  bool Bool(bool& target) const {
+    bool b = false;
+    if (!ParseBool(value, b)) return Bad("expected yes or no");
+    target = b;
+    return true;
+  }
+  template <class T>
+  bool Int(T& target, long lo, long hi, const std::string& want) const {
+    long n = 0;
+    if (!ParseInt(value, lo, hi, n)) return Bad(want);
+    target = static_cast<T>(n);
+    return true;
+  }
+  bool UnknownKey(const char* what, const char* keys) const {
+    error = std::string(what) + " has no setting \"" + key + "\" (" + keys + ")";
+    return false;
+  }
+};
+
+bool IsUoKey(const std::string& key) { return key.size() > 3 && zv::ToLower(key.substr(0, 3)) == "uo."; }
+
+bool SetUo(uint8_t (&mask)[8], const Pair& p) {
+  const std::string label = p.key.substr(3);
+  const int bit = UoBitOfLabel(label);
+  if (bit < 0) {
+    for (int fixed = 0; fixed < zv::kNamedUoBits; ++fixed)
+      if (IsFixedUoBit(fixed) && zv::EqualsNoCase(label, zv::UoBitLabel(fixed)))
+        return p.Bad("this user operation cannot be changed");
+    return p.Bad("no user operation \"" + label + "\" (\"zelvane set --help\" lists them)");
+  }
+  bool on = false;
+  if (!ParseBool(p.value, on)) return p.Bad("expected 1 (prohibited) or 0 (allowed)");
+  SetUoBit(mask, bit, on);
+  return true;
 }
 
-// Applies one pair to a track; false with `error`.
-bool SetTrack(zv::CStoryObject& story, size_t index, const std::string& key, const std::string& value,
-              std::string& error) {
+// Names address objects, so they must stay unique among the names a lookup
+// compares at the object's level, and free of the path separator.
+bool SetName(zv::CZvObject& project, zv::CNamedObject& obj, const Pair& p) {
+  const std::string& name = p.value;
+  if (name.empty()) return p.Bad("a name cannot be empty");
+  if (name.size() > kMaxNameLength) return p.Bad("a name has at most " + std::to_string(kMaxNameLength) + " bytes");
+  for (unsigned char c : name)
+    if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F)
+      return p.Bad("a name cannot contain '/', '\\' or control characters");
+  if (name == obj.m_strName) return true;
+  if (zv::EqualsNoCase(name, obj.m_strName)) return p.Bad("the name differs from the current one only in letter case");
+  zv::CNamedObject* level = dynamic_cast<zv::CFilmObject*>(&obj) ? nullptr : zv::FilmOf(&obj);
+  for (const auto& [sibling, other] : zv::ChildrenOf(project, level))
+    if (other != &obj && zv::EqualsNoCase(sibling, name)) return p.Bad("\"" + sibling + "\" already has that name");
+  obj.m_strName = name;
+  return true;
+}
+
+bool SetTrack(zv::CStoryObject& story, size_t index, const Pair& p) {
   zv::STrackSettings s;
   bool b = false;
-  long n = 0;
-  if (key == "enabled") {
-    if (!ParseBool(value, b)) return error = BadValue(key, value, "yes or no"), false;
+  if (p.key == "enabled") {
+    if (!p.Bool(b)) return false;
     s.enabled = b;
-  } else if (key == "primary") {
-    if (!ParseBool(value, b)) return error = BadValue(key, value, "yes or no"), false;
+  } else if (p.key == "primary") {
+    if (!p.Bool(b)) return false;
     s.primary = b;
-  } else if (key == "language") {
-    s.language = value;
-  } else if (key == "delay") {
-    if (!ParseInt(value, -2147483647L, 2147483647L, n)) return error = BadValue(key, value, "90 kHz ticks"), false;
+  } else if (p.key == "language") {
+    if (p.value.empty()) return p.Bad("expected an ISO 639-2 code such as eng or fra");
+    s.language = p.value;
+  } else if (p.key == "delay") {
+    if (!p.Int(s.delay, -2147483647L, 2147483647L, "expected 90 kHz ticks")) return false;
     s.setDelay = true;
-    s.delay = static_cast<int32_t>(n);
   } else {
-    return error = "a track has no setting \"" + key + "\" (enabled, primary, language, delay)", false;
+    return p.UnknownKey("a track", "enabled, primary, language, delay");
   }
-  return story.ChangeTrack(index, s, error);
+  if (story.ChangeTrack(index, s, p.error)) return true;
+  p.error = "\"" + p.key + "=" + p.value + "\": " + p.error;
+  return false;
 }
 
-bool SetPlaylist(zv::CPlObject& pl, const std::string& key, const std::string& value, std::string& error) {
-  bool b = false;
-  long n = 0;
+bool SetMenu(zv::CZvObject& project, zv::CZvIgObject& menu, const Pair& p) {
+  if (p.key == "name") return SetName(project, menu, p);
+  if (p.key == "popup") {
+    bool popup = false;
+    if (!p.Bool(popup)) return false;
+    menu.SetPopup(popup, menu.m_nUserTimeout);
+    return true;
+  }
+  if (p.key == "timeout") {
+    if (!menu.m_bPopup) return p.Bad("an always-on menu has no time-out (set popup=yes first)");
+    long seconds = 0;
+    if (!ParseInt(p.value, 0, kMaxMenuTimeout, seconds))
+      return p.Bad("expected seconds, 0 (none) to " + std::to_string(kMaxMenuTimeout));
+    menu.SetPopup(true, static_cast<int>(seconds));
+    return true;
+  }
+  return p.UnknownKey("a menu", "name, popup, timeout");
+}
+
+bool SetPlaylist(zv::CZvObject& project, zv::CPlObject& pl, const Pair& p) {
+  const std::string& key = p.key;
+  const std::string& value = p.value;
+  if (key == "name") return SetName(project, pl, p);
+  if (IsUoKey(key)) return SetUo(pl.m_uoMask, p);
   if (key == "mode") {
     for (uint8_t m = 0; m <= 2; ++m)
       if (zv::EqualsNoCase(value, zv::PlayModeName(m)) || value == std::to_string(m)) return pl.m_nPlayMode = m, true;
-    return error = BadValue(key, value, "PlayAll, Separate or \"Separate and PlayAll\""), false;
+    return p.Bad("expected PlayAll, Separate or \"Separate and PlayAll\"");
   }
   if (key == "connection") {
+    long n = 0;
     if (!ParseInt(value, 1, 6, n) || (n != 1 && n != 5 && n != 6))
-      return error = BadValue(key, value, "1 (NonSeamless), 5 (seamless with clean break) or 6"), false;
+      return p.Bad("expected 1 (NonSeamless), 5 (seamless with clean break) or 6 (seamless without break)");
     pl.m_nConnection = static_cast<uint8_t>(n);
     return true;
   }
@@ -94,59 +192,65 @@ bool SetPlaylist(zv::CPlObject& pl, const std::string& key, const std::string& v
     if (zv::EqualsNoCase(value, "none")) return pl.SetMenu(nullptr), true;
     zv::CFilmObject* film = zv::FilmOf(&pl);
     for (size_t i = 0; film && i < film->m_menus.GetCount(); ++i)
-      if (film->m_menus.GetAt(i)->m_strName == value) return pl.SetMenu(film->m_menus.GetAt(i)), true;
-    return error = BadValue(key, value, "a menu of the same film, or none"), false;
+      if (zv::EqualsNoCase(film->m_menus.GetAt(i)->m_strName, value)) return pl.SetMenu(film->m_menus.GetAt(i)), true;
+    return p.Bad("expected a menu of the same film, or none");
   }
-  bool* flag = key == "title"             ? &pl.m_bHasTitle
-               : key == "random-access"   ? &pl.m_bRandomAccess
-               : key == "audio-mix"       ? &pl.m_bAudioMix
-               : key == "lossless-bypass" ? &pl.m_bLosslessBypass
-                                          : nullptr;
-  if (!flag)
-    return error = "a title has no setting \"" + key +
-                   "\" (mode, connection, title, menu, random-access, audio-mix, lossless-bypass)",
-           false;
-  if (!ParseBool(value, b)) return error = BadValue(key, value, "yes or no"), false;
-  *flag = b;
-  return true;
+  if (key == "playback") {
+    for (uint8_t t = 1; t <= 3; ++t)
+      if (zv::EqualsNoCase(value, PlaybackTypeName(t)) || value == std::to_string(t)) return pl.m_nPlaybackType = t, true;
+    return p.Bad("expected Sequential, Random or Shuffle");
+  }
+  if (key == "playback-count") return p.Int(pl.m_nPlaybackCount, 0, 65535, "expected a count, 0 to 65535");
+  if (key == "title") return p.Bool(pl.m_bHasTitle);
+  if (key == "random-access") return p.Bool(pl.m_bRandomAccess);
+  if (key == "audio-mix") return p.Bool(pl.m_bAudioMix);
+  if (key == "lossless-bypass") return p.Bool(pl.m_bLosslessBypass);
+  return p.UnknownKey("a title",
+                      "name, mode, connection, title, menu, playback, playback-count, random-access, audio-mix, "
+                      "lossless-bypass, uo.OPERATION");
 }
 
-bool SetPlayItem(zv::CPiObject& pi, const std::string& key, const std::string& value, std::string& error) {
-  bool b = false;
-  long n = 0;
+bool SetPlayItem(zv::CPiObject& pi, const Pair& p) {
+  const std::string& key = p.key;
+  const std::string& value = p.value;
+  if (IsUoKey(key)) return SetUo(pi.m_uoMask, p);
   if (key == "still") {
-    const char* names[] = {"No", "Finite", "Infinite"};
     for (uint8_t m = 0; m < 3; ++m)
-      if (zv::EqualsNoCase(value, names[m])) return pi.m_nStillMode = m, true;
-    return error = BadValue(key, value, "No, Finite or Infinite"), false;
+      if (zv::EqualsNoCase(value, StillModeName(m))) return pi.m_nStillMode = m, true;
+    return p.Bad("expected No, Finite or Infinite");
   }
-  if (key == "still-time") {
-    if (!ParseInt(value, 0, 65535, n)) return error = BadValue(key, value, "seconds, 0 to 65535"), false;
-    pi.m_nStillTime = static_cast<uint16_t>(n);
-    return true;
-  }
-  if (key == "random-access") {
-    if (!ParseBool(value, b)) return error = BadValue(key, value, "yes or no"), false;
-    pi.m_bRandomAccess = b;
-    return true;
-  }
+  if (key == "still-time") return p.Int(pi.m_nStillTime, 0, 65535, "expected seconds, 0 to 65535");
+  if (key == "angles") return p.Int(pi.m_nAngles, 1, 9, "expected 1 to 9 angles");
+  if (key == "random-access") return p.Bool(pi.m_bRandomAccess);
   if (key == "track") {
     const size_t colon = value.find(':');
+    long n = 0;
+    bool on = false;
     if (colon == std::string::npos || !ParseInt(value.substr(0, colon), 1, 100000, n) ||
-        !ParseBool(value.substr(colon + 1), b))
-      return error = BadValue(key, value, "N:on or N:off"), false;
+        !ParseBool(value.substr(colon + 1), on))
+      return p.Bad("expected N:on or N:off");
     if (!pi.m_pStory || static_cast<size_t>(n) > pi.m_pStory->m_vecTracks.size())
-      return error = BadValue(key, value, "the clip of this play item has no such track"), false;
+      return p.Bad("the clip of this play item has no track " + std::to_string(n));
     const int32_t number = pi.m_pStory->TrackRefs()[static_cast<size_t>(n - 1)].number;
     for (auto& e : pi.m_streamSel)
-      if (e.track == number) return e.selected = b ? 1 : 0, true;
-    return error = BadValue(key, value, "the play item does not list that track"), false;
+      if (e.track == number) return e.selected = on ? 1 : 0, true;
+    return p.Bad("the play item does not list that track");
   }
-  return error = "a play item has no setting \"" + key + "\" (still, still-time, random-access, track)", false;
+  if (key == "name") return p.Bad("a play item is addressed by its number (PI#n) and has no name");
+  return p.UnknownKey("a play item", "still, still-time, angles, random-access, track, uo.OPERATION");
+}
+
+int Failed(const std::string& message) {
+  std::fprintf(stderr, "zelvane set: %s\n", message.c_str());
+  return kExitFailed;
 }
 
 int RunSet(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("set");
+  for (const auto& a : argv) {
+    if (a == "--") break;
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0) return UsageError(self, "unknown option " + a.substr(0, a.find('=')));
+  }
   Args args;
   std::string err;
   if (!args.Parse(argv, {}, err)) return UsageError(self, err);
@@ -181,25 +285,31 @@ int RunSet(const std::vector<std::string>& argv) {
   std::string error;
   zv::CNamedObject* obj = zv::FindObject(project, objectPath, error);
   if (!obj) return Failed(error);
+  auto* story = dynamic_cast<zv::CStoryObject*>(obj);
+  if (isTrack && !story) return Failed("\"" + objectPath + "\" is not a clip, so it has no tracks");
 
   for (const auto& [key, value] : pairs) {
+    const Pair p{key, value, error};
     bool ok = false;
     if (isTrack) {
-      auto* story = dynamic_cast<zv::CStoryObject*>(obj);
-      if (!story) return Failed("\"" + objectPath + "\" is not a clip, so it has no tracks");
-      ok = SetTrack(*story, trackIndex, key, value, error);
+      ok = SetTrack(*story, trackIndex, p);
     } else if (auto* pl = dynamic_cast<zv::CPlObject*>(obj)) {
-      ok = SetPlaylist(*pl, key, value, error);
+      ok = SetPlaylist(project, *pl, p);
     } else if (auto* pi = dynamic_cast<zv::CPiObject*>(obj)) {
-      ok = SetPlayItem(*pi, key, value, error);
+      ok = SetPlayItem(*pi, p);
+    } else if (auto* menu = dynamic_cast<zv::CZvIgObject*>(obj)) {
+      ok = SetMenu(project, *menu, p);
+    } else if (story || dynamic_cast<zv::CFilmObject*>(obj)) {
+      ok = key == "name" ? SetName(project, *obj, p)
+                         : p.UnknownKey(story ? "a clip" : "a film", story ? "name; its tracks are CLIP/Track#N"
+                                                                            : "name");
     } else {
-      return Failed("\"" + args[1] + "\" has no settings here (a track, a title or a play item has)");
+      return Failed("\"" + args[1] + "\" has no settings (films, clips, tracks, menus, titles and play items have)");
     }
     if (!ok) return Failed("\"" + args[1] + "\": " + error);
   }
   // A track's enabled flag is mirrored in the play items that play its clip.
   if (isTrack) {
-    auto* story = static_cast<zv::CStoryObject*>(obj);
     if (zv::CFilmObject* film = zv::FilmOf(story))
       for (size_t i = 0; i < film->m_playlists.GetCount(); ++i)
         for (size_t k = 0; k < film->m_playlists.GetAt(i)->GetCount(); ++k)

@@ -98,6 +98,7 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
                    self.name, f.c_str());
 
   ProgressDisplay display(prompt, yes, "Really want to stop the analysis? ");
+  display.SetThroughput(ProgressDisplay::Throughput::kItemIsInput);
   for (const std::string& file : kept) {
     if (zv::IsDirectory(file)) return Failed(self, "\"" + file + "\" is a folder, not a stream file");
     const size_t before = story->m_vecTracks.size();
@@ -132,6 +133,7 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
 
 int RunSourceRemove(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("source remove");
+  if (int rc = CheckOptions(self, argv, {})) return rc;
   Args args;
   std::string err;
   if (!args.Parse(argv, {}, err)) return UsageError(self, err);

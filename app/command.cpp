@@ -63,6 +63,17 @@ void PrintHelp(const CommandInfo& info) {
   std::printf("%s\n\nusage: %s\n\nexample:\n  %s\n", info.summary, info.usage, info.example);
 }
 
+int CheckOptions(const CommandInfo& info, const std::vector<std::string>& argv, const std::set<std::string>& allowed) {
+  for (const std::string& a : argv) {
+    if (a == "--") break;
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      const std::string name = a.substr(0, a.find('='));
+      if (!allowed.count(name)) return UsageError(info, "unknown option " + name);
+    }
+  }
+  return 0;
+}
+
 int UsageError(const CommandInfo& info, const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "zelvane %s: %s\n", info.name, problem.c_str());
   std::fprintf(stderr, "usage: %s\n", info.usage);

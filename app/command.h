@@ -58,6 +58,10 @@ struct Registrar {
 #define ZV_CAT(a, b) ZV_CAT2(a, b)
 #define ZV_COMMAND(...) static ::zvapp::Registrar ZV_CAT(zv_registrar_, __LINE__)(::zvapp::CommandInfo{__VA_ARGS__})
 
+// Refuses options (words starting with "--", up to a lone "--") that are not
+// in `allowed`: 0 when all are known, else the usage exit code after the
+// usage text.
+int CheckOptions(const CommandInfo& info, const std::vector<std::string>& argv, const std::set<std::string>& allowed);
 // Prints "usage" and the help of a command to stderr; returns kExitUsage.
 int UsageError(const CommandInfo& info, const std::string& problem);
 // Prints a failure message (the system's own text) to stderr; returns kExitFailed.

@@ -43,6 +43,11 @@ bool Load(const std::string& path, Rec& rec, size_t (*parse)(const uint8_t*, siz
   return true;
 }
 
+// The same frame as the other dumps: {"file", "type", "content"}.
+void BeginDump(Json& j, const std::string& path, const char* type) {
+  j.BeginObject().Key("file").Str(path).Key("type").Str(type).Key("content").BeginObject();
+}
+
 int Print(const std::string& text) {
   if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) return Fail("Cannot write the dump");
   return kExitOk;
@@ -68,7 +73,7 @@ int DumpIndexFile(const std::string& path, bool json) {
   if (!Load(path, x, zv::ParseIndex, rc)) return rc;
   if (!json) return Print(zv::DumpIndex(x));
   Json j;
-  j.BeginObject();
+  BeginDump(j, path, "index.bdmv");
   j.Key("TypeIndicator").Str(zv::navdump::Printable(x.typeIndicator));
   j.Key("Version").Str(zv::navdump::Printable(x.version));
   j.Key("IndexsStartAddress").Int(x.indexesStartAddress);
@@ -87,7 +92,7 @@ int DumpIndexFile(const std::string& path, bool json) {
   for (const auto& t : x.titles) EntryJson(j, t, true);
   j.EndArray();
   j.Key("ExtensionData").Int(static_cast<int64_t>(x.extensionData.size()));
-  j.EndObject();
+  j.EndObject().EndObject();
   return Print(j.Text() + "\n");
 }
 
@@ -97,7 +102,7 @@ int DumpMovieObjectFile(const std::string& path, bool json) {
   if (!Load(path, x, zv::ParseMovieObjects, rc)) return rc;
   if (!json) return Print(zv::DumpMovieObjects(x));
   Json j;
-  j.BeginObject();
+  BeginDump(j, path, "MovieObject.bdmv");
   j.Key("TypeIndicator").Str(zv::navdump::Printable(x.typeIndicator));
   j.Key("Version").Str(zv::navdump::Printable(x.version));
   j.Key("ExtensionDataStartAddress").Int(x.extensionDataStartAddress);
@@ -119,7 +124,7 @@ int DumpMovieObjectFile(const std::string& path, bool json) {
   }
   j.EndArray();
   j.Key("ExtensionData").Int(static_cast<int64_t>(x.extensionData.size()));
-  j.EndObject();
+  j.EndObject().EndObject();
   return Print(j.Text() + "\n");
 }
 
@@ -129,11 +134,11 @@ int DumpIdFile(const std::string& path, bool json) {
   if (!Load(path, x, zv::ParseId, rc)) return rc;
   if (!json) return Print(zv::DumpId(x));
   Json j;
-  j.BeginObject();
+  BeginDump(j, path, "id.bdmv");
   j.Key("TypeIndicator").Str(zv::navdump::Printable(x.typeIndicator));
   j.Key("Version").Str(zv::navdump::Printable(x.version));
   j.Key("Data").Str(zv::navdump::HexBytes(x.body.data(), x.body.size()));
-  j.EndObject();
+  j.EndObject().EndObject();
   return Print(j.Text() + "\n");
 }
 

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "platform/paths.h"
+
 namespace zvapp {
 
 namespace {
@@ -59,12 +61,17 @@ int ProgressDisplay::Handle(const zv::SProgressInfo& info) {
     case zv::kProgressItem:
       ClearBar();
       std::fprintf(stderr, "%s\n", info.item.c_str());
+      if (throughput_ != Throughput::kNone && !zv::IsDirectory(info.item) && zv::FileSize(info.item) >= 0) {
+        if (throughput_ == Throughput::kItemIsInput) totalBytes_ = static_cast<uint64_t>(zv::FileSize(info.item));
+        else outputFile_ = info.item;
+      }
       break;
     case zv::kProgressAction:
       ClearBar();
       action_ = info.action;
       if (!action_.empty()) std::fprintf(stderr, "%s\n", action_.c_str());
       start_ = std::chrono::steady_clock::now();
+      outputFile_.clear();
       lastValue_ = -1;
       lastPlainDecile_ = -1;
       hidden_ = false;
@@ -110,10 +117,10 @@ void ProgressDisplay::DrawBar(int value) {
   if (secs > 0.2 && value > 0) {
     double left = secs * (100 - value) / value;
     int n = 0;
-    if (totalBytes_ > 0) {
-      double mbps = totalBytes_ * (value / 100.0) / secs / 1e6;
-      n = std::snprintf(extra, sizeof extra, "  %.1f MB/s", mbps);
-    }
+    double done = -1;
+    if (!outputFile_.empty()) done = static_cast<double>(zv::FileSize(outputFile_));
+    else if (totalBytes_ > 0) done = totalBytes_ * (value / 100.0);
+    if (done >= 0) n = std::snprintf(extra, sizeof extra, "  %.1f MB/s", done / secs / 1e6);
     std::snprintf(extra + n, sizeof extra - static_cast<size_t>(n), "  %d:%02d left", static_cast<int>(left) / 60,
                   static_cast<int>(left) % 60);
   }
@@ -133,6 +140,12 @@ void ProgressDisplay::Finish() {
     std::fprintf(stderr, "\n");
     barShown_ = false;
   }
+}
+
+zv::Progress TerminalTaskDialog::Open() {
+  display_ = std::make_unique<ProgressDisplay>(prompt_, yes_, zv::kMsgStopBuild);
+  display_->SetThroughput(ProgressDisplay::Throughput::kItemIsOutput);
+  return display_->Callback();
 }
 
 }  // namespace zvapp

@@ -3,8 +3,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "model/build.h"
 #include "platform/progress.h"
 #include "platform/prompt.h"
 
@@ -34,9 +36,15 @@ class ProgressDisplay {
   ProgressDisplay(const ProgressDisplay&) = delete;
   ProgressDisplay& operator=(const ProgressDisplay&) = delete;
 
+  // Where the throughput figure comes from. Analysis names each input file
+  // in a log line before reading it; the multiplexer names the clip it
+  // writes, whose growing size is the work done.
+  enum class Throughput { kNone, kItemIsInput, kItemIsOutput };
+
   zv::Progress Callback() { return zv::Progress{&ProgressDisplay::Thunk, this}; }
   // Bytes that 100 % stands for, for the throughput figure (0: not shown).
   void SetTotalBytes(uint64_t bytes) { totalBytes_ = bytes; }
+  void SetThroughput(Throughput t) { throughput_ = t; }
   bool Cancelled() const { return cancelled_; }
   // Ends the bar line, if one is shown.
   void Finish();
@@ -57,9 +65,26 @@ class ProgressDisplay {
   int lastValue_ = -1;
   int lastPlainDecile_ = -1;
   uint64_t totalBytes_ = 0;
+  Throughput throughput_ = Throughput::kNone;
+  std::string outputFile_;  // kItemIsOutput: the file being written
   std::string action_;
   std::chrono::steady_clock::time_point start_, lastDraw_;
   void (*oldHandler_)(int) = nullptr;
+};
+
+// The build's progress window on the terminal: a ProgressDisplay that lives
+// while the films and navigation files are built, asking
+// "Really want to stop current build? " on Ctrl-C.
+class TerminalTaskDialog : public zv::ITaskDialog {
+ public:
+  TerminalTaskDialog(zv::IPrompt& prompt, bool yes) : prompt_(prompt), yes_(yes) {}
+  zv::Progress Open() override;
+  void Close() override { display_.reset(); }
+
+ private:
+  zv::IPrompt& prompt_;
+  bool yes_;
+  std::unique_ptr<ProgressDisplay> display_;
 };
 
 }  // namespace zvapp

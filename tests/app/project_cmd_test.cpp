@@ -35,7 +35,10 @@ TEST(ProjectCommands, NewShowAddAndDelete) {
   ASSERT_EQ(show.status, 0) << show.err;
   // The new title plays both clips of Movie#2.
   EXPECT_NE(show.out.find("Title#2  [id 1]  title: yes, play mode: PlayAll, connection: NonSeamless (1), menu: none\n"
+                          "        playback: Sequential, count 0, random access: no, audio mix: yes, lossless bypass: yes, "
+                          "prohibited: none\n"
                           "        PI#1  story: Clip#1, chapters: 0\n"
+                          "          angles: 1, still: No, still time: 0 s, random access: no, prohibited: none, tracks: none\n"
                           "        PI#2  story: Clip#2, chapters: 0\n"),
             std::string::npos)
       << show.out;
@@ -47,7 +50,8 @@ TEST(ProjectCommands, NewShowAddAndDelete) {
   RunResult json = Zv({"show", p, "--json"});
   ASSERT_EQ(json.status, 0);
   EXPECT_NE(json.out.find("{\"name\":\"Title#1\",\"id\":0,\"hasTitle\":true,\"playMode\":\"PlayAll\",\"connection\":1,"
-                          "\"menu\":null,\"items\":[]}"),
+                          "\"menu\":null,\"playbackType\":\"Sequential\",\"playbackCount\":0,\"randomAccess\":false,"
+                          "\"audioMix\":true,\"losslessBypass\":true,\"prohibited\":[],\"items\":[]}"),
             std::string::npos)
       << json.out;
   // Ids are not reused: the next movie is Movie#3 even after deleting Movie#2.
