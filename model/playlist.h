@@ -118,7 +118,8 @@ bool WritePlaylists(CPlObject& playlist, const std::string& bdmvPath, IPrompt& p
 bool BuildPlayItem(CPiObject& item, PlaylistFile& record, const std::string& bdmvPath, std::string& error);
 // The 45 kHz mark time of a chapter at `frames` (0 start, -1 end) of a play
 // item from `inTime` to `outTime` (45 kHz), snapped to the nearest entry
-// point (90 kHz presentation times, in order) of the clip's video.
+// point (90 kHz presentation times, in order) of the clip's video; a
+// chapter at or past the out time marks the out time.
 uint32_t ChapterMarkTime(int32_t frames, double fps, uint32_t inTime, uint32_t outTime,
                          const std::vector<KEY_POINT_INFO>& entryPoints);
 

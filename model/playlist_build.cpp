@@ -85,6 +85,10 @@ uint32_t ChapterMarkTime(int32_t frames, double fps, uint32_t inTime, uint32_t o
     // A tie goes to the earlier entry.
     return static_cast<uint32_t>((target - before <= pts - target ? before : pts) / 2);
   }
+  // Past the last entry but still inside the clip: the last GOP holds the
+  // chapter's picture. A mark at the out time would be an empty chapter at
+  // the very end, which players skip or end the title on.
+  if (!entryPoints.empty() && target < 2ull * outTime) return static_cast<uint32_t>(entryPoints.back().pts / 2);
   return outTime;
 }
 

@@ -4,8 +4,14 @@
  * meant to write.
  *
  *   zv_bdclient info [--json] DISC
- *   zv_bdclient play [--max-reads N] [--press KEY]... DISC
+ *   zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]... DISC
  *   zv_bdclient read [--playlist] DISC TITLE OUT.m2ts
+ *
+ * play logs every event as "event NAME PARAM" and, when a playlist has been
+ * read to its end, "played PLAYLIST bytes N" with the bytes read since it
+ * started. --stop-on-repeat ends ("end repeat") when a title starts that
+ * started before, or a title plays one of its playlists again, so a disc
+ * whose titles chain in a loop stops after one cycle.
  *
  * Text output is one fact per line, words separated by single blanks, so
  * tests can grep for a whole line. Exit status: 0 success, 1 failure after the
@@ -34,7 +40,7 @@ enum { kDefaultMaxReads = 200000, kIdleLimit = 2000, kResolveReads = 20000 };
 
 static void die_usage(void) {
   fputs("usage: zv_bdclient info [--json] DISC\n"
-        "       zv_bdclient play [--max-reads N] [--press KEY]... DISC\n"
+        "       zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]... DISC\n"
         "       zv_bdclient read [--playlist] DISC TITLE OUT.m2ts\n"
         "KEY: up down left right enter menu popup 0-9\n",
         stderr);
@@ -381,6 +387,7 @@ static int parse_key(const char* s, uint32_t* key) {
 static int cmd_play(int argc, char** argv) {
   const char* path = NULL;
   long max_reads = kDefaultMaxReads;
+  int stop_on_repeat = 0;
   uint32_t keys[64];
   const char* key_names[64];
   int nkeys = 0;
@@ -389,6 +396,8 @@ static int cmd_play(int argc, char** argv) {
       char* end;
       max_reads = strtol(argv[++i], &end, 10);
       if (*end || max_reads <= 0) die_usage();
+    } else if (!strcmp(argv[i], "--stop-on-repeat")) {
+      stop_on_repeat = 1;
     } else if (!strcmp(argv[i], "--press") && i + 1 < argc) {
       if (nkeys == 64 || !parse_key(argv[i + 1], &keys[nkeys])) die_usage();
       key_names[nkeys++] = argv[++i];
@@ -411,8 +420,15 @@ static int cmd_play(int argc, char** argv) {
   }
 
   static unsigned char buf[kReadSize];
-  uint64_t bytes = 0;
+  uint64_t bytes = 0, playlist_bytes = 0;
   int status = kExitOk, idle = 0, next_key = 0;
+  /* Titles started so far (a set of 16-bit title numbers), the playlists
+   * the current title has played, and the playlist being read (-1 once its
+   * end was logged). */
+  static unsigned char started[0x10000];
+  static unsigned char played[100000];
+  long playlist = -1;
+  uint32_t current_title = 0x10000;
   /* A player with nothing left to do repeats END_OF_TITLE or IDLE on every
    * read: such repeats are logged once and count as waiting. */
   BD_EVENT last = {BD_EVENT_NONE, 0};
@@ -442,11 +458,38 @@ static int cmd_play(int argc, char** argv) {
         status = kExitFailed;
         end = "error";
         stop = 1;
+      } else if (ev.event == BD_EVENT_PLAYLIST) {
+        if (ev.param < sizeof played) {
+          if (played[ev.param] && stop_on_repeat) {
+            end = "repeat";
+            stop = 1;
+            break; /* the title loops over its own playlists */
+          }
+          played[ev.param] = 1;
+        }
+        /* The event comes with the read that opened the playlist: that
+         * read's data is the playlist's first (counted below). */
+        playlist = (long)ev.param;
+        playlist_bytes = 0;
+      } else if (ev.event == BD_EVENT_END_OF_TITLE && playlist >= 0) {
+        printf("played %05ld bytes %" PRIu64 "\n", playlist, playlist_bytes);
+        playlist = -1;
+      } else if (ev.event == BD_EVENT_TITLE) {
+        uint32_t t = ev.param & 0xFFFF;
+        if (ev.param != current_title && started[t] && stop_on_repeat) {
+          end = "repeat";
+          stop = 1;
+          break; /* the cycle is complete: nothing after it is logged */
+        }
+        if (ev.param != current_title) memset(played, 0, sizeof played);
+        started[t] = 1;
+        current_title = ev.param;
       } else if (ev.event == BD_EVENT_STILL_TIME) {
         bd_read_skip_still(bd); /* no need to sit out the still in a test */
       }
       if (!bd_get_event(bd, &ev)) break;
     }
+    playlist_bytes += (uint64_t)r;
     if (stop) break;
     if (!quiet) {
       idle = 0;

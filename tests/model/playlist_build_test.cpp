@@ -39,8 +39,12 @@ TEST(ChapterMarks, SnapToTheNearestEntryPoint) {
   // An entry less than one EP-map time step (512 ticks) before the target is
   // its picture, even as the last entry.
   EXPECT_EQ(ChapterMarkTime(48, fps, 67500, 90000, Points({135000, 314880})), 157440u);
-  // Before the first entry: the first; after the last: the out time.
+  // Before the first entry: the first.
   EXPECT_EQ(ChapterMarkTime(48, fps, 67500, 90000, Points({400000})), 200000u);
+  // After the last entry: the last entry while the target is inside the clip
+  // (out time 200000 = 400000 ticks), the out time once it is past the end.
+  EXPECT_EQ(ChapterMarkTime(48, fps, 67500, 200000, Points({135000, 200000})), 100000u);
+  EXPECT_EQ(ChapterMarkTime(48, fps, 67500, 157590, Points({135000, 200000})), 157590u);
   EXPECT_EQ(ChapterMarkTime(48, fps, 67500, 90000, Points({135000, 200000})), 90000u);
   // 25 fps: frame 25 is exactly one second.
   EXPECT_EQ(ChapterMarkTime(25, 25.0, 0, 90000, Points({0, 90000, 180000})), 45000u);
