@@ -138,7 +138,10 @@ int32_t ParseTimecode(const std::string& t, double fps) {
   double s = (Digit(t[0]) * 10 + Digit(t[1])) * 3600.0 + (Digit(t[3]) * 10 + Digit(t[4])) * 60.0 +
              (Digit(t[6]) * 10 + Digit(t[7]));
   if (t.size() == 11) {
-    if (t[8] != ':' || !InRange(t[9], '0', '3') || !InRange(t[10], '0', '9')) return 0;
+    // The frame field allows 0-39; at 50 and 59.94 fps frames 40-59 exist
+    // too, and refusing them would silently move the chapter to frame 0.
+    const char maxTens = fps > 40 ? '5' : '3';
+    if (t[8] != ':' || !InRange(t[9], '0', maxTens) || !InRange(t[10], '0', '9')) return 0;
     int ff = Digit(t[9]) * 10 + Digit(t[10]);
     return static_cast<int32_t>(std::trunc(s * fps + 0.5)) + ff;
   }

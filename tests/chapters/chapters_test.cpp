@@ -17,6 +17,11 @@ TEST(Timecode, ParsesFramesAndMillisecondForms) {
 TEST(Timecode, RejectsOutOfRangeFieldsAndBadShapes) {
   EXPECT_EQ(ParseTimecode("00:61:00:00", 25), 0);  // minutes tens digit above 5
   EXPECT_EQ(ParseTimecode("00:00:00:40", 25), 0);  // frame tens digit above 3
+  EXPECT_EQ(ParseTimecode("00:00:00:40", FpsOfCode(4)), 0);
+  // At 50 and 59.94 fps frame numbers up to 59 are real frames.
+  EXPECT_EQ(ParseTimecode("00:00:10:45", 50), 545);
+  EXPECT_EQ(ParseTimecode("00:00:01:59", FpsOfCode(7)), 119);
+  EXPECT_EQ(ParseTimecode("00:00:01:60", FpsOfCode(7)), 0);
   EXPECT_EQ(ParseTimecode("00:00:10:5", 25), 0);
   EXPECT_EQ(ParseTimecode("00-00-10-05", 25), 0);
   EXPECT_EQ(ParseTimecode("00:00:10.05x", 25), 0);
