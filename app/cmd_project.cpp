@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/command.h"
+#include "app/dump.h"
 #include "app/json.h"
 #include "app/properties.h"
 #include "app/terminal.h"
@@ -189,8 +190,10 @@ void ShowText(zv::CZvObject& project) {
   }
 }
 
-void ShowJson(zv::CZvObject& project) {
+void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
   Json j;
+  // `dump` wraps the tree in the frame every dump uses.
+  if (!dumpPath.empty()) j.BeginObject().Key("file").Str(dumpPath).Key("type").Str("project").Key("content");
   j.BeginObject().Key("name").Str(project.m_strName).Key("soundPath").Str(project.m_strSoundPath);
   j.Key("films").BeginArray();
   for (zv::CFilmObject* film : project.Films()) {
@@ -251,6 +254,7 @@ void ShowJson(zv::CZvObject& project) {
     j.EndArray().EndObject();
   }
   j.EndArray().EndObject();
+  if (!dumpPath.empty()) j.EndObject();
   std::printf("%s\n", j.Text().c_str());
 }
 
@@ -261,6 +265,23 @@ int RunShow(const std::vector<std::string>& argv) {
   zv::CZvObject project;
   if (!Load(self, args[0], project)) return kExitFailed;
   if (args.Has("--json")) ShowJson(project);
+  else ShowText(project);
+  return kExitOk;
+}
+
+// `zelvane dump P.zvpj` shows the project tree, the same as `show`.
+bool MatchProject(const std::string& path, const std::vector<uint8_t>& head) {
+  if (head.size() >= 4) {
+    const uint32_t magic = head[0] | (head[1] << 8) | (head[2] << 16) | (static_cast<uint32_t>(head[3]) << 24);
+    if (magic == zv::kProjectMagic) return true;
+  }
+  return zv::EqualsNoCase(zv::ExtensionOf(path), ".zvpj");
+}
+
+int DumpProject(const std::string& path, bool json) {
+  zv::CZvObject project;
+  if (!Load(*Registry::Get().Find("dump"), path, project)) return kExitFailed;
+  if (json) ShowJson(project, path);
   else ShowText(project);
   return kExitOk;
 }
@@ -526,5 +547,7 @@ ZV_COMMAND("chapters", "list, add, remove or import the chapters of a play item"
            "  FILE     a .csv chapter file (with frame rate and drop-frame header) or a text file of timecodes\n"
            "  --fps    frame-rate code of the item's video: 1 23.976, 2 24, 3 25, 4 29.97, 6 50, 7 59.94",
            "zelvane chapters disc.zvpj Movie#1/Title#1/PI#1 add 00:05:00:00 Scene2 --fps 3", RunChapters);
+
+ZV_DUMPER("project", MatchProject, DumpProject);
 
 }  // namespace zvapp
