@@ -53,6 +53,11 @@ int RunBuild(const std::vector<std::string>& argv) {
   std::string message;
   if (zv::OpenProjectFile(projectPath, project, prompt, zv::Progress{}, modified, message) != zv::kOk)
     return Fail("zelvane build: cannot load \"" + projectPath + "\": " + message);
+  // A disc without the tracks of a lost file is not the disc the project
+  // describes.
+  if (modified)
+    return Fail("zelvane build: \"" + projectPath + "\" was not built: what it refers to could not all be opened "
+                "again (see above)");
 
   zv::Settings settings;
   settings.Load();

@@ -62,6 +62,17 @@ bool PeakRate(const std::string& path, double& peakBitsPerSecond) {
   return true;
 }
 
+// The same file, whether or not the paths are spelled alike.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(a, b, ec) && !ec) return true;
+  const auto full = [](const std::string& p) {
+    std::error_code e;
+    return std::filesystem::absolute(p, e).lexically_normal();
+  };
+  return full(a) == full(b);
+}
+
 const char* TypeName(uint8_t type) {
   const char* n = zv::GetStreamTypeShortName(type);
   return n ? n : "unknown";
@@ -78,6 +89,12 @@ int RunMux(const std::vector<std::string>& argv) {
   const std::string out = args[0];
   const std::string clpi = std::filesystem::path(out).replace_extension(".clpi").string();
   if (clpi == out) return UsageError(self, "OUT must not end in .clpi");
+  // Writing the clip or its clip information over an input would destroy
+  // that input.
+  for (size_t i = 1; i < args.Count(); ++i)
+    for (const std::string& target : {out, clpi})
+      if (SameFile(args[i], target))
+        return UsageError(self, "\"" + args[i] + "\" is an input; the clip must go to another file");
   std::vector<std::string> langs = args.Values("--lang");
   for (const std::string& l : langs)
     if (zv::LanguageIndexOf(l) < 0) return UsageError(self, "unknown language code \"" + l + "\"");

@@ -2,6 +2,9 @@
 // Every command that changes a project loads it, changes it in memory and
 // saves it only when everything succeeded, so a failed command leaves the
 // file as it was.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +15,7 @@
 #include "app/command.h"
 #include "app/dump.h"
 #include "app/json.h"
+#include "app/project_load.h"
 #include "app/properties.h"
 #include "app/terminal.h"
 #include "chapters/chapters.h"
@@ -71,17 +75,11 @@ std::vector<Offered> OfferedTracks(const zv::CPiObject& pi) {
   return out;
 }
 
-// Loads `path`; prints the reason and returns false when it cannot.
-bool Load(const CommandInfo& self, const std::string& path, zv::CZvObject& project) {
+// Loads `path`; prints the reason and returns false when it cannot. A
+// command that saves afterwards passes `forChange`.
+bool Load(const CommandInfo& self, const std::string& path, zv::CZvObject& project, bool forChange = true) {
   TerminalPrompt prompt(false);
-  bool modified = false;
-  std::string message;
-  if (zv::OpenProjectFile(path, project, prompt, zv::Progress{}, modified, message) != zv::kOk) {
-    std::fprintf(stderr, "zelvane %s: cannot load \"%s\": %s\n", self.name, path.c_str(), message.c_str());
-    return false;
-  }
-  if (modified) std::fprintf(stderr, "zelvane %s: \"%s\" needed changes while it was opened\n", self.name, path.c_str());
-  return true;
+  return LoadProjectFor(self.name, path, project, prompt, forChange);
 }
 
 int Save(const CommandInfo& self, const std::string& path, zv::CZvObject& project) {
@@ -263,7 +261,7 @@ int RunShow(const std::vector<std::string>& argv) {
   Args args;
   if (int rc = ParseArgs(self, argv, {}, 1, 1, args, {"--json"})) return rc;
   zv::CZvObject project;
-  if (!Load(self, args[0], project)) return kExitFailed;
+  if (!Load(self, args[0], project, false)) return kExitFailed;
   if (args.Has("--json")) ShowJson(project);
   else ShowText(project);
   return kExitOk;
@@ -280,7 +278,7 @@ bool MatchProject(const std::string& path, const std::vector<uint8_t>& head) {
 
 int DumpProject(const std::string& path, bool json) {
   zv::CZvObject project;
-  if (!Load(*Registry::Get().Find("dump"), path, project)) return kExitFailed;
+  if (!Load(*Registry::Get().Find("dump"), path, project, false)) return kExitFailed;
   if (json) ShowJson(project, path);
   else ShowText(project);
   return kExitOk;
@@ -457,7 +455,7 @@ int RunChapters(const std::vector<std::string>& argv) {
     return UsageError(self, "\"" + args[3] + "\" is not a timecode (hh:mm:ss:ff or hh:mm:ss.mmm) or \"end\"");
 
   zv::CZvObject project;
-  if (!Load(self, args[0], project)) return kExitFailed;
+  if (!Load(self, args[0], project, action != "list")) return kExitFailed;
   std::string error;
   zv::CNamedObject* obj = zv::FindObject(project, args[1], error);
   if (!obj) return FailIn(self, error);
@@ -502,13 +500,25 @@ int RunChapters(const std::vector<std::string>& argv) {
   }
   // add
   if (!item->m_pStory) return FailIn(self, zv::kMsgSelectClipFirst);
+  // A frame field past the last frame of a second would silently move the
+  // chapter into the next second.
+  const int framesPerSecond = static_cast<int>(std::ceil(zv::FpsOfCode(code)));
+  if (args[3].size() == 11 && std::stoi(args[3].substr(9)) >= framesPerSecond)
+    return FailIn(self, "\"" + args[3] + "\": a second has frames 00 to " + std::to_string(framesPerSecond - 1) +
+                            " at " + zv::FpsNameOfCode(code) + " fps");
   chapters.m_nFpsCode = static_cast<uint8_t>(code);
-  zv::CChapterPoint& p = chapters.AddPoint();
+  zv::CChapterPoint p;
   p.time = args[3] == "end" ? -1 : zv::ParseTimecode(args[3], zv::FpsOfCode(code));
   if (args.Count() == 5) p.name = args[4];
+  // Inserted in time order, so that its number is the chapter number the
+  // disc shows and `remove N` removes what `list` numbers N.
+  auto key = [](int32_t t) { return t < 0 ? INT64_MAX : static_cast<int64_t>(t); };
+  auto at = std::find_if(chapters.m_points.begin(), chapters.m_points.end(),
+                         [&](const zv::CChapterPoint& q) { return key(q.time) > key(p.time); });
+  const size_t number = static_cast<size_t>(at - chapters.m_points.begin()) + 1;
+  chapters.m_points.insert(at, p);
   if (int rc = Save(self, args[0], project)) return rc;
-  std::printf("%zu\t%s\t%s\n", chapters.m_points.size(), PointTime(p, static_cast<uint8_t>(code)).c_str(),
-              p.name.c_str());
+  std::printf("%zu\t%s\t%s\n", number, PointTime(p, static_cast<uint8_t>(code)).c_str(), p.name.c_str());
   return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command.h"
+#include "app/project_load.h"
 #include "app/properties.h"
 #include "app/terminal.h"
 #include "model/object_path.h"
@@ -264,10 +265,7 @@ int RunSet(const std::vector<std::string>& argv) {
 
   TerminalPrompt prompt(false);
   zv::CZvObject project;
-  bool modified = false;
-  std::string message;
-  if (zv::OpenProjectFile(args[0], project, prompt, zv::Progress{}, modified, message) != zv::kOk)
-    return Failed("cannot load \"" + args[0] + "\": " + message);
+  if (!LoadProjectFor("set", args[0], project, prompt, true)) return kExitFailed;
 
   // "CLIP/Track#N" addresses a track, which is not an object of the tree.
   std::string objectPath = args[1];
@@ -316,6 +314,7 @@ int RunSet(const std::vector<std::string>& argv) {
           if (film->m_playlists.GetAt(i)->GetAt(k)->m_pStory == story)
             zv::LinkStory(*film->m_playlists.GetAt(i)->GetAt(k), story);
   }
+  std::string message;
   if (zv::SaveProjectFile(args[0], project, message) != zv::kOk) return Failed(message);
   return kExitOk;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/command.h"
+#include "app/project_load.h"
 #include "app/terminal.h"
 #include "model/object_path.h"
 #include "model/project.h"
@@ -39,15 +40,8 @@ int Failed(const CommandInfo& self, const std::string& message) {
   return kExitFailed;
 }
 
-// Loads the project and finds the clip; null after printing why.
-zv::CStoryObject* LoadStory(const CommandInfo& self, const std::string& path, const std::string& name,
-                            zv::CZvObject& project, zv::IPrompt& prompt) {
-  bool modified = false;
-  std::string message;
-  if (zv::OpenProjectFile(path, project, prompt, zv::Progress{}, modified, message) != zv::kOk) {
-    Failed(self, "cannot load \"" + path + "\": " + message);
-    return nullptr;
-  }
+// Finds the clip in a loaded project; null after printing why.
+zv::CStoryObject* FindStory(const CommandInfo& self, const std::string& name, zv::CZvObject& project) {
   std::string error;
   zv::CNamedObject* obj = zv::FindObject(project, name, error);
   if (!obj) {
@@ -87,7 +81,8 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
   const bool yes = args.Has("--yes");
   TerminalPrompt prompt(yes);
   zv::CZvObject project;
-  zv::CStoryObject* story = LoadStory(self, args[0], args[1], project, prompt);
+  if (!LoadProjectFor(self.name, args[0], project, prompt, true)) return kExitFailed;
+  zv::CStoryObject* story = FindStory(self, args[1], project);
   if (!story) return kExitFailed;
 
   std::vector<std::string> files(args.Pos().begin() + 2, args.Pos().end());
@@ -139,8 +134,13 @@ int RunSourceRemove(const std::vector<std::string>& argv) {
   if (!args.Parse(argv, {}, err)) return UsageError(self, err);
   if (args.Count() != 3) return UsageError(self, "expected P.zvpj, CLIP and N or FILE");
   TerminalPrompt prompt(false);
+  // The source is removed from the project as stored, before the files are
+  // reopened, so that a source whose file is lost can be dropped on purpose.
   zv::CZvObject project;
-  zv::CStoryObject* story = LoadStory(self, args[0], args[1], project, prompt);
+  std::string message;
+  if (zv::ReadProjectFile(args[0], project, message) != zv::kOk)
+    return Failed(self, "cannot load \"" + args[0] + "\": " + message);
+  zv::CStoryObject* story = FindStory(self, args[1], project);
   if (!story) return kExitFailed;
 
   const std::string& what = args[2];
@@ -167,6 +167,9 @@ int RunSourceRemove(const std::vector<std::string>& argv) {
                             std::to_string(story->m_vecSources.size()) + ")");
   const std::string removed = story->m_vecSources[index];
   story->RemoveSource(index);
+  if (project.ReloadSources(zv::Progress{}, prompt))
+    return Failed(self, "\"" + args[0] + "\" was left as it was: other files it refers to could not be opened "
+                        "again (see above)");
   RelinkItems(*story);
   if (int rc = Save(self, args[0], project)) return rc;
   std::printf("removed \"%s\"\n", removed.c_str());

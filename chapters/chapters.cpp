@@ -221,7 +221,15 @@ bool ParseChapterCsv(const std::string& text, CChapters& chapters, std::string& 
     }
     if ((!haveRate || !haveFlag) && headerLines > 10) break;
   }
-  if (haveRate && haveFlag) return true;
+  if (haveRate && haveFlag) {
+    // The file counts frames at its own rate, the list at the clip's: a
+    // chapter keeps its time, not its frame count.
+    const double listFps = FpsOfCode(chapters.m_nFpsCode);
+    if (fps > 0 && fps != listFps)
+      for (CChapterPoint& p : chapters.m_points)
+        p.time = static_cast<int32_t>(std::trunc(p.time / fps * listFps + 0.5));
+    return true;
+  }
   chapters.m_points.clear();
   message = haveRate ? kMsgDropFlagUndefined : kMsgFrameRateUndefined;
   return false;

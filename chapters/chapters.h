@@ -57,7 +57,8 @@ extern const char* const kMsgDropFlagUndefined;    // "Drop frame flag is not de
 // Read a chapter file into `chapters` (emptied first; its frame-rate code
 // must already be set to 1..7). On failure `message` holds the text to show:
 // a file error or one of the messages above. ReadChapterText converts with
-// the list's frame rate; ReadChapterCsv with the rate named in its header.
+// the list's frame rate; ReadChapterCsv reads times at the rate named in its
+// header and converts them to frames of the list's rate.
 bool ReadChapterCsv(const std::string& path, CChapters& chapters, std::string& message);
 bool ReadChapterText(const std::string& path, CChapters& chapters, std::string& message);
 // The same on text already in memory (for tests and fuzzing).

@@ -224,6 +224,8 @@ namespace zv {
 const char* const kMsgPlaylistEmpty = "\"%s\" is empty! ";
 const char* const kMsgMenuSizeMismatch = "\"%s\": size of video and menu mismatch! ";
 
+constexpr size_t kMaxPlaylistEntries = 999;
+
 namespace {
 
 // The item's selected tracks that the clip holds (enabled ones), in
@@ -287,6 +289,21 @@ bool ValidatePlaylist(CPlObject& pl, const std::string& prefix, IPrompt& prompt)
       prompt.Message(FormatMessage(kMsgPrimaryVideoOne, itemLabel));
       return false;
     }
+  }
+  // A playlist file holds at most 999 play items and 999 marks; more would
+  // overflow the file and its counts.
+  size_t marks = 0, mostMarks = 0;
+  for (size_t i = 0; i < pl.GetCount(); ++i) {
+    marks += pl.GetAt(i)->m_chapters.m_points.size();
+    mostMarks = std::max(mostMarks, pl.GetAt(i)->m_chapters.m_points.size());
+  }
+  if (pl.m_nPlayMode == kSeparate) marks = mostMarks;
+  if (pl.GetCount() > kMaxPlaylistEntries || marks > kMaxPlaylistEntries) {
+    const bool items = pl.GetCount() > kMaxPlaylistEntries;
+    prompt.Message("\"" + label + "\": " + std::to_string(items ? pl.GetCount() : marks) +
+                   (items ? " play items" : " chapters") + " in one playlist, the disc allows at most " +
+                   std::to_string(kMaxPlaylistEntries));
+    return false;
   }
   if (pl.m_nPlayMode == kPlayAll && pl.m_nConnection == 5) {
     const CPiObject& first = *pl.GetAt(0);

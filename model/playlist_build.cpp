@@ -158,6 +158,7 @@ bool BuildPlayItem(CPiObject& item, PlaylistFile& rec, const std::string& bdmvPa
   std::vector<KEY_POINT_INFO> entryPoints;
   for (const auto& e : clip.cpi.entries)
     if (e.StreamPid == kPrimaryVideoPid) entryPoints = e.keyPoints;
+  std::vector<PLAY_MARK> marks;
   for (const CChapterPoint& p : item.m_chapters.m_points) {
     PLAY_MARK mark;
     mark.MarkType = p.type;
@@ -165,8 +166,13 @@ bool BuildPlayItem(CPiObject& item, PlaylistFile& rec, const std::string& bdmvPa
     mark.MarkTimeStamp = ChapterMarkTime(p.time, fps, pi.InTime, pi.OutTime, entryPoints);
     mark.EntryEsPid = 0xFFFF;
     mark.Duration = 0;
-    rec.marks.push_back(mark);
+    marks.push_back(mark);
   }
+  // Players step through the marks in file order, which must be time
+  // order; chapters may have been added or imported in any order.
+  std::stable_sort(marks.begin(), marks.end(),
+                   [](const PLAY_MARK& a, const PLAY_MARK& b) { return a.MarkTimeStamp < b.MarkTimeStamp; });
+  rec.marks.insert(rec.marks.end(), marks.begin(), marks.end());
   rec.playItems.push_back(std::move(pi));
   return true;
 }

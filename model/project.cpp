@@ -238,13 +238,37 @@ int SaveProjectFile(const std::string& path, CZvObject& project, std::string& me
   return kOk;
 }
 
+int ReadProjectFile(const std::string& path, CZvObject& project, std::string& message) {
+  if (!CheckPathLength(path, message)) return kFailed;
+  // A file of another kind would load as an empty project and the next save
+  // would overwrite it; its head is enough to refuse it (it may be a large
+  // stream given by mistake).
+  {
+    File f;
+    uint8_t head[4] = {};
+    if (!f.Open(path, File::kRead)) {
+      message = f.Error();
+      return kFailed;
+    }
+    const int64_t got = f.Read(head, sizeof head);
+    if (got < 0) {
+      message = f.Error();
+      return kFailed;
+    }
+    if (got < 4 || (head[0] | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24) != kProjectMagic) {
+      message = "\"" + path + "\" is not a project file";
+      return kFailed;
+    }
+  }
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(path, bytes, message)) return kFailed;
+  return LoadProject(bytes, FullPath(path), project, message);
+}
+
 int OpenProjectFile(const std::string& path, CZvObject& project, IPrompt& prompt, const Progress& progress,
                     bool& modified, std::string& message) {
   modified = false;
-  if (!CheckPathLength(path, message)) return kFailed;
-  std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes, message)) return kFailed;
-  if (LoadProject(bytes, FullPath(path), project, message) != kOk) return kFailed;
+  if (ReadProjectFile(path, project, message) != kOk) return kFailed;
   modified = project.ReloadSources(progress, prompt);
   return kOk;
 }

@@ -93,8 +93,12 @@ int LoadProject(const std::vector<uint8_t>& bytes, const std::string& projectPat
 
 // Writes beside the file and renames over it when complete.
 int SaveProjectFile(const std::string& path, CZvObject& project, std::string& message);
-// Load, then ReloadSources; `modified` tells whether reloading changed the
-// project.
+// Reads and loads the project file without reopening its sources. A file
+// without the project magic is refused (kFailed), so a command never saves a
+// project over a file of another kind.
+int ReadProjectFile(const std::string& path, CZvObject& project, std::string& message);
+// ReadProjectFile, then ReloadSources; `modified` tells whether reloading
+// changed the project.
 int OpenProjectFile(const std::string& path, CZvObject& project, IPrompt& prompt, const Progress& progress,
                     bool& modified, std::string& message);
 

@@ -227,6 +227,12 @@ void CStoryObject::CopyFrom(const CNamedObject& src) {
 
 int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Progress& progress, IPrompt& prompt) {
   const std::string path = AbsolutePath(pathIn);
+  // A path the project file cannot be loaded with again must not get in.
+  std::string error;
+  if (!CheckPathLength(path, error)) {
+    prompt.Message(error);
+    return kFailed;
+  }
   for (const std::string& s : m_vecSources) {
     if (EqualsNoCase(s, path)) {
       prompt.Message(FormatMessage(kMsgSourceAdded, path));

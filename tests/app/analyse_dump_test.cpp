@@ -59,6 +59,26 @@ TEST(AnalyseCommand, RefusedFilesNameThePathAndTheReason) {
   EXPECT_EQ(Zv({"analyse"}).status, 64);
 }
 
+// The clip or its clip information written over an input stream would
+// destroy the input.
+TEST(MuxCommand, RefusesToWriteOverItsInputs) {
+  zvtest::TempDir dir;
+  std::string v = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+  std::string a = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+  const std::vector<uint8_t> video = zvtest::ReadBytes(v), audio = zvtest::ReadBytes(a);
+  std::filesystem::copy_file(a, dir / "a.clpi");  // an input named like the clip information
+  for (const std::vector<std::string>& cmd :
+       {std::vector<std::string>{"mux", v, v, a}, {"mux", dir / "./x/../h264_1080p2398.264", v, a},
+        {"mux", dir / "a.m2ts", v, dir / "a.clpi"}}) {
+    RunResult r = Zv(cmd);
+    EXPECT_EQ(r.status, 64) << cmd[1];
+    EXPECT_TRUE(Has(r.err, "is an input; the clip must go to another file")) << r.err;
+  }
+  EXPECT_EQ(zvtest::ReadBytes(v), video);
+  EXPECT_EQ(zvtest::ReadBytes(dir / "a.clpi"), audio);
+  EXPECT_FALSE(std::filesystem::exists(dir / "a.m2ts"));
+}
+
 TEST(DumpCommand, ProjectFilesAndUnknownFiles) {
   zvtest::TempDir dir;
   std::string p = dir / "disc.zvpj";

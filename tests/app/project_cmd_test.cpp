@@ -1,6 +1,8 @@
 // Drives the zelvane binary through the project commands.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/test_support.h"
 
 using zvtest::Run;
@@ -86,13 +88,35 @@ TEST(ProjectCommands, Chapters) {
             std::string::npos)
       << json.out;
 
-  // A CSV file naming its own rate: 00:05:00:00 at 23.976 is frame 7193,
-  // which the item, whose video runs at 25 fps, shows as 00:04:47:18.
+  // Added out of order, a chapter takes its place in time and its number.
+  RunResult early = Zv({"chapters", p, item, "add", "00:00:30:00", "Early"});
+  ASSERT_EQ(early.status, 0) << early.err;
+  EXPECT_EQ(early.out, "1\t00:00:30:00\tEarly\n");
+  EXPECT_EQ(Zv({"chapters", p, item, "list"}).out, "1\t00:00:30:00\tEarly\n2\t00:01:00:12\tIntro\n3\tend\t\n");
+  // Frame 25 does not exist at 25 fps.
+  std::vector<uint8_t> sorted = zvtest::ReadBytes(p);
+  RunResult badFrame = Zv({"chapters", p, item, "add", "00:00:01:25"});
+  EXPECT_EQ(badFrame.status, 2);
+  EXPECT_NE(badFrame.err.find("\"00:00:01:25\": a second has frames 00 to 24 at 25 fps"), std::string::npos)
+      << badFrame.err;
+  EXPECT_EQ(zvtest::ReadBytes(p), sorted);
+
+  // A CSV file naming its own rate: 00:05:00:00 at 23.976 stays at five
+  // minutes in the item, whose video runs at 25 fps: frame 7500.
   zvtest::WriteText(dir / "ch.csv", "FrameRate 23.976\nDrop\n00:05:00:00 Scene2\n");
   RunResult imp = Zv({"chapters", p, item, "import", dir / "ch.csv"});
   ASSERT_EQ(imp.status, 0) << imp.err;
-  EXPECT_NE(Zv({"show", p, "--json"}).out.find("\"frames\":7193"), std::string::npos);
-  EXPECT_EQ(Zv({"chapters", p, item, "list"}).out, "1\t00:04:47:18\tScene2\n");
+  EXPECT_NE(Zv({"show", p, "--json"}).out.find("\"frames\":7500"), std::string::npos);
+  EXPECT_EQ(Zv({"chapters", p, item, "list"}).out, "1\t00:05:00:00\tScene2\n");
+
+  // JSON stays UTF-8 when a chapter file is in a single-byte code page:
+  // "caf\xe9" (Latin-1) is escaped, "\xc3\xa9" (UTF-8) passes unchanged.
+  zvtest::WriteText(dir / "latin1.csv", "FrameRate 25\nNonDrop\n00:00:01:00 caf\xe9\n00:00:02:00 \xc3\xa9t\xc3\xa9\n");
+  ASSERT_EQ(Zv({"chapters", p, item, "import", dir / "latin1.csv"}).status, 0);
+  const std::string shown = Zv({"show", p, "--json"}).out;
+  EXPECT_NE(shown.find("\"name\":\"caf\\u00e9\""), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\"name\":\"\xc3\xa9t\xc3\xa9\""), std::string::npos) << shown;
+  ASSERT_EQ(Zv({"chapters", p, item, "import", dir / "ch.csv"}).status, 0);
 
   std::vector<uint8_t> before = zvtest::ReadBytes(p);
   zvtest::WriteText(dir / "bad.csv", "00:01:00:00 x\n");
@@ -134,4 +158,61 @@ TEST(ProjectCommands, UsageErrorsAndUnreadableProjects) {
   RunResult missing = Zv({"show", dir / "none.zvpj"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("Cannot open"), std::string::npos);
+
+  // A file of another kind given in place of the project is refused, never
+  // replaced by a project.
+  const std::string notes = dir / "notes.txt";
+  zvtest::WriteText(notes, "my notes\n");
+  for (const std::vector<std::string>& cmd :
+       {std::vector<std::string>{"movie", "add", notes}, {"set", notes, "Logos", "name=X"}, {"show", notes}}) {
+    RunResult r = Zv(cmd);
+    EXPECT_EQ(r.status, 2) << cmd[0];
+    EXPECT_NE(r.err.find("\"" + notes + "\" is not a project file"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(zvtest::ReadText(notes), "my notes\n");
+}
+
+// A source file that is missing for a while (a drive not mounted) must not
+// vanish from the project with its track settings the next time any
+// command saves it; dropping it is an explicit `source remove`.
+TEST(ProjectCommands, LostSourceIsKeptUntilRemovedOnPurpose) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+  const std::string audio = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  RunResult add = Zv({"source", "add", p, "Movie#1/Clip#1", video, audio});
+  ASSERT_EQ(add.status, 0) << add.err;
+  ASSERT_EQ(Zv({"set", p, "Movie#1/Clip#1/Track#2", "language=ger"}).status, 0);
+  const std::vector<uint8_t> stored = zvtest::ReadBytes(p);
+
+  std::filesystem::rename(audio, audio + ".away");
+  for (const std::vector<std::string>& cmd :
+       {std::vector<std::string>{"set", p, "Movie#1/Title#1", "mode=Separate"},
+        {"chapters", p, "Movie#1/Title#1/PI#1", "add", "end", "--fps", "1"},
+        {"source", "add", p, "Movie#1/Clip#1", video},
+        {"clip", "add", p, "Movie#1"}}) {
+    RunResult r = Zv(cmd);
+    EXPECT_EQ(r.status, 2) << cmd[0];
+    EXPECT_NE(r.err.find("Cannot open \"" + audio + "\""), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("was left as it was"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(zvtest::ReadBytes(p), stored);
+  RunResult show = Zv({"show", p});  // reading still works
+  EXPECT_EQ(show.status, 0);
+  EXPECT_NE(show.err.find("needed changes"), std::string::npos) << show.err;
+
+  // Back in place, nothing was lost.
+  std::filesystem::rename(audio + ".away", audio);
+  EXPECT_NE(Zv({"show", p}).out.find("Track#2  ac3_stereo.ac3, ger  [enabled, primary, language ger"),
+            std::string::npos);
+
+  // Gone for good: removing it by name is the way to drop it.
+  std::filesystem::remove(audio);
+  RunResult removed = Zv({"source", "remove", p, "Movie#1/Clip#1", "ac3_stereo.ac3"});
+  ASSERT_EQ(removed.status, 0) << removed.err;
+  show = Zv({"show", p});
+  EXPECT_EQ(show.err, "");
+  EXPECT_EQ(show.out.find("ac3_stereo"), std::string::npos) << show.out;
+  EXPECT_EQ(Zv({"set", p, "Movie#1/Title#1", "mode=Separate"}).status, 0);
 }

@@ -63,12 +63,21 @@ TEST(ChapterText, UsesTheListRateAndIgnoresNonTimecodeLines) {
 
 TEST(ChapterCsv, HeaderRulesAndMessages) {
   CChapters c;
-  c.m_nFpsCode = 3;  // the clip's rate must not be used for a CSV file
+  c.m_nFpsCode = 1;
   std::string msg;
   ASSERT_TRUE(ParseChapterCsv("FrameRate 23.976\nDrop\n00:05:00:00 Scene2\n", c, msg));
   ASSERT_EQ(c.Count(), 1u);
-  EXPECT_EQ(c.m_points[0].time, 7193);
+  EXPECT_EQ(c.m_points[0].time, 7193);  // trunc(300 * 24000 / 1001 + 0.5)
   EXPECT_EQ(c.m_points[0].name, "Scene2");
+  // Read at the file's rate, counted at the clip's: 00:05:00:00 at 23.976
+  // (7193 frames, 300.0 s) is frame 7500 of a 25 fps clip, and 00:00:01:00
+  // at 25 (25 frames) is frame 24 at 23.976, not 25.
+  c.m_nFpsCode = 3;
+  ASSERT_TRUE(ParseChapterCsv("FrameRate 23.976\nDrop\n00:05:00:00 Scene2\n", c, msg));
+  EXPECT_EQ(c.m_points.at(0).time, 7500);
+  c.m_nFpsCode = 1;
+  ASSERT_TRUE(ParseChapterCsv("FrameRate 25\nNonDrop\n00:00:01:00\n", c, msg));
+  EXPECT_EQ(c.m_points.at(0).time, 24);
 
   // Header complete without chapters still succeeds.
   ASSERT_TRUE(ParseChapterCsv("nondrop,25\n", c, msg));

@@ -87,6 +87,22 @@ TEST_F(BuildCommand, WriteErrorIsAFailureNeverASuccess) {
   EXPECT_FALSE(fs::exists(Root() + "/DISC/CERTIFICATE/id.bdmv"));
 }
 
+// A stream file that cannot be opened again would leave its tracks out of
+// the disc; that is a failed build, not a smaller disc.
+TEST_F(BuildCommand, LostSourceFileFailsTheBuild) {
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+  const std::string audio = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+  RunResult add = Zelvane({"source", "add", project, "Movie#1/Clip#1", video, audio});
+  ASSERT_EQ(add.status, 0) << add.err;
+  fs::remove(audio);
+  RunResult r = Zelvane({"build", project, out.Path(), "--yes"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("Cannot open \"" + audio + "\""), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\"" + project + "\" was not built"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(Root()));
+}
+
 TEST_F(BuildCommand, BadArgumentsAreUsageErrorsAndAMissingProjectFails) {
   EXPECT_EQ(Zelvane({"build", project}).status, 64);
   EXPECT_EQ(Zelvane({"build", project, out.Path(), "extra"}).status, 64);

@@ -200,6 +200,32 @@ TEST_F(PlaylistBuild, ValidationMessages) {
   EXPECT_EQ(f.playItems[1].stn.primaryAudio.size(), 1u);
 }
 
+TEST_F(PlaylistBuild, MarksAreInTimeOrderAndWithinTheDiscLimit) {
+  // Chapters listed out of order (added one by one, or an unsorted file).
+  Item(0)->m_chapters.m_nFpsCode = 1;
+  Item(0)->m_chapters.m_points = {{"End", 2, -1}, {"Mid", 1, 13}, {"Start", 1, 0}};
+  ASSERT_EQ(Build(), kOk) << (prompt.messages.empty() ? "" : prompt.messages[0]);
+  const ClipInformationFile clip = Clip(0);
+  const STC_INFO& stc = clip.atcSequences.at(0).stc.at(0);
+  PlaylistFile f = Read(3);
+  ASSERT_EQ(f.marks.size(), 3u);
+  EXPECT_EQ(f.marks[0].MarkTimeStamp, stc.PresentationStartTime);
+  EXPECT_GT(f.marks[1].MarkTimeStamp, stc.PresentationStartTime);
+  EXPECT_LT(f.marks[1].MarkTimeStamp, stc.PresentationEndTime);
+  EXPECT_EQ(f.marks[2].MarkTimeStamp, stc.PresentationEndTime);
+  EXPECT_EQ(f.marks[2].MarkType, 2);  // the end's type moved with it
+
+  // 1000 chapters cannot be written; the title is named.
+  Item(0)->m_chapters.m_points.assign(1000, CChapterPoint{"c", 1, 0});
+  prompt.messages.clear();
+  EXPECT_EQ(Build(), kFailed);
+  EXPECT_EQ(prompt.messages, (std::vector<std::string>{"\"Movie#1:Title#1\": 1000 chapters in one playlist, the disc "
+                                                       "allows at most 999"}));
+  Item(0)->m_chapters.m_points.resize(999);
+  EXPECT_EQ(Build(), kOk);
+  EXPECT_EQ(Read(3).marks.size(), 999u);
+}
+
 TEST_F(PlaylistBuild, ItemWithoutStoryIsEmpty) {
   AddStoriesToPlaylist(*pl, film.m_stories);
   LinkStory(*Item(1), nullptr);

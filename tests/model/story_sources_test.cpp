@@ -38,6 +38,19 @@ TEST(StorySources, AddRemoveAndRefusals) {
   ASSERT_FALSE(prompt.messages.empty());
   EXPECT_EQ(story.m_vecTracks.size(), 2u);
 
+  // A path the project file could not be loaded with again is refused, so
+  // that the project stays loadable.
+  std::string deep = media.dir.Path();
+  while (deep.size() < kMaxPath) deep += "/" + std::string(40, 'd');
+  fs::create_directories(deep);
+  fs::copy_file(media.Media("ac3_mono.ac3"), deep + "/a.ac3");
+  prompt.messages.clear();
+  EXPECT_EQ(story.AddSource(deep + "/a.ac3", true, Progress{}, prompt), kFailed);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_NE(prompt.messages[0].find("Path is too long"), std::string::npos) << prompt.messages[0];
+  EXPECT_NE(prompt.messages[0].find(deep + "/a.ac3"), std::string::npos) << prompt.messages[0];
+  EXPECT_EQ(story.m_vecSources.size(), 2u);
+
   // A third track gets the next number; removing the first source drops its
   // track and keeps the others' numbers.
   media.Fill(story, {"ac3_mono.ac3"});
