@@ -300,6 +300,15 @@ const uint8_t* SRawAu::BuildPacket(uint32_t& bytesLeft, uint32_t& payload) {
   return packet;
 }
 
+bool SRawAu::BuildPacketInto(uint8_t* out, uint32_t& bytesLeft, uint32_t& payload) {
+  if (!pipe || !request || pipe->GetAuBytesLeft() == 0) return false;
+  request->packet = out + 4;
+  if (!pipe->FillPacket(*request)) return false;
+  bytesLeft = pipe->GetAuBytesLeft();
+  payload = request->payloadBytes;
+  return true;
+}
+
 KEY_POINT_INFO* SRawAu::GetKeyPoint() { return request ? request->keyPoint : nullptr; }
 
 bool SRawAu::IsBaseUnit() const { return pipe && pipe->IsBaseAu(); }

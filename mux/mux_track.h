@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,14 @@ struct SMuxAu : SAuBase {
   // transport packet) and returns it; null when no bytes are left. bytesLeft
   // receives the unit's bytes still to send, payload the bytes placed.
   virtual const uint8_t* BuildPacket(uint32_t& bytesLeft, uint32_t& payload) = 0;
+  // The same, built in place: `out` receives the 192 bytes (bytes 0..3 are
+  // the caller's). False when no bytes are left.
+  virtual bool BuildPacketInto(uint8_t* out, uint32_t& bytesLeft, uint32_t& payload) {
+    const uint8_t* p = BuildPacket(bytesLeft, payload);
+    if (!p) return false;
+    std::memcpy(out, p, 192);
+    return true;
+  }
   // The unit's EP-map key point, once its first packet was built.
   virtual KEY_POINT_INFO* GetKeyPoint() { return nullptr; }
   // The unit belongs to the core (primary-model) part of the stream.
@@ -186,6 +195,9 @@ struct SRawAu : SMuxAu {
   SFillRequest* request = nullptr;  // owned by the track
 
   const uint8_t* BuildPacket(uint32_t& bytesLeft, uint32_t& payload) override;
+  // Writes every byte of the transport packet, so the output buffer needs no
+  // clearing first.
+  bool BuildPacketInto(uint8_t* out, uint32_t& bytesLeft, uint32_t& payload) override;
   KEY_POINT_INFO* GetKeyPoint() override;
   bool IsBaseUnit() const override;
 };

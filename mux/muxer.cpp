@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 #include "mux/clip_info.h"
 #include "mux/ts_syntax.h"
@@ -46,7 +47,9 @@ CMuxer::CMuxer() {
   m_sit.peak_rate = 120000;
 }
 
-CMuxer::~CMuxer() = default;
+CMuxer::~CMuxer() {
+  if (m_pendingWrite.valid()) m_pendingWrite.wait();
+}
 
 bool CMuxer::Fail(const std::string& message) {
   if (m_error.empty()) m_error = message;
@@ -120,8 +123,10 @@ bool CMuxer::Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t app
   m_nApplicationType = applicationType;
   m_dDuration = durationMs;
   m_nRate = rate ? rate : 48000000;
-  if (!m_buffer) m_buffer = std::make_unique<uint8_t[]>(kBufferSize);
-  std::memset(m_buffer.get(), 0xFF, kBufferSize);
+  // Not cleared: every packet writes all of its 192 bytes.
+  WaitForWrite();
+  if (!m_buffer) m_buffer = std::make_unique_for_overwrite<uint8_t[]>(kBufferSize);
+  m_nHalf = 0;
   m_nPos = 0;
   m_nOutputBytes = 0;
   m_nSpn = 0;
@@ -157,12 +162,31 @@ bool CMuxer::Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t app
 
 // ---------------------------------------------------------------- output
 
+bool CMuxer::WaitForWrite() {
+  if (!m_pendingWrite.valid()) return true;
+  if (!m_pendingWrite.get()) return Fail(m_pOutput ? m_pOutput->Error() : std::string("Cannot write the clip"));
+  return true;
+}
+
 bool CMuxer::Flush() {
   if (m_nPos == 0) return true;
   if (!m_pOutput) return Fail("No output file");
-  if (!m_pOutput->Write(m_buffer.get(), m_nPos)) return Fail(m_pOutput->Error());
-  m_nOutputBytes += m_nPos;
-  std::memset(m_buffer.get(), 0xFF, m_nPos);
+  // The other half is reused next: its write must be done, which also keeps
+  // the writes in file order.
+  if (!WaitForWrite()) return false;
+  const uint8_t* data = m_buffer.get() + m_nHalf * kHalfSize;
+  const size_t n = m_nPos;
+  File* out = m_pOutput;
+  try {
+    m_pendingWrite = std::async(std::launch::async, [out, data, n] { return out->Write(data, n); });
+  } catch (const std::system_error&) {
+    // No thread to be had: write it here.
+    if (!out->Write(data, n)) return Fail(out->Error());
+  }
+  m_nOutputBytes += n;
+  // No refill with 0xFF: every packet writes all its bytes (PSI packets
+  // clear their own tail).
+  m_nHalf ^= 1;
   m_nPos = 0;
   return true;
 }
@@ -179,7 +203,7 @@ bool CMuxer::FlushWithEndAlignment() {
   if (m_nCurrent > m_nLastPacketTime)
     m_nCurrent = m_nLastPacketTime + (m_nCurrent - m_nLastPacketTime + d - 1) / d * d;
   for (size_t i = 0; i < count; ++i) {
-    uint8_t* p = m_buffer.get() + m_nPos;
+    uint8_t* p = Out();
     PutExtraHeader(p, m_nCurrent);
     p[4] = 0x47;
     p[5] = 0x1F;
@@ -192,7 +216,7 @@ bool CMuxer::FlushWithEndAlignment() {
   return Flush();
 }
 
-bool CMuxer::EnsureRoom() { return m_nPos + 192 <= kBufferSize || Flush(); }
+bool CMuxer::EnsureRoom() { return m_nPos + 192 <= kHalfSize || Flush(); }
 
 void CMuxer::PutExtraHeader(uint8_t* p, int64_t time) const {
   const uint32_t ats = static_cast<uint32_t>(time % kAtsModulo);
@@ -204,7 +228,8 @@ void CMuxer::PutExtraHeader(uint8_t* p, int64_t time) const {
 
 bool CMuxer::WritePat(int64_t t) {
   if (!EnsureRoom()) return false;
-  uint8_t* p = m_buffer.get() + m_nPos;
+  uint8_t* p = Out();
+  std::memset(p + 4, 0xFF, 188);  // stuffing after the section
   PutExtraHeader(p, t);
   TS_PAYLOAD_START follow;
   follow.pat = &m_pat;
@@ -223,7 +248,8 @@ bool CMuxer::WritePmt(int64_t& t) {
   bool first = true;
   while (sent < m_nPmtLength) {
     if (!EnsureRoom()) return false;
-    uint8_t* p = m_buffer.get() + m_nPos;
+    uint8_t* p = Out();
+    std::memset(p + 4, 0xFF, 188);  // stuffing after the section
     PutExtraHeader(p, t);
     sent += WriteSectionPacket(m_pmtHeader, m_pmtBytes.get() + sent, m_nPmtLength - sent, first, p + 4);
     first = false;
@@ -239,7 +265,8 @@ bool CMuxer::WritePmt(int64_t& t) {
 
 bool CMuxer::WriteSit(int64_t t) {
   if (!EnsureRoom()) return false;
-  uint8_t* p = m_buffer.get() + m_nPos;
+  uint8_t* p = Out();
+  std::memset(p + 4, 0xFF, 188);  // stuffing after the section
   PutExtraHeader(p, t);
   TS_PAYLOAD_START follow;
   follow.sit = &m_sit;
@@ -263,7 +290,7 @@ bool CMuxer::WritePcr() {
   const int64_t value = t + m_nPcrOffset;
   m_pcrHeader.adaptation_field->PCR = PCR_FIELD{static_cast<uint64_t>(value / 300) & ((uint64_t{1} << 33) - 1),
                                                 static_cast<uint16_t>(value % 300)};
-  uint8_t* p = m_buffer.get() + m_nPos;
+  uint8_t* p = Out();
   PutExtraHeader(p, t);
   Write(m_pcrHeader, p + 4, 188);
   if (!m_bPcrWritten)
@@ -341,14 +368,14 @@ bool CMuxer::WriteEsPacket(SMuxTrack& track) {
   SMuxAu* au = track.GetCurrentAu();
   if (!au) return Fail("Wrong: pack is empty ! ");
   const bool first = au->size > 0 && track.m_nBytesLeft == static_cast<uint32_t>(au->size);
-  uint32_t bytesLeft = 0, payload = 0;
-  const uint8_t* packet = au->BuildPacket(bytesLeft, payload);
-  if (!packet) return Fail("Wrong: pack is empty ! ");
-  track.m_nBytesLeft = bytesLeft;
+  // Due PSI and PCR packets go first, so the unit's packet can be built in
+  // its place in the output buffer.
   if (!InsertDuePackets()) return false;
   if (!EnsureRoom()) return false;
-  uint8_t* p = m_buffer.get() + m_nPos;
-  std::memcpy(p, packet, 192);
+  uint8_t* p = Out();
+  uint32_t bytesLeft = 0, payload = 0;
+  if (!au->BuildPacketInto(p, bytesLeft, payload)) return Fail("Wrong: pack is empty ! ");
+  track.m_nBytesLeft = bytesLeft;
   PutExtraHeader(p, m_nCurrent);
   track.DeliverPacket(SPacketArrival{m_nCurrent, static_cast<int32_t>(payload)});
   if (first) {
@@ -499,6 +526,7 @@ int CMuxer::Run(const uint8_t* options, const Progress& progress) {
   if (result == kOk) {
     m_nCurrent = std::max(m_nCurrent, latestEnd);
     if (m_nPos > 0 && !FlushWithEndAlignment()) result = kFailed;
+    if (!WaitForWrite()) result = kFailed;
   }
   if (result == kOk) {
     m_timing.durationTicks = static_cast<int32_t>(m_dDuration * 27000);
@@ -565,6 +593,9 @@ void CMuxer::Cleanup() {
       m_timing.lateDrainMargin = std::max<int64_t>(0, hi - m_nCurrent);
     }
   }
+  // The background write reads the buffer: it must end first. Its error
+  // matters only to a run that would otherwise succeed, which waited already.
+  WaitForWrite();
   m_buffer.reset();
   m_pmtBytes.reset();
   m_nPos = 0;
@@ -583,7 +614,10 @@ int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& 
     std::filesystem::remove(m2tsPath, ec);
     std::filesystem::remove(clpiPath, ec);
   };
-  if (!ts.Open(m2tsPath, File::kCreate)) {
+  // A rebuild usually replaces a clip of about the same size: writing over
+  // it in place and cutting it to length at the end avoids freeing and
+  // reallocating every block. Failure removes the file either way.
+  if (!ts.Open(m2tsPath, File::kOverwrite)) {
     error = ts.Error();
     return kFailed;
   }
@@ -602,7 +636,8 @@ int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& 
     removeBoth();
     return r;
   }
-  if (!ts.Close()) {
+  const auto written = static_cast<int64_t>(muxer.OutputBytes());
+  if ((ts.Length() > written && !ts.Truncate(written)) || !ts.Close()) {
     error = ts.Error();
     removeBoth();
     return kFailed;

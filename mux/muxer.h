@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ inline constexpr uint8_t kMuxOptionSeamless = 5;
 class CMuxer {
  public:
   static constexpr size_t kBufferSize = 18874368;  // 3072 aligned units of 6144 bytes
+  // The buffer is filled and written in halves: one half goes to the file
+  // in the background while the next one fills.
+  static constexpr size_t kHalfSize = kBufferSize / 2;
   static constexpr size_t kAlignedUnit = 6144;
   static constexpr size_t kPmtBufferSize = 2048;
   static constexpr size_t kClipInfoBufferSize = 1 << 20;
@@ -80,7 +84,11 @@ class CMuxer {
   void MarkEpStreams();
   bool BuildPmt();
   bool Flush();
+  // Waits for the half in the background to be written; false (with the
+  // error kept) when that write failed.
+  bool WaitForWrite();
   bool FlushWithEndAlignment();
+  uint8_t* Out() { return m_buffer.get() + m_nHalf * kHalfSize + m_nPos; }
   bool EnsureRoom();
   void PutExtraHeader(uint8_t* p, int64_t time) const;
   bool WritePat(int64_t t);
@@ -103,7 +111,9 @@ class CMuxer {
   uint32_t m_nRate = 48000000;
 
   std::unique_ptr<uint8_t[]> m_buffer;
-  size_t m_nPos = 0;
+  size_t m_nHalf = 0;  // the half being filled
+  size_t m_nPos = 0;   // within that half
+  std::future<bool> m_pendingWrite;
   uint64_t m_nOutputBytes = 0;
 
   TS_PACKET_HEADER m_patHeader, m_pmtHeader, m_sitHeader, m_pcrHeader;

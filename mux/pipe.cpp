@@ -273,7 +273,7 @@ uint32_t CPipe::GetAuBytesLeft() const { return m_cur && m_serving ? m_serving->
 
 size_t CPipe::ReadAuBytes(uint8_t* buffer, size_t length) {
   if (!m_cur || !m_serving || length > m_serving->bytesLeft) return 0;
-  std::memcpy(buffer, m_serving->payload.data() + m_serving->payloadPos, length);
+  std::memcpy(buffer, m_serving->unitBytes + m_serving->payloadPos, length);
   m_serving->payloadPos += length;
   m_serving->bytesLeft -= static_cast<uint32_t>(length);
   return length;
@@ -292,8 +292,8 @@ void CPipe::Serve(SStreamContext* ctx, const AUI* au, int64_t index, bool fromSe
   // A subtitle stream cut behind its first display set starts its
   // composition numbers afresh, as a player expects of a new stream.
   if (ctx->header.streamCodingType == kSctPg && ctx->first != 0 && IsComposition(au->flags) && au->size >= 10) {
-    ctx->payload[8] = static_cast<uint8_t>(ctx->compositionNumber >> 8);
-    ctx->payload[9] = static_cast<uint8_t>(ctx->compositionNumber);
+    ctx->unitBytes[8] = static_cast<uint8_t>(ctx->compositionNumber >> 8);
+    ctx->unitBytes[9] = static_cast<uint8_t>(ctx->compositionNumber);
     ++ctx->compositionNumber;
   }
 }
@@ -330,6 +330,23 @@ bool CPipe::FillPacket(SFillRequest& req) {
   const AUI& au = *m_cur;
   const uint8_t t = ctx.header.streamCodingType;
   const bool start = ctx.bytesLeft == au.size;
+
+  // Most packets continue a unit with a full payload: their header is four
+  // fixed bytes, no need for the general writers.
+  if (!start && ctx.bytesLeft >= kTsPayloadSize && ctx.packetizer.adaptationFieldControl == 1 &&
+      ctx.packetizer.pid <= kNullPid) {
+    uint8_t* out = req.packet;
+    out[0] = 0x47;
+    out[1] = static_cast<uint8_t>(ctx.packetizer.pid >> 8);
+    out[2] = static_cast<uint8_t>(ctx.packetizer.pid);
+    out[3] = static_cast<uint8_t>(0x10 | m_cc);
+    std::memcpy(out + 4, ctx.unitBytes + ctx.payloadPos, kTsPayloadSize);
+    ctx.payloadPos += kTsPayloadSize;
+    ctx.bytesLeft -= static_cast<uint32_t>(kTsPayloadSize);
+    req.payloadBytes = static_cast<uint32_t>(kTsPayloadSize);
+    m_cc = (m_cc + 1) & 0x0F;
+    return true;
+  }
 
   TS_PACKET_HEADER ts;
   ts.PID = ctx.packetizer.pid;
@@ -383,7 +400,7 @@ bool CPipe::FillPacket(SFillRequest& req) {
       n += kLpcmHeaderBytes;
     }
   }
-  std::memcpy(out + n, ctx.payload.data() + ctx.payloadPos, take);
+  std::memcpy(out + n, ctx.unitBytes + ctx.payloadPos, take);
   ctx.payloadPos += take;
   ctx.bytesLeft -= static_cast<uint32_t>(take);
   req.payloadBytes = static_cast<uint32_t>(take);

@@ -17,10 +17,11 @@ void CTransBuffer::Configure(int32_t size, uint32_t leakRate) {
   if (size < 0 || leakRate == 0) throw std::invalid_argument("transport buffer needs a size and a leak rate");
   size_ = size;
   leakRate_ = leakRate;
+  bytesPerTick_ = static_cast<double>(leakRate_) / 8 / kTicksPerSecond;
 }
 
 void CTransBuffer::Update(int64_t t) {
-  const double r = static_cast<double>(leakRate_) / 8 / kTicksPerSecond;  // bytes per tick
+  const double r = bytesPerTick_;
   if (fullness_ != 0) {
     // Time never runs backwards in the multiplexer; a negative step would
     // refill the bucket, so it drains nothing instead.
@@ -46,16 +47,36 @@ void CTransBuffer::Update(int64_t t) {
     nextTime_ = t + static_cast<int64_t>(static_cast<double>(fullness_) / r);
 }
 
+void CElementaryBuffer::AddAccessUnit(uint32_t dts, uint32_t pts) {
+  // The unit that was newest becomes one that decoding can remove.
+  if (!units_.empty()) earliestOlder_ = std::min(earliestOlder_, DecodeTime(units_.back().dts));
+  units_.emplace_back(dts, pts, 0);
+}
+
 void CElementaryBuffer::Update(int64_t t, int32_t bytes) {
   if (units_.empty()) throw std::logic_error("packet delivered before its access unit was added");
   units_.back().size += bytes;
+  held_ += bytes;
+  if (bytes < 0) {  // the bytes to free shrank: search afresh
+    scanIndex_ = 0;
+    scanPrefix_ = 0;
+  }
 
   // Units other than the newest leave the buffer once decoded.
-  const auto newest = units_.end() - 1;
-  units_.erase(std::remove_if(units_.begin(), newest, [t](const SAuBase& u) { return DecodeTime(u.dts) <= t; }),
-               newest);
-  int64_t held = 0;
-  for (const SAuBase& u : units_) held += u.size;
+  if (t >= earliestOlder_) {
+    const auto newest = units_.end() - 1;
+    units_.erase(std::remove_if(units_.begin(), newest, [t](const SAuBase& u) { return DecodeTime(u.dts) <= t; }),
+                 newest);
+    held_ = 0;
+    earliestOlder_ = INT64_MAX;
+    scanIndex_ = 0;
+    scanPrefix_ = 0;
+    for (size_t i = 0; i < units_.size(); ++i) {
+      held_ += units_[i].size;
+      if (i + 1 < units_.size()) earliestOlder_ = std::min(earliestOlder_, DecodeTime(units_[i].dts));
+    }
+  }
+  const int64_t held = held_;
   if (held == 0) lastEmpty_ = t;
 
   const int64_t room = size_ - held - kTsPayloadBytes;
@@ -66,15 +87,11 @@ void CElementaryBuffer::Update(int64_t t, int32_t bytes) {
   // Wait until enough of the oldest units are decoded to make room for one
   // more full payload. Only a buffer smaller than one payload finds none; it
   // then waits for the newest unit.
-  nextTime_ = DecodeTime(units_.back().dts);
-  int64_t freed = room;
-  for (const SAuBase& u : units_) {
-    freed += u.size;
-    if (freed >= 0) {
-      nextTime_ = DecodeTime(u.dts);
-      break;
-    }
-  }
+  const int64_t need = -room;
+  const size_t newest = units_.size() - 1;
+  while (scanIndex_ < newest && scanPrefix_ + units_[scanIndex_].size < need) scanPrefix_ += units_[scanIndex_++].size;
+  const SAuBase& u = units_[scanIndex_];
+  nextTime_ = scanPrefix_ + u.size >= need ? DecodeTime(u.dts) : DecodeTime(units_.back().dts);
   if (maxAccessUnits_ != 0 && static_cast<int64_t>(units_.size()) >= maxAccessUnits_)
     nextTime_ = std::max(nextTime_, DecodeTime(units_.front().dts));
 }

@@ -57,6 +57,7 @@ class CTransBuffer {
   bool periodicEmpty_ = false;
   int32_t size_ = 512;
   uint32_t leakRate_ = 48000000;
+  double bytesPerTick_ = 48000000.0 / 8 / kTicksPerSecond;  // of leakRate_, kept with it
   int64_t nextTime_ = 0;
   int64_t lastEmpty_ = 0;
   int64_t lastUpdate_ = 0;
@@ -68,9 +69,13 @@ class CTransBuffer {
 // Decoder buffer emptied by decoding whole access units at their DTS.
 class CElementaryBuffer {
  public:
-  void SetSize(int32_t size) { size_ = size; }
+  void SetSize(int32_t size) {
+    size_ = size;
+    scanIndex_ = 0;
+    scanPrefix_ = 0;
+  }
   void SetMaxAccessUnits(int32_t n) { maxAccessUnits_ = n; }
-  void AddAccessUnit(uint32_t dts, uint32_t pts) { units_.emplace_back(dts, pts, 0); }
+  void AddAccessUnit(uint32_t dts, uint32_t pts);
   // Credits the bytes to the newest access unit; throws std::logic_error
   // when no access unit was added first.
   void Update(int64_t t, int32_t bytes);
@@ -84,6 +89,17 @@ class CElementaryBuffer {
  private:
   int32_t size_ = 0;
   std::vector<SAuBase> units_;
+  // Kept with units_ so that a packet costs no walk over the held units:
+  // their byte total, and the earliest decoding time (ticks) among all but
+  // the newest, the only ones that can leave.
+  int64_t held_ = 0;
+  int64_t earliestOlder_ = INT64_MAX;
+  // While nothing leaves, the bytes a full buffer must free only grow, so
+  // the search for the unit whose decoding frees them resumes where it
+  // stopped: units_[0, scanIndex_) are passed, scanPrefix_ their bytes.
+  // Only units before the newest (whose size no longer changes) are passed.
+  size_t scanIndex_ = 0;
+  int64_t scanPrefix_ = 0;
   int64_t nextTime_ = 0;
   int64_t lastEmpty_ = 0;
   int32_t maxAccessUnits_ = 0;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace zv {
@@ -46,6 +47,7 @@ bool File::Open(const std::string& path, Mode mode) {
     case kRead: flags |= O_RDONLY; break;
     case kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; verb = "create"; break;
     case kReadWrite: flags |= O_RDWR; break;
+    case kOverwrite: flags |= O_RDWR | O_CREAT; verb = "create"; break;
   }
   fd_ = ::open(path.c_str(), flags, 0666);
   if (fd_ < 0) return Fail(verb, errno);
@@ -88,6 +90,25 @@ bool File::ReadExact(void* buf, size_t n) {
   if (static_cast<size_t>(r) != n) {
     error_ = "Cannot read \"" + path_ + "\": unexpected end of file";
     return false;
+  }
+  return true;
+}
+
+bool File::ReadExactAt(int64_t pos, void* buf, size_t n) {
+  if (pos < 0) return Fail("read", EINVAL);
+  size_t done = 0;
+  auto* p = static_cast<uint8_t*>(buf);
+  while (done < n) {
+    ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(pos + static_cast<int64_t>(done)));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return Fail("read", errno);
+    }
+    if (r == 0) {
+      error_ = "Cannot read \"" + path_ + "\": unexpected end of file";
+      return false;
+    }
+    done += static_cast<size_t>(r);
   }
   return true;
 }
@@ -153,7 +174,19 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t n, std::st
   return true;
 }
 
-bool WriteFileAtomic(const std::string& path, const void* data, size_t n, std::string& error) {
+bool WriteFileAtomic(const std::string& pathIn, const void* data, size_t n, std::string& error) {
+  // Through a symbolic link the file it points to is replaced; replacing the
+  // link itself would leave that file stale.
+  std::string path = pathIn;
+  struct stat st;
+  if (::lstat(pathIn.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* target = ::realpath(pathIn.c_str(), nullptr)) {
+      path = target;
+      std::free(target);
+    }
+  }
+  // The new file keeps the permissions of the one it replaces.
+  const bool replacing = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   std::string tmp = path + ".tmp~";
   {
     File f;
@@ -167,6 +200,7 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t n, std::s
       }
     }
     ok = ok && f.Close();
+    if (ok && replacing) ::chmod(tmp.c_str(), st.st_mode & 07777);
     if (!ok) {
       error = f.Error();
       ::unlink(tmp.c_str());

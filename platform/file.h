@@ -12,7 +12,11 @@ namespace zv {
 
 class File {
  public:
-  enum Mode { kRead, kCreate /* truncate or create, read-write */, kReadWrite };
+  // kOverwrite creates the file or opens it read-write as it is: a writer
+  // that replaces a large file writes over its pages and blocks in place
+  // (far cheaper than freeing and allocating them again) and sets the final
+  // length with Truncate.
+  enum Mode { kRead, kCreate /* truncate or create, read-write */, kReadWrite, kOverwrite };
 
   File() = default;
   ~File();
@@ -31,6 +35,9 @@ class File {
   int64_t Read(void* buf, size_t n);
   // Reads exactly n bytes or fails ("Cannot read ...", also at end of file).
   bool ReadExact(void* buf, size_t n);
+  // ReadExact at an absolute position, in one call; the file position is
+  // left where it was.
+  bool ReadExactAt(int64_t pos, void* buf, size_t n);
   // Writes all n bytes or fails (disk full is a failure, never silent).
   bool Write(const void* buf, size_t n);
   bool Seek(int64_t pos);
@@ -54,6 +61,7 @@ class File {
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error);
 // Writes to a temporary file beside `path` and renames it over `path` only
 // when every byte is on disk, so a failed write never loses the old file.
+// A symbolic link is followed, and the permissions of the replaced file stay.
 bool WriteFileAtomic(const std::string& path, const void* data, size_t n, std::string& error);
 bool WriteWholeFile(const std::string& path, const void* data, size_t n, std::string& error);
 

@@ -1,6 +1,48 @@
 #include "streams/nal_reader.h"
 
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zv {
+
+size_t FindStartCode(const uint8_t* p, size_t from, size_t n) {
+  if (n < 3 || from >= n) return n;
+  if (from < 2) from = 2;
+#if defined(__SSE2__)
+  // Slice data is close to random: a zero byte comes every 256 bytes or so,
+  // a pair of zeros only every 64 KiB. Looking for zero pairs sixteen
+  // positions at a time skips the data far faster than stopping at every
+  // 0x01 would.
+  size_t q = from - 2;  // position of the first zero of a candidate
+  const __m128i zero = _mm_setzero_si128();
+  while (q + 17 <= n) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + q));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + q + 1));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero))));
+    while (mask) {
+      const size_t j = q + static_cast<size_t>(__builtin_ctz(mask)) + 2;
+      if (j < n && p[j] == 1) return j;
+      mask &= mask - 1;
+    }
+    q += 16;
+  }
+  for (size_t j = q + 2; j < n; ++j)
+    if (p[j] == 1 && p[j - 1] == 0 && p[j - 2] == 0) return j;
+  return n;
+#else
+  for (size_t i = from; i < n;) {
+    auto* one = static_cast<const uint8_t*>(std::memchr(p + i, 1, n - i));
+    if (!one) break;
+    const size_t j = static_cast<size_t>(one - p);
+    if (p[j - 1] == 0 && p[j - 2] == 0) return j;
+    i = j + 1;
+  }
+  return n;
+#endif
+}
 
 bool CNalReader::NextByte() {
   if (pos_ < n_ && zeros_ >= 2 && p_[pos_] == 0x03) {

@@ -1,6 +1,7 @@
 #include "streams/stream_context.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "platform/paths.h"
@@ -12,6 +13,8 @@
 namespace zv {
 
 void SStreamContext::Close() {
+  unitReader.reset();
+  unitBytes = nullptr;
   sifFile.Close();
   streamFile.Close();
   sif.reset();
@@ -27,6 +30,10 @@ void SStreamContext::Close() {
   next = 0;
   current.reset();
   bytesLeft = 0;
+  streamLength = -1;
+  auTable.clear();
+  auTable.shrink_to_fit();
+  auTableFirst = auTableCount = 0;
   timeOffset = 0;
   compositionNumber = 0;
   lastKeyPts = 0;
@@ -185,6 +192,15 @@ int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& pr
     ctx.Close();
     return kFailed;
   }
+  ctx.auTableFirst = ctx.auTableCount = 0;
+  ctx.streamLength = ctx.streamFile.Length();
+  if (ctx.streamLength < 0) {
+    Show(prompt, File::ErrorText("read", src.path, errno));
+    ctx.Close();
+    return kFailed;
+  }
+  // Video carries nearly all the bytes of a clip: worth reading ahead.
+  if (IsVideoType(ctx.header.streamCodingType)) ctx.unitReader = std::make_unique<CUnitReader>();
   const uint8_t type = ctx.header.streamCodingType;
   const int64_t count = ctx.header.auCount;
 
@@ -283,10 +299,22 @@ std::unique_ptr<AUI> GetAu(int64_t n, SStreamContext& ctx) {
     default: break;
   }
   // Stored table; the loader checked that it is count records of 28 bytes.
-  uint8_t raw[AUI::kSize];
-  int64_t pos = static_cast<int64_t>(h.auTablePos) + n * static_cast<int64_t>(AUI::kSize);
-  if (!ctx.sifFile.Seek(pos) || !ctx.sifFile.ReadExact(raw, sizeof raw)) return nullptr;
-  ArchiveIn in(raw, sizeof raw);
+  if (n < ctx.auTableFirst || n >= ctx.auTableFirst + ctx.auTableCount) {
+    const int64_t block = std::max<int64_t>(1, ctx.auTableBlock);
+    const int64_t count = static_cast<int64_t>(h.auCount);
+    // Scans run forward; one that runs backward (a key-unit search) gets
+    // the block that ends at n.
+    int64_t start = n;
+    if (ctx.auTableCount > 0 && n < ctx.auTableFirst) start = std::max<int64_t>(0, n - block + 1);
+    const int64_t records = std::min(block, count - start);
+    ctx.auTableCount = 0;
+    ctx.auTable.resize(static_cast<size_t>(records) * AUI::kSize);
+    const int64_t pos = static_cast<int64_t>(h.auTablePos) + start * static_cast<int64_t>(AUI::kSize);
+    if (!ctx.sifFile.ReadExactAt(pos, ctx.auTable.data(), ctx.auTable.size())) return nullptr;
+    ctx.auTableFirst = start;
+    ctx.auTableCount = records;
+  }
+  ArchiveIn in(ctx.auTable.data() + static_cast<size_t>(n - ctx.auTableFirst) * AUI::kSize, AUI::kSize);
   au->Load(in);
   return au;
 }
@@ -321,6 +349,7 @@ const AUI* NextAu(SStreamContext& ctx) {
   ctx.current.reset();
   ctx.bytesLeft = 0;
   ctx.payloadPos = 0;
+  ctx.unitBytes = nullptr;
   if (ctx.next > ctx.last) {
     ctx.payload.clear();
     ctx.payload.shrink_to_fit();
@@ -328,15 +357,25 @@ const AUI* NextAu(SStreamContext& ctx) {
   }
   auto au = GetAu(ctx.next, ctx);
   if (!au) return nullptr;
-  // A damaged table must not make us allocate or read beyond the stream.
-  const int64_t length = ctx.streamFile.Length();
+  // A damaged table must not make us allocate or read beyond the stream
+  // (a file cut short since it was opened fails the read instead).
+  const int64_t length = ctx.streamLength;
   if (length < 0 || au->offset > static_cast<uint64_t>(length) || au->size > static_cast<uint64_t>(length) - au->offset)
     return nullptr;
-  if (ctx.payload.size() < au->size) ctx.payload.resize(au->size);
-  if (!ctx.streamFile.Seek(static_cast<int64_t>(au->offset)) || !ctx.streamFile.ReadExact(ctx.payload.data(), au->size))
-    return nullptr;
+  uint8_t* bytes = nullptr;
+  bool read = false;
+  if (ctx.unitReader && au->size > 0 && au->size <= CUnitReader::kCarry) {
+    bytes = ctx.unitReader->Get(ctx.streamFile, length, au->offset, au->size);
+    read = bytes != nullptr;
+  } else {
+    if (ctx.payload.size() < au->size) ctx.payload.resize(au->size);
+    bytes = ctx.payload.data();
+    read = ctx.streamFile.ReadExactAt(static_cast<int64_t>(au->offset), bytes, au->size);
+  }
+  if (!read) return nullptr;
   if (ctx.header.streamCodingType == kSctLpcm)
-    SwapLpcmBytes(ctx.payload.data(), au->size, static_cast<PCM_WAVE_FORMAT*>(ctx.sif.get())->bitsPerSample);
+    SwapLpcmBytes(bytes, au->size, static_cast<PCM_WAVE_FORMAT*>(ctx.sif.get())->bitsPerSample);
+  ctx.unitBytes = bytes;
   if (au->pts != 0) au->pts = static_cast<uint32_t>(au->pts + ctx.timeOffset);
   if (au->dts != 0) au->dts = static_cast<uint32_t>(au->dts + ctx.timeOffset);
   ctx.next++;

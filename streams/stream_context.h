@@ -11,6 +11,7 @@
 #include "platform/progress.h"
 #include "platform/prompt.h"
 #include "streams/sif_data.h"
+#include "streams/unit_reader.h"
 
 namespace zv {
 
@@ -41,9 +42,13 @@ struct SStreamContext {
   std::string sifPath;
   std::unique_ptr<CSifData> sif;
   File streamFile;
+  // Video streams read their units ahead; declared after the file, whose
+  // background reads it must end before the file closes.
+  std::unique_ptr<CUnitReader> unitReader;
   std::string path;
 
-  std::vector<uint8_t> payload;  // bytes of the current unit
+  std::vector<uint8_t> payload;      // bytes of the current unit, unless read ahead
+  uint8_t* unitBytes = nullptr;      // the current unit's bytes (in payload or the read-ahead)
   size_t payloadPos = 0;
   SPacketizerState packetizer;
 
@@ -52,6 +57,15 @@ struct SStreamContext {
   int64_t next = 0;
   std::unique_ptr<AUI> current;
   uint32_t bytesLeft = 0;
+
+  // Length of the stream file when it was opened; no unit may reach past it.
+  int64_t streamLength = -1;
+  // A window of the stored unit table, so that serving units in order costs
+  // one read per block of records rather than one per unit.
+  std::vector<uint8_t> auTable;
+  int64_t auTableFirst = 0;
+  int64_t auTableCount = 0;
+  int64_t auTableBlock = 4096;  // records per read
 
   int64_t timeOffset = 0;  // added to every non-zero PTS and DTS served
   uint16_t compositionNumber = 0;
@@ -79,7 +93,7 @@ std::unique_ptr<AUI> GetAu(int64_t n, SStreamContext& ctx);
 // The key unit nearest to n (ties go forward); count when none follows and
 // none precedes nearer; -1 when the stream has no units.
 int64_t FindKeyAu(SStreamContext& ctx, int64_t n);
-// Loads the next selected unit into ctx.payload and returns its record
+// Loads the next selected unit (ctx.unitBytes) and returns its record
 // (also kept as ctx.current), with the time offset applied; null at the end
 // or when its bytes cannot be read.
 const AUI* NextAu(SStreamContext& ctx);

@@ -273,12 +273,39 @@ TEST(MuxerRun, CancelDuringTheRunLeavesNoFiles) {
   EXPECT_FALSE(std::filesystem::exists(m.clpi));
 }
 
+TEST(MuxerRun, AClipWrittenOverALargerOneHasOnlyItsOwnBytes) {
+  // 15 MB of video: several buffer halves go out while the next fills.
+  TempDir fresh, reused;
+  FakeTrack v1(0x1B, 0x1011, VideoUnits(100, 150000), 1001.0 / 24);
+  FakeTrack a1(0x81, 0x1100, AudioUnits(130, 1792), 32);
+  MuxResult first = MuxFakes(fresh, {&v1, &a1});
+  ASSERT_EQ(first.code, zv::kOk) << first.error;
+
+  // The same clip over 40 MB of other bytes, then over a clip too short.
+  WriteBytes(reused / "00000.m2ts", std::vector<uint8_t>(40000000, 0x5A));
+  FakeTrack v2(0x1B, 0x1011, VideoUnits(100, 150000), 1001.0 / 24);
+  FakeTrack a2(0x81, 0x1100, AudioUnits(130, 1792), 32);
+  MuxResult second = MuxFakes(reused, {&v2, &a2});
+  ASSERT_EQ(second.code, zv::kOk) << second.error;
+  const std::vector<uint8_t> expect = ReadBytes(first.m2ts);
+  EXPECT_EQ(expect.size() % 6144, 0u);
+  EXPECT_TRUE(ReadBytes(second.m2ts) == expect);
+  EXPECT_TRUE(ReadBytes(second.clpi) == ReadBytes(first.clpi));
+
+  WriteBytes(reused / "00000.m2ts", std::vector<uint8_t>(1000, 0x5A));
+  FakeTrack v3(0x1B, 0x1011, VideoUnits(100, 150000), 1001.0 / 24);
+  FakeTrack a3(0x81, 0x1100, AudioUnits(130, 1792), 32);
+  MuxResult third = MuxFakes(reused, {&v3, &a3});
+  ASSERT_EQ(third.code, zv::kOk) << third.error;
+  EXPECT_TRUE(ReadBytes(third.m2ts) == expect);
+}
+
 TEST(MuxerRun, WriteErrorEndsTheRunWithItsMessage) {
   TempDir dir;
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    // A file-size limit makes the first 18 MiB flush fail with EFBIG.
+    // A file-size limit makes the first flush fail with EFBIG.
     signal(SIGXFSZ, SIG_IGN);
     rlimit lim{1 << 20, 1 << 20};
     setrlimit(RLIMIT_FSIZE, &lim);

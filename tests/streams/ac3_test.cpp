@@ -53,7 +53,7 @@ TEST(Ac3, ThousandFramesGiveThousandComputedUnits) {
   size_t served = 0;
   while (const zv::AUI* au = zv::NextAu(ctx)) {
     ASSERT_EQ(au->size, kFrame448);
-    ASSERT_EQ(0, std::memcmp(ctx.payload.data(), bytes.data() + au->offset, au->size));
+    ASSERT_EQ(0, std::memcmp(ctx.unitBytes, bytes.data() + au->offset, au->size));
     ++served;
   }
   EXPECT_EQ(served, 1000u);

@@ -166,7 +166,7 @@ TEST_F(Ranges, ServedUnitsStartAtTheCommonOrigin) {
     EXPECT_EQ(static_cast<int64_t>(au->pts) - r.pts, static_cast<int64_t>(zv::kFirstPts) - raw[12].pts);
     EXPECT_EQ(static_cast<int64_t>(au->dts) - r.dts, static_cast<int64_t>(au->pts) - r.pts);
     EXPECT_EQ(ctx_.bytesLeft, au->size);
-    EXPECT_EQ(0, std::memcmp(ctx_.payload.data(), file.data() + au->offset, au->size));
+    EXPECT_EQ(0, std::memcmp(ctx_.unitBytes, file.data() + au->offset, au->size));
     minPts = std::min(minPts, au->pts);
     ++served;
   }

@@ -383,3 +383,37 @@ TEST(H264Units, NoParameterSetsIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(H264Units, UnitsFoundAcrossManyReadWindows) {
+  // About 18 MB of pictures: the file is read in several windows, and the
+  // start codes of some pictures fall on the seams. Every unit must start
+  // at its picture's delimiter and end where the next one begins.
+  auto bytes = Header({});
+  std::vector<uint64_t> starts;
+  for (int i = 0; i < 45; ++i) {
+    starts.push_back(i == 0 ? 0 : bytes.size());
+    Append(bytes, Aud());
+    const bool idr = i % 12 == 0;
+    Append(bytes, Slice({.nalType = idr ? 5u : 1u,
+                         .sliceType = idr ? 2u : 0u,
+                         .frameNum = static_cast<uint32_t>(i % 12),
+                         .pocLsb = static_cast<uint32_t>((2 * (i % 12)) & 0xFF),
+                         .dataBytes = 409001 + 37 * static_cast<size_t>(i)}));
+  }
+  ASSERT_GT(bytes.size(), 2u * zv::CH264Parser::kBufferSize);
+  TempDir dir;
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  ASSERT_EQ(Analyse(dir, bytes, ctx, prompt), zv::kOk);
+  auto u = AllUnits(ctx);
+  ASSERT_EQ(u.size(), starts.size());
+  for (size_t i = 0; i < u.size(); ++i) {
+    EXPECT_EQ(u[i].offset, starts[i]) << i;
+    const uint64_t end = i + 1 < starts.size() ? starts[i + 1] : bytes.size();
+    EXPECT_EQ(u[i].size, end - starts[i]) << i;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,78 @@
+#include "streams/unit_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zv {
+
+namespace {
+constexpr size_t kSlotSize = CUnitReader::kCarry + CUnitReader::kWindow;
+}  // namespace
+
+CUnitReader::~CUnitReader() { Wait(); }
+
+int64_t CUnitReader::Wait() {
+  if (!pending_.valid()) return -1;
+  pendingPos_ = -1;
+  return pending_.get();
+}
+
+void CUnitReader::Prefetch(File& file, int64_t length, int slot, int64_t pos) {
+  if (pos >= length) return;
+  const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kWindow), length - pos));
+  uint8_t* dst = slots_[slot].get() + kCarry;
+  File* f = &file;
+  pendingSlot_ = slot;
+  pendingPos_ = pos;
+  pending_ = std::async(std::launch::async | std::launch::deferred,
+                        [f, dst, pos, n]() -> int64_t { return f->ReadExactAt(pos, dst, n) ? static_cast<int64_t>(n) : -1; });
+}
+
+uint8_t* CUnitReader::Get(File& file, int64_t length, uint64_t offsetIn, uint32_t size) {
+  const auto offset = static_cast<int64_t>(offsetIn);
+  if (size > kCarry || offset < 0) return nullptr;
+  if (data_ && offset >= start_ && offset + size <= end_) return data_ + (offset - start_);
+  if (!slots_[0]) {
+    slots_[0] = std::make_unique_for_overwrite<uint8_t[]>(kSlotSize);
+    slots_[1] = std::make_unique_for_overwrite<uint8_t[]>(kSlotSize);
+  }
+
+  // The usual case: the unit begins in the current window (or right after
+  // it) and the background read holds what follows. The unit's first part
+  // moves in front of that window.
+  if (data_ && pendingPos_ == end_ && offset >= start_ && offset <= end_ &&
+      end_ - offset <= static_cast<int64_t>(kCarry)) {
+    const int slot = pendingSlot_;
+    const int64_t got = Wait();
+    if (got > 0 && offset + size <= end_ + got) {
+      const auto tail = static_cast<size_t>(end_ - offset);
+      uint8_t* next = slots_[slot].get() + kCarry - tail;
+      std::memcpy(next, data_ + (offset - start_), tail);
+      cur_ = slot;
+      data_ = next;
+      start_ = offset;
+      end_ += got;
+      Prefetch(file, length, cur_ ^ 1, end_);
+      return data_;
+    }
+  }
+
+  // A jump (the first unit, a cut range) or a failed background read: read
+  // here, then look ahead again.
+  Wait();
+  const size_t n = static_cast<size_t>(
+      std::max<int64_t>(size, std::min<int64_t>(static_cast<int64_t>(kWindow), length - offset)));
+  cur_ ^= 1;
+  uint8_t* dst = slots_[cur_].get() + kCarry;
+  if (!file.ReadExactAt(offset, dst, n)) {
+    data_ = nullptr;
+    return nullptr;
+  }
+  data_ = dst;
+  start_ = offset;
+  end_ = offset + static_cast<int64_t>(n);
+  Prefetch(file, length, cur_ ^ 1, end_);
+  return data_;
+}
+
+}  // namespace zv

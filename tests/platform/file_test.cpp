@@ -1,0 +1,43 @@
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+}  // namespace
+
+// Saving over an existing file (a project, a settings file) must update that
+// file as the user set it up: through a link, with its permissions, and
+// without a trace when the write fails.
+TEST(WriteFileAtomic, ReplacesTheLinkedFileKeepsItsModeAndFailsCleanly) {
+  zvtest::TempDir dir;
+  const std::string real = dir / "real.zvpj", link = dir / "link.zvpj";
+  zvtest::WriteText(real, "old");
+  ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+  fs::create_symlink(real, link);
+
+  std::string error;
+  ASSERT_TRUE(zv::WriteFileAtomic(link, "new", 3, error)) << error;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(zvtest::ReadText(real), "new");
+  EXPECT_EQ(ModeOf(real), 0600u);
+
+  // A folder that does not exist: the error names the file, nothing is left.
+  const std::string missing = dir / "none/p.zvpj";
+  EXPECT_FALSE(zv::WriteFileAtomic(missing, "x", 1, error));
+  EXPECT_NE(error.find("Cannot create \"" + missing + ".tmp~\""), std::string::npos) << error;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2);
+}

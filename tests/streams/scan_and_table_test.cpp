@@ -1,0 +1,144 @@
+// The fast paths of analysis and serving: the start-code search against a
+// byte-by-byte one, the windowed reading of the unit table against the
+// records read straight from the stream-information file, and the units'
+// read-ahead against the file's bytes.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "platform/archive_io.h"
+#include "streams/nal_reader.h"
+#include "streams/stream_context.h"
+#include "streams/unit_reader.h"
+#include "support/test_support.h"
+
+namespace {
+
+size_t NaiveStartCode(const std::vector<uint8_t>& p, size_t from) {
+  for (size_t j = std::max<size_t>(from, 2); j < p.size(); ++j)
+    if (p[j] == 1 && p[j - 1] == 0 && p[j - 2] == 0) return j;
+  return p.size();
+}
+
+TEST(StartCodeSearch, FindsWhatAByteByByteSearchFinds) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 400; ++round) {
+    // Random data with zero runs and start codes planted anywhere, also
+    // across the 16-byte steps, at the very start and in the last bytes.
+    std::vector<uint8_t> p(1 + rng() % 300);
+    for (auto& b : p) b = static_cast<uint8_t>(rng() % 4 == 0 ? rng() % 3 : rng());
+    for (int k = rng() % 4; k > 0; --k) {
+      const size_t at = rng() % p.size();
+      const uint8_t code[] = {0, 0, 0, 1};
+      for (size_t i = 0; i < 4 && at + i < p.size(); ++i) p[at + i] = code[i];
+    }
+    for (size_t from = 0; from <= p.size(); ++from) {
+      size_t expect = NaiveStartCode(p, from);
+      ASSERT_EQ(zv::FindStartCode(p.data(), from, p.size()), expect) << "round " << round << ", from " << from;
+      // Walking on from each find visits every start code once.
+      if (expect < p.size()) from = expect;
+    }
+  }
+  // The zeros of a start code may precede `from`; a 0x01 before it does not count.
+  const std::vector<uint8_t> q = {0x00, 0x00, 0x01, 0x65, 0x00, 0x00, 0x00, 0x01, 0x41};
+  EXPECT_EQ(zv::FindStartCode(q.data(), 0, q.size()), 2u);
+  EXPECT_EQ(zv::FindStartCode(q.data(), 2, q.size()), 2u);
+  EXPECT_EQ(zv::FindStartCode(q.data(), 3, q.size()), 7u);
+  EXPECT_EQ(zv::FindStartCode(q.data(), 7, q.size()), 7u);
+  EXPECT_EQ(zv::FindStartCode(q.data(), 8, q.size()), q.size());
+  EXPECT_EQ(zv::FindStartCode(q.data(), 0, 2), 2u);
+}
+
+TEST(UnitTable, WindowedReadsServeTheStoredRecordsInAnyOrder) {
+  zvtest::TempDir dir;
+  const std::string path = zvtest::CopyFixture("h264_720p5994.264", dir.Path());
+  zv::SSourceParams src;
+  src.path = path;
+  zv::SStreamContext ctx;
+  ASSERT_EQ(zv::OpenStream(src, ctx, {}, nullptr), zv::kOk);
+  const int64_t count = ctx.header.auCount;
+  ASSERT_GT(count, 40);
+
+  // The records as stored: 28 bytes each from the table position on.
+  const std::vector<uint8_t> sif = zvtest::ReadBytes(zv::SifPathBeside(path));
+  std::vector<zv::AUI> stored(static_cast<size_t>(count));
+  for (int64_t n = 0; n < count; ++n) {
+    zv::ArchiveIn in(sif.data() + ctx.header.auTablePos + n * zv::AUI::kSize, zv::AUI::kSize);
+    stored[static_cast<size_t>(n)].Load(in);
+  }
+  auto same = [&](int64_t n) {
+    auto au = zv::GetAu(n, ctx);
+    const zv::AUI& s = stored[static_cast<size_t>(n)];
+    return au && au->offset == s.offset && au->size == s.size && au->flags == s.flags && au->pts == s.pts &&
+           au->dts == s.dts && au->pictureTiming == s.pictureTiming;
+  };
+
+  // Windows of 7 records: forward, backward, and jumping about.
+  ctx.auTableBlock = 7;
+  for (int64_t n = 0; n < count; ++n) ASSERT_TRUE(same(n)) << "forward " << n;
+  for (int64_t n = count; n-- > 0;) ASSERT_TRUE(same(n)) << "backward " << n;
+  std::mt19937 rng(3);
+  for (int i = 0; i < 300; ++i) {
+    const int64_t n = static_cast<int64_t>(rng() % count);
+    ASSERT_TRUE(same(n)) << "random " << n;
+  }
+  EXPECT_EQ(zv::GetAu(count, ctx), nullptr);
+  EXPECT_EQ(zv::GetAu(-1, ctx), nullptr);
+
+  // The key-unit search walks both ways through the windows.
+  for (int64_t n = 0; n < count; n += 5) {
+    int64_t fwd = n, back = n;
+    while (fwd < count && !(stored[fwd].flags & zv::kAuiKey)) ++fwd;
+    while (back >= 0 && !(stored[back].flags & zv::kAuiKey)) --back;
+    const int64_t expect = fwd == n ? n : (back < 0 || fwd - n <= n - back) ? fwd : back;
+    EXPECT_EQ(zv::FindKeyAu(ctx, n), expect) << n;
+  }
+}
+
+TEST(UnitReadAhead, ServesTheFileBytesWhateverTheUnitsDo) {
+  zvtest::TempDir dir;
+  const std::string path = dir / "units.bin";
+  std::mt19937 rng(11);
+  std::vector<uint8_t> bytes(21u << 20);  // a few windows' worth
+  for (auto& b : bytes) b = static_cast<uint8_t>(rng());
+  zvtest::WriteBytes(path, bytes);
+  zv::File f;
+  ASSERT_TRUE(f.Open(path, zv::File::kRead));
+  const auto length = static_cast<int64_t>(bytes.size());
+  auto check = [&](zv::CUnitReader& r, uint64_t offset, uint32_t size) {
+    const uint8_t* p = r.Get(f, length, offset, size);
+    return p && std::equal(p, p + size, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+  };
+
+  // Back to back as a video stream lies, units small and large, many
+  // ending past a window; the last one ends with the file.
+  zv::CUnitReader seq;
+  uint64_t at = 0;
+  while (at < bytes.size()) {
+    uint32_t size = rng() % 5 == 0 ? zv::CUnitReader::kCarry - rng() % 1000 : 1 + rng() % 300000;
+    size = static_cast<uint32_t>(std::min<uint64_t>(size, bytes.size() - at));
+    ASSERT_TRUE(check(seq, at, size)) << "unit at " << at;
+    at += size;
+  }
+  // Gaps, a step back, a jump far ahead and back to the start.
+  zv::CUnitReader jumps;
+  const uint64_t offsets[] = {0, 5000, 4u << 20, (4u << 20) - 10, 100, 20u << 20, 3, (6u << 20) + 1};
+  for (uint64_t o : offsets) ASSERT_TRUE(check(jumps, o, 4096)) << o;
+
+  // A file cut short behind the reader's back fails the read, with the
+  // file's message.
+  zv::CUnitReader cut;
+  ASSERT_TRUE(check(cut, 0, 1000));
+  ASSERT_EQ(::truncate(path.c_str(), 1 << 20), 0);
+  const uint8_t* p = nullptr;
+  for (uint64_t o = 1000; o < bytes.size() && (p = cut.Get(f, length, o, 100000)); o += 100000) {
+  }
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(f.Error(), "Cannot read \"" + path + "\": unexpected end of file");
+}
+
+}  // namespace
