@@ -83,6 +83,33 @@ bool LoadSifPath(const std::string& path, SSifHeader& header, std::unique_ptr<CS
   return f.Open(path, File::kRead) && LoadSif(f, header, sif);
 }
 
+// A damaged table whose header still reads well would only show up later as
+// a unit that cannot be read; check that every unit lies in the stream, in
+// file order, and that the units add up to the payload.
+bool TableFitsStream(const std::string& sifPath, const SSifHeader& header, int64_t streamSize) {
+  if (IsFixedRateAudio(header.streamCodingType)) return true;
+  File f;
+  if (!f.Open(sifPath, File::kRead) || !f.Seek(header.auTablePos)) return false;
+  const uint64_t limit = static_cast<uint64_t>(streamSize);
+  std::vector<uint8_t> chunk;
+  uint64_t lastOffset = 0, total = 0;
+  for (uint64_t done = 0; done < header.auCount;) {
+    const uint64_t n = std::min<uint64_t>(header.auCount - done, 4096);
+    chunk.resize(static_cast<size_t>(n) * AUI::kSize);
+    if (!f.ReadExact(chunk.data(), chunk.size())) return false;
+    ArchiveIn in(chunk);
+    for (uint64_t i = 0; i < n; ++i) {
+      AUI au;
+      au.Load(in);
+      if (au.offset < lastOffset || au.offset > limit || au.size > limit - au.offset) return false;
+      lastOffset = au.offset;
+      total += au.size;
+    }
+    done += n;
+  }
+  return total == header.payloadSize;
+}
+
 void Show(IPrompt* prompt, const std::string& text) {
   if (prompt) prompt->Message(text);
 }
@@ -103,7 +130,8 @@ int EnsureStreamInfo(const std::string& path, SStreamContext& ctx, const Progres
   }
   SSifHeader header;
   std::unique_ptr<CSifData> sif;
-  if (LoadSifPath(sifPath, header, sif) && header.sourceTime == mtime) {
+  if (LoadSifPath(sifPath, header, sif) && header.sourceTime == mtime &&
+      TableFitsStream(sifPath, header, FileSize(path))) {
     ctx.sifPath = sifPath;
     return kOk;
   }

@@ -66,6 +66,19 @@ TEST(Framework, StreamInformationIsReusedUntilTheStreamChanges) {
   ASSERT_EQ(OpenWhole(path, ctx, nullptr, counter.Callback()), zv::kOk);
   EXPECT_EQ(counter.parses, 3);
   EXPECT_EQ(ctx.header.auCount, count);
+
+  // So is a table whose header still reads well but whose units do not fit
+  // the stream: unit 1's offset (bytes 4..11 of its 28-byte record) points
+  // past the end of the file.
+  dsi = ReadBytes(path + ".dsi");
+  const size_t unit1 = ctx.header.auTablePos + 28 + 4;
+  ASSERT_LT(unit1 + 8, dsi.size());
+  for (size_t i = 0; i < 8; ++i) dsi[unit1 + i] = 0x7F;
+  WriteBytes(path + ".dsi", dsi);
+  fs::last_write_time(path + ".dsi", fs::last_write_time(path));
+  ASSERT_EQ(OpenWhole(path, ctx, nullptr, counter.Callback()), zv::kOk);
+  EXPECT_EQ(counter.parses, 4);
+  EXPECT_EQ(ctx.header.auCount, count);
 }
 
 TEST(Framework, UnwritableFolderUsesTheTemporaryFolder) {
