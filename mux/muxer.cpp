@@ -421,6 +421,18 @@ int CMuxer::WriteAuPackets(SMuxTrack& track, int64_t limit, uint64_t& written) {
 // ---------------------------------------------------------------- run
 
 int CMuxer::Run(const uint8_t* options, const Progress& progress) {
+  try {
+    return RunTracks(options, progress);
+  } catch (const std::exception& e) {
+    // Cleanup waits for the background write, which must not outlive the
+    // caller's file, and releases the sources.
+    Fail("Cannot multiplex \"" + (m_pOutput ? m_pOutput->Path() : std::string()) + "\": " + e.what());
+    Cleanup();
+    return kFailed;
+  }
+}
+
+int CMuxer::RunTracks(const uint8_t* options, const Progress& progress) {
   if (!m_pTracks || !m_buffer || !m_pmtBytes) {
     Fail("The multiplexer was not prepared");
     Cleanup();

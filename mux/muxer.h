@@ -81,6 +81,7 @@ class CMuxer {
   enum class Kind { kVideo, kAudio, kPg, kIg, kOther };
   static Kind Classify(uint8_t type);
 
+  int RunTracks(const uint8_t* options, const Progress& progress);
   void MarkEpStreams();
   bool BuildPmt();
   bool Flush();

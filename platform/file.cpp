@@ -44,7 +44,9 @@ bool File::Open(const std::string& path, Mode mode) {
   int flags = O_CLOEXEC;
   const char* verb = "open";
   switch (mode) {
-    case kRead: flags |= O_RDONLY; break;
+    // Non-blocking, so that a named pipe without a writer is refused below
+    // instead of hanging the open.
+    case kRead: flags |= O_RDONLY | O_NONBLOCK; break;
     case kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; verb = "create"; break;
     case kReadWrite: flags |= O_RDWR; break;
     case kOverwrite: flags |= O_RDWR | O_CREAT; verb = "create"; break;
@@ -52,10 +54,22 @@ bool File::Open(const std::string& path, Mode mode) {
   fd_ = ::open(path.c_str(), flags, 0666);
   if (fd_ < 0) return Fail(verb, errno);
   struct stat st;
-  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+  const int err = ::fstat(fd_, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (err != 0) {
     ::close(fd_);
     fd_ = -1;
-    return Fail(verb, EISDIR);
+    return Fail(verb, err);
+  }
+  if (mode == kRead) {
+    // Everything read here is seeked in and measured: pipes, sockets and
+    // devices cannot serve that.
+    if (!S_ISREG(st.st_mode)) {
+      ::close(fd_);
+      fd_ = -1;
+      error_ = "Cannot open \"" + path_ + "\": Not a regular file";
+      return false;
+    }
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   }
   return true;
 }

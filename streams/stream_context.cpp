@@ -87,7 +87,12 @@ bool LoadSifPath(const std::string& path, SSifHeader& header, std::unique_ptr<CS
 // a unit that cannot be read; check that every unit lies in the stream, in
 // file order, and that the units add up to the payload.
 bool TableFitsStream(const std::string& sifPath, const SSifHeader& header, int64_t streamSize) {
-  if (IsFixedRateAudio(header.streamCodingType)) return true;
+  if (streamSize < 0) return false;
+  // Computed units: the stream must still hold all of them (a file cut short
+  // whose time was put back keeps its old count otherwise).
+  if (IsFixedRateAudio(header.streamCodingType))
+    return header.firstFrameOffset <= static_cast<uint64_t>(streamSize) &&
+           header.payloadSize <= static_cast<uint64_t>(streamSize) - header.firstFrameOffset;
   File f;
   if (!f.Open(sifPath, File::kRead) || !f.Seek(header.auTablePos)) return false;
   const uint64_t limit = static_cast<uint64_t>(streamSize);

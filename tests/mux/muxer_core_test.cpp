@@ -338,3 +338,38 @@ TEST(MuxerRun, NothingToMultiplexIsAFailureNotAnEmptyClip) {
 }
 
 }  // namespace
+
+namespace {
+
+// A track that fails by throwing (an allocation, a broken invariant) while
+// a buffer half is still being written in the background.
+class ThrowingTrack : public zvtest::FakeTrack {
+ public:
+  ThrowingTrack(std::vector<zvtest::FakeUnit> units, int throwAt)
+      : FakeTrack(0x1B, 0x1011, std::move(units), 1001.0 / 24), throwAt_(throwAt) {}
+  bool NextAu() override {
+    if (++calls_ == throwAt_) throw std::runtime_error("unit lost");
+    return FakeTrack::NextAu();
+  }
+
+ private:
+  int throwAt_;
+  int calls_ = 0;
+};
+
+TEST(MuxerRun, AnExceptionEndsTheRunAfterTheBackgroundWriteAndRemovesTheFiles) {
+  zvtest::TempDir dir;
+  // 70 units of 150,000 bytes pass the first 9 MiB half: its write is under
+  // way when the 71st unit throws.
+  ThrowingTrack v(zvtest::VideoUnits(200, 150000), 71);
+  // A previous, longer clip is written over in place and must go too.
+  zvtest::WriteBytes(dir / "00000.m2ts", std::vector<uint8_t>(40000000, 0x5A));
+  MuxResult m;
+  ASSERT_NO_THROW(m = MuxFakes(dir, {&v}));
+  EXPECT_EQ(m.code, zv::kFailed);
+  EXPECT_EQ(m.error, "Cannot multiplex \"" + m.m2ts + "\": unit lost");
+  EXPECT_FALSE(std::filesystem::exists(m.m2ts));
+  EXPECT_FALSE(std::filesystem::exists(m.clpi));
+}
+
+}  // namespace

@@ -1,7 +1,9 @@
 #include "platform/file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -40,4 +42,28 @@ TEST(WriteFileAtomic, ReplacesTheLinkedFileKeepsItsModeAndFailsCleanly) {
   EXPECT_FALSE(zv::WriteFileAtomic(missing, "x", 1, error));
   EXPECT_NE(error.find("Cannot create \"" + missing + ".tmp~\""), std::string::npos) << error;
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2);
+}
+
+// Stream input must be a seekable regular file. A named pipe without a writer
+// would block the open forever; one with a writer would be read as a stream
+// of unknown length. Both are refused with the file's name.
+TEST(File, ReadRefusesPipesAndFolders) {
+  zvtest::TempDir dir;
+  const std::string fifo = dir / "audio.ac3";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Held open for writing, so that a reader that does open it cannot hang
+  // this test.
+  const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  zv::File f;
+  EXPECT_FALSE(f.Open(fifo, zv::File::kRead));
+  EXPECT_FALSE(f.IsOpen());
+  EXPECT_EQ(f.Error(), "Cannot open \"" + fifo + "\": Not a regular file");
+  ::close(writer);
+  // Without a writer the refusal comes at once as well.
+  EXPECT_FALSE(f.Open(fifo, zv::File::kRead));
+  EXPECT_EQ(f.Error(), "Cannot open \"" + fifo + "\": Not a regular file");
+
+  EXPECT_FALSE(f.Open(dir.Path(), zv::File::kRead));
+  EXPECT_EQ(f.Error(), "Cannot open \"" + dir.Path() + "\": Is a directory");
 }

@@ -1,12 +1,15 @@
 // AC-3 analysis: computed units, presentation types and the refusals.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/paths.h"
 #include "stream_test_util.h"
 #include "streams/ac3_parser.h"
 #include "support/test_support.h"
 
 using namespace zvtest;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -66,6 +69,30 @@ TEST(Ac3, ThousandFramesGiveThousandComputedUnits) {
   EXPECT_EQ(dsi[57], 1);                 // record version
   EXPECT_EQ(dsi[63], 30);                // frmsizecod of 448 kbit/s
   EXPECT_EQ(dsi[74] | dsi[75] << 8, 1792);  // frame size
+}
+
+// A stream cut short with its modification time put back (a copy tool that
+// keeps times, a restore) must not be served from the old unit count: the
+// units past the new end could not be read in the middle of a mux.
+TEST(Ac3, StreamCutShortWithItsTimeRestoredIsAnalysedAgain) {
+  TempDir dir;
+  const std::string path = CopyFixture("ac3_stereo.ac3", dir.Path());
+  ParseCounter counter;
+  zv::SStreamContext ctx;
+  ASSERT_EQ(OpenWhole(path, ctx, nullptr, counter.Callback()), zv::kOk);
+  const auto fullCount = ctx.header.auCount;
+  ASSERT_GT(fullCount, 10u);
+  ctx.Close();
+
+  const auto time = fs::last_write_time(path);
+  fs::resize_file(path, 10 * kFrame448 + 5);
+  fs::last_write_time(path, time);
+  ASSERT_EQ(OpenWhole(path, ctx, nullptr, counter.Callback()), zv::kOk);
+  EXPECT_EQ(counter.parses, 2);
+  EXPECT_EQ(ctx.header.auCount, 10u);
+  size_t served = 0;
+  while (zv::NextAu(ctx)) ++served;
+  EXPECT_EQ(served, 10u);
 }
 
 TEST(Ac3, PresentationTypesOfTheFixtures) {
