@@ -850,19 +850,10 @@ void PlaylistFile::Write(BeWriter& w) const {
   if (extensionData) extensionData->Write(w);
 }
 
-template <typename F>
-static void Section(const char* name, F&& f) {
-  try {
-    f();
-  } catch (const FormatError& e) {
-    throw FormatError(std::string(name) + ": " + e.what());
-  }
-}
-
 int PlaylistFile::Parse(const uint8_t* data, size_t size, std::string* error) {
   try {
     BeReader r(data, size);
-    Section("header", [&] {
+    ParseSection("header", [&] {
       TypeIndicator = r.Str(4);
       if (TypeIndicator != "MPLS") throw FormatError("type indicator is not \"MPLS\"");
       Version = r.Str(4);
@@ -871,7 +862,7 @@ int PlaylistFile::Parse(const uint8_t* data, size_t size, std::string* error) {
       ExtensionDataStartAddress = r.U32();
       r.Skip(20);
     });
-    Section("AppInfoPlayList", [&] {
+    ParseSection("AppInfoPlayList", [&] {
       BeReader a = r.Sub(r.U32());
       a.Skip(1);
       PlaybackType = a.U8();
@@ -882,7 +873,7 @@ int PlaylistFile::Parse(const uint8_t* data, size_t size, std::string* error) {
       AudioMixAppFlag = (flags & 0x40) != 0;
       LosslessMayBypassMixerFlag = (flags & 0x20) != 0;
     });
-    Section("PlayList", [&] {
+    ParseSection("PlayList", [&] {
       r.Seek(PlayListStartAddress);
       BeReader p = r.Sub(r.U32());
       p.Skip(2);
@@ -891,11 +882,11 @@ int PlaylistFile::Parse(const uint8_t* data, size_t size, std::string* error) {
       playItems.clear();
       for (unsigned i = 0; i < nItems; ++i) {
         playItems.emplace_back();
-        Section(("PlayItem " + std::to_string(i)).c_str(), [&] { playItems.back().Parse(p); });
+        ParseSection(("PlayItem " + std::to_string(i)).c_str(), [&] { playItems.back().Parse(p); });
       }
       ParseFolder(p, subPaths, nSubPaths);
     });
-    Section("PlayListMark", [&] {
+    ParseSection("PlayListMark", [&] {
       r.Seek(PlayListMarkStartAddress);
       BeReader m = r.Sub(r.U32());
       unsigned n = m.U16();
@@ -913,7 +904,7 @@ int PlaylistFile::Parse(const uint8_t* data, size_t size, std::string* error) {
     });
     extensionData.reset();
     if (ExtensionDataStartAddress != 0) {
-      Section("ExtensionData", [&] {
+      ParseSection("ExtensionData", [&] {
         r.Seek(ExtensionDataStartAddress);
         CEdeFolder f;
         f.Parse(r, MakePlaylistExtRecord);

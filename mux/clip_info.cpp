@@ -401,20 +401,10 @@ void ClipInformationFile::Write(BeWriter& w) const {
   if (extensionData) extensionData->Write(w);
 }
 
-// Runs one section parser, naming the section in the error it raises.
-template <typename F>
-static void Section(const char* name, F&& f) {
-  try {
-    f();
-  } catch (const FormatError& e) {
-    throw FormatError(std::string(name) + ": " + e.what());
-  }
-}
-
 int ClipInformationFile::Parse(const uint8_t* data, size_t size, std::string* error) {
   try {
     BeReader r(data, size);
-    Section("header", [&] {
+    ParseSection("header", [&] {
       TypeIndicator = r.Str(4);
       if (TypeIndicator != "HDMV") throw FormatError("type indicator is not \"HDMV\"");
       Version = r.Str(4);
@@ -425,7 +415,7 @@ int ClipInformationFile::Parse(const uint8_t* data, size_t size, std::string* er
       ExtensionDataStartAddress = r.U32();
       r.Skip(12);
     });
-    Section("ClipInfo", [&] {
+    ParseSection("ClipInfo", [&] {
       BeReader c = r.Sub(r.U32());
       c.Skip(2);
       ClipStreamType = c.U8();
@@ -456,7 +446,7 @@ int ClipInformationFile::Parse(const uint8_t* data, size_t size, std::string* er
         if (atcDeltas.empty()) throw FormatError("ATC delta flag set without entries");
       }
     });
-    Section("SequenceInfo", [&] {
+    ParseSection("SequenceInfo", [&] {
       r.Seek(SequenceInfoStartAddress);
       BeReader s = r.Sub(r.U32());
       s.Skip(1);
@@ -476,21 +466,21 @@ int ClipInformationFile::Parse(const uint8_t* data, size_t size, std::string* er
         }
       }
     });
-    Section("ProgramInfo", [&] {
+    ParseSection("ProgramInfo", [&] {
       r.Seek(ProgramInfoStartAddress);
       programInfo.Parse(r);
     });
-    Section("CPI", [&] {
+    ParseSection("CPI", [&] {
       r.Seek(CpiStartAddress);
       cpi.Parse(r);
     });
-    Section("ClipMark", [&] {
+    ParseSection("ClipMark", [&] {
       r.Seek(ClipMarkStartAddress);
       clipMark = r.Vec(r.U32());
     });
     extensionData.reset();
     if (ExtensionDataStartAddress != 0) {
-      Section("ExtensionData", [&] {
+      ParseSection("ExtensionData", [&] {
         r.Seek(ExtensionDataStartAddress);
         CEdeFolder f;
         f.Parse(r, nullptr);

@@ -56,6 +56,17 @@ class BeWriter {
   unsigned bitCount_ = 0;
 };
 
+// Runs one section parser, naming the section in the FormatError it raises,
+// so a reader's message says where the data went wrong.
+template <typename F>
+void ParseSection(const char* name, F&& f) {
+  try {
+    f();
+  } catch (const FormatError& e) {
+    throw FormatError(std::string(name) + ": " + e.what());
+  }
+}
+
 class BeReader {
  public:
   BeReader(const uint8_t* p, size_t n) : p_(p), n_(n) {}
