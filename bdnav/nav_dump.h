@@ -47,11 +47,7 @@ inline std::string Printable(const std::string& s) {
 
 // Runs one part of a parse; a FormatError is rethrown naming the file and part.
 inline void Part(const char* file, const char* part, const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const FormatError& e) {
-    throw FormatError(std::string(file) + ": " + part + ": " + e.what());
-  }
+  ParseSection((std::string(file) + ": " + part).c_str(), body);
 }
 
 }  // namespace zv::navdump
