@@ -218,6 +218,21 @@ bool CMuxer::FlushWithEndAlignment() {
 
 bool CMuxer::EnsureRoom() { return m_nPos + 192 <= kHalfSize || Flush(); }
 
+uint8_t* CMuxer::BeginSectionPacket(int64_t t) {
+  if (!EnsureRoom()) return nullptr;
+  uint8_t* p = Out();
+  std::memset(p + 4, 0xFF, 188);  // stuffing after the section
+  PutExtraHeader(p, t);
+  return p;
+}
+
+void CMuxer::CommitPacket(int64_t t) {
+  m_nPos += 192;
+  ++m_nSpn;
+  m_nLastPacketTime = t;
+  m_nLastAts = static_cast<uint32_t>(t % kAtsModulo);
+}
+
 void CMuxer::PutExtraHeader(uint8_t* p, int64_t time) const {
   const uint32_t ats = static_cast<uint32_t>(time % kAtsModulo);
   p[0] = static_cast<uint8_t>((m_nCopyPermission & 3) << 6 | ((ats >> 24) & 0x3F));
@@ -227,18 +242,13 @@ void CMuxer::PutExtraHeader(uint8_t* p, int64_t time) const {
 }
 
 bool CMuxer::WritePat(int64_t t) {
-  if (!EnsureRoom()) return false;
-  uint8_t* p = Out();
-  std::memset(p + 4, 0xFF, 188);  // stuffing after the section
-  PutExtraHeader(p, t);
+  uint8_t* p = BeginSectionPacket(t);
+  if (!p) return false;
   TS_PAYLOAD_START follow;
   follow.pat = &m_pat;
   Write(m_patHeader, p + 4, 188, follow);
   m_patHeader.continuity_counter = (m_patHeader.continuity_counter + 1) & 15;
-  m_nPos += 192;
-  ++m_nSpn;
-  m_nLastPacketTime = t;
-  m_nLastAts = static_cast<uint32_t>(t % kAtsModulo);
+  CommitPacket(t);
   m_nNextPsiTime = t + kPsiInterval;
   return true;
 }
@@ -247,35 +257,25 @@ bool CMuxer::WritePmt(int64_t& t) {
   size_t sent = 0;
   bool first = true;
   while (sent < m_nPmtLength) {
-    if (!EnsureRoom()) return false;
-    uint8_t* p = Out();
-    std::memset(p + 4, 0xFF, 188);  // stuffing after the section
-    PutExtraHeader(p, t);
+    uint8_t* p = BeginSectionPacket(t);
+    if (!p) return false;
     sent += WriteSectionPacket(m_pmtHeader, m_pmtBytes.get() + sent, m_nPmtLength - sent, first, p + 4);
     first = false;
     m_pmtHeader.continuity_counter = (m_pmtHeader.continuity_counter + 1) & 15;
-    m_nPos += 192;
-    ++m_nSpn;
-    m_nLastPacketTime = t;
-    m_nLastAts = static_cast<uint32_t>(t % kAtsModulo);
+    CommitPacket(t);
     t += m_nPacketDuration;
   }
   return true;
 }
 
 bool CMuxer::WriteSit(int64_t t) {
-  if (!EnsureRoom()) return false;
-  uint8_t* p = Out();
-  std::memset(p + 4, 0xFF, 188);  // stuffing after the section
-  PutExtraHeader(p, t);
+  uint8_t* p = BeginSectionPacket(t);
+  if (!p) return false;
   TS_PAYLOAD_START follow;
   follow.sit = &m_sit;
   Write(m_sitHeader, p + 4, 188, follow);
   m_sitHeader.continuity_counter = (m_sitHeader.continuity_counter + 1) & 15;
-  m_nPos += 192;
-  ++m_nSpn;
-  m_nLastPacketTime = t;
-  m_nLastAts = static_cast<uint32_t>(t % kAtsModulo);
+  CommitPacket(t);
   return true;
 }
 
@@ -301,10 +301,7 @@ bool CMuxer::WritePcr() {
   m_nLastPcrValue = value;
   m_nLastPcrTime = t;
   m_nLastPcrSpn = m_nSpn;
-  m_nPos += 192;
-  ++m_nSpn;
-  m_nLastPacketTime = t;
-  m_nLastAts = static_cast<uint32_t>(t % kAtsModulo);
+  CommitPacket(t);
   m_nCurrent = t + d;
   return true;
 }
@@ -382,10 +379,7 @@ bool CMuxer::WriteEsPacket(SMuxTrack& track) {
     if (KEY_POINT_INFO* kp = au->GetKeyPoint()) kp->firstSpn = m_nSpn;
     Bookkeeping(track, *au);
   }
-  m_nPos += 192;
-  ++m_nSpn;
-  m_nLastPacketTime = m_nCurrent;
-  m_nLastAts = static_cast<uint32_t>(m_nCurrent % kAtsModulo);
+  CommitPacket(m_nCurrent);
   m_nCurrent += m_nPacketDuration;
   return true;
 }

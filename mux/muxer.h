@@ -91,6 +91,11 @@ class CMuxer {
   bool FlushWithEndAlignment();
   uint8_t* Out() { return m_buffer.get() + m_nHalf * kHalfSize + m_nPos; }
   bool EnsureRoom();
+  // A PSI packet's start: room, stuffing and the arrival time stamp; null
+  // when the buffer could not be flushed.
+  uint8_t* BeginSectionPacket(int64_t t);
+  // Counts a written packet that arrives at `t`.
+  void CommitPacket(int64_t t);
   void PutExtraHeader(uint8_t* p, int64_t time) const;
   bool WritePat(int64_t t);
   bool WritePmt(int64_t& t);
