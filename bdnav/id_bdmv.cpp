@@ -19,9 +19,7 @@ size_t EncodeId(const ID_BDMV& id, uint8_t* buf, size_t cap) {
 }
 
 std::vector<uint8_t> EncodeId(const ID_BDMV& id) {
-  std::vector<uint8_t> out(EncodeId(id, nullptr, 0));
-  EncodeId(id, out.data(), out.size());
-  return out;
+  return MeasureThenWrite([&](uint8_t* buf, size_t cap) { return EncodeId(id, buf, cap); });
 }
 
 size_t ParseId(const uint8_t* data, size_t size, ID_BDMV& out) {

@@ -94,9 +94,7 @@ size_t EncodeIndex(const INDEX_BDMV& index, uint8_t* buf, size_t cap) {
 }
 
 std::vector<uint8_t> EncodeIndex(const INDEX_BDMV& index) {
-  std::vector<uint8_t> out(EncodeIndex(index, nullptr, 0));
-  EncodeIndex(index, out.data(), out.size());
-  return out;
+  return MeasureThenWrite([&](uint8_t* buf, size_t cap) { return EncodeIndex(index, buf, cap); });
 }
 
 size_t ParseIndex(const uint8_t* data, size_t size, INDEX_BDMV& out) {

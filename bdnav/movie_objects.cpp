@@ -55,9 +55,7 @@ size_t EncodeMovieObjects(const MOVIE_OBJECTS& mobj, uint8_t* buf, size_t cap) {
 }
 
 std::vector<uint8_t> EncodeMovieObjects(const MOVIE_OBJECTS& mobj) {
-  std::vector<uint8_t> out(EncodeMovieObjects(mobj, nullptr, 0));
-  EncodeMovieObjects(mobj, out.data(), out.size());
-  return out;
+  return MeasureThenWrite([&](uint8_t* buf, size_t cap) { return EncodeMovieObjects(mobj, buf, cap); });
 }
 
 size_t ParseMovieObjects(const uint8_t* data, size_t size, MOVIE_OBJECTS& out) {

@@ -1,21 +1,11 @@
 #!/bin/bash
-# Multiplexing benchmark: the analysis benchmark's 60-second 1920x1080 H.264
-# stream of about 35 Mbit/s plus a 640 kbit/s AC-3 track, analysed and
+# Multiplexing benchmark: the shared 60-second 1920x1080 H.264 stream of
+# about 35 Mbit/s plus a 640 kbit/s AC-3 track, analysed and
 # multiplexed by zelvane, against ffmpeg's m2ts remux of the same streams
 # from a Matroska file made with mkvmerge, and against cp.
 set -euo pipefail
 build=${1:?usage: mux.sh BUILD_DIR}
-data=${ZV_BENCH_DATA:-${TMPDIR:-/tmp}/zelvane-bench}
-mkdir -p "$data"
-video="$data/bench_1080p_60s.264"
-if [ ! -s "$video" ]; then
-  echo "generating $video (x264 superfast, takes a minute or two)" >&2
-  ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001,noise=alls=30:allf=t" -t 60 \
-    -pix_fmt yuv420p -f yuv4mpegpipe - |
-    x264 --quiet --demuxer y4m --preset superfast --threads 2 --bitrate 35000 --vbv-maxrate 40000 \
-      --vbv-bufsize 30000 --nal-hrd vbr --level 4.1 --aud --keyint 24 --sar 1:1 -o "$video.part" -
-  mv "$video.part" "$video"
-fi
+source "$(dirname "$0")/input.bash"
 audio="$data/bench_640k_60s.ac3"
 if [ ! -s "$audio" ]; then
   ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=48000" -f lavfi \

@@ -56,6 +56,15 @@ class BeWriter {
   unsigned bitCount_ = 0;
 };
 
+// Runs a measure-first writer `write(buf, cap)` twice: once without a
+// buffer for the size, then into a vector of exactly that size.
+template <typename W>
+std::vector<uint8_t> MeasureThenWrite(W&& write) {
+  std::vector<uint8_t> out(write(nullptr, 0));
+  write(out.data(), out.size());
+  return out;
+}
+
 // Runs one section parser, naming the section in the FormatError it raises,
 // so a reader's message says where the data went wrong.
 template <typename F>

@@ -1,0 +1,15 @@
+# Sourced by the benchmark scripts: makes (once, outside the repository) the
+# 60-second 1920x1080 H.264 stream of about 35 Mbit/s they share and sets
+# $data and $video. The ultrafast preset makes Baseline streams, which the
+# disc rules refuse.
+data=${ZV_BENCH_DATA:-${TMPDIR:-/tmp}/zelvane-bench}
+mkdir -p "$data"
+video="$data/bench_1080p_60s.264"
+if [ ! -s "$video" ]; then
+  echo "generating $video (x264 superfast, takes a minute or two)" >&2
+  ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001,noise=alls=30:allf=t" -t 60 \
+    -pix_fmt yuv420p -f yuv4mpegpipe - |
+    x264 --quiet --demuxer y4m --preset superfast --threads 2 --bitrate 35000 --vbv-maxrate 40000 \
+      --vbv-bufsize 30000 --nal-hrd vbr --level 4.1 --aud --keyint 24 --sar 1:1 -o "$video.part" -
+  mv "$video.part" "$video"
+fi
