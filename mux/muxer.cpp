@@ -139,9 +139,10 @@ bool CMuxer::Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t app
   m_nLastPcrSpn = 0;
   m_pFirstVideo = nullptr;
   m_timing = SClipTiming{};
-  // Truncated toward zero: 846 and 45 ticks at 48 Mbit/s.
-  m_nPacketDuration = static_cast<uint32_t>(1504.0 / m_nRate * 27000000.0);
-  m_nPcrOffset = static_cast<uint32_t>(81.0 / m_nRate * 27000000.0);
+  // Bit times in whole ticks, truncated toward zero: 846 and 45 ticks at
+  // 48 Mbit/s, 940 and 50 at 43.2 Mbit/s.
+  m_nPacketDuration = static_cast<uint32_t>(uint64_t{1504} * kTicksPerSecond / m_nRate);
+  m_nPcrOffset = static_cast<uint32_t>(uint64_t{81} * kTicksPerSecond / m_nRate);
   m_timing.bytesPerSecond = m_nRate / 8;
   if (!m_pTracks) return Fail("No tracks to multiplex");
 
@@ -279,14 +280,15 @@ bool CMuxer::WriteSit(int64_t t) {
   return true;
 }
 
-bool CMuxer::WritePcr() {
+int64_t CMuxer::SlotAtOrAfter(int64_t t) const {
+  const int64_t d = m_nPacketDuration;
+  const int64_t next = m_nLastPacketTime + d;
+  return t <= next ? next : m_nLastPacketTime + (t - m_nLastPacketTime + d - 1) / d * d;
+}
+
+bool CMuxer::WritePcr(int64_t t) {
   if (!EnsureRoom()) return false;
   const int64_t d = m_nPacketDuration;
-  int64_t t;
-  if (m_nCurrent <= m_nLastPacketTime)
-    t = m_nLastPacketTime + d;
-  else
-    t = m_nLastPacketTime + (m_nCurrent - m_nLastPacketTime + d - 1) / d * d;
   const int64_t value = t + m_nPcrOffset;
   m_pcrHeader.adaptation_field->PCR = PCR_FIELD{static_cast<uint64_t>(value / 300) & ((uint64_t{1} << 33) - 1),
                                                 static_cast<uint16_t>(value % 300)};
@@ -302,7 +304,7 @@ bool CMuxer::WritePcr() {
   m_nLastPcrTime = t;
   m_nLastPcrSpn = m_nSpn;
   CommitPacket(t);
-  m_nCurrent = t + d;
+  m_nCurrent = std::max(m_nCurrent, t + d);
   return true;
 }
 
@@ -319,16 +321,19 @@ bool CMuxer::WritePsiGroup(int64_t t) {
 
 bool CMuxer::InsertDuePackets() {
   for (;;) {
-    // A PAT/PMT group goes at its due time, which lies before the current
-    // time; a PCR goes at the current time. When both are due, the group
-    // therefore comes first, so arrival times never run backwards.
-    if (m_nCurrent >= m_nNextPsiTime) {
-      const int64_t t = std::max(m_nNextPsiTime, m_nLastPacketTime + m_nPacketDuration);
-      if (!WritePsiGroup(t)) return false;
-    } else if (m_nCurrent >= m_nNextPcrTime) {
-      if (!WritePcr()) return false;
-    } else {
-      break;
+    // Each table goes in the first free grid slot from its due time on, even
+    // when the schedule sat idle then: waiting for the next elementary-stream
+    // packet would stretch the PCR interval past 100 ms. The earlier slot
+    // goes first; on a tie the PAT/PMT group does.
+    const bool psiDue = m_nCurrent >= m_nNextPsiTime;
+    const bool pcrDue = m_nCurrent >= m_nNextPcrTime;
+    if (!psiDue && !pcrDue) break;
+    const int64_t psiSlot = SlotAtOrAfter(m_nNextPsiTime);
+    const int64_t pcrSlot = SlotAtOrAfter(m_nNextPcrTime);
+    if (psiDue && (!pcrDue || psiSlot <= pcrSlot)) {
+      if (!WritePsiGroup(psiSlot)) return false;
+    } else if (!WritePcr(pcrSlot)) {
+      return false;
     }
   }
   m_nCurrent = std::max(m_nCurrent, m_nLastPacketTime + m_nPacketDuration);
@@ -501,7 +506,7 @@ int CMuxer::RunTracks(const uint8_t* options, const Progress& progress) {
         break;
       }
       m_nCurrent = t + d;
-      if (!WritePcr()) {
+      if (!WritePcr(m_nCurrent)) {
         result = kFailed;
         break;
       }
@@ -535,7 +540,7 @@ int CMuxer::RunTracks(const uint8_t* options, const Progress& progress) {
     if (!WaitForWrite()) result = kFailed;
   }
   if (result == kOk) {
-    m_timing.durationTicks = static_cast<int32_t>(m_dDuration * 27000);
+    m_timing.durationTicks = static_cast<int64_t>(m_dDuration * 27000);
     m_timing.presentationEnd =
         std::max(m_timing.presentationEnd, m_timing.presentationStart + m_timing.durationTicks);
     m_timing.endTime = m_nLastPcrValue - m_nPcrOffset - m_nLastPcrTime + m_nCurrent;

@@ -23,7 +23,7 @@ struct SClipTiming {
   uint32_t bytesPerSecond = 0;
   int64_t presentationStart = 0;  // ticks
   int64_t presentationEnd = 0;
-  int32_t durationTicks = 0;
+  int64_t durationTicks = 0;  // past 79.5 s it would not fit 32 bits
   int64_t firstVideoTime = 0;
   int64_t lastVideoTime = 0;
   int64_t firstPacketTime = 0;
@@ -100,7 +100,9 @@ class CMuxer {
   bool WritePat(int64_t t);
   bool WritePmt(int64_t& t);
   bool WriteSit(int64_t t);
-  bool WritePcr();
+  // The first slot of the packet grid at or after `t` that is still free.
+  int64_t SlotAtOrAfter(int64_t t) const;
+  bool WritePcr(int64_t t);
   bool WritePsiGroup(int64_t t);
   bool InsertDuePackets();
   bool WriteEsPacket(SMuxTrack& track);

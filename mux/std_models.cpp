@@ -17,34 +17,34 @@ void CTransBuffer::Configure(int32_t size, uint32_t leakRate) {
   if (size < 0 || leakRate == 0) throw std::invalid_argument("transport buffer needs a size and a leak rate");
   size_ = size;
   leakRate_ = leakRate;
-  bytesPerTick_ = static_cast<double>(leakRate_) / 8 / kTicksPerSecond;
 }
 
 void CTransBuffer::Update(int64_t t) {
-  const double r = bytesPerTick_;
-  if (fullness_ != 0) {
+  if (content_ != 0) {
     // Time never runs backwards in the multiplexer; a negative step would
-    // refill the bucket, so it drains nothing instead.
-    const int64_t drained = std::max<int64_t>(0, static_cast<int64_t>(r * static_cast<double>(t - lastUpdate_)));
-    fullness_ -= drained;
-    if (fullness_ <= 0) {
-      fullness_ = 0;
+    // refill the bucket, so it drains nothing instead. A step long enough to
+    // empty the bucket is not multiplied out, so it cannot overflow.
+    const int64_t dt = std::max<int64_t>(0, t - lastUpdate_);
+    if (dt >= DrainTicks(content_)) {
+      content_ = 0;
       lastEmpty_ = t;
+    } else {
+      content_ -= dt * leakRate_;
     }
   } else {
     lastEmpty_ = t;
   }
-  fullness_ += kTsPacketBytes;
+  content_ += kTsPacketBytes * kUnitsPerByte;
   lastUpdate_ = t;
 
-  const int64_t slack = size_ - fullness_ - kTsPacketBytes;
-  nextTime_ = slack >= 0 ? 0 : t + static_cast<int64_t>(static_cast<double>(-slack) / r);
+  // When one more packet would not fit, it waits until enough has drained.
+  const int64_t excess = content_ - (int64_t{size_} - kTsPacketBytes) * kUnitsPerByte;
+  nextTime_ = excess <= 0 ? 0 : t + DrainTicks(excess);
 
   // Audio TBs must run dry about once a second: once that is due, the next
   // packet waits for a complete drain even if it would fit.
-  if (periodicEmpty_ &&
-      static_cast<double>(lastEmpty_ + kPeriodicEmptyTicks) <= static_cast<double>(t) + fullness_ / r)
-    nextTime_ = t + static_cast<int64_t>(static_cast<double>(fullness_) / r);
+  if (periodicEmpty_ && (lastEmpty_ + kPeriodicEmptyTicks - t) * leakRate_ <= content_)
+    nextTime_ = t + DrainTicks(content_);
 }
 
 void CElementaryBuffer::AddAccessUnit(uint32_t dts, uint32_t pts) {

@@ -37,10 +37,15 @@ struct SPacketArrival {
   int32_t payload = 0; // elementary-stream bytes carried (PES header excluded)
 };
 
-// Leaky bucket fed whole 188-byte packets: the TB, and the video MB.
+// Leaky bucket fed whole 188-byte packets: the TB, and the video MB. Its
+// content is kept exactly, in bits x ticks per second (one byte is
+// 8 * 27,000,000 of them), so that draining for `dt` ticks removes exactly
+// leak rate * dt and no rounding accumulates; waits are rounded up to the
+// next whole tick.
 class CTransBuffer {
  public:
   static constexpr int64_t kPeriodicEmptyTicks = 26460000;  // 0.98 s
+  static constexpr int64_t kUnitsPerByte = 8 * kTicksPerSecond;
 
   void Configure(int32_t size, uint32_t leakRate);
   void SetPeriodicEmpty(bool on) { periodicEmpty_ = on; }
@@ -51,19 +56,23 @@ class CTransBuffer {
   uint32_t LeakRate() const { return leakRate_; }
   int64_t NextTime() const { return nextTime_; }
   int64_t LastEmptyTime() const { return lastEmpty_; }
-  int64_t Fullness() const { return fullness_; }
+  // Bytes held, a partly drained byte counting whole.
+  int64_t Fullness() const { return (content_ + kUnitsPerByte - 1) / kUnitsPerByte; }
+  // Bytes held in bits x ticks per second.
+  int64_t Content() const { return content_; }
 
  private:
+  // Whole ticks until `units` have drained.
+  int64_t DrainTicks(int64_t units) const { return (units + leakRate_ - 1) / leakRate_; }
+
   bool periodicEmpty_ = false;
   int32_t size_ = 512;
   uint32_t leakRate_ = 48000000;
-  double bytesPerTick_ = 48000000.0 / 8 / kTicksPerSecond;  // of leakRate_, kept with it
   int64_t nextTime_ = 0;
   int64_t lastEmpty_ = 0;
   int64_t lastUpdate_ = 0;
-  // Wider than the bucket needs so that a caller ignoring NextTime() cannot
-  // overflow it.
-  int64_t fullness_ = 0;
+  // Unbounded above so that a caller ignoring NextTime() cannot wrap it.
+  int64_t content_ = 0;
 };
 
 // Decoder buffer emptied by decoding whole access units at their DTS.

@@ -152,50 +152,54 @@ inline ClipReading ReadClip(const std::string& path) {
 
 // Buffer constants of one stream (sizes in bytes, rates in bit/s).
 struct StdParams {
-  int tbSize = 512;
-  double tbRate = 0;  // 0: no transport buffer
-  int mbSize = 0;
-  double mbRate = 0;  // 0: no multiplexing buffer
-  int ebSize = 0;
+  int64_t tbSize = 512;
+  int64_t tbRate = 0;  // 0: no transport buffer
+  int64_t mbSize = 0;
+  int64_t mbRate = 0;  // 0: no multiplexing buffer
+  int64_t ebSize = 0;
 };
 
-inline StdParams AvcLevel41() { return {512, 48e6, 40000, 40e6, 3750000}; }
-inline StdParams Ac3Primary() { return {512, 2e6, 0, 0, 18640}; }
+inline StdParams AvcLevel41() { return {512, 48000000, 40000, 40000000, 3750000}; }
+inline StdParams Ac3Primary() { return {512, 2000000, 0, 0, 18640}; }
 
 // Replays the stream on `pid` through TB, MB and EB and reports the first
-// overflow or late unit; empty when the stream is decodable.
+// overflow or late unit; empty when the stream is decodable. The leaky
+// buckets count exactly, in bits x ticks per second (a byte is 8 * 27e6 of
+// them), and allow no slack at all.
 inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdParams& sp) {
+  constexpr int64_t kByte = 8 * 27000000;
   struct Leaky {
-    double full = 0;
+    int64_t full = 0;
     int64_t last = 0;
-    void Fill(int64_t t, double rate) {
-      full = std::max(0.0, full - rate / 8.0 / 27e6 * static_cast<double>(t - last));
+    void Fill(int64_t t, int64_t rate) {
+      const int64_t dt = t - last;
+      full = dt >= full / rate + 1 ? 0 : std::max<int64_t>(0, full - rate * dt);
       last = t;
-      full += 188;
+      full += 188 * kByte;
     }
   } tb, mb;
   auto it = clip.units.find(pid);
   if (it == clip.units.end()) return "no units on the PID";
   const std::vector<ClipUnit>& units = it->second;
   // Units receiving bytes, oldest first: {dts ticks, bytes}.
-  std::vector<std::pair<int64_t, double>> eb;
+  std::vector<std::pair<int64_t, int64_t>> eb;
   size_t unit = 0;
   char msg[200];
   for (const ClipPacket& k : clip.packets) {
     if (k.pid != pid) continue;
     if (sp.tbRate > 0) {
       tb.Fill(k.time, sp.tbRate);
-      // One byte of slack: the schedule rounds its drain times to whole ticks.
-      if (tb.full > sp.tbSize + 1) {
-        std::snprintf(msg, sizeof msg, "TB overflow at packet %zu (time %lld): %.1f bytes", k.index,
-                      static_cast<long long>(k.time), tb.full);
+      if (tb.full > sp.tbSize * kByte) {
+        std::snprintf(msg, sizeof msg, "TB overflow at packet %zu (time %lld): %.3f bytes", k.index,
+                      static_cast<long long>(k.time), static_cast<double>(tb.full) / kByte);
         return msg;
       }
     }
     if (sp.mbRate > 0) {
       mb.Fill(k.time, sp.mbRate);
-      if (mb.full > sp.mbSize + 1) {
-        std::snprintf(msg, sizeof msg, "MB overflow at packet %zu: %.1f bytes", k.index, mb.full);
+      if (mb.full > sp.mbSize * kByte) {
+        std::snprintf(msg, sizeof msg, "MB overflow at packet %zu (time %lld): %.3f bytes", k.index,
+                      static_cast<long long>(k.time), static_cast<double>(mb.full) / kByte);
         return msg;
       }
     }
@@ -207,10 +211,10 @@ inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdPar
     // Units decoded by now leave the buffer (the one being received stays).
     while (eb.size() > 1 && eb.front().first <= k.time) eb.erase(eb.begin());
     eb.back().second += k.esBytes;
-    double held = 0;
+    int64_t held = 0;
     for (auto& e : eb) held += e.second;
     if (sp.ebSize > 0 && held > sp.ebSize) {
-      std::snprintf(msg, sizeof msg, "EB overflow at packet %zu: %.0f bytes", k.index, held);
+      std::snprintf(msg, sizeof msg, "EB overflow at packet %zu: %lld bytes", k.index, static_cast<long long>(held));
       return msg;
     }
   }
@@ -223,6 +227,19 @@ inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdPar
     }
   }
   return {};
+}
+
+// Largest distance in 27 MHz ticks between consecutive PCR values (0 with
+// fewer than two PCRs). Transport streams allow at most 100 ms.
+inline constexpr int64_t kMaxPcrGap = 2700000;
+inline int64_t MaxPcrGap(const ClipReading& clip) {
+  int64_t best = 0, last = -1;
+  for (const ClipPacket& k : clip.packets) {
+    if (!k.hasPcr) continue;
+    if (last >= 0) best = std::max(best, k.pcr - last);
+    last = k.pcr;
+  }
+  return best;
 }
 
 // Most transport packets arriving in any one-second window.

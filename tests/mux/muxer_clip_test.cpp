@@ -98,6 +98,7 @@ void CheckClip(const BuiltClip& b, const std::vector<uint8_t>& audioTypes) {
   EXPECT_EQ(ReplayStd(c, 0x1011, AvcLevel41()), "");
   for (size_t i = 0; i < audioTypes.size(); ++i) EXPECT_EQ(ReplayStd(c, 0x1100 + i, Ac3Primary()), "") << i;
   EXPECT_LE(MaxPacketsPerSecond(c) * 1504, 48000000u + 1504);
+  EXPECT_LE(MaxPcrGap(c), kMaxPcrGap);
   for (size_t i = 1; i < c.packets.size(); ++i) ASSERT_EQ((c.packets[i].time - c.packets[0].time) % 846, 0) << i;
 
   // Clip information against the packets.
@@ -171,6 +172,26 @@ TEST(MuxerClip, VideoAndThreeAudioTracksInStoryOrder) {
   BuiltClip b = Build(dir, {"ac3_stereo.ac3", "ac3_51.ac3", "h264_1080p2398.264", "ac3_mono.ac3"});
   EXPECT_EQ(b.pids, (std::vector<uint16_t>{0x1011, 0x1100, 0x1101, 0x1102}));
   CheckClip(b, {3, 6, 1});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MuxerClip, EveryVideoFixtureKeepsPcrGapsAndBuffers) {
+  // Each picture format of the fixtures (all level 4.1) with each AC-3
+  // layout: decodable under zero-slack replay, PCRs never more than 100 ms apart.
+  for (const char* video : {"h264_1080p2398.264", "h264_576i25.264", "h264_720p5994.264"}) {
+    for (const char* audio : {"ac3_stereo.ac3", "ac3_51.ac3", "ac3_mono.ac3"}) {
+      TempDir dir;
+      BuiltClip b = Build(dir, {video, audio});
+      ClipReading c = ReadClip(b.m2ts);
+      ASSERT_TRUE(c.error.empty()) << c.error;
+      EXPECT_LE(MaxPcrGap(c), kMaxPcrGap) << video << " " << audio;
+      EXPECT_EQ(ReplayStd(c, 0x1011, AvcLevel41()), "") << video << " " << audio;
+      EXPECT_EQ(ReplayStd(c, 0x1100, Ac3Primary()), "") << video << " " << audio;
+    }
+  }
 }
 
 }  // namespace

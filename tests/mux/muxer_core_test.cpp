@@ -37,6 +37,10 @@ MuxResult MuxFakes(const TempDir& dir, std::vector<zv::SMuxTrack*> tracks, const
   }
   r.code = zv::MuxClipFiles(muxer, r.m2ts, r.clpi, options, progress, r.error);
   r.timing = muxer.Timing();
+  // Every clip keeps its PCRs within 100 ms of each other.
+  if (r.code == zv::kOk) {
+    EXPECT_LE(MaxPcrGap(ReadClip(r.m2ts)), kMaxPcrGap) << r.m2ts;
+  }
   return r;
 }
 
@@ -370,6 +374,54 @@ TEST(MuxerRun, AnExceptionEndsTheRunAfterTheBackgroundWriteAndRemovesTheFiles) {
   EXPECT_EQ(m.error, "Cannot multiplex \"" + m.m2ts + "\": unit lost");
   EXPECT_FALSE(std::filesystem::exists(m.m2ts));
   EXPECT_FALSE(std::filesystem::exists(m.clpi));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MuxerClock, PacketTimeIsExactAtEveryRate) {
+  // 1504 and 81 bit times in whole ticks: rates where the floating-point
+  // quotient lands just under an integer (43.2 Mbit/s: 939.999...) must not
+  // lose a tick.
+  struct Case {
+    uint32_t rate, packet, pcrOffset;
+  } cases[] = {{48000000, 846, 45}, {43200000, 940, 50}, {21600000, 1880, 101},
+               {10800000, 3760, 202}, {5400000, 7520, 405}, {1080000, 37600, 2025}};
+  for (const Case& k : cases) {
+    zvtest::TempDir dir;
+    zvtest::FakeTrack a(0x81, 0x1100, zvtest::AudioUnits(40, 1792), 32);
+    std::vector<zv::SMuxTrack*> tracks{&a};
+    zv::CMuxer muxer;
+    ASSERT_TRUE(muxer.Prepare(k.rate, &tracks, 1, 0)) << muxer.Error();
+    EXPECT_EQ(muxer.PacketDuration(), k.packet) << k.rate;
+    std::string error;
+    ASSERT_EQ(zv::MuxClipFiles(muxer, dir / "a.m2ts", dir / "a.clpi", nullptr, {}, error), zv::kOk) << error;
+    zvtest::ClipReading c = zvtest::ReadClip(dir / "a.m2ts");
+    ASSERT_TRUE(c.error.empty()) << c.error;
+    // Every packet, tables included, on the grid of the first one.
+    for (size_t i = 1; i < c.packets.size(); ++i)
+      ASSERT_EQ((c.packets[i].time - c.packets[0].time) % k.packet, 0u) << k.rate << " packet " << i;
+    for (const zvtest::ClipPacket& p : c.packets)
+      if (p.hasPcr) {
+        EXPECT_EQ((p.pcr - p.ats) & ((int64_t{1} << 30) - 1), k.pcrOffset) << k.rate;
+        break;
+      }
+  }
+}
+
+TEST(MuxerClock, ALongMinimumDurationDoesNotWrap) {
+  // 100 s is 2.7e9 ticks, past what 32 bits hold.
+  zvtest::TempDir dir;
+  zvtest::FakeTrack a(0x81, 0x1100, zvtest::AudioUnits(40, 1792), 32);
+  std::vector<zv::SMuxTrack*> tracks{&a};
+  zv::CMuxer muxer;
+  ASSERT_TRUE(muxer.Prepare(48000000, &tracks, 4, 100000));
+  std::string error;
+  ASSERT_EQ(zv::MuxClipFiles(muxer, dir / "a.m2ts", dir / "a.clpi", nullptr, {}, error), zv::kOk) << error;
+  const zv::SClipTiming& t = muxer.Timing();
+  EXPECT_EQ(t.durationTicks, int64_t{2700000000});
+  EXPECT_EQ(t.presentationEnd - t.presentationStart, int64_t{2700000000});
 }
 
 }  // namespace

@@ -8,34 +8,33 @@ using namespace zv;
 
 TEST(TransBuffer, PeriodicEmptyRuleForcesFullDrain) {
   // AC-3: 512-byte TB leaking 2 Mbit/s = 1/108 byte per tick. A packet every
-  // 20305 ticks drains 188 bytes while 189 are held: the bucket never runs
+  // 20304 ticks drains 188 bytes while 189 are held: the bucket never runs
   // dry but always has room for another packet.
   CAc3Std ac3;
   ac3.AddAccessUnit(1000000, 1000000);
   ac3.DeliverPacket({0, 184});
-  int64_t t = 20200;  // drains 187 of 188: one byte stays
+  int64_t t = 20196;  // drains 187 of 188: one byte stays
   ac3.DeliverPacket({t, 184});
   ASSERT_EQ(ac3.Tb().Fullness(), 189);
   bool forced = false;
   while (t < 27000000) {
-    t += 20305;
+    t += 20304;
     ac3.DeliverPacket({t, 0});
     ASSERT_EQ(ac3.Tb().Fullness(), 189);
+    ASSERT_EQ(ac3.Tb().Content(), 189 * CTransBuffer::kUnitsPerByte);
     ASSERT_EQ(ac3.Tb().LastEmptyTime(), 0);
     if (t + 20412 < CTransBuffer::kPeriodicEmptyTicks) {
       ASSERT_EQ(ac3.Tb().NextTime(), 0) << t;
     } else {
-      // 189 bytes take 189 * 108 = 20412 ticks to leave (one tick of
-      // slack for the floating-point rate).
-      EXPECT_GE(ac3.Tb().NextTime(), t + 20411);
-      EXPECT_LE(ac3.Tb().NextTime(), t + 20412);
+      // 189 bytes take exactly 189 * 108 = 20412 ticks to leave.
+      EXPECT_EQ(ac3.Tb().NextTime(), t + 20412);
       forced = true;
       break;
     }
   }
   ASSERT_TRUE(forced);
   // Arriving once the bucket is dry restarts the period.
-  int64_t drained = ac3.Tb().NextTime() + 1;
+  int64_t drained = ac3.Tb().NextTime();
   ac3.DeliverPacket({drained, 0});
   EXPECT_EQ(ac3.Tb().LastEmptyTime(), drained);
   EXPECT_EQ(ac3.Tb().NextTime(), 0);
@@ -47,14 +46,37 @@ TEST(TransBuffer, SameTickMakesNoLeakProgressAndFullBucketWaits) {
   avc.DeliverPacket({1000, 184});
   avc.DeliverPacket({1000, 184});
   EXPECT_EQ(avc.Tb().Fullness(), 376);
-  // 512 - 376 - 188 = -52: 52 bytes need 234 ticks.
-  EXPECT_GE(avc.Tb().NextTime(), 1233);
-  EXPECT_LE(avc.Tb().NextTime(), 1234);
+  // 512 - 376 - 188 = -52: 52 bytes need exactly 234 ticks.
+  EXPECT_EQ(avc.Tb().NextTime(), 1234);
   EXPECT_EQ(avc.GetNextTime(), std::max({avc.Tb().NextTime(), avc.Mb().NextTime(), avc.Eb().NextTime()}));
-  avc.DeliverPacket({1100, 184});  // 22.2 bytes leave, truncated to 22
+  avc.DeliverPacket({1100, 184});  // 22 2/9 bytes leave: 541 7/9 held, counted whole
   EXPECT_EQ(avc.Tb().Fullness(), 376 - 22 + 188);
+  EXPECT_EQ(avc.Tb().Content(), (376 + 188) * CTransBuffer::kUnitsPerByte - int64_t{100} * 48000000);
+  // 217 7/9 bytes over the 324 that leave room: exactly 980 ticks.
+  EXPECT_EQ(avc.Tb().NextTime(), 1100 + 980);
   // Video TBs have no periodic-empty rule.
   EXPECT_FALSE(avc.Tb().PeriodicEmpty());
+}
+
+TEST(TransBuffer, WaitsAreRoundedUpToWholeTicks) {
+  // 40 Mbit/s: 5.4 ticks per byte. Two packets at once leave 52 bytes too
+  // many for a third: 280.8 ticks, so the third may come at 281, not 280.
+  for (int64_t at : {280, 281}) {
+    CTransBuffer tb;
+    tb.Configure(512, 40000000);
+    tb.Update(0);
+    tb.Update(0);
+    EXPECT_EQ(tb.NextTime(), 281);
+    tb.Update(at);
+    EXPECT_EQ(tb.Content() <= 512 * CTransBuffer::kUnitsPerByte, at == 281) << at;
+  }
+  // A gap of days drains the bucket without overflowing the product.
+  CTransBuffer tb;
+  tb.Configure(512, 48000000);
+  tb.Update(0);
+  tb.Update(int64_t{27000000} * 86400 * 400);
+  EXPECT_EQ(tb.Fullness(), 188);
+  EXPECT_EQ(tb.LastEmptyTime(), int64_t{27000000} * 86400 * 400);
 }
 
 TEST(ElementaryBuffer, RoomOfExactly184BytesIsEnough) {
