@@ -249,56 +249,6 @@ bool IsSdVideoFormat(uint8_t code) { return code == 1 || code == 2 || code == 3 
 
 }  // namespace
 
-SStdModels CreateStdModels(const SStdStreamParams& p) {
-  switch (p.stream_type) {
-    case 0x02:
-    case 0x1B:
-    case 0xEA: {
-      std::unique_ptr<CStdBase> v;
-      if (p.stream_type == 0x02)
-        v = std::make_unique<CMpeg2Std>();
-      else if (p.stream_type == 0x1B)
-        v = std::make_unique<CAvcStd>();
-      else
-        v = std::make_unique<CVc1Std>();
-      v->SetLevel(p.level, p.primary);
-      return Models(std::move(v));
-    }
-    case 0x80: {
-      auto lpcm = std::make_unique<CLpcmStd>();
-      if (p.sample_rate == 192000) lpcm->SetSamplingFrequencyCode(5);
-      return Models(std::move(lpcm));
-    }
-    case 0x81:
-    case 0x84:
-    case 0xA1: {
-      // The coding types that name E-AC-3 imply it; 0xA1 has no core.
-      const bool eac3 = p.extension || p.stream_type != 0x81;
-      const bool core = p.core && p.stream_type != 0xA1;
-      if (!eac3) return Models(std::make_unique<CAc3Std>());
-      if (!core) return Models(SecondaryAudio(std::make_unique<CDdpStd>()));
-      auto ddp = std::make_unique<CDdpStd>();
-      ddp->SetPrimary(true);
-      return Models(std::make_unique<CAc3Std>(), std::move(ddp));
-    }
-    case 0x82:
-    case 0x85:
-    case 0x86:
-    case 0xA2: {
-      const bool hd = p.extension || p.stream_type != 0x82;
-      const bool core = p.core && p.stream_type != 0xA2;
-      if (core && hd) return Models(std::make_unique<CDtsStd>(), std::make_unique<CDtsHdStd>());
-      if (core) return Models(std::make_unique<CDtsStd>());
-      return Models(std::make_unique<CDtsHdStd>());  // substream only: full values
-    }
-    case 0x83: return Models(std::make_unique<CAc3Std>(), std::make_unique<CMlpStd>());
-    case 0x90: return Models(std::make_unique<CPgStd>());
-    case 0x91: return Models(std::make_unique<CIgStd>());
-    case 0x92: return Models(std::make_unique<CTxtStStd>());
-    default: return {};
-  }
-}
-
 SStdModels CreateStdModels(const SStdCodingParams& p) {
   const bool found = p.profile != 0 && p.level != 0;
   const bool sd = IsSdVideoFormat(p.video_format);

@@ -246,30 +246,11 @@ struct SStdModels {
   std::unique_ptr<CStdBase> secondary;
 };
 
-// What the model choice reads from an elementary stream's analysis. The
-// stream-information records map onto it as follows:
-//   CMpeg2VideoSif   stream_type 0x02, level = profile * 16 + level
-//   CH264VideoSif    stream_type 0x1B, level = level_idc
-//   CVc1Sif          stream_type 0xEA, level = level
-//   PCM_WAVE_FORMAT  stream_type 0x80, sample_rate = the WAV sampling rate
-//   AC3_AUDIO_DESCRIPTOR  stream_type 0x81 (0x84/0xA1 likewise); extension =
-//                    E-AC-3 present, core = an AC-3 core present
-//   CDTSSif          stream_type 0x82 (0x85/0x86/0xA2 likewise); core = a
-//                    core record, extension = an extension (substream) record
-//   MLP_HEADER_INFO  stream_type 0x83 (AC-3 core plus lossless stream)
-//   SGsSif           stream_type 0x90 or 0x91
-struct SStdStreamParams {
-  uint8_t stream_type = 0;
-  int level = 0;
-  uint32_t sample_rate = 0;  // Hz
-  bool core = true;
-  bool extension = false;
-  bool primary = true;  // passed to SetLevel
-};
-
 // What the choice reads when a track reuses a stream of an existing clip:
 // the clip-information StreamCodingInfo and the profile/level found in the
-// stream's first access unit (0 when not found).
+// stream's first access unit (0 when not found). Streams analysed from their
+// files get their models from their stream-information record instead
+// (CSifData::CreatePacketRules, see CreateModelsFromRecord).
 struct SStdCodingParams {
   uint8_t stream_type = 0;
   uint8_t video_format = 0;        // StreamCodingInfo code
@@ -279,7 +260,6 @@ struct SStdCodingParams {
   bool primary = true;  // the track's primary flag
 };
 
-SStdModels CreateStdModels(const SStdStreamParams& p);
 SStdModels CreateStdModels(const SStdCodingParams& p);
 
 }  // namespace zv

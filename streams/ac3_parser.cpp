@@ -121,7 +121,9 @@ int AC3_AUDIO_DESCRIPTOR::CreatePacketRules(SPacketRule* out1, SPacketRule* out2
     return 1;
   }
   if (!corePresent) {
+    // E-AC-3 without an AC-3 core is secondary audio: its small buffers.
     out1->model = SPacketRule::kDdp;
+    out1->primary = false;
     return 1;
   }
   out1->model = SPacketRule::kAc3;

@@ -2,7 +2,11 @@
 // limits, the level tables and the model choice per stream.
 #include <gtest/gtest.h>
 
+#include "mux/mux_track.h"
 #include "mux/std_models.h"
+#include "streams/ac3_parser.h"
+#include "streams/h264_parser.h"
+#include "streams/other_sif.h"
 
 using namespace zv;
 
@@ -228,35 +232,88 @@ const auto kSecondary = std::make_pair(2000000u, 7456);
 const auto kNone = std::make_pair(0u, -1);
 }  // namespace
 
+// The models a track gets from its stream-information record, the way the
+// multiplexer's tracks create them.
 TEST(ModelChoice, FromAnalysedStreams) {
   struct Case {
-    SStdStreamParams p;
+    const char* name;
+    std::unique_ptr<CSifData> rec;
+    bool trackPrimary;
     std::pair<uint32_t, int32_t> primary, secondary;
   };
-  const Case cases[] = {
-      {{0x81, 0, 0, true, false}, kAc3, kNone},
-      {{0x81, 0, 0, true, true}, kAc3, kDdp},          // E-AC-3 with core
-      {{0x81, 0, 0, false, true}, kSecondary, kNone},  // E-AC-3 alone
-      {{0x84, 0, 0, true, false}, kAc3, kDdp},
-      {{0x82, 0, 0, true, false}, kDts, kNone},
-      {{0x82, 0, 0, true, true}, kDts, kDtsHd},
-      {{0x86, 0, 0, false, true}, kDtsHd, kNone},  // substream only: full values
-      {{0x83, 0, 0, true, false}, kAc3, kMlp},
-      {{0x80, 0, 192000}, {30000000u, 1073664}, kNone},
-      {{0x80, 0, 96000}, {20000000u, 536832}, kNone},
-      {{0x1B, 40}, {28800000u, 3750000}, kNone},
-      {{0x02, 0x48}, {18000000u, 229376}, kNone},
-      {{0xEA, 2}, {24000000u, 3750000}, kNone},
-      {{0x90}, {48000000u, 1048576}, kNone},
-      {{0x03}, kNone, kNone},
+  auto ac3 = [](bool eac3, bool core) {
+    auto r = std::make_unique<AC3_AUDIO_DESCRIPTOR>();
+    r->eac3Present = eac3;
+    r->corePresent = core;
+    return r;
+  };
+  auto dts = [](uint8_t type) {
+    auto r = std::make_unique<CDTSSif>();
+    r->codingType = type;
+    return r;
+  };
+  auto lpcm = [](uint32_t rate) {
+    auto r = std::make_unique<PCM_WAVE_FORMAT>();
+    r->samplesPerSec = rate;
+    return r;
+  };
+  auto avc = [](uint8_t level) {
+    auto r = std::make_unique<CH264VideoSif>();
+    r->level = level;
+    return r;
+  };
+  auto mpeg2 = [](uint8_t profile, uint8_t level) {
+    auto r = std::make_unique<CMpeg2VideoSif>();
+    r->profile = profile;
+    r->level = level;
+    return r;
+  };
+  auto vc1 = [](uint8_t level) {
+    auto r = std::make_unique<CVc1Sif>();
+    r->level = level;
+    return r;
+  };
+  auto gs = [](uint8_t type) {
+    auto r = std::make_unique<SGsSif>();
+    r->type = type;
+    return r;
+  };
+  Case cases[] = {
+      {"AC-3", ac3(false, true), true, kAc3, kNone},
+      {"E-AC-3 with core", ac3(true, true), true, kAc3, kDdp},
+      {"E-AC-3 alone", ac3(true, false), true, kSecondary, kNone},
+      {"DTS", dts(0x82), true, kDts, kNone},
+      {"DTS-HD HR", dts(0x85), true, kDts, kDtsHd},
+      {"DTS-HD MA", dts(0x86), true, kDts, kDtsHd},
+      {"DTS-HD secondary", dts(0xA2), true, kSecondary, kNone},
+      {"TrueHD", std::make_unique<MLP_HEADER_INFO>(), true, kAc3, kMlp},
+      {"LPCM 192 kHz", lpcm(192000), true, {30000000u, 1073664}, kNone},
+      {"LPCM 96 kHz", lpcm(96000), true, {20000000u, 536832}, kNone},
+      {"AVC 4.0", avc(40), true, {28800000u, 3750000}, kNone},
+      {"AVC 3.2 primary", avc(32), true, {28800000u, 3000000}, kNone},
+      {"AVC 3.2 secondary", avc(32), false, {9600000u, 1500000}, kNone},
+      {"AVC 3.5", avc(35), true, {18000000u, 1500000}, kNone},
+      {"MPEG-2 MP@ML", mpeg2(4, 8), true, {18000000u, 229376}, kNone},
+      {"MPEG-2 unknown", mpeg2(1, 10), true, {48000000u, 1222656}, kNone},
+      {"VC-1 level 2", vc1(2), true, {24000000u, 3750000}, kNone},
+      {"VC-1 level 2 secondary", vc1(2), false, {24000000u, 1500000}, kNone},
+      {"PG", gs(0x90), true, {48000000u, 1048576}, kNone},
   };
   for (const Case& c : cases) {
-    SStdModels m = CreateStdModels(c.p);
-    EXPECT_EQ(Signature(m.primary), c.primary) << std::hex << int(c.p.stream_type);
-    EXPECT_EQ(Signature(m.secondary), c.secondary) << std::hex << int(c.p.stream_type);
+    SStdModels m = CreateModelsFromRecord(*c.rec, c.trackPrimary);
+    EXPECT_EQ(Signature(m.primary), c.primary) << c.name;
+    EXPECT_EQ(Signature(m.secondary), c.secondary) << c.name;
   }
-  EXPECT_NE(dynamic_cast<CIgStd*>(CreateStdModels(SStdStreamParams{0x91}).primary.get()), nullptr);
-  EXPECT_TRUE(CreateStdModels(SStdStreamParams{0x81, 0, 0, false, true}).primary->Tb().PeriodicEmpty());
+  SStdModels alone = CreateModelsFromRecord(*ac3(true, false), true);
+  EXPECT_FALSE(alone.primary->Primary());
+  EXPECT_TRUE(alone.primary->Tb().PeriodicEmpty());
+  EXPECT_NE(dynamic_cast<CDdpStd*>(alone.primary.get()), nullptr);
+  SStdModels withCore = CreateModelsFromRecord(*ac3(true, true), true);
+  EXPECT_TRUE(withCore.secondary->Primary());
+  SStdModels mlp = CreateModelsFromRecord(MLP_HEADER_INFO{}, true);
+  EXPECT_NE(dynamic_cast<CAc3Std*>(mlp.primary.get()), nullptr) << "the core's model comes first";
+  EXPECT_NE(dynamic_cast<CMlpStd*>(mlp.secondary.get()), nullptr);
+  EXPECT_NE(dynamic_cast<CIgStd*>(CreateModelsFromRecord(*gs(0x91), true).primary.get()), nullptr);
 }
 
 TEST(ModelChoice, FromStreamCodingInformation) {
