@@ -17,6 +17,12 @@ constexpr int64_t kAtsModulo = int64_t{1} << 30;
 
 }  // namespace
 
+void CPeakWindow::Reset(uint32_t packetDuration) {
+  times_.assign(static_cast<size_t>(kTicksPerSecond / std::max<uint32_t>(packetDuration, 1)) + 2, 0);
+  head_ = count_ = 0;
+  best_ = 0;
+}
+
 CMuxer::Kind CMuxer::Classify(uint8_t type) {
   switch (CategoryOf(type)) {
     case TrackCategory::kVideo: return Kind::kVideo;
@@ -144,6 +150,7 @@ bool CMuxer::Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t app
   m_nPacketDuration = static_cast<uint32_t>(uint64_t{1504} * kTicksPerSecond / m_nRate);
   m_nPcrOffset = static_cast<uint32_t>(uint64_t{81} * kTicksPerSecond / m_nRate);
   m_timing.bytesPerSecond = m_nRate / 8;
+  m_peak.Reset(m_nPacketDuration);
   if (!m_pTracks) return Fail("No tracks to multiplex");
 
   MarkEpStreams();
@@ -211,6 +218,7 @@ bool CMuxer::FlushWithEndAlignment() {
     p[6] = 0xFF;
     p[7] = 0x10;
     std::memset(p + 8, 0xFF, 184);
+    m_peak.Add(m_nCurrent);
     m_nPos += 192;
     m_nCurrent += m_nPacketDuration;
   }
@@ -228,6 +236,7 @@ uint8_t* CMuxer::BeginSectionPacket(int64_t t) {
 }
 
 void CMuxer::CommitPacket(int64_t t) {
+  m_peak.Add(t);
   m_nPos += 192;
   ++m_nSpn;
   m_nLastPacketTime = t;

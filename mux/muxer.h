@@ -35,6 +35,30 @@ struct SClipTiming {
 // Run option: the clip follows another one seamlessly (connection condition 5).
 inline constexpr uint8_t kMuxOptionSeamless = 5;
 
+// Counts packets by arrival time over a sliding one-second window and keeps
+// the largest count. Packets are at least one packet duration apart, so a
+// ring of a second's worth of times holds the window.
+class CPeakWindow {
+ public:
+  void Reset(uint32_t packetDuration);
+  void Add(int64_t t) {
+    while (count_ != 0 && t - times_[head_] >= kTicksPerSecond) {
+      if (++head_ == times_.size()) head_ = 0;
+      --count_;
+    }
+    size_t at = head_ + count_;
+    if (at >= times_.size()) at -= times_.size();
+    times_[at] = t;
+    if (++count_ > best_) best_ = static_cast<uint32_t>(count_);
+  }
+  uint32_t Best() const { return best_; }
+
+ private:
+  std::vector<int64_t> times_;
+  size_t head_ = 0, count_ = 0;
+  uint32_t best_ = 0;
+};
+
 class CMuxer {
  public:
   static constexpr size_t kBufferSize = 18874368;  // 3072 aligned units of 6144 bytes
@@ -74,6 +98,9 @@ class CMuxer {
   uint32_t SourcePacketCount() const { return m_nSpn; }
   uint64_t OutputBytes() const { return m_nOutputBytes; }
   uint32_t PacketDuration() const { return m_nPacketDuration; }
+  // Most packets of the file (null packets included) whose arrival times lie
+  // within one second of each other: the clip's peak rate in packets/s.
+  uint32_t PeakPacketsPerSecond() const { return m_peak.Best(); }
   uint8_t ApplicationType() const { return m_nApplicationType; }
   double DurationMs() const { return m_dDuration; }
 
@@ -148,6 +175,7 @@ class CMuxer {
   const SMuxTrack* m_pFirstVideo = nullptr;
 
   SClipTiming m_timing;
+  CPeakWindow m_peak;
   std::string m_error;
 };
 

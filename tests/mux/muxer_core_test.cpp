@@ -22,6 +22,7 @@ struct MuxResult {
   int code = -1;
   std::string error;
   zv::SClipTiming timing;
+  uint32_t peak = 0;
   std::string m2ts, clpi;
 };
 
@@ -37,6 +38,7 @@ MuxResult MuxFakes(const TempDir& dir, std::vector<zv::SMuxTrack*> tracks, const
   }
   r.code = zv::MuxClipFiles(muxer, r.m2ts, r.clpi, options, progress, r.error);
   r.timing = muxer.Timing();
+  r.peak = muxer.PeakPacketsPerSecond();
   // Every clip keeps its PCRs within 100 ms of each other.
   if (r.code == zv::kOk) {
     EXPECT_LE(MaxPcrGap(ReadClip(r.m2ts)), kMaxPcrGap) << r.m2ts;
@@ -118,6 +120,8 @@ TEST(MuxerCadence, OpeningGroupGridAndRecurringTables) {
   EXPECT_EQ(ReplayStd(c, 0x1101, Ac3Primary()), "");
   // 48 Mbit/s in any second (a window can hold one grid slot more than 48,000,000 / 1504).
   EXPECT_LE(MaxPacketsPerSecond(c) * 1504, 48000000u + 1504);
+  // The peak the multiplexer counted while writing is the file's.
+  EXPECT_EQ(m.peak, MaxPacketsPerSecond(c));
 
   // Every unit arrived whole: sizes and payload bytes as the track made them.
   for (const FakeTrack* t : {&v, &a1, &a2}) {
