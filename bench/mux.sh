@@ -1,8 +1,9 @@
 #!/bin/bash
-# Multiplexing benchmark: the shared 60-second 1920x1080 H.264 stream of
-# about 35 Mbit/s plus a 640 kbit/s AC-3 track, analysed and
-# multiplexed by zelvane, against ffmpeg's m2ts remux of the same streams
-# from a Matroska file made with mkvmerge, and against cp.
+# Multiplexing benchmark: `zelvane mux` of the shared 60-second 1920x1080
+# H.264 stream of about 35 Mbit/s plus a 640 kbit/s AC-3 track, against
+# ffmpeg's m2ts remux of the same streams from a Matroska file made with
+# mkvmerge, and against cat of the inputs into a new file. Whole processes,
+# medians of seven runs (ZV_BENCH_RUNS to change).
 set -euo pipefail
 build=${1:?usage: mux.sh BUILD_DIR}
 source "$(dirname "$0")/input.bash"
@@ -22,4 +23,5 @@ out=$(mktemp -d "${TMPDIR:-/tmp}/zelvane-mux-bench.XXXXXX")
 trap 'rm -rf "$out"' EXIT
 # The analysis writes its stream information beside the streams.
 cp "$video" "$audio" "$out/"
-"$build/bench/bench_mux" "$out/$(basename "$video")" "$out/$(basename "$audio")" "$mkv" "$out" 3
+"$build/bench/bench_mux" "$build/zelvane" "$out/$(basename "$video")" "$out/$(basename "$audio")" "$mkv" "$out" \
+  "${ZV_BENCH_RUNS:-7}"
