@@ -22,14 +22,16 @@ void CTransBuffer::Configure(int32_t size, uint32_t leakRate) {
 void CTransBuffer::Update(int64_t t) {
   if (content_ != 0) {
     // Time never runs backwards in the multiplexer; a negative step would
-    // refill the bucket, so it drains nothing instead. A step long enough to
-    // empty the bucket is not multiplied out, so it cannot overflow.
+    // refill the bucket, so it drains nothing instead. A step of 80 s or
+    // more empties any bucket a schedule that keeps to NextTime() can fill,
+    // and is not multiplied out, so it cannot overflow (rates are below 2^32).
     const int64_t dt = std::max<int64_t>(0, t - lastUpdate_);
-    if (dt >= DrainTicks(content_)) {
+    const int64_t drain = dt < (int64_t{1} << 31) ? dt * int64_t{leakRate_} : INT64_MAX;
+    if (drain >= content_) {
       content_ = 0;
       lastEmpty_ = t;
     } else {
-      content_ -= dt * leakRate_;
+      content_ -= drain;
     }
   } else {
     lastEmpty_ = t;
