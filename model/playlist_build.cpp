@@ -179,7 +179,16 @@ bool BuildPlayItem(CPiObject& item, PlaylistFile& rec, const std::string& bdmvPa
 
 bool WritePlaylists(CPlObject& pl, const std::string& bdmvPath, IPrompt& prompt) {
   const std::string bdmv = WithSlash(bdmvPath);
-  for (size_t i = 1; i < pl.GetCount(); ++i) pl.GetAt(i)->m_nConnection = pl.m_nConnection;
+  // Condition 5 promises a clip multiplexed to follow the one before it
+  // seamlessly; an item whose clip was not prepared so joins with 1.
+  for (size_t i = 1; i < pl.GetCount(); ++i) {
+    CPiObject& item = *pl.GetAt(i);
+    const CStoryObject* previous = pl.GetAt(i - 1)->m_pStory;
+    const bool prepared = item.m_pStory && previous &&
+                          std::find(item.m_pStory->m_vecPrevClips.begin(), item.m_pStory->m_vecPrevClips.end(),
+                                    previous) != item.m_pStory->m_vecPrevClips.end();
+    item.m_nConnection = pl.m_nConnection == 5 && !prepared ? 1 : pl.m_nConnection;
+  }
   const SMenuClip menu = MenuClipOf(pl);
 
   std::vector<std::pair<int32_t, std::unique_ptr<PlaylistFile>>> records;

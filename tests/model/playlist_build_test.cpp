@@ -200,6 +200,52 @@ TEST_F(PlaylistBuild, ValidationMessages) {
   EXPECT_EQ(f.playItems[1].stn.primaryAudio.size(), 1u);
 }
 
+TEST_F(PlaylistBuild, SeparateAndPlayAllJoinsSeamlesslyOnlyWhatWasCheckedAndPrepared) {
+  pl->m_nPlayMode = kSeparateAndPlayAll;
+  pl->m_nConnection = 5;
+  // The combined playlist of mode 2 joins 1080p23.976 + AC-3 to 720p59.94
+  // video alone: refused as in PlayAll.
+  media.Fill(*s2, {"h264_720p5994.264"});
+  AddStoriesToPlaylist(*pl, film.m_stories);
+  EXPECT_EQ(Build(), kFailed);
+  EXPECT_EQ(prompt.messages, (std::vector<std::string>{"\"Movie#1:Clip#1\" and \"Movie#1:Clip#2\": have a conflict "
+                                                       "of track count! "}));
+  EXPECT_FALSE(fs::exists(bdmv + "PLAYLIST/00003.mpls"));
+
+  // Matching clips: the second is multiplexed to follow the first, and only
+  // the combined playlist joins them with 5.
+  ASSERT_TRUE(s2->RemoveSource(0));
+  media.Fill(*s2, {"h264_1080p2398.264", "ac3_stereo.ac3"});
+  LinkStory(*Item(1), s2);
+  prompt.messages.clear();
+  ASSERT_EQ(Build(), kOk) << (prompt.messages.empty() ? "" : prompt.messages[0]);
+  EXPECT_EQ(s2->m_vecPrevClips, (std::vector<CStoryObject*>{s1}));
+  EXPECT_TRUE(s1->m_vecPrevClips.empty());
+  PlaylistFile all = Read(3);
+  ASSERT_EQ(all.playItems.size(), 2u);
+  EXPECT_EQ(all.playItems[0].ConnectionCondition, 1);
+  EXPECT_EQ(all.playItems[1].ConnectionCondition, 5);
+  for (int n : {4, 5}) {
+    PlaylistFile one = Read(n);
+    ASSERT_EQ(one.playItems.size(), 1u);
+    EXPECT_EQ(one.playItems[0].ConnectionCondition, 1);
+  }
+
+  // Playlists written for clips that were not prepared to follow each other
+  // do not claim a seamless join.
+  film.m_stories.ClearBuildLists();
+  ASSERT_TRUE(WritePlaylists(*pl, bdmv, prompt));
+  EXPECT_EQ(Read(3).playItems.at(1).ConnectionCondition, 1);
+
+  // Condition 6 is not built: a project holding it is refused, not written
+  // as 1.
+  pl->m_nConnection = 6;
+  prompt.messages.clear();
+  EXPECT_EQ(Build(), kFailed);
+  EXPECT_EQ(prompt.messages,
+            (std::vector<std::string>{"\"Movie#1:Title#1\": connection 6: only 1 and 5 are supported"}));
+}
+
 TEST_F(PlaylistBuild, MarksAreInTimeOrderAndWithinTheDiscLimit) {
   // Chapters listed out of order (added one by one, or an unsorted file).
   Item(0)->m_chapters.m_nFpsCode = 1;
