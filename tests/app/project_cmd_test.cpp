@@ -216,3 +216,46 @@ TEST(ProjectCommands, LostSourceIsKeptUntilRemovedOnPurpose) {
   EXPECT_EQ(show.out.find("ac3_stereo"), std::string::npos) << show.out;
   EXPECT_EQ(Zv({"set", p, "Movie#1/Title#1", "mode=Separate"}).status, 0);
 }
+
+TEST(ProjectCommands, MovedIntoADeepFolderTheProjectOpensAndNamesTheSourcePastTheLimit) {
+  zvtest::TempDir dir;
+  const std::string a = dir / "a";
+  const std::string sub = "media/" + std::string(150, 's');
+  std::filesystem::create_directories(a + "/" + sub);
+  const std::string p = a + "/disc.zvpj";
+  zvtest::CopyFixture("h264_1080p2398.264", a + "/media");
+  zvtest::CopyFixture("ac3_stereo.ac3", a + "/" + sub);
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  RunResult add =
+      Zv({"source", "add", p, "Movie#1/Clip#1", a + "/media/h264_1080p2398.264", a + "/" + sub + "/ac3_stereo.ac3"});
+  ASSERT_EQ(add.status, 0) << add.err;
+
+  // The stored paths are relative ("./media/..."): moved with the project
+  // into a deep folder, the audio's combines to more than the limit allows.
+  const std::string deep = dir / std::string(100, 'd');
+  std::filesystem::create_directories(deep);
+  std::filesystem::rename(a, deep + "/a");
+  const std::string moved = deep + "/a/disc.zvpj";
+  const std::string audio = deep + "/a/" + sub + "/ac3_stereo.ac3";
+  ASSERT_GE(audio.size(), 260u);
+
+  RunResult show = Zv({"show", moved});
+  ASSERT_EQ(show.status, 0) << show.err;
+  EXPECT_NE(show.out.find("h264_1080p2398.264"), std::string::npos) << show.out;
+  EXPECT_NE(show.err.find("Path is too long"), std::string::npos) << show.err;
+  EXPECT_NE(show.err.find("\"" + audio + "\""), std::string::npos) << show.err;
+  // A change is refused until the lost source is dealt with ...
+  EXPECT_EQ(Zv({"set", moved, "Movie#1/Title#1", "mode=Separate"}).status, 2);
+  // ... by removing it, after which a replacement can be added.
+  RunResult removed = Zv({"source", "remove", moved, "Movie#1/Clip#1", "ac3_stereo.ac3"});
+  ASSERT_EQ(removed.status, 0) << removed.err;
+  show = Zv({"show", moved});
+  EXPECT_EQ(show.status, 0);
+  EXPECT_EQ(show.err, "");
+  const std::string replacement = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+  add = Zv({"source", "add", moved, "Movie#1/Clip#1", replacement});
+  ASSERT_EQ(add.status, 0) << add.err;
+  show = Zv({"show", moved});
+  EXPECT_EQ(show.err, "");
+  EXPECT_NE(show.out.find("Track#2  ac3_stereo.ac3"), std::string::npos) << show.out;
+}
