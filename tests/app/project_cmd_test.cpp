@@ -131,6 +131,34 @@ TEST(ProjectCommands, Chapters) {
   EXPECT_EQ(Zv({"chapters", p, "Movie#1/Clip#1", "list"}).status, 2);  // not a play item
 }
 
+TEST(ProjectCommands, ChaptersFollowTheRateOfTheItemsVideo) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_720p5994.264", dir.Path());
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  ASSERT_EQ(Zv({"source", "add", p, "Movie#1/Clip#1", video}).status, 0);
+  const std::string item = "Movie#1/Title#1/PI#1";
+
+  // At 59.94 fps a second has frames 00 to 59, as an import reads them.
+  RunResult add = Zv({"chapters", p, item, "add", "00:00:01:45", "Late"});
+  ASSERT_EQ(add.status, 0) << add.err;
+  EXPECT_EQ(add.out, "1\t00:00:01:45\tLate\n");
+  EXPECT_NE(Zv({"show", p, "--json"}).out.find("\"frames\":105"), std::string::npos);  // 60 + 45
+  ASSERT_EQ(Zv({"chapters", p, item, "add", "00:00:00:59", "--fps", "7"}).status, 0);
+
+  // Another rate than the video's would be read at the video's rate later.
+  const std::vector<uint8_t> before = zvtest::ReadBytes(p);
+  RunResult other = Zv({"chapters", p, item, "add", "00:00:01:00", "--fps", "3"});
+  EXPECT_EQ(other.status, 2);
+  EXPECT_NE(other.err.find("--fps 3 (25 fps) differs from the video of \"" + item + "\" (59.94 fps)"),
+            std::string::npos)
+      << other.err;
+  zvtest::WriteText(dir / "ch.txt", "00:00:01:00 One\n");
+  EXPECT_EQ(Zv({"chapters", p, item, "import", dir / "ch.txt", "--fps", "6"}).status, 2);
+  EXPECT_EQ(zvtest::ReadBytes(p), before);
+  EXPECT_EQ(Zv({"chapters", p, item, "list"}).out, "1\t00:00:00:59\t\n2\t00:00:01:45\tLate\n");
+}
+
 TEST(ProjectCommands, UsageErrorsAndUnreadableProjects) {
   zvtest::TempDir dir;
   std::string p = dir / "disc.zvpj";
