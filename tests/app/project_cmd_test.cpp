@@ -287,3 +287,29 @@ TEST(ProjectCommands, MovedIntoADeepFolderTheProjectOpensAndNamesTheSourcePastTh
   EXPECT_EQ(show.err, "");
   EXPECT_NE(show.out.find("Track#2  ac3_stereo.ac3"), std::string::npos) << show.out;
 }
+
+TEST(ProjectCommands, AKnownButDisallowedVideoRateIsAcceptedWithAPlainWarning) {
+  zvtest::TempDir dir;
+  const std::string video = zvtest::CopyFixture("warn_1080p25.264", dir.Path());
+  const std::string audio = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+  const std::string warning = "warning: \"" + video +
+                              "\": 1080p at 25 fps is not a Blu-ray video format; Blu-ray players may refuse it";
+  RunResult analysed = Zv({"analyse", video});
+  EXPECT_EQ(analysed.status, 0) << analysed.err;
+  EXPECT_NE(analysed.out.find("video format:       1080p"), std::string::npos) << analysed.out;
+  EXPECT_NE(analysed.err.find("zelvane analyse: " + warning), std::string::npos) << analysed.err;
+  RunResult good = Zv({"analyse", zvtest::CopyFixture("h264_1080p2398.264", dir.Path())});
+  EXPECT_EQ(good.status, 0);
+  EXPECT_EQ(good.err.find("warning"), std::string::npos) << good.err;
+
+  const std::string p = dir / "disc.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  RunResult add = Zv({"source", "add", p, "Movie#1/Clip#1", video, audio});
+  ASSERT_EQ(add.status, 0) << add.err;
+  EXPECT_NE(add.err.find("zelvane source add: " + warning), std::string::npos) << add.err;
+
+  RunResult built = Zv({"build", p, dir / "out", "--yes"});
+  ASSERT_EQ(built.status, 0) << built.err;
+  EXPECT_NE(built.err.find("]: Clip#1: " + warning.substr(9)), std::string::npos) << built.err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "out/Zelvane/DISC/BDMV/STREAM/00000.m2ts"));
+}
