@@ -157,6 +157,10 @@ int RunAnalyse(const std::vector<std::string>& argv) {
       continue;
     }
     Report(path, ctx, asJson ? &json : nullptr);
+    if (auto* video = dynamic_cast<const zv::CVideoSif*>(ctx.sif.get())) {
+      const std::string warning = zv::DisallowedVideoWarning(path, video->videoFormat, video->frameRate);
+      if (!warning.empty()) std::fprintf(stderr, "zelvane analyse: warning: %s\n", warning.c_str());
+    }
   }
   if (asJson) {
     json.EndArray();

@@ -423,7 +423,8 @@ bool IsTimecode(const std::string& t) {
   if (t[2] != ':' || t[5] != ':') return false;
   if (!digit(0, '9') || !digit(1, '9') || !digit(3, '5') || !digit(4, '9') || !digit(6, '5') || !digit(7, '9'))
     return false;
-  if (t.size() == 11) return t[8] == ':' && digit(9, '3') && digit(10, '9');
+  // Frames 40-59 exist at 50 and 59.94 fps; the item's rate decides later.
+  if (t.size() == 11) return t[8] == ':' && digit(9, '5') && digit(10, '9');
   return (t[8] == '.' || t[8] == ':' || t[8] == ';') && digit(9, '9') && digit(10, '9') && digit(11, '9');
 }
 
@@ -479,6 +480,12 @@ int RunChapters(const std::vector<std::string>& argv) {
   // Times count frames of the list's frame rate; until stories carry video
   // the rate comes from --fps.
   int code = chapters.m_nFpsCode;
+  // Frame counts are read at the item's video rate when the disc is built,
+  // so a list cannot be given another one.
+  const int videoCode = item->m_nVideoFpsCode;
+  if (fpsArg && zv::IsValidFpsCode(videoCode) && fpsArg != videoCode)
+    return FailIn(self, "--fps " + std::to_string(fpsArg) + " (" + zv::FpsNameOfCode(fpsArg) + " fps) differs from the video of \"" +
+                            args[1] + "\" (" + zv::FpsNameOfCode(videoCode) + " fps)");
   if (fpsArg) {
     if (!chapters.m_points.empty() && zv::IsValidFpsCode(code) && code != fpsArg)
       return FailIn(self, "the chapters of \"" + args[1] + "\" count frames at " + zv::FpsNameOfCode(code) +

@@ -30,7 +30,7 @@ ZV_COMMAND("set", "change the settings (and names) of films, clips, tracks, menu
            "  a menu, e.g. \"Movie#1/IG#1\":\n"
            "    name=NEW  popup=yes|no  timeout=SECONDS (0..186, pop-up menus only)\n"
            "  a title, e.g. \"Movie#1/Title#1\":\n"
-           "    mode=PlayAll|Separate|\"Separate and PlayAll\"  connection=1|5|6  title=yes|no\n"
+           "    mode=PlayAll|Separate|\"Separate and PlayAll\"  connection=1|5  title=yes|no\n"
            "    menu=IG#n|none  playback=Sequential|Random|Shuffle  playback-count=N (0..65535)\n"
            "    random-access=yes|no  audio-mix=yes|no  lossless-bypass=yes|no  uo.OPERATION=1|0\n"
            "  a play item, e.g. \"Movie#1/Title#1/PI#1\":\n"
@@ -184,8 +184,9 @@ bool SetPlaylist(zv::CZvObject& project, zv::CPlObject& pl, const Pair& p) {
   }
   if (key == "connection") {
     long n = 0;
-    if (!ParseInt(value, 1, 6, n) || (n != 1 && n != 5 && n != 6))
-      return p.Bad("expected 1 (NonSeamless), 5 (seamless with clean break) or 6 (seamless without break)");
+    if (ParseInt(value, 6, 6, n)) return p.Bad("only 1 and 5 are supported");
+    if (!ParseInt(value, 1, 5, n) || (n != 1 && n != 5))
+      return p.Bad("expected 1 (NonSeamless) or 5 (seamless with clean break)");
     pl.m_nConnection = static_cast<uint8_t>(n);
     return true;
   }

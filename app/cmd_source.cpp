@@ -14,6 +14,7 @@
 #include "model/object_path.h"
 #include "model/project.h"
 #include "platform/paths.h"
+#include "streams/sif_data.h"
 
 namespace zvapp {
 
@@ -114,6 +115,12 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
       if (hadVideo && refs[i].video && refs[i].primary) {
         display.Finish();
         return Failed(self, "\"" + file + "\": \"" + args[1] + "\" already has a video track");
+      }
+      const std::string warning =
+          refs[i].video ? zv::DisallowedVideoWarning(file, refs[i].videoFormat, refs[i].fpsCode) : std::string();
+      if (!warning.empty()) {
+        display.Finish();
+        std::fprintf(stderr, "zelvane %s: warning: %s\n", self.name, warning.c_str());
       }
     }
   }

@@ -233,8 +233,11 @@ bool ParseSetStream(const std::vector<std::string_view>& tok, CNavCmd& cmd) {
   if (hasAudio && !PutStreamField(cmd, 4, audio, 8)) return false;
   if (hasSub && !PutStreamField(cmd, 6, sub, 12)) return false;
   if (flag.value != 0) cmd.bytes[6] |= 0x40;
-  if (hasAngle && !PutStreamField(cmd, 8, angle, 8)) return false;
-  if (hasIg && !PutStreamField(cmd, 10, ig, 12)) return false;
+  // Players take the interactive-graphics stream from the high half of the
+  // source (bytes 8-9) and the angle from the low half (bytes 10-11), the
+  // reverse of the order the fields are written in.
+  if (hasIg && !PutStreamField(cmd, 8, ig, 12)) return false;
+  if (hasAngle && !PutStreamField(cmd, 10, angle, 8)) return false;
   if (hasAudio ? audio.IsImm() : hasSub && sub.IsImm()) cmd.bytes[1] |= 0x80;
   if (hasAngle ? angle.IsImm() : hasIg && ig.IsImm()) cmd.bytes[1] |= 0x40;
   return true;
@@ -446,8 +449,8 @@ std::string Reading(const CNavCmd& c) {
     }
     case Form::kSetStream:
       return s + " " + StreamFieldText(c, 4, c.DstImmediate()) + " " + StreamFieldText(c, 6, c.DstImmediate()) +
-             ((c.bytes[6] & 0x40) ? " 1 " : " 0 ") + StreamFieldText(c, 8, c.SrcImmediate()) + " " +
-             StreamFieldText(c, 10, c.SrcImmediate());
+             ((c.bytes[6] & 0x40) ? " 1 " : " 0 ") + StreamFieldText(c, 10, c.SrcImmediate()) + " " +
+             StreamFieldText(c, 8, c.SrcImmediate());
     case Form::kButtonPage: {
       uint32_t button = uint32_t{c.bytes[6]} << 8 | c.bytes[7];
       uint32_t page = uint32_t{c.bytes[10]} << 8 | c.bytes[11];

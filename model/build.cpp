@@ -322,7 +322,7 @@ int BuildFilm(CFilmObject& film, const std::string& bdmvPath, const Progress& pr
   if (int rc = film.m_stories.BuildStories(bdmvPath, progress, prompt)) return rc;
   // The menus are built into their own clips here once the menu build exists.
   for (size_t i = 0; i < film.m_playlists.GetCount(); ++i)
-    if (!WritePlaylists(*film.m_playlists.GetAt(i), bdmvPath, prompt)) return kFailed;
+    if (!WritePlaylists(*film.m_playlists.GetAt(i), bdmvPath, prompt, progress)) return kFailed;
   return kOk;
 }
 

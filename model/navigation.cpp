@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "model/playlist.h"
 #include "model/project.h"
@@ -76,7 +77,9 @@ void PlayAllDispatch(CNavCmds& cmds, int32_t p) {
   RegisterReset(cmds);
 }
 
-void TitleObjects(const CFilmObject& film, MOVIE_OBJECTS& mobj, CTiFolder& titles) {
+// `titleOf` gets, for every movie object appended, its title number, or 0
+// when its playlist object is not a title.
+void TitleObjects(const CFilmObject& film, MOVIE_OBJECTS& mobj, CTiFolder& titles, std::vector<size_t>& titleOf) {
   if (!FilmHasContent(film)) return;
   for (size_t i = 0; i < film.m_playlists.GetCount(); ++i) {
     const CPlObject& pl = *film.m_playlists.GetAt(i);
@@ -98,29 +101,33 @@ void TitleObjects(const CFilmObject& film, MOVIE_OBJECTS& mobj, CTiFolder& title
         title.movieObjectId = static_cast<uint16_t>(id);
         titles.push_back(title);
       }
+      titleOf.resize(mobj.objects.size(), 0);
+      titleOf[id] = pl.m_bHasTitle ? titles.size() : 0;
     }
   }
 }
 
 // Where a movie or trailer object goes when its playlist ends. Title 0 is the
-// top menu; without one the titles chain into each other and wrap around.
-void EndCommands(MOVIE_OBJECTS& mobj, bool topMenuContent, size_t m0, size_t m1, size_t m2, size_t t0, size_t t1) {
-  auto jump = [](size_t title) { return Num("JumpTitle", static_cast<int64_t>(title)); };
-  for (size_t m = m0; m < m1; ++m) {
-    std::string text;
-    if (topMenuContent) text = "JumpTitle 0";
-    else if (m < m1 - 1 || m2 > m1) text = jump(t0 + (m - m0) + 2);
-    else if (m == m0) text = "GoTo 0";
-    else text = jump(t0 + 1);
-    Append(mobj.objects[m].commands, text);
-  }
-  for (size_t m = m1; m < m2; ++m) {
-    std::string text;
-    if (topMenuContent) text = "JumpTitle 0";
-    else if (m < m2 - 1) text = jump(t1 + (m - m1) + 2);
-    else if (m1 > m0) text = jump(t0 + 1);
-    else if (m == m1) text = "GoTo 0";
-    else text = jump(t1 + 1);
+// top menu; without one the movie and trailer objects form one ring (movies,
+// then trailers) and each goes on to the title of the next object in it that
+// is a title: objects whose playlist is not a title are passed over, since
+// they have no title number to jump to. With no other title in the ring the
+// object starts again.
+void EndCommands(MOVIE_OBJECTS& mobj, bool topMenuContent, size_t m0, size_t m2, const std::vector<size_t>& titleOf) {
+  const size_t n = m2 - m0;
+  for (size_t m = m0; m < m2; ++m) {
+    std::string text = "GoTo 0";
+    if (topMenuContent) {
+      text = "JumpTitle 0";
+    } else {
+      for (size_t step = 1; step < n; ++step) {
+        const size_t next = m0 + (m - m0 + step) % n;
+        if (titleOf[next] != 0) {
+          text = Num("JumpTitle", static_cast<int64_t>(titleOf[next]));
+          break;
+        }
+      }
+    }
     Append(mobj.objects[m].commands, text);
   }
 }
@@ -162,7 +169,8 @@ bool AddRegisterReset(CNavCmds& cmds) {
 
 bool AddTitleObjects(const CFilmObject& film, MOVIE_OBJECTS& mobj, CTiFolder& titles) {
   try {
-    TitleObjects(film, mobj, titles);
+    std::vector<size_t> titleOf;
+    TitleObjects(film, mobj, titles, titleOf);
     return true;
   } catch (const ComposeError&) {
     return false;
@@ -198,13 +206,12 @@ bool GenerateNavigation(CZvObject& project, INDEX_BDMV& index, MOVIE_OBJECTS& mo
       }
     Append(top, "JumpTitle 1");
 
-    const size_t m0 = mobj.objects.size(), t0 = index.titles.size();
+    const size_t m0 = mobj.objects.size();
+    std::vector<size_t> titleOf(m0, 0);
     for (size_t i = 0; i < project.m_movies.GetCount(); ++i)
-      TitleObjects(*project.m_movies.GetAt(i), mobj, index.titles);
-    const size_t m1 = mobj.objects.size(), t1 = index.titles.size();
-    TitleObjects(project.m_trailers, mobj, index.titles);
-    const size_t m2 = mobj.objects.size();
-    EndCommands(mobj, topMenuContent, m0, m1, m2, t0, t1);
+      TitleObjects(*project.m_movies.GetAt(i), mobj, index.titles, titleOf);
+    TitleObjects(project.m_trailers, mobj, index.titles, titleOf);
+    EndCommands(mobj, topMenuContent, m0, mobj.objects.size(), titleOf);
     return true;
   } catch (const ComposeError&) {
     return false;

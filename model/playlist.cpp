@@ -305,7 +305,17 @@ bool ValidatePlaylist(CPlObject& pl, const std::string& prefix, IPrompt& prompt)
                    std::to_string(kMaxPlaylistEntries));
     return false;
   }
-  if (pl.m_nPlayMode == kPlayAll && pl.m_nConnection == 5) {
+  // Condition 6 would need clips multiplexed as one continuous stream; a
+  // project file may still hold it from before it was refused in `set`.
+  if (pl.m_nConnection != 1 && pl.m_nConnection != 5) {
+    prompt.Message("\"" + label + "\": connection " + std::to_string(pl.m_nConnection) +
+                   ": only 1 and 5 are supported");
+    return false;
+  }
+  // The combined playlist (PlayAll, or the first of Separate and PlayAll)
+  // joins its items with the object's condition; the per-item playlists of
+  // the other modes hold one item each and join nothing.
+  if (pl.m_nPlayMode != kSeparate && pl.m_nConnection == 5) {
     const CPiObject& first = *pl.GetAt(0);
     const std::vector<STrackRef> a = SelectedTracks(first);
     for (size_t i = 1; i < pl.GetCount(); ++i) {
@@ -354,7 +364,7 @@ void PreparePlaylist(CPlObject& pl) {
     CStoryObject* story = item->m_pStory;
     if (story) {
       story->m_vecUses.emplace_back(&pl, item);
-      if (pl.m_nPlayMode == kPlayAll && pl.m_nConnection == 5 && i > 0 && previous)
+      if (pl.m_nPlayMode != kSeparate && pl.m_nConnection == 5 && i > 0 && previous)
         story->m_vecPrevClips.push_back(previous);
     }
     previous = story;

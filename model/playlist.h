@@ -8,6 +8,7 @@
 
 #include "chapters/chapters.h"
 #include "model/named/containers.h"
+#include "platform/progress.h"
 #include "platform/prompt.h"
 
 namespace zv {
@@ -112,10 +113,18 @@ bool ValidatePlaylist(CPlObject& playlist, const std::string& prefix, IPrompt& p
 void PreparePlaylist(CPlObject& playlist);
 // Writes the playlist files of the object into PLAYLIST and BACKUP/PLAYLIST
 // below `bdmvPath`, after its stories were multiplexed.
-bool WritePlaylists(CPlObject& playlist, const std::string& bdmvPath, IPrompt& prompt);
+// Chapters left out are told in the build log through `progress`.
+bool WritePlaylists(CPlObject& playlist, const std::string& bdmvPath, IPrompt& prompt,
+                    const Progress& progress = Progress{});
 // Appends the play item (and its chapter marks) to `record`, reading the
-// clip information the build just wrote. False with `error` set.
-bool BuildPlayItem(CPiObject& item, PlaylistFile& record, const std::string& bdmvPath, std::string& error);
+// clip information the build just wrote. False with `error` set. A chapter
+// at or after the item's out time would be an empty last chapter: it is
+// left out and, with `leftOut`, told there as a log text.
+bool BuildPlayItem(CPiObject& item, PlaylistFile& record, const std::string& bdmvPath, std::string& error,
+                   std::vector<std::string>* leftOut = nullptr);
+// True for a chapter at a frame count (not the start or the end) that falls
+// at or after the out time (45 kHz).
+bool ChapterPastEnd(int32_t frames, double fps, uint32_t inTime, uint32_t outTime);
 // The 45 kHz mark time of a chapter at `frames` (0 start, -1 end) of a play
 // item from `inTime` to `outTime` (45 kHz), snapped to the nearest entry
 // point (90 kHz presentation times, in order) of the clip's video; a

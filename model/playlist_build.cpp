@@ -8,7 +8,10 @@
 
 #include "bdnav/playlist_file.h"
 #include "chapters/chapters.h"
+#include "model/build.h"
+#include "model/object_path.h"
 #include "model/playlist.h"
+#include "model/project.h"
 #include "model/story.h"
 #include "mux/clip_info.h"
 #include "mux/mux_track.h"
@@ -92,7 +95,14 @@ uint32_t ChapterMarkTime(int32_t frames, double fps, uint32_t inTime, uint32_t o
   return outTime;
 }
 
-bool BuildPlayItem(CPiObject& item, PlaylistFile& rec, const std::string& bdmvPath, std::string& error) {
+bool ChapterPastEnd(int32_t frames, double fps, uint32_t inTime, uint32_t outTime) {
+  if (frames <= 0 || fps <= 0) return false;
+  const uint64_t target = static_cast<uint64_t>(std::trunc(frames / fps * 90000.0 + 0.5)) + 2ull * inTime;
+  return target >= 2ull * outTime;
+}
+
+bool BuildPlayItem(CPiObject& item, PlaylistFile& rec, const std::string& bdmvPath, std::string& error,
+                   std::vector<std::string>* leftOut) {
   CStoryObject* story = item.m_pStory;
   if (!story) {
     error = "a play item plays no clip";
@@ -150,16 +160,30 @@ bool BuildPlayItem(CPiObject& item, PlaylistFile& rec, const std::string& bdmvPa
     pi.angles = angles;
   }
 
-  // Chapters count frames of the clip's video.
-  double fps = 0;
-  for (const auto& seq : clip.programInfo.sequences)
-    for (const auto& s : seq.streams)
-      if (s.StreamPID == kPrimaryVideoPid) fps = FpsOfCode(s.coding.FrameRate);
+  // Chapters count frames at the rate of their list, which is the clip's
+  // video rate unless the list was made for another one: then the frame
+  // counts are converted through time rather than read at the wrong rate.
+  double fps = FpsOfCode(item.m_chapters.m_nFpsCode);
+  if (fps <= 0)
+    for (const auto& seq : clip.programInfo.sequences)
+      for (const auto& s : seq.streams)
+        if (s.StreamPID == kPrimaryVideoPid) fps = FpsOfCode(s.coding.FrameRate);
   std::vector<KEY_POINT_INFO> entryPoints;
   for (const auto& e : clip.cpi.entries)
     if (e.StreamPid == kPrimaryVideoPid) entryPoints = e.keyPoints;
   std::vector<PLAY_MARK> marks;
-  for (const CChapterPoint& p : item.m_chapters.m_points) {
+  for (size_t c = 0; c < item.m_chapters.m_points.size(); ++c) {
+    const CChapterPoint& p = item.m_chapters.m_points[c];
+    if (ChapterPastEnd(p.time, fps, pi.InTime, pi.OutTime)) {
+      if (leftOut) {
+        std::string text = "chapter " + std::to_string(c + 1);
+        if (!p.name.empty()) text += " (" + p.name + ")";
+        text += " at " + FormatTimecode(p.time, fps) + " is at or after the end of clip " + pi.ClipName +
+                " and is left out";
+        leftOut->push_back(text);
+      }
+      continue;
+    }
     PLAY_MARK mark;
     mark.MarkType = p.type;
     mark.RefToPlayItemId = static_cast<uint16_t>(index);
@@ -177,9 +201,31 @@ bool BuildPlayItem(CPiObject& item, PlaylistFile& rec, const std::string& bdmvPa
   return true;
 }
 
-bool WritePlaylists(CPlObject& pl, const std::string& bdmvPath, IPrompt& prompt) {
+bool WritePlaylists(CPlObject& pl, const std::string& bdmvPath, IPrompt& prompt, const Progress& progress) {
   const std::string bdmv = WithSlash(bdmvPath);
-  for (size_t i = 1; i < pl.GetCount(); ++i) pl.GetAt(i)->m_nConnection = pl.m_nConnection;
+  // An item is built once per playlist holding it; its notes are told once.
+  std::vector<std::string> notes;
+  auto build = [&](size_t i, PlaylistFile& rec, std::string& error) {
+    std::vector<std::string> leftOut;
+    if (!BuildPlayItem(*pl.GetAt(i), rec, bdmv, error, &leftOut)) return false;
+    for (const std::string& t : leftOut) {
+      const CFilmObject* film = FilmOf(&pl);
+      const std::string note =
+          (film ? film->m_strName + ":" : std::string()) + pl.m_strName + ":PI#" + std::to_string(i + 1) + ": " + t;
+      if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(note);
+    }
+    return true;
+  };
+  // Condition 5 promises a clip multiplexed to follow the one before it
+  // seamlessly; an item whose clip was not prepared so joins with 1.
+  for (size_t i = 1; i < pl.GetCount(); ++i) {
+    CPiObject& item = *pl.GetAt(i);
+    const CStoryObject* previous = pl.GetAt(i - 1)->m_pStory;
+    const bool prepared = item.m_pStory && previous &&
+                          std::find(item.m_pStory->m_vecPrevClips.begin(), item.m_pStory->m_vecPrevClips.end(),
+                                    previous) != item.m_pStory->m_vecPrevClips.end();
+    item.m_nConnection = pl.m_nConnection == 5 && !prepared ? 1 : pl.m_nConnection;
+  }
   const SMenuClip menu = MenuClipOf(pl);
 
   std::vector<std::pair<int32_t, std::unique_ptr<PlaylistFile>>> records;
@@ -194,7 +240,7 @@ bool WritePlaylists(CPlObject& pl, const std::string& bdmvPath, IPrompt& prompt)
     rec->LosslessMayBypassMixerFlag = pl.m_bLosslessBypass;
     std::copy(std::begin(pl.m_uoMask), std::end(pl.m_uoMask), rec->uoMask.begin());
     for (size_t i = 0; i < pl.GetCount(); ++i) {
-      if (!BuildPlayItem(*pl.GetAt(i), *rec, bdmv, error)) {
+      if (!build(i, *rec, error)) {
         prompt.Message(error);
         return false;
       }
@@ -205,7 +251,7 @@ bool WritePlaylists(CPlObject& pl, const std::string& bdmvPath, IPrompt& prompt)
   if (pl.m_nPlayMode != kPlayAll) {
     for (size_t i = 0; i < pl.GetCount(); ++i) {
       auto rec = std::make_unique<PlaylistFile>();
-      if (!BuildPlayItem(*pl.GetAt(i), *rec, bdmv, error)) {
+      if (!build(i, *rec, error)) {
         prompt.Message(error);
         return false;
       }
@@ -215,6 +261,7 @@ bool WritePlaylists(CPlObject& pl, const std::string& bdmvPath, IPrompt& prompt)
   }
   for (auto& [n, rec] : records)
     if (!WriteRecord(*rec, n, bdmv, prompt)) return false;
+  for (const std::string& note : notes) progress.Item(LogLine(note));
   return true;
 }
 

@@ -159,6 +159,11 @@ bool CZvObject::LoadSoundFile(const std::string& path, IPrompt& prompt) {
     m_strSoundPath.clear();
     return true;
   }
+  std::string error;
+  if (!CheckPathLength(path, error)) {
+    prompt.Message(error);
+    return false;
+  }
   File f;
   if (!f.Open(path, File::kRead)) {
     prompt.Message(f.Error());

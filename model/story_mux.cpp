@@ -2,10 +2,12 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "model/build.h"
 #include "model/story.h"
 #include "mux/muxer.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "streams/sif_data.h"
 
 namespace zv {
 
@@ -40,6 +42,11 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
   const uint8_t option = kMuxOptionSeamless;
   const uint8_t* options = m_vecPrevClips.empty() ? nullptr : &option;
   if (!progress.Item("Muxing " + m_strName + ":")) return kCancelled;
+  for (const STrackRef& t : TrackRefs()) {
+    if (!t.enabled || !t.video) continue;
+    const std::string warning = DisallowedVideoWarning(t.path, t.videoFormat, t.fpsCode);
+    if (!warning.empty() && !progress.Item(LogLine(m_strName + ": " + warning))) return kCancelled;
+  }
 
   std::string error;
   const int rc = MuxClipFiles(muxer, clip, clpi, options, progress, error);

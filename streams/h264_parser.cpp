@@ -244,6 +244,8 @@ void CH264Parser::Reset() {
   frameDuration_ = 0;
   correction_ = 0;
   displayDelay_ = 0;
+  fieldClock_ = 0;
+  fieldDisplayDelay_ = 0;
   t0_ = 0;
   t0Set_ = false;
   firstSpsPending_ = true;
@@ -365,9 +367,18 @@ int CH264Parser::HandleNal(int64_t nalStart, const std::vector<uint8_t>& nal, SS
     CloseUnit(nalStart);
     BeginUnit(nalStart);
   }
+  if (type == 6) {
+    // Only picture timing is wanted from SEI. Any other message may be long
+    // (user data past the 64 KiB read here) or of a syntax not known here:
+    // trouble ends the walk of this SEI, never the analysis.
+    try {
+      ParseSei(r);
+    } catch (const FormatError&) {
+    }
+    return kParseOk;
+  }
   try {
     switch (type) {
-      case 6: ParseSei(r); break;
       case 7: return ParseSps(r, ctx);
       case 8: return ParsePps(r);
       default: break;
@@ -543,7 +554,12 @@ int CH264Parser::HandleSlice(int64_t nalStart, unsigned type, unsigned refIdc, C
     unit_->pictureTiming = PictureTimingWord(s);
     unit_->timingSet = true;
   }
-  if (newPicture) unit_->poc = ComputePoc(s);
+  if (newPicture) {
+    unit_->poc = ComputePoc(s);
+    unit_->field = s.field;
+    unit_->bottom = s.bottom;
+    unit_->frameNum = s.frameNum;
+  }
   unit_->hasSlice = true;
   return kParseOk;
 }
@@ -792,13 +808,13 @@ void CH264Parser::ParseSei(CNalReader& r) {
 int CH264Parser::FlushGop(SStreamContext& ctx, bool atIdr) {
   if (gop_.empty()) return kParseOk;
   const int64_t n = static_cast<int64_t>(gop_.size());
-
-  int64_t periods = 2;
-  bool fieldGop = false;
-  if (cur_) {
-    fieldGop = cur_->field;
-    periods = fieldGop ? 1 : 2;
-    if (cur_->picStructPresent) {
+  ArchiveOut out;
+  const bool fields = std::any_of(gop_.begin(), gop_.end(), [](const SUnit& u) { return u.field; });
+  if (fields) {
+    if (int r = FlushFieldGop(ctx, out)) return r;
+  } else {
+    int64_t periods = 2;
+    if (cur_ && cur_->picStructPresent) {
       switch (cur_->picStruct) {
         case 0: case 3: case 4: periods = 2; break;
         case 1: case 2: periods = 1; break;
@@ -808,62 +824,64 @@ int CH264Parser::FlushGop(SStreamContext& ctx, bool atIdr) {
         default: break;
       }
     }
-  }
+    // Frames are counted from the decode clock, which GOPs of fields
+    // before this one advanced in field periods.
+    const int64_t first = fieldClock_ / 2 - gop_.front().decodeIndex;
+    auto decodeIndex = [&](const SUnit& u) { return u.decodeIndex + first; };
 
-  std::vector<int64_t> pocs;
-  pocs.reserve(gop_.size());
-  for (const auto& u : gop_) pocs.push_back(u.poc);
-  std::sort(pocs.begin(), pocs.end());
-  const int64_t minPoc = pocs[0];
-  const int64_t step = (pocs.size() >= 2 && pocs[1] - pocs[0] == 2) ? 2 : 1;
-  const SUnit& lowest = *std::find_if(gop_.begin(), gop_.end(), [&](const SUnit& u) { return u.poc == minPoc; });
-  // An I picture first is shown one frame after it is decoded. No picture
-  // may be shown before it is decoded: B-pyramids need more delay, and the
-  // delay never shrinks, or the GOPs' presentation times would overlap.
-  int64_t delay = (lowest.flags & kAuiPictureTypeMask) == 1 ? (fieldGop ? 2 : 1) : 0;
-  for (const auto& u : gop_) displayDelay_ = std::max(displayDelay_, u.decodeIndex - (u.poc - minPoc) / step - lowest.decodeIndex);
-  const int64_t base = lowest.decodeIndex + std::max(delay, displayDelay_);
+    std::vector<int64_t> pocs;
+    pocs.reserve(gop_.size());
+    for (const auto& u : gop_) pocs.push_back(u.poc);
+    std::sort(pocs.begin(), pocs.end());
+    const int64_t minPoc = pocs[0];
+    const int64_t step = (pocs.size() >= 2 && pocs[1] - pocs[0] == 2) ? 2 : 1;
+    const SUnit& lowest = *std::find_if(gop_.begin(), gop_.end(), [&](const SUnit& u) { return u.poc == minPoc; });
+    // An I picture first is shown one frame after it is decoded. No picture
+    // may be shown before it is decoded: B-pyramids need more delay, and the
+    // delay never shrinks, or the GOPs' presentation times would overlap.
+    int64_t delay = (lowest.flags & kAuiPictureTypeMask) == 1 ? 1 : 0;
+    for (const auto& u : gop_)
+      displayDelay_ = std::max(displayDelay_, decodeIndex(u) - (u.poc - minPoc) / step - decodeIndex(lowest));
+    const int64_t base = decodeIndex(lowest) + std::max(delay, displayDelay_);
 
-  const double tick = 90.0 * frameDuration_ * (static_cast<double>(periods) / 2.0);
-  auto displayIndex = [&](const SUnit& u) { return base + (u.poc - minPoc) / step; };
-  if (!t0Set_) {
-    t0_ = kFirstPts - tick * static_cast<double>(displayIndex(gop_[0]) + correction_);
-    t0Set_ = true;
-  }
-  auto stamp = [&](int64_t index) {
-    double v = std::trunc(t0_ + tick * static_cast<double>(index + correction_));
-    return static_cast<uint32_t>(static_cast<int64_t>(v));
-  };
-
-  auto* rec = static_cast<CH264VideoSif*>(ctx.sif.get());
-  ArchiveOut out;
-  GOP_INF gi;
-  bool haveI = false;
-  const int64_t group = fieldGop ? 2 : 1;
-  int64_t written = 0;
-  for (int64_t i = 0; i + group <= n; i += group) {
-    const SUnit& u = gop_[static_cast<size_t>(i)];
-    AUI a;
-    a.size = u.size;
-    if (fieldGop) a.size += gop_[static_cast<size_t>(i + 1)].size;
-    a.offset = static_cast<uint64_t>(u.start);
-    a.flags = u.flags;
-    a.dts = stamp(u.decodeIndex);
-    a.pts = stamp(displayIndex(u));
-    a.pictureTiming = u.pictureTiming;
-    a.Save(out);
-    payloadTotal_ += a.size;
-    if (!haveI && (u.flags & kAuiPictureTypeMask) == 1) {
-      haveI = true;
-      gi.iIndex = static_cast<uint32_t>(written);
-      gi.iOffset = a.offset;
-      gi.iSize = a.size;
+    const double tick = 90.0 * frameDuration_ * (static_cast<double>(periods) / 2.0);
+    auto displayIndex = [&](const SUnit& u) { return base + (u.poc - minPoc) / step; };
+    if (!t0Set_) {
+      t0_ = kFirstPts - tick * static_cast<double>(displayIndex(gop_[0]) + correction_);
+      t0Set_ = true;
     }
-    ++written;
+    auto stamp = [&](int64_t index) {
+      double v = std::trunc(t0_ + tick * static_cast<double>(index + correction_));
+      return static_cast<uint32_t>(static_cast<int64_t>(v));
+    };
+
+    auto* rec = static_cast<CH264VideoSif*>(ctx.sif.get());
+    GOP_INF gi;
+    bool haveI = false;
+    int64_t written = 0;
+    for (const SUnit& u : gop_) {
+      AUI a;
+      a.size = u.size;
+      a.offset = static_cast<uint64_t>(u.start);
+      a.flags = u.flags;
+      a.dts = stamp(decodeIndex(u));
+      a.pts = stamp(displayIndex(u));
+      a.pictureTiming = u.pictureTiming;
+      a.Save(out);
+      payloadTotal_ += a.size;
+      if (!haveI && (u.flags & kAuiPictureTypeMask) == 1) {
+        haveI = true;
+        gi.iIndex = static_cast<uint32_t>(written);
+        gi.iOffset = a.offset;
+        gi.iSize = a.size;
+      }
+      ++written;
+    }
+    gi.frames = static_cast<uint8_t>(std::min<int64_t>(written, 255));
+    rec->gops.push_back(gi);
+    recordsWritten_ += static_cast<uint32_t>(written);
+    fieldClock_ += 2 * n;
   }
-  gi.frames = static_cast<uint8_t>(std::min<int64_t>(written, 255));
-  if (written > 0) rec->gops.push_back(gi);
-  recordsWritten_ += static_cast<uint32_t>(written);
   gop_.clear();
   // The IDR's picture timing (stored with the slice before it) says how many
   // field periods after the previous IDR it is decoded; a delay longer than
@@ -873,6 +891,96 @@ int CH264Parser::FlushGop(SStreamContext& ctx, bool atIdr) {
     if (2 * n < wait) correction_ += wait / 2 - n;
   }
   if (!ctx.sifFile.Write(out.Bytes().data(), out.Bytes().size())) return kParseWriteError;
+  return kParseOk;
+}
+
+// A GOP holding field pictures, possibly mixed with frames. The two fields
+// of a frame follow each other in decode order with opposite parity and the
+// same frame_num; they become one record. A field without its partner is a
+// record of its own, so that no byte of the stream is left out. Times are
+// counted in field periods: a frame or field pair lasts two, a lone field
+// one.
+int CH264Parser::FlushFieldGop(SStreamContext& ctx, ArchiveOut& out) {
+  struct SRec {
+    size_t first = 0, count = 1;
+    int64_t poc = 0, duration = 2, decodePos = 0, displayPos = 0;
+  };
+  std::vector<SRec> recs;
+  int64_t clock = fieldClock_;
+  for (size_t i = 0; i < gop_.size(); ++i) {
+    SRec r;
+    r.first = i;
+    r.poc = gop_[i].poc;
+    const SUnit& u = gop_[i];
+    if (u.field) {
+      const bool paired = i + 1 < gop_.size() && gop_[i + 1].field && gop_[i + 1].bottom != u.bottom &&
+                          gop_[i + 1].frameNum == u.frameNum;
+      if (paired) {
+        r.count = 2;
+        r.poc = std::min(u.poc, gop_[i + 1].poc);
+        ++i;
+      } else {
+        r.duration = 1;
+      }
+    }
+    r.decodePos = clock;
+    clock += r.duration;
+    recs.push_back(r);
+  }
+  // Display positions follow the order of the picture order counts.
+  std::vector<size_t> order(recs.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return recs[a].poc < recs[b].poc; });
+  int64_t rel = 0;
+  for (size_t k : order) {
+    recs[k].displayPos = rel;
+    rel += recs[k].duration;
+  }
+  const SRec& lowest = recs[order[0]];
+  // As for frames: an I picture first is shown one picture after it is
+  // decoded, and no picture before it is decoded.
+  const int64_t delay = (gop_[lowest.first].flags & kAuiPictureTypeMask) == 1 ? lowest.duration : 0;
+  for (const SRec& r : recs)
+    fieldDisplayDelay_ = std::max(fieldDisplayDelay_, r.decodePos - r.displayPos - lowest.decodePos);
+  const int64_t base = lowest.decodePos + std::max(delay, fieldDisplayDelay_);
+
+  const double tick = 90.0 * frameDuration_ / 2.0;  // one field period
+  if (!t0Set_) {
+    t0_ = kFirstPts - tick * static_cast<double>(base + recs[0].displayPos + correction_);
+    t0Set_ = true;
+  }
+  auto stamp = [&](int64_t pos) {
+    double v = std::trunc(t0_ + tick * static_cast<double>(pos + correction_));
+    return static_cast<uint32_t>(static_cast<int64_t>(v));
+  };
+
+  auto* rec = static_cast<CH264VideoSif*>(ctx.sif.get());
+  GOP_INF gi;
+  bool haveI = false;
+  for (size_t k = 0; k < recs.size(); ++k) {
+    const SRec& r = recs[k];
+    const SUnit& u = gop_[r.first];
+    AUI a;
+    a.size = u.size;
+    if (r.count == 2) a.size += gop_[r.first + 1].size;
+    a.offset = static_cast<uint64_t>(u.start);
+    a.flags = u.flags;
+    a.dts = stamp(r.decodePos);
+    a.pts = stamp(base + r.displayPos);
+    a.pictureTiming = u.pictureTiming;
+    a.Save(out);
+    payloadTotal_ += a.size;
+    if (!haveI && (u.flags & kAuiPictureTypeMask) == 1) {
+      haveI = true;
+      gi.iIndex = static_cast<uint32_t>(k);
+      gi.iOffset = a.offset;
+      gi.iSize = a.size;
+    }
+  }
+  gi.frames = static_cast<uint8_t>(std::min<size_t>(recs.size(), 255));
+  rec->gops.push_back(gi);
+  recordsWritten_ += static_cast<uint32_t>(recs.size());
+  fieldClock_ = clock;
   return kParseOk;
 }
 

@@ -108,6 +108,10 @@ class CH264Parser : public CParserBase {
     uint32_t pictureTiming = 0;
     bool timingSet = false;
     bool hasSlice = false;
+    // Of its first slice: a field's parity and frame_num pair it with the
+    // other field of its frame.
+    bool field = false, bottom = false;
+    uint32_t frameNum = 0;
   };
   class CScanner;
 
@@ -125,6 +129,7 @@ class CH264Parser : public CParserBase {
   void BeginUnit(int64_t start);
   void CloseUnit(int64_t end);
   int FlushGop(SStreamContext& ctx, bool atIdr);
+  int FlushFieldGop(SStreamContext& ctx, ArchiveOut& out);
   static uint32_t PictureTimingWord(const SSlice& s);
 
   std::vector<SSps> sps_;
@@ -136,6 +141,10 @@ class CH264Parser : public CParserBase {
   double frameDuration_ = 0;  // ms
   int64_t correction_ = 0;
   int64_t displayDelay_ = 0;  // frames (fields) between decode and display of the first picture
+  // Decode time of the next GOP in field periods (frames count two), and the
+  // display delay of GOPs holding fields, in field periods.
+  int64_t fieldClock_ = 0;
+  int64_t fieldDisplayDelay_ = 0;
   double t0_ = 0;
   bool t0Set_ = false;
   bool firstSpsPending_ = true;

@@ -127,6 +127,14 @@ bool FrameRateAllowed(uint8_t vf, uint8_t fr) {
   }
 }
 
+std::string DisallowedVideoWarning(const std::string& file, uint8_t vf, uint8_t fr) {
+  static const char* const kFormats[8] = {nullptr, "480i", "576i", "480p", "1080i", "720p", "1080p", "576p"};
+  static const char* const kRates[8] = {nullptr, "23.976", "24", "25", "29.97", nullptr, "50", "59.94"};
+  if (vf >= 8 || fr >= 8 || !kFormats[vf] || !kRates[fr] || FrameRateAllowed(vf, fr)) return {};
+  return "\"" + file + "\": " + kFormats[vf] + " at " + kRates[fr] +
+         " fps is not a Blu-ray video format; Blu-ray players may refuse it";
+}
+
 uint8_t DisplayAspectFromSar(unsigned idx, uint32_t w, uint32_t h) {
   switch (idx) {
     case 1:
@@ -151,6 +159,10 @@ uint8_t DisplayAspectFromSar(unsigned idx, uint32_t w, uint32_t h) {
     case 11: return w == 480 ? kAspect4x3 : 0;
     case 12:
     case 13: return (w == 540 || w == 528) ? kAspect16x9 : 0;
+    // 4:3, 3:2 and 2:1 pixels: 1440, 1280 and 960 wide pictures fill 16:9.
+    case 14: return w == 1440 ? kAspect16x9 : 0;
+    case 15: return w == 1280 ? kAspect16x9 : 0;
+    case 16: return w == 960 ? kAspect16x9 : 0;
     default: return 0;
   }
 }

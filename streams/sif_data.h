@@ -164,6 +164,10 @@ enum AspectCode : uint8_t { kAspect4x3 = 2, kAspect16x9 = 3 };
 // Video format from the picture height; other heights keep `current`.
 uint8_t DeriveVideoFormat(uint32_t height, bool progressive, uint8_t current);
 bool FrameRateAllowed(uint8_t videoFormat, uint8_t frameRate);
+// For a known video format with a known rate that the disc format does not
+// pair (1080p25, 720p25, 1080i23.976, ...): the warning shown for `file`,
+// which the analysis still accepts. Empty otherwise.
+std::string DisallowedVideoWarning(const std::string& file, uint8_t videoFormat, uint8_t frameRate);
 // Display aspect (2, 3, or 0 unknown) from an H.264/VC-1 sample-aspect index.
 uint8_t DisplayAspectFromSar(unsigned sarIndex, uint32_t width, uint32_t height);
 // Index of the first entry of the H.264/VC-1 frame-rate table within 0.01

@@ -98,8 +98,9 @@ void CArchive::Path(std::string& path) {
   }
   std::string s = NormalizeSeparators(in_->String());
   if (!s.empty() && !folder.empty() && IsRelativePath(s)) s = CombinePath(folder, s);
-  std::string error;
-  if (!CheckPathLength(s, error)) throw ArchiveError(error);
+  // A path past the length limit (a project moved into a deep folder) is
+  // kept as it is: reopening refuses it by name, and the user can remove or
+  // replace that one source instead of losing the whole project.
   path = std::move(s);
 }
 

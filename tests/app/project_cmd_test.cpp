@@ -131,6 +131,34 @@ TEST(ProjectCommands, Chapters) {
   EXPECT_EQ(Zv({"chapters", p, "Movie#1/Clip#1", "list"}).status, 2);  // not a play item
 }
 
+TEST(ProjectCommands, ChaptersFollowTheRateOfTheItemsVideo) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_720p5994.264", dir.Path());
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  ASSERT_EQ(Zv({"source", "add", p, "Movie#1/Clip#1", video}).status, 0);
+  const std::string item = "Movie#1/Title#1/PI#1";
+
+  // At 59.94 fps a second has frames 00 to 59, as an import reads them.
+  RunResult add = Zv({"chapters", p, item, "add", "00:00:01:45", "Late"});
+  ASSERT_EQ(add.status, 0) << add.err;
+  EXPECT_EQ(add.out, "1\t00:00:01:45\tLate\n");
+  EXPECT_NE(Zv({"show", p, "--json"}).out.find("\"frames\":105"), std::string::npos);  // 60 + 45
+  ASSERT_EQ(Zv({"chapters", p, item, "add", "00:00:00:59", "--fps", "7"}).status, 0);
+
+  // Another rate than the video's would be read at the video's rate later.
+  const std::vector<uint8_t> before = zvtest::ReadBytes(p);
+  RunResult other = Zv({"chapters", p, item, "add", "00:00:01:00", "--fps", "3"});
+  EXPECT_EQ(other.status, 2);
+  EXPECT_NE(other.err.find("--fps 3 (25 fps) differs from the video of \"" + item + "\" (59.94 fps)"),
+            std::string::npos)
+      << other.err;
+  zvtest::WriteText(dir / "ch.txt", "00:00:01:00 One\n");
+  EXPECT_EQ(Zv({"chapters", p, item, "import", dir / "ch.txt", "--fps", "6"}).status, 2);
+  EXPECT_EQ(zvtest::ReadBytes(p), before);
+  EXPECT_EQ(Zv({"chapters", p, item, "list"}).out, "1\t00:00:00:59\t\n2\t00:00:01:45\tLate\n");
+}
+
 TEST(ProjectCommands, UsageErrorsAndUnreadableProjects) {
   zvtest::TempDir dir;
   std::string p = dir / "disc.zvpj";
@@ -215,4 +243,73 @@ TEST(ProjectCommands, LostSourceIsKeptUntilRemovedOnPurpose) {
   EXPECT_EQ(show.err, "");
   EXPECT_EQ(show.out.find("ac3_stereo"), std::string::npos) << show.out;
   EXPECT_EQ(Zv({"set", p, "Movie#1/Title#1", "mode=Separate"}).status, 0);
+}
+
+TEST(ProjectCommands, MovedIntoADeepFolderTheProjectOpensAndNamesTheSourcePastTheLimit) {
+  zvtest::TempDir dir;
+  const std::string a = dir / "a";
+  const std::string sub = "media/" + std::string(150, 's');
+  std::filesystem::create_directories(a + "/" + sub);
+  const std::string p = a + "/disc.zvpj";
+  zvtest::CopyFixture("h264_1080p2398.264", a + "/media");
+  zvtest::CopyFixture("ac3_stereo.ac3", a + "/" + sub);
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  RunResult add =
+      Zv({"source", "add", p, "Movie#1/Clip#1", a + "/media/h264_1080p2398.264", a + "/" + sub + "/ac3_stereo.ac3"});
+  ASSERT_EQ(add.status, 0) << add.err;
+
+  // The stored paths are relative ("./media/..."): moved with the project
+  // into a deep folder, the audio's combines to more than the limit allows.
+  const std::string deep = dir / std::string(100, 'd');
+  std::filesystem::create_directories(deep);
+  std::filesystem::rename(a, deep + "/a");
+  const std::string moved = deep + "/a/disc.zvpj";
+  const std::string audio = deep + "/a/" + sub + "/ac3_stereo.ac3";
+  ASSERT_GE(audio.size(), 260u);
+
+  RunResult show = Zv({"show", moved});
+  ASSERT_EQ(show.status, 0) << show.err;
+  EXPECT_NE(show.out.find("h264_1080p2398.264"), std::string::npos) << show.out;
+  EXPECT_NE(show.err.find("Path is too long"), std::string::npos) << show.err;
+  EXPECT_NE(show.err.find("\"" + audio + "\""), std::string::npos) << show.err;
+  // A change is refused until the lost source is dealt with ...
+  EXPECT_EQ(Zv({"set", moved, "Movie#1/Title#1", "mode=Separate"}).status, 2);
+  // ... by removing it, after which a replacement can be added.
+  RunResult removed = Zv({"source", "remove", moved, "Movie#1/Clip#1", "ac3_stereo.ac3"});
+  ASSERT_EQ(removed.status, 0) << removed.err;
+  show = Zv({"show", moved});
+  EXPECT_EQ(show.status, 0);
+  EXPECT_EQ(show.err, "");
+  const std::string replacement = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+  add = Zv({"source", "add", moved, "Movie#1/Clip#1", replacement});
+  ASSERT_EQ(add.status, 0) << add.err;
+  show = Zv({"show", moved});
+  EXPECT_EQ(show.err, "");
+  EXPECT_NE(show.out.find("Track#2  ac3_stereo.ac3"), std::string::npos) << show.out;
+}
+
+TEST(ProjectCommands, AKnownButDisallowedVideoRateIsAcceptedWithAPlainWarning) {
+  zvtest::TempDir dir;
+  const std::string video = zvtest::CopyFixture("warn_1080p25.264", dir.Path());
+  const std::string audio = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+  const std::string warning = "warning: \"" + video +
+                              "\": 1080p at 25 fps is not a Blu-ray video format; Blu-ray players may refuse it";
+  RunResult analysed = Zv({"analyse", video});
+  EXPECT_EQ(analysed.status, 0) << analysed.err;
+  EXPECT_NE(analysed.out.find("video format:       1080p"), std::string::npos) << analysed.out;
+  EXPECT_NE(analysed.err.find("zelvane analyse: " + warning), std::string::npos) << analysed.err;
+  RunResult good = Zv({"analyse", zvtest::CopyFixture("h264_1080p2398.264", dir.Path())});
+  EXPECT_EQ(good.status, 0);
+  EXPECT_EQ(good.err.find("warning"), std::string::npos) << good.err;
+
+  const std::string p = dir / "disc.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  RunResult add = Zv({"source", "add", p, "Movie#1/Clip#1", video, audio});
+  ASSERT_EQ(add.status, 0) << add.err;
+  EXPECT_NE(add.err.find("zelvane source add: " + warning), std::string::npos) << add.err;
+
+  RunResult built = Zv({"build", p, dir / "out", "--yes"});
+  ASSERT_EQ(built.status, 0) << built.err;
+  EXPECT_NE(built.err.find("]: Clip#1: " + warning.substr(9)), std::string::npos) << built.err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "out/Zelvane/DISC/BDMV/STREAM/00000.m2ts"));
 }

@@ -223,6 +223,8 @@ TEST_F(Walkthrough, SettingsReachShowAndTheDisc) {
   const Refusal refusals[] = {
       {{"Feature/Main", "mode=Sequential"}, "\"Feature/Main\": \"mode=Sequential\": expected PlayAll"},
       {{"Feature/Main", "connection=3"}, "\"Feature/Main\": \"connection=3\": expected 1"},
+      // Seamless without break is not built, so it is not offered either.
+      {{"Feature/Main", "connection=6"}, "\"Feature/Main\": \"connection=6\": only 1 and 5 are supported"},
       {{"Feature/Main", "playback-count=65536"}, "\"playback-count=65536\": expected a count, 0 to 65535"},
       {{"Feature/Main", "uo.MenuCall=1"}, "\"uo.MenuCall=1\": this user operation cannot be changed"},
       {{"Feature/Main", "uo.Jump=1"}, "\"uo.Jump=1\": no user operation \"Jump\""},

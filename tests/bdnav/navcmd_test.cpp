@@ -77,11 +77,13 @@ TEST(NavCmd, HandComputedEncodings) {
       {"SetButtonPage GPR7 GPR8 1", {0x51, 0x00, 0, 0x03, 0x80, 0, 0, 7, 0xC0, 0, 0, 8}},
       // Immediate audio 1 and subtitle 2 shown: destination immediate.
       {"SetStream 1 2 1 X X", {0x51, 0x80, 0, 0x01, 0x80, 0x01, 0xC0, 0x02, 0, 0, 0, 0}},
-      // Angle 3 and IG 4: source immediate.
-      {"SetStream X X 0 3 4", {0x51, 0x40, 0, 0x01, 0, 0, 0, 0, 0x80, 0x03, 0x80, 0x04}},
+      // Angle 3 and IG 4: source immediate; the IG stream in bytes 8-9 and
+      // the angle in bytes 10-11, where players read them.
+      {"SetStream X X 0 3 4", {0x51, 0x40, 0, 0x01, 0, 0, 0, 0, 0x80, 0x04, 0x80, 0x03}},
+      {"SetStream X X 0 GPR5 GPR6", {0x51, 0x00, 0, 0x01, 0, 0, 0, 0, 0x80, 0x06, 0x80, 0x05}},
       // Immediate audio and IG with the angle unchanged: both flags set, so the
       // IG number is not taken for a register.
-      {"SetStream 1 X 0 X 5", {0x51, 0xC0, 0, 0x01, 0x80, 0x01, 0, 0, 0, 0, 0x80, 0x05}},
+      {"SetStream 1 X 0 X 5", {0x51, 0xC0, 0, 0x01, 0x80, 0x01, 0, 0, 0x80, 0x05, 0, 0}},
   };
   for (const auto& [text, bytes] : cases) EXPECT_EQ(Assemble(text), bytes) << text;
 }

@@ -93,6 +93,11 @@ video fail_422.264 1920x1080 24000/1001 yuv422p 48 -- \
 video fail_15fps.264 1920x1080 15 yuv420p 30 -- \
   --bluray-compat --profile high --level 4.1 --bitrate 400 --nal-hrd vbr \
   --keyint 15 --sar 1:1 "${BD_COMMON[@]}"
+# A known rate that the disc does not pair with 1080p: accepted with a
+# warning, not refused.
+video warn_1080p25.264 1920x1080 25 yuv420p 25 -- \
+  --bluray-compat --profile high --level 4.1 --bitrate 400 --nal-hrd vbr \
+  --keyint 12 --sar 1:1 "${BD_COMMON[@]}"
 
 echo "make-fixtures: audio" >&2
 audio ac3_stereo.ac3 ac3_fixed ac3 48000 stereo 448k "$(tone 440)|$(tone 660)"
@@ -174,6 +179,7 @@ check_video fail_level51.264 High 51 1920 1080 24000/1001 progressive 1:1 1 48
 check_video fail_422.264 "High 4:2:2" 41 1920 1080 24000/1001 progressive 1:1 1 48
 expect fail_422.264 chroma_format_idc "$(syntax fail_422.264 chroma_format_idc)" 2
 check_video fail_15fps.264 High 41 1920 1080 15/1 progressive 1:1 1 30
+check_video warn_1080p25.264 High 41 1920 1080 25/1 progressive 1:1 1 25
 
 check_audio ac3_stereo.ac3 ac3 48000 2 448000
 check_audio ac3_51.ac3 ac3 48000 6 640000

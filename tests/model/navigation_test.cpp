@@ -238,6 +238,48 @@ TEST_F(DefaultProject, SeparateAndPlayAllMakesTheWholeListFirstAndSkipsNonTitles
   EXPECT_EQ(TitleObjectIds(nav.index), (std::vector<uint16_t>{2, 3, 4}));
 }
 
+TEST_F(DefaultProject, WithoutTopMenuTitlesChainByTheirOwnNumbersPastNonTitles) {
+  // Movie#1's playlist object is no title: it still gets a movie object,
+  // but no title number, so Movie#2 is title 1 and Movie#3 title 2.
+  project.m_movies.CreateChild()->SetFilmType(kFilmMovie);
+  project.m_movies.CreateChild()->SetFilmType(kFilmMovie);
+  for (size_t i = 0; i < 3; ++i) zvtest::GiveContent(Movie(i));
+  Movie(0).m_playlists.GetAt(0)->m_bHasTitle = false;
+  Number(*Movie(0).m_playlists.GetAt(0), 0, -1);
+  Number(*Movie(1).m_playlists.GetAt(0), 1, 1);
+  Number(*Movie(2).m_playlists.GetAt(0), 2, 2);
+
+  Nav nav = Generate(project);
+  ASSERT_EQ(nav.mobj.objects.size(), 5u);
+  EXPECT_EQ(TitleObjectIds(nav.index), (std::vector<uint16_t>{3, 4}));
+  EXPECT_EQ(TextsOf(nav.mobj.objects[2]), PlayAllObject(0, "JumpTitle 1"));
+  EXPECT_EQ(TextsOf(nav.mobj.objects[3]), PlayAllObject(1, "JumpTitle 2"));
+  EXPECT_EQ(TextsOf(nav.mobj.objects[4]), PlayAllObject(2, "JumpTitle 1"));
+  // Every jump lands on a title the index has.
+  for (size_t m = 2; m < 5; ++m) {
+    const std::string end = TextsOf(nav.mobj.objects[m]).back();
+    ASSERT_EQ(end.rfind("JumpTitle ", 0), 0u) << end;
+    EXPECT_LE(std::stoul(end.substr(10)), nav.index.titles.size()) << end;
+  }
+
+  // A trailer that is no title after the only title: the title restarts
+  // itself instead of jumping to a title 2 that does not exist.
+  CZvObject other;
+  other.InitNew();
+  zvtest::GiveContent(*other.m_movies.GetAt(0));
+  CPlObject& trailer = *other.m_trailers.m_playlists.GetAt(0);
+  zvtest::GiveContent(other.m_trailers);
+  AddStoriesToPlaylist(trailer, other.m_trailers.m_stories);
+  trailer.m_bHasTitle = false;
+  Number(*other.m_movies.GetAt(0)->m_playlists.GetAt(0), 0, 1);
+  Number(trailer, 1, -1);
+  nav = Generate(other);
+  ASSERT_EQ(nav.mobj.objects.size(), 4u);
+  EXPECT_EQ(TitleObjectIds(nav.index), (std::vector<uint16_t>{2}));
+  EXPECT_EQ(TextsOf(nav.mobj.objects[2]), PlayAllObject(0, "GoTo 0"));
+  EXPECT_EQ(TextsOf(nav.mobj.objects[3]), SeparateObject(1, "JumpTitle 1"));
+}
+
 TEST_F(DefaultProject, EmptyProjectHasOnlyFirstPlayAndTopMenu) {
   Nav nav = Generate(project);
   ASSERT_EQ(nav.mobj.objects.size(), 2u);

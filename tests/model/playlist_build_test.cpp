@@ -63,14 +63,14 @@ class PlaylistBuild : public ::testing::Test {
     bdmv = media.MakeBdmv();
   }
   CPiObject* Item(size_t i) { return pl->GetAt(i); }
-  int Build() {
+  int Build(const Progress& progress = Progress{}) {
     for (size_t i = 0; i < film.m_stories.GetCount(); ++i) film.m_stories.GetAt(i)->m_nClipNumber = static_cast<int>(i);
     pl->m_nPlaylistNumber = 3;
     if (!ValidatePlaylist(*pl, "Movie#1:", prompt)) return kFailed;
     film.m_stories.ClearBuildLists();
     PreparePlaylist(*pl);
     if (int rc = film.m_stories.BuildStories(bdmv, Progress{}, prompt)) return rc;
-    return WritePlaylists(*pl, bdmv, prompt) ? kOk : kFailed;
+    return WritePlaylists(*pl, bdmv, prompt, progress) ? kOk : kFailed;
   }
   PlaylistFile Read(int n) {
     char name[32];
@@ -198,6 +198,94 @@ TEST_F(PlaylistBuild, ValidationMessages) {
   EXPECT_EQ(f.playItems[1].ConnectionCondition, 5);
   // The disabled track is not offered.
   EXPECT_EQ(f.playItems[1].stn.primaryAudio.size(), 1u);
+}
+
+TEST_F(PlaylistBuild, SeparateAndPlayAllJoinsSeamlesslyOnlyWhatWasCheckedAndPrepared) {
+  pl->m_nPlayMode = kSeparateAndPlayAll;
+  pl->m_nConnection = 5;
+  // The combined playlist of mode 2 joins 1080p23.976 + AC-3 to 720p59.94
+  // video alone: refused as in PlayAll.
+  media.Fill(*s2, {"h264_720p5994.264"});
+  AddStoriesToPlaylist(*pl, film.m_stories);
+  EXPECT_EQ(Build(), kFailed);
+  EXPECT_EQ(prompt.messages, (std::vector<std::string>{"\"Movie#1:Clip#1\" and \"Movie#1:Clip#2\": have a conflict "
+                                                       "of track count! "}));
+  EXPECT_FALSE(fs::exists(bdmv + "PLAYLIST/00003.mpls"));
+
+  // Matching clips: the second is multiplexed to follow the first, and only
+  // the combined playlist joins them with 5.
+  ASSERT_TRUE(s2->RemoveSource(0));
+  media.Fill(*s2, {"h264_1080p2398.264", "ac3_stereo.ac3"});
+  LinkStory(*Item(1), s2);
+  prompt.messages.clear();
+  ASSERT_EQ(Build(), kOk) << (prompt.messages.empty() ? "" : prompt.messages[0]);
+  EXPECT_EQ(s2->m_vecPrevClips, (std::vector<CStoryObject*>{s1}));
+  EXPECT_TRUE(s1->m_vecPrevClips.empty());
+  PlaylistFile all = Read(3);
+  ASSERT_EQ(all.playItems.size(), 2u);
+  EXPECT_EQ(all.playItems[0].ConnectionCondition, 1);
+  EXPECT_EQ(all.playItems[1].ConnectionCondition, 5);
+  for (int n : {4, 5}) {
+    PlaylistFile one = Read(n);
+    ASSERT_EQ(one.playItems.size(), 1u);
+    EXPECT_EQ(one.playItems[0].ConnectionCondition, 1);
+  }
+
+  // Playlists written for clips that were not prepared to follow each other
+  // do not claim a seamless join.
+  film.m_stories.ClearBuildLists();
+  ASSERT_TRUE(WritePlaylists(*pl, bdmv, prompt));
+  EXPECT_EQ(Read(3).playItems.at(1).ConnectionCondition, 1);
+
+  // Condition 6 is not built: a project holding it is refused, not written
+  // as 1.
+  pl->m_nConnection = 6;
+  prompt.messages.clear();
+  EXPECT_EQ(Build(), kFailed);
+  EXPECT_EQ(prompt.messages,
+            (std::vector<std::string>{"\"Movie#1:Title#1\": connection 6: only 1 and 5 are supported"}));
+}
+
+TEST_F(PlaylistBuild, ChaptersCountAtTheirListsRateAndOnesPastTheEndAreLeftOutAndLogged) {
+  // A list made at 50 fps for the 23.976 fps clip (two seconds, entry
+  // points every 12 frames): frame 48 is 0.96 s in, next to the entry point
+  // at 1.001 s. Read at the clip's rate it would be 2.002 s, the very end.
+  Item(0)->m_chapters.m_nFpsCode = 6;
+  Item(0)->m_chapters.m_points = {{"Start", 1, 0}, {"One", 1, 48}, {"Late", 1, 150}, {"End", 2, -1}};
+  std::vector<std::string> log;
+  Progress progress{[](void* ctx, const SProgressInfo* info) {
+                      if (info->kind == kProgressItem) static_cast<std::vector<std::string>*>(ctx)->push_back(info->item);
+                      return 1;
+                    },
+                    &log};
+  ASSERT_EQ(Build(progress), kOk) << (prompt.messages.empty() ? "" : prompt.messages[0]);
+  const ClipInformationFile clip = Clip(0);
+  const STC_INFO& stc = clip.atcSequences.at(0).stc.at(0);
+  std::vector<uint32_t> entryTimes;
+  for (const auto& e : clip.cpi.entries)
+    if (e.StreamPid == 0x1011)
+      for (const auto& k : e.keyPoints) entryTimes.push_back(static_cast<uint32_t>(k.pts / 2));
+  ASSERT_GE(entryTimes.size(), 3u);
+  PlaylistFile f = Read(3);
+  // The chapter 3 s in lies past the clip's end: no mark, one log line.
+  ASSERT_EQ(f.marks.size(), 3u);
+  EXPECT_EQ(f.marks[0].MarkTimeStamp, stc.PresentationStartTime);
+  EXPECT_EQ(f.marks[1].MarkTimeStamp, entryTimes[2]);
+  EXPECT_EQ(f.marks[2].MarkTimeStamp, stc.PresentationEndTime);
+  EXPECT_EQ(f.marks[2].MarkType, 2);
+  int leftOut = 0;
+  for (const std::string& line : log)
+    if (line.find("]: Movie#1:Title#1:PI#1: chapter 3 (Late) at 00:00:03:00 is at or after the end of clip 00000 "
+                  "and is left out") != std::string::npos)
+      ++leftOut;
+  EXPECT_EQ(leftOut, 1) << ::testing::PrintToString(log);
+
+  EXPECT_FALSE(ChapterPastEnd(0, 25, 100, 200));   // the start
+  EXPECT_FALSE(ChapterPastEnd(-1, 25, 100, 200));  // the end, as asked for
+  // 0.16 s is 7200 units of 45 kHz after the in time: at the out time is
+  // already too late.
+  EXPECT_FALSE(ChapterPastEnd(4, 25, 100, 7301));
+  EXPECT_TRUE(ChapterPastEnd(4, 25, 100, 7300));
 }
 
 TEST_F(PlaylistBuild, MarksAreInTimeOrderAndWithinTheDiscLimit) {

@@ -16,7 +16,7 @@ class StoryMedia {
  public:
   StoryMedia() {
     std::filesystem::create_directories(dir / "media");
-    for (const char* name : {"h264_1080p2398.264", "h264_576i25.264", "ac3_stereo.ac3", "ac3_51.ac3", "ac3_mono.ac3"})
+    for (const char* name : {"h264_1080p2398.264", "h264_576i25.264", "h264_720p5994.264", "ac3_stereo.ac3", "ac3_51.ac3", "ac3_mono.ac3"})
       CopyFixture(name, dir / "media");
     // A name ending in "_fre" gives the track its language.
     std::filesystem::copy_file(DataPath("ac3_mono.ac3"), dir / "media/ac3_mono_fre.ac3");

@@ -416,4 +416,139 @@ TEST(H264Units, UnitsFoundAcrossManyReadWindows) {
   }
 }
 
+// An SEI NAL unit holding one message of `type` with `payload` as given,
+// and `declared` as its payloadSize (which may lie).
+std::vector<uint8_t> SeiMessage(unsigned type, const std::vector<uint8_t>& payload, size_t declared) {
+  return AnnexB(BuildBits([&](zv::BeWriter& w) {
+    w.Bits(8, 0x06);  // type 6
+    w.Bits(8, type);  // payloadType
+    size_t n = declared;
+    for (; n >= 255; n -= 255) w.Bits(8, 0xFF);  // payloadSize, in runs of 0xFF
+    w.Bits(8, static_cast<uint32_t>(n));
+    w.Bytes(payload.data(), payload.size());
+    w.Bits(8, 0x80);  // rbsp_trailing_bits
+  }));
+}
+
+TEST(H264Units, SeiTroubleEndsTheSeiWalkNotTheAnalysis) {
+  auto bytes = Header({});
+  std::vector<size_t> starts;
+  // A 70 KB user-data message (encoders do write such), longer than the
+  // 64 KiB of a NAL unit that are read.
+  starts.push_back(0);
+  Append(bytes, Aud());
+  const std::vector<uint8_t> userData(70000, 0x5A);
+  Append(bytes, SeiMessage(5, userData, userData.size()));
+  Append(bytes, Slice({.nalType = 5, .sliceType = 2, .frameNum = 0, .pocLsb = 0}));
+  // A message whose payloadSize runs past its NAL unit.
+  starts.push_back(bytes.size());
+  Append(bytes, Aud());
+  Append(bytes, SeiMessage(4, {1, 2, 3}, 200));
+  Append(bytes, Slice({.nalType = 1, .sliceType = 0, .frameNum = 1, .pocLsb = 2}));
+  // And a good picture-timing message still read after them.
+  starts.push_back(bytes.size());
+  Append(bytes, Aud());
+  Append(bytes, PicTimingSei(2));
+  Append(bytes, Slice({.nalType = 1, .sliceType = 0, .frameNum = 2, .pocLsb = 4}));
+  TempDir dir;
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  ASSERT_EQ(Analyse(dir, bytes, ctx, prompt), zv::kOk) << (prompt.messages.empty() ? "" : prompt.messages[0]);
+  EXPECT_TRUE(prompt.messages.empty());
+  auto u = AllUnits(ctx);
+  ASSERT_EQ(u.size(), 3u);
+  const double period = 90.0 * 1001 / 24;
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(u[i].offset, starts[i]);
+    EXPECT_EQ(u[i].size, (i == 2 ? bytes.size() : starts[i + 1]) - starts[i]);
+    EXPECT_NEAR(static_cast<double>(u[i].pts), zv::kFirstPts + period * static_cast<double>(i), 1.0);
+  }
+}
+
+TEST(H264Checks, Anamorphic1440x1080IsSixteenByNine) {
+  SpsSpec spec;
+  spec.widthMbs = 90;  // 1440
+  spec.aspectIdc = 14;  // 4:3 pixels
+  auto bytes = Header(spec);
+  Append(bytes, Slice({.nalType = 5}));
+  TempDir dir;
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  ASSERT_EQ(Analyse(dir, bytes, ctx, prompt), zv::kOk);
+  auto* v = static_cast<zv::CH264VideoSif*>(ctx.sif.get());
+  EXPECT_EQ(v->width, 1440u);
+  EXPECT_EQ(v->aspectRatio, zv::kAspect16x9);
+  // What the PMT, clip information and playlists are made from.
+  zv::SCodingAttributes coding;
+  v->FillCodingInfo(coding);
+  EXPECT_EQ(coding.aspectRatio, zv::kAspect16x9);
+  EXPECT_EQ(zv::DisplayAspectFromSar(15, 1280, 1080), zv::kAspect16x9);
+  EXPECT_EQ(zv::DisplayAspectFromSar(14, 1920, 1080), 0);
+}
+
+TEST(H264Checks, KnownButDisallowedRatesAreAcceptedAndNamed) {
+  SpsSpec spec;
+  spec.timeScale = 50;  // 1080p25
+  spec.unitsInTick = 1;
+  auto bytes = Header(spec);
+  Append(bytes, Slice({.nalType = 5}));
+  TempDir dir;
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  ASSERT_EQ(Analyse(dir, bytes, ctx, prompt), zv::kOk);
+  auto* v = static_cast<zv::CH264VideoSif*>(ctx.sif.get());
+  EXPECT_EQ(zv::DisallowedVideoWarning("f.264", v->videoFormat, v->frameRate),
+            "\"f.264\": 1080p at 25 fps is not a Blu-ray video format; Blu-ray players may refuse it");
+  struct Pair {
+    uint8_t vf, fr;
+    const char* name;
+  };
+  for (const Pair& p : {Pair{zv::kVf720p, zv::kFr25, "720p at 25"}, Pair{zv::kVf1080p, zv::kFr2997, "1080p at 29.97"},
+                        Pair{zv::kVf1080i, zv::kFr23976, "1080i at 23.976"}})
+    EXPECT_NE(zv::DisallowedVideoWarning("f", p.vf, p.fr).find(p.name), std::string::npos) << p.name;
+  EXPECT_EQ(zv::DisallowedVideoWarning("f", zv::kVf1080p, zv::kFr23976), "");
+  EXPECT_EQ(zv::DisallowedVideoWarning("f", zv::kVf1080i, zv::kFr2997), "");
+  EXPECT_EQ(zv::DisallowedVideoWarning("f", zv::kVf1080p, zv::kFrUnknown), "");
+}
+
+// The PAFF stream of PaffStream: pairs by parity and frame_num, frames
+// between them, a lone field, and nothing of the stream left out.
+TEST(H264Units, FieldPairsByParityAndFrameNumberAndNoUnitLeftOut) {
+  std::vector<size_t> starts;
+  const std::vector<uint8_t> bytes = PaffStream(&starts);
+  TempDir dir;
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  ASSERT_EQ(Analyse(dir, bytes, ctx, prompt), zv::kOk);
+  auto* v = static_cast<zv::CH264VideoSif*>(ctx.sif.get());
+  EXPECT_EQ(v->videoFormat, zv::kVf1080i);
+  auto u = AllUnits(ctx);
+  // First picture of each record, and its decode and display times in
+  // frames: a frame or field pair lasts one, the lone field half of one.
+  const size_t firstPic[] = {0, 2, 4, 5, 7, 8};
+  const double decodeAt[] = {0, 1, 2, 2.5, 3.5, 4.5};
+  const double shownAt[] = {1, 2, 3, 3.5, 4.5, 5.5};
+  ASSERT_EQ(u.size(), 6u);
+  EXPECT_EQ(ctx.header.auCount, 6u);
+  ASSERT_EQ(v->gops.size(), 2u);
+  EXPECT_EQ(v->gops[0].frames, 3u);
+  EXPECT_EQ(v->gops[1].frames, 3u);
+  const double frame = 90.0 * 1001 / 30;
+  uint64_t total = 0;
+  for (size_t i = 0; i < u.size(); ++i) {
+    SCOPED_TRACE(i);
+    const size_t end = i + 1 < u.size() ? starts[firstPic[i + 1]] : bytes.size();
+    EXPECT_EQ(u[i].offset, starts[firstPic[i]]);
+    EXPECT_EQ(u[i].size, end - starts[firstPic[i]]);
+    total += u[i].size;
+    EXPECT_NEAR(static_cast<double>(u[i].pts), zv::kFirstPts + frame * (shownAt[i] - 1), 1.0);
+    EXPECT_NEAR(static_cast<double>(u[i].dts), zv::kFirstPts + frame * (decodeAt[i] - 1), 1.0);
+  }
+  EXPECT_EQ(total, bytes.size());
+  EXPECT_EQ(u[0].flags & zv::kAuiKey, zv::kAuiKey);
+  EXPECT_EQ(u[3].flags & zv::kAuiKey, zv::kAuiKey);
+  EXPECT_EQ(u[1].flags & zv::kAuiKey, 0u);
+}
+
 }  // namespace

@@ -199,4 +199,42 @@ int OpenWhole(const std::string& path, zv::SStreamContext& ctx, zv::IPrompt* pro
   return zv::OpenStream(src, ctx, progress, prompt);
 }
 
+std::vector<uint8_t> PaffStream(std::vector<size_t>* starts) {
+  SpsSpec spec;
+  spec.frameMbsOnly = false;
+  spec.heightMapUnits = 34;  // 2 x 34 x 16 = 1088
+  spec.cropBottom = 2;       // 1088 - 4 x 2 = 1080
+  spec.unitsInTick = 1001;
+  spec.timeScale = 60000;    // 29.97 frames
+  std::vector<uint8_t> bytes = Sps(spec);
+  Append(bytes, Pps());
+  struct Pic {
+    unsigned nalType, sliceType;
+    uint32_t frameNum;
+    bool field, bottom;
+    uint32_t poc;
+  };
+  // Both GOPs hold an odd number of pictures. The lone top field has
+  // frame_num 2; the field after it is the next GOP's IDR.
+  const Pic pics[] = {{5, 2, 0, true, false, 0}, {1, 0, 0, true, true, 1},  {1, 0, 1, true, false, 2},
+                      {1, 0, 1, true, true, 3},  {1, 0, 2, true, false, 4}, {5, 2, 0, true, false, 0},
+                      {1, 0, 0, true, true, 1},  {1, 0, 1, false, false, 2}, {1, 0, 2, true, false, 4},
+                      {1, 0, 2, true, true, 5}};
+  for (const Pic& p : pics) {
+    if (starts) starts->push_back(starts->empty() ? 0 : bytes.size());
+    Append(bytes, Aud());
+    SliceSpec s;
+    s.nalType = p.nalType;
+    s.sliceType = p.sliceType;
+    s.frameNum = p.frameNum;
+    s.frameMbsOnly = false;
+    s.field = p.field;
+    s.bottom = p.bottom;
+    s.pocLsb = p.poc;
+    s.dataBytes = 300;
+    Append(bytes, Slice(s));
+  }
+  return bytes;
+}
+
 }  // namespace zvtest

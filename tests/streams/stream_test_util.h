@@ -65,6 +65,14 @@ std::vector<uint8_t> Slice(const SliceSpec& s);
 
 void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& part);
 
+// A 1080i29.97 PAFF stream (field pictures and frame pictures mixed), in
+// decode order: {I top, P bottom} {P top, P bottom} P-top-alone, then a
+// second GOP {I top, P bottom} P-frame {P top, P bottom}: five pictures
+// each, pairs marked by braces. `starts` gets the offset of
+// every picture (each begins with its delimiter; the first also holds the
+// parameter sets).
+std::vector<uint8_t> PaffStream(std::vector<size_t>* starts = nullptr);
+
 // Every access-unit record of an opened stream, untouched by the time offset.
 std::vector<zv::AUI> AllUnits(zv::SStreamContext& ctx);
 
