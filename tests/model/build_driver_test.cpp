@@ -202,18 +202,20 @@ TEST_F(BuildFixture, RebuildPurgesOnlyUnnumberedFilesOfTheClipAndPlaylistFolders
   // This build numbers one clip (the logo story) and one playlist.
   zvtest::StoryMedia media;
   media.Fill(*project.m_logos.m_stories.GetAt(0), {"h264_1080p2398.264"});
-  // BACKUP is emptied before the build, numbered or not: its numbered files
-  // are this build's copies.
-  const std::vector<std::string> stale = {"STREAM/00001.m2ts", "STREAM/notes.txt", "CLIPINF/00001.clpi",
-                                          "CLIPINF/00000.m2ts", "PLAYLIST/00001.mpls", "PLAYLIST/00000.clpi",
+  // Only names the disc owns are purged (five digits and the folder's own
+  // extension); BACKUP is purged like the folders it copies.
+  const std::vector<std::string> stale = {"STREAM/00001.m2ts", "CLIPINF/00001.clpi", "PLAYLIST/00001.mpls",
                                           "BACKUP/CLIPINF/00001.clpi", "BACKUP/PLAYLIST/00001.mpls"};
   const std::vector<std::string> rewritten = {"BACKUP/CLIPINF/00000.clpi", "BACKUP/PLAYLIST/00000.mpls"};
   for (const auto& f : rewritten) zvtest::WriteText(Bdmv() + f, "old");
-  const std::vector<std::string> kept = {"STREAM/00000.M2TS", "CLIPINF/00000.CLPI", "PLAYLIST/00000.Mpls",
-                                         "STREAM/sub/00007.m2ts"};
+  const std::vector<std::string> kept = {"STREAM/00000.M2TS",  "CLIPINF/00000.CLPI", "PLAYLIST/00000.Mpls",
+                                         "STREAM/sub/00007.m2ts", "STREAM/notes.txt",   "CLIPINF/00000.m2ts",
+                                         "PLAYLIST/00000.clpi", "STREAM/0001.m2ts",    "STREAM/000012.m2ts"};
   const std::vector<std::string> outside = {"DISC/BDMV/JAR/a.jar", "DISC/BDMV/META/DL/x.xml",
-                                            "DISC/BDMV/AUXDATA/00001.m2ts", "DISC/BDMV/BDJO/00001.bdjo",
-                                            "TEMP/00001.m2ts", "notes.txt", "DISC/CERTIFICATE/00001.mpls"};
+                                            "DISC/BDMV/AUXDATA/00001.m2ts", "DISC/BDMV/BDJO/00001.bdjo", "notes.txt",
+                                            "DISC/CERTIFICATE/00001.mpls"};
+  // TEMP is the build's own: emptied.
+  zvtest::WriteText(Root() + "/TEMP/00001.m2ts", "old");
   for (const auto& f : stale) zvtest::WriteText(Bdmv() + f, "old");
   fs::create_directories(Bdmv() + "STREAM/sub");
   for (const auto& f : kept) zvtest::WriteText(Bdmv() + f, "old");
@@ -229,6 +231,7 @@ TEST_F(BuildFixture, RebuildPurgesOnlyUnnumberedFilesOfTheClipAndPlaylistFolders
   for (const auto& f : rewritten) EXPECT_NE(zvtest::ReadText(Bdmv() + f), "old") << f;
   Listing after = List(Root());
   for (const auto& f : outside) EXPECT_EQ(after.at(f), before.at(f)) << f;
+  EXPECT_TRUE(fs::is_empty(Root() + "/TEMP"));
 }
 
 TEST_F(BuildFixture, CancelStopsBeforeAnyNavigationFileIsWritten) {
@@ -283,11 +286,14 @@ TEST_F(BuildFixture, FolderOfTheTreeThatCannotBeCreatedIsReported) {
 TEST_F(BuildFixture, EmptyingBackupNeverFollowsALinkOutOfTheTree) {
   TempDir elsewhere;
   zvtest::WriteText(elsewhere / "precious.txt", "keep");
+  zvtest::WriteText(elsewhere / "00003.clpi", "keep");
   ASSERT_EQ(Build(), kOk);
   fs::create_directory_symlink(elsewhere.Path(), Bdmv() + "BACKUP/link");
   ASSERT_EQ(Build(Answer::Yes), kOk);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(Bdmv() + "BACKUP/link")));
+  // A link is not the disc's: it stays, and nothing it points to is touched.
+  EXPECT_TRUE(fs::is_symlink(Bdmv() + "BACKUP/link"));
   EXPECT_EQ(zvtest::ReadText(elsewhere / "precious.txt"), "keep");
+  EXPECT_EQ(zvtest::ReadText(elsewhere / "00003.clpi"), "keep");
 }
 
 TEST_F(BuildFixture, SoundFileIsCopiedOnlyWhenItChanged) {
