@@ -248,6 +248,41 @@ TEST_F(BuildFixture, CancelStopsBeforeAnyNavigationFileIsWritten) {
   }
 }
 
+// Over an earlier disc, a cancel as late as "Finalizing..." and a failure
+// found just before the files move (a folder where a playlist goes) leave
+// that disc entry for entry, and TEMP empty.
+TEST_F(BuildFixture, CancelOrFailureAtTheEndLeavesThePreviousDisc) {
+  zvtest::StoryMedia media;
+  media.Fill(*project.m_logos.m_stories.GetAt(0), {"h264_1080p2398.264"});
+  ASSERT_EQ(Build(), kOk);
+  const Listing old = List(Root() + "/DISC");
+  media.Fill(*project.m_movies.GetAt(0)->m_stories.GetAt(0), {"h264_1080p2398.264", "ac3_stereo.ac3"});
+
+  prompt = ScriptedPrompt(Answer::Yes);
+  dialog = RecordingDialog();
+  dialog.cancelAt = "Finalizing...";
+  EXPECT_EQ(BuildProject(project, out.Path(), prompt, dialog, nullptr), kCancelled);
+  EXPECT_EQ(List(Root() + "/DISC"), old);
+  EXPECT_TRUE(fs::is_empty(Root() + "/TEMP"));
+
+  fs::create_directory(Bdmv() + "PLAYLIST/00001.mpls");
+  const Listing blocked = List(Root() + "/DISC");
+  EXPECT_EQ(Build(Answer::Yes), kFailed);
+  EXPECT_EQ(prompt.messages,
+            std::vector<std::string>{"Cannot write \"" + Bdmv() + "PLAYLIST/00001.mpls\": Is a directory"});
+  EXPECT_EQ(List(Root() + "/DISC"), blocked);
+  EXPECT_TRUE(fs::is_empty(Root() + "/TEMP"));
+}
+
+// Only regular files with the folder's five-digit names are the disc's.
+TEST(BuildFiles, DiscFileNames) {
+  EXPECT_TRUE(IsDiscFileName("00000.m2ts", "m2ts"));
+  EXPECT_TRUE(IsDiscFileName("99999.mpls", "mpls"));
+  for (const char* name : {"0000.m2ts", "000000.m2ts", "0000a.m2ts", "00000.clpi", "00000.m2ts~", "00000m2ts",
+                           "00000.m2t", ".m2ts"})
+    EXPECT_FALSE(IsDiscFileName(name, "m2ts")) << name;
+}
+
 TEST_F(BuildFixture, DiskFullOnANavigationFileLeavesNoFileBehind) {
   ASSERT_EQ(PrepareOutputFolder(Root(), false, prompt), kOk);
   // A file-size limit below the 108 bytes of index.bdmv, in a child so the
