@@ -294,7 +294,8 @@ TEST_F(FailedBuild, LinksInTheTreeAreNeverFollowedOut) {
 
   const RunResult r = Zv({"build", oldP_, out_, "--yes"});
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const char* f : {"index.txt", "clip.txt", "dsi.txt"}) EXPECT_EQ(zvtest::ReadText(files / f), "precious") << f;
+  // Compared, not printed: a wrong content here is a whole clip.
+  for (const char* f : {"index.txt", "clip.txt", "dsi.txt"}) EXPECT_TRUE(zvtest::ReadText(files / f) == "precious") << f;
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Bdmv() + "index.bdmv")));
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(photos / "00000.m2ts")));
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / "movie.264.dsi")));
