@@ -44,6 +44,8 @@ int RunBuild(const std::vector<std::string>& argv) {
   std::string err;
   if (!args.Parse(argv, {}, err)) return UsageError(self, err);
   if (args.Count() != 2) return UsageError(self, "expected P.zvpj and OUTFOLDER");
+  // An empty OUTFOLDER would silently mean the current folder.
+  if (args[0].empty() || args[1].empty()) return UsageError(self, "P.zvpj and OUTFOLDER must not be empty");
   const bool yes = args.Has("--yes");
   const std::string projectPath = args[0];
 
@@ -61,6 +63,9 @@ int RunBuild(const std::vector<std::string>& argv) {
 
   zv::Settings settings;
   settings.Load();
+  // Killed politely, the build stops and cleans up like a cancel: the
+  // previous disc stays as it was.
+  TerminationGuard termination;
   TerminalTaskDialog dialog(prompt, yes);
   switch (zv::BuildProject(project, AbsoluteFolder(args[1]), prompt, dialog, &settings)) {
     case zv::kOk: {
@@ -69,7 +74,10 @@ int RunBuild(const std::vector<std::string>& argv) {
       std::printf("%s\n", done.c_str());
       return kExitOk;
     }
-    case zv::kCancelled: return kExitCancelled;
+    case zv::kCancelled:
+      if (TerminationGuard::Requested())
+        std::fprintf(stderr, "zelvane build: stopped by a signal; the previous disc was left as it was\n");
+      return kExitCancelled;
     default: return kExitFailed;
   }
 }

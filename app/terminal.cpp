@@ -12,8 +12,23 @@ namespace zvapp {
 
 namespace {
 volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_terminated = 0;
 void OnInterrupt(int) { g_interrupted = 1; }
+void OnTerminate(int) { g_terminated = 1; }
 }  // namespace
+
+TerminationGuard::TerminationGuard() {
+  g_terminated = 0;
+  oldTerm_ = std::signal(SIGTERM, OnTerminate);
+  oldHup_ = std::signal(SIGHUP, OnTerminate);
+}
+
+TerminationGuard::~TerminationGuard() {
+  std::signal(SIGTERM, oldTerm_ == SIG_ERR ? SIG_DFL : oldTerm_);
+  std::signal(SIGHUP, oldHup_ == SIG_ERR ? SIG_DFL : oldHup_);
+}
+
+bool TerminationGuard::Requested() { return g_terminated != 0; }
 
 void TerminalPrompt::Message(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
@@ -84,6 +99,8 @@ int ProgressDisplay::Handle(const zv::SProgressInfo& info) {
       if (!hidden_) DrawBar(info.value);
       break;
   }
+  // Asked to end (SIGTERM, a closed terminal): stop without a question.
+  if (g_terminated && !cancelled_) cancelled_ = true;
   if (g_interrupted && !cancelled_) {
     g_interrupted = 0;
     ClearBar();

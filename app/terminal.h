@@ -12,6 +12,22 @@
 
 namespace zvapp {
 
+// While it lives, SIGTERM and SIGHUP do not end the process: they make
+// every ProgressDisplay cancel at its next call, so the work in progress is
+// stopped and cleaned up as after a confirmed Ctrl-C.
+class TerminationGuard {
+ public:
+  TerminationGuard();
+  ~TerminationGuard();
+  TerminationGuard(const TerminationGuard&) = delete;
+  TerminationGuard& operator=(const TerminationGuard&) = delete;
+  static bool Requested();
+
+ private:
+  void (*oldTerm_)(int) = nullptr;
+  void (*oldHup_)(int) = nullptr;
+};
+
 // Messages go to stderr; questions are asked on the terminal. `--yes`
 // answers Yes; with no terminal the answer is No.
 class TerminalPrompt : public zv::IPrompt {

@@ -1,6 +1,9 @@
 #include "model/build.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include "model/navigation.h"
 #include "model/project.h"
 #include "platform/file.h"
+#include "platform/file_lock.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
 
@@ -134,6 +138,169 @@ void ClearPerBuildNumbers(CFilmObject& film) {
   }
 }
 
+// The staging tree: the build writes below OUTFOLDER/Zelvane/TEMP, in the
+// same layout as the disc, and only a build that succeeded moves its files
+// into DISC. Until then the previous disc stays as it was.
+const char* const kStagingFolders[] = {"DISC/BDMV/STREAM",         "DISC/BDMV/CLIPINF",       "DISC/BDMV/PLAYLIST",
+                                       "DISC/BDMV/AUXDATA",        "DISC/BDMV/BACKUP/CLIPINF", "DISC/BDMV/BACKUP/PLAYLIST",
+                                       "DISC/CERTIFICATE/BACKUP"};
+// Moved first, each folder's files as they are.
+const char* const kDataFolders[] = {"STREAM", "CLIPINF", "BACKUP/CLIPINF", "PLAYLIST", "BACKUP/PLAYLIST", "AUXDATA"};
+// Moved last, below DISC: a disc is only taken as one once these are there.
+const char* const kNavigationFiles[] = {"BDMV/MovieObject.bdmv", "BDMV/BACKUP/MovieObject.bdmv", "BDMV/index.bdmv",
+                                        "BDMV/BACKUP/index.bdmv", "CERTIFICATE/BACKUP/id.bdmv", "CERTIFICATE/id.bdmv"};
+
+// When the disc's STREAM folder is a link to another file system, clips are
+// staged in this folder inside it: the final move stays a rename, and the
+// clips never need room on the disk that holds TEMP.
+const char* const kStreamStagingName = ".zelvane-temp";
+
+// ".../Zelvane" from ".../Zelvane/DISC/BDMV/".
+std::string RootOfBdmv(const std::string& bdmvWithSlash) {
+  std::string root = WithoutSlash(bdmvWithSlash);
+  for (int i = 0; i < 2; ++i) root = FolderOf(root);
+  return root;
+}
+
+// Removes a folder of the build's own, never through a link: a link found
+// in its place is removed and what it points to is left alone.
+bool RemoveOwnFolder(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(path, ec);
+  if (!fs::exists(st)) return true;
+  if (fs::is_directory(st)) return DeleteFolderTree(path, true);
+  return fs::remove(path, ec) && !ec;
+}
+
+// Empties TEMP (a real folder of its own: a link or file there is replaced)
+// and removes a staging folder left in a linked STREAM folder.
+bool CleanStaging(const std::string& root) {
+  bool ok = RemoveOwnFolder(root + "/DISC/BDMV/STREAM/" + kStreamStagingName);
+  const std::string temp = root + "/TEMP";
+  if (IsRealDirectory(temp)) return DeleteFolderTree(temp, false) && ok;
+  ok = RemoveOwnFolder(temp) && ok;
+  std::error_code ec;
+  fs::create_directory(temp, ec);
+  return !ec && IsRealDirectory(temp) && ok;
+}
+
+// Creates the staging tree below TEMP; false with the folder that failed.
+bool CreateStaging(const std::string& root, std::string& failed) {
+  const std::string stage = root + "/TEMP/";
+  for (const char* name : kStagingFolders) {
+    std::error_code ec;
+    fs::create_directories(stage + name, ec);
+    if (ec || !IsRealDirectory(stage + name)) return failed = stage + name, false;
+  }
+  struct stat real {}, temp {};
+  const std::string stream = root + "/DISC/BDMV/STREAM";
+  if (::stat(stream.c_str(), &real) != 0 || ::stat((stage + "DISC/BDMV").c_str(), &temp) != 0)
+    return failed = stream, false;
+  if (real.st_dev == temp.st_dev) return true;
+  const std::string inside = stream + "/" + kStreamStagingName;
+  std::error_code ec;
+  fs::create_directory(inside, ec);
+  if (ec || !IsRealDirectory(inside)) return failed = inside, false;
+  fs::remove(stage + "DISC/BDMV/STREAM", ec);
+  fs::create_directory_symlink(inside, stage + "DISC/BDMV/STREAM", ec);
+  if (ec) return failed = stage + "DISC/BDMV/STREAM", false;
+  return true;
+}
+
+// Moves a finished file into the disc. A rename replaces whatever has that
+// name (a link is replaced, what it points to stays as it was); across file
+// systems the file is copied to a new name beside the destination first.
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& error) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  if (errno != EXDEV) return error = File::ErrorText("write", to, errno), false;
+  const std::string tmp = to + ".zelvane~" + std::to_string(::getpid());
+  File in, out;
+  bool ok = in.Open(from, File::kRead) && out.Open(tmp, File::kCreateNew);
+  std::vector<uint8_t> buf(1 << 20);
+  while (ok) {
+    const int64_t n = in.Read(buf.data(), buf.size());
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    ok = out.Write(buf.data(), static_cast<size_t>(n));
+  }
+  if (!ok) error = !in.Error().empty() ? in.Error() : out.Error();
+  if (ok && !out.Close()) ok = false, error = out.Error();
+  if (ok && ::rename(tmp.c_str(), to.c_str()) != 0) ok = false, error = File::ErrorText("write", to, errno);
+  if (!ok) {
+    out.Close();
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  ::unlink(from.c_str());
+  return true;
+}
+
+// Moves the staged files into the disc: clips, clip information, playlists
+// and the sound file, then the purge of stale files, then the navigation
+// files and the certificate. Everything that could refuse (a folder where a
+// file belongs) is checked before the first file moves.
+bool CommitStaging(const std::string& root, CZvObject& project, const SBuildCounts& counts, IPrompt& prompt) {
+  const std::string stage = root + "/TEMP/DISC/", disc = root + "/DISC/";
+  std::vector<std::pair<std::string, std::string>> moves;
+  for (const char* folder : kDataFolders) {
+    const std::string from = stage + "BDMV/" + folder;
+    std::error_code ec;
+    for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
+      std::error_code e;
+      if (!fs::is_regular_file(fs::symlink_status(it->path(), e))) continue;
+      const std::string name = it->path().filename().string();
+      moves.emplace_back(from + "/" + name, disc + "BDMV/" + folder + "/" + name);
+    }
+    if (ec) {
+      prompt.Message(File::ErrorText("read", from, ec.value()));
+      return false;
+    }
+  }
+  const size_t dataMoves = moves.size();
+  for (const char* file : kNavigationFiles) moves.emplace_back(stage + file, disc + file);
+  for (const auto& [from, to] : moves) {
+    std::error_code ec;
+    if (fs::is_directory(fs::symlink_status(to, ec))) {
+      prompt.Message(File::ErrorText("write", to, EISDIR));
+      return false;
+    }
+  }
+  std::string error;
+  for (size_t i = 0; i < dataMoves; ++i)
+    if (!MoveIntoPlace(moves[i].first, moves[i].second, error)) return prompt.Message(error), false;
+
+  // A stale file left in place would show up on the disc: failing to delete
+  // one fails the build.
+  const std::string bdmv = disc + "BDMV/";
+  const std::vector<std::tuple<const char*, std::vector<std::string>, const char*>> purges = {
+      {"STREAM", WrittenClips(project, counts.clips, "m2ts"), "m2ts"},
+      {"CLIPINF", WrittenClips(project, counts.clips, "clpi"), "clpi"},
+      {"BACKUP/CLIPINF", WrittenClips(project, counts.clips, "clpi"), "clpi"},
+      {"PLAYLIST", KeepList(counts.playlists, "mpls"), "mpls"},
+      {"BACKUP/PLAYLIST", KeepList(counts.playlists, "mpls"), "mpls"}};
+  for (const auto& [folder, keep, ext] : purges) {
+    if (!PurgeFolder(bdmv + folder, keep, ext, error)) return prompt.Message(error), false;
+  }
+  for (size_t i = dataMoves; i < moves.size(); ++i)
+    if (!MoveIntoPlace(moves[i].first, moves[i].second, error)) return prompt.Message(error), false;
+  return true;
+}
+
+// Empties the staging tree on every way out of the build, so a cancelled or
+// failed build leaves TEMP as empty as a finished one.
+class StagingCleanup {
+ public:
+  explicit StagingCleanup(std::string root) : root_(std::move(root)) {}
+  ~StagingCleanup() { CleanStaging(root_); }
+  StagingCleanup(const StagingCleanup&) = delete;
+  StagingCleanup& operator=(const StagingCleanup&) = delete;
+
+ private:
+  std::string root_;
+};
+
 // Closes the dialog on every way out of BuildDisc.
 class DialogSession {
  public:
@@ -177,7 +344,7 @@ bool ValidateFilm(CFilmObject& film, IPrompt& prompt) {
   return true;
 }
 
-int PrepareOutputFolder(const std::string& rootIn, bool deleteOldTrees, IPrompt& prompt) {
+int PrepareOutputFolder(const std::string& rootIn, bool deleteOldTrees, IPrompt& prompt, CFileLock* lock) {
   const std::string root = WithoutSlash(NormalizeSeparators(rootIn));
   std::error_code ec;
   if (fs::exists(fs::symlink_status(root, ec))) {
@@ -186,7 +353,16 @@ int PrepareOutputFolder(const std::string& rootIn, bool deleteOldTrees, IPrompt&
     // The folder given on the command line may be new as well.
     fs::create_directories(root, ec);
     if (ec || !fs::is_directory(root, ec)) {
-      prompt.Message(Format(kMsgCannotCreateRoot, root));
+      // The reason goes with the text: a user can act on "Permission denied".
+      const int err = ec ? ec.value() : ENOTDIR;
+      prompt.Message(Format(kMsgCannotCreateRoot, root) + "\n" + File::ErrorText("create", root, err));
+      return kFailed;
+    }
+  }
+  if (lock) {
+    std::string error;
+    if (!lock->Lock(root, error)) {
+      prompt.Message(error);
       return kFailed;
     }
   }
@@ -213,10 +389,15 @@ bool CreateOutputTree(const std::string& rootIn, IPrompt& prompt) {
   folders.push_back(root + "/DISC/CERTIFICATE/BACKUP");
 
   for (const std::string& folder : folders) {
-    // Backups of an earlier build must not outlive it.
-    if (folder == bdmv + "BACKUP" && IsRealDirectory(folder) && !DeleteFolderTree(folder, false)) {
-      prompt.Message(Format(kMsgCannotDelete, folder));
-      return false;
+    // The build stages its files in TEMP: whatever an earlier, killed build
+    // left there goes now. (BACKUP keeps the previous disc's copies until
+    // this build's replace them.)
+    if (folder == root + "/TEMP") {
+      if (!CleanStaging(root)) {
+        prompt.Message(Format(kMsgCannotDelete, folder));
+        return false;
+      }
+      continue;
     }
     if (!EnsureFolder(folder)) {
       prompt.Message(Format(kMsgCannotCreateTree, folder));
@@ -250,14 +431,24 @@ bool DeleteFolderTree(const std::string& folder, bool removeItself) {
   return ok;
 }
 
-bool PurgeFolder(const std::string& folder, const std::vector<std::string>& keep, std::string& error) {
+bool IsDiscFileName(const std::string& lowerName, const std::string& ext) {
+  if (lowerName.size() != 6 + ext.size() || lowerName[5] != '.' || lowerName.compare(6, ext.size(), ext) != 0)
+    return false;
+  return std::all_of(lowerName.begin(), lowerName.begin() + 5, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool PurgeFolder(const std::string& folder, const std::vector<std::string>& keep, const std::string& ext,
+                 std::string& error) {
   std::error_code ec;
+  // A linked folder is purged inside, by name; nothing below it is entered.
   if (!fs::exists(folder, ec)) return true;
   std::vector<fs::path> stale;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code e;
-    if (fs::is_directory(fs::symlink_status(it->path(), e))) continue;
+    // Links, folders, pipes and devices are never the disc's.
+    if (!fs::is_regular_file(fs::symlink_status(it->path(), e))) continue;
     const std::string lower = ToLower(it->path().filename().string());
+    if (!IsDiscFileName(lower, ext)) continue;
     if (std::find(keep.begin(), keep.end(), lower) == keep.end()) stale.push_back(it->path());
   }
   if (ec) {
@@ -327,7 +518,7 @@ int BuildFilm(CFilmObject& film, const std::string& bdmvPath, const Progress& pr
 }
 
 bool WriteNavigationFiles(const std::string& bdmvPathIn, CZvObject& project, int32_t clipCount, int32_t playlistCount,
-                          IPrompt& prompt) {
+                          IPrompt& prompt, const std::string& installedBdmv) {
   const std::string path = WithSlash(bdmvPathIn);
   INDEX_BDMV index;
   MOVIE_OBJECTS mobj;
@@ -348,28 +539,15 @@ bool WriteNavigationFiles(const std::string& bdmvPathIn, CZvObject& project, int
 
   if (!project.m_strSoundPath.empty()) {
     const std::string dest = path + "AUXDATA/Sound.bdmv";
+    const std::string installed = installedBdmv.empty() ? dest : WithSlash(installedBdmv) + "AUXDATA/Sound.bdmv";
     std::string error;
-    if (!IsSameFile(project.m_strSoundPath, dest) && !CopyKeepingTime(project.m_strSoundPath, dest, error)) {
+    if (!IsSameFile(project.m_strSoundPath, installed) && !CopyKeepingTime(project.m_strSoundPath, dest, error)) {
       prompt.Message(error);
       return false;
     }
   }
-
-  // A stale file left in place would show up on the disc: failing to delete
-  // one fails the build.
-  const std::vector<std::pair<const char*, std::vector<std::string>>> purges = {
-      {"STREAM", WrittenClips(project, clipCount, "m2ts")},
-      {"CLIPINF", WrittenClips(project, clipCount, "clpi")},
-      {"BACKUP/CLIPINF", WrittenClips(project, clipCount, "clpi")},
-      {"PLAYLIST", KeepList(playlistCount, "mpls")},
-      {"BACKUP/PLAYLIST", KeepList(playlistCount, "mpls")}};
-  for (const auto& [folder, keep] : purges) {
-    std::string error;
-    if (!PurgeFolder(path + folder, keep, error)) {
-      prompt.Message(error);
-      return false;
-    }
-  }
+  (void)clipCount;
+  (void)playlistCount;
   return true;
 }
 
@@ -381,16 +559,29 @@ int BuildDisc(CZvObject& project, const std::string& bdmvPathIn, IPrompt& prompt
       return kFailed;
     }
   }
+  const std::string root = RootOfBdmv(path);
+  StagingCleanup cleanup(root);
+  std::string failed;
+  if (!CleanStaging(root) || !CreateStaging(root, failed)) {
+    prompt.Message(Format(kMsgCannotCreateBuild, failed.empty() ? root + "/TEMP" : failed));
+    return kFailed;
+  }
+  const std::string stage = root + "/TEMP/DISC/BDMV/";
   const SBuildCounts counts = AssignNumbers(project);
 
   DialogSession session(dialog);
   const Progress& progress = session.progress();
   if (!progress.Item(LogLine("Start to build..."))) return kCancelled;
   for (CFilmObject* film : project.Films()) {
-    if (int rc = BuildFilm(*film, path, progress, prompt)) return rc;
+    if (int rc = BuildFilm(*film, stage, progress, prompt)) return rc;
   }
   if (!progress.Item(LogLine("Finalizing..."))) return kCancelled;
-  return WriteNavigationFiles(path, project, counts.clips, counts.playlists, prompt) ? kOk : kFailed;
+  if (!WriteNavigationFiles(stage, project, counts.clips, counts.playlists, prompt, path) ||
+      !WriteCertificate(root + "/TEMP/DISC", prompt))
+    return kFailed;
+  // The last chance to stop with the previous disc untouched.
+  if (!progress.Hide()) return kCancelled;
+  return CommitStaging(root, project, counts, prompt) ? kOk : kFailed;
 }
 
 bool WriteCertificate(const std::string& discPathIn, IPrompt& prompt) {
@@ -412,9 +603,10 @@ int BuildProject(CZvObject& project, const std::string& outFolder, IPrompt& prom
       if (!settings->Save(error)) prompt.Message(error);
     }
     const std::string root = OutputRoot(folder);
-    if (int rc = PrepareOutputFolder(root, false, prompt)) return rc;
-    if (int rc = BuildDisc(project, root + "/DISC/BDMV/", prompt, dialog)) return rc;
-    return WriteCertificate(root + "/DISC", prompt) ? kOk : kFailed;
+    // One build at a time in a folder: two would mix their files.
+    CFileLock lock;
+    if (int rc = PrepareOutputFolder(root, false, prompt, &lock)) return rc;
+    return BuildDisc(project, root + "/DISC/BDMV/", prompt, dialog);
   } catch (const std::exception& e) {
     prompt.Message(std::string("Build failed: ") + e.what());
     return kFailed;

@@ -20,6 +20,7 @@
 
 namespace zv {
 
+class CFileLock;
 class CFilmObject;
 class CZvObject;
 class Settings;
@@ -59,18 +60,27 @@ std::string OutputRoot(const std::string& outFolder);
 bool ValidateFilm(CFilmObject& film, IPrompt& prompt);
 
 // Asks before reusing an existing root (only Yes goes on: anything else
-// gives kCancelled), creates a missing one, optionally deletes old DISC and
-// TEMP trees, then CreateOutputTree. kOk, kCancelled or kFailed.
-int PrepareOutputFolder(const std::string& root, bool deleteOldTrees, IPrompt& prompt);
-// Creates the missing folders of the tree and empties DISC/BDMV/BACKUP.
+// gives kCancelled), creates a missing one, takes `lock` on it when given
+// (failing with the lock's message when another build holds it),
+// optionally deletes old DISC and TEMP trees, then CreateOutputTree. kOk,
+// kCancelled or kFailed.
+int PrepareOutputFolder(const std::string& root, bool deleteOldTrees, IPrompt& prompt, CFileLock* lock = nullptr);
+// Creates the missing folders of the tree and empties TEMP (a link there is
+// replaced by a folder). The previous disc's files all stay.
 bool CreateOutputTree(const std::string& root, IPrompt& prompt);
 // Deletes the folder's contents, and the folder too when `removeItself`.
 // Symbolic links are deleted, never followed. False if anything stayed.
 bool DeleteFolderTree(const std::string& folder, bool removeItself);
-// Deletes every file of `folder` whose lower-cased name is not in `keep`
-// (lower-case names); sub-folders stay. False with `error` naming the first
-// file that could not be deleted.
-bool PurgeFolder(const std::string& folder, const std::vector<std::string>& keep, std::string& error);
+// True for the names the disc owns in a folder of `ext` files: five digits,
+// a dot and the extension ("00012.m2ts"), in lower case.
+bool IsDiscFileName(const std::string& lowerName, const std::string& ext);
+// Deletes every regular file of `folder` whose lower-cased name the disc
+// owns (IsDiscFileName with `ext`) and is not in `keep` (lower-case names).
+// Other files, links, sub-folders and special files stay; a linked folder
+// is purged inside. False with `error` naming the first file that could not
+// be deleted.
+bool PurgeFolder(const std::string& folder, const std::vector<std::string>& keep, const std::string& ext,
+                 std::string& error);
 // Both exist with equal sizes and modification times.
 bool IsSameFile(const std::string& a, const std::string& b);
 
@@ -79,14 +89,20 @@ bool IsSameFile(const std::string& a, const std::string& b);
 // in build order; everything else gets -1. Returns the counts.
 SBuildCounts AssignNumbers(CZvObject& project);
 
-// Builds the films and the navigation files into `bdmvPath` (".../DISC/BDMV/").
+// Builds the films, the navigation files and the certificate for the disc
+// at `bdmvPath` (".../Zelvane/DISC/BDMV/"). Everything is written below
+// ".../Zelvane/TEMP" first and moved into the disc only when all of it
+// succeeded, navigation files last; a cancel or failure before that leaves
+// the previous disc as it was. TEMP is empty again on every way out.
 int BuildDisc(CZvObject& project, const std::string& bdmvPath, IPrompt& prompt, ITaskDialog& dialog);
 // 0 built, otherwise the result of the failing or cancelled step.
 int BuildFilm(CFilmObject& film, const std::string& bdmvPath, const Progress& progress, IPrompt& prompt);
-// index.bdmv, MovieObject.bdmv and their backups, the sound file, and the
-// purge of files this build did not number.
+// index.bdmv, MovieObject.bdmv and their backups, and the sound file,
+// into `bdmvPath`. The sound file is not copied when the one at
+// `installedBdmv` (the disc the files will be moved into; `bdmvPath` when
+// empty) is already the same.
 bool WriteNavigationFiles(const std::string& bdmvPath, CZvObject& project, int32_t clipCount, int32_t playlistCount,
-                          IPrompt& prompt);
+                          IPrompt& prompt, const std::string& installedBdmv = {});
 // id.bdmv in DISC/CERTIFICATE and its backup.
 bool WriteCertificate(const std::string& discPath, IPrompt& prompt);
 

@@ -48,8 +48,16 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
     if (!warning.empty() && !progress.Item(LogLine(m_strName + ": " + warning))) return kCancelled;
   }
 
+  // The clip files are made new: an old file or a link in their place is
+  // removed (what a link points to stays as it was), never written through.
+  // In a build the staging folder holds nothing of that name anyway.
+  for (const std::string& path : {clip, clpi}) {
+    std::error_code ec;
+    const auto st = std::filesystem::symlink_status(path, ec);
+    if (std::filesystem::exists(st) && !std::filesystem::is_directory(st)) std::filesystem::remove(path, ec);
+  }
   std::string error;
-  const int rc = MuxClipFiles(muxer, clip, clpi, options, progress, error);
+  const int rc = MuxClipFiles(muxer, clip, clpi, options, progress, error, true);
   if (rc != kOk) {
     if (rc == kFailed && !error.empty()) prompt.Message(error);
     return rc;

@@ -624,7 +624,7 @@ void CMuxer::Cleanup() {
 // ---------------------------------------------------------------- files
 
 int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, const uint8_t* options,
-                 const Progress& progress, std::string& error) {
+                 const Progress& progress, std::string& error, bool freshFiles) {
   error.clear();
   File ts, clpi;
   auto removeBoth = [&] {
@@ -637,13 +637,16 @@ int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& 
   // A rebuild usually replaces a clip of about the same size: writing over
   // it in place and cutting it to length at the end avoids freeing and
   // reallocating every block. Failure removes the file either way.
-  if (!ts.Open(m2tsPath, File::kOverwrite)) {
+  if (!ts.Open(m2tsPath, freshFiles ? File::kCreateNew : File::kOverwrite)) {
     error = ts.Error();
     return kFailed;
   }
-  if (!clpi.Open(clpiPath, File::kCreate)) {
+  if (!clpi.Open(clpiPath, freshFiles ? File::kCreateNew : File::kCreate)) {
     error = clpi.Error();
-    removeBoth();
+    // Only what this call made goes: the name that was taken is not ours.
+    ts.Close();
+    std::error_code ec;
+    std::filesystem::remove(m2tsPath, ec);
     return kFailed;
   }
   muxer.m_pOutput = &ts;

@@ -182,7 +182,10 @@ class CMuxer {
 // Creates OUT.m2ts and OUT.clpi, runs the prepared multiplexer into them and
 // closes them. On cancel or failure both files are removed, so nothing
 // half-written is left behind; `error` then says why (empty on cancel).
+// With `freshFiles` both must be new names (nothing there, not even a
+// link), as a build's staging folder guarantees; otherwise an old clip is
+// written over in place.
 int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, const uint8_t* options,
-                 const Progress& progress, std::string& error);
+                 const Progress& progress, std::string& error, bool freshFiles = false);
 
 }  // namespace zv

@@ -50,6 +50,7 @@ bool File::Open(const std::string& path, Mode mode) {
     case kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; verb = "create"; break;
     case kReadWrite: flags |= O_RDWR; break;
     case kOverwrite: flags |= O_RDWR | O_CREAT; verb = "create"; break;
+    case kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; verb = "create"; break;
   }
   fd_ = ::open(path.c_str(), flags, 0666);
   if (fd_ < 0) return Fail(verb, errno);

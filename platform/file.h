@@ -16,7 +16,9 @@ class File {
   // that replaces a large file writes over its pages and blocks in place
   // (far cheaper than freeing and allocating them again) and sets the final
   // length with Truncate.
-  enum Mode { kRead, kCreate /* truncate or create, read-write */, kReadWrite, kOverwrite };
+  // kCreateNew makes a new file and fails when the name is taken, by a
+  // symbolic link too: nothing already there is ever written through.
+  enum Mode { kRead, kCreate /* truncate or create, read-write */, kReadWrite, kOverwrite, kCreateNew };
 
   File() = default;
   ~File();

@@ -1,5 +1,6 @@
 #include "streams/parser_base.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -101,10 +102,22 @@ int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string&
     progress.Action("Parsing");
   }
   ctx.sifFile.Close();
+  // Written under a new name of its own and renamed into place when
+  // complete: an old file or a link in its place is replaced, never written
+  // through, and a failed analysis leaves the old file as it was.
+  std::string writing;
+  auto openNew = [&](const std::string& final) {
+    // A folder in its place could not be renamed over.
+    struct stat st;
+    if (::lstat(final.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+    writing = final + ".tmp~" + std::to_string(::getpid());
+    ::unlink(writing.c_str());  // left by a killed run of this process id
+    return ctx.sifFile.Open(writing, File::kCreateNew);
+  };
   ctx.sifPath = SifPathBeside(path);
-  if (!ctx.sifFile.Open(ctx.sifPath, File::kCreate)) {
+  if (!openNew(ctx.sifPath)) {
     ctx.sifPath = SifPathInTemp(path);
-    if (!ctx.sifFile.Open(ctx.sifPath, File::kCreate)) {
+    if (!openNew(ctx.sifPath)) {
       ctx.sifPath.clear();
       message = ParseResultMessage(kParseCreateSifError);
       return kParseCreateSifError;
@@ -128,9 +141,10 @@ int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string&
     }
   }
   if (result == kParseOk && !ctx.sifFile.Close()) result = kParseWriteError;
+  if (result == kParseOk && ::rename(writing.c_str(), ctx.sifPath.c_str()) != 0) result = kParseWriteError;
   if (result != kParseOk) {
     ctx.sifFile.Close();
-    ::unlink(ctx.sifPath.c_str());
+    ::unlink(writing.c_str());
     ctx.sifPath.clear();
     ctx.sif.reset();
     ctx.header = SSifHeader{};

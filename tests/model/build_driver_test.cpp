@@ -202,18 +202,20 @@ TEST_F(BuildFixture, RebuildPurgesOnlyUnnumberedFilesOfTheClipAndPlaylistFolders
   // This build numbers one clip (the logo story) and one playlist.
   zvtest::StoryMedia media;
   media.Fill(*project.m_logos.m_stories.GetAt(0), {"h264_1080p2398.264"});
-  // BACKUP is emptied before the build, numbered or not: its numbered files
-  // are this build's copies.
-  const std::vector<std::string> stale = {"STREAM/00001.m2ts", "STREAM/notes.txt", "CLIPINF/00001.clpi",
-                                          "CLIPINF/00000.m2ts", "PLAYLIST/00001.mpls", "PLAYLIST/00000.clpi",
+  // Only names the disc owns are purged (five digits and the folder's own
+  // extension); BACKUP is purged like the folders it copies.
+  const std::vector<std::string> stale = {"STREAM/00001.m2ts", "CLIPINF/00001.clpi", "PLAYLIST/00001.mpls",
                                           "BACKUP/CLIPINF/00001.clpi", "BACKUP/PLAYLIST/00001.mpls"};
   const std::vector<std::string> rewritten = {"BACKUP/CLIPINF/00000.clpi", "BACKUP/PLAYLIST/00000.mpls"};
   for (const auto& f : rewritten) zvtest::WriteText(Bdmv() + f, "old");
-  const std::vector<std::string> kept = {"STREAM/00000.M2TS", "CLIPINF/00000.CLPI", "PLAYLIST/00000.Mpls",
-                                         "STREAM/sub/00007.m2ts"};
+  const std::vector<std::string> kept = {"STREAM/00000.M2TS",  "CLIPINF/00000.CLPI", "PLAYLIST/00000.Mpls",
+                                         "STREAM/sub/00007.m2ts", "STREAM/notes.txt",   "CLIPINF/00000.m2ts",
+                                         "PLAYLIST/00000.clpi", "STREAM/0001.m2ts",    "STREAM/000012.m2ts"};
   const std::vector<std::string> outside = {"DISC/BDMV/JAR/a.jar", "DISC/BDMV/META/DL/x.xml",
-                                            "DISC/BDMV/AUXDATA/00001.m2ts", "DISC/BDMV/BDJO/00001.bdjo",
-                                            "TEMP/00001.m2ts", "notes.txt", "DISC/CERTIFICATE/00001.mpls"};
+                                            "DISC/BDMV/AUXDATA/00001.m2ts", "DISC/BDMV/BDJO/00001.bdjo", "notes.txt",
+                                            "DISC/CERTIFICATE/00001.mpls"};
+  // TEMP is the build's own: emptied.
+  zvtest::WriteText(Root() + "/TEMP/00001.m2ts", "old");
   for (const auto& f : stale) zvtest::WriteText(Bdmv() + f, "old");
   fs::create_directories(Bdmv() + "STREAM/sub");
   for (const auto& f : kept) zvtest::WriteText(Bdmv() + f, "old");
@@ -229,6 +231,7 @@ TEST_F(BuildFixture, RebuildPurgesOnlyUnnumberedFilesOfTheClipAndPlaylistFolders
   for (const auto& f : rewritten) EXPECT_NE(zvtest::ReadText(Bdmv() + f), "old") << f;
   Listing after = List(Root());
   for (const auto& f : outside) EXPECT_EQ(after.at(f), before.at(f)) << f;
+  EXPECT_TRUE(fs::is_empty(Root() + "/TEMP"));
 }
 
 TEST_F(BuildFixture, CancelStopsBeforeAnyNavigationFileIsWritten) {
@@ -243,6 +246,41 @@ TEST_F(BuildFixture, CancelStopsBeforeAnyNavigationFileIsWritten) {
     EXPECT_FALSE(fs::exists(fresh.Path() + "/Zelvane/DISC/BDMV/MovieObject.bdmv")) << at;
     EXPECT_FALSE(fs::exists(fresh.Path() + "/Zelvane/DISC/CERTIFICATE/id.bdmv")) << at;
   }
+}
+
+// Over an earlier disc, a cancel as late as "Finalizing..." and a failure
+// found just before the files move (a folder where a playlist goes) leave
+// that disc entry for entry, and TEMP empty.
+TEST_F(BuildFixture, CancelOrFailureAtTheEndLeavesThePreviousDisc) {
+  zvtest::StoryMedia media;
+  media.Fill(*project.m_logos.m_stories.GetAt(0), {"h264_1080p2398.264"});
+  ASSERT_EQ(Build(), kOk);
+  const Listing old = List(Root() + "/DISC");
+  media.Fill(*project.m_movies.GetAt(0)->m_stories.GetAt(0), {"h264_1080p2398.264", "ac3_stereo.ac3"});
+
+  prompt = ScriptedPrompt(Answer::Yes);
+  dialog = RecordingDialog();
+  dialog.cancelAt = "Finalizing...";
+  EXPECT_EQ(BuildProject(project, out.Path(), prompt, dialog, nullptr), kCancelled);
+  EXPECT_EQ(List(Root() + "/DISC"), old);
+  EXPECT_TRUE(fs::is_empty(Root() + "/TEMP"));
+
+  fs::create_directory(Bdmv() + "PLAYLIST/00001.mpls");
+  const Listing blocked = List(Root() + "/DISC");
+  EXPECT_EQ(Build(Answer::Yes), kFailed);
+  EXPECT_EQ(prompt.messages,
+            std::vector<std::string>{"Cannot write \"" + Bdmv() + "PLAYLIST/00001.mpls\": Is a directory"});
+  EXPECT_EQ(List(Root() + "/DISC"), blocked);
+  EXPECT_TRUE(fs::is_empty(Root() + "/TEMP"));
+}
+
+// Only regular files with the folder's five-digit names are the disc's.
+TEST(BuildFiles, DiscFileNames) {
+  EXPECT_TRUE(IsDiscFileName("00000.m2ts", "m2ts"));
+  EXPECT_TRUE(IsDiscFileName("99999.mpls", "mpls"));
+  for (const char* name : {"0000.m2ts", "000000.m2ts", "0000a.m2ts", "00000.clpi", "00000.m2ts~", "00000m2ts",
+                           "00000.m2t", ".m2ts"})
+    EXPECT_FALSE(IsDiscFileName(name, "m2ts")) << name;
 }
 
 TEST_F(BuildFixture, DiskFullOnANavigationFileLeavesNoFileBehind) {
@@ -283,11 +321,14 @@ TEST_F(BuildFixture, FolderOfTheTreeThatCannotBeCreatedIsReported) {
 TEST_F(BuildFixture, EmptyingBackupNeverFollowsALinkOutOfTheTree) {
   TempDir elsewhere;
   zvtest::WriteText(elsewhere / "precious.txt", "keep");
+  zvtest::WriteText(elsewhere / "00003.clpi", "keep");
   ASSERT_EQ(Build(), kOk);
   fs::create_directory_symlink(elsewhere.Path(), Bdmv() + "BACKUP/link");
   ASSERT_EQ(Build(Answer::Yes), kOk);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(Bdmv() + "BACKUP/link")));
+  // A link is not the disc's: it stays, and nothing it points to is touched.
+  EXPECT_TRUE(fs::is_symlink(Bdmv() + "BACKUP/link"));
   EXPECT_EQ(zvtest::ReadText(elsewhere / "precious.txt"), "keep");
+  EXPECT_EQ(zvtest::ReadText(elsewhere / "00003.clpi"), "keep");
 }
 
 TEST_F(BuildFixture, SoundFileIsCopiedOnlyWhenItChanged) {
