@@ -2,14 +2,14 @@
 
 namespace zv::rec {
 
-std::string SyntaxPath::Message(const std::string& what) const {
+std::string SyntaxPath::Message(const std::string& what, bool withField) const {
   std::string m;
   for (const auto& f : frames_) {
     m += f.label;
     if (f.index >= 0) m += " " + std::to_string(f.index);
     m += ": ";
   }
-  if (field_) {
+  if (withField && field_) {
     m += field_;
     m += ": ";
   }
@@ -20,11 +20,13 @@ static bool ByteWidth(unsigned bits) { return bits == 8 || bits == 16 || bits ==
 
 // ---------------------------------------------------------------- Reader
 
-void Reader::Fail(const std::string& what) const { throw FormatError(path_.Message(what)); }
+void Reader::Fail(const std::string& what) const { throw FormatError(path_.Message(what, false)); }
+
+void Reader::FieldFail(const std::string& what) const { throw FormatError(path_.Message(what, true)); }
 
 void Reader::Need(size_t n) const {
-  if (bitCount_ != 0) Fail("byte field inside a bit field");
-  if (n > end_ - pos_) Fail(end_ < n_ ? "runs past the end of its section" : "unexpected end of data");
+  if (bitCount_ != 0) FieldFail("byte field inside a bit field");
+  if (n > end_ - pos_) FieldFail(end_ < n_ ? "runs past the end of its section" : "unexpected end of data");
 }
 
 uint64_t Reader::GetBytes(unsigned n) {
@@ -36,12 +38,12 @@ uint64_t Reader::GetBytes(unsigned n) {
 }
 
 uint64_t Reader::GetBits(unsigned n) {
-  if (n > 64) Fail("bit field wider than 64");
+  if (n > 64) FieldFail("bit field wider than 64");
   if (bitCount_ == 0 && n % 8 == 0) return GetBytes(n / 8);
   uint64_t v = 0;
   for (unsigned i = 0; i < n; ++i) {
     if (bitCount_ == 0) {
-      if (pos_ >= end_) Fail(end_ < n_ ? "runs past the end of its section" : "unexpected end of data");
+      if (pos_ >= end_) FieldFail(end_ < n_ ? "runs past the end of its section" : "unexpected end of data");
       bitByte_ = p_[pos_++];
       bitCount_ = 8;
     }
@@ -60,7 +62,7 @@ void Reader::Skip(size_t n, const char* label) {
 void Reader::Fixed(unsigned bits, const char* label, uint64_t expected) {
   path_.SetField(label);
   uint64_t v = GetBits(bits);
-  if (v != expected) Fail("is " + std::to_string(v) + ", not " + std::to_string(expected));
+  if (v != expected) FieldFail("is " + std::to_string(v) + ", not " + std::to_string(expected));
 }
 
 void Reader::Text(size_t n, const char* label, std::string& s) {
@@ -86,14 +88,14 @@ void Reader::Reserved(unsigned bits) {
 
 LengthInfo Reader::OpenLength(unsigned bits, const char* label) {
   path_.SetField(label);
-  if (!ByteWidth(bits)) Fail("length field of " + std::to_string(bits) + " bits");
+  if (!ByteWidth(bits)) FieldFail("length field of " + std::to_string(bits) + " bits");
   LengthInfo l;
   l.label = label;
   l.at = pos_;
   l.bytes = bits / 8;
   l.value = GetBytes(l.bytes);
   if (l.value > end_ - pos_)
-    Fail("is " + std::to_string(l.value) + ", more than the " + std::to_string(end_ - pos_) + " bytes left");
+    FieldFail("is " + std::to_string(l.value) + ", more than the " + std::to_string(end_ - pos_) + " bytes left");
   l.outer = end_;
   end_ = pos_ + l.value;
   return l;
@@ -101,11 +103,11 @@ LengthInfo Reader::OpenLength(unsigned bits, const char* label) {
 
 void Reader::EndLength(const LengthInfo& l, bool skipRest) {
   path_.SetField(l.label);
-  if (bitCount_ != 0) Fail("body ends inside a bit field");
+  if (bitCount_ != 0) FieldFail("body ends inside a bit field");
   size_t bodyEnd = l.at + l.bytes + l.value;
   if (pos_ != bodyEnd && !skipRest) {
     path_.SetField(l.label);
-    Fail("the body uses " + std::to_string(pos_ - l.at - l.bytes) + " of its " + std::to_string(l.value) + " bytes");
+    FieldFail("the body uses " + std::to_string(pos_ - l.at - l.bytes) + " of its " + std::to_string(l.value) + " bytes");
   }
   pos_ = bodyEnd;
   end_ = l.outer;
@@ -113,7 +115,7 @@ void Reader::EndLength(const LengthInfo& l, bool skipRest) {
 
 AddressField Reader::Address(unsigned bits, const char* label) {
   path_.SetField(label);
-  if (!ByteWidth(bits)) Fail("address field of " + std::to_string(bits) + " bits");
+  if (!ByteWidth(bits)) FieldFail("address field of " + std::to_string(bits) + " bits");
   AddressField a;
   a.at = pos_;
   a.bytes = bits / 8;
@@ -121,8 +123,7 @@ AddressField Reader::Address(unsigned bits, const char* label) {
   return a;
 }
 
-void Reader::At(const AddressField& a, const char* section) {
-  path_.SetField(section);
+void Reader::At(const AddressField& a) {
   if (bitCount_ != 0) Fail("address inside a bit field");
   if (a.value > end_) Fail("address " + std::to_string(a.value) + " outside the data");
   pos_ = static_cast<size_t>(a.value);
@@ -135,21 +136,23 @@ void Reader::Align(size_t n) {
 
 // ---------------------------------------------------------------- Writer
 
-void Writer::Fail(const std::string& what) const { throw std::out_of_range(path_.Message(what)); }
+void Writer::Fail(const std::string& what) const { throw std::out_of_range(path_.Message(what, false)); }
+
+void Writer::FieldFail(const std::string& what) const { throw std::out_of_range(path_.Message(what, true)); }
 
 std::vector<uint8_t> Writer::Take() {
-  if (bitCount_ != 0) throw std::logic_error(path_.Message("record ends inside a bit field"));
+  if (bitCount_ != 0) throw std::logic_error(path_.Message("record ends inside a bit field", false));
   return std::move(out_);
 }
 
 void Writer::NeedAligned(const char* label) const {
-  if (bitCount_ != 0) throw std::logic_error(path_.Message(std::string(label) + ": byte field inside a bit field"));
+  if (bitCount_ != 0) throw std::logic_error(path_.Message(std::string(label) + ": byte field inside a bit field", false));
 }
 
 void Writer::PutBits(unsigned n, const char* label, uint64_t v) {
   path_.SetField(label);
-  if (n > 64) Fail("bit field wider than 64");
-  if (n < 64 && (v >> n) != 0) Fail("value " + std::to_string(v) + " does not fit " + std::to_string(n) + " bits");
+  if (n > 64) FieldFail("bit field wider than 64");
+  if (n < 64 && (v >> n) != 0) FieldFail("value " + std::to_string(v) + " does not fit " + std::to_string(n) + " bits");
   if (bitCount_ == 0 && n % 8 == 0) {
     for (unsigned i = n / 8; i-- > 0;) out_.push_back(static_cast<uint8_t>(v >> (8 * i)));
     return;
@@ -172,14 +175,14 @@ void Writer::PutBytes(unsigned n, const char* label, uint64_t v) {
 void Writer::PutRaw(size_t n, const char* label, const std::vector<uint8_t>& v) {
   path_.SetField(label);
   NeedAligned(label);
-  if (v.size() != n) Fail("holds " + std::to_string(v.size()) + " bytes, not " + std::to_string(n));
+  if (v.size() != n) FieldFail("holds " + std::to_string(v.size()) + " bytes, not " + std::to_string(n));
   out_.insert(out_.end(), v.begin(), v.end());
 }
 
 void Writer::Text(size_t n, const char* label, const std::string& s) {
   path_.SetField(label);
   NeedAligned(label);
-  if (s.size() != n) Fail("\"" + s + "\" is not " + std::to_string(n) + " characters");
+  if (s.size() != n) FieldFail("\"" + s + "\" is not " + std::to_string(n) + " characters");
   out_.insert(out_.end(), s.begin(), s.end());
 }
 
@@ -202,14 +205,14 @@ void Writer::ReservedBytes(size_t n) {
 
 void Writer::Patch(size_t at, unsigned bytes, uint64_t v, const char* what) {
   if (bytes < 8 && (v >> (8 * bytes)) != 0)
-    Fail(std::string(what) + " " + std::to_string(v) + " does not fit " + std::to_string(8 * bytes) + " bits");
+    FieldFail(std::string(what) + " " + std::to_string(v) + " does not fit " + std::to_string(8 * bytes) + " bits");
   for (unsigned i = 0; i < bytes; ++i) out_[at + i] = static_cast<uint8_t>(v >> (8 * (bytes - 1 - i)));
 }
 
 LengthScope<Writer> Writer::Length(unsigned bits, const char* label) {
   path_.SetField(label);
   NeedAligned(label);
-  if (!ByteWidth(bits)) Fail("length field of " + std::to_string(bits) + " bits");
+  if (!ByteWidth(bits)) FieldFail("length field of " + std::to_string(bits) + " bits");
   size_t at = out_.size();
   out_.insert(out_.end(), bits / 8, 0);
   LengthInfo l;
@@ -221,14 +224,14 @@ LengthScope<Writer> Writer::Length(unsigned bits, const char* label) {
 
 void Writer::EndLength(const LengthInfo& l, bool) {
   path_.SetField(l.label);
-  if (bitCount_ != 0) throw std::logic_error(path_.Message("body ends inside a bit field"));
+  if (bitCount_ != 0) throw std::logic_error(path_.Message("body ends inside a bit field", true));
   Patch(l.at, l.bytes, out_.size() - l.at - l.bytes, "length");
 }
 
 AddressField Writer::Address(unsigned bits, const char* label) {
   path_.SetField(label);
   NeedAligned(label);
-  if (!ByteWidth(bits)) Fail("address field of " + std::to_string(bits) + " bits");
+  if (!ByteWidth(bits)) FieldFail("address field of " + std::to_string(bits) + " bits");
   AddressField a;
   a.at = out_.size();
   a.bytes = bits / 8;
@@ -236,9 +239,9 @@ AddressField Writer::Address(unsigned bits, const char* label) {
   return a;
 }
 
-void Writer::At(const AddressField& a, const char* section) {
-  path_.SetField(section);
-  NeedAligned(section);
+void Writer::At(const AddressField& a) {
+  path_.SetField(nullptr);
+  NeedAligned("address");
   Patch(a.at, a.bytes, out_.size(), "address");
 }
 

@@ -22,6 +22,8 @@
 // it writes. `IO::kReading` is true for Reader and Dumper.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -70,7 +72,8 @@ Shown(F) -> Shown<F>;
 
 // How the Dumper shows a raw byte block.
 struct HexBytes {
-  void Put(SDumpNode& n, const char* label, const std::vector<uint8_t>& v) const {
+  template <class V>
+  void Put(SDumpNode& n, const char* label, const V& v) const {
     n.Text(label, HexBytesText(v.data(), v.size()));
   }
 };
@@ -81,6 +84,11 @@ struct ZeroOrHexBytes {
     for (uint8_t b : v) zero = zero && b == 0;
     n.Text(label, zero ? std::string("all zero") : HexBytesText(v.data(), v.size()));
   }
+};
+// Not shown (the syntax function dumps the field in its own form).
+struct Hidden {
+  template <class T>
+  void Put(SDumpNode&, const char*, const T&) const {}
 };
 // Only the byte count.
 struct ByteCount {
@@ -102,8 +110,9 @@ class SyntaxPath {
     SyntaxPath& p_;
   };
   void SetField(const char* label) { field_ = label; }
-  // "PlayList: PlayItem 1: STN_table: Length: " + what
-  std::string Message(const std::string& what) const;
+  // "PlayList: PlayItem 1: STN_table: Length: " + what; the field only
+  // with `withField`.
+  std::string Message(const std::string& what, bool withField) const;
 
  private:
   struct Frame {
@@ -210,6 +219,13 @@ class Reader {
     v.assign(p_ + pos_, p_ + pos_ + n);
     pos_ += n;
   }
+  template <size_t N, class S = HexBytes>
+  void Raw(const char* label, std::array<uint8_t, N>& v, S = {}) {
+    path_.SetField(label);
+    Need(N);
+    std::copy(p_ + pos_, p_ + pos_ + N, v.begin());
+    pos_ += N;
+  }
   // The rest of the innermost body as raw bytes.
   template <class S = HexBytes>
   void Rest(const char* label, std::vector<uint8_t>& v, S s = {}) { Raw(Remaining(), label, v, s); }
@@ -218,11 +234,11 @@ class Reader {
   LengthScope<Reader> Length(unsigned bits, const char* label) { return {*this, OpenLength(bits, label)}; }
   // An address field; At() moves the walk there.
   AddressField Address(unsigned bits, const char* label);
-  void At(const AddressField& a, const char* section);
+  void At(const AddressField& a);
   // Address 0 means "absent"; otherwise moves there and returns true.
-  bool AtIf(const AddressField& a, bool /*present*/, const char* section) {
+  bool AtIf(const AddressField& a, bool /*present*/) {
     if (a.value == 0) return false;
-    At(a, section);
+    At(a);
     return true;
   }
   // Skips zero padding up to a multiple of `n` bytes from the start.
@@ -236,6 +252,21 @@ class Reader {
     SyntaxPath::Scope scope(path_, label, index);
     body();
   }
+  // Names the path for errors without a block in the dump.
+  template <class F>
+  void Part(const char* label, F&& body) {
+    SyntaxPath::Scope scope(path_, label, -1);
+    body();
+  }
+  // A block in the dump that errors do not name.
+  template <class F>
+  void Group(const char*, F&& body) { body(); }
+  // A length or count that the dump shows on the enclosing section's line.
+  LengthScope<Reader> SectionLength(unsigned bits) { return Length(bits, "Length"); }
+  template <class T>
+  void SectionCount(unsigned bits, T& n) { Bits(bits, "count", n); }
+  // The dump's text for the enclosing section's line.
+  void Note(const std::string&, int64_t = 0) {}
   // A nested record through its own Syntax function.
   template <class R>
   void Record(const char* label, R& r, int index = -1) {
@@ -266,8 +297,10 @@ class Reader {
     Array(bits, countLabel, v, [&](auto& e, uint64_t i) { Record(elemLabel, e, static_cast<int>(i)); });
   }
 
-  // Throws FormatError naming the current path.
+  // Throws FormatError naming the sections around the current field.
   [[noreturn]] void Fail(const std::string& what) const;
+  // The same, naming the field too.
+  [[noreturn]] void FieldFail(const std::string& what) const;
 
   // Used by LengthScope.
   void EndLength(const LengthInfo& l, bool skipRest);
@@ -335,8 +368,28 @@ class Dumper : public Reader {
     Reader::Raw(n, label, v);
     s.Put(Node(), label, v);
   }
+  template <size_t N, class S = HexBytes>
+  void Raw(const char* label, std::array<uint8_t, N>& v, S s = {}) {
+    Reader::Raw(label, v);
+    s.Put(Node(), label, v);
+  }
   template <class S = HexBytes>
   void Rest(const char* label, std::vector<uint8_t>& v, S s = {}) { Raw(Remaining(), label, v, s); }
+
+  LengthScope<Dumper> SectionLength(unsigned bits) {
+    LengthInfo l = OpenLength(bits, "Length");
+    Note(std::to_string(l.value), static_cast<int64_t>(l.value));
+    return {*this, l};
+  }
+  template <class T>
+  void SectionCount(unsigned bits, T& n) {
+    Reader::Bits(bits, "count", n);
+    Note(std::to_string(n), static_cast<int64_t>(n));
+  }
+  void Note(const std::string& text, int64_t number = 0) {
+    Node().value = text;
+    Node().number = number;
+  }
 
   LengthScope<Dumper> Length(unsigned bits, const char* label) {
     LengthInfo l = OpenLength(bits, label);
@@ -355,6 +408,14 @@ class Dumper : public Reader {
   void Section(const char* label, int index, F&& body) {
     stack_.push_back(&Node().Block(label, index));
     Reader::Section(label, index, std::forward<F>(body));
+    stack_.pop_back();
+  }
+  template <class F>
+  void Part(const char* label, F&& body) { Reader::Part(label, std::forward<F>(body)); }
+  template <class F>
+  void Group(const char* label, F&& body) {
+    stack_.push_back(&Node().Block(label));
+    body();
     stack_.pop_back();
   }
   template <class R>
@@ -426,16 +487,21 @@ class Writer {
   void ReservedBytes(size_t n);
   template <class S = HexBytes>
   void Raw(size_t n, const char* label, const std::vector<uint8_t>& v, S = {}) { PutRaw(n, label, v); }
+  template <size_t N, class S = HexBytes>
+  void Raw(const char* label, const std::array<uint8_t, N>& v, S = {}) {
+    NeedAligned(label);
+    out_.insert(out_.end(), v.begin(), v.end());
+  }
   template <class S = HexBytes>
   void Rest(const char* label, const std::vector<uint8_t>& v, S = {}) { PutRaw(v.size(), label, v); }
 
   LengthScope<Writer> Length(unsigned bits, const char* label);
   AddressField Address(unsigned bits, const char* label);
   // Patches the address with the current position.
-  void At(const AddressField& a, const char* section);
+  void At(const AddressField& a);
   // Patches the address when `present`; otherwise it stays 0.
-  bool AtIf(const AddressField& a, bool present, const char* section) {
-    if (present) At(a, section);
+  bool AtIf(const AddressField& a, bool present) {
+    if (present) At(a);
     return present;
   }
   // Zero padding up to a multiple of `n` bytes from the start.
@@ -448,13 +514,24 @@ class Writer {
     SyntaxPath::Scope scope(path_, label, index);
     body();
   }
+  template <class F>
+  void Part(const char* label, F&& body) {
+    SyntaxPath::Scope scope(path_, label, -1);
+    body();
+  }
+  template <class F>
+  void Group(const char*, F&& body) { body(); }
+  LengthScope<Writer> SectionLength(unsigned bits) { return Length(bits, "Length"); }
+  template <class T>
+  void SectionCount(unsigned bits, const T& n) { Bits(bits, "count", n); }
+  void Note(const std::string&, int64_t = 0) {}
   template <class R>
   void Record(const char* label, const R& r, int index = -1) {
     Section(label, index, [&] { Syntax(*this, const_cast<R&>(r)); });
   }
   template <class V, class F>
   void Elements(const V& v, uint64_t n, F&& each) {
-    if (v.size() != n) Fail("holds " + std::to_string(v.size()) + " elements, its count says " + std::to_string(n));
+    if (v.size() != n) FieldFail("holds " + std::to_string(v.size()) + " elements, its count says " + std::to_string(n));
     uint64_t i = 0;
     for (auto& e : const_cast<V&>(v)) detail::CallEach(each, e, i++);
   }
@@ -469,6 +546,7 @@ class Writer {
   }
 
   [[noreturn]] void Fail(const std::string& what) const;
+  [[noreturn]] void FieldFail(const std::string& what) const;
 
   void EndLength(const LengthInfo& l, bool skipRest);
   void AbandonLength(const LengthInfo&) {}
@@ -503,6 +581,18 @@ std::vector<uint8_t> Encode(const R& r) {
   Writer w;
   Syntax(w, const_cast<R&>(r));
   return w.Take();
+}
+
+// Writes a record into a caller's buffer; with a null `buf` only measures.
+// Returns the length; a buffer that is too small throws std::out_of_range.
+template <class R>
+size_t EncodeInto(const R& r, uint8_t* buf, size_t cap) {
+  std::vector<uint8_t> bytes = Encode(r);
+  if (buf) {
+    if (bytes.size() > cap) throw std::out_of_range("write past the end of the buffer");
+    std::copy(bytes.begin(), bytes.end(), buf);
+  }
+  return bytes.size();
 }
 
 // Reads a record from untrusted bytes; returns the bytes it used. Throws

@@ -44,7 +44,7 @@ void Syntax(IO& io, Outer& r) {
   io.Bits(2, "Mode", r.mode, rec::Named{ModeName});
   io.Reserved(2);
   io.U24("Time", r.time);
-  io.At(body, "Body");
+  io.At(body);
   io.Section("Body", [&] {
     auto len = io.Length(16, "Length");
     io.U64("Big", r.big);
@@ -142,7 +142,7 @@ TEST(SyntaxWalk, ReaderNamesThePathOfTheFieldThatFails) {
   // An address past the data.
   b = kSampleBytes;
   b[7] = 0x40;
-  EXPECT_EQ(ReadError(b), "Body: address 64 outside the data");
+  EXPECT_EQ(ReadError(b), "address 64 outside the data");
 }
 
 std::string WriteError(const Outer& o) {
@@ -230,7 +230,7 @@ void Syntax(IO& io, Bitty& r) {
   io.Bits(3, "C", r.c);
   io.Fixed(8, "Magic", 0x5A);
   auto at = io.Address(16, "ExtraAddress");
-  if (io.AtIf(at, r.hasExtra, "Extra")) {
+  if (io.AtIf(at, r.hasExtra)) {
     r.hasExtra = true;
     io.U32("Extra", r.extra);
   }
