@@ -66,6 +66,8 @@ class CEdeFolder {
  public:
   std::vector<SExtDataEntry> entries;
   uint32_t dataBlockStartAddress = 0;
+  // Decoded views of the entries the containing file knows; set before a read.
+  ExtRecordFactory factory = nullptr;
 
   // Sets the stored addresses to those Write uses (data packed after the
   // entry table, each padded to 4 bytes), so a dump shows what is written.
@@ -78,6 +80,10 @@ class CEdeFolder {
   void Dump(SDumpNode& out) const;
   const SMrqnToolData* ToolData() const;
 };
+
+// The block's syntax, walked by the files that carry one.
+template <class IO>
+void Syntax(IO& io, CEdeFolder& f);
 
 // The tool-data container placed in a reserved area: "MRQN" and an
 // extension block with the tool-data entry.

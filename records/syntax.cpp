@@ -65,7 +65,7 @@ void Reader::Fixed(unsigned bits, const char* label, uint64_t expected) {
   if (v != expected) FieldFail("is " + std::to_string(v) + ", not " + std::to_string(expected));
 }
 
-void Reader::Text(size_t n, const char* label, std::string& s) {
+void Reader::GetText(size_t n, const char* label, std::string& s) {
   path_.SetField(label);
   Need(n);
   s.assign(reinterpret_cast<const char*>(p_ + pos_), n);
@@ -113,10 +113,11 @@ void Reader::EndLength(const LengthInfo& l, bool skipRest) {
   end_ = l.outer;
 }
 
-AddressField Reader::Address(unsigned bits, const char* label) {
+AddressField Reader::Address(unsigned bits, const char* label, size_t base) {
   path_.SetField(label);
   if (!ByteWidth(bits)) FieldFail("address field of " + std::to_string(bits) + " bits");
   AddressField a;
+  a.base = base;
   a.at = pos_;
   a.bytes = bits / 8;
   a.value = GetBytes(a.bytes);
@@ -125,12 +126,13 @@ AddressField Reader::Address(unsigned bits, const char* label) {
 
 void Reader::At(const AddressField& a) {
   if (bitCount_ != 0) Fail("address inside a bit field");
-  if (a.value > end_) Fail("address " + std::to_string(a.value) + " outside the data");
-  pos_ = static_cast<size_t>(a.value);
+  if (a.value > end_ - std::min(a.base, end_) || a.base > end_)
+    Fail("address " + std::to_string(a.value) + " outside the data");
+  pos_ = a.base + static_cast<size_t>(a.value);
 }
 
-void Reader::Align(size_t n) {
-  size_t pad = (n - pos_ % n) % n;
+void Reader::Align(size_t n, size_t base) {
+  size_t pad = (n - (pos_ - base) % n) % n;
   Skip(pad, "padding");
 }
 
@@ -179,7 +181,7 @@ void Writer::PutRaw(size_t n, const char* label, const std::vector<uint8_t>& v) 
   out_.insert(out_.end(), v.begin(), v.end());
 }
 
-void Writer::Text(size_t n, const char* label, const std::string& s) {
+void Writer::PutText(size_t n, const char* label, const std::string& s) {
   path_.SetField(label);
   NeedAligned(label);
   if (s.size() != n) FieldFail("\"" + s + "\" is not " + std::to_string(n) + " characters");
@@ -228,11 +230,12 @@ void Writer::EndLength(const LengthInfo& l, bool) {
   Patch(l.at, l.bytes, out_.size() - l.at - l.bytes, "length");
 }
 
-AddressField Writer::Address(unsigned bits, const char* label) {
+AddressField Writer::Address(unsigned bits, const char* label, size_t base) {
   path_.SetField(label);
   NeedAligned(label);
   if (!ByteWidth(bits)) FieldFail("address field of " + std::to_string(bits) + " bits");
   AddressField a;
+  a.base = base;
   a.at = out_.size();
   a.bytes = bits / 8;
   out_.insert(out_.end(), a.bytes, 0);
@@ -242,12 +245,20 @@ AddressField Writer::Address(unsigned bits, const char* label) {
 void Writer::At(const AddressField& a) {
   path_.SetField(nullptr);
   NeedAligned("address");
-  Patch(a.at, a.bytes, out_.size(), "address");
+  Patch(a.at, a.bytes, out_.size() - a.base, "address");
 }
 
-void Writer::Align(size_t n) {
+void Writer::Align(size_t n, size_t base) {
   NeedAligned("padding");
-  out_.insert(out_.end(), (n - out_.size() % n) % n, 0);
+  out_.insert(out_.end(), (n - (out_.size() - base) % n) % n, 0);
+}
+
+void Writer::PutPadded(size_t n, const char* label, const std::string& s) {
+  path_.SetField(label);
+  NeedAligned(label);
+  if (s.size() > n) FieldFail("\"" + s + "\" is longer than " + std::to_string(n) + " characters");
+  out_.insert(out_.end(), s.begin(), s.end());
+  out_.insert(out_.end(), n - s.size(), 0);
 }
 
 }  // namespace zv::rec

@@ -70,6 +70,11 @@ struct Shown {
 template <class F>
 Shown(F) -> Shown<F>;
 
+// Text from a file, anything outside printable ASCII as '.'.
+struct ShowText {
+  void Put(SDumpNode& n, const char* label, const std::string& s) const { n.Text(label, PrintableText(s)); }
+};
+
 // How the Dumper shows a raw byte block.
 struct HexBytes {
   template <class V>
@@ -167,9 +172,11 @@ class LengthScope {
   LengthInfo info_;
 };
 
-// Handle of an address field (a byte offset from the start of the walk).
+// Handle of an address field (a byte offset from the start of the walk, or
+// from a given base position).
 struct AddressField {
-  uint64_t value = 0;  // as read
+  uint64_t value = 0;  // as read, from `base`
+  size_t base = 0;     // the position the address counts from
   size_t at = 0;       // position of the field
   unsigned bytes = 0;
 };
@@ -208,7 +215,8 @@ class Reader {
   // A value that must equal `expected` (a magic or a fixed code).
   void Fixed(unsigned bits, const char* label, uint64_t expected);
   // Fixed-length text, taken as bytes.
-  void Text(size_t n, const char* label, std::string& s);
+  template <class S = ShowText>
+  void Text(size_t n, const char* label, std::string& s, S = {}) { GetText(n, label, s); }
   // Reserved bits (or bytes, `bits` a multiple of 8 on a byte boundary).
   void Reserved(unsigned bits);
   void ReservedBytes(size_t n) { Skip(n, "reserved"); }
@@ -233,16 +241,22 @@ class Reader {
   // A length field of `bits` (8, 16 or 32) counting the bytes after it.
   LengthScope<Reader> Length(unsigned bits, const char* label) { return {*this, OpenLength(bits, label)}; }
   // An address field; At() moves the walk there.
-  AddressField Address(unsigned bits, const char* label);
+  AddressField Address(unsigned bits, const char* label, size_t base = 0);
   void At(const AddressField& a);
+  // Writer: sets the address to here; Reader: nothing (an address the
+  // reader does not follow).
+  void Mark(const AddressField&) {}
   // Address 0 means "absent"; otherwise moves there and returns true.
   bool AtIf(const AddressField& a, bool /*present*/) {
     if (a.value == 0) return false;
     At(a);
     return true;
   }
-  // Skips zero padding up to a multiple of `n` bytes from the start.
-  void Align(size_t n);
+  // Skips padding up to a multiple of `n` bytes from `base`.
+  void Align(size_t n, size_t base = 0);
+  // Fixed-length text; the writer pads a shorter text with zero bytes.
+  template <class S = ShowText>
+  void PaddedText(size_t n, const char* label, std::string& s, S = {}) { GetText(n, label, s); }
 
   // A named section; errors inside name it.
   template <class F>
@@ -261,6 +275,10 @@ class Reader {
   // A block in the dump that errors do not name.
   template <class F>
   void Group(const char*, F&& body) { body(); }
+  // A section whose dump lines join an earlier block of the same label and
+  // index (a record whose parts stand apart in the file).
+  template <class F>
+  void Continue(const char* label, int index, F&& body) { Section(label, index, std::forward<F>(body)); }
   // A length or count that the dump shows on the enclosing section's line.
   LengthScope<Reader> SectionLength(unsigned bits) { return Length(bits, "Length"); }
   template <class T>
@@ -313,6 +331,7 @@ class Reader {
     v = static_cast<T>(GetBytes(bytes));
   }
   LengthInfo OpenLength(unsigned bits, const char* label);
+  void GetText(size_t n, const char* label, std::string& s);
   uint64_t GetBits(unsigned n);
   uint64_t GetBytes(unsigned n);
   void Need(size_t n) const;
@@ -359,9 +378,10 @@ class Dumper : public Reader {
     Reader::Fixed(bits, label, expected);
     Node().Int(label, static_cast<int64_t>(expected));
   }
-  void Text(size_t n, const char* label, std::string& s) {
-    Reader::Text(n, label, s);
-    Node().Text(label, PrintableText(s));
+  template <class S = ShowText>
+  void Text(size_t n, const char* label, std::string& s, S show = {}) {
+    GetText(n, label, s);
+    show.Put(Node(), label, s);
   }
   template <class S = HexBytes>
   void Raw(size_t n, const char* label, std::vector<uint8_t>& v, S s = {}) {
@@ -396,8 +416,10 @@ class Dumper : public Reader {
     Node().Int(label, static_cast<int64_t>(l.value));
     return {*this, l};
   }
-  AddressField Address(unsigned bits, const char* label) {
-    AddressField a = Reader::Address(bits, label);
+  template <class S = ShowText>
+  void PaddedText(size_t n, const char* label, std::string& s, S show = {}) { Text(n, label, s, show); }
+  AddressField Address(unsigned bits, const char* label, size_t base = 0) {
+    AddressField a = Reader::Address(bits, label, base);
     Node().Int(label, static_cast<int64_t>(a.value));
     return a;
   }
@@ -416,6 +438,15 @@ class Dumper : public Reader {
   void Group(const char* label, F&& body) {
     stack_.push_back(&Node().Block(label));
     body();
+    stack_.pop_back();
+  }
+  template <class F>
+  void Continue(const char* label, int index, F&& body) {
+    SDumpNode* at = nullptr;
+    for (auto& c : Node().children)
+      if (c.block && c.label == label && c.index == index) at = &c;
+    stack_.push_back(at ? at : &Node().Block(label, index));
+    Reader::Section(label, index, std::forward<F>(body));
     stack_.pop_back();
   }
   template <class R>
@@ -482,7 +513,8 @@ class Writer {
   void U64(const char* label, const T& v, S = {}) { PutBytes(8, label, ToU64(v)); }
 
   void Fixed(unsigned bits, const char* label, uint64_t expected) { PutBits(bits, label, expected); }
-  void Text(size_t n, const char* label, const std::string& s);
+  template <class S = ShowText>
+  void Text(size_t n, const char* label, const std::string& s, S = {}) { PutText(n, label, s); }
   void Reserved(unsigned bits);
   void ReservedBytes(size_t n);
   template <class S = HexBytes>
@@ -496,16 +528,19 @@ class Writer {
   void Rest(const char* label, const std::vector<uint8_t>& v, S = {}) { PutRaw(v.size(), label, v); }
 
   LengthScope<Writer> Length(unsigned bits, const char* label);
-  AddressField Address(unsigned bits, const char* label);
+  AddressField Address(unsigned bits, const char* label, size_t base = 0);
   // Patches the address with the current position.
   void At(const AddressField& a);
+  void Mark(const AddressField& a) { At(a); }
   // Patches the address when `present`; otherwise it stays 0.
   bool AtIf(const AddressField& a, bool present) {
     if (present) At(a);
     return present;
   }
-  // Zero padding up to a multiple of `n` bytes from the start.
-  void Align(size_t n);
+  // Zero padding up to a multiple of `n` bytes from `base`.
+  void Align(size_t n, size_t base = 0);
+  template <class S = ShowText>
+  void PaddedText(size_t n, const char* label, const std::string& s, S = {}) { PutPadded(n, label, s); }
 
   template <class F>
   void Section(const char* label, F&& body) { Section(label, -1, std::forward<F>(body)); }
@@ -521,6 +556,8 @@ class Writer {
   }
   template <class F>
   void Group(const char*, F&& body) { body(); }
+  template <class F>
+  void Continue(const char* label, int index, F&& body) { Section(label, index, std::forward<F>(body)); }
   LengthScope<Writer> SectionLength(unsigned bits) { return Length(bits, "Length"); }
   template <class T>
   void SectionCount(unsigned bits, const T& n) { Bits(bits, "count", n); }
@@ -564,6 +601,8 @@ class Writer {
   void PutBits(unsigned n, const char* label, uint64_t v);
   void PutBytes(unsigned n, const char* label, uint64_t v);
   void PutRaw(size_t n, const char* label, const std::vector<uint8_t>& v);
+  void PutText(size_t n, const char* label, const std::string& s);
+  void PutPadded(size_t n, const char* label, const std::string& s);
   void NeedAligned(const char* label) const;
   void Patch(size_t at, unsigned bytes, uint64_t v, const char* what);
 
@@ -574,6 +613,14 @@ class Writer {
 };
 
 // ---------------------------------------------------------------- helpers
+
+// A record's Syntax function defined in one .cpp and walked from others:
+// declare `template <class IO> void Syntax(IO&, T&);` in the header and
+// instantiate it for the three IO objects beside its definition.
+#define ZV_SYNTAX_INSTANTIATE(T)                         \
+  template void Syntax(::zv::rec::Reader&, T&);          \
+  template void Syntax(::zv::rec::Dumper&, T&);          \
+  template void Syntax(::zv::rec::Writer&, T&)
 
 // Writes a record through its Syntax function.
 template <class R>
