@@ -1,5 +1,7 @@
 #include "records/syntax.h"
 
+#include <cstring>
+
 namespace zv::rec {
 
 std::string SyntaxPath::Message(const std::string& what, bool withField) const {
@@ -20,16 +22,16 @@ static bool ByteWidth(unsigned bits) { return bits == 8 || bits == 16 || bits ==
 
 // ---------------------------------------------------------------- Reader
 
-void Reader::Fail(const std::string& what) const { throw FormatError(path_.Message(what, false)); }
+void ReadCore::Fail(const std::string& what) const { throw FormatError(path_.Message(what, false)); }
 
-void Reader::FieldFail(const std::string& what) const { throw FormatError(path_.Message(what, true)); }
+void ReadCore::FieldFail(const std::string& what) const { throw FormatError(path_.Message(what, true)); }
 
-void Reader::Need(size_t n) const {
+void ReadCore::Need(size_t n) const {
   if (bitCount_ != 0) FieldFail("byte field inside a bit field");
   if (n > end_ - pos_) FieldFail(end_ < n_ ? "runs past the end of its section" : "unexpected end of data");
 }
 
-uint64_t Reader::GetBytes(unsigned n) {
+uint64_t ReadCore::GetBytes(unsigned n) {
   Need(n);
   uint64_t v = 0;
   for (unsigned i = 0; i < n; ++i) v = (v << 8) | p_[pos_ + i];
@@ -37,7 +39,7 @@ uint64_t Reader::GetBytes(unsigned n) {
   return v;
 }
 
-uint64_t Reader::GetBits(unsigned n) {
+uint64_t ReadCore::GetBits(unsigned n) {
   if (n > 64) FieldFail("bit field wider than 64");
   if (bitCount_ == 0 && n % 8 == 0) return GetBytes(n / 8);
   uint64_t v = 0;
@@ -53,26 +55,33 @@ uint64_t Reader::GetBits(unsigned n) {
   return v;
 }
 
-void Reader::Skip(size_t n, const char* label) {
+void ReadCore::GetRaw(size_t n, const char* label, uint8_t* out) {
+  path_.SetField(label);
+  Need(n);
+  if (n) std::memcpy(out, p_ + pos_, n);
+  pos_ += n;
+}
+
+void ReadCore::Skip(size_t n, const char* label) {
   path_.SetField(label);
   Need(n);
   pos_ += n;
 }
 
-void Reader::Fixed(unsigned bits, const char* label, uint64_t expected) {
+void ReadCore::CheckFixed(unsigned bits, const char* label, uint64_t expected) {
   path_.SetField(label);
   uint64_t v = GetBits(bits);
   if (v != expected) FieldFail("is " + std::to_string(v) + ", not " + std::to_string(expected));
 }
 
-void Reader::GetText(size_t n, const char* label, std::string& s) {
+void ReadCore::GetText(size_t n, const char* label, std::string& s) {
   path_.SetField(label);
   Need(n);
   s.assign(reinterpret_cast<const char*>(p_ + pos_), n);
   pos_ += n;
 }
 
-void Reader::Reserved(unsigned bits) {
+void ReadCore::Reserved(unsigned bits) {
   path_.SetField("reserved");
   if (bitCount_ == 0 && bits % 8 == 0) {
     Need(bits / 8);
@@ -86,7 +95,7 @@ void Reader::Reserved(unsigned bits) {
   }
 }
 
-LengthInfo Reader::OpenLength(unsigned bits, const char* label) {
+LengthInfo ReadCore::OpenLength(unsigned bits, const char* label) {
   path_.SetField(label);
   if (!ByteWidth(bits)) FieldFail("length field of " + std::to_string(bits) + " bits");
   LengthInfo l;
@@ -101,7 +110,7 @@ LengthInfo Reader::OpenLength(unsigned bits, const char* label) {
   return l;
 }
 
-void Reader::EndLength(const LengthInfo& l, bool skipRest) {
+void ReadCore::EndLength(const LengthInfo& l, bool skipRest) {
   path_.SetField(l.label);
   if (bitCount_ != 0) FieldFail("body ends inside a bit field");
   size_t bodyEnd = l.at + l.bytes + l.value;
@@ -113,7 +122,7 @@ void Reader::EndLength(const LengthInfo& l, bool skipRest) {
   end_ = l.outer;
 }
 
-AddressField Reader::Address(unsigned bits, const char* label, size_t base) {
+AddressField ReadCore::GetAddress(unsigned bits, const char* label, size_t base) {
   path_.SetField(label);
   if (!ByteWidth(bits)) FieldFail("address field of " + std::to_string(bits) + " bits");
   AddressField a;
@@ -124,14 +133,14 @@ AddressField Reader::Address(unsigned bits, const char* label, size_t base) {
   return a;
 }
 
-void Reader::At(const AddressField& a) {
+void ReadCore::At(const AddressField& a) {
   if (bitCount_ != 0) Fail("address inside a bit field");
   if (a.value > end_ - std::min(a.base, end_) || a.base > end_)
     Fail("address " + std::to_string(a.value) + " outside the data");
   pos_ = a.base + static_cast<size_t>(a.value);
 }
 
-void Reader::Align(size_t n, size_t base) {
+void ReadCore::Align(size_t n, size_t base) {
   size_t pad = (n - (pos_ - base) % n) % n;
   Skip(pad, "padding");
 }

@@ -183,23 +183,83 @@ struct AddressField {
 
 // ---------------------------------------------------------------- Reader
 
-class Reader {
+// The reading state and the field primitives the Reader and Dumper share.
+class ReadCore {
  public:
-  static constexpr bool kReading = true;
-  static constexpr bool kWriting = false;
-  static constexpr bool kDumping = false;
-
-  Reader(const uint8_t* p, size_t n) : p_(p), n_(n), end_(n) {}
-  explicit Reader(const std::vector<uint8_t>& v) : Reader(v.data(), v.size()) {}
+  ReadCore(const uint8_t* p, size_t n) : p_(p), n_(n), end_(n) {}
 
   size_t Pos() const { return pos_; }
   // Bytes left in the innermost length-bounded body (or the data).
   size_t Remaining() const { return end_ - pos_; }
 
+  // Reserved bits (or bytes, `bits` a multiple of 8 on a byte boundary).
+  void Reserved(unsigned bits);
+  void ReservedBytes(size_t n) { Skip(n, "reserved"); }
+  void At(const AddressField& a);
+  // Writer: sets the address to here; Reader: nothing (an address the
+  // reader does not follow).
+  void Mark(const AddressField&) {}
+  // Address 0 means "absent"; otherwise moves there and returns true.
+  bool AtIf(const AddressField& a, bool /*present*/) {
+    if (a.value == 0) return false;
+    At(a);
+    return true;
+  }
+  // Skips padding up to a multiple of `n` bytes from `base`.
+  void Align(size_t n, size_t base = 0);
+
+  // Throws FormatError naming the sections around the current field.
+  [[noreturn]] void Fail(const std::string& what) const;
+  // The same, naming the field too.
+  [[noreturn]] void FieldFail(const std::string& what) const;
+
+  // Used by LengthScope.
+  void EndLength(const LengthInfo& l, bool skipRest);
+  void AbandonLength(const LengthInfo& l) { end_ = l.outer; }
+
+ protected:
+  void CheckFixed(unsigned bits, const char* label, uint64_t expected);
+  AddressField GetAddress(unsigned bits, const char* label, size_t base);
+  LengthInfo OpenLength(unsigned bits, const char* label);
+  void GetText(size_t n, const char* label, std::string& s);
+  void GetRaw(size_t n, const char* label, uint8_t* out);
+  uint64_t GetBits(unsigned n);
+  uint64_t GetBytes(unsigned n);
+  void Need(size_t n) const;
+  void Skip(size_t n, const char* label);
+  const uint8_t* p_;
+  size_t n_;
+  size_t end_;  // limit of the innermost body
+  size_t pos_ = 0;
+  uint8_t bitByte_ = 0;
+  unsigned bitCount_ = 0;  // bits left in bitByte_
+  SyntaxPath path_;
+};
+
+// Reads untrusted bytes into a record. With `kDump` (the Dumper) it also
+// records each field, as read, into a dump tree under `root`: sections
+// become blocks, fields lines with their labels and the `S` form.
+template <bool kDump>
+class BasicReader : public ReadCore {
+ public:
+  static constexpr bool kReading = true;
+  static constexpr bool kWriting = false;
+  static constexpr bool kDumping = kDump;
+
+  BasicReader(const uint8_t* p, size_t n) requires(!kDump) : ReadCore(p, n) {}
+  explicit BasicReader(const std::vector<uint8_t>& v) requires(!kDump) : ReadCore(v.data(), v.size()) {}
+  BasicReader(const uint8_t* p, size_t n, SDumpNode& root) requires kDump : ReadCore(p, n), stack_{&root} {}
+  BasicReader(const std::vector<uint8_t>& v, SDumpNode& root) requires kDump
+      : ReadCore(v.data(), v.size()), stack_{&root} {}
+
+  // The dump block being filled (Dumper only).
+  SDumpNode& Node() requires kDump { return *stack_.back(); }
+
   template <class T, class S = Dec>
-  void Bits(unsigned n, const char* label, T& v, S = {}) {
+  void Bits(unsigned n, const char* label, T& v, S s = {}) {
     path_.SetField(label);
     v = static_cast<T>(GetBits(n));
+    if constexpr (kDump) s.Put(Node(), label, static_cast<uint64_t>(v));
   }
   template <class T, class S = Dec>
   void U8(const char* label, T& v, S s = {}) { Uint(1, label, v, s); }
@@ -213,58 +273,77 @@ class Reader {
   void U64(const char* label, T& v, S s = {}) { Uint(8, label, v, s); }
 
   // A value that must equal `expected` (a magic or a fixed code).
-  void Fixed(unsigned bits, const char* label, uint64_t expected);
+  void Fixed(unsigned bits, const char* label, uint64_t expected) {
+    CheckFixed(bits, label, expected);
+    if constexpr (kDump) Node().Int(label, static_cast<int64_t>(expected));
+  }
   // Fixed-length text, taken as bytes.
   template <class S = ShowText>
-  void Text(size_t n, const char* label, std::string& s, S = {}) { GetText(n, label, s); }
-  // Reserved bits (or bytes, `bits` a multiple of 8 on a byte boundary).
-  void Reserved(unsigned bits);
-  void ReservedBytes(size_t n) { Skip(n, "reserved"); }
+  void Text(size_t n, const char* label, std::string& s, S show = {}) {
+    GetText(n, label, s);
+    if constexpr (kDump) show.Put(Node(), label, s);
+  }
+  // Fixed-length text; the writer pads a shorter text with zero bytes.
+  template <class S = ShowText>
+  void PaddedText(size_t n, const char* label, std::string& s, S show = {}) { Text(n, label, s, show); }
   template <class S = HexBytes>
-  void Raw(size_t n, const char* label, std::vector<uint8_t>& v, S = {}) {
+  void Raw(size_t n, const char* label, std::vector<uint8_t>& v, S s = {}) {
     path_.SetField(label);
     Need(n);
-    v.assign(p_ + pos_, p_ + pos_ + n);
-    pos_ += n;
+    v.resize(n);
+    GetRaw(n, label, v.data());
+    if constexpr (kDump) s.Put(Node(), label, v);
   }
   template <size_t N, class S = HexBytes>
-  void Raw(const char* label, std::array<uint8_t, N>& v, S = {}) {
-    path_.SetField(label);
-    Need(N);
-    std::copy(p_ + pos_, p_ + pos_ + N, v.begin());
-    pos_ += N;
+  void Raw(const char* label, std::array<uint8_t, N>& v, S s = {}) {
+    GetRaw(N, label, v.data());
+    if constexpr (kDump) s.Put(Node(), label, v);
   }
   // The rest of the innermost body as raw bytes.
   template <class S = HexBytes>
   void Rest(const char* label, std::vector<uint8_t>& v, S s = {}) { Raw(Remaining(), label, v, s); }
 
   // A length field of `bits` (8, 16 or 32) counting the bytes after it.
-  LengthScope<Reader> Length(unsigned bits, const char* label) { return {*this, OpenLength(bits, label)}; }
-  // An address field; At() moves the walk there.
-  AddressField Address(unsigned bits, const char* label, size_t base = 0);
-  void At(const AddressField& a);
-  // Writer: sets the address to here; Reader: nothing (an address the
-  // reader does not follow).
-  void Mark(const AddressField&) {}
-  // Address 0 means "absent"; otherwise moves there and returns true.
-  bool AtIf(const AddressField& a, bool /*present*/) {
-    if (a.value == 0) return false;
-    At(a);
-    return true;
+  LengthScope<BasicReader> Length(unsigned bits, const char* label) {
+    LengthInfo l = OpenLength(bits, label);
+    if constexpr (kDump) Node().Int(label, static_cast<int64_t>(l.value));
+    return {*this, l};
   }
-  // Skips padding up to a multiple of `n` bytes from `base`.
-  void Align(size_t n, size_t base = 0);
-  // Fixed-length text; the writer pads a shorter text with zero bytes.
-  template <class S = ShowText>
-  void PaddedText(size_t n, const char* label, std::string& s, S = {}) { GetText(n, label, s); }
+  // A length or count that the dump shows on the enclosing section's line.
+  LengthScope<BasicReader> SectionLength(unsigned bits) {
+    LengthInfo l = OpenLength(bits, "Length");
+    Note(std::to_string(l.value), static_cast<int64_t>(l.value));
+    return {*this, l};
+  }
+  template <class T>
+  void SectionCount(unsigned bits, T& n) {
+    path_.SetField("count");
+    n = static_cast<T>(GetBits(bits));
+    Note(std::to_string(n), static_cast<int64_t>(n));
+  }
+  // The dump's text for the enclosing section's line.
+  void Note(const std::string& text, int64_t number = 0) {
+    if constexpr (kDump) {
+      Node().value = text;
+      Node().number = number;
+    }
+  }
+  // An address field; At() moves the walk there.
+  AddressField Address(unsigned bits, const char* label, size_t base = 0) {
+    AddressField a = GetAddress(bits, label, base);
+    if constexpr (kDump) Node().Int(label, static_cast<int64_t>(a.value));
+    return a;
+  }
 
   // A named section; errors inside name it.
   template <class F>
   void Section(const char* label, F&& body) { Section(label, -1, std::forward<F>(body)); }
   template <class F>
   void Section(const char* label, int index, F&& body) {
+    if constexpr (kDump) stack_.push_back(&Node().Block(label, index));
     SyntaxPath::Scope scope(path_, label, index);
     body();
+    if constexpr (kDump) stack_.pop_back();
   }
   // Names the path for errors without a block in the dump.
   template <class F>
@@ -274,17 +353,25 @@ class Reader {
   }
   // A block in the dump that errors do not name.
   template <class F>
-  void Group(const char*, F&& body) { body(); }
+  void Group(const char* label, F&& body) {
+    if constexpr (kDump) stack_.push_back(&Node().Block(label));
+    body();
+    if constexpr (kDump) stack_.pop_back();
+  }
   // A section whose dump lines join an earlier block of the same label and
   // index (a record whose parts stand apart in the file).
   template <class F>
-  void Continue(const char* label, int index, F&& body) { Section(label, index, std::forward<F>(body)); }
-  // A length or count that the dump shows on the enclosing section's line.
-  LengthScope<Reader> SectionLength(unsigned bits) { return Length(bits, "Length"); }
-  template <class T>
-  void SectionCount(unsigned bits, T& n) { Bits(bits, "count", n); }
-  // The dump's text for the enclosing section's line.
-  void Note(const std::string&, int64_t = 0) {}
+  void Continue(const char* label, int index, F&& body) {
+    if constexpr (kDump) {
+      SDumpNode* at = nullptr;
+      for (auto& c : Node().children)
+        if (c.block && c.label == label && c.index == index) at = &c;
+      stack_.push_back(at ? at : &Node().Block(label, index));
+    }
+    SyntaxPath::Scope scope(path_, label, index);
+    body();
+    if constexpr (kDump) stack_.pop_back();
+  }
   // A nested record through its own Syntax function.
   template <class R>
   void Record(const char* label, R& r, int index = -1) {
@@ -315,172 +402,19 @@ class Reader {
     Array(bits, countLabel, v, [&](auto& e, uint64_t i) { Record(elemLabel, e, static_cast<int>(i)); });
   }
 
-  // Throws FormatError naming the sections around the current field.
-  [[noreturn]] void Fail(const std::string& what) const;
-  // The same, naming the field too.
-  [[noreturn]] void FieldFail(const std::string& what) const;
-
-  // Used by LengthScope.
-  void EndLength(const LengthInfo& l, bool skipRest);
-  void AbandonLength(const LengthInfo& l) { end_ = l.outer; }
-
- protected:
-  template <class T, class S>
-  void Uint(unsigned bytes, const char* label, T& v, S) {
-    path_.SetField(label);
-    v = static_cast<T>(GetBytes(bytes));
-  }
-  LengthInfo OpenLength(unsigned bits, const char* label);
-  void GetText(size_t n, const char* label, std::string& s);
-  uint64_t GetBits(unsigned n);
-  uint64_t GetBytes(unsigned n);
-  void Need(size_t n) const;
-  void Skip(size_t n, const char* label);
-  const uint8_t* p_;
-  size_t n_;
-  size_t end_;  // limit of the innermost body
-  size_t pos_ = 0;
-  uint8_t bitByte_ = 0;
-  unsigned bitCount_ = 0;  // bits left in bitByte_
-  SyntaxPath path_;
-};
-
-// ---------------------------------------------------------------- Dumper
-
-// Reads like the Reader and records each field into a dump tree under
-// `root`: sections become blocks, fields lines with their labels.
-class Dumper : public Reader {
- public:
-  static constexpr bool kDumping = true;
-
-  Dumper(const uint8_t* p, size_t n, SDumpNode& root) : Reader(p, n), stack_{&root} {}
-  Dumper(const std::vector<uint8_t>& v, SDumpNode& root) : Dumper(v.data(), v.size(), root) {}
-
-  SDumpNode& Node() { return *stack_.back(); }
-
-  template <class T, class S = Dec>
-  void Bits(unsigned n, const char* label, T& v, S s = {}) {
-    Reader::Bits(n, label, v);
-    s.Put(Node(), label, static_cast<uint64_t>(v));
-  }
-  template <class T, class S = Dec>
-  void U8(const char* label, T& v, S s = {}) { Uint(1, label, v, s); }
-  template <class T, class S = Dec>
-  void U16(const char* label, T& v, S s = {}) { Uint(2, label, v, s); }
-  template <class T, class S = Dec>
-  void U24(const char* label, T& v, S s = {}) { Uint(3, label, v, s); }
-  template <class T, class S = Dec>
-  void U32(const char* label, T& v, S s = {}) { Uint(4, label, v, s); }
-  template <class T, class S = Dec>
-  void U64(const char* label, T& v, S s = {}) { Uint(8, label, v, s); }
-
-  void Fixed(unsigned bits, const char* label, uint64_t expected) {
-    Reader::Fixed(bits, label, expected);
-    Node().Int(label, static_cast<int64_t>(expected));
-  }
-  template <class S = ShowText>
-  void Text(size_t n, const char* label, std::string& s, S show = {}) {
-    GetText(n, label, s);
-    show.Put(Node(), label, s);
-  }
-  template <class S = HexBytes>
-  void Raw(size_t n, const char* label, std::vector<uint8_t>& v, S s = {}) {
-    Reader::Raw(n, label, v);
-    s.Put(Node(), label, v);
-  }
-  template <size_t N, class S = HexBytes>
-  void Raw(const char* label, std::array<uint8_t, N>& v, S s = {}) {
-    Reader::Raw(label, v);
-    s.Put(Node(), label, v);
-  }
-  template <class S = HexBytes>
-  void Rest(const char* label, std::vector<uint8_t>& v, S s = {}) { Raw(Remaining(), label, v, s); }
-
-  LengthScope<Dumper> SectionLength(unsigned bits) {
-    LengthInfo l = OpenLength(bits, "Length");
-    Note(std::to_string(l.value), static_cast<int64_t>(l.value));
-    return {*this, l};
-  }
-  template <class T>
-  void SectionCount(unsigned bits, T& n) {
-    Reader::Bits(bits, "count", n);
-    Note(std::to_string(n), static_cast<int64_t>(n));
-  }
-  void Note(const std::string& text, int64_t number = 0) {
-    Node().value = text;
-    Node().number = number;
-  }
-
-  LengthScope<Dumper> Length(unsigned bits, const char* label) {
-    LengthInfo l = OpenLength(bits, label);
-    Node().Int(label, static_cast<int64_t>(l.value));
-    return {*this, l};
-  }
-  template <class S = ShowText>
-  void PaddedText(size_t n, const char* label, std::string& s, S show = {}) { Text(n, label, s, show); }
-  AddressField Address(unsigned bits, const char* label, size_t base = 0) {
-    AddressField a = Reader::Address(bits, label, base);
-    Node().Int(label, static_cast<int64_t>(a.value));
-    return a;
-  }
-
-  template <class F>
-  void Section(const char* label, F&& body) { Section(label, -1, std::forward<F>(body)); }
-  template <class F>
-  void Section(const char* label, int index, F&& body) {
-    stack_.push_back(&Node().Block(label, index));
-    Reader::Section(label, index, std::forward<F>(body));
-    stack_.pop_back();
-  }
-  template <class F>
-  void Part(const char* label, F&& body) { Reader::Part(label, std::forward<F>(body)); }
-  template <class F>
-  void Group(const char* label, F&& body) {
-    stack_.push_back(&Node().Block(label));
-    body();
-    stack_.pop_back();
-  }
-  template <class F>
-  void Continue(const char* label, int index, F&& body) {
-    SDumpNode* at = nullptr;
-    for (auto& c : Node().children)
-      if (c.block && c.label == label && c.index == index) at = &c;
-    stack_.push_back(at ? at : &Node().Block(label, index));
-    Reader::Section(label, index, std::forward<F>(body));
-    stack_.pop_back();
-  }
-  template <class R>
-  void Record(const char* label, R& r, int index = -1) {
-    Section(label, index, [&] { Syntax(*this, r); });
-  }
-  template <class V, class F>
-  void Elements(V& v, uint64_t n, F&& each) {
-    v.clear();
-    for (uint64_t i = 0; i < n; ++i) {
-      v.emplace_back();
-      detail::CallEach(each, v.back(), i);
-    }
-  }
-  template <class V, class F>
-  void Array(unsigned bits, const char* countLabel, V& v, F&& each) {
-    uint64_t n = 0;
-    Bits(bits, countLabel, n);
-    Elements(v, n, std::forward<F>(each));
-  }
-  template <class V>
-  void Records(unsigned bits, const char* countLabel, const char* elemLabel, V& v) {
-    Array(bits, countLabel, v, [&](auto& e, uint64_t i) { Record(elemLabel, e, static_cast<int>(i)); });
-  }
-
-
  private:
   template <class T, class S>
   void Uint(unsigned bytes, const char* label, T& v, S s) {
-    Reader::Uint(bytes, label, v, s);
-    s.Put(Node(), label, static_cast<uint64_t>(v));
+    path_.SetField(label);
+    v = static_cast<T>(GetBytes(bytes));
+    if constexpr (kDump) s.Put(Node(), label, static_cast<uint64_t>(v));
   }
-  std::vector<SDumpNode*> stack_;
+  struct NoStack {};
+  [[no_unique_address]] std::conditional_t<kDump, std::vector<SDumpNode*>, NoStack> stack_;
 };
+
+using Reader = BasicReader<false>;
+using Dumper = BasicReader<true>;
 
 // ---------------------------------------------------------------- Writer
 
