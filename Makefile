@@ -18,6 +18,7 @@ build: setup $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 test-normal: build
+	/usr/bin/python3 scripts/check-layers
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Sanitizer build with clang; it also builds the fuzz targets, which run

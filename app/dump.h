@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/command.h"
+#include "records/dump_tree.h"
 
 namespace zvapp {
 
@@ -19,6 +20,10 @@ struct DumperInfo {
 };
 
 void AddDumper(const DumperInfo& info);
+
+// Prints `root` as text lines, or as JSON in the frame
+// {"file", "type", "content"}; returns an exit code.
+int PrintDumpTree(const std::string& path, const char* type, const zv::SDumpNode& root, bool json);
 const std::vector<DumperInfo>& Dumpers();
 
 struct DumperRegistrar {

@@ -1,16 +1,14 @@
-// `zelvane dump` for index.bdmv, MovieObject.bdmv and id.bdmv.
+// `zelvane dump` for index.bdmv, MovieObject.bdmv and id.bdmv: the dump
+// comes from the reader's own walk over the file.
 #include <strings.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 
 #include "app/dump.h"
-#include "app/json.h"
 #include "bdnav/id_bdmv.h"
 #include "bdnav/index_bdmv.h"
 #include "bdnav/movie_objects.h"
-#include "bdnav/nav_dump.h"
 #include "platform/bytes.h"
 #include "platform/file.h"
 
@@ -25,122 +23,27 @@ bool Matches(const std::string& path, const std::vector<uint8_t>& head, const ch
   return strcasecmp(std::filesystem::path(path).filename().c_str(), name) == 0;
 }
 
-// Reads and parses the file; prints the error and returns false on failure.
-template <class Rec>
-bool Load(const std::string& path, Rec& rec, size_t (*parse)(const uint8_t*, size_t, Rec&), int& rc) {
+int DumpWith(const std::string& path, bool json, const char* type,
+             void (*dump)(const uint8_t*, size_t, zv::SDumpNode&)) {
   std::vector<uint8_t> data;
   std::string error;
-  if (!zv::ReadWholeFile(path, data, error)) {
-    rc = Fail(error);
-    return false;
-  }
+  if (!zv::ReadWholeFile(path, data, error)) return Fail(error);
+  zv::SDumpNode root;
   try {
-    parse(data.data(), data.size(), rec);
+    dump(data.data(), data.size(), root);
   } catch (const zv::FormatError& e) {
-    rc = Fail("\"" + path + "\": " + e.what());
-    return false;
+    return Fail("\"" + path + "\": " + e.what());
   }
-  return true;
-}
-
-// The same frame as the other dumps: {"file", "type", "content"}.
-void BeginDump(Json& j, const std::string& path, const char* type) {
-  j.BeginObject().Key("file").Str(path).Key("type").Str(type).Key("content").BeginObject();
-}
-
-int Print(const std::string& text) {
-  if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) return Fail("Cannot write the dump");
-  return kExitOk;
-}
-
-void EntryJson(Json& j, const zv::TI& e, bool isTitle) {
-  j.BeginObject();
-  j.Key("ObjectType").Int(e.objectType);
-  if (isTitle) j.Key("TitleAccessType").Int(e.accessType);
-  if (e.objectType == 1) {
-    j.Key("HDMV_TitlePlaybackType").Int(e.playbackType);
-    j.Key("MovieObjectID").Int(e.movieObjectId);
-  } else {
-    j.Key("BDJ_TitlePlaybackType").Int(e.playbackType);
-    j.Key("BDJO_FileName").Str(zv::navdump::Printable(e.bdjName));
-  }
-  j.EndObject();
+  return PrintDumpTree(path, type, root, json);
 }
 
 int DumpIndexFile(const std::string& path, bool json) {
-  zv::INDEX_BDMV x;
-  int rc = kExitOk;
-  if (!Load(path, x, zv::ParseIndex, rc)) return rc;
-  if (!json) return Print(zv::DumpIndex(x));
-  Json j;
-  BeginDump(j, path, "index.bdmv");
-  j.Key("TypeIndicator").Str(zv::navdump::Printable(x.typeIndicator));
-  j.Key("Version").Str(zv::navdump::Printable(x.version));
-  j.Key("IndexsStartAddress").Int(x.indexesStartAddress);
-  j.Key("ExtensionDataStartAddress").Int(x.extensionDataStartAddress);
-  j.Key("AppInfoBDMV").BeginObject();
-  j.Key("Flags").Int(x.appInfo[0]);
-  j.Key("VideoFormat").Int(x.appInfo[1] >> 4);
-  j.Key("FrameRate").Int(x.appInfo[1] & 0x0F);
-  j.Key("ContentProviderUserData").Str(zv::navdump::HexBytes(x.appInfo.data() + 2, x.appInfo.size() - 2));
-  j.EndObject();
-  j.Key("FirstPlayback");
-  EntryJson(j, x.firstPlayback, false);
-  j.Key("TopMenu");
-  EntryJson(j, x.topMenu, false);
-  j.Key("Titles").BeginArray();
-  for (const auto& t : x.titles) EntryJson(j, t, true);
-  j.EndArray();
-  j.Key("ExtensionData").Int(static_cast<int64_t>(x.extensionData.size()));
-  j.EndObject().EndObject();
-  return Print(j.Text() + "\n");
+  return DumpWith(path, json, "index.bdmv", zv::DumpIndexBytes);
 }
-
 int DumpMovieObjectFile(const std::string& path, bool json) {
-  zv::MOVIE_OBJECTS x;
-  int rc = kExitOk;
-  if (!Load(path, x, zv::ParseMovieObjects, rc)) return rc;
-  if (!json) return Print(zv::DumpMovieObjects(x));
-  Json j;
-  BeginDump(j, path, "MovieObject.bdmv");
-  j.Key("TypeIndicator").Str(zv::navdump::Printable(x.typeIndicator));
-  j.Key("Version").Str(zv::navdump::Printable(x.version));
-  j.Key("ExtensionDataStartAddress").Int(x.extensionDataStartAddress);
-  j.Key("MovieObjects").BeginArray();
-  for (const auto& m : x.objects) {
-    j.BeginObject();
-    j.Key("ResumeIntentionFlag").Bool(m.resumeIntention);
-    j.Key("MenuCallMask").Bool(m.menuCallMask);
-    j.Key("TitleSearchMask").Bool(m.titleSearchMask);
-    j.Key("Commands").BeginArray();
-    for (const auto& c : m.commands) {
-      j.BeginObject();
-      j.Key("text").Str(zv::CommandText(c));
-      j.Key("bytes").Str(zv::navdump::HexBytes(c.bytes.data(), c.bytes.size()));
-      j.EndObject();
-    }
-    j.EndArray();
-    j.EndObject();
-  }
-  j.EndArray();
-  j.Key("ExtensionData").Int(static_cast<int64_t>(x.extensionData.size()));
-  j.EndObject().EndObject();
-  return Print(j.Text() + "\n");
+  return DumpWith(path, json, "MovieObject.bdmv", zv::DumpMovieObjectsBytes);
 }
-
-int DumpIdFile(const std::string& path, bool json) {
-  zv::ID_BDMV x;
-  int rc = kExitOk;
-  if (!Load(path, x, zv::ParseId, rc)) return rc;
-  if (!json) return Print(zv::DumpId(x));
-  Json j;
-  BeginDump(j, path, "id.bdmv");
-  j.Key("TypeIndicator").Str(zv::navdump::Printable(x.typeIndicator));
-  j.Key("Version").Str(zv::navdump::Printable(x.version));
-  j.Key("Data").Str(zv::navdump::HexBytes(x.body.data(), x.body.size()));
-  j.EndObject().EndObject();
-  return Print(j.Text() + "\n");
-}
+int DumpIdFile(const std::string& path, bool json) { return DumpWith(path, json, "id.bdmv", zv::DumpIdBytes); }
 
 }  // namespace
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "records/dump_tree.h"
+
 namespace zv {
 
 // "BDID", the version and 96 bytes that the system leaves 0.
@@ -23,5 +25,8 @@ std::vector<uint8_t> EncodeId(const ID_BDMV& id);
 // FormatError for a short file or a wrong type indicator.
 size_t ParseId(const uint8_t* data, size_t size, ID_BDMV& out);
 std::string DumpId(const ID_BDMV& id, const std::string& indent = "");
+void DumpIdTree(const ID_BDMV& id, SDumpNode& root);
+// Dumps a file's bytes as read; throws FormatError like ParseId.
+void DumpIdBytes(const uint8_t* data, size_t size, SDumpNode& root);
 
 }  // namespace zv

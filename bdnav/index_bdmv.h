@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "records/dump_tree.h"
+
 namespace zv {
 
 // One index entry. Object type 1 refers to a movie object, 2 to a BD-J object.
@@ -52,5 +54,8 @@ size_t ParseIndex(const uint8_t* data, size_t size, INDEX_BDMV& out);
 
 // Indented text lines with the format's field labels.
 std::string DumpIndex(const INDEX_BDMV& index, const std::string& indent = "");
+void DumpIndexTree(const INDEX_BDMV& index, SDumpNode& root);
+// Dumps a file's bytes as read; throws FormatError like the reader.
+void DumpIndexBytes(const uint8_t* data, size_t size, SDumpNode& root);
 
 }  // namespace zv

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "records/dump_tree.h"
+
 #include "bdnav/navcmd.h"
 
 namespace zv {
@@ -45,5 +47,8 @@ size_t ParseMovieObjects(const uint8_t* data, size_t size, MOVIE_OBJECTS& out);
 
 // Indented text lines with the format's field labels; commands as text.
 std::string DumpMovieObjects(const MOVIE_OBJECTS& mobj, const std::string& indent = "");
+void DumpMovieObjectsTree(const MOVIE_OBJECTS& mobj, SDumpNode& root);
+// Dumps a file's bytes as read; throws FormatError like the reader.
+void DumpMovieObjectsBytes(const uint8_t* data, size_t size, SDumpNode& root);
 
 }  // namespace zv

@@ -22,7 +22,6 @@ namespace zv {
 
 namespace {
 
-constexpr size_t kPlaylistBufferSize = 614400;
 constexpr uint16_t kPrimaryVideoPid = 0x1011;
 constexpr uint64_t kEpTimeStep = 512;  // 90 kHz ticks of one PTS_EP_fine step
 
@@ -56,7 +55,8 @@ void AttachMenu(const SMenuClip& menu, PlaylistFile& rec) {
 }
 
 bool WriteRecord(PlaylistFile& rec, int32_t number, const std::string& bdmv, IPrompt& prompt) {
-  std::vector<uint8_t> buffer(kPlaylistBufferSize, 0);
+  // Measured first, so a playlist of any size gets a buffer of its size.
+  std::vector<uint8_t> buffer(rec.WritePlaylist(nullptr, 0));
   const size_t size = rec.WritePlaylist(buffer.data(), buffer.size());
   const std::string name = Five(number) + ".mpls";
   std::string error;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "mux/ts_syntax.h"
+#include "records/syntax.h"
 #include "platform/progress.h"
 
 namespace zv {
@@ -99,118 +100,56 @@ void WriteFixedText(BeWriter& w, const std::string& s, size_t n) {
 
 // ---- StreamCodingInfo ----
 
-void StreamCodingInfo::Write(BeWriter& w) const {
-  CodingGroup g = GetCodingGroup(StreamCodingType);
-  // Unknown types keep the ISRC at its usual place and drop the 4 trailing
-  // reserved bytes, so the length byte still counts what follows.
-  w.U8(g == CodingGroup::kOther ? 17 : 21);
-  w.U8(StreamCodingType);
+template <class IO>
+void Syntax(IO& io, StreamCodingInfo& c) {
+  auto len = io.Length(8, "Length");
+  io.U8("StreamCodingType", c.StreamCodingType, rec::Shown{[](uint64_t t) {
+          return std::string(CodingTypeText(static_cast<uint8_t>(t))) + "(" + HexText(t, 2) + ")";
+        }});
+  const CodingGroup g = GetCodingGroup(c.StreamCodingType);
   switch (g) {
     case CodingGroup::kVideo:
-      w.Bits(4, VideoFormat);
-      w.Bits(4, FrameRate);
-      w.Bits(4, AspectRatio);
-      w.Bits(2, 0);
-      w.Bits(1, CcFlag ? 1 : 0);
-      w.Bits(1, 0);
-      w.Zeros(2);
+      io.Bits(4, "VideoFormat", c.VideoFormat, rec::Named{VideoFormatText});
+      io.Bits(4, "FrameRate", c.FrameRate, rec::Named{FrameRateText});
+      io.Bits(4, "AspectRatio", c.AspectRatio, rec::Named{AspectRatioText});
+      io.Reserved(2);
+      io.Bits(1, "CcFlag", c.CcFlag);
+      io.Reserved(1 + 16);
       break;
     case CodingGroup::kAudio:
-      w.Bits(4, AudioPresentationType);
-      w.Bits(4, SamplingFrequency);
-      WriteFixedText(w, Language, 3);
+      io.Bits(4, "AudioPresentationType", c.AudioPresentationType, rec::Named{AudioPresentationText});
+      io.Bits(4, "SamplingFrequency", c.SamplingFrequency, rec::Named{SamplingFrequencyText});
+      io.PaddedText(3, "Language", c.Language);
       break;
     case CodingGroup::kGraphics:
-      WriteFixedText(w, Language, 3);
-      w.U8(0);
+      io.PaddedText(3, "Language", c.Language);
+      io.Reserved(8);
       break;
     case CodingGroup::kText:
-      w.U8(CharacterCode);
-      WriteFixedText(w, Language, 3);
+      io.U8("CharacterCode", c.CharacterCode);
+      io.PaddedText(3, "Language", c.Language);
       break;
     case CodingGroup::kOther:
-      w.Zeros(4);
+      // Older or foreign files may stop after the type. Unknown types keep
+      // the ISRC at its usual place and drop the 4 trailing reserved bytes.
+      if constexpr (IO::kReading)
+        if (io.Remaining() < 16) return len.EndSkippingRest();
+      io.Reserved(32);
       break;
   }
-  w.Bytes(Isrc.data(), Isrc.size());
-  if (g != CodingGroup::kOther) w.Zeros(4);
-}
-
-void StreamCodingInfo::Parse(BeReader& outer) {
-  unsigned len = outer.U8();
-  BeReader r = outer.Sub(len);
-  StreamCodingType = r.U8();
-  switch (GetCodingGroup(StreamCodingType)) {
-    case CodingGroup::kVideo:
-      VideoFormat = static_cast<uint8_t>(r.Bits(4));
-      FrameRate = static_cast<uint8_t>(r.Bits(4));
-      AspectRatio = static_cast<uint8_t>(r.Bits(4));
-      r.Bits(2);
-      CcFlag = r.Bits(1) != 0;
-      r.Bits(1);
-      r.Skip(2);
-      break;
-    case CodingGroup::kAudio:
-      AudioPresentationType = static_cast<uint8_t>(r.Bits(4));
-      SamplingFrequency = static_cast<uint8_t>(r.Bits(4));
-      Language = r.Str(3);
-      break;
-    case CodingGroup::kGraphics:
-      Language = r.Str(3);
-      r.Skip(1);
-      break;
-    case CodingGroup::kText:
-      CharacterCode = r.U8();
-      Language = r.Str(3);
-      break;
-    case CodingGroup::kOther:
-      // Older or foreign files may stop after the type.
-      if (r.Remaining() < 16) return;
-      r.Skip(4);
-      break;
-  }
-  r.Bytes(Isrc.data(), Isrc.size());
-}
-
-static std::string IsrcPart(const std::array<uint8_t, 12>& isrc, size_t off, size_t n) {
-  return PrintableText(std::string(reinterpret_cast<const char*>(isrc.data()) + off, n));
-}
-
-void StreamCodingInfo::Dump(SDumpNode& out) const {
-  SDumpNode& b = out.Block("StreamCodingInfo");
-  CodingGroup g = GetCodingGroup(StreamCodingType);
-  b.Int("Length", g == CodingGroup::kOther ? 17 : 21);
-  char t[64];
-  std::snprintf(t, sizeof t, "%s(0x%02X)", CodingTypeText(StreamCodingType), StreamCodingType);
-  b.Text("StreamCodingType", t);
-  b.children.back().number = StreamCodingType;
-  switch (g) {
-    case CodingGroup::kVideo:
-      b.Named("VideoFormat", VideoFormatText(VideoFormat), VideoFormat);
-      b.Named("FrameRate", FrameRateText(FrameRate), FrameRate);
-      b.Named("AspectRatio", AspectRatioText(AspectRatio), AspectRatio);
-      b.Int("CcFlag", CcFlag ? 1 : 0);
-      break;
-    case CodingGroup::kAudio:
-      b.Named("AudioPresentationType", AudioPresentationText(AudioPresentationType), AudioPresentationType);
-      b.Named("SamplingFrequency", SamplingFrequencyText(SamplingFrequency), SamplingFrequency);
-      b.Text("Language", PrintableText(Language));
-      break;
-    case CodingGroup::kGraphics:
-      b.Text("Language", PrintableText(Language));
-      break;
-    case CodingGroup::kText:
-      b.Int("CharacterCode", CharacterCode);
-      b.Text("Language", PrintableText(Language));
-      break;
-    case CodingGroup::kOther:
-      break;
-  }
-  SDumpNode& i = b.Block("ISRC");
-  i.Text("CountryCode", IsrcPart(Isrc, 0, 2));
-  i.Text("CopyrightHolder", IsrcPart(Isrc, 2, 3));
-  i.Text("RecordingYear", IsrcPart(Isrc, 5, 2));
-  i.Text("RecordingNumber", IsrcPart(Isrc, 7, 5));
+  io.Section("ISRC", [&] {
+    static constexpr struct {
+      const char* label;
+      size_t at, n;
+    } kParts[] = {{"CountryCode", 0, 2}, {"CopyrightHolder", 2, 3}, {"RecordingYear", 5, 2}, {"RecordingNumber", 7, 5}};
+    for (const auto& part : kParts) {
+      std::string text(reinterpret_cast<const char*>(c.Isrc.data()) + part.at, part.n);
+      io.Text(part.n, part.label, text);
+      if constexpr (IO::kReading) std::copy(text.begin(), text.end(), c.Isrc.begin() + part.at);
+    }
+  });
+  if (g != CodingGroup::kOther) io.Reserved(32);
+  len.EndSkippingRest();
 }
 
 std::string StreamCodingInfo::Summary(bool withLanguage) const {
@@ -240,253 +179,205 @@ std::string StreamCodingInfo::Summary(bool withLanguage) const {
 
 // ---- ProgramInfo ----
 
-size_t SProgramInfo::Size() const {
-  size_t n = 4 + 2;
-  for (const auto& ps : sequences) {
-    n += 4 + 2 + 1 + 1;
-    for (const auto& s : ps.streams) n += 2 + s.coding.Size();
-  }
-  return n;
+template <class IO>
+void Syntax(IO& io, SProgramInfo& p) {
+  auto len = io.Length(32, "Length");
+  io.Reserved(8);
+  io.Array(8, "NumberOfProgramSequence", p.sequences, [&](SProgramSequence& ps) {
+    io.Section("ProgramSequenceInfo", [&] {
+      io.U32("SpnProgramSequenceStart", ps.SpnProgramSequenceStart);
+      io.U16("ProgramMapPid", ps.ProgramMapPid, rec::Hex{4});
+      uint64_t n = ps.streams.size();
+      io.U8("NumberOfStreams", n);
+      io.U8("NumberOfGroups", ps.NumberOfGroups);
+      io.Elements(ps.streams, n, [&](STREAM_INFO& si, uint64_t i) {
+        io.Section("StreamInfo", static_cast<int>(i), [&] {
+          io.U16("StreamPID", si.StreamPID, rec::Hex{4});
+          io.Record("StreamCodingInfo", si.coding);
+        });
+      });
+    });
+  });
+  len.EndSkippingRest();
 }
+
+size_t SProgramInfo::Size() const { return rec::Encode(*this).size(); }
 
 void SProgramInfo::Write(BeWriter& w) const {
-  w.U32(Size() - 4);
-  w.U8(0);
-  w.U8(sequences.size());
-  for (const auto& ps : sequences) {
-    w.U32(ps.SpnProgramSequenceStart);
-    w.U16(ps.ProgramMapPid);
-    w.U8(ps.streams.size());
-    w.U8(ps.NumberOfGroups);
-    for (const auto& s : ps.streams) {
-      w.U16(s.StreamPID);
-      s.coding.Write(w);
-    }
-  }
+  std::vector<uint8_t> b = rec::Encode(*this);
+  w.Bytes(b.data(), b.size());
 }
 
-void SProgramInfo::Parse(BeReader& outer) {
-  BeReader r = outer.Sub(outer.U32());
-  r.Skip(1);
-  unsigned n = r.U8();
-  sequences.assign(n, SProgramSequence{});
-  for (auto& ps : sequences) {
-    ps.SpnProgramSequenceStart = r.U32();
-    ps.ProgramMapPid = r.U16();
-    unsigned streams = r.U8();
-    ps.NumberOfGroups = r.U8();
-    for (unsigned i = 0; i < streams; ++i) {
-      STREAM_INFO si;
-      si.StreamPID = r.U16();
-      si.coding.Parse(r);
-      ps.streams.push_back(std::move(si));
-    }
-  }
+void SProgramInfo::Parse(BeReader& r) {
+  SProgramInfo x;
+  size_t n = rec::Decode(r.Here(), r.Remaining(), x);
+  r.Skip(n);
+  *this = std::move(x);
 }
 
-void SProgramInfo::Dump(SDumpNode& out) const {
-  SDumpNode& b = out.Block("ProgramInfo");
-  b.Int("Length", static_cast<int64_t>(Size() - 4));
-  b.Int("NumberOfProgramSequence", static_cast<int64_t>(sequences.size()));
-  for (const auto& ps : sequences) {
-    SDumpNode& p = b.Block("ProgramSequenceInfo");
-    p.Int("SpnProgramSequenceStart", ps.SpnProgramSequenceStart);
-    p.Hex4("ProgramMapPid", ps.ProgramMapPid);
-    p.Int("NumberOfStreams", static_cast<int64_t>(ps.streams.size()));
-    for (size_t i = 0; i < ps.streams.size(); ++i) {
-      SDumpNode& s = p.Block("StreamInfo", static_cast<int>(i));
-      s.Hex4("StreamPID", ps.streams[i].StreamPID);
-      ps.streams[i].coding.Dump(s);
-    }
-  }
-}
+void SProgramInfo::Dump(SDumpNode& out) const { rec::DumpRecord(*this, out.Block("ProgramInfo")); }
 
 // ---- ClipInformationFile ----
 
 ClipInformationFile::ClipInformationFile() : toolData(MakeToolFolder()) {}
 
-size_t ClipInformationFile::ClipInfoSize() const {
-  size_t n = 180;
-  if (IsAtcDelta()) n += 2 + 14 * atcDeltas.size();
-  return n;
-}
+template <class IO>
+void Syntax(IO& io, ClipInformationFile& x) {
+  rec::AddressField sequenceInfo, programInfo, cpi, clipMark, extension;
+  io.Group("Clpi", [&] {
+    io.Part("header", [&] {
+      io.PaddedText(4, "TypeIndicator", x.TypeIndicator);
+      if constexpr (IO::kReading)
+        if (x.TypeIndicator != "HDMV") io.Fail("type indicator is not \"HDMV\"");
+      io.PaddedText(4, "Version", x.Version);
+      sequenceInfo = io.Address(32, "SequenceInfoStartAddress");
+      programInfo = io.Address(32, "ProgramInfoStartAddress");
+      cpi = io.Address(32, "CpiStartAddress");
+      clipMark = io.Address(32, "ClipMarkStartAddress");
+      extension = io.Address(32, "ExtensionDataStartAddress");
+      io.ReservedBytes(12);
+    });
+  });
+  if constexpr (IO::kReading) {
+    x.SequenceInfoStartAddress = static_cast<uint32_t>(sequenceInfo.value);
+    x.ProgramInfoStartAddress = static_cast<uint32_t>(programInfo.value);
+    x.CpiStartAddress = static_cast<uint32_t>(cpi.value);
+    x.ClipMarkStartAddress = static_cast<uint32_t>(clipMark.value);
+    x.ExtensionDataStartAddress = static_cast<uint32_t>(extension.value);
+  }
 
-size_t ClipInformationFile::SequenceInfoSize() const {
-  size_t n = 4 + 2;
-  for (const auto& a : atcSequences) n += 6 + 14 * a.stc.size();
-  return n;
+  io.Section("ClipInfo", [&] {
+    auto len = io.Length(32, "Length");
+    io.Reserved(16);
+    io.U8("ClipStreamType", x.ClipStreamType);
+    io.U8("ApplicationType", x.ApplicationType, rec::Shown{[](uint64_t v) {
+            return std::to_string(v) + "(" + ClipApplicationTypeText(static_cast<uint8_t>(v)) + ")";
+          }});
+    io.Reserved(31);
+    bool atcDelta = x.IsAtcDelta();
+    io.Bits(1, "IsAtcDelta", atcDelta);
+    io.U32("TsRecordingRate", x.TsRecordingRate);
+    io.U32("NumberOfSourcePackets", x.NumberOfSourcePackets);
+    // The reserved area carries the tool-data container when there is one.
+    std::array<uint8_t, kToolAreaSize> area = x.reserved;
+    if constexpr (IO::kWriting) {
+      std::array<uint8_t, kToolAreaSize> tool{};
+      if (x.toolData && WriteToolArea(*x.toolData, tool.data())) area = tool;
+    }
+    io.Raw("Reserved", area, rec::Hidden{});
+    if constexpr (IO::kReading) {
+      x.reserved = area;
+      x.toolData = ParseToolArea(area.data());
+    }
+    if constexpr (IO::kDumping)
+      if (x.toolData) {
+        SDumpNode& t = io.Node().Block("ToolData");
+        if (const SMrqnToolData* d = x.toolData->ToolData()) d->Dump(t);
+      }
+    io.Section("TsTypeInfoBlock", [&] {
+      auto tlen = io.Length(16, "Length");
+      io.U8("ValidityFlags", x.ValidityFlags, rec::Hex{2});
+      io.PaddedText(4, "FormatIdentifier", x.FormatIdentifier);
+      io.Raw("NetworkInformation", x.NetworkInformation);
+      io.Reserved(8);
+      io.Raw("StreamFormatName", x.StreamFormatName);
+      tlen.EndSkippingRest();
+    });
+    if (atcDelta) {
+      io.Reserved(8);
+      io.Array(8, "NumberOfAtcDeltaEntries", x.atcDeltas, [&](SAtcDeltaEntry& d, uint64_t i) {
+        io.Section("AtcDeltaEntry", static_cast<int>(i), [&] {
+          io.U32("AtcDelta", d.AtcDelta);
+          io.PaddedText(5, "FollowingClipInformationFileName", d.FollowingClipName);
+          io.PaddedText(4, "ClipCodecIdentifier", d.ClipCodecIdentifier);
+          io.Reserved(8);
+        });
+      });
+      if constexpr (IO::kReading)
+        if (x.atcDeltas.empty()) io.Fail("ATC delta flag set without entries");
+    } else if constexpr (IO::kReading) {
+      x.atcDeltas.clear();
+    }
+    len.EndSkippingRest();
+  });
+
+  io.Section("SequenceInfo", [&] {
+    io.At(sequenceInfo);
+    auto len = io.Length(32, "Length");
+    io.Reserved(8);
+    io.Array(8, "NumberOfAtcSequences", x.atcSequences, [&](SAtcSequence& a, uint64_t i) {
+      io.Section("AtcSequence", static_cast<int>(i), [&] {
+        io.U32("SpnAtcStart", a.SpnAtcStart);
+        uint64_t n = a.stc.size();
+        io.U8("NumberOfStcSequences", n);
+        io.U8("OffsetStcId", a.OffsetStcId);
+        io.Elements(a.stc, n, [&](STC_INFO& st, uint64_t j) {
+          io.Section("StcSequence", static_cast<int>(j), [&] {
+            io.U16("PcrPid", st.PcrPid, rec::Hex{4});
+            io.U32("SpnStcStart", st.SpnStcStart);
+            io.U32("PresentationStartTime", st.PresentationStartTime);
+            io.U32("PresentationEndTime", st.PresentationEndTime);
+          });
+        });
+      });
+    });
+    len.EndSkippingRest();
+  });
+
+  io.Section("ProgramInfo", [&] {
+    io.At(programInfo);
+    Syntax(io, x.programInfo);
+  });
+  io.Section("CPI", [&] {
+    io.At(cpi);
+    Syntax(io, x.cpi);
+  });
+  io.Section("ClipMark", [&] {
+    io.At(clipMark);
+    auto len = io.Length(32, "Length");
+    io.Rest("Data", x.clipMark, rec::ByteCount{});
+    len.End();
+  });
+  const bool hasExtension = IO::kReading ? extension.value != 0 : x.extensionData.has_value();
+  if constexpr (IO::kReading) x.extensionData.reset();
+  if (hasExtension) {
+    io.Part("ExtensionData", [&] { io.At(extension); });
+    if constexpr (IO::kReading) x.extensionData.emplace();
+    io.Record("ExtensionData", *x.extensionData);
+  }
 }
 
 size_t ClipInformationFile::WriteClipInformation(uint8_t* buffer, size_t capacity) {
   cpi.Layout();
   if (toolData) toolData->Layout();
   if (extensionData) extensionData->Layout();
-  SequenceInfoStartAddress = static_cast<uint32_t>(40 + ClipInfoSize());
-  ProgramInfoStartAddress = static_cast<uint32_t>(SequenceInfoStartAddress + SequenceInfoSize());
-  CpiStartAddress = static_cast<uint32_t>(ProgramInfoStartAddress + programInfo.Size());
-  ClipMarkStartAddress = static_cast<uint32_t>(CpiStartAddress + cpi.Size());
-  size_t end = ClipMarkStartAddress + 4 + clipMark.size();
-  ExtensionDataStartAddress = extensionData ? static_cast<uint32_t>(end) : 0;
-  if (!buffer) {
-    BeWriter m;
-    Write(m);
-    return m.Size();
+  std::vector<uint8_t> bytes = rec::Encode(*this);
+  // The addresses as written, for the caller and the dump.
+  BeReader r(bytes);
+  r.Skip(8);
+  SequenceInfoStartAddress = r.U32();
+  ProgramInfoStartAddress = r.U32();
+  CpiStartAddress = r.U32();
+  ClipMarkStartAddress = r.U32();
+  ExtensionDataStartAddress = r.U32();
+  if (buffer) {
+    if (bytes.size() > capacity) throw std::out_of_range("write past the end of the buffer");
+    std::copy(bytes.begin(), bytes.end(), buffer);
   }
-  BeWriter w(buffer, capacity);
-  Write(w);
-  return w.Size();
+  return bytes.size();
 }
 
-void ClipInformationFile::Write(BeWriter& w) const {
-  WriteFixedText(w, TypeIndicator, 4);
-  WriteFixedText(w, Version, 4);
-  w.U32(SequenceInfoStartAddress);
-  w.U32(ProgramInfoStartAddress);
-  w.U32(CpiStartAddress);
-  w.U32(ClipMarkStartAddress);
-  w.U32(ExtensionDataStartAddress);
-  w.Zeros(12);
-
-  // ClipInfo
-  w.U32(ClipInfoSize() - 4);
-  w.U16(0);
-  w.U8(ClipStreamType);
-  w.U8(ApplicationType);
-  w.U32(IsAtcDelta() ? 1 : 0);
-  w.U32(TsRecordingRate);
-  w.U32(NumberOfSourcePackets);
-  std::array<uint8_t, kToolAreaSize> area = reserved;
-  if (toolData) {
-    std::array<uint8_t, kToolAreaSize> tool{};
-    if (WriteToolArea(*toolData, tool.data())) area = tool;
-  }
-  w.Bytes(area.data(), area.size());
-  w.U16(30);  // TsTypeInfoBlock length
-  w.U8(ValidityFlags);
-  WriteFixedText(w, FormatIdentifier, 4);
-  w.Bytes(NetworkInformation.data(), NetworkInformation.size());
-  w.U8(0);
-  w.Bytes(StreamFormatName.data(), StreamFormatName.size());
-  if (IsAtcDelta()) {
-    w.U8(0);
-    w.U8(atcDeltas.size());
-    for (const auto& d : atcDeltas) {
-      w.U32(d.AtcDelta);
-      WriteFixedText(w, d.FollowingClipName, 5);
-      WriteFixedText(w, d.ClipCodecIdentifier, 4);
-      w.U8(0);
-    }
-  }
-
-  // SequenceInfo
-  w.U32(SequenceInfoSize() - 4);
-  w.U8(0);
-  w.U8(atcSequences.size());
-  for (const auto& a : atcSequences) {
-    w.U32(a.SpnAtcStart);
-    w.U8(a.stc.size());
-    w.U8(a.OffsetStcId);
-    for (const auto& s : a.stc) {
-      w.U16(s.PcrPid);
-      w.U32(s.SpnStcStart);
-      w.U32(s.PresentationStartTime);
-      w.U32(s.PresentationEndTime);
-    }
-  }
-
-  programInfo.Write(w);
-  cpi.Write(w);
-  w.U32(clipMark.size());
-  w.Bytes(clipMark.data(), clipMark.size());
-  if (extensionData) extensionData->Write(w);
+std::vector<uint8_t> ClipInformationFile::Encode() {
+  std::vector<uint8_t> bytes(WriteClipInformation(nullptr, 0));
+  WriteClipInformation(bytes.data(), bytes.size());
+  return bytes;
 }
 
 int ClipInformationFile::Parse(const uint8_t* data, size_t size, std::string* error) {
   try {
-    BeReader r(data, size);
-    ParseSection("header", [&] {
-      TypeIndicator = r.Str(4);
-      if (TypeIndicator != "HDMV") throw FormatError("type indicator is not \"HDMV\"");
-      Version = r.Str(4);
-      SequenceInfoStartAddress = r.U32();
-      ProgramInfoStartAddress = r.U32();
-      CpiStartAddress = r.U32();
-      ClipMarkStartAddress = r.U32();
-      ExtensionDataStartAddress = r.U32();
-      r.Skip(12);
-    });
-    ParseSection("ClipInfo", [&] {
-      BeReader c = r.Sub(r.U32());
-      c.Skip(2);
-      ClipStreamType = c.U8();
-      ApplicationType = c.U8();
-      bool atcDelta = (c.U32() & 1) != 0;
-      TsRecordingRate = c.U32();
-      NumberOfSourcePackets = c.U32();
-      c.Bytes(reserved.data(), reserved.size());
-      toolData = ParseToolArea(reserved.data());
-      BeReader t = c.Sub(c.U16());
-      ValidityFlags = t.U8();
-      FormatIdentifier = t.Str(4);
-      t.Bytes(NetworkInformation.data(), NetworkInformation.size());
-      t.Skip(1);
-      t.Bytes(StreamFormatName.data(), StreamFormatName.size());
-      atcDeltas.clear();
-      if (atcDelta) {
-        c.Skip(1);
-        unsigned n = c.U8();
-        for (unsigned i = 0; i < n; ++i) {
-          SAtcDeltaEntry d;
-          d.AtcDelta = c.U32();
-          d.FollowingClipName = c.Str(5);
-          d.ClipCodecIdentifier = c.Str(4);
-          c.Skip(1);
-          atcDeltas.push_back(std::move(d));
-        }
-        if (atcDeltas.empty()) throw FormatError("ATC delta flag set without entries");
-      }
-    });
-    ParseSection("SequenceInfo", [&] {
-      r.Seek(SequenceInfoStartAddress);
-      BeReader s = r.Sub(r.U32());
-      s.Skip(1);
-      unsigned n = s.U8();
-      atcSequences.assign(n, SAtcSequence{});
-      for (auto& a : atcSequences) {
-        a.SpnAtcStart = s.U32();
-        unsigned stc = s.U8();
-        a.OffsetStcId = s.U8();
-        for (unsigned i = 0; i < stc; ++i) {
-          STC_INFO si;
-          si.PcrPid = s.U16();
-          si.SpnStcStart = s.U32();
-          si.PresentationStartTime = s.U32();
-          si.PresentationEndTime = s.U32();
-          a.stc.push_back(si);
-        }
-      }
-    });
-    ParseSection("ProgramInfo", [&] {
-      r.Seek(ProgramInfoStartAddress);
-      programInfo.Parse(r);
-    });
-    ParseSection("CPI", [&] {
-      r.Seek(CpiStartAddress);
-      cpi.Parse(r);
-    });
-    ParseSection("ClipMark", [&] {
-      r.Seek(ClipMarkStartAddress);
-      clipMark = r.Vec(r.U32());
-    });
-    extensionData.reset();
-    if (ExtensionDataStartAddress != 0) {
-      ParseSection("ExtensionData", [&] {
-        r.Seek(ExtensionDataStartAddress);
-        CEdeFolder f;
-        f.Parse(r, nullptr);
-        extensionData = std::move(f);
-      });
-    }
+    ClipInformationFile x;
+    rec::Decode(data, size, x);
+    *this = std::move(x);
   } catch (const FormatError& e) {
     if (error) *error = std::string("not a valid clip information file: ") + e.what();
     return kFailed;
@@ -494,61 +385,11 @@ int ClipInformationFile::Parse(const uint8_t* data, size_t size, std::string* er
   return kOk;
 }
 
-void ClipInformationFile::Dump(SDumpNode& out) const {
-  SDumpNode& h = out.Block("Clpi");
-  h.Text("TypeIndicator", PrintableText(TypeIndicator));
-  h.Text("Version", PrintableText(Version));
-  h.Int("SequenceInfoStartAddress", SequenceInfoStartAddress);
-  h.Int("ProgramInfoStartAddress", ProgramInfoStartAddress);
-  h.Int("CpiStartAddress", CpiStartAddress);
-  h.Int("ClipMarkStartAddress", ClipMarkStartAddress);
-  h.Int("ExtensionDataStartAddress", ExtensionDataStartAddress);
-
-  SDumpNode& c = out.Block("ClipInfo");
-  c.Int("Length", static_cast<int64_t>(ClipInfoSize() - 4));
-  c.Int("ClipStreamType", ClipStreamType);
-  c.Text("ApplicationType", std::to_string(ApplicationType) + "(" + ClipApplicationTypeText(ApplicationType) + ")");
-  c.children.back().number = ApplicationType;
-  c.Int("IsAtcDelta", IsAtcDelta() ? 1 : 0);
-  c.Int("TsRecordingRate", TsRecordingRate);
-  c.Int("NumberOfSourcePackets", NumberOfSourcePackets);
-  if (toolData) {
-    SDumpNode& t = c.Block("ToolData");
-    if (const SMrqnToolData* d = toolData->ToolData()) d->Dump(t);
-  }
-  SDumpNode& ts = c.Block("TsTypeInfoBlock");
-  ts.Hex2("ValidityFlags", ValidityFlags);
-  ts.Text("FormatIdentifier", PrintableText(FormatIdentifier));
-  for (size_t i = 0; i < atcDeltas.size(); ++i) {
-    SDumpNode& d = c.Block("AtcDeltaEntry", static_cast<int>(i));
-    d.Int("AtcDelta", atcDeltas[i].AtcDelta);
-    d.Text("FollowingClipInformationFileName", PrintableText(atcDeltas[i].FollowingClipName));
-    d.Text("ClipCodecIdentifier", PrintableText(atcDeltas[i].ClipCodecIdentifier));
-  }
-
-  SDumpNode& s = out.Block("SequenceInfo");
-  s.Int("Length", static_cast<int64_t>(SequenceInfoSize() - 4));
-  s.Int("NumberOfAtcSequences", static_cast<int64_t>(atcSequences.size()));
-  for (size_t i = 0; i < atcSequences.size(); ++i) {
-    const auto& a = atcSequences[i];
-    SDumpNode& an = s.Block("AtcSequence", static_cast<int>(i));
-    an.Int("SpnAtcStart", a.SpnAtcStart);
-    an.Int("NumberOfStcSequences", static_cast<int64_t>(a.stc.size()));
-    an.Int("OffsetStcId", a.OffsetStcId);
-    for (size_t j = 0; j < a.stc.size(); ++j) {
-      SDumpNode& sn = an.Block("StcSequence", static_cast<int>(j));
-      sn.Hex4("PcrPid", a.stc[j].PcrPid);
-      sn.Int("SpnStcStart", a.stc[j].SpnStcStart);
-      sn.Int("PresentationStartTime", a.stc[j].PresentationStartTime);
-      sn.Int("PresentationEndTime", a.stc[j].PresentationEndTime);
-    }
-  }
-  programInfo.Dump(out);
-  cpi.Dump(out);
-  SDumpNode& m = out.Block("ClipMark");
-  m.Int("Length", static_cast<int64_t>(clipMark.size()));
-  if (extensionData) extensionData->Dump(out);
+void ClipInformationFile::DumpBytes(const uint8_t* data, size_t size, SDumpNode& out) {
+  rec::DumpBytes<ClipInformationFile>(data, size, out);
 }
+
+void ClipInformationFile::Dump(SDumpNode& out) const { rec::DumpRecord(*this, out); }
 
 std::string ClipInformationFile::DumpText(const std::string& indent) const {
   SDumpNode root;

@@ -47,11 +47,6 @@ struct StreamCodingInfo {
   std::string Language;               // ISO 639-2, three letters
   std::array<uint8_t, 12> Isrc{};     // CountryCode 2, CopyrightHolder 3, RecordingYear 2, RecordingNumber 5
 
-  // From the length byte on.
-  size_t Size() const { return GetCodingGroup(StreamCodingType) == CodingGroup::kOther ? 18 : 22; }
-  void Write(BeWriter& w) const;
-  void Parse(BeReader& r);
-  void Dump(SDumpNode& out) const;
   // One-line summary for stream lists.
   std::string Summary(bool withLanguage) const;
 };
@@ -132,19 +127,19 @@ class ClipInformationFile {
   std::vector<uint8_t> clipMark;  // bytes after the ClipMark length, empty in files we write
   std::optional<CEdeFolder> extensionData;
 
-  // Decides EP maps, lengths and addresses, then writes into `buffer`
-  // (zero-filled by the caller); returns the byte count. A null buffer only
-  // measures.
+  // Decides EP maps, then writes into `buffer` and keeps the addresses as
+  // written; returns the byte count. A null buffer only measures; a
+  // buffer that is too small throws std::out_of_range.
   size_t WriteClipInformation(uint8_t* buffer, size_t capacity);
+  // The same into a vector of the file's size.
+  std::vector<uint8_t> Encode();
   // Reads untrusted bytes; kOk, or kFailed with `error` set.
   int Parse(const uint8_t* data, size_t size, std::string* error);
+  // The file's own bytes dumped as read; throws FormatError.
+  static void DumpBytes(const uint8_t* data, size_t size, SDumpNode& out);
+  // The record as it would be written.
   void Dump(SDumpNode& out) const;
   std::string DumpText(const std::string& indent = "") const;
-
- private:
-  size_t ClipInfoSize() const;
-  size_t SequenceInfoSize() const;
-  void Write(BeWriter& w) const;
 };
 
 }  // namespace zv

@@ -1,5 +1,7 @@
 #include "mux/ep_map.h"
 
+#include "records/syntax.h"
+
 namespace zv {
 
 static constexpr uint32_t kSpnFineBits = 17;
@@ -50,133 +52,120 @@ void SCpi::Layout() {
   }
 }
 
-size_t SCpi::Size() const {
-  if (entries.empty()) return 4;
-  size_t n = 4 + 2 + 2 + 12 * entries.size();
-  for (const auto& e : entries) n += e.MapSize();
-  return n;
+// From the length field on; an empty map is the length 0 alone. Map
+// addresses count from the EP map header.
+template <class IO>
+void Syntax(IO& io, SCpi& c) {
+  auto len = io.Length(32, "Length");
+  const bool empty = IO::kReading ? len.Value() == 0 : c.entries.empty();
+  if constexpr (IO::kReading) c.entries.clear();
+  if (empty) return len.End();
+  io.Reserved(8 + 4);
+  io.Bits(4, "CpiType", c.CpiType);
+  io.Section("EpMap", [&] {
+    const size_t map = io.Pos();
+    io.Reserved(8);
+    std::vector<rec::AddressField> at;
+    io.Array(8, "NumberOfPidEnties", c.entries, [&](STREAM_PID_ENTRY& e, uint64_t i) {
+      io.Section("PidEntry", static_cast<int>(i), [&] {
+        io.U16("StreamPid", e.StreamPid, rec::Hex{4});
+        io.Reserved(10);
+        io.Bits(4, "EpStreamType", e.EpStreamType);
+        uint64_t coarse = e.coarseStarts.size(), fine = e.keyPoints.size();
+        io.Bits(16, "NumberOfCoarseEntries", coarse);
+        io.Bits(18, "NumberOfFineEntries", fine);
+        at.push_back(io.Address(32, "EpMapForOneStreamStartAddress", map));
+        if constexpr (IO::kReading) {
+          e.NumberOfCoarseEntries = static_cast<uint16_t>(coarse);
+          e.NumberOfFineEntries = static_cast<uint32_t>(fine);
+          e.EpMapForOneStreamStartAddress = static_cast<uint32_t>(at.back().value);
+        }
+      });
+    });
+    for (size_t i = 0; i < c.entries.size(); ++i) {
+      STREAM_PID_ENTRY& e = c.entries[i];
+      io.Continue("PidEntry", static_cast<int>(i), [&] {
+        io.At(at[i]);
+        const size_t one = io.Pos();
+        auto fineTable = io.Address(32, "EpFineTableStartAddress", one);
+        struct Coarse {
+          uint32_t ref = 0, pts = 0, spn = 0;
+        };
+        std::vector<Coarse> coarse;
+        const uint64_t nCoarse = IO::kWriting ? e.coarseStarts.size() : e.NumberOfCoarseEntries;
+        const uint64_t nFine = IO::kWriting ? e.keyPoints.size() : e.NumberOfFineEntries;
+        for (uint64_t j = 0; j < nCoarse; ++j) {
+          Coarse k;
+          if constexpr (IO::kWriting) {
+            k.ref = e.coarseStarts[j];
+            if (k.ref >= e.keyPoints.size()) throw std::logic_error("EP map written before Layout");
+            k.pts = PtsCoarse(e.keyPoints[k.ref].pts);
+            k.spn = e.keyPoints[k.ref].firstSpn;
+          }
+          io.Section("EpCoarse", static_cast<int>(j), [&] {
+            io.Bits(18, "RefToEpFineId", k.ref);
+            io.Bits(14, "PtsEpCoarse", k.pts);
+            io.U32("SpnEpCoarse", k.spn);
+          });
+          // Each coarse entry must open a later fine entry than the one before.
+          if constexpr (IO::kReading)
+            if (k.ref >= nFine || (coarse.empty() ? k.ref != 0 : k.ref <= coarse.back().ref))
+              io.Fail("EP map coarse entry refers to a wrong fine entry");
+          coarse.push_back(k);
+        }
+        if constexpr (IO::kReading)
+          if (coarse.empty() && nFine != 0) io.Fail("EP map has fine entries but no coarse entry");
+        io.At(fineTable);
+        if constexpr (IO::kReading) e.keyPoints.clear();
+        size_t ci = 0;
+        for (uint64_t j = 0; j < nFine; ++j) {
+          KEY_POINT_INFO k = IO::kWriting ? e.keyPoints[j] : KEY_POINT_INFO{};
+          uint8_t angle = 0;
+          uint32_t ptsFine = PtsFine(k.pts), spnFine = k.firstSpn & ((1u << kSpnFineBits) - 1);
+          io.Section("KeyPoint", static_cast<int>(j), [&] {
+            io.Bits(1, "IsAngleChangePoint", angle);
+            io.Bits(3, "IEndPositionOffset", k.iEndCode);
+            io.Bits(11, "PtsEpFine", ptsFine);
+            io.Bits(17, "SpnEpFine", spnFine);
+            if constexpr (IO::kReading) {
+              while (ci + 1 < coarse.size() && coarse[ci + 1].ref <= j) ++ci;
+              // Bit 19 is in both halves; the coarse entry's copy is used.
+              k.pts = (uint64_t{coarse[ci].pts} << 19) | ((uint64_t{ptsFine} & 0x3FF) << 9);
+              k.firstSpn = (coarse[ci].spn & ~((1u << kSpnFineBits) - 1)) | spnFine;
+              k.auIndex = static_cast<int32_t>(j);
+              e.keyPoints.push_back(k);
+            }
+            if constexpr (IO::kDumping) {
+              io.Node().Int("PTS", static_cast<int64_t>(k.pts));
+              io.Node().Int("Spn Start", k.firstSpn);
+            }
+          });
+        }
+        if constexpr (IO::kReading) {
+          e.coarseStarts.clear();
+          for (const auto& k : coarse) e.coarseStarts.push_back(k.ref);
+        }
+      });
+    }
+  });
+  len.EndSkippingRest();
 }
+
+ZV_SYNTAX_INSTANTIATE(SCpi);
+
+size_t SCpi::Size() const { return rec::Encode(*this).size(); }
 
 void SCpi::Write(BeWriter& w) const {
-  w.U32(Size() - 4);
-  if (entries.empty()) return;
-  w.U8(0);
-  w.Bits(4, 0);
-  w.Bits(4, CpiType);
-  // EP map header
-  w.U8(0);
-  w.U8(entries.size());
-  for (const auto& e : entries) {
-    w.U16(e.StreamPid);
-    w.Bits(10, 0);
-    w.Bits(4, e.EpStreamType);
-    w.Bits(16, e.coarseStarts.size());
-    w.Bits(18, e.keyPoints.size());
-    w.U32(e.EpMapForOneStreamStartAddress);
-  }
-  for (const auto& e : entries) {
-    w.U32(4 + 8 * e.coarseStarts.size());  // EP fine table start address
-    for (uint32_t ref : e.coarseStarts) {
-      if (ref >= e.keyPoints.size()) throw std::logic_error("EP map written before Layout");
-      const KEY_POINT_INFO& k = e.keyPoints[ref];
-      w.Bits(18, ref);
-      w.Bits(14, PtsCoarse(k.pts));
-      w.U32(k.firstSpn);
-    }
-    for (const auto& k : e.keyPoints) {
-      w.Bits(1, 0);  // is_angle_change_point
-      w.Bits(3, k.iEndCode);
-      w.Bits(11, PtsFine(k.pts));
-      w.Bits(17, k.firstSpn & ((1u << kSpnFineBits) - 1));
-    }
-  }
+  std::vector<uint8_t> b = rec::Encode(*this);
+  w.Bytes(b.data(), b.size());
 }
 
-void SCpi::Parse(BeReader& outer) {
-  entries.clear();
-  uint32_t len = outer.U32();
-  if (len == 0) return;
-  BeReader r = outer.Sub(len);
-  r.Skip(1);
-  r.Bits(4);
-  CpiType = static_cast<uint8_t>(r.Bits(4));
-  // Map addresses count from the EP map header.
-  BeReader map(r.Here(), r.Remaining());
-  map.Skip(1);
-  unsigned n = map.U8();
-  for (unsigned i = 0; i < n; ++i) {
-    STREAM_PID_ENTRY e;
-    e.StreamPid = map.U16();
-    map.Bits(10);
-    e.EpStreamType = static_cast<uint8_t>(map.Bits(4));
-    e.NumberOfCoarseEntries = static_cast<uint16_t>(map.Bits(16));
-    e.NumberOfFineEntries = static_cast<uint32_t>(map.Bits(18));
-    e.EpMapForOneStreamStartAddress = map.U32();
-    entries.push_back(std::move(e));
-  }
-  for (auto& e : entries) {
-    BeReader m(map.Data(), map.Size());
-    m.Seek(e.EpMapForOneStreamStartAddress);
-    BeReader one(m.Here(), m.Remaining());
-    uint32_t fineStart = one.U32();
-    struct Coarse {
-      uint32_t ref, pts, spn;
-    };
-    std::vector<Coarse> coarse;
-    for (unsigned i = 0; i < e.NumberOfCoarseEntries; ++i) {
-      Coarse c;
-      c.ref = static_cast<uint32_t>(one.Bits(18));
-      c.pts = static_cast<uint32_t>(one.Bits(14));
-      c.spn = one.U32();
-      // Each coarse entry must open a later fine entry than the one before.
-      if (c.ref >= e.NumberOfFineEntries || (coarse.empty() ? c.ref != 0 : c.ref <= coarse.back().ref))
-        throw FormatError("EP map coarse entry refers to a wrong fine entry");
-      coarse.push_back(c);
-    }
-    if (coarse.empty() && e.NumberOfFineEntries != 0) throw FormatError("EP map has fine entries but no coarse entry");
-    one.Seek(fineStart);
-    size_t ci = 0;
-    for (uint32_t j = 0; j < e.NumberOfFineEntries; ++j) {
-      while (ci + 1 < coarse.size() && coarse[ci + 1].ref <= j) ++ci;
-      KEY_POINT_INFO k;
-      one.Bits(1);
-      k.iEndCode = static_cast<uint8_t>(one.Bits(3));
-      uint64_t ptsFine = one.Bits(11);
-      uint32_t spnFine = static_cast<uint32_t>(one.Bits(17));
-      // Bit 19 is in both halves; the coarse entry's copy is used.
-      k.pts = (uint64_t{coarse[ci].pts} << 19) | ((ptsFine & 0x3FF) << 9);
-      k.firstSpn = (coarse[ci].spn & ~((1u << kSpnFineBits) - 1)) | spnFine;
-      k.auIndex = static_cast<int32_t>(j);
-      e.keyPoints.push_back(k);
-    }
-    for (const auto& c : coarse) e.coarseStarts.push_back(c.ref);
-  }
+void SCpi::Parse(BeReader& r) {
+  SCpi x;
+  r.Skip(rec::Decode(r.Here(), r.Remaining(), x));
+  *this = std::move(x);
 }
 
-void SCpi::Dump(SDumpNode& out) const {
-  SDumpNode& b = out.Block("CPI");
-  b.Int("Length", static_cast<int64_t>(Size() - 4));
-  if (entries.empty()) return;
-  b.Int("CpiType", CpiType);
-  SDumpNode& m = b.Block("EpMap");
-  m.Int("NumberOfPidEnties", static_cast<int64_t>(entries.size()));
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const auto& e = entries[i];
-    SDumpNode& p = m.Block("PidEntry", static_cast<int>(i));
-    p.Hex4("StreamPid", e.StreamPid);
-    p.Int("EpStreamType", e.EpStreamType);
-    p.Int("NumberOfCoarseEntries", e.NumberOfCoarseEntries);
-    p.Int("NumberOfFineEntries", e.NumberOfFineEntries);
-    p.Int("EpMapForOneStreamStartAddress", e.EpMapForOneStreamStartAddress);
-    p.Int("KeyPointCount", static_cast<int64_t>(e.keyPoints.size()));
-    for (size_t j = 0; j < e.keyPoints.size(); ++j) {
-      const auto& k = e.keyPoints[j];
-      SDumpNode& kn = p.Block("KeyPoint", static_cast<int>(j));
-      kn.Int("PTS", static_cast<int64_t>(k.pts));
-      kn.Int("Spn Start", k.firstSpn);
-      kn.Int("IEndPostion", k.iEndCode);
-    }
-  }
-}
+void SCpi::Dump(SDumpNode& out) const { rec::DumpRecord(*this, out.Block("CPI")); }
 
 }  // namespace zv

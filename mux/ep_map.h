@@ -52,4 +52,8 @@ struct SCpi {
   void Dump(SDumpNode& out) const;
 };
 
+// The block's syntax, walked by clip information files.
+template <class IO>
+void Syntax(IO& io, SCpi& c);
+
 }  // namespace zv

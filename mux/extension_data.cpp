@@ -3,79 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "records/syntax.h"
+
 namespace zv {
-
-SDumpNode& SDumpNode::Block(const std::string& l, int idx) {
-  SDumpNode n;
-  n.label = l;
-  n.index = idx;
-  n.block = true;
-  children.push_back(std::move(n));
-  return children.back();
-}
-
-void SDumpNode::Int(const std::string& l, int64_t v) {
-  SDumpNode n;
-  n.label = l;
-  n.value = std::to_string(v);
-  n.number = v;
-  children.push_back(std::move(n));
-}
-
-static std::string Hex(uint64_t v, int digits) {
-  char b[24];
-  std::snprintf(b, sizeof b, "0x%0*llX", digits, static_cast<unsigned long long>(v));
-  return b;
-}
-
-void SDumpNode::Hex2(const std::string& l, uint64_t v) {
-  Text(l, Hex(v, 2));
-  children.back().number = static_cast<int64_t>(v);
-}
-
-void SDumpNode::Hex4(const std::string& l, uint64_t v) {
-  Text(l, Hex(v, 4));
-  children.back().number = static_cast<int64_t>(v);
-}
-
-void SDumpNode::Text(const std::string& l, const std::string& text) {
-  SDumpNode n;
-  n.label = l;
-  n.value = text;
-  children.push_back(std::move(n));
-}
-
-void SDumpNode::Named(const std::string& l, const std::string& text, int64_t v) {
-  Text(l, text + "(" + std::to_string(v) + ")");
-}
-
-void SDumpNode::Indexed(const std::string& l, int idx, const std::string& text) {
-  Text(l, text);
-  children.back().index = idx;
-}
-
-static void RenderInto(const SDumpNode& n, const std::string& indent, std::string& out) {
-  out += indent;
-  out += n.label;
-  if (n.index >= 0) out += " " + std::to_string(n.index);
-  out += ": ";
-  out += n.value;
-  out += "\n";
-  for (const auto& c : n.children) RenderInto(c, indent + "  ", out);
-}
-
-std::string SDumpNode::Render(const std::string& indent) const {
-  std::string out;
-  for (const auto& c : children) RenderInto(c, indent, out);
-  return out;
-}
-
-std::string PrintableText(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (c < 0x20 || c > 0x7E) c = '.';
-  return out;
-}
 
 std::string ScrambleText(const std::string& text, const std::string& key) {
   if (key.empty()) return text;
@@ -84,26 +14,32 @@ std::string ScrambleText(const std::string& text, const std::string& key) {
   return out;
 }
 
+// Two length-prefixed texts, scrambled.
+template <class IO>
+void Syntax(IO& io, SMrqnToolData& t) {
+  for (auto [label, text] : {std::pair{"Company", &t.company}, std::pair{"Descriptor", &t.descriptor}}) {
+    std::string stored = ScrambleText(*text);
+    uint64_t n = stored.size();
+    io.U8("Length", n, rec::Hidden{});
+    io.Text(n, label, stored, rec::Hidden{});
+    if constexpr (IO::kReading) *text = ScrambleText(stored);
+    if constexpr (IO::kDumping) io.Node().Text(label, PrintableText(*text));
+  }
+}
+
 void SMrqnToolData::Parse(BeReader& r) {
-  company = ScrambleText(r.Str(r.U8()));
-  descriptor = ScrambleText(r.Str(r.U8()));
+  rec::Reader rd(r.Here(), r.Remaining());
+  Syntax(rd, *this);
+  r.Skip(rd.Pos());
 }
 
 size_t SMrqnToolData::Write(BeWriter& w) const {
-  size_t start = w.Size();
-  w.U8(company.size());  // range-checked: a text longer than 255 is a caller bug
-  std::string c = ScrambleText(company);
-  w.Bytes(c.data(), c.size());
-  w.U8(descriptor.size());
-  std::string d = ScrambleText(descriptor);
-  w.Bytes(d.data(), d.size());
-  return w.Size() - start;
+  std::vector<uint8_t> b = rec::Encode(*this);
+  w.Bytes(b.data(), b.size());
+  return b.size();
 }
 
-void SMrqnToolData::Dump(SDumpNode& out) const {
-  out.Text("Company", PrintableText(company));
-  out.Text("Descriptor", PrintableText(descriptor));
-}
+void SMrqnToolData::Dump(SDumpNode& out) const { rec::DumpRecord(*this, out); }
 
 SExtDataEntry SExtDataEntry::FromRecord(uint16_t id1, uint16_t id2, std::shared_ptr<SExtDataBase> rec) {
   SExtDataEntry e;
@@ -124,100 +60,97 @@ std::shared_ptr<SExtDataBase> MakeToolDataRecord(uint16_t id1, uint16_t id2) {
   return nullptr;
 }
 
-static size_t Pad4(size_t n) { return (n + 3) & ~size_t{3}; }
-
-size_t CEdeFolder::Size() const {
-  if (entries.empty()) return 4;
-  size_t n = 12 + 12 * entries.size();
-  for (const auto& e : entries) n += Pad4(e.data.size());
-  return n;
+// The block from its length field on. Entry addresses count from the
+// length field; the data go packed after the entry table, each padded to 4
+// bytes. A known entry whose bytes decode gets its decoded view.
+template <class IO>
+void Syntax(IO& io, CEdeFolder& f) {
+  const size_t base = io.Pos();
+  auto len = io.Length(32, "Length");
+  const bool empty = IO::kReading ? len.Value() == 0 : f.entries.empty();
+  if (!empty) {
+    auto dataBlock = io.Address(32, "DataBlockStartAddress", base);
+    if constexpr (IO::kReading) f.dataBlockStartAddress = static_cast<uint32_t>(dataBlock.value);
+    io.Reserved(24);
+    std::vector<rec::AddressField> at;
+    io.Array(8, "NumberOfExtDataEntries", f.entries, [&](SExtDataEntry& e, uint64_t i) {
+      io.Section("ExtDataEntry", static_cast<int>(i), [&] {
+        io.U16("ExtDataEntry_ID1", e.id1, rec::Hex{4});
+        io.U16("ExtDataEntry_ID2", e.id2, rec::Hex{4});
+        at.push_back(io.Address(32, "ExtDataStartAddress", base));
+        uint64_t n = IO::kWriting ? e.data.size() : e.length;
+        io.U32("ExtDataLength", n);
+        if constexpr (IO::kReading) {
+          e.startAddress = static_cast<uint32_t>(at.back().value);
+          e.length = static_cast<uint32_t>(n);
+        }
+      });
+    });
+    io.Mark(dataBlock);
+    for (size_t i = 0; i < f.entries.size(); ++i) {
+      SExtDataEntry& e = f.entries[i];
+      io.Section("ExtData", static_cast<int>(i), [&] {
+        io.At(at[i]);
+        io.Raw(IO::kWriting ? e.data.size() : e.length, "Data", e.data, rec::ByteCount{});
+        if constexpr (IO::kWriting) io.Align(4, base);
+        if constexpr (IO::kReading) {
+          std::shared_ptr<SExtDataBase> view = f.factory ? f.factory(e.id1, e.id2) : nullptr;
+          if (!view) view = MakeToolDataRecord(e.id1, e.id2);
+          // A view that does not decode is simply not shown; the bytes stay.
+          try {
+            if (view) {
+              BeReader rr(e.data);
+              view->Parse(rr);
+              e.record = std::move(view);
+            }
+          } catch (const FormatError&) {
+          }
+        }
+        if constexpr (IO::kDumping)
+          if (e.record) e.record->Dump(io.Node());
+      });
+    }
+  }
+  len.EndSkippingRest();
 }
 
+ZV_SYNTAX_INSTANTIATE(CEdeFolder);
+
 void CEdeFolder::Layout() {
-  dataBlockStartAddress = entries.empty() ? 0 : static_cast<uint32_t>(12 + 12 * entries.size());
-  uint32_t addr = dataBlockStartAddress;
-  for (auto& e : entries) {
-    e.startAddress = addr;
-    e.length = static_cast<uint32_t>(e.data.size());
-    addr += static_cast<uint32_t>(Pad4(e.data.size()));
+  CEdeFolder back;
+  std::vector<uint8_t> b = rec::Encode(*this);
+  rec::Reader rd(b);
+  Syntax(rd, back);
+  dataBlockStartAddress = back.dataBlockStartAddress;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    entries[i].startAddress = back.entries[i].startAddress;
+    entries[i].length = back.entries[i].length;
   }
 }
 
 void CEdeFolder::Write(BeWriter& w) const {
-  size_t total = Size();
-  w.U32(total - 4);
-  if (entries.empty()) return;
-  // Data always goes packed after the entry table, so the addresses are
-  // derived here rather than trusted from the record.
-  uint32_t addr = static_cast<uint32_t>(12 + 12 * entries.size());
-  w.U32(addr);
-  w.Zeros(3);
-  w.U8(entries.size());
-  for (const auto& e : entries) {
-    w.U16(e.id1);
-    w.U16(e.id2);
-    w.U32(addr);
-    w.U32(e.data.size());
-    addr += static_cast<uint32_t>(Pad4(e.data.size()));
-  }
-  for (const auto& e : entries) {
-    w.Bytes(e.data.data(), e.data.size());
-    w.Zeros(Pad4(e.data.size()) - e.data.size());
-  }
+  std::vector<uint8_t> b = rec::Encode(*this);
+  w.Bytes(b.data(), b.size());
 }
 
-void CEdeFolder::Parse(BeReader& outer, ExtRecordFactory factory) {
-  entries.clear();
-  dataBlockStartAddress = 0;
-  uint32_t len = outer.U32();
-  if (len == 0) return;
-  // Addresses count from the length field, so view the block from there.
-  BeReader whole(outer.Here() - 4, size_t{len} + 4);
-  outer.Skip(len);
-  whole.Skip(4);
-  dataBlockStartAddress = whole.U32();
-  whole.Skip(3);
-  unsigned count = whole.U8();
-  for (unsigned i = 0; i < count; ++i) {
-    SExtDataEntry e;
-    e.id1 = whole.U16();
-    e.id2 = whole.U16();
-    e.startAddress = whole.U32();
-    e.length = whole.U32();
-    entries.push_back(std::move(e));
-  }
-  for (auto& e : entries) {
-    BeReader d(whole.Data(), whole.Size());
-    d.Seek(e.startAddress);
-    e.data = d.Vec(e.length);
-    std::shared_ptr<SExtDataBase> rec = factory ? factory(e.id1, e.id2) : nullptr;
-    if (!rec) rec = MakeToolDataRecord(e.id1, e.id2);
-    if (!rec) continue;
-    // A view that does not decode is simply not shown; the bytes stay.
-    try {
-      BeReader rr(e.data);
-      rec->Parse(rr);
-      e.record = std::move(rec);
-    } catch (const FormatError&) {
-    }
-  }
+size_t CEdeFolder::Size() const { return rec::Encode(*this).size(); }
+
+void CEdeFolder::Parse(BeReader& r, ExtRecordFactory f) {
+  rec::Reader rd(r.Here(), r.Remaining());
+  CEdeFolder x;
+  x.factory = f;
+  Syntax(rd, x);
+  *this = std::move(x);
+  r.Skip(rd.Pos());
 }
 
 void CEdeFolder::Dump(SDumpNode& out) const {
   SDumpNode& b = out.Block("ExtensionData");
-  b.Int("Length", static_cast<int64_t>(Size() - 4));
-  if (entries.empty()) return;
-  b.Int("DataBlockStartAddress", dataBlockStartAddress);
-  b.Int("NumberOfExtDataEntries", static_cast<int64_t>(entries.size()));
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const auto& e = entries[i];
-    SDumpNode& n = b.Block("ExtDataEntry", static_cast<int>(i));
-    n.Hex4("ExtDataEntry_ID1", e.id1);
-    n.Hex4("ExtDataEntry_ID2", e.id2);
-    n.Int("ExtDataStartAddress", e.startAddress);
-    n.Int("ExtDataLength", e.length);
-    if (e.record) e.record->Dump(n);
-  }
+  std::vector<uint8_t> bytes = rec::Encode(*this);
+  rec::Dumper d(bytes, b);
+  CEdeFolder x;
+  x.factory = factory;
+  Syntax(d, x);
 }
 
 const SMrqnToolData* CEdeFolder::ToolData() const {
@@ -229,10 +162,10 @@ const SMrqnToolData* CEdeFolder::ToolData() const {
 static constexpr char kToolMagic[4] = {'M', 'R', 'Q', 'N'};
 
 bool WriteToolArea(const CEdeFolder& folder, uint8_t* area) {
-  if (4 + folder.Size() > kToolAreaSize) return false;
+  std::vector<uint8_t> b = rec::Encode(folder);
+  if (4 + b.size() > kToolAreaSize) return false;
   std::memcpy(area, kToolMagic, 4);
-  BeWriter w(area + 4, kToolAreaSize - 4);
-  folder.Write(w);
+  std::memcpy(area + 4, b.data(), b.size());
   return true;
 }
 

@@ -586,15 +586,14 @@ bool CMuxer::WriteClipInformation() {
     t->CollectKeyPoints();
     if (!t->m_keyPoints.keyPoints.empty()) ci.cpi.entries.push_back(t->m_keyPoints);
   }
-  std::vector<uint8_t> buf(kClipInfoBufferSize, 0);
-  size_t n = 0;
+  std::vector<uint8_t> buf;
   try {
-    n = ci.WriteClipInformation(buf.data(), buf.size());
+    buf = ci.Encode();
   } catch (const std::exception& e) {
     return Fail(std::string("Cannot write the clip information: ") + e.what());
   }
   if (!m_pClipInfo) return Fail("No clip information file");
-  if (!m_pClipInfo->Write(buf.data(), n)) return Fail(m_pClipInfo->Error());
+  if (!m_pClipInfo->Write(buf.data(), buf.size())) return Fail(m_pClipInfo->Error());
   return true;
 }
 

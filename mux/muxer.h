@@ -67,7 +67,6 @@ class CMuxer {
   static constexpr size_t kHalfSize = kBufferSize / 2;
   static constexpr size_t kAlignedUnit = 6144;
   static constexpr size_t kPmtBufferSize = 2048;
-  static constexpr size_t kClipInfoBufferSize = 1 << 20;
   static constexpr uint64_t kProgressStep = 25165824;  // payload bytes between reports
   static constexpr int64_t kPsiInterval = 2538000;
   static constexpr int64_t kPcrInterval = 2430000;
