@@ -17,8 +17,8 @@ PY=/usr/bin/python3
 "$PY" -c 'import PIL' 2>/dev/null || { echo "make-image-fixtures: python3-pil missing (run scripts/install-deps)" >&2; exit 2; }
 
 # A photograph of well over 255 colours (twice the built-in rose, 140x92).
-convert rose: -filter Lanczos -resize 200% "PNG24:$out/photo.png"
-convert "$out/photo.png" -quality 92 -sampling-factor 2x2 "$out/photo.jpg"
+convert rose: -filter Lanczos -resize 200% -strip "PNG24:$out/photo.png"
+convert "$out/photo.png" -strip -quality 92 -sampling-factor 2x2 "$out/photo.jpg"
 
 OUT="$out" "$PY" - <<'PYEOF'
 import os
@@ -71,7 +71,6 @@ g.save(f"{out}/trans.gif", transparency=0)
 # BMP: 24-bit bottom-up (PIL's default), 8-bit indexed, 4-bit and 1-bit.
 rgb.save(f"{out}/rgb24.bmp")
 rgb.quantize(200).save(f"{out}/pal8.bmp")
-p.convert("RGB").quantize(16).save(f"{out}/pal4.bmp", bits=4)
 rgb.convert("1").save(f"{out}/mono.bmp")
 
 def bmp_header(w, h, bpp, hdr, pixels, extra=b""):
@@ -99,7 +98,21 @@ v5 += struct.pack("<IIII", 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000)
 v5 += b"sRGB" + b"\0" * (124 - len(v5) - 4)
 open(f"{out}/argb32.bmp", "wb").write(b"BM" + struct.pack("<IHHI", 14 + 124 + len(data), 0, 0, 14 + 124) + v5 + data)
 
-# An ARGB picture of exactly 200 distinct colours plus transparent pixels.
+# 4-bit bottom-up with a 16-entry table (PIL writes no 4-bit BMP).
+q4 = p.convert("RGB").quantize(16)
+w, h = q4.size
+pal4 = q4.getpalette()[:48]
+rows = []
+for y in range(h - 1, -1, -1):
+    r = bytes((q4.getpixel((x, y)) << 4) | (q4.getpixel((x + 1, y)) if x + 1 < w else 0) for x in range(0, w, 2))
+    rows.append(r + b"\0" * ((4 - len(r) % 4) % 4))
+data = b"".join(rows)
+table = b"".join(bytes((pal4[i * 3 + 2], pal4[i * 3 + 1], pal4[i * 3], 0)) for i in range(16))
+info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 4, 0, len(data), 2835, 2835, 16, 0)
+off = 14 + 40 + len(table)
+open(f"{out}/pal4.bmp", "wb").write(b"BM" + struct.pack("<IHHI", off + len(data), 0, 0, off) + info + table + data)
+
+# An ARGB picture of under 200 distinct colours plus transparent pixels.
 e = Image.new("RGBA", (40, 20), (0, 0, 0, 0))
 ep = e.load()
 for y in range(20):
