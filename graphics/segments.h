@@ -12,6 +12,7 @@ namespace zv {
 
 class File;
 class CArchive;
+struct SDumpNode;
 
 enum : uint8_t {
   kSegPds = 0x14,
@@ -72,35 +73,36 @@ class CSegmentBase {
   int64_t FilePosition = -1;
 
   virtual void Reset() {}
-  // Fills the segment from its body; throws FormatError (records/syntax.h)
-  // naming the field when the body is short or inconsistent. Returns the
-  // bytes consumed.
-  virtual size_t Parse(const uint8_t* body, size_t n);
-  // Writes header and body into `buf` (at least the returned size), or only
-  // measures when `buf` is null. Returns the total size; 0 when the segment
+  // Fills the segment from its body; throws FormatError naming the field
+  // when the body is short or inconsistent. Returns the bytes consumed.
+  virtual size_t Parse(const uint8_t* body, size_t n) = 0;
+  // Header and body; empty when the segment cannot be written. Throws
+  // std::out_of_range for a field that does not fit.
+  virtual std::vector<uint8_t> Bytes() const = 0;
+  // Writes header and body into `buf` (room for the returned size), or only
+  // measures when `buf` is null. Returns the total size, 0 when the segment
   // cannot be written.
   size_t Write(uint8_t* buf);
-  virtual void Dump(std::string& out, const std::string& prefix) const;
+  // The dump lines under `root`, and as text with `prefix` before each line.
+  virtual void DumpNode(SDumpNode& root) const = 0;
+  void Dump(std::string& out, const std::string& prefix) const;
   void CopyFrom(const CSegmentBase& src);
-
- protected:
-  // The body alone, appended to `out`; false when it cannot be written.
-  virtual bool WriteBody(std::vector<uint8_t>& out) const;
 };
+
+#define ZV_SEGMENT_OPS                                            \
+  size_t Parse(const uint8_t* body, size_t n) override;           \
+  std::vector<uint8_t> Bytes() const override;                    \
+  void DumpNode(SDumpNode& root) const override;
 
 class CPds : public CSegmentBase {
  public:
   CPds() : CSegmentBase(kSegPds) {}
   uint8_t m_nPaletteId = 0;
   uint8_t m_nPaletteVersion = 0;
-  std::vector<SPaletteEntry> m_entries;
+  std::vector<SPaletteEntry> m_entries;  // at most 256 are written
 
   void Reset() override { m_entries.clear(); }
-  size_t Parse(const uint8_t* body, size_t n) override;
-  void Dump(std::string& out, const std::string& prefix) const override;
-
- protected:
-  bool WriteBody(std::vector<uint8_t>& out) const override;
+  ZV_SEGMENT_OPS
 };
 
 class COds : public CSegmentBase {
@@ -114,11 +116,7 @@ class COds : public CSegmentBase {
   std::vector<uint8_t> m_fragment;
 
   void Reset() override { m_fragment.clear(); }
-  size_t Parse(const uint8_t* body, size_t n) override;
-  void Dump(std::string& out, const std::string& prefix) const override;
-
- protected:
-  bool WriteBody(std::vector<uint8_t>& out) const override;
+  ZV_SEGMENT_OPS
 };
 
 class CPcs : public CSegmentBase {
@@ -133,25 +131,16 @@ class CPcs : public CSegmentBase {
   std::vector<SCompositionObject> m_objects;
 
   void Reset() override { m_objects.clear(); }
-  size_t Parse(const uint8_t* body, size_t n) override;
-  void Dump(std::string& out, const std::string& prefix) const override;
-
- protected:
-  bool WriteBody(std::vector<uint8_t>& out) const override;
+  ZV_SEGMENT_OPS
 };
 
 class CWds : public CSegmentBase {
  public:
   CWds() : CSegmentBase(kSegWds) {}
-  std::vector<SWindow> m_windows;
+  std::vector<SWindow> m_windows;  // more than two: the segment is not written
 
   void Reset() override { m_windows.clear(); }
-  size_t Parse(const uint8_t* body, size_t n) override;
-  void Dump(std::string& out, const std::string& prefix) const override;
-
- protected:
-  // More than two windows: nothing is written.
-  bool WriteBody(std::vector<uint8_t>& out) const override;
+  ZV_SEGMENT_OPS
 };
 
 class CIcs : public CSegmentBase {
@@ -167,17 +156,19 @@ class CIcs : public CSegmentBase {
   std::vector<uint8_t> m_fragment;
 
   void Reset() override { m_fragment.clear(); }
-  size_t Parse(const uint8_t* body, size_t n) override;
-  void Dump(std::string& out, const std::string& prefix) const override;
-
- protected:
-  bool WriteBody(std::vector<uint8_t>& out) const override;
+  ZV_SEGMENT_OPS
 };
 
 class CEs : public CSegmentBase {
  public:
   CEs() : CSegmentBase(kSegEnd) {}
+  ZV_SEGMENT_OPS
 };
+
+#undef ZV_SEGMENT_OPS
+
+// "Pds", "Ods", "Pcs", "Wds", "Ics", "EndSegment".
+const char* SegmentName(uint8_t type);
 
 // One display set; owns its segments.
 class CDsData {
@@ -194,6 +185,10 @@ class CDsData {
   const CPds* FindPds(uint8_t paletteId) const;
   // The ICS fragments in order, as one interactive composition.
   std::vector<uint8_t> Composition() const;
+  // In writing order: PCS, ICS, WDS, PDS, ODS, END.
+  std::vector<const CSegmentBase*> Segments() const;
+  // Every segment, then the interactive composition of the ICS fragments.
+  void DumpNode(SDumpNode& root) const;
 };
 
 // ---- Stream files.
@@ -209,12 +204,56 @@ bool IsHeadedFraming(const uint8_t* p, size_t n);
 // ReadDisplaySet results.
 enum : int { kDsOk = 0, kDsEndOfFile = 1, kDsBad = 2 };
 
-// Reads one segment in raw framing at the file position into `ds`; false
-// with `error` on a short read, an unknown type or a second PCS, WDS or END.
-bool ReadSegment(File& f, CDsData& ds, std::string& error, uint32_t pts = 0, uint32_t dts = 0);
-// Reads segments up to and including the END segment. `headed`: each
-// segment is preceded by the stream file header.
-int ReadDisplaySet(File& f, CDsData& ds, bool headed, std::string& error);
+// Where segments are read from: a file or bytes in memory.
+class CSegmentInput {
+ public:
+  virtual ~CSegmentInput() = default;
+  // Up to n bytes (short only at the end), or -1 with Error() set.
+  virtual int64_t Read(void* dst, size_t n) = 0;
+  virtual int64_t Tell() const = 0;
+  virtual bool Seek(int64_t pos) = 0;
+  virtual const std::string& Error() const = 0;
+};
+
+class CMemoryInput : public CSegmentInput {
+ public:
+  CMemoryInput(const uint8_t* p, size_t n) : p_(p), n_(n) {}
+  int64_t Read(void* dst, size_t n) override;
+  int64_t Tell() const override { return static_cast<int64_t>(pos_); }
+  bool Seek(int64_t pos) override {
+    if (pos < 0 || static_cast<size_t>(pos) > n_) return false;
+    pos_ = static_cast<size_t>(pos);
+    return true;
+  }
+  const std::string& Error() const override { return error_; }
+
+ private:
+  const uint8_t* p_;
+  size_t n_;
+  size_t pos_ = 0;
+  std::string error_;
+};
+
+class CFileInput : public CSegmentInput {
+ public:
+  explicit CFileInput(File& f) : f_(f) {}
+  int64_t Read(void* dst, size_t n) override;
+  int64_t Tell() const override;
+  bool Seek(int64_t pos) override;
+  const std::string& Error() const override;
+
+ private:
+  File& f_;
+};
+
+// Reads one segment in raw framing at the input's position into `ds`;
+// false with `error` on a short read, an unknown type, a second PCS, WDS or
+// END, or a body that does not hold what its fields say.
+bool ReadSegment(CSegmentInput& in, CDsData& ds, std::string& error, uint32_t pts = 0, uint32_t dts = 0);
+// Reads segments up to and including the END segment (kDsOk), or finds the
+// end of the input (kDsEndOfFile), or fails (kDsBad with `error`). `headed`:
+// every segment is preceded by the stream file header.
+int ReadDisplaySet(CSegmentInput& in, CDsData& ds, bool headed, std::string& error);
 
 // Writes one segment; `magic` ("PG", "IG") or nullptr for raw framing;
 // `index` receives the 14-byte segment index record when given.
