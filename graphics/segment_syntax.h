@@ -176,7 +176,9 @@ void Syntax(IO& io, CPds& s) {
     s.m_entries.clear();
     while (io.Remaining() > 0) {
       s.m_entries.emplace_back();
-      io.Section("PaletteEntry", static_cast<int>(s.m_entries.size()), [&] { Syntax(io, s.m_entries.back()); });
+      // The dump shows only the entry count.
+      if constexpr (IO::kDumping) Syntax(io, s.m_entries.back());
+      else io.Section("PaletteEntry", static_cast<int>(s.m_entries.size()), [&] { Syntax(io, s.m_entries.back()); });
     }
   }
   if constexpr (IO::kDumping) io.Node().Int("PaletteEntryCount", static_cast<int64_t>(s.m_entries.size()));
