@@ -19,6 +19,8 @@ struct DumperInfo {
 };
 
 void AddDumper(const DumperInfo& info);
+// The folder of `--pictures DIR`, empty when not given.
+const std::string& DumpPicturesFolder();
 const std::vector<DumperInfo>& Dumpers();
 
 struct DumperRegistrar {
