@@ -40,7 +40,7 @@ SColor CPicture::At(int x, int y) const {
 namespace {
 
 bool SizeOk(uint64_t w, uint64_t h, std::string& error) {
-  if (w == 0 || h == 0 || w > kMaxPictureSide || h > kMaxPictureSide) {
+  if (w == 0 || h == 0 || w > kMaxPictureSide || h > kMaxPictureSide || w * h > kMaxPictureArea) {
     error = "picture size " + std::to_string(w) + "x" + std::to_string(h) + " is out of range";
     return false;
   }
@@ -113,6 +113,12 @@ bool DecodePng(const uint8_t* data, size_t n, CPicture& out, std::string& error)
   png_uint_32 w = png_get_image_width(g.png, g.info);
   png_uint_32 h = png_get_image_height(g.png, g.info);
   if (!SizeOk(w, h, error)) return false;
+  // Deflate packs at most about 1032 bytes into one: a header promising
+  // more pixels than the file can hold is refused before allocating them.
+  if (static_cast<uint64_t>(w) * h > static_cast<uint64_t>(n) * 1032 * 8) {
+    error = "PNG: the file is too short for its picture size";
+    return false;
+  }
   int colorType = png_get_color_type(g.png, g.info);
   int depth = png_get_bit_depth(g.png, g.info);
 
@@ -302,8 +308,10 @@ bool DecodeJpeg(const uint8_t* data, size_t n, CPicture& out, std::string& error
     std::snprintf(err.text, sizeof err.text, "CMYK pictures are not supported");
     std::longjmp(err.jump, 1);
   }
+  // A JPEG takes at least a bit or so per 8 x 8 block of each component.
   if (g.cinfo.image_width == 0 || g.cinfo.image_height == 0 || g.cinfo.image_width > kMaxPictureSide ||
-      g.cinfo.image_height > kMaxPictureSide) {
+      g.cinfo.image_height > kMaxPictureSide ||
+      static_cast<uint64_t>(g.cinfo.image_width) * g.cinfo.image_height > static_cast<uint64_t>(n) * 64 * 64) {
     std::snprintf(err.text, sizeof err.text, "picture size %ux%u is out of range", g.cinfo.image_width,
                   g.cinfo.image_height);
     std::longjmp(err.jump, 1);

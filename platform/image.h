@@ -42,6 +42,7 @@ struct CPicture {
 // Largest picture accepted by the decoders (a crafted header must not make
 // them allocate gigabytes).
 inline constexpr int kMaxPictureSide = 16384;
+inline constexpr uint64_t kMaxPictureArea = uint64_t{8192} * 8192;
 
 bool DecodePng(const uint8_t* data, size_t n, CPicture& out, std::string& error);
 bool DecodeJpeg(const uint8_t* data, size_t n, CPicture& out, std::string& error);
