@@ -1,6 +1,7 @@
 #include "graphics/object_coding.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace zv {
@@ -135,6 +136,31 @@ std::optional<std::vector<uint8_t>> JoinFragments(const std::vector<std::unique_
     }
   }
   return std::nullopt;
+}
+
+bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
+                          const std::function<void(const std::string&)>& log, CDsData& ds) {
+  auto line = [&](const char* fmt, const std::string& a, const std::string& b) {
+    char buf[1024];
+    std::snprintf(buf, sizeof buf, fmt, a.c_str(), b.c_str());
+    if (log) log(buf);
+  };
+  line("%s %s...", prefix, g.m_strName);
+  if (g.m_strPath.empty() && !g.m_picture) {
+    line("%s:%s", prefix + " Error", "graphics object is empty! ");
+    return false;
+  }
+  CPicture pic;
+  std::string error;
+  std::optional<CPicture> indexed;
+  if (g.LoadPicture(pic, error)) indexed = ToIndexedImage(pic);
+  if (!indexed) {
+    line("%s:%s", prefix + " Error", "unsupported graphics file! ");
+    return false;
+  }
+  std::vector<uint8_t> data = EncodeObject(*indexed);
+  FragmentObject(data.data(), data.size(), static_cast<uint16_t>(g.m_nId), ds.m_ods);
+  return true;
 }
 
 SPaletteEntry RgbToYCrCb(uint8_t index, uint8_t r8, uint8_t g8, uint8_t b8, uint8_t a) {

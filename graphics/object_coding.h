@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <optional>
 #include <vector>
 
@@ -44,6 +46,12 @@ void FragmentObject(const uint8_t* data, size_t n, uint16_t objectId, std::vecto
 // The object data of `objectId` joined from its fragments (first to last),
 // or nothing when the fragments are missing or out of order.
 std::optional<std::vector<uint8_t>> JoinFragments(const std::vector<std::unique_ptr<COds>>& ods, size_t& at);
+
+// Compiles one graphic object into the display set's ODS fragments with the
+// object's id, logging "PREFIX NAME..." and, on failure, "PREFIX Error:..."
+// lines through `log`. False when the object is empty or cannot be decoded.
+bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
+                          const std::function<void(const std::string&)>& log, CDsData& ds);
 
 SPaletteEntry RgbToYCrCb(uint8_t index, uint8_t r, uint8_t g, uint8_t b, uint8_t a);
 SColor YCrCbToRgb(const SPaletteEntry& e);

@@ -171,3 +171,31 @@ TEST(PaletteConversion, PdsCarriesEveryPaletteEntry) {
   EXPECT_TRUE(PdsToPalette(pds, pic));
   EXPECT_TRUE(pic.tableHasAlpha);
 }
+
+TEST(GraphicObjectData, CompilingAnObjectLogsAndFragments) {
+  std::vector<std::string> log;
+  auto sink = [&](const std::string& l) { log.push_back(l); };
+  CDsData ds;
+  CGraphicObject empty;
+  empty.SetName("Button normal");
+  EXPECT_FALSE(CompileGraphicObject(empty, "  Page#1", sink, ds));
+  EXPECT_EQ(log, (std::vector<std::string>{"  Page#1 Button normal...", "  Page#1 Error:graphics object is empty! "}));
+  log.clear();
+  CGraphicObject broken;
+  broken.SetName("Broken");
+  broken.m_strPath = "/nonexistent/picture.png";
+  EXPECT_FALSE(CompileGraphicObject(broken, "P", sink, ds));
+  EXPECT_EQ(log.back(), "P Error:unsupported graphics file! ");
+  EXPECT_TRUE(ds.m_ods.empty());
+
+  CGraphicObject g;
+  g.m_nId = 12;
+  g.m_picture = std::make_unique<CPicture>(Indexed(4, 2, {1, 1, 2, 2, 0, 0, 0, 0}));
+  g.m_picture->table.assign(3, SColor{});
+  ASSERT_TRUE(CompileGraphicObject(g, "P", sink, ds));
+  ASSERT_EQ(ds.m_ods.size(), 1u);
+  EXPECT_EQ(ds.m_ods[0]->m_nObjectId, 12);
+  auto obj = DecodeObject(ds.m_ods[0]->m_fragment.data(), ds.m_ods[0]->m_fragment.size());
+  ASSERT_TRUE(obj);
+  EXPECT_EQ(obj->pixels, (std::vector<uint8_t>{1, 1, 2, 2, 0, 0, 0, 0}));
+}
