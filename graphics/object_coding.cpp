@@ -75,11 +75,13 @@ size_t DecodeLine(const uint8_t* in, size_t n, uint8_t* out, int width, size_t* 
 }
 
 std::vector<uint8_t> EncodeObject(const CPicture& pic) {
+  if (pic.format != PixelFormat::Indexed8 || pic.width > 0xFFFF || pic.height > 0xFFFF) return {};
   std::vector<uint8_t> out(7 + MaxCodedLine(pic.width) * static_cast<size_t>(pic.height));
   size_t pos = 7;
   for (int y = 0; y < pic.height; ++y) pos += EncodeLine(out.data() + pos, pic.Row(y), pic.width);
   out.resize(pos);
   size_t len = pos - 3;
+  if (len > 0xFFFFFF) return {};  // beyond the 24-bit length field
   out[0] = static_cast<uint8_t>(len >> 16);
   out[1] = static_cast<uint8_t>(len >> 8);
   out[2] = static_cast<uint8_t>(len);
@@ -97,6 +99,10 @@ std::optional<SDecodedObject> DecodeObject(const uint8_t* data, size_t n) {
   SDecodedObject obj;
   obj.width = data[3] << 8 | data[4];
   obj.height = data[5] << 8 | data[6];
+  // Every line ends with a 2-byte code; graphics never exceed 4096 pixels a
+  // side. Both bound what an untrusted header can make us allocate.
+  if (obj.width > kMaxObjectSide || obj.height > kMaxObjectSide || static_cast<size_t>(obj.height) * 2 > n - 7)
+    return std::nullopt;
   obj.pixels.assign(static_cast<size_t>(obj.width) * obj.height, 255);
   size_t pos = 7;
   for (int y = 0; y < obj.height; ++y) {
@@ -159,6 +165,10 @@ bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
     return false;
   }
   std::vector<uint8_t> data = EncodeObject(*indexed);
+  if (data.empty()) {
+    line("%s:%s", prefix + " Error", "unsupported graphics file! ");
+    return false;
+  }
   FragmentObject(data.data(), data.size(), static_cast<uint16_t>(g.m_nId), ds.m_ods);
   return true;
 }

@@ -16,6 +16,7 @@ namespace zv {
 
 inline constexpr size_t kMaxFragment = 65515;
 inline constexpr int kMaxRunLength = 16383;
+inline constexpr int kMaxObjectSide = 4096;
 
 // Worst case of one coded line: three bytes per two pixels, plus the
 // end-of-line code.
@@ -30,7 +31,8 @@ size_t EncodeLine(uint8_t* out, const uint8_t* pixels, int width);
 size_t DecodeLine(const uint8_t* in, size_t n, uint8_t* out, int width, size_t* decoded = nullptr);
 
 // Object data: 24-bit length of what follows, width, height, coded lines.
-// The picture must be 8-bit indexed.
+// The picture must be 8-bit indexed; empty when it is not or its coded
+// data is too long for the length field.
 std::vector<uint8_t> EncodeObject(const CPicture& indexed);
 
 struct SDecodedObject {
@@ -38,7 +40,8 @@ struct SDecodedObject {
   int height = 0;
   std::vector<uint8_t> pixels;  // preset to 255 where lines are short
 };
-// Nothing unless `n` is the stored length + 3 and every line decodes.
+// Nothing unless `n` is the stored length + 3, the size is at most 4096 a
+// side and every line decodes.
 std::optional<SDecodedObject> DecodeObject(const uint8_t* data, size_t n);
 
 // Appends the ODS fragments of one object to `ods`.

@@ -92,6 +92,13 @@ TEST(GraphicObjectData, ObjectRoundTripsAndRefusesWrongLengths) {
   size_t len = cut.size() - 3;
   cut[0] = static_cast<uint8_t>(len >> 16), cut[1] = static_cast<uint8_t>(len >> 8), cut[2] = static_cast<uint8_t>(len);
   EXPECT_FALSE(DecodeObject(cut.data(), cut.size()));
+  // A header promising more lines than the data can hold, or a huge size.
+  std::vector<uint8_t> tall = {0x00, 0x00, 0x08, 0x00, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00};
+  EXPECT_FALSE(DecodeObject(tall.data(), tall.size()));
+  tall[6] = 0x02;
+  EXPECT_TRUE(DecodeObject(tall.data(), tall.size()));
+  std::vector<uint8_t> wide = {0x00, 0x00, 0x06, 0x10, 0x01, 0x00, 0x01, 0x00, 0x00};
+  EXPECT_FALSE(DecodeObject(wide.data(), wide.size()));
 }
 
 TEST(GraphicObjectData, FragmentsSplitAtTheLimit) {
