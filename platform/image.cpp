@@ -351,6 +351,11 @@ int GifRead(GifFileType* gif, GifByteType* dst, int len) {
   return static_cast<int>(take);
 }
 
+std::string GifError(int code) {
+  const char* s = GifErrorString(code);
+  return std::string("GIF: ") + (s ? s : "the file is damaged");
+}
+
 struct GifGuard {
   GifFileType* gif = nullptr;
   ~GifGuard() {
@@ -371,12 +376,12 @@ bool DecodeGif(const uint8_t* data, size_t n, CPicture& out, std::string& error)
   GifGuard g;
   g.gif = DGifOpen(&src, GifRead, &code);
   if (!g.gif) {
-    error = std::string("GIF: ") + GifErrorString(code);
+    error = GifError(code);
     return false;
   }
   if (!SizeOk(static_cast<uint64_t>(g.gif->SWidth), static_cast<uint64_t>(g.gif->SHeight), error)) return false;
   if (DGifSlurp(g.gif) != GIF_OK) {
-    error = std::string("GIF: ") + GifErrorString(g.gif->Error);
+    error = GifError(g.gif->Error);
     return false;
   }
   if (g.gif->ImageCount < 1 || !g.gif->SavedImages[0].RasterBits) {
