@@ -12,21 +12,30 @@ static std::vector<DumperInfo>& List() {
 }
 
 void AddDumper(const DumperInfo& info) { List().push_back(info); }
+
+static std::string& PicturesFolder() {
+  static std::string folder;
+  return folder;
+}
+const std::string& DumpPicturesFolder() { return PicturesFolder(); }
 const std::vector<DumperInfo>& Dumpers() { return List(); }
 
 static int RunDump(const std::vector<std::string>& argv);
 
 ZV_COMMAND("dump", "print the text dump of a file Zelvane writes",
-           "zelvane dump FILE [--json]\n  FILE   a .mpls, .clpi, index.bdmv, MovieObject.bdmv, id.bdmv, .zvpj ... file\n"
-           "  --json print a JSON document instead of text",
+           "zelvane dump FILE [--json] [--pictures DIR]\n"
+           "  FILE   a .mpls, .clpi, index.bdmv, MovieObject.bdmv, id.bdmv, .zvpj, .sup, .pg, .ig, .ies ... file\n"
+           "  --json print a JSON document instead of text\n"
+           "  --pictures DIR  graphics streams: also write every object, drawn with its palette, as a PNG into DIR",
            "zelvane dump DISC/BDMV/index.bdmv", RunDump);
 
 static int RunDump(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("dump");
-  if (int rc = CheckOptions(self, argv, {"--json"})) return rc;
+  if (int rc = CheckOptions(self, argv, {"--json", "--pictures"})) return rc;
   Args args;
   std::string err;
-  if (!args.Parse(argv, {}, err)) return UsageError(self, err);
+  if (!args.Parse(argv, {"--pictures"}, err)) return UsageError(self, err);
+  PicturesFolder() = args.Value("--pictures");
   if (args.Count() != 1) return UsageError(self, "expected one FILE");
   const std::string& path = args[0];
   zv::File f;

@@ -24,6 +24,8 @@ void AddDumper(const DumperInfo& info);
 // Prints `root` as text lines, or as JSON in the frame
 // {"file", "type", "content"}; returns an exit code.
 int PrintDumpTree(const std::string& path, const char* type, const zv::SDumpNode& root, bool json);
+// The folder of `--pictures DIR`, empty when not given.
+const std::string& DumpPicturesFolder();
 const std::vector<DumperInfo>& Dumpers();
 
 struct DumperRegistrar {

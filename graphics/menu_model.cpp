@@ -11,25 +11,6 @@ void SVideoDescriptor::Serialize(CArchive& ar) {
   ar.Byte(reserved);
 }
 
-ZV_IMPLEMENT_DYNCREATE(CGraphicObject, 1)
-
-void CGraphicObject::Serialize(CArchive& ar) {
-  CNamedObject::Serialize(ar);
-  ar.Path(m_strPath);
-}
-
-void CGraphicObject::CopyFrom(const CNamedObject& src) {
-  CNamedObject::CopyFrom(src);
-  if (auto* g = dynamic_cast<const CGraphicObject*>(&src)) m_strPath = g->m_strPath;
-}
-
-ZV_IMPLEMENT_DYNCREATE(CGoFolder, 1)
-
-void CErgbPalette::Serialize(CArchive& ar) {
-  if (ar.IsLoading()) throw ArchiveError("the project file holds menu palettes, which this version cannot read");
-  CNamedObject::Serialize(ar);
-}
-
 void CPage::Serialize(CArchive& ar) {
   if (ar.IsLoading()) throw ArchiveError("the project file holds menu pages, which this version cannot read");
   CNamedObject::Serialize(ar);

@@ -8,50 +8,11 @@
 #include <cstdint>
 #include <string>
 
+#include "graphics/graphic_object.h"
+#include "graphics/segments.h"
 #include "model/named/containers.h"
 
 namespace zv {
-
-// Width, height and frame-rate code of the video a menu is shown on.
-struct SVideoDescriptor {
-  uint16_t width = 0;
-  uint16_t height = 0;
-  uint8_t frameRateCode = 0;  // 4 bits in the stream syntax
-  uint8_t reserved = 0;       // kept as parsed, 0 when created
-
-  void Serialize(CArchive& ar);
-};
-
-// A graphic of the epoch; the project file keeps only its image path.
-class CGraphicObject : public CNamedObject {
-  ZV_DECLARE_DYNCREATE(CGraphicObject)
-
- public:
-  CGraphicObject() : CNamedObject("Graphic") {}
-  std::string m_strPath;  // absolute; empty for an in-memory picture
-
-  void Serialize(CArchive& ar) override;
-  void CopyFrom(const CNamedObject& src) override;
-};
-
-class CGoFolder : public CNamedFolder<CGraphicObject, CGoFolder> {
-  ZV_DECLARE_DYNCREATE(CGoFolder)
-
- public:
-  CGoFolder() { SetName("Graphics"); }
-};
-
-// Placeholder for the palette record: its entries arrive with the graphic
-// objects' palettes. Loading one fails with a clear message.
-class CErgbPalette : public CNamedObject {
- public:
-  void Serialize(CArchive& ar) override;
-};
-
-class CPoFolder : public CNamedPtrArray<CErgbPalette> {
- public:
-  CPoFolder() { SetName("Palettes"); }
-};
 
 // Placeholder for a menu page: pages arrive with the page editor. Loading
 // one fails with a clear message.

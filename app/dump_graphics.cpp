@@ -1,0 +1,165 @@
+// `zelvane dump` for graphics streams (".sup", ".pg", ".ig", ".ies"), raw or
+// headed framing, with `--pictures DIR` writing every object as a PNG.
+#include <strings.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "app/dump.h"
+#include "app/json.h"
+#include "graphics/composition.h"
+#include "graphics/object_coding.h"
+#include "graphics/segments.h"
+#include "platform/bytes.h"
+#include "platform/file.h"
+#include "platform/image.h"
+#include "records/dump_tree.h"
+
+namespace zvapp {
+
+namespace {
+
+bool HasGraphicsExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (const char* e : {".sup", ".pg", ".ig", ".ies"})
+    if (strcasecmp(ext.c_str(), e) == 0) return true;
+  return false;
+}
+
+bool MatchGraphics(const std::string& path, const std::vector<uint8_t>& head) {
+  if (HasGraphicsExtension(path)) return true;
+  // A headed stream: "PG" or "IG", PTS, DTS, then a segment type.
+  if (head.size() < 11 || !((head[0] == 'P' || head[0] == 'I') && head[1] == 'G')) return false;
+  uint8_t t = head[10];
+  return (t >= zv::kSegPds && t <= zv::kSegIcs) || t == zv::kSegEnd;
+}
+
+// The dump tree as JSON: leaves become values (numbers where they are
+// numbers), blocks objects; labels that repeat or carry an index gather
+// into arrays.
+void NodeJson(Json& j, const zv::SDumpNode& n);
+
+void ChildrenJson(Json& j, const zv::SDumpNode& n) {
+  std::map<std::string, int> count;
+  for (const auto& c : n.children) ++count[c.label];
+  std::map<std::string, bool> done;
+  j.BeginObject();
+  for (const auto& c : n.children) {
+    if (done[c.label]) continue;
+    done[c.label] = true;
+    j.Key(c.label);
+    if (count[c.label] > 1 || c.index >= 0) {
+      j.BeginArray();
+      for (const auto& d : n.children)
+        if (d.label == c.label) NodeJson(j, d);
+      j.EndArray();
+    } else {
+      NodeJson(j, c);
+    }
+  }
+  j.EndObject();
+}
+
+void NodeJson(Json& j, const zv::SDumpNode& n) {
+  if (n.block || !n.children.empty()) ChildrenJson(j, n);
+  else if (n.number) j.Int(*n.number);
+  else j.Str(n.value);
+}
+
+// Writes every object of the display set, drawn with the palette its
+// composition names (the PCS's, or the first page's of an interactive
+// composition), as "ds%03d_object%05d.png". Palettes of earlier display
+// sets of the stream stay in use until replaced.
+bool WritePictures(const zv::CDsData& ds, int dsNumber, std::map<int, std::vector<zv::SColor>>& palettes,
+                   const std::string& folder, std::string& error) {
+  for (const auto& p : ds.m_pds) palettes[p->m_nPaletteId] = zv::PdsToPalette(*p);
+  int paletteId = -1;
+  if (ds.m_pcs) {
+    paletteId = ds.m_pcs->m_nPaletteIdRef;
+  } else if (!ds.m_ics.empty()) {
+    try {
+      std::vector<uint8_t> ic = ds.Composition();
+      zv::SInteractiveComposition c = zv::ParseComposition(ic.data(), ic.size());
+      if (!c.pages.empty()) paletteId = c.pages[0].paletteIdRef;
+    } catch (const zv::FormatError&) {
+    }
+  }
+  if (paletteId < 0 || !palettes.count(paletteId)) paletteId = palettes.empty() ? -1 : palettes.begin()->first;
+  size_t at = 0;
+  while (at < ds.m_ods.size()) {
+    uint16_t id = ds.m_ods[at]->m_nObjectId;
+    auto data = zv::JoinFragments(ds.m_ods, at);
+    if (!data) {
+      error = "display set " + std::to_string(dsNumber) + ": the fragments of object " + std::to_string(id) +
+              " are incomplete or out of order";
+      return false;
+    }
+    auto obj = zv::DecodeObject(data->data(), data->size());
+    if (!obj || obj->width == 0 || obj->height == 0) {
+      error = "display set " + std::to_string(dsNumber) + ": object " + std::to_string(id) + " does not decode";
+      return false;
+    }
+    zv::CPicture pic;
+    pic.Allocate(obj->width, obj->height, zv::PixelFormat::Indexed8);
+    pic.pixels = std::move(obj->pixels);
+    pic.table = paletteId >= 0 ? palettes[paletteId] : std::vector<zv::SColor>(256, zv::SColor{0, 0, 0, 0});
+    pic.tableHasAlpha = true;
+    char name[64];
+    std::snprintf(name, sizeof name, "ds%03d_object%05d.png", dsNumber, id);
+    if (!zv::WritePngFile((std::filesystem::path(folder) / name).string(), pic, error)) return false;
+  }
+  return true;
+}
+
+int DumpGraphics(const std::string& path, bool json) {
+  zv::File f;
+  if (!f.Open(path, zv::File::kRead)) return Fail(f.Error());
+  uint8_t head[2] = {0, 0};
+  int64_t n = f.Read(head, 2);
+  if (n < 0) return Fail(f.Error());
+  if (!f.Seek(0)) return Fail(f.Error());
+  const bool headed = zv::IsHeadedFraming(head, static_cast<size_t>(n));
+  const std::string& folder = DumpPicturesFolder();
+  if (!folder.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) return Fail("Cannot create \"" + folder + "\": " + ec.message());
+  }
+
+  zv::SDumpNode root;
+  root.Text("Framing", headed ? "headed (.sup)" : "raw");
+  zv::CFileInput in(f);
+  std::map<int, std::vector<zv::SColor>> palettes;
+  std::string error;
+  int count = 0, rc = zv::kDsOk;
+  for (;;) {
+    zv::CDsData ds;
+    rc = zv::ReadDisplaySet(in, ds, headed, error);
+    if (rc != zv::kDsOk) break;
+    ++count;
+    ds.DumpNode(root.Block("DisplaySet", count));
+    if (!folder.empty() && !WritePictures(ds, count, palettes, folder, error)) {
+      rc = zv::kDsBad;
+      break;
+    }
+  }
+  if (json) {
+    Json j;
+    j.BeginObject().Key("file").Str(path).Key("type").Str("graphics stream").Key("content");
+    ChildrenJson(j, root);
+    j.EndObject();
+    std::printf("%s\n", j.Text().c_str());
+  } else {
+    std::fputs(root.Render().c_str(), stdout);
+  }
+  if (std::fflush(stdout) != 0) return Fail("cannot write the dump to standard output");
+  if (rc == zv::kDsBad) return Fail("\"" + path + "\": " + error);
+  return kExitOk;
+}
+
+}  // namespace
+
+ZV_DUMPER("graphics stream", MatchGraphics, DumpGraphics);
+
+}  // namespace zvapp

@@ -1,0 +1,577 @@
+#include "graphics/graphic_object.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <strings.h>
+#include <unordered_map>
+
+namespace zv {
+
+void ERGBQUAD::Serialize(CArchive& ar) {
+  ar.Byte(index);
+  ar.Byte(blue);
+  ar.Byte(green);
+  ar.Byte(red);
+  ar.Byte(alpha);
+}
+
+// The records, then the transparent index (1 byte).
+void CErgbPalette::Serialize(CArchive& ar) {
+  CTypeArray<ERGBQUAD>::Serialize(ar);
+  ar.Byte(m_nTransparentIndex);
+}
+
+void CErgbPalette::Copy(const CTypeArray<ERGBQUAD>& src) {
+  CTypeArray<ERGBQUAD>::Copy(src);
+  if (auto* p = dynamic_cast<const CErgbPalette*>(&src)) m_nTransparentIndex = p->m_nTransparentIndex;
+}
+
+CErgbPalette* CPoFolder::AddPalette() {
+  auto p = std::make_unique<CErgbPalette>();
+  char name[64];
+  std::snprintf(name, sizeof name, "%s#%d", "Palettte", static_cast<int>(GetCount()));
+  p->SetName(name);
+  int32_t id = 0;
+  for (size_t i = 0; i < GetCount(); ++i) id = std::max(id, GetAt(i)->m_nId + 1);
+  p->m_nId = id;
+  p->m_pParent = this;
+  return Add(std::move(p));
+}
+
+// ---------------------------------------------------------------------------
+
+ZV_IMPLEMENT_DYNCREATE(CGraphicObject, 1)
+ZV_IMPLEMENT_DYNCREATE(CGoFolder, 1)
+
+CErgbPalette& CGraphicObject::Palette() {
+  if (!m_palette) m_palette = std::make_unique<CErgbPalette>();
+  return *m_palette;
+}
+
+bool CGraphicObject::SetImageFile(const std::string& path) {
+  if (strcasecmp(path.c_str(), m_strPath.c_str()) == 0 && !path.empty()) return false;
+  if (path.empty()) {
+    m_strPath.clear();
+    m_nWidth = m_nHeight = 0;
+    m_palette.reset();
+    return true;
+  }
+  CPicture pic;
+  std::string error;
+  if (!DecodeImageFile(path, pic, error)) return false;
+  if (PaletteFromImage(Palette(), 0.0, pic) == 0) return false;
+  m_nWidth = pic.width;
+  m_nHeight = pic.height;
+  m_strPath = path;
+  if (m_strName.empty() || m_strName.rfind("Graphic", 0) == 0) SetName(std::filesystem::path(path).stem().string());
+  return true;
+}
+
+bool CGraphicObject::LoadPicture(CPicture& out, std::string& error) const {
+  if (m_picture) {
+    out = *m_picture;
+    return true;
+  }
+  if (m_strPath.empty()) {
+    error = "graphics object is empty! ";
+    return false;
+  }
+  return DecodeImageFile(m_strPath, out, error);
+}
+
+void CGraphicObject::Serialize(CArchive& ar) {
+  CNamedObject::Serialize(ar);
+  ar.Path(m_strPath);
+}
+
+void CGraphicObject::CopyFrom(const CNamedObject& src) {
+  CNamedObject::CopyFrom(src);
+  if (auto* g = dynamic_cast<const CGraphicObject*>(&src)) {
+    m_strPath = g->m_strPath;
+    m_nWidth = g->m_nWidth;
+    m_nHeight = g->m_nHeight;
+    m_palette.reset();
+    if (g->m_palette) Palette().Copy(*g->m_palette);
+    m_picture = g->m_picture ? std::make_unique<CPicture>(*g->m_picture) : nullptr;
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+std::pair<int, int> TransparentReferencePixel(const CPicture& pic) {
+  const std::pair<int, int> pos[4] = {
+      {0, 0}, {pic.width - 1, 0}, {0, pic.height - 1}, {pic.width - 1, pic.height - 1}};
+  SColor c[4];
+  for (int i = 0; i < 4; ++i) c[i] = pic.At(pos[i].first, pos[i].second);
+  if (c[0].a == 0) return pos[0];
+  int found = -1;
+  for (int i = 0; i < 4; ++i)
+    for (int j = i + 1; j < 4; ++j)
+      if (c[i] == c[j]) found = i;  // the last agreeing pair decides
+  return found < 0 ? pos[0] : pos[found];
+}
+
+namespace {
+
+// Exact palette of an ARGB picture: distinct colours of the visible pixels
+// in order of first appearance, then transparent black when any pixel is
+// invisible. Nothing when there are more than 255 or fewer than 2 entries.
+std::optional<CPicture> ExactPalette(const CPicture& pic) {
+  std::unordered_map<uint32_t, uint8_t> index;
+  index.reserve(512);
+  std::vector<SColor> table;
+  bool anyTransparent = false;
+  const uint8_t* p = pic.pixels.data();
+  size_t count = static_cast<size_t>(pic.width) * pic.height;
+  uint32_t last = 0;
+  bool haveLast = false;
+  for (size_t i = 0; i < count; ++i, p += 4) {
+    if (p[0] == 0) {
+      anyTransparent = true;
+      continue;
+    }
+    uint32_t v = static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+    if (haveLast && v == last) continue;
+    last = v;
+    haveLast = true;
+    if (index.count(v)) continue;
+    if (table.size() == 255) return std::nullopt;
+    index.emplace(v, static_cast<uint8_t>(table.size()));
+    table.push_back(SColor{p[1], p[2], p[3], p[0]});
+  }
+  if (anyTransparent) table.push_back(SColor{0, 0, 0, 0});
+  if (table.size() < 2) return std::nullopt;
+  int firstTransparent = 255;
+  for (size_t i = 0; i < table.size(); ++i)
+    if (table[i].a == 0) {
+      firstTransparent = static_cast<int>(i);
+      break;
+    }
+  CPicture out;
+  out.Allocate(pic.width, pic.height, PixelFormat::Indexed8);
+  p = pic.pixels.data();
+  uint8_t lastIndex = 0;
+  haveLast = false;
+  for (size_t i = 0; i < count; ++i, p += 4) {
+    if (p[0] == 0) {
+      out.pixels[i] = static_cast<uint8_t>(firstTransparent);
+      continue;
+    }
+    uint32_t v = static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+    if (!haveLast || v != last) {
+      lastIndex = index[v];
+      last = v;
+      haveLast = true;
+    }
+    out.pixels[i] = lastIndex;
+  }
+  out.table = std::move(table);
+  out.tableHasAlpha = true;
+  out.transparentIndex = firstTransparent < static_cast<int>(out.table.size()) ? firstTransparent : -1;
+  return out;
+}
+
+// ---- Two-pass median-cut quantizer.
+//
+// Pass 1 counts pixels in a 32 x 64 x 32 histogram (5 bits of red, 6 of
+// green, 5 of blue; cells saturate at 65535), cuts the occupied colour
+// space into boxes (by population while fewer than half the colours exist,
+// then by volume; each box split at the midpoint of its longest axis, the
+// axes weighted red 2, green 3, blue 1, ties going to green, then red) and
+// takes each box's population-weighted mean. Pass 2 maps pixels in
+// serpentine order with Floyd-Steinberg error diffusion (7/16, 3/16, 5/16,
+// 1/16), errors limited by a table that passes errors up to 16 unchanged,
+// halves them up to 48 and clamps beyond; each histogram cell caches the
+// nearest colour.
+
+constexpr int kC0Shift = 3, kC1Shift = 2, kC2Shift = 3;  // 8 - histogram bits
+constexpr int kC0Scale = 2, kC1Scale = 3, kC2Scale = 1;
+constexpr int kHist0 = 32, kHist1 = 64, kHist2 = 32;
+
+struct Box {
+  int c0min, c0max, c1min, c1max, c2min, c2max;
+  int64_t volume;
+  int64_t colorcount;
+};
+
+class Quantizer {
+ public:
+  Quantizer() : hist_(static_cast<size_t>(kHist0) * kHist1 * kHist2, 0) {}
+
+  uint16_t& Cell(int c0, int c1, int c2) { return hist_[(static_cast<size_t>(c0) * kHist1 + c1) * kHist2 + c2]; }
+
+  void Count(uint8_t r, uint8_t g, uint8_t b) {
+    uint16_t& h = Cell(r >> kC0Shift, g >> kC1Shift, b >> kC2Shift);
+    if (h != 0xFFFF) ++h;
+  }
+
+  std::vector<SColor> SelectColors(int desired) {
+    std::vector<Box> boxes(static_cast<size_t>(desired));
+    boxes[0] = Box{0, kHist0 - 1, 0, kHist1 - 1, 0, kHist2 - 1, 0, 0};
+    UpdateBox(boxes[0]);
+    int n = MedianCut(boxes, 1, desired);
+    std::vector<SColor> colors;
+    for (int i = 0; i < n; ++i) colors.push_back(ComputeColor(boxes[i]));
+    return colors;
+  }
+
+  void StartPass2(const std::vector<SColor>& colors) {
+    colors_ = colors;
+    std::fill(hist_.begin(), hist_.end(), 0);
+  }
+
+  // Nearest colour of a histogram cell (its centre), computed once.
+  int Lookup(int r, int g, int b) {
+    uint16_t& h = Cell(r >> kC0Shift, g >> kC1Shift, b >> kC2Shift);
+    if (h == 0) {
+      int c0 = ((r >> kC0Shift) << kC0Shift) + ((1 << kC0Shift) >> 1);
+      int c1 = ((g >> kC1Shift) << kC1Shift) + ((1 << kC1Shift) >> 1);
+      int c2 = ((b >> kC2Shift) << kC2Shift) + ((1 << kC2Shift) >> 1);
+      int best = 0;
+      int64_t bestDist = INT64_MAX;
+      for (size_t i = 0; i < colors_.size(); ++i) {
+        int64_t d0 = (c0 - colors_[i].r) * kC0Scale;
+        int64_t d1 = (c1 - colors_[i].g) * kC1Scale;
+        int64_t d2 = (c2 - colors_[i].b) * kC2Scale;
+        int64_t d = d0 * d0 + d1 * d1 + d2 * d2;
+        if (d < bestDist) {
+          bestDist = d;
+          best = static_cast<int>(i);
+        }
+      }
+      h = static_cast<uint16_t>(best + 1);
+    }
+    return h - 1;
+  }
+
+ private:
+  bool Occupied(int c0a, int c0b, int c1a, int c1b, int c2a, int c2b) {
+    for (int c0 = c0a; c0 <= c0b; ++c0)
+      for (int c1 = c1a; c1 <= c1b; ++c1)
+        for (int c2 = c2a; c2 <= c2b; ++c2)
+          if (Cell(c0, c1, c2)) return true;
+    return false;
+  }
+
+  // Shrinks the box to its occupied cells and computes volume and count.
+  void UpdateBox(Box& b) {
+    if (b.c0max > b.c0min)
+      for (int c0 = b.c0min; c0 <= b.c0max; ++c0)
+        if (Occupied(c0, c0, b.c1min, b.c1max, b.c2min, b.c2max)) {
+          b.c0min = c0;
+          break;
+        }
+    if (b.c0max > b.c0min)
+      for (int c0 = b.c0max; c0 >= b.c0min; --c0)
+        if (Occupied(c0, c0, b.c1min, b.c1max, b.c2min, b.c2max)) {
+          b.c0max = c0;
+          break;
+        }
+    if (b.c1max > b.c1min)
+      for (int c1 = b.c1min; c1 <= b.c1max; ++c1)
+        if (Occupied(b.c0min, b.c0max, c1, c1, b.c2min, b.c2max)) {
+          b.c1min = c1;
+          break;
+        }
+    if (b.c1max > b.c1min)
+      for (int c1 = b.c1max; c1 >= b.c1min; --c1)
+        if (Occupied(b.c0min, b.c0max, c1, c1, b.c2min, b.c2max)) {
+          b.c1max = c1;
+          break;
+        }
+    if (b.c2max > b.c2min)
+      for (int c2 = b.c2min; c2 <= b.c2max; ++c2)
+        if (Occupied(b.c0min, b.c0max, b.c1min, b.c1max, c2, c2)) {
+          b.c2min = c2;
+          break;
+        }
+    if (b.c2max > b.c2min)
+      for (int c2 = b.c2max; c2 >= b.c2min; --c2)
+        if (Occupied(b.c0min, b.c0max, b.c1min, b.c1max, c2, c2)) {
+          b.c2max = c2;
+          break;
+        }
+    int64_t d0 = static_cast<int64_t>((b.c0max - b.c0min) << kC0Shift) * kC0Scale;
+    int64_t d1 = static_cast<int64_t>((b.c1max - b.c1min) << kC1Shift) * kC1Scale;
+    int64_t d2 = static_cast<int64_t>((b.c2max - b.c2min) << kC2Shift) * kC2Scale;
+    b.volume = d0 * d0 + d1 * d1 + d2 * d2;
+    int64_t count = 0;
+    for (int c0 = b.c0min; c0 <= b.c0max; ++c0)
+      for (int c1 = b.c1min; c1 <= b.c1max; ++c1)
+        for (int c2 = b.c2min; c2 <= b.c2max; ++c2)
+          if (Cell(c0, c1, c2)) ++count;
+    b.colorcount = count;
+  }
+
+  int MedianCut(std::vector<Box>& boxes, int n, int desired) {
+    while (n < desired) {
+      Box* b1 = nullptr;
+      if (n * 2 <= desired) {
+        int64_t maxc = 0;
+        for (int i = 0; i < n; ++i)
+          if (boxes[i].colorcount > maxc && boxes[i].volume > 0) {
+            b1 = &boxes[i];
+            maxc = boxes[i].colorcount;
+          }
+      } else {
+        int64_t maxv = 0;
+        for (int i = 0; i < n; ++i)
+          if (boxes[i].volume > maxv) {
+            b1 = &boxes[i];
+            maxv = boxes[i].volume;
+          }
+      }
+      if (!b1) break;
+      Box& b2 = boxes[n];
+      b2 = *b1;
+      int64_t c0 = static_cast<int64_t>((b1->c0max - b1->c0min) << kC0Shift) * kC0Scale;
+      int64_t c1 = static_cast<int64_t>((b1->c1max - b1->c1min) << kC1Shift) * kC1Scale;
+      int64_t c2 = static_cast<int64_t>((b1->c2max - b1->c2min) << kC2Shift) * kC2Scale;
+      int64_t cmax = c1;
+      int axis = 1;
+      if (c0 > cmax) {
+        cmax = c0;
+        axis = 0;
+      }
+      if (c2 > cmax) axis = 2;
+      int lb;
+      switch (axis) {
+        case 0:
+          lb = (b1->c0max + b1->c0min) / 2;
+          b1->c0max = lb;
+          b2.c0min = lb + 1;
+          break;
+        case 1:
+          lb = (b1->c1max + b1->c1min) / 2;
+          b1->c1max = lb;
+          b2.c1min = lb + 1;
+          break;
+        default:
+          lb = (b1->c2max + b1->c2min) / 2;
+          b1->c2max = lb;
+          b2.c2min = lb + 1;
+          break;
+      }
+      UpdateBox(*b1);
+      UpdateBox(b2);
+      ++n;
+    }
+    return n;
+  }
+
+  SColor ComputeColor(const Box& b) {
+    int64_t total = 0, t0 = 0, t1 = 0, t2 = 0;
+    for (int c0 = b.c0min; c0 <= b.c0max; ++c0)
+      for (int c1 = b.c1min; c1 <= b.c1max; ++c1)
+        for (int c2 = b.c2min; c2 <= b.c2max; ++c2) {
+          int64_t count = Cell(c0, c1, c2);
+          if (!count) continue;
+          total += count;
+          t0 += ((c0 << kC0Shift) + ((1 << kC0Shift) >> 1)) * count;
+          t1 += ((c1 << kC1Shift) + ((1 << kC1Shift) >> 1)) * count;
+          t2 += ((c2 << kC2Shift) + ((1 << kC2Shift) >> 1)) * count;
+        }
+    if (total == 0) return SColor{0, 0, 0, 255};
+    return SColor{static_cast<uint8_t>((t0 + (total >> 1)) / total), static_cast<uint8_t>((t1 + (total >> 1)) / total),
+                  static_cast<uint8_t>((t2 + (total >> 1)) / total), 255};
+  }
+
+  std::vector<uint16_t> hist_;
+  std::vector<SColor> colors_;
+};
+
+struct ErrorLimit {
+  int table[511];
+  ErrorLimit() {
+    int* t = table + 255;
+    int in = 0, out = 0;
+    for (; in < 16; ++in, ++out) t[in] = out, t[-in] = -out;
+    for (; in < 48; ++in, out += (in & 1) ? 0 : 1) t[in] = out, t[-in] = -out;
+    for (; in <= 255; ++in) t[in] = out, t[-in] = -out;
+  }
+  int operator()(int e) const { return table[255 + std::clamp(e, -255, 255)]; }
+};
+
+
+}  // namespace
+
+CPicture QuantizeMedianCut(const CPicture& pic, int colors) {
+  static const ErrorLimit limit;
+  const int w = pic.width, h = pic.height;
+  const bool argb = pic.format == PixelFormat::Argb32;
+  const int bpp = CPicture::BytesPerPixel(pic.format);
+  // The source as R, G, B (indexed pictures drawn through their table) and
+  // which pixels are invisible.
+  std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+  std::vector<uint8_t> alpha;
+  if (argb) alpha.resize(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* s = pic.Row(y);
+    uint8_t* d = rgb.data() + static_cast<size_t>(y) * w * 3;
+    for (int x = 0; x < w; ++x, s += bpp, d += 3) {
+      if (pic.format == PixelFormat::Rgb24) {
+        d[0] = s[0], d[1] = s[1], d[2] = s[2];
+      } else if (argb) {
+        // Semi-transparent pixels keep their colour unflattened.
+        alpha[static_cast<size_t>(y) * w + x] = s[0];
+        d[0] = s[1], d[1] = s[2], d[2] = s[3];
+      } else {
+        SColor c = pic.At(x, y);
+        d[0] = c.r, d[1] = c.g, d[2] = c.b;
+      }
+    }
+  }
+  auto invisible = [&](size_t i) { return argb && alpha[i] < 5; };
+
+  Quantizer q;
+  size_t count = static_cast<size_t>(w) * h;
+  bool anyVisible = false;
+  for (size_t i = 0; i < count; ++i)
+    if (!invisible(i)) {
+      q.Count(rgb[i * 3], rgb[i * 3 + 1], rgb[i * 3 + 2]);
+      anyVisible = true;
+    }
+  std::vector<SColor> table = anyVisible ? q.SelectColors(colors) : std::vector<SColor>{};
+  q.StartPass2(table);
+  const int transparent = static_cast<int>(table.size());
+  std::vector<bool> alphaSet(table.size(), false);
+
+  CPicture out;
+  out.Allocate(w, h, PixelFormat::Indexed8);
+  std::vector<int> errors(static_cast<size_t>(w + 2) * 3, 0);
+  bool oddRow = false;
+  for (int y = 0; y < h; ++y) {
+    int dir = oddRow ? -1 : 1;
+    int x = oddRow ? w - 1 : 0;
+    // errors[] holds, for each column + 1, the error carried to this row.
+    int* err = errors.data() + (oddRow ? (w + 1) * 3 : 0);
+    const int dir3 = dir * 3;
+    int cur[3] = {0, 0, 0}, below[3] = {0, 0, 0}, prevBelow[3] = {0, 0, 0};
+    for (int n = 0; n < w; ++n, x += dir, err += dir3) {
+      size_t i = static_cast<size_t>(y) * w + x;
+      uint8_t& o = out.pixels[i];
+      if (invisible(i) || table.empty()) {
+        o = static_cast<uint8_t>(transparent);
+        cur[0] = cur[1] = cur[2] = 0;
+      } else {
+        int v[3];
+        for (int c = 0; c < 3; ++c) {
+          int e = limit((cur[c] + err[dir3 + c] + 8) >> 4);
+          v[c] = std::clamp(e + rgb[i * 3 + c], 0, 255);
+        }
+        int idx = q.Lookup(v[0], v[1], v[2]);
+        o = static_cast<uint8_t>(idx);
+        if (argb && !alphaSet[idx]) {
+          table[idx].a = alpha[i];
+          alphaSet[idx] = true;
+        }
+        cur[0] = v[0] - table[idx].r;
+        cur[1] = v[1] - table[idx].g;
+        cur[2] = v[2] - table[idx].b;
+      }
+      for (int c = 0; c < 3; ++c) {
+        int e = cur[c];
+        int next = e;
+        int delta = e * 2;
+        e += delta;  // 3
+        err[c] = prevBelow[c] + e;
+        e += delta;  // 5
+        prevBelow[c] = below[c] + e;
+        below[c] = next;
+        e += delta;  // 7
+        cur[c] = e;
+      }
+    }
+    for (int c = 0; c < 3; ++c) err[c] = prevBelow[c];
+    oddRow = !oddRow;
+  }
+  bool anyInvisible = false;
+  for (size_t i = 0; i < count && argb; ++i) anyInvisible = anyInvisible || invisible(i);
+  if (argb && (anyInvisible || table.empty())) table.push_back(SColor{0, 0, 0, 0});
+  out.table = std::move(table);
+  out.tableHasAlpha = true;
+  if (argb) {
+    out.transparentIndex = anyInvisible ? transparent : -1;
+  } else {
+    auto [tx, ty] = TransparentReferencePixel(pic);
+    int t = out.Row(ty)[tx];
+    out.table[t].a = 0;
+    out.transparentIndex = t;
+  }
+  return out;
+}
+
+std::optional<CPicture> ToIndexedImage(const CPicture& pic) {
+  if (pic.width <= 0 || pic.height <= 0 || pic.pixels.size() < pic.Stride() * pic.height) return std::nullopt;
+  if (pic.format == PixelFormat::Indexed8) {
+    CPicture out = pic;
+    if (out.transparentIndex < 0 && !out.tableHasAlpha) {
+      auto [tx, ty] = TransparentReferencePixel(pic);
+      out.transparentIndex = pic.Row(ty)[tx];
+    }
+    return out;
+  }
+  if (pic.format == PixelFormat::Argb32)
+    if (auto exact = ExactPalette(pic)) return exact;
+  return QuantizeMedianCut(pic, 255);
+}
+
+int PaletteFromTable(CErgbPalette& palette, double opacity, const std::vector<SColor>& table, bool hasAlpha,
+                     int topLeftIndex) {
+  palette.Clear();
+  palette.m_nTransparentIndex = static_cast<uint8_t>(topLeftIndex);
+  opacity = std::clamp(opacity, 0.0, 1.0);
+  size_t n = std::min(table.size(), CErgbPalette::kMaxEntries);
+  for (size_t i = 0; i < n; ++i) {
+    ERGBQUAD q;
+    q.index = static_cast<uint8_t>(i);
+    q.red = table[i].r;
+    q.green = table[i].g;
+    q.blue = table[i].b;
+    if (hasAlpha) q.alpha = table[i].a;
+    else q.alpha = static_cast<int>(i) == topLeftIndex ? static_cast<uint8_t>(std::lround(opacity * 255)) : 255;
+    palette.Add(q);
+  }
+  return static_cast<int>(n);
+}
+
+int PaletteFromImage(CErgbPalette& palette, double opacity, const CPicture& pic) {
+  std::optional<CPicture> indexed = ToIndexedImage(pic);
+  if (!indexed) {
+    palette.Clear();
+    return 0;
+  }
+  return PaletteFromTable(palette, opacity, indexed->table, indexed->tableHasAlpha, indexed->Row(0)[0]);
+}
+
+std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicObject*>& graphics) {
+  if (graphics.empty()) return nullptr;
+  std::vector<CPicture> tables;
+  for (const CGraphicObject* g : graphics) {
+    CPicture pic;
+    std::string error;
+    if (!g->LoadPicture(pic, error)) return nullptr;
+    std::optional<CPicture> indexed = ToIndexedImage(pic);
+    if (!indexed) return nullptr;
+    tables.push_back(std::move(*indexed));
+  }
+  auto palette = std::make_unique<CErgbPalette>();
+  for (const CPicture& t : tables)
+    if (t.table.size() == 256) {
+      PaletteFromTable(*palette, 1.0, t.table, t.tableHasAlpha, 255);
+      return palette;
+    }
+  std::vector<SColor> values;
+  for (const CPicture& t : tables) {
+    for (const SColor& c : t.table) {
+      if (values.size() == 256) break;
+      if (std::find(values.begin(), values.end(), c) == values.end()) values.push_back(c);
+    }
+  }
+  PaletteFromTable(*palette, 1.0, values, false, 255);
+  return palette;
+}
+
+}  // namespace zv

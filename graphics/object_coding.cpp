@@ -1,0 +1,221 @@
+#include "graphics/object_coding.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace zv {
+
+size_t EncodeLine(uint8_t* out, const uint8_t* pixels, int width) {
+  uint8_t* o = out;
+  int x = 0;
+  while (x < width) {
+    uint8_t v = pixels[x];
+    int run = 1;
+    while (x + run < width && pixels[x + run] == v && run < kMaxRunLength) ++run;
+    x += run;
+    if (v == 0) {
+      *o++ = 0x00;
+      if (run < 64) {
+        *o++ = static_cast<uint8_t>(run);
+      } else {
+        *o++ = static_cast<uint8_t>(0x40 | (run >> 8));
+        *o++ = static_cast<uint8_t>(run & 0xFF);
+      }
+    } else if (run <= 2) {
+      for (int i = 0; i < run; ++i) *o++ = v;
+    } else if (run < 64) {
+      *o++ = 0x00;
+      *o++ = static_cast<uint8_t>(0x80 | run);
+      *o++ = v;
+    } else {
+      *o++ = 0x00;
+      *o++ = static_cast<uint8_t>(0xC0 | (run >> 8));
+      *o++ = static_cast<uint8_t>(run & 0xFF);
+      *o++ = v;
+    }
+  }
+  *o++ = 0x00;
+  *o++ = 0x00;
+  return static_cast<size_t>(o - out);
+}
+
+size_t DecodeLine(const uint8_t* in, size_t n, uint8_t* out, int width, size_t* decoded) {
+  size_t i = 0;
+  size_t x = 0;
+  const size_t w = width < 0 ? 0 : static_cast<size_t>(width);
+  auto put = [&](uint8_t v, size_t count) {
+    if (x < w) std::memset(out + x, v, std::min(count, w - x));
+    x += count;
+  };
+  for (;;) {
+    if (i >= n) return 0;
+    uint8_t b = in[i++];
+    if (b != 0) {
+      put(b, 1);
+      continue;
+    }
+    if (i >= n) return 0;
+    uint8_t f = in[i++];
+    if (f == 0) break;
+    size_t len = f & 0x3F;
+    if (f & 0x40) {
+      if (i >= n) return 0;
+      len = len << 8 | in[i++];
+    }
+    uint8_t v = 0;
+    if (f & 0x80) {
+      if (i >= n) return 0;
+      v = in[i++];
+    }
+    put(v, len);
+  }
+  if (decoded) *decoded = x;
+  return i;
+}
+
+std::vector<uint8_t> EncodeObject(const CPicture& pic) {
+  if (pic.format != PixelFormat::Indexed8 || pic.width > 0xFFFF || pic.height > 0xFFFF) return {};
+  std::vector<uint8_t> out(7 + MaxCodedLine(pic.width) * static_cast<size_t>(pic.height));
+  size_t pos = 7;
+  for (int y = 0; y < pic.height; ++y) pos += EncodeLine(out.data() + pos, pic.Row(y), pic.width);
+  out.resize(pos);
+  size_t len = pos - 3;
+  if (len > 0xFFFFFF) return {};  // beyond the 24-bit length field
+  out[0] = static_cast<uint8_t>(len >> 16);
+  out[1] = static_cast<uint8_t>(len >> 8);
+  out[2] = static_cast<uint8_t>(len);
+  out[3] = static_cast<uint8_t>(pic.width >> 8);
+  out[4] = static_cast<uint8_t>(pic.width);
+  out[5] = static_cast<uint8_t>(pic.height >> 8);
+  out[6] = static_cast<uint8_t>(pic.height);
+  return out;
+}
+
+std::optional<SDecodedObject> DecodeObject(const uint8_t* data, size_t n) {
+  if (n < 7) return std::nullopt;
+  size_t len = static_cast<size_t>(data[0]) << 16 | data[1] << 8 | data[2];
+  if (n != len + 3) return std::nullopt;
+  SDecodedObject obj;
+  obj.width = data[3] << 8 | data[4];
+  obj.height = data[5] << 8 | data[6];
+  // Every line ends with a 2-byte code; graphics never exceed 4096 pixels a
+  // side. Both bound what an untrusted header can make us allocate.
+  if (obj.width > kMaxObjectSide || obj.height > kMaxObjectSide || static_cast<size_t>(obj.height) * 2 > n - 7)
+    return std::nullopt;
+  obj.pixels.assign(static_cast<size_t>(obj.width) * obj.height, 255);
+  size_t pos = 7;
+  for (int y = 0; y < obj.height; ++y) {
+    size_t used = DecodeLine(data + pos, n - pos, obj.pixels.data() + static_cast<size_t>(y) * obj.width, obj.width);
+    if (used == 0) return std::nullopt;
+    pos += used;
+  }
+  return obj;
+}
+
+void FragmentObject(const uint8_t* data, size_t n, uint16_t objectId, std::vector<std::unique_ptr<COds>>& ods) {
+  size_t count = std::max<size_t>(1, (n + kMaxFragment - 1) / kMaxFragment);
+  for (size_t i = 0; i < count; ++i) {
+    auto o = std::make_unique<COds>();
+    o->m_nObjectId = objectId;
+    o->m_nObjectVersion = 0;
+    o->m_bFirst = i == 0;
+    o->m_bLast = i + 1 == count;
+    size_t at = i * kMaxFragment;
+    size_t take = std::min(kMaxFragment, n - at);
+    o->m_fragment.assign(data + at, data + at + take);
+    ods.push_back(std::move(o));
+  }
+}
+
+std::optional<std::vector<uint8_t>> JoinFragments(const std::vector<std::unique_ptr<COds>>& ods, size_t& at) {
+  if (at >= ods.size() || !ods[at]->m_bFirst) return std::nullopt;
+  uint16_t id = ods[at]->m_nObjectId;
+  std::vector<uint8_t> data;
+  for (; at < ods.size(); ++at) {
+    const COds& o = *ods[at];
+    if (o.m_nObjectId != id || (o.m_bFirst && !data.empty())) return std::nullopt;
+    data.insert(data.end(), o.m_fragment.begin(), o.m_fragment.end());
+    if (o.m_bLast) {
+      ++at;
+      return data;
+    }
+  }
+  return std::nullopt;
+}
+
+bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
+                          const std::function<void(const std::string&)>& log, CDsData& ds) {
+  auto line = [&](const char* fmt, const std::string& a, const std::string& b) {
+    char buf[1024];
+    std::snprintf(buf, sizeof buf, fmt, a.c_str(), b.c_str());
+    if (log) log(buf);
+  };
+  line("%s %s...", prefix, g.m_strName);
+  if (g.m_strPath.empty() && !g.m_picture) {
+    line("%s:%s", prefix + " Error", "graphics object is empty! ");
+    return false;
+  }
+  CPicture pic;
+  std::string error;
+  std::optional<CPicture> indexed;
+  if (g.LoadPicture(pic, error)) indexed = ToIndexedImage(pic);
+  if (!indexed) {
+    line("%s:%s", prefix + " Error", "unsupported graphics file! ");
+    return false;
+  }
+  std::vector<uint8_t> data = EncodeObject(*indexed);
+  if (data.empty()) {
+    line("%s:%s", prefix + " Error", "unsupported graphics file! ");
+    return false;
+  }
+  FragmentObject(data.data(), data.size(), static_cast<uint16_t>(g.m_nId), ds.m_ods);
+  return true;
+}
+
+SPaletteEntry RgbToYCrCb(uint8_t index, uint8_t r8, uint8_t g8, uint8_t b8, uint8_t a) {
+  double r = r8, g = g8, b = b8;
+  double y = std::clamp(0.257 * r + 0.504 * g + 0.098 * b + 16, 16.0, 235.0);
+  double cr = std::clamp(0.439 * r - 0.368 * g - 0.071 * b + 128, 16.0, 240.0);
+  double cb = std::clamp(-0.148 * r - 0.291 * g + 0.439 * b + 128, 16.0, 240.0);
+  SPaletteEntry e;
+  e.id = index;
+  e.y = static_cast<uint8_t>(y);
+  e.cr = static_cast<uint8_t>(cr);
+  e.cb = static_cast<uint8_t>(cb);
+  e.t = a;
+  return e;
+}
+
+SColor YCrCbToRgb(const SPaletteEntry& e) {
+  int c = 298 * e.y - 4768;
+  int cr = e.cr - 128, cb = e.cb - 128;
+  auto lim = [](int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); };
+  return SColor{lim((c + 409 * cr + 128) >> 8), lim((c - 100 * cb - 208 * cr + 128) >> 8), lim((c + 516 * cb + 128) >> 8),
+                e.t};
+}
+
+void PaletteToPds(CPds& pds, const CErgbPalette& palette) {
+  pds.m_entries.clear();
+  for (size_t i = 0; i < palette.GetCount() && i < 256; ++i) {
+    const ERGBQUAD* q = palette.GetAt(i);
+    pds.m_entries.push_back(RgbToYCrCb(q->index, q->red, q->green, q->blue, q->alpha));
+  }
+}
+
+std::vector<SColor> PdsToPalette(const CPds& pds) {
+  std::vector<SColor> table(256, SColor{0, 0, 0, 0});
+  for (const SPaletteEntry& e : pds.m_entries) table[e.id] = YCrCbToRgb(e);
+  return table;
+}
+
+bool PdsToPalette(const CPds& pds, CPicture& pic) {
+  for (const SPaletteEntry& e : pds.m_entries) {
+    if (e.id >= pic.table.size()) return false;
+    pic.table[e.id] = YCrCbToRgb(e);
+  }
+  pic.tableHasAlpha = true;
+  return true;
+}
+
+}  // namespace zv

@@ -1,0 +1,67 @@
+// Run-length coded graphic objects, their fragments, and the palettes that
+// go with them (RGB entries for pictures, YCrCb for palette segments).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <optional>
+#include <vector>
+
+#include "graphics/graphic_object.h"
+#include "graphics/segments.h"
+#include "platform/image.h"
+
+namespace zv {
+
+inline constexpr size_t kMaxFragment = 65515;
+inline constexpr int kMaxRunLength = 16383;
+inline constexpr int kMaxObjectSide = 4096;
+
+// Worst case of one coded line: three bytes per two pixels, plus the
+// end-of-line code.
+inline size_t MaxCodedLine(int width) { return (static_cast<size_t>(width) * 3 + 1) / 2 + 2; }
+
+// Codes one line of palette indices; returns the bytes written to `out`
+// (at least MaxCodedLine(width)) including the end-of-line code.
+size_t EncodeLine(uint8_t* out, const uint8_t* pixels, int width);
+// Decodes one line from at most `n` bytes; pixels past `width` are dropped.
+// Returns the bytes consumed including the end-of-line code, or 0 when the
+// line is cut off. `decoded` receives the pixel count of the line.
+size_t DecodeLine(const uint8_t* in, size_t n, uint8_t* out, int width, size_t* decoded = nullptr);
+
+// Object data: 24-bit length of what follows, width, height, coded lines.
+// The picture must be 8-bit indexed; empty when it is not or its coded
+// data is too long for the length field.
+std::vector<uint8_t> EncodeObject(const CPicture& indexed);
+
+struct SDecodedObject {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> pixels;  // preset to 255 where lines are short
+};
+// Nothing unless `n` is the stored length + 3, the size is at most 4096 a
+// side and every line decodes.
+std::optional<SDecodedObject> DecodeObject(const uint8_t* data, size_t n);
+
+// Appends the ODS fragments of one object to `ods`.
+void FragmentObject(const uint8_t* data, size_t n, uint16_t objectId, std::vector<std::unique_ptr<COds>>& ods);
+// The object data of `objectId` joined from its fragments (first to last),
+// or nothing when the fragments are missing or out of order.
+std::optional<std::vector<uint8_t>> JoinFragments(const std::vector<std::unique_ptr<COds>>& ods, size_t& at);
+
+// Compiles one graphic object into the display set's ODS fragments with the
+// object's id, logging "PREFIX NAME..." and, on failure, "PREFIX Error:..."
+// lines through `log`. False when the object is empty or cannot be decoded.
+bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
+                          const std::function<void(const std::string&)>& log, CDsData& ds);
+
+SPaletteEntry RgbToYCrCb(uint8_t index, uint8_t r, uint8_t g, uint8_t b, uint8_t a);
+SColor YCrCbToRgb(const SPaletteEntry& e);
+void PaletteToPds(CPds& pds, const CErgbPalette& palette);
+// 256 colours (undefined entries transparent black) at their entry ids.
+std::vector<SColor> PdsToPalette(const CPds& pds);
+// Fills a picture's colour table; false when an entry id is beyond it.
+bool PdsToPalette(const CPds& pds, CPicture& pic);
+
+}  // namespace zv

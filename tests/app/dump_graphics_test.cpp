@@ -1,0 +1,119 @@
+// `zelvane dump` of graphics streams: both framings, JSON, pictures.
+#include <gtest/gtest.h>
+
+#include "graphics/composition.h"
+#include "graphics/graphic_object.h"
+#include "graphics/object_coding.h"
+#include "graphics/segments.h"
+#include "platform/file.h"
+#include "support/test_support.h"
+
+using namespace zv;
+using namespace zvtest;
+
+namespace {
+
+RunResult Zelvane(std::vector<std::string> args) {
+  args.insert(args.begin(), ZV_BINARY);
+  return Run(args);
+}
+
+// A PG display set showing the indexed PNG, then an IG display set with one
+// page naming palette 0 and a second object.
+void WriteStream(const std::string& path, bool headed, CPicture& shown) {
+  CPicture src;
+  std::string error;
+  ASSERT_TRUE(DecodeImageFile(DataPath("images/indexed_trns.png"), src, error)) << error;
+  shown = *ToIndexedImage(src);
+  CErgbPalette pal;
+  PaletteFromImage(pal, 0.0, shown);
+  File f;
+  ASSERT_TRUE(f.Open(path, File::kCreate));
+
+  CDsData pg;
+  pg.m_pcs = std::make_unique<CPcs>();
+  pg.m_pcs->m_video = SVideoDescriptor{720, 576, 3, 0};
+  pg.m_pcs->m_objects.resize(1);
+  pg.m_wds = std::make_unique<CWds>();
+  pg.m_wds->m_windows.resize(1);
+  pg.m_pds.push_back(std::make_unique<CPds>());
+  PaletteToPds(*pg.m_pds[0], pal);
+  std::vector<uint8_t> data = EncodeObject(shown);
+  FragmentObject(data.data(), data.size(), 0, pg.m_ods);
+  pg.m_end = std::make_unique<CEs>();
+  for (const CSegmentBase* s : pg.Segments()) const_cast<CSegmentBase*>(s)->m_nPts = 900000;
+  ASSERT_TRUE(WriteDisplaySet(f, pg, headed, nullptr, error)) << error;
+
+  CDsData ig;
+  SInteractiveComposition ic;
+  ic.pages.resize(1);
+  CIcs model;
+  model.m_video = SVideoDescriptor{1920, 1080, 1, 0};
+  FragmentComposition(WriteComposition(ic), model, ig.m_ics);
+  FragmentObject(data.data(), data.size(), 7, ig.m_ods);
+  ig.m_end = std::make_unique<CEs>();
+  ASSERT_TRUE(WriteDisplaySet(f, ig, headed, nullptr, error)) << error;
+  ASSERT_TRUE(f.Close());
+}
+
+}  // namespace
+
+TEST(DumpGraphics, BothFramingsTextJsonAndPictures) {
+  TempDir dir;
+  for (bool headed : {true, false}) {
+    std::string path = dir / (headed ? "s.sup" : "s.ies");
+    CPicture shown;
+    WriteStream(path, headed, shown);
+    RunResult r = Zelvane({"dump", path, "--pictures", dir / "pics"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(headed ? "Framing: headed (.sup)\n" : "Framing: raw\n"), std::string::npos);
+    EXPECT_NE(r.out.find("DisplaySet 2: \n"), std::string::npos) << r.out;
+    // Only the headed framing carries time stamps.
+    EXPECT_NE(r.out.find(headed ? "    PTS: 00:00:10:000(900000)\n" : "    PTS: 00:00:00:000(0)\n"), std::string::npos);
+    EXPECT_NE(r.out.find("InteractiveComposition: \n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("NumberOfPages: 1\n"), std::string::npos) << r.out;
+
+    // Both objects drawn with palette 0, as our own decoding shows them.
+    for (const char* name : {"ds001_object00000.png", "ds002_object00007.png"}) {
+      CPicture pic;
+      std::string error;
+      ASSERT_TRUE(DecodeImageFile(dir / "pics/" + name, pic, error)) << error;
+      ASSERT_EQ(pic.width, shown.width);
+      ASSERT_EQ(pic.height, shown.height);
+      for (int y = 0; y < pic.height; ++y)
+        for (int x = 0; x < pic.width; ++x) {
+          SColor s = shown.At(x, y), d = pic.At(x, y);
+          ASSERT_EQ(d.a, s.a) << name << " " << x << "," << y;
+          if (s.a == 255) {
+            ASSERT_LE(std::abs(d.r - s.r) + std::abs(d.g - s.g) + std::abs(d.b - s.b), 6);
+          }
+        }
+    }
+
+    RunResult j = Zelvane({"dump", path, "--json"});
+    ASSERT_EQ(j.status, 0) << j.err;
+    EXPECT_EQ(j.out.rfind("{\"file\":", 0), 0u);
+    EXPECT_NE(j.out.find("\"SegmentType\":22"), std::string::npos) << j.out.substr(0, 400);
+  }
+}
+
+TEST(DumpGraphics, DamagedStreamsFailWithTheirPosition) {
+  TempDir dir;
+  CPicture shown;
+  WriteStream(dir / "s.sup", true, shown);
+  std::vector<uint8_t> bytes = ReadBytes(dir / "s.sup");
+  bytes.resize(bytes.size() - 20);
+  WriteBytes(dir / "cut.sup", bytes);
+  RunResult r = Zelvane({"dump", dir / "cut.sup"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("DisplaySet 1: \n"), std::string::npos) << "what was read is shown";
+  EXPECT_NE(r.err.find("cut.sup\": at byte "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("is cut off"), std::string::npos) << r.err;
+
+  bytes = ReadBytes(dir / "s.sup");
+  bytes[10] = 0x33;  // the first segment's type
+  WriteBytes(dir / "bad.sup", bytes);
+  r = Zelvane({"dump", dir / "bad.sup"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("unknown segment type 0x33"), std::string::npos) << r.err;
+}
