@@ -4,6 +4,8 @@
 // ffmpeg's PGS decoder see the built disc.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "interop/json_reader.h"
+#include "platform/image.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -45,6 +48,39 @@ std::vector<std::string> Drawn(const std::string& input, int stream, const std::
   for (std::string l; std::getline(in, l);)
     if (!l.empty() && l[0] != '#') hashes.push_back(l.substr(l.find_last_of(',') + 1));
   return hashes;
+}
+
+// One subtitle of a fixture stream: its picture, times and place.
+struct Shown {
+  std::string png;
+  int64_t startMs, endMs;
+  int x, y;
+};
+
+// Largest difference between a picture libbluray drew (Y, Cr, Cb, T per
+// pixel, studio-range BT.601) and the source picture, whose top-left colour
+// is the transparent background; -1 when the transparency differs.
+int PictureDistance(const std::vector<uint8_t>& drawn, const zv::CPicture& source) {
+  if (drawn.size() != static_cast<size_t>(source.width) * source.height * 4) return -1;
+  const zv::SColor background = source.At(0, 0);
+  int worst = 0;
+  for (int y = 0; y < source.height; ++y) {
+    for (int x = 0; x < source.width; ++x) {
+      const uint8_t* p = &drawn[(static_cast<size_t>(y) * source.width + x) * 4];
+      const zv::SColor c = source.At(x, y);
+      if (c == background) {
+        if (p[3] != 0) return -1;
+        continue;
+      }
+      if (p[3] != 255) return -1;
+      const double l = 1.164 * (p[0] - 16), cr = p[1] - 128, cb = p[2] - 128;
+      const double rgb[3] = {l + 1.596 * cr, l - 0.813 * cr - 0.391 * cb, l + 2.018 * cb};
+      const int want[3] = {c.r, c.g, c.b};
+      for (int k = 0; k < 3; ++k)
+        worst = std::max(worst, static_cast<int>(std::lround(std::abs(std::clamp(rgb[k], 0.0, 255.0) - want[k]))));
+    }
+  }
+  return worst;
 }
 
 class SubtitleDisc : public ::testing::Test {
@@ -152,6 +188,56 @@ TEST_F(SubtitleDisc, FfmpegDrawsTheSamePicturesFromTheClipAsFromTheFiles) {
     EXPECT_EQ(fromClip, fromFile);
     // Background alone and each picture: the drawing is not all grey.
     EXPECT_EQ(std::set<std::string>(fromFile.begin(), fromFile.end()).size(), files[s].second);
+  }
+}
+
+// With a subtitle stream selected, libbluray's overlay callback draws each
+// source picture at its place when its time comes and wipes it at its end.
+TEST_F(SubtitleDisc, LibblurayDrawsTheSubtitlePicturesAtTheirTimes) {
+  const zvtest::RunResult probe = zvtest::Run(
+      {"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=start_pts", "-of", "csv=p=0", clip_});
+  ASSERT_EQ(probe.status, 0) << probe.err;
+  const int64_t base = std::stoll(probe.out);
+  const std::string pics = zvtest::DataPath("subtitles");
+  const std::vector<std::vector<Shown>> streams = {
+      {{"hello.png", 200, 900, 780, 900}, {"bar.png", 1000, 1600, 800, 960}},
+      {{"bonjour.png", 300, 1500, 760, 900}}};
+  for (size_t s = 0; s < streams.size(); ++s) {
+    SCOPED_TRACE("pg stream " + std::to_string(s + 1));
+    const std::string out = dir_->Path() + "/overlays" + std::to_string(s + 1);
+    fs::create_directories(out);
+    const zvtest::RunResult r = zvtest::Run({ZV_BDCLIENT, "play", "--stop-on-repeat", "--pg", std::to_string(s + 1),
+                                             "--overlay-dir", out, disc_});
+    ASSERT_EQ(r.status, 0) << r.err << r.out;
+    // The draw lines and the flush that follows each wipe, in order.
+    std::vector<std::string> draws, wipes;
+    std::istringstream in(r.out);
+    bool wiped = false;
+    for (std::string l; std::getline(in, l);) {
+      if (l.rfind("overlay pg draw ", 0) == 0) draws.push_back(l);
+      if (l.rfind("overlay pg wipe ", 0) == 0) wiped = true;
+      if (wiped && l.rfind("overlay pg flush pts ", 0) == 0) {
+        wipes.push_back(l.substr(21));
+        wiped = false;
+      }
+    }
+    const std::vector<Shown>& shown = streams[s];
+    ASSERT_EQ(draws.size(), shown.size()) << r.out;
+    ASSERT_EQ(wipes.size(), shown.size()) << r.out;
+    for (size_t k = 0; k < shown.size(); ++k) {
+      const Shown& e = shown[k];
+      zv::CPicture source;
+      std::string error;
+      ASSERT_TRUE(zv::DecodeImageFile(pics + "/" + e.png, source, error)) << error;
+      const std::string file = "pg00" + std::to_string(k) + ".ycrcbt";
+      EXPECT_EQ(draws[k], "overlay pg draw " + std::to_string(e.x) + " " + std::to_string(e.y) + " " +
+                              std::to_string(source.width) + " " + std::to_string(source.height) + " pts " +
+                              std::to_string(base + e.startMs * 90) + " file " + file);
+      EXPECT_EQ(wipes[k], std::to_string(base + e.endMs * 90));
+      const int distance = PictureDistance(zvtest::ReadBytes(out + "/" + file), source);
+      EXPECT_GE(distance, 0) << e.png << ": transparency differs";
+      EXPECT_LE(distance, 3) << e.png;
+    }
   }
 }
 
