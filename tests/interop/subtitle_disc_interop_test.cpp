@@ -103,6 +103,7 @@ class SubtitleDisc : public ::testing::Test {
         {"new", p},
         {"source", "add", p, "Movie#1/Clip#1", d + "/v.264", d + "/a_eng.ac3", d + "/subs_eng.sup", d + "/french.sup"},
         {"set", p, "Movie#1/Clip#1/Track#4", "language=fra"},
+        {"title", "add", p, "Movie#1"},  // a second playlist playing the same clip
         {"build", p, d + "/out", "--yes"},
     };
     for (const auto& args : steps) {
@@ -137,15 +138,19 @@ TEST_F(SubtitleDisc, FfprobeListsTwoPgStreamsWithPidsAndLanguages) {
   EXPECT_EQ(pg, (std::vector<std::string>{"0x1200 eng", "0x1201 fra"})) << r.out;
 }
 
-TEST_F(SubtitleDisc, LibblurayListsBothPgStreamsOfTheTitle) {
+TEST_F(SubtitleDisc, LibblurayListsBothPgStreamsInEveryTitleOfTheClip) {
   const zvtest::RunResult info = zvtest::Run({ZV_BDCLIENT, "info", disc_});
   ASSERT_EQ(info.status, 0) << info.err;
-  // The playlist's stream table, as libbluray reads it.
-  EXPECT_TRUE(HasLine(info.out, "title 0 clip 0 stream video 0 coding 0x1b pid 0x1011 format 6 rate 1 aspect 3 subpath 255 lang -"))
-      << info.out;
-  EXPECT_TRUE(HasLine(info.out, "title 0 clip 0 stream audio 0 coding 0x81 pid 0x1100 format 3 rate 1 aspect 0 subpath 255 lang eng"));
-  EXPECT_TRUE(HasLine(info.out, "title 0 clip 0 stream pg 0 coding 0x90 pid 0x1200 format 0 rate 0 aspect 0 subpath 255 lang eng"));
-  EXPECT_TRUE(HasLine(info.out, "title 0 clip 0 stream pg 1 coding 0x90 pid 0x1201 format 0 rate 0 aspect 0 subpath 255 lang fra"));
+  // Each playlist's stream table, as libbluray reads it.
+  for (const std::string t : {"0", "1"}) {
+    const std::string c = "title " + t + " clip 0 stream ";
+    EXPECT_TRUE(HasLine(info.out, c + "video 0 coding 0x1b pid 0x1011 format 6 rate 1 aspect 3 subpath 255 lang -"))
+        << info.out;
+    EXPECT_TRUE(HasLine(info.out, c + "audio 0 coding 0x81 pid 0x1100 format 3 rate 1 aspect 0 subpath 255 lang eng"));
+    EXPECT_TRUE(HasLine(info.out, c + "pg 0 coding 0x90 pid 0x1200 format 0 rate 0 aspect 0 subpath 255 lang eng"));
+    EXPECT_TRUE(HasLine(info.out, c + "pg 1 coding 0x90 pid 0x1201 format 0 rate 0 aspect 0 subpath 255 lang fra"));
+  }
+  EXPECT_TRUE(HasLine(info.out, "title 1 playlist 00001 duration 180180 clips 1 chapters 0 marks 0 angles 1")) << info.out;
 }
 
 TEST_F(SubtitleDisc, ClipInformationNamesBothPgStreams) {
@@ -209,11 +214,12 @@ TEST_F(SubtitleDisc, LibblurayDrawsTheSubtitlePicturesAtTheirTimes) {
     const zvtest::RunResult r = zvtest::Run({ZV_BDCLIENT, "play", "--stop-on-repeat", "--pg", std::to_string(s + 1),
                                              "--overlay-dir", out, disc_});
     ASSERT_EQ(r.status, 0) << r.err << r.out;
-    // The draw lines and the flush that follows each wipe, in order.
+    // The draw lines and the flush that follows each wipe, in order, while
+    // the first title plays.
     std::vector<std::string> draws, wipes;
     std::istringstream in(r.out);
     bool wiped = false;
-    for (std::string l; std::getline(in, l);) {
+    for (std::string l; std::getline(in, l) && l.rfind("played ", 0) != 0;) {
       if (l.rfind("overlay pg draw ", 0) == 0) draws.push_back(l);
       if (l.rfind("overlay pg wipe ", 0) == 0) wiped = true;
       if (wiped && l.rfind("overlay pg flush pts ", 0) == 0) {
