@@ -26,11 +26,11 @@ int RunSourceRemove(const std::vector<std::string>& argv);
 ZV_COMMAND("source add", "add stream files to a clip, analysing them",
            "zelvane source add P.zvpj CLIP FILE... [--yes]\n"
            "  CLIP   a clip by name, e.g. \"Movie#1/Clip#1\" or \"Logos/Clip#1\"\n"
-           "  FILE   elementary streams (.264, .ac3, ...); an .ac3 file beside a .thd/.mlp file of the same\n"
+           "  FILE   elementary streams (.264, .ac3, .sup, ...); an .ac3 file beside a .thd/.mlp file of the same\n"
            "         name is taken as the core of that file\n"
            "  --yes  Ctrl-C cancels at once\n"
            "exit status: 0 added, 1 cancelled, 2 a file was refused (the project is unchanged)",
-           "zelvane source add disc.zvpj Movie#1/Clip#1 movie.264 movie_eng.ac3", RunSourceAdd);
+           "zelvane source add disc.zvpj Movie#1/Clip#1 movie.264 movie_eng.ac3 subtitles_fra.sup", RunSourceAdd);
 ZV_COMMAND("source remove", "remove a stream file and its tracks from a clip",
            "zelvane source remove P.zvpj CLIP N|FILE\n"
            "  N      the source's number (1-based, as \"zelvane show\" lists them), or FILE its path",

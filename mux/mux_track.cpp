@@ -11,6 +11,7 @@
 #include "mux/file_pipe.h"
 #include "mux/fl_pipe.h"
 #include "mux/pipe.h"
+#include "streams/gs_parser.h"
 #include "streams/other_sif.h"
 
 namespace zv {

@@ -227,38 +227,4 @@ void MLP_HEADER_INFO::Save(ArchiveOut& out) const {
   out.U8(substreams);
 }
 
-// ---- Graphics
-
-void SGsSif::CopyFrom(const CSifData& o) { CopyIfSame(*this, o); }
-
-bool SGsSif::IsEqual(const CSifData& o) const {
-  auto* p = dynamic_cast<const SGsSif*>(&o);
-  return p && type == p->type && streamModel == p->streamModel && width == p->width && height == p->height &&
-         frameRate == p->frameRate;
-}
-
-int SGsSif::CreatePacketRules(SPacketRule* out1, SPacketRule*) const {
-  out1->model = type == kSctIg ? SPacketRule::kIg : SPacketRule::kPg;
-  return 1;
-}
-
-bool SGsSif::Load(ArchiveIn& in) {
-  version = in.U32();
-  type = in.U8();
-  streamModel = in.U8();
-  width = in.U16();
-  height = in.U16();
-  frameRate = in.U8();
-  return type == kSctPg || type == kSctIg;
-}
-
-void SGsSif::Save(ArchiveOut& out) const {
-  out.U32(version);
-  out.U8(type);
-  out.U8(streamModel);
-  out.U16(width);
-  out.U16(height);
-  out.U8(frameRate);
-}
-
 }  // namespace zv

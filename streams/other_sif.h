@@ -117,26 +117,4 @@ class MLP_HEADER_INFO : public CSifData {
   void Save(ArchiveOut& out) const override;
 };
 
-class SGsSif : public CSifData {
- public:
-  SGsSif() { version = 0; }
-  uint8_t type = kSctPg;
-  uint8_t streamModel = 0;  // IG: 1 = out-of-mux
-  uint16_t width = 0;
-  uint16_t height = 0;
-  uint8_t frameRate = 0;
-  uint8_t frameRateLow = 0;
-
-  void CopyFrom(const CSifData& o) override;
-  bool IsEqual(const CSifData& o) const override;
-  int Validate() override { return 0; }
-  void FillEsInfo(SEsInfoFill& es) const override { es.streamCodingType = type; }
-  void FillCodingInfo(SCodingAttributes& rec) const override { rec.streamCodingType = type; }
-  void FillStreamAttributes(SCodingAttributes& rec) const override { rec.streamCodingType = type; }
-  int CreatePacketRules(SPacketRule* out1, SPacketRule* out2) const override;
-  bool Load(ArchiveIn& in) override;
-  void Save(ArchiveOut& out) const override;
-  bool IsMultiplexedGraphics() const override { return streamModel == 0; }
-};
-
 }  // namespace zv

@@ -8,6 +8,7 @@
 
 #include "platform/paths.h"
 #include "streams/ac3_parser.h"
+#include "streams/gs_parser.h"
 #include "streams/h264_parser.h"
 #include "streams/parse_result.h"
 #include "streams/pending_parsers.h"

@@ -35,9 +35,5 @@ class CDTSParser : public CPendingParser {
  public:
   CDTSParser() : CPendingParser(kSctDts, {".dts", ".dca", ".dtshd"}) {}
 };
-class CGsParser : public CPendingParser {
- public:
-  CGsParser() : CPendingParser(kSctPg, {".sup", ".pg", ".ig"}) {}
-};
 
 }  // namespace zv

@@ -5,6 +5,7 @@
 
 #include "streams/ac3_parser.h"
 #include "streams/h264_parser.h"
+#include "streams/gs_parser.h"
 #include "streams/other_sif.h"
 
 namespace zv {

@@ -6,6 +6,7 @@
 
 #include "platform/paths.h"
 #include "streams/ac3_parser.h"
+#include "streams/gs_parser.h"
 #include "streams/other_sif.h"
 #include "streams/parse_result.h"
 #include "streams/parser_base.h"
@@ -150,61 +151,17 @@ int EnsureStreamInfo(const std::string& path, SStreamContext& ctx, const Progres
   return kOk;
 }
 
-// Display sets of a presentation-graphics stream as unit ranges with their
-// start and end decoding times.
-struct SDisplaySet {
-  int64_t firstUnit = 0, lastUnit = 0;
-  int64_t start = 0, end = 0;
-  bool endedByEmpty = false;
-};
-
-bool SelectDisplaySets(SStreamContext& ctx, int64_t inTime, int64_t outTime, int64_t& first, int64_t& last) {
-  int64_t count = ctx.header.auCount;
-  std::vector<SDisplaySet> sets;
-  bool open = false;
-  SDisplaySet cur;
+// The unit range of the display sets between two 90 kHz times.
+bool SelectPgRange(SStreamContext& ctx, int64_t inTime, int64_t outTime, int64_t& first, int64_t& last) {
+  const int64_t count = ctx.header.auCount;
+  std::vector<SGsUnitTime> units;
+  units.reserve(static_cast<size_t>(count));
   for (int64_t n = 0; n < count; ++n) {
     auto au = GetAu(n, ctx);
     if (!au) return false;
-    uint32_t type = au->flags & 0xFF;
-    if (type != 0x16 && type != 0x18) continue;  // PCS, ICS
-    if (!(au->flags & (1u << 16))) {
-      if (open) {
-        cur.lastUnit = n - 1;
-        if (!cur.endedByEmpty) cur.end = au->dts;
-        sets.push_back(cur);
-      }
-      cur = SDisplaySet{n, n, au->dts, au->dts, false};
-      open = true;
-    } else if (open) {
-      cur.end = au->dts;
-      cur.endedByEmpty = true;
-    }
+    units.push_back({au->flags, au->dts});
   }
-  if (open) {
-    auto lastAu = GetAu(count - 1, ctx);
-    if (!lastAu) return false;
-    cur.lastUnit = count - 1;
-    cur.end = lastAu->dts;
-    sets.push_back(cur);
-  }
-  size_t i0 = 0;
-  while (i0 < sets.size() && sets[i0].start < inTime) ++i0;
-  if (i0 == sets.size()) return false;
-  first = sets[i0].firstUnit;
-  for (size_t i = i0; i < sets.size(); ++i) {
-    if (outTime <= sets[i].start) {
-      if (i == i0) return false;
-      last = sets[i - 1].lastUnit;
-      return true;
-    }
-    if (outTime <= sets[i].end) {
-      last = sets[i].lastUnit;
-      return true;
-    }
-  }
-  last = count - 1;
-  return true;
+  return SelectDisplaySets(DisplaySetIntervals(units), count, inTime, outTime, first, last);
 }
 
 int64_t RoundHalfUp(double v) { return static_cast<int64_t>(std::floor(v + 0.5)); }
@@ -249,7 +206,7 @@ int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& pr
 
   int64_t first = src.in, last = src.out;
   if (type == kSctPg && (src.in != 0 || src.out != 0)) {
-    if (!SelectDisplaySets(ctx, src.in * 90, src.out * 90, first, last)) {
+    if (!SelectPgRange(ctx, src.in * 90, src.out * 90, first, last)) {
       first = 2;
       last = 1;
     }

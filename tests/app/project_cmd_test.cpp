@@ -313,3 +313,34 @@ TEST(ProjectCommands, AKnownButDisallowedVideoRateIsAcceptedWithAPlainWarning) {
   EXPECT_NE(built.err.find("]: Clip#1: " + warning.substr(9)), std::string::npos) << built.err;
   EXPECT_TRUE(std::filesystem::exists(dir / "out/Zelvane/DISC/BDMV/STREAM/00000.m2ts"));
 }
+
+// A subtitle stream joins a clip as a track with its file's language; a
+// broken one is refused with the analysis message and leaves no stream
+// information behind, and the project as it was.
+TEST(ProjectCommands, SubtitleStreamsAreAddedOrRefused) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  const std::string good = zvtest::CopyFixture("subtitles/subs_eng.sup", dir.Path());
+  const std::string fra = dir / "movie_fra.sup";
+  std::filesystem::copy_file(good, fra);
+  const std::string cut = dir / "cut.sup";
+  auto bytes = zvtest::ReadBytes(good);
+  bytes.resize(40);  // inside the first segment
+  zvtest::WriteBytes(cut, bytes);
+
+  const std::vector<uint8_t> before = zvtest::ReadBytes(p);
+  RunResult refused = Zv({"source", "add", p, "Movie#1/Clip#1", cut});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find(cut + "\nSyntax illegal! "), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(cut + ".dsi"));
+  EXPECT_EQ(zvtest::ReadBytes(p), before);
+
+  RunResult added = Zv({"source", "add", p, "Movie#1/Clip#1", fra});
+  ASSERT_EQ(added.status, 0) << added.err;
+  EXPECT_NE(added.out.find("Movie#1/Clip#1/Track#1  movie_fra.sup, fra\n"), std::string::npos) << added.out;
+  ASSERT_EQ(Zv({"set", p, "Movie#1/Clip#1/Track#1", "language=ger"}).status, 0);
+  RunResult show = Zv({"show", p});
+  EXPECT_NE(show.out.find("Track#1  movie_fra.sup, ger  [enabled, primary, language ger, delay 0]"), std::string::npos)
+      << show.out;
+}

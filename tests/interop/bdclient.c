@@ -4,12 +4,18 @@
  * meant to write.
  *
  *   zv_bdclient info [--json] DISC
- *   zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]... DISC
+ *   zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]...
+ *                    [--pg N] [--overlay-dir DIR] DISC
  *   zv_bdclient read [--playlist] DISC TITLE OUT.m2ts
  *
  * play logs every event as "event NAME PARAM" and, when a playlist has been
  * read to its end, "played PLAYLIST bytes N" with the bytes read since it
- * started. --stop-on-repeat ends ("end repeat") when a title starts that
+ * started. --pg N turns on subtitle stream N (1-based) when a playlist
+ * starts; --overlay-dir writes every presentation-graphics picture drawn as
+ * DIR/pgNNN.ycrcbt (Y, Cr, Cb, T per pixel, rows top to bottom) and logs it
+ * as "overlay pg draw X Y W H pts P file pgNNN.ycrcbt"; clearing and
+ * flushing are logged as "overlay pg clear|wipe|flush pts P".
+ * --stop-on-repeat ends ("end repeat") when a title starts that
  * started before, or a title plays one of its playlists again, so a disc
  * whose titles chain in a loop stops after one cycle.
  *
@@ -40,7 +46,8 @@ enum { kDefaultMaxReads = 200000, kIdleLimit = 2000, kResolveReads = 20000 };
 
 static void die_usage(void) {
   fputs("usage: zv_bdclient info [--json] DISC\n"
-        "       zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]... DISC\n"
+        "       zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]... [--pg N]\n"
+        "                        [--overlay-dir DIR] DISC\n"
         "       zv_bdclient read [--playlist] DISC TITLE OUT.m2ts\n"
         "KEY: up down left right enter menu popup 0-9\n",
         stderr);
@@ -131,15 +138,62 @@ static void json_str(const char* s) {
 typedef struct {
   int overlays; /* IG/PG draw calls seen */
   int log_overlays;
+  const char* dir; /* where PG pictures go, or NULL */
+  int pictures;
+  int write_failed;
 } OverlayLog;
+
+/* Expands a drawn picture (runs of palette indices, a run of length 0 ends
+ * a line) into Y, Cr, Cb, T bytes per pixel. */
+static int write_picture(const OverlayLog* log, const BD_OVERLAY* ov, const char* name) {
+  char path[4096];
+  snprintf(path, sizeof path, "%s/%s", log->dir, name);
+  size_t n = (size_t)ov->w * ov->h * 4;
+  unsigned char* px = calloc(n ? n : 1, 1);
+  if (!px) return 0;
+  unsigned x = 0, y = 0;
+  for (const BD_PG_RLE_ELEM* e = ov->img; e && y < ov->h; ++e) {
+    if (e->len == 0) {
+      x = 0;
+      ++y;
+      continue;
+    }
+    for (unsigned k = 0; k < e->len && x < ov->w; ++k, ++x) {
+      const BD_PG_PALETTE_ENTRY* c = &ov->palette[e->color & 0xFF];
+      unsigned char* p = px + ((size_t)y * ov->w + x) * 4;
+      p[0] = c->Y;
+      p[1] = c->Cr;
+      p[2] = c->Cb;
+      p[3] = c->T;
+    }
+  }
+  FILE* f = fopen(path, "wb");
+  int ok = f && fwrite(px, 1, n, f) == n;
+  if (f && fclose(f) != 0) ok = 0;
+  free(px);
+  return ok;
+}
 
 static void overlay_proc(void* handle, const BD_OVERLAY* const ov) {
   OverlayLog* log = (OverlayLog*)handle;
-  if (!ov || ov->cmd != BD_OVERLAY_DRAW) return;
+  if (!ov) return;
+  const char* plane = ov->plane == BD_OVERLAY_IG ? "ig" : "pg";
+  if (ov->cmd != BD_OVERLAY_DRAW) {
+    if (log->dir && ov->plane == BD_OVERLAY_PG &&
+        (ov->cmd == BD_OVERLAY_CLEAR || ov->cmd == BD_OVERLAY_WIPE || ov->cmd == BD_OVERLAY_FLUSH))
+      printf("overlay pg %s pts %" PRId64 "\n",
+             ov->cmd == BD_OVERLAY_CLEAR ? "clear" : ov->cmd == BD_OVERLAY_WIPE ? "wipe" : "flush", ov->pts);
+    return;
+  }
   log->overlays++;
-  if (log->log_overlays)
-    printf("overlay %s draw %u %u %u %u\n", ov->plane == BD_OVERLAY_IG ? "ig" : "pg",
-           ov->x, ov->y, ov->w, ov->h);
+  if (log->dir && ov->plane == BD_OVERLAY_PG && ov->img && ov->palette) {
+    char name[64];
+    snprintf(name, sizeof name, "pg%03d.ycrcbt", log->pictures++);
+    if (!write_picture(log, ov, name)) log->write_failed = 1;
+    printf("overlay pg draw %u %u %u %u pts %" PRId64 " file %s\n", ov->x, ov->y, ov->w, ov->h, ov->pts, name);
+  } else if (log->log_overlays) {
+    printf("overlay %s draw %u %u %u %u\n", plane, ov->x, ov->y, ov->w, ov->h);
+  }
 }
 
 /* Follows the navigation from the current state until the title `title` has
@@ -391,8 +445,16 @@ static int cmd_play(int argc, char** argv) {
   uint32_t keys[64];
   const char* key_names[64];
   int nkeys = 0;
+  long pg = 0;
+  const char* overlay_dir = NULL;
   for (int i = 0; i < argc; ++i) {
-    if (!strcmp(argv[i], "--max-reads") && i + 1 < argc) {
+    if (!strcmp(argv[i], "--pg") && i + 1 < argc) {
+      char* end;
+      pg = strtol(argv[++i], &end, 10);
+      if (*end || pg <= 0) die_usage();
+    } else if (!strcmp(argv[i], "--overlay-dir") && i + 1 < argc) {
+      overlay_dir = argv[++i];
+    } else if (!strcmp(argv[i], "--max-reads") && i + 1 < argc) {
       char* end;
       max_reads = strtol(argv[++i], &end, 10);
       if (*end || max_reads <= 0) die_usage();
@@ -411,8 +473,10 @@ static int cmd_play(int argc, char** argv) {
   BLURAY* bd = open_disc(path);
   if (!bd) return kExitNoDisc;
 
-  OverlayLog olog = {0, 1};
+  OverlayLog olog = {0, 1, overlay_dir, 0, 0};
   bd_register_overlay_proc(bd, &olog, overlay_proc);
+  /* libbluray decodes subtitles only when asked to. */
+  if (pg) bd_set_player_setting(bd, BLURAY_PLAYER_SETTING_DECODE_PG, 1);
   if (!bd_play(bd)) {
     fail("bd_play failed");
     bd_close(bd);
@@ -471,6 +535,7 @@ static int cmd_play(int argc, char** argv) {
          * read's data is the playlist's first (counted below). */
         playlist = (long)ev.param;
         playlist_bytes = 0;
+        if (pg) bd_select_stream(bd, BLURAY_PG_TEXTST_STREAM, (uint32_t)pg, 1);
       } else if (ev.event == BD_EVENT_END_OF_TITLE && playlist >= 0) {
         printf("played %05ld bytes %" PRIu64 "\n", playlist, playlist_bytes);
         playlist = -1;
@@ -508,6 +573,10 @@ static int cmd_play(int argc, char** argv) {
     }
   }
   printf("overlays %d\n", olog.overlays);
+  if (olog.write_failed) {
+    fail("cannot write the overlay pictures to %s", overlay_dir);
+    status = kExitFailed;
+  }
   printf("bytes %" PRIu64 "\n", bytes);
   printf("end %s\n", end);
   bd_close(bd);
