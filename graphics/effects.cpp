@@ -169,9 +169,12 @@ size_t CEffectObject::WriteBytes(uint8_t* dst, size_t capacity, void*) {
   return WriteRecord(ToRecord(0), dst, capacity);
 }
 
+// The composition objects, the palette id, then the duration: without it
+// an effect would come back from the project file with no duration.
 void CEffectObject::Serialize(CArchive& ar) {
   SerializeArray(ar);
   ar.Int(m_palette.id);
+  ar.Dword(m_nDuration);
 }
 
 void CEffectObject::Copy(const CNamedPtrArray<CCompositionObject>& src) {
