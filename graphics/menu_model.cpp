@@ -356,6 +356,19 @@ CBog* CPage::BogOf(const CBdButton* b) const {
   return nullptr;
 }
 
+void CPage::ForgetButton(const CBdButton* b) {
+  auto forget = [&](CModelRef<CBdButton>& r) {
+    if (r.p == b) r.Clear();
+  };
+  forget(m_defaultSelected);
+  forget(m_defaultActivated);
+  for (size_t g = 0; g < GetCount(); ++g) {
+    forget(GetAt(g)->m_defaultButton);
+    for (size_t i = 0; i < GetAt(g)->GetCount(); ++i)
+      for (int d = 0; d < 4; ++d) forget(GetAt(g)->GetAt(i)->m_neighbors.All()[d]);
+  }
+}
+
 void CPage::ResolveLinks(CEpoch* epoch) {
   if (!epoch) epoch = EpochOf(this);
   CNamedPtrCollection buttons, graphics, palettes;

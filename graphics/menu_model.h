@@ -126,6 +126,9 @@ class CPage : public CNamedPtrArray<CBog> {
   std::vector<CBdButton*> Buttons() const;
   CBdButton* FindButton(const std::string& name) const;
   CBog* BogOf(const CBdButton* b) const;
+  // Drops every reference to `b` (defaults and neighbours) before it is
+  // deleted, so nothing points at a freed button.
+  void ForgetButton(const CBdButton* b);
 
   // References to buttons, the palette, the effects' windows, graphics and
   // palettes (against `epoch`, found through the parents when null).
