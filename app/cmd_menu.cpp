@@ -343,11 +343,16 @@ int RunPageAdd(const std::vector<std::string>& argv) {
   std::vector<std::string> pos;
   if (int rc = Prepare(self, argv, 2, project, obj, pos)) return rc;
   zv::CDisplaySet* ds = dynamic_cast<zv::CDisplaySet*>(obj);
-  if (auto* menu = dynamic_cast<zv::CZvIgObject*>(obj)) ds = FirstEpoch(*menu)->GetAt(0);
+  std::string where = pos[1];
+  if (auto* menu = dynamic_cast<zv::CZvIgObject*>(obj)) {
+    zv::CEpoch* epoch = FirstEpoch(*menu);
+    ds = epoch->GetAt(0);
+    where += "/" + epoch->m_strName + "/" + ds->m_strName;
+  }
   if (!ds) return FailIn(self, "\"" + pos[1] + "\" is not a menu or a display set");
   if (ds->GetCount() >= 255) return FailIn(self, "a display set holds at most 255 pages");
   zv::CPage* page = ds->AddPage();
-  return Finish(self, pos[0], project, page->m_strName);
+  return Finish(self, pos[0], project, where + "/" + page->m_strName);
 }
 
 int RunBogAdd(const std::vector<std::string>& argv) {
@@ -359,7 +364,7 @@ int RunBogAdd(const std::vector<std::string>& argv) {
   auto* page = dynamic_cast<zv::CPage*>(obj);
   if (!page) return FailIn(self, "\"" + pos[1] + "\" is not a page");
   if (page->GetCount() >= 255) return FailIn(self, "a page holds at most 255 BOGs");
-  return Finish(self, pos[0], project, page->AddBog()->m_strName);
+  return Finish(self, pos[0], project, pos[1] + "/" + page->AddBog()->m_strName);
 }
 
 int RunButtonAdd(const std::vector<std::string>& argv) {
@@ -373,7 +378,7 @@ int RunButtonAdd(const std::vector<std::string>& argv) {
   if (bog->GetCount() >= 255) return FailIn(self, "a BOG holds at most 255 buttons");
   zv::CBdButton* b = bog->AddButton();
   if (!b) return FailIn(self, "all 8160 button ids of the page are in use");
-  return Finish(self, pos[0], project, b->m_strName);
+  return Finish(self, pos[0], project, pos[1] + "/" + b->m_strName);
 }
 
 int RunGraphicAdd(const std::vector<std::string>& argv) {
