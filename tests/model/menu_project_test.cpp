@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "graphics/menu_model.h"
+#include "model/build.h"
 #include "model/project.h"
+#include "story_fixture.h"
 
 using namespace zv;
 
@@ -189,4 +191,18 @@ TEST(MenuProject, ReferencesFollowTheObjectsNotTheStoredIds) {
   CPage& back = *q.m_movies.GetAt(0)->m_menus.GetAt(0)->GetAt(0)->GetAt(0)->GetAt(1);
   EXPECT_EQ(back.m_defaultActivated.id, 4000);
   EXPECT_EQ(back.m_defaultActivated.p, back.GetAt(0)->GetAt(1));
+}
+
+TEST(MenuProject, AMenuWithPagesIsRefusedUntilMenusAreCompiled) {
+  zvtest::StoryMedia media;
+  CZvObject p;
+  p.InitNew();
+  CFilmObject* movie = p.m_movies.GetAt(0);
+  media.Fill(*movie->m_stories.GetAt(0), {"h264_1080p2398.264"});
+  ScriptedPrompt prompt;
+  EXPECT_TRUE(ValidateFilm(*movie, prompt)) << "an empty menu passes";
+  movie->m_menus.GetAt(0)->GetAt(0)->GetAt(0)->AddPage()->AddBog();
+  EXPECT_FALSE(ValidateFilm(*movie, prompt));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0], "Movie#1: \"IG#1\": menus with pages cannot be compiled yet ");
 }
