@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/command.h"
+#include "app/json.h"
 #include "app/menu_tree.h"
 #include "app/project_load.h"
 #include "app/terminal.h"
@@ -460,6 +461,95 @@ void LoadGraphicSizes(zv::CIgObject& menu) {
       }
     }
   }
+}
+
+namespace {
+
+void RefJson(Json& j, const char* key, const zv::CNamedObject* o) {
+  j.Key(key);
+  if (o) j.Str(o->m_strName);
+  else j.Null();
+}
+
+void ButtonJson(Json& j, zv::CBdButton& b) {
+  j.BeginObject().Key("name").Str(b.m_strName).Key("id").Int(b.m_nId).Key("x").Int(b.m_nX).Key("y").Int(b.m_nY);
+  j.Key("width").Int(b.Width()).Key("height").Int(b.Height()).Key("type").Int(b.m_nButtonType);
+  j.Key("parameters").BeginArray();
+  for (uint32_t v : b.m_params) j.Int(v);
+  j.EndArray().Key("numericValue");
+  if (b.m_nNumericValue == 0xFFFF) j.Null();
+  else j.Int(b.m_nNumericValue);
+  j.Key("autoAction").Bool(b.m_bAutoAction).Key("states").BeginObject();
+  const char* states[3] = {"normal", "selected", "activated"};
+  for (size_t s = 0; s < 3; ++s) {
+    const zv::CButtonStateInfo& st = b.m_states[s];
+    j.Key(states[s]).BeginObject();
+    RefJson(j, "start", st.m_start.p);
+    RefJson(j, "end", st.m_end.p);
+    j.Key("sound");
+    if (st.m_nSoundId == 0xFF) j.Null();
+    else j.Int(st.m_nSoundId);
+    j.Key("repeat").Bool(st.m_bRepeat).EndObject();
+  }
+  j.EndObject().Key("neighbours").BeginObject();
+  RefJson(j, "up", b.m_neighbors.up.p);
+  RefJson(j, "down", b.m_neighbors.down.p);
+  RefJson(j, "left", b.m_neighbors.left.p);
+  RefJson(j, "right", b.m_neighbors.right.p);
+  j.EndObject().Key("commands").BeginArray();
+  for (const zv::CNavCmd& c : b.m_commands) j.Str(zv::CommandText(c));
+  j.EndArray().EndObject();
+}
+
+}  // namespace
+
+void MenuTreeJson(zv::CZvIgObject& menu, Json& j) {
+  LoadGraphicSizes(menu);
+  j.BeginArray();
+  for (size_t e = 0; e < menu.GetCount(); ++e) {
+    zv::CEpoch& epoch = *menu.GetAt(e);
+    j.BeginObject().Key("name").Str(epoch.m_strName).Key("id").Int(epoch.m_nId).Key("graphics").BeginArray();
+    zv::CNamedPtrCollection all;
+    zv::GatherGraphics(epoch, all);
+    for (size_t i = 0; i < all.GetCount(); ++i) {
+      auto* g = static_cast<zv::CGraphicObject*>(all.GetAt(i));
+      j.BeginObject().Key("name").Str(g->m_strName).Key("id").Int(g->m_nId).Key("path").Str(g->m_strPath);
+      j.Key("width").Int(g->m_nWidth).Key("height").Int(g->m_nHeight).EndObject();
+    }
+    j.EndArray().Key("palettes").BeginArray();
+    for (size_t i = 0; i < epoch.m_palettes.GetCount(); ++i)
+      j.BeginObject().Key("name").Str(epoch.m_palettes.GetAt(i)->m_strName).Key("id").Int(epoch.m_palettes.GetAt(i)->m_nId)
+          .Key("entries").Int(static_cast<int64_t>(epoch.m_palettes.GetAt(i)->GetCount())).EndObject();
+    j.EndArray().Key("displaySets").BeginArray();
+    for (size_t d = 0; d < epoch.GetCount(); ++d) {
+      zv::CDisplaySet& ds = *epoch.GetAt(d);
+      j.BeginObject().Key("name").Str(ds.m_strName).Key("id").Int(ds.m_nId);
+      j.Key("userInterfaceModel").Int(ds.m_nUserInterfaceModel).Key("userTimeOutDuration").Int(ds.m_nUserTimeoutDuration);
+      j.Key("pages").BeginArray();
+      for (size_t p = 0; p < ds.GetCount(); ++p) {
+        zv::CPage& page = *ds.GetAt(p);
+        j.BeginObject().Key("name").Str(page.m_strName).Key("id").Int(page.m_nId);
+        RefJson(j, "defaultSelected", page.m_defaultSelected.p);
+        RefJson(j, "defaultActivated", page.m_defaultActivated.p);
+        RefJson(j, "palette", page.m_palette.p);
+        j.Key("inEffects").Int(static_cast<int64_t>(page.m_inEffects.GetCount()));
+        j.Key("outEffects").Int(static_cast<int64_t>(page.m_outEffects.GetCount()));
+        j.Key("bogs").BeginArray();
+        for (size_t g = 0; g < page.GetCount(); ++g) {
+          zv::CBog& bog = *page.GetAt(g);
+          j.BeginObject().Key("name").Str(bog.m_strName).Key("id").Int(bog.m_nId);
+          RefJson(j, "default", bog.m_defaultButton.p);
+          j.Key("buttons").BeginArray();
+          for (size_t b = 0; b < bog.GetCount(); ++b) ButtonJson(j, *bog.GetAt(b));
+          j.EndArray().EndObject();
+        }
+        j.EndArray().EndObject();
+      }
+      j.EndArray().EndObject();
+    }
+    j.EndArray().EndObject();
+  }
+  j.EndArray();
 }
 
 void PrintMenuTree(zv::CZvIgObject& menu, const std::string& in) {

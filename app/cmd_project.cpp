@@ -216,7 +216,9 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
       zv::CZvIgObject* m = film->m_menus.GetAt(i);
       j.BeginObject().Key("name").Str(m->m_strName).Key("id").Int(m->m_nId).Key("popup").Bool(m->m_bPopup);
       j.Key("userTimeout").Int(m->m_nUserTimeout).Key("epochs").Int(static_cast<int64_t>(m->GetCount()));
-      j.Key("empty").Bool(m->IsEmpty()).EndObject();
+      j.Key("empty").Bool(m->IsEmpty()).Key("epochList");
+      MenuTreeJson(*m, j);
+      j.EndObject();
     }
     j.EndArray().Key("playlists").BeginArray();
     for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {

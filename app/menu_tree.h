@@ -12,6 +12,9 @@ namespace zvapp {
 // starting with `indent`.
 void PrintMenuTree(zv::CZvIgObject& menu, const std::string& indent);
 
+// The same tree as a JSON array of epochs.
+void MenuTreeJson(zv::CZvIgObject& menu, class Json& j);
+
 // Whether `obj` is a page, a BOG or a button.
 bool IsMenuPart(const zv::CNamedObject& obj);
 // Applies KEY=VALUE to a page, BOG or button; false with `error` set when

@@ -83,6 +83,12 @@ TEST(MenuCommands, BuildEditShowAndDelete) {
   EXPECT_TRUE(Has(o, "command 1: JumpTitle 1\n"));
   EXPECT_TRUE(Has(o, "command 2: Nop\n"));
 
+  RunResult json = Zv({"show", p, "--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_TRUE(Has(json.out, "\"defaultSelected\":\"Button#2\",\"defaultActivated\":\"Current Selected Button\"")) << json.out;
+  EXPECT_TRUE(Has(json.out, "\"neighbours\":{\"up\":null,\"down\":null,\"left\":\"Button#3\",\"right\":\"Button#2\"}"));
+  EXPECT_TRUE(Has(json.out, "\"commands\":[\"JumpTitle 1\",\"Nop\"]"));
+
   ASSERT_EQ(Zv({"set", p, P, "neighbours=sequential"}).status, 0);
   EXPECT_TRUE(Has(Zv({"show", p}).out, "neighbours: up Button#3, down Button#2, left Button#3, right Button#2\n"));
 
