@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "graphics/segment_syntax.h"
+#include "../named/le_bytes.h"
 
 using namespace zv;
+using zvtest::LeBytes;
 
 namespace {
 
@@ -429,4 +431,81 @@ TEST(MenuSyntax, SixtyFourCommandButtonsReadBackTheirType) {
   EXPECT_EQ(b->m_strName, "Button#6");
   EXPECT_EQ(bog.GetAt(1)->m_nButtonType, 0) << "63 commands";
   EXPECT_EQ(bog.GetAt(2)->m_nButtonType, 0) << "no marker";
+}
+
+namespace {
+
+std::vector<uint8_t> Stored(CNamedObject& obj) {
+  ArchiveOut out;
+  CArchive ar(out);
+  obj.Serialize(ar);
+  return out.Bytes();
+}
+
+}  // namespace
+
+TEST(MenuStoredForms, ButtonAndBogFieldsInTheirOrder) {
+  Menu m(3);
+  CBog* bog = m.page->AddBog();
+  CBdButton* a = bog->AddButton();
+  CBdButton* b = bog->AddButton();
+  a->m_nButtonType = 2;
+  a->m_params = {1, 2, 3, 4};
+  a->m_nNumericValue = 9;
+  a->m_bAutoAction = true;
+  a->m_nX = 0x102;
+  a->m_nY = 0x304;
+  a->m_neighbors.right.Set(b);
+  a->m_states[1].m_start.Set(m.G(1));
+  a->m_states[1].m_end.Set(m.G(2));
+  a->m_states[1].m_nSoundId = 5;
+  a->m_states[2].m_bRepeat = true;
+  ASSERT_TRUE(a->m_commands.Add("Nop"));
+  LeBytes want;
+  want.str("Button#1").i32(0).u8(0).u8(2).u32(1).u32(2).u32(3).u32(4).u16(9).u8(1).u16(0x102).u16(0x304);
+  want.i32(-1).i32(-1).i32(-1).i32(1);                      // up, down, left, right
+  want.u8(0).i32(-1).i32(-1).u8(0xFF).u8(0);                 // normal
+  want.u8(0).i32(1).i32(2).u8(5).u8(0);                      // selected
+  want.u8(0).i32(-1).i32(-1).u8(0xFF).u8(1);                 // activated
+  want.str("").i32(-1).u32(1);                               // commands: one
+  std::vector<uint8_t> got = Stored(*a);
+  ASSERT_GE(got.size(), want.bytes().size() + 16);
+  EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + static_cast<long>(want.bytes().size())), want.bytes());
+  EXPECT_EQ(got.size(), want.bytes().size() + 16);  // one stored command record
+
+  std::vector<uint8_t> bogBytes = Stored(*bog);
+  LeBytes tail;
+  tail.i32(0);  // the default button's id closes the record
+  EXPECT_EQ(std::vector<uint8_t>(bogBytes.end() - 4, bogBytes.end()), tail.bytes());
+}
+
+TEST(MenuStoredForms, CroppingRectangleOnlyWhenCropped) {
+  CCompositionObject c;
+  c.m_nX = 3;
+  LeBytes plain;
+  plain.str("Composition Object").i32(-1).i32(-1).i32(-1).u8(0).u8(0).i32(3).i32(0);
+  EXPECT_EQ(Stored(c), plain.bytes());
+  c.m_bCropped = true;
+  c.m_crop = SRect{1, 2, 3, 4};
+  EXPECT_EQ(Stored(c).size(), plain.bytes().size() + 16);
+  CWindowObject w;
+  w.m_rect = SRect{5, 6, 7, 8};
+  LeBytes win;
+  win.str("Window").i32(-1).i32(5).i32(6).i32(7).i32(8);
+  EXPECT_EQ(Stored(w), win.bytes());
+}
+
+TEST(MenuStoredForms, PageFieldsAfterItsBogs) {
+  Menu m;
+  CErgbPalette* pal = m.epoch->m_palettes.AddPalette();
+  m.page->m_palette.Set(pal);
+  m.page->m_nVersion = 4;
+  m.page->m_nAnimationFrameRateCode = 3;
+  m.page->m_defaultActivated.Set(&m.page->m_currentSelected);
+  m.page->m_umt[7] = 0x80;
+  LeBytes want;
+  want.str("Page#1").i32(0).u32(0).u8(4).u8(3).i32(-1).i32(0xFFFE).i32(0).zeros(7).u8(0x80);
+  want.str("In Effect").i32(-1).u32(0).str("Windows").i32(-1).u32(0);
+  want.str("Out Effect").i32(-1).u32(0).str("Windows").i32(-1).u32(0);
+  EXPECT_EQ(Stored(*m.page), want.bytes());
 }
