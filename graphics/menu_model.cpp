@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -329,11 +330,16 @@ CBog* CPage::AddBog() {
 }
 
 int32_t CPage::NextButtonId() const {
-  std::vector<bool> used(kMaxButtonIds, false);
-  for (const CBdButton* b : Buttons())
-    if (b->m_nId >= 0 && b->m_nId < kMaxButtonIds) used[b->m_nId] = true;
+  std::bitset<kMaxButtonIds> used;
+  for (size_t g = 0; g < GetCount(); ++g) {
+    const CBog& bog = *GetAt(g);
+    for (size_t i = 0; i < bog.GetCount(); ++i) {
+      const int32_t id = bog.GetAt(i)->m_nId;
+      if (id >= 0 && id < kMaxButtonIds) used.set(static_cast<size_t>(id));
+    }
+  }
   int32_t id = 0;
-  while (id < kMaxButtonIds && used[id]) ++id;
+  while (id < kMaxButtonIds && used.test(static_cast<size_t>(id))) ++id;
   return id;
 }
 
@@ -883,15 +889,16 @@ CEpoch* CIgObject::AddEpoch() {
   return Add(std::move(e));
 }
 
-void CIgObject::SetUserInterfaceModel(bool popup, int seconds) {
-  for (size_t e = 0; e < GetCount(); ++e) {
-    CEpoch* epoch = GetAt(e);
-    for (size_t d = 0; d < epoch->GetCount(); ++d) {
-      CDisplaySet* ds = epoch->GetAt(d);
-      ds->m_nUserInterfaceModel = popup ? 1 : 0;
-      if (popup) ds->m_nUserTimeoutDuration = static_cast<uint32_t>(seconds) * 90000u;
-    }
+void CEpoch::SetUserInterfaceModel(bool popup, int seconds) {
+  for (size_t d = 0; d < GetCount(); ++d) {
+    CDisplaySet* ds = GetAt(d);
+    ds->m_nUserInterfaceModel = popup ? 1 : 0;
+    if (popup) ds->m_nUserTimeoutDuration = static_cast<uint32_t>(seconds) * 90000u;
   }
+}
+
+void CIgObject::SetUserInterfaceModel(bool popup, int seconds) {
+  for (size_t e = 0; e < GetCount(); ++e) GetAt(e)->SetUserInterfaceModel(popup, seconds);
 }
 
 void CIgObject::SetStreamModels(uint8_t outOfMux) {

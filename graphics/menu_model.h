@@ -200,6 +200,8 @@ class CEpoch : public CNamedPtrArray<CDisplaySet> {
   CPoFolder m_palettes;
 
   CDisplaySet* AddDisplaySet();
+  // Every display set pop-up (user time-out `seconds`) or always on.
+  void SetUserInterfaceModel(bool popup, int seconds);
   // Every page's references, after loading; ids from pointers before saving.
   void ResolveLinks();
   void RefreshIds();

@@ -509,3 +509,16 @@ TEST(MenuStoredForms, PageFieldsAfterItsBogs) {
   want.str("Out Effect").i32(-1).u32(0).str("Windows").i32(-1).u32(0);
   EXPECT_EQ(Stored(*m.page), want.bytes());
 }
+
+TEST(MenuModel, EpochWideUserInterfaceModel) {
+  Menu m;
+  CDisplaySet* second = m.epoch->AddDisplaySet();
+  EXPECT_EQ(second->m_strName, "DisplaySet#2");
+  EXPECT_EQ(second->m_nId, 1);
+  m.epoch->SetUserInterfaceModel(true, 8);
+  EXPECT_EQ(m.ds->m_nUserInterfaceModel, 1);
+  EXPECT_EQ(second->m_nUserTimeoutDuration, 720000u);
+  m.epoch->SetUserInterfaceModel(false, 3);
+  EXPECT_EQ(second->m_nUserInterfaceModel, 0);
+  EXPECT_EQ(second->m_nUserTimeoutDuration, 720000u) << "always-on leaves the time-out alone";
+}
