@@ -175,6 +175,8 @@ void CEffectObject::Serialize(CArchive& ar) {
   SerializeArray(ar);
   ar.Int(m_palette.id);
   ar.Dword(m_nDuration);
+  if (ar.IsLoading() && (GetCount() > kMaxObjects || m_nDuration > 0xFFFFFF))
+    throw ArchiveError("the project file holds a menu effect beyond the format's limits");
 }
 
 void CEffectObject::Copy(const CNamedPtrArray<CCompositionObject>& src) {
@@ -323,7 +325,11 @@ void CEffectSequenceObject::Serialize(CArchive& ar) {
   SerializeArray(ar);
   m_windows.Serialize(ar);
   m_windows.m_pParent = this;
-  if (ar.IsLoading()) ResolveLinks(nullptr);  // windows now; graphics once the epoch is read
+  if (ar.IsLoading()) {
+    if (GetCount() > kMaxEffects || m_windows.GetCount() > kMaxWindows)
+      throw ArchiveError("the project file holds a menu effect sequence beyond the format's limits");
+    ResolveLinks(nullptr);
+  }  // windows now; graphics once the epoch is read
 }
 
 void CEffectSequenceObject::Reset() {

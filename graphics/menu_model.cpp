@@ -303,6 +303,7 @@ size_t CBog::WriteBytes(uint8_t* dst, size_t capacity, void*) {
 void CBog::Serialize(CArchive& ar) {
   SerializeArray(ar);
   ar.Int(m_defaultButton.id);
+  if (ar.IsLoading() && GetCount() > 255) throw ArchiveError("the project file holds a BOG with more than 255 buttons");
 }
 
 void CBog::Copy(const CNamedPtrArray<CBdButton>& src) {
@@ -474,6 +475,7 @@ void CPage::Serialize(CArchive& ar) {
   m_outEffects.Serialize(ar);
   m_inEffects.m_pParent = this;
   m_outEffects.m_pParent = this;
+  if (ar.IsLoading() && GetCount() > 255) throw ArchiveError("the project file holds a page with more than 255 BOGs");
 }
 
 void CPage::Reset() {
@@ -731,6 +733,7 @@ void CIcData::Serialize(CArchive& ar) {
   ar.Qword(m_nCompositionTimeoutPts);
   ar.Qword(m_nSelectionTimeoutPts);
   ar.Dword(m_nUserTimeoutDuration);
+  if (ar.IsLoading() && GetCount() > 255) throw ArchiveError("the project file holds a display set with more than 255 pages");
 }
 
 CPage* CIcData::AddPage() {

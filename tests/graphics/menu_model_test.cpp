@@ -522,3 +522,32 @@ TEST(MenuModel, EpochWideUserInterfaceModel) {
   EXPECT_EQ(second->m_nUserInterfaceModel, 0);
   EXPECT_EQ(second->m_nUserTimeoutDuration, 720000u) << "always-on leaves the time-out alone";
 }
+
+TEST(MenuStoredForms, LoadingRefusesWhatTheStreamCannotCarry) {
+  CEffectSequenceObject seq;
+  for (int i = 0; i < 3; ++i) seq.m_windows.Add(std::make_unique<CWindowObject>());  // past AddWindow's limit
+  std::vector<uint8_t> bytes = Stored(seq);
+  CEffectSequenceObject back;
+  ArchiveIn in(bytes);
+  CArchive ar(in);
+  EXPECT_THROW(back.Serialize(ar), ArchiveError);
+
+  CEffectObject e;
+  for (int i = 0; i < 3; ++i) e.Add(std::make_unique<CCompositionObject>());
+  bytes = Stored(e);
+  CEffectObject eback;
+  ArchiveIn in2(bytes);
+  CArchive ar2(in2);
+  EXPECT_THROW(eback.Serialize(ar2), ArchiveError);
+
+  CEffectObject ok;
+  ok.AddCompositionObject();
+  ok.m_nDuration = 77;
+  bytes = Stored(ok);
+  ArchiveIn in3(bytes);
+  CArchive ar3(in3);
+  CEffectObject okBack;
+  okBack.Serialize(ar3);
+  EXPECT_EQ(okBack.m_nDuration, 77u);
+  EXPECT_EQ(okBack.GetCount(), 1u);
+}
