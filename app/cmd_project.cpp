@@ -15,6 +15,7 @@
 #include "app/command.h"
 #include "app/dump.h"
 #include "app/json.h"
+#include "app/menu_tree.h"
 #include "app/project_load.h"
 #include "app/properties.h"
 #include "app/terminal.h"
@@ -156,6 +157,7 @@ void ShowText(zv::CZvObject& project) {
       std::printf("      %s  [id %d]  %s", m->m_strName.c_str(), m->m_nId, m->m_bPopup ? "pop-up" : "always-on");
       if (m->m_bPopup) std::printf(", time-out %u s", m->m_nUserTimeout);
       std::printf(", epochs %zu%s\n", m->GetCount(), m->IsEmpty() ? ", empty" : "");
+      PrintMenuTree(*m, "        ");
     }
     std::printf("    %s\n", film->m_playlists.m_strName.c_str());
     for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
@@ -214,7 +216,9 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
       zv::CZvIgObject* m = film->m_menus.GetAt(i);
       j.BeginObject().Key("name").Str(m->m_strName).Key("id").Int(m->m_nId).Key("popup").Bool(m->m_bPopup);
       j.Key("userTimeout").Int(m->m_nUserTimeout).Key("epochs").Int(static_cast<int64_t>(m->GetCount()));
-      j.Key("empty").Bool(m->IsEmpty()).EndObject();
+      j.Key("empty").Bool(m->IsEmpty()).Key("epochList");
+      MenuTreeJson(*m, j);
+      j.EndObject();
     }
     j.EndArray().Key("playlists").BeginArray();
     for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
@@ -404,6 +408,18 @@ int RunDelete(const std::vector<std::string>& argv) {
   } else if (auto* pi = dynamic_cast<zv::CPiObject*>(obj)) {
     auto* owner = static_cast<zv::CPlObject*>(parent);
     owner->RemoveAt(static_cast<size_t>(owner->IndexOf(pi)));
+  } else if (auto* button = dynamic_cast<zv::CBdButton*>(obj)) {
+    auto* bog = static_cast<zv::CBog*>(parent);
+    if (zv::CPage* page = bog->Page()) page->ForgetButton(button);
+    else if (bog->m_defaultButton.p == button) bog->m_defaultButton.Clear();
+    bog->RemoveAt(static_cast<size_t>(bog->IndexOf(button)));
+  } else if (auto* bog = dynamic_cast<zv::CBog*>(obj)) {
+    auto* page = static_cast<zv::CPage*>(parent);
+    for (size_t i = 0; i < bog->GetCount(); ++i) page->ForgetButton(bog->GetAt(i));
+    page->RemoveAt(static_cast<size_t>(page->IndexOf(bog)));
+  } else if (auto* page = dynamic_cast<zv::CPage*>(obj)) {
+    auto* ds = static_cast<zv::CDisplaySet*>(parent);
+    ds->RemoveAt(static_cast<size_t>(ds->IndexOf(page)));
   } else if (parent == &project.m_movies) {
     project.m_movies.RemoveAt(static_cast<size_t>(project.m_movies.IndexOf(obj)));
   } else {
@@ -552,7 +568,7 @@ ZV_COMMAND("item add", "add a play item to a title, playing one clip of the titl
            "  TITLE  a title, e.g. \"Trailers/Title#1\"\n"
            "  CLIP   a clip of the same film, e.g. \"Clip#2\"; it becomes the title's last play item",
            "zelvane item add disc.zvpj Trailers/Title#1 Clip#1", RunItemAdd);
-ZV_COMMAND("delete", "delete a movie, clip, menu, title or play item",
+ZV_COMMAND("delete", "delete a movie, clip, menu, menu page, BOG, button, title or play item",
            "zelvane delete P.zvpj OBJECT\n  OBJECT  a name in the tree, e.g. \"Movie#2\", \"Movie#1/Clip#2\", "
            "\"Movie#1/Title#1/PI#2\"\n  deleting a clip also deletes the play items that play it",
            "zelvane delete disc.zvpj Movie#1/IG#1", RunDelete);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command.h"
+#include "app/menu_tree.h"
 #include "app/project_load.h"
 #include "app/properties.h"
 #include "app/terminal.h"
@@ -22,13 +23,22 @@ namespace {
 
 int RunSet(const std::vector<std::string>& argv);
 
-ZV_COMMAND("set", "change the settings (and names) of films, clips, tracks, menus, titles and play items",
+ZV_COMMAND("set", "change the settings (and names) of films, clips, tracks, menus and their pages, BOGs and buttons, titles and play items",
            "zelvane set P.zvpj OBJECT KEY=VALUE...\n"
            "  a film, a clip or a title:  name=NEW  (unique among its neighbours, no '/')\n"
            "  a track, e.g. \"Movie#1/Clip#1/Track#2\" (numbered as \"zelvane show\" lists them):\n"
            "    enabled=yes|no  primary=yes|no  language=CODE (ISO 639-2, e.g. fra)  delay=TICKS (90 kHz)\n"
            "  a menu, e.g. \"Movie#1/IG#1\":\n"
            "    name=NEW  popup=yes|no  timeout=SECONDS (0..186, pop-up menus only)\n"
+           "  a menu page, e.g. \"Movie#1/IG#1/Epoch#1/DisplaySet#1/Page#1\":\n"
+           "    name=NEW  default-selected=BUTTON|none  default-activated=BUTTON|current|none  palette=NAME|none\n"
+           "    neighbours=spatial|sequential (sets every button's up/down/left/right from the BOGs' defaults)\n"
+           "  a BOG, e.g. \".../Page#1/Bog#1\":  name=NEW  default=BUTTON|none\n"
+           "  a button, e.g. \".../Page#1/Bog#1/Button#1\" (BUTTON values name buttons of the same page):\n"
+           "    name=NEW  x=N  y=N  up|down|left|right=BUTTON|none  auto-action=yes|no  numeric=0..9999|none\n"
+           "    type=N (0: own commands; other types clear the commands)  commands=\"CMD; CMD...\"|none\n"
+           "    normal|selected|activated=GRAPHIC[,END GRAPHIC]|none  selected-sound|activated-sound=N|none\n"
+           "    normal-repeat|selected-repeat|activated-repeat=yes|no\n"
            "  a title, e.g. \"Movie#1/Title#1\":\n"
            "    mode=PlayAll|Separate|\"Separate and PlayAll\"  connection=1|5  title=yes|no\n"
            "    menu=IG#n|none  playback=Sequential|Random|Shuffle  playback-count=N (0..65535)\n"
@@ -298,12 +308,15 @@ int RunSet(const std::vector<std::string>& argv) {
       ok = SetPlayItem(*pi, p);
     } else if (auto* menu = dynamic_cast<zv::CZvIgObject*>(obj)) {
       ok = SetMenu(project, *menu, p);
+    } else if (IsMenuPart(*obj)) {
+      ok = SetMenuPart(*obj, key, value, error);
     } else if (story || dynamic_cast<zv::CFilmObject*>(obj)) {
       ok = key == "name" ? SetName(project, *obj, p)
                          : p.UnknownKey(story ? "a clip" : "a film", story ? "name; its tracks are CLIP/Track#N"
                                                                             : "name");
     } else {
-      return Failed("\"" + args[1] + "\" has no settings (films, clips, tracks, menus, titles and play items have)");
+      return Failed("\"" + args[1] +
+                    "\" has no settings (films, clips, tracks, menus, pages, BOGs, buttons, titles and play items have)");
     }
     if (!ok) return Failed("\"" + args[1] + "\": " + error);
   }

@@ -27,6 +27,7 @@ namespace zv {
 namespace fs = std::filesystem;
 
 const char* const kMsgHasNoVideo = "has no video! ";
+const char* const kMsgMenuNotCompiled = "menus with pages cannot be compiled yet ";
 const char* const kMsgOverwrite = "%s\n exists, overwrite ? ";
 const char* const kMsgCannotCreateRoot = "Cannot create %s ! ";
 const char* const kMsgCannotDelete = "Cannot delete %s !";
@@ -338,7 +339,14 @@ bool ValidateFilm(CFilmObject& film, IPrompt& prompt) {
   }
   for (size_t i = 0; i < film.m_stories.GetCount(); ++i)
     if (!film.m_stories.GetAt(i)->CheckTrackCounts(label, prompt)) return false;
-  // The menus' own checks join here with the menu build.
+  // The menus' own checks join here with the menu build. Until menus are
+  // compiled, a menu with pages is refused: its playlists would otherwise
+  // refer to a menu clip that is never written.
+  for (size_t i = 0; i < film.m_menus.GetCount(); ++i)
+    if (!film.m_menus.GetAt(i)->IsEmpty()) {
+      prompt.Message(label + " \"" + film.m_menus.GetAt(i)->m_strName + "\": " + kMsgMenuNotCompiled);
+      return false;
+    }
   for (size_t i = 0; i < film.m_playlists.GetCount(); ++i)
     if (!ValidatePlaylist(*film.m_playlists.GetAt(i), label, prompt)) return false;
   return true;

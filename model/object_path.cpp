@@ -1,5 +1,7 @@
 #include "model/object_path.h"
 
+#include "graphics/menu_model.h"
+#include "model/menu.h"
 #include "platform/paths.h"
 
 namespace zv {
@@ -36,6 +38,21 @@ std::vector<std::pair<std::string, CNamedObject*>> ChildrenOf(CZvObject& project
     AddChildren(out, *menus);
   } else if (auto* playlists = dynamic_cast<CGoplObject*>(obj)) {
     AddChildren(out, *playlists);
+  } else if (auto* ig = dynamic_cast<CIgObject*>(obj)) {
+    AddChildren(out, *ig);
+  } else if (auto* epoch = dynamic_cast<CEpoch*>(obj)) {
+    AddChildren(out, *epoch);
+    out.emplace_back(epoch->m_graphics.m_strName, &epoch->m_graphics);
+  } else if (auto* graphics = dynamic_cast<CGoFolder*>(obj)) {
+    for (size_t i = 0; i < graphics->GetCount(); ++i) out.emplace_back(graphics->GetAt(i)->m_strName, graphics->GetAt(i));
+    for (size_t i = 0; i < graphics->GetFolderCount(); ++i)
+      out.emplace_back(graphics->GetFolderAt(i)->m_strName, graphics->GetFolderAt(i));
+  } else if (auto* ds = dynamic_cast<CDisplaySet*>(obj)) {
+    AddChildren(out, *ds);
+  } else if (auto* page = dynamic_cast<CPage*>(obj)) {
+    AddChildren(out, *page);
+  } else if (auto* bog = dynamic_cast<CBog*>(obj)) {
+    AddChildren(out, *bog);
   } else if (auto* playlist = dynamic_cast<CPlObject*>(obj)) {
     for (size_t i = 0; i < playlist->GetCount(); ++i)
       out.emplace_back("PI#" + std::to_string(i + 1), playlist->GetAt(i));

@@ -1,5 +1,6 @@
 // Addressing model objects by their names in the project tree, for example
-// "Movie#1/Title#1/PI#1" or "Top Menu/IG#1". Play items have no names of
+// "Movie#1/Title#1/PI#1", "Top Menu/IG#1" or, inside a menu,
+// "IG#1/Epoch#1/DisplaySet#1/Page#1/Bog#1/Button#1". Play items have no names of
 // their own and are addressed as "PI#n" (1-based).
 #pragma once
 

@@ -1,0 +1,104 @@
+// Building a menu through the shell: pages, BOGs, buttons and graphics
+// added, edited with set (refusals leave the file alone) and shown.
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+using zvtest::Run;
+using zvtest::RunResult;
+
+namespace {
+
+RunResult Zv(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{ZV_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Run(argv);
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(MenuCommands, BuildEditShowAndDelete) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  const std::string img = std::string(ZV_TEST_DATA) + "/images/rgba.png";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  const std::string M = "Movie#1/IG#1";
+  const std::string P = M + "/Epoch#1/DisplaySet#1/Page#1";
+  RunResult page = Zv({"page", "add", p, M});
+  ASSERT_EQ(page.status, 0) << page.err;
+  EXPECT_EQ(page.out, P + "\n");
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(Zv({"bog", "add", p, P}).out, P + "/Bog#" + std::to_string(i) + "\n");
+  for (int i = 1; i <= 3; ++i)
+    EXPECT_EQ(Zv({"button", "add", p, P + "/Bog#" + std::to_string(i)}).out,
+              P + "/Bog#" + std::to_string(i) + "/Button#" + std::to_string(i) + "\n");
+  RunResult g = Zv({"graphic", "add", p, M, img});
+  ASSERT_EQ(g.status, 0) << g.err;
+  EXPECT_EQ(g.out, "rgba.png  48x32\n");
+  EXPECT_EQ(Zv({"graphic", "add", p, M, dir / "missing.png"}).status, 2);
+
+  const std::string B1 = P + "/Bog#1/Button#1";
+  RunResult set = Zv({"set", p, B1, "normal=rgba.png", "selected=rgba.png,rgba.png", "x=100", "y=40",
+                      "commands=JumpTitle 1; Nop", "numeric=3", "auto-action=yes", "activated-sound=2"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  ASSERT_EQ(Zv({"set", p, P + "/Bog#2/Button#2", "normal=rgba.png", "x=300", "y=40"}).status, 0);
+  ASSERT_EQ(Zv({"set", p, P + "/Bog#3/Button#3", "normal=rgba.png", "x=500", "y=45"}).status, 0);
+  RunResult nb = Zv({"set", p, P, "neighbours=spatial", "default-selected=Button#2", "default-activated=current"});
+  ASSERT_EQ(nb.status, 0) << nb.err;
+
+  const std::vector<uint8_t> before = zvtest::ReadBytes(p);
+  struct Refusal {
+    std::string object, pair, why;
+  };
+  for (const Refusal& r : std::vector<Refusal>{
+           {B1, "up=Button#9", "expected a button of page"},
+           {B1, "commands=Bogus 3", "is not a navigation command"},
+           {B1, "numeric=10000", "0 to 9999"},
+           {B1, "normal=nothing.png", "expected graphics"},
+           {B1, "name=Button#2", "already has that name"},
+           {P, "neighbours=diagonal", "spatial or sequential"},
+           {P + "/Bog#1", "default=Button#2", "a button of this BOG"},
+           {P + "/Bog#1", "colour=red", "has no setting"}}) {
+    // A good pair first: it must not be saved either.
+    const std::string good = r.object == P ? "default-selected=none" : r.object == B1 ? "x=7" : "default=none";
+    RunResult bad = Zv({"set", p, r.object, good, r.pair});
+    EXPECT_EQ(bad.status, 2) << r.pair;
+    EXPECT_TRUE(Has(bad.err, r.why)) << bad.err;
+  }
+  EXPECT_EQ(zvtest::ReadBytes(p), before) << "a refused value leaves the project unchanged";
+
+  RunResult show = Zv({"show", p});
+  ASSERT_EQ(show.status, 0) << show.err;
+  const std::string& o = show.out;
+  EXPECT_TRUE(Has(o, "Page#1  [id 0]  default selected Button#2, default activated Current Selected Button, palette none\n"))
+      << o;
+  EXPECT_TRUE(Has(o, "Bog#1  [id 0]  default Button#1\n"));
+  EXPECT_TRUE(Has(o, "Button#1  [id 0]  at 100,40  size 48x32  type 0 (own commands)  numeric 3  auto-action yes\n"));
+  EXPECT_TRUE(Has(o, "selected: rgba.png .. rgba.png, sound none\n"));
+  EXPECT_TRUE(Has(o, "activated: none, sound 2\n"));
+  // One row: the ends wrap around.
+  EXPECT_TRUE(Has(o, "neighbours: up none, down none, left Button#3, right Button#2\n"));
+  EXPECT_TRUE(Has(o, "neighbours: up none, down none, left Button#2, right Button#1\n"));
+  EXPECT_TRUE(Has(o, "command 1: JumpTitle 1\n"));
+  EXPECT_TRUE(Has(o, "command 2: Nop\n"));
+
+  RunResult json = Zv({"show", p, "--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_TRUE(Has(json.out, "\"defaultSelected\":\"Button#2\",\"defaultActivated\":\"Current Selected Button\"")) << json.out;
+  EXPECT_TRUE(Has(json.out, "\"neighbours\":{\"up\":null,\"down\":null,\"left\":\"Button#3\",\"right\":\"Button#2\"}"));
+  EXPECT_TRUE(Has(json.out, "\"commands\":[\"JumpTitle 1\",\"Nop\"]"));
+
+  ASSERT_EQ(Zv({"set", p, P, "neighbours=sequential"}).status, 0);
+  EXPECT_TRUE(Has(Zv({"show", p}).out, "neighbours: up Button#3, down Button#2, left Button#3, right Button#2\n"));
+
+  // Deleting a button drops the references to it; its id is free again.
+  ASSERT_EQ(Zv({"delete", p, P + "/Bog#2/Button#2"}).status, 0);
+  show = Zv({"show", p});
+  EXPECT_TRUE(Has(show.out, "default selected none")) << show.out;
+  EXPECT_TRUE(Has(show.out, "Bog#2  [id 1]  default none\n"));
+  EXPECT_FALSE(Has(show.out, "Button#2"));
+  EXPECT_EQ(Zv({"button", "add", p, P + "/Bog#2"}).out, P + "/Bog#2/Button#2\n");
+  EXPECT_EQ(Zv({"set", p, B1, "type=4"}).status, 0);
+  EXPECT_FALSE(Has(Zv({"show", p}).out, "command 1: JumpTitle 1")) << "a typed button drops its own commands";
+}
