@@ -6,6 +6,7 @@
 #include "mux/std_models.h"
 #include "streams/ac3_parser.h"
 #include "streams/h264_parser.h"
+#include "streams/gs_parser.h"
 #include "streams/other_sif.h"
 
 using namespace zv;
