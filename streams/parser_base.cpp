@@ -89,28 +89,9 @@ int RunParser(CParserBase& parser, const std::string& path, SStreamContext& ctx,
   if (!ctx.sifFile.Truncate(0)) return kParseWriteError;
   return parser.ParseFile(path, ctx, progress);
 }
-}  // namespace
-
-int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string& message, const Progress& progress,
-                      IPrompt* prompt) {
-  message.clear();
-  auto parsers = CreateParsers();
-  for (auto& p : parsers) p->prompt = prompt;
-  if (progress.fn) {
-    progress.Item(path);
-    progress.Action("Parsing");
-  }
-  ctx.sifFile.Close();
-  ctx.sifPath = SifPathBeside(path);
-  if (!ctx.sifFile.Open(ctx.sifPath, File::kCreate)) {
-    ctx.sifPath = SifPathInTemp(path);
-    if (!ctx.sifFile.Open(ctx.sifPath, File::kCreate)) {
-      ctx.sifPath.clear();
-      message = ParseResultMessage(kParseCreateSifError);
-      return kParseCreateSifError;
-    }
-  }
-
+// The extension pass, then the content pass.
+int RunParsers(std::vector<std::unique_ptr<CParserBase>>& parsers, const std::string& path, SStreamContext& ctx,
+               const Progress& progress) {
   int result = kParseUnknownFormat;
   size_t tried = parsers.size();
   for (size_t i = 0; i < parsers.size(); ++i) {
@@ -127,14 +108,53 @@ int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string&
       if (result != kParseUnknownFormat) break;
     }
   }
-  if (result == kParseOk && !ctx.sifFile.Close()) result = kParseWriteError;
-  if (result != kParseOk) {
+  return result;
+}
+}  // namespace
+
+int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string& message, const Progress& progress,
+                      IPrompt* prompt) {
+  message.clear();
+  auto parsers = CreateParsers();
+  for (auto& p : parsers) p->prompt = prompt;
+  if (progress.fn) {
+    progress.Item(path);
+    progress.Action("Parsing");
+  }
+  // Beside the stream when possible; a stream folder that cannot take the
+  // file, or that fills up while it is written, sends it to the temporary
+  // folder.
+  const std::string places[2] = {SifPathBeside(path), SifPathInTemp(path)};
+  int result = kParseCreateSifError;
+  std::string writeError;
+  for (const std::string& place : places) {
+    if (place == ctx.sifPath && result != kParseCreateSifError) break;  // the same file again
+    ctx.sifFile.Close();
+    ctx.sifPath = place;
+    ctx.errorOffset = -1;
+    if (!ctx.sifFile.Open(ctx.sifPath, File::kCreate)) {
+      result = kParseCreateSifError;
+      continue;
+    }
+    result = RunParsers(parsers, path, ctx, progress);
+    if (result == kParseOk && !AppendSifTrailer(ctx.sifFile)) result = kParseWriteError;
+    if (result == kParseOk && !ctx.sifFile.Close()) result = kParseWriteError;
+    if (result == kParseOk) break;
+    if (result == kParseWriteError) writeError = ctx.sifFile.Error();
     ctx.sifFile.Close();
     ::unlink(ctx.sifPath.c_str());
+    if (result != kParseWriteError) break;
+  }
+  if (result != kParseOk) {
+    ctx.sifFile.Close();
     ctx.sifPath.clear();
     ctx.sif.reset();
     ctx.header = SSifHeader{};
     if (result >= 2) message = ParseResultMessage(result);
+    // The message stays the system's own; what we know is added below it.
+    if (result == kParseWriteError && !writeError.empty()) message += "\n" + writeError;
+    if (result == kParseSyntax && ctx.errorOffset >= 0)
+      message += "\n(at byte " + std::to_string(ctx.errorOffset) + " of the stream file)";
   }
   return result;
 }

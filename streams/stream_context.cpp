@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 
 #include "platform/paths.h"
 #include "streams/ac3_parser.h"
@@ -11,6 +12,10 @@
 #include "streams/parser_base.h"
 
 namespace zv {
+
+namespace {
+constexpr size_t kMaxFileName = 255;  // bytes of one name in a folder
+}  // namespace
 
 void SStreamContext::Close() {
   unitReader.reset();
@@ -35,6 +40,7 @@ void SStreamContext::Close() {
   auTable.shrink_to_fit();
   auTableFirst = auTableCount = 0;
   timeOffset = 0;
+  errorOffset = -1;
   compositionNumber = 0;
   lastKeyPts = 0;
   sequenceHeader.clear();
@@ -43,7 +49,18 @@ void SStreamContext::Close() {
 std::string SifPathBeside(const std::string& streamPath) { return streamPath + ".dsi"; }
 
 std::string SifPathInTemp(const std::string& streamPath) {
-  return TempFolder() + "/" + FileNameOf(streamPath) + ".dsi";
+  std::string name = FileNameOf(streamPath) + ".dsi";
+  // A name at the file-name limit has no room for ".dsi": a shortened name
+  // made unique by a hash of the whole path (the same on every run, so the
+  // file is found again).
+  if (name.size() > kMaxFileName) {
+    uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a
+    for (unsigned char c : streamPath) h = (h ^ c) * 0x100000001b3ull;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+    name = FileNameOf(streamPath).substr(0, 200) + "~" + hex + ".dsi";
+  }
+  return TempFolder() + "/" + name;
 }
 
 namespace {
@@ -51,8 +68,9 @@ namespace {
 // Reads header and record from an open stream-information file and checks
 // that its tables fit the file. The GOP table of video is loaded too.
 bool LoadSif(File& f, SSifHeader& header, std::unique_ptr<CSifData>& sif) {
-  int64_t len = f.Length();
-  if (len < static_cast<int64_t>(SSifHeader::kSize)) return false;
+  // The tables end where the check trailer begins.
+  int64_t len = 0;
+  if (!CheckSifTrailer(f, len)) return false;
   std::vector<uint8_t> head(static_cast<size_t>(std::min<int64_t>(len, 4096)));
   if (!f.Seek(0) || !f.ReadExact(head.data(), head.size())) return false;
   try {
@@ -127,7 +145,6 @@ int EnsureStreamInfo(const std::string& path, SStreamContext& ctx, const Progres
     return kFailed;
   }
   stream.Close();
-  int64_t mtime = FileTimeNs(path);
   std::string sifPath = SifPathBeside(path);
   {
     File probe;
@@ -135,8 +152,7 @@ int EnsureStreamInfo(const std::string& path, SStreamContext& ctx, const Progres
   }
   SSifHeader header;
   std::unique_ptr<CSifData> sif;
-  if (LoadSifPath(sifPath, header, sif) && header.sourceTime == mtime &&
-      TableFitsStream(sifPath, header, FileSize(path))) {
+  if (LoadStreamInfo(sifPath, path, header, sif)) {
     ctx.sifPath = sifPath;
     return kOk;
   }
@@ -149,6 +165,16 @@ int EnsureStreamInfo(const std::string& path, SStreamContext& ctx, const Progres
   }
   return kOk;
 }
+
+}  // namespace
+
+bool LoadStreamInfo(const std::string& sifPath, const std::string& streamPath, SSifHeader& header,
+                    std::unique_ptr<CSifData>& sif) {
+  return LoadSifPath(sifPath, header, sif) && header.sourceTime == FileTimeNs(streamPath) &&
+         TableFitsStream(sifPath, header, FileSize(streamPath));
+}
+
+namespace {
 
 // Display sets of a presentation-graphics stream as unit ranges with their
 // start and end decoding times.
