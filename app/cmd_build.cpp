@@ -61,6 +61,7 @@ int RunBuild(const std::vector<std::string>& argv) {
 
   zv::Settings settings;
   settings.Load();
+  if (!settings.Warning().empty()) std::fprintf(stderr, "zelvane build: %s\n", settings.Warning().c_str());
   TerminalTaskDialog dialog(prompt, yes);
   switch (zv::BuildProject(project, AbsoluteFolder(args[1]), prompt, dialog, &settings)) {
     case zv::kOk: {
