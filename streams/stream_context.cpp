@@ -77,6 +77,8 @@ bool LoadSif(File& f, SSifHeader& header, std::unique_ptr<CSifData>& sif) {
     ArchiveIn in(head);
     header.Load(in);
     if (!header.IsComplete()) return false;
+    // Milliseconds per unit: a unit is never longer than a second or two.
+    if (!std::isfinite(header.auDuration) || header.auDuration < 0 || header.auDuration > 10000) return false;
     sif = CreateSifData(header.streamCodingType);
     if (!sif || !sif->Load(in)) return false;
     if (in.Pos() != header.auTablePos) return false;
@@ -324,8 +326,11 @@ std::unique_ptr<AUI> GetAu(int64_t n, SStreamContext& ctx) {
   const SSifHeader& h = ctx.header;
   if (n < 0 || n >= static_cast<int64_t>(h.auCount) || !ctx.sif) return nullptr;
   auto au = std::make_unique<AUI>();
+  // Time stamps wrap at 32 bits; a duration the loader let through cannot
+  // make the conversion undefined.
   auto computedTime = [&](int64_t k) {
-    return static_cast<uint32_t>(static_cast<double>(k) * h.auDuration * 90 + kFirstPts);
+    const double t = static_cast<double>(k) * h.auDuration * 90 + kFirstPts;
+    return static_cast<uint32_t>(static_cast<uint64_t>(std::clamp(t, 0.0, 1.8e19)));
   };
   switch (h.streamCodingType) {
     case kSctLpcm: {
