@@ -66,6 +66,7 @@ int RunBuild(const std::vector<std::string>& argv) {
   // Killed politely, the build stops and cleans up like a cancel: the
   // previous disc stays as it was.
   TerminationGuard termination;
+  if (!settings.Warning().empty()) std::fprintf(stderr, "zelvane build: %s\n", settings.Warning().c_str());
   TerminalTaskDialog dialog(prompt, yes);
   switch (zv::BuildProject(project, AbsoluteFolder(args[1]), prompt, dialog, &settings)) {
     case zv::kOk: {

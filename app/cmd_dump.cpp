@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 
 #include "app/command.h"
 #include "app/dump.h"
@@ -44,8 +45,13 @@ static int RunDump(const std::vector<std::string>& argv) {
   int64_t n = f.Read(head.data(), head.size());
   if (n < 0) return Fail(f.Error());
   head.resize(static_cast<size_t>(n));
-  for (const auto& d : Dumpers())
-    if (d.match(path, head)) return d.dump(path, args.Has("--json"));
+  for (const auto& d : Dumpers()) {
+    if (!d.match(path, head)) continue;
+    const size_t m = d.magic ? std::strlen(d.magic) : 0;
+    if (head.size() < m || std::memcmp(head.data(), d.magic, m) != 0)
+      return Fail("\"" + path + "\": not a " + d.name + " file (it does not begin with \"" + d.magic + "\")");
+    return d.dump(path, args.Has("--json"));
+  }
   return Fail("\"" + path + "\": not a file type that zelvane can dump");
 }
 

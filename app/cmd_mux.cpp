@@ -1,7 +1,11 @@
 // `zelvane mux OUT.m2ts FILE... [--lang CODE ...] [--yes]`: analyses stream
 // files and multiplexes them into one clip with its clip information, giving
 // PIDs the way a story does.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +19,7 @@
 #include "mux/muxer.h"
 #include "mux/ts_syntax.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 
 namespace zvapp {
 
@@ -27,7 +32,7 @@ ZV_COMMAND("mux", "multiplex stream files into one clip (.m2ts and .clpi)",
            "  OUT.m2ts   the clip to write; its clip information goes to OUT.clpi\n"
            "  FILE       an elementary stream (.264, .ac3, ...); exactly one video stream\n"
            "  --lang     ISO 639-2 code of the next audio or subtitle stream, in FILE order\n"
-           "  --yes      Ctrl-C cancels without asking",
+           "  --yes      replace an existing OUT without asking; Ctrl-C cancels without asking",
            "zelvane mux 00000.m2ts movie.264 audio_eng.ac3 --lang fra audio2.ac3", RunMux);
 
 // The same file, whether or not the paths are spelled alike.
@@ -56,18 +61,33 @@ int RunMux(const std::vector<std::string>& argv) {
   const bool yes = args.Has("--yes");
   const std::string out = args[0];
   const std::string clpi = std::filesystem::path(out).replace_extension(".clpi").string();
-  if (clpi == out) return UsageError(self, "OUT must not end in .clpi");
+  if (clpi == out) return RefuseValue(self, "OUT must not end in .clpi");
   // Writing the clip or its clip information over an input would destroy
   // that input.
   for (size_t i = 1; i < args.Count(); ++i)
     for (const std::string& target : {out, clpi})
       if (SameFile(args[i], target))
-        return UsageError(self, "\"" + args[i] + "\" is an input; the clip must go to another file");
+        return RefuseValue(self, "\"" + args[i] + "\" is an input; the clip must go to another file");
   std::vector<std::string> langs = args.Values("--lang");
   for (const std::string& l : langs)
-    if (zv::LanguageIndexOf(l) < 0) return UsageError(self, "unknown language code \"" + l + "\"");
+    if (zv::LanguageIndexOf(l) < 0) return RefuseValue(self, "unknown language code \"" + l + "\"");
 
   TerminalPrompt prompt(yes);
+  // Only a regular file is ever replaced, and only when the user agrees; the
+  // clip is written under temporary names and moved into place at the end,
+  // so a cancel or a failure leaves what was there before.
+  for (const std::string& target : {out, clpi}) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0) continue;
+    if (!S_ISREG(st.st_mode)) return Fail("zelvane mux: \"" + target + "\" exists and is not a regular file; it is left alone");
+  }
+  if (zv::PathExists(out) || zv::PathExists(clpi)) {
+    const std::string& existing = zv::PathExists(out) ? out : clpi;
+    if (prompt.Ask("\"" + existing + "\" exists. Replace it? ") != zv::Answer::Yes) {
+      std::fprintf(stderr, "zelvane mux: \"%s\" was left as it was\n", existing.c_str());
+      return kExitCancelled;
+    }
+  }
   // One display for analysis and multiplexing, so a Ctrl-C between two
   // progress calls is still seen by the next one.
   ProgressDisplay display(prompt, yes);
@@ -94,7 +114,7 @@ int RunMux(const std::vector<std::string>& argv) {
     tracks.push_back(track.get());
     owned.push_back(std::move(track));
   }
-  if (nextLang < langs.size()) return UsageError(self, "more --lang codes than audio and subtitle streams");
+  if (nextLang < langs.size()) return RefuseValue(self, "more --lang codes than audio and subtitle streams");
   const auto videos = std::count_if(tracks.begin(), tracks.end(), [](const zv::SMuxTrack* t) {
     return zv::CategoryOf(t->GetStreamCodingType()) == zv::TrackCategory::kVideo;
   });
@@ -114,13 +134,30 @@ int RunMux(const std::vector<std::string>& argv) {
   for (const zv::SMuxTrack* t : ordered) total += t->GetTotalBytes();
   display.SetTotalBytes(total);
   std::string error;
-  const int r = zv::MuxClipFiles(muxer, out, clpi, nullptr, progress, error);
+  const std::string tmpOut = zv::CreateTempBeside(out, error);
+  const std::string tmpClpi = tmpOut.empty() ? std::string() : zv::CreateTempBeside(clpi, error);
+  if (tmpClpi.empty()) {
+    if (!tmpOut.empty()) ::unlink(tmpOut.c_str());
+    display.Finish();
+    return Fail(error);
+  }
+  // Removes both temporary files on every way out but success.
+  struct TempFiles {
+    std::vector<std::string> paths;
+    ~TempFiles() {
+      for (const std::string& p : paths) ::unlink(p.c_str());
+    }
+  } temps{{tmpOut, tmpClpi}};
+  const int r = zv::MuxClipFiles(muxer, tmpOut, tmpClpi, nullptr, progress, error);
   display.Finish();
   if (r == zv::kCancelled) {
     std::fprintf(stderr, "Cancelled: no clip was written.\n");
     return kExitCancelled;
   }
   if (r != zv::kOk) return Fail(error);
+  if (::rename(tmpClpi.c_str(), clpi.c_str()) != 0) return Fail(zv::File::ErrorText("write", clpi, errno));
+  if (::rename(tmpOut.c_str(), out.c_str()) != 0) return Fail(zv::File::ErrorText("write", out, errno));
+  temps.paths.clear();
 
   const zv::SClipTiming& tm = muxer.Timing();
   double seconds = (tm.presentationEnd - tm.presentationStart) / 27e6;

@@ -77,10 +77,10 @@ std::vector<Offered> OfferedTracks(const zv::CPiObject& pi) {
 }
 
 // Loads `path`; prints the reason and returns false when it cannot. A
-// command that saves afterwards passes `forChange`.
-bool Load(const CommandInfo& self, const std::string& path, zv::CZvObject& project, bool forChange = true) {
+// command that saves afterwards passes the lock it holds until then.
+bool Load(const CommandInfo& self, const std::string& path, zv::CZvObject& project, zv::CFileLock* lock) {
   TerminalPrompt prompt(false);
-  return LoadProjectFor(self.name, path, project, prompt, forChange);
+  return LoadProjectFor(self.name, path, project, prompt, lock != nullptr, lock);
 }
 
 int Save(const CommandInfo& self, const std::string& path, zv::CZvObject& project) {
@@ -124,8 +124,12 @@ int RunNew(const std::vector<std::string>& argv) {
   Args args;
   if (int rc = ParseArgs(self, argv, {}, 1, 1, args, {"--force"})) return rc;
   const std::string& path = args[0];
-  if (zv::PathExists(path) && !args.Has("--force"))
-    return FailIn(self, "\"" + path + "\" exists; use --force to replace it");
+  zv::CFileLock lock;
+  if (zv::PathExists(path)) {
+    if (!args.Has("--force")) return FailIn(self, "\"" + path + "\" exists; use --force to replace it");
+    // Only a project file is replaced: a named pipe or a device is not ours.
+    if (!LockProject(self.name, path, lock)) return kExitFailed;
+  }
   zv::CZvObject project;
   project.InitNew();
   if (int rc = Save(self, path, project)) return rc;
@@ -265,7 +269,7 @@ int RunShow(const std::vector<std::string>& argv) {
   Args args;
   if (int rc = ParseArgs(self, argv, {}, 1, 1, args, {"--json"})) return rc;
   zv::CZvObject project;
-  if (!Load(self, args[0], project, false)) return kExitFailed;
+  if (!Load(self, args[0], project, nullptr)) return kExitFailed;
   if (args.Has("--json")) ShowJson(project);
   else ShowText(project);
   return kExitOk;
@@ -282,7 +286,7 @@ bool MatchProject(const std::string& path, const std::vector<uint8_t>& head) {
 
 int DumpProject(const std::string& path, bool json) {
   zv::CZvObject project;
-  if (!Load(*Registry::Get().Find("dump"), path, project, false)) return kExitFailed;
+  if (!Load(*Registry::Get().Find("dump"), path, project, nullptr)) return kExitFailed;
   if (json) ShowJson(project, path);
   else ShowText(project);
   return kExitOk;
@@ -294,8 +298,9 @@ int RunMovieAdd(const std::vector<std::string>& argv) {
   const CommandInfo& self = Self("movie add");
   Args args;
   if (int rc = ParseArgs(self, argv, {}, 1, 1, args)) return rc;
+  zv::CFileLock lock;
   zv::CZvObject project;
-  if (!Load(self, args[0], project)) return kExitFailed;
+  if (!Load(self, args[0], project, &lock)) return kExitFailed;
   zv::CFilmObject* movie = project.m_movies.CreateChild();
   movie->SetFilmType(zv::kFilmMovie);
   if (int rc = Save(self, args[0], project)) return rc;
@@ -304,9 +309,10 @@ int RunMovieAdd(const std::vector<std::string>& argv) {
 }
 
 // Loads the project and finds FILM; the shared start of the add commands.
-zv::CFilmObject* LoadFilm(const CommandInfo& self, const Args& args, zv::CZvObject& project, int& rc) {
+zv::CFilmObject* LoadFilm(const CommandInfo& self, const Args& args, zv::CZvObject& project, zv::CFileLock& lock,
+                          int& rc) {
   rc = kExitFailed;
-  if (!Load(self, args[0], project)) return nullptr;
+  if (!Load(self, args[0], project, &lock)) return nullptr;
   std::string error;
   zv::CNamedObject* obj = zv::FindObject(project, args[1], error);
   if (!obj) {
@@ -322,9 +328,10 @@ int RunChildAdd(const char* name, const std::vector<std::string>& argv) {
   const CommandInfo& self = Self(name);
   Args args;
   if (int rc = ParseArgs(self, argv, {}, 2, 2, args)) return rc;
+  zv::CFileLock lock;
   zv::CZvObject project;
   int rc;
-  zv::CFilmObject* film = LoadFilm(self, args, project, rc);
+  zv::CFilmObject* film = LoadFilm(self, args, project, lock, rc);
   if (!film) return rc;
   std::string made;
   std::string what = name;
@@ -348,8 +355,9 @@ int RunItemAdd(const std::vector<std::string>& argv) {
   const CommandInfo& self = Self("item add");
   Args args;
   if (int rc = ParseArgs(self, argv, {}, 3, 3, args)) return rc;
+  zv::CFileLock lock;
   zv::CZvObject project;
-  if (!Load(self, args[0], project)) return kExitFailed;
+  if (!Load(self, args[0], project, &lock)) return kExitFailed;
   std::string error;
   zv::CNamedObject* obj = zv::FindObject(project, args[1], error);
   if (!obj) return FailIn(self, error);
@@ -382,8 +390,9 @@ int RunDelete(const std::vector<std::string>& argv) {
   const CommandInfo& self = Self("delete");
   Args args;
   if (int rc = ParseArgs(self, argv, {}, 2, 2, args)) return rc;
+  zv::CFileLock lock;
   zv::CZvObject project;
-  if (!Load(self, args[0], project)) return kExitFailed;
+  if (!Load(self, args[0], project, &lock)) return kExitFailed;
   std::string error;
   zv::CNamedObject* obj = zv::FindObject(project, args[1], error);
   if (!obj) return FailIn(self, error);
@@ -459,20 +468,21 @@ int RunChapters(const std::vector<std::string>& argv) {
     char* end = nullptr;
     long code = std::strtol(v.c_str(), &end, 10);
     if (v.empty() || *end || !zv::IsValidFpsCode(static_cast<int>(code)) || zv::FpsOfCode(static_cast<int>(code)) <= 0)
-      return UsageError(self, "--fps takes a frame-rate code 1 to 7 (1 23.976, 2 24, 3 25, 4 29.97, 6 50, 7 59.94)");
+      return RefuseValue(self, "--fps takes a frame-rate code 1 to 7 (1 23.976, 2 24, 3 25, 4 29.97, 6 50, 7 59.94)");
     fpsArg = static_cast<int>(code);
   }
   long removeIndex = 0;
   if (action == "remove") {
     char* end = nullptr;
     removeIndex = std::strtol(args[3].c_str(), &end, 10);
-    if (args[3].empty() || *end || removeIndex < 1) return UsageError(self, "N is a chapter number from 1");
+    if (args[3].empty() || *end || removeIndex < 1) return RefuseValue(self, "N is a chapter number from 1");
   }
   if (action == "add" && args[3] != "end" && !IsTimecode(args[3]))
-    return UsageError(self, "\"" + args[3] + "\" is not a timecode (hh:mm:ss:ff or hh:mm:ss.mmm) or \"end\"");
+    return RefuseValue(self, "\"" + args[3] + "\" is not a timecode (hh:mm:ss:ff or hh:mm:ss.mmm) or \"end\"");
 
+  zv::CFileLock lock;
   zv::CZvObject project;
-  if (!Load(self, args[0], project, action != "list")) return kExitFailed;
+  if (!Load(self, args[0], project, action != "list" ? &lock : nullptr)) return kExitFailed;
   std::string error;
   zv::CNamedObject* obj = zv::FindObject(project, args[1], error);
   if (!obj) return FailIn(self, error);
@@ -581,6 +591,7 @@ ZV_COMMAND("chapters", "list, add, remove or import the chapters of a play item"
            "  --fps    frame-rate code of the item's video: 1 23.976, 2 24, 3 25, 4 29.97, 6 50, 7 59.94",
            "zelvane chapters disc.zvpj Movie#1/Title#1/PI#1 add 00:05:00:00 Scene2 --fps 3", RunChapters);
 
-ZV_DUMPER("project", MatchProject, DumpProject);
+// The magic 0x5A56504A, little-endian.
+ZV_DUMPER("project", MatchProject, DumpProject, "JPVZ");
 
 }  // namespace zvapp

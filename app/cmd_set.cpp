@@ -275,8 +275,9 @@ int RunSet(const std::vector<std::string>& argv) {
   }
 
   TerminalPrompt prompt(false);
+  zv::CFileLock lock;
   zv::CZvObject project;
-  if (!LoadProjectFor("set", args[0], project, prompt, true)) return kExitFailed;
+  if (!LoadProjectFor("set", args[0], project, prompt, true, &lock)) return kExitFailed;
 
   // "CLIP/Track#N" addresses a track, which is not an object of the tree.
   std::string objectPath = args[1];

@@ -81,8 +81,9 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
   if (args.Count() < 3) return UsageError(self, "expected P.zvpj, CLIP and at least one FILE");
   const bool yes = args.Has("--yes");
   TerminalPrompt prompt(yes);
+  zv::CFileLock lock;
   zv::CZvObject project;
-  if (!LoadProjectFor(self.name, args[0], project, prompt, true)) return kExitFailed;
+  if (!LoadProjectFor(self.name, args[0], project, prompt, true, &lock)) return kExitFailed;
   zv::CStoryObject* story = FindStory(self, args[1], project);
   if (!story) return kExitFailed;
 
@@ -143,6 +144,8 @@ int RunSourceRemove(const std::vector<std::string>& argv) {
   TerminalPrompt prompt(false);
   // The source is removed from the project as stored, before the files are
   // reopened, so that a source whose file is lost can be dropped on purpose.
+  zv::CFileLock lock;
+  if (!LockProject(self.name, args[0], lock)) return kExitFailed;
   zv::CZvObject project;
   std::string message;
   if (zv::ReadProjectFile(args[0], project, message) != zv::kOk)

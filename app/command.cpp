@@ -80,6 +80,11 @@ int UsageError(const CommandInfo& info, const std::string& problem) {
   return kExitUsage;
 }
 
+int RefuseValue(const CommandInfo& info, const std::string& problem) {
+  std::fprintf(stderr, "zelvane %s: %s\n", info.name, problem.c_str());
+  return kExitFailed;
+}
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "%s\n", message.c_str());
   return kExitFailed;

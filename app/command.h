@@ -64,6 +64,10 @@ struct Registrar {
 int CheckOptions(const CommandInfo& info, const std::vector<std::string>& argv, const std::set<std::string>& allowed);
 // Prints "usage" and the help of a command to stderr; returns kExitUsage.
 int UsageError(const CommandInfo& info, const std::string& problem);
+// Refuses a value that was parsed but cannot be taken (a timecode out of
+// range, an unknown code): the problem on stderr, kExitFailed, since the
+// command line itself was understood.
+int RefuseValue(const CommandInfo& info, const std::string& problem);
 // Prints a failure message (the system's own text) to stderr; returns kExitFailed.
 int Fail(const std::string& message);
 // Prints the command's help to stdout.

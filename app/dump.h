@@ -17,6 +17,9 @@ struct DumperInfo {
   bool (*match)(const std::string& path, const std::vector<uint8_t>& head);
   // Prints the dump (text, or JSON when `json`); returns an exit code.
   int (*dump)(const std::string& path, bool json);
+  // The first bytes every such file begins with; a file that matched by its
+  // name alone is refused without them, before anything reads it whole.
+  const char* magic = nullptr;
 };
 
 void AddDumper(const DumperInfo& info);

@@ -55,7 +55,7 @@ int DumpMpls(const std::string& path, bool json) { return DumpFile<zv::PlaylistF
 
 }  // namespace
 
-ZV_DUMPER("clip information", MatchClpi, DumpClpi);
-ZV_DUMPER("playlist", MatchMpls, DumpMpls);
+ZV_DUMPER("clip information", MatchClpi, DumpClpi, "HDMV");
+ZV_DUMPER("playlist", MatchMpls, DumpMpls, "MPLS");
 
 }  // namespace zvapp

@@ -48,11 +48,11 @@ int DumpIdFile(const std::string& path, bool json) { return DumpWith(path, json,
 }  // namespace
 
 ZV_DUMPER("index.bdmv", [](const std::string& p, const std::vector<uint8_t>& h) { return Matches(p, h, "index.bdmv", "INDX"); },
-          DumpIndexFile);
+          DumpIndexFile, "INDX");
 ZV_DUMPER("MovieObject.bdmv",
           [](const std::string& p, const std::vector<uint8_t>& h) { return Matches(p, h, "MovieObject.bdmv", "MOBJ"); },
-          DumpMovieObjectFile);
+          DumpMovieObjectFile, "MOBJ");
 ZV_DUMPER("id.bdmv", [](const std::string& p, const std::vector<uint8_t>& h) { return Matches(p, h, "id.bdmv", "BDID"); },
-          DumpIdFile);
+          DumpIdFile, "BDID");
 
 }  // namespace zvapp

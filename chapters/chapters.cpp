@@ -1,5 +1,6 @@
 #include "chapters/chapters.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -81,9 +82,33 @@ void ChapterLine(const std::string& line, double fps, CChapters& chapters) {
   chapters.m_points.push_back(p);
 }
 
+// A chapter list is a few kilobytes of text; a stream or a picture given by
+// mistake is refused after a bounded read instead of being read whole.
+constexpr int64_t kMaxChapterFile = 1 << 20;
+
 bool ReadText(const std::string& path, std::string& text, std::string& message) {
-  std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes, message)) return false;
+  File f;
+  if (!f.Open(path, File::kRead)) {
+    message = f.Error();
+    return false;
+  }
+  const int64_t len = f.Length();
+  if (len > kMaxChapterFile) {
+    message = "\"" + path + "\" is not a chapter file: it is larger than " + std::to_string(kMaxChapterFile) + " bytes";
+    return false;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(std::max<int64_t>(len, 0)));
+  if (!f.ReadExact(bytes.data(), bytes.size())) {
+    message = f.Error();
+    return false;
+  }
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const uint8_t c = bytes[i];
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f') {
+      message = "\"" + path + "\" is not a chapter file: it is not text (byte " + std::to_string(i) + ")";
+      return false;
+    }
+  }
   text.assign(bytes.begin(), bytes.end());
   return true;
 }

@@ -270,7 +270,11 @@ SMenuClip MenuClipOf(const CPlObject& playlist) {
 bool ValidatePlaylist(CPlObject& pl, const std::string& prefix, IPrompt& prompt) {
   const std::string label = prefix + pl.m_strName;
   if (pl.GetCount() == 0) {
-    prompt.Message(FormatMessage(kMsgPlaylistEmpty, pl.m_strName));
+    // Every film has a "Title#1": the message alone does not say which.
+    std::string film = prefix;
+    while (!film.empty() && film.back() == ':') film.pop_back();
+    prompt.Message(FormatMessage(kMsgPlaylistEmpty, pl.m_strName) +
+                   (film.empty() ? std::string() : "\n(a title of \"" + film + "\" without play items)"));
     return false;
   }
   for (size_t i = 0; i < pl.GetCount(); ++i) {

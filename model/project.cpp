@@ -1,5 +1,6 @@
 #include "model/project.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -199,6 +200,24 @@ static std::string FullPath(const std::string& path) {
   return ec ? path : p.lexically_normal().generic_string();
 }
 
+// Through a symbolic link the project lives in its real folder, and the
+// paths it stores are relative to that folder; it is opened from there too.
+static std::string RealFilePath(const std::string& path) {
+  const std::string full = FullPath(path);
+  if (char* real = ::realpath(full.c_str(), nullptr)) {
+    std::string r = real;
+    std::free(real);
+    return r;
+  }
+  // Not there yet: the real folder and the name.
+  if (char* real = ::realpath(FolderOf(full).c_str(), nullptr)) {
+    std::string r = std::string(real) + "/" + FileNameOf(full);
+    std::free(real);
+    return r;
+  }
+  return full;
+}
+
 std::vector<uint8_t> StoreProject(CZvObject& project, const std::string& projectPath) {
   ArchiveOut out;
   CCommonFileHeader(kProjectMagic, kProjectFormat, kProjectHeaderVersion).Store(out);
@@ -238,7 +257,7 @@ int LoadProject(const std::vector<uint8_t>& bytes, const std::string& projectPat
 
 int SaveProjectFile(const std::string& path, CZvObject& project, std::string& message) {
   if (!CheckPathLength(path, message)) return kFailed;
-  std::vector<uint8_t> bytes = StoreProject(project, FullPath(path));
+  std::vector<uint8_t> bytes = StoreProject(project, RealFilePath(path));
   if (!WriteFileAtomic(path, bytes.data(), bytes.size(), message)) return kFailed;
   return kOk;
 }
@@ -267,7 +286,7 @@ int ReadProjectFile(const std::string& path, CZvObject& project, std::string& me
   }
   std::vector<uint8_t> bytes;
   if (!ReadWholeFile(path, bytes, message)) return kFailed;
-  return LoadProject(bytes, FullPath(path), project, message);
+  return LoadProject(bytes, RealFilePath(path), project, message);
 }
 
 int OpenProjectFile(const std::string& path, CZvObject& project, IPrompt& prompt, const Progress& progress,

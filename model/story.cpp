@@ -234,7 +234,9 @@ int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Pro
     return kFailed;
   }
   for (const std::string& s : m_vecSources) {
-    if (EqualsNoCase(s, path)) {
+    // Identity, not spelling: "X.ac3" and "x.ac3" are two files here, while
+    // a link to a source already added is that source.
+    if (IsSameFileIdentity(s, path)) {
       prompt.Message(FormatMessage(kMsgSourceAdded, path));
       return kFailed;
     }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -189,6 +190,32 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t n, std::st
   return true;
 }
 
+std::string CreateTempBeside(const std::string& path, std::string& error) {
+  static std::atomic<unsigned> counter{0};
+  const std::string folder = [&] {
+    const size_t k = path.find_last_of('/');
+    return k == std::string::npos ? std::string() : path.substr(0, k + 1);
+  }();
+  // The name keeps a readable part of the original, cut so that it stays
+  // within the file-name limit.
+  std::string name = path.substr(folder.size()).substr(0, 180);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string tmp = folder + "." + name + "." + std::to_string(::getpid()) + "." +
+                            std::to_string(counter.fetch_add(1)) + ".tmp";
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return tmp;
+    }
+    if (errno != EEXIST) {
+      error = File::ErrorText("create", tmp, errno);
+      return {};
+    }
+  }
+  error = File::ErrorText("create", path, EEXIST);
+  return {};
+}
+
 bool WriteFileAtomic(const std::string& pathIn, const void* data, size_t n, std::string& error) {
   // Through a symbolic link the file it points to is replaced; replacing the
   // link itself would leave that file stale.
@@ -202,10 +229,13 @@ bool WriteFileAtomic(const std::string& pathIn, const void* data, size_t n, std:
   }
   // The new file keeps the permissions of the one it replaces.
   const bool replacing = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  std::string tmp = path + ".tmp~";
+  // A name of its own, so that two processes saving one file at once never
+  // write into or rename away each other's temporary file.
+  const std::string tmp = CreateTempBeside(path, error);
+  if (tmp.empty()) return false;
   {
     File f;
-    bool ok = f.Open(tmp, File::kCreate) && f.Write(data, n);
+    bool ok = f.Open(tmp, File::kReadWrite) && f.Write(data, n);
     if (ok) {
       // Open() has no accessor for the descriptor; reopen to sync the bytes.
       int fd = ::open(tmp.c_str(), O_RDONLY | O_CLOEXEC);

@@ -67,4 +67,10 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::stri
 bool WriteFileAtomic(const std::string& path, const void* data, size_t n, std::string& error);
 bool WriteWholeFile(const std::string& path, const void* data, size_t n, std::string& error);
 
+// Creates a new, empty file beside `path` under a name no other process
+// uses (hidden, with the process id and a counter) and returns that name;
+// a writer fills it and renames it over `path` when done, so two writers
+// never share a temporary file. Empty with `error` set when it cannot.
+std::string CreateTempBeside(const std::string& path, std::string& error);
+
 }  // namespace zv

@@ -114,4 +114,10 @@ std::string ToLower(std::string s) {
 
 bool EqualsNoCase(const std::string& a, const std::string& b) { return ToLower(a) == ToLower(b); }
 
+bool IsSameFileIdentity(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  return a == b;
+}
+
 }  // namespace zv

@@ -31,6 +31,9 @@ int64_t FileSize(const std::string& path);  // -1 if missing
 bool CheckPathLength(const std::string& path, std::string& error);
 std::string TempFolder();
 bool EqualsNoCase(const std::string& a, const std::string& b);
+// The same file by identity (device and inode), whatever the spelling of
+// the paths; paths that cannot be looked at are compared as written.
+bool IsSameFileIdentity(const std::string& a, const std::string& b);
 std::string ToLower(std::string s);
 
 }  // namespace zv

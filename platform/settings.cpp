@@ -1,10 +1,14 @@
 #include "platform/settings.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "platform/file.h"
 
@@ -33,8 +37,31 @@ bool Settings::Load(const std::string& path) {
   path_ = path;
   general_.clear();
   other_.clear();
-  std::ifstream in(path);
-  if (!in) return false;
+  warning_.clear();
+  // Opened without blocking and only as a regular file, so that a named pipe
+  // in its place cannot hang every command.
+  std::vector<uint8_t> bytes;
+  {
+    File f;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return false;
+    if (!f.Open(path, File::kRead)) {
+      warning_ = "the settings file was ignored: " + f.Error();
+      return false;
+    }
+    // Settings are a few lines; a huge file is not ours.
+    const int64_t len = f.Length();
+    if (len < 0 || len > (1 << 20)) {
+      warning_ = "the settings file was ignored: \"" + path + "\" is too large";
+      return false;
+    }
+    bytes.resize(static_cast<size_t>(len));
+    if (!f.ReadExact(bytes.data(), bytes.size())) {
+      warning_ = "the settings file was ignored: " + f.Error();
+      return false;
+    }
+  }
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
   std::string line;
   bool inGeneral = false;
   while (std::getline(in, line)) {
@@ -56,6 +83,11 @@ bool Settings::Load(const std::string& path) {
 }
 
 bool Settings::Save(const std::string& path, std::string& error) const {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    error = "Cannot write \"" + path + "\": Not a regular file";
+    return false;
+  }
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
   std::ostringstream out;

@@ -243,7 +243,10 @@ int CAC3Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
     }
     uint32_t sync;
     if (!bf.Read(16, sync)) break;
-    if (sync != 0x0B77) return kParseSyntax;
+    if (sync != 0x0B77) {
+      ctx.errorOffset = static_cast<int64_t>(consumed);
+      return kParseSyntax;
+    }
     if (!bf.Skip(uint64_t{first.frameBytes} * 8 - 16)) break;
     ++frames;
   }

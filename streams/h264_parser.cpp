@@ -310,6 +310,7 @@ int CH264Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress
       // A picture whose slices cannot be read is left out; a picture that
       // already holds good slices is kept.
       lastDropCode_ = r == kUnreadableSlice ? kParseSyntax : r;
+      if (r == kUnreadableSlice) ctx.errorOffset = nalStart;
       if (unit_ && !unit_->hasSlice) {
         unit_.reset();
         --unitCounter_;
@@ -318,7 +319,10 @@ int CH264Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress
       }
       continue;
     }
-    if (r != kParseOk) return r;
+    if (r != kParseOk) {
+      if (r == kParseSyntax) ctx.errorOffset = nalStart;
+      return r;
+    }
   }
   if (scan.ReadError()) return kParseReadError;
 

@@ -91,40 +91,9 @@ int RunParser(CParserBase& parser, const std::string& path, SStreamContext& ctx,
   if (!ctx.sifFile.Truncate(0)) return kParseWriteError;
   return parser.ParseFile(path, ctx, progress);
 }
-}  // namespace
-
-int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string& message, const Progress& progress,
-                      IPrompt* prompt) {
-  message.clear();
-  auto parsers = CreateParsers();
-  for (auto& p : parsers) p->prompt = prompt;
-  if (progress.fn) {
-    progress.Item(path);
-    progress.Action("Parsing");
-  }
-  ctx.sifFile.Close();
-  // Written under a new name of its own and renamed into place when
-  // complete: an old file or a link in its place is replaced, never written
-  // through, and a failed analysis leaves the old file as it was.
-  std::string writing;
-  auto openNew = [&](const std::string& final) {
-    // A folder in its place could not be renamed over.
-    struct stat st;
-    if (::lstat(final.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
-    writing = final + ".tmp~" + std::to_string(::getpid());
-    ::unlink(writing.c_str());  // left by a killed run of this process id
-    return ctx.sifFile.Open(writing, File::kCreateNew);
-  };
-  ctx.sifPath = SifPathBeside(path);
-  if (!openNew(ctx.sifPath)) {
-    ctx.sifPath = SifPathInTemp(path);
-    if (!openNew(ctx.sifPath)) {
-      ctx.sifPath.clear();
-      message = ParseResultMessage(kParseCreateSifError);
-      return kParseCreateSifError;
-    }
-  }
-
+// The extension pass, then the content pass.
+int RunParsers(std::vector<std::unique_ptr<CParserBase>>& parsers, const std::string& path, SStreamContext& ctx,
+               const Progress& progress) {
   int result = kParseUnknownFormat;
   size_t tried = parsers.size();
   for (size_t i = 0; i < parsers.size(); ++i) {
@@ -141,15 +110,68 @@ int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string&
       if (result != kParseUnknownFormat) break;
     }
   }
-  if (result == kParseOk && !ctx.sifFile.Close()) result = kParseWriteError;
-  if (result == kParseOk && ::rename(writing.c_str(), ctx.sifPath.c_str()) != 0) result = kParseWriteError;
-  if (result != kParseOk) {
+  return result;
+}
+}  // namespace
+
+int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string& message, const Progress& progress,
+                      IPrompt* prompt) {
+  message.clear();
+  auto parsers = CreateParsers();
+  for (auto& p : parsers) p->prompt = prompt;
+  if (progress.fn) {
+    progress.Item(path);
+    progress.Action("Parsing");
+  }
+  // Written under a new name of its own and renamed into place when
+  // complete: an old file or a link in its place is replaced, never written
+  // through, and a failed analysis leaves the old file as it was.
+  std::string writing;
+  auto openNew = [&](const std::string& final) {
+    // A folder in its place could not be renamed over.
+    struct stat st;
+    if (::lstat(final.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+    writing = final + ".tmp~" + std::to_string(::getpid());
+    ::unlink(writing.c_str());  // left by a killed run of this process id
+    return ctx.sifFile.Open(writing, File::kCreateNew);
+  };
+  // Beside the stream when possible; a stream folder that cannot take the
+  // file, or that fills up while it is written, sends it to the temporary
+  // folder.
+  const std::string places[2] = {SifPathBeside(path), SifPathInTemp(path)};
+  int result = kParseCreateSifError;
+  std::string writeError;
+  std::string previous;
+  for (const std::string& place : places) {
+    if (place == previous && result != kParseCreateSifError) break;  // the same file again
+    previous = place;
+    ctx.sifFile.Close();
+    ctx.sifPath = place;
+    ctx.errorOffset = -1;
+    if (!openNew(ctx.sifPath)) {
+      result = kParseCreateSifError;
+      continue;
+    }
+    result = RunParsers(parsers, path, ctx, progress);
+    if (result == kParseOk && !AppendSifTrailer(ctx.sifFile)) result = kParseWriteError;
+    if (result == kParseOk && !ctx.sifFile.Close()) result = kParseWriteError;
+    if (result == kParseOk && ::rename(writing.c_str(), ctx.sifPath.c_str()) != 0) result = kParseWriteError;
+    if (result == kParseOk) break;
+    if (result == kParseWriteError) writeError = ctx.sifFile.Error();
     ctx.sifFile.Close();
     ::unlink(writing.c_str());
+    if (result != kParseWriteError) break;
+  }
+  if (result != kParseOk) {
+    ctx.sifFile.Close();
     ctx.sifPath.clear();
     ctx.sif.reset();
     ctx.header = SSifHeader{};
     if (result >= 2) message = ParseResultMessage(result);
+    // The message stays the system's own; what we know is added below it.
+    if (result == kParseWriteError && !writeError.empty()) message += "\n" + writeError;
+    if (result == kParseSyntax && ctx.errorOffset >= 0)
+      message += "\n(at byte " + std::to_string(ctx.errorOffset) + " of the stream file)";
   }
   return result;
 }

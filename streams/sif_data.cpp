@@ -1,5 +1,7 @@
 #include "streams/sif_data.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -57,6 +59,67 @@ void SSifHeader::Load(ArchiveIn& in) {
   auTablePos = in.U32();
   payloadSize = GetU64(in);
   sourceTime = static_cast<int64_t>(GetU64(in));
+}
+
+uint32_t SifCrc32(const uint8_t* data, size_t n, uint32_t crc) {
+  static const auto table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  crc = ~crc;
+  for (size_t i = 0; i < n; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+namespace {
+constexpr char kSifTrailerMagic[4] = {'Z', 'V', 'C', 'K'};
+
+// CRC of the first `length` bytes, read in blocks.
+bool CrcOfFile(File& file, int64_t length, uint32_t& crc) {
+  crc = 0;
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(length, 1 << 20)));
+  for (int64_t pos = 0; pos < length;) {
+    const size_t n = static_cast<size_t>(std::min<int64_t>(length - pos, static_cast<int64_t>(buf.size())));
+    if (!file.ReadExactAt(pos, buf.data(), n)) return false;
+    crc = SifCrc32(buf.data(), n, crc);
+    pos += static_cast<int64_t>(n);
+  }
+  return true;
+}
+}  // namespace
+
+bool AppendSifTrailer(File& file) {
+  const int64_t length = file.Length();
+  uint32_t crc = 0;
+  if (length < 0 || !CrcOfFile(file, length, crc)) return false;
+  ArchiveOut out;
+  for (char c : kSifTrailerMagic) out.U8(static_cast<uint8_t>(c));
+  out.U32(crc);
+  PutU64(out, static_cast<uint64_t>(length));
+  return file.Seek(length) && file.Write(out.Bytes().data(), out.Bytes().size());
+}
+
+bool CheckSifTrailer(File& file, int64_t& contentLength) {
+  const int64_t length = file.Length();
+  if (length < static_cast<int64_t>(SSifHeader::kSize + SSifTrailer::kSize)) return false;
+  uint8_t t[SSifTrailer::kSize];
+  if (!file.ReadExactAt(length - static_cast<int64_t>(SSifTrailer::kSize), t, sizeof t)) return false;
+  if (std::memcmp(t, kSifTrailerMagic, 4) != 0) return false;
+  uint32_t stored = 0;
+  uint64_t covered = 0;
+  for (int i = 0; i < 4; ++i) stored |= static_cast<uint32_t>(t[4 + i]) << (8 * i);
+  for (int i = 0; i < 8; ++i) covered |= static_cast<uint64_t>(t[8 + i]) << (8 * i);
+  const int64_t content = length - static_cast<int64_t>(SSifTrailer::kSize);
+  if (covered != static_cast<uint64_t>(content)) return false;
+  uint32_t crc = 0;
+  if (!CrcOfFile(file, content, crc) || crc != stored) return false;
+  contentLength = content;
+  return true;
 }
 
 bool SSifHeader::IsComplete() const { return std::memcmp(magic, "RSIF", 4) == 0 && auCount != 0 && payloadSize != 0; }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/archive_io.h"
+#include "platform/file.h"
 
 namespace zv {
 
@@ -61,6 +62,23 @@ struct SSifHeader {
   // Magic, a unit count and a payload: the parse that wrote it finished.
   bool IsComplete() const;
 };
+
+// Every stream-information file we write ends in a 16-byte check trailer
+// behind the tables: "ZVCK", a CRC-32 of every byte before the trailer, and
+// that byte count (64-bit, little-endian). A file whose trailer is missing
+// or does not match (a flipped bit, a cut, an older file) is analysed again
+// rather than trusted.
+struct SSifTrailer {
+  static constexpr size_t kSize = 16;
+};
+// Appends the trailer to a complete stream-information file open for
+// reading and writing; false with the file's error set when it cannot.
+bool AppendSifTrailer(File& file);
+// Checks the trailer; on success `contentLength` is the length of the file
+// without it (where the tables end).
+bool CheckSifTrailer(File& file, int64_t& contentLength);
+// CRC-32 (the common reflected polynomial 0xEDB88320), continued from `crc`.
+uint32_t SifCrc32(const uint8_t* data, size_t n, uint32_t crc = 0);
 
 // Access-unit flags.
 enum : uint32_t {

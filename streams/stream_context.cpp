@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 
 #include "platform/paths.h"
 #include "streams/ac3_parser.h"
@@ -12,6 +13,10 @@
 #include "streams/parser_base.h"
 
 namespace zv {
+
+namespace {
+constexpr size_t kMaxFileName = 255;  // bytes of one name in a folder
+}  // namespace
 
 void SStreamContext::Close() {
   unitReader.reset();
@@ -36,6 +41,7 @@ void SStreamContext::Close() {
   auTable.shrink_to_fit();
   auTableFirst = auTableCount = 0;
   timeOffset = 0;
+  errorOffset = -1;
   compositionNumber = 0;
   lastKeyPts = 0;
   sequenceHeader.clear();
@@ -44,7 +50,18 @@ void SStreamContext::Close() {
 std::string SifPathBeside(const std::string& streamPath) { return streamPath + ".dsi"; }
 
 std::string SifPathInTemp(const std::string& streamPath) {
-  return TempFolder() + "/" + FileNameOf(streamPath) + ".dsi";
+  std::string name = FileNameOf(streamPath) + ".dsi";
+  // A name at the file-name limit has no room for ".dsi": a shortened name
+  // made unique by a hash of the whole path (the same on every run, so the
+  // file is found again).
+  if (name.size() > kMaxFileName) {
+    uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a
+    for (unsigned char c : streamPath) h = (h ^ c) * 0x100000001b3ull;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+    name = FileNameOf(streamPath).substr(0, 200) + "~" + hex + ".dsi";
+  }
+  return TempFolder() + "/" + name;
 }
 
 namespace {
@@ -52,14 +69,17 @@ namespace {
 // Reads header and record from an open stream-information file and checks
 // that its tables fit the file. The GOP table of video is loaded too.
 bool LoadSif(File& f, SSifHeader& header, std::unique_ptr<CSifData>& sif) {
-  int64_t len = f.Length();
-  if (len < static_cast<int64_t>(SSifHeader::kSize)) return false;
+  // The tables end where the check trailer begins.
+  int64_t len = 0;
+  if (!CheckSifTrailer(f, len)) return false;
   std::vector<uint8_t> head(static_cast<size_t>(std::min<int64_t>(len, 4096)));
   if (!f.Seek(0) || !f.ReadExact(head.data(), head.size())) return false;
   try {
     ArchiveIn in(head);
     header.Load(in);
     if (!header.IsComplete()) return false;
+    // Milliseconds per unit: a unit is never longer than a second or two.
+    if (!std::isfinite(header.auDuration) || header.auDuration < 0 || header.auDuration > 10000) return false;
     sif = CreateSifData(header.streamCodingType);
     if (!sif || !sif->Load(in)) return false;
     if (in.Pos() != header.auTablePos) return false;
@@ -128,7 +148,6 @@ int EnsureStreamInfo(const std::string& path, SStreamContext& ctx, const Progres
     return kFailed;
   }
   stream.Close();
-  int64_t mtime = FileTimeNs(path);
   std::string sifPath = SifPathBeside(path);
   {
     File probe;
@@ -136,8 +155,7 @@ int EnsureStreamInfo(const std::string& path, SStreamContext& ctx, const Progres
   }
   SSifHeader header;
   std::unique_ptr<CSifData> sif;
-  if (LoadSifPath(sifPath, header, sif) && header.sourceTime == mtime &&
-      TableFitsStream(sifPath, header, FileSize(path))) {
+  if (LoadStreamInfo(sifPath, path, header, sif)) {
     ctx.sifPath = sifPath;
     return kOk;
   }
@@ -150,6 +168,16 @@ int EnsureStreamInfo(const std::string& path, SStreamContext& ctx, const Progres
   }
   return kOk;
 }
+
+}  // namespace
+
+bool LoadStreamInfo(const std::string& sifPath, const std::string& streamPath, SSifHeader& header,
+                    std::unique_ptr<CSifData>& sif) {
+  return LoadSifPath(sifPath, header, sif) && header.sourceTime == FileTimeNs(streamPath) &&
+         TableFitsStream(sifPath, header, FileSize(streamPath));
+}
+
+namespace {
 
 // The unit range of the display sets between two 90 kHz times.
 bool SelectPgRange(SStreamContext& ctx, int64_t inTime, int64_t outTime, int64_t& first, int64_t& last) {
@@ -255,8 +283,11 @@ std::unique_ptr<AUI> GetAu(int64_t n, SStreamContext& ctx) {
   const SSifHeader& h = ctx.header;
   if (n < 0 || n >= static_cast<int64_t>(h.auCount) || !ctx.sif) return nullptr;
   auto au = std::make_unique<AUI>();
+  // Time stamps wrap at 32 bits; a duration the loader let through cannot
+  // make the conversion undefined.
   auto computedTime = [&](int64_t k) {
-    return static_cast<uint32_t>(static_cast<double>(k) * h.auDuration * 90 + kFirstPts);
+    const double t = static_cast<double>(k) * h.auDuration * 90 + kFirstPts;
+    return static_cast<uint32_t>(static_cast<uint64_t>(std::clamp(t, 0.0, 1.8e19)));
   };
   switch (h.streamCodingType) {
     case kSctLpcm: {

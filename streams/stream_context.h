@@ -68,6 +68,8 @@ struct SStreamContext {
   int64_t auTableBlock = 4096;  // records per read
 
   int64_t timeOffset = 0;  // added to every non-zero PTS and DTS served
+  // Where in the stream file the analysis met a syntax error; -1 unknown.
+  int64_t errorOffset = -1;
   uint16_t compositionNumber = 0;
   uint32_t lastKeyPts = 0;
   std::vector<uint8_t> sequenceHeader;  // MPEG-2: the first sequence-header block
@@ -82,6 +84,13 @@ struct SStreamContext {
 // temporary folder.
 std::string SifPathBeside(const std::string& streamPath);
 std::string SifPathInTemp(const std::string& streamPath);
+
+// Reads and checks the stream-information file `sifPath` of `streamPath`:
+// its trailer, header, record and tables, its time stamp against the stream
+// file, and that its unit table fits the stream. False means it must be made
+// again.
+bool LoadStreamInfo(const std::string& sifPath, const std::string& streamPath, SSifHeader& header,
+                    std::unique_ptr<CSifData>& sif);
 
 // Makes sure current stream information exists (analysing when needed),
 // opens the stream and selects the range. 0 ok, 1 cancelled, 2 failed after

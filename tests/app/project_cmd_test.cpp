@@ -167,8 +167,10 @@ TEST(ProjectCommands, UsageErrorsAndUnreadableProjects) {
   EXPECT_EQ(Zv({"show", p, "--bogus"}).status, 64);
   EXPECT_EQ(Zv({"title", "add", p}).status, 64);
   EXPECT_EQ(Zv({"chapters", p, "Movie#1/Title#1/PI#1", "jump"}).status, 64);
-  EXPECT_EQ(Zv({"chapters", p, "Movie#1/Title#1/PI#1", "add", "00:61:00:00", "--fps", "3"}).status, 64);
-  EXPECT_EQ(Zv({"chapters", p, "Movie#1/Title#1/PI#1", "add", "00:01:00:00", "--fps", "5"}).status, 64);
+  // Understood but refused values are failures, not usage errors.
+  EXPECT_EQ(Zv({"chapters", p, "Movie#1/Title#1/PI#1", "add", "00:61:00:00", "--fps", "3"}).status, 2);
+  EXPECT_EQ(Zv({"chapters", p, "Movie#1/Title#1/PI#1", "add", "00:01:00:00", "--fps", "5"}).status, 2);
+  EXPECT_EQ(Zv({"chapters", p, "Movie#1/Title#1/PI#1", "remove", "0"}).status, 2);
   RunResult help = Zv({"chapters", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("example:"), std::string::npos);

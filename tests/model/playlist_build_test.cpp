@@ -187,7 +187,7 @@ TEST_F(PlaylistBuild, ValidationMessages) {
   EXPECT_EQ(Build(), kOk) << prompt.messages.back();
   EXPECT_EQ(prompt.messages,
             (std::vector<std::string>{
-                "\"Title#1\" is empty! ",
+                "\"Title#1\" is empty! \n(a title of \"Movie#1\" without play items)",
                 "\"Movie#1:Title#1:PI#1\": Primary video track must be one! ",
                 "\"Movie#1:Clip#1\" and \"Movie#1:Clip#2\": have a conflict of track count! ",
                 "Movie#1:Title#1:: \"Movie#1:Title#1:PI1\" and \"Movie#1:Title#1:PI2\": have a conflict of track count! ",

@@ -23,12 +23,20 @@ TEST(StorySources, AddRemoveAndRefusals) {
   EXPECT_TRUE(story.TrackRefs()[0].video);
   EXPECT_EQ(story.TrackRefs()[1].codingType, 0x81);
 
-  // The same file again, spelled with other letter case, is refused.
+  // The same file again, reached through a link, is refused; a name that
+  // differs in letter case is another file here (missing in this case).
   ScriptedPrompt prompt;
+  const std::string link = media.dir / "media/again.ac3";
+  std::filesystem::create_symlink(media.Media("ac3_stereo.ac3"), link);
+  EXPECT_EQ(story.AddSource(link, true, Progress{}, prompt), kFailed);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0], "\"" + link + "\"\r\n has been added! ");
+  EXPECT_EQ(story.m_vecSources.size(), 2u);
+  prompt.messages.clear();
   const std::string upper = media.dir / "media/AC3_STEREO.AC3";
   EXPECT_EQ(story.AddSource(upper, true, Progress{}, prompt), kFailed);
   ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0], "\"" + upper + "\"\r\n has been added! ");
+  EXPECT_EQ(prompt.messages[0], "Cannot open \"" + upper + "\": No such file or directory");
   EXPECT_EQ(story.m_vecSources.size(), 2u);
 
   // Not a stream: the parser's message, nothing added.

@@ -61,9 +61,10 @@ TEST(Ac3, ThousandFramesGiveThousandComputedUnits) {
   }
   EXPECT_EQ(served, 1000u);
 
-  // No table: the file is the 57-byte header and the 21-byte record.
+  // No table: the file is the 57-byte header, the 21-byte record and the
+  // check trailer.
   auto dsi = ReadBytes(dir / "long.ac3.dsi");
-  ASSERT_EQ(dsi.size(), 78u);
+  ASSERT_EQ(dsi.size(), 78u + zv::SSifTrailer::kSize);
   EXPECT_EQ(dsi[8], 0x81);
   EXPECT_EQ(dsi[37], 78);                // access-unit table position
   EXPECT_EQ(dsi[57], 1);                 // record version
@@ -131,7 +132,8 @@ TEST(Ac3, RefusedStreamsGiveTheirMessage) {
     const char* message;
   };
   const Edit edits[] = {
-      {"garbage where frame 4's syncword belongs", 3 * kFrame448, 0xFF, 0x42, "Syntax illegal! "},
+      {"garbage where frame 4's syncword belongs", 3 * kFrame448, 0xFF, 0x42,
+       "Syntax illegal! \n(at byte 5376 of the stream file)"},
       {"32 kbit/s (frmsizecod 0)", 4, 0x3F, 0x00, "Wrong bitrate! "},
       {"1+1 dual mono (acmod 0)", 6, 0xE0, 0x00, "Wrong audio coding mode! "},
       {"bsid 9", 5, 0xF8, 9 << 3, "Wrong bitstream Id! "},

@@ -144,7 +144,7 @@ TEST(H264Record, FixtureAttributesAndStoredLayout) {
   EXPECT_EQ(le32(70), 1080u);
   EXPECT_EQ(b[74], 1);                   // progressive
   EXPECT_EQ(le32(79), 89u + 48 * 28);    // table end
-  EXPECT_EQ(b.size(), 89u + 48 * 28 + 4 + v->gops.size() * 25);
+  EXPECT_EQ(b.size(), 89u + 48 * 28 + 4 + v->gops.size() * 25 + zv::SSifTrailer::kSize);
 }
 
 // Failure fixtures: exactly their message, and nothing left behind.
