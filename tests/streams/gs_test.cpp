@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "stream_test_util.h"
 #include "streams/gs_parser.h"
+#include "streams/sif_data.h"
 #include "support/test_support.h"
 
 using namespace zvtest;
@@ -125,7 +126,8 @@ TEST(GraphicsStream, PresentationSegmentsBecomeUnitsMovedOntoTheFirstPresentatio
 
   // The stored record: version, type, model, width, height, frame rate.
   auto dsi = ReadBytes(dir / "subs_fra.sup.dsi");
-  ASSERT_EQ(dsi.size(), 57u + 11 + 7 * 28);
+  // then the unit table and the check trailer.
+  ASSERT_EQ(dsi.size(), 57u + 11 + 7 * 28 + zv::SSifTrailer::kSize);
   EXPECT_EQ(dsi[37], 68);  // table position
   const std::vector<uint8_t> stored(dsi.begin() + 57, dsi.begin() + 68);
   EXPECT_EQ(stored, (std::vector<uint8_t>{0, 0, 0, 0, 0x90, 0, 0x80, 0x07, 0x38, 0x04, 1}));
