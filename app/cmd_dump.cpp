@@ -47,8 +47,9 @@ static int RunDump(const std::vector<std::string>& argv) {
   head.resize(static_cast<size_t>(n));
   for (const auto& d : Dumpers()) {
     if (!d.match(path, head)) continue;
+    // Dumpers that recognise their files by content themselves carry no magic.
     const size_t m = d.magic ? std::strlen(d.magic) : 0;
-    if (head.size() < m || std::memcmp(head.data(), d.magic, m) != 0)
+    if (m > 0 && (head.size() < m || std::memcmp(head.data(), d.magic, m) != 0))
       return Fail("\"" + path + "\": not a " + d.name + " file (it does not begin with \"" + d.magic + "\")");
     return d.dump(path, args.Has("--json"));
   }
