@@ -71,7 +71,6 @@ struct SMuxAu : SAuBase {
   virtual KEY_POINT_INFO* GetKeyPoint() { return nullptr; }
   // The unit belongs to the core (primary-model) part of the stream.
   virtual bool IsBaseUnit() const { return true; }
-  virtual void SetRouting(bool /*toPrimary*/) {}
 };
 
 struct STrackVideoFormat {
@@ -143,7 +142,6 @@ class SMuxTrack {
   // Advances to the next unit; false (with LastError set) when the unit
   // cannot be served.
   virtual bool NextAu() = 0;
-  virtual bool IsAtComposition() const { return true; }
   virtual uint8_t GetStreamCodingType() const = 0;
   virtual bool GetVideoDescriptor(STrackVideoFormat& /*out*/) const { return false; }
   double GetFrameDuration90k() const { return GetFrameDuration() * 90.0; }
@@ -179,8 +177,6 @@ class SMuxTrack {
   static uint32_t DecodeTime(const SAuBase& au) { return au.dts ? au.dts : au.pts; }
 
   const std::string& LastError() const { return m_error; }
-  // Base of the presentation times; process-wide like the reused clip.
-  static int64_t s_basePresentationTime;
 
  protected:
   void ResetMuxState();
@@ -229,12 +225,9 @@ class SRawTrack : public SMuxTrack {
   std::string GetLanguageCode() const override;
   bool SetLanguage(int32_t index) override;
   bool PrepareForMux(const SMuxPrepare& prep) override;
-  void ReleaseMux() override;
   void ReleaseSource() override;
   SMuxAu* GetCurrentAu() override;
-  void GetStartInfo(uint32_t& pts, uint32_t& dts, uint32_t& packets) const override;
   bool NextAu() override;
-  bool IsAtComposition() const override;
   uint8_t GetStreamCodingType() const override;
   bool GetVideoDescriptor(STrackVideoFormat& out) const override;
   double GetFrameDuration() const override;

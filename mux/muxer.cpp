@@ -118,7 +118,6 @@ bool CMuxer::BuildPmt() {
   if (n > kPmtBufferSize) return Fail("Too many streams for the program map table");
   m_pmtBytes = std::make_unique<uint8_t[]>(kPmtBufferSize);
   m_nPmtLength = Write(m_pmt, m_pmtBytes.get(), kPmtBufferSize);
-  m_nPmtPackets = m_nPmtLength <= 183 ? 1 : 1 + (m_nPmtLength - 183 + 183) / 184;
   return true;
 }
 
@@ -154,10 +153,8 @@ bool CMuxer::Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t app
   if (!m_pTracks) return Fail("No tracks to multiplex");
 
   MarkEpStreams();
-  SMuxPrepare p = prep;
-  p.basePresentationTime = SMuxTrack::s_basePresentationTime;
   for (SMuxTrack* t : *m_pTracks) {
-    if (!t->PrepareForMux(p)) {
+    if (!t->PrepareForMux(prep)) {
       return Fail(t->LastError().empty() ? "A track could not be prepared for multiplexing" : t->LastError());
     }
     if (Classify(t->GetStreamCodingType()) == Kind::kVideo) {

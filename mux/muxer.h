@@ -72,7 +72,7 @@ class CMuxer {
   static constexpr int64_t kPcrInterval = 2430000;
 
   CMuxer();
-  virtual ~CMuxer();
+  ~CMuxer();
   CMuxer(const CMuxer&) = delete;
   CMuxer& operator=(const CMuxer&) = delete;
 
@@ -156,7 +156,6 @@ class CMuxer {
   SIT_SECTION m_sit;
   std::unique_ptr<uint8_t[]> m_pmtBytes;
   size_t m_nPmtLength = 0;
-  size_t m_nPmtPackets = 0;
 
   uint32_t m_nSpn = 0;
   int64_t m_nCurrent = 0;
