@@ -148,7 +148,7 @@ int RunMux(const std::vector<std::string>& argv) {
       for (const std::string& p : paths) ::unlink(p.c_str());
     }
   } temps{{tmpOut, tmpClpi}};
-  const int r = zv::MuxClipFiles(muxer, tmpOut, tmpClpi, nullptr, progress, error);
+  const int r = zv::MuxClipFiles(muxer, tmpOut, tmpClpi, false, progress, error);
   display.Finish();
   if (r == zv::kCancelled) {
     std::fprintf(stderr, "Cancelled: no clip was written.\n");

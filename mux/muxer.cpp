@@ -425,9 +425,9 @@ int CMuxer::WriteAuPackets(SMuxTrack& track, int64_t limit, uint64_t& written) {
 
 // ---------------------------------------------------------------- run
 
-int CMuxer::Run(const uint8_t* options, const Progress& progress) {
+int CMuxer::Run(bool seamless, const Progress& progress) {
   try {
-    return RunTracks(options, progress);
+    return RunTracks(seamless, progress);
   } catch (const std::exception& e) {
     // Cleanup waits for the background write, which must not outlive the
     // caller's file, and releases the sources.
@@ -437,7 +437,7 @@ int CMuxer::Run(const uint8_t* options, const Progress& progress) {
   }
 }
 
-int CMuxer::RunTracks(const uint8_t* options, const Progress& progress) {
+int CMuxer::RunTracks(bool seamless, const Progress& progress) {
   if (!m_pTracks || !m_buffer || !m_pmtBytes) {
     Fail("The multiplexer was not prepared");
     Cleanup();
@@ -490,7 +490,7 @@ int CMuxer::RunTracks(const uint8_t* options, const Progress& progress) {
     SMuxTrack& track = *active.front();
     if (!wroteAny) {
       m_nCurrent = track.m_nNextTime;
-      if (options && *options == kMuxOptionSeamless) {
+      if (seamless) {
         // Room for the previous clip's tail: the larger the opening units,
         // the less the first packet moves.
         const uint32_t dts = SMuxTrack::DecodeTime(*track.GetCurrentAu());
@@ -619,7 +619,7 @@ void CMuxer::Cleanup() {
 
 // ---------------------------------------------------------------- files
 
-int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, const uint8_t* options,
+int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, bool seamless,
                  const Progress& progress, std::string& error, bool freshFiles) {
   error.clear();
   File ts, clpi;
@@ -647,7 +647,7 @@ int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& 
   }
   muxer.m_pOutput = &ts;
   muxer.m_pClipInfo = &clpi;
-  const int r = muxer.Run(options, progress);
+  const int r = muxer.Run(seamless, progress);
   muxer.m_pOutput = nullptr;
   muxer.m_pClipInfo = nullptr;
   if (r != kOk) {

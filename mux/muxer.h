@@ -32,9 +32,6 @@ struct SClipTiming {
   int64_t lateDrainMargin = 0;
 };
 
-// Run option: the clip follows another one seamlessly (connection condition 5).
-inline constexpr uint8_t kMuxOptionSeamless = 5;
-
 // Counts packets by arrival time over a sliding one-second window and keeps
 // the largest count. Packets are at least one packet duration apart, so a
 // ring of a second's worth of times holds the window.
@@ -90,7 +87,9 @@ class CMuxer {
   // kOk, kCancelled (by the callback) or kFailed (Error() says why: a write
   // error, an unbuildable packet, a unit the track could not serve). The
   // clip information is written only on kOk.
-  int Run(const uint8_t* options, const Progress& progress);
+  // `seamless`: the clip follows another one seamlessly (connection
+  // condition 5), so its first packet leaves room for that clip's tail.
+  int Run(bool seamless, const Progress& progress);
 
   const std::string& Error() const { return m_error; }
   const SClipTiming& Timing() const { return m_timing; }
@@ -107,7 +106,7 @@ class CMuxer {
   enum class Kind { kVideo, kAudio, kPg, kIg, kOther };
   static Kind Classify(uint8_t type);
 
-  int RunTracks(const uint8_t* options, const Progress& progress);
+  int RunTracks(bool seamless, const Progress& progress);
   void MarkEpStreams();
   bool BuildPmt();
   bool Flush();
@@ -183,7 +182,7 @@ class CMuxer {
 // With `freshFiles` both must be new names (nothing there, not even a
 // link), as a build's staging folder guarantees; otherwise an old clip is
 // written over in place.
-int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, const uint8_t* options,
+int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, bool seamless,
                  const Progress& progress, std::string& error, bool freshFiles = false);
 
 }  // namespace zv

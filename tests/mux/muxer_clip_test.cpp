@@ -41,7 +41,7 @@ BuiltClip Build(const TempDir& dir, const std::vector<std::string>& fixtures) {
   b.m2ts = dir / "00001.m2ts";
   b.clpi = dir / "00001.clpi";
   std::string error;
-  EXPECT_EQ(zv::MuxClipFiles(muxer, b.m2ts, b.clpi, nullptr, {}, error), zv::kOk) << error;
+  EXPECT_EQ(zv::MuxClipFiles(muxer, b.m2ts, b.clpi, false, {}, error), zv::kOk) << error;
   b.timing = muxer.Timing();
   return b;
 }
