@@ -125,7 +125,7 @@ int RunMux(const std::vector<std::string>& argv) {
   zv::SMuxPrepare prep;
   prep.progress = progress;
   prep.prompt = &prompt;
-  if (!muxer.Prepare(48000000, &ordered, 1, 0, prep)) {
+  if (!muxer.Prepare(&ordered, prep)) {
     display.Finish();
     if (display.Cancelled()) return kExitCancelled;
     return Fail(muxer.Error());

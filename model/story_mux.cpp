@@ -35,7 +35,7 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
   SMuxPrepare prep;
   prep.progress = progress;
   prep.prompt = &prompt;
-  if (!muxer.Prepare(48000000, &tracks, 1, 0, prep)) {
+  if (!muxer.Prepare(&tracks, prep)) {
     if (!muxer.Error().empty()) prompt.Message(muxer.Error());
     return kFailed;
   }

@@ -79,8 +79,12 @@ struct STrackVideoFormat {
   uint8_t frameRate = 0;  // disc code
 };
 
-// What preparing a track may need to open and analyse its stream.
+// How a clip is multiplexed, and what preparing a track may need to open
+// and analyse its stream.
 struct SMuxPrepare {
+  uint32_t rate = 48000000;     // bit/s of the transport stream; 0 for the default
+  uint8_t applicationType = 1;  // of the clip information; 1 a main movie
+  double durationMs = 0;        // 0: the first video's frame duration
   Progress progress;
   IPrompt* prompt = nullptr;
   int64_t basePresentationTime = kDefaultBasePresentationTime;

@@ -121,13 +121,12 @@ bool CMuxer::BuildPmt() {
   return true;
 }
 
-bool CMuxer::Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t applicationType, double durationMs,
-                     const SMuxPrepare& prep) {
+bool CMuxer::Prepare(std::vector<SMuxTrack*>* tracks, const SMuxPrepare& prep) {
   m_error.clear();
   m_pTracks = tracks;
-  m_nApplicationType = applicationType;
-  m_dDuration = durationMs;
-  m_nRate = rate ? rate : 48000000;
+  m_nApplicationType = prep.applicationType;
+  m_dDuration = prep.durationMs;
+  m_nRate = prep.rate ? prep.rate : 48000000;
   // Not cleared: every packet writes all of its 192 bytes.
   WaitForWrite();
   if (!m_buffer) m_buffer = std::make_unique_for_overwrite<uint8_t[]>(kBufferSize);

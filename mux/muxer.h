@@ -82,8 +82,7 @@ class CMuxer {
 
   // Prepares every track (opening and analysing its stream when needed) and
   // builds the PMT. False with Error() set when a track cannot be prepared.
-  bool Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t applicationType, double durationMs,
-               const SMuxPrepare& prep = {});
+  bool Prepare(std::vector<SMuxTrack*>* tracks, const SMuxPrepare& prep = {});
   // kOk, kCancelled (by the callback) or kFailed (Error() says why: a write
   // error, an unbuildable packet, a unit the track could not serve). The
   // clip information is written only on kOk.

@@ -37,7 +37,7 @@ BuiltClip Build(const TempDir& dir, const std::vector<std::string>& fixtures) {
   zv::CMuxer muxer;
   zv::SMuxPrepare prep;
   prep.prompt = &prompt;
-  EXPECT_TRUE(muxer.Prepare(48000000, &ordered, 1, 0, prep)) << muxer.Error();
+  EXPECT_TRUE(muxer.Prepare(&ordered, prep)) << muxer.Error();
   b.m2ts = dir / "00001.m2ts";
   b.clpi = dir / "00001.clpi";
   std::string error;

@@ -32,7 +32,7 @@ MuxResult MuxFakes(const TempDir& dir, std::vector<zv::SMuxTrack*> tracks, bool 
   r.m2ts = dir / "00000.m2ts";
   r.clpi = dir / "00000.clpi";
   zv::CMuxer muxer;
-  if (!muxer.Prepare(48000000, &tracks, 1, 0)) {
+  if (!muxer.Prepare(&tracks)) {
     r.error = muxer.Error();
     return r;
   }
@@ -396,7 +396,9 @@ TEST(MuxerClock, PacketTimeIsExactAtEveryRate) {
     zvtest::FakeTrack a(0x81, 0x1100, zvtest::AudioUnits(40, 1792), 32);
     std::vector<zv::SMuxTrack*> tracks{&a};
     zv::CMuxer muxer;
-    ASSERT_TRUE(muxer.Prepare(k.rate, &tracks, 1, 0)) << muxer.Error();
+    zv::SMuxPrepare prep;
+    prep.rate = k.rate;
+    ASSERT_TRUE(muxer.Prepare(&tracks, prep)) << muxer.Error();
     EXPECT_EQ(muxer.PacketDuration(), k.packet) << k.rate;
     std::string error;
     ASSERT_EQ(zv::MuxClipFiles(muxer, dir / "a.m2ts", dir / "a.clpi", false, {}, error), zv::kOk) << error;
@@ -419,7 +421,10 @@ TEST(MuxerClock, ALongMinimumDurationDoesNotWrap) {
   zvtest::FakeTrack a(0x81, 0x1100, zvtest::AudioUnits(40, 1792), 32);
   std::vector<zv::SMuxTrack*> tracks{&a};
   zv::CMuxer muxer;
-  ASSERT_TRUE(muxer.Prepare(48000000, &tracks, 4, 100000));
+  zv::SMuxPrepare prep;
+  prep.applicationType = 4;
+  prep.durationMs = 100000;
+  ASSERT_TRUE(muxer.Prepare(&tracks, prep));
   std::string error;
   ASSERT_EQ(zv::MuxClipFiles(muxer, dir / "a.m2ts", dir / "a.clpi", false, {}, error), zv::kOk) << error;
   const zv::SClipTiming& t = muxer.Timing();
