@@ -266,7 +266,9 @@ class SRawTrack : public SMuxTrack {
 };
 
 // Owns the raw tracks of a story.
-class SRawTracks : public std::vector<std::unique_ptr<SRawTrack>> {};
+struct SRawTracks {
+  std::vector<std::unique_ptr<SRawTrack>> items;
+};
 
 // Models from a stream-information record's packet rules; the primary flag is
 // the track's (passed to SetLevel).
