@@ -125,7 +125,7 @@ int RunMux(const std::vector<std::string>& argv) {
   zv::SMuxPrepare prep;
   prep.progress = progress;
   prep.prompt = &prompt;
-  if (!muxer.Prepare(48000000, &ordered, 1, 0, prep)) {
+  if (!muxer.Prepare(&ordered, prep)) {
     display.Finish();
     if (display.Cancelled()) return kExitCancelled;
     return Fail(muxer.Error());
@@ -148,7 +148,7 @@ int RunMux(const std::vector<std::string>& argv) {
       for (const std::string& p : paths) ::unlink(p.c_str());
     }
   } temps{{tmpOut, tmpClpi}};
-  const int r = zv::MuxClipFiles(muxer, tmpOut, tmpClpi, nullptr, progress, error);
+  const int r = zv::MuxClipFiles(muxer, tmpOut, tmpClpi, false, progress, error);
   display.Finish();
   if (r == zv::kCancelled) {
     std::fprintf(stderr, "Cancelled: no clip was written.\n");

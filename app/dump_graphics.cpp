@@ -7,7 +7,6 @@
 #include <map>
 
 #include "app/dump.h"
-#include "app/json.h"
 #include "graphics/composition.h"
 #include "graphics/object_coding.h"
 #include "graphics/segments.h"
@@ -33,38 +32,6 @@ bool MatchGraphics(const std::string& path, const std::vector<uint8_t>& head) {
   if (head.size() < 11 || !((head[0] == 'P' || head[0] == 'I') && head[1] == 'G')) return false;
   uint8_t t = head[10];
   return (t >= zv::kSegPds && t <= zv::kSegIcs) || t == zv::kSegEnd;
-}
-
-// The dump tree as JSON: leaves become values (numbers where they are
-// numbers), blocks objects; labels that repeat or carry an index gather
-// into arrays.
-void NodeJson(Json& j, const zv::SDumpNode& n);
-
-void ChildrenJson(Json& j, const zv::SDumpNode& n) {
-  std::map<std::string, int> count;
-  for (const auto& c : n.children) ++count[c.label];
-  std::map<std::string, bool> done;
-  j.BeginObject();
-  for (const auto& c : n.children) {
-    if (done[c.label]) continue;
-    done[c.label] = true;
-    j.Key(c.label);
-    if (count[c.label] > 1 || c.index >= 0) {
-      j.BeginArray();
-      for (const auto& d : n.children)
-        if (d.label == c.label) NodeJson(j, d);
-      j.EndArray();
-    } else {
-      NodeJson(j, c);
-    }
-  }
-  j.EndObject();
-}
-
-void NodeJson(Json& j, const zv::SDumpNode& n) {
-  if (n.block || !n.children.empty()) ChildrenJson(j, n);
-  else if (n.number) j.Int(*n.number);
-  else j.Str(n.value);
 }
 
 // Writes every object of the display set, drawn with the palette its
@@ -144,16 +111,7 @@ int DumpGraphics(const std::string& path, bool json) {
       break;
     }
   }
-  if (json) {
-    Json j;
-    j.BeginObject().Key("file").Str(path).Key("type").Str("graphics stream").Key("content");
-    ChildrenJson(j, root);
-    j.EndObject();
-    std::printf("%s\n", j.Text().c_str());
-  } else {
-    std::fputs(root.Render().c_str(), stdout);
-  }
-  if (std::fflush(stdout) != 0) return Fail("cannot write the dump to standard output");
+  if (const int printed = PrintDumpTree(path, "graphics stream", root, json); printed != kExitOk) return printed;
   if (rc == zv::kDsBad) return Fail("\"" + path + "\": " + error);
   return kExitOk;
 }

@@ -254,7 +254,7 @@ int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Pro
     track->m_nTrackNumber = m_nNextTrackId++;
     m_vecTracks.push_back(track.get());
   }
-  m_pRawTracks->push_back(std::move(track));
+  m_pRawTracks->items.push_back(std::move(track));
   m_vecSources.push_back(path);
   return kOk;
 }
@@ -267,7 +267,7 @@ bool CStoryObject::RemoveSource(size_t index) {
     std::erase_if(m_vecTracks, [](const SMuxTrack* t) { return t->m_nReused != 0; });
   } else {
     std::erase_if(m_vecTracks, [&](const SMuxTrack* t) { return TrackUsesFile(t, path); });
-    std::erase_if(*m_pRawTracks, [&](const std::unique_ptr<SRawTrack>& t) { return TrackUsesFile(t.get(), path); });
+    std::erase_if(m_pRawTracks->items, [&](const std::unique_ptr<SRawTrack>& t) { return TrackUsesFile(t.get(), path); });
     std::erase_if(m_loadedTracks, [&](const std::unique_ptr<SMuxTrack>& t) { return TrackUsesFile(t.get(), path); });
   }
   if (!m_strClipPath.empty() && path == m_strClipPath) {
@@ -327,7 +327,7 @@ bool CStoryObject::ReloadSources(const Progress& progress, IPrompt& prompt) {
   for (SMuxTrack* old : stored) {
     SRawTrack* match = nullptr;
     if (auto* oldRawTrack = dynamic_cast<SRawTrack*>(old)) {
-      for (auto& t : *m_pRawTracks) {
+      for (auto& t : m_pRawTracks->items) {
         if (t->m_source.m_strPath == oldRawTrack->m_source.m_strPath &&
             std::find(taken.begin(), taken.end(), t.get()) == taken.end()) {
           match = t.get();

@@ -20,7 +20,7 @@ namespace zv {
 
 class SMuxTrack;
 class SRawTrack;
-class SRawTracks;
+struct SRawTracks;
 class CPlObject;
 class CPiObject;
 

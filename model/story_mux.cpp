@@ -35,12 +35,11 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
   SMuxPrepare prep;
   prep.progress = progress;
   prep.prompt = &prompt;
-  if (!muxer.Prepare(48000000, &tracks, 1, 0, prep)) {
+  if (!muxer.Prepare(&tracks, prep)) {
     if (!muxer.Error().empty()) prompt.Message(muxer.Error());
     return kFailed;
   }
-  const uint8_t option = kMuxOptionSeamless;
-  const uint8_t* options = m_vecPrevClips.empty() ? nullptr : &option;
+  const bool seamless = !m_vecPrevClips.empty();
   if (!progress.Item("Muxing " + m_strName + ":")) return kCancelled;
   for (const STrackRef& t : TrackRefs()) {
     if (!t.enabled || !t.video) continue;
@@ -57,7 +56,7 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
     if (std::filesystem::exists(st) && !std::filesystem::is_directory(st)) std::filesystem::remove(path, ec);
   }
   std::string error;
-  const int rc = MuxClipFiles(muxer, clip, clpi, options, progress, error, true);
+  const int rc = MuxClipFiles(muxer, clip, clpi, seamless, progress, error, true);
   if (rc != kOk) {
     if (rc == kFailed && !error.empty()) prompt.Message(error);
     return rc;

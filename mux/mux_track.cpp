@@ -16,7 +16,6 @@
 
 namespace zv {
 
-int64_t SMuxTrack::s_basePresentationTime = kDefaultBasePresentationTime;
 
 TrackCategory CategoryOf(uint8_t t) {
   switch (t) {
@@ -175,7 +174,6 @@ void SMuxTrack::EnterAu(SMuxAu& au) {
         toSecondary = !m_bRoutedSecondary;
       else
         toSecondary = true;
-      au.SetRouting(!toSecondary);
     } else {
       toSecondary = !au.IsBaseUnit();
     }
@@ -533,10 +531,6 @@ bool SRawTrack::PrepareForMux(const SMuxPrepare& prep) {
   return true;
 }
 
-void SRawTrack::ReleaseMux() {
-  SMuxTrack::ReleaseMux();
-}
-
 void SRawTrack::ReleaseSource() {
   m_hasAu = false;
   m_au.pipe = nullptr;
@@ -546,10 +540,6 @@ void SRawTrack::ReleaseSource() {
 SMuxAu* SRawTrack::GetCurrentAu() {
   if (IsPlaceholder() || !m_hasAu) return nullptr;
   return &m_au;
-}
-
-void SRawTrack::GetStartInfo(uint32_t& pts, uint32_t& dts, uint32_t& packets) const {
-  SMuxTrack::GetStartInfo(pts, dts, packets);
 }
 
 bool SRawTrack::NextAu() {
@@ -593,12 +583,6 @@ bool SRawTrack::NextAu() {
   else
     ++m_nAuServed;
   return true;
-}
-
-bool SRawTrack::IsAtComposition() const {
-  if (!IsGraphicsType(GetStreamCodingType()) || !m_hasAu) return true;
-  const uint8_t seg = m_au.type & 0xFF;
-  return seg == 0x16 || seg == 0x18;
 }
 
 uint8_t SRawTrack::GetStreamCodingType() const {

@@ -71,7 +71,6 @@ struct SMuxAu : SAuBase {
   virtual KEY_POINT_INFO* GetKeyPoint() { return nullptr; }
   // The unit belongs to the core (primary-model) part of the stream.
   virtual bool IsBaseUnit() const { return true; }
-  virtual void SetRouting(bool /*toPrimary*/) {}
 };
 
 struct STrackVideoFormat {
@@ -80,8 +79,12 @@ struct STrackVideoFormat {
   uint8_t frameRate = 0;  // disc code
 };
 
-// What preparing a track may need to open and analyse its stream.
+// How a clip is multiplexed, and what preparing a track may need to open
+// and analyse its stream.
 struct SMuxPrepare {
+  uint32_t rate = 48000000;     // bit/s of the transport stream; 0 for the default
+  uint8_t applicationType = 1;  // of the clip information; 1 a main movie
+  double durationMs = 0;        // 0: the first video's frame duration
   Progress progress;
   IPrompt* prompt = nullptr;
   int64_t basePresentationTime = kDefaultBasePresentationTime;
@@ -143,7 +146,6 @@ class SMuxTrack {
   // Advances to the next unit; false (with LastError set) when the unit
   // cannot be served.
   virtual bool NextAu() = 0;
-  virtual bool IsAtComposition() const { return true; }
   virtual uint8_t GetStreamCodingType() const = 0;
   virtual bool GetVideoDescriptor(STrackVideoFormat& /*out*/) const { return false; }
   double GetFrameDuration90k() const { return GetFrameDuration() * 90.0; }
@@ -179,8 +181,6 @@ class SMuxTrack {
   static uint32_t DecodeTime(const SAuBase& au) { return au.dts ? au.dts : au.pts; }
 
   const std::string& LastError() const { return m_error; }
-  // Base of the presentation times; process-wide like the reused clip.
-  static int64_t s_basePresentationTime;
 
  protected:
   void ResetMuxState();
@@ -229,12 +229,9 @@ class SRawTrack : public SMuxTrack {
   std::string GetLanguageCode() const override;
   bool SetLanguage(int32_t index) override;
   bool PrepareForMux(const SMuxPrepare& prep) override;
-  void ReleaseMux() override;
   void ReleaseSource() override;
   SMuxAu* GetCurrentAu() override;
-  void GetStartInfo(uint32_t& pts, uint32_t& dts, uint32_t& packets) const override;
   bool NextAu() override;
-  bool IsAtComposition() const override;
   uint8_t GetStreamCodingType() const override;
   bool GetVideoDescriptor(STrackVideoFormat& out) const override;
   double GetFrameDuration() const override;
@@ -269,7 +266,9 @@ class SRawTrack : public SMuxTrack {
 };
 
 // Owns the raw tracks of a story.
-class SRawTracks : public std::vector<std::unique_ptr<SRawTrack>> {};
+struct SRawTracks {
+  std::vector<std::unique_ptr<SRawTrack>> items;
+};
 
 // Models from a stream-information record's packet rules; the primary flag is
 // the track's (passed to SetLevel).

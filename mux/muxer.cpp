@@ -118,17 +118,15 @@ bool CMuxer::BuildPmt() {
   if (n > kPmtBufferSize) return Fail("Too many streams for the program map table");
   m_pmtBytes = std::make_unique<uint8_t[]>(kPmtBufferSize);
   m_nPmtLength = Write(m_pmt, m_pmtBytes.get(), kPmtBufferSize);
-  m_nPmtPackets = m_nPmtLength <= 183 ? 1 : 1 + (m_nPmtLength - 183 + 183) / 184;
   return true;
 }
 
-bool CMuxer::Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t applicationType, double durationMs,
-                     const SMuxPrepare& prep) {
+bool CMuxer::Prepare(std::vector<SMuxTrack*>* tracks, const SMuxPrepare& prep) {
   m_error.clear();
   m_pTracks = tracks;
-  m_nApplicationType = applicationType;
-  m_dDuration = durationMs;
-  m_nRate = rate ? rate : 48000000;
+  m_nApplicationType = prep.applicationType;
+  m_dDuration = prep.durationMs;
+  m_nRate = prep.rate ? prep.rate : 48000000;
   // Not cleared: every packet writes all of its 192 bytes.
   WaitForWrite();
   if (!m_buffer) m_buffer = std::make_unique_for_overwrite<uint8_t[]>(kBufferSize);
@@ -154,10 +152,8 @@ bool CMuxer::Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t app
   if (!m_pTracks) return Fail("No tracks to multiplex");
 
   MarkEpStreams();
-  SMuxPrepare p = prep;
-  p.basePresentationTime = SMuxTrack::s_basePresentationTime;
   for (SMuxTrack* t : *m_pTracks) {
-    if (!t->PrepareForMux(p)) {
+    if (!t->PrepareForMux(prep)) {
       return Fail(t->LastError().empty() ? "A track could not be prepared for multiplexing" : t->LastError());
     }
     if (Classify(t->GetStreamCodingType()) == Kind::kVideo) {
@@ -428,9 +424,9 @@ int CMuxer::WriteAuPackets(SMuxTrack& track, int64_t limit, uint64_t& written) {
 
 // ---------------------------------------------------------------- run
 
-int CMuxer::Run(const uint8_t* options, const Progress& progress) {
+int CMuxer::Run(bool seamless, const Progress& progress) {
   try {
-    return RunTracks(options, progress);
+    return RunTracks(seamless, progress);
   } catch (const std::exception& e) {
     // Cleanup waits for the background write, which must not outlive the
     // caller's file, and releases the sources.
@@ -440,7 +436,7 @@ int CMuxer::Run(const uint8_t* options, const Progress& progress) {
   }
 }
 
-int CMuxer::RunTracks(const uint8_t* options, const Progress& progress) {
+int CMuxer::RunTracks(bool seamless, const Progress& progress) {
   if (!m_pTracks || !m_buffer || !m_pmtBytes) {
     Fail("The multiplexer was not prepared");
     Cleanup();
@@ -493,7 +489,7 @@ int CMuxer::RunTracks(const uint8_t* options, const Progress& progress) {
     SMuxTrack& track = *active.front();
     if (!wroteAny) {
       m_nCurrent = track.m_nNextTime;
-      if (options && *options == kMuxOptionSeamless) {
+      if (seamless) {
         // Room for the previous clip's tail: the larger the opening units,
         // the less the first packet moves.
         const uint32_t dts = SMuxTrack::DecodeTime(*track.GetCurrentAu());
@@ -622,7 +618,7 @@ void CMuxer::Cleanup() {
 
 // ---------------------------------------------------------------- files
 
-int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, const uint8_t* options,
+int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, bool seamless,
                  const Progress& progress, std::string& error, bool freshFiles) {
   error.clear();
   File ts, clpi;
@@ -650,7 +646,7 @@ int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& 
   }
   muxer.m_pOutput = &ts;
   muxer.m_pClipInfo = &clpi;
-  const int r = muxer.Run(options, progress);
+  const int r = muxer.Run(seamless, progress);
   muxer.m_pOutput = nullptr;
   muxer.m_pClipInfo = nullptr;
   if (r != kOk) {

@@ -32,9 +32,6 @@ struct SClipTiming {
   int64_t lateDrainMargin = 0;
 };
 
-// Run option: the clip follows another one seamlessly (connection condition 5).
-inline constexpr uint8_t kMuxOptionSeamless = 5;
-
 // Counts packets by arrival time over a sliding one-second window and keeps
 // the largest count. Packets are at least one packet duration apart, so a
 // ring of a second's worth of times holds the window.
@@ -72,7 +69,7 @@ class CMuxer {
   static constexpr int64_t kPcrInterval = 2430000;
 
   CMuxer();
-  virtual ~CMuxer();
+  ~CMuxer();
   CMuxer(const CMuxer&) = delete;
   CMuxer& operator=(const CMuxer&) = delete;
 
@@ -85,12 +82,13 @@ class CMuxer {
 
   // Prepares every track (opening and analysing its stream when needed) and
   // builds the PMT. False with Error() set when a track cannot be prepared.
-  bool Prepare(uint32_t rate, std::vector<SMuxTrack*>* tracks, uint8_t applicationType, double durationMs,
-               const SMuxPrepare& prep = {});
+  bool Prepare(std::vector<SMuxTrack*>* tracks, const SMuxPrepare& prep = {});
   // kOk, kCancelled (by the callback) or kFailed (Error() says why: a write
   // error, an unbuildable packet, a unit the track could not serve). The
   // clip information is written only on kOk.
-  int Run(const uint8_t* options, const Progress& progress);
+  // `seamless`: the clip follows another one seamlessly (connection
+  // condition 5), so its first packet leaves room for that clip's tail.
+  int Run(bool seamless, const Progress& progress);
 
   const std::string& Error() const { return m_error; }
   const SClipTiming& Timing() const { return m_timing; }
@@ -107,7 +105,7 @@ class CMuxer {
   enum class Kind { kVideo, kAudio, kPg, kIg, kOther };
   static Kind Classify(uint8_t type);
 
-  int RunTracks(const uint8_t* options, const Progress& progress);
+  int RunTracks(bool seamless, const Progress& progress);
   void MarkEpStreams();
   bool BuildPmt();
   bool Flush();
@@ -156,7 +154,6 @@ class CMuxer {
   SIT_SECTION m_sit;
   std::unique_ptr<uint8_t[]> m_pmtBytes;
   size_t m_nPmtLength = 0;
-  size_t m_nPmtPackets = 0;
 
   uint32_t m_nSpn = 0;
   int64_t m_nCurrent = 0;
@@ -184,7 +181,7 @@ class CMuxer {
 // With `freshFiles` both must be new names (nothing there, not even a
 // link), as a build's staging folder guarantees; otherwise an old clip is
 // written over in place.
-int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, const uint8_t* options,
+int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, bool seamless,
                  const Progress& progress, std::string& error, bool freshFiles = false);
 
 }  // namespace zv

@@ -54,7 +54,6 @@ class CCommonFileHeader {
  public:
   CCommonFileHeader() = default;
   CCommonFileHeader(uint32_t magic, uint8_t format, uint8_t version) : m_nMagic(magic), m_nFormat(format), m_nVersion(version) {}
-  virtual ~CCommonFileHeader() = default;
 
   void Store(ArchiveOut& out) const;
   void Load(ArchiveIn& in);

@@ -37,11 +37,11 @@ BuiltClip Build(const TempDir& dir, const std::vector<std::string>& fixtures) {
   zv::CMuxer muxer;
   zv::SMuxPrepare prep;
   prep.prompt = &prompt;
-  EXPECT_TRUE(muxer.Prepare(48000000, &ordered, 1, 0, prep)) << muxer.Error();
+  EXPECT_TRUE(muxer.Prepare(&ordered, prep)) << muxer.Error();
   b.m2ts = dir / "00001.m2ts";
   b.clpi = dir / "00001.clpi";
   std::string error;
-  EXPECT_EQ(zv::MuxClipFiles(muxer, b.m2ts, b.clpi, nullptr, {}, error), zv::kOk) << error;
+  EXPECT_EQ(zv::MuxClipFiles(muxer, b.m2ts, b.clpi, false, {}, error), zv::kOk) << error;
   b.timing = muxer.Timing();
   return b;
 }

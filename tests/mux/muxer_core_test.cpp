@@ -26,17 +26,17 @@ struct MuxResult {
   std::string m2ts, clpi;
 };
 
-MuxResult MuxFakes(const TempDir& dir, std::vector<zv::SMuxTrack*> tracks, const uint8_t* options = nullptr,
+MuxResult MuxFakes(const TempDir& dir, std::vector<zv::SMuxTrack*> tracks, bool seamless = false,
                    zv::Progress progress = {}) {
   MuxResult r;
   r.m2ts = dir / "00000.m2ts";
   r.clpi = dir / "00000.clpi";
   zv::CMuxer muxer;
-  if (!muxer.Prepare(48000000, &tracks, 1, 0)) {
+  if (!muxer.Prepare(&tracks)) {
     r.error = muxer.Error();
     return r;
   }
-  r.code = zv::MuxClipFiles(muxer, r.m2ts, r.clpi, options, progress, r.error);
+  r.code = zv::MuxClipFiles(muxer, r.m2ts, r.clpi, seamless, progress, r.error);
   r.timing = muxer.Timing();
   r.peak = muxer.PeakPacketsPerSecond();
   // Every clip keeps its PCRs within 100 ms of each other.
@@ -220,8 +220,7 @@ TEST(MuxerSeamless, FirstPacketMovesByOpeningUnitSize) {
       FakeTrack a(0x81, 0x1100, AudioUnits(2, k.audioPackets ? 170 + 184 * (k.audioPackets - 1) : 1792, vu[0].dts), 32);
       std::vector<zv::SMuxTrack*> tracks{&v};
       if (k.audioPackets) tracks.push_back(&a);
-      const uint8_t option = zv::kMuxOptionSeamless;
-      MuxResult m = MuxFakes(dir, tracks, seamless ? &option : nullptr);
+      MuxResult m = MuxFakes(dir, tracks, seamless != 0);
       ASSERT_EQ(m.code, zv::kOk) << m.error;
       ClipReading c = ReadClip(m.m2ts);
       EXPECT_EQ(c.packets[0].ats, static_cast<uint32_t>(m.timing.firstPacketTime % (int64_t{1} << 30)));
@@ -271,7 +270,7 @@ TEST(MuxerRun, CancelDuringTheRunLeavesNoFiles) {
   // 30 MB of payload: the first report comes after 24 MiB.
   FakeTrack v(0x1B, 0x1011, VideoUnits(200, 150000), 1001.0 / 24);
   CancelAt state;
-  MuxResult m = MuxFakes(dir, {&v}, nullptr, zv::Progress{&CancelOnFirstReport, &state});
+  MuxResult m = MuxFakes(dir, {&v}, false, zv::Progress{&CancelOnFirstReport, &state});
   EXPECT_EQ(m.code, zv::kCancelled);
   EXPECT_TRUE(m.error.empty());
   ASSERT_EQ(state.values.size(), 2u);
@@ -397,10 +396,12 @@ TEST(MuxerClock, PacketTimeIsExactAtEveryRate) {
     zvtest::FakeTrack a(0x81, 0x1100, zvtest::AudioUnits(40, 1792), 32);
     std::vector<zv::SMuxTrack*> tracks{&a};
     zv::CMuxer muxer;
-    ASSERT_TRUE(muxer.Prepare(k.rate, &tracks, 1, 0)) << muxer.Error();
+    zv::SMuxPrepare prep;
+    prep.rate = k.rate;
+    ASSERT_TRUE(muxer.Prepare(&tracks, prep)) << muxer.Error();
     EXPECT_EQ(muxer.PacketDuration(), k.packet) << k.rate;
     std::string error;
-    ASSERT_EQ(zv::MuxClipFiles(muxer, dir / "a.m2ts", dir / "a.clpi", nullptr, {}, error), zv::kOk) << error;
+    ASSERT_EQ(zv::MuxClipFiles(muxer, dir / "a.m2ts", dir / "a.clpi", false, {}, error), zv::kOk) << error;
     zvtest::ClipReading c = zvtest::ReadClip(dir / "a.m2ts");
     ASSERT_TRUE(c.error.empty()) << c.error;
     // Every packet, tables included, on the grid of the first one.
@@ -420,9 +421,12 @@ TEST(MuxerClock, ALongMinimumDurationDoesNotWrap) {
   zvtest::FakeTrack a(0x81, 0x1100, zvtest::AudioUnits(40, 1792), 32);
   std::vector<zv::SMuxTrack*> tracks{&a};
   zv::CMuxer muxer;
-  ASSERT_TRUE(muxer.Prepare(48000000, &tracks, 4, 100000));
+  zv::SMuxPrepare prep;
+  prep.applicationType = 4;
+  prep.durationMs = 100000;
+  ASSERT_TRUE(muxer.Prepare(&tracks, prep));
   std::string error;
-  ASSERT_EQ(zv::MuxClipFiles(muxer, dir / "a.m2ts", dir / "a.clpi", nullptr, {}, error), zv::kOk) << error;
+  ASSERT_EQ(zv::MuxClipFiles(muxer, dir / "a.m2ts", dir / "a.clpi", false, {}, error), zv::kOk) << error;
   const zv::SClipTiming& t = muxer.Timing();
   EXPECT_EQ(t.durationTicks, int64_t{2700000000});
   EXPECT_EQ(t.presentationEnd - t.presentationStart, int64_t{2700000000});

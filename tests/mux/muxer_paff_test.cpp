@@ -22,9 +22,9 @@ TEST(MuxerPaff, EveryByteOfAFieldCodedStreamReachesTheClip) {
   zv::CMuxer muxer;
   zv::SMuxPrepare prep;
   prep.prompt = &prompt;
-  ASSERT_TRUE(muxer.Prepare(48000000, &tracks, 1, 0, prep)) << muxer.Error();
+  ASSERT_TRUE(muxer.Prepare(&tracks, prep)) << muxer.Error();
   std::string error;
-  ASSERT_EQ(zv::MuxClipFiles(muxer, dir / "00001.m2ts", dir / "00001.clpi", nullptr, {}, error), zv::kOk) << error;
+  ASSERT_EQ(zv::MuxClipFiles(muxer, dir / "00001.m2ts", dir / "00001.clpi", false, {}, error), zv::kOk) << error;
 
   const ClipReading clip = ReadClip(dir / "00001.m2ts");
   ASSERT_EQ(clip.error, "");

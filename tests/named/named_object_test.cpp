@@ -104,12 +104,6 @@ TEST(NamedObject, FindByIdResolvesOnlyKnownIds) {
   EXPECT_EQ(c.FindById(3), nullptr);
 }
 
-TEST(NamedObject, WriteBytesMeasuresLikeItWrites) {
-  CNamedObject o;
-  uint8_t buf[4] = {};
-  EXPECT_EQ(o.WriteBytes(nullptr, 0, nullptr), o.WriteBytes(buf, sizeof buf, nullptr));
-}
-
 TEST(Group, IdsAreNeverReusedAndNamesFollowTheId) {
   CLeafGroup g;
   CLeaf* first = g.CreateChild();
