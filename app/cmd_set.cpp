@@ -29,7 +29,7 @@ ZV_COMMAND("set", "change the settings (and names) of films, clips, tracks, menu
            "  a track, e.g. \"Movie#1/Clip#1/Track#2\" (numbered as \"zelvane show\" lists them):\n"
            "    enabled=yes|no  primary=yes|no  language=CODE (ISO 639-2, e.g. fra)  delay=TICKS (90 kHz)\n"
            "  a menu, e.g. \"Movie#1/IG#1\":\n"
-           "    name=NEW  popup=yes|no  timeout=SECONDS (0..186, pop-up menus only)\n"
+           "    name=NEW  popup=yes|no  timeout=SECONDS (0..186, pop-up menus only)  language=CODE\n"
            "  a menu page, e.g. \"Movie#1/IG#1/Epoch#1/DisplaySet#1/Page#1\":\n"
            "    name=NEW  default-selected=BUTTON|none  default-activated=BUTTON|current|none  palette=NAME|none\n"
            "    neighbours=spatial|sequential (sets every button's up/down/left/right from the BOGs' defaults)\n"
@@ -179,7 +179,13 @@ bool SetMenu(zv::CZvObject& project, zv::CZvIgObject& menu, const Pair& p) {
     menu.SetPopup(true, static_cast<int>(seconds));
     return true;
   }
-  return p.UnknownKey("a menu", "name, popup, timeout");
+  if (p.key == "language") {
+    const int index = zv::LanguageIndexOf(zv::ToLower(p.value));
+    if (index < 0) return p.Bad("expected an ISO 639-2 code such as eng or fra");
+    menu.m_nLanguage = index;
+    return true;
+  }
+  return p.UnknownKey("a menu", "name, popup, timeout, language");
 }
 
 bool SetPlaylist(zv::CZvObject& project, zv::CPlObject& pl, const Pair& p) {

@@ -8,6 +8,7 @@
 
 #include "graphics/menu_model.h"
 #include "model/named/containers.h"
+#include "mux/mux_track.h"
 #include "platform/progress.h"
 
 namespace zv {
@@ -17,7 +18,7 @@ class CMenuIgObject : public CIgObject {
   bool m_bCommandMode = true;  // 0 for the top menu
   bool m_bPopup = true;
   bool m_bOutOfMux = true;     // the menu has its own clip
-  int32_t m_nLanguage = 125;   // index of "eng"
+  int32_t m_nLanguage = DefaultLanguageIndex();  // "eng"
   uint16_t m_nUserTimeout = 0;  // seconds, pop-up only
   int32_t m_nReserved1 = 0;     // stored unchanged
   int32_t m_nReserved2 = 0;

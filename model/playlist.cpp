@@ -264,6 +264,7 @@ SMenuClip MenuClipOf(const CPlObject& playlist) {
   c.clipNumber = menu->m_nClipNumber;
   c.start = menu->m_nClipStart;
   c.end = menu->m_nClipEnd;
+  if (const char* code = LanguageCodeAt(menu->m_nLanguage); code && *code) c.language = code;
   return c;
 }
 

@@ -138,7 +138,11 @@ struct SMenuClip {
   int32_t clipNumber = -1;
   int32_t start = 0;  // 90 kHz
   int32_t end = 0;
+  std::string language = "eng";
 };
 SMenuClip MenuClipOf(const CPlObject& playlist);
+// Makes the menu the playlist's only interactive-graphics sub-path and the
+// only IG stream of every play item (nothing for a menu that builds no clip).
+void AddMenuSubPath(PlaylistFile& rec, const SMenuClip& menu);
 
 }  // namespace zv

@@ -23,6 +23,7 @@ namespace zv {
 namespace {
 
 constexpr uint16_t kPrimaryVideoPid = 0x1011;
+constexpr uint16_t kMenuPid = 0x1400;  // the one stream of a menu clip
 constexpr uint64_t kEpTimeStep = 512;  // 90 kHz ticks of one PTS_EP_fine step
 
 std::string Five(int32_t n) {
@@ -37,10 +38,29 @@ std::string WithSlash(std::string path) {
   return path;
 }
 
-// The menu of the object as an interactive-graphics sub-path; pop-up on and
-// off must stay allowed wherever the menu is shown.
-void AttachMenu(const SMenuClip& menu, PlaylistFile& rec) {
+}  // namespace
+
+// The menu as the playlist's one interactive-graphics sub-path, and the one
+// IG entry of every play item pointing into it. Pop-up on and off must stay
+// allowed wherever the menu is shown.
+void AddMenuSubPath(PlaylistFile& rec, const SMenuClip& menu) {
   if (!menu.builds) return;
+  // An earlier menu sub-path goes; entries of the sub-paths after it move
+  // down with them.
+  for (size_t k = rec.subPaths.size(); k-- > 0;) {
+    if (rec.subPaths[k].SubPathType != 3) continue;
+    rec.subPaths.erase(rec.subPaths.begin() + static_cast<std::ptrdiff_t>(k));
+    for (PLAY_ITEM& pi : rec.playItems) {
+      STN_TABLE& stn = pi.stn;
+      for (CPseFolder* list : {&stn.primaryVideo, &stn.primaryAudio, &stn.pgTextSt, &stn.pipPgTextSt, &stn.ig})
+        for (PRIMARY_STREAM_ENTRY& e : *list)
+          if (e.entry.type != 1 && e.entry.RefToSubPathId > k) --e.entry.RefToSubPathId;
+      for (auto& e : stn.secondaryAudio)
+        if (e.entry.type != 1 && e.entry.RefToSubPathId > k) --e.entry.RefToSubPathId;
+      for (auto& e : stn.secondaryVideo)
+        if (e.entry.type != 1 && e.entry.RefToSubPathId > k) --e.entry.RefToSubPathId;
+    }
+  }
   SUB_PATH sp;
   sp.SubPathType = 3;  // IG menu
   SUB_PLAY_ITEM spi;
@@ -49,10 +69,24 @@ void AttachMenu(const SMenuClip& menu, PlaylistFile& rec) {
   spi.OutTime = static_cast<uint32_t>(menu.end) / 2;
   sp.items.push_back(spi);
   rec.subPaths.push_back(sp);
+  const uint8_t index = static_cast<uint8_t>(rec.subPaths.size() - 1);
+  for (PLAY_ITEM& pi : rec.playItems) {
+    PRIMARY_STREAM_ENTRY e;
+    e.entry.type = 2;  // a stream of a sub-path's clip
+    e.entry.RefToSubPathId = index;
+    e.entry.RefToSubClipEntryId = 0;
+    e.entry.RefToStreamPidOfSubClip = kMenuPid;
+    e.attributes.StreamCodingType = 0x91;
+    e.attributes.Language = menu.language;
+    pi.stn.ig.clear();
+    pi.stn.ig.push_back(e);
+  }
   rec.AudioMixAppFlag = true;
   rec.ClearUoBit(24);
   rec.ClearUoBit(25);
 }
+
+namespace {
 
 bool WriteRecord(PlaylistFile& rec, int32_t number, const std::string& bdmv, IPrompt& prompt) {
   // Measured first, so a playlist of any size gets a buffer of its size.
@@ -245,7 +279,7 @@ bool WritePlaylists(CPlObject& pl, const std::string& bdmvPath, IPrompt& prompt,
         return false;
       }
     }
-    AttachMenu(menu, *rec);
+    AddMenuSubPath(*rec, menu);
     records.emplace_back(number++, std::move(rec));
   }
   if (pl.m_nPlayMode != kPlayAll) {
@@ -255,7 +289,7 @@ bool WritePlaylists(CPlObject& pl, const std::string& bdmvPath, IPrompt& prompt,
         prompt.Message(error);
         return false;
       }
-      AttachMenu(menu, *rec);
+      AddMenuSubPath(*rec, menu);
       records.emplace_back(number++, std::move(rec));
     }
   }

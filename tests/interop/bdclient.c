@@ -15,6 +15,11 @@
  * DIR/pgNNN.ycrcbt (Y, Cr, Cb, T per pixel, rows top to bottom) and logs it
  * as "overlay pg draw X Y W H pts P file pgNNN.ycrcbt"; clearing and
  * flushing are logged as "overlay pg clear|wipe|flush pts P".
+ * With --overlay-dir the interactive-graphics plane is composed as a player
+ * would (a draw replaces the pixels of its rectangle, a wipe or clear makes
+ * them transparent) and every flush writes the whole plane as
+ * DIR/igNNN.ycrcbt, logged as "overlay ig flush W H pts P file igNNN.ycrcbt";
+ * "overlay ig hide" and "overlay ig close" say the menu went away.
  * --stop-on-repeat ends ("end repeat") when a title starts that
  * started before, or a title plays one of its playlists again, so a disc
  * whose titles chain in a loop stops after one cycle.
@@ -141,6 +146,10 @@ typedef struct {
   const char* dir; /* where PG pictures go, or NULL */
   int pictures;
   int write_failed;
+  /* The interactive-graphics plane, Y Cr Cb T per pixel. */
+  unsigned char* ig_plane;
+  unsigned ig_w, ig_h;
+  int ig_planes;
 } OverlayLog;
 
 /* Expands a drawn picture (runs of palette indices, a run of length 0 ends
@@ -174,9 +183,91 @@ static int write_picture(const OverlayLog* log, const BD_OVERLAY* ov, const char
   return ok;
 }
 
+static void ig_fill(OverlayLog* log, unsigned x0, unsigned y0, unsigned w, unsigned h) {
+  if (!log->ig_plane) return;
+  for (unsigned y = y0; y < y0 + h && y < log->ig_h; ++y)
+    for (unsigned x = x0; x < x0 + w && x < log->ig_w; ++x)
+      memset(log->ig_plane + ((size_t)y * log->ig_w + x) * 4, 0, 4);
+}
+
+static void ig_draw(OverlayLog* log, const BD_OVERLAY* ov) {
+  if (!log->ig_plane || !ov->img || !ov->palette) return;
+  unsigned x = 0, y = 0;
+  for (const BD_PG_RLE_ELEM* e = ov->img; y < ov->h; ++e) {
+    if (e->len == 0) {
+      x = 0;
+      ++y;
+      continue;
+    }
+    for (unsigned k = 0; k < e->len && x < ov->w; ++k, ++x) {
+      unsigned px = ov->x + x, py = ov->y + y;
+      if (px >= log->ig_w || py >= log->ig_h) continue;
+      const BD_PG_PALETTE_ENTRY* c = &ov->palette[e->color & 0xFF];
+      unsigned char* p = log->ig_plane + ((size_t)py * log->ig_w + px) * 4;
+      p[0] = c->Y;
+      p[1] = c->Cr;
+      p[2] = c->Cb;
+      p[3] = c->T;
+    }
+  }
+}
+
+static void ig_flush(OverlayLog* log, int64_t pts) {
+  if (!log->ig_plane) return;
+  char name[64], path[4096];
+  snprintf(name, sizeof name, "ig%03d.ycrcbt", log->ig_planes++);
+  snprintf(path, sizeof path, "%s/%s", log->dir, name);
+  size_t n = (size_t)log->ig_w * log->ig_h * 4;
+  FILE* f = fopen(path, "wb");
+  int ok = f && fwrite(log->ig_plane, 1, n, f) == n;
+  if (f && fclose(f) != 0) ok = 0;
+  if (!ok) log->write_failed = 1;
+  printf("overlay ig flush %u %u pts %" PRId64 " file %s\n", log->ig_w, log->ig_h, pts, name);
+}
+
+/* The interactive-graphics plane as a player composes it. */
+static void ig_overlay(OverlayLog* log, const BD_OVERLAY* ov) {
+  switch (ov->cmd) {
+    case BD_OVERLAY_INIT:
+      free(log->ig_plane);
+      log->ig_w = ov->w;
+      log->ig_h = ov->h;
+      log->ig_plane = calloc((size_t)ov->w * ov->h * 4 + 1, 1);
+      break;
+    case BD_OVERLAY_CLEAR:
+      ig_fill(log, 0, 0, log->ig_w, log->ig_h);
+      break;
+    case BD_OVERLAY_WIPE:
+      ig_fill(log, ov->x, ov->y, ov->w, ov->h);
+      break;
+    case BD_OVERLAY_DRAW:
+      printf("overlay ig draw %u %u %u %u\n", ov->x, ov->y, ov->w, ov->h);
+      ig_draw(log, ov);
+      break;
+    case BD_OVERLAY_FLUSH:
+      ig_flush(log, ov->pts);
+      break;
+    case BD_OVERLAY_HIDE:
+      printf("overlay ig hide\n");
+      break;
+    case BD_OVERLAY_CLOSE:
+      printf("overlay ig close\n");
+      free(log->ig_plane);
+      log->ig_plane = NULL;
+      break;
+    default:
+      break;
+  }
+}
+
 static void overlay_proc(void* handle, const BD_OVERLAY* const ov) {
   OverlayLog* log = (OverlayLog*)handle;
   if (!ov) return;
+  if (log->dir && ov->plane == BD_OVERLAY_IG) {
+    if (ov->cmd == BD_OVERLAY_DRAW) log->overlays++;
+    ig_overlay(log, ov);
+    return;
+  }
   const char* plane = ov->plane == BD_OVERLAY_IG ? "ig" : "pg";
   if (ov->cmd != BD_OVERLAY_DRAW) {
     if (log->dir && ov->plane == BD_OVERLAY_PG &&
@@ -473,7 +564,7 @@ static int cmd_play(int argc, char** argv) {
   BLURAY* bd = open_disc(path);
   if (!bd) return kExitNoDisc;
 
-  OverlayLog olog = {0, 1, overlay_dir, 0, 0};
+  OverlayLog olog = {0, 1, overlay_dir, 0, 0, NULL, 0, 0, 0};
   bd_register_overlay_proc(bd, &olog, overlay_proc);
   /* libbluray decodes subtitles only when asked to. */
   if (pg) bd_set_player_setting(bd, BLURAY_PLAYER_SETTING_DECODE_PG, 1);
@@ -573,6 +664,7 @@ static int cmd_play(int argc, char** argv) {
     }
   }
   printf("overlays %d\n", olog.overlays);
+  free(olog.ig_plane);
   if (olog.write_failed) {
     fail("cannot write the overlay pictures to %s", overlay_dir);
     status = kExitFailed;

@@ -49,7 +49,7 @@ void Playlist(LeBytes& b, bool title, uint8_t mode, int32_t menuId, int items, i
 void Menu(LeBytes& b, bool commandMode, bool popup, uint16_t timeout) {
   b.str("IG#1").i32(0).u8(0).str("")               // name, id, byte 0, source path
       .u8(0).u8(commandMode).u8(popup).u8(1)       // byte 0, command mode, pop-up, out of mux
-      .i32(125).u16(timeout).i32(0).i32(0)         // language, time-out, reserved
+      .i32(128).u16(timeout).i32(0).i32(0)         // language ("eng"), time-out, reserved
       .u8(0).u16(1)                                // format byte, epoch counter
       .u16(0).u16(0).u8(0).u8(0).u8(0)             // video descriptor, wide screen
       .u32(1)                                      // epochs

@@ -1,0 +1,104 @@
+// Building a menu into its own clip: the build copy with its generated
+// button commands, the interactive-graphics stream, and the clip of
+// application type 5 that holds only that stream.
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "model/build.h"
+#include "model/button_types.h"
+#include "model/menu.h"
+#include "mux/muxer.h"
+#include "mux/mux_track.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+
+namespace zv {
+
+const char* const kMsgMoreThanOneEpoch = "\"%s\" can't have more than one Epoch! ";
+const char* const kMsgMoreThanOneDisplaySet = "\"%s\" can't have more than one DisplaySet! ";
+const char* const kMsgNoLinkObject = "No defined link object for %d buttons, continue? ";
+
+namespace {
+
+std::string Numbered(const std::string& folder, int32_t number, const char* ext) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%05d%s", static_cast<int>(number), ext);
+  return folder + name;
+}
+
+std::string Printf(const char* format, const std::string& a) {
+  std::vector<char> out(std::snprintf(nullptr, 0, format, a.c_str()) + 1);
+  std::snprintf(out.data(), out.size(), format, a.c_str());
+  return out.data();
+}
+
+// Removes the files it names on every way out, unless released.
+struct RemoveOnExit {
+  std::vector<std::string> paths;
+  ~RemoveOnExit() {
+    for (const std::string& p : paths) {
+      std::error_code ec;
+      std::filesystem::remove(p, ec);
+    }
+  }
+};
+
+}  // namespace
+
+bool CMenuIgObject::ValidateForBuild(const std::string& label, IPrompt& prompt) const {
+  if (IsEmpty()) return true;
+  const std::string name = label + m_strName;
+  if (GetCount() != 1) {
+    prompt.Message(Printf(kMsgMoreThanOneEpoch, name));
+    return false;
+  }
+  if (GetAt(0)->GetCount() != 1) {
+    prompt.Message(Printf(kMsgMoreThanOneDisplaySet, name));
+    return false;
+  }
+  return true;
+}
+
+int MuxMenuClip(const std::string& streamPath, const std::string& clipPath, const std::string& clpiPath,
+                uint8_t frameRateCode, const Progress& progress, IPrompt& prompt, int32_t& start, int32_t& end) {
+  // The stream's analysis leaves its stream-information file beside it; it
+  // goes with the stream whatever happens.
+  RemoveOnExit temps{{streamPath, streamPath + ".dsi"}};
+  SRawTrack track;
+  if (!track.SetSource(streamPath, progress, &prompt)) return track.LastError() == "Cancelled" ? kCancelled : kFailed;
+  track.m_nOrderKey = 0;
+  std::vector<SMuxTrack*> tracks = AssignPids({&track});
+  CMuxer muxer;
+  SMuxPrepare prep;
+  prep.applicationType = 5;
+  // One frame: the menu needs no more time on the disc than its first
+  // composition takes to show.
+  prep.durationMs = FrameDurationOfCode(frameRateCode);
+  prep.progress = progress;
+  prep.prompt = &prompt;
+  if (!muxer.Prepare(&tracks, prep)) {
+    if (!muxer.Error().empty()) prompt.Message(muxer.Error());
+    return kFailed;
+  }
+  for (const std::string& path : {clipPath, clpiPath}) {
+    std::error_code ec;
+    const auto st = std::filesystem::symlink_status(path, ec);
+    if (std::filesystem::exists(st) && !std::filesystem::is_directory(st)) std::filesystem::remove(path, ec);
+  }
+  std::string error;
+  const int rc = MuxClipFiles(muxer, clipPath, clpiPath, false, progress, error, true);
+  track.ReleaseMux();
+  track.ReleaseSource();
+  if (rc != kOk) {
+    if (rc == kFailed && !error.empty()) prompt.Message(error);
+    return rc;
+  }
+  const SClipTiming& tm = muxer.Timing();
+  start = static_cast<int32_t>((tm.presentationStart + 150) / 300);
+  end = static_cast<int32_t>((tm.presentationEnd + 150) / 300);
+  return kOk;
+}
+
+}  // namespace zv
