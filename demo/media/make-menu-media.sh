@@ -4,7 +4,8 @@
 # are):
 #   menu_bg.264                       2 s still background of the top menu
 #   menu/NAME_n.png, _s.png, _a.png   a button's normal, selected and
-#                                     activated pictures
+#                                     activated pictures (NAME_on: the look of
+#                                     the audio language in use)
 #
 #   demo/media/make-menu-media.sh [OUTFOLDER]   (default: this script's folder)
 set -euo pipefail
@@ -29,7 +30,7 @@ button() {
     "$CONVERT" -size 400x72 xc:none -fill "$2" -stroke "$3" -strokewidth 4 \
       -draw "roundrectangle 2,2 397,69 18,18" -stroke none -fill "$4" \
       -font "$FONT" -pointsize 34 -gravity center -annotate +0+0 "$label" \
-      -define png:color-type=6 "PNG32:$out/menu/${name}_$1.png"
+      -define png:color-type=6 -define png:exclude-chunk=date,time "PNG32:$out/menu/${name}_$1.png"
   }
   state n "#10204880" "#c0c0c0" "#ffffff"
   state s "#f0c020e0" "#ffffff" "#101010"
@@ -43,7 +44,9 @@ button trailer "Trailer"
 button back "Back"
 for c in 1 2 3 4; do button "chapter$c" "Chapter $c"; done
 button english "English"
+button english_on "English ✓"
 button french "French"
+button french_on "French ✓"
 button topmenu "Top menu"
 button close "Close"
 
