@@ -1,6 +1,7 @@
 // `zelvane demo [OUTFOLDER]`: authors the bundled sample disc with the
 // library, the way a user would with the commands: a logo played first, a
-// movie with chapters and two audio languages, and a trailer.
+// top menu over a still background, a movie with chapters, two audio
+// languages and a pop-up menu, and a trailer.
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "app/command.h"
+#include "app/demo_menus.h"
 #include "app/terminal.h"
 #include "chapters/chapters.h"
 #include "model/build.h"
@@ -25,7 +27,7 @@ namespace fs = std::filesystem;
 
 int RunDemo(const std::vector<std::string>& argv);
 
-ZV_COMMAND("demo", "build the bundled sample disc (logo, a movie with chapters and two languages, a trailer)",
+ZV_COMMAND("demo", "build the bundled sample disc (logo, top menu, a movie with chapters, two languages and a pop-up menu, a trailer)",
            "zelvane demo [OUTFOLDER] [--media DIR] [--yes]\n"
            "  OUTFOLDER  where the demo goes (default ./demo-disc): the media are copied to OUTFOLDER/media,\n"
            "             the project is OUTFOLDER/demo.zvpj and the disc OUTFOLDER/Zelvane/DISC\n"
@@ -35,7 +37,19 @@ ZV_COMMAND("demo", "build the bundled sample disc (logo, a movie with chapters a
            "zelvane demo /tmp/demo-disc", RunDemo);
 
 const char* const kMediaFiles[] = {"logo.264",  "logo_audio.ac3",      "movie.264",   "movie_audio_eng.ac3",
-                                   "movie_audio_fra.ac3", "chapters.csv", "trailer.264", "trailer_audio.ac3"};
+                                   "movie_audio_fra.ac3", "chapters.csv", "trailer.264", "trailer_audio.ac3",
+                                   "menu_bg.264"};
+// The button pictures of the menus, in the "menu" folder of the media.
+const char* const kMenuPictures[] = {"play", "chapters", "audio", "trailer", "back", "chapter1", "chapter2",
+                                     "chapter3", "chapter4", "english", "english_on", "french", "french_on",
+                                     "topmenu", "close"};
+
+std::vector<std::string> MediaNames() {
+  std::vector<std::string> out(std::begin(kMediaFiles), std::end(kMediaFiles));
+  for (const char* b : kMenuPictures)
+    for (const char* s : {"_n.png", "_s.png", "_a.png"}) out.push_back(std::string("menu/") + b + s);
+  return out;
+}
 
 int Failed(const std::string& message) {
   std::fprintf(stderr, "zelvane demo: %s\n", message.c_str());
@@ -43,7 +57,7 @@ int Failed(const std::string& message) {
 }
 
 bool HasMedia(const fs::path& dir) {
-  for (const char* name : kMediaFiles)
+  for (const std::string& name : MediaNames())
     if (zv::FileSize((dir / name).string()) < 0) return false;
   return true;
 }
@@ -68,9 +82,9 @@ std::vector<fs::path> MediaCandidates() {
 // files next to each stream, and the source folder stays untouched.
 bool CopyMedia(const fs::path& from, const fs::path& to, std::string& error) {
   std::error_code ec;
-  fs::create_directories(to, ec);
-  if (ec) return error = "Cannot create \"" + to.string() + "\": " + ec.message(), false;
-  for (const char* name : kMediaFiles) {
+  fs::create_directories(to / "menu", ec);
+  if (ec) return error = "Cannot create \"" + (to / "menu").string() + "\": " + ec.message(), false;
+  for (const std::string& name : MediaNames()) {
     const fs::path src = from / name, dst = to / name;
     if (zv::FileSize(dst.string()) == zv::FileSize(src.string())) continue;
     fs::copy_file(src, dst, fs::copy_options::overwrite_existing, ec);
@@ -200,6 +214,7 @@ int RunDemo(const std::vector<std::string>& argv) {
     if (!HasMedia(media)) {
       std::string names;
       for (const char* n : kMediaFiles) names += std::string(names.empty() ? "" : ", ") + n;
+      names += ", menu/*.png";
       return Failed("\"" + media.string() + "\" does not hold the demo media (" + names + ")");
     }
   }
@@ -224,6 +239,10 @@ int RunDemo(const std::vector<std::string>& argv) {
     zv::CFilmObject& trailers = project.m_trailers;
     if (int rc = AddSources(logos, *logos.m_stories.GetAt(0), local, {"logo.264", "logo_audio.ac3"}, display, prompt))
       return rc;
+    zv::CFilmObject& top = project.m_topMenu;
+    if (int rc = AddSources(top, *top.m_stories.GetAt(0), local, {"menu_bg.264"}, display, prompt)) return rc;
+    // The menu stays up: the background holds its last picture.
+    top.m_playlists.GetAt(0)->GetAt(0)->m_nStillMode = 2;
     zv::CStoryObject& feature = *movie.m_stories.GetAt(0);
     if (int rc = AddSources(movie, feature, local, {"movie.264", "movie_audio_eng.ac3", "movie_audio_fra.ac3"},
                             display, prompt))
@@ -236,6 +255,7 @@ int RunDemo(const std::vector<std::string>& argv) {
     zv::CStoryObject& trailer = *trailers.m_stories.CreateChild();
     if (int rc = AddSources(trailers, trailer, local, {"trailer.264", "trailer_audio.ac3"}, display, prompt)) return rc;
     zv::AddStoriesToPlaylist(*trailers.m_playlists.GetAt(0), trailers.m_stories);
+    if (!AddDemoMenus(project, local / "menu", error)) return Failed(error);
   }
   const std::string projectPath = (out / "demo.zvpj").string();
   if (zv::SaveProjectFile(projectPath, project, error) != zv::kOk) return Failed(error);

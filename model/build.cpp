@@ -27,7 +27,6 @@ namespace zv {
 namespace fs = std::filesystem;
 
 const char* const kMsgHasNoVideo = "has no video! ";
-const char* const kMsgMenuNotCompiled = "menus with pages cannot be compiled yet ";
 const char* const kMsgOverwrite = "%s\n exists, overwrite ? ";
 const char* const kMsgCannotCreateRoot = "Cannot create %s ! ";
 const char* const kMsgCannotDelete = "Cannot delete %s !";
@@ -339,14 +338,8 @@ bool ValidateFilm(CFilmObject& film, IPrompt& prompt) {
   }
   for (size_t i = 0; i < film.m_stories.GetCount(); ++i)
     if (!film.m_stories.GetAt(i)->CheckTrackCounts(label, prompt)) return false;
-  // The menus' own checks join here with the menu build. Until menus are
-  // compiled, a menu with pages is refused: its playlists would otherwise
-  // refer to a menu clip that is never written.
   for (size_t i = 0; i < film.m_menus.GetCount(); ++i)
-    if (!film.m_menus.GetAt(i)->IsEmpty()) {
-      prompt.Message(label + " \"" + film.m_menus.GetAt(i)->m_strName + "\": " + kMsgMenuNotCompiled);
-      return false;
-    }
+    if (!film.m_menus.GetAt(i)->ValidateForBuild(label, prompt)) return false;
   for (size_t i = 0; i < film.m_playlists.GetCount(); ++i)
     if (!ValidatePlaylist(*film.m_playlists.GetAt(i), label, prompt)) return false;
   return true;
@@ -519,7 +512,14 @@ int BuildFilm(CFilmObject& film, const std::string& bdmvPath, const Progress& pr
   film.m_stories.ClearBuildLists();
   for (size_t i = 0; i < film.m_playlists.GetCount(); ++i) PreparePlaylist(*film.m_playlists.GetAt(i));
   if (int rc = film.m_stories.BuildStories(bdmvPath, progress, prompt)) return rc;
-  // The menus are built into their own clips here once the menu build exists.
+  for (size_t i = 0; i < film.m_menus.GetCount(); ++i) {
+    CZvIgObject* menu = film.m_menus.GetAt(i);
+    if (menu->IsEmpty()) continue;
+    if (!progress.Item(LogLine("Muxing " + menu->m_strName + ":"))) return kCancelled;
+    const int rc = menu->BuildMenu(bdmvPath, film.m_strName + ":", progress, prompt);
+    if (rc == kCancelled) return rc;
+    if (rc != kOk) return kFailed;
+  }
   for (size_t i = 0; i < film.m_playlists.GetCount(); ++i)
     if (!WritePlaylists(*film.m_playlists.GetAt(i), bdmvPath, prompt, progress)) return kFailed;
   return kOk;

@@ -26,7 +26,6 @@ class CZvObject;
 class Settings;
 
 // The build's texts, shown as they stand.
-extern const char* const kMsgMenuNotCompiled;    // a menu with pages, before the menu compiler
 extern const char* const kMsgHasNoVideo;         // "has no video! " (after "%s " with the film's label)
 extern const char* const kMsgOverwrite;          // "%s\n exists, overwrite ? "
 extern const char* const kMsgCannotCreateRoot;   // "Cannot create %s ! "

@@ -10,6 +10,7 @@
 #include "model/named/containers.h"
 #include "mux/mux_track.h"
 #include "platform/progress.h"
+#include "platform/prompt.h"
 
 namespace zv {
 
@@ -35,7 +36,27 @@ class CMenuIgObject : public CIgObject {
   void SetStreamModel(bool outOfMux);
   void Copy(const CNamedPtrArray<CEpoch>& src) override;
   virtual bool ReloadSources(const Progress&) { return false; }
+  // A menu with content holds one epoch with one display set; `label` is
+  // the film's label ("Movie#1:").
+  bool ValidateForBuild(const std::string& label, IPrompt& prompt) const;
+  // Compiles the menu (a build copy with its generated button commands)
+  // into a clip of its own, number m_nClipNumber below `bdmvPath`, and
+  // keeps the clip's times in m_nClipStart/End. An empty menu builds
+  // nothing. kOk, kCancelled or kFailed (its message shown); the menu's own
+  // model is unchanged whatever happens.
+  int BuildMenu(const std::string& bdmvPath, const std::string& label, const Progress& progress, IPrompt& prompt);
 };
+
+extern const char* const kMsgMoreThanOneEpoch;       // "\"%s\" can't have more than one Epoch! "
+extern const char* const kMsgMoreThanOneDisplaySet;  // "\"%s\" can't have more than one DisplaySet! "
+
+// Multiplexes the headed interactive-graphics stream at `streamPath` into a
+// menu clip (application type 5, one frame of `frameRateCode` long) with its
+// clip information. The stream and its stream-information file are removed
+// on every way out. `start` and `end` receive the clip's presentation times
+// (90 kHz). kOk, kCancelled or kFailed (with its message shown).
+int MuxMenuClip(const std::string& streamPath, const std::string& clipPath, const std::string& clpiPath,
+                uint8_t frameRateCode, const Progress& progress, IPrompt& prompt, int32_t& start, int32_t& end);
 
 class CZvIgObject : public CMenuIgObject {
   ZV_DECLARE_DYNCREATE(CZvIgObject)

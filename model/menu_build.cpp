@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "model/build.h"
-#include "model/button_types.h"
 #include "model/menu.h"
 #include "mux/muxer.h"
 #include "mux/mux_track.h"
@@ -18,7 +17,6 @@ namespace zv {
 
 const char* const kMsgMoreThanOneEpoch = "\"%s\" can't have more than one Epoch! ";
 const char* const kMsgMoreThanOneDisplaySet = "\"%s\" can't have more than one DisplaySet! ";
-const char* const kMsgNoLinkObject = "No defined link object for %d buttons, continue? ";
 
 namespace {
 
@@ -98,6 +96,54 @@ int MuxMenuClip(const std::string& streamPath, const std::string& clipPath, cons
   const SClipTiming& tm = muxer.Timing();
   start = static_cast<int32_t>((tm.presentationStart + 150) / 300);
   end = static_cast<int32_t>((tm.presentationEnd + 150) / 300);
+  return kOk;
+}
+
+int CMenuIgObject::BuildMenu(const std::string& bdmvPathIn, const std::string& label, const Progress& progress,
+                             IPrompt& prompt) {
+  if (IsEmpty()) return kOk;
+  std::string bdmv = NormalizeSeparators(bdmvPathIn);
+  if (bdmv.empty() || bdmv.back() != '/') bdmv += '/';
+  const std::string stream = bdmv + m_strName + ".ig";
+  const std::string clip = Numbered(bdmv + "STREAM/", m_nClipNumber, ".m2ts");
+  const std::string clpi = Numbered(bdmv + "CLIPINF/", m_nClipNumber, ".clpi");
+  const std::string backup = Numbered(bdmv + "BACKUP/CLIPINF/", m_nClipNumber, ".clpi");
+
+  // The build works on a copy with the generated commands; the menu's own
+  // display set is back in place on every way out.
+  CMenuBuildCopy copy(*this, progress);
+  if (!copy.Ok()) return kFailed;
+  if (!copy.Check(label, prompt)) return kFailed;
+
+  RemoveOnExit temps{{stream, stream + ".dsi"}};
+  {
+    // Whatever an interrupted build left under this name goes first; a
+    // link there is removed, never written through.
+    std::error_code ec;
+    std::filesystem::remove(stream, ec);
+    File file;
+    std::string error;
+    if (!file.Open(stream, File::kCreateNew)) {
+      prompt.Message(file.Error());
+      return kFailed;
+    }
+    if (!WriteStream(file, nullptr, false, Progress{}, false, error)) {
+      prompt.Message(error.empty() ? "Cannot compile \"" + label + m_strName + "\"" : error);
+      return kFailed;
+    }
+    if (!file.Close()) {
+      prompt.Message(file.Error());
+      return kFailed;
+    }
+  }
+  const int rc = MuxMenuClip(stream, clip, clpi, m_video.frameRate, progress, prompt, m_nClipStart, m_nClipEnd);
+  if (rc != kOk) return rc;
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!ReadWholeFile(clpi, bytes, error) || !WriteFileAtomic(backup, bytes.data(), bytes.size(), error)) {
+    prompt.Message(error);
+    return kFailed;
+  }
   return kOk;
 }
 

@@ -193,16 +193,21 @@ TEST(MenuProject, ReferencesFollowTheObjectsNotTheStoredIds) {
   EXPECT_EQ(back.m_defaultActivated.p, back.GetAt(0)->GetAt(1));
 }
 
-TEST(MenuProject, AMenuWithPagesIsRefusedUntilMenusAreCompiled) {
+TEST(MenuProject, AMenuWithContentNeedsOneEpochWithOneDisplaySet) {
   zvtest::StoryMedia media;
   CZvObject p;
   p.InitNew();
   CFilmObject* movie = p.m_movies.GetAt(0);
   media.Fill(*movie->m_stories.GetAt(0), {"h264_1080p2398.264"});
   ScriptedPrompt prompt;
+  CZvIgObject& menu = *movie->m_menus.GetAt(0);
   EXPECT_TRUE(ValidateFilm(*movie, prompt)) << "an empty menu passes";
-  movie->m_menus.GetAt(0)->GetAt(0)->GetAt(0)->AddPage()->AddBog();
+  menu.GetAt(0)->GetAt(0)->AddPage()->AddBog();
+  menu.GetAt(0)->AddDisplaySet();
+  EXPECT_FALSE(menu.ValidateForBuild("Movie#1:", prompt));
+  menu.AddEpoch();
   EXPECT_FALSE(ValidateFilm(*movie, prompt));
-  ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0], "Movie#1: \"IG#1\": menus with pages cannot be compiled yet ");
+  ASSERT_EQ(prompt.messages.size(), 2u);
+  EXPECT_EQ(prompt.messages[0], "\"Movie#1:IG#1\" can't have more than one DisplaySet! ");
+  EXPECT_EQ(prompt.messages[1], "\"Movie#1:IG#1\" can't have more than one Epoch! ");
 }
