@@ -80,8 +80,9 @@ std::vector<uint8_t> WriteComposition(SInteractiveComposition& ic);
 SInteractiveComposition ParseComposition(const uint8_t* p, size_t n);
 void DumpComposition(const uint8_t* p, size_t n, struct SDumpNode& root);
 
-// Cuts a composition into ICS fragments (at most 65535 - 12 body bytes of
-// fragment each) sharing the given descriptors.
-void FragmentComposition(const std::vector<uint8_t>& bytes, const CIcs& model, std::vector<std::unique_ptr<CIcs>>& out);
+// Cuts a composition into ICS fragments (at most `maxFragment` bytes each,
+// by default all a segment can carry) sharing the given descriptors.
+void FragmentComposition(const std::vector<uint8_t>& bytes, const CIcs& model, std::vector<std::unique_ptr<CIcs>>& out,
+                         size_t maxFragment = 0xFFFF - 9);
 
 }  // namespace zv

@@ -18,6 +18,10 @@
 #include "platform/progress.h"
 
 namespace zv {
+class File;
+}
+
+namespace zv {
 
 class CPage;
 class CBog;
@@ -210,6 +214,9 @@ class CEpoch : public CNamedPtrArray<CDisplaySet> {
   void Copy(const CNamedPtrArray<CDisplaySet>& src) override;
 };
 
+class CGsData;
+struct SCodingAttributes;
+
 class CIgObject : public CNamedPtrArray<CEpoch> {
  public:
   uint16_t m_nEpochCounter = 0;  // id of the next epoch
@@ -222,7 +229,47 @@ class CIgObject : public CNamedPtrArray<CEpoch> {
   void SetUserInterfaceModel(bool popup, int seconds);
   void SetStreamModels(uint8_t outOfMux);
   // True when no page of any display set of any epoch has a button group.
-  bool IsEmpty() const;
+  virtual bool IsEmpty() const;
+
+  // ---- Compilation and stream files (graphics/ig_compiler.cpp).
+
+  // One of the 14 video formats (VideoFormatName); false above 13.
+  bool SetVideoFormat(int index);
+  // Takes size, frame-rate code and the wide-screen flag from a video
+  // stream (MPEG-2, H.264, its second view, VC-1); false for another
+  // coding type or a size other than the one the menu already has.
+  bool MatchVideoStream(const SCodingAttributes& video);
+  // Neighbours of every page of every epoch (spatial or sequential); true
+  // when any changed.
+  bool ComputeNeighbours(int mode);
+  // Moves every epoch and the header of `other` into this object, leaving
+  // `other` empty.
+  void TakeOver(CIgObject& other);
+  // Epoch counter, video descriptor and wide-screen flag.
+  void CopyHeader(const CIgObject& other);
+
+  // Compiles every epoch and writes its display sets to `file`: `raw`
+  // without the 10-byte "IG" header before each segment (the IES form),
+  // else headed (what the multiplexer reads). `index`, when given, receives
+  // the ".mui" index (4-byte head, one 14-byte record per segment, a
+  // closing record). `log` receives the compilation log as item lines
+  // ("... Warning:...", "... Error:..."); a callback answering 0 stops.
+  // `renumber` gives each epoch's graphics and palettes ids from 0 in
+  // folder order first. False at the first error or write failure, with
+  // `error` set for a write failure (the log holds compilation errors).
+  // The menu build calls WriteStream(file, nullptr, false, {}, renumber).
+  bool WriteStream(File& file, File* index, bool raw, const Progress& log, bool renumber, std::string& error);
+  // Writes the raw stream to `path` (and its index to path + ".mui" when
+  // `withIndex`), renumbering; on failure neither file is left behind.
+  bool ExportStream(const std::string& path, bool withIndex, std::string& error, const Progress& log = {});
+  // Reads a raw or headed stream file and rebuilds the model from it; false
+  // with `error` (the model untouched) when the file cannot be read or
+  // holds no display set.
+  bool ImportStream(const std::string& path, std::string& error);
+  // Replaces the model by the one the parsed stream describes (graphics
+  // become in-memory pictures). False with `error` when a composition or an
+  // object does not decode; the model is then incomplete.
+  bool BuildFromStream(const CGsData& stream, std::string* error = nullptr);
 
   void Serialize(CArchive& ar) override;
   void Reset() override;

@@ -1,5 +1,6 @@
 #include "graphics/segments.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -211,9 +212,9 @@ void DumpComposition(const uint8_t* p, size_t n, SDumpNode& root) {
 }
 
 void FragmentComposition(const std::vector<uint8_t>& bytes, const CIcs& model,
-                         std::vector<std::unique_ptr<CIcs>>& out) {
+                         std::vector<std::unique_ptr<CIcs>>& out, size_t maxFragment) {
   // The segment body holds 9 fixed bytes before the fragment.
-  constexpr size_t kMax = 0xFFFF - 9;
+  const size_t kMax = std::clamp<size_t>(maxFragment, 1, 0xFFFF - 9);
   size_t count = std::max<size_t>(1, (bytes.size() + kMax - 1) / kMax);
   for (size_t i = 0; i < count; ++i) {
     auto s = std::make_unique<CIcs>();

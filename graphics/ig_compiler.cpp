@@ -1,0 +1,775 @@
+#include "graphics/ig_compiler.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <stdexcept>
+
+#include "graphics/composition.h"
+#include "graphics/object_coding.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "streams/sif_data.h"
+
+namespace zv {
+
+namespace {
+
+struct SVideoFormat {
+  uint16_t width, height;
+  uint8_t rate;
+  const char* name;
+};
+
+constexpr SVideoFormat kVideoFormats[kVideoFormatCount] = {
+    {720, 480, 4, "720 x 480, 29.97"},       {720, 576, 3, "720 x 576, 25"},
+    {1920, 1080, 4, "1920 x 1080, 29.97"},   {1920, 1080, 3, "1920 x 1080, 25"},
+    {1920, 1080, 2, "1920 x 1080, 24"},      {1920, 1080, 1, "1920 x 1080, 23.976"},
+    {1440, 1080, 4, "1440 x 1080, 29.97"},   {1440, 1080, 3, "1440 x 1080, 25"},
+    {1440, 1080, 2, "1440 x 1080, 24"},      {1440, 1080, 1, "1440 x 1080, 23.976"},
+    {1280, 720, 7, "1280 x 720, 59.94"},     {1280, 720, 6, "1280 x 720, 50"},
+    {1280, 720, 2, "1280 x 720, 24"},        {1280, 720, 1, "1280 x 720, 23.976"},
+};
+
+// Decoding rates of the model: object data into the decoded object buffer
+// (without a PCS), and the graphics plane.
+constexpr int64_t kObjectRate = 64000000;
+constexpr int64_t kPlaneRate = 128000000;
+constexpr int64_t kMinComposition = 131070;  // where every parsed stream starts
+constexpr size_t kIcsFragment = 65510;
+
+// The log of one compilation: lines go to the caller's callback; an answer
+// of 0 stops compilation at the next check.
+class CLog {
+ public:
+  explicit CLog(const Progress& user) : user_(user) {}
+  Progress Inner() { return Progress{&CLog::Forward, this}; }
+  void Line(const std::string& s) {
+    if (!user_.Item(s)) stopped_ = true;
+  }
+  void Enter(const std::string& prefix, const std::string& name) { Line(prefix + " " + name + "..."); }
+  void Message(const std::string& prefix, const char* level, const std::string& text) {
+    Line(prefix + " " + level + ":" + text);
+  }
+  bool Stopped() const { return stopped_; }
+
+ private:
+  static int Forward(void* ctx, const SProgressInfo* info) {
+    auto* self = static_cast<CLog*>(ctx);
+    if (!self->user_.Report(*info)) self->stopped_ = true;
+    return 1;
+  }
+  const Progress& user_;
+  bool stopped_ = false;
+};
+
+const CGraphicObject* FirstGraphic(const CButtonStateInfo& s) { return s.m_start.p ? s.m_start.p : s.m_end.p; }
+
+int64_t Area(const CGraphicObject* g) { return g ? int64_t{g->m_nWidth} * g->m_nHeight : 0; }
+
+int32_t RefId(const CModelRef<CGraphicObject>& r) { return r.p ? r.p->m_nId : r.id; }
+
+bool Intersect(const CBdButton& a, const CBdButton& b) {
+  const int al = a.m_nX, at = a.m_nY, ar = a.m_nX + a.Width(), ab = a.m_nY + a.Height();
+  const int bl = b.m_nX, bt = b.m_nY, br = b.m_nX + b.Width(), bb = b.m_nY + b.Height();
+  return al < br && bl < ar && at < bb && bt < ab;
+}
+
+// The objects of one display set in the order the decoder needs them.
+class CObjectOrder {
+ public:
+  explicit CObjectOrder(const CEpoch& epoch) {
+    CNamedPtrCollection all;
+    GatherGraphics(epoch, all);
+    for (size_t i = 0; i < all.GetCount(); ++i) {
+      auto* g = static_cast<CGraphicObject*>(all.GetAt(i));
+      byId_.emplace(g->m_nId, g);  // the first of equal ids wins
+    }
+  }
+  void Add(CGraphicObject* g) {
+    if (g && seen_.insert(g).second) list_.push_back(g);
+  }
+  // Every object from the start id to the end id, both included.
+  void Range(const CButtonStateInfo& s) {
+    const int32_t a = RefId(s.m_start), b = RefId(s.m_end);
+    if (a < 0 || b < 0) {
+      Add(s.m_start.p);
+      Add(s.m_end.p);
+      return;
+    }
+    const int32_t step = a <= b ? 1 : -1;
+    for (int32_t id = a;; id += step) {
+      auto it = byId_.find(id);
+      if (it != byId_.end()) Add(it->second);
+      if (id == b) break;
+    }
+  }
+  size_t Size() const { return list_.size(); }
+  const std::vector<CGraphicObject*>& List() const { return list_; }
+
+  void Page(CPage& page, size_t* lastNeeded) {
+    CBdButton* selected = page.m_defaultSelected.p == &page.m_currentSelected ? nullptr : page.m_defaultSelected.p;
+    for (CGraphicObject* g : page.m_inEffects.Graphics()) Add(g);
+    for (size_t i = 0; i < page.GetCount(); ++i)
+      if (CBdButton* d = page.GetAt(i)->m_defaultButton.p) Range(d->m_states[CBdButton::kNormal]);
+    const size_t afterNormal = Size();
+    if (selected) Range(selected->m_states[CBdButton::kSelected]);
+    const size_t beforeSelected = Size();
+    for (size_t i = 0; i < page.GetCount(); ++i)
+      if (CBdButton* d = page.GetAt(i)->m_defaultButton.p) Range(d->m_states[CBdButton::kSelected]);
+    const size_t afterSelected = Size();
+    for (size_t i = 0; i < page.GetCount(); ++i)
+      if (CBdButton* d = page.GetAt(i)->m_defaultButton.p) Range(d->m_states[CBdButton::kActivated]);
+    for (size_t i = 0; i < page.GetCount(); ++i) {
+      CBog& bog = *page.GetAt(i);
+      for (size_t k = 0; k < bog.GetCount(); ++k) {
+        CBdButton* b = bog.GetAt(k);
+        if (b == bog.m_defaultButton.p || b == selected) continue;
+        for (const CButtonStateInfo& s : b->m_states) Range(s);
+      }
+    }
+    for (CGraphicObject* g : page.m_outEffects.Graphics()) Add(g);
+    if (lastNeeded) {
+      if (selected) *lastNeeded = afterNormal;
+      else if (afterSelected > beforeSelected) *lastNeeded = afterSelected;
+    }
+  }
+
+ private:
+  std::map<int32_t, CGraphicObject*> byId_;
+  std::set<const CGraphicObject*> seen_;
+  std::vector<CGraphicObject*> list_;
+};
+
+// Time to draw the first page's buttons: every BOG's default button in its
+// normal state, one of them (the page's default selected button, or the
+// largest) in its selected state instead.
+int64_t DrawingBits(CPage& page) {
+  int64_t bits = 0;
+  CBdButton* largest = nullptr;
+  int64_t largestArea = -1;
+  for (size_t i = 0; i < page.GetCount(); ++i) {
+    CBdButton* d = page.GetAt(i)->m_defaultButton.p;
+    if (!d) continue;
+    const int64_t a = Area(FirstGraphic(d->m_states[CBdButton::kNormal]));
+    bits += 8 * a;
+    if (a > largestArea) {
+      largest = d;
+      largestArea = a;
+    }
+  }
+  CBdButton* selected = page.m_defaultSelected.p == &page.m_currentSelected ? nullptr : page.m_defaultSelected.p;
+  if (!selected) selected = largest;
+  if (selected) {
+    bits -= 8 * Area(FirstGraphic(selected->m_states[CBdButton::kNormal]));
+    bits += 8 * Area(FirstGraphic(selected->m_states[CBdButton::kSelected]));
+  }
+  return std::max<int64_t>(bits, 0);
+}
+
+int64_t CeilDiv(int64_t a, int64_t b) { return (a + b - 1) / b; }
+
+// The lowest palette id no PDS of the display set has; -1 when all 256 are
+// taken.
+int FreePaletteId(const CDsData& out) {
+  for (int id = 0; id < 256; ++id)
+    if (!out.FindPds(static_cast<uint8_t>(id))) return id;
+  return -1;
+}
+
+class CCompiler {
+ public:
+  CCompiler(CIgObject& ig, CEpoch& epoch, CLog& log) : ig_(ig), epoch_(epoch), log_(log) {}
+
+  bool DisplaySet(CDisplaySet& ds, CDsData& out, SDsTiming& t) {
+    out.Clear();
+    out.m_nCompositionState = ds.m_nCompositionState;
+    uint32_t num = 0, den = 0;
+    if (!FrameRateOf(ig_.m_video.frameRateCode, num, den)) return false;
+    const std::string prefix;
+    log_.Enter(prefix, ds.m_strName);
+    if (ds.GetCount() == 0) {
+      log_.Message(prefix, "Error", "no pages");
+      return false;
+    }
+    // Palettes of the pages and their effects, each once. A PDS carries
+    // the palette's own id, which is what pages and effects refer to.
+    std::vector<CErgbPalette*> palettes;
+    auto collect = [&](CErgbPalette* p) {
+      if (p && std::find(palettes.begin(), palettes.end(), p) == palettes.end()) palettes.push_back(p);
+    };
+    for (size_t i = 0; i < ds.GetCount(); ++i) {
+      CPage& page = *ds.GetAt(i);
+      collect(page.m_palette.p);
+      for (CErgbPalette* p : page.m_inEffects.Palettes()) collect(p);
+      for (CErgbPalette* p : page.m_outEffects.Palettes()) collect(p);
+    }
+    for (CErgbPalette* p : palettes) {
+      if (p->m_nId < 0 || p->m_nId > 255 || out.FindPds(static_cast<uint8_t>(p->m_nId))) {
+        log_.Message(prefix, "Error", p->m_strName + " needs a palette id of its own from 0 to 255");
+        return false;
+      }
+      auto pds = std::make_unique<CPds>();
+      pds->m_nPaletteId = static_cast<uint8_t>(p->m_nId);
+      PaletteToPds(*pds, *p);
+      out.m_pds.push_back(std::move(pds));
+    }
+    // Pages.
+    std::vector<int> generated(ds.GetCount(), -1);
+    for (size_t i = 0; i < ds.GetCount(); ++i) {
+      CPage& page = *ds.GetAt(i);
+      page.m_nId = static_cast<int32_t>(i);
+      if (!Page("  " + prefix, page, out, generated[i]) || log_.Stopped()) return false;
+    }
+    // The interactive composition, cut into ICS.
+    std::vector<uint8_t> bytes;
+    try {
+      SInteractiveComposition ic = ds.ToRecord();
+      for (size_t i = 0; i < generated.size(); ++i)
+        if (generated[i] >= 0) ic.pages[i].paletteIdRef = static_cast<uint8_t>(generated[i]);
+      bytes = WriteComposition(ic);
+    } catch (const std::out_of_range& e) {
+      log_.Message(prefix, "Error", std::string("the interactive composition cannot be written: ") + e.what());
+      return false;
+    }
+    CIcs model;
+    model.m_video = ig_.m_video;
+    model.m_nCompositionNumber = 0;
+    model.m_nCompositionState = ds.m_nCompositionState;
+    FragmentComposition(bytes, model, out.m_ics, kIcsFragment);
+    // Objects.
+    CObjectOrder order(epoch_);
+    size_t lastNeeded = 0;
+    for (size_t i = 0; i < ds.GetCount(); ++i) order.Page(*ds.GetAt(i), i == 0 ? &lastNeeded : nullptr);
+    auto line = [&](const std::string& s) { log_.Line(s); };
+    for (CGraphicObject* g : order.List()) {
+      if (g->m_nId < 0 || g->m_nId > 0xFFFE) {
+        log_.Message("  " + prefix, "Error", g->m_strName + " needs an id from 0 to 65534");
+        return false;
+      }
+      if (!CompileGraphicObject(*g, "  " + prefix, line, out) || log_.Stopped()) return false;
+    }
+    out.m_end = std::make_unique<CEs>();
+    // Timing.
+    t = SDsTiming{};
+    t.frameDuration = int64_t{90000} * den / num;
+    for (size_t i = 0; i < lastNeeded && i < order.Size(); ++i) {
+      const CGraphicObject* g = order.List()[i];
+      t.decode += ObjectDecodeTicks(g->m_nWidth, g->m_nHeight, kObjectRate);
+    }
+    if (ds.m_nCompositionState == 2)
+      t.decode = std::max(t.decode, ObjectDecodeTicks(ig_.m_video.width, ig_.m_video.height, kPlaneRate));
+    t.drawBits = DrawingBits(*ds.GetAt(0));
+    t.duration = t.decode + ObjectDecodeTicks(t.drawBits / 8, 1, kPlaneRate);
+    const int64_t frames = std::max<int32_t>(ds.m_nStartFrame, 0);
+    t.composition = (2 * frames * 90000 * den + num) / (2 * int64_t{num});
+    t.composition = std::max(t.composition, CeilDiv(t.duration, t.frameDuration) * t.frameDuration);
+    t.composition = std::max(t.composition, kMinComposition);
+    Stamp(out, t);
+    return true;
+  }
+
+ private:
+  bool Page(const std::string& prefix, CPage& page, CDsData& out, int& generatedId) {
+    log_.Enter(prefix, page.m_strName);
+    if (page.GetCount() == 0) {
+      log_.Message(prefix, "Error", "has no buttons");
+      return false;
+    }
+    for (size_t g = 0; g < page.GetCount(); ++g)
+      for (size_t h = g + 1; h < page.GetCount(); ++h)
+        for (size_t i = 0; i < page.GetAt(g)->GetCount(); ++i)
+          for (size_t k = 0; k < page.GetAt(h)->GetCount(); ++k) {
+            const CBdButton& a = *page.GetAt(g)->GetAt(i);
+            const CBdButton& b = *page.GetAt(h)->GetAt(k);
+            if (!Intersect(a, b)) continue;
+            log_.Line(prefix + " Error:Buttons of different group overlapped (" + a.m_strName + " - " + b.m_strName + ")");
+            return false;
+          }
+    page.m_inEffects.RefreshIds();
+    page.m_outEffects.RefreshIds();
+    page.m_defaultSelected.Refresh();
+    page.m_defaultActivated.Refresh();
+    if (!page.m_palette.p) {
+      log_.Message(prefix, "Warning", "no palette defined, will get from image automatically.");
+      std::vector<const CGraphicObject*> used;
+      CNamedPtrCollection all;
+      GatherGraphics(epoch_, all);
+      std::vector<CBdButton*> buttons = page.Buttons();
+      for (size_t i = 0; i < all.GetCount(); ++i) {
+        auto* g = static_cast<const CGraphicObject*>(all.GetAt(i));
+        for (const CBdButton* b : buttons)
+          if (b->UsesGraphic(g->m_nId)) {
+            used.push_back(g);
+            break;
+          }
+      }
+      if (std::unique_ptr<CErgbPalette> palette = BuildPagePalette(used)) {
+        const int id = FreePaletteId(out);
+        if (id < 0) {
+          log_.Message(prefix, "Error", "no palette id is left for the page's palette");
+          return false;
+        }
+        auto pds = std::make_unique<CPds>();
+        pds->m_nPaletteId = static_cast<uint8_t>(id);
+        PaletteToPds(*pds, *palette);
+        out.m_pds.push_back(std::move(pds));
+        generatedId = id;
+      }
+    }
+    Progress inner = log_.Inner();
+    for (size_t g = 0; g < page.GetCount(); ++g) {
+      CBog& bog = *page.GetAt(g);
+      bog.m_defaultButton.Refresh();
+      if (!ValidateBog(inner, "  " + prefix, bog) || log_.Stopped()) return false;
+    }
+    return true;
+  }
+
+  static void Stamp(CDsData& out, const SDsTiming& t) {
+    const auto n = static_cast<uint32_t>(t.composition);
+    const auto a = static_cast<uint32_t>(t.Start());
+    if (out.m_pcs) {
+      out.m_pcs->m_nPts = n;
+      out.m_pcs->m_nDts = a;
+    }
+    for (auto& i : out.m_ics) {
+      i->m_nPts = n;
+      i->m_nDts = a;
+    }
+    for (auto& p : out.m_pds) {
+      p->m_nPts = a;
+      p->m_nDts = 0;
+    }
+    const int64_t rate = out.m_pcs ? kPlaneRate : kObjectRate;
+    if (out.m_wds) {
+      int64_t fill = 0;
+      for (const SWindow& w : out.m_wds->m_windows) fill += int64_t{w.width} * w.height;
+      out.m_wds->m_nDts = a;
+      out.m_wds->m_nPts = static_cast<uint32_t>(
+          std::max<int64_t>(a, t.composition - ObjectDecodeTicks(fill, 1, out.m_pcs ? 256000000 : kPlaneRate)));
+    }
+    uint32_t at = a, lastDts = a, lastPts = a;
+    for (auto& o : out.m_ods) {
+      if (o->m_bFirst) {
+        const auto& f = o->m_fragment;
+        const int64_t w = f.size() >= 7 ? (f[3] << 8 | f[4]) : 0;
+        const int64_t h = f.size() >= 7 ? (f[5] << 8 | f[6]) : 0;
+        lastDts = at;
+        lastPts = static_cast<uint32_t>(at + ObjectDecodeTicks(w, h, rate));
+        at = lastPts;
+      }
+      o->m_nDts = lastDts;
+      o->m_nPts = lastPts;
+    }
+    if (out.m_end) {
+      out.m_end->m_nPts = out.m_ods.empty() ? a : out.m_ods.back()->m_nPts;
+      out.m_end->m_nDts = 0;
+    }
+  }
+
+  CIgObject& ig_;
+  CEpoch& epoch_;
+  CLog& log_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- helpers
+
+const char* VideoFormatName(int index) {
+  return index >= 0 && index < kVideoFormatCount ? kVideoFormats[index].name : nullptr;
+}
+
+bool FrameRateOf(uint8_t code, uint32_t& num, uint32_t& den) {
+  switch (code) {
+    case 1: num = 24000, den = 1001; return true;
+    case 2: num = 24, den = 1; return true;
+    case 3: num = 25, den = 1; return true;
+    case 4: num = 30000, den = 1001; return true;
+    case 6: num = 50, den = 1; return true;
+    case 7: num = 60000, den = 1001; return true;
+  }
+  return false;
+}
+
+int64_t ObjectDecodeTicks(int64_t w, int64_t h, int64_t bitsPerSecond) {
+  return CeilDiv(w * h * 90000 * 8, bitsPerSecond);
+}
+
+void RenumberEpoch(CEpoch& epoch) {
+  CNamedPtrCollection all;
+  GatherGraphics(epoch, all);
+  for (size_t i = 0; i < all.GetCount(); ++i) all.GetAt(i)->m_nId = static_cast<int32_t>(i);
+  for (size_t i = 0; i < epoch.m_palettes.GetCount(); ++i) epoch.m_palettes.GetAt(i)->m_nId = static_cast<int32_t>(i);
+  epoch.RefreshIds();
+}
+
+void LoadGraphicSizes(CEpoch& epoch) {
+  CNamedPtrCollection all;
+  GatherGraphics(epoch, all);
+  for (size_t i = 0; i < all.GetCount(); ++i) {
+    auto* g = static_cast<CGraphicObject*>(all.GetAt(i));
+    if (g->m_nWidth != 0 || (g->m_strPath.empty() && !g->m_picture)) continue;
+    CPicture pic;
+    std::string error;
+    if (g->LoadPicture(pic, error)) {
+      g->m_nWidth = pic.width;
+      g->m_nHeight = pic.height;
+    }
+  }
+}
+
+bool CompileDisplaySet(CIgObject& ig, CEpoch& epoch, CDisplaySet& ds, const Progress& log, CDsData& out,
+                       SDsTiming* timing) {
+  CLog l(log);
+  CCompiler c(ig, epoch, l);
+  SDsTiming t;
+  const bool ok = c.DisplaySet(ds, out, t) && !l.Stopped();
+  if (timing) *timing = t;
+  return ok;
+}
+
+// ---------------------------------------------------------------- the IG object
+
+bool CIgObject::SetVideoFormat(int index) {
+  if (index < 0 || index >= kVideoFormatCount) return false;
+  m_video.width = kVideoFormats[index].width;
+  m_video.height = kVideoFormats[index].height;
+  m_video.frameRateCode = kVideoFormats[index].rate;
+  return true;
+}
+
+bool CIgObject::MatchVideoStream(const SCodingAttributes& video) {
+  switch (video.streamCodingType) {
+    case kSctMpeg2:
+    case kSctH264:
+    case kSctSecondView:
+    case kSctVc1: break;
+    default: return false;
+  }
+  uint16_t w = 0, h = 0;
+  switch (video.videoFormat) {
+    case kVf480i:
+    case kVf480p: w = 720, h = 480; break;
+    case kVf576i:
+    case kVf576p: w = 720, h = 576; break;
+    case kVf1080i:
+    case kVf1080p: w = 1920, h = 1080; break;
+    case kVf720p: w = 1280, h = 720; break;
+    default: return false;
+  }
+  // A menu with a size keeps it: the stream must match.
+  if ((m_video.width || m_video.height) && (m_video.width != w || m_video.height != h)) return false;
+  m_video.width = w;
+  m_video.height = h;
+  m_video.frameRateCode = video.frameRate;
+  m_bWideScreen = video.aspectRatio == kAspect16x9;
+  return true;
+}
+
+bool CIgObject::ComputeNeighbours(int mode) {
+  bool changed = false;
+  for (size_t e = 0; e < GetCount(); ++e)
+    for (size_t d = 0; d < GetAt(e)->GetCount(); ++d) {
+      CDisplaySet& ds = *GetAt(e)->GetAt(d);
+      for (size_t p = 0; p < ds.GetCount(); ++p) changed |= ::zv::ComputeNeighbours(*ds.GetAt(p), mode);
+    }
+  return changed;
+}
+
+void CIgObject::CopyHeader(const CIgObject& other) {
+  m_nEpochCounter = other.m_nEpochCounter;
+  m_video = other.m_video;
+  m_bWideScreen = other.m_bWideScreen;
+}
+
+void CIgObject::TakeOver(CIgObject& other) {
+  if (&other == this) return;
+  CNamedPtrArray<CEpoch>::Reset();
+  while (other.GetCount() > 0) Add(other.RemoveAt(0));
+  CopyHeader(other);
+  other.CIgObject::Reset();
+}
+
+bool CIgObject::WriteStream(File& file, File* index, bool raw, const Progress& log, bool renumber,
+                            std::string& error) {
+  static const uint8_t kIndexHead[4] = {0, 0, 0, 3};
+  if (index && !index->Write(kIndexHead, sizeof kIndexHead)) {
+    error = index->Error();
+    return false;
+  }
+  CLog l(log);
+  for (size_t e = 0; e < GetCount(); ++e) {
+    CEpoch& epoch = *GetAt(e);
+    if (renumber) RenumberEpoch(epoch);
+    LoadGraphicSizes(epoch);
+    l.Enter("", epoch.m_strName);
+    if (epoch.m_graphics.TotalCount() == 0) l.Message("", "Warning", "no graphics");
+    if (epoch.m_palettes.GetCount() == 0) l.Message("", "Warning", "no palette");
+    CCompiler c(*this, epoch, l);
+    for (size_t d = 0; d < epoch.GetCount(); ++d) {
+      CDsData out;
+      SDsTiming t;
+      if (!c.DisplaySet(*epoch.GetAt(d), out, t) || l.Stopped()) return false;
+      if (!WriteDisplaySet(file, out, !raw, index, error)) return false;
+    }
+  }
+  if (index) {
+    uint8_t last[14] = {0xFF};
+    if (!index->Write(last, sizeof last)) {
+      error = index->Error();
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// A file written under a temporary name beside its path and renamed into
+// place when complete; removed otherwise.
+struct STempOutput {
+  std::string path, temp;
+  File file;
+  bool Open(const std::string& p, std::string& error) {
+    path = p;
+    temp = CreateTempBeside(p, error);
+    if (temp.empty()) return false;
+    if (file.Open(temp, File::kCreate)) return true;
+    error = file.Error();
+    std::remove(temp.c_str());
+    temp.clear();
+    return false;
+  }
+  bool Commit(std::string& error) {
+    if (!file.Close()) {
+      error = file.Error();
+      return false;
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+      error = File::ErrorText("create", path, errno);
+      return false;
+    }
+    temp.clear();
+    return true;
+  }
+  ~STempOutput() {
+    if (!temp.empty()) {
+      file.Close();
+      std::remove(temp.c_str());
+    }
+  }
+};
+
+}  // namespace
+
+bool CIgObject::ExportStream(const std::string& path, bool withIndex, std::string& error, const Progress& log) {
+  STempOutput stream, index;
+  if (!stream.Open(path, error)) return false;
+  if (withIndex && !index.Open(path + ".mui", error)) return false;
+  error.clear();
+  if (!WriteStream(stream.file, withIndex ? &index.file : nullptr, true, log, true, error)) {
+    if (error.empty()) error = "\"" + m_strName + "\" did not compile";
+    return false;
+  }
+  if (withIndex && !index.Commit(error)) return false;
+  return stream.Commit(error);
+}
+
+bool ReadGsData(CSegmentInput& in, bool headed, CGsData& out, std::string& error) {
+  out.m_epochs.clear();
+  CEpochData* current = nullptr;
+  bool haveVideo = false;
+  for (;;) {
+    auto ds = std::make_unique<CDsData>();
+    const int rc = ReadDisplaySet(in, *ds, headed, error);
+    if (rc == kDsEndOfFile) return true;
+    if (rc != kDsOk) return false;
+    if (!haveVideo && (ds->m_pcs || !ds->m_ics.empty())) {
+      out.m_video = ds->m_pcs ? ds->m_pcs->m_video : ds->m_ics.front()->m_video;
+      haveVideo = true;
+    }
+    if (!current || (ds->m_nCompositionState == 2 && !current->m_displaySets.empty())) {
+      out.m_epochs.push_back(std::make_unique<CEpochData>());
+      current = out.m_epochs.back().get();
+    }
+    const bool closes = ds->m_pcs && ds->m_pcs->m_objects.empty() && ds->m_ics.empty();
+    current->m_displaySets.push_back(std::move(ds));
+    if (closes) current = nullptr;
+  }
+}
+
+bool CIgObject::ImportStream(const std::string& path, std::string& error) {
+  File f;
+  if (!f.Open(path, File::kRead)) {
+    error = f.Error();
+    return false;
+  }
+  uint8_t head[2] = {0, 0};
+  const int64_t n = f.Read(head, 2);
+  if (n < 0 || !f.Seek(0)) {
+    error = f.Error();
+    return false;
+  }
+  CFileInput in(f);
+  CGsData gs;
+  if (!ReadGsData(in, IsHeadedFraming(head, static_cast<size_t>(n)), gs, error)) {
+    error = "\"" + path + "\": " + error;
+    return false;
+  }
+  if (gs.m_epochs.empty()) {
+    error = "\"" + path + "\" holds no display set";
+    return false;
+  }
+  // Built aside, so that a stream that does not make a model leaves this one
+  // as it was.
+  CIgObject built;
+  if (!built.BuildFromStream(gs, &error)) {
+    error = "\"" + path + "\": " + error;
+    return false;
+  }
+  TakeOver(built);
+  return true;
+}
+
+bool CIgObject::BuildFromStream(const CGsData& stream, std::string* error) {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    return false;
+  };
+  CIgObject::Reset();
+  m_video = stream.m_video;
+  m_nEpochCounter = 0;
+  uint32_t num = 0, den = 0;
+  const bool rate = FrameRateOf(m_video.frameRateCode, num, den);
+  for (const auto& epochData : stream.m_epochs) {
+    CEpoch& epoch = *AddEpoch();
+    std::vector<std::pair<const CDsData*, CDisplaySet*>> sets;
+    for (const auto& d : epochData->m_displaySets) {
+      CDisplaySet& ds = *epoch.AddDisplaySet();
+      sets.emplace_back(d.get(), &ds);
+      if (!d->m_ics.empty()) {
+        std::vector<uint8_t> ic = d->Composition();
+        if (ds.ParseBytes(ic.data(), ic.size(), nullptr) == 0)
+          return fail("the interactive composition of " + ds.m_strName + " cannot be read");
+      }
+      ds.m_nCompositionState = d->m_nCompositionState;
+      uint32_t pts = 0;
+      if (d->m_pcs) pts = d->m_pcs->m_nPts;
+      else if (!d->m_ics.empty()) pts = d->m_ics.front()->m_nPts;
+      if (rate) {
+        const int64_t ms = pts / 90;
+        ds.m_nStartFrame = static_cast<int32_t>((2 * ms * num + int64_t{den} * 1000) / (int64_t{den} * 2000));
+      }
+    }
+    // Palettes by id, each id once (the first PDS that carries it).
+    std::map<int, const CPds*> pds;
+    for (const auto& [d, ds] : sets)
+      for (const auto& p : d->m_pds) pds.emplace(p->m_nPaletteId, p.get());
+    for (const auto& [id, p] : pds) {
+      CErgbPalette& palette = *epoch.m_palettes.AddPalette();
+      palette.m_nId = id;
+      std::vector<SColor> table = PdsToPalette(*p);
+      std::set<uint8_t> present;
+      for (const SPaletteEntry& e : p->m_entries)
+        if (e.id < CErgbPalette::kMaxEntries) present.insert(e.id);
+      for (uint8_t i : present) {
+        const SColor& c = table[i];
+        palette.Add(ERGBQUAD{i, c.b, c.g, c.r, c.a});
+      }
+    }
+    // Objects, each id once, drawn with the palette of the first page that
+    // shows them.
+    auto paletteOf = [&](int32_t id) -> int {
+      for (const auto& [d, ds] : sets)
+        for (size_t i = 0; i < ds->GetCount(); ++i) {
+          CPage& page = *ds->GetAt(i);
+          bool uses = false;
+          for (const CBdButton* b : page.Buttons()) uses = uses || b->UsesGraphic(id);
+          for (const CEffectSequenceObject* seq : {&page.m_inEffects, &page.m_outEffects})
+            for (size_t k = 0; k < seq->GetCount(); ++k)
+              for (size_t c = 0; c < seq->GetAt(k)->GetCount(); ++c)
+                uses = uses || seq->GetAt(k)->GetAt(c)->m_graphic.id == id;
+          if (uses) return page.m_palette.id;
+        }
+      return 255;
+    };
+    std::set<int32_t> made;
+    for (const auto& [d, ds] : sets) {
+      size_t at = 0;
+      while (at < d->m_ods.size()) {
+        if (!d->m_ods[at]->m_bFirst) {
+          ++at;
+          continue;
+        }
+        const uint16_t id = d->m_ods[at]->m_nObjectId;
+        std::optional<std::vector<uint8_t>> data = JoinFragments(d->m_ods, at);
+        std::optional<SDecodedObject> obj;
+        if (data) obj = DecodeObject(data->data(), data->size());
+        if (!obj) return fail("object " + std::to_string(id) + " of " + ds->m_strName + " does not decode");
+        if (!made.insert(id).second) continue;
+        auto g = std::make_unique<CGraphicObject>();
+        g->m_nId = id;
+        g->SetName("Graphic#" + std::to_string(id));
+        auto pic = std::make_unique<CPicture>();
+        pic->Allocate(obj->width, obj->height, PixelFormat::Indexed8);
+        pic->pixels = std::move(obj->pixels);
+        pic->table.assign(256, SColor{0, 0, 0, 0});
+        pic->tableHasAlpha = true;
+        const int pal = paletteOf(id);
+        auto it = pds.find(pal);
+        if (it != pds.end()) {
+          PdsToPalette(*it->second, *pic);
+          CErgbPalette& own = g->Palette();
+          for (const SPaletteEntry& e : it->second->m_entries)
+            if (e.id < CErgbPalette::kMaxEntries) {
+              const SColor& c = pic->table[e.id];
+              own.Add(ERGBQUAD{e.id, c.b, c.g, c.r, c.a});
+            }
+        }
+        g->m_nWidth = pic->width;
+        g->m_nHeight = pic->height;
+        g->m_picture = std::move(pic);
+        epoch.m_graphics.Add(std::move(g));
+      }
+    }
+    epoch.ResolveLinks();
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- story IG objects
+
+ZV_IMPLEMENT_DYNCREATE(CStoryIgObject, 1)
+
+bool CStoryIgObject::IsEmpty() const { return m_strSourcePath.empty() && CIgObject::IsEmpty(); }
+
+void CStoryIgObject::Serialize(CArchive& ar) {
+  CNamedObject::Serialize(ar);
+  ar.Bool(m_bFlag);
+  ar.Path(m_strSourcePath);
+  if (m_bFlag) {
+    ar.Byte(m_nOption);
+    ar.Path(m_strSecondPath);
+  }
+  SerializeHeader(ar);
+  SerializeChildren(ar);
+}
+
+void CStoryIgObject::Copy(const CNamedPtrArray<CEpoch>& src) {
+  CIgObject::Copy(src);
+  if (auto* s = dynamic_cast<const CStoryIgObject*>(&src)) {
+    m_bFlag = s->m_bFlag;
+    m_strSourcePath = s->m_strSourcePath;
+    m_nOption = s->m_nOption;
+    m_strSecondPath = s->m_strSecondPath;
+  }
+}
+
+}  // namespace zv
