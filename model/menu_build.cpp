@@ -136,7 +136,7 @@ int CMenuIgObject::BuildMenu(const std::string& bdmvPathIn, const std::string& l
       return kFailed;
     }
   }
-  const int rc = MuxMenuClip(stream, clip, clpi, m_video.frameRate, progress, prompt, m_nClipStart, m_nClipEnd);
+  const int rc = MuxMenuClip(stream, clip, clpi, m_video.frameRateCode, progress, prompt, m_nClipStart, m_nClipEnd);
   if (rc != kOk) return rc;
   std::vector<uint8_t> bytes;
   std::string error;

@@ -353,6 +353,11 @@ bool ValidatePlaylist(CPlObject& pl, const std::string& prefix, IPrompt& prompt)
       }
     }
     CZvIgObject* menu = pl.m_pMenu;
+    // A menu made without a size yet takes its video's.
+    if (menu->m_video.width == 0 && menu->m_video.height == 0) {
+      menu->m_video.width = w;
+      menu->m_video.height = h;
+    }
     if (menu->m_video.width != w || menu->m_video.height != h) {
       prompt.Message(FormatMessage(kMsgMenuSizeMismatch, label));
       return false;

@@ -5,7 +5,7 @@
  *
  *   zv_bdclient info [--json] DISC
  *   zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]...
- *                    [--pg N] [--overlay-dir DIR] DISC
+ *                    [--press-in PLAYLIST KEY]... [--pg N] [--overlay-dir DIR] DISC
  *   zv_bdclient read [--playlist] DISC TITLE OUT.m2ts
  *
  * play logs every event as "event NAME PARAM" and, when a playlist has been
@@ -20,6 +20,9 @@
  * them transparent) and every flush writes the whole plane as
  * DIR/igNNN.ycrcbt, logged as "overlay ig flush W H pts P file igNNN.ycrcbt";
  * "overlay ig hide" and "overlay ig close" say the menu went away.
+ * Keys are pressed in the order given: a --press key once the player waits
+ * for the user, a --press-in key while PLAYLIST (five digits) plays, after
+ * kPressReads reads of it and as many since the key before.
  * --stop-on-repeat ends ("end repeat") when a title starts that
  * started before, or a title plays one of its playlists again, so a disc
  * whose titles chain in a loop stops after one cycle.
@@ -49,10 +52,13 @@ enum { kUnit = 6144, kReadSize = kUnit * 10 };
 /* Navigation that never ends (a menu waiting for input) must still stop. */
 enum { kDefaultMaxReads = 200000, kIdleLimit = 2000, kResolveReads = 20000 };
 
+/* Reads between keys pressed during playback. */
+enum { kPressReads = 8 };
+
 static void die_usage(void) {
   fputs("usage: zv_bdclient info [--json] DISC\n"
-        "       zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]... [--pg N]\n"
-        "                        [--overlay-dir DIR] DISC\n"
+        "       zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]...\n"
+        "                        [--press-in PLAYLIST KEY]... [--pg N] [--overlay-dir DIR] DISC\n"
         "       zv_bdclient read [--playlist] DISC TITLE OUT.m2ts\n"
         "KEY: up down left right enter menu popup 0-9\n",
         stderr);
@@ -535,6 +541,7 @@ static int cmd_play(int argc, char** argv) {
   int stop_on_repeat = 0;
   uint32_t keys[64];
   const char* key_names[64];
+  long key_playlist[64]; /* -1: press when the player waits */
   int nkeys = 0;
   long pg = 0;
   const char* overlay_dir = NULL;
@@ -553,7 +560,14 @@ static int cmd_play(int argc, char** argv) {
       stop_on_repeat = 1;
     } else if (!strcmp(argv[i], "--press") && i + 1 < argc) {
       if (nkeys == 64 || !parse_key(argv[i + 1], &keys[nkeys])) die_usage();
+      key_playlist[nkeys] = -1;
       key_names[nkeys++] = argv[++i];
+    } else if (!strcmp(argv[i], "--press-in") && i + 2 < argc) {
+      char* end;
+      key_playlist[nkeys] = strtol(argv[i + 1], &end, 10);
+      if (*end || key_playlist[nkeys] < 0 || nkeys == 64 || !parse_key(argv[i + 2], &keys[nkeys])) die_usage();
+      key_names[nkeys++] = argv[i + 2];
+      i += 2;
     } else if (argv[i][0] == '-' || path) {
       die_usage();
     } else {
@@ -577,6 +591,7 @@ static int cmd_play(int argc, char** argv) {
   static unsigned char buf[kReadSize];
   uint64_t bytes = 0, playlist_bytes = 0;
   int status = kExitOk, idle = 0, next_key = 0;
+  long playlist_reads = 0, since_key = 0;
   /* Titles started so far (a set of 16-bit title numbers), the playlists
    * the current title has played, and the playlist being read (-1 once its
    * end was logged). */
@@ -626,6 +641,7 @@ static int cmd_play(int argc, char** argv) {
          * read's data is the playlist's first (counted below). */
         playlist = (long)ev.param;
         playlist_bytes = 0;
+        playlist_reads = 0;
         if (pg) bd_select_stream(bd, BLURAY_PG_TEXTST_STREAM, (uint32_t)pg, 1);
       } else if (ev.event == BD_EVENT_END_OF_TITLE && playlist >= 0) {
         printf("played %05ld bytes %" PRIu64 "\n", playlist, playlist_bytes);
@@ -647,15 +663,25 @@ static int cmd_play(int argc, char** argv) {
     }
     playlist_bytes += (uint64_t)r;
     if (stop) break;
+    ++playlist_reads;
+    ++since_key;
+    if (next_key < nkeys && key_playlist[next_key] >= 0 && key_playlist[next_key] == playlist &&
+        playlist_reads >= kPressReads && since_key >= kPressReads) {
+      printf("press %s\n", key_names[next_key]);
+      bd_user_input(bd, -1, keys[next_key++]);
+      since_key = 0;
+      continue;
+    }
     if (!quiet) {
       idle = 0;
       continue;
     }
     /* Waiting for the user: press the next scripted key, or give up once
      * the player has stayed idle long enough. */
-    if (next_key < nkeys) {
+    if (next_key < nkeys && key_playlist[next_key] < 0) {
       printf("press %s\n", key_names[next_key]);
       bd_user_input(bd, -1, keys[next_key++]);
+      since_key = 0;
       idle = 0;
       last.event = BD_EVENT_NONE;
     } else if (++idle >= kIdleLimit) {

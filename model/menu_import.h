@@ -1,0 +1,32 @@
+// Importing a design into a menu: an interactive-graphics stream file (IES,
+// or a headed IG stream), or a menu description file that places pictures
+// as buttons on pages. Either way the menu takes over the imported model
+// and keeps its own settings (pop-up and time-out, stream model).
+#pragma once
+
+#include <string>
+
+#include "model/menu.h"
+
+namespace zv {
+
+// Messages of the menu description import.
+extern const char* const kMsgImportOk;         // "Import OK"
+extern const char* const kMsgFileOpenError;    // "File open error! "
+extern const char* const kMsgWrongFileFormat;  // "Wrong file format! "
+
+// Reads the stream at `path` into a new model, drops its empty parts (BOGs
+// without a button showing a picture, then pages, display sets and epochs
+// left empty), and hands it to `menu`, which re-applies its settings and
+// gives the buttons of a BOG the type a button's name names ("Title",
+// " page "...). False with `error` when the file cannot be read; the menu is
+// then unchanged.
+bool ImportIesIntoMenu(CZvIgObject& menu, const std::string& path, std::string& error);
+
+// Builds the menu described by the XML file at `path` (see the README's
+// "Menus from pictures") and hands it to `menu` like ImportIesIntoMenu.
+// False with `error` ("File open error! ..." or "Wrong file format! " and
+// the line and element at fault); the menu is then unchanged.
+bool ImportMenuDescription(CZvIgObject& menu, const std::string& path, std::string& error);
+
+}  // namespace zv

@@ -1,0 +1,256 @@
+// The demo disc's menus as libbluray shows and runs them: its HDMV VM runs
+// the movie objects and the generated button commands, its IG decoder and
+// graphics controller compose the menu, and the test client writes the
+// composed interactive-graphics plane at every flush. Keys come through
+// bd_user_input, as a remote control's would.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/image.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kPictures = std::string(ZV_TEST_DATA) + "/../../demo/media/menu/";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+bool StartsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
+
+// Index of the first line at or after `from` equal to `line`; -1 if none.
+long Find(const std::vector<std::string>& lines, const std::string& line, long from = 0) {
+  for (size_t i = static_cast<size_t>(std::max(from, 0L)); i < lines.size(); ++i)
+    if (lines[i] == line) return static_cast<long>(i);
+  return -1;
+}
+
+// A button as the demo places it: its picture and top-left corner.
+struct Placed {
+  std::string picture;  // e.g. "play_s.png"
+  int x, y;
+};
+
+// The IG plane a player should show: the buttons' pictures on a
+// transparent 1920x1080 plane, as RGBA.
+std::vector<uint8_t> Expected(const std::vector<Placed>& buttons) {
+  std::vector<uint8_t> plane(1920u * 1080u * 4u, 0);
+  for (const Placed& b : buttons) {
+    zv::CPicture pic;
+    std::string error;
+    EXPECT_TRUE(zv::DecodeImageFile(kPictures + b.picture, pic, error)) << error;
+    for (int y = 0; y < pic.height; ++y)
+      for (int x = 0; x < pic.width; ++x) {
+        const zv::SColor c = pic.At(x, y);
+        uint8_t* p = &plane[(static_cast<size_t>(b.y + y) * 1920 + static_cast<size_t>(b.x + x)) * 4];
+        p[0] = c.r, p[1] = c.g, p[2] = c.b, p[3] = c.a;
+      }
+  }
+  return plane;
+}
+
+// How far a composed plane (Y, Cr, Cb, T per pixel, studio-range BT.601)
+// is from the expected RGBA plane.
+struct Distance {
+  int alpha = 0;    // largest transparency difference
+  int colour = 0;   // largest colour difference where both are mostly opaque
+  double mean = 0;  // mean colour difference there
+};
+
+Distance Compare(const std::vector<uint8_t>& drawn, const std::vector<uint8_t>& want) {
+  Distance d;
+  if (drawn.size() != want.size()) return {255, 255, 255};
+  double sum = 0;
+  size_t n = 0;
+  for (size_t i = 0; i < want.size(); i += 4) {
+    const uint8_t* p = &drawn[i];
+    const uint8_t* w = &want[i];
+    d.alpha = std::max(d.alpha, std::abs(p[3] - w[3]));
+    if (w[3] < 128 || p[3] < 128) continue;
+    const double l = 1.164 * (p[0] - 16), cr = p[1] - 128, cb = p[2] - 128;
+    const double rgb[3] = {l + 1.596 * cr, l - 0.813 * cr - 0.391 * cb, l + 2.018 * cb};
+    int worst = 0;
+    for (int k = 0; k < 3; ++k)
+      worst = std::max(worst, static_cast<int>(std::lround(std::abs(std::clamp(rgb[k], 0.0, 255.0) - w[k]))));
+    d.colour = std::max(d.colour, worst);
+    sum += worst;
+    ++n;
+  }
+  d.mean = n ? sum / static_cast<double>(n) : 0;
+  return d;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class MenuDisc : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = std::make_unique<zvtest::TempDir>();
+    const zvtest::RunResult r = zvtest::Run({ZV_BINARY, "demo", dir_->Path() + "/demo", "--yes"});
+    if (r.status != 0) {
+      error_ = "zelvane demo failed:\n" + r.err;
+      return;
+    }
+    disc_ = dir_->Path() + "/demo/Zelvane/DISC";
+    // The movie's playlist, as the demo lists it.
+    for (const std::string& l : Lines(r.out))
+      if (StartsWith(l, "title 1 ")) moviePlaylist_ = l.substr(l.size() - 10, 5);
+    if (moviePlaylist_.empty()) error_ = "the demo lists no title 1:\n" + r.out;
+  }
+  static void TearDownTestSuite() { dir_.reset(); }
+  void SetUp() override { ASSERT_TRUE(error_.empty()) << error_; }
+
+  // Runs the disc from first play with the keys given (as the client's
+  // arguments) and returns its lines; the IG planes go to `overlays`.
+  static std::vector<std::string> Play(const std::vector<std::string>& keys, const std::string& overlays = {}) {
+    std::vector<std::string> args = {ZV_BDCLIENT, "play", "--max-reads", "20000", "--stop-on-repeat"};
+    args.insert(args.end(), keys.begin(), keys.end());
+    if (!overlays.empty()) {
+      fs::create_directories(overlays);
+      args.insert(args.end(), {"--overlay-dir", overlays});
+    }
+    args.push_back(disc_);
+    const zvtest::RunResult r = zvtest::Run(args);
+    EXPECT_EQ(r.status, 0) << r.err << r.out;
+    return Lines(r.out);
+  }
+
+  // The file of the `n`th IG flush at or after line `from`.
+  static std::string Flush(const std::vector<std::string>& lines, int n, long from = 0) {
+    for (size_t i = static_cast<size_t>(from); i < lines.size(); ++i)
+      if (StartsWith(lines[i], "overlay ig flush 1920 1080 ") && n-- == 0)
+        return lines[i].substr(lines[i].rfind(' ') + 1);
+    return {};
+  }
+
+  static std::unique_ptr<zvtest::TempDir> dir_;
+  static std::string error_, disc_, moviePlaylist_;
+};
+
+std::unique_ptr<zvtest::TempDir> MenuDisc::dir_;
+std::string MenuDisc::error_, MenuDisc::disc_, MenuDisc::moviePlaylist_;
+
+const int kX = (1920 - 400) / 2;
+
+std::vector<Placed> MainPage(int selected) {
+  const char* names[4] = {"play", "chapters", "audio", "trailer"};
+  std::vector<Placed> out;
+  for (int i = 0; i < 4; ++i) out.push_back({std::string(names[i]) + (i == selected ? "_s.png" : "_n.png"), kX, 520 + 100 * i});
+  return out;
+}
+
+TEST_F(MenuDisc, TheTopMenuAppearsAfterTheLogoWithItsFirstButtonSelected) {
+  const std::string dir = dir_->Path() + "/first";
+  const std::vector<std::string> lines = Play({}, dir);
+  const long logo = Find(lines, "event PLAYLIST 00000");
+  const long menu = Find(lines, "event PLAYLIST 00001");
+  ASSERT_GE(logo, 0);
+  ASSERT_GT(menu, logo) << "the top menu plays after the logo";
+  const std::string first = Flush(lines, 0, menu);
+  ASSERT_FALSE(first.empty()) << "no menu was drawn";
+  const Distance d = Compare(ReadFile(dir + "/" + first), Expected(MainPage(0)));
+  EXPECT_LE(d.alpha, 12);
+  EXPECT_LE(d.colour, 48);
+  EXPECT_LE(d.mean, 4.0);
+}
+
+TEST_F(MenuDisc, ArrowKeysMoveTheSelectionAsTheNeighboursSay) {
+  const std::string dir = dir_->Path() + "/arrows";
+  const std::vector<std::string> lines = Play({"--press", "down", "--press", "down", "--press", "up"}, dir);
+  const long menu = Find(lines, "event PLAYLIST 00001");
+  ASSERT_GE(menu, 0);
+  // Each key gives a plane with the next button selected.
+  const int selected[3] = {1, 2, 1};
+  long at = menu;
+  for (int k = 0; k < 3; ++k) {
+    at = Find(lines, std::string("press ") + (k < 2 ? "down" : "up"), at);
+    ASSERT_GE(at, 0);
+    const std::string file = Flush(lines, 0, at);
+    ASSERT_FALSE(file.empty()) << "key " << k << " drew nothing";
+    const Distance d = Compare(ReadFile(dir + "/" + file), Expected(MainPage(selected[k])));
+    EXPECT_LE(d.alpha, 12) << "key " << k;
+    EXPECT_LE(d.mean, 4.0) << "key " << k;
+  }
+}
+
+TEST_F(MenuDisc, PlayMovieStartsTitle1) {
+  const std::vector<std::string> lines = Play({"--press", "enter"});
+  const long press = Find(lines, "press enter");
+  ASSERT_GE(press, 0);
+  const long title = Find(lines, "event TITLE 1", press);
+  ASSERT_GT(title, press);
+  EXPECT_GT(Find(lines, "event PLAYLIST " + moviePlaylist_, title), title);
+}
+
+TEST_F(MenuDisc, TheThirdChapterButtonStartsTitle1AtChapter3) {
+  // Main page: down to "Chapters", enter; chapters page: down twice, enter.
+  const std::vector<std::string> lines =
+      Play({"--press", "down", "--press", "enter", "--press", "down", "--press", "down", "--press", "enter"});
+  const long press = Find(lines, "press enter", Find(lines, "press down", Find(lines, "press down", 0) + 2));
+  ASSERT_GE(press, 0);
+  const long title = Find(lines, "event TITLE 1", press);
+  ASSERT_GT(title, press);
+  const long playlist = Find(lines, "event PLAYLIST " + moviePlaylist_, title);
+  ASSERT_GT(playlist, title);
+  // Playback starts at the third mark: the first chapter the player
+  // reports is 3.
+  long chapter = -1;
+  for (size_t i = static_cast<size_t>(playlist); i < lines.size() && chapter < 0; ++i)
+    if (StartsWith(lines[i], "event CHAPTER ")) chapter = static_cast<long>(i);
+  ASSERT_GE(chapter, 0);
+  EXPECT_EQ(lines[static_cast<size_t>(chapter)], "event CHAPTER 3");
+}
+
+TEST_F(MenuDisc, TheSecondAudioButtonMakesAudioStream2CurrentInTheTitle) {
+  // Main page: "Audio"; audio page: "French"; back to the main page and
+  // "Play movie".
+  const std::vector<std::string> lines =
+      Play({"--press", "down", "--press", "down", "--press", "enter", "--press", "down", "--press", "enter",
+            "--press", "down", "--press", "enter", "--press", "enter"});
+  const long title = Find(lines, "event TITLE 1");
+  ASSERT_GE(title, 0);
+  const long playlist = Find(lines, "event PLAYLIST " + moviePlaylist_, title);
+  ASSERT_GT(playlist, title);
+  long audio = -1;
+  for (size_t i = static_cast<size_t>(title); i < lines.size(); ++i)
+    if (StartsWith(lines[i], "event AUDIO_STREAM ")) audio = static_cast<long>(i);
+  ASSERT_GE(audio, 0);
+  EXPECT_EQ(lines[static_cast<size_t>(audio)], "event AUDIO_STREAM 2");
+}
+
+TEST_F(MenuDisc, ThePopUpMenuOpensDuringTheMovieAndItsTopMenuButtonReturnsThere) {
+  const std::string dir = dir_->Path() + "/popup";
+  const std::vector<std::string> lines =
+      Play({"--press", "enter", "--press-in", moviePlaylist_, "popup", "--press-in", moviePlaylist_, "enter"}, dir);
+  const long popup = Find(lines, "press popup");
+  ASSERT_GE(popup, 0);
+  const std::string file = Flush(lines, 0, popup);
+  ASSERT_FALSE(file.empty()) << "the pop-up menu was not drawn";
+  const std::vector<Placed> buttons = {{"topmenu_s.png", 1920 / 2 - 420, 900}, {"close_n.png", 1920 / 2 + 20, 900}};
+  const Distance d = Compare(ReadFile(dir + "/" + file), Expected(buttons));
+  EXPECT_LE(d.alpha, 12);
+  EXPECT_LE(d.mean, 4.0);
+  const long enter = Find(lines, "press enter", popup);
+  ASSERT_GT(enter, popup);
+  EXPECT_GT(Find(lines, "event TITLE 0", enter), enter) << "the top menu title starts again";
+}
+
+}  // namespace
