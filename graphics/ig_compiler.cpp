@@ -700,7 +700,8 @@ bool CIgObject::BuildFromStream(const CGsData& stream, std::string* error) {
         }
       return 255;
     };
-    std::set<int32_t> made;
+    // In id order, so that renumbering the folder keeps the stream's ids.
+    std::map<int32_t, std::unique_ptr<CGraphicObject>> made;
     for (const auto& [d, ds] : sets) {
       size_t at = 0;
       while (at < d->m_ods.size()) {
@@ -713,7 +714,7 @@ bool CIgObject::BuildFromStream(const CGsData& stream, std::string* error) {
         std::optional<SDecodedObject> obj;
         if (data) obj = DecodeObject(data->data(), data->size());
         if (!obj) return fail("object " + std::to_string(id) + " of " + ds->m_strName + " does not decode");
-        if (!made.insert(id).second) continue;
+        if (made.count(id)) continue;
         auto g = std::make_unique<CGraphicObject>();
         g->m_nId = id;
         g->SetName("Graphic#" + std::to_string(id));
@@ -736,9 +737,10 @@ bool CIgObject::BuildFromStream(const CGsData& stream, std::string* error) {
         g->m_nWidth = pic->width;
         g->m_nHeight = pic->height;
         g->m_picture = std::move(pic);
-        epoch.m_graphics.Add(std::move(g));
+        made.emplace(id, std::move(g));
       }
     }
+    for (auto& [id, g] : made) epoch.m_graphics.Add(std::move(g));
     epoch.ResolveLinks();
   }
   return true;
