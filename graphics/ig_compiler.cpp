@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -186,7 +187,24 @@ class CCompiler {
  public:
   CCompiler(CIgObject& ig, CEpoch& epoch, CLog& log) : ig_(ig), epoch_(epoch), log_(log) {}
 
-  bool DisplaySet(CDisplaySet& ds, CDsData& out, SDsTiming& t) {
+  // Display sets in order, each handed to `write` once compiled (its
+  // segments are dropped afterwards).
+  bool CompileEpoch(bool renumber, const std::function<bool(CDsData&)>& write) {
+    if (renumber) RenumberEpoch(epoch_);
+    LoadGraphicSizes(epoch_);
+    log_.Enter("", epoch_.m_strName);
+    if (epoch_.m_graphics.TotalCount() == 0) log_.Message("", "Warning", "no graphics");
+    if (epoch_.m_palettes.GetCount() == 0) log_.Message("", "Warning", "no palette");
+    for (size_t d = 0; d < epoch_.GetCount(); ++d) {
+      CDsData out;
+      SDsTiming t;
+      if (!CompileDisplaySet(*epoch_.GetAt(d), out, t) || log_.Stopped()) return false;
+      if (!write(out)) return false;
+    }
+    return true;
+  }
+
+  bool CompileDisplaySet(CDisplaySet& ds, CDsData& out, SDsTiming& t) {
     out.Clear();
     out.m_nCompositionState = ds.m_nCompositionState;
     uint32_t num = 0, den = 0;
@@ -224,7 +242,7 @@ class CCompiler {
     for (size_t i = 0; i < ds.GetCount(); ++i) {
       CPage& page = *ds.GetAt(i);
       page.m_nId = static_cast<int32_t>(i);
-      if (!Page("  " + prefix, page, out, generated[i]) || log_.Stopped()) return false;
+      if (!CompilePage("  " + prefix, page, out, generated[i]) || log_.Stopped()) return false;
     }
     // The interactive composition, cut into ICS.
     std::vector<uint8_t> bytes;
@@ -275,7 +293,7 @@ class CCompiler {
   }
 
  private:
-  bool Page(const std::string& prefix, CPage& page, CDsData& out, int& generatedId) {
+  bool CompilePage(const std::string& prefix, CPage& page, CDsData& out, int& generatedId) {
     log_.Enter(prefix, page.m_strName);
     if (page.GetCount() == 0) {
       log_.Message(prefix, "Error", "has no buttons");
@@ -430,7 +448,7 @@ bool CompileDisplaySet(CIgObject& ig, CEpoch& epoch, CDisplaySet& ds, const Prog
   CLog l(log);
   CCompiler c(ig, epoch, l);
   SDsTiming t;
-  const bool ok = c.DisplaySet(ds, out, t) && !l.Stopped();
+  const bool ok = c.CompileDisplaySet(ds, out, t) && !l.Stopped();
   if (timing) *timing = t;
   return ok;
 }
@@ -506,19 +524,9 @@ bool CIgObject::WriteStream(File& file, File* index, bool raw, const Progress& l
   }
   CLog l(log);
   for (size_t e = 0; e < GetCount(); ++e) {
-    CEpoch& epoch = *GetAt(e);
-    if (renumber) RenumberEpoch(epoch);
-    LoadGraphicSizes(epoch);
-    l.Enter("", epoch.m_strName);
-    if (epoch.m_graphics.TotalCount() == 0) l.Message("", "Warning", "no graphics");
-    if (epoch.m_palettes.GetCount() == 0) l.Message("", "Warning", "no palette");
-    CCompiler c(*this, epoch, l);
-    for (size_t d = 0; d < epoch.GetCount(); ++d) {
-      CDsData out;
-      SDsTiming t;
-      if (!c.DisplaySet(*epoch.GetAt(d), out, t) || l.Stopped()) return false;
-      if (!WriteDisplaySet(file, out, !raw, index, error)) return false;
-    }
+    CCompiler c(*this, *GetAt(e), l);
+    if (!c.CompileEpoch(renumber, [&](CDsData& out) { return WriteDisplaySet(file, out, !raw, index, error); }))
+      return false;
   }
   if (index) {
     uint8_t last[14] = {0xFF};
@@ -700,7 +708,8 @@ bool CIgObject::BuildFromStream(const CGsData& stream, std::string* error) {
         }
       return 255;
     };
-    std::set<int32_t> made;
+    // In id order, so that renumbering the folder keeps the stream's ids.
+    std::map<int32_t, std::unique_ptr<CGraphicObject>> made;
     for (const auto& [d, ds] : sets) {
       size_t at = 0;
       while (at < d->m_ods.size()) {
@@ -713,7 +722,7 @@ bool CIgObject::BuildFromStream(const CGsData& stream, std::string* error) {
         std::optional<SDecodedObject> obj;
         if (data) obj = DecodeObject(data->data(), data->size());
         if (!obj) return fail("object " + std::to_string(id) + " of " + ds->m_strName + " does not decode");
-        if (!made.insert(id).second) continue;
+        if (made.count(id)) continue;
         auto g = std::make_unique<CGraphicObject>();
         g->m_nId = id;
         g->SetName("Graphic#" + std::to_string(id));
@@ -736,9 +745,10 @@ bool CIgObject::BuildFromStream(const CGsData& stream, std::string* error) {
         g->m_nWidth = pic->width;
         g->m_nHeight = pic->height;
         g->m_picture = std::move(pic);
-        epoch.m_graphics.Add(std::move(g));
+        made.emplace(id, std::move(g));
       }
     }
+    for (auto& [id, g] : made) epoch.m_graphics.Add(std::move(g));
     epoch.ResolveLinks();
   }
   return true;

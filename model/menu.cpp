@@ -1,5 +1,7 @@
 #include "model/menu.h"
 
+#include "graphics/ig_compiler.h"
+
 namespace zv {
 
 void CMenuIgObject::SetPopup(bool popup, int seconds) {
@@ -55,7 +57,37 @@ void CZvIgObject::Copy(const CNamedPtrArray<CEpoch>& src) {
   if (auto* s = dynamic_cast<const CZvIgObject*>(&src)) m_strSourcePath = s->m_strSourcePath;
 }
 
-bool CZvIgObject::ReloadSources(const Progress&) { return false; }
+bool CZvIgObject::ReloadSources(const Progress&) {
+  if (m_strSourcePath.empty()) return false;
+  // Graphics imported from a stream have no file of their own: their
+  // pictures come from the stream again, matched by epoch and id.
+  auto missing = [](const CGraphicObject& g) { return g.m_strPath.empty() && !g.m_picture; };
+  bool needed = false;
+  for (size_t e = 0; e < GetCount() && !needed; ++e) {
+    CNamedPtrCollection all;
+    GatherGraphics(*GetAt(e), all);
+    for (size_t i = 0; i < all.GetCount() && !needed; ++i) needed = missing(*static_cast<CGraphicObject*>(all.GetAt(i)));
+  }
+  if (!needed) return false;
+  CIgObject stream;
+  std::string error;
+  if (!stream.ImportStream(m_strSourcePath, error)) return false;  // compiling names the empty graphics
+  for (size_t e = 0; e < GetCount() && e < stream.GetCount(); ++e) {
+    CNamedPtrCollection mine, theirs;
+    GatherGraphics(*GetAt(e), mine);
+    GatherGraphics(*stream.GetAt(e), theirs);
+    for (size_t i = 0; i < mine.GetCount(); ++i) {
+      auto* g = static_cast<CGraphicObject*>(mine.GetAt(i));
+      auto* src = static_cast<CGraphicObject*>(theirs.FindById(g->m_nId));
+      if (!missing(*g) || !src || !src->m_picture) continue;
+      g->m_picture = std::make_unique<CPicture>(*src->m_picture);
+      g->m_nWidth = src->m_nWidth;
+      g->m_nHeight = src->m_nHeight;
+      if (src->m_palette) g->Palette().Copy(*src->m_palette);
+    }
+  }
+  return false;  // the stored model is unchanged
+}
 
 bool CGoigObject::ReloadSources(const Progress& progress) {
   bool changed = false;

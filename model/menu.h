@@ -70,8 +70,8 @@ class CZvIgObject : public CMenuIgObject {
 
   void Serialize(CArchive& ar) override;
   void Copy(const CNamedPtrArray<CEpoch>& src) override;
-  // Re-reading the source stream plugs in here with the graphics stream
-  // parser; until then the stored model is kept as it is.
+  // Graphics imported from a stream keep no file of their own: their
+  // pictures are read from the stream again (the stored model is kept).
   bool ReloadSources(const Progress& progress) override;
   void ClearSourcePath() { m_strSourcePath.clear(); }
 };
