@@ -55,7 +55,11 @@ void CZvIgObject::Copy(const CNamedPtrArray<CEpoch>& src) {
   if (auto* s = dynamic_cast<const CZvIgObject*>(&src)) m_strSourcePath = s->m_strSourcePath;
 }
 
-bool CZvIgObject::ReloadSources(const Progress&) { return false; }
+// Typed buttons' links are not stored: they come back from the parameters.
+bool CZvIgObject::ReloadSources(const Progress&) {
+  ResolveButtonLinks();
+  return false;
+}
 
 bool CGoigObject::ReloadSources(const Progress& progress) {
   bool changed = false;
