@@ -174,6 +174,7 @@ void CBdButton::FromRecord(const SButton& b) {
   }
   m_nButtonType = 0;
   m_params = {};
+  m_pTypeLink = nullptr;
   // Typed buttons carry their type in a marker command at index 59 and the
   // parameters as the second operand of the four commands after it.
   if (m_commands.Count() == 64) {
@@ -224,6 +225,7 @@ void CBdButton::CopyFrom(const CNamedObject& src) {
   if (!b) return;
   m_nButtonType = b->m_nButtonType;
   m_params = b->m_params;
+  m_pTypeLink = b->m_pTypeLink;
   m_nNumericValue = b->m_nNumericValue;
   m_bAutoAction = b->m_bAutoAction;
   m_nX = b->m_nX;

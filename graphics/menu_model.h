@@ -54,7 +54,10 @@ class CBdButton : public CNamedObject {
   static constexpr const char* kStateNames[3] = {"Normal", "Selected", "Action"};
 
   uint8_t m_nButtonType = 0;  // 0: commands edited by the user
-  std::array<uint32_t, 4> m_params{};
+  std::array<uint32_t, 4> m_params{};  // the type's choices; 0xFFFFFFFF none
+  // The project object the type's choices resolve to (a page, a title, a
+  // trailer). Not stored: it is resolved again from the parameters.
+  CNamedObject* m_pTypeLink = nullptr;
   uint16_t m_nNumericValue = 0xFFFF;
   bool m_bAutoAction = false;
   uint16_t m_nX = 0, m_nY = 0;
@@ -90,6 +93,9 @@ class CBog : public CNamedPtrArray<CBdButton> {
  public:
   CBog() : CNamedPtrArray<CBdButton>("Bog") {}
   CModelRef<CBdButton> m_defaultButton;
+  // Only in a menu's build copy: a group of buttons and the invisible
+  // selector BOG made for it point at each other. Not stored, not copied.
+  CBog* m_pSelectorPair = nullptr;
 
   // Named "Button#<id + 1>" with the page's next free id; the first button
   // becomes the default one. Null when the page's 8160 ids are taken.

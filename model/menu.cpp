@@ -57,7 +57,9 @@ void CZvIgObject::Copy(const CNamedPtrArray<CEpoch>& src) {
   if (auto* s = dynamic_cast<const CZvIgObject*>(&src)) m_strSourcePath = s->m_strSourcePath;
 }
 
+// Typed buttons' links are not stored: they come back from the parameters.
 bool CZvIgObject::ReloadSources(const Progress&) {
+  ResolveButtonLinks();
   if (m_strSourcePath.empty()) return false;
   // Graphics imported from a stream have no file of their own: their
   // pictures come from the stream again, matched by epoch and id.

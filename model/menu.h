@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "graphics/menu_model.h"
 #include "model/named/containers.h"
@@ -45,6 +47,72 @@ class CMenuIgObject : public CIgObject {
   // nothing. kOk, kCancelled or kFailed (its message shown); the menu's own
   // model is unchanged whatever happens.
   int BuildMenu(const std::string& bdmvPath, const std::string& label, const Progress& progress, IPrompt& prompt);
+
+  // --- typed buttons -------------------------------------------------------
+  // Resolves the link of every typed button of every display set from its
+  // parameters; returns the buttons whose choices point at nothing.
+  std::vector<CBdButton*> ResolveButtonLinks();
+  // Generates the commands of every typed button of the first display set
+  // (with the build copy in place, the copy), passing m_bCommandMode as the
+  // immediate flag. A typed button's old commands are replaced; plain buttons
+  // and codes outside the type list keep theirs; the groups the build copy
+  // handles are skipped. Returns how many buttons generated nothing.
+  int GenerateButtonCommands();
+  // GenerateButtonCommands, then asks whether to go on when some buttons
+  // generated nothing; false unless the answer is Yes.
+  bool CheckButtonLinks(const std::string& label, IPrompt& prompt);
+
+  // --- the build copy ------------------------------------------------------
+  // The build works on a copy of the first display set that holds extra
+  // invisible auto-action buttons: a front page that opens page 1, an entry
+  // button on every page that shows the current audio, subtitle and chapter
+  // choice, and a selector for every group of two or more buttons. The
+  // copy takes the original's place in the first epoch until
+  // RemoveBuildCopy; the menu's own display set is never changed. Lines
+  // about groups that get no commands go to `log`. False (nothing changed)
+  // when a page has no room for the added buttons.
+  bool PrepareBuildCopy(const Progress& log);
+  // Removes and destroys the copy and puts the menu's own display set back
+  // as the first of its epoch. Nothing happens without a copy.
+  void RemoveBuildCopy();
+  bool HasBuildCopy() const { return m_pBuildOriginal != nullptr; }
+
+  // Steps of the build copy. Here: links stay as copied, no entry commands,
+  // and a selector only takes over the references to its group (returns
+  // false: no commands).
+  virtual void RelinkPageButtons(CDisplaySet&) {}
+  virtual bool BuildGroupSelector(CPage& page, CBdButton& selector, CBog& group);
+  virtual void BuildPageEntry(CPage&, CBdButton&) {}
+
+ private:
+  std::unique_ptr<CDisplaySet> m_pBuildOriginal;  // while the copy is in place
+  CDisplaySet* m_pBuildCopy = nullptr;
+  CEpoch* m_pBuildEpoch = nullptr;
+};
+
+// Text of CheckButtonLinks' question (after the label).
+extern const char* const kMsgNoLinkObject;  // "No defined link object for %d buttons, continue? "
+
+// The command half of a menu's build, for the build step that compiles the
+// menu: resolves the typed buttons' links (telling the broken ones to `log`),
+// makes the build copy and, through Check, generates every typed button's
+// commands. The destructor puts the menu's own display set back, whatever
+// happened in between.
+class CMenuBuildCopy {
+ public:
+  CMenuBuildCopy(CMenuIgObject& menu, const Progress& log);
+  ~CMenuBuildCopy() { m_menu.RemoveBuildCopy(); }
+  CMenuBuildCopy(const CMenuBuildCopy&) = delete;
+  CMenuBuildCopy& operator=(const CMenuBuildCopy&) = delete;
+
+  // False when the copy could not be made.
+  bool Ok() const { return m_bOk; }
+  // CheckButtonLinks on the copy with the film's label.
+  bool Check(const std::string& label, IPrompt& prompt) { return m_menu.CheckButtonLinks(label, prompt); }
+
+ private:
+  CMenuIgObject& m_menu;
+  bool m_bOk = false;
 };
 
 extern const char* const kMsgMoreThanOneEpoch;       // "\"%s\" can't have more than one Epoch! "
@@ -74,6 +142,15 @@ class CZvIgObject : public CMenuIgObject {
   // pictures are read from the stream again (the stored model is kept).
   bool ReloadSources(const Progress& progress) override;
   void ClearSourcePath() { m_strSourcePath.clear(); }
+
+  // "Page" buttons link pages of the copy.
+  void RelinkPageButtons(CDisplaySet& copy) override;
+  // Also highlights the group's chosen button when its choice is the
+  // player's current one, and gives the group's plain button its commands;
+  // true when it did (a two-button "Audio", "Subtitle" or "Chapter" group).
+  bool BuildGroupSelector(CPage& page, CBdButton& selector, CBog& group) override;
+  // Shows every "Audio", "Subtitle" and "Chapter" group's current choice.
+  void BuildPageEntry(CPage& page, CBdButton& entry) override;
 };
 
 class CGoigObject : public CGroupObject<CZvIgObject> {

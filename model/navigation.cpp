@@ -44,15 +44,19 @@ class ForwardGoTo {
   size_t at_;
 };
 
-void StreamPreamble(CNavCmds& cmds) {
+// Audio and displayed subtitle when a subtitle is chosen, else audio alone
+// with the subtitle left as it is. A button's form stops after applying the
+// choice; a movie object's form goes on to the command after it.
+void StreamSnippet(CNavCmds& cmds, bool breakForm) {
+  const auto k = static_cast<int64_t>(cmds.Count());
   Append(cmds, "If GPR2011 == 0");
-  ForwardGoTo toAudioOnly(cmds);
+  Append(cmds, Num("GoTo", k + 4));
   Append(cmds, "SetStream GPR2010 GPR2011 1 X X");
-  ForwardGoTo toEnd(cmds);
-  toAudioOnly.Land();
+  Append(cmds, breakForm ? std::string("Break") : Num("GoTo", k + 5));
   Append(cmds, "SetStream GPR2010 X 0 X X");
-  toEnd.Land();
 }
+
+void StreamPreamble(CNavCmds& cmds) { StreamSnippet(cmds, false); }
 
 void RegisterReset(CNavCmds& cmds) {
   for (int reg = 2020; reg <= 2024; ++reg) Append(cmds, "Set GPR" + std::to_string(reg) + " = 0");
@@ -152,6 +156,15 @@ int32_t PlaylistCount(const CPlObject& playlist) {
 bool AddStreamPreamble(CNavCmds& cmds) {
   try {
     StreamPreamble(cmds);
+    return true;
+  } catch (const ComposeError&) {
+    return false;
+  }
+}
+
+bool SetStreamSnippet(CNavCmds& cmds, bool breakForm) {
+  try {
+    StreamSnippet(cmds, breakForm);
     return true;
   } catch (const ComposeError&) {
     return false;

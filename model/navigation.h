@@ -35,8 +35,13 @@ bool GenerateNavigation(CZvObject& project, INDEX_BDMV& index, MOVIE_OBJECTS& mo
 // a title entry for each of them whose object is a title.
 bool AddTitleObjects(const CFilmObject& film, MOVIE_OBJECTS& mobj, CTiFolder& titles);
 
-// Applies the user's audio and subtitle choice (5 commands).
+// Applies the user's audio and subtitle choice (5 commands): the movie
+// objects' preamble, SetStreamSnippet in its non-break form.
 bool AddStreamPreamble(CNavCmds& cmds);
+// The same 5 commands appended at any position k of `cmds` (their GoTo
+// targets count from k). The break form ends a button's commands once the
+// choice is applied; the other form goes on after the snippet.
+bool SetStreamSnippet(CNavCmds& cmds, bool breakForm);
 // Clears GPR2020 to GPR2024 (5 commands).
 bool AddRegisterReset(CNavCmds& cmds);
 

@@ -31,6 +31,14 @@ class CNamedPtrArray : public CNamedObject {
     m_items.push_back(std::move(child));
     return m_items.back().get();
   }
+  // Takes ownership and puts the child at position i (at the end when i is
+  // past it).
+  T* InsertAt(size_t i, std::unique_ptr<T> child) {
+    child->m_pParent = this;
+    if (i > m_items.size()) i = m_items.size();
+    auto at = m_items.insert(m_items.begin() + static_cast<std::ptrdiff_t>(i), std::move(child));
+    return at->get();
+  }
   // Hands the child back to the caller (throws for an index out of range).
   std::unique_ptr<T> RemoveAt(size_t i) {
     if (i >= m_items.size()) throw std::invalid_argument("CNamedPtrArray::RemoveAt: index out of range");
