@@ -68,7 +68,9 @@ class MenuMaker {
     for (int s = 0; s < 3; ++s) {
       zv::CGraphicObject* g = Graphic(name + suffix[s]);
       if (!g) return nullptr;
+      // One picture: the state starts and ends with it.
       b->m_states[static_cast<size_t>(s)].m_start.Set(g);
+      b->m_states[static_cast<size_t>(s)].m_end.Set(g);
     }
     return b;
   }

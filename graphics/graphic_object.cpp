@@ -549,26 +549,65 @@ int PaletteFromImage(CErgbPalette& palette, double opacity, const CPicture& pic)
 std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicObject*>& graphics) {
   if (graphics.empty()) return nullptr;
   std::vector<CPicture> tables;
+  std::vector<bool> ownTable;  // indexed in its file: a palette its designer chose
   for (const CGraphicObject* g : graphics) {
     CPicture pic;
     std::string error;
     if (!g->LoadPicture(pic, error)) return nullptr;
+    ownTable.push_back(pic.format == PixelFormat::Indexed8);
     std::optional<CPicture> indexed = ToIndexedImage(pic);
     if (!indexed) return nullptr;
     tables.push_back(std::move(*indexed));
   }
   auto palette = std::make_unique<CErgbPalette>();
-  for (const CPicture& t : tables)
-    if (t.table.size() == 256) {
+  // A full table of the designer's is the page's palette; one that
+  // quantizing a true-colour picture happened to fill is not, or the other
+  // pictures would lose their colours.
+  for (size_t i = 0; i < tables.size(); ++i)
+    if (const CPicture& t = tables[i]; ownTable[i] && t.table.size() == 256) {
       PaletteFromTable(*palette, 1.0, t.table, t.tableHasAlpha, 255);
       return palette;
     }
   std::vector<SColor> values;
+  bool overflow = false;
   for (const CPicture& t : tables) {
     for (const SColor& c : t.table) {
-      if (values.size() == 256) break;
-      if (std::find(values.begin(), values.end(), c) == values.end()) values.push_back(c);
+      if (std::find(values.begin(), values.end(), c) != values.end()) continue;
+      if (values.size() == 255) {
+        overflow = true;
+        break;
+      }
+      values.push_back(c);
     }
+  }
+  if (overflow) {
+    // Collecting the tables in order would leave out every colour of the
+    // later pictures (a selected state drawn in the colours of the normal
+    // ones): the pictures are quantized together instead, stacked into one.
+    int width = 0, height = 0;
+    for (const CGraphicObject* g : graphics) {
+      width = std::max(width, g->m_nWidth);
+      height += g->m_nHeight;
+    }
+    CPicture all;
+    all.Allocate(width, height, PixelFormat::Argb32);
+    std::fill(all.pixels.begin(), all.pixels.end(), uint8_t{0});
+    int top = 0;
+    for (const CGraphicObject* g : graphics) {
+      CPicture pic;
+      std::string error;
+      if (!g->LoadPicture(pic, error)) return nullptr;
+      for (int y = 0; y < pic.height && top + y < height; ++y)
+        for (int x = 0; x < pic.width && x < width; ++x) {
+          const SColor c = pic.At(x, y);
+          uint8_t* p = all.Row(top + y) + static_cast<size_t>(x) * 4;
+          p[0] = c.a, p[1] = c.r, p[2] = c.g, p[3] = c.b;
+        }
+      top += pic.height;
+    }
+    std::optional<CPicture> joint = ToIndexedImage(all);
+    if (!joint) return nullptr;
+    values = joint->table;
   }
   PaletteFromTable(*palette, 1.0, values, false, 255);
   return palette;

@@ -239,10 +239,11 @@ class CCompiler {
     }
     // Pages.
     std::vector<int> generated(ds.GetCount(), -1);
+    std::vector<std::unique_ptr<CErgbPalette>> made(ds.GetCount());
     for (size_t i = 0; i < ds.GetCount(); ++i) {
       CPage& page = *ds.GetAt(i);
       page.m_nId = static_cast<int32_t>(i);
-      if (!CompilePage("  " + prefix, page, out, generated[i]) || log_.Stopped()) return false;
+      if (!CompilePage("  " + prefix, page, out, generated[i], made[i]) || log_.Stopped()) return false;
     }
     // The interactive composition, cut into ICS.
     std::vector<uint8_t> bytes;
@@ -261,16 +262,24 @@ class CCompiler {
     model.m_nCompositionState = ds.m_nCompositionState;
     FragmentComposition(bytes, model, out.m_ics, kIcsFragment);
     // Objects.
+    // An object is coded with the palette of the first page that shows it:
+    // the one the player draws it with.
     CObjectOrder order(epoch_);
     size_t lastNeeded = 0;
-    for (size_t i = 0; i < ds.GetCount(); ++i) order.Page(*ds.GetAt(i), i == 0 ? &lastNeeded : nullptr);
+    std::map<const CGraphicObject*, const CErgbPalette*> paletteOf;
+    for (size_t i = 0; i < ds.GetCount(); ++i) {
+      const size_t before = order.Size();
+      order.Page(*ds.GetAt(i), i == 0 ? &lastNeeded : nullptr);
+      const CErgbPalette* palette = made[i] ? made[i].get() : ds.GetAt(i)->m_palette.p;
+      for (size_t k = before; k < order.Size(); ++k) paletteOf.emplace(order.List()[k], palette);
+    }
     auto line = [&](const std::string& s) { log_.Line(s); };
     for (CGraphicObject* g : order.List()) {
       if (g->m_nId < 0 || g->m_nId > 0xFFFE) {
         log_.Message("  " + prefix, "Error", g->m_strName + " needs an id from 0 to 65534");
         return false;
       }
-      if (!CompileGraphicObject(*g, "  " + prefix, line, out) || log_.Stopped()) return false;
+      if (!CompileGraphicObject(*g, "  " + prefix, line, out, paletteOf[g]) || log_.Stopped()) return false;
     }
     out.m_end = std::make_unique<CEs>();
     // Timing.
@@ -293,7 +302,8 @@ class CCompiler {
   }
 
  private:
-  bool CompilePage(const std::string& prefix, CPage& page, CDsData& out, int& generatedId) {
+  bool CompilePage(const std::string& prefix, CPage& page, CDsData& out, int& generatedId,
+                   std::unique_ptr<CErgbPalette>& generatedPalette) {
     log_.Enter(prefix, page.m_strName);
     if (page.GetCount() == 0) {
       log_.Message(prefix, "Error", "has no buttons");
@@ -338,6 +348,7 @@ class CCompiler {
         PaletteToPds(*pds, *palette);
         out.m_pds.push_back(std::move(pds));
         generatedId = id;
+        generatedPalette = std::move(palette);
       }
     }
     Progress inner = log_.Inner();

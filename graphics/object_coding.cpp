@@ -1,8 +1,10 @@
 #include "graphics/object_coding.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 namespace zv {
 
@@ -144,8 +146,48 @@ std::optional<std::vector<uint8_t>> JoinFragments(const std::vector<std::unique_
   return std::nullopt;
 }
 
+CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
+  CPicture out;
+  out.Allocate(pic.width, pic.height, PixelFormat::Indexed8);
+  out.table.assign(256, SColor{0, 0, 0, 0});
+  out.tableHasAlpha = true;
+  int transparent = 255;
+  for (size_t i = 0; i < palette.GetCount(); ++i) {
+    const ERGBQUAD& q = *palette.GetAt(i);
+    out.table[q.index] = SColor{q.red, q.green, q.blue, q.alpha};
+    if (q.alpha == 0 && transparent == 255) transparent = q.index;
+  }
+  std::unordered_map<uint32_t, uint8_t> nearest;
+  for (int y = 0; y < pic.height; ++y) {
+    uint8_t* row = out.Row(y);
+    for (int x = 0; x < pic.width; ++x) {
+      const SColor c = pic.At(x, y);
+      if (c.a < 5) {
+        row[x] = static_cast<uint8_t>(transparent);
+        continue;
+      }
+      const uint32_t key = uint32_t{c.r} << 24 | uint32_t{c.g} << 16 | uint32_t{c.b} << 8 | c.a;
+      auto it = nearest.find(key);
+      if (it == nearest.end()) {
+        int64_t best = INT64_MAX;
+        uint8_t index = static_cast<uint8_t>(transparent);
+        for (size_t i = 0; i < palette.GetCount(); ++i) {
+          const ERGBQUAD& q = *palette.GetAt(i);
+          const int64_t dr = q.red - c.r, dg = q.green - c.g, db = q.blue - c.b, da = q.alpha - c.a;
+          const int64_t d = 3 * dr * dr + 4 * dg * dg + 2 * db * db + 3 * da * da;
+          if (d < best) best = d, index = q.index;
+        }
+        it = nearest.emplace(key, index).first;
+      }
+      row[x] = it->second;
+    }
+  }
+  return out;
+}
+
 bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
-                          const std::function<void(const std::string&)>& log, CDsData& ds) {
+                          const std::function<void(const std::string&)>& log, CDsData& ds,
+                          const CErgbPalette* palette) {
   auto line = [&](const char* fmt, const std::string& a, const std::string& b) {
     char buf[1024];
     std::snprintf(buf, sizeof buf, fmt, a.c_str(), b.c_str());
@@ -159,7 +201,9 @@ bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
   CPicture pic;
   std::string error;
   std::optional<CPicture> indexed;
-  if (g.LoadPicture(pic, error)) indexed = ToIndexedImage(pic);
+  if (g.LoadPicture(pic, error))
+    indexed = palette && palette->GetCount() && pic.width > 0 && pic.height > 0 ? MapToPalette(pic, *palette)
+                                                                                : ToIndexedImage(pic);
   if (!indexed) {
     line("%s:%s", prefix + " Error", "unsupported graphics file! ");
     return false;

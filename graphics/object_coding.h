@@ -53,8 +53,18 @@ std::optional<std::vector<uint8_t>> JoinFragments(const std::vector<std::unique_
 // Compiles one graphic object into the display set's ODS fragments with the
 // object's id, logging "PREFIX NAME..." and, on failure, "PREFIX Error:..."
 // lines through `log`. False when the object is empty or cannot be decoded.
+// With `palette` (the palette of the page that shows the object) every
+// pixel is coded as the index of its nearest entry, so that the player,
+// which draws the object with that palette, shows the picture's colours;
+// without it the object is coded with its own colour table.
 bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
-                          const std::function<void(const std::string&)>& log, CDsData& ds);
+                          const std::function<void(const std::string&)>& log, CDsData& ds,
+                          const CErgbPalette* palette = nullptr);
+// The picture as indices of `palette`: each colour its nearest entry (red,
+// green, blue and alpha alike); nearly transparent pixels take an entry with
+// alpha 0, or index 255, which no palette defines and players draw
+// transparent.
+CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette);
 
 SPaletteEntry RgbToYCrCb(uint8_t index, uint8_t r, uint8_t g, uint8_t b, uint8_t a);
 SColor YCrCbToRgb(const SPaletteEntry& e);

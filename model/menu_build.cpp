@@ -127,7 +127,8 @@ int CMenuIgObject::BuildMenu(const std::string& bdmvPathIn, const std::string& l
       prompt.Message(file.Error());
       return kFailed;
     }
-    if (!WriteStream(file, nullptr, false, Progress{}, false, error)) {
+    // Its warnings and errors join the build log.
+    if (!WriteStream(file, nullptr, false, progress, false, error)) {
       prompt.Message(error.empty() ? "Cannot compile \"" + label + m_strName + "\"" : error);
       return kFailed;
     }

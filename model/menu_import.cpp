@@ -287,7 +287,9 @@ class DescriptionBuilder {
     }
     if (const std::string* p = e.Attribute("path")) {
       if (!frames.empty()) Fail(e, "has both path=\"...\" and <Graphic> frames");
+      // One picture: the state starts and ends with it.
       state.m_start.Set(Graphic(e, *p, true));
+      state.m_end.Set(state.m_start.p);
       return;
     }
     if (frames.empty()) Fail(e, "needs path=\"...\" or <Graphic> frames");
@@ -296,7 +298,7 @@ class DescriptionBuilder {
       if (!p) Fail(*frames[i], "needs path=\"...\"");
       CGraphicObject* g = Graphic(*frames[i], *p, frames.size() == 1);
       if (i == 0) state.m_start.Set(g);
-      if (i + 1 == frames.size() && i > 0) state.m_end.Set(g);
+      if (i + 1 == frames.size()) state.m_end.Set(g);
     }
   }
 

@@ -71,10 +71,10 @@ class Parser {
            c == '.' || c == ':' || static_cast<unsigned char>(c) >= 0x80;
   }
 
-  std::string Name(const char* what) {
+  std::string Name(const std::string& what) {
     const size_t start = pos_;
     while (pos_ < s_.size() && NameChar(s_[pos_])) ++pos_;
-    if (pos_ == start) Fail(std::string("expected ") + what);
+    if (pos_ == start) Fail("expected " + what);
     return s_.substr(start, pos_ - start);
   }
 

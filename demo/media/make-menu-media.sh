@@ -22,7 +22,7 @@ FONT=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
 [ -f "$FONT" ] || { echo "make-menu-media: $FONT not found (fonts-dejavu-core)" >&2; exit 2; }
 
 # button NAME "LABEL": 400x72 pictures. Normal is light text on a dark
-# translucent plate, selected dark on yellow, activated dark on green; the
+# plate, selected dark on yellow, activated dark on green; the
 # plate's border is the same in all three so only the colours change.
 button() {
   local name="$1" label="$2"
@@ -32,9 +32,9 @@ button() {
       -font "$FONT" -pointsize 34 -gravity center -annotate +0+0 "$label" \
       -define png:color-type=6 -define png:exclude-chunk=date,time "PNG32:$out/menu/${name}_$1.png"
   }
-  state n "#10204880" "#c0c0c0" "#ffffff"
-  state s "#f0c020e0" "#ffffff" "#101010"
-  state a "#30b040e0" "#ffffff" "#101010"
+  state n "#102048" "#c0c0c0" "#ffffff"
+  state s "#f0c020" "#ffffff" "#101010"
+  state a "#30b040" "#ffffff" "#101010"
 }
 
 button play "Play movie"

@@ -617,11 +617,14 @@ static int cmd_play(int argc, char** argv) {
     int quiet = (r == 0);
     if (r > 0) last.event = BD_EVENT_NONE;
     while (ev.event != BD_EVENT_NONE) {
-      int waiting = ev.event == BD_EVENT_IDLE || ev.event == BD_EVENT_END_OF_TITLE;
+      /* An infinite still (a menu over a held picture) waits for the user
+       * like an idle player. */
+      int still = ev.event == BD_EVENT_STILL_TIME && ev.param == 0;
+      int waiting = ev.event == BD_EVENT_IDLE || ev.event == BD_EVENT_END_OF_TITLE || still;
       if (!(waiting && ev.event == last.event && ev.param == last.param)) {
         if (ev.event == BD_EVENT_PLAYLIST) printf("event PLAYLIST %05u\n", ev.param);
         else printf("event %s %u\n", event_name(ev.event), ev.param);
-        if (ev.event != BD_EVENT_IDLE) quiet = 0;
+        if (ev.event != BD_EVENT_IDLE && !still) quiet = 0;
         last = ev;
       }
       if (ev.event == BD_EVENT_ERROR) {
@@ -656,7 +659,7 @@ static int cmd_play(int argc, char** argv) {
         if (ev.param != current_title) memset(played, 0, sizeof played);
         started[t] = 1;
         current_title = ev.param;
-      } else if (ev.event == BD_EVENT_STILL_TIME) {
+      } else if (ev.event == BD_EVENT_STILL_TIME && ev.param > 0) {
         bd_read_skip_still(bd); /* no need to sit out the still in a test */
       }
       if (!bd_get_event(bd, &ev)) break;
@@ -690,14 +693,14 @@ static int cmd_play(int argc, char** argv) {
     }
   }
   printf("overlays %d\n", olog.overlays);
-  free(olog.ig_plane);
   if (olog.write_failed) {
     fail("cannot write the overlay pictures to %s", overlay_dir);
     status = kExitFailed;
   }
   printf("bytes %" PRIu64 "\n", bytes);
   printf("end %s\n", end);
-  bd_close(bd);
+  bd_close(bd); /* closes the overlay planes too */
+  free(olog.ig_plane);
   if (fflush(stdout) != 0) {
     fail("cannot write output: %s", strerror(errno));
     return kExitFailed;

@@ -65,33 +65,37 @@ std::vector<uint8_t> Expected(const std::vector<Placed>& buttons) {
 }
 
 // How far a composed plane (Y, Cr, Cb, T per pixel, studio-range BT.601)
-// is from the expected RGBA plane.
+// is from the expected RGBA plane. Edge pixels that are partly transparent
+// in the pictures may go either way in a palette without such shades.
 struct Distance {
-  int alpha = 0;    // largest transparency difference
-  int colour = 0;   // largest colour difference where both are mostly opaque
-  double mean = 0;  // mean colour difference there
+  size_t transparency = 0;  // pixels transparent in one and opaque in the other
+  double mean = 0;          // mean colour difference where both are opaque
 };
 
 Distance Compare(const std::vector<uint8_t>& drawn, const std::vector<uint8_t>& want) {
   Distance d;
-  if (drawn.size() != want.size()) return {255, 255, 255};
+  if (drawn.size() != want.size()) return {want.size() / 4, 255};
   double sum = 0;
   size_t n = 0;
   for (size_t i = 0; i < want.size(); i += 4) {
     const uint8_t* p = &drawn[i];
     const uint8_t* w = &want[i];
-    d.alpha = std::max(d.alpha, std::abs(p[3] - w[3]));
-    if (w[3] < 128 || p[3] < 128) continue;
+    if (w[3] > 5 && w[3] < 250) continue;
+    const bool opaque = w[3] >= 250;
+    if (opaque != (p[3] >= 250)) {
+      ++d.transparency;
+      continue;
+    }
+    if (!opaque) continue;
     const double l = 1.164 * (p[0] - 16), cr = p[1] - 128, cb = p[2] - 128;
     const double rgb[3] = {l + 1.596 * cr, l - 0.813 * cr - 0.391 * cb, l + 2.018 * cb};
     int worst = 0;
     for (int k = 0; k < 3; ++k)
       worst = std::max(worst, static_cast<int>(std::lround(std::abs(std::clamp(rgb[k], 0.0, 255.0) - w[k]))));
-    d.colour = std::max(d.colour, worst);
     sum += worst;
     ++n;
   }
-  d.mean = n ? sum / static_cast<double>(n) : 0;
+  d.mean = n ? sum / static_cast<double>(n) : 255;
   return d;
 }
 
@@ -133,12 +137,21 @@ class MenuDisc : public ::testing::Test {
     return Lines(r.out);
   }
 
-  // The file of the `n`th IG flush at or after line `from`.
-  static std::string Flush(const std::vector<std::string>& lines, int n, long from = 0) {
-    for (size_t i = static_cast<size_t>(from); i < lines.size(); ++i)
-      if (StartsWith(lines[i], "overlay ig flush 1920 1080 ") && n-- == 0)
-        return lines[i].substr(lines[i].rfind(' ') + 1);
-    return {};
+  // The plane shown once the player has reacted to what happened at line
+  // `from`: the last IG flush before the next key press.
+  static std::string Shown(const std::vector<std::string>& lines, long from) {
+    std::string file;
+    for (size_t i = static_cast<size_t>(from) + 1; i < lines.size() && !StartsWith(lines[i], "press "); ++i)
+      if (StartsWith(lines[i], "overlay ig flush 1920 1080 ")) file = lines[i].substr(lines[i].rfind(' ') + 1);
+    return file;
+  }
+
+  static void ExpectShows(const std::string& file, const std::vector<Placed>& buttons, const std::string& what) {
+    ASSERT_FALSE(file.empty()) << what << ": nothing was drawn";
+    const Distance d = Compare(ReadFile(file), Expected(buttons));
+    // A few pixels of the rounded corners may fall either way.
+    EXPECT_LE(d.transparency, 200u) << what;
+    EXPECT_LE(d.mean, 4.0) << what;
   }
 
   static std::unique_ptr<zvtest::TempDir> dir_;
@@ -164,30 +177,21 @@ TEST_F(MenuDisc, TheTopMenuAppearsAfterTheLogoWithItsFirstButtonSelected) {
   const long menu = Find(lines, "event PLAYLIST 00001");
   ASSERT_GE(logo, 0);
   ASSERT_GT(menu, logo) << "the top menu plays after the logo";
-  const std::string first = Flush(lines, 0, menu);
-  ASSERT_FALSE(first.empty()) << "no menu was drawn";
-  const Distance d = Compare(ReadFile(dir + "/" + first), Expected(MainPage(0)));
-  EXPECT_LE(d.alpha, 12);
-  EXPECT_LE(d.colour, 48);
-  EXPECT_LE(d.mean, 4.0);
+  ExpectShows(dir + "/" + Shown(lines, menu), MainPage(0), "the top menu");
 }
 
 TEST_F(MenuDisc, ArrowKeysMoveTheSelectionAsTheNeighboursSay) {
   const std::string dir = dir_->Path() + "/arrows";
   const std::vector<std::string> lines = Play({"--press", "down", "--press", "down", "--press", "up"}, dir);
-  const long menu = Find(lines, "event PLAYLIST 00001");
-  ASSERT_GE(menu, 0);
   // Each key gives a plane with the next button selected.
+  const char* keys[3] = {"down", "down", "up"};
   const int selected[3] = {1, 2, 1};
-  long at = menu;
+  long at = Find(lines, "event PLAYLIST 00001");
+  ASSERT_GE(at, 0);
   for (int k = 0; k < 3; ++k) {
-    at = Find(lines, std::string("press ") + (k < 2 ? "down" : "up"), at);
+    at = Find(lines, std::string("press ") + keys[k], at + 1);
     ASSERT_GE(at, 0);
-    const std::string file = Flush(lines, 0, at);
-    ASSERT_FALSE(file.empty()) << "key " << k << " drew nothing";
-    const Distance d = Compare(ReadFile(dir + "/" + file), Expected(MainPage(selected[k])));
-    EXPECT_LE(d.alpha, 12) << "key " << k;
-    EXPECT_LE(d.mean, 4.0) << "key " << k;
+    ExpectShows(dir + "/" + Shown(lines, at), MainPage(selected[k]), "key " + std::to_string(k));
   }
 }
 
@@ -210,13 +214,16 @@ TEST_F(MenuDisc, TheThirdChapterButtonStartsTitle1AtChapter3) {
   ASSERT_GT(title, press);
   const long playlist = Find(lines, "event PLAYLIST " + moviePlaylist_, title);
   ASSERT_GT(playlist, title);
-  // Playback starts at the third mark: the first chapter the player
-  // reports is 3.
+  // Playback jumps to the third mark: the chapter after the jump is 3, and
+  // the second chapter is never played.
   long chapter = -1;
-  for (size_t i = static_cast<size_t>(playlist); i < lines.size() && chapter < 0; ++i)
-    if (StartsWith(lines[i], "event CHAPTER ")) chapter = static_cast<long>(i);
-  ASSERT_GE(chapter, 0);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i > static_cast<size_t>(playlist) && StartsWith(lines[i], "event SEEK ") && chapter < 0) chapter = -2;
+    if (chapter == -2 && StartsWith(lines[i], "event CHAPTER ")) chapter = static_cast<long>(i);
+  }
+  ASSERT_GE(chapter, 0) << "no jump to a chapter";
   EXPECT_EQ(lines[static_cast<size_t>(chapter)], "event CHAPTER 3");
+  EXPECT_EQ(Find(lines, "event CHAPTER 2", playlist), -1);
 }
 
 TEST_F(MenuDisc, TheSecondAudioButtonMakesAudioStream2CurrentInTheTitle) {
@@ -242,12 +249,8 @@ TEST_F(MenuDisc, ThePopUpMenuOpensDuringTheMovieAndItsTopMenuButtonReturnsThere)
       Play({"--press", "enter", "--press-in", moviePlaylist_, "popup", "--press-in", moviePlaylist_, "enter"}, dir);
   const long popup = Find(lines, "press popup");
   ASSERT_GE(popup, 0);
-  const std::string file = Flush(lines, 0, popup);
-  ASSERT_FALSE(file.empty()) << "the pop-up menu was not drawn";
   const std::vector<Placed> buttons = {{"topmenu_s.png", 1920 / 2 - 420, 900}, {"close_n.png", 1920 / 2 + 20, 900}};
-  const Distance d = Compare(ReadFile(dir + "/" + file), Expected(buttons));
-  EXPECT_LE(d.alpha, 12);
-  EXPECT_LE(d.mean, 4.0);
+  ExpectShows(dir + "/" + Shown(lines, popup), buttons, "the pop-up menu");
   const long enter = Find(lines, "press enter", popup);
   ASSERT_GT(enter, popup);
   EXPECT_GT(Find(lines, "event TITLE 0", enter), enter) << "the top menu title starts again";
