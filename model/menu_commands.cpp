@@ -83,7 +83,8 @@ int CMenuIgObject::GenerateButtonCommands() {
     for (size_t g = 0; g < page.GetCount(); ++g) {
       CBog& bog = *page.GetAt(g);
       if (bog.m_pSelectorPair) continue;
-      // By index: a group's plain button takes the type from the others.
+      // By index: generating a group's plain button takes the type off the
+      // group's other buttons, which are then passed over.
       for (size_t i = 0; i < bog.GetCount(); ++i) {
         CBdButton& b = *bog.GetAt(i);
         const CButtonType& type = ButtonTypeOf(b.m_nButtonType);
