@@ -77,6 +77,9 @@ int CMenuIgObject::GenerateButtonCommands() {
   CEpoch* epoch = GetAt(0);
   CDisplaySet* ds = epoch ? epoch->GetAt(0) : nullptr;
   if (!ds) return 0;
+  // The build copy has linked its own pages; the menu's own buttons are
+  // linked from their choices here.
+  if (!HasBuildCopy()) ResolveButtonLinks();
   int failed = 0;
   for (size_t p = 0; p < ds->GetCount(); ++p) {
     CPage& page = *ds->GetAt(p);

@@ -523,9 +523,13 @@ TEST(MenuBuildCopy, GenerationReplacesTypedCommandsAndKeepsOwnOnes) {
   CBog* unknown = d.Bog(page, 1);
   unknown->GetAt(0)->m_nButtonType = 1;  // kept commands
   ASSERT_TRUE(unknown->GetAt(0)->m_commands.Add("Nop"));
+  CBog* go = d.Bog(page, 1);
+  SelectButtonType(*go->GetAt(0), ButtonTypeOf(kButtonPage));
+  SetButtonParameter(*go->GetAt(0), 0, 0);  // as a loaded project has it: no link yet
   EXPECT_EQ(d.menu->GenerateButtonCommands(), 0);
   EXPECT_EQ(d.menu->GenerateButtonCommands(), 0);
   EXPECT_EQ(TextsOf(top->GetAt(0)->m_commands), (Texts{"JumpTitle 0"}));
+  EXPECT_EQ(TextsOf(go->GetAt(0)->m_commands), (Texts{"SetButtonPage X 0 1"}));
   EXPECT_EQ(TextsOf(own->GetAt(0)->m_commands), (Texts{"JumpTitle 2"}));
   EXPECT_EQ(TextsOf(unknown->GetAt(0)->m_commands), (Texts{"Nop"}));
 }
