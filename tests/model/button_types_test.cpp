@@ -260,6 +260,14 @@ TEST(ButtonTypes, ChapterButtons) {
   // Chapter past the title's four.
   Type(noGroup, kButtonChapter, {0, 0, 4});
   EXPECT_TRUE(ButtonTypeOf(kButtonChapter).ResolveLink(*noGroup->GetAt(0)));
+
+  // Choices are offered by unique names.
+  auto& points = d.title->GetAt(0)->m_chapters.m_points;
+  points[1].name = points[2].name = "Intro";
+  EXPECT_EQ(ButtonTypeOf(kButtonChapter).FillParameterOptions(*plain, 2),
+            (Texts{"Chapter 1", "Intro #2", "Intro #3", "Chapter 4"}));
+  EXPECT_EQ(ButtonTypeOf(kButtonChapter).FillParameterOptions(*plain, 0), (Texts{"Movie#1"}));
+  EXPECT_EQ(ButtonTypeOf(kButtonChapter).FillParameterOptions(*plain, 1), (Texts{"Title#1"}));
 }
 
 TEST(ButtonTypes, SwitchingTypeClearsCommandsAndParametersOfTheWholeBog) {
