@@ -15,6 +15,7 @@
 #include "app/terminal.h"
 #include "bdnav/navcmd.h"
 #include "graphics/menu_model.h"
+#include "model/button_types.h"
 #include "model/object_path.h"
 #include "model/project.h"
 #include "platform/paths.h"
@@ -60,13 +61,30 @@ void PrintGraphics(const zv::CGoFolder& f, const std::string& in) {
   }
 }
 
+// "movie-group Movie#1, movie Title#1": a typed button's choices by name.
+std::string ChoicesText(const zv::CBdButton& b, const zv::CButtonType& type) {
+  std::string text;
+  for (int i = 0; i < type.ParameterCount(); ++i) {
+    const int32_t v = zv::ButtonParameter(b, i);
+    const std::vector<std::string> names = type.FillParameterOptions(b, i);
+    std::string value = v < 0 ? "none" : static_cast<size_t>(v) < names.size() ? names[static_cast<size_t>(v)]
+                                                                               : "#" + std::to_string(v + 1) + " (missing)";
+    text += std::string(text.empty() ? "" : ", ") + type.ParameterName(i) + " " + value;
+  }
+  return text;
+}
+
 void PrintButton(zv::CBdButton& b, const std::string& in) {
+  const zv::CButtonType& type = zv::ButtonTypeOf(b.m_nButtonType);
+  const bool known = type.Code() == b.m_nButtonType;
+  const std::string kind = b.m_nButtonType == 0 ? " (own commands)" : known ? " (" + type.Name() + ")" : "";
   std::printf("%s%s  [id %d]  at %u,%u  size %dx%d  type %u%s  numeric %s  auto-action %s\n", in.c_str(),
-              b.m_strName.c_str(), b.m_nId, b.m_nX, b.m_nY, b.Width(), b.Height(), b.m_nButtonType,
-              b.m_nButtonType == 0 ? " (own commands)" : "",
+              b.m_strName.c_str(), b.m_nId, b.m_nX, b.m_nY, b.Width(), b.Height(), b.m_nButtonType, kind.c_str(),
               b.m_nNumericValue == 0xFFFF ? "none" : std::to_string(b.m_nNumericValue).c_str(),
               b.m_bAutoAction ? "yes" : "no");
-  if (b.m_nButtonType != 0)
+  if (b.m_nButtonType != 0 && known && type.ParameterCount() > 0)
+    std::printf("%s  choices: %s\n", in.c_str(), ChoicesText(b, type).c_str());
+  else if (b.m_nButtonType != 0 && !known)
     std::printf("%s  parameters %u %u %u %u\n", in.c_str(), b.m_params[0], b.m_params[1], b.m_params[2], b.m_params[3]);
   const char* states[3] = {"normal", "selected", "activated"};
   for (int s = 0; s < 3; ++s) {
@@ -216,6 +234,64 @@ bool SetState(zv::CBdButton& b, size_t state, const Setter& s) {
   return true;
 }
 
+// Types by their names in the type list (or by code); a type applies to
+// every button of the BOG.
+bool SetType(zv::CBdButton& b, const Setter& s) {
+  if (const zv::CButtonType* t = zv::FindButtonType(s.value)) return zv::SelectButtonType(b, *t), true;
+  long n = 0;
+  if (ParseLong(s.value, 0, 255, n)) {
+    const zv::CButtonType& t = zv::ButtonTypeOf(static_cast<uint8_t>(n));
+    // A code outside the list, as streams made elsewhere carry, is kept on
+    // this button alone.
+    if (t.Code() == n) zv::SelectButtonType(b, t);
+    else b.SetButtonType(static_cast<uint8_t>(n));
+    return true;
+  }
+  std::string names;
+  for (const zv::CButtonType* t : zv::ButtonTypeRegistry()) names += std::string(names.empty() ? "" : ", ") + "\"" + t->Name() + "\"";
+  return s.Bad("no button type of that name; the types are " + names);
+}
+
+bool IsParameterName(const std::string& key) {
+  for (const zv::CButtonType* t : zv::ButtonTypeRegistry())
+    for (int i = 0; i < t->ParameterCount(); ++i)
+      if (t->ParameterName(i) && key == t->ParameterName(i)) return true;
+  return false;
+}
+
+// A choice of the button's type by the name of what it chooses (none clears
+// it), for every button of the BOG.
+bool SetTypeParameter(zv::CBdButton& b, const Setter& s) {
+  const zv::CButtonType& type = zv::ButtonTypeOf(b.m_nButtonType);
+  int index = -1;
+  std::string own;
+  for (int i = 0; i < type.ParameterCount(); ++i) {
+    own += std::string(own.empty() ? "" : ", ") + type.ParameterName(i);
+    if (s.key == type.ParameterName(i)) index = i;
+  }
+  if (type.Code() != b.m_nButtonType || index < 0)
+    return s.Bad("a button of type \"" + (type.Code() == b.m_nButtonType ? type.Name() : std::to_string(b.m_nButtonType)) +
+                 "\" has " + (own.empty() ? std::string("no choices") : "the choices " + own) +
+                 " (set type=NAME first)");
+  if (zv::EqualsNoCase(s.value, "none")) return type.ApplyParameter(b, index, zv::kNoChoice), true;
+  const std::vector<std::string> names = type.FillParameterOptions(b, index);
+  for (int i = 0; i < index; ++i)
+    if (names.empty() && zv::ButtonParameter(b, i) < 0) return s.Bad(std::string("choose ") + type.ParameterName(i) + " first");
+  int found = -1;
+  for (size_t i = 0; i < names.size() && found < 0; ++i)
+    if (names[i] == s.value) found = static_cast<int>(i);
+  for (size_t i = 0; i < names.size() && found < 0; ++i)
+    if (zv::EqualsNoCase(names[i], s.value)) found = static_cast<int>(i);
+  if (found < 0) {
+    if (names.empty()) return s.Bad(std::string("there is no ") + type.ParameterName(index) + " to choose");
+    std::string list;
+    for (const std::string& n : names) list += std::string(list.empty() ? "" : ", ") + "\"" + n + "\"";
+    return s.Bad(std::string("no ") + type.ParameterName(index) + " of that name; there are " + list);
+  }
+  type.ApplyParameter(b, index, found);
+  return true;
+}
+
 bool SetButton(zv::CBdButton& b, const Setter& s) {
   zv::CBog* bog = dynamic_cast<zv::CBog*>(b.m_pParent);
   zv::CPage* page = bog ? bog->Page() : nullptr;
@@ -253,11 +329,8 @@ bool SetButton(zv::CBdButton& b, const Setter& s) {
     b.m_nNumericValue = static_cast<uint16_t>(n);
     return true;
   }
-  if (k == "type") {
-    if (!ParseLong(s.value, 0, 255, n)) return s.Bad("expected a button type, 0 to 255 (0: the button's own commands)");
-    b.SetButtonType(static_cast<uint8_t>(n));
-    return true;
-  }
+  if (k == "type") return SetType(b, s);
+  if (IsParameterName(k)) return SetTypeParameter(b, s);
   if (k == "commands") {
     // Lines separated by ';'; each goes through the command assembler.
     zv::CNavCmds cmds;
@@ -294,7 +367,8 @@ bool SetButton(zv::CBdButton& b, const Setter& s) {
     return true;
   }
   return s.Unknown("a button",
-                   "name, x, y, up, down, left, right, auto-action, numeric, type, commands, normal, selected, "
+                   "name, x, y, up, down, left, right, auto-action, numeric, type, the type's choices (movie-group, "
+                   "movie, chapter, page, audio, subtitle, trailer), commands, normal, selected, "
                    "activated, selected-sound, activated-sound, normal-repeat, selected-repeat, activated-repeat");
 }
 

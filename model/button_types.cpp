@@ -120,14 +120,15 @@ std::vector<STrailer> Trailers(const CBdButton& b) {
 
 // Names that are unique, so that a choice can be made by name: a repeated
 // name gets " #n" with its 1-based position.
-std::vector<std::string> Unique(std::vector<std::string> names) {
+std::vector<std::string> Unique(const std::vector<std::string>& names) {
+  std::vector<std::string> out = names;
   for (size_t i = 0; i < names.size(); ++i)
     for (size_t k = 0; k < names.size(); ++k)
       if (k != i && strcasecmp(names[i].c_str(), names[k].c_str()) == 0) {
-        names[i] += " #" + std::to_string(i + 1);
+        out[i] += " #" + std::to_string(i + 1);
         break;
       }
-  return names;
+  return out;
 }
 
 // The story whose tracks a menu's audio and subtitle buttons choose from:

@@ -54,7 +54,8 @@ class CMenuIgObject : public CIgObject {
   std::vector<CBdButton*> ResolveButtonLinks();
   // Generates the commands of every typed button of the first display set
   // (with the build copy in place, the copy), passing m_bCommandMode as the
-  // immediate flag. A typed button's old commands are replaced; plain buttons
+  // immediate flag; without the copy the links are resolved first. A typed
+  // button's old commands are replaced; plain buttons
   // and codes outside the type list keep theirs; the groups the build copy
   // handles are skipped. Returns how many buttons generated nothing.
   int GenerateButtonCommands();

@@ -77,13 +77,17 @@ int CMenuIgObject::GenerateButtonCommands() {
   CEpoch* epoch = GetAt(0);
   CDisplaySet* ds = epoch ? epoch->GetAt(0) : nullptr;
   if (!ds) return 0;
+  // The build copy has linked its own pages; the menu's own buttons are
+  // linked from their choices here.
+  if (!HasBuildCopy()) ResolveButtonLinks();
   int failed = 0;
   for (size_t p = 0; p < ds->GetCount(); ++p) {
     CPage& page = *ds->GetAt(p);
     for (size_t g = 0; g < page.GetCount(); ++g) {
       CBog& bog = *page.GetAt(g);
       if (bog.m_pSelectorPair) continue;
-      // By index: a group's plain button takes the type from the others.
+      // By index: generating a group's plain button takes the type off the
+      // group's other buttons, which are then passed over.
       for (size_t i = 0; i < bog.GetCount(); ++i) {
         CBdButton& b = *bog.GetAt(i);
         const CButtonType& type = ButtonTypeOf(b.m_nButtonType);

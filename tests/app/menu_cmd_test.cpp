@@ -102,3 +102,74 @@ TEST(MenuCommands, BuildEditShowAndDelete) {
   EXPECT_EQ(Zv({"set", p, B1, "type=4"}).status, 0);
   EXPECT_FALSE(Has(Zv({"show", p}).out, "command 1: JumpTitle 1")) << "a typed button drops its own commands";
 }
+
+// Typed buttons through the shell: the type by its name and its choices by
+// the names of what they choose, for the whole BOG; a name that does not
+// exist is refused with the names that do, and nothing is saved.
+TEST(MenuCommands, ButtonTypesAndChoicesByName) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+  const std::string eng = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+  const std::string fra = zvtest::CopyFixture("ac3_mono.ac3", dir.Path());
+  RunResult added = Zv({"source", "add", p, "Movie#1/Clip#1", video, eng, fra});
+  ASSERT_EQ(added.status, 0) << added.err;
+  ASSERT_EQ(Zv({"set", p, "Movie#1/Clip#1/Track#3", "language=fra"}).status, 0);
+  ASSERT_EQ(Zv({"chapters", p, "Movie#1/Title#1/PI#1", "add", "00:00:00:00", "Opening", "--fps", "1"}).status, 0);
+  ASSERT_EQ(Zv({"chapters", p, "Movie#1/Title#1/PI#1", "add", "00:00:01:00", "Journey", "--fps", "1"}).status, 0);
+  const std::string M = "Movie#1/IG#1";
+  const std::string P = M + "/Epoch#1/DisplaySet#1/Page#1";
+  ASSERT_EQ(Zv({"page", "add", p, M}).status, 0);
+  ASSERT_EQ(Zv({"page", "add", p, M}).status, 0);
+  for (int i = 1; i <= 3; ++i) ASSERT_EQ(Zv({"bog", "add", p, P}).status, 0);
+  for (const char* bog : {"/Bog#1", "/Bog#1", "/Bog#2", "/Bog#3"}) ASSERT_EQ(Zv({"button", "add", p, P + bog}).status, 0);
+  const std::string B1 = P + "/Bog#1/Button#1", B3 = P + "/Bog#2/Button#3", B4 = P + "/Bog#3/Button#4";
+
+  RunResult set = Zv({"set", p, B1, "type=audio", "audio=ac3_mono.ac3, fra"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  set = Zv({"set", p, B3, "type=Chapter", "movie-group=Movie#1", "movie=Title#1", "chapter=journey"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  set = Zv({"set", p, B4, "commands=JumpTitle 1", "type=Page", "page=Page#2"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  RunResult show = Zv({"show", p});
+  ASSERT_EQ(show.status, 0) << show.err;
+  const std::string& o = show.out;
+  // Both buttons of the audio BOG took the type and the choice.
+  EXPECT_TRUE(Has(o, "Button#1  [id 0]  at 0,0  size 0x0  type 25 (Audio)")) << o;
+  EXPECT_TRUE(Has(o, "Button#2  [id 1]  at 0,0  size 0x0  type 25 (Audio)")) << o;
+  size_t at = 0, count = 0;
+  while ((at = o.find("choices: audio ac3_mono.ac3, fra\n", at)) != std::string::npos) ++count, ++at;
+  EXPECT_EQ(count, 2u) << o;
+  EXPECT_TRUE(Has(o, "type 16 (Chapter)")) << o;
+  EXPECT_TRUE(Has(o, "choices: movie-group Movie#1, movie Title#1, chapter Journey\n")) << o;
+  EXPECT_TRUE(Has(o, "type 20 (Page)")) << o;
+  EXPECT_TRUE(Has(o, "choices: page Page#2\n")) << o;
+  EXPECT_FALSE(Has(o, "command 1: JumpTitle 1")) << "a new type drops the button's own commands";
+
+  const std::vector<uint8_t> before = zvtest::ReadBytes(p);
+  struct Refusal {
+    std::string object, first, pair, why;
+  };
+  // A good pair first: it must not be saved either.
+  for (const Refusal& r : std::vector<Refusal>{
+           {B1, "x=9", "type=Bogus", "the types are \"Image Only\", \"TopMenu\", \"Call TopMenu\", \"Title\""},
+           {B1, "x=9", "audio=dts", "no audio of that name; there are \"ac3_stereo.ac3, eng\", \"ac3_mono.ac3, fra\""},
+           {B1, "x=9", "page=Page#1", "a button of type \"Audio\" has the choices audio"},
+           {B3, "x=9", "movie=Title#9", "no movie of that name; there are \"Title#1\""},
+           {B3, "x=9", "chapter=Finale", "there are \"Opening\", \"Journey\""},
+           {B4, "x=9", "page=Page#3", "no page of that name; there are \"Page#1\", \"Page#2\""},
+           {B4, "type=Trailer", "trailer=Title#1/PI#1", "there is no trailer to choose"}}) {
+    RunResult bad = Zv({"set", p, r.object, r.first, r.pair});
+    EXPECT_EQ(bad.status, 2) << r.pair;
+    EXPECT_TRUE(Has(bad.err, r.why)) << bad.err;
+  }
+  EXPECT_EQ(zvtest::ReadBytes(p), before) << "a refused choice leaves the project unchanged";
+
+  // Choosing the movie again drops the chapter chosen within it; none clears.
+  ASSERT_EQ(Zv({"set", p, B3, "movie=Title#1"}).status, 0);
+  EXPECT_TRUE(Has(Zv({"show", p}).out, "choices: movie-group Movie#1, movie Title#1, chapter none\n"));
+  ASSERT_EQ(Zv({"set", p, B3, "movie-group=none", "type=Call Title", "movie-group=movie#1", "movie=Title#1"}).status, 0);
+  EXPECT_TRUE(Has(Zv({"show", p}).out, "type 11 (Call Title)"));
+  EXPECT_TRUE(Has(Zv({"show", p}).out, "choices: movie-group Movie#1, movie Title#1\n"));
+}

@@ -260,6 +260,14 @@ TEST(ButtonTypes, ChapterButtons) {
   // Chapter past the title's four.
   Type(noGroup, kButtonChapter, {0, 0, 4});
   EXPECT_TRUE(ButtonTypeOf(kButtonChapter).ResolveLink(*noGroup->GetAt(0)));
+
+  // Choices are offered by unique names.
+  auto& points = d.title->GetAt(0)->m_chapters.m_points;
+  points[1].name = points[2].name = "Intro";
+  EXPECT_EQ(ButtonTypeOf(kButtonChapter).FillParameterOptions(*plain, 2),
+            (Texts{"Chapter 1", "Intro #2", "Intro #3", "Chapter 4"}));
+  EXPECT_EQ(ButtonTypeOf(kButtonChapter).FillParameterOptions(*plain, 0), (Texts{"Movie#1"}));
+  EXPECT_EQ(ButtonTypeOf(kButtonChapter).FillParameterOptions(*plain, 1), (Texts{"Title#1"}));
 }
 
 TEST(ButtonTypes, SwitchingTypeClearsCommandsAndParametersOfTheWholeBog) {
@@ -523,9 +531,13 @@ TEST(MenuBuildCopy, GenerationReplacesTypedCommandsAndKeepsOwnOnes) {
   CBog* unknown = d.Bog(page, 1);
   unknown->GetAt(0)->m_nButtonType = 1;  // kept commands
   ASSERT_TRUE(unknown->GetAt(0)->m_commands.Add("Nop"));
+  CBog* go = d.Bog(page, 1);
+  SelectButtonType(*go->GetAt(0), ButtonTypeOf(kButtonPage));
+  SetButtonParameter(*go->GetAt(0), 0, 0);  // as a loaded project has it: no link yet
   EXPECT_EQ(d.menu->GenerateButtonCommands(), 0);
   EXPECT_EQ(d.menu->GenerateButtonCommands(), 0);
   EXPECT_EQ(TextsOf(top->GetAt(0)->m_commands), (Texts{"JumpTitle 0"}));
+  EXPECT_EQ(TextsOf(go->GetAt(0)->m_commands), (Texts{"SetButtonPage X 0 1"}));
   EXPECT_EQ(TextsOf(own->GetAt(0)->m_commands), (Texts{"JumpTitle 2"}));
   EXPECT_EQ(TextsOf(unknown->GetAt(0)->m_commands), (Texts{"Nop"}));
 }
