@@ -197,6 +197,7 @@ TEST(IgCompiler, ChecksLogTheirTextsAndOnlyErrorsStop) {
     EXPECT_FALSE(log.Has(" Warning:no graphics"));
 
     Menu empty;
+    empty.page->m_palette.Clear();
     empty.epoch->m_palettes.Reset();
     Lines log2;
     File f2;
