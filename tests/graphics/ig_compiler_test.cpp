@@ -209,6 +209,20 @@ TEST(IgCompiler, ChecksLogTheirTextsAndOnlyErrorsStop) {
   }
 }
 
+TEST(IgCompiler, ALogAnsweringStopEndsTheCompilation) {
+  Menu m;
+  m.Button(m.page, 0, 0, m.Graphic(40, 20));
+  zvtest::TempDir dir;
+  File f;
+  ASSERT_TRUE(f.Open(dir / "s.ig", File::kCreate));
+  int lines = 0;
+  Progress stop{[](void* ctx, const SProgressInfo*) { return ++*static_cast<int*>(ctx) < 3 ? 1 : 0; }, &lines};
+  std::string error;
+  EXPECT_FALSE(m.ig.WriteStream(f, nullptr, false, stop, true, error));
+  EXPECT_TRUE(error.find("was stopped") != std::string::npos) << error;
+  EXPECT_EQ(f.Length(), 0);
+}
+
 TEST(IgCompiler, AFrameRateWithoutARateCompilesNothingSilently) {
   Menu m;
   m.Button(m.page, 0, 0, m.Graphic(40, 20));
