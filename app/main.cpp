@@ -1,4 +1,5 @@
 // zelvane: the command-line shell.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,7 +11,11 @@ using namespace zvapp;
 
 static void PrintCommandList() {
   std::printf("usage: zelvane COMMAND [ARGS...]\n       zelvane COMMAND --help\n\ncommands:\n");
-  for (const auto& [name, info] : Registry::Get().All()) std::printf("  %-16s %s\n", name.c_str(), info.summary);
+  // Names padded to the longest one, so at least two blanks separate each
+  // name from its summary.
+  int width = 16;
+  for (const auto& entry : Registry::Get().All()) width = std::max(width, static_cast<int>(entry.first.size()) + 1);
+  for (const auto& [name, info] : Registry::Get().All()) std::printf("  %-*s %s\n", width, name.c_str(), info.summary);
 }
 
 int main(int argc, char** argv) {

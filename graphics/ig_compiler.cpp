@@ -536,8 +536,10 @@ bool CIgObject::WriteStream(File& file, File* index, bool raw, const Progress& l
   CLog l(log);
   for (size_t e = 0; e < GetCount(); ++e) {
     CCompiler c(*this, *GetAt(e), l);
-    if (!c.CompileEpoch(renumber, [&](CDsData& out) { return WriteDisplaySet(file, out, !raw, index, error); }))
+    if (!c.CompileEpoch(renumber, [&](CDsData& out) { return WriteDisplaySet(file, out, !raw, index, error); })) {
+      if (l.Stopped() && error.empty()) error = "the compilation of \"" + m_strName + "\" was stopped";
       return false;
+    }
   }
   if (index) {
     uint8_t last[14] = {0xFF};

@@ -261,8 +261,9 @@ class CIgObject : public CNamedPtrArray<CEpoch> {
   // closing record). `log` receives the compilation log as item lines
   // ("... Warning:...", "... Error:..."); a callback answering 0 stops.
   // `renumber` gives each epoch's graphics and palettes ids from 0 in
-  // folder order first. False at the first error or write failure, with
-  // `error` set for a write failure (the log holds compilation errors).
+  // folder order first. False at the first error, stop or write failure,
+  // with `error` set for a stop or a write failure (the log holds
+  // compilation errors).
   // The menu build calls WriteStream(file, nullptr, false, {}, renumber).
   bool WriteStream(File& file, File* index, bool raw, const Progress& log, bool renumber, std::string& error);
   // Writes the raw stream to `path` (and its index to path + ".mui" when

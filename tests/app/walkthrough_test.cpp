@@ -421,8 +421,7 @@ TEST(Shell, HelpVersionAndUsageOfEveryCommand) {
   std::istringstream in(list.out.substr(list.out.find("commands:\n") + 10));
   for (std::string l; std::getline(in, l);) {
     if (l.size() < 20) continue;
-    std::string name = l.substr(2, 17);
-    name.erase(name.find_last_not_of(' ') + 1);
+    std::string name = l.substr(2, l.find("  ", 2) - 2);
     commands.push_back(name);
   }
   // The commands a user meets in the walk-through are all there.

@@ -197,6 +197,7 @@ TEST(IgCompiler, ChecksLogTheirTextsAndOnlyErrorsStop) {
     EXPECT_FALSE(log.Has(" Warning:no graphics"));
 
     Menu empty;
+    empty.page->m_palette.Clear();
     empty.epoch->m_palettes.Reset();
     Lines log2;
     File f2;
@@ -206,6 +207,20 @@ TEST(IgCompiler, ChecksLogTheirTextsAndOnlyErrorsStop) {
     EXPECT_TRUE(log2.Has(" Warning:no palette"));
     EXPECT_TRUE(log2.Has("   Error:has no buttons"));
   }
+}
+
+TEST(IgCompiler, ALogAnsweringStopEndsTheCompilation) {
+  Menu m;
+  m.Button(m.page, 0, 0, m.Graphic(40, 20));
+  zvtest::TempDir dir;
+  File f;
+  ASSERT_TRUE(f.Open(dir / "s.ig", File::kCreate));
+  int lines = 0;
+  Progress stop{[](void* ctx, const SProgressInfo*) { return ++*static_cast<int*>(ctx) < 3 ? 1 : 0; }, &lines};
+  std::string error;
+  EXPECT_FALSE(m.ig.WriteStream(f, nullptr, false, stop, true, error));
+  EXPECT_TRUE(error.find("was stopped") != std::string::npos) << error;
+  EXPECT_EQ(f.Length(), 0);
 }
 
 TEST(IgCompiler, AFrameRateWithoutARateCompilesNothingSilently) {
@@ -359,17 +374,19 @@ TEST(IgCompiler, TimingEdgeCases) {
 TEST(IgCompiler, LargeCompositionsAreCutInto65510ByteFragments) {
   Menu m;
   CBdButton* b = m.Button(m.page, 0, 0, m.Graphic(40, 20));
+  // 12 bytes a command and 5 an (empty) in-effect make exactly 70000.
+  auto size = [&] { return m.ds->WriteBytes(nullptr, 0, nullptr); };
+  while ((70000 - size()) % 12 != 0) m.page->m_inEffects.AddEffect();
   CNavCmd nop;
-  for (int i = 0; i < 5800; ++i) b->m_commands.Add(nop);
+  while (size() < 70000) b->m_commands.Add(nop);
+  ASSERT_EQ(size(), 70000u);
   CDsData out;
   Lines log;
   ASSERT_TRUE(m.Compile(out, log));
-  const size_t size = out.Composition().size();
-  ASSERT_GT(size, 65510u * 1);
-  ASSERT_LT(size, 65510u * 2);
+  ASSERT_EQ(out.Composition().size(), 70000u);
   ASSERT_EQ(out.m_ics.size(), 2u);
   EXPECT_EQ(out.m_ics[0]->m_fragment.size(), 65510u);
-  EXPECT_EQ(out.m_ics[1]->m_fragment.size(), size - 65510);
+  EXPECT_EQ(out.m_ics[1]->m_fragment.size(), 4490u);
   for (const auto& i : out.m_ics) {
     EXPECT_EQ(i->m_nCompositionNumber, 0);
     EXPECT_EQ(i->m_nCompositionState, 2);
