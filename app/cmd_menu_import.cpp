@@ -1,6 +1,7 @@
 // `zelvane menu import-ies` and `zelvane menu import`: a design from an IES
 // file or from a menu description file replaces a menu's model.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,11 @@ int RunImport(const char* name, const std::vector<std::string>& argv, bool descr
     std::fprintf(stderr, "zelvane %s: %s\n", self.name, obj ? ("\"" + args[1] + "\" is not a menu").c_str() : err.c_str());
     return kExitFailed;
   }
-  const bool ok = description ? zv::ImportMenuDescription(*menu, args[2], err) : zv::ImportIesIntoMenu(*menu, args[2], err);
+  // The menu keeps the stream's path (its pictures are read from there
+  // when the project opens), so it is stored whole.
+  std::error_code ec;
+  const std::string path = std::filesystem::absolute(args[2], ec).lexically_normal().generic_string();
+  const bool ok = description ? zv::ImportMenuDescription(*menu, path, err) : zv::ImportIesIntoMenu(*menu, path, err);
   if (!ok) {
     // The project file is not written: the menu stays as it was.
     std::fprintf(stderr, "zelvane %s: %s\n", self.name, err.c_str());

@@ -13,6 +13,7 @@
 #include "graphics/ig_compiler.h"
 #include "model/menu.h"
 #include "model/object_path.h"
+#include "model/menu_import.h"
 #include "model/project.h"
 #include "platform/file.h"
 #include "streams/sif_data.h"
@@ -153,12 +154,9 @@ int RunMenuImportStream(const std::vector<std::string>& argv) {
   if (!menu) return rc;
   std::error_code ec;
   const std::string path = std::filesystem::absolute(args[2], ec).lexically_normal().generic_string();
-  if (!menu->ImportStream(path, err)) return FailIn(self, err);
   // The graphics live in the stream: the project keeps its path and reads
   // them from there when it is opened.
-  menu->m_strSourcePath = path;
-  menu->SetPopup(menu->m_bPopup, menu->m_nUserTimeout);
-  menu->SetStreamModel(menu->m_bOutOfMux);
+  if (!zv::ImportIesIntoMenu(*menu, path, err)) return FailIn(self, err);
   std::string message;
   if (zv::SaveProjectFile(args[0], project, message) != zv::kOk) return FailIn(self, message);
   size_t sets = 0, pages = 0, buttons = 0, graphics = 0;

@@ -285,12 +285,19 @@ TEST_F(Walkthrough, DemoBuildsTheSampleDisc) {
   const RunResult demo = Zv({"demo", out});
   ASSERT_EQ(demo.status, 0) << demo.err;
   EXPECT_TRUE(Contains(demo.out, "demo disc: " + out + "/Zelvane/DISC\n")) << demo.out;
-  EXPECT_TRUE(Contains(demo.out, "title 1     Movie#1/Title#1  playlist 00001.mpls\n"
-                                 "              clip 00001.m2ts: movie.264, movie_audio_eng.ac3 eng, "
+  // The top menu's background is clip 1 and its menu clip 2; the movie's
+  // pop-up menu follows the movie's clip.
+  EXPECT_TRUE(Contains(demo.out, "playlist    Top Menu/Title#1  playlist 00001.mpls\n"
+                                 "              clip 00001.m2ts: menu_bg.264\n"))
+      << demo.out;
+  EXPECT_TRUE(Contains(demo.out, "title 1     Movie#1/Title#1  playlist 00002.mpls\n"
+                                 "              clip 00003.m2ts: movie.264, movie_audio_eng.ac3 eng, "
                                  "movie_audio_fra.ac3 fra\n"
                                  "              chapter 1  00:00:00:00  Opening\n"))
       << demo.out;
-  EXPECT_TRUE(Contains(demo.out, "title 2     Trailers/Title#1  playlist 00002.mpls\n")) << demo.out;
+  EXPECT_TRUE(Contains(demo.out, "title 2     Trailers/Title#1  playlist 00003.mpls\n")) << demo.out;
+  for (const char* clip : {"00002", "00004"})
+    EXPECT_TRUE(fs::exists(out + "/Zelvane/DISC/BDMV/STREAM/" + std::string(clip) + ".m2ts")) << "menu clip " << clip;
   // The analysis went to the copies; the bundled media stay untouched.
   EXPECT_TRUE(fs::exists(out + "/media/movie.264.dsi"));
   EXPECT_FALSE(fs::exists(kMedia + "/movie.264.dsi"));
@@ -310,10 +317,11 @@ TEST_F(Walkthrough, DemoBuildsTheSampleDisc) {
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_TRUE(HasLine(info.out, "disc num_titles 2")) << info.out;
   EXPECT_TRUE(HasLine(info.out, "disc_title first_play playlist 00000"));
-  EXPECT_TRUE(HasLine(info.out, "disc_title 1 playlist 00001"));
-  EXPECT_TRUE(HasLine(info.out, "disc_title 2 playlist 00002"));
-  EXPECT_EQ(ChapterStarts(info.out, TitleOfPlaylist(info.out, "00001")), FiveSecondChapterStarts()) << info.out;
-  EXPECT_TRUE(ChapterStarts(info.out, TitleOfPlaylist(info.out, "00002")).empty());
+  EXPECT_TRUE(HasLine(info.out, "disc_title top_menu playlist 00001"));
+  EXPECT_TRUE(HasLine(info.out, "disc_title 1 playlist 00002"));
+  EXPECT_TRUE(HasLine(info.out, "disc_title 2 playlist 00003"));
+  EXPECT_EQ(ChapterStarts(info.out, TitleOfPlaylist(info.out, "00002")), FiveSecondChapterStarts()) << info.out;
+  EXPECT_TRUE(ChapterStarts(info.out, TitleOfPlaylist(info.out, "00003")).empty());
 }
 
 // Runs zelvane with stdin from /dev/null and sends SIGINT once a stderr line

@@ -30,7 +30,7 @@ run demo "$work/demo" --media "$media" --yes
 # 2. Two movies with chapters, trailers, two audio languages.
 p=$work/two/two.zvpj
 mkdir -p "$work/two/m"
-cp "$media"/* "$work/two/m/"
+cp "$media"/*.264 "$media"/*.ac3 "$media"/*.csv "$work/two/m/"
 m=$work/two/m
 run new "$p"
 run source add "$p" Movie#1/Clip#1 "$m/movie.264" "$m/movie_audio_eng.ac3" "$m/movie_audio_fra.ac3"
