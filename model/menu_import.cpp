@@ -67,9 +67,9 @@ void HandOver(CZvIgObject& menu, CIgObject& model, const std::string& path) {
   menu.SetStreamModel(menu.m_bOutOfMux);
 }
 
-// Each BOG whose buttons name a button type (the last such name in the BOG
-// decides) gets that type on every button.
-void TypesFromNames(CIgObject& ig) {
+}  // namespace
+
+void ButtonTypesFromNames(CIgObject& ig) {
   for (size_t e = 0; e < ig.GetCount(); ++e)
     for (size_t d = 0; d < ig.GetAt(e)->GetCount(); ++d) {
       CDisplaySet& ds = *ig.GetAt(e)->GetAt(d);
@@ -86,6 +86,8 @@ void TypesFromNames(CIgObject& ig) {
         }
     }
 }
+
+namespace {
 
 // ------------------------------------------------------------ description
 
@@ -364,7 +366,7 @@ bool ImportIesIntoMenu(CZvIgObject& menu, const std::string& path, std::string& 
   if (!model.ImportStream(path, error)) return false;
   RemoveEmptyParts(model);
   HandOver(menu, model, path);
-  TypesFromNames(menu);
+  ButtonTypesFromNames(menu);
   return true;
 }
 

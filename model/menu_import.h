@@ -23,6 +23,11 @@ extern const char* const kMsgWrongFileFormat;  // "Wrong file format! "
 // then unchanged.
 bool ImportIesIntoMenu(CZvIgObject& menu, const std::string& path, std::string& error);
 
+// Each BOG with a button whose name (blanks trimmed, any letter case) is a
+// button type's, other than "Image Only", gives every one of its buttons
+// that type; the last such button in the BOG decides.
+void ButtonTypesFromNames(CIgObject& ig);
+
 // Builds the menu described by the XML file at `path` (see the README's
 // "Menus from pictures") and hands it to `menu` like ImportIesIntoMenu.
 // False with `error` ("File open error! ..." or "Wrong file format! " and

@@ -645,6 +645,18 @@ void SRawTrack::FillCodingInfo(STREAM_INFO& rec) const {
     rec.StreamPID = m_nPid;
     rec.coding.StreamCodingType = GetStreamCodingType();
   }
+  // After a build has closed the stream, what was read while it was open
+  // still answers (a second build checks the same tracks again).
+  if (m_bHaveAttributes) {
+    auto keep = [](uint8_t& field, uint8_t cached) {
+      if (!field) field = cached;
+    };
+    keep(rec.coding.VideoFormat, m_attributes.videoFormat);
+    keep(rec.coding.FrameRate, m_attributes.frameRate);
+    keep(rec.coding.AspectRatio, m_attributes.aspectRatio);
+    keep(rec.coding.AudioPresentationType, m_attributes.presentationType);
+    keep(rec.coding.SamplingFrequency, m_attributes.samplingFrequency);
+  }
   rec.coding.Language = GetLanguageCode();
 }
 

@@ -1,5 +1,6 @@
 #include "platform/xml.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zv {
@@ -48,6 +49,12 @@ class Parser {
 
  private:
   [[noreturn]] void Fail(const std::string& what) { throw "line " + std::to_string(line_) + ": " + what; }
+  // At position `at`, ahead of the current one.
+  [[noreturn]] void FailAt(size_t at, const std::string& what) {
+    const int line = line_ + static_cast<int>(std::count(s_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                                                         s_.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+    throw "line " + std::to_string(line) + ": " + what;
+  }
 
   bool Starts(const char* p) const { return s_.compare(pos_, std::strlen(p), p) == 0; }
 
@@ -87,7 +94,7 @@ class Parser {
         continue;
       }
       const size_t semi = s_.find(';', i);
-      if (semi == std::string::npos || semi >= end) Fail("an '&' that starts no reference (write &amp;)");
+      if (semi == std::string::npos || semi >= end) FailAt(i, "an '&' that starts no reference (write &amp;)");
       const std::string ref = s_.substr(i + 1, semi - i - 1);
       if (ref == "amp") out += '&';
       else if (ref == "lt") out += '<';
@@ -101,10 +108,10 @@ class Parser {
           const char c = ref[k];
           int d = c >= '0' && c <= '9' ? c - '0' : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
                                         : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-          if (d < 0 || cp > 0x10FFFF) Fail("a malformed character reference &" + ref + ";");
+          if (d < 0 || cp > 0x10FFFF) FailAt(i, "a malformed character reference &" + ref + ";");
           cp = cp * (hex ? 16 : 10) + static_cast<unsigned long>(d);
         }
-        if (cp == 0 || cp > 0x10FFFF) Fail("a malformed character reference &" + ref + ";");
+        if (cp == 0 || cp > 0x10FFFF) FailAt(i, "a malformed character reference &" + ref + ";");
         if (cp < 0x80) {
           out += static_cast<char>(cp);
         } else if (cp < 0x800) {
@@ -121,7 +128,7 @@ class Parser {
           out += static_cast<char>(0x80 | (cp & 0x3F));
         }
       } else {
-        Fail("an unknown entity &" + ref + ";");
+        FailAt(i, "an unknown entity &" + ref + ";");
       }
       i = semi;
     }
