@@ -23,8 +23,6 @@ constexpr unsigned kPictureFrame = 3;  // picture_structure of a frame picture
 // The first headers must lie this close together.
 constexpr size_t kHeaderWindow = 8192;
 constexpr uint64_t kProgressStep = 0x500000;
-// Access-unit records are written in batches of this many.
-constexpr size_t kRecordBatch = 4096;
 }  // namespace
 
 double Mpeg2FramePeriod(unsigned code) {
@@ -79,46 +77,50 @@ void CMpeg2VideoSif::Save(ArchiveOut& out) const {
   out.U32(firstSequenceLength);
 }
 
-// ---------------------------------------------------------------- clock
+// ---------------------------------------------------------------- timing
 
-void CM2VParser::CClock::Next(unsigned tr, bool tff, bool rff, bool progressiveFrame, uint32_t& dts, uint32_t& pts) {
-  const double n = static_cast<double>(n_);
-  double d = n * t_;
-  double p = n * t_ + (static_cast<double>(tr) - static_cast<double>(k_) + 1) * t_;
-  // Every repeated field shown so far delays the later pictures by half a
-  // frame; where this picture falls within the field cadence decides the
-  // last half frame.
-  if (r_ > 0) {
-    const double half = t_ / 2;
-    d += static_cast<double>(r_) * half;
-    p += static_cast<double>(r_) * half;
-    if (r_ % 2 == 1) {
-      if (!lrff_) {
-        if (tff != ltff_) p += half;
-      } else {
-        if (tff == ltff_) p += half;
-        if (!rff || tff != ltff_) d -= half;
-      }
-    } else {
-      if (!tff) p += half;
-      if (lrff_ && !rff) d -= half;
+void CM2VParser::CGopTimer::Stamp(std::vector<SPicture>& gop) {
+  const size_t n = gop.size();
+  if (n == 0) return;
+  // Display positions: temporal references order the GOP.
+  std::vector<size_t> order(n);
+  for (size_t i = 0; i < n; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return gop[a].tr < gop[b].tr; });
+  std::vector<int64_t> pos(n);
+  int64_t at = gopStart_;
+  for (size_t i : order) {
+    pos[i] = at;
+    at += gop[i].fields;
+  }
+  if (!baseSet_) {
+    base_ = kFirstPts - static_cast<double>(pos[0]) * field_;
+    baseSet_ = true;
+  }
+  auto stamp = [&](int64_t p) {
+    return static_cast<uint32_t>(static_cast<int64_t>(std::trunc(base_ + static_cast<double>(p) * field_)));
+  };
+  for (size_t i = 0; i < n; ++i) {
+    SPicture& pic = gop[i];
+    pic.au.pts = stamp(pos[i]);
+    if ((pic.au.flags & kAuiPictureTypeMask) == 3) {
+      pic.au.dts = pic.au.pts;
+      continue;
     }
+    int64_t decodeAt;
+    if (haveAnchor_) {
+      decodeAt = lastAnchor_;
+    } else {
+      // The first anchor is decoded a frame before the first picture shown
+      // after it: itself, or the B pictures of an open GOP.
+      int64_t first = pos[i];
+      for (size_t j = i + 1; j < n && (gop[j].au.flags & kAuiPictureTypeMask) == 3; ++j) first = std::min(first, pos[j]);
+      decodeAt = first - 2;
+    }
+    pic.au.dts = stamp(decodeAt);
+    lastAnchor_ = pos[i];
+    haveAnchor_ = true;
   }
-  if (!t0Set_) {
-    t0_ = kFirstPts - p;
-    t0Set_ = true;
-  }
-  auto stamp = [](double v) { return static_cast<uint32_t>(static_cast<int64_t>(std::trunc(v))); };
-  dts = stamp(d + t0_);
-  pts = stamp(p + t0_);
-  ++n_;
-  ++k_;
-  if (progressiveFrame && rff) ++r_;
-  if (tr > maxTr_) {
-    maxTr_ = tr;
-    ltff_ = tff;
-    lrff_ = rff;
-  }
+  gopStart_ = at;
 }
 
 // ---------------------------------------------------------------- parser
@@ -217,7 +219,7 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
     int64_t start = 0;
     AUI au;
   };
-  SUnit unit;
+  SPicture unit;
   bool unitOpen = false;
   int64_t pendingStart = -1;  // a sequence or GOP header waiting for its picture
   uint32_t pendingFlags = 0;
@@ -225,31 +227,42 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   bool sequenceBlockOpen = false;
   bool firstFieldPending = false;
   unsigned firstFieldStructure = 0;
-  CClock clock(ctx.header.auDuration);
+  const bool progressiveSequence = rec->progressive != 0;
+  CGopTimer timer(ctx.header.auDuration);
+  std::vector<SPicture> gop;
+  bool gopHasHeader = false;
   ArchiveOut out;
 
-  auto flush = [&]() {
-    if (out.Bytes().empty()) return true;
+  auto closeUnit = [&](int64_t end) {
+    if (!unitOpen) return;
+    unitOpen = false;
+    unit.au.size = static_cast<uint32_t>(end - static_cast<int64_t>(unit.au.offset));
+    gop.push_back(unit);
+  };
+  // Times and writes the pictures of the GOP so far.
+  auto flushGop = [&]() {
+    if (gop.empty()) return true;
+    timer.Stamp(gop);
+    GOP_INF g;
+    bool haveI = false;
+    for (const SPicture& p : gop) {
+      p.au.Save(out);
+      if (!haveI && (p.au.flags & kAuiPictureTypeMask) == 1) {
+        haveI = true;
+        g.iIndex = units;
+        g.iOffset = p.au.offset;
+        g.iSize = p.au.size;
+      }
+      g.minPts = g.frames == 0 ? p.au.pts : std::min(g.minPts, p.au.pts);
+      g.maxPts = std::max(g.maxPts, p.au.pts);
+      if (g.frames < 255) ++g.frames;
+      ++units;
+    }
+    if (gopHasHeader) rec->gops.push_back(g);
+    gop.clear();
     bool ok = ctx.sifFile.Write(out.Bytes().data(), out.Bytes().size());
     out = ArchiveOut{};
     return ok;
-  };
-  // Closes the unit in progress at `end` and queues its record.
-  auto close = [&](int64_t end) {
-    if (!unitOpen) return true;
-    unitOpen = false;
-    unit.au.size = static_cast<uint32_t>(end - unit.start);
-    unit.au.Save(out);
-    if (!rec->gops.empty()) {
-      GOP_INF& g = rec->gops.back();
-      if ((unit.au.flags & kAuiPictureTypeMask) == 1 && g.iSize == 0) {
-        g.iIndex = units;
-        g.iOffset = unit.au.offset;
-        g.iSize = unit.au.size;
-      }
-    }
-    ++units;
-    return out.Bytes().size() < kRecordBatch * AUI::kSize || flush();
   };
 
   CStartCodeScanner scan(file, buffer_);
@@ -284,8 +297,6 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
         }
         if (code == kUserDataCode) break;
         ++rec->codecValue;
-        rec->gops.push_back(GOP_INF{});
-        clock.StartGop();
         if (pendingStart < 0) pendingStart = start;
         pendingFlags |= kAuiKey;
         break;
@@ -294,7 +305,7 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
         // The end code travels with the last picture of its sequence.
         if (unitOpen) {
           unit.au.flags |= kAuiSequenceEnd;
-          if (!close(payload + 1)) return kParseWriteError;
+          closeUnit(payload + 1);
         }
         break;
       case kPictureCode: {
@@ -329,21 +340,22 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
           firstFieldPending = false;
         }
         const int64_t begin = pendingStart >= 0 ? pendingStart : start;
-        if (!close(begin)) return kParseWriteError;
-        unit = SUnit{};
-        unit.start = begin;
+        closeUnit(begin);
+        if (pendingFlags & kAuiKey) {
+          if (!flushGop()) return kParseWriteError;
+          gopHasHeader = true;
+        }
+        unit = SPicture{};
         unit.au.offset = static_cast<uint64_t>(begin);
         unit.au.flags = (type & kAuiPictureTypeMask) | pendingFlags;
-        clock.Next(tr, tff, rff, progressiveFrame, unit.au.dts, unit.au.pts);
+        unit.tr = tr;
+        if (progressiveSequence)
+          unit.fields = rff ? (tff ? 6 : 4) : 2;
+        else
+          unit.fields = structure == kPictureFrame && rff && progressiveFrame ? 3 : 2;
         unitOpen = true;
         pendingStart = -1;
         pendingFlags = 0;
-        if (!rec->gops.empty()) {
-          GOP_INF& g = rec->gops.back();
-          if (g.frames == 0 || unit.au.pts < g.minPts) g.minPts = unit.au.pts;
-          g.maxPts = std::max(g.maxPts, unit.au.pts);
-          if (g.frames < 255) ++g.frames;
-        }
         break;
       }
       default: break;
@@ -352,7 +364,8 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   if (scan.ReadError()) return kParseReadError;
   // Anything behind the last picture (headers of a sequence without
   // pictures, padding) stays with it.
-  if (!close(length) || !flush()) return kParseWriteError;
+  closeUnit(length);
+  if (!flushGop()) return kParseWriteError;
   if (units == 0) return kParseSyntax;
 
   rec->tableEnd = ctx.header.auTablePos + units * static_cast<uint32_t>(AUI::kSize);

@@ -47,26 +47,28 @@ class CM2VParser : public CParserBase {
   bool Probe(File& file) override;
   int Parse(File& file, SStreamContext& ctx, const Progress& progress) override;
 
-  // The time-stamp state of a stream, fed one picture at a time in decode
-  // order.
-  class CClock {
+  // One coded frame as the walk found it.
+  struct SPicture {
+    AUI au;  // offset, size and flags; stamped when its GOP is complete
+    unsigned tr = 0;
+    unsigned fields = 2;  // display duration in field periods
+  };
+  // Times the pictures of each GOP in display order: a picture is shown for
+  // its own number of fields (repeated fields included), a B picture is
+  // decoded when it is shown and an I or P picture when the anchor before
+  // it is shown. The first picture of the stream is shown at kFirstPts.
+  class CGopTimer {
    public:
-    explicit CClock(double framePeriodMs) : t_(framePeriodMs * 90.0) {}
-    void StartGop() {
-      k_ = 0;
-      maxTr_ = 0;
-    }
-    // DTS and PTS (90 kHz) of the next picture; the first picture is shown
-    // at kFirstPts.
-    void Next(unsigned tr, bool tff, bool rff, bool progressiveFrame, uint32_t& dts, uint32_t& pts);
+    explicit CGopTimer(double framePeriodMs) : field_(framePeriodMs * 90.0 / 2.0) {}
+    void Stamp(std::vector<SPicture>& gop);
 
    private:
-    double t_;
-    int64_t n_ = 0, k_ = 0, r_ = 0;
-    unsigned maxTr_ = 0;
-    bool ltff_ = false, lrff_ = false;
-    bool t0Set_ = false;
-    double t0_ = 0;
+    double field_;         // 90 kHz ticks per field period
+    int64_t gopStart_ = 0;  // display position of the next GOP, fields
+    int64_t lastAnchor_ = 0;
+    bool haveAnchor_ = false;
+    bool baseSet_ = false;
+    double base_ = 0;
   };
 
  private:
