@@ -122,10 +122,12 @@ std::vector<M2vPicture> M2vGop(const std::string& types) {
 // ---------------------------------------------------------------- VC-1
 
 std::vector<uint8_t> Vc1Unit(uint8_t suffix, const std::vector<uint8_t>& body) {
-  std::vector<uint8_t> out = AnnexB(body);
-  out.erase(out.begin(), out.begin() + 4);
-  std::vector<uint8_t> unit = {0, 0, 1, suffix};
-  unit.insert(unit.end(), out.begin(), out.end());
+  // The escaping is H.264's; only the four bytes in front differ.
+  std::vector<uint8_t> unit = AnnexB(body);
+  unit[0] = 0;
+  unit[1] = 0;
+  unit[2] = 1;
+  unit[3] = suffix;
   return unit;
 }
 
