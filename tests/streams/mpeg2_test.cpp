@@ -363,3 +363,31 @@ TEST(Mpeg2Record, StoredFormAndTrackValues) {
 }
 
 }  // namespace
+
+namespace {
+
+// Stops at the first progress value below 100: the parsers report one every
+// 5 MiB, so only a longer stream sees one.
+struct Canceller {
+  int values = 0;
+  zv::Progress Callback() { return zv::Progress{&Canceller::Thunk, this}; }
+  static int Thunk(void* c, const zv::SProgressInfo* i) {
+    if (i->kind != zv::kProgressValue || i->value >= 100) return 1;
+    ++static_cast<Canceller*>(c)->values;
+    return 0;
+  }
+};
+
+TEST(Mpeg2Units, CancelDuringTheWalkLeavesNothing) {
+  TempDir dir;
+  auto p = M2vGop("IPBB");
+  for (auto& pic : p) pic.dataBytes = 2u << 20;  // 8 MiB in all
+  WriteBytes(dir / "s.m2v", M2vStream(M2vSequence{}, p));
+  zv::SStreamContext ctx;
+  Canceller cancel;
+  EXPECT_EQ(OpenWhole(dir / "s.m2v", ctx, nullptr, cancel.Callback()), zv::kCancelled);
+  EXPECT_EQ(cancel.values, 1);
+  EXPECT_FALSE(zv::PathExists(dir / "s.m2v.dsi"));
+}
+
+}  // namespace

@@ -331,3 +331,26 @@ TEST(Vc1Record, TrackValuesAndStoredForm) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Vc1Units, CancelDuringTheWalkLeavesNothing) {
+  TempDir dir;
+  Vc1Sequence s;
+  auto bytes = Vc1Stream(s, "IPBB");
+  Append(bytes, Vc1Frame(s, 'P', false, 6u << 20));
+  Append(bytes, Vc1Frame(s, 'P'));
+  WriteBytes(dir / "s.vc1", bytes);
+  int values = 0;
+  auto stop = [](void* c, const zv::SProgressInfo* i) {
+    if (i->kind != zv::kProgressValue || i->value >= 100) return 1;
+    ++*static_cast<int*>(c);
+    return 0;
+  };
+  zv::SStreamContext ctx;
+  EXPECT_EQ(OpenWhole(dir / "s.vc1", ctx, nullptr, zv::Progress{stop, &values}), zv::kCancelled);
+  EXPECT_EQ(values, 1);
+  EXPECT_FALSE(zv::PathExists(dir / "s.vc1.dsi"));
+}
+
+}  // namespace
