@@ -224,6 +224,7 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   int64_t pendingStart = -1;  // a sequence or GOP header waiting for its picture
   uint32_t pendingFlags = 0;
   uint32_t units = 0;
+  uint64_t unitBytes = 0;  // bytes in units: bytes before the first header or behind an end code are in none
   bool sequenceBlockOpen = false;
   bool firstFieldPending = false;
   unsigned firstFieldStructure = 0;
@@ -257,6 +258,7 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
       g.maxPts = std::max(g.maxPts, p.au.pts);
       if (g.frames < 255) ++g.frames;
       ++units;
+      unitBytes += p.au.size;
     }
     if (gopHasHeader) rec->gops.push_back(g);
     gop.clear();
@@ -378,7 +380,7 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   h.auCount = units;
   h.secondRate = 0;
   h.firstFrameOffset = 0;
-  h.payloadSize = static_cast<uint64_t>(length);
+  h.payloadSize = unitBytes;
   return kParseOk;
 }
 

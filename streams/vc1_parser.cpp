@@ -216,10 +216,10 @@ int CVc1Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   std::vector<unsigned> types;
   SSequence seq;
   bool haveSequence = false;
-  int64_t firstSequence = -1;
   int64_t sequenceStart = -1;  // the last sequence header, until its first frame
   double tick = 0, base = 0;
   uint32_t units = 0;
+  uint64_t unitBytes = 0;  // bytes in units
   ArchiveOut out;
 
   // Times and writes the frames of one entry-point segment; the last one
@@ -239,6 +239,7 @@ int CVc1Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
       a.dts = stamp((base + static_cast<double>(i)) * tick);
       a.pts = stamp((base + static_cast<double>(display[i])) * tick);
       a.Save(out);
+      unitBytes += a.size;
     }
     units += static_cast<uint32_t>(segment.size());
     base += static_cast<double>(segment.size());
@@ -279,7 +280,6 @@ int CVc1Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
         sequenceStart = start;
         if (!haveSequence) {
           haveSequence = true;
-          firstSequence = start;
           rec->profile = static_cast<uint8_t>(seq.profile);
           rec->level = static_cast<uint8_t>(seq.level);
           rec->width = seq.maxCodedWidth * 2 + 2;
@@ -338,7 +338,7 @@ int CVc1Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   h.bitRate = rec->hrdRate;
   h.secondRate = 0;
   h.firstFrameOffset = 0;
-  h.payloadSize = static_cast<uint64_t>(length - firstSequence);
+  h.payloadSize = unitBytes;
   return kParseOk;
 }
 

@@ -391,3 +391,31 @@ TEST(Mpeg2Units, CancelDuringTheWalkLeavesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Mpeg2Units, BytesOutsideEveryUnitDoNotSpoilTheTable) {
+  TempDir dir;
+  // Padding before the first sequence header and behind a sequence end.
+  std::vector<uint8_t> bytes = {0xFF, 0xFF, 0xFF};
+  auto p = M2vGop("IPBB");
+  p[3].sequenceEnd = true;
+  Append(bytes, M2vStream(M2vSequence{}, p));
+  bytes.insert(bytes.end(), 5, 0xAA);
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  WriteBytes(dir / "s.m2v", bytes);
+  ASSERT_EQ(OpenWhole(dir / "s.m2v", ctx, &prompt), zv::kOk);
+  auto u = AllUnits(ctx);
+  ASSERT_EQ(u.size(), 4u);
+  EXPECT_EQ(u[0].offset, 3u);
+  EXPECT_EQ(ctx.header.payloadSize, bytes.size() - 8);
+  EXPECT_EQ(Record(ctx).firstSequenceOffset, 3u);
+  // Opened again from the stored table.
+  zv::SStreamContext again;
+  ParseCounter counter;
+  ASSERT_EQ(OpenWhole(dir / "s.m2v", again, nullptr, counter.Callback()), zv::kOk);
+  EXPECT_EQ(counter.parses, 0);
+}
+
+}  // namespace
