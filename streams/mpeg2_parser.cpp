@@ -215,10 +215,6 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   auto* rec = static_cast<CMpeg2VideoSif*>(ctx.sif.get());
   rec->gops.clear();
 
-  struct SUnit {
-    int64_t start = 0;
-    AUI au;
-  };
   SPicture unit;
   bool unitOpen = false;
   int64_t pendingStart = -1;  // a sequence or GOP header waiting for its picture
