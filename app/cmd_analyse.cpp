@@ -10,6 +10,8 @@
 #include "platform/paths.h"
 #include "streams/ac3_parser.h"
 #include "streams/h264_parser.h"
+#include "streams/mpeg2_parser.h"
+#include "streams/vc1_parser.h"
 #include "streams/stream_context.h"
 
 namespace zvapp {
@@ -48,11 +50,27 @@ std::string ProfileName(uint8_t type, uint8_t profile) {
     if (profile == 100) return "High";
     if (profile == 77) return "Main";
   }
+  // MPEG-2: escape bit and profile identification.
+  if (type == zv::kSctMpeg2) {
+    static const char* const kNames[8] = {nullptr, "High", "Spatially Scalable", "SNR Scalable", "Main", "Simple"};
+    if (profile < 8 && kNames[profile]) return kNames[profile];
+  }
+  if (type == zv::kSctVc1 && profile == 3) return "Advanced";
   return std::to_string(profile);
 }
 
 std::string LevelName(uint8_t type, uint8_t level) {
   if (type == zv::kSctH264) return std::to_string(level / 10) + "." + std::to_string(level % 10);
+  if (type == zv::kSctMpeg2) {
+    switch (level) {
+      case 4: return "High";
+      case 6: return "High 1440";
+      case 8: return "Main";
+      case 10: return "Low";
+      default: break;
+    }
+  }
+  if (type == zv::kSctVc1) return "L" + std::to_string(level);
   return std::to_string(level);
 }
 
@@ -97,7 +115,16 @@ void Report(const std::string& path, zv::SStreamContext& ctx, Json* json) {
       json->Key("aspectRatio").Str(AspectName(video->aspectRatio));
       json->Key("width").Int(video->width).Key("height").Int(video->height);
       json->Key("gopCount").Int(static_cast<int64_t>(video->gops.size()));
+      json->Key("progressive").Bool(video->progressive != 0);
     }
+    if (auto* m2v = dynamic_cast<const zv::CMpeg2VideoSif*>(ctx.sif.get())) {
+      json->Key("sequenceHeaders").Int(m2v->sequenceHeaders).Key("sequenceEnds").Int(m2v->sequenceEnds);
+      json->Key("firstSequenceHeader").BeginObject();
+      json->Key("offset").Int(m2v->firstSequenceOffset).Key("length").Int(m2v->firstSequenceLength);
+      json->EndObject();
+    }
+    if (auto* vc1 = dynamic_cast<const zv::CVc1Sif*>(ctx.sif.get()))
+      json->Key("hrdRate").Int(vc1->hrdRate).Key("hrdBufferBits").Int(vc1->hrdBuffer);
     if (audio) {
       json->Key("presentationType").Str(PresentationName(audio->GetPresentationType()));
       json->Key("samplingFrequency").Str(SamplingName(audio->GetSamplingFrequency()));

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <future>
 
 #include "platform/paths.h"
 #include "streams/nal_reader.h"
 #include "streams/parse_result.h"
+#include "streams/start_code_scanner.h"
 
 namespace zv {
 
@@ -81,147 +81,6 @@ void CH264VideoSif::Save(ArchiveOut& out) const {
   out.U8(constraintByte);
 }
 
-// ---------------------------------------------------------------- scanner
-
-// Finds start codes through the large read buffer and hands out the head of
-// each NAL unit; the bulk of slice data is only scanned, never copied.
-//
-// The buffer is one of two slots: while one is scanned, the bytes that will
-// follow it are read into the other in the background, leaving room in front
-// for the bytes a refill keeps. Each refill still presents exactly what one
-// read into a single buffer of kBufferSize would, so where units start never
-// depends on the reading.
-class CH264Parser::CScanner {
- public:
-  CScanner(File& f, std::vector<uint8_t>& storage) : f_(f) {
-    storage.resize(2 * kSlot);
-    slots_[0] = storage.data();
-    slots_[1] = storage.data() + kSlot;
-    buf_ = slots_[0] + kCarry;
-    Prefetch(1, 0);
-  }
-  ~CScanner() {
-    if (pending_.valid()) pending_.wait();
-  }
-  CScanner(const CScanner&) = delete;
-  CScanner& operator=(const CScanner&) = delete;
-
-  bool ReadError() const { return readError_; }
-  uint64_t Consumed() const { return static_cast<uint64_t>(base_) + scan_; }
-
-  // The next start code: the offset of its first zero byte and of the byte
-  // after its 0x01. False at the end of the file.
-  bool Next(int64_t& nalStart, int64_t& payload) {
-    // Leading zeros never reach back into the unit before.
-    const int64_t lower = base_ + static_cast<int64_t>(scan_);
-    for (;;) {
-      const size_t j = FindStartCode(buf_, scan_, fill_);
-      if (j < fill_) {
-        size_t k = j - 2;
-        while (k > 0 && buf_[k - 1] == 0 && base_ + static_cast<int64_t>(k) > lower) --k;
-        nalStart = base_ + static_cast<int64_t>(k);
-        payload = base_ + static_cast<int64_t>(j) + 1;
-        scan_ = j + 1;
-        return true;
-      }
-      scan_ = std::max(scan_, fill_);
-      // Keep a few bytes so a start code split by the refill is still seen.
-      if (!Fill(base_ + static_cast<int64_t>(scan_) - kKeep)) return false;
-    }
-  }
-
-  // Up to `max` bytes of the NAL unit beginning at `payload`, ending before
-  // the next start code.
-  void Head(int64_t payload, size_t max, std::vector<uint8_t>& out) {
-    out.clear();
-    size_t at = static_cast<size_t>(payload - base_);
-    if (fill_ - at < max + 3) {
-      Fill(payload);
-      at = static_cast<size_t>(payload - base_);
-    }
-    size_t end = std::min(fill_, at + max);
-    size_t i = at;
-    for (; i < end; ++i) {
-      if (buf_[i] == 0 && i + 2 < fill_ && buf_[i + 1] == 0 && buf_[i + 2] <= 1) break;
-    }
-    out.assign(buf_ + at, buf_ + i);
-  }
-
- private:
-  static constexpr int64_t kKeep = 64;
-  // Room for the bytes a refill keeps: at most a unit head (64 KiB and a
-  // start code) or kKeep. A longer tail takes the slow path.
-  static constexpr size_t kCarry = 0x20000;
-  static constexpr size_t kSlot = kCarry + kBufferSize;
-
-  // Reads up to kBufferSize bytes at `pos` into slot `slot`, behind its
-  // carry room, in the background.
-  void Prefetch(int slot, int64_t pos) {
-    uint8_t* dst = slots_[slot] + kCarry;
-    File* f = &f_;
-    prefetchSlot_ = slot;
-    prefetchPos_ = pos;
-    pending_ = std::async(std::launch::async | std::launch::deferred, [f, dst, pos]() -> int64_t {
-      if (!f->Seek(pos)) return -1;
-      return f->Read(dst, kBufferSize);
-    });
-  }
-
-  // Moves the bytes from `keepFrom` on to the front and reads more. False
-  // when nothing more could be read.
-  bool Fill(int64_t keepFrom) {
-    if (keepFrom < base_) keepFrom = base_;
-    size_t from = static_cast<size_t>(keepFrom - base_);
-    if (from > fill_) from = fill_;
-    const size_t tail = fill_ - from;
-    const int64_t end = base_ + static_cast<int64_t>(fill_);  // file offset of the next byte to read
-    if (eof_) {
-      buf_ += from;
-      fill_ = tail;
-      scan_ -= std::min(scan_, from);
-      base_ += static_cast<int64_t>(from);
-      return false;
-    }
-    const int other = prefetchSlot_;
-    int64_t r = pending_.valid() ? pending_.get() : -1;
-    uint8_t* next = slots_[other] + kCarry - tail;
-    if (tail > kCarry || prefetchPos_ != end) {
-      // Slow path: the kept bytes do not fit in front of the read-ahead.
-      next = slots_[other];
-      std::memmove(next, buf_ + from, tail);
-      r = f_.Seek(end) ? f_.Read(next + tail, kBufferSize - tail) : -1;
-    } else {
-      std::memcpy(next, buf_ + from, tail);
-      // Only what one read after the kept bytes would have given.
-      if (r > 0) r = std::min<int64_t>(r, static_cast<int64_t>(kBufferSize - tail));
-    }
-    buf_ = next;
-    fill_ = tail;
-    scan_ -= std::min(scan_, from);
-    base_ += static_cast<int64_t>(from);
-    if (r < 0) readError_ = true;
-    if (r <= 0) {
-      eof_ = true;
-      return false;
-    }
-    fill_ += static_cast<size_t>(r);
-    Prefetch(other ^ 1, base_ + static_cast<int64_t>(fill_));
-    return true;
-  }
-
-  File& f_;
-  uint8_t* slots_[2] = {nullptr, nullptr};
-  uint8_t* buf_ = nullptr;  // the window: file bytes [base_, base_ + fill_)
-  std::future<int64_t> pending_;
-  int prefetchSlot_ = 1;
-  int64_t prefetchPos_ = 0;
-  int64_t base_ = 0;
-  size_t fill_ = 0;
-  size_t scan_ = 0;
-  bool eof_ = false;
-  bool readError_ = false;
-};
-
 // ---------------------------------------------------------------- parser
 
 CH264Parser::CH264Parser() : CParserBase(kSctH264, {".264", ".avc", ".h264"}) {}
@@ -289,7 +148,7 @@ int CH264Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress
   const int64_t length = file.Length();
   if (length <= 0 || !file.Seek(0)) return kParseReadError;
   if (!ctx.sifFile.Seek(ctx.header.auTablePos)) return kParseWriteError;
-  CScanner scan(file, buffer_);
+  CStartCodeScanner scan(file, buffer_);
   std::vector<uint8_t> nal;
   int64_t nalStart, payload;
   for (;;) {

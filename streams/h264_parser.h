@@ -10,6 +10,7 @@
 
 #include "streams/parser_base.h"
 #include "streams/sif_data.h"
+#include "streams/start_code_scanner.h"
 
 namespace zv {
 
@@ -37,7 +38,7 @@ class CH264VideoSif : public CVideoSif {
 
 class CH264Parser : public CParserBase {
  public:
-  static constexpr size_t kBufferSize = 0x800000;
+  static constexpr size_t kBufferSize = CStartCodeScanner::kBufferSize;
 
   CH264Parser();
   ~CH264Parser() override;
@@ -113,8 +114,6 @@ class CH264Parser : public CParserBase {
     bool field = false, bottom = false;
     uint32_t frameNum = 0;
   };
-  class CScanner;
-
   void Reset();
   int HandleNal(int64_t nalStart, const std::vector<uint8_t>& nal, SStreamContext& ctx);
   int HandleSlice(int64_t nalStart, unsigned type, unsigned refIdc, CNalReader& r, SStreamContext& ctx);

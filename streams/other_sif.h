@@ -9,44 +9,6 @@
 
 namespace zv {
 
-class CMpeg2VideoSif : public CVideoSif {
- public:
-  CMpeg2VideoSif() { version = 2; }
-  uint32_t sequenceHeaders = 0;
-  uint32_t sequenceEnds = 0;
-  uint32_t firstSequenceOffset = 0;
-  uint32_t firstSequenceLength = 0;
-
-  void CopyFrom(const CSifData& o) override;
-  bool IsEqual(const CSifData& o) const override;
-  int Validate() override;
-  void FillEsInfo(SEsInfoFill& es) const override;
-  int CreatePacketRules(SPacketRule* out1, SPacketRule* out2) const override;
-  bool Load(ArchiveIn& in) override;
-  void Save(ArchiveOut& out) const override;
-
- protected:
-  uint8_t CodingType() const override { return kSctMpeg2; }
-};
-
-class CVc1Sif : public CVideoSif {
- public:
-  CVc1Sif() { version = 3; }
-  uint32_t hrdRate = 0;    // bit/s
-  uint32_t hrdBuffer = 0;  // bits
-
-  void CopyFrom(const CSifData& o) override;
-  bool IsEqual(const CSifData& o) const override;
-  int Validate() override;
-  void FillEsInfo(SEsInfoFill& es) const override;
-  int CreatePacketRules(SPacketRule* out1, SPacketRule* out2) const override;
-  bool Load(ArchiveIn& in) override;
-  void Save(ArchiveOut& out) const override;
-
- protected:
-  uint8_t CodingType() const override { return kSctVc1; }
-};
-
 // The WAV format structure itself is the stored record (no version word).
 class PCM_WAVE_FORMAT : public CAudioSif {
  public:

@@ -10,8 +10,10 @@
 #include "streams/ac3_parser.h"
 #include "streams/gs_parser.h"
 #include "streams/h264_parser.h"
+#include "streams/mpeg2_parser.h"
 #include "streams/parse_result.h"
 #include "streams/pending_parsers.h"
+#include "streams/vc1_parser.h"
 
 namespace zv {
 

@@ -15,14 +15,6 @@ class CPendingParser : public CParserBase {
   bool Probe(File&) override { return false; }
 };
 
-class CM2VParser : public CPendingParser {
- public:
-  CM2VParser() : CPendingParser(kSctMpeg2, {".mpv", ".m2v"}) {}
-};
-class CVc1Parser : public CPendingParser {
- public:
-  CVc1Parser() : CPendingParser(kSctVc1, {".vc1"}) {}
-};
 class CLPCMParser : public CPendingParser {
  public:
   CLPCMParser() : CPendingParser(kSctLpcm, {".wav"}) {}

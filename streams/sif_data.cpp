@@ -8,7 +8,9 @@
 #include "streams/ac3_parser.h"
 #include "streams/h264_parser.h"
 #include "streams/gs_parser.h"
+#include "streams/mpeg2_parser.h"
 #include "streams/other_sif.h"
+#include "streams/vc1_parser.h"
 
 namespace zv {
 

@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "streams/ac3_parser.h"
 #include "streams/gs_parser.h"
+#include "streams/mpeg2_parser.h"
 #include "streams/other_sif.h"
 #include "streams/parse_result.h"
 #include "streams/parser_base.h"

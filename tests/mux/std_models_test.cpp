@@ -8,6 +8,8 @@
 #include "streams/h264_parser.h"
 #include "streams/gs_parser.h"
 #include "streams/other_sif.h"
+#include "streams/mpeg2_parser.h"
+#include "streams/vc1_parser.h"
 
 using namespace zv;
 
