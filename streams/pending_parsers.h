@@ -23,14 +23,6 @@ class CVc1Parser : public CPendingParser {
  public:
   CVc1Parser() : CPendingParser(kSctVc1, {".vc1"}) {}
 };
-class CLPCMParser : public CPendingParser {
- public:
-  CLPCMParser() : CPendingParser(kSctLpcm, {".wav"}) {}
-};
-class CMlpParser : public CPendingParser {
- public:
-  CMlpParser() : CPendingParser(kSctMlp, {".mlp", ".thd"}) {}
-};
 class CDTSParser : public CPendingParser {
  public:
   CDTSParser() : CPendingParser(kSctDts, {".dts", ".dca", ".dtshd"}) {}

@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "streams/ac3_parser.h"
 #include "streams/gs_parser.h"
+#include "streams/lpcm_parser.h"
 #include "streams/other_sif.h"
 #include "streams/parse_result.h"
 #include "streams/parser_base.h"
@@ -395,7 +396,7 @@ const AUI* NextAu(SStreamContext& ctx) {
   }
   if (!read) return nullptr;
   if (ctx.header.streamCodingType == kSctLpcm)
-    SwapLpcmBytes(bytes, au->size, static_cast<PCM_WAVE_FORMAT*>(ctx.sif.get())->bitsPerSample);
+    ConvertLpcmToDisc(bytes, au->size, *static_cast<PCM_WAVE_FORMAT*>(ctx.sif.get()));
   ctx.unitBytes = bytes;
   if (au->pts != 0) au->pts = static_cast<uint32_t>(au->pts + ctx.timeOffset);
   if (au->dts != 0) au->dts = static_cast<uint32_t>(au->dts + ctx.timeOffset);
