@@ -399,7 +399,9 @@ bool CPipe::FillPacket(SFillRequest& req) {
   std::memcpy(out + n, ctx.unitBytes + ctx.payloadPos, take);
   ctx.payloadPos += take;
   ctx.bytesLeft -= static_cast<uint32_t>(take);
-  req.payloadBytes = static_cast<uint32_t>(take);
+  // The LPCM header is payload of the PES packet: the decoder's buffer
+  // holds it with the samples.
+  req.payloadBytes = static_cast<uint32_t>(take + (start && t == kSctLpcm ? kLpcmHeaderBytes : 0));
   m_cc = (m_cc + 1) & 0x0F;
   return true;
 }
