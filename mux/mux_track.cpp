@@ -669,7 +669,9 @@ void SRawTrack::FillEsInfo(ESI& esi) const {
 
 void SRawTrack::GetAttributeValues(SCodingAttributes& rec, std::string& language) const {
   if (IsPlaceholder()) return m_pRefTrack->GetAttributeValues(rec, language);
-  if (m_pipe && m_pipe->GetStream()) {
+  // Only an open pipe knows its records: once closed after multiplexing it
+  // would report the main file's type alone (AC-3 for a TrueHD pair).
+  if (m_pipe && m_pipe->GetStream() && m_pipe->GetStream()->sif) {
     m_pipe->FillStreamAttributes(m_attributes);
     m_bHaveAttributes = true;
   }

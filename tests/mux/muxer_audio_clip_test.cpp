@@ -23,7 +23,8 @@ struct BuiltClip {
 };
 
 // Multiplexes files already in `dir` as a story would.
-BuiltClip Build(const TempDir& dir, const std::vector<std::string>& files) {
+BuiltClip Build(const TempDir& dir, const std::vector<std::string>& files,
+                std::vector<std::unique_ptr<zv::SRawTrack>>* keep = nullptr) {
   BuiltClip b;
   std::vector<std::unique_ptr<zv::SRawTrack>> owned;
   std::vector<zv::SMuxTrack*> tracks;
@@ -46,6 +47,11 @@ BuiltClip Build(const TempDir& dir, const std::vector<std::string>& files) {
   b.clpi = dir / "00001.clpi";
   std::string error;
   EXPECT_EQ(zv::MuxClipFiles(muxer, b.m2ts, b.clpi, false, {}, error), zv::kOk) << error;
+  for (auto* t : ordered) {
+    t->ReleaseMux();
+    t->ReleaseSource();
+  }
+  if (keep) *keep = std::move(owned);
   return b;
 }
 
@@ -125,7 +131,15 @@ TEST(MuxerAudioClip, TrueHdAndItsCoreShareOnePidUnderBothModels) {
   std::filesystem::copy_file(DataPath("h264_1080p2398.264"), dir / "v.264");
   CopyFixture("thd_51.ac3", dir.Path());
   CopyFixture("thd_51.thd", dir.Path());
-  BuiltClip b = Build(dir, {"v.264", "thd_51.thd"});
+  std::vector<std::unique_ptr<zv::SRawTrack>> tracks;
+  BuiltClip b = Build(dir, {"v.264", "thd_51.thd"}, &tracks);
+  // Playlists are written after the clip, from the closed tracks.
+  ASSERT_EQ(tracks.size(), 2u);
+  zv::SCodingAttributes attributes;
+  std::string language;
+  tracks[1]->GetAttributeValues(attributes, language);
+  EXPECT_EQ(attributes.streamCodingType, 0x83);
+  EXPECT_EQ(attributes.presentationType, 6);
   EXPECT_EQ(b.pids, (std::vector<uint16_t>{0x1011, 0x1100}));
   ClipReading c = ReadClip(b.m2ts);
   ASSERT_TRUE(c.error.empty()) << c.error;
