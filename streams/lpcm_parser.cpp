@@ -76,8 +76,10 @@ uint8_t PCM_WAVE_FORMAT::ChannelAssignment() const {
     case 4:
       if (channelMask == 0) return 4;
       return fc ? (bc ? 6 : 4) : (bc ? 5 : 7);
-    case 6: return lfe ? 9 : 8;
-    case 8: return lfe ? 11 : 10;
+    // Without a mask the channels are in the usual 5.1 and 7.1 order; the
+    // layouts without LFE would leave the last channel unplayed.
+    case 6: return lfe || channelMask == 0 ? 9 : 8;
+    case 8: return lfe || channelMask == 0 ? 11 : 10;
     default: return 0;
   }
 }

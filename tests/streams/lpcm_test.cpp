@@ -215,7 +215,8 @@ TEST(Lpcm, ChannelAssignmentRateAndBitsCodes) {
     uint32_t mask;
     uint8_t assignment;
   } cases[] = {{2, 0, 3},     {4, 0, 4},     {4, 0x107, 6},  {4, 0x7, 4},     {4, 0x103, 5},
-               {4, 0x33, 7},  {6, 0x3F, 9},  {6, 0x37, 8},   {8, 0x63F, 11},  {8, 0x637, 10}};
+               {4, 0x33, 7},  {6, 0x3F, 9},  {6, 0x37, 8},   {8, 0x63F, 11},  {8, 0x637, 10},
+               {6, 0, 9},     {8, 0, 11}};  // plain WAVs: the usual 5.1 and 7.1
   for (const Case& c : cases) {
     f.channels = c.channels;
     f.channelMask = c.mask;
