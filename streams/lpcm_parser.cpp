@@ -155,30 +155,38 @@ const uint8_t* DiscChannelOrder(const PCM_WAVE_FORMAT& fmt) {
   }
 }
 
+namespace {
+
+// Byte order and channel order of whole frames, with the sample size and
+// channel count known to the compiler.
+template <unsigned B, unsigned N>
+size_t ConvertFrames(uint8_t* data, size_t size, const uint8_t* order) {
+  constexpr size_t kFrame = size_t{B} * N;
+  size_t done = 0;
+  for (; done + kFrame <= size; done += kFrame) {
+    uint8_t tmp[kFrame];
+    uint8_t* f = data + done;
+    std::memcpy(tmp, f, kFrame);
+    for (unsigned slot = 0; slot < N; ++slot) {
+      const uint8_t* s = tmp + order[slot] * B;
+      uint8_t* d = f + slot * B;
+      d[0] = s[B - 1];
+      if (B == 3) d[1] = s[1];
+      d[B - 1] = s[0];
+    }
+  }
+  return done;
+}
+
+}  // namespace
+
 void ConvertLpcmToDisc(uint8_t* data, size_t size, const PCM_WAVE_FORMAT& fmt) {
   const unsigned bytes = fmt.BytesPerSample();
   if (bytes != 2 && bytes != 3) return;
-  const uint8_t* order = DiscChannelOrder(fmt);
-  const size_t frame = static_cast<size_t>(fmt.channels) * bytes;
   size_t done = 0;
-  if (order && frame > 0 && frame <= 32) {
-    uint8_t tmp[32];
-    for (; done + frame <= size; done += frame) {
-      uint8_t* f = data + done;
-      std::memcpy(tmp, f, frame);
-      for (unsigned slot = 0; slot < fmt.channels; ++slot) {
-        const uint8_t* s = tmp + order[slot] * bytes;
-        uint8_t* d = f + slot * bytes;
-        if (bytes == 2) {
-          d[0] = s[1];
-          d[1] = s[0];
-        } else {
-          d[0] = s[2];
-          d[1] = s[1];
-          d[2] = s[0];
-        }
-      }
-    }
+  if (const uint8_t* order = DiscChannelOrder(fmt)) {
+    if (fmt.channels == 6) done = bytes == 2 ? ConvertFrames<2, 6>(data, size, order) : ConvertFrames<3, 6>(data, size, order);
+    if (fmt.channels == 8) done = bytes == 2 ? ConvertFrames<2, 8>(data, size, order) : ConvertFrames<3, 8>(data, size, order);
   }
   uint8_t* rest = data + done;
   const size_t left = size - done;

@@ -218,8 +218,10 @@ int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& pr
     ctx.Close();
     return kFailed;
   }
-  // Video carries nearly all the bytes of a clip: worth reading ahead.
-  if (IsVideoType(ctx.header.streamCodingType)) ctx.unitReader = std::make_unique<CUnitReader>();
+  // Video carries nearly all the bytes of a clip, and LPCM most of the rest
+  // in small units: worth reading ahead.
+  if (IsVideoType(ctx.header.streamCodingType) || ctx.header.streamCodingType == kSctLpcm)
+    ctx.unitReader = std::make_unique<CUnitReader>();
   const uint8_t type = ctx.header.streamCodingType;
   const int64_t count = ctx.header.auCount;
 
