@@ -366,7 +366,10 @@ bool SRawTrack::SetSource(const std::string& path, const Progress& progress, IPr
     // same name is the main file and shares the PID.
     const std::string ac3 = fs::path(path).replace_extension(".ac3").string();
     if (!fs::exists(ac3)) {
-      m_error = path + "\r\n" + "Corresponding ac3 file doesn't exist! ";
+      // The system's message, then what to do about it.
+      m_error = path + "\r\n" + "Corresponding ac3 file doesn't exist! " + "\n" +
+                "(a Dolby lossless stream plays with its AC-3 core: give the AC-3 core as the main file, \"" +
+                fs::path(ac3).filename().string() + "\" beside it)";
       if (prompt) prompt->Message(m_error);
       return false;
     }
@@ -678,7 +681,9 @@ void SRawTrack::FillEsInfo(ESI& esi) const {
 
 void SRawTrack::GetAttributeValues(SCodingAttributes& rec, std::string& language) const {
   if (IsPlaceholder()) return m_pRefTrack->GetAttributeValues(rec, language);
-  if (m_pipe && m_pipe->GetStream()) {
+  // Only an open pipe knows its records: once closed after multiplexing it
+  // would report the main file's type alone (AC-3 for a TrueHD pair).
+  if (m_pipe && m_pipe->GetStream() && m_pipe->GetStream()->sif) {
     m_pipe->FillStreamAttributes(m_attributes);
     m_bHaveAttributes = true;
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "streams/ac3_parser.h"
+#include "streams/lpcm_parser.h"
 #include "streams/other_sif.h"
 
 namespace zv {
@@ -101,21 +102,10 @@ uint32_t PacketsForUnit(uint8_t t, const AUI& au) {
 }
 
 std::array<uint8_t, 4> MakeLpcmHeader(const PCM_WAVE_FORMAT& f) {
-  const uint32_t mask = f.channelMask;
-  const bool fc = mask & (1u << 2), lfe = mask & (1u << 3), bc = mask & (1u << 8);
-  uint8_t assignment = 0;
-  switch (f.channels) {
-    case 2: assignment = 3; break;
-    case 4: assignment = mask == 0 ? 4 : fc ? (bc ? 6 : 4) : (bc ? 5 : 7); break;
-    case 6: assignment = lfe ? 9 : 8; break;
-    case 8: assignment = lfe ? 11 : 10; break;
-    default: break;
-  }
-  const uint8_t bits = f.bitsPerSample == 16 ? 1 : f.bitsPerSample == 20 ? 2 : f.bitsPerSample == 24 ? 3 : 0;
   const uint32_t size = f.AuSize();
   return {static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size),
-          static_cast<uint8_t>((assignment << 4) | (f.GetSamplingFrequency() & 0x0F)),
-          static_cast<uint8_t>(bits << 6)};  // start flag and five bits 0
+          static_cast<uint8_t>((f.ChannelAssignment() << 4) | (f.GetSamplingFrequency() & 0x0F)),
+          static_cast<uint8_t>(f.ContainerBitsCode() << 6)};  // start flag and five bits 0
 }
 
 namespace {
@@ -363,7 +353,13 @@ bool CPipe::FillPacket(SFillRequest& req) {
       SetTimeStamps(pes, pts, static_cast<uint64_t>(req.timeOffset + EffectiveDts(au)) & kTimeStampMask);
     else
       SetTimeStamps(pes, pts);
-    if (uint8_t ext = PesStreamIdExtensionFor(t, au.flags)) {
+    uint8_t ext = PesStreamIdExtensionFor(t, au.flags);
+    // The AC-3 core sharing a PID with a lossless stream has an extension of
+    // its own, which is how players and demuxers tell the two apart.
+    if (t == kSctAc3 && !m_curFromSecond && GetSecondStream() &&
+        GetSecondStream()->header.streamCodingType == kSctMlp)
+      ext = kStreamIdExtensionLosslessCore;
+    if (ext) {
       PES_EXTENSION x;
       x.extension_field = std::vector<uint8_t>{ext};
       pes.extension = std::move(x);
@@ -403,7 +399,9 @@ bool CPipe::FillPacket(SFillRequest& req) {
   std::memcpy(out + n, ctx.unitBytes + ctx.payloadPos, take);
   ctx.payloadPos += take;
   ctx.bytesLeft -= static_cast<uint32_t>(take);
-  req.payloadBytes = static_cast<uint32_t>(take);
+  // The LPCM header is payload of the PES packet: the decoder's buffer
+  // holds it with the samples.
+  req.payloadBytes = static_cast<uint32_t>(take + (start && t == kSctLpcm ? kLpcmHeaderBytes : 0));
   m_cc = (m_cc + 1) & 0x0F;
   return true;
 }

@@ -61,6 +61,9 @@ struct SPipeSource {
 
 // Header choices per stream type and unit.
 uint8_t PesStreamIdFor(uint8_t streamCodingType);
+// The stream_id_extension of an AC-3 core that shares its PID with a
+// lossless stream (the lossless units keep 0x72).
+constexpr uint8_t kStreamIdExtensionLosslessCore = 0x76;
 // 0 when the type carries no stream_id_extension.
 uint8_t PesStreamIdExtensionFor(uint8_t streamCodingType, uint32_t auFlags);
 bool PesCarriesDts(uint8_t streamCodingType, const AUI& au);

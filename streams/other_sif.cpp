@@ -9,72 +9,6 @@ static void CopyIfSame(T& self, const CSifData& o) {
   if (auto* p = dynamic_cast<const T*>(&o)) self = *p;
 }
 
-// ---- LPCM
-
-void PCM_WAVE_FORMAT::CopyFrom(const CSifData& o) { CopyIfSame(*this, o); }
-
-bool PCM_WAVE_FORMAT::IsEqual(const CSifData& o) const {
-  auto* p = dynamic_cast<const PCM_WAVE_FORMAT*>(&o);
-  return p && formatTag == p->formatTag && channels == p->channels && samplesPerSec == p->samplesPerSec &&
-         avgBytesPerSec == p->avgBytesPerSec && blockAlign == p->blockAlign && bitsPerSample == p->bitsPerSample &&
-         validBits == p->validBits && channelMask == p->channelMask && subFormat == p->subFormat;
-}
-
-uint8_t PCM_WAVE_FORMAT::GetPresentationType() const { return channels == 1 ? 1 : channels == 2 ? 3 : 6; }
-
-uint8_t PCM_WAVE_FORMAT::GetSamplingFrequency() const {
-  return samplesPerSec == 48000 ? 1 : samplesPerSec == 96000 ? 4 : 0;
-}
-
-void PCM_WAVE_FORMAT::FillEsInfo(SEsInfoFill& es) const {
-  es.streamCodingType = kSctLpcm;
-  uint8_t bits = validBits == 16 ? 1 : validBits == 20 ? 2 : 3;
-  es.descriptors.push_back({0x05,
-                            {'H', 'D', 'M', 'V', 0xFF, kSctLpcm,
-                             static_cast<uint8_t>((GetPresentationType() << 4) | GetSamplingFrequency()),
-                             static_cast<uint8_t>((bits << 6) | 0x3F)}});
-}
-
-int PCM_WAVE_FORMAT::CreatePacketRules(SPacketRule* out1, SPacketRule*) const {
-  out1->model = SPacketRule::kLpcm;
-  out1->lpcm192k = samplesPerSec == 192000;
-  return 1;
-}
-
-bool PCM_WAVE_FORMAT::Load(ArchiveIn& in) {
-  formatTag = in.U16();
-  channels = in.U16();
-  samplesPerSec = in.U32();
-  avgBytesPerSec = in.U32();
-  blockAlign = in.U16();
-  bitsPerSample = in.U16();
-  validBits = bitsPerSample;
-  if (formatTag == 1) return true;
-  if (formatTag != 0xFFFE) return false;
-  uint16_t extSize = in.U16();
-  if (extSize < 22) return false;
-  validBits = in.U16();
-  channelMask = in.U32();
-  in.Raw(subFormat.data(), subFormat.size());
-  for (uint16_t i = 22; i < extSize; ++i) in.U8();
-  return validBits <= bitsPerSample;
-}
-
-void PCM_WAVE_FORMAT::Save(ArchiveOut& out) const {
-  out.U16(formatTag);
-  out.U16(channels);
-  out.U32(samplesPerSec);
-  out.U32(avgBytesPerSec);
-  out.U16(blockAlign);
-  out.U16(bitsPerSample);
-  if (formatTag == 0xFFFE) {
-    out.U16(22);
-    out.U16(validBits);
-    out.U32(channelMask);
-    out.Raw(subFormat.data(), subFormat.size());
-  }
-}
-
 // ---- DTS
 
 int CDTSSif::CreatePacketRules(SPacketRule* out1, SPacketRule* out2) const {
@@ -84,57 +18,6 @@ int CDTSSif::CreatePacketRules(SPacketRule* out1, SPacketRule* out2) const {
   if (!hd) return 1;
   out2->model = SPacketRule::kDtsHd;
   return 2;
-}
-
-// ---- MLP / TrueHD
-
-void MLP_HEADER_INFO::CopyFrom(const CSifData& o) { CopyIfSame(*this, o); }
-
-bool MLP_HEADER_INFO::IsEqual(const CSifData& o) const {
-  auto* p = dynamic_cast<const MLP_HEADER_INFO*>(&o);
-  return p && format == p->format && wordSize1 == p->wordSize1 && sampleRate1 == p->sampleRate1 &&
-         sampleRate2 == p->sampleRate2 && mlpAssignment == p->mlpAssignment && assignment6ch == p->assignment6ch &&
-         assignment8ch == p->assignment8ch && samplesPerAu == p->samplesPerAu && substreams == p->substreams;
-}
-
-int MLP_HEADER_INFO::CreatePacketRules(SPacketRule* out1, SPacketRule*) const {
-  out1->model = SPacketRule::kMlp;
-  return 1;
-}
-
-bool MLP_HEADER_INFO::Load(ArchiveIn& in) {
-  version = in.U32();
-  format = in.U8();
-  wordSize1 = in.U8();
-  wordSize2 = in.U8();  // stored as the group-1 size again
-  sampleRate1 = in.U32();
-  sampleRate2 = in.U32();
-  mlpAssignment = in.U8();
-  assignment6ch = in.U8();
-  assignment8ch = in.U16();
-  samplesPerAu = in.U32();
-  secondBlockSize = in.U32();
-  variableRate = in.U8();
-  peakRate = in.U32();
-  substreams = in.U8();
-  return true;
-}
-
-void MLP_HEADER_INFO::Save(ArchiveOut& out) const {
-  out.U32(version);
-  out.U8(format);
-  out.U8(wordSize1);
-  out.U8(wordSize1);
-  out.U32(sampleRate1);
-  out.U32(sampleRate2);
-  out.U8(mlpAssignment);
-  out.U8(assignment6ch);
-  out.U16(assignment8ch);
-  out.U32(samplesPerAu);
-  out.U32(secondBlockSize);
-  out.U8(variableRate);
-  out.U32(peakRate);
-  out.U8(substreams);
 }
 
 }  // namespace zv

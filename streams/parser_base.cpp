@@ -10,6 +10,8 @@
 #include "streams/ac3_parser.h"
 #include "streams/gs_parser.h"
 #include "streams/h264_parser.h"
+#include "streams/lpcm_parser.h"
+#include "streams/mlp_parser.h"
 #include "streams/mpeg2_parser.h"
 #include "streams/parse_result.h"
 #include "streams/pending_parsers.h"

@@ -15,14 +15,6 @@ class CPendingParser : public CParserBase {
   bool Probe(File&) override { return false; }
 };
 
-class CLPCMParser : public CPendingParser {
- public:
-  CLPCMParser() : CPendingParser(kSctLpcm, {".wav"}) {}
-};
-class CMlpParser : public CPendingParser {
- public:
-  CMlpParser() : CPendingParser(kSctMlp, {".mlp", ".thd"}) {}
-};
 class CDTSParser : public CPendingParser {
  public:
   CDTSParser() : CPendingParser(kSctDts, {".dts", ".dca", ".dtshd"}) {}

@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "streams/ac3_parser.h"
 #include "streams/gs_parser.h"
+#include "streams/lpcm_parser.h"
 #include "streams/mpeg2_parser.h"
 #include "streams/other_sif.h"
 #include "streams/parse_result.h"
@@ -218,8 +219,10 @@ int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& pr
     ctx.Close();
     return kFailed;
   }
-  // Video carries nearly all the bytes of a clip: worth reading ahead.
-  if (IsVideoType(ctx.header.streamCodingType)) ctx.unitReader = std::make_unique<CUnitReader>();
+  // Video carries nearly all the bytes of a clip, and LPCM most of the rest
+  // in small units: worth reading ahead.
+  if (IsVideoType(ctx.header.streamCodingType) || ctx.header.streamCodingType == kSctLpcm)
+    ctx.unitReader = std::make_unique<CUnitReader>();
   const uint8_t type = ctx.header.streamCodingType;
   const int64_t count = ctx.header.auCount;
 
@@ -396,7 +399,7 @@ const AUI* NextAu(SStreamContext& ctx) {
   }
   if (!read) return nullptr;
   if (ctx.header.streamCodingType == kSctLpcm)
-    SwapLpcmBytes(bytes, au->size, static_cast<PCM_WAVE_FORMAT*>(ctx.sif.get())->bitsPerSample);
+    ConvertLpcmToDisc(bytes, au->size, *static_cast<PCM_WAVE_FORMAT*>(ctx.sif.get()));
   ctx.unitBytes = bytes;
   if (au->pts != 0) au->pts = static_cast<uint32_t>(au->pts + ctx.timeOffset);
   if (au->dts != 0) au->dts = static_cast<uint32_t>(au->dts + ctx.timeOffset);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +36,7 @@ struct ClipUnit {
   size_t firstPacket = 0, lastPacket = 0;
   uint64_t pts = 0, dts = 0;  // dts = pts when the header carries none
   bool hasDts = false;
+  uint8_t idExtension = 0;  // stream_id_extension; 0 when the header has none
   uint32_t pesLength = 0;
   std::vector<uint8_t> payload;
 };
@@ -119,6 +121,18 @@ inline ClipReading ReadClip(const std::string& path) {
         } else {
           u.dts = u.pts;
         }
+        if ((flags & 0x01) && pos + 9 + hdrLen <= 192) {
+          // The PES extension follows the optional fields the flags announce.
+          size_t x = 9 + ((flags & 0x80) ? 5 : 0) + ((flags & 0x40) ? 5 : 0) + ((flags & 0x20) ? 6 : 0) +
+                     ((flags & 0x10) ? 3 : 0) + ((flags & 0x08) ? 1 : 0) + ((flags & 0x04) ? 1 : 0) +
+                     ((flags & 0x02) ? 2 : 0);
+          const uint8_t ext = h[x++];
+          if (ext & 0x80) x += 16;
+          if (ext & 0x40) x += 1 + h[x];
+          if (ext & 0x20) x += 2;
+          if (ext & 0x10) x += 2;
+          if ((ext & 0x01) && x + 1 < 9u + hdrLen && (h[x] & 0x7F) >= 1) u.idExtension = h[x + 1];
+        }
         u.firstPacket = i;
         pos += 9 + hdrLen;
         auto& list = r.units[k.pid];
@@ -161,12 +175,19 @@ struct StdParams {
 
 inline StdParams AvcLevel41() { return {512, 48000000, 40000, 40000000, 3750000}; }
 inline StdParams Ac3Primary() { return {512, 2000000, 0, 0, 18640}; }
+inline StdParams Lpcm(bool rate192k) {
+  return rate192k ? StdParams{512, 30000000, 0, 0, 1073664} : StdParams{512, 20000000, 0, 0, 536832};
+}
+inline StdParams Mlp() { return {512, 48000000, 0, 0, 404250}; }
 
 // Replays the stream on `pid` through TB, MB and EB and reports the first
 // overflow or late unit; empty when the stream is decodable. The leaky
 // buckets count exactly, in bits x ticks per second (a byte is 8 * 27e6 of
 // them), and allow no slack at all.
-inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdParams& sp) {
+// `accept`, when given, picks the units of the PID that enter these buffers
+// (a core model sees only the core's units); the others' packets pass by.
+inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdParams& sp,
+                             const std::function<bool(const ClipUnit&)>& accept = {}) {
   constexpr int64_t kByte = 8 * 27000000;
   struct Leaky {
     int64_t full = 0;
@@ -185,8 +206,16 @@ inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdPar
   std::vector<std::pair<int64_t, int64_t>> eb;
   size_t unit = 0;
   char msg[200];
+  bool taken = true;
   for (const ClipPacket& k : clip.packets) {
     if (k.pid != pid) continue;
+    if (k.pusi) {
+      while (unit < units.size() && units[unit].firstPacket != k.index) ++unit;
+      if (unit == units.size()) return "unit bookkeeping lost";
+      taken = !accept || accept(units[unit]);
+      if (taken) eb.push_back({static_cast<int64_t>(units[unit].dts) * 300, 0});
+    }
+    if (!taken) continue;
     if (sp.tbRate > 0) {
       tb.Fill(k.time, sp.tbRate);
       if (tb.full > sp.tbSize * kByte) {
@@ -203,11 +232,7 @@ inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdPar
         return msg;
       }
     }
-    if (k.pusi) {
-      while (unit < units.size() && units[unit].firstPacket != k.index) ++unit;
-      if (unit == units.size()) return "unit bookkeeping lost";
-      eb.push_back({static_cast<int64_t>(units[unit].dts) * 300, 0});
-    }
+    if (eb.empty()) return "payload before any unit";
     // Units decoded by now leave the buffer (the one being received stays).
     while (eb.size() > 1 && eb.front().first <= k.time) eb.erase(eb.begin());
     eb.back().second += k.esBytes;
@@ -219,6 +244,7 @@ inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdPar
     }
   }
   for (const ClipUnit& u : units) {
+    if (accept && !accept(u)) continue;
     const int64_t arrival = clip.packets[u.lastPacket].time;
     if (arrival > static_cast<int64_t>(u.dts) * 300) {
       std::snprintf(msg, sizeof msg, "unit at packet %zu complete at %lld, after its decoding time %lld", u.firstPacket,

@@ -139,7 +139,9 @@ TEST(TrackSource, LanguageFromFileNameAndRefusals) {
   zv::ScriptedPrompt prompt;
   EXPECT_FALSE(t.SetSource(thd, {}, &prompt));
   ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0], thd + "\r\nCorresponding ac3 file doesn't exist! ");
+  EXPECT_EQ(prompt.messages[0], thd +
+                                    "\r\nCorresponding ac3 file doesn't exist! \n(a Dolby lossless stream plays with "
+                                    "its AC-3 core: give the AC-3 core as the main file, \"alone.ac3\" beside it)");
   EXPECT_TRUE(t.m_source.m_strPath.empty()) << "a refused source leaves the track as it was";
 
   // A file no parser accepts is refused with the parser's message.
