@@ -165,17 +165,6 @@ void PCM_WAVE_FORMAT::Save(ArchiveOut& out) const {
   }
 }
 
-// ---- DTS
-
-int CDTSSif::CreatePacketRules(SPacketRule* out1, SPacketRule* out2) const {
-  bool hd = codingType == kSctDtsHdHr || codingType == kSctDtsHdMa;
-  out1->model = codingType == kSctDtsHdSecondary ? SPacketRule::kDtsHd : SPacketRule::kDts;
-  if (codingType == kSctDtsHdSecondary) out1->primary = false;
-  if (!hd) return 1;
-  out2->model = SPacketRule::kDtsHd;
-  return 2;
-}
-
 // ---- MLP / TrueHD
 
 void MLP_HEADER_INFO::CopyFrom(const CSifData& o) { CopyIfSame(*this, o); }

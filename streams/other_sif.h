@@ -5,6 +5,7 @@
 
 #include <array>
 
+#include "streams/dts_parser.h"
 #include "streams/sif_data.h"
 
 namespace zv {
@@ -72,21 +73,6 @@ class PCM_WAVE_FORMAT : public CAudioSif {
   uint8_t GetSamplingFrequency() const override;
   // Bytes per 5 ms unit.
   uint32_t AuSize() const { return avgBytesPerSec / 200; }
-};
-
-// Holds only its version until the DTS parser defines its frame records;
-// Load refuses stored records so a stream is analysed again.
-class CDTSSif : public CAudioSif {
- public:
-  CDTSSif() { version = 3; }
-  uint8_t codingType = kSctDts;
-  int Validate() override { return 0; }
-  void FillEsInfo(SEsInfoFill& es) const override { es.streamCodingType = codingType; }
-  int CreatePacketRules(SPacketRule* out1, SPacketRule* out2) const override;
-  bool Load(ArchiveIn&) override { return false; }
-  uint8_t GetStreamCodingType(int) const override { return codingType; }
-  uint8_t GetPresentationType() const override { return 0; }
-  uint8_t GetSamplingFrequency() const override { return 1; }
 };
 
 class MLP_HEADER_INFO : public CSifData {

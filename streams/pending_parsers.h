@@ -31,9 +31,5 @@ class CMlpParser : public CPendingParser {
  public:
   CMlpParser() : CPendingParser(kSctMlp, {".mlp", ".thd"}) {}
 };
-class CDTSParser : public CPendingParser {
- public:
-  CDTSParser() : CPendingParser(kSctDts, {".dts", ".dca", ".dtshd"}) {}
-};
 
 }  // namespace zv

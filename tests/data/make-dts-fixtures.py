@@ -233,7 +233,7 @@ def main():
 
     write("dtshd_ma.dtshd", dtshd_container(hd("xll", placeholder(SYNC_XLL, 96))))
     write("dtshd_hra.dts", hd("xbr", lambda i: xbr_component([i & 0xFF] * 8)))
-    write("dts_lbr.dts", hd("lbr", placeholder(SYNC_LBR, 48), with_core=False))
+    write("dts_lbr.dts", hd("lbr", placeholder(SYNC_LBR, 128), with_core=False))
     write("fail_dtshd_nocore.dts", hd("xll", placeholder(SYNC_XLL, 96), with_core=False))
 
     want = {
