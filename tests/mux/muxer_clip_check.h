@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +36,7 @@ struct ClipUnit {
   size_t firstPacket = 0, lastPacket = 0;
   uint64_t pts = 0, dts = 0;  // dts = pts when the header carries none
   bool hasDts = false;
+  uint8_t streamIdExtension = 0;  // 0 when the header carries none
   uint32_t pesLength = 0;
   std::vector<uint8_t> payload;
 };
@@ -119,6 +121,12 @@ inline ClipReading ReadClip(const std::string& path) {
         } else {
           u.dts = u.pts;
         }
+        // PES extension: only the stream-id extension is looked for.
+        if ((flags & 0x01) && (flags & 0x3E) == 0) {
+          size_t q = pos + 9 + ((flags & 0x80) ? 5 : 0) + ((flags & 0x40) ? 5 : 0);
+          if (q < 192 && (p[q] & 0xF0) == 0 && (p[q] & 0x01) && q + 2 < 192 && !(p[q + 2] & 0x80))
+            u.streamIdExtension = p[q + 2] & 0x7F;
+        }
         u.firstPacket = i;
         pos += 9 + hdrLen;
         auto& list = r.units[k.pid];
@@ -161,12 +169,15 @@ struct StdParams {
 
 inline StdParams AvcLevel41() { return {512, 48000000, 40000, 40000000, 3750000}; }
 inline StdParams Ac3Primary() { return {512, 2000000, 0, 0, 18640}; }
+inline StdParams DtsCore() { return {512, 5000000, 0, 0, 43972}; }
+inline StdParams DtsHdPrimary() { return {512, 48000000, 0, 0, 713563}; }
 
 // Replays the stream on `pid` through TB, MB and EB and reports the first
 // overflow or late unit; empty when the stream is decodable. The leaky
 // buckets count exactly, in bits x ticks per second (a byte is 8 * 27e6 of
 // them), and allow no slack at all.
-inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdParams& sp) {
+inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdParams& sp,
+                             const std::function<bool(const ClipUnit&)>& include = nullptr) {
   constexpr int64_t kByte = 8 * 27000000;
   struct Leaky {
     int64_t full = 0;
@@ -180,13 +191,22 @@ inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdPar
   } tb, mb;
   auto it = clip.units.find(pid);
   if (it == clip.units.end()) return "no units on the PID";
-  const std::vector<ClipUnit>& units = it->second;
+  std::vector<ClipUnit> units;
+  for (const ClipUnit& u : it->second)
+    if (!include || include(u)) units.push_back(u);
+  // Packets of the units left out (another model's units on the same PID).
+  std::vector<bool> skip(clip.packets.size(), false);
+  if (include)
+    for (const ClipUnit& u : it->second)
+      if (!include(u))
+        for (size_t i = u.firstPacket; i <= u.lastPacket; ++i)
+          if (clip.packets[i].pid == pid) skip[i] = true;
   // Units receiving bytes, oldest first: {dts ticks, bytes}.
   std::vector<std::pair<int64_t, int64_t>> eb;
   size_t unit = 0;
   char msg[200];
   for (const ClipPacket& k : clip.packets) {
-    if (k.pid != pid) continue;
+    if (k.pid != pid || skip[k.index]) continue;
     if (sp.tbRate > 0) {
       tb.Fill(k.time, sp.tbRate);
       if (tb.full > sp.tbSize * kByte) {
