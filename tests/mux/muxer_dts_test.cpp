@@ -4,10 +4,12 @@
 // whole stream through the DTS-HD model), and the clip information.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "mux/clip_info.h"
 #include "mux/muxer.h"
 #include "muxer_clip_check.h"
-#include "stream_test_util.h"
+#include "streams/stream_test_util.h"
 #include "support/test_support.h"
 
 namespace {
@@ -65,13 +67,19 @@ void CheckDtsClip(const std::string& fixture, uint8_t type) {
     ASSERT_EQ(units[i].streamIdExtension, extension ? 0x72 : 0x71) << i;
     ASSERT_EQ(units[i].payload.size(), aus[i].size) << i;
     ASSERT_TRUE(std::equal(units[i].payload.begin(), units[i].payload.end(), file.begin() + aus[i].offset)) << i;
-    if (extension) ASSERT_EQ(units[i].pts, units[i - 1].pts) << i;
+    if (extension) {
+      ASSERT_EQ(units[i].pts, units[i - 1].pts) << i;
+    }
   }
+  const size_t cores = static_cast<size_t>(std::count_if(units.begin(), units.end(), IsCore));
+  EXPECT_EQ(cores, type == zv::kSctDts ? units.size() : units.size() / 2);
 
   // The core units alone fit the DTS model; with a DTS-HD model the whole
   // stream (its core units enter both) fits it too.
   EXPECT_EQ(ReplayStd(c, 0x1100, DtsCore(), IsCore), "");
-  if (type != zv::kSctDts) EXPECT_EQ(ReplayStd(c, 0x1100, DtsHdPrimary()), "");
+  if (type != zv::kSctDts) {
+    EXPECT_EQ(ReplayStd(c, 0x1100, DtsHdPrimary()), "");
+  }
   EXPECT_EQ(ReplayStd(c, 0x1011, AvcLevel41()), "");
 
   zv::ClipInformationFile ci;
