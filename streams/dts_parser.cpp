@@ -190,6 +190,7 @@ bool ParseSubstream(const uint8_t* p, size_t n, SDtsFrame& f) {
     };
     take(3);                                     // asset index
     unsigned channels = 0;
+    bool embeddedStereo = false;
     if (staticFields) {
       if (take(1)) take(4);                      // asset type
       if (take(1)) take(24);                     // language
@@ -202,7 +203,7 @@ bool ParseSubstream(const uint8_t* p, size_t n, SDtsFrame& f) {
       channels = static_cast<unsigned>(take(8) + 1);
       f.channels = static_cast<uint8_t>(channels);
       if (take(1)) {                             // one-to-one channel mapping
-        if (channels > 2) take(1);               // embedded stereo
+        if (channels > 2) embeddedStereo = take(1);
         if (channels > 6) take(1);               // embedded 6 channels
         unsigned maskBits = 0;
         if (take(1)) {
@@ -228,14 +229,15 @@ bool ParseSubstream(const uint8_t* p, size_t n, SDtsFrame& f) {
         take(3);                                 // representation type
       }
     }
-    if (a == 0 && fromDescriptor < 0) {
+    if (a == 0) {
       const bool drc = take(1);
-      if (drc) take(8);
+      if (drc) take(8);                          // DRC code
       if (take(1)) take(5);                      // dialog normalisation
-      // The stereo DRC code and mixing metadata would need the embedded
-      // stereo flag and the mix configurations; a descriptor with mixing
-      // metadata leaves the decision to the component's sync word.
-      if (!drc && !mixMetadata) {
+      if (drc && embeddedStereo) take(8);        // stereo downmix DRC code
+      // Mixing metadata would need the mix configurations' channel counts;
+      // an asset that carries it leaves the decision to the component's
+      // sync word.
+      if (!mixMetadata || !take(1)) {
         switch (take(2)) {                       // coding mode
           case 0: fromDescriptor = (take(12) & 0x200) ? SDtsFrame::kExtXll : -1; break;
           case 1: fromDescriptor = SDtsFrame::kExtXll; break;
@@ -530,7 +532,13 @@ int CDTSParser::ParseFile(const std::string& path, SStreamContext& ctx, const Pr
     n = PeekUpTo(bf, length, buf.data(), 32);
     bool substream = false;
     uint32_t size = 0;
-    if (!UnitSize(buf.data(), n, substream, size)) break;
+    if (!UnitSize(buf.data(), n, substream, size)) {
+      if (n < 32) break;  // a few stray bytes at the end
+      // A frame whose header cannot be read: refused rather than dropping
+      // the rest of the stream.
+      ctx.errorOffset = static_cast<int64_t>(at);
+      return kParseSyntax;
+    }
     // A cut-off last unit is not counted: serving it would read past the end.
     if (at + size > static_cast<uint64_t>(length)) break;
     // The stream keeps the layout of its first frames: the multiplexer pairs

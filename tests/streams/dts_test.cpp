@@ -285,6 +285,13 @@ TEST(Dts, RefusalsGiveTheirMessages) {
   WriteBytes(dir / "mixed.dts", mixed);
   EXPECT_EQ(RefusedWith(dir / "mixed.dts"), "Syntax illegal! \n(at byte 4096 of the stream file)");
 
+  // An unreadable header in the middle (NBLKS 2 in frame 11) stops the
+  // analysis there instead of cutting the stream short.
+  std::vector<uint8_t> broken = good;
+  SetBits(broken, 10 * kFrame * 8 + 39, 7, 2);
+  WriteBytes(dir / "broken.dts", broken);
+  EXPECT_EQ(RefusedWith(dir / "broken.dts"), "Syntax illegal! \n(at byte 10240 of the stream file)");
+
   // Frame size below 95 bytes.
   std::vector<uint8_t> tiny = good;
   SetBits(tiny, 46, 14, 80);
@@ -317,6 +324,98 @@ TEST(Dts, RecognisedByContentAndCutOffFrameDropped) {
   size_t served = 0;
   while (zv::NextAu(ctx)) ++served;
   EXPECT_EQ(served, kFrames - 1);
+}
+
+}  // namespace
+
+namespace {
+
+// An extension substream header with one asset whose descriptor names its
+// components by mask (coding mode 0), followed by the first component's
+// sync word.
+std::vector<uint8_t> Substream(uint32_t mask, uint32_t firstWord, unsigned rateCode, unsigned channels) {
+  std::vector<uint8_t> desc = BuildBits([&](zv::BeWriter& w) {
+    w.Bits(9, 0);              // descriptor size - 1, patched below
+    w.Bits(3, 0);              // asset index
+    w.Bits(3, 0);              // no type, language or text
+    w.Bits(5, 23);             // 24-bit resolution
+    w.Bits(4, rateCode);       // maximum sample rate
+    w.Bits(8, channels - 1);
+    w.Bits(1, 0);              // no one-to-one map
+    w.Bits(3, 0);              // representation type
+    w.Bits(1, 0);              // no DRC
+    w.Bits(1, 0);              // no dialog normalisation
+    w.Bits(2, 0);              // coding mode 0
+    w.Bits(12, mask);
+    if (mask & 0x040) w.Bits(14, 99);     // XXCH size - 1
+    if (mask & 0x200) w.Bits(16 + 1, 199 << 1);  // XLL size - 1, no sync offset
+    w.Bits(8, 0);              // reserved
+    while (!w.Aligned()) w.Bits(1, 0);
+  });
+  desc[0] = static_cast<uint8_t>((desc.size() - 1) >> 1);
+  desc[1] = static_cast<uint8_t>((desc[1] & 0x7F) | (((desc.size() - 1) & 1) << 7));
+  std::vector<uint8_t> out = BuildBits([&](zv::BeWriter& w) {
+    w.U32(0x64582025);
+    w.Bits(8, 0);              // user bits
+    w.Bits(2, 0);              // substream index
+    w.Bits(1, 0);              // short header
+    w.Bits(8, 0);              // header size - 1, patched below
+    w.Bits(16, 1999);          // substream size - 1
+    w.Bits(1, 1);              // static fields
+    w.Bits(2, 2);              // 48 kHz reference clock
+    w.Bits(3, 1);              // frame duration code 1
+    w.Bits(1, 0);              // no time code
+    w.Bits(3, 0);              // one presentation
+    w.Bits(3, 0);              // one asset
+    w.Bits(1, 1);              // active substream mask
+    w.Bits(8, 1);              // active asset mask
+    w.Bits(1, 0);              // no mixing metadata
+    w.Bits(16, 299);           // asset size - 1
+    for (uint8_t b : desc) w.Bits(8, b);
+    w.Bits(1, 0);              // no backward-compatible core
+    while (!w.Aligned()) w.Bits(1, 0);
+    w.U16(0);                  // header CRC (not checked)
+  });
+  // Header size in bits 43..50.
+  const size_t headerSize = out.size();
+  for (unsigned i = 0; i < 8; ++i) {
+    const size_t bit = 43 + i;
+    const uint8_t m = static_cast<uint8_t>(0x80 >> (bit % 8));
+    if (((headerSize - 1) >> (7 - i)) & 1) out[bit / 8] |= m; else out[bit / 8] &= static_cast<uint8_t>(~m);
+  }
+  for (int i = 3; i >= 0; --i) out.push_back(static_cast<uint8_t>(firstWord >> (8 * i)));
+  out.resize(out.size() + 16);
+  return out;
+}
+
+// The lossless component decides the type wherever it sits in the asset;
+// otherwise the first component's sync word does.
+TEST(Dts, SubstreamRecordFromItsHeaderAndDescriptor) {
+  struct Case {
+    const char* what;
+    uint32_t mask, word;
+    uint8_t extension;
+  };
+  for (const Case& c : {Case{"XXCH then XLL", 0x240, 0x47004A03, zv::SDtsFrame::kExtXll},
+                        Case{"XXCH alone", 0x040, 0x47004A03, zv::SDtsFrame::kExtXxch},
+                        Case{"XLL alone", 0x200, 0x41A29547, zv::SDtsFrame::kExtXll}}) {
+    SCOPED_TRACE(c.what);
+    const std::vector<uint8_t> s = Substream(c.mask, c.word, 13, 8);
+    zv::SDtsFrame f;
+    ASSERT_TRUE(zv::ParseDtsFrame(s.data(), s.size(), f));
+    EXPECT_EQ(f.substream, 1);
+    EXPECT_EQ(f.extensionType, c.extension);
+    EXPECT_EQ(f.frameSize, 2000u);
+    EXPECT_EQ(f.headerSize, s.size() - 20);
+    EXPECT_EQ(f.sampleRate, 96000u);
+    EXPECT_EQ(f.samplesPerFrame, 2 * 1024u);  // duration code 1 at 96 kHz
+    EXPECT_EQ(f.channels, 8);
+    EXPECT_EQ(f.bitsPerSample, 24);
+  }
+  // Cut inside its descriptor: no record.
+  const std::vector<uint8_t> s = Substream(0x200, 0x41A29547, 12, 6);
+  zv::SDtsFrame f;
+  EXPECT_FALSE(zv::ParseDtsFrame(s.data(), 14, f));
 }
 
 }  // namespace
