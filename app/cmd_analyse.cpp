@@ -100,7 +100,9 @@ const char* SamplingName(uint8_t sf) { return sf == 1 ? "48 kHz" : sf == 4 ? "96
 
 void Report(const std::string& path, zv::SStreamContext& ctx, Json* json) {
   const zv::SSifHeader& h = ctx.header;
-  const double seconds = h.auCount * h.auDuration / 1000.0;
+  // Core and extension units come in pairs that share one frame's time.
+  const bool paired = h.streamCodingType == zv::kSctDtsHdHr || h.streamCodingType == zv::kSctDtsHdMa;
+  const double seconds = (paired ? (h.auCount + 1) / 2 : h.auCount) * h.auDuration / 1000.0;
   auto* video = dynamic_cast<const zv::CVideoSif*>(ctx.sif.get());
   auto* audio = dynamic_cast<const zv::CAudioSif*>(ctx.sif.get());
   if (json) {

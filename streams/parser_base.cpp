@@ -8,13 +8,13 @@
 
 #include "platform/paths.h"
 #include "streams/ac3_parser.h"
+#include "streams/dts_parser.h"
 #include "streams/gs_parser.h"
 #include "streams/h264_parser.h"
 #include "streams/lpcm_parser.h"
 #include "streams/mlp_parser.h"
 #include "streams/mpeg2_parser.h"
 #include "streams/parse_result.h"
-#include "streams/pending_parsers.h"
 #include "streams/vc1_parser.h"
 
 namespace zv {
@@ -152,6 +152,7 @@ int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string&
     ctx.sifFile.Close();
     ctx.sifPath = place;
     ctx.errorOffset = -1;
+    ctx.errorDetail.clear();
     if (!openNew(ctx.sifPath)) {
       result = kParseCreateSifError;
       continue;
@@ -176,6 +177,7 @@ int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string&
     if (result == kParseWriteError && !writeError.empty()) message += "\n" + writeError;
     if (result == kParseSyntax && ctx.errorOffset >= 0)
       message += "\n(at byte " + std::to_string(ctx.errorOffset) + " of the stream file)";
+    if (!ctx.errorDetail.empty()) message += "\n" + ctx.errorDetail;
   }
   return result;
 }

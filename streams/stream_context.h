@@ -70,6 +70,8 @@ struct SStreamContext {
   int64_t timeOffset = 0;  // added to every non-zero PTS and DTS served
   // Where in the stream file the analysis met a syntax error; -1 unknown.
   int64_t errorOffset = -1;
+  // What the analysis can say about a refusal beyond its result's message.
+  std::string errorDetail;
   uint16_t compositionNumber = 0;
   uint32_t lastKeyPts = 0;
   std::vector<uint8_t> sequenceHeader;  // MPEG-2: the first sequence-header block

@@ -179,6 +179,8 @@ inline StdParams Lpcm(bool rate192k) {
   return rate192k ? StdParams{512, 30000000, 0, 0, 1073664} : StdParams{512, 20000000, 0, 0, 536832};
 }
 inline StdParams Mlp() { return {512, 48000000, 0, 0, 404250}; }
+inline StdParams DtsCore() { return {512, 5000000, 0, 0, 43972}; }
+inline StdParams DtsHdPrimary() { return {512, 48000000, 0, 0, 713563}; }
 
 // Replays the stream on `pid` through TB, MB and EB and reports the first
 // overflow or late unit; empty when the stream is decodable. The leaky
@@ -201,7 +203,16 @@ inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdPar
   } tb, mb;
   auto it = clip.units.find(pid);
   if (it == clip.units.end()) return "no units on the PID";
-  const std::vector<ClipUnit>& units = it->second;
+  std::vector<ClipUnit> units;
+  for (const ClipUnit& u : it->second)
+    if (!include || include(u)) units.push_back(u);
+  // Packets of the units left out (another model's units on the same PID).
+  std::vector<bool> skip(clip.packets.size(), false);
+  if (include)
+    for (const ClipUnit& u : it->second)
+      if (!include(u))
+        for (size_t i = u.firstPacket; i <= u.lastPacket; ++i)
+          if (clip.packets[i].pid == pid) skip[i] = true;
   // Units receiving bytes, oldest first: {dts ticks, bytes}.
   std::vector<std::pair<int64_t, int64_t>> eb;
   size_t unit = 0;

@@ -77,7 +77,7 @@ void CheckUnits(const std::vector<DrainedUnit>& units, const std::vector<uint8_t
     const size_t lengthValue = pesBytes - 6;
     EXPECT_EQ(first.pesLength, lengthValue < 65536 ? lengthValue : 0);
     EXPECT_EQ(first.streamId, e.streamId);
-    EXPECT_EQ(first.streamIdExtension, e.extension);
+    EXPECT_EQ(first.idExtension, e.extension);
     ASSERT_TRUE(first.pts.has_value());
     EXPECT_EQ(*first.pts, (kOffset + u.au.pts) & kMask33);
     const bool wantDts = e.dtsWhenDiffers && u.au.dts != 0 && u.au.dts != u.au.pts;

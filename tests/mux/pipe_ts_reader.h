@@ -28,7 +28,7 @@ struct TsView {
   uint8_t streamId = 0;
   uint16_t pesLength = 0;
   std::optional<uint64_t> pts, dts;
-  std::optional<uint8_t> streamIdExtension;
+  std::optional<uint8_t> idExtension;
   size_t esStart = 0;  // first elementary-stream byte
 };
 
@@ -83,7 +83,7 @@ inline bool ReadPacket(const Packet& p, TsView& v) {
     if (extFlags & 0x01) {
       const uint8_t len = p[q++] & 0x7F;
       EXPECT_EQ(len, 1);
-      v.streamIdExtension = p[q];
+      v.idExtension = p[q];
       q += len;
     }
   }

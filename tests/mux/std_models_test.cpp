@@ -252,7 +252,11 @@ TEST(ModelChoice, FromAnalysedStreams) {
   };
   auto dts = [](uint8_t type) {
     auto r = std::make_unique<CDTSSif>();
-    r->codingType = type;
+    r->main.substream = type == 0xA2;
+    r->hasExtension = type == 0x85 || type == 0x86;
+    r->extension.substream = 1;
+    r->extension.extensionType = type == 0x86 ? SDtsFrame::kExtXll : SDtsFrame::kExtXbr;
+    EXPECT_EQ(r->CodingType(), type);
     return r;
   };
   auto lpcm = [](uint32_t rate) {
