@@ -110,7 +110,15 @@ int RunSoundSet(const std::vector<std::string>& argv) {
   TerminalPrompt prompt(false);
   zv::CFileLock lock;
   zv::CZvObject project;
-  if (!LoadProjectFor(self.name, args[0], project, prompt, true, &lock)) return kExitFailed;
+  if (!LockProject(self.name, args[0], lock)) return kExitFailed;
+  std::string message;
+  if (zv::ReadProjectFile(args[0], project, message) != zv::kOk)
+    return Failed(self, "cannot load \"" + args[0] + "\": " + message);
+  // The sound file is replaced anyway: one that cannot be read any more must
+  // not keep the user from replacing it. Every other source must reopen.
+  project.m_strSoundPath.clear();
+  if (project.ReloadSources(zv::Progress{}, prompt))
+    return Failed(self, "\"" + args[0] + "\" was left as it was: what it refers to could not all be opened again (see above)");
   std::string path;
   if (!zv::EqualsNoCase(args[1], "none")) {
     std::error_code ec;
@@ -132,7 +140,6 @@ int RunSoundSet(const std::vector<std::string>& argv) {
               for (const auto& st : b->m_states)
                 if (st.m_nSoundId != 0xFF && st.m_nSoundId >= project.SoundCount()) ++dangling;
     }
-  std::string message;
   if (zv::SaveProjectFile(args[0], project, message) != zv::kOk) return Failed(self, message);
   if (path.empty())
     std::printf("sound file: none\n");

@@ -151,7 +151,14 @@ TEST(SoundCommands, SetTakesOnlySoundFilesAndIdsMustNameTheirSounds) {
   EXPECT_TRUE(Has(r.err, "has 2 sounds, ids 0 to 1")) << r.err;
   EXPECT_EQ(zvtest::ReadBytes(p), set);
 
-  // Dropping the sound file is said to leave ids without their sounds.
+  // A sound file spoilt after it was set: commands that change the project
+  // refuse it, but it can still be replaced or dropped. Dropping it is said
+  // to leave ids without their sounds.
+  zvtest::WriteText(dir / "Sound.bdmv", "spoilt");
+  r = Zv({"set", p, M, "selected-sound=0"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "wrong file format! ")) << r.err;
+  EXPECT_EQ(zvtest::ReadBytes(p), set);
   r = Zv({"sound", "set", p, "none"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "sound file: none\n");
