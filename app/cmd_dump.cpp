@@ -25,7 +25,7 @@ static int RunDump(const std::vector<std::string>& argv);
 
 ZV_COMMAND("dump", "print the text dump of a file Zelvane writes",
            "zelvane dump FILE [--json] [--pictures DIR]\n"
-           "  FILE   a .mpls, .clpi, index.bdmv, MovieObject.bdmv, id.bdmv, .zvpj, .sup, .pg, .ig, .ies ... file\n"
+           "  FILE   a .mpls, .clpi, index.bdmv, MovieObject.bdmv, id.bdmv, sound.bdmv, .zvpj, .sup, .pg, .ig, .ies ... file\n"
            "  --json print a JSON document instead of text\n"
            "  --pictures DIR  graphics streams: also write every object, drawn with its palette, as a PNG into DIR",
            "zelvane dump DISC/BDMV/index.bdmv", RunDump);

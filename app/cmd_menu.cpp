@@ -12,6 +12,7 @@
 #include "app/json.h"
 #include "app/menu_tree.h"
 #include "app/project_load.h"
+#include "app/sound_ids.h"
 #include "app/terminal.h"
 #include "bdnav/navcmd.h"
 #include "graphics/menu_model.h"
@@ -356,9 +357,10 @@ bool SetButton(zv::CBdButton& b, const Setter& s) {
     return SetState(b, k == "normal" ? 0 : k == "selected" ? 1 : 2, s);
   if (k == "selected-sound" || k == "activated-sound") {
     uint8_t& sound = b.m_states[k == "selected-sound" ? 1 : 2].m_nSoundId;
-    if (zv::EqualsNoCase(s.value, "none")) return sound = 0xFF, true;
-    if (!ParseLong(s.value, 0, 254, n)) return s.Bad("expected a sound id, 0 to 254, or none");
-    sound = static_cast<uint8_t>(n);
+    int32_t id = -1;
+    std::string why;
+    if (!ParseSoundId(b, s.value, id, why)) return s.Bad(why);
+    sound = id < 0 ? 0xFF : static_cast<uint8_t>(id);
     return true;
   }
   if (k == "normal-repeat" || k == "selected-repeat" || k == "activated-repeat") {

@@ -11,6 +11,7 @@
 #include "app/menu_tree.h"
 #include "app/project_load.h"
 #include "app/properties.h"
+#include "app/sound_ids.h"
 #include "app/terminal.h"
 #include "model/object_path.h"
 #include "model/project.h"
@@ -30,6 +31,7 @@ ZV_COMMAND("set", "change the settings (and names) of films, clips, tracks, menu
            "    enabled=yes|no  primary=yes|no  language=CODE (ISO 639-2, e.g. fra)  delay=TICKS (90 kHz)\n"
            "  a menu, e.g. \"Movie#1/IG#1\":\n"
            "    name=NEW  popup=yes|no  timeout=SECONDS (0..186, pop-up menus only)  language=CODE\n"
+           "    selected-sound|activated-sound=N|none (every button's; N a sound of the project's sound file)\n"
            "  a menu page, e.g. \"Movie#1/IG#1/Epoch#1/DisplaySet#1/Page#1\":\n"
            "    name=NEW  default-selected=BUTTON|none  default-activated=BUTTON|current|none  palette=NAME|none\n"
            "    neighbours=spatial|sequential (sets every button's up/down/left/right from the BOGs' defaults)\n"
@@ -191,7 +193,14 @@ bool SetMenu(zv::CZvObject& project, zv::CZvIgObject& menu, const Pair& p) {
     menu.m_nLanguage = index;
     return true;
   }
-  return p.UnknownKey("a menu", "name, popup, timeout, language");
+  if (p.key == "selected-sound" || p.key == "activated-sound") {
+    int32_t id = -1;
+    std::string why;
+    if (!ParseSoundId(menu, p.value, id, why)) return p.Bad(why);
+    p.key == "selected-sound" ? menu.SetSelectSound(id) : menu.SetActivateSound(id);
+    return true;
+  }
+  return p.UnknownKey("a menu", "name, popup, timeout, language, selected-sound, activated-sound");
 }
 
 bool SetPlaylist(zv::CZvObject& project, zv::CPlObject& pl, const Pair& p) {

@@ -15,6 +15,7 @@
 #include "bdnav/id_bdmv.h"
 #include "bdnav/index_bdmv.h"
 #include "bdnav/movie_objects.h"
+#include "bdnav/sound_bdmv.h"
 #include "model/navigation.h"
 #include "model/project.h"
 #include "platform/file.h"
@@ -114,11 +115,23 @@ bool WriteWithBackup(const std::string& folder, const std::string& name, const s
   return true;
 }
 
-// Copies with the source's modification time, so IsSameFile recognises the
-// copy next time.
-bool CopyKeepingTime(const std::string& from, const std::string& to, std::string& error) {
+// Players look the sound file up by exactly this name.
+const char* const kDiscSoundName = "sound.bdmv";
+// The name earlier builds gave it.
+const char* const kOldSoundName = "Sound.bdmv";
+
+// Copies the sound file with its modification time, so IsSameFile
+// recognises the copy next time. Only bytes that read as a sound file go
+// into the disc: they are checked as copied, so a file changed since the
+// project was opened is caught too.
+bool CopySoundFile(const std::string& from, const std::string& to, std::string& error) {
   std::vector<uint8_t> bytes;
   if (!ReadWholeFile(from, bytes, error)) return false;
+  std::string why;
+  if (!CSoundBdmv().Parse(bytes.data(), bytes.size(), &why)) {
+    error = Format(kMsgWrongSoundFormat, from) + "\n" + why;
+    return false;
+  }
   if (!WriteFileAtomic(to, bytes.data(), bytes.size(), error)) return false;
   std::error_code ec;
   fs::last_write_time(to, fs::last_write_time(from, ec), ec);
@@ -237,6 +250,23 @@ bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& 
   return true;
 }
 
+// The disc's sound file goes when the project no longer has one; the name
+// earlier builds used goes always, unless it is the current file itself (a
+// file system that ignores letter case). Only regular files are deleted.
+bool PurgeSoundFiles(const std::string& auxdata, bool keep, std::string& error) {
+  const std::string current = auxdata + kDiscSoundName, old = auxdata + kOldSoundName;
+  std::vector<std::string> stale;
+  if (!keep) stale.push_back(current);
+  std::error_code ec;
+  if (!keep || !fs::equivalent(old, current, ec)) stale.push_back(old);
+  for (const std::string& p : stale) {
+    std::error_code e;
+    if (!fs::is_regular_file(fs::symlink_status(p, e))) continue;
+    if (!fs::remove(p, e) || e) return error = Format(kMsgCannotDelete, p), false;
+  }
+  return true;
+}
+
 // Moves the staged files into the disc: clips, clip information, playlists
 // and the sound file, then the purge of stale files, then the navigation
 // files and the certificate. Everything that could refuse (a folder where a
@@ -283,6 +313,8 @@ bool CommitStaging(const std::string& root, CZvObject& project, const SBuildCoun
   for (const auto& [folder, keep, ext] : purges) {
     if (!PurgeFolder(bdmv + folder, keep, ext, error)) return prompt.Message(error), false;
   }
+  if (!PurgeSoundFiles(bdmv + "AUXDATA/", !project.m_strSoundPath.empty(), error))
+    return prompt.Message(error), false;
   for (size_t i = dataMoves; i < moves.size(); ++i)
     if (!MoveIntoPlace(moves[i].first, moves[i].second, error)) return prompt.Message(error), false;
   return true;
@@ -546,10 +578,11 @@ bool WriteNavigationFiles(const std::string& bdmvPathIn, CZvObject& project, int
   if (!WriteWithBackup(path, "MovieObject.bdmv", mobjBytes, prompt)) return false;
 
   if (!project.m_strSoundPath.empty()) {
-    const std::string dest = path + "AUXDATA/Sound.bdmv";
-    const std::string installed = installedBdmv.empty() ? dest : WithSlash(installedBdmv) + "AUXDATA/Sound.bdmv";
+    const std::string dest = path + "AUXDATA/" + kDiscSoundName;
+    const std::string installed =
+        installedBdmv.empty() ? dest : WithSlash(installedBdmv) + "AUXDATA/" + kDiscSoundName;
     std::string error;
-    if (!IsSameFile(project.m_strSoundPath, installed) && !CopyKeepingTime(project.m_strSoundPath, dest, error)) {
+    if (!IsSameFile(project.m_strSoundPath, installed) && !CopySoundFile(project.m_strSoundPath, dest, error)) {
       prompt.Message(error);
       return false;
     }

@@ -6,6 +6,7 @@
 // Output tree below the root:
 //   DISC/BDMV/{index.bdmv, MovieObject.bdmv}
 //   DISC/BDMV/{STREAM, CLIPINF, PLAYLIST, BDJO, JAR, AUXDATA, META}
+//   DISC/BDMV/AUXDATA/sound.bdmv (the project's sound file, when it has one)
 //   DISC/BDMV/BACKUP/{index.bdmv, MovieObject.bdmv, CLIPINF, PLAYLIST, BDJO, JAR}
 //   DISC/CERTIFICATE/{id.bdmv, BACKUP/id.bdmv}
 //   TEMP

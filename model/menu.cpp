@@ -15,6 +15,28 @@ void CMenuIgObject::SetStreamModel(bool outOfMux) {
   SetStreamModels(outOfMux ? 1 : 0);
 }
 
+namespace {
+
+void SetStateSound(CIgObject& menu, size_t state, int32_t id) {
+  const uint8_t sound = id < 0 ? 0xFF : static_cast<uint8_t>(id);
+  for (size_t e = 0; e < menu.GetCount(); ++e)
+    for (size_t d = 0; d < menu.GetAt(e)->GetCount(); ++d)
+      for (size_t p = 0; p < menu.GetAt(e)->GetAt(d)->GetCount(); ++p)
+        for (CBdButton* b : menu.GetAt(e)->GetAt(d)->GetAt(p)->Buttons()) b->m_states[state].m_nSoundId = sound;
+}
+
+}  // namespace
+
+void CMenuIgObject::SetSelectSound(int32_t id) {
+  m_nSelectSound = id;
+  SetStateSound(*this, CBdButton::kSelected, id);
+}
+
+void CMenuIgObject::SetActivateSound(int32_t id) {
+  m_nActivateSound = id;
+  SetStateSound(*this, CBdButton::kActivated, id);
+}
+
 void CMenuIgObject::Copy(const CNamedPtrArray<CEpoch>& src) {
   CIgObject::Copy(src);
   if (auto* s = dynamic_cast<const CMenuIgObject*>(&src)) {

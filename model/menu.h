@@ -36,6 +36,10 @@ class CMenuIgObject : public CIgObject {
   // every display set.
   void SetPopup(bool popup, int seconds);
   void SetStreamModel(bool outOfMux);
+  // The menu-wide select (activate) sound: every button of every page gets
+  // it in its selected (activated) state; -1 clears them.
+  void SetSelectSound(int32_t id);
+  void SetActivateSound(int32_t id);
   void Copy(const CNamedPtrArray<CEpoch>& src) override;
   virtual bool ReloadSources(const Progress&) { return false; }
   // A menu with content holds one epoch with one display set; `label` is

@@ -149,6 +149,7 @@ void CZvObject::Serialize(CArchive& ar) {
 
 void CZvObject::Reset() {
   m_strSoundPath.clear();
+  m_pSound.reset();
   m_logos.Reset();
   m_topMenu.Reset();
   m_movies.Reset();
@@ -158,6 +159,7 @@ void CZvObject::Reset() {
 bool CZvObject::LoadSoundFile(const std::string& path, IPrompt& prompt) {
   if (path.empty()) {
     m_strSoundPath.clear();
+    m_pSound.reset();
     return true;
   }
   std::string error;
@@ -170,7 +172,21 @@ bool CZvObject::LoadSoundFile(const std::string& path, IPrompt& prompt) {
     prompt.Message(f.Error());
     return false;
   }
+  auto sound = std::make_unique<CSoundBdmv>();
+  std::string why;
+  if (!sound->Read(f, &why)) {
+    // A read error is the system's; anything else is the file's content.
+    if (!f.Error().empty()) {
+      prompt.Message(f.Error());
+    } else {
+      std::string text = kMsgWrongSoundFormat;
+      text.replace(text.find("%s"), 2, path);
+      prompt.Message(text + "\n" + why);
+    }
+    return false;
+  }
   m_strSoundPath = path;
+  m_pSound = std::move(sound);
   return true;
 }
 

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "bdnav/sound_bdmv.h"
 #include "model/menu.h"
 #include "model/named/containers.h"
 #include "model/playlist.h"
@@ -56,6 +58,7 @@ class CZvObject : public CNamedObject {
 
   bool m_bLoadFailed = false;  // the last load was refused (old format)
   std::string m_strSoundPath;  // absolute; empty = none
+  std::unique_ptr<CSoundBdmv> m_pSound;  // the parsed sound file; null when none (or not opened yet)
   CFilmObject m_logos;
   CFilmObject m_topMenu;
   CGofObject m_movies;
@@ -68,10 +71,13 @@ class CZvObject : public CNamedObject {
   // Re-opens every source after a load; true when anything had to change.
   // Messages go to `prompt`.
   bool ReloadSources(const Progress& progress, IPrompt& prompt);
-  // An empty path removes the sound file. Reading the sound file's content
-  // plugs in here with the button-sound format; until then a file that can
-  // be opened is kept as a path.
+  // An empty path removes the sound file. Otherwise the file is read and
+  // parsed; only a sound file replaces the current one. A file that cannot
+  // be read shows its system error, one that does not parse "%s: wrong file
+  // format! "; both fail and leave the project as it was.
   bool LoadSoundFile(const std::string& path, IPrompt& prompt);
+  // Sounds in the parsed sound file (0 without one).
+  size_t SoundCount() const { return m_pSound ? m_pSound->Count() : 0; }
 
   // The films in build order: logos, top menu, movies, trailers.
   std::vector<CFilmObject*> Films();

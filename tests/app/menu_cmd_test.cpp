@@ -38,6 +38,12 @@ TEST(MenuCommands, BuildEditShowAndDelete) {
   EXPECT_EQ(g.out, "rgba.png  48x32\n");
   EXPECT_EQ(Zv({"graphic", "add", p, M, dir / "missing.png"}).status, 2);
 
+  // Button sound ids name sounds of the project's sound file.
+  const std::string sounds = std::string(ZV_TEST_DATA) + "/sounds/";
+  ASSERT_EQ(Zv({"sound", "build", dir / "Sound.bdmv", sounds + "click_48k.wav", sounds + "mono_48k.wav",
+                sounds + "stereo_48k.wav"}).status, 0);
+  ASSERT_EQ(Zv({"sound", "set", p, dir / "Sound.bdmv"}).status, 0);
+
   const std::string B1 = P + "/Bog#1/Button#1";
   RunResult set = Zv({"set", p, B1, "normal=rgba.png", "selected=rgba.png,rgba.png", "x=100", "y=40",
                       "commands=JumpTitle 1; Nop", "numeric=3", "auto-action=yes", "activated-sound=2"});
@@ -57,6 +63,7 @@ TEST(MenuCommands, BuildEditShowAndDelete) {
            {B1, "numeric=10000", "0 to 9999"},
            {B1, "normal=nothing.png", "expected graphics"},
            {B1, "name=Button#2", "already has that name"},
+           {B1, "selected-sound=3", "has 3 sounds, ids 0 to 2"},
            {P, "neighbours=diagonal", "spatial or sequential"},
            {P + "/Bog#1", "default=Button#2", "a button of this BOG"},
            {P + "/Bog#1", "colour=red", "has no setting"}}) {

@@ -60,6 +60,7 @@ static void die_usage(void) {
         "       zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]...\n"
         "                        [--press-in PLAYLIST KEY]... [--pg N] [--overlay-dir DIR] DISC\n"
         "       zv_bdclient read [--playlist] DISC TITLE OUT.m2ts\n"
+        "       zv_bdclient sounds DISC OUTDIR\n"
         "KEY: up down left right enter menu popup 0-9\n",
         stderr);
   exit(kExitUsage);
@@ -789,11 +790,50 @@ static int cmd_read(int argc, char** argv) {
   return status;
 }
 
+/* ---------------------------------------------------------------- sounds */
+
+/* Every button sound libbluray reads from the disc: its channels and frames
+ * on stdout, its samples as 16-bit big-endian into OUTDIR/ID.s16be. */
+static int cmd_sounds(int argc, char** argv) {
+  if (argc != 2) die_usage();
+  BLURAY* bd = open_disc(argv[0]);
+  if (!bd) return kExitNoDisc;
+  int status = kExitOk;
+  unsigned id = 0;
+  for (; id < 256 && status == kExitOk; ++id) {
+    BLURAY_SOUND_EFFECT e;
+    if (bd_get_sound_effect(bd, id, &e) <= 0) break;
+    printf("sound %u channels %u frames %u\n", id, (unsigned)e.num_channels, (unsigned)e.num_frames);
+    char name[4096];
+    snprintf(name, sizeof name, "%s/%u.s16be", argv[1], id);
+    FILE* f = fopen(name, "wb");
+    if (!f) {
+      fail("Cannot create \"%s\": %s", name, strerror(errno));
+      status = kExitFailed;
+      break;
+    }
+    const size_t n = (size_t)e.num_frames * e.num_channels;
+    for (size_t i = 0; i < n; ++i) {
+      const uint16_t v = (uint16_t)e.samples[i];
+      fputc(v >> 8, f);
+      fputc(v & 0xFF, f);
+    }
+    if (fclose(f) != 0) {
+      fail("Cannot write \"%s\": %s", name, strerror(errno));
+      status = kExitFailed;
+    }
+  }
+  printf("sounds %u\n", id);
+  bd_close(bd);
+  return status;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) die_usage();
   if (!strcmp(argv[1], "info")) return cmd_info(argc - 2, argv + 2);
   if (!strcmp(argv[1], "play")) return cmd_play(argc - 2, argv + 2);
   if (!strcmp(argv[1], "read")) return cmd_read(argc - 2, argv + 2);
+  if (!strcmp(argv[1], "sounds")) return cmd_sounds(argc - 2, argv + 2);
   die_usage();
   return kExitUsage;
 }

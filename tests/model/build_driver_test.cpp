@@ -331,31 +331,81 @@ TEST_F(BuildFixture, EmptyingBackupNeverFollowsALinkOutOfTheTree) {
   EXPECT_EQ(zvtest::ReadText(elsewhere / "00003.clpi"), "keep");
 }
 
+// A sound file with one sound of `samples` bytes (none for 0).
+std::vector<uint8_t> SoundFile(size_t samples) {
+  CSoundBdmv s;
+  if (samples > 0) {
+    s.index.entries.resize(1);
+    s.index.entries[0].channelConfiguration = 1;
+    s.samples.push_back(std::vector<uint8_t>(samples, 0x11));
+  }
+  std::vector<uint8_t> out;
+  EXPECT_TRUE(s.Encode(out));
+  return out;
+}
+
 TEST_F(BuildFixture, SoundFileIsCopiedOnlyWhenItChanged) {
   TempDir src;
   const std::string sound = src / "Sound.bdmv";
-  zvtest::WriteText(sound, "BCLK0200-first");
+  const std::vector<uint8_t> first = SoundFile(0), second = SoundFile(4);
+  zvtest::WriteBytes(sound, first);
   project.m_strSoundPath = sound;
-  const std::string dest = Bdmv() + "AUXDATA/Sound.bdmv";
+  // Players look for the lower-case name.
+  const std::string dest = Bdmv() + "AUXDATA/sound.bdmv";
   ASSERT_EQ(Build(), kOk);
-  EXPECT_EQ(zvtest::ReadText(dest), "BCLK0200-first");
+  EXPECT_EQ(zvtest::ReadBytes(dest), first);
   EXPECT_TRUE(IsSameFile(sound, dest));
 
   // Same size and time: taken as the same file and left alone.
-  zvtest::WriteText(dest, "BCLK0200-other");
+  std::vector<uint8_t> other = first;
+  other[20] = 0x55;
+  zvtest::WriteBytes(dest, other);
   fs::last_write_time(dest, fs::last_write_time(sound));
   ASSERT_EQ(Build(Answer::Yes), kOk);
-  EXPECT_EQ(zvtest::ReadText(dest), "BCLK0200-other");
+  EXPECT_EQ(zvtest::ReadBytes(dest), other);
 
-  zvtest::WriteText(sound, "BCLK0200-second!");
+  zvtest::WriteBytes(sound, second);
   ASSERT_EQ(Build(Answer::Yes), kOk);
-  EXPECT_EQ(zvtest::ReadText(dest), "BCLK0200-second!");
+  EXPECT_EQ(zvtest::ReadBytes(dest), second);
 
   project.m_strSoundPath = src / "missing.bdmv";
   EXPECT_EQ(Build(Answer::Yes), kFailed);
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_NE(prompt.messages[0].find("missing.bdmv"), std::string::npos);
   EXPECT_FALSE(fs::exists(Root() + "/DISC/CERTIFICATE/id.bdmv.tmp~"));
+}
+
+TEST_F(BuildFixture, OnlyASoundFileGoesIntoTheDiscAndItLeavesWithTheProjects) {
+  TempDir src;
+  const std::string sound = src / "Sound.bdmv";
+  const std::string dest = Bdmv() + "AUXDATA/sound.bdmv";
+  // A file changed into something else after the project was opened: the
+  // build fails and the disc stays as it was.
+  zvtest::WriteText(sound, "BCLK0200 but not a sound file");
+  project.m_strSoundPath = sound;
+  EXPECT_EQ(Build(), kFailed);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].rfind(sound + ": wrong file format! ", 0), 0u) << prompt.messages[0];
+  EXPECT_FALSE(fs::exists(dest));
+  EXPECT_FALSE(fs::exists(Root() + "/DISC/BDMV/index.bdmv"));
+
+  prompt.messages.clear();
+  zvtest::WriteBytes(sound, SoundFile(8));
+  ASSERT_EQ(Build(Answer::Yes), kOk);
+  EXPECT_EQ(zvtest::ReadBytes(dest), SoundFile(8));
+  // The name an earlier build used goes; a link is not the disc's and stays.
+  zvtest::WriteBytes(Bdmv() + "AUXDATA/Sound.bdmv", SoundFile(2));
+  fs::create_symlink(sound, Bdmv() + "AUXDATA/link.bdmv");
+  ASSERT_EQ(Build(Answer::Yes), kOk);
+  EXPECT_TRUE(fs::exists(dest));
+  EXPECT_FALSE(fs::exists(Bdmv() + "AUXDATA/Sound.bdmv"));
+
+  // The project drops its sound file: the disc's goes at the next build.
+  project.m_strSoundPath.clear();
+  ASSERT_EQ(Build(Answer::Yes), kOk);
+  EXPECT_FALSE(fs::exists(dest));
+  EXPECT_TRUE(fs::is_symlink(Bdmv() + "AUXDATA/link.bdmv"));
+  EXPECT_EQ(zvtest::ReadBytes(sound), SoundFile(8));
 }
 
 TEST(BuildFiles, DeleteFolderTreeKeepsOrRemovesTheFolderItself) {

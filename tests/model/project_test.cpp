@@ -156,7 +156,9 @@ TEST(Project, SaveLoadSaveIsByteIdenticalForTheDefaultProject) {
 TEST(Project, RicherProjectRoundTripsAndSoundPathFollowsAMovedFolder) {
   zvtest::TempDir dir;
   fs::create_directories(dir / "disc/sounds");
-  zvtest::WriteText(dir / "disc/sounds/Sound.bdmv", "BCLK");
+  std::vector<uint8_t> emptySound;
+  ASSERT_TRUE(CSoundBdmv().Encode(emptySound));
+  zvtest::WriteBytes(dir / "disc/sounds/Sound.bdmv", emptySound);
   std::string path = dir / "disc/p.zvpj";
 
   CZvObject p;
@@ -240,6 +242,48 @@ TEST(Project, MissingSoundFileIsDroppedAndMarksTheProjectModified) {
   EXPECT_EQ(q.m_strSoundPath, "");
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_NE(prompt.messages[0].find("Cannot open"), std::string::npos);
+}
+
+TEST(Project, OnlyASoundFileIsTakenAsTheSoundFile) {
+  zvtest::TempDir dir;
+  CSoundBdmv two;
+  two.index.entries.resize(2);
+  two.samples = {{1, 2}, {3, 4, 5, 6}};
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(two.Encode(bytes));
+  zvtest::WriteBytes(dir / "two.bdmv", bytes);
+  zvtest::WriteText(dir / "junk.bdmv", "BCLK0200 and then nothing that fits");
+
+  CZvObject p;
+  p.InitNew();
+  ScriptedPrompt prompt;
+  ASSERT_TRUE(p.LoadSoundFile(dir / "two.bdmv", prompt));
+  EXPECT_EQ(p.SoundCount(), 2u);
+  // A file that is not a sound file is refused; the previous one stays.
+  EXPECT_FALSE(p.LoadSoundFile(dir / "junk.bdmv", prompt));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].rfind(dir / "junk.bdmv: wrong file format! ", 0), 0u) << prompt.messages[0];
+  EXPECT_EQ(p.m_strSoundPath, dir / "two.bdmv");
+  EXPECT_EQ(p.SoundCount(), 2u);
+
+  // Saved with it and opened after it was spoilt: dropped, and the project
+  // is marked modified.
+  std::string msg;
+  ASSERT_EQ(SaveProjectFile(dir / "p.zvpj", p, msg), kOk) << msg;
+  zvtest::WriteText(dir / "two.bdmv", "not a sound file");
+  CZvObject q;
+  ScriptedPrompt prompt2;
+  bool modified = false;
+  ASSERT_EQ(OpenProjectFile(dir / "p.zvpj", q, prompt2, Progress{}, modified, msg), kOk);
+  EXPECT_TRUE(modified);
+  EXPECT_EQ(q.m_strSoundPath, "");
+  EXPECT_EQ(q.SoundCount(), 0u);
+  ASSERT_EQ(prompt2.messages.size(), 1u);
+  EXPECT_NE(prompt2.messages[0].find("wrong file format! "), std::string::npos);
+
+  EXPECT_TRUE(p.LoadSoundFile("", prompt));
+  EXPECT_EQ(p.m_strSoundPath, "");
+  EXPECT_EQ(p.m_pSound, nullptr);
 }
 
 TEST(Project, LinksThatPointNowhereAreDroppedOnOpen) {

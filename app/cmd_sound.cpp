@@ -1,0 +1,175 @@
+// `zelvane sound build|set`: the button-sound file made from WAV files, and
+// the project's choice of it.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/command.h"
+#include "app/project_load.h"
+#include "app/sound_ids.h"
+#include "app/terminal.h"
+#include "bdnav/sound_bdmv.h"
+#include "model/project.h"
+#include "platform/paths.h"
+
+namespace zvapp {
+
+namespace {
+
+int RunSoundBuild(const std::vector<std::string>& argv);
+int RunSoundSet(const std::vector<std::string>& argv);
+
+ZV_COMMAND("sound build", "make a button-sound file from WAV files",
+           "zelvane sound build OUT.bdmv WAV... [--yes]\n"
+           "  WAV    48 kHz, 16-bit, mono or stereo PCM files under 2 MiB, at most 128; a sound's id is its\n"
+           "         position in the list (from 0), which buttons use\n"
+           "  --yes  replace an existing OUT.bdmv without asking\n"
+           "The file is written whole or not at all, and must stay under 2 MiB.\n"
+           "exit status: 0 built, 1 not replaced, 2 a WAV or the file was refused (nothing written), 64 usage error",
+           "zelvane sound build Sound.bdmv select.wav activate.wav", RunSoundBuild);
+ZV_COMMAND("sound set", "choose the project's button-sound file, or none",
+           "zelvane sound set P.zvpj FILE|none\n"
+           "  FILE   a sound file made by \"zelvane sound build\"; it is copied into the disc as AUXDATA/sound.bdmv\n"
+           "exit status: 0 set, 2 the file was refused (the project is unchanged), 64 usage error",
+           "zelvane sound set disc.zvpj Sound.bdmv", RunSoundSet);
+
+int Failed(const CommandInfo& self, const std::string& message) {
+  std::fprintf(stderr, "zelvane %s: %s\n", self.name, message.c_str());
+  return kExitFailed;
+}
+
+int RunSoundBuild(const std::vector<std::string>& argv) {
+  const CommandInfo& self = *Registry::Get().Find("sound build");
+  if (int rc = CheckOptions(self, argv, {"--yes"})) return rc;
+  Args args;
+  std::string err;
+  if (!args.Parse(argv, {}, err)) return UsageError(self, err);
+  if (args.Count() < 2) return UsageError(self, "expected OUT.bdmv and at least one WAV file");
+  const std::string& out = args[0];
+
+  zv::CSoundList list;
+  for (size_t i = 1; i < args.Count(); ++i) {
+    const std::string& wav = args[i];
+    std::string why;
+    switch (list.Add(wav, &why)) {
+      case zv::CSoundList::kAdded:
+        break;
+      case zv::CSoundList::kSkipped:
+        std::fprintf(stderr, "zelvane sound build: %s is listed already; skipped\n", wav.c_str());
+        break;
+      case zv::CSoundList::kFull:
+        return Failed(self, std::string(zv::kMsgMaxSoundCount) + "(" + wav + " is sound " + std::to_string(i) + ")");
+      case zv::CSoundList::kIncompatible:
+        return Failed(self, wav + ": " + zv::kMsgIncompatibleWav + "(" + why + ")");
+    }
+  }
+
+  std::error_code ec;
+  const auto st = std::filesystem::symlink_status(out, ec);
+  if (std::filesystem::exists(st)) {
+    if (!std::filesystem::is_regular_file(std::filesystem::status(out, ec)))
+      return Failed(self, "\"" + out + "\" exists and is not a regular file; it is left alone");
+    TerminalPrompt prompt(args.Has("--yes"));
+    if (prompt.Ask("\"" + out + "\" exists. Replace it? ") != zv::Answer::Yes) {
+      std::fprintf(stderr, "zelvane sound build: \"%s\" was left as it was\n", out.c_str());
+      return kExitCancelled;
+    }
+  }
+
+  std::string error;
+  switch (list.Build(out, error)) {
+    case zv::CSoundList::kBuilt:
+      break;
+    case zv::CSoundList::kTooBig:
+      return Failed(self, out + ": " + zv::kMsgSoundTooBig + "(" + error + "; nothing was written)");
+    case zv::CSoundList::kBuildFailed:
+      return Failed(self, error);
+  }
+  const auto& entries = list.Builder().index.entries;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const auto& e = entries[i];
+    const unsigned frames = e.length / (e.channelConfiguration == 1 ? 2u : 4u);
+    std::printf("%zu\t%s\t%s\t%u samples (%.3f s)\n", i, list.Paths()[i].c_str(),
+                e.channelConfiguration == 1 ? "mono" : "stereo", frames, frames / 48000.0);
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s\n", out.c_str(), zv::kMsgSoundBuildOk);
+  return kExitOk;
+}
+
+int RunSoundSet(const std::vector<std::string>& argv) {
+  const CommandInfo& self = *Registry::Get().Find("sound set");
+  if (int rc = CheckOptions(self, argv, {})) return rc;
+  Args args;
+  std::string err;
+  if (!args.Parse(argv, {}, err)) return UsageError(self, err);
+  if (args.Count() != 2) return UsageError(self, "expected P.zvpj and FILE (or none)");
+
+  TerminalPrompt prompt(false);
+  zv::CFileLock lock;
+  zv::CZvObject project;
+  if (!LockProject(self.name, args[0], lock)) return kExitFailed;
+  std::string message;
+  if (zv::ReadProjectFile(args[0], project, message) != zv::kOk)
+    return Failed(self, "cannot load \"" + args[0] + "\": " + message);
+  // The sound file is replaced anyway: one that cannot be read any more must
+  // not keep the user from replacing it. Every other source must reopen.
+  project.m_strSoundPath.clear();
+  if (project.ReloadSources(zv::Progress{}, prompt))
+    return Failed(self, "\"" + args[0] + "\" was left as it was: what it refers to could not all be opened again (see above)");
+  std::string path;
+  if (!zv::EqualsNoCase(args[1], "none")) {
+    std::error_code ec;
+    path = std::filesystem::absolute(args[1], ec).lexically_normal().generic_string();
+  }
+  // The loader shows why a file is refused.
+  if (!project.LoadSoundFile(path, prompt)) return Failed(self, "\"" + args[0] + "\" was left as it was");
+
+  // Ids of buttons that the new file does not have: allowed (the sound
+  // file may be replaced again), but said.
+  size_t dangling = 0;
+  for (zv::CFilmObject* film : project.Films())
+    for (size_t m = 0; m < film->m_menus.GetCount(); ++m) {
+      zv::CZvIgObject* menu = film->m_menus.GetAt(m);
+      for (size_t e = 0; e < menu->GetCount(); ++e)
+        for (size_t d = 0; d < menu->GetAt(e)->GetCount(); ++d)
+          for (size_t p = 0; p < menu->GetAt(e)->GetAt(d)->GetCount(); ++p)
+            for (zv::CBdButton* b : menu->GetAt(e)->GetAt(d)->GetAt(p)->Buttons())
+              for (const auto& st : b->m_states)
+                if (st.m_nSoundId != 0xFF && st.m_nSoundId >= project.SoundCount()) ++dangling;
+    }
+  if (zv::SaveProjectFile(args[0], project, message) != zv::kOk) return Failed(self, message);
+  if (path.empty())
+    std::printf("sound file: none\n");
+  else
+    std::printf("sound file: %s (%zu sounds)\n", path.c_str(), project.SoundCount());
+  if (dangling > 0)
+    std::fprintf(stderr, "zelvane sound set: %zu button states use sound ids the sound file does not have\n",
+                 dangling);
+  return kExitOk;
+}
+
+}  // namespace
+
+bool ParseSoundId(const zv::CNamedObject& obj, const std::string& value, int32_t& id, std::string& why) {
+  if (zv::EqualsNoCase(value, "none")) return id = -1, true;
+  const zv::CNamedObject* top = &obj;
+  while (top->m_pParent) top = top->m_pParent;
+  const auto* project = dynamic_cast<const zv::CZvObject*>(top);
+  const size_t count = project ? project->SoundCount() : 0;
+  char* end = nullptr;
+  const long n = std::strtol(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0' || n < 0 || n > 254) return why = "expected a sound id, 0 to 254, or none", false;
+  if (count == 0)
+    return why = "the project has no sound file (choose one with \"zelvane sound set P.zvpj FILE\")", false;
+  if (static_cast<size_t>(n) >= count)
+    return why = "the project's sound file has " + std::to_string(count) + " sounds, ids 0 to " +
+                 std::to_string(count - 1),
+           false;
+  id = static_cast<int32_t>(n);
+  return true;
+}
+
+}  // namespace zvapp
