@@ -87,10 +87,11 @@ int RunMenuImportPsd(const std::vector<std::string>& argv) {
   const std::string psdPath = std::filesystem::absolute(args[2], ec).lexically_normal().string();
   if (std::filesystem::is_directory(psdPath, ec)) return Failed(self, "\"" + args[2] + "\" is a folder, not a design");
 
-  // The converted stream goes beside the design; when it is newer than the
-  // design (and --force is not given) it is imported without converting
-  // again. Writing and reading that stream plugs in here; until then the
-  // design is converted every time and the model taken over directly.
+  // The design is to be kept converted beside it (ConvertedStreamPath) and
+  // that stream imported, skipping the conversion while the stream is
+  // newer (ConvertedStreamIsCurrent) unless --force; the stream writer and
+  // reader plug in here. Until then the design is converted every time and
+  // the model taken over directly.
   zv::CIgObject built;
   {
     ProgressDisplay display(prompt, yes, "Really want to stop the import? ");

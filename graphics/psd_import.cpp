@@ -6,6 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/file.h"
+#include "platform/paths.h"
+
 namespace zv {
 
 const char* PsdImportMessage(int code) {
@@ -323,6 +326,29 @@ int BuildMenuFromPsd(CIgObject& ig, CPsdFile& psd, const Progress& progress) {
     if (int rc = finishPage()) return rc;
   if (!ds) return kPsdNoDisplaySet;
   return kPsdImportOk;
+}
+
+// ---------------------------------------------------------------------------
+
+std::string ConvertedStreamPath(const std::string& design) { return RenameExtension(design, ".ies"); }
+
+bool ConvertedStreamIsCurrent(const std::string& design, const std::string& stream) {
+  if (!PathExists(stream) || IsDirectory(stream)) return false;
+  return FileTimeNs(stream) > FileTimeNs(design);
+}
+
+bool WriteConversionSideFile(const std::string& stream, std::string& error) {
+  static const char kText[] = "1\n0\n1\n";
+  const std::string path = RenameExtension(stream, ".txt");
+  if (PathExists(path)) {
+    std::vector<uint8_t> old;
+    if (IsDirectory(path) || !ReadWholeFile(path, old, error) || old.size() != sizeof kText - 1 ||
+        std::memcmp(old.data(), kText, old.size()) != 0) {
+      error = "\"" + path + "\" is not the import's side file and is left as it is";
+      return false;
+    }
+  }
+  return WriteFileAtomic(path, kText, sizeof kText - 1, error);
 }
 
 }  // namespace zv

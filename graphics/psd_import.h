@@ -7,6 +7,7 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "graphics/menu_model.h"
@@ -58,5 +59,18 @@ int BuildPageGraphics(CPage& page, CEpoch& epoch, CPsdFile& psd, const std::vect
 // converted once and cut apart again. Nothing when there are none or the
 // conversion fails.
 std::optional<std::vector<CPicture>> CommonPaletteQuantize(const std::vector<CPicture>& pictures);
+
+// The import keeps the design converted to a graphics stream beside it:
+// the design's path with the extension ".ies".
+std::string ConvertedStreamPath(const std::string& design);
+// Whether the converted stream can be imported instead of converting the
+// design again: it exists and was modified later than the design (equal
+// times convert again).
+bool ConvertedStreamIsCurrent(const std::string& design, const std::string& stream);
+// Writes the side file of a converted stream (its path with the extension
+// ".txt", three lines "1", "0", "1"). A file of that name with other
+// content is the user's (a chapter list, notes) and is left alone: false
+// with `error` saying so. False with `error` when it cannot be written.
+bool WriteConversionSideFile(const std::string& stream, std::string& error);
 
 }  // namespace zv

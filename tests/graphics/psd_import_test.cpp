@@ -3,6 +3,9 @@
 // state) and designs broken on purpose.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include "graphics/object_coding.h"
 #include "graphics/psd_import.h"
 #include "support/test_support.h"
@@ -322,4 +325,33 @@ TEST(PsdImport, WalkBuildsPagesAndCropsAtThePageEdge) {
   EXPECT_FALSE(c.m_states[0].HasGraphics());
   EXPECT_TRUE(c.m_states[2].HasGraphics());
   EXPECT_NE(ds.GetAt(0)->m_palette.p, ds.GetAt(1)->m_palette.p);
+}
+
+// The converted stream beside the design is reused only when it is newer;
+// its side file never replaces a file of the user's.
+TEST(PsdImport, ConvertedStreamBesideTheDesign) {
+  namespace fs = std::filesystem;
+  zvtest::TempDir dir;
+  const std::string design = dir / "menu.psd";
+  zvtest::WriteText(design, "design");
+  const std::string stream = ConvertedStreamPath(design);
+  EXPECT_EQ(stream, dir / "menu.ies");
+  EXPECT_FALSE(ConvertedStreamIsCurrent(design, stream));  // none yet
+  zvtest::WriteText(stream, "stream");
+  const auto t = fs::last_write_time(design);
+  fs::last_write_time(stream, t);
+  EXPECT_FALSE(ConvertedStreamIsCurrent(design, stream));  // equal times
+  fs::last_write_time(stream, t + std::chrono::seconds(1));
+  EXPECT_TRUE(ConvertedStreamIsCurrent(design, stream));
+  fs::last_write_time(design, t + std::chrono::seconds(2));
+  EXPECT_FALSE(ConvertedStreamIsCurrent(design, stream));  // design edited since
+
+  std::string error;
+  ASSERT_TRUE(WriteConversionSideFile(stream, error)) << error;
+  EXPECT_EQ(zvtest::ReadText(dir / "menu.txt"), "1\n0\n1\n");
+  ASSERT_TRUE(WriteConversionSideFile(stream, error)) << error;  // its own file is replaced
+  zvtest::WriteText(dir / "menu.txt", "00:00:00:00\n00:05:00:00\n");
+  EXPECT_FALSE(WriteConversionSideFile(stream, error));
+  EXPECT_NE(error.find("menu.txt"), std::string::npos);
+  EXPECT_EQ(zvtest::ReadText(dir / "menu.txt"), "00:00:00:00\n00:05:00:00\n");
 }
