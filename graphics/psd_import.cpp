@@ -167,6 +167,14 @@ int BuildPageGraphics(CPage& page, CEpoch& epoch, CPsdFile& psd, const std::vect
           for (size_t layer : bl.states[static_cast<size_t>(s)]) items.push_back(SItem{&bl, s, layer});
       }
     }
+  // They all go onto one canvas: refuse what it could not hold before
+  // drawing any of them.
+  uint64_t area = 0;
+  for (const SItem& it : items) {
+    const SRect& r = psd.m_layers[it.layer].m_rect;
+    area += static_cast<uint64_t>(std::max(r.Width(), 0)) * static_cast<uint64_t>(std::max(r.Height(), 0));
+  }
+  if (area > kMaxPictureArea) return kPsdLayerImageFailed;
   std::vector<CPicture> pictures;
   pictures.reserve(items.size());
   for (const SItem& it : items) {
