@@ -320,6 +320,10 @@ TEST(PsdImport, WalkBuildsPagesAndCropsAtThePageEdge) {
   EXPECT_EQ(b.m_nY, 0);
   EXPECT_EQ(b.m_states[0].m_start.p->m_nWidth, 2);
   EXPECT_EQ(b.m_states[1].m_start.p->m_nHeight, 2);
+  // The normal picture [10 20; 30 40] is centred in the 3x3 union, not put
+  // at its own place, so after the crop its last pixel comes first.
+  EXPECT_TRUE(Near(Shown(b.m_states[0].m_start.p, 0, 0), SColor{40, 40, 40, 255}, 4));
+  EXPECT_TRUE(Near(Shown(b.m_states[1].m_start.p, 0, 0), SColor{40, 40, 40, 255}, 4));
   CBdButton& c = *ds.GetAt(1)->GetAt(0)->GetAt(0);
   EXPECT_EQ(c.m_strName, "c");
   EXPECT_FALSE(c.m_states[0].HasGraphics());
