@@ -67,6 +67,28 @@ void Clear(CPicture& pic, SColor c) {
   for (size_t i = 0; i < n; ++i, p += bpp) std::memcpy(p, px, static_cast<size_t>(bpp));
 }
 
+// The quantizer gives each colour the alpha of the first pixel mapped to
+// it, which for a shape with soft edges is an edge pixel: the whole shape
+// would turn nearly transparent. Each entry takes the alpha most of its
+// pixels have instead (an exact palette keeps its values; the entry of the
+// invisible pixels stays transparent).
+void MajorityAlpha(const CPicture& source, CPicture& indexed) {
+  if (source.format != PixelFormat::Argb32 || indexed.table.empty()) return;
+  std::vector<uint32_t> counts(indexed.table.size() * 256, 0);
+  const size_t n = static_cast<size_t>(source.width) * source.height;
+  const uint8_t* a = source.pixels.data();
+  for (size_t i = 0; i < n; ++i, a += 4) {
+    const uint8_t index = indexed.pixels[i];
+    if (index < indexed.table.size()) ++counts[size_t{index} * 256 + *a];
+  }
+  for (size_t e = 0; e < indexed.table.size(); ++e) {
+    if (static_cast<int>(e) == indexed.transparentIndex) continue;
+    const uint32_t* c = counts.data() + e * 256;
+    const size_t best = static_cast<size_t>(std::max_element(c, c + 256) - c);
+    if (c[best] > 0) indexed.table[e].a = static_cast<uint8_t>(best);
+  }
+}
+
 }  // namespace
 
 std::optional<std::vector<CPicture>> CommonPaletteQuantize(const std::vector<CPicture>& pictures) {
@@ -77,6 +99,7 @@ std::optional<std::vector<CPicture>> CommonPaletteQuantize(const std::vector<CPi
   if (pictures.size() == 1) {
     std::optional<CPicture> one = ToIndexedImage(pictures[0]);
     if (!one || one->table.empty()) return std::nullopt;
+    MajorityAlpha(pictures[0], *one);
     return std::vector<CPicture>{std::move(*one)};
   }
   uint64_t width = 0;
@@ -101,6 +124,7 @@ std::optional<std::vector<CPicture>> CommonPaletteQuantize(const std::vector<CPi
   }
   std::optional<CPicture> indexed = ToIndexedImage(canvas);
   if (!indexed || indexed->table.empty()) return std::nullopt;
+  MajorityAlpha(canvas, *indexed);
   std::vector<CPicture> out;
   out.reserve(pictures.size());
   for (size_t i = 0; i < pictures.size(); ++i) {

@@ -118,6 +118,10 @@ TEST(PsdImport, TwoPageDesignBecomesMenu) {
   EXPECT_EQ(play.Width(), 68);
   const CGraphicObject* normal = play.m_states[0].m_start.p;
   EXPECT_TRUE(Near(Shown(normal, 34, 12), SColor{200, 40, 40, 255}));
+  // The page has more colours than a palette holds; the ellipse's soft
+  // edge must not make its inside transparent.
+  EXPECT_EQ(Shown(normal, 34, 12).a, 255);
+  EXPECT_EQ(Shown(play.m_states[1].m_start.p, 34, 12).a, 255);
   EXPECT_EQ(Shown(normal, 1, 1).a, 0);
   EXPECT_EQ(Shown(normal, 2, 12).a, 0);  // the padding, left of the ellipse
   EXPECT_GT(Shown(normal, 4, 12).a, 0);  // the ellipse's left edge
