@@ -304,7 +304,9 @@ bool DecodeChannel(const SPsdHeader& header, const SRect& rect, CChannelData& c)
   c.m_pixels.clear();
   c.m_nWidth = c.m_nHeight = 0;
   if (rect.Width() <= 0 || rect.Height() <= 0) return true;
-  if (c.m_raw.size() <= 2) return false;  // a picture needs data
+  // A colour or transparency channel needs data; a mask without any is
+  // simply not there.
+  if (c.m_raw.size() <= 2) return c.m_nId < kPsdAlphaChannel;
   const size_t width = static_cast<size_t>(rect.Width()), height = static_cast<size_t>(rect.Height());
   if (width * height > kMaxPictureArea) return false;
   const int depth = header.m_nDepth;
