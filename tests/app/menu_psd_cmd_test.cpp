@@ -1,0 +1,83 @@
+// `zelvane menu import-psd`: a GIMP-made design becomes the model of a
+// menu; refused designs leave the project file byte for byte as it was.
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+using zvtest::Run;
+using zvtest::RunResult;
+
+namespace {
+
+RunResult Zv(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{ZV_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Run(argv);
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string Psd(const std::string& name) { return zvtest::DataPath("psd/" + name); }
+
+}  // namespace
+
+TEST(MenuImportPsd, DesignBecomesMenuModel) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  RunResult r = Zv({"menu", "import-psd", p, "Movie#1/IG#1", Psd("design.psd")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "Movie#1/IG#1: 2 pages, 5 buttons from ")) << r.out;
+  // One progress line per page.
+  EXPECT_TRUE(Has(r.err, "Home: 2 BOGs, 2 buttons, 7 graphics")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Setup: 2 BOGs, 3 buttons, 6 graphics")) << r.err;
+
+  RunResult show = Zv({"show", p});
+  ASSERT_EQ(show.status, 0) << show.err;
+  for (const char* part :
+       {"Main  [id 0]  pop-up, user time-out 720000", "Home  [id 0]  default selected none, default activated none, palette Palettte#0",
+        "Play  [id 0]  at 16,18", "Chapters  [id 1]  at 120,20",
+        "selected: Home.Chapters.Selected .. Home.Chapters.Selected.2",
+        "English  [id 0]  at 20,60", "French  [id 1]  at 100,60", "Back  [id 2]  at 20,120",
+        "neighbours: up English, down English"})
+    EXPECT_TRUE(Has(show.out, part)) << part << "\n" << show.out;
+
+  // The menu's pages are replaced by a second import, not added to.
+  r = Zv({"menu", "import-psd", p, "Movie#1/IG#1", Psd("design_raw.psd"), "--force"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "1 pages, 1 buttons")) << r.out;
+  show = Zv({"show", p});
+  EXPECT_TRUE(Has(show.out, "Only  [id 0]"));
+  EXPECT_FALSE(Has(show.out, "Home  [id 0]"));
+}
+
+TEST(MenuImportPsd, RefusedDesignsLeaveProjectAsItWas) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  ASSERT_EQ(Zv({"menu", "import-psd", p, "Movie#1/IG#1", Psd("design_raw.psd")}).status, 0);
+  const std::vector<uint8_t> before = zvtest::ReadBytes(p);
+  struct Case {
+    std::string file;
+    std::string message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {Psd("bad_state_first.psd"), "Undefined Button Layer group: B! "},
+           {Psd("bad_two_ig.psd"), "Multi-IG Layer groups are defined! "},
+           {Psd("bad_empty_layer.psd"), "Failed to create layer image, layer may be empty? "},
+           {Psd("bad_ds_without_ig.psd"), "Undefined IG Layer group:Ig! "},
+           {zvtest::DataPath("images/rgb.png"), ":\nWrong or unsupported PSD file! "},
+           {dir / "missing.psd", "Cannot open"},
+       }) {
+    RunResult r = Zv({"menu", "import-psd", p, "Movie#1/IG#1", c.file});
+    EXPECT_EQ(r.status, 2) << c.file;
+    EXPECT_TRUE(Has(r.err, c.message)) << c.file << ": " << r.err;
+    EXPECT_EQ(zvtest::ReadBytes(p), before) << c.file;
+  }
+  RunResult notMenu = Zv({"menu", "import-psd", p, "Movie#1/Clip#1", Psd("design.psd")});
+  EXPECT_EQ(notMenu.status, 2);
+  EXPECT_TRUE(Has(notMenu.err, "is not a menu")) << notMenu.err;
+  EXPECT_EQ(Zv({"menu", "import-psd", p, "Movie#1/IG#1", Psd("design.psd"), "--bogus"}).status, 64);
+  EXPECT_EQ(Zv({"menu", "import-psd", p, "Movie#1/IG#1"}).status, 64);
+  EXPECT_EQ(zvtest::ReadBytes(p), before);
+}
