@@ -10,6 +10,7 @@
 #include "graphics/psd_file.h"
 #include "graphics/psd_import.h"
 #include "model/menu.h"
+#include "model/menu_import.h"
 #include "model/object_path.h"
 #include "model/project.h"
 #include "platform/file_lock.h"
@@ -53,19 +54,6 @@ int ConvertDesign(const std::string& path, zv::CIgObject& ig, const zv::Progress
   return zv::kOk;
 }
 
-// Moves the epochs and the header (epoch counter, video descriptor,
-// wide-screen flag) of `from` into the menu, then applies the menu's own
-// settings to the new display sets.
-void TakeOverModel(zv::CZvIgObject& menu, zv::CIgObject& from) {
-  menu.zv::CNamedPtrArray<zv::CEpoch>::Reset();
-  while (from.GetCount() > 0) menu.Add(from.RemoveAt(0));
-  menu.m_nEpochCounter = from.m_nEpochCounter;
-  menu.m_video = from.m_video;
-  menu.m_bWideScreen = from.m_bWideScreen;
-  menu.SetPopup(menu.m_bPopup, menu.m_nUserTimeout);
-  menu.SetStreamModel(menu.m_bOutOfMux);
-}
-
 int RunMenuImportPsd(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("menu import-psd");
   if (int rc = CheckOptions(self, argv, {"--force", "--yes"})) return rc;
@@ -87,22 +75,30 @@ int RunMenuImportPsd(const std::vector<std::string>& argv) {
   const std::string psdPath = std::filesystem::absolute(args[2], ec).lexically_normal().string();
   if (std::filesystem::is_directory(psdPath, ec)) return Failed(self, "\"" + args[2] + "\" is a folder, not a design");
 
-  // The design is to be kept converted beside it (ConvertedStreamPath) and
-  // that stream imported, skipping the conversion while the stream is
-  // newer (ConvertedStreamIsCurrent) unless --force; the stream writer and
-  // reader plug in here. Until then the design is converted every time and
-  // the model taken over directly.
-  zv::CIgObject built;
-  {
+  // The design is kept converted beside it as an IES file, and that stream
+  // is what the menu imports; while the stream is newer than the design the
+  // conversion is skipped (--force converts again).
+  const std::string stream = zv::ConvertedStreamPath(psdPath);
+  if (args.Has("--force") || !zv::ConvertedStreamIsCurrent(psdPath, stream)) {
+    zv::CIgObject built;
     ProgressDisplay display(prompt, yes, "Really want to stop the import? ");
     std::string message;
     const int rc = ConvertDesign(psdPath, built, display.Callback(), message);
+    if (rc == zv::kCancelled) {
+      display.Finish();
+      return kExitCancelled;
+    }
+    if (rc != zv::kOk) {
+      display.Finish();
+      return Failed(self, message);
+    }
+    built.m_video.frameRateCode = menu->m_video.frameRateCode != 0 ? menu->m_video.frameRateCode : 1;
+    const bool written = built.ExportStream(stream, false, message, display.Callback());
     display.Finish();
-    if (rc == zv::kCancelled) return kExitCancelled;
-    if (rc != zv::kOk) return Failed(self, message);
+    if (!written) return Failed(self, message.empty() ? "the design cannot be compiled into \"" + stream + "\"" : message);
+    if (!zv::WriteConversionSideFile(stream, message)) std::fprintf(stderr, "zelvane %s: %s\n", self.name, message.c_str());
   }
-  built.m_video.frameRateCode = menu->m_video.frameRateCode != 0 ? menu->m_video.frameRateCode : 1;
-  TakeOverModel(*menu, built);
+  if (!zv::ImportIesIntoMenu(*menu, stream, err)) return Failed(self, err);
 
   size_t pages = 0, buttons = 0;
   for (size_t e = 0; e < menu->GetCount(); ++e)

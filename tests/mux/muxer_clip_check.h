@@ -203,16 +203,7 @@ inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdPar
   } tb, mb;
   auto it = clip.units.find(pid);
   if (it == clip.units.end()) return "no units on the PID";
-  std::vector<ClipUnit> units;
-  for (const ClipUnit& u : it->second)
-    if (!include || include(u)) units.push_back(u);
-  // Packets of the units left out (another model's units on the same PID).
-  std::vector<bool> skip(clip.packets.size(), false);
-  if (include)
-    for (const ClipUnit& u : it->second)
-      if (!include(u))
-        for (size_t i = u.firstPacket; i <= u.lastPacket; ++i)
-          if (clip.packets[i].pid == pid) skip[i] = true;
+  const std::vector<ClipUnit>& units = it->second;
   // Units receiving bytes, oldest first: {dts ticks, bytes}.
   std::vector<std::pair<int64_t, int64_t>> eb;
   size_t unit = 0;
