@@ -322,6 +322,38 @@ int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progre
   return kOk;
 }
 
+int PrepareReusedClip(SRipTracks& tracks, CReusedClip& clip, const std::string& clpiPath, const Progress& progress,
+                      int64_t& basePresentationTime, std::string& error) {
+  std::optional<ClipInformationFile> info;
+  if (!clpiPath.empty() && std::filesystem::exists(clpiPath)) {
+    std::vector<uint8_t> bytes;
+    std::string why;
+    info.emplace();
+    if (CReusedClip::IdentityOf(clpiPath).size > (int64_t{64} << 20) || !ReadWholeFile(clpiPath, bytes, why) ||
+        info->Parse(bytes.data(), bytes.size(), &why) != kOk) {
+      error = "\"" + clpiPath + "\": " + (why.empty() ? std::string("too large to be clip information") : why);
+      return kFailed;
+    }
+    if (clip.Length() % 192 == 0 && info->NumberOfSourcePackets != static_cast<uint64_t>(clip.Length() / 192)) {
+      error = "\"" + clip.Path() + "\" has " + std::to_string(clip.Length() / 192) +
+              " source packets but its clip information counts " + std::to_string(info->NumberOfSourcePackets);
+      return kFailed;
+    }
+  }
+  const int rc = ScanReusedClip(tracks, clip, progress, &error);
+  if (rc == kCancelled) return kCancelled;
+  if (rc == kScanEmptyFile) error = "\"" + clip.Path() + "\" is empty";
+  if (rc != kOk) return kFailed;
+  if (info && !info->atcSequences.empty() && !info->atcSequences.front().stc.empty()) {
+    AttachKeyPoints(tracks, info->cpi);
+    basePresentationTime = 2 * int64_t{info->atcSequences.front().stc.front().PresentationStartTime};
+  } else if (std::optional<int64_t> start = ReadClipStartPts(clip)) {
+    basePresentationTime = *start;
+  }
+  for (auto& t : tracks.items) t->SetClip(&clip);
+  return kOk;
+}
+
 // ---------------------------------------------------------------- listing a clip
 
 std::string CompanionClipInfoPath(const std::string& clipPath) {

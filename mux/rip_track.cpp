@@ -241,6 +241,9 @@ void SRipTrack::ReleaseMux() {
 }
 
 void SRipTrack::ReleaseSource() {
+  // The next build scans the clip again.
+  m_units.clear();
+  m_units.shrink_to_fit();
   m_hasAu = false;
   m_au = SRipAu{};
   m_buffer.clear();

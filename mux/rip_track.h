@@ -178,6 +178,15 @@ std::optional<int64_t> ReadClipStartPts(CReusedClip& clip);
 // second flag is clear.
 void AttachKeyPoints(SRipTracks& tracks, const SCpi& epMap);
 
+// Everything a build does with the existing clip before multiplexing: the
+// clip information is read and checked against the clip (none at
+// `clpiPath`: the start time comes from the clip's first time stamp), the
+// streams are scanned, the EP-map key points attached, the tracks pointed
+// at `clip`, and `basePresentationTime` set to the clip's start. kOk,
+// kCancelled, or kFailed with `error` set.
+int PrepareReusedClip(SRipTracks& tracks, CReusedClip& clip, const std::string& clpiPath, const Progress& progress,
+                      int64_t& basePresentationTime, std::string& error);
+
 // A stream of an existing clip that reuse can take.
 struct SClipStream {
   uint16_t pid = 0;
