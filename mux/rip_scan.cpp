@@ -262,17 +262,20 @@ int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progre
   }
 
   bool cancelled = false;
-  std::vector<uint8_t> block(kScanBlock);
+  // Not cleared: every byte used is read first.
+  const size_t blockSize = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kScanBlock), length));
+  std::unique_ptr<uint8_t[]> blockBytes(new uint8_t[blockSize]);
+  uint8_t* const block = blockBytes.get();
   uint32_t number = 0;
-  for (int64_t pos = 0; pos < length; pos += static_cast<int64_t>(kScanBlock)) {
+  for (int64_t pos = 0; pos < length; pos += static_cast<int64_t>(blockSize)) {
     if (!progress.Value(static_cast<int32_t>(pos * 100 / length))) {
       cancelled = true;
       break;
     }
-    const int64_t got = clip.ReadAt(pos, block.data(), block.size());
+    const int64_t got = clip.ReadAt(pos, block, blockSize);
     if (got <= 0) return fail(got < 0 ? "Cannot read \"" + clip.Path() + "\"" : "\"" + clip.Path() + "\" is shorter than it was");
     for (size_t off = 0; off + 192 <= static_cast<size_t>(got); off += 192, ++number) {
-      const uint8_t* ts = block.data() + off + 4;
+      const uint8_t* ts = block + off + 4;
       if (ts[0] != 0x47) continue;
       const uint32_t pid = ((ts[1] & 0x1F) << 8) | ts[2];
       if (!IsReusablePid(pid)) continue;
