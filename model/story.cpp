@@ -322,6 +322,8 @@ int CStoryObject::AddClipSource(const std::string& pathIn, const std::vector<uin
     tracks->items.push_back(MakeRipTrack(listing, s));
     const bool wanted = pids.empty() || std::find(chosen.begin(), chosen.end(), &s) != chosen.end();
     if (wanted) added.push_back(tracks->items.back().get());
+    // A stream left out is not cut into units by the build.
+    if (addTracks && !wanted) tracks->items.back()->m_bEnabled = false;
   }
   if (addTracks) {
     for (SMuxTrack* t : added) {
@@ -450,6 +452,10 @@ bool CStoryObject::ReloadSources(const Progress& progress, IPrompt& prompt) {
   }
   for (SMuxTrack* t : m_vecTracks)
     if (t->m_nTrackNumber >= m_nNextTrackId && t->m_nTrackNumber < INT32_MAX) m_nNextTrackId = t->m_nTrackNumber + 1;
+  // Streams of the existing clip that are not tracks of the story are not
+  // cut into units by the build.
+  for (auto& t : m_pRipTracks->items)
+    if (std::find(taken.begin(), taken.end(), t.get()) == taken.end()) t->m_bEnabled = false;
   return changed;
 }
 
