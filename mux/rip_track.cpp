@@ -142,8 +142,6 @@ bool SRipTrack::ReadUnit(size_t i) {
   m_nNextPacket = 0;
   m_nKeyPoint = -1;
   if (m_au.ranges.empty()) return false;
-  m_nSpanFirst = m_au.ranges.front().first;
-  m_nSpanLast = m_au.ranges.back().second;
   // The unit's packets are read run by run into one compact buffer, so a
   // unit spread over the clip costs its own size, not the span's.
   const size_t bytes = size_t{m_au.PacketCount()} * 192;

@@ -134,9 +134,7 @@ class SRipTrack : public SMuxTrack {
   std::vector<uint8_t> m_buffer;  // the packets spanned by the unit served
   // Reader of the unit being served.
   uint16_t m_nNewPid = 0;
-  size_t m_nRange = 0;
-  uint32_t m_nNextPacket = 0;
-  uint32_t m_nSpanFirst = 0, m_nSpanLast = 0;
+  uint32_t m_nNextPacket = 0;  // index of the unit's next packet
   int64_t m_nKeyPoint = -1;  // index into the own key points
   bool m_bPriority = false;  // transport_priority to write
   SRipAu m_au;
