@@ -368,10 +368,12 @@ TEST(RipServe, ModelsFollowTheStreamCodingType) {
     auto t = Track(0x1100, k.type);
     t->CreateModels();
     ASSERT_TRUE(t->m_pPrimaryModel) << int(k.type);
-    EXPECT_EQ(typeid(*t->m_pPrimaryModel), k.primary) << int(k.type);
+    const zv::CStdBase& primary = *t->m_pPrimaryModel;
+    EXPECT_EQ(typeid(primary), k.primary) << int(k.type);
     EXPECT_EQ(t->m_pSecondaryModel != nullptr, k.secondary != nullptr) << int(k.type);
     if (k.secondary && t->m_pSecondaryModel) {
-      EXPECT_EQ(typeid(*t->m_pSecondaryModel), *k.secondary) << int(k.type);
+      const zv::CStdBase& secondary = *t->m_pSecondaryModel;
+      EXPECT_EQ(typeid(secondary), *k.secondary) << int(k.type);
     }
   }
 }
