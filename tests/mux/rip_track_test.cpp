@@ -465,13 +465,11 @@ void RemuxClip(Remux& r, const TempDir& out, const std::string& source, const st
   for (const zv::SClipStream& s : r.listing.streams)
     if (std::find(pids.begin(), pids.end(), s.pid) != pids.end()) r.rip.items.push_back(zv::MakeRipTrack(r.listing, s));
   ASSERT_TRUE(r.clip.Open(source, error)) << error;
-  ASSERT_EQ(zv::ScanReusedClip(r.rip, r.clip, {}, &error), zv::kOk) << error;
-  zv::AttachKeyPoints(r.rip, r.listing.info.cpi);
   zv::SMuxPrepare prep;
-  prep.basePresentationTime = 2 * int64_t{r.listing.info.atcSequences.at(0).stc.at(0).PresentationStartTime};
+  ASSERT_EQ(zv::PrepareReusedClip(r.rip, r.clip, r.listing.clpiPath, {}, prep.basePresentationTime, error), zv::kOk)
+      << error;
   std::vector<zv::SMuxTrack*> tracks;
   for (auto& t : r.rip.items) {
-    t->SetClip(&r.clip);
     t->m_nOrderKey = static_cast<int32_t>(tracks.size());
     tracks.push_back(t.get());
   }
