@@ -433,7 +433,10 @@ int ListClipStreams(const std::string& clipPath, SClipListing& out, std::string&
         }
       if (!s.inPmt || !IsReusablePid(s.pid)) {
         char buf[96];
-        std::snprintf(buf, sizeof buf, "stream 0x%04X of the clip information is not in the clip", si.StreamPID);
+        std::snprintf(buf, sizeof buf,
+                      s.inPmt ? "stream 0x%04X is not on a PID a disc clip carries streams on"
+                              : "stream 0x%04X of the clip information is not in the clip",
+                      si.StreamPID);
         error = "\"" + clipPath + "\": " + buf;
         return kFailed;
       }
