@@ -209,10 +209,14 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
       j.BeginObject().Key("name").Str(s->m_strName).Key("id").Int(s->m_nId).Key("sources").BeginArray();
       for (const auto& src : s->m_vecSources) j.Str(src);
       j.EndArray().Key("tracks").BeginArray();
-      for (const zv::STrackRef& t : s->TrackRefs())
+      for (const zv::STrackRef& t : s->TrackRefs()) {
         j.BeginObject().Key("number").Int(t.number).Key("description").Str(t.description).Key("path").Str(t.path)
             .Key("codingType").Int(t.codingType).Key("enabled").Bool(t.enabled).Key("primary").Bool(t.primary)
-            .Key("language").Str(t.language).Key("delay").Int(t.delay).EndObject();
+            .Key("language").Str(t.language).Key("delay").Int(t.delay);
+        // A reused track names its stream in the existing clip.
+        if (t.reused) j.Key("sourcePid").Int(t.sourcePid);
+        j.EndObject();
+      }
       j.EndArray().EndObject();
     }
     j.EndArray().Key("menus").BeginArray();

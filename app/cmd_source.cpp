@@ -13,6 +13,8 @@
 #include "app/terminal.h"
 #include "model/object_path.h"
 #include "model/project.h"
+#include "mux/rip_track.h"
+#include "mux/ts_syntax.h"
 #include "platform/paths.h"
 #include "streams/sif_data.h"
 
@@ -24,10 +26,12 @@ int RunSourceAdd(const std::vector<std::string>& argv);
 int RunSourceRemove(const std::vector<std::string>& argv);
 
 ZV_COMMAND("source add", "add stream files to a clip, analysing them",
-           "zelvane source add P.zvpj CLIP FILE... [--yes]\n"
+           "zelvane source add P.zvpj CLIP FILE... [--pids PID,...] [--yes]\n"
            "  CLIP   a clip by name, e.g. \"Movie#1/Clip#1\" or \"Logos/Clip#1\"\n"
            "  FILE   elementary streams (.264, .ac3, .sup, ...); an .ac3 file beside a .thd/.mlp file of the same\n"
-           "         name is taken as the core of that file\n"
+           "         name is taken as the core of that file; or an existing clip (BDMV/STREAM/nnnnn.m2ts with its\n"
+           "         CLIPINF/nnnnn.clpi), whose streams are listed and reused as they are, without re-encoding\n"
+           "  --pids the streams of the existing clip to reuse, e.g. 0x1011,0x1100 (default: all)\n"
            "  --yes  Ctrl-C cancels at once\n"
            "exit status: 0 added, 1 cancelled, 2 a file was refused (the project is unchanged)",
            "zelvane source add disc.zvpj Movie#1/Clip#1 movie.264 movie_eng.ac3 subtitles_fra.sup", RunSourceAdd);
@@ -71,14 +75,57 @@ int Save(const CommandInfo& self, const std::string& path, zv::CZvObject& projec
   return kExitOk;
 }
 
+// "0x1011,0x1100" (hexadecimal with 0x, else decimal).
+bool ParsePids(const std::string& text, std::vector<uint16_t>& out, std::string& error) {
+  size_t at = 0;
+  while (at <= text.size()) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string one = text.substr(at, comma - at);
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(one.c_str(), &end, 0);
+    if (one.empty() || *end != '\0' || v > 0x1FFF) {
+      error = "--pids: \"" + one + "\" is not a PID (e.g. 0x1011)";
+      return false;
+    }
+    out.push_back(static_cast<uint16_t>(v));
+    at = comma + 1;
+  }
+  return true;
+}
+
+// Lists the streams of an existing clip as its clip information and PMT
+// describe them; false after saying why the clip cannot be reused.
+bool ListClip(const CommandInfo& self, const std::string& file) {
+  zv::SClipListing listing;
+  std::string error;
+  if (zv::ListClipStreams(file, listing, error) != zv::kOk) {
+    Failed(self, error);
+    return false;
+  }
+  std::printf("%s: %zu stream%s\n", file.c_str(), listing.streams.size(), listing.streams.size() == 1 ? "" : "s");
+  for (const zv::SClipStream& s : listing.streams) {
+    const uint8_t type = s.info.coding.StreamCodingType;
+    const char* name = zv::GetStreamTypeName(type);
+    std::printf("  0x%04X  %s(0x%02X)  %s\n", s.pid, name ? name : "", type, s.info.coding.Summary(true).c_str());
+  }
+  return true;
+}
+
 int RunSourceAdd(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("source add");
   for (const auto& a : argv)
-    if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes") return UsageError(self, "unknown option " + a);
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes" && a != "--pids")
+      return UsageError(self, "unknown option " + a);
   Args args;
   std::string err;
-  if (!args.Parse(argv, {}, err)) return UsageError(self, err);
+  if (!args.Parse(argv, {"--pids"}, err)) return UsageError(self, err);
   if (args.Count() < 3) return UsageError(self, "expected P.zvpj, CLIP and at least one FILE");
+  std::vector<uint16_t> pids;
+  const bool pidsGiven = !args.Values("--pids").empty();
+  if (pidsGiven && !ParsePids(args.Value("--pids"), pids, err)) return UsageError(self, err);
+  size_t clips = 0;
+  for (size_t i = 2; i < args.Count(); ++i) clips += zv::EqualsNoCase(zv::ExtensionOf(args[i]), ".m2ts");
+  if (pidsGiven && (clips != 1 || args.Count() != 3)) return UsageError(self, "--pids goes with one existing clip (.m2ts) alone");
   const bool yes = args.Has("--yes");
   TerminalPrompt prompt(yes);
   zv::CFileLock lock;
@@ -101,7 +148,13 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
     const size_t before = story->m_vecTracks.size();
     bool hadVideo = false;
     for (const zv::STrackRef& t : story->TrackRefs()) hadVideo |= t.enabled && t.primary && t.video;
-    const int rc = story->AddSource(file, true, display.Callback(), prompt);
+    const bool existingClip = zv::EqualsNoCase(zv::ExtensionOf(file), ".m2ts");
+    if (existingClip) {
+      display.Finish();
+      if (!ListClip(self, file)) return kExitFailed;
+    }
+    const int rc = existingClip ? story->AddClipSource(file, pids, true, prompt)
+                                : story->AddSource(file, true, display.Callback(), prompt);
     if (rc == zv::kCancelled) {
       display.Finish();
       return kExitCancelled;

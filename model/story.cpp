@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "mux/mux_track.h"
+#include "mux/rip_track.h"
 #include "platform/paths.h"
 
 namespace zv {
@@ -100,6 +101,10 @@ STrackRef RefOf(const SMuxTrack& t) {
   r.language = t.GetLanguageCode();
   r.description = t.GetDescription();
   if (auto* raw = dynamic_cast<const SRawTrack*>(&t)) r.path = raw->m_source.m_strPath;
+  if (auto* rip = dynamic_cast<const SRipTrack*>(&t)) {
+    r.reused = true;
+    r.sourcePid = static_cast<uint16_t>(rip->m_nSourcePid);
+  }
   return r;
 }
 
@@ -107,7 +112,19 @@ STrackRef RefOf(const SMuxTrack& t) {
 
 ZV_IMPLEMENT_DYNCREATE(CStoryObject, 1)
 
-CStoryObject::CStoryObject() : m_pRawTracks(std::make_unique<SRawTracks>()) {}
+CStoryObject::CStoryObject()
+    : m_pRawTracks(std::make_unique<SRawTracks>()), m_pRipTracks(std::make_unique<SRipTracks>()) {}
+
+namespace {
+
+// A track of the kind stored before it: 1 reused clip, 0 raw.
+std::unique_ptr<SMuxTrack> NewTrackOfKind(uint8_t kind) {
+  if (kind == 1) return std::make_unique<SRipTrack>();
+  if (kind == 0) return std::make_unique<SRawTrack>();
+  throw ArchiveError("the project file holds a track of an unknown kind");
+}
+
+}  // namespace
 CStoryObject::~CStoryObject() = default;
 
 bool SameTrackCoding(const STrackRef& a, const STrackRef& b) {
@@ -124,7 +141,10 @@ bool SameTrackCoding(const STrackRef& a, const STrackRef& b) {
 
 std::vector<STrackRef> CStoryObject::TrackRefs() const {
   std::vector<STrackRef> refs;
-  for (const SMuxTrack* t : m_vecTracks) refs.push_back(RefOf(*t));
+  for (const SMuxTrack* t : m_vecTracks) {
+    refs.push_back(RefOf(*t));
+    if (refs.back().reused) refs.back().path = m_strClipPath;
+  }
   return refs;
 }
 
@@ -172,8 +192,7 @@ void CStoryObject::Serialize(CArchive& ar) {
   for (uint32_t i = 0; i < tracks; ++i) {
     uint8_t kind = 0;
     ar.Byte(kind);
-    if (kind != 0) throw ArchiveError("the project file holds a track of an existing clip, which this version cannot read");
-    auto t = std::make_unique<SRawTrack>();
+    std::unique_ptr<SMuxTrack> t = NewTrackOfKind(kind);
     t->Serialize(ar);
     m_vecTracks.push_back(t.get());
     m_loadedTracks.push_back(std::move(t));
@@ -192,6 +211,7 @@ void CStoryObject::Reset() {
   m_vecPrevClips.clear();
   m_loadedTracks.clear();
   m_pRawTracks = std::make_unique<SRawTracks>();
+  m_pRipTracks = std::make_unique<SRipTracks>();
   m_nNextTrackId = 0;
 }
 
@@ -218,7 +238,7 @@ void CStoryObject::CopyFrom(const CNamedObject& src) {
     const_cast<SMuxTrack*>(t)->Serialize(w);
     ArchiveIn in(out.Bytes());
     CArchive r(in);
-    auto copy = std::make_unique<SRawTrack>();
+    std::unique_ptr<SMuxTrack> copy = NewTrackOfKind(t->m_nReused);
     copy->Serialize(r);
     m_vecTracks.push_back(copy.get());
     m_loadedTracks.push_back(std::move(copy));
@@ -226,6 +246,7 @@ void CStoryObject::CopyFrom(const CNamedObject& src) {
 }
 
 int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Progress& progress, IPrompt& prompt) {
+  if (EqualsNoCase(ExtensionOf(pathIn), ".m2ts")) return AddClipSource(pathIn, {}, addTracks, prompt);
   const std::string path = AbsolutePath(pathIn);
   // A path the project file cannot be loaded with again must not get in.
   std::string error;
@@ -259,12 +280,71 @@ int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Pro
   return kOk;
 }
 
+int CStoryObject::AddClipSource(const std::string& pathIn, const std::vector<uint16_t>& pids, bool addTracks,
+                                IPrompt& prompt) {
+  const std::string path = AbsolutePath(pathIn);
+  std::string error;
+  if (!CheckPathLength(path, error)) {
+    prompt.Message(error);
+    return kFailed;
+  }
+  for (const std::string& s : m_vecSources) {
+    if (IsSameFileIdentity(s, path)) {
+      prompt.Message(FormatMessage(kMsgSourceAdded, path));
+      return kFailed;
+    }
+  }
+  if (!m_strClipPath.empty()) {
+    prompt.Message("\"" + m_strName + "\" already reuses the tracks of \"" + m_strClipPath + "\"; a clip reuses one existing clip at most");
+    return kFailed;
+  }
+  SClipListing listing;
+  if (ListClipStreams(path, listing, error) != kOk) {
+    prompt.Message(error);
+    return kFailed;
+  }
+  std::vector<const SClipStream*> chosen;
+  for (uint16_t pid : pids) {
+    auto it = std::find_if(listing.streams.begin(), listing.streams.end(), [&](const SClipStream& s) { return s.pid == pid; });
+    if (it == listing.streams.end()) {
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "0x%04X", pid);
+      prompt.Message("\"" + path + "\" has no stream on PID " + buf);
+      return kFailed;
+    }
+    if (std::find(chosen.begin(), chosen.end(), &*it) == chosen.end()) chosen.push_back(&*it);
+  }
+  // The tracks cover every stream of the clip, so that a project reloads
+  // them all; those not chosen stay out of the track list.
+  auto tracks = std::make_unique<SRipTracks>();
+  std::vector<SMuxTrack*> added;
+  for (const SClipStream& s : listing.streams) {
+    tracks->items.push_back(MakeRipTrack(listing, s));
+    const bool wanted = pids.empty() || std::find(chosen.begin(), chosen.end(), &s) != chosen.end();
+    if (wanted) added.push_back(tracks->items.back().get());
+    // A stream left out is not cut into units by the build.
+    if (addTracks && !wanted) tracks->items.back()->m_bEnabled = false;
+  }
+  if (addTracks) {
+    for (SMuxTrack* t : added) {
+      t->m_nTrackNumber = m_nNextTrackId++;
+      m_vecTracks.push_back(t);
+    }
+  }
+  m_pRipTracks = std::move(tracks);
+  m_strClipPath = path;
+  m_strClipPath2 = listing.clpiPath;
+  m_vecSources.push_back(path);
+  return kOk;
+}
+
 bool CStoryObject::RemoveSource(size_t index) {
   if (index >= m_vecSources.size()) return false;
   const std::string path = m_vecSources[index];
   if (EqualsNoCase(ExtensionOf(path), ".m2ts")) {
-    // Tracks of an existing clip arrive with clip reuse; none are held yet.
     std::erase_if(m_vecTracks, [](const SMuxTrack* t) { return t->m_nReused != 0; });
+    std::erase_if(m_loadedTracks, [](const std::unique_ptr<SMuxTrack>& t) { return t->m_nReused != 0; });
+    m_pRipTracks = std::make_unique<SRipTracks>();
   } else {
     std::erase_if(m_vecTracks, [&](const SMuxTrack* t) { return TrackUsesFile(t, path); });
     std::erase_if(m_pRawTracks->items, [&](const std::unique_ptr<SRawTrack>& t) { return TrackUsesFile(t.get(), path); });
@@ -315,31 +395,45 @@ bool CStoryObject::ReloadSources(const Progress& progress, IPrompt& prompt) {
   std::vector<SMuxTrack*> stored = std::move(m_vecTracks);
   // The old tracks stay alive until their settings are copied over.
   std::unique_ptr<SRawTracks> oldRaw = std::move(m_pRawTracks);
+  std::unique_ptr<SRipTracks> oldRip = std::move(m_pRipTracks);
   std::vector<std::unique_ptr<SMuxTrack>> oldLoaded = std::move(m_loadedTracks);
   m_vecSources.clear();
   m_vecTracks.clear();
+  m_strClipPath.clear();
+  m_strClipPath2.clear();
   m_pRawTracks = std::make_unique<SRawTracks>();
+  m_pRipTracks = std::make_unique<SRipTracks>();
 
   for (const std::string& path : sources)
     if (AddSource(path, false, progress, prompt) != kOk) changed = true;
 
-  std::vector<const SRawTrack*> taken;
+  std::vector<const SMuxTrack*> taken;
   for (SMuxTrack* old : stored) {
-    SRawTrack* match = nullptr;
-    if (auto* oldRawTrack = dynamic_cast<SRawTrack*>(old)) {
-      for (auto& t : m_pRawTracks->items) {
-        if (t->m_source.m_strPath == oldRawTrack->m_source.m_strPath &&
+    SMuxTrack* match = nullptr;
+    if (auto* oldRip = dynamic_cast<SRipTrack*>(old)) {
+      for (auto& t : m_pRipTracks->items) {
+        if (t->m_nSourcePid == oldRip->m_nSourcePid && t->m_bSecond == oldRip->m_bSecond &&
             std::find(taken.begin(), taken.end(), t.get()) == taken.end()) {
+          // The clip the track was made from, so that a build notices a
+          // clip replaced since.
+          if (oldRip->m_clipIdentity.size >= 0) t->m_clipIdentity = oldRip->m_clipIdentity;
           match = t.get();
           break;
         }
       }
-      if (match) {
-        // The user's range of the stream goes with the track.
-        match->m_source.m_nTimeMode = oldRawTrack->m_source.m_nTimeMode;
-        match->m_source.m_nInPoint = oldRawTrack->m_source.m_nInPoint;
-        match->m_source.m_nOutPoint = oldRawTrack->m_source.m_nOutPoint;
-        match->m_source.m_nGraphicsOffset = oldRawTrack->m_source.m_nGraphicsOffset;
+    }
+    if (auto* oldRawTrack = dynamic_cast<SRawTrack*>(old)) {
+      for (auto& t : m_pRawTracks->items) {
+        if (t->m_source.m_strPath == oldRawTrack->m_source.m_strPath &&
+            std::find(taken.begin(), taken.end(), t.get()) == taken.end()) {
+          // The user's range of the stream goes with the track.
+          t->m_source.m_nTimeMode = oldRawTrack->m_source.m_nTimeMode;
+          t->m_source.m_nInPoint = oldRawTrack->m_source.m_nInPoint;
+          t->m_source.m_nOutPoint = oldRawTrack->m_source.m_nOutPoint;
+          t->m_source.m_nGraphicsOffset = oldRawTrack->m_source.m_nGraphicsOffset;
+          match = t.get();
+          break;
+        }
       }
     }
     if (!match) {
@@ -358,6 +452,10 @@ bool CStoryObject::ReloadSources(const Progress& progress, IPrompt& prompt) {
   }
   for (SMuxTrack* t : m_vecTracks)
     if (t->m_nTrackNumber >= m_nNextTrackId && t->m_nTrackNumber < INT32_MAX) m_nNextTrackId = t->m_nTrackNumber + 1;
+  // Streams of the existing clip that are not tracks of the story are not
+  // cut into units by the build.
+  for (auto& t : m_pRipTracks->items)
+    if (std::find(taken.begin(), taken.end(), t.get()) == taken.end()) t->m_bEnabled = false;
   return changed;
 }
 

@@ -21,6 +21,7 @@ namespace zv {
 class SMuxTrack;
 class SRawTrack;
 struct SRawTracks;
+struct SRipTracks;
 class CPlObject;
 class CPiObject;
 
@@ -54,7 +55,9 @@ struct STrackRef {
   uint16_t pid = 0;         // of the last build
   std::string language;     // three letters
   std::string description;
-  std::string path;  // main stream file
+  std::string path;  // main stream file, or the existing clip of a reused track
+  bool reused = false;     // taken from an existing clip
+  uint16_t sourcePid = 0;  // PID in that clip
 };
 
 // Same primary flag and the same stream coding information as far as
@@ -83,6 +86,7 @@ class CStoryObject : public CNamedObject {
   std::string m_strClipPath;   // an existing clip whose tracks are reused
   std::string m_strClipPath2;  // its companion path, cleared with it
   std::unique_ptr<SRawTracks> m_pRawTracks;
+  std::unique_ptr<SRipTracks> m_pRipTracks;  // tracks of the existing clip
   int32_t m_nReserved2 = 0;
   int32_t m_nReserved3 = -1;
   int32_t m_nClipNumber = -1;  // of the current build
@@ -109,6 +113,10 @@ class CStoryObject : public CNamedObject {
   // next track number and joins the track list. kOk, kCancelled or kFailed;
   // every failure has shown its message.
   int AddSource(const std::string& path, bool addTracks, const Progress& progress, IPrompt& prompt);
+  // An existing clip (.m2ts with its clip information) whose streams on
+  // `pids` (all when empty) become reused tracks; a story reuses one clip
+  // at most. kOk or kFailed; every failure has shown its message.
+  int AddClipSource(const std::string& path, const std::vector<uint16_t>& pids, bool addTracks, IPrompt& prompt);
   // Removes the source at `index` with its tracks; false for a bad index.
   bool RemoveSource(size_t index);
   // Drops every ".ac3" file that has a ".thd" or ".mlp" file of the same

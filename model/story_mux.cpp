@@ -1,10 +1,12 @@
 // Multiplexing one story into its clip and clip information files.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
 #include "model/build.h"
 #include "model/story.h"
 #include "mux/muxer.h"
+#include "mux/rip_track.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "streams/sif_data.h"
@@ -28,13 +30,37 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
   const std::string clpi = Numbered(bdmv + "CLIPINF/", m_nClipNumber, ".clpi");
   const std::string backup = Numbered(bdmv + "BACKUP/CLIPINF/", m_nClipNumber, ".clpi");
 
-  // Tracks of an existing clip would be prepared against that clip here;
-  // stories hold none until clip reuse exists.
   std::vector<SMuxTrack*> tracks = AssignPids();
   CMuxer muxer;
   SMuxPrepare prep;
   prep.progress = progress;
   prep.prompt = &prompt;
+
+  // Reused tracks read their packets through one read-only handle of the
+  // existing clip, held for this build only.
+  std::unique_ptr<CReusedClip> reused;
+  const bool anyReused =
+      std::any_of(tracks.begin(), tracks.end(), [](const SMuxTrack* t) { return t->m_nReused != 0; });
+  if (anyReused) {
+    std::string error;
+    reused = std::make_unique<CReusedClip>();
+    if (m_strClipPath.empty() || !reused->Open(m_strClipPath, error)) {
+      prompt.Message(error.empty() ? "\"" + m_strName + "\" has reused tracks but no existing clip" : error);
+      return kFailed;
+    }
+    for (const auto& t : m_pRipTracks->items) {
+      if (t->m_clipIdentity.size >= 0 && !(t->m_clipIdentity == reused->OpenedIdentity())) {
+        prompt.Message("\"" + m_strClipPath + "\" changed since its tracks were added to \"" + m_strName +
+                       "\" (size or time); remove it and add it again");
+        return kFailed;
+      }
+    }
+    const int rc = PrepareReusedClip(*m_pRipTracks, *reused, m_strClipPath2, progress, prep.basePresentationTime, error);
+    if (rc != kOk) {
+      if (rc == kFailed) prompt.Message(error);
+      return rc;
+    }
+  }
   if (!muxer.Prepare(&tracks, prep)) {
     if (!muxer.Error().empty()) prompt.Message(muxer.Error());
     return kFailed;
@@ -60,6 +86,14 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
   if (rc != kOk) {
     if (rc == kFailed && !error.empty()) prompt.Message(error);
     return rc;
+  }
+  // Packets of a clip replaced while they were read would be a mix of two.
+  if (reused && !reused->Unchanged(error)) {
+    std::error_code ec;
+    std::filesystem::remove(clip, ec);
+    std::filesystem::remove(clpi, ec);
+    prompt.Message(error);
+    return kFailed;
   }
   std::vector<uint8_t> bytes;
   if (!ReadWholeFile(clpi, bytes, error) || !WriteFileAtomic(backup, bytes.data(), bytes.size(), error)) {

@@ -178,6 +178,7 @@ void SMuxTrack::EnterAu(SMuxAu& au) {
       toSecondary = !au.IsBaseUnit();
     }
     m_bRoutedSecondary = toSecondary;
+    if (m_nReused) au.SetRouting(!toSecondary);
     if (!toSecondary && m_pPrimaryModel) m_pPrimaryModel->AddAccessUnit(dts, au.pts);
     m_pSecondaryModel->AddAccessUnit(dts, au.pts);
   }

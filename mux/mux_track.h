@@ -71,6 +71,9 @@ struct SMuxAu : SAuBase {
   virtual KEY_POINT_INFO* GetKeyPoint() { return nullptr; }
   // The unit belongs to the core (primary-model) part of the stream.
   virtual bool IsBaseUnit() const { return true; }
+  // Told where a unit of a reused stream was routed: base units go to the
+  // primary model and are marked as such in their packets.
+  virtual void SetRouting(bool /*base*/) {}
 };
 
 struct STrackVideoFormat {

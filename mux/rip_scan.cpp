@@ -1,0 +1,481 @@
+// Reading an existing clip for reuse: its streams, its PMT, its start time
+// and the cut of each reused stream into access units.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "mux/rip_track.h"
+#include "mux/ts_syntax.h"
+
+namespace zv {
+
+// ---------------------------------------------------------------- the clip file
+
+CReusedClip::Identity CReusedClip::IdentityOf(const std::string& path) {
+  Identity id;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return id;
+  id.size = static_cast<int64_t>(st.st_size);
+  id.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return id;
+}
+
+bool CReusedClip::Open(const std::string& path, std::string& error) {
+  if (!m_file.Open(path, File::kRead)) {
+    error = m_file.Error();
+    return false;
+  }
+  m_length = m_file.Length();
+  m_identity = IdentityOf(path);
+  if (m_length < 0) {
+    error = m_file.Error();
+    return false;
+  }
+  return true;
+}
+
+int64_t CReusedClip::ReadAt(int64_t pos, void* buf, size_t n) {
+  if (pos < 0 || pos >= m_length) return 0;
+  const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), m_length - pos));
+  if (!m_file.ReadExactAt(pos, buf, want)) return -1;
+  return static_cast<int64_t>(want);
+}
+
+bool CReusedClip::Unchanged(std::string& error) const {
+  if (IdentityOf(m_file.Path()) == m_identity) return true;
+  error = "\"" + m_file.Path() + "\" changed while it was being read";
+  return false;
+}
+
+// ---------------------------------------------------------------- PIDs and headers
+
+bool IsReusablePid(uint32_t pid) {
+  return pid == 0x1011 || (pid >= 0x1100 && pid <= 0x111F) || (pid >= 0x1200 && pid <= 0x12FF) ||
+         (pid >= 0x1400 && pid <= 0x141F) || pid == 0x1800 || (pid >= 0x1A00 && pid <= 0x1A1F) ||
+         (pid >= 0x1B00 && pid <= 0x1B1F);
+}
+
+namespace {
+
+constexpr size_t kScanBlock = 6291456;  // 32,768 source packets
+constexpr size_t kSmallBlock = 19200;   // 100 source packets
+// A unit is served from memory: a stream whose PES packets run longer than
+// any real access unit is refused rather than read whole.
+constexpr size_t kMaxUnitPackets = (16u << 20) / 192;
+
+// Bytes of the transport header of a 188-byte packet (adaptation field
+// included); 0 when the header is malformed.
+size_t TsHeaderBytes(const uint8_t* ts) {
+  size_t h = 4;
+  if (ts[3] & 0x20) h += 1 + size_t{ts[4]};
+  return h <= 188 ? h : 0;
+}
+
+// The PES header at the start of a packet's payload; the header bytes, or
+// 0 when there is none.
+size_t PesHeaderAt(const uint8_t* ts, size_t tsHeader, PES_HEADER& pes) {
+  if (!(ts[1] & 0x40) || !(ts[3] & 0x10) || tsHeader >= 188) return 0;
+  const size_t n = Parse(ts + tsHeader, 188 - tsHeader, pes);
+  // A header cut off by the packet end parses as nothing.
+  return n;
+}
+
+// Position of a 3-byte start code followed by `code` in p[0..n), or n.
+size_t FindStartCode(const uint8_t* p, size_t n, uint8_t code) {
+  for (size_t i = 0; i + 3 < n; ++i)
+    if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == code) return i;
+  return n;
+}
+
+// A random-access H.264 unit starts with an access unit delimiter and a
+// sequence parameter set before its first slice.
+bool AvcRandomAccess(const uint8_t* p, size_t n) {
+  bool aud = false, sps = false;
+  for (size_t i = 0; i + 3 < n; ++i) {
+    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
+    const uint8_t type = p[i + 3] & 0x1F;
+    if (type == 9) aud = true;
+    if (type == 7) sps = true;
+    if (type == 1 || type == 5) return aud && sps;
+    i += 2;
+  }
+  return aud && sps;
+}
+
+uint32_t ClassifyUnit(uint8_t codingType, const uint8_t* p, size_t n) {
+  switch (codingType) {
+    case 0x90:
+    case 0x91: {
+      if (n < 1) return 0;
+      const uint8_t segment = p[0];
+      uint32_t flags = segment;
+      if ((segment == 0x16 || segment == 0x18) && n > 10) flags |= uint32_t{static_cast<uint8_t>(p[10] >> 6)} << 8;
+      if (segment == 0x16 && n > 13 && p[13] == 0) flags |= kRipNoObjects;
+      return flags;
+    }
+    case 0x02: return FindStartCode(p, n, 0xB3) < n ? kRipRandomAccess : 0;
+    case 0x1B: return AvcRandomAccess(p, n) ? kRipRandomAccess : 0;
+    case 0xEA: return FindStartCode(p, n, 0x0F) < n ? kRipRandomAccess : 0;
+    default: return 0;
+  }
+}
+
+void FinishUnit(STrackAu& s) {
+  if (!s.au) return;
+  if (!s.packets.empty()) {
+    SRipAu& au = *s.au;
+    au.ranges.clear();
+    for (uint32_t n : s.packets) {
+      if (!au.ranges.empty() && au.ranges.back().second + 1 == n)
+        au.ranges.back().second = n;
+      else
+        au.ranges.emplace_back(n, n);
+    }
+    au.size = static_cast<int32_t>(std::min<size_t>(s.packets.size() * 192, INT32_MAX));
+    s.track->m_units.push_back(std::move(au));
+  }
+  s.au.reset();
+  s.packets.clear();
+}
+
+// A subtitle stream ends with the display set of its last clearing
+// composition: display sets after it would stay on screen past the clip.
+void TrimGraphicsEnd(SRipTrack& t) {
+  std::vector<SRipAu>& u = t.m_units;
+  std::optional<size_t> end;
+  for (size_t i = u.size(); i-- > 0;) {
+    const uint32_t segment = u[i].type & 0xFF;
+    if (segment == 0x80) end = i;
+    if ((segment == 0x16 || segment == 0x18) && (u[i].type & kRipNoObjects)) break;
+  }
+  if (!end) return;
+  for (size_t i = *end + 1; i < u.size(); ++i) t.m_nPacketCount -= static_cast<int32_t>(u[i].PacketCount());
+  t.m_nPacketCount = std::max(t.m_nPacketCount, 0);
+  u.erase(u.begin() + static_cast<std::ptrdiff_t>(*end + 1), u.end());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the scan
+
+std::optional<PMT_SECTION> ReadClipPmt(CReusedClip& clip) {
+  std::vector<uint8_t> block(kSmallBlock);
+  std::vector<uint8_t> section;
+  bool collecting = false;
+  for (int64_t pos = 0; pos < clip.Length(); pos += static_cast<int64_t>(kSmallBlock)) {
+    const int64_t got = clip.ReadAt(pos, block.data(), block.size());
+    if (got <= 0) return std::nullopt;
+    for (size_t off = 0; off + 192 <= static_cast<size_t>(got); off += 192) {
+      const uint8_t* ts = block.data() + off + 4;
+      if (ts[0] != 0x47 || (((ts[1] & 0x1F) << 8) | ts[2]) != kPmtPid || !(ts[3] & 0x10)) continue;
+      const size_t h = TsHeaderBytes(ts);
+      if (h == 0 || h >= 188) continue;
+      const uint8_t* p = ts + h;
+      size_t n = 188 - h;
+      if (ts[1] & 0x40) {
+        const size_t pointer = p[0];
+        if (pointer + 1 >= n) continue;
+        section.assign(p + 1 + pointer, p + n);
+        collecting = true;
+      } else if (collecting) {
+        section.insert(section.end(), p, p + n);
+      } else {
+        continue;
+      }
+      if (section.size() < 3) continue;
+      const size_t length = 3 + (((section[1] & 0x0F) << 8) | section[2]);
+      if (section.size() < length) {
+        if (section.size() > 4096) collecting = false;  // not a section a clip carries
+        continue;
+      }
+      PMT_SECTION pmt;
+      if (Parse(section.data(), length, pmt) != 0) return pmt;
+      collecting = false;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<int64_t> ReadClipStartPts(CReusedClip& clip) {
+  std::vector<uint8_t> block(kSmallBlock);
+  for (int64_t pos = 0; pos < clip.Length(); pos += static_cast<int64_t>(kSmallBlock)) {
+    const int64_t got = clip.ReadAt(pos, block.data(), block.size());
+    if (got <= 0) return std::nullopt;
+    for (size_t off = 0; off + 192 <= static_cast<size_t>(got); off += 192) {
+      const uint8_t* ts = block.data() + off + 4;
+      if (ts[0] != 0x47 || !IsReusablePid(((ts[1] & 0x1F) << 8) | ts[2])) continue;
+      const size_t h = TsHeaderBytes(ts);
+      PES_HEADER pes;
+      if (h != 0 && PesHeaderAt(ts, h, pes) != 0 && pes.PTS) return static_cast<int64_t>(pes.PTS->value);
+    }
+  }
+  return std::nullopt;
+}
+
+void AttachKeyPoints(SRipTracks& tracks, const SCpi& epMap) {
+  for (const STREAM_PID_ENTRY& e : epMap.entries) {
+    for (auto& t : tracks.items) {
+      if (t->m_nSourcePid != e.StreamPid || t->m_bSecond) continue;
+      if (t->m_bEnabled) t->m_epKeyPoints = e;
+      break;
+    }
+  }
+}
+
+int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progress, std::string* error) {
+  const int64_t length = clip.Length();
+  if (length == 0) return kScanEmptyFile;
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    return kScanFailed;
+  };
+  // A clip that is not whole source packets was cut short: its last unit
+  // would be served incomplete.
+  if (length % 192 != 0) return fail("\"" + clip.Path() + "\" is truncated (not whole 192-byte source packets)");
+  if (length / 192 > UINT32_MAX) return fail("\"" + clip.Path() + "\" has more source packets than a clip can number");
+
+  bool counting = true;
+  for (auto& t : tracks.items)
+    if (t->m_nPacketCount != 0) counting = false;
+  CTrackAuMap map;
+  for (auto& t : tracks.items) {
+    t->m_units.clear();
+    t->m_units.shrink_to_fit();
+    t->m_epKeyPoints.reset();
+    map.try_emplace(static_cast<uint32_t>(t->m_nSourcePid), STrackAu{t.get(), nullptr, {}});
+  }
+  if (!progress.Action("Parsing") || !progress.Item(clip.Path()) || !progress.Value(0)) return kCancelled;
+
+  tracks.pmt = ReadClipPmt(clip);
+  if (tracks.pmt) {
+    for (ESI& e : tracks.pmt->streams) {
+      for (auto& t : tracks.items) {
+        if (t->m_nSourcePid != e.elementary_PID || t->m_bSecond) continue;
+        t->m_pmtEntry = std::move(e);
+        break;
+      }
+    }
+    tracks.pmt->streams.clear();
+  }
+
+  bool cancelled = false;
+  // Not cleared: every byte used is read first.
+  const size_t blockSize = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kScanBlock), length));
+  std::unique_ptr<uint8_t[]> blockBytes(new uint8_t[blockSize]);
+  uint8_t* const block = blockBytes.get();
+  uint32_t number = 0;
+  for (int64_t pos = 0; pos < length; pos += static_cast<int64_t>(blockSize)) {
+    if (!progress.Value(static_cast<int32_t>(pos * 100 / length))) {
+      cancelled = true;
+      break;
+    }
+    const int64_t got = clip.ReadAt(pos, block, blockSize);
+    if (got <= 0) return fail(got < 0 ? "Cannot read \"" + clip.Path() + "\"" : "\"" + clip.Path() + "\" is shorter than it was");
+    for (size_t off = 0; off + 192 <= static_cast<size_t>(got); off += 192, ++number) {
+      const uint8_t* ts = block + off + 4;
+      if (ts[0] != 0x47) continue;
+      const uint32_t pid = ((ts[1] & 0x1F) << 8) | ts[2];
+      if (!IsReusablePid(pid)) continue;
+      auto it = map.find(pid);
+      if (it == map.end()) continue;
+      STrackAu& s = it->second;
+      if (counting) ++s.track->m_nPacketCount;
+      if (!s.track->m_bEnabled) continue;
+      const size_t h = TsHeaderBytes(ts);
+      PES_HEADER pes;
+      const size_t ph = h != 0 ? PesHeaderAt(ts, h, pes) : 0;
+      if (ph != 0) {
+        FinishUnit(s);
+        s.au = std::make_unique<SRipAu>();
+        if (pes.PTS) {
+          s.au->pts = static_cast<uint32_t>(pes.PTS->value);
+          s.au->dts = pes.DTS ? static_cast<uint32_t>(pes.DTS->value) : s.au->pts;
+        }
+        s.au->type = ClassifyUnit(s.track->GetStreamCodingType(), ts + h + ph, 188 - h - ph);
+      }
+      // Packets before the stream's first PES start belong to no unit.
+      if (!s.au) continue;
+      if (s.packets.size() >= kMaxUnitPackets) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "stream 0x%04X has an access unit larger than 16 MiB", pid);
+        for (auto& t : tracks.items) {
+          t->m_units.clear();
+          if (counting) t->m_nPacketCount = 0;
+        }
+        return fail("\"" + clip.Path() + "\": " + buf);
+      }
+      s.packets.push_back(number);
+    }
+  }
+  for (auto& [pid, s] : map) {
+    FinishUnit(s);
+    if (!cancelled && s.track->GetStreamCodingType() == 0x90) TrimGraphicsEnd(*s.track);
+  }
+  if (cancelled) {
+    for (auto& t : tracks.items) {
+      t->m_units.clear();
+      if (counting) t->m_nPacketCount = 0;
+    }
+    return kCancelled;
+  }
+  if (!progress.Value(100)) return kCancelled;
+  return kOk;
+}
+
+int PrepareReusedClip(SRipTracks& tracks, CReusedClip& clip, const std::string& clpiPath, const Progress& progress,
+                      int64_t& basePresentationTime, std::string& error) {
+  std::optional<ClipInformationFile> info;
+  if (!clpiPath.empty() && std::filesystem::exists(clpiPath)) {
+    std::vector<uint8_t> bytes;
+    std::string why;
+    info.emplace();
+    if (CReusedClip::IdentityOf(clpiPath).size > (int64_t{64} << 20) || !ReadWholeFile(clpiPath, bytes, why) ||
+        info->Parse(bytes.data(), bytes.size(), &why) != kOk) {
+      error = "\"" + clpiPath + "\": " + (why.empty() ? std::string("too large to be clip information") : why);
+      return kFailed;
+    }
+    if (clip.Length() % 192 == 0 && info->NumberOfSourcePackets != static_cast<uint64_t>(clip.Length() / 192)) {
+      error = "\"" + clip.Path() + "\" has " + std::to_string(clip.Length() / 192) +
+              " source packets but its clip information counts " + std::to_string(info->NumberOfSourcePackets);
+      return kFailed;
+    }
+  }
+  const int rc = ScanReusedClip(tracks, clip, progress, &error);
+  if (rc == kCancelled) return kCancelled;
+  if (rc == kScanEmptyFile) error = "\"" + clip.Path() + "\" is empty";
+  if (rc != kOk) return kFailed;
+  if (info && !info->atcSequences.empty() && !info->atcSequences.front().stc.empty()) {
+    AttachKeyPoints(tracks, info->cpi);
+    basePresentationTime = 2 * int64_t{info->atcSequences.front().stc.front().PresentationStartTime};
+  } else if (std::optional<int64_t> start = ReadClipStartPts(clip)) {
+    basePresentationTime = *start;
+  }
+  for (auto& t : tracks.items) t->SetClip(&clip);
+  return kOk;
+}
+
+// ---------------------------------------------------------------- listing a clip
+
+std::string CompanionClipInfoPath(const std::string& clipPath) {
+  namespace fs = std::filesystem;
+  const fs::path p(clipPath);
+  const std::string name = p.stem().string() + ".clpi";
+  const fs::path dir = p.parent_path();
+  const fs::path beside = dir.parent_path() / "CLIPINF" / name;
+  std::error_code ec;
+  if (fs::exists(beside, ec)) return beside.string();
+  return (dir / name).string();
+}
+
+int ListClipStreams(const std::string& clipPath, SClipListing& out, std::string& error) {
+  out = SClipListing{};
+  out.clipPath = clipPath;
+  out.clpiPath = CompanionClipInfoPath(clipPath);
+  const std::string stem = std::filesystem::path(clipPath).stem().string();
+  if (stem.size() == 5 && std::all_of(stem.begin(), stem.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    out.clipNumber = std::stoi(stem);
+
+  CReusedClip clip;
+  if (!clip.Open(clipPath, error)) return kFailed;
+  out.identity = clip.OpenedIdentity();
+  if (clip.Length() == 0 || clip.Length() % 192 != 0) {
+    error = "\"" + clipPath + "\" is " + (clip.Length() == 0 ? "empty" : "truncated (not whole 192-byte source packets)");
+    return kFailed;
+  }
+  // Clip information files are small; a huge one is not one.
+  const CReusedClip::Identity clpiId = CReusedClip::IdentityOf(out.clpiPath);
+  if (clpiId.size > (int64_t{64} << 20)) {
+    error = "\"" + out.clpiPath + "\" is too large to be clip information";
+    return kFailed;
+  }
+  std::vector<uint8_t> bytes;
+  std::string readError;
+  if (!ReadWholeFile(out.clpiPath, bytes, readError)) {
+    error = "\"" + clipPath + "\" has no clip information file to reuse it with: " + readError;
+    return kFailed;
+  }
+  std::string parseError;
+  if (out.info.Parse(bytes.data(), bytes.size(), &parseError) != kOk) {
+    error = "\"" + out.clpiPath + "\": " + parseError;
+    return kFailed;
+  }
+  const uint64_t packets = static_cast<uint64_t>(clip.Length() / 192);
+  if (out.info.NumberOfSourcePackets != packets) {
+    error = "\"" + clipPath + "\" has " + std::to_string(packets) + " source packets but its clip information \"" +
+            out.clpiPath + "\" counts " + std::to_string(out.info.NumberOfSourcePackets);
+    return kFailed;
+  }
+  const std::optional<PMT_SECTION> pmt = ReadClipPmt(clip);
+  if (!pmt) {
+    error = "\"" + clipPath + "\" has no program map table";
+    return kFailed;
+  }
+  for (const SProgramSequence& seq : out.info.programInfo.sequences) {
+    for (const STREAM_INFO& si : seq.streams) {
+      if (std::any_of(out.streams.begin(), out.streams.end(), [&](const SClipStream& s) { return s.pid == si.StreamPID; }))
+        continue;
+      SClipStream s;
+      s.pid = si.StreamPID;
+      s.info = si;
+      for (const ESI& e : pmt->streams)
+        if (e.elementary_PID == si.StreamPID) {
+          s.inPmt = true;
+          if (e.stream_type != si.coding.StreamCodingType) {
+            char buf[160];
+            std::snprintf(buf, sizeof buf, "stream 0x%04X is of type 0x%02X in the clip but 0x%02X in its clip information",
+                          si.StreamPID, e.stream_type, si.coding.StreamCodingType);
+            error = "\"" + clipPath + "\": " + buf;
+            return kFailed;
+          }
+        }
+      if (!s.inPmt || !IsReusablePid(s.pid)) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf,
+                      s.inPmt ? "stream 0x%04X is not on a PID a disc clip carries streams on"
+                              : "stream 0x%04X of the clip information is not in the clip",
+                      si.StreamPID);
+        error = "\"" + clipPath + "\": " + buf;
+        return kFailed;
+      }
+      out.streams.push_back(std::move(s));
+    }
+  }
+  if (out.streams.empty()) {
+    error = "\"" + clipPath + "\" has no stream to reuse";
+    return kFailed;
+  }
+  return kOk;
+}
+
+std::unique_ptr<SRipTrack> MakeRipTrack(const SClipListing& clip, const SClipStream& s) {
+  auto t = std::make_unique<SRipTrack>();
+  t->m_nClipNumber = clip.clipNumber;
+  t->m_nSourcePid = s.pid;
+  t->m_nPid = s.pid;
+  t->m_codingInfo = s.info;
+  t->m_clipIdentity = clip.identity;
+  const int lang = LanguageIndexOf(s.info.coding.Language);
+  t->m_nLanguage = lang >= 0 ? lang : DefaultLanguageIndex();
+  t->m_codingInfo.coding.Language = LanguageCodeAt(t->m_nLanguage);
+  // Secondary streams keep their place on secondary PIDs.
+  t->m_bPrimary = !((s.pid >= 0x1A00 && s.pid <= 0x1A1F) || (s.pid >= 0x1B00 && s.pid <= 0x1B1F));
+  const TrackCategory c = CategoryOf(s.info.coding.StreamCodingType);
+  if (c == TrackCategory::kPg || c == TrackCategory::kIg) {
+    // Graphics are drawn on the plane of the clip's main video.
+    for (const SClipStream& v : clip.streams) {
+      if (CategoryOf(v.info.coding.StreamCodingType) != TrackCategory::kVideo) continue;
+      SRipTrack probe;
+      probe.m_codingInfo = v.info;
+      STrackVideoFormat f;
+      if (probe.GetVideoDescriptor(f)) t->m_graphicsVideo = f;
+      break;
+    }
+    if (!t->m_graphicsVideo) t->m_graphicsVideo = STrackVideoFormat{1920, 1080, 1};
+  }
+  return t;
+}
+
+}  // namespace zv
