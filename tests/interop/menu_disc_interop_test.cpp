@@ -256,4 +256,20 @@ TEST_F(MenuDisc, ThePopUpMenuOpensDuringTheMovieAndItsTopMenuButtonReturnsThere)
   EXPECT_GT(Find(lines, "event TITLE 0", enter), enter) << "the top menu title starts again";
 }
 
+// Each menu clip holds one stream, at 0x1400 (ffmpeg has no decoder for
+// interactive graphics; it still lists the stream).
+TEST_F(MenuDisc, EachMenuClipHoldsOneStreamAt0x1400) {
+  for (const char* clip : {"00002", "00004"}) {
+    const std::string path = disc_ + "/BDMV/STREAM/" + clip + ".m2ts";
+    const zvtest::RunResult n =
+        zvtest::Run({"ffprobe", "-v", "quiet", "-show_entries", "format=nb_streams", "-of", "csv=p=0", path});
+    ASSERT_EQ(n.status, 0) << n.err;
+    EXPECT_EQ(n.out, "1\n") << clip;
+    const zvtest::RunResult r =
+        zvtest::Run({"ffprobe", "-v", "quiet", "-show_entries", "stream=id", "-of", "csv=p=0", path});
+    for (const std::string& l : Lines(r.out))
+      if (!l.empty()) EXPECT_EQ(l, "0x1400") << clip;
+  }
+}
+
 }  // namespace
