@@ -79,8 +79,8 @@ int RunMenuImportPsd(const std::vector<std::string>& argv) {
   // is what the menu imports; while the stream is newer than the design the
   // conversion is skipped (--force converts again).
   const std::string stream = zv::ConvertedStreamPath(psdPath);
+  zv::CIgObject built;
   if (args.Has("--force") || !zv::ConvertedStreamIsCurrent(psdPath, stream)) {
-    zv::CIgObject built;
     ProgressDisplay display(prompt, yes, "Really want to stop the import? ");
     std::string message;
     const int rc = ConvertDesign(psdPath, built, display.Callback(), message);
@@ -98,7 +98,11 @@ int RunMenuImportPsd(const std::vector<std::string>& argv) {
     if (!written) return Failed(self, message.empty() ? "the design cannot be compiled into \"" + stream + "\"" : message);
     if (!zv::WriteConversionSideFile(stream, message)) std::fprintf(stderr, "zelvane %s: %s\n", self.name, message.c_str());
   }
-  if (!zv::ImportIesIntoMenu(*menu, stream, err)) return Failed(self, err);
+  // A design converted just now is the stream's model (the export numbered
+  // its graphics as the stream does) and keeps the design's names; from
+  // the stream alone the names are gone.
+  if (built.GetCount() > 0) zv::AdoptDesign(*menu, built, stream);
+  else if (!zv::ImportIesIntoMenu(*menu, stream, err)) return Failed(self, err);
 
   size_t pages = 0, buttons = 0;
   for (size_t e = 0; e < menu->GetCount(); ++e)

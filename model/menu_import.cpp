@@ -361,12 +361,16 @@ void ApplyType(const TypeRequest& r) {
 
 }  // namespace
 
-bool ImportIesIntoMenu(CZvIgObject& menu, const std::string& path, std::string& error) {
-  CIgObject model;
-  if (!model.ImportStream(path, error)) return false;
+void AdoptDesign(CZvIgObject& menu, CIgObject& model, const std::string& path) {
   RemoveEmptyParts(model);
   HandOver(menu, model, path);
   ButtonTypesFromNames(menu);
+}
+
+bool ImportIesIntoMenu(CZvIgObject& menu, const std::string& path, std::string& error) {
+  CIgObject model;
+  if (!model.ImportStream(path, error)) return false;
+  AdoptDesign(menu, model, path);
   return true;
 }
 

@@ -23,6 +23,11 @@ extern const char* const kMsgWrongFileFormat;  // "Wrong file format! "
 // then unchanged.
 bool ImportIesIntoMenu(CZvIgObject& menu, const std::string& path, std::string& error);
 
+// Hands `model` (read from or written to the stream at `path`) to `menu`
+// as ImportIesIntoMenu does: empty parts dropped, the menu's settings
+// re-applied, types from button names. `model` is left empty.
+void AdoptDesign(CZvIgObject& menu, CIgObject& model, const std::string& path);
+
 // Each BOG with a button whose name (blanks trimmed, any letter case) is a
 // button type's, other than "Image Only", gives every one of its buttons
 // that type; the last such button in the BOG decides.

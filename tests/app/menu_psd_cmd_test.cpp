@@ -2,6 +2,8 @@
 // menu; refused designs leave the project file byte for byte as it was.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/test_support.h"
 
 using zvtest::Run;
@@ -17,7 +19,15 @@ RunResult Zv(const std::vector<std::string>& args) {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::string Psd(const std::string& name) { return zvtest::DataPath("psd/" + name); }
+// The import writes its converted stream beside the design: the tests work
+// on copies.
+std::string Psd(const std::string& name) {
+  static zvtest::TempDir copies;
+  const std::string to = copies / name;
+  std::error_code ec;
+  std::filesystem::copy_file(zvtest::DataPath("psd/" + name), to, std::filesystem::copy_options::overwrite_existing, ec);
+  return to;
+}
 
 }  // namespace
 

@@ -267,8 +267,10 @@ TEST_F(MenuDisc, EachMenuClipHoldsOneStreamAt0x1400) {
     EXPECT_EQ(n.out, "1\n") << clip;
     const zvtest::RunResult r =
         zvtest::Run({"ffprobe", "-v", "quiet", "-show_entries", "stream=id", "-of", "csv=p=0", path});
-    for (const std::string& l : Lines(r.out))
-      if (!l.empty()) EXPECT_EQ(l, "0x1400") << clip;
+    for (const std::string& l : Lines(r.out)) {
+      if (l.empty()) continue;
+      EXPECT_EQ(l, "0x1400") << clip;
+    }
   }
 }
 
