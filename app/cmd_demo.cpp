@@ -46,6 +46,8 @@ const char* const kMenuPictures[] = {"play", "chapters", "audio", "trailer", "ba
 
 std::vector<std::string> MediaNames() {
   std::vector<std::string> out(std::begin(kMediaFiles), std::end(kMediaFiles));
+  out.push_back("menu/select.wav");
+  out.push_back("menu/activate.wav");
   for (const char* b : kMenuPictures)
     for (const char* s : {"_n.png", "_s.png", "_a.png"}) out.push_back(std::string("menu/") + b + s);
   return out;
@@ -256,6 +258,7 @@ int RunDemo(const std::vector<std::string>& argv) {
     if (int rc = AddSources(trailers, trailer, local, {"trailer.264", "trailer_audio.ac3"}, display, prompt)) return rc;
     zv::AddStoriesToPlaylist(*trailers.m_playlists.GetAt(0), trailers.m_stories);
     if (!AddDemoMenus(project, local / "menu", error)) return Failed(error);
+    if (!AddDemoSounds(project, local, prompt, error)) return Failed(error);
   }
   const std::string projectPath = (out / "demo.zvpj").string();
   if (zv::SaveProjectFile(projectPath, project, error) != zv::kOk) return Failed(error);

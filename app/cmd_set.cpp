@@ -30,7 +30,7 @@ ZV_COMMAND("set", "change the settings (and names) of films, clips, tracks, menu
            "  a track, e.g. \"Movie#1/Clip#1/Track#2\" (numbered as \"zelvane show\" lists them):\n"
            "    enabled=yes|no  primary=yes|no  language=CODE (ISO 639-2, e.g. fra)  delay=TICKS (90 kHz)\n"
            "  a menu, e.g. \"Movie#1/IG#1\":\n"
-           "    name=NEW  popup=yes|no  timeout=SECONDS (0..186, pop-up menus only)  language=CODE\n"
+           "    name=NEW  popup=yes|no  timeout=SECONDS (0..186, pop-up menus only)  stream-model=own-clip  language=CODE\n"
            "    selected-sound|activated-sound=N|none (every button's; N a sound of the project's sound file)\n"
            "  a menu page, e.g. \"Movie#1/IG#1/Epoch#1/DisplaySet#1/Page#1\":\n"
            "    name=NEW  default-selected=BUTTON|none  default-activated=BUTTON|current|none  palette=NAME|none\n"
@@ -187,6 +187,12 @@ bool SetMenu(zv::CZvObject& project, zv::CZvIgObject& menu, const Pair& p) {
     menu.SetPopup(true, static_cast<int>(seconds));
     return true;
   }
+  if (p.key == "stream-model") {
+    if (p.value == "own-clip") return menu.SetStreamModel(true), true;
+    if (p.value == "with-video")
+      return p.Bad("a menu multiplexed into its video's clip is not built; menus get a clip of their own (own-clip)");
+    return p.Bad("expected own-clip");
+  }
   if (p.key == "language") {
     const int index = zv::LanguageIndexOf(zv::ToLower(p.value));
     if (index < 0) return p.Bad("expected an ISO 639-2 code such as eng or fra");
@@ -200,7 +206,7 @@ bool SetMenu(zv::CZvObject& project, zv::CZvIgObject& menu, const Pair& p) {
     p.key == "selected-sound" ? menu.SetSelectSound(id) : menu.SetActivateSound(id);
     return true;
   }
-  return p.UnknownKey("a menu", "name, popup, timeout, language, selected-sound, activated-sound");
+  return p.UnknownKey("a menu", "name, popup, timeout, stream-model, language, selected-sound, activated-sound");
 }
 
 bool SetPlaylist(zv::CZvObject& project, zv::CPlObject& pl, const Pair& p) {

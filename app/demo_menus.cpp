@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include "bdnav/sound_bdmv.h"
 #include "model/button_types.h"
 #include "model/menu.h"
 #include "model/project.h"
@@ -145,6 +146,23 @@ bool AddDemoMenus(zv::CZvObject& project, const fs::path& pictures, std::string&
     Type(popup.Button(*page, "close", 1920 / 2 + 20, 900), "PopUpMenuOff");
     popup.Finish(*page);
     if (!popup.ok()) return error = popup.error(), false;
+  }
+  return true;
+}
+
+bool AddDemoSounds(zv::CZvObject& project, const fs::path& media, zv::IPrompt& prompt, std::string& error) {
+  zv::CSoundList sounds;
+  for (const char* name : {"select.wav", "activate.wav"}) {
+    std::string why;
+    const std::string path = (media / "menu" / name).string();
+    if (sounds.Add(path, &why) != zv::CSoundList::kAdded) return error = "\"" + path + "\": " + why, false;
+  }
+  const std::string file = (media / "Sound.bdmv").string();
+  if (sounds.Build(file, error) != zv::CSoundList::kBuilt) return false;
+  if (!project.LoadSoundFile(file, prompt)) return error = "\"" + file + "\" is not a sound file", false;
+  for (zv::CZvIgObject* menu : {project.m_topMenu.m_menus.GetAt(0), project.m_movies.GetAt(0)->m_menus.GetAt(0)}) {
+    menu->SetSelectSound(0);
+    menu->SetActivateSound(1);
   }
   return true;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/project.h"
+#include "platform/prompt.h"
 
 namespace zvapp {
 
@@ -12,5 +13,11 @@ namespace zvapp {
 // the button pictures in `pictures` (made by make-menu-media.sh). False with
 // `error` when a picture cannot be read.
 bool AddDemoMenus(zv::CZvObject& project, const std::filesystem::path& pictures, std::string& error);
+
+// Builds `media`/Sound.bdmv from menu/select.wav and menu/activate.wav,
+// makes it the project's sound file and gives every button of both menus
+// sound 0 when selected and sound 1 when activated.
+bool AddDemoSounds(zv::CZvObject& project, const std::filesystem::path& media, zv::IPrompt& prompt,
+                   std::string& error);
 
 }  // namespace zvapp

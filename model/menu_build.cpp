@@ -48,6 +48,12 @@ struct RemoveOnExit {
 bool CMenuIgObject::ValidateForBuild(const std::string& label, IPrompt& prompt) const {
   if (IsEmpty()) return true;
   const std::string name = label + m_strName;
+  if (!m_bOutOfMux) {
+    // Left out silently, the menu would simply be missing from the disc.
+    prompt.Message("\"" + name + "\": a menu multiplexed into its video's clip is not built; give it a clip of its own "
+                   "(stream-model=own-clip)");
+    return false;
+  }
   if (GetCount() != 1) {
     prompt.Message(Printf(kMsgMoreThanOneEpoch, name));
     return false;

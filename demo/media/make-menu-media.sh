@@ -3,6 +3,8 @@
 # and x264 (the other media come from make-demo-media.sh and stay as they
 # are):
 #   menu_bg.264                       2 s still background of the top menu
+#   menu/select.wav, activate.wav     the sounds of selecting and of
+#                                     activating a button
 #   menu/NAME_n.png, _s.png, _a.png   a button's normal, selected and
 #                                     activated pictures (NAME_on: the look of
 #                                     the audio language in use)
@@ -50,6 +52,16 @@ button french_on "French ✓"
 button topmenu "Top menu"
 button close "Close"
 
+# Button sounds: short tones, 48 kHz 16-bit stereo as the sound file takes
+# them.
+tone() {
+  ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi \
+    -i "aevalsrc=exprs=0.3*sin(2*PI*$2*t)*(1-t/$3)|0.3*sin(2*PI*$2*t)*(1-t/$3):sample_rate=48000:duration=$3" \
+    -fflags +bitexact -flags:a +bitexact -c:a pcm_s16le "$out/menu/$1"
+}
+tone select.wav 880 0.08
+tone activate.wav 660 0.2
+
 # The top menu's background: a dark gradient under the disc's name, 48
 # frames at 23.976 like the rest of the disc.
 RATE=24000/1001
@@ -64,4 +76,4 @@ ffmpeg -nostdin -hide_banner -loglevel error -y -loop 1 -framerate "$RATE" -i "$
     --b-pyramid strict --slices 4 --aud --pic-struct --sar 1:1 --colorprim bt709 --transfer bt709 \
     --colormatrix bt709 --bitrate 400 -o "$out/menu_bg.264" - 2>"$work/x264.log" || {
       cat "$work/ff.log" "$work/x264.log" >&2; echo "make-menu-media: encoding menu_bg.264 failed" >&2; exit 2; }
-echo "make-menu-media: $(ls "$out/menu" | wc -l) button pictures, menu_bg.264" >&2
+echo "make-menu-media: $(ls "$out/menu"/*.png | wc -l) button pictures, 2 sounds, menu_bg.264" >&2

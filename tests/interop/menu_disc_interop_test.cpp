@@ -192,6 +192,12 @@ TEST_F(MenuDisc, ArrowKeysMoveTheSelectionAsTheNeighboursSay) {
     at = Find(lines, std::string("press ") + keys[k], at + 1);
     ASSERT_GE(at, 0);
     ExpectShows(dir + "/" + Shown(lines, at), MainPage(selected[k]), "key " + std::to_string(k));
+    // Selecting a button plays the menu's select sound (sound 0).
+    const long sound = Find(lines, "event SOUND_EFFECT 0", at);
+    long next = at + 1;
+    while (next < static_cast<long>(lines.size()) && !StartsWith(lines[static_cast<size_t>(next)], "press ")) ++next;
+    EXPECT_GT(sound, at) << "key " << k;
+    EXPECT_LT(sound, next) << "key " << k;
   }
 }
 
@@ -202,6 +208,10 @@ TEST_F(MenuDisc, PlayMovieStartsTitle1) {
   const long title = Find(lines, "event TITLE 1", press);
   ASSERT_GT(title, press);
   EXPECT_GT(Find(lines, "event PLAYLIST " + moviePlaylist_, title), title);
+  // Activating plays the activate sound (sound 1) first.
+  const long sound = Find(lines, "event SOUND_EFFECT 1", press);
+  EXPECT_GT(sound, press);
+  EXPECT_LT(sound, title);
 }
 
 TEST_F(MenuDisc, TheThirdChapterButtonStartsTitle1AtChapter3) {
@@ -272,6 +282,24 @@ TEST_F(MenuDisc, EachMenuClipHoldsOneStreamAt0x1400) {
       EXPECT_EQ(l, "0x1400") << clip;
     }
   }
+}
+
+// The pop-up key opens the movie's menu and closes it again.
+TEST_F(MenuDisc, ThePopUpKeyOpensAndClosesThePopUpMenu) {
+  const std::vector<std::string> lines =
+      Play({"--press", "enter", "--press-in", moviePlaylist_, "popup", "--press-in", moviePlaylist_, "popup"});
+  const long open = Find(lines, "press popup");
+  ASSERT_GE(open, 0);
+  const long shown = Find(lines, "event MENU 1", open);
+  const long close = Find(lines, "press popup", open + 1);
+  ASSERT_GT(shown, open);
+  ASSERT_GT(close, shown);
+  EXPECT_GT(Find(lines, "event MENU 0", close), close);
+  // The movie plays on to its end.
+  const long end = Find(lines, "event END_OF_TITLE 0", close);
+  ASSERT_GT(end, close);
+  const long top = Find(lines, "event TITLE 0", open);
+  EXPECT_TRUE(top < 0 || top > end) << "closing the menu does not leave the title";
 }
 
 }  // namespace

@@ -210,4 +210,12 @@ TEST(MenuProject, AMenuWithContentNeedsOneEpochWithOneDisplaySet) {
   ASSERT_EQ(prompt.messages.size(), 2u);
   EXPECT_EQ(prompt.messages[0], "\"Movie#1:IG#1\" can't have more than one DisplaySet! ");
   EXPECT_EQ(prompt.messages[1], "\"Movie#1:IG#1\" can't have more than one Epoch! ");
+  // A menu to be multiplexed with its video would be left off the disc.
+  menu.RemoveAt(1);
+  menu.GetAt(0)->RemoveAt(1);
+  EXPECT_TRUE(menu.ValidateForBuild("Movie#1:", prompt));
+  menu.SetStreamModel(false);
+  EXPECT_FALSE(menu.ValidateForBuild("Movie#1:", prompt));
+  ASSERT_EQ(prompt.messages.size(), 3u);
+  EXPECT_NE(prompt.messages[2].find("is not built"), std::string::npos) << prompt.messages[2];
 }
