@@ -38,8 +38,9 @@ fuzz:
 
 test: test-normal test-asan
 
-# Builds the sample disc into $(DEMO_OUT), then lists its titles and chapters
-# as libbluray reads them (the interop client, or bd_info without it).
+# Builds the sample disc into $(DEMO_OUT), then lists its titles, chapters
+# and menu streams as libbluray reads them (the interop client, or bd_info
+# without it).
 DEMO_OUT ?= demo-disc
 demo: build
 	./$(BUILD)/zelvane demo $(DEMO_OUT) --yes
@@ -47,7 +48,7 @@ demo: build
 	@echo "The disc as libbluray reads it:"
 	@if [ -x $(BUILD)/tests/interop/zv_bdclient ]; then \
 	  $(BUILD)/tests/interop/zv_bdclient info $(DEMO_OUT)/Zelvane/DISC \
-	    | grep -E '^(disc num_titles|disc_title|title [0-9]+ (playlist|chapter))'; \
+	    | grep -E '^(disc num_titles|disc top_menu_supported|disc_title|title [0-9]+ (playlist|chapter)|title [0-9]+ clip [0-9]+ stream ig)'; \
 	else \
 	  bd_info $(DEMO_OUT)/Zelvane/DISC; \
 	fi
