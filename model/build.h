@@ -51,6 +51,9 @@ struct SBuildCounts {
   int32_t titles = 0;
 };
 
+// FOLDER + the five-digit number + EXT ("BDMV/STREAM/00012.m2ts").
+std::string ClipFilePath(const std::string& folder, int32_t number, const char* ext);
+
 // "[HH:MM:SS]: text" in local time, the form of every build log line.
 std::string LogLine(const std::string& text);
 

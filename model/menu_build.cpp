@@ -8,6 +8,7 @@
 
 #include "model/build.h"
 #include "model/menu.h"
+#include "model/story.h"
 #include "mux/muxer.h"
 #include "mux/mux_track.h"
 #include "platform/file.h"
@@ -19,18 +20,6 @@ const char* const kMsgMoreThanOneEpoch = "\"%s\" can't have more than one Epoch!
 const char* const kMsgMoreThanOneDisplaySet = "\"%s\" can't have more than one DisplaySet! ";
 
 namespace {
-
-std::string Numbered(const std::string& folder, int32_t number, const char* ext) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%05d%s", static_cast<int>(number), ext);
-  return folder + name;
-}
-
-std::string Printf(const char* format, const std::string& a) {
-  std::vector<char> out(std::snprintf(nullptr, 0, format, a.c_str()) + 1);
-  std::snprintf(out.data(), out.size(), format, a.c_str());
-  return out.data();
-}
 
 // Removes the files it names on every way out, unless released.
 struct RemoveOnExit {
@@ -55,11 +44,11 @@ bool CMenuIgObject::ValidateForBuild(const std::string& label, IPrompt& prompt) 
     return false;
   }
   if (GetCount() != 1) {
-    prompt.Message(Printf(kMsgMoreThanOneEpoch, name));
+    prompt.Message(FormatMessage(kMsgMoreThanOneEpoch, name));
     return false;
   }
   if (GetAt(0)->GetCount() != 1) {
-    prompt.Message(Printf(kMsgMoreThanOneDisplaySet, name));
+    prompt.Message(FormatMessage(kMsgMoreThanOneDisplaySet, name));
     return false;
   }
   return true;
@@ -111,9 +100,9 @@ int CMenuIgObject::BuildMenu(const std::string& bdmvPathIn, const std::string& l
   std::string bdmv = NormalizeSeparators(bdmvPathIn);
   if (bdmv.empty() || bdmv.back() != '/') bdmv += '/';
   const std::string stream = bdmv + m_strName + ".ig";
-  const std::string clip = Numbered(bdmv + "STREAM/", m_nClipNumber, ".m2ts");
-  const std::string clpi = Numbered(bdmv + "CLIPINF/", m_nClipNumber, ".clpi");
-  const std::string backup = Numbered(bdmv + "BACKUP/CLIPINF/", m_nClipNumber, ".clpi");
+  const std::string clip = ClipFilePath(bdmv + "STREAM/", m_nClipNumber, ".m2ts");
+  const std::string clpi = ClipFilePath(bdmv + "CLIPINF/", m_nClipNumber, ".clpi");
+  const std::string backup = ClipFilePath(bdmv + "BACKUP/CLIPINF/", m_nClipNumber, ".clpi");
 
   // The build works on a copy with the generated commands; the menu's own
   // display set is back in place on every way out.

@@ -13,22 +13,19 @@
 
 namespace zv {
 
-namespace {
 
-std::string Numbered(const std::string& folder, int32_t number, const char* ext) {
+std::string ClipFilePath(const std::string& folder, int32_t number, const char* ext) {
   char name[32];
   std::snprintf(name, sizeof name, "%05d%s", static_cast<int>(number), ext);
   return folder + name;
 }
 
-}  // namespace
-
 int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progress, IPrompt& prompt) {
   std::string bdmv = NormalizeSeparators(bdmvPathIn);
   if (bdmv.empty() || bdmv.back() != '/') bdmv += '/';
-  const std::string clip = Numbered(bdmv + "STREAM/", m_nClipNumber, ".m2ts");
-  const std::string clpi = Numbered(bdmv + "CLIPINF/", m_nClipNumber, ".clpi");
-  const std::string backup = Numbered(bdmv + "BACKUP/CLIPINF/", m_nClipNumber, ".clpi");
+  const std::string clip = ClipFilePath(bdmv + "STREAM/", m_nClipNumber, ".m2ts");
+  const std::string clpi = ClipFilePath(bdmv + "CLIPINF/", m_nClipNumber, ".clpi");
+  const std::string backup = ClipFilePath(bdmv + "BACKUP/CLIPINF/", m_nClipNumber, ".clpi");
 
   std::vector<SMuxTrack*> tracks = AssignPids();
   CMuxer muxer;
