@@ -87,6 +87,23 @@ bool EnsureVideoFormat(const CommandInfo& self, zv::CZvIgObject& menu, const std
   return false;
 }
 
+// Loads P.zvpj read-only and finds MENU, which must have a page with a
+// button group and a video format; null with `rc` set otherwise.
+zv::CZvIgObject* MenuToCompile(const CommandInfo& self, const Args& args, zv::CZvObject& project, const char* what,
+                               int& rc) {
+  TerminalPrompt prompt(false);
+  rc = kExitFailed;
+  if (!LoadProjectFor(self.name, args[0], project, prompt, false)) return nullptr;
+  zv::CZvIgObject* menu = FindMenu(self, project, args[1], rc);
+  if (!menu) return nullptr;
+  rc = kExitFailed;
+  if (menu->IsEmpty()) {
+    FailIn(self, "\"" + args[1] + "\" has no page with a button group to " + what);
+    return nullptr;
+  }
+  return EnsureVideoFormat(self, *menu, args[1]) ? menu : nullptr;
+}
+
 int RunMenuCompile(const std::vector<std::string>& argv) {
   const CommandInfo& self = Self("menu compile");
   if (int rc = CheckOptions(self, argv, {})) return rc;
@@ -95,13 +112,9 @@ int RunMenuCompile(const std::vector<std::string>& argv) {
   if (!args.Parse(argv, {}, err)) return UsageError(self, err);
   if (args.Count() != 2) return UsageError(self, args.Count() < 2 ? "missing arguments" : "too many arguments");
   zv::CZvObject project;
-  TerminalPrompt prompt(false);
-  if (!LoadProjectFor(self.name, args[0], project, prompt, false)) return kExitFailed;
   int rc = kExitFailed;
-  zv::CZvIgObject* menu = FindMenu(self, project, args[1], rc);
+  zv::CZvIgObject* menu = MenuToCompile(self, args, project, "compile", rc);
   if (!menu) return rc;
-  if (menu->IsEmpty()) return FailIn(self, "\"" + args[1] + "\" has no page with a button group to compile");
-  if (!EnsureVideoFormat(self, *menu, args[1])) return kExitFailed;
   zv::File sink;
   if (!sink.Open("/dev/null", zv::File::kReadWrite)) return FailIn(self, sink.Error());
   SLogPrinter log;
@@ -121,13 +134,9 @@ int RunMenuExport(const std::vector<std::string>& argv) {
   if (!args.Parse(argv, {}, err)) return UsageError(self, err);
   if (args.Count() != 3) return UsageError(self, args.Count() < 3 ? "missing arguments" : "too many arguments");
   zv::CZvObject project;
-  TerminalPrompt prompt(false);
-  if (!LoadProjectFor(self.name, args[0], project, prompt, false)) return kExitFailed;
   int rc = kExitFailed;
-  zv::CZvIgObject* menu = FindMenu(self, project, args[1], rc);
+  zv::CZvIgObject* menu = MenuToCompile(self, args, project, "export", rc);
   if (!menu) return rc;
-  if (menu->IsEmpty()) return FailIn(self, "\"" + args[1] + "\" has no page with a button group to export");
-  if (!EnsureVideoFormat(self, *menu, args[1])) return kExitFailed;
   SLogPrinter log;
   log.out = stderr;
   log.onlyProblems = true;

@@ -10,7 +10,6 @@ namespace {
 const uint16_t kBitRateKbps[19] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
 const uint16_t kFrameWords48k[19] = {64, 80, 96, 112, 128, 160, 192, 224, 256, 320,
                                      384, 448, 512, 640, 768, 896, 1024, 1152, 1280};
-constexpr uint32_t kProgressStep = 0x500000;
 
 struct SFrameHeader {
   bool eac3 = false;
@@ -233,14 +232,10 @@ int CAC3Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   // syncwords are checked. A truncated last frame is not counted: serving
   // it would read past the end of the file.
   uint32_t frames = 3;
-  uint64_t lastReport = 0;
+  CParseProgress report(progress, static_cast<int64_t>(length));
   for (;;) {
     uint64_t consumed = bf.BytesConsumed();
-    if (progress.fn && consumed - lastReport > kProgressStep) {
-      lastReport = consumed;
-      if (!progress.Value(static_cast<int32_t>(consumed * 100 / static_cast<uint64_t>(length))))
-        return kParseCanceled;
-    }
+    if (!report.At(static_cast<int64_t>(consumed))) return kParseCanceled;
     uint32_t sync;
     if (!bf.Read(16, sync)) break;
     if (sync != 0x0B77) {

@@ -17,7 +17,6 @@ constexpr uint32_t kSyncCoreLe = 0xFE7F0180;
 constexpr uint32_t kSyncCore14Be = 0x1FFFE800;
 constexpr uint32_t kSyncCore14Le = 0xFF1F00E8;
 constexpr uint32_t kSyncSubstream = 0x64582025;
-constexpr uint32_t kProgressStep = 0x500000;
 // Enough for the largest substream header (12-bit size) and the word behind it.
 constexpr size_t kHeaderPeek = 4096 + 4;
 constexpr size_t kFirstFrameBytes = 64;
@@ -519,14 +518,12 @@ int CDTSParser::ParseFile(const std::string& path, SStreamContext& ctx, const Pr
   ArchiveOut records;
   size_t pending = 0;
   uint32_t count = 0, frames = 0;
-  uint64_t payload = 0, lastReport = 0;
+  uint64_t payload = 0;
+  CParseProgress report(progress, static_cast<int64_t>(length));
   AUI core;
   for (;;) {
     const uint64_t pos = bf.BytesConsumed();
-    if (progress.fn && pos - lastReport > kProgressStep) {
-      lastReport = pos;
-      if (!progress.Value(static_cast<int32_t>(pos * 100 / static_cast<uint64_t>(length)))) return kParseCanceled;
-    }
+    if (!report.At(static_cast<int64_t>(pos))) return kParseCanceled;
     if (!FindSync(bf)) break;
     const uint64_t at = bf.BytesConsumed();
     n = PeekUpTo(bf, length, buf.data(), 32);

@@ -8,7 +8,6 @@ namespace zv {
 
 namespace {
 
-constexpr int64_t kProgressStep = 0x500000;
 constexpr size_t kHeaderBytes = 10;   // "PG"/"IG", PTS, DTS
 constexpr size_t kSegmentHead = 3;    // type, length
 // Enough of a body for the PCS fields and the ICS stream-model bit.
@@ -94,12 +93,10 @@ int CGsParser::Parse(File& file, SStreamContext& ctx, const Progress& progress) 
   size_t pending = 0;
   uint32_t count = 0;
   uint64_t payload = 0;
-  int64_t pos = 0, lastReport = 0;
+  int64_t pos = 0;
+  CParseProgress report(progress, length);
   while (pos < length) {
-    if (progress.fn && pos - lastReport >= kProgressStep) {
-      lastReport = pos;
-      if (!progress.Value(static_cast<int32_t>(pos * 100 / length))) return kParseCanceled;
-    }
+    if (!report.At(static_cast<int64_t>(pos))) return kParseCanceled;
     uint8_t b[kHeaderBytes + kSegmentHead + kBodyPeek] = {};
     if (!file.Seek(pos)) return kParseReadError;
     const int64_t got = file.Read(b, sizeof b);

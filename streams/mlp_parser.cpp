@@ -9,7 +9,6 @@ namespace zv {
 
 namespace {
 
-constexpr int64_t kProgressStep = 0x500000;
 constexpr size_t kRecordsPerWrite = 4096;
 constexpr size_t kReadBlock = 1 << 20;
 constexpr size_t kUnitHead = 32;  // bytes looked at per unit
@@ -208,13 +207,10 @@ int CMlpParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   ArchiveOut records;
   size_t pending = 0;
   uint64_t units = 0, payload = 0;
-  int64_t lastReport = 0;
+  CParseProgress report(progress, length);
   bool synced = false;
   for (int64_t pos = 0; pos < length;) {
-    if (progress.fn && pos - lastReport > kProgressStep) {
-      lastReport = pos;
-      if (!progress.Value(static_cast<int32_t>(pos * 100 / length))) return kParseCanceled;
-    }
+    if (!report.At(static_cast<int64_t>(pos))) return kParseCanceled;
     size_t got = 0;
     const uint8_t* p = reader.At(pos, kUnitHead, got);
     if (!p) return kParseReadError;

@@ -22,7 +22,6 @@ constexpr unsigned kPictureCodingExtension = 8;
 constexpr unsigned kPictureFrame = 3;  // picture_structure of a frame picture
 // The first headers must lie this close together.
 constexpr size_t kHeaderWindow = 8192;
-constexpr uint64_t kProgressStep = 0x500000;
 }  // namespace
 
 double Mpeg2FramePeriod(unsigned code) {
@@ -266,13 +265,10 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   CStartCodeScanner scan(file, buffer_);
   std::vector<uint8_t> head;
   int64_t start, payload;
-  uint64_t lastReport = 0;
+  CParseProgress report(progress, static_cast<int64_t>(length));
   while (scan.Next(start, payload)) {
     const uint64_t consumed = scan.Consumed();
-    if (progress.fn && consumed - lastReport >= kProgressStep) {
-      lastReport = consumed;
-      if (!progress.Value(static_cast<int32_t>(consumed * 100 / static_cast<uint64_t>(length)))) return kParseCanceled;
-    }
+    if (!report.At(static_cast<int64_t>(consumed))) return kParseCanceled;
     scan.Head(payload, 1, head, true);
     if (head.empty()) continue;
     const uint8_t code = head[0];

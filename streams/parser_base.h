@@ -14,6 +14,25 @@
 
 namespace zv {
 
+// The percentage of a stream read so far, reported at most once per 5 MiB
+// so that a fast parse is not slowed by its progress display.
+class CParseProgress {
+ public:
+  CParseProgress(const Progress& progress, int64_t length) : progress_(progress), length_(length > 0 ? length : 1) {}
+  // False when the user asked to stop.
+  bool At(int64_t position) {
+    if (!progress_.fn || position - last_ < kStep) return true;
+    last_ = position;
+    return progress_.Value(static_cast<int32_t>(position * 100 / length_));
+  }
+
+ private:
+  static constexpr int64_t kStep = 0x500000;
+  const Progress& progress_;
+  int64_t length_;
+  int64_t last_ = 0;
+};
+
 class CParserBase {
  public:
   CParserBase(uint8_t type, std::vector<std::string> exts) : streamCodingType(type), extensions(std::move(exts)) {}

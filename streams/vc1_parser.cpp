@@ -16,7 +16,6 @@ constexpr uint8_t kSequenceHeaderCode = 0x0F;
 constexpr uint8_t kEntryPointCode = 0x0E;
 constexpr uint8_t kFrameCode = 0x0D;
 constexpr unsigned kAdvancedProfile = 3;
-constexpr uint64_t kProgressStep = 0x500000;
 // Enough for a sequence header with 31 leaky buckets and every extension.
 constexpr size_t kHeaderBytes = 256;
 constexpr size_t kFrameHeaderBytes = 8;
@@ -252,13 +251,10 @@ int CVc1Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   CStartCodeScanner scan(file, buffer_);
   std::vector<uint8_t> head;
   int64_t start, payload;
-  uint64_t lastReport = 0;
+  CParseProgress report(progress, static_cast<int64_t>(length));
   while (scan.Next(start, payload)) {
     const uint64_t consumed = scan.Consumed();
-    if (progress.fn && consumed - lastReport >= kProgressStep) {
-      lastReport = consumed;
-      if (!progress.Value(static_cast<int32_t>(consumed * 100 / static_cast<uint64_t>(length)))) return kParseCanceled;
-    }
+    if (!report.At(static_cast<int64_t>(consumed))) return kParseCanceled;
     scan.Head(payload, 1, head, true);
     if (head.empty()) continue;
     const uint8_t code = head[0];
