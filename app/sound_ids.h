@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "model/named/named_object.h"
+#include "named/named_object.h"
 
 namespace zvapp {
 

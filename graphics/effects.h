@@ -9,7 +9,7 @@
 #include "graphics/composition.h"
 #include "graphics/graphic_object.h"
 #include "graphics/model_ref.h"
-#include "model/named/containers.h"
+#include "named/containers.h"
 
 namespace zv {
 

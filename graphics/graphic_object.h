@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "model/named/containers.h"
+#include "named/containers.h"
 #include "platform/image.h"
 
 namespace zv {

@@ -14,7 +14,7 @@
 #include "graphics/graphic_object.h"
 #include "graphics/model_ref.h"
 #include "graphics/segments.h"
-#include "model/named/containers.h"
+#include "named/containers.h"
 #include "platform/progress.h"
 
 namespace zv {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "model/named/named_object.h"
+#include "named/named_object.h"
 
 namespace zv {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "graphics/menu_model.h"
-#include "model/named/containers.h"
+#include "named/containers.h"
 #include "mux/mux_track.h"
 #include "platform/progress.h"
 #include "platform/prompt.h"

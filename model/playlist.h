@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "chapters/chapters.h"
-#include "model/named/containers.h"
+#include "named/containers.h"
 #include "platform/progress.h"
 #include "platform/prompt.h"
 

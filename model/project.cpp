@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "model/named/source.h"
+#include "named/source.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 

@@ -10,7 +10,7 @@
 
 #include "bdnav/sound_bdmv.h"
 #include "model/menu.h"
-#include "model/named/containers.h"
+#include "named/containers.h"
 #include "model/playlist.h"
 #include "model/story.h"
 #include "platform/progress.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "model/named/containers.h"
+#include "named/containers.h"
 
 namespace zv {
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/named/containers.h"
+#include "named/containers.h"
 #include "platform/progress.h"
 #include "platform/prompt.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "model/named/named_object.h"
+#include "named/named_object.h"
 #include "mux/file_pipe.h"
 #include "mux/fl_pipe.h"
 #include "mux/pipe.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "model/named/source.h"
+#include "named/source.h"
 #include "mux/clip_info.h"
 #include "mux/ep_map.h"
 #include "mux/pipe.h"

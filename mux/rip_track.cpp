@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "model/named/named_object.h"
+#include "named/named_object.h"
 #include "mux/ts_syntax.h"
 
 namespace zv {

@@ -1,6 +1,6 @@
 // Little-endian primitives of the project-file archive: bytes, 16/32-bit
 // values and length-prefixed strings. Class tags and object records are
-// built on top of these (model/named). The reader throws ArchiveError on a
+// built on top of these (named). The reader throws ArchiveError on a
 // short or corrupt archive.
 #pragma once
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "le_bytes.h"
-#include "model/named/containers.h"
-#include "model/named/source.h"
+#include "named/containers.h"
+#include "named/source.h"
 #include "platform/paths.h"
 
 using namespace zv;

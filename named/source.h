@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "model/named/named_object.h"
+#include "named/named_object.h"
 
 namespace zv {
 

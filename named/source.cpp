@@ -1,4 +1,4 @@
-#include "model/named/source.h"
+#include "named/source.h"
 
 #include <algorithm>
 #include <iterator>

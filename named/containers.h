@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "model/named/named_object.h"
+#include "named/named_object.h"
 
 namespace zv {
 

@@ -1,4 +1,4 @@
-#include "model/named/named_object.h"
+#include "named/named_object.h"
 
 #include <map>
 
