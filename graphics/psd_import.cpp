@@ -150,13 +150,13 @@ SRect Union(const SRect& a, const SRect& b) {
   return SRect{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
 }
 
-// The picture centred on a canvas of `w` x `h` filled with its top-left
-// index, then cut by `cropX` columns and `cropY` rows from the top left
-// (for a button reaching past the page's top or left edge).
-CPicture Place(const CPicture& pic, int w, int h, int cropX, int cropY) {
+// The picture centred on a canvas of `w` x `h` filled with index `fill`,
+// then cut by `cropX` columns and `cropY` rows from the top left (for a
+// button reaching past the page's top or left edge).
+CPicture Place(const CPicture& pic, int w, int h, int cropX, int cropY, uint8_t fill) {
   CPicture canvas;
   canvas.Allocate(w - cropX, h - cropY, PixelFormat::Indexed8);
-  std::memset(canvas.pixels.data(), pic.Row(0)[0], canvas.pixels.size());
+  std::memset(canvas.pixels.data(), fill, canvas.pixels.size());
   const int ox = (w - pic.width) / 2 - cropX, oy = (h - pic.height) / 2 - cropY;
   for (int y = 0; y < pic.height; ++y) {
     const int ty = oy + y;
@@ -217,6 +217,12 @@ int BuildPageGraphics(CPage& page, CEpoch& epoch, CPsdFile& psd, const std::vect
   CErgbPalette* palette = epoch.m_palettes.AddPalette();
   PaletteFromTable(*palette, 0.0, first.table, first.tableHasAlpha, transparent);
   page.m_palette.Set(palette);
+  // Around a smaller state picture the design shows nothing: pad with the
+  // page's transparent entry (one past the table is transparent too). Only
+  // a page without one pads with the picture's top-left colour, which for
+  // an opaque picture would widen its edge into a frame.
+  const bool clear = transparent >= static_cast<int>(first.table.size()) ||
+                     (first.tableHasAlpha && first.table[static_cast<size_t>(transparent)].a == 0);
 
   CNamedPtrCollection all;
   GatherGraphics(epoch, all);
@@ -241,7 +247,9 @@ int BuildPageGraphics(CPage& page, CEpoch& epoch, CPsdFile& psd, const std::vect
       const SItem& it = items[k];
       const CLayerInfo& layer = psd.m_layers[it.layer];
       CPicture& pic = (*indexed)[at];
-      if (!(layer.m_rect == rect) || cropX || cropY) pic = Place(pic, rect.Width(), rect.Height(), cropX, cropY);
+      if (!(layer.m_rect == rect) || cropX || cropY)
+        pic = Place(pic, rect.Width(), rect.Height(), cropX, cropY,
+                    clear ? static_cast<uint8_t>(transparent) : pic.Row(0)[0]);
       if (nextId > 0xFFFE) return kPsdTooManyGraphics;
       auto g = std::make_unique<CGraphicObject>();
       g->m_nId = nextId++;

@@ -116,6 +116,41 @@ cat >>"$scm" <<'EOF'
   (gimp-image-reorder-item img bg 0 1)
   (save img "design.psd" 1))
 
+; A full-size top menu for the end-to-end disc test: two pages, buttons
+; named after the types they get ("Title" plays the first title, "Page"
+; shows a page), each in three states; the selected pictures are larger
+; than the normal ones so that every state is padded to their union.
+(let* ((img (car (gimp-image-new 1920 1080 RGB)))
+       (bg (background img 1920 1080))
+       (ig (group img 0 0 "IG:TopMenu"))
+       (ds (group img ig 0 "DS:Main"))
+       (main (group img ds 0 "P:Main"))
+       (g1 (group img main 0 "BOG:Movie"))
+       (title (group img g1 0 "B:Title"))
+       (g2 (group img main 1 "BOG:More"))
+       (more (group img g2 0 "B:Page"))
+       (second (group img ds 1 "P:Second"))
+       (g3 (group img second 0 "BOG:Back"))
+       ; GIMP makes a second "B:Page" unique as "B:Page #1"; the import
+       ; trims blanks and ignores letter case, so this spelling stays "Page".
+       (back (group img g3 0 " b : Page "))
+       (g4 (group img second 1 "BOG:Play"))
+       (play (group img g4 0 "B:x:Title")))
+  (picture img title 0 "N:1" 760 400 400 100 'ellipse '(40 80 200) '(0 0 0))
+  (picture img title 1 "S:1" 750 390 420 120 'ellipse '(250 200 40) '(0 0 0))
+  (picture img title 2 "A:1" 760 400 400 100 'rect '(255 255 255) '(0 0 0))
+  (picture img more 0 "N:1" 760 600 400 100 'rect '(40 160 80) '(0 0 0))
+  (picture img more 1 "S:1" 750 590 420 120 'rect '(240 120 0) '(0 0 0))
+  (picture img more 2 "A:1" 760 600 400 100 'rect '(255 255 255) '(0 0 0))
+  (picture img back 0 "N:1" 200 800 300 80 'rect '(120 40 160) '(0 0 0))
+  (picture img back 1 "S:1" 200 800 300 80 'rect '(250 250 120) '(0 0 0))
+  (picture img back 2 "A:1" 200 800 300 80 'rect '(255 255 255) '(0 0 0))
+  (picture img play 0 "N:1" 1400 800 300 80 'ellipse '(200 40 40) '(0 0 0))
+  (picture img play 1 "S:1" 1400 800 300 80 'ellipse '(60 220 220) '(0 0 0))
+  (picture img play 2 "A:1" 1400 800 300 80 'rect '(255 255 255) '(0 0 0))
+  (gimp-image-reorder-item img bg 0 1)
+  (save img "menu_disc.psd" 1))
+
 ; The same kind of design stored without compression.
 (let* ((img (car (gimp-image-new 64 48 RGB)))
        (ig (group img 0 0 "IG:Raw"))
@@ -179,7 +214,10 @@ convert -size 40x30 plasma:fractal -seed 13 -colorspace CMYK -depth 16 -compress
 OUT="$out" "$PY" - <<'PYEOF'
 import os, struct, zlib
 from psd_tools import PSDImage
+from psd_tools.composite import composite as psd_composite
 from psd_tools.constants import ColorMode, Compression, Tag
+import numpy
+from PIL import Image
 
 out = os.environ["OUT"]
 
@@ -230,6 +268,32 @@ for info, cd in zip(r.channel_info, li.channel_image_data[i]):
     info.length = 2
 with open(os.path.join(out, "bad_empty_layer.psd"), "wb") as f:
     psd.save(f)
+
+# What a player should show of the top menu design: one page's buttons on
+# a transparent plane, one button in its selected state and the others in
+# their normal one, as psd-tools composites the design's layers.
+def state_plane(src, page, selected, tag):
+    psd = PSDImage.open(os.path.join(out, src))
+    def button_of(layer):
+        while layer is not None and layer.name.replace(" ", "")[:2].upper() != "B:":
+            layer = layer.parent
+        return layer
+    def keep(layer):
+        if layer.is_group():
+            return not layer.name.startswith("P:") or layer.name == "P:" + page
+        b = button_of(layer)
+        if b is None:
+            return False
+        same = b.name.replace(" ", "").upper() == selected.replace(" ", "").upper()
+        return layer.name[:1].upper() == ("S" if same else "N")
+    colour, _, alpha = psd_composite(psd, color=0.0, alpha=0.0, layer_filter=keep, force=True)
+    rgba = numpy.concatenate((colour, alpha), axis=2)
+    plane = Image.fromarray(numpy.round(rgba * 255).astype(numpy.uint8), "RGBA")
+    plane.save(os.path.join(out, "%s-%s-%s.png" % (src[:-4], page, tag)), optimize=True)
+
+for page, selected, tag in (("Main", "B:Title", "Title"), ("Main", "B:Page", "Page"),
+                            ("Second", " b : Page ", "Page"), ("Second", "B:x:Title", "Title")):
+    state_plane("menu_disc.psd", page, selected, tag)
 
 def scaled(raw, depth, count):
     if depth == 8:

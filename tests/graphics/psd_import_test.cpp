@@ -125,8 +125,12 @@ TEST(PsdImport, TwoPageDesignBecomesMenu) {
   EXPECT_EQ(Shown(normal, 1, 1).a, 0);
   EXPECT_EQ(Shown(normal, 2, 12).a, 0);  // the padding, left of the ellipse
   EXPECT_GT(Shown(normal, 4, 12).a, 0);  // the ellipse's left edge
-  // The activated rectangle is opaque white, so is its padding.
-  EXPECT_TRUE(Near(Shown(play.m_states[2].m_start.p, 0, 0), SColor{255, 255, 255, 255}));
+  // The activated rectangle is opaque white; its padding stays transparent
+  // (an opaque picture's edge colour would frame it).
+  EXPECT_TRUE(Near(Shown(play.m_states[2].m_start.p, 34, 12), SColor{255, 255, 255, 255}));
+  EXPECT_EQ(Shown(play.m_states[2].m_start.p, 0, 0).a, 0);
+  EXPECT_EQ(Shown(play.m_states[2].m_start.p, 3, 12).a, 0);
+  EXPECT_EQ(Shown(play.m_states[2].m_start.p, 4, 12).a, 255);
 
   // Two selected layers: the start is the upper one, the end the lower.
   const CButtonStateInfo& sel = chapters.m_states[1];

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "interop/ig_plane.h"
 #include "platform/image.h"
 #include "support/test_support.h"
 
@@ -24,21 +25,11 @@ namespace {
 
 const std::string kPictures = std::string(ZV_TEST_DATA) + "/../../demo/media/menu/";
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
-bool StartsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
-
-// Index of the first line at or after `from` equal to `line`; -1 if none.
-long Find(const std::vector<std::string>& lines, const std::string& line, long from = 0) {
-  for (size_t i = static_cast<size_t>(std::max(from, 0L)); i < lines.size(); ++i)
-    if (lines[i] == line) return static_cast<long>(i);
-  return -1;
-}
+using zvtest::Compare;
+using zvtest::Distance;
+using zvtest::Find;
+using zvtest::Lines;
+using zvtest::StartsWith;
 
 // A button as the demo places it: its picture and top-left corner.
 struct Placed {
@@ -62,46 +53,6 @@ std::vector<uint8_t> Expected(const std::vector<Placed>& buttons) {
       }
   }
   return plane;
-}
-
-// How far a composed plane (Y, Cr, Cb, T per pixel, studio-range BT.601)
-// is from the expected RGBA plane. Edge pixels that are partly transparent
-// in the pictures may go either way in a palette without such shades.
-struct Distance {
-  size_t transparency = 0;  // pixels transparent in one and opaque in the other
-  double mean = 0;          // mean colour difference where both are opaque
-};
-
-Distance Compare(const std::vector<uint8_t>& drawn, const std::vector<uint8_t>& want) {
-  Distance d;
-  if (drawn.size() != want.size()) return {want.size() / 4, 255};
-  double sum = 0;
-  size_t n = 0;
-  for (size_t i = 0; i < want.size(); i += 4) {
-    const uint8_t* p = &drawn[i];
-    const uint8_t* w = &want[i];
-    if (w[3] > 5 && w[3] < 250) continue;
-    const bool opaque = w[3] >= 250;
-    if (opaque != (p[3] >= 250)) {
-      ++d.transparency;
-      continue;
-    }
-    if (!opaque) continue;
-    const double l = 1.164 * (p[0] - 16), cr = p[1] - 128, cb = p[2] - 128;
-    const double rgb[3] = {l + 1.596 * cr, l - 0.813 * cr - 0.391 * cb, l + 2.018 * cb};
-    int worst = 0;
-    for (int k = 0; k < 3; ++k)
-      worst = std::max(worst, static_cast<int>(std::lround(std::abs(std::clamp(rgb[k], 0.0, 255.0) - w[k]))));
-    sum += worst;
-    ++n;
-  }
-  d.mean = n ? sum / static_cast<double>(n) : 255;
-  return d;
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 class MenuDisc : public ::testing::Test {
@@ -137,18 +88,9 @@ class MenuDisc : public ::testing::Test {
     return Lines(r.out);
   }
 
-  // The plane shown once the player has reacted to what happened at line
-  // `from`: the last IG flush before the next key press.
-  static std::string Shown(const std::vector<std::string>& lines, long from) {
-    std::string file;
-    for (size_t i = static_cast<size_t>(from) + 1; i < lines.size() && !StartsWith(lines[i], "press "); ++i)
-      if (StartsWith(lines[i], "overlay ig flush 1920 1080 ")) file = lines[i].substr(lines[i].rfind(' ') + 1);
-    return file;
-  }
-
   static void ExpectShows(const std::string& file, const std::vector<Placed>& buttons, const std::string& what) {
     ASSERT_FALSE(file.empty()) << what << ": nothing was drawn";
-    const Distance d = Compare(ReadFile(file), Expected(buttons));
+    const Distance d = Compare(zvtest::ReadPlane(file), Expected(buttons));
     // A few pixels of the rounded corners may fall either way.
     EXPECT_LE(d.transparency, 200u) << what;
     EXPECT_LE(d.mean, 4.0) << what;
@@ -177,7 +119,7 @@ TEST_F(MenuDisc, TheTopMenuAppearsAfterTheLogoWithItsFirstButtonSelected) {
   const long menu = Find(lines, "event PLAYLIST 00001");
   ASSERT_GE(logo, 0);
   ASSERT_GT(menu, logo) << "the top menu plays after the logo";
-  ExpectShows(dir + "/" + Shown(lines, menu), MainPage(0), "the top menu");
+  ExpectShows(dir + "/" + zvtest::Shown(lines, menu), MainPage(0), "the top menu");
 }
 
 TEST_F(MenuDisc, ArrowKeysMoveTheSelectionAsTheNeighboursSay) {
@@ -191,7 +133,7 @@ TEST_F(MenuDisc, ArrowKeysMoveTheSelectionAsTheNeighboursSay) {
   for (int k = 0; k < 3; ++k) {
     at = Find(lines, std::string("press ") + keys[k], at + 1);
     ASSERT_GE(at, 0);
-    ExpectShows(dir + "/" + Shown(lines, at), MainPage(selected[k]), "key " + std::to_string(k));
+    ExpectShows(dir + "/" + zvtest::Shown(lines, at), MainPage(selected[k]), "key " + std::to_string(k));
     // Selecting a button plays the menu's select sound (sound 0).
     const long sound = Find(lines, "event SOUND_EFFECT 0", at);
     long next = at + 1;
@@ -260,7 +202,7 @@ TEST_F(MenuDisc, ThePopUpMenuOpensDuringTheMovieAndItsTopMenuButtonReturnsThere)
   const long popup = Find(lines, "press popup");
   ASSERT_GE(popup, 0);
   const std::vector<Placed> buttons = {{"topmenu_s.png", 1920 / 2 - 420, 900}, {"close_n.png", 1920 / 2 + 20, 900}};
-  ExpectShows(dir + "/" + Shown(lines, popup), buttons, "the pop-up menu");
+  ExpectShows(dir + "/" + zvtest::Shown(lines, popup), buttons, "the pop-up menu");
   const long enter = Find(lines, "press enter", popup);
   ASSERT_GT(enter, popup);
   EXPECT_GT(Find(lines, "event TITLE 0", enter), enter) << "the top menu title starts again";
