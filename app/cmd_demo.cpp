@@ -41,13 +41,13 @@ const char* const kMediaFiles[] = {"logo.264",  "logo_audio.ac3",      "movie.26
                                    "menu_bg.264"};
 // The button pictures of the menus, in the "menu" folder of the media.
 const char* const kMenuPictures[] = {"play", "chapters", "audio", "trailer", "back", "chapter1", "chapter2",
-                                     "chapter3", "chapter4", "english", "english_on", "french", "french_on",
-                                     "topmenu", "close"};
+                                     "chapter3", "chapter4", "english", "english_on", "french", "french_on"};
 
 std::vector<std::string> MediaNames() {
   std::vector<std::string> out(std::begin(kMediaFiles), std::end(kMediaFiles));
   out.push_back("menu/select.wav");
   out.push_back("menu/activate.wav");
+  out.push_back("menu/popup.psd");  // the pop-up menu's layered design
   for (const char* b : kMenuPictures)
     for (const char* s : {"_n.png", "_s.png", "_a.png"}) out.push_back(std::string("menu/") + b + s);
   return out;
@@ -216,7 +216,7 @@ int RunDemo(const std::vector<std::string>& argv) {
     if (!HasMedia(media)) {
       std::string names;
       for (const char* n : kMediaFiles) names += std::string(names.empty() ? "" : ", ") + n;
-      names += ", menu/*.png";
+      names += ", menu/*.png, menu/popup.psd";
       return Failed("\"" + media.string() + "\" does not hold the demo media (" + names + ")");
     }
   }
@@ -257,7 +257,10 @@ int RunDemo(const std::vector<std::string>& argv) {
     zv::CStoryObject& trailer = *trailers.m_stories.CreateChild();
     if (int rc = AddSources(trailers, trailer, local, {"trailer.264", "trailer_audio.ac3"}, display, prompt)) return rc;
     zv::AddStoriesToPlaylist(*trailers.m_playlists.GetAt(0), trailers.m_stories);
-    if (!AddDemoMenus(project, local / "menu", error)) return Failed(error);
+    std::string warning;
+    const bool menus = AddDemoMenus(project, local / "menu", error, warning);
+    if (!warning.empty()) std::fprintf(stderr, "zelvane demo: %s\n", warning.c_str());
+    if (!menus) return Failed(error);
     if (!AddDemoSounds(project, local, prompt, error)) return Failed(error);
   }
   const std::string projectPath = (out / "demo.zvpj").string();

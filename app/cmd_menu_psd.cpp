@@ -7,8 +7,6 @@
 #include "app/command.h"
 #include "app/project_load.h"
 #include "app/terminal.h"
-#include "graphics/psd_file.h"
-#include "graphics/psd_import.h"
 #include "model/menu.h"
 #include "model/menu_import.h"
 #include "model/object_path.h"
@@ -35,25 +33,6 @@ int Failed(const CommandInfo& self, const std::string& message) {
   return kExitFailed;
 }
 
-// Reads the design and builds a fresh model from it: kOk, kCancelled, or
-// kFailed with `message` set.
-int ConvertDesign(const std::string& path, zv::CIgObject& ig, const zv::Progress& progress, std::string& message) {
-  zv::CPsdFile psd;
-  std::string fileError, detail;
-  if (zv::ParsePsdFile(path, psd, fileError, &detail) != zv::kOk) {
-    if (!fileError.empty()) message = fileError;
-    else message = path + ":\n" + zv::PsdImportMessage(zv::kPsdWrongFile) + "\n(" + detail + ")";
-    return zv::kFailed;
-  }
-  const int rc = zv::BuildMenuFromPsd(ig, psd, progress);
-  if (rc == zv::kPsdImportCancelled) return zv::kCancelled;
-  if (rc != zv::kPsdImportOk) {
-    message = zv::PsdImportMessage(rc);
-    return zv::kFailed;
-  }
-  return zv::kOk;
-}
-
 int RunMenuImportPsd(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("menu import-psd");
   if (int rc = CheckOptions(self, argv, {"--force", "--yes"})) return rc;
@@ -75,34 +54,18 @@ int RunMenuImportPsd(const std::vector<std::string>& argv) {
   const std::string psdPath = std::filesystem::absolute(args[2], ec).lexically_normal().string();
   if (std::filesystem::is_directory(psdPath, ec)) return Failed(self, "\"" + args[2] + "\" is a folder, not a design");
 
-  // The design is kept converted beside it as an IES file, and that stream
-  // is what the menu imports; while the stream is newer than the design the
-  // conversion is skipped (--force converts again).
-  const std::string stream = zv::ConvertedStreamPath(psdPath);
-  zv::CIgObject built;
-  if (args.Has("--force") || !zv::ConvertedStreamIsCurrent(psdPath, stream)) {
+  // The design is kept converted beside it as an IES file, reused while it
+  // is newer than the design (--force converts again).
+  std::string message, warning;
+  int rc = zv::kOk;
+  {
     ProgressDisplay display(prompt, yes, "Really want to stop the import? ");
-    std::string message;
-    const int rc = ConvertDesign(psdPath, built, display.Callback(), message);
-    if (rc == zv::kCancelled) {
-      display.Finish();
-      return kExitCancelled;
-    }
-    if (rc != zv::kOk) {
-      display.Finish();
-      return Failed(self, message);
-    }
-    built.m_video.frameRateCode = menu->m_video.frameRateCode != 0 ? menu->m_video.frameRateCode : 1;
-    const bool written = built.ExportStream(stream, false, message, display.Callback());
+    rc = zv::ImportPsdIntoMenu(*menu, psdPath, args.Has("--force"), display.Callback(), message, warning);
     display.Finish();
-    if (!written) return Failed(self, message.empty() ? "the design cannot be compiled into \"" + stream + "\"" : message);
-    if (!zv::WriteConversionSideFile(stream, message)) std::fprintf(stderr, "zelvane %s: %s\n", self.name, message.c_str());
   }
-  // A design converted just now is the stream's model (the export numbered
-  // its graphics as the stream does) and keeps the design's names; from
-  // the stream alone the names are gone.
-  if (built.GetCount() > 0) zv::AdoptDesign(*menu, built, stream);
-  else if (!zv::ImportIesIntoMenu(*menu, stream, err)) return Failed(self, err);
+  if (!warning.empty()) std::fprintf(stderr, "zelvane %s: %s\n", self.name, warning.c_str());
+  if (rc == zv::kCancelled) return kExitCancelled;
+  if (rc != zv::kOk) return Failed(self, message);
 
   size_t pages = 0, buttons = 0;
   for (size_t e = 0; e < menu->GetCount(); ++e)
@@ -111,7 +74,6 @@ int RunMenuImportPsd(const std::vector<std::string>& argv) {
       pages += ds.GetCount();
       for (size_t p = 0; p < ds.GetCount(); ++p) buttons += ds.GetAt(p)->Buttons().size();
     }
-  std::string message;
   if (zv::SaveProjectFile(args[0], project, message) != zv::kOk) return Failed(self, message);
   std::printf("%s: %zu pages, %zu buttons from %s\n", args[1].c_str(), pages, buttons, args[2].c_str());
   return kExitOk;

@@ -4,8 +4,8 @@
 //
 // Top menu (over a still background): "Play movie", "Chapters" (a page of
 // four chapter buttons), "Audio" (a page choosing the movie's language, the
-// language in use marked) and "Trailer". The movie's pop-up menu: "Top
-// menu" and "Close".
+// language in use marked) and "Trailer". The movie's pop-up menu, "Top
+// menu" and "Close", is a layered design (menu/popup.psd) imported whole.
 #include "app/demo_menus.h"
 
 #include <memory>
@@ -13,6 +13,7 @@
 #include "bdnav/sound_bdmv.h"
 #include "model/button_types.h"
 #include "model/menu.h"
+#include "model/menu_import.h"
 #include "model/project.h"
 
 namespace zvapp {
@@ -114,7 +115,7 @@ void Type(zv::CBdButton* b, const char* type, std::initializer_list<int32_t> par
 
 }  // namespace
 
-bool AddDemoMenus(zv::CZvObject& project, const fs::path& pictures, std::string& error) {
+bool AddDemoMenus(zv::CZvObject& project, const fs::path& pictures, std::string& error, std::string& warning) {
   const int x = (1920 - kButtonWidth) / 2;
   {
     MenuMaker top(*project.m_topMenu.m_menus.GetAt(0), pictures);
@@ -139,13 +140,13 @@ bool AddDemoMenus(zv::CZvObject& project, const fs::path& pictures, std::string&
     if (!top.ok()) return error = top.error(), false;
   }
   {
-    zv::CFilmObject& movie = *project.m_movies.GetAt(0);
-    MenuMaker popup(*movie.m_menus.GetAt(0), pictures);
-    zv::CPage* page = popup.Page("Pop-up");
-    Type(popup.Button(*page, "topmenu", 1920 / 2 - kButtonWidth - 20, 900), "TopMenu");
-    Type(popup.Button(*page, "close", 1920 / 2 + 20, 900), "PopUpMenuOff");
-    popup.Finish(*page);
-    if (!popup.ok()) return error = popup.error(), false;
+    // The pop-up menu comes from a layered design, as "menu import-psd"
+    // makes it: its button names give the types. Converted on every run, so
+    // that the disc never depends on a stream left by an earlier demo.
+    zv::CZvIgObject& popup = *project.m_movies.GetAt(0)->m_menus.GetAt(0);
+    popup.SetVideoFormat(kVideoFormat1080p23976);
+    const std::string design = (pictures / "popup.psd").lexically_normal().string();
+    if (zv::ImportPsdIntoMenu(popup, design, true, {}, error, warning) != zv::kOk) return false;
   }
   return true;
 }

@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 
+#include "graphics/psd_file.h"
+#include "graphics/psd_import.h"
 #include "model/button_types.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -372,6 +374,50 @@ bool ImportIesIntoMenu(CZvIgObject& menu, const std::string& path, std::string& 
   if (!model.ImportStream(path, error)) return false;
   AdoptDesign(menu, model, path);
   return true;
+}
+
+namespace {
+
+// Reads the design and builds a fresh model from it: kOk, kCancelled, or
+// kFailed with `error` set.
+int ConvertDesign(const std::string& path, CIgObject& ig, const Progress& progress, std::string& error) {
+  CPsdFile psd;
+  std::string fileError, detail;
+  if (ParsePsdFile(path, psd, fileError, &detail) != kOk) {
+    if (!fileError.empty()) error = fileError;
+    else error = path + ":\n" + PsdImportMessage(kPsdWrongFile) + "\n(" + detail + ")";
+    return kFailed;
+  }
+  const int rc = BuildMenuFromPsd(ig, psd, progress);
+  if (rc == kPsdImportCancelled) return kCancelled;
+  if (rc != kPsdImportOk) {
+    error = PsdImportMessage(rc);
+    return kFailed;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+int ImportPsdIntoMenu(CZvIgObject& menu, const std::string& design, bool force, const Progress& progress,
+                      std::string& error, std::string& warning) {
+  // The stream, not the design, is what the menu imports; while it is newer
+  // than the design the conversion is skipped.
+  const std::string stream = ConvertedStreamPath(design);
+  if (!force && ConvertedStreamIsCurrent(design, stream))
+    return ImportIesIntoMenu(menu, stream, error) ? kOk : kFailed;
+  CIgObject built;
+  if (const int rc = ConvertDesign(design, built, progress, error); rc != kOk) return rc;
+  built.m_video.frameRateCode = menu.m_video.frameRateCode != 0 ? menu.m_video.frameRateCode : 1;
+  if (!built.ExportStream(stream, false, error, progress)) {
+    if (error.empty()) error = "the design cannot be compiled into \"" + stream + "\"";
+    return kFailed;
+  }
+  if (WriteConversionSideFile(stream, warning)) warning.clear();
+  // Converted just now, the model is the stream's (the export numbered its
+  // graphics as the stream does) and still carries the design's names.
+  AdoptDesign(menu, built, stream);
+  return kOk;
 }
 
 bool ImportMenuDescription(CZvIgObject& menu, const std::string& path, std::string& error) {

@@ -33,6 +33,17 @@ void AdoptDesign(CZvIgObject& menu, CIgObject& model, const std::string& path);
 // that type; the last such button in the BOG decides.
 void ButtonTypesFromNames(CIgObject& ig);
 
+// What `menu import-psd` does with a layered design: converts it into the
+// IES file beside it (ConvertedStreamPath) unless that stream is newer and
+// `force` is not given, and hands the result to `menu` like AdoptDesign,
+// the design's names and the types they name included. A design converted
+// now keeps the menu's frame rate (the first when the menu has none); a
+// stream reused has lost the names. Returns kOk, kCancelled (through
+// `progress`) or kFailed with `error`; the menu is unchanged unless kOk.
+// `warning` tells of a side file that was left alone or not written.
+int ImportPsdIntoMenu(CZvIgObject& menu, const std::string& design, bool force, const Progress& progress,
+                      std::string& error, std::string& warning);
+
 // Builds the menu described by the XML file at `path` (see the README's
 // "Menus from pictures") and hands it to `menu` like ImportIesIntoMenu.
 // False with `error` ("File open error! ..." or "Wrong file format! " and

@@ -88,12 +88,13 @@ class MenuDisc : public ::testing::Test {
     return Lines(r.out);
   }
 
-  static void ExpectShows(const std::string& file, const std::vector<Placed>& buttons, const std::string& what) {
+  static void ExpectShows(const std::string& file, const std::vector<Placed>& buttons, const std::string& what,
+                          double maxMean = 4.0) {
     ASSERT_FALSE(file.empty()) << what << ": nothing was drawn";
     const Distance d = Compare(zvtest::ReadPlane(file), Expected(buttons));
     // A few pixels of the rounded corners may fall either way.
     EXPECT_LE(d.transparency, 200u) << what;
-    EXPECT_LE(d.mean, 4.0) << what;
+    EXPECT_LE(d.mean, maxMean) << what;
   }
 
   static std::unique_ptr<zvtest::TempDir> dir_;
@@ -202,7 +203,10 @@ TEST_F(MenuDisc, ThePopUpMenuOpensDuringTheMovieAndItsTopMenuButtonReturnsThere)
   const long popup = Find(lines, "press popup");
   ASSERT_GE(popup, 0);
   const std::vector<Placed> buttons = {{"topmenu_s.png", 1920 / 2 - 420, 900}, {"close_n.png", 1920 / 2 + 20, 900}};
-  ExpectShows(dir + "/" + zvtest::Shown(lines, popup), buttons, "the pop-up menu");
+  // The pop-up menu is imported from its layered design (menu/popup.psd,
+  // made of these pictures): its six pictures share one dithered palette of
+  // their many text shades, which leaves the flat plates a little grainier.
+  ExpectShows(dir + "/" + zvtest::Shown(lines, popup), buttons, "the pop-up menu", 7.0);
   const long enter = Find(lines, "press enter", popup);
   ASSERT_GT(enter, popup);
   EXPECT_GT(Find(lines, "event TITLE 0", enter), enter) << "the top menu title starts again";
