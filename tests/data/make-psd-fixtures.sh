@@ -10,6 +10,9 @@
 #     writer;
 #   - designs broken on purpose (an empty state layer), edited with
 #     psd-tools;
+#   - for the full-size top menu design menu_disc.psd, the planes a player
+#     should show (menu_disc-PAGE-BUTTON.png: one page, one button
+#     selected), composited by psd-tools from the design's own layers;
 #   - for every fixture NAME.psd a file NAME.psd.expect holding what
 #     psd-tools (Debian's python3-psd-tools, for /usr/bin/python3) reads:
 #     header, each layer's name, rectangle, section type and, per channel,
