@@ -102,9 +102,16 @@ int main(int argc, char** argv) {
   struct rusage ru {};
   getrusage(RUSAGE_SELF, &ru);
   const double f = Median(files), r = Median(reuse);
+  // The machine may be shared: the range shows how far one run can stray.
+  auto range = [](const std::vector<double>& v) {
+    char text[64];
+    std::snprintf(text, sizeof text, "(%.3f .. %.3f)", *std::min_element(v.begin(), v.end()),
+                  *std::max_element(v.begin(), v.end()));
+    return std::string(text);
+  };
   std::printf("reuse: every stream of a clip multiplexed again, median of %d runs\n", runs);
-  std::printf("  from the elementary streams %8.3f s\n", f);
-  std::printf("  reusing the clip's packets  %8.3f s\n", r);
+  std::printf("  from the elementary streams %8.3f s %s\n", f, range(files).c_str());
+  std::printf("  reusing the clip's packets  %8.3f s %s\n", r, range(reuse).c_str());
   std::printf("  reuse is %.2fx as fast (goal: 1x or more); peak memory %.1f MB\n", f / r, ru.ru_maxrss / 1024.0);
   return 0;
 }

@@ -340,15 +340,25 @@ int CStoryObject::AddClipSource(const std::string& pathIn, const std::vector<uin
       return kFailed;
     }
     ApplyPlaylistStreams(*tracks, taken, addTracks);
-    // The streams the playlist lists come first, in its order; the others
-    // keep the clip's.
+    // Within each kind, the streams the playlist lists come first, in its
+    // order, in the places the clip's order gave that kind.
     auto rank = [&](const SMuxTrack* t) {
       const auto* rip = static_cast<const SRipTrack*>(t);
       for (size_t i = 0; i < taken.size(); ++i)
         if (taken[i].pid == rip->m_nSourcePid) return i;
       return taken.size();
     };
-    std::stable_sort(added.begin(), added.end(), [&](const SMuxTrack* a, const SMuxTrack* b) { return rank(a) < rank(b); });
+    for (TrackKind kind : {TrackKind::kVideo, TrackKind::kAudio, TrackKind::kPg, TrackKind::kIg, TrackKind::kOther}) {
+      std::vector<size_t> places;
+      std::vector<SMuxTrack*> same;
+      for (size_t i = 0; i < added.size(); ++i)
+        if (KindOf(added[i]->GetStreamCodingType()) == kind) {
+          places.push_back(i);
+          same.push_back(added[i]);
+        }
+      std::stable_sort(same.begin(), same.end(), [&](const SMuxTrack* a, const SMuxTrack* b) { return rank(a) < rank(b); });
+      for (size_t k = 0; k < places.size(); ++k) added[places[k]] = same[k];
+    }
   }
   if (addTracks) {
     for (SMuxTrack* t : added) {
