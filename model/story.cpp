@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "model/story_playlist.h"
-
 #include "mux/mux_track.h"
 #include "mux/rip_track.h"
 #include "platform/paths.h"

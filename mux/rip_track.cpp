@@ -386,7 +386,6 @@ void SRipTrack::GetAttributeValues(SCodingAttributes& rec, std::string& language
   rec.aspectRatio = c.AspectRatio;
   rec.presentationType = c.AudioPresentationType;
   rec.samplingFrequency = c.SamplingFrequency;
-  language = GetLanguageCode();
 }
 
 void SRipTrack::CreateModels() {
