@@ -26,12 +26,14 @@ int RunSourceAdd(const std::vector<std::string>& argv);
 int RunSourceRemove(const std::vector<std::string>& argv);
 
 ZV_COMMAND("source add", "add stream files to a clip, analysing them",
-           "zelvane source add P.zvpj CLIP FILE... [--pids PID,...] [--yes]\n"
+           "zelvane source add P.zvpj CLIP FILE... [--pids PID,...] [--playlist OLD.mpls] [--yes]\n"
            "  CLIP   a clip by name, e.g. \"Movie#1/Clip#1\" or \"Logos/Clip#1\"\n"
            "  FILE   elementary streams (.264, .ac3, .sup, ...); an .ac3 file beside a .thd/.mlp file of the same\n"
            "         name is taken as the core of that file; or an existing clip (BDMV/STREAM/nnnnn.m2ts with its\n"
            "         CLIPINF/nnnnn.clpi), whose streams are listed and reused as they are, without re-encoding\n"
            "  --pids the streams of the existing clip to reuse, e.g. 0x1011,0x1100 (default: all)\n"
+           "  --playlist  a playlist of the old disc that plays the existing clip: the reused streams get its\n"
+           "         stream entries (attributes, languages and order) in the clip's playlists\n"
            "  --yes  Ctrl-C cancels at once\n"
            "exit status: 0 added, 1 cancelled, 2 a file was refused (the project is unchanged)",
            "zelvane source add disc.zvpj Movie#1/Clip#1 movie.264 movie_eng.ac3 subtitles_fra.sup", RunSourceAdd);
@@ -114,11 +116,11 @@ bool ListClip(const CommandInfo& self, const std::string& file) {
 int RunSourceAdd(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("source add");
   for (const auto& a : argv)
-    if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes" && a != "--pids")
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes" && a != "--pids" && a != "--playlist")
       return UsageError(self, "unknown option " + a);
   Args args;
   std::string err;
-  if (!args.Parse(argv, {"--pids"}, err)) return UsageError(self, err);
+  if (!args.Parse(argv, {"--pids", "--playlist"}, err)) return UsageError(self, err);
   if (args.Count() < 3) return UsageError(self, "expected P.zvpj, CLIP and at least one FILE");
   std::vector<uint16_t> pids;
   const bool pidsGiven = !args.Values("--pids").empty();
@@ -126,6 +128,12 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
   size_t clips = 0;
   for (size_t i = 2; i < args.Count(); ++i) clips += zv::EqualsNoCase(zv::ExtensionOf(args[i]), ".m2ts");
   if (pidsGiven && (clips != 1 || args.Count() != 3)) return UsageError(self, "--pids goes with one existing clip (.m2ts) alone");
+  const std::string playlist = args.Values("--playlist").empty() ? std::string() : args.Value("--playlist");
+  if (!playlist.empty() && (clips != 1 || args.Count() != 3))
+    return UsageError(self, "--playlist goes with one existing clip (.m2ts) alone");
+  for (size_t i = 2; i < args.Count(); ++i)
+    if (zv::EqualsNoCase(zv::ExtensionOf(args[i]), ".mpls"))
+      return UsageError(self, "a playlist is given with the existing clip it plays: --playlist " + args[i]);
   const bool yes = args.Has("--yes");
   TerminalPrompt prompt(yes);
   zv::CFileLock lock;
@@ -153,7 +161,7 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
       display.Finish();
       if (!ListClip(self, file)) return kExitFailed;
     }
-    const int rc = existingClip ? story->AddClipSource(file, pids, true, prompt)
+    const int rc = existingClip ? story->AddClipSource(file, pids, true, prompt, playlist)
                                 : story->AddSource(file, true, display.Callback(), prompt);
     if (rc == zv::kCancelled) {
       display.Finish();

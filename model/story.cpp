@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "model/story_playlist.h"
 #include "mux/mux_track.h"
 #include "mux/rip_track.h"
 #include "platform/paths.h"
@@ -247,6 +248,7 @@ void CStoryObject::CopyFrom(const CNamedObject& src) {
 
 int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Progress& progress, IPrompt& prompt) {
   if (EqualsNoCase(ExtensionOf(pathIn), ".m2ts")) return AddClipSource(pathIn, {}, addTracks, prompt);
+  if (EqualsNoCase(ExtensionOf(pathIn), ".mpls")) return AddPlaylistSource(pathIn, addTracks, prompt);
   const std::string path = AbsolutePath(pathIn);
   // A path the project file cannot be loaded with again must not get in.
   std::string error;
@@ -281,17 +283,21 @@ int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Pro
 }
 
 int CStoryObject::AddClipSource(const std::string& pathIn, const std::vector<uint16_t>& pids, bool addTracks,
-                                IPrompt& prompt) {
+                                IPrompt& prompt, const std::string& playlistIn) {
   const std::string path = AbsolutePath(pathIn);
+  const std::string playlist = playlistIn.empty() ? std::string() : AbsolutePath(playlistIn);
   std::string error;
-  if (!CheckPathLength(path, error)) {
-    prompt.Message(error);
-    return kFailed;
-  }
-  for (const std::string& s : m_vecSources) {
-    if (IsSameFileIdentity(s, path)) {
-      prompt.Message(FormatMessage(kMsgSourceAdded, path));
+  for (const std::string& p : {path, playlist}) {
+    if (p.empty()) continue;
+    if (!CheckPathLength(p, error)) {
+      prompt.Message(error);
       return kFailed;
+    }
+    for (const std::string& s : m_vecSources) {
+      if (IsSameFileIdentity(s, p)) {
+        prompt.Message(FormatMessage(kMsgSourceAdded, p));
+        return kFailed;
+      }
     }
   }
   if (!m_strClipPath.empty()) {
@@ -325,6 +331,34 @@ int CStoryObject::AddClipSource(const std::string& pathIn, const std::vector<uin
     // A stream left out is not cut into units by the build.
     if (addTracks && !wanted) tracks->items.back()->m_bEnabled = false;
   }
+  if (!playlist.empty()) {
+    std::vector<STakenStream> taken;
+    const std::string clipName = std::filesystem::path(path).stem().string();
+    if (!ReadPlaylistStreams(playlist, clipName, *tracks, taken, error)) {
+      prompt.Message(error);
+      return kFailed;
+    }
+    ApplyPlaylistStreams(*tracks, taken, addTracks);
+    // Within each kind, the streams the playlist lists come first, in its
+    // order, in the places the clip's order gave that kind.
+    auto rank = [&](const SMuxTrack* t) {
+      const auto* rip = static_cast<const SRipTrack*>(t);
+      for (size_t i = 0; i < taken.size(); ++i)
+        if (taken[i].pid == rip->m_nSourcePid) return i;
+      return taken.size();
+    };
+    for (TrackKind kind : {TrackKind::kVideo, TrackKind::kAudio, TrackKind::kPg, TrackKind::kIg, TrackKind::kOther}) {
+      std::vector<size_t> places;
+      std::vector<SMuxTrack*> same;
+      for (size_t i = 0; i < added.size(); ++i)
+        if (KindOf(added[i]->GetStreamCodingType()) == kind) {
+          places.push_back(i);
+          same.push_back(added[i]);
+        }
+      std::stable_sort(same.begin(), same.end(), [&](const SMuxTrack* a, const SMuxTrack* b) { return rank(a) < rank(b); });
+      for (size_t k = 0; k < places.size(); ++k) added[places[k]] = same[k];
+    }
+  }
   if (addTracks) {
     for (SMuxTrack* t : added) {
       t->m_nTrackNumber = m_nNextTrackId++;
@@ -335,6 +369,7 @@ int CStoryObject::AddClipSource(const std::string& pathIn, const std::vector<uin
   m_strClipPath = path;
   m_strClipPath2 = listing.clpiPath;
   m_vecSources.push_back(path);
+  if (!playlist.empty()) m_vecSources.push_back(playlist);
   return kOk;
 }
 
@@ -345,6 +380,14 @@ bool CStoryObject::RemoveSource(size_t index) {
     std::erase_if(m_vecTracks, [](const SMuxTrack* t) { return t->m_nReused != 0; });
     std::erase_if(m_loadedTracks, [](const std::unique_ptr<SMuxTrack>& t) { return t->m_nReused != 0; });
     m_pRipTracks = std::make_unique<SRipTracks>();
+    // The playlist taken over belongs to the clip and goes with it.
+    for (size_t i = m_vecSources.size(); i-- > 0;)
+      if (i != index && EqualsNoCase(ExtensionOf(m_vecSources[i]), ".mpls")) {
+        m_vecSources.erase(m_vecSources.begin() + static_cast<std::ptrdiff_t>(i));
+        if (i < index) --index;
+      }
+  } else if (EqualsNoCase(ExtensionOf(path), ".mpls")) {
+    for (auto& t : m_pRipTracks->items) t->m_takenAttributes.reset();
   } else {
     std::erase_if(m_vecTracks, [&](const SMuxTrack* t) { return TrackUsesFile(t, path); });
     std::erase_if(m_pRawTracks->items, [&](const std::unique_ptr<SRawTrack>& t) { return TrackUsesFile(t.get(), path); });

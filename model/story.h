@@ -116,7 +116,15 @@ class CStoryObject : public CNamedObject {
   // An existing clip (.m2ts with its clip information) whose streams on
   // `pids` (all when empty) become reused tracks; a story reuses one clip
   // at most. kOk or kFailed; every failure has shown its message.
-  int AddClipSource(const std::string& path, const std::vector<uint16_t>& pids, bool addTracks, IPrompt& prompt);
+  // With `playlistPath`, an existing playlist that plays the clip: its
+  // stream entries (attributes, languages and order) are taken over for the
+  // reused streams; a playlist that does not play the clip or lists a stream
+  // the clip does not have refuses the whole source.
+  int AddClipSource(const std::string& path, const std::vector<uint16_t>& pids, bool addTracks, IPrompt& prompt,
+                    const std::string& playlistPath = {});
+  // The playlist source of a reused clip when its project is reopened: the
+  // stored tracks keep their own order and languages. kOk or kFailed.
+  int AddPlaylistSource(const std::string& path, bool addTracks, IPrompt& prompt);
   // Removes the source at `index` with its tracks; false for a bad index.
   bool RemoveSource(size_t index);
   // Drops every ".ac3" file that has a ".thd" or ".mlp" file of the same

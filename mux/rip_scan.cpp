@@ -247,6 +247,11 @@ int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progre
     t->m_epKeyPoints.reset();
     map.try_emplace(static_cast<uint32_t>(t->m_nSourcePid), STrackAu{t.get(), nullptr, {}});
   }
+  // Every packet of the clip is looked up: a table by PID spares the map's
+  // search (its entries do not move while it lives).
+  std::vector<STrackAu*> byPid(0x2000, nullptr);
+  for (auto& [pid, s] : map)
+    if (pid < byPid.size() && IsReusablePid(pid)) byPid[pid] = &s;
   if (!progress.Action("Parsing") || !progress.Item(clip.Path()) || !progress.Value(0)) return kCancelled;
 
   tracks.pmt = ReadClipPmt(clip);
@@ -278,10 +283,9 @@ int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progre
       const uint8_t* ts = block + off + 4;
       if (ts[0] != 0x47) continue;
       const uint32_t pid = ((ts[1] & 0x1F) << 8) | ts[2];
-      if (!IsReusablePid(pid)) continue;
-      auto it = map.find(pid);
-      if (it == map.end()) continue;
-      STrackAu& s = it->second;
+      STrackAu* const found = byPid[pid];
+      if (!found) continue;
+      STrackAu& s = *found;
       if (counting) ++s.track->m_nPacketCount;
       if (!s.track->m_bEnabled) continue;
       const size_t h = TsHeaderBytes(ts);

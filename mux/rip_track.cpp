@@ -373,6 +373,11 @@ void SRipTrack::FillEsInfo(ESI& esi) const {
 }
 
 void SRipTrack::GetAttributeValues(SCodingAttributes& rec, std::string& language) const {
+  language = GetLanguageCode();
+  if (m_takenAttributes) {
+    rec = *m_takenAttributes;
+    return;
+  }
   const StreamCodingInfo& c = m_codingInfo.coding;
   rec = SCodingAttributes{};
   rec.streamCodingType = c.StreamCodingType;
@@ -381,7 +386,6 @@ void SRipTrack::GetAttributeValues(SCodingAttributes& rec, std::string& language
   rec.aspectRatio = c.AspectRatio;
   rec.presentationType = c.AudioPresentationType;
   rec.samplingFrequency = c.SamplingFrequency;
-  language = GetLanguageCode();
 }
 
 void SRipTrack::CreateModels() {

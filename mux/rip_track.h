@@ -94,6 +94,9 @@ class SRipTrack : public SMuxTrack {
   std::optional<STrackVideoFormat> m_graphicsVideo;  // PG and IG
   // EP-map key points of the existing clip for this stream.
   std::optional<STREAM_PID_ENTRY> m_epKeyPoints;
+  // Playlist attributes of the stream taken over from an existing playlist
+  // of the clip; the language stays the track's own, so `set` still works.
+  std::optional<SCodingAttributes> m_takenAttributes;
 
   void Serialize(CArchive& ar) override;
   std::string GetDescription() const override;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <chrono>
 
+#include "bdnav/playlist_file.h"
 #include "support/test_support.h"
 
 using zvtest::Run;
@@ -99,6 +100,51 @@ TEST(ReuseCommands, TruncatedOrChangedClipsAreRefused) {
   EXPECT_EQ(build.status, 2) << build.out << build.err;
   EXPECT_NE((build.out + build.err).find("changed since its tracks were added"), std::string::npos)
       << build.out << build.err;
+}
+
+// A playlist given with the clip is kept with the project: reopened by
+// every command, shown as a source, removed on its own or with its clip.
+TEST(ReuseCommands, APlaylistIsKeptWithItsClip) {
+  zvtest::TempDir dir;
+  const std::string clip = MakeClip(dir);
+  zv::PlaylistFile pl;
+  zv::PLAY_ITEM pi;
+  pi.ClipName = "00003";
+  zv::PRIMARY_STREAM_ENTRY e;
+  e.entry.RefToStreamPidOfMainClip = 0x1101;
+  e.attributes.StreamCodingType = 0x81;
+  e.attributes.Format = 6;
+  e.attributes.Rate = 1;
+  e.attributes.Language = "jpn";
+  pi.stn.primaryAudio.push_back(e);
+  pl.playItems.push_back(pi);
+  std::vector<uint8_t> bytes(pl.WritePlaylist(nullptr, 0));
+  pl.WritePlaylist(bytes.data(), bytes.size());
+  const std::string mpls = dir / "00009.mpls";
+  zvtest::WriteBytes(mpls, bytes);
+  const std::string p = dir / "disc.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+
+  EXPECT_EQ(Zv({"source", "add", p, "Movie#1/Clip#1", mpls}).status, 64) << "a playlist alone";
+  EXPECT_EQ(Zv({"source", "add", p, "Movie#1/Clip#1", clip, mpls}).status, 64);
+  EXPECT_EQ(Zv({"source", "add", p, "Movie#1/Clip#1", dir / "h264_1080p2398.264", "--playlist", mpls}).status, 64);
+
+  RunResult add = Zv({"source", "add", p, "Movie#1/Clip#1", clip, "--playlist", mpls});
+  ASSERT_EQ(add.status, 0) << add.err;
+  // The listed stream comes first among the audio, in its language.
+  EXPECT_NE(add.out.find("Movie#1/Clip#1/Track#2  00003.M2TS, 0x1101, AC-3(0x81), Multi, 48K, jpn\n"), std::string::npos)
+      << add.out;
+  RunResult show = Zv({"show", p});
+  ASSERT_EQ(show.status, 0) << show.err;
+  EXPECT_NE(show.out.find("        source " + std::filesystem::absolute(mpls).lexically_normal().string() + "\n"),
+            std::string::npos)
+      << show.out;
+  EXPECT_NE(show.out.find("Track#2  00003.M2TS, 0x1101"), std::string::npos) << show.out;
+
+  ASSERT_EQ(Zv({"source", "remove", p, "Movie#1/Clip#1", "00009.mpls"}).status, 0);
+  show = Zv({"show", p});
+  EXPECT_EQ(show.out.find("00009.mpls"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("00003.m2ts"), std::string::npos) << show.out;
 }
 
 }  // namespace

@@ -7,14 +7,21 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
 #include <sstream>
 
+#include "bdnav/playlist_file.h"
+#include "mux/clip_info.h"
 #include "mux/muxer_clip_check.h"
+#include "platform/progress.h"
 #include "support/test_support.h"
 
 namespace {
 
 using namespace zvtest;
+using zv::ClipInformationFile;
 
 RunResult Zv(std::vector<std::string> args) {
   args.insert(args.begin(), ZV_BINARY);
@@ -47,6 +54,13 @@ bool HasLine(const std::string& text, const std::string& line) {
   for (std::string l; std::getline(in, l);)
     if (l == line) return true;
   return false;
+}
+
+void CheckBuffers(const std::string& built, const std::vector<std::pair<uint16_t, StdParams>>& streams) {
+  const ClipReading c = ReadClip(built);
+  ASSERT_TRUE(c.error.empty()) << c.error;
+  for (const auto& [pid, sp] : streams) EXPECT_EQ(ReplayStd(c, pid, sp), "") << std::hex << pid;
+  EXPECT_LE(MaxPcrGap(c), kMaxPcrGap);
 }
 
 class ReuseDisc : public ::testing::Test {
@@ -82,13 +96,6 @@ class ReuseDisc : public ::testing::Test {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     root = dir / (name + "/Zelvane/DISC");
     return root + "/BDMV/STREAM/00000.m2ts";
-  }
-
-  void CheckBuffers(const std::string& built, const std::vector<std::pair<uint16_t, StdParams>>& streams) {
-    const ClipReading c = ReadClip(built);
-    ASSERT_TRUE(c.error.empty()) << c.error;
-    for (const auto& [pid, sp] : streams) EXPECT_EQ(ReplayStd(c, pid, sp), "") << std::hex << pid;
-    EXPECT_LE(MaxPcrGap(c), kMaxPcrGap);
   }
 
   std::string BdInfo() {
@@ -148,6 +155,225 @@ TEST_F(ReuseDisc, ReusedVideoWithNewAudioAndSubtitles) {
   EXPECT_TRUE(HasLine(info, ci + "stream audio 0 coding 0x81 pid 0x1100 format 3 rate 1 aspect 0 subpath 255 lang fra")) << info;
   EXPECT_TRUE(HasLine(info, ci + "stream audio 1 coding 0x81 pid 0x1101 format 6 rate 1 aspect 0 subpath 255 lang eng")) << info;
   EXPECT_TRUE(HasLine(info, ci + "stream pg 0 coding 0x90 pid 0x1200 format 0 rate 0 aspect 0 subpath 255 lang fra")) << info;
+}
+
+// ---------------------------------------------------------------------------
+// Clips of a disc built with the zelvane commands, reused by new projects.
+
+// The pictures ffmpeg's PGS decoder draws over a grey 10 fps background,
+// one hash per frame; `shift` (seconds) moves the background onto the
+// input's own time stamps.
+std::vector<std::string> Drawn(const std::string& input, const std::string& map, const std::string& shift) {
+  const std::string graph = "color=c=gray:s=1920x1080:r=10:d=2,format=rgb24,setpts=PTS+" + shift + "/TB[bg];[bg][" +
+                            map + "]overlay=eof_action=pass,format=rgb24";
+  const RunResult r = Run(
+      {"ffmpeg", "-nostdin", "-v", "error", "-copyts", "-i", input, "-filter_complex", graph, "-an", "-f", "framemd5", "-"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> hashes;
+  std::istringstream in(r.out);
+  for (std::string l; std::getline(in, l);)
+    if (!l.empty() && l[0] != '#') hashes.push_back(l.substr(l.find_last_of(',') + 1));
+  EXPECT_GT(std::set<std::string>(hashes.begin(), hashes.end()).size(), 1u) << input << " draws nothing";
+  return hashes;
+}
+
+// Start time (seconds, as ffprobe prints it) of the first video stream.
+std::string VideoStart(const std::string& input) {
+  const RunResult r = Run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=start_time",
+                           "-of", "csv=p=0", input});
+  EXPECT_EQ(r.status, 0) << r.err;
+  return r.out.substr(0, r.out.find_first_of("\r\n"));
+}
+
+ClipInformationFile ReadClpi(const std::string& path) {
+  const std::vector<uint8_t> bytes = ReadBytes(path);
+  zv::ClipInformationFile info;
+  std::string error;
+  EXPECT_EQ(info.Parse(bytes.data(), bytes.size(), &error), zv::kOk) << path << ": " << error;
+  return info;
+}
+
+const zv::CKpiFolder* VideoKeyPoints(const ClipInformationFile& info) {
+  for (const auto& e : info.cpi.entries)
+    if (e.StreamPid == 0x1011) return &e.keyPoints;
+  return nullptr;
+}
+
+// First PTS of each stream less the video's, 90 kHz.
+std::map<uint16_t, int64_t> StartsAfterVideo(const ClipReading& c) {
+  std::map<uint16_t, int64_t> out;
+  const int64_t video = static_cast<int64_t>(c.units.at(0x1011).front().pts);
+  for (const auto& [pid, units] : c.units)
+    if (!units.empty()) out[pid] = static_cast<int64_t>(units.front().pts) - video;
+  return out;
+}
+
+// One disc built from H.264, two AC-3 and a PG file (the stereo track in
+// French), made once for all tests; each test builds a new project that
+// reuses its clip.
+class ReuseOfDisc : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe")) return;
+    old_ = std::make_unique<TempDir>();
+    const std::string d = old_->Path();
+    for (const char* f : {"h264_1080p2398.264", "ac3_stereo.ac3", "ac3_51.ac3"}) CopyFixture(f, d);
+    CopyFixture("subtitles/subs_eng.sup", d);
+    const std::string p = d + "/old.zvpj";
+    const std::vector<std::vector<std::string>> steps = {
+        {"new", p},
+        {"source", "add", p, "Movie#1/Clip#1", d + "/h264_1080p2398.264", d + "/ac3_stereo.ac3", d + "/ac3_51.ac3",
+         d + "/subs_eng.sup"},
+        {"set", p, "Movie#1/Clip#1/Track#2", "language=fra"},
+        {"build", p, d + "/out", "--yes"},
+    };
+    for (const auto& args : steps) {
+      const RunResult r = Zv(args);
+      if (r.status != 0) {
+        error_ = "zelvane " + args[0] + " failed:\n" + r.out + r.err;
+        return;
+      }
+    }
+    const std::string bdmv = d + "/out/Zelvane/DISC/BDMV/";
+    // The movie's is the only clip with content; its playlist is the one
+    // that plays it.
+    for (const auto& e : std::filesystem::directory_iterator(bdmv + "STREAM")) clip_ = e.path().string();
+    const std::string name = std::filesystem::path(clip_).stem().string();
+    clpi_ = bdmv + "CLIPINF/" + name + ".clpi";
+    for (const auto& e : std::filesystem::directory_iterator(bdmv + "PLAYLIST")) {
+      const std::vector<uint8_t> bytes = ReadBytes(e.path().string());
+      zv::PlaylistFile pl;
+      if (pl.Parse(bytes.data(), bytes.size(), nullptr) == zv::kOk && !pl.playItems.empty() &&
+          pl.playItems[0].ClipName == name)
+        mpls_ = e.path().string();
+    }
+    if (clip_.empty() || mpls_.empty()) error_ = "the old disc has no movie clip or playlist";
+  }
+  static void TearDownTestSuite() { old_.reset(); }
+
+  void SetUp() override {
+    if (!old_) GTEST_SKIP() << "ffmpeg or ffprobe is not installed";
+    ASSERT_TRUE(error_.empty()) << error_;
+  }
+
+  // A new project whose movie clip reuses `pids` of the old clip (all when
+  // empty) with `options`, plus the raw files; returns the built clip.
+  std::string Build(const std::string& name, std::vector<std::string> options, const std::vector<std::string>& raw) {
+    const std::string p = dir / (name + ".zvpj");
+    EXPECT_EQ(Zv({"new", p}).status, 0);
+    std::vector<std::string> add{"source", "add", p, "Movie#1/Clip#1", clip_};
+    add.insert(add.end(), options.begin(), options.end());
+    RunResult r = Zv(add);
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (!raw.empty()) {
+      std::vector<std::string> more{"source", "add", p, "Movie#1/Clip#1"};
+      more.insert(more.end(), raw.begin(), raw.end());
+      r = Zv(more);
+      EXPECT_EQ(r.status, 0) << r.err;
+    }
+    r = Zv({"build", p, dir / name, "--yes"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    root = dir / (name + "/Zelvane/DISC");
+    return root + "/BDMV/STREAM/00000.m2ts";
+  }
+
+  static std::unique_ptr<TempDir> old_;
+  static std::string error_, clip_, clpi_, mpls_;
+  TempDir dir;
+  std::string root;
+};
+
+std::unique_ptr<TempDir> ReuseOfDisc::old_;
+std::string ReuseOfDisc::error_, ReuseOfDisc::clip_, ReuseOfDisc::clpi_, ReuseOfDisc::mpls_;
+
+TEST_F(ReuseOfDisc, EveryStreamOfTheClipComesBackFrameForFrameAtTheSamePictures) {
+  const std::string built = Build("all", {}, {});
+  for (const char* map : {"0:0", "0:1", "0:2"}) EXPECT_EQ(FrameMd5(built, map), FrameMd5(clip_, map)) << map;
+  EXPECT_EQ(Drawn(built, "0:s:0", VideoStart(built)), Drawn(clip_, "0:s:0", VideoStart(clip_)));
+
+  // The EP map lists the same pictures, and each entry's packet starts the
+  // picture with that time stamp in the new clip.
+  const ClipReading c = ReadClip(built);
+  ASSERT_TRUE(c.error.empty()) << c.error;
+  const ClipInformationFile was = ReadClpi(clpi_), now = ReadClpi(root + "/BDMV/CLIPINF/00000.clpi");
+  const zv::CKpiFolder* old = VideoKeyPoints(was);
+  const zv::CKpiFolder* kps = VideoKeyPoints(now);
+  ASSERT_TRUE(old && kps);
+  ASSERT_GT(kps->size(), 1u);
+  ASSERT_EQ(kps->size(), old->size());
+  const std::vector<ClipUnit>& video = c.units.at(0x1011);
+  for (size_t i = 0; i < kps->size(); ++i) {
+    EXPECT_EQ((*kps)[i].pts, (*old)[i].pts) << i;
+    auto at = std::find_if(video.begin(), video.end(), [&](const ClipUnit& u) { return u.firstPacket == (*kps)[i].firstSpn; });
+    ASSERT_NE(at, video.end()) << "entry " << i << " points at no picture start";
+    EXPECT_EQ(at->pts >> 9, (*kps)[i].pts >> 9) << i;
+  }
+  CheckBuffers(built, {{0x1011, AvcLevel41()}, {0x1100, Ac3Primary()}, {0x1101, Ac3Primary()}});
+}
+
+TEST_F(ReuseOfDisc, NewTracksKeepTheOldClipsTimingBesideReusedOnes) {
+  // The added files are those the old clip's second audio and subtitles
+  // were made from, so the old clip tells where they belong.
+  const std::string ac3 = CopyFixture("ac3_51.ac3", dir / "");
+  const std::string sup = CopyFixture("subtitles/subs_eng.sup", dir / "");
+  const std::string built = Build("mix", {"--pids", "0x1011,0x1100"}, {ac3, sup});
+  EXPECT_EQ(FrameMd5(built, "0:0"), FrameMd5(clip_, "0:0"));
+  EXPECT_EQ(FrameMd5(built, "0:1"), FrameMd5(clip_, "0:1"));
+  EXPECT_EQ(FrameMd5(built, "0:2"), FrameMd5(ac3, ""));
+  EXPECT_EQ(Drawn(built, "0:s:0", VideoStart(built)), Drawn(sup, "0:s:0", "0"));
+
+  const ClipReading c = ReadClip(built), was = ReadClip(clip_);
+  ASSERT_TRUE(c.error.empty() && was.error.empty()) << c.error << was.error;
+  const std::map<uint16_t, int64_t> now = StartsAfterVideo(c), then = StartsAfterVideo(was);
+  for (uint16_t pid : {0x1100, 0x1101, 0x1200}) {
+    ASSERT_TRUE(now.count(pid) && then.count(pid)) << std::hex << pid;
+    EXPECT_LE(std::llabs(now.at(pid) - then.at(pid)), 3754) << std::hex << pid;  // one frame at 23.976
+  }
+  CheckBuffers(built, {{0x1011, AvcLevel41()}, {0x1100, Ac3Primary()}, {0x1101, Ac3Primary()}});
+}
+
+TEST_F(ReuseOfDisc, APlaylistOfTheOldDiscGivesTheStreamsItsLanguagesAndOrder) {
+  // The old playlist as another tool might have left it: the 5.1 track
+  // listed first, and languages the clip does not carry.
+  std::vector<uint8_t> bytes = ReadBytes(mpls_);
+  zv::PlaylistFile pl;
+  ASSERT_EQ(pl.Parse(bytes.data(), bytes.size(), nullptr), zv::kOk);
+  zv::STN_TABLE& stn = pl.playItems[0].stn;
+  ASSERT_EQ(stn.primaryAudio.size(), 2u);
+  ASSERT_EQ(stn.pgTextSt.size(), 1u);
+  std::swap(stn.primaryAudio[0], stn.primaryAudio[1]);
+  stn.primaryAudio[0].attributes.Language = "spa";
+  stn.primaryAudio[1].attributes.Language = "jpn";
+  stn.pgTextSt[0].attributes.Language = "ita";
+  bytes.assign(pl.WritePlaylist(nullptr, 0), 0);
+  pl.WritePlaylist(bytes.data(), bytes.size());
+  const std::string edited = dir / "old.mpls";
+  WriteBytes(edited, bytes);
+
+  const std::string built = Build("pl", {"--playlist", edited}, {});
+  const RunResult r = zvtest::Run({ZV_BDCLIENT, "info", root});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string c = "title 0 clip 0 ";
+  EXPECT_TRUE(HasLine(r.out, c + "stream audio 0 coding 0x81 pid 0x1100 format 6 rate 1 aspect 0 subpath 255 lang spa")) << r.out;
+  EXPECT_TRUE(HasLine(r.out, c + "stream audio 1 coding 0x81 pid 0x1101 format 3 rate 1 aspect 0 subpath 255 lang jpn")) << r.out;
+  EXPECT_TRUE(HasLine(r.out, c + "stream pg 0 coding 0x90 pid 0x1200 format 0 rate 0 aspect 0 subpath 255 lang ita")) << r.out;
+  // The streams behind the entries: the new first audio PID carries the
+  // old second audio.
+  EXPECT_EQ(FrameMd5(built, "0:i:0x1100"), FrameMd5(clip_, "0:i:0x1101"));
+  EXPECT_EQ(FrameMd5(built, "0:i:0x1101"), FrameMd5(clip_, "0:i:0x1100"));
+
+  // A playlist of another clip is refused and leaves the project as it was.
+  pl.playItems[0].ClipName = "00042";
+  bytes.assign(pl.WritePlaylist(nullptr, 0), 0);
+  pl.WritePlaylist(bytes.data(), bytes.size());
+  WriteBytes(edited, bytes);
+  const std::string p = dir / "other.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  const std::string before = ReadText(p);
+  const RunResult refused = Zv({"source", "add", p, "Movie#1/Clip#1", clip_, "--playlist", edited});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("does not play clip"), std::string::npos) << refused.err;
+  EXPECT_EQ(ReadText(p), before);
 }
 
 }  // namespace
