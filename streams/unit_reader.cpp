@@ -12,9 +12,9 @@ constexpr size_t kSlotSize = CUnitReader::kCarry + CUnitReader::kWindow;
 CUnitReader::~CUnitReader() { Wait(); }
 
 int64_t CUnitReader::Wait() {
-  if (!pending_.valid()) return -1;
+  if (!worker_.Pending()) return -1;
   pendingPos_ = -1;
-  return pending_.get();
+  return worker_.Wait();
 }
 
 void CUnitReader::Prefetch(File& file, int64_t length, int slot, int64_t pos) {
@@ -24,8 +24,7 @@ void CUnitReader::Prefetch(File& file, int64_t length, int slot, int64_t pos) {
   File* f = &file;
   pendingSlot_ = slot;
   pendingPos_ = pos;
-  pending_ = std::async(std::launch::async | std::launch::deferred,
-                        [f, dst, pos, n]() -> int64_t { return f->ReadExactAt(pos, dst, n) ? static_cast<int64_t>(n) : -1; });
+  worker_.Start([f, dst, pos, n]() -> int64_t { return f->ReadExactAt(pos, dst, n) ? static_cast<int64_t>(n) : -1; });
 }
 
 uint8_t* CUnitReader::Get(File& file, int64_t length, uint64_t offsetIn, uint32_t size) {

@@ -4,10 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <future>
 #include <memory>
 
 #include "platform/file.h"
+#include "platform/worker.h"
 
 namespace zv {
 
@@ -41,7 +41,8 @@ class CUnitReader {
   uint8_t* data_ = nullptr;  // file bytes [start_, end_) of the current window
   int64_t start_ = 0;
   int64_t end_ = 0;
-  std::future<int64_t> pending_;
+  // Declared after the slots, which its read fills: it ends first.
+  CWorker worker_;
   int pendingSlot_ = 0;
   int64_t pendingPos_ = -1;
 };
