@@ -23,10 +23,11 @@ constexpr int kSlots = 64;
 SViewSlot g_slots[kSlots];
 struct sigaction g_previous;
 std::once_flag g_installed;
+uintptr_t g_pageSize = 4096;  // read once, before the handler can run
 
 void OnBusError(int sig, siginfo_t* info, void* context) {
   const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
-  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const uintptr_t page = g_pageSize;
   for (SViewSlot& s : g_slots) {
     const uintptr_t end = s.end.load(std::memory_order_acquire);
     const uintptr_t begin = s.begin.load(std::memory_order_acquire);
@@ -52,6 +53,7 @@ void OnBusError(int sig, siginfo_t* info, void* context) {
 }
 
 void InstallHandler() {
+  g_pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
   struct sigaction sa {};
   sa.sa_sigaction = OnBusError;
   sa.sa_flags = SA_SIGINFO | SA_NODEFER;
@@ -77,7 +79,7 @@ bool CFileView::Map(int fd, int64_t pos, size_t n) {
     errno = EMFILE;
     return false;
   }
-  const auto page = static_cast<int64_t>(::sysconf(_SC_PAGESIZE));
+  const auto page = static_cast<int64_t>(g_pageSize);
   const int64_t start = pos / page * page;
   const size_t length = n + static_cast<size_t>(pos - start);
   // Private and writable: a caller may rewrite bytes in place, which
