@@ -16,7 +16,7 @@
 #include "app/command.h"
 #include "app/terminal.h"
 #include "mux/mux_track.h"
-#include "mux/muxer.h"
+#include "mux/clip_mux.h"
 #include "mux/ts_syntax.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -120,19 +120,8 @@ int RunMux(const std::vector<std::string>& argv) {
   });
   if (videos > 1) return Fail("Primary video track must be one! ");
 
-  std::vector<zv::SMuxTrack*> ordered = zv::AssignPids(tracks);
-  zv::CMuxer muxer;
-  zv::SMuxPrepare prep;
-  prep.progress = progress;
-  prep.prompt = &prompt;
-  if (!muxer.Prepare(&ordered, prep)) {
-    display.Finish();
-    if (display.Cancelled()) return kExitCancelled;
-    return Fail(muxer.Error());
-  }
-  uint64_t total = 0;
-  for (const zv::SMuxTrack* t : ordered) total += t->GetTotalBytes();
-  display.SetTotalBytes(total);
+  // The clip is written under temporary names and moved into place at the
+  // end, so a cancel or a failure leaves what was there before.
   std::string error;
   const std::string tmpOut = zv::CreateTempBeside(out, error);
   const std::string tmpClpi = tmpOut.empty() ? std::string() : zv::CreateTempBeside(clpi, error);
@@ -148,9 +137,22 @@ int RunMux(const std::vector<std::string>& argv) {
       for (const std::string& p : paths) ::unlink(p.c_str());
     }
   } temps{{tmpOut, tmpClpi}};
-  const int r = zv::MuxClipFiles(muxer, tmpOut, tmpClpi, false, progress, error);
+  zv::SClipJob job;
+  job.tracks = zv::AssignPids(tracks);
+  job.m2tsPath = tmpOut;
+  job.clpiPath = tmpClpi;
+  job.prep.progress = progress;
+  job.prep.prompt = &prompt;
+  job.prepared = [&](zv::CMuxer&, std::string&) {
+    uint64_t total = 0;
+    for (const zv::SMuxTrack* t : job.tracks) total += t->GetTotalBytes();
+    display.SetTotalBytes(total);
+    return zv::kOk;
+  };
+  zv::CMuxer muxer;
+  const int r = zv::MultiplexClip(muxer, job, error);
   display.Finish();
-  if (r == zv::kCancelled) {
+  if (r == zv::kCancelled || (r != zv::kOk && display.Cancelled())) {
     std::fprintf(stderr, "Cancelled: no clip was written.\n");
     return kExitCancelled;
   }
@@ -159,6 +161,7 @@ int RunMux(const std::vector<std::string>& argv) {
   if (::rename(tmpOut.c_str(), out.c_str()) != 0) return Fail(zv::File::ErrorText("write", out, errno));
   temps.paths.clear();
 
+  const std::vector<zv::SMuxTrack*>& ordered = job.tracks;
   const zv::SClipTiming& tm = muxer.Timing();
   double seconds = (tm.presentationEnd - tm.presentationStart) / 27e6;
   if (seconds <= 0) seconds = (tm.endTime - tm.firstPacketTime) / 27e6;

@@ -9,7 +9,7 @@
 #include "model/build.h"
 #include "model/menu.h"
 #include "model/story.h"
-#include "mux/muxer.h"
+#include "mux/clip_mux.h"
 #include "mux/mux_track.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -62,26 +62,20 @@ int MuxMenuClip(const std::string& streamPath, const std::string& clipPath, cons
   SRawTrack track;
   if (!track.SetSource(streamPath, progress, &prompt)) return track.LastError() == "Cancelled" ? kCancelled : kFailed;
   track.m_nOrderKey = 0;
-  std::vector<SMuxTrack*> tracks = AssignPids({&track});
-  CMuxer muxer;
-  SMuxPrepare prep;
-  prep.applicationType = 5;
+  SClipJob job;
+  job.tracks = AssignPids({&track});
+  job.m2tsPath = clipPath;
+  job.clpiPath = clpiPath;
+  job.replaceExisting = true;
+  job.prep.applicationType = 5;
   // One frame: the menu needs no more time on the disc than its first
   // composition takes to show.
-  prep.durationMs = FrameDurationOfCode(frameRateCode);
-  prep.progress = progress;
-  prep.prompt = &prompt;
-  if (!muxer.Prepare(&tracks, prep)) {
-    if (!muxer.Error().empty()) prompt.Message(muxer.Error());
-    return kFailed;
-  }
-  for (const std::string& path : {clipPath, clpiPath}) {
-    std::error_code ec;
-    const auto st = std::filesystem::symlink_status(path, ec);
-    if (std::filesystem::exists(st) && !std::filesystem::is_directory(st)) std::filesystem::remove(path, ec);
-  }
+  job.prep.durationMs = FrameDurationOfCode(frameRateCode);
+  job.prep.progress = progress;
+  job.prep.prompt = &prompt;
+  CMuxer muxer;
   std::string error;
-  const int rc = MuxClipFiles(muxer, clipPath, clpiPath, false, progress, error, true);
+  const int rc = MultiplexClip(muxer, job, error);
   track.ReleaseMux();
   track.ReleaseSource();
   if (rc != kOk) {

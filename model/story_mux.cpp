@@ -5,7 +5,7 @@
 
 #include "model/build.h"
 #include "model/story.h"
-#include "mux/muxer.h"
+#include "mux/clip_mux.h"
 #include "mux/rip_track.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -27,9 +27,14 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
   const std::string clpi = ClipFilePath(bdmv + "CLIPINF/", m_nClipNumber, ".clpi");
   const std::string backup = ClipFilePath(bdmv + "BACKUP/CLIPINF/", m_nClipNumber, ".clpi");
 
-  std::vector<SMuxTrack*> tracks = AssignPids();
-  CMuxer muxer;
-  SMuxPrepare prep;
+  SClipJob job;
+  job.tracks = AssignPids();
+  job.m2tsPath = clip;
+  job.clpiPath = clpi;
+  job.seamless = !m_vecPrevClips.empty();
+  // In a build the staging folder holds nothing of these names anyway.
+  job.replaceExisting = true;
+  SMuxPrepare& prep = job.prep;
   prep.progress = progress;
   prep.prompt = &prompt;
 
@@ -37,7 +42,7 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
   // existing clip, held for this build only.
   std::unique_ptr<CReusedClip> reused;
   const bool anyReused =
-      std::any_of(tracks.begin(), tracks.end(), [](const SMuxTrack* t) { return t->m_nReused != 0; });
+      std::any_of(job.tracks.begin(), job.tracks.end(), [](const SMuxTrack* t) { return t->m_nReused != 0; });
   if (anyReused) {
     std::string error;
     reused = std::make_unique<CReusedClip>();
@@ -58,28 +63,18 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
       return rc;
     }
   }
-  if (!muxer.Prepare(&tracks, prep)) {
-    if (!muxer.Error().empty()) prompt.Message(muxer.Error());
-    return kFailed;
-  }
-  const bool seamless = !m_vecPrevClips.empty();
-  if (!progress.Item("Muxing " + m_strName + ":")) return kCancelled;
-  for (const STrackRef& t : TrackRefs()) {
-    if (!t.enabled || !t.video) continue;
-    const std::string warning = DisallowedVideoWarning(t.path, t.videoFormat, t.fpsCode);
-    if (!warning.empty() && !progress.Item(LogLine(m_strName + ": " + warning))) return kCancelled;
-  }
-
-  // The clip files are made new: an old file or a link in their place is
-  // removed (what a link points to stays as it was), never written through.
-  // In a build the staging folder holds nothing of that name anyway.
-  for (const std::string& path : {clip, clpi}) {
-    std::error_code ec;
-    const auto st = std::filesystem::symlink_status(path, ec);
-    if (std::filesystem::exists(st) && !std::filesystem::is_directory(st)) std::filesystem::remove(path, ec);
-  }
+  job.prepared = [&](CMuxer&, std::string&) {
+    if (!progress.Item("Muxing " + m_strName + ":")) return kCancelled;
+    for (const STrackRef& t : TrackRefs()) {
+      if (!t.enabled || !t.video) continue;
+      const std::string warning = DisallowedVideoWarning(t.path, t.videoFormat, t.fpsCode);
+      if (!warning.empty() && !progress.Item(LogLine(m_strName + ": " + warning))) return kCancelled;
+    }
+    return kOk;
+  };
+  CMuxer muxer;
   std::string error;
-  const int rc = MuxClipFiles(muxer, clip, clpi, seamless, progress, error, true);
+  const int rc = MultiplexClip(muxer, job, error);
   if (rc != kOk) {
     if (rc == kFailed && !error.empty()) prompt.Message(error);
     return rc;

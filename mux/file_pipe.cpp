@@ -10,7 +10,7 @@ bool IsDtsFamily(uint8_t t) { return t == kSctDts || t == kSctDtsHdHr || t == kS
 
 // Units are served until a read fails or the range ends; only the first is
 // a failure.
-bool Exhausted(const SStreamContext& ctx) { return ctx.next > ctx.last; }
+bool Exhausted(const SStreamContext& ctx) { return ctx.Exhausted(); }
 
 uint64_t SelectedBytes(SStreamContext& ctx) {
   if (ctx.first > ctx.last) return 0;

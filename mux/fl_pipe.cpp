@@ -83,7 +83,7 @@ const AUI* CFlPipe::NextAu() {
       return au;
     }
     ClearCurrent();
-    if (m_ctx->next <= m_ctx->last) {
+    if (!m_ctx->Exhausted()) {
       m_failed = true;  // a unit of the file could not be read
       break;
     }

@@ -53,9 +53,7 @@ CMuxer::CMuxer() {
   m_sit.peak_rate = 120000;
 }
 
-CMuxer::~CMuxer() {
-  if (m_pendingWrite.valid()) m_pendingWrite.wait();
-}
+CMuxer::~CMuxer() { m_writer.Wait(); }
 
 bool CMuxer::Fail(const std::string& message) {
   if (m_error.empty()) m_error = message;
@@ -167,8 +165,8 @@ bool CMuxer::Prepare(std::vector<SMuxTrack*>* tracks, const SMuxPrepare& prep) {
 // ---------------------------------------------------------------- output
 
 bool CMuxer::WaitForWrite() {
-  if (!m_pendingWrite.valid()) return true;
-  if (!m_pendingWrite.get()) return Fail(m_pOutput ? m_pOutput->Error() : std::string("Cannot write the clip"));
+  if (!m_writer.Pending()) return true;
+  if (m_writer.Wait() != 1) return Fail(m_pOutput ? m_pOutput->Error() : std::string("Cannot write the clip"));
   return true;
 }
 
@@ -181,12 +179,7 @@ bool CMuxer::Flush() {
   const uint8_t* data = m_buffer.get() + m_nHalf * kHalfSize;
   const size_t n = m_nPos;
   File* out = m_pOutput;
-  try {
-    m_pendingWrite = std::async(std::launch::async, [out, data, n] { return out->Write(data, n); });
-  } catch (const std::system_error&) {
-    // No thread to be had: write it here.
-    if (!out->Write(data, n)) return Fail(out->Error());
-  }
+  m_writer.Start([out, data, n]() -> int64_t { return out->Write(data, n) ? 1 : 0; });
   m_nOutputBytes += n;
   // No refill with 0xFF: every packet writes all its bytes (PSI packets
   // clear their own tail).

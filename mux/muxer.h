@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "mux/psi.h"
 #include "platform/file.h"
 #include "platform/progress.h"
+#include "platform/worker.h"
 #include "platform/prompt.h"
 
 namespace zv {
@@ -58,9 +58,10 @@ class CPeakWindow {
 
 class CMuxer {
  public:
-  static constexpr size_t kBufferSize = 18874368;  // 3072 aligned units of 6144 bytes
   // The buffer is filled and written in halves: one half goes to the file
-  // in the background while the next one fills.
+  // in the background while the next one fills. Halves of 128 aligned units
+  // of 6144 bytes are still in the cache when they are written.
+  static constexpr size_t kBufferSize = 1572864;
   static constexpr size_t kHalfSize = kBufferSize / 2;
   static constexpr size_t kAlignedUnit = 6144;
   static constexpr size_t kPmtBufferSize = 2048;
@@ -145,7 +146,7 @@ class CMuxer {
   std::unique_ptr<uint8_t[]> m_buffer;
   size_t m_nHalf = 0;  // the half being filled
   size_t m_nPos = 0;   // within that half
-  std::future<bool> m_pendingWrite;
+  CWorker m_writer;  // writes the filled half
   uint64_t m_nOutputBytes = 0;
 
   TS_PACKET_HEADER m_patHeader, m_pmtHeader, m_sitHeader, m_pcrHeader;

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <future>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/worker.h"
 #include "streams/nal_reader.h"
 
 namespace zv {
@@ -22,7 +22,10 @@ namespace zv {
 // depends on the reading.
 class CStartCodeScanner {
  public:
-  static constexpr size_t kBufferSize = 0x800000;
+  // 1 MiB: a slot the scan has just read is still in the cache, which
+  // makes the copy out of the page cache several times cheaper than into
+  // larger buffers.
+  static constexpr size_t kBufferSize = 0x100000;
 
   CStartCodeScanner(File& f, std::vector<uint8_t>& storage) : f_(f) {
     storage.resize(2 * kSlot);
@@ -31,9 +34,7 @@ class CStartCodeScanner {
     buf_ = slots_[0] + kCarry;
     Prefetch(1, 0);
   }
-  ~CStartCodeScanner() {
-    if (pending_.valid()) pending_.wait();
-  }
+  ~CStartCodeScanner() { worker_.Wait(); }
   CStartCodeScanner(const CStartCodeScanner&) = delete;
   CStartCodeScanner& operator=(const CStartCodeScanner&) = delete;
 
@@ -94,7 +95,7 @@ class CStartCodeScanner {
     File* f = &f_;
     prefetchSlot_ = slot;
     prefetchPos_ = pos;
-    pending_ = std::async(std::launch::async | std::launch::deferred, [f, dst, pos]() -> int64_t {
+    worker_.Start([f, dst, pos]() -> int64_t {
       if (!f->Seek(pos)) return -1;
       return f->Read(dst, kBufferSize);
     });
@@ -116,7 +117,7 @@ class CStartCodeScanner {
       return false;
     }
     const int other = prefetchSlot_;
-    int64_t r = pending_.valid() ? pending_.get() : -1;
+    int64_t r = worker_.Wait();
     uint8_t* next = slots_[other] + kCarry - tail;
     if (tail > kCarry || prefetchPos_ != end) {
       // Slow path: the kept bytes do not fit in front of the read-ahead.
@@ -145,7 +146,7 @@ class CStartCodeScanner {
   File& f_;
   uint8_t* slots_[2] = {nullptr, nullptr};
   uint8_t* buf_ = nullptr;  // the window: file bytes [base_, base_ + fill_)
-  std::future<int64_t> pending_;
+  CWorker worker_;
   int prefetchSlot_ = 1;
   int64_t prefetchPos_ = 0;
   int64_t base_ = 0;

@@ -221,8 +221,9 @@ int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& pr
   }
   // Video carries nearly all the bytes of a clip, and LPCM most of the rest
   // in small units: worth reading ahead.
+  // LPCM is rewritten in place unit by unit, so it is read, not mapped.
   if (IsVideoType(ctx.header.streamCodingType) || ctx.header.streamCodingType == kSctLpcm)
-    ctx.unitReader = std::make_unique<CUnitReader>();
+    ctx.unitReader = std::make_unique<CUnitReader>(ctx.header.streamCodingType != kSctLpcm);
   const uint8_t type = ctx.header.streamCodingType;
   const int64_t count = ctx.header.auCount;
 
@@ -375,6 +376,8 @@ const AUI* NextAu(SStreamContext& ctx) {
   ctx.bytesLeft = 0;
   ctx.payloadPos = 0;
   ctx.unitBytes = nullptr;
+  // Zeros were served where the file had been cut: the stream fails.
+  if (ctx.ReadShortened()) return nullptr;
   if (ctx.next > ctx.last) {
     ctx.payload.clear();
     ctx.payload.shrink_to_fit();

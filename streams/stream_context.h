@@ -76,6 +76,10 @@ struct SStreamContext {
   uint32_t lastKeyPts = 0;
   std::vector<uint8_t> sequenceHeader;  // MPEG-2: the first sequence-header block
 
+  // Bytes already served came from a file shortened while it was read.
+  bool ReadShortened() const { return unitReader && unitReader->Shortened(); }
+  // Every selected unit was served, and served whole.
+  bool Exhausted() const { return next > last && !ReadShortened(); }
   // Releases files and buffers; the context can be opened again.
   void Close();
   // Units in the selected range.

@@ -3,18 +3,27 @@
 #include <algorithm>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace zv {
 
 namespace {
 constexpr size_t kSlotSize = CUnitReader::kCarry + CUnitReader::kWindow;
 }  // namespace
 
-CUnitReader::~CUnitReader() { Wait(); }
+CUnitReader::~CUnitReader() {
+  Wait();
+  views_[0].Unmap();
+  views_[1].Unmap();
+  if (fd_ >= 0) ::close(fd_);
+}
 
 int64_t CUnitReader::Wait() {
-  if (!pending_.valid()) return -1;
+  if (!worker_.Pending()) return -1;
   pendingPos_ = -1;
-  return pending_.get();
+  return worker_.Wait();
 }
 
 void CUnitReader::Prefetch(File& file, int64_t length, int slot, int64_t pos) {
@@ -24,13 +33,61 @@ void CUnitReader::Prefetch(File& file, int64_t length, int slot, int64_t pos) {
   File* f = &file;
   pendingSlot_ = slot;
   pendingPos_ = pos;
-  pending_ = std::async(std::launch::async | std::launch::deferred,
-                        [f, dst, pos, n]() -> int64_t { return f->ReadExactAt(pos, dst, n) ? static_cast<int64_t>(n) : -1; });
+  worker_.Start([f, dst, pos, n]() -> int64_t { return f->ReadExactAt(pos, dst, n) ? static_cast<int64_t>(n) : -1; });
+}
+
+void CUnitReader::PrefetchMap(int64_t length, int slot, int64_t pos) {
+  if (pos >= length) return;
+  const auto n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kMapWindow), length - pos));
+  CFileView* v = &views_[slot];
+  const int fd = fd_;
+  pendingSlot_ = slot;
+  pendingPos_ = pos;
+  worker_.Start([v, fd, pos, n]() -> int64_t { return v->Map(fd, pos, n) ? static_cast<int64_t>(n) : -1; });
+}
+
+uint8_t* CUnitReader::GetMapped(File& file, int64_t length, int64_t offset, uint32_t size) {
+  if (fd_ < 0) {
+    // A descriptor of its own: the file's position and buffer stay the
+    // caller's. A file shorter than the stream it was opened as is refused.
+    const int fd = ::open(file.Path().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size < length) {
+      ::close(fd);
+      shortened_ = true;
+      return nullptr;
+    }
+    fd_ = fd;
+  }
+  auto holds = [&](const CFileView& v) {
+    return v.Mapped() && offset >= v.Position() && offset + size <= v.Position() + static_cast<int64_t>(v.Size());
+  };
+  CFileView& cur = views_[cur_];
+  if (holds(cur)) return cur.Data() + (offset - cur.Position());
+  // Moving on: the window mapped in the background, or (after a jump or a
+  // failed background map) one mapped here.
+  const bool ahead = pendingPos_ >= 0;
+  Wait();
+  shortened_ = shortened_ || cur.Shortened();
+  cur.Unmap();
+  cur_ ^= 1;
+  CFileView& next = views_[cur_];
+  shortened_ = shortened_ || next.Shortened();
+  if (!ahead || !holds(next)) {
+    const auto n = static_cast<size_t>(
+        std::max<int64_t>(size, std::min<int64_t>(static_cast<int64_t>(kMapWindow), length - offset)));
+    if (!next.Map(fd_, offset, n)) return nullptr;
+  }
+  const int64_t end = next.Position() + static_cast<int64_t>(next.Size());
+  if (end < length) PrefetchMap(length, cur_ ^ 1, end - static_cast<int64_t>(kCarry));
+  return next.Data() + (offset - next.Position());
 }
 
 uint8_t* CUnitReader::Get(File& file, int64_t length, uint64_t offsetIn, uint32_t size) {
   const auto offset = static_cast<int64_t>(offsetIn);
   if (size > kCarry || offset < 0) return nullptr;
+  if (mapped_) return GetMapped(file, length, offset, size);
   if (data_ && offset >= start_ && offset + size <= end_) return data_ + (offset - start_);
   if (!slots_[0]) {
     slots_[0] = std::make_unique_for_overwrite<uint8_t[]>(kSlotSize);

@@ -99,7 +99,11 @@ TEST(UnitTable, WindowedReadsServeTheStoredRecordsInAnyOrder) {
   }
 }
 
-TEST(UnitReadAhead, ServesTheFileBytesWhateverTheUnitsDo) {
+// Both ways of reading ahead: windows read into buffers, and mapped ones.
+class UnitReadAhead : public ::testing::TestWithParam<bool> {};
+
+TEST_P(UnitReadAhead, ServesTheFileBytesWhateverTheUnitsDo) {
+  const bool mapped = GetParam();
   zvtest::TempDir dir;
   const std::string path = dir / "units.bin";
   std::mt19937 rng(11);
@@ -116,7 +120,7 @@ TEST(UnitReadAhead, ServesTheFileBytesWhateverTheUnitsDo) {
 
   // Back to back as a video stream lies, units small and large, many
   // ending past a window; the last one ends with the file.
-  zv::CUnitReader seq;
+  zv::CUnitReader seq(mapped);
   uint64_t at = 0;
   while (at < bytes.size()) {
     uint32_t size = rng() % 5 == 0 ? zv::CUnitReader::kCarry - rng() % 1000 : 1 + rng() % 300000;
@@ -124,21 +128,40 @@ TEST(UnitReadAhead, ServesTheFileBytesWhateverTheUnitsDo) {
     ASSERT_TRUE(check(seq, at, size)) << "unit at " << at;
     at += size;
   }
+  EXPECT_FALSE(seq.Shortened());
   // Gaps, a step back, a jump far ahead and back to the start.
-  zv::CUnitReader jumps;
+  zv::CUnitReader jumps(mapped);
   const uint64_t offsets[] = {0, 5000, 4u << 20, (4u << 20) - 10, 100, 20u << 20, 3, (6u << 20) + 1};
   for (uint64_t o : offsets) ASSERT_TRUE(check(jumps, o, 4096)) << o;
 
-  // A file cut short behind the reader's back fails the read, with the
-  // file's message.
-  zv::CUnitReader cut;
+  // A unit rewritten in place changes what was served, never the file.
+  zv::CUnitReader rewrite(mapped);
+  uint8_t* w = rewrite.Get(f, length, 12345, 100);
+  ASSERT_NE(w, nullptr);
+  w[0] = static_cast<uint8_t>(~bytes[12345]);
+  std::vector<uint8_t> again(1);
+  ASSERT_TRUE(f.ReadExactAt(12345, again.data(), 1));
+  EXPECT_EQ(again[0], bytes[12345]);
+
+  // A file cut short behind the reader's back fails the read with the
+  // file's message, or (mapped) reads zeros where the file ended and says
+  // so, instead of ending the process.
+  zv::CUnitReader cut(mapped);
   ASSERT_TRUE(check(cut, 0, 1000));
   ASSERT_EQ(::truncate(path.c_str(), 1 << 20), 0);
   const uint8_t* p = nullptr;
-  for (uint64_t o = 1000; o < bytes.size() && (p = cut.Get(f, length, o, 100000)); o += 100000) {
+  uint64_t sum = 0;
+  for (uint64_t o = 1000; o < bytes.size() && (p = cut.Get(f, length, o, 100000)); o += 100000)
+    for (size_t i = 0; i < 100000; ++i) sum += p[i];
+  if (mapped) {
+    EXPECT_TRUE(cut.Shortened()) << sum;
+  } else {
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(f.Error(), "Cannot read \"" + path + "\": unexpected end of file");
   }
-  EXPECT_EQ(p, nullptr);
-  EXPECT_EQ(f.Error(), "Cannot read \"" + path + "\": unexpected end of file");
 }
+
+INSTANTIATE_TEST_SUITE_P(ReadOrMapped, UnitReadAhead, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Mapped" : "Read"; });
 
 }  // namespace
