@@ -17,7 +17,7 @@
 
 #include "named/source.h"
 #include "mux/clip_info.h"
-#include "mux/ep_map.h"
+#include "records/ep_map.h"
 #include "mux/pipe.h"
 #include "mux/psi.h"
 #include "mux/std_models.h"
