@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "bdnav/playlist_file.h"
+#include "model/playlist_stn.h"
 #include "chapters/chapters.h"
 #include "model/build.h"
 #include "model/object_path.h"
@@ -174,7 +175,7 @@ bool BuildPlayItem(CPiObject& item, PlaylistFile& rec, const std::string& bdmvPa
     // A disabled track is not in the clip: an entry for it would point at
     // nothing.
     if (!t->m_bEnabled || !t->m_bPrimary) continue;
-    t->AddToStn(pi.stn);
+    AddToStn(*t, pi.stn);
   }
 
   if (index > 0 && item.m_nAngles < 2 && item.m_nConnection == 5) pi.ConnectionCondition = 5;

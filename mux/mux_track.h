@@ -30,9 +30,6 @@ namespace zv {
 class CArchive;
 class CPipe;
 struct SFillRequest;
-struct STN_TABLE;
-struct PRIMARY_STREAM_ENTRY;
-struct SStreamAttributes;  // the playlist's (bdnav/playlist_file.h)
 
 // ISO 639-2 language codes: stored tracks keep an index into this table.
 int LanguageCount();
@@ -159,12 +156,6 @@ class SMuxTrack {
   virtual void FillEsInfo(ESI& esi) const = 0;
   // Coding values and language of the playlist stream attributes.
   virtual void GetAttributeValues(SCodingAttributes& rec, std::string& language) const;
-  void FillStreamAttributes(SStreamAttributes& rec) const;
-  // Adds the track's entry to the list of `stn` its kind belongs to.
-  bool AddToStn(STN_TABLE& stn) const;
-  void CreateStreamEntry(PRIMARY_STREAM_ENTRY& entry) const;
-  // The PID into an existing entry (where its type keeps it) and the attributes.
-  void FillStreamEntry(PRIMARY_STREAM_ENTRY& entry) const;
   virtual void CreateModels() {}
   virtual uint64_t GetTotalBytes() const = 0;
   int64_t GetModelNextTime(bool secondary) const;

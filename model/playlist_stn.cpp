@@ -1,14 +1,13 @@
-// Playlist stream entries made from tracks, kept apart so that only this file
-// needs the playlist record.
-#include "bdnav/playlist_file.h"
-#include "mux/mux_track.h"
+#include "model/playlist_stn.h"
 
 namespace zv {
 
-void SMuxTrack::FillStreamAttributes(SStreamAttributes& rec) const {
+namespace {
+
+void FillStreamAttributes(const SMuxTrack& track, SStreamAttributes& rec) {
   SCodingAttributes a;
   std::string language;
-  GetAttributeValues(a, language);
+  track.GetAttributeValues(a, language);
   rec = SStreamAttributes{};
   rec.StreamCodingType = a.streamCodingType;
   switch (CategoryOf(a.streamCodingType)) {
@@ -29,27 +28,29 @@ void SMuxTrack::FillStreamAttributes(SStreamAttributes& rec) const {
   }
 }
 
-void SMuxTrack::CreateStreamEntry(PRIMARY_STREAM_ENTRY& entry) const {
+void CreateStreamEntry(const SMuxTrack& track, PRIMARY_STREAM_ENTRY& entry) {
   entry.entry = SStreamEntryRef{};
   entry.entry.type = 1;
-  entry.entry.RefToStreamPidOfMainClip = m_nPid;
-  FillStreamAttributes(entry.attributes);
+  entry.entry.RefToStreamPidOfMainClip = track.m_nPid;
+  FillStreamAttributes(track, entry.attributes);
 }
 
-void SMuxTrack::FillStreamEntry(PRIMARY_STREAM_ENTRY& entry) const {
+}  // namespace
+
+void FillStreamEntry(const SMuxTrack& track, PRIMARY_STREAM_ENTRY& entry) {
   if (entry.entry.type == 2)
-    entry.entry.RefToStreamPidOfSubClip = m_nPid;
+    entry.entry.RefToStreamPidOfSubClip = track.m_nPid;
   else
-    entry.entry.RefToStreamPidOfMainClip = m_nPid;
-  FillStreamAttributes(entry.attributes);
+    entry.entry.RefToStreamPidOfMainClip = track.m_nPid;
+  FillStreamAttributes(track, entry.attributes);
 }
 
-bool SMuxTrack::AddToStn(STN_TABLE& stn) const {
-  const uint8_t type = GetStreamCodingType();
+bool AddToStn(const SMuxTrack& track, STN_TABLE& stn) {
+  const uint8_t type = track.GetStreamCodingType();
   const TrackCategory c = CategoryOf(type);
-  if (m_bPrimary) {
+  if (track.m_bPrimary) {
     PRIMARY_STREAM_ENTRY e;
-    CreateStreamEntry(e);
+    CreateStreamEntry(track, e);
     switch (c) {
       case TrackCategory::kVideo: stn.primaryVideo.push_back(e); return true;
       case TrackCategory::kAudio: stn.primaryAudio.push_back(e); return true;
@@ -64,19 +65,19 @@ bool SMuxTrack::AddToStn(STN_TABLE& stn) const {
   }
   if (c == TrackCategory::kAudio) {
     SECONDARD_AUDIO_STREAM_ENTRY e;
-    CreateStreamEntry(e);
+    CreateStreamEntry(track, e);
     stn.secondaryAudio.push_back(e);
     return true;
   }
   if (c == TrackCategory::kVideo) {
     SECONDARD_VIDEO_STREAM_ENTRY e;
-    CreateStreamEntry(e);
+    CreateStreamEntry(track, e);
     stn.secondaryVideo.push_back(e);
     return true;
   }
   if (c == TrackCategory::kPg || type == 0x92) {
     PRIMARY_STREAM_ENTRY e;
-    CreateStreamEntry(e);
+    CreateStreamEntry(track, e);
     stn.pipPgTextSt.push_back(e);
     return true;
   }
