@@ -77,7 +77,7 @@ void AddMenuSubPath(PlaylistFile& rec, const SMenuClip& menu) {
     e.entry.RefToSubPathId = index;
     e.entry.RefToSubClipEntryId = 0;
     e.entry.RefToStreamPidOfSubClip = kMenuPid;
-    e.attributes.StreamCodingType = 0x91;
+    e.attributes.StreamCodingType = kSctIg;
     e.attributes.Language = menu.language;
     pi.stn.ig.clear();
     pi.stn.ig.push_back(e);

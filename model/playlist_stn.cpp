@@ -10,21 +10,20 @@ void FillStreamAttributes(const SMuxTrack& track, SStreamAttributes& rec) {
   track.GetAttributeValues(a, language);
   rec = SStreamAttributes{};
   rec.StreamCodingType = a.streamCodingType;
-  switch (CategoryOf(a.streamCodingType)) {
-    case TrackCategory::kVideo:
+  switch (StreamKindOf(a.streamCodingType)) {
+    case StreamKind::kVideo:
       rec.Format = a.videoFormat;
       rec.Rate = a.frameRate;
       break;
-    case TrackCategory::kAudio:
+    case StreamKind::kAudio:
       rec.Format = a.presentationType;
       rec.Rate = a.samplingFrequency;
       rec.Language = language;
       break;
-    case TrackCategory::kPg:
-    case TrackCategory::kIg: rec.Language = language; break;
-    case TrackCategory::kOther:
-      if (a.streamCodingType == 0x92) rec.Language = language;
-      break;
+    case StreamKind::kPg:
+    case StreamKind::kIg:
+    case StreamKind::kTextSt: rec.Language = language; break;
+    case StreamKind::kOther: break;
   }
 }
 
@@ -46,36 +45,33 @@ void FillStreamEntry(const SMuxTrack& track, PRIMARY_STREAM_ENTRY& entry) {
 }
 
 bool AddToStn(const SMuxTrack& track, STN_TABLE& stn) {
-  const uint8_t type = track.GetStreamCodingType();
-  const TrackCategory c = CategoryOf(type);
+  const StreamKind c = StreamKindOf(track.GetStreamCodingType());
   if (track.m_bPrimary) {
     PRIMARY_STREAM_ENTRY e;
     CreateStreamEntry(track, e);
     switch (c) {
-      case TrackCategory::kVideo: stn.primaryVideo.push_back(e); return true;
-      case TrackCategory::kAudio: stn.primaryAudio.push_back(e); return true;
-      case TrackCategory::kPg: stn.pgTextSt.push_back(e); return true;
-      case TrackCategory::kIg: stn.ig.push_back(e); return true;
-      case TrackCategory::kOther:
-        if (type != 0x92) return false;
-        stn.pgTextSt.push_back(e);
-        return true;
+      case StreamKind::kVideo: stn.primaryVideo.push_back(e); return true;
+      case StreamKind::kAudio: stn.primaryAudio.push_back(e); return true;
+      case StreamKind::kPg: stn.pgTextSt.push_back(e); return true;
+      case StreamKind::kIg: stn.ig.push_back(e); return true;
+      case StreamKind::kTextSt: stn.pgTextSt.push_back(e); return true;
+      case StreamKind::kOther: return false;
     }
     return false;
   }
-  if (c == TrackCategory::kAudio) {
+  if (c == StreamKind::kAudio) {
     SECONDARD_AUDIO_STREAM_ENTRY e;
     CreateStreamEntry(track, e);
     stn.secondaryAudio.push_back(e);
     return true;
   }
-  if (c == TrackCategory::kVideo) {
+  if (c == StreamKind::kVideo) {
     SECONDARD_VIDEO_STREAM_ENTRY e;
     CreateStreamEntry(track, e);
     stn.secondaryVideo.push_back(e);
     return true;
   }
-  if (c == TrackCategory::kPg || type == 0x92) {
+  if (c == StreamKind::kPg || c == StreamKind::kTextSt) {
     PRIMARY_STREAM_ENTRY e;
     CreateStreamEntry(track, e);
     stn.pipPgTextSt.push_back(e);

@@ -39,10 +39,6 @@ const char* LanguageCodeAt(int index);
 int LanguageIndexOf(const std::string& code);
 int DefaultLanguageIndex();  // "eng"
 
-// Categories of a stream coding type as the multiplexer and stories sort them.
-enum class TrackCategory { kVideo, kAudio, kPg, kIg, kOther };
-TrackCategory CategoryOf(uint8_t streamCodingType);
-
 // Frame duration in ms of a frame-rate code (0 for codes without one).
 double FrameDurationOfCode(uint8_t frameRateCode);
 

@@ -24,7 +24,7 @@ const char* AudioPresentationText(uint8_t code);
 const char* SamplingFrequencyText(uint8_t code);
 
 struct StreamCodingInfo {
-  uint8_t StreamCodingType = 0x80;
+  uint8_t StreamCodingType = kSctLpcm;
   uint8_t VideoFormat = 0;
   uint8_t FrameRate = 0;
   uint8_t AspectRatio = 0;
