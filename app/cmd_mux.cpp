@@ -107,8 +107,8 @@ int RunMux(const std::vector<std::string>& argv) {
       // The prompt has shown the path and the parser's message.
       return display.Cancelled() || track->LastError() == "Cancelled" ? kExitCancelled : kExitFailed;
     }
-    const zv::TrackCategory c = zv::CategoryOf(track->GetStreamCodingType());
-    if (c != zv::TrackCategory::kVideo && nextLang < langs.size()) track->SetLanguageCode(langs[nextLang++]);
+    const zv::StreamKind c = zv::StreamKindOf(track->GetStreamCodingType());
+    if (c != zv::StreamKind::kVideo && nextLang < langs.size()) track->SetLanguageCode(langs[nextLang++]);
     track->m_nOrderKey = static_cast<int32_t>(i);
     track->m_nTrackNumber = static_cast<int32_t>(i);
     tracks.push_back(track.get());
@@ -116,7 +116,7 @@ int RunMux(const std::vector<std::string>& argv) {
   }
   if (nextLang < langs.size()) return RefuseValue(self, "more --lang codes than audio and subtitle streams");
   const auto videos = std::count_if(tracks.begin(), tracks.end(), [](const zv::SMuxTrack* t) {
-    return zv::CategoryOf(t->GetStreamCodingType()) == zv::TrackCategory::kVideo;
+    return zv::StreamKindOf(t->GetStreamCodingType()) == zv::StreamKind::kVideo;
   });
   if (videos > 1) return Fail("Primary video track must be one! ");
 

@@ -1,6 +1,6 @@
-// Movie playlist file (PLAYLIST/nnnnn.mpls): the record, its writer, its
-// reader for untrusted files, the extension records it may carry and its
-// text dump.
+// Movie playlist file (PLAYLIST/nnnnn.mpls): the record and the extension
+// records it may carry, each described once by a Syntax function that reads
+// untrusted files, writes and dumps.
 #pragma once
 
 #include <array>
@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "mux/clip_info.h"
-#include "mux/extension_data.h"
 #include "platform/bytes.h"
+#include "records/ep_map.h"
+#include "records/extension_data.h"
+#include "records/stream_coding.h"
 
 namespace zv {
 
@@ -49,10 +50,6 @@ struct PRIMARY_STREAM_ENTRY {
   SStreamEntryRef entry;
   SStreamAttributes attributes;
 
-  void Parse(BeReader& r);
-  void Write(BeWriter& w) const;
-  void Dump(SDumpNode& out) const;
-  size_t Size() const;
 };
 
 // A list of stream numbers (1 byte each) written with a count, a reserved
@@ -62,20 +59,12 @@ using CRefList = std::vector<uint8_t>;
 struct SECONDARD_AUDIO_STREAM_ENTRY : PRIMARY_STREAM_ENTRY {
   CRefList primaryAudioRefs;
 
-  void Parse(BeReader& r);
-  void Write(BeWriter& w) const;
-  void Dump(SDumpNode& out) const;
-  size_t Size() const;
 };
 
 struct SECONDARD_VIDEO_STREAM_ENTRY : PRIMARY_STREAM_ENTRY {
   CRefList secondaryAudioRefs;
   CRefList pipPgRefs;
 
-  void Parse(BeReader& r);
-  void Write(BeWriter& w) const;
-  void Dump(SDumpNode& out) const;
-  size_t Size() const;
 };
 
 using CPseFolder = std::vector<PRIMARY_STREAM_ENTRY>;
@@ -91,10 +80,6 @@ struct STN_TABLE {
   CSaseFolder secondaryAudio;
   CSvseFolder secondaryVideo;
 
-  size_t Size() const;
-  void Write(BeWriter& w) const;
-  void Parse(BeReader& r);
-  void Dump(SDumpNode& out) const;
 };
 
 struct ANGLE_CLIP_ENTRY {
@@ -127,10 +112,6 @@ struct PLAY_ITEM {
   STN_TABLE stn;
 
   bool IsMultiAngle() const { return angles.has_value(); }
-  size_t Size() const;
-  void Write(BeWriter& w) const;
-  void Parse(BeReader& r);
-  void Dump(SDumpNode& out, int index) const;
 };
 using CPlayItems = std::vector<PLAY_ITEM>;
 
@@ -146,10 +127,6 @@ struct SUB_PLAY_ITEM {
   std::optional<SAngleBlock> multiClip;  // only the entries are used
 
   bool IsMultiClipEntries() const { return multiClip.has_value(); }
-  size_t Size() const;
-  void Write(BeWriter& w) const;
-  void Parse(BeReader& r);
-  void Dump(SDumpNode& out, int index) const;
 };
 using CSpiFolder = std::vector<SUB_PLAY_ITEM>;
 
@@ -158,10 +135,6 @@ struct SUB_PATH {
   bool IsRepeat = false;
   CSpiFolder items;
 
-  size_t Size() const;
-  void Write(BeWriter& w) const;
-  void Parse(BeReader& r);
-  void Dump(SDumpNode& out, int index) const;
 };
 using CSubPaths = std::vector<SUB_PATH>;
 
@@ -201,16 +174,19 @@ class SPipMetaData : public SExtDataBase {
   void Parse(BeReader& r) override;
   size_t Write(BeWriter& w) const override;
   void Dump(SDumpNode& out) const override;
+  void DumpData(const std::vector<uint8_t>& data, SDumpNode& out) const override;
 };
 
-// Records of the (2, n) entries are shown only; their bytes are written
-// back as read.
+// Records of the (2, n) entries are shown only; the entry's bytes are
+// written back as read.
 class SStnMeta : public SExtDataBase {
  public:
   uint16_t count = 0;
+  std::vector<uint8_t> rest;  // the entries after the count, undecoded
   void Parse(BeReader& r) override;
-  size_t Write(BeWriter&) const override { return 0; }
+  size_t Write(BeWriter& w) const override;
   void Dump(SDumpNode& out) const override;
+  void DumpData(const std::vector<uint8_t>& data, SDumpNode& out) const override;
 };
 
 class SSpMeta : public SStnMeta {};
@@ -219,8 +195,9 @@ class SPartMeta : public SExtDataBase {
  public:
   std::vector<std::pair<uint16_t, uint16_t>> parts;
   void Parse(BeReader& r) override;
-  size_t Write(BeWriter&) const override { return 0; }
+  size_t Write(BeWriter& w) const override;
   void Dump(SDumpNode& out) const override;
+  void DumpData(const std::vector<uint8_t>& data, SDumpNode& out) const override;
 };
 
 class SPiMeta : public SExtDataBase {
@@ -229,6 +206,7 @@ class SPiMeta : public SExtDataBase {
   void Parse(BeReader& r) override { programInfo.Parse(r); }
   size_t Write(BeWriter&) const override { return 0; }
   void Dump(SDumpNode& out) const override { programInfo.Dump(out); }
+  void DumpData(const std::vector<uint8_t>& data, SDumpNode& out) const override;
 };
 
 class SCpiMeta : public SExtDataBase {
@@ -237,6 +215,7 @@ class SCpiMeta : public SExtDataBase {
   void Parse(BeReader& r) override { cpi.Parse(r); }
   size_t Write(BeWriter&) const override { return 0; }
   void Dump(SDumpNode& out) const override { cpi.Dump(out); }
+  void DumpData(const std::vector<uint8_t>& data, SDumpNode& out) const override;
 };
 
 std::shared_ptr<SExtDataBase> MakePlaylistExtRecord(uint16_t id1, uint16_t id2);
@@ -269,13 +248,31 @@ class PlaylistFile {
   size_t WritePlaylist(uint8_t* buffer, size_t capacity);
   // Reads untrusted bytes; kOk, or kFailed with `error` set.
   int Parse(const uint8_t* data, size_t size, std::string* error);
+  // The file's own bytes dumped as read; throws FormatError.
+  static void DumpBytes(const uint8_t* data, size_t size, SDumpNode& out);
+  // The record as it would be written.
   void Dump(SDumpNode& out) const;
   std::string DumpText(const std::string& indent = "") const;
-
- private:
-  size_t PlayListSize() const;
-  size_t MarkSize() const { return 6 + 14 * marks.size(); }
-  void Write(BeWriter& w) const;
 };
+
+// The records' syntax, walked by the file and its tests.
+template <class IO>
+void Syntax(IO& io, PRIMARY_STREAM_ENTRY& e);
+template <class IO>
+void Syntax(IO& io, STN_TABLE& s);
+template <class IO>
+void Syntax(IO& io, PLAY_ITEM& p);
+template <class IO>
+void Syntax(IO& io, SUB_PLAY_ITEM& p);
+template <class IO>
+void Syntax(IO& io, SUB_PATH& p);
+template <class IO>
+void Syntax(IO& io, PlaylistFile& x);
+template <class IO>
+void Syntax(IO& io, SPipMetaData& m);
+template <class IO>
+void Syntax(IO& io, SStnMeta& m);
+template <class IO>
+void Syntax(IO& io, SPartMeta& m);
 
 }  // namespace zv

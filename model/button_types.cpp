@@ -334,9 +334,9 @@ class CPageButton : public CButtonType {
 // "Audio" and "Subtitle": a stream of the menu's movie.
 class CZvStreamButton : public CButtonType {
  public:
-  CZvStreamButton(uint8_t code, const char* name, TrackKind kind) : CButtonType(code, name, {1, 0, 0}), m_kind(kind) {}
+  CZvStreamButton(uint8_t code, const char* name, StreamKind kind) : CButtonType(code, name, {1, 0, 0}), m_kind(kind) {}
   const char* ParameterName(int i) const override {
-    return i == 0 ? (m_kind == TrackKind::kAudio ? "audio" : "subtitle") : nullptr;
+    return i == 0 ? (m_kind == StreamKind::kAudio ? "audio" : "subtitle") : nullptr;
   }
   bool GenerateCommands(CBdButton& b, bool immediate) const override {
     return GenerateGroupOf(b, immediate);
@@ -359,17 +359,17 @@ class CZvStreamButton : public CButtonType {
   }
 
  private:
-  TrackKind m_kind;
+  StreamKind m_kind;
 };
 
 class CZvAudioButton : public CZvStreamButton {
  public:
-  CZvAudioButton() : CZvStreamButton(kButtonAudio, "Audio", TrackKind::kAudio) {}
+  CZvAudioButton() : CZvStreamButton(kButtonAudio, "Audio", StreamKind::kAudio) {}
 };
 
 class CZvSubtitleButton : public CZvStreamButton {
  public:
-  CZvSubtitleButton() : CZvStreamButton(kButtonSubtitle, "Subtitle", TrackKind::kPg) {}
+  CZvSubtitleButton() : CZvStreamButton(kButtonSubtitle, "Subtitle", StreamKind::kPg) {}
 };
 
 class CZvChapterButton : public CZvFilmButton {

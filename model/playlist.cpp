@@ -289,7 +289,7 @@ bool ValidatePlaylist(CPlObject& pl, const std::string& prefix, IPrompt& prompt)
     }
     int video = 0;
     for (const STrackRef& t : SelectedTracks(item))
-      if (t.primary && t.kind == TrackKind::kVideo) ++video;
+      if (t.primary && t.kind == StreamKind::kVideo) ++video;
     if (video != 1) {
       prompt.Message(FormatMessage(kMsgPrimaryVideoOne, itemLabel));
       return false;
@@ -346,7 +346,7 @@ bool ValidatePlaylist(CPlObject& pl, const std::string& prefix, IPrompt& prompt)
     uint16_t w = 0, h = 0;
     uint8_t fps = 0;
     for (const STrackRef& t : pl.GetAt(0)->m_pStory->TrackRefs()) {
-      if (t.enabled && t.primary && t.kind == TrackKind::kVideo) {
+      if (t.enabled && t.primary && t.kind == StreamKind::kVideo) {
         FrameSizeOf(t.videoFormat, w, h);
         fps = t.fpsCode;
         break;

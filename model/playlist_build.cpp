@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "bdnav/playlist_file.h"
+#include "model/playlist_stn.h"
 #include "chapters/chapters.h"
 #include "model/build.h"
 #include "model/object_path.h"
@@ -76,7 +77,7 @@ void AddMenuSubPath(PlaylistFile& rec, const SMenuClip& menu) {
     e.entry.RefToSubPathId = index;
     e.entry.RefToSubClipEntryId = 0;
     e.entry.RefToStreamPidOfSubClip = kMenuPid;
-    e.attributes.StreamCodingType = 0x91;
+    e.attributes.StreamCodingType = kSctIg;
     e.attributes.Language = menu.language;
     pi.stn.ig.clear();
     pi.stn.ig.push_back(e);
@@ -174,7 +175,7 @@ bool BuildPlayItem(CPiObject& item, PlaylistFile& rec, const std::string& bdmvPa
     // A disabled track is not in the clip: an entry for it would point at
     // nothing.
     if (!t->m_bEnabled || !t->m_bPrimary) continue;
-    t->AddToStn(pi.stn);
+    AddToStn(*t, pi.stn);
   }
 
   if (index > 0 && item.m_nAngles < 2 && item.m_nConnection == 5) pi.ConnectionCondition = 5;

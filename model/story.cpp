@@ -29,16 +29,6 @@ std::string FormatMessage(const char* text, const std::string& a, const std::str
 
 namespace {
 
-TrackKind KindOf(uint8_t codingType) {
-  switch (CategoryOf(codingType)) {
-    case TrackCategory::kVideo: return TrackKind::kVideo;
-    case TrackCategory::kAudio: return TrackKind::kAudio;
-    case TrackCategory::kPg: return TrackKind::kPg;
-    case TrackCategory::kIg: return TrackKind::kIg;
-    default: return TrackKind::kOther;
-  }
-}
-
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
   std::filesystem::path p = std::filesystem::absolute(NormalizeSeparators(path), ec);
@@ -86,8 +76,8 @@ STrackRef RefOf(const SMuxTrack& t) {
   r.enabled = t.m_bEnabled;
   r.primary = t.m_bPrimary;
   r.codingType = t.GetStreamCodingType();
-  r.kind = KindOf(r.codingType);
-  r.video = r.kind == TrackKind::kVideo;
+  r.kind = StreamKindOf(r.codingType);
+  r.video = r.kind == StreamKind::kVideo;
   if (r.codingType != 0) {
     STREAM_INFO si;
     t.FillCodingInfo(si);
@@ -131,9 +121,9 @@ CStoryObject::~CStoryObject() = default;
 bool SameTrackCoding(const STrackRef& a, const STrackRef& b) {
   if (a.primary != b.primary || a.codingType != b.codingType) return false;
   switch (a.kind) {
-    case TrackKind::kVideo:
+    case StreamKind::kVideo:
       return a.videoFormat == b.videoFormat && a.fpsCode == b.fpsCode && a.aspectRatio == b.aspectRatio;
-    case TrackKind::kAudio:
+    case StreamKind::kAudio:
       return a.presentationType == b.presentationType && a.samplingFrequency == b.samplingFrequency;
     default:
       return true;
@@ -507,9 +497,9 @@ bool CStoryObject::CheckTrackCounts(const std::string& prefix, IPrompt& prompt) 
   int video = 0, audio = 0, pg = 0;
   for (const STrackRef& t : TrackRefs()) {
     if (!t.enabled || !t.primary) continue;
-    if (t.kind == TrackKind::kVideo) ++video;
-    else if (t.kind == TrackKind::kAudio) ++audio;
-    else if (t.kind == TrackKind::kPg) ++pg;
+    if (t.kind == StreamKind::kVideo) ++video;
+    else if (t.kind == StreamKind::kAudio) ++audio;
+    else if (t.kind == StreamKind::kPg) ++pg;
   }
   const char* failed = video != 1 ? kMsgPrimaryVideoOne
                        : audio > 32 ? kMsgTooManyAudio

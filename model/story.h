@@ -15,6 +15,7 @@
 #include "named/containers.h"
 #include "platform/progress.h"
 #include "platform/prompt.h"
+#include "streams/coding_type.h"
 
 namespace zv {
 
@@ -36,15 +37,13 @@ extern const char* const kMsgTrackMismatch;       // "\"%s\" and \"%s\": mismatc
 // Replaces the "%s" of a message text in order.
 std::string FormatMessage(const char* text, const std::string& a, const std::string& b = {});
 
-enum class TrackKind : uint8_t { kVideo, kAudio, kPg, kIg, kOther };
-
 // One track of a story as the rest of the model and the shell see it.
 struct STrackRef {
   int32_t number = 0;  // track number within the story (play items refer to it)
   bool enabled = true;
   bool primary = true;
   bool video = false;
-  TrackKind kind = TrackKind::kOther;
+  StreamKind kind = StreamKind::kOther;
   uint8_t codingType = 0;
   uint8_t fpsCode = 0;      // frame-rate code of a video track
   uint8_t videoFormat = 0;  // video format code of a video track

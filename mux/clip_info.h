@@ -1,5 +1,6 @@
 // Clip information file (CLIPINF/nnnnn.clpi): the record, its writer, its
-// reader for untrusted files, and its text dump.
+// reader for untrusted files, and its text dump. The stream coding records
+// it shares with playlists live in records/stream_coding.h.
 #pragma once
 
 #include <array>
@@ -8,71 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "mux/ep_map.h"
-#include "mux/extension_data.h"
+#include "records/ep_map.h"
+#include "records/extension_data.h"
+#include "records/stream_coding.h"
 #include "platform/bytes.h"
 
 namespace zv {
 
-// Groups of stream coding types that share a coding-info layout.
-enum class CodingGroup { kVideo, kAudio, kGraphics, kText, kOther };
-CodingGroup GetCodingGroup(uint8_t codingType);
-
-// Display names of the coded values ("" for a coding type without a name,
-// "Reserved" for other unknown codes).
-const char* CodingTypeText(uint8_t codingType);
-const char* VideoFormatText(uint8_t code);
-const char* FrameRateText(uint8_t code);
-const char* AspectRatioText(uint8_t code);
-const char* AudioPresentationText(uint8_t code);
-const char* SamplingFrequencyText(uint8_t code);
 const char* ClipApplicationTypeText(uint8_t code);
 
 // 27 MHz ticks to the 45 kHz units stored in clip and playlist files:
 // rounded to 90 kHz, then halved with the remainder dropped.
 uint32_t Ticks27MHzTo45k(int64_t ticks27);
-
-// Fixed-width text fields: shorter texts are padded with zero bytes.
-void WriteFixedText(BeWriter& w, const std::string& s, size_t n);
-
-struct StreamCodingInfo {
-  uint8_t StreamCodingType = 0x80;
-  uint8_t VideoFormat = 0;
-  uint8_t FrameRate = 0;
-  uint8_t AspectRatio = 0;
-  bool CcFlag = false;
-  uint8_t AudioPresentationType = 0;
-  uint8_t SamplingFrequency = 0;
-  uint8_t CharacterCode = 0;
-  std::string Language;               // ISO 639-2, three letters
-  std::array<uint8_t, 12> Isrc{};     // CountryCode 2, CopyrightHolder 3, RecordingYear 2, RecordingNumber 5
-
-  // One-line summary for stream lists.
-  std::string Summary(bool withLanguage) const;
-};
-
-struct STREAM_INFO {
-  uint16_t StreamPID = 0;
-  StreamCodingInfo coding;
-};
-using CSiFolder = std::vector<STREAM_INFO>;
-
-struct SProgramSequence {
-  uint32_t SpnProgramSequenceStart = 0;
-  uint16_t ProgramMapPid = 0x0100;
-  uint8_t NumberOfGroups = 0;
-  CSiFolder streams;
-};
-
-// ProgramInfo block; also the body of a playlist extension record.
-struct SProgramInfo {
-  std::vector<SProgramSequence> sequences = std::vector<SProgramSequence>(1);
-
-  size_t Size() const;
-  void Write(BeWriter& w) const;
-  void Parse(BeReader& r);  // at the length field
-  void Dump(SDumpNode& out) const;
-};
 
 struct STC_INFO {
   uint16_t PcrPid = 0x1001;

@@ -100,7 +100,7 @@ const AUI* CFilePipe::NextAu() {
     return au;
   }
   ClearCurrent();
-  if (m_endServed || !(IsVideoType(m_type) || (m_type >= 0x80 && m_type <= 0x86) || m_type == 0xA1 || m_type == 0xA2))
+  if (m_endServed || !(StreamKindOf(m_type) == StreamKind::kVideo || StreamKindOf(m_type) == StreamKind::kAudio))
     return nullptr;
   // Tells the multiplexer where the last unit's presentation ends.
   m_endServed = true;

@@ -16,28 +16,6 @@
 
 namespace zv {
 
-
-TrackCategory CategoryOf(uint8_t t) {
-  switch (t) {
-    case 0x02:
-    case 0x1B:
-    case 0x20:
-    case 0xEA: return TrackCategory::kVideo;
-    case 0x80:
-    case 0x81:
-    case 0x82:
-    case 0x83:
-    case 0x84:
-    case 0x85:
-    case 0x86:
-    case 0xA1:
-    case 0xA2: return TrackCategory::kAudio;
-    case 0x90: return TrackCategory::kPg;
-    case 0x91: return TrackCategory::kIg;
-    default: return TrackCategory::kOther;
-  }
-}
-
 double FrameDurationOfCode(uint8_t code) {
   switch (code) {
     case 1: return 1001.0 / 24;
@@ -82,7 +60,7 @@ void SMuxTrack::Load(ArchiveIn& in, const std::string& projectPath) {
 
 std::string SMuxTrack::GetDescription() const {
   std::string s = GetStreamTypeShortName(GetStreamCodingType()) ? GetStreamTypeShortName(GetStreamCodingType()) : "";
-  if (CategoryOf(GetStreamCodingType()) != TrackCategory::kVideo) s += ", " + GetLanguageCode();
+  if (StreamKindOf(GetStreamCodingType()) != StreamKind::kVideo) s += ", " + GetLanguageCode();
   return s;
 }
 
@@ -121,7 +99,7 @@ std::string SMuxTrack::GetFormatText() const {
   char buf[48];
   std::snprintf(buf, sizeof buf, "%ux%u", d.width, d.height);
   std::string s = buf;
-  if (CategoryOf(GetStreamCodingType()) != TrackCategory::kVideo) {
+  if (StreamKindOf(GetStreamCodingType()) != StreamKind::kVideo) {
     s += ' ';
     s += GetLanguageCode();
   }
@@ -262,13 +240,13 @@ std::vector<SMuxTrack*> AssignPids(const std::vector<SMuxTrack*>& tracks) {
   static constexpr uint16_t kBases[7] = {0x1011, 0x1100, 0x1200, 0x1400, 0x1800, 0x1A00, 0x1B00};
   std::vector<SMuxTrack*> lists[7];
   for (SMuxTrack* t : tracks) {
-    const TrackCategory c = CategoryOf(t->GetStreamCodingType());
+    const StreamKind c = StreamKindOf(t->GetStreamCodingType());
     int list;
     if (t->m_bPrimary) {
-      list = c == TrackCategory::kVideo ? 0 : c == TrackCategory::kAudio ? 1 : c == TrackCategory::kPg ? 2
-             : c == TrackCategory::kIg  ? 3 : 4;
+      list = c == StreamKind::kVideo ? 0 : c == StreamKind::kAudio ? 1 : c == StreamKind::kPg ? 2
+             : c == StreamKind::kIg  ? 3 : 4;
     } else {
-      list = c == TrackCategory::kAudio ? 5 : 6;
+      list = c == StreamKind::kAudio ? 5 : 6;
     }
     lists[list].push_back(t);
   }
@@ -403,8 +381,8 @@ bool SRawTrack::SetSource(const std::string& path, const Progress& progress, IPr
   m_type = type;
   m_pipe = std::move(pipe);
   m_pRefTrack = nullptr;
-  const TrackCategory c = CategoryOf(type);
-  if (c == TrackCategory::kAudio || c == TrackCategory::kPg) {
+  const StreamKind c = StreamKindOf(type);
+  if (c == StreamKind::kAudio || c == StreamKind::kPg) {
     // "movie_fra.ac3" names its language.
     const std::string stem = fs::path(path).stem().string();
     if (stem.size() >= 4 && stem[stem.size() - 4] == '_') {
@@ -452,7 +430,7 @@ void SRawTrack::Serialize(CArchive& ar) {
 
 std::string SRawTrack::GetDescription() const {
   std::string s = GetDisplayName(true, true);
-  if (CategoryOf(GetStreamCodingType()) != TrackCategory::kVideo) s += ", " + GetLanguageCode();
+  if (StreamKindOf(GetStreamCodingType()) != StreamKind::kVideo) s += ", " + GetLanguageCode();
   return s;
 }
 
@@ -615,14 +593,14 @@ bool SRawTrack::GetVideoDescriptor(STrackVideoFormat& out) const {
 }
 
 double SRawTrack::GetFrameDuration() const {
-  const TrackCategory c = CategoryOf(GetStreamCodingType());
-  if (c == TrackCategory::kVideo) {
+  const StreamKind c = StreamKindOf(GetStreamCodingType());
+  if (c == StreamKind::kVideo) {
     STrackVideoFormat d;
     const double byCode = GetVideoDescriptor(d) ? FrameDurationOfCode(d.frameRate) : 0;
     if (byCode > 0) return byCode;
     return m_pipe ? m_pipe->GetAuDuration() : 0;
   }
-  if (c == TrackCategory::kPg || c == TrackCategory::kIg) {
+  if (c == StreamKind::kPg || c == StreamKind::kIg) {
     STrackVideoFormat d;
     return GetVideoDescriptor(d) ? FrameDurationOfCode(d.frameRate) : 0;
   }
@@ -630,8 +608,8 @@ double SRawTrack::GetFrameDuration() const {
 }
 
 std::string SRawTrack::GetFormatText() const {
-  const TrackCategory c = CategoryOf(GetStreamCodingType());
-  if (c == TrackCategory::kVideo || c == TrackCategory::kPg || c == TrackCategory::kIg) return SMuxTrack::GetFormatText();
+  const StreamKind c = StreamKindOf(GetStreamCodingType());
+  if (c == StreamKind::kVideo || c == StreamKind::kPg || c == StreamKind::kIg) return SMuxTrack::GetFormatText();
   STREAM_INFO si;
   FillCodingInfo(si);
   return si.coding.Summary(true);

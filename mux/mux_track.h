@@ -17,7 +17,7 @@
 
 #include "named/source.h"
 #include "mux/clip_info.h"
-#include "mux/ep_map.h"
+#include "records/ep_map.h"
 #include "mux/pipe.h"
 #include "mux/psi.h"
 #include "mux/std_models.h"
@@ -30,9 +30,6 @@ namespace zv {
 class CArchive;
 class CPipe;
 struct SFillRequest;
-struct STN_TABLE;
-struct PRIMARY_STREAM_ENTRY;
-struct SStreamAttributes;  // the playlist's (bdnav/playlist_file.h)
 
 // ISO 639-2 language codes: stored tracks keep an index into this table.
 int LanguageCount();
@@ -41,10 +38,6 @@ const char* LanguageCodeAt(int index);
 // Exact match (lower-case); -1 when the code is not in the table.
 int LanguageIndexOf(const std::string& code);
 int DefaultLanguageIndex();  // "eng"
-
-// Categories of a stream coding type as the multiplexer and stories sort them.
-enum class TrackCategory { kVideo, kAudio, kPg, kIg, kOther };
-TrackCategory CategoryOf(uint8_t streamCodingType);
 
 // Frame duration in ms of a frame-rate code (0 for codes without one).
 double FrameDurationOfCode(uint8_t frameRateCode);
@@ -159,12 +152,6 @@ class SMuxTrack {
   virtual void FillEsInfo(ESI& esi) const = 0;
   // Coding values and language of the playlist stream attributes.
   virtual void GetAttributeValues(SCodingAttributes& rec, std::string& language) const;
-  void FillStreamAttributes(SStreamAttributes& rec) const;
-  // Adds the track's entry to the list of `stn` its kind belongs to.
-  bool AddToStn(STN_TABLE& stn) const;
-  void CreateStreamEntry(PRIMARY_STREAM_ENTRY& entry) const;
-  // The PID into an existing entry (where its type keeps it) and the attributes.
-  void FillStreamEntry(PRIMARY_STREAM_ENTRY& entry) const;
   virtual void CreateModels() {}
   virtual uint64_t GetTotalBytes() const = 0;
   int64_t GetModelNextTime(bool secondary) const;

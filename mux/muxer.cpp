@@ -23,16 +23,6 @@ void CPeakWindow::Reset(uint32_t packetDuration) {
   best_ = 0;
 }
 
-CMuxer::Kind CMuxer::Classify(uint8_t type) {
-  switch (CategoryOf(type)) {
-    case TrackCategory::kVideo: return Kind::kVideo;
-    case TrackCategory::kAudio: return Kind::kAudio;
-    case TrackCategory::kPg: return Kind::kPg;
-    case TrackCategory::kIg: return Kind::kIg;
-    default: return Kind::kOther;
-  }
-}
-
 CMuxer::CMuxer() {
   auto psiHeader = [](uint16_t pid) {
     TS_PACKET_HEADER h;
@@ -154,7 +144,7 @@ bool CMuxer::Prepare(std::vector<SMuxTrack*>* tracks, const SMuxPrepare& prep) {
     if (!t->PrepareForMux(prep)) {
       return Fail(t->LastError().empty() ? "A track could not be prepared for multiplexing" : t->LastError());
     }
-    if (Classify(t->GetStreamCodingType()) == Kind::kVideo) {
+    if (StreamKindOf(t->GetStreamCodingType()) == StreamKind::kVideo) {
       if (!m_pFirstVideo) m_pFirstVideo = t;
       if (m_dDuration == 0) m_dDuration = t->GetFrameDuration();
     }
@@ -342,8 +332,8 @@ bool CMuxer::InsertDuePackets() {
 
 void CMuxer::Bookkeeping(SMuxTrack& track, const SAuBase& au) {
   const int64_t t = static_cast<int64_t>(au.pts) * kTicksPer90k;
-  const Kind kind = Classify(track.GetStreamCodingType());
-  const bool video = kind == Kind::kVideo;
+  const StreamKind kind = StreamKindOf(track.GetStreamCodingType());
+  const bool video = kind == StreamKind::kVideo;
   const int64_t f = video ? static_cast<int64_t>(track.GetFrameDuration() * 27000) : 0;
   const int64_t e = video && au.size > 0 ? t + f : t;
   bool counted;
@@ -351,7 +341,7 @@ void CMuxer::Bookkeeping(SMuxTrack& track, const SAuBase& au) {
     counted = video;
   } else {
     const uint8_t seg = au.type & 0xFF;
-    const bool graphics = kind == Kind::kPg || kind == Kind::kIg;
+    const bool graphics = kind == StreamKind::kPg || kind == StreamKind::kIg;
     counted = !graphics || seg == 0x16 || seg == 0x18;
   }
   if (counted) {
@@ -465,9 +455,9 @@ int CMuxer::RunTracks(bool seamless, const Progress& progress) {
   uint64_t written = 0, reported = 0;
   int64_t latestEnd = 0;
   while (!active.empty()) {
-    Kind kind = Classify(active.front()->GetStreamCodingType());
+    StreamKind kind = StreamKindOf(active.front()->GetStreamCodingType());
     // A clip that starts with video starts with its first unit, unsorted.
-    if (wroteAny || kind != Kind::kVideo) {
+    if (wroteAny || kind != StreamKind::kVideo) {
       for (SMuxTrack* t : active) t->m_nNextTime = std::max(t->m_nNextTime, m_nCurrent);
       std::stable_sort(active.begin(), active.end(), [](SMuxTrack* x, SMuxTrack* y) {
         if (x->m_nNextTime != y->m_nNextTime) return x->m_nNextTime < y->m_nNextTime;
@@ -477,7 +467,7 @@ int CMuxer::RunTracks(bool seamless, const Progress& progress) {
         return x->m_nPid < y->m_nPid;
       });
       if (active.size() >= 2) limit = active[1]->m_nNextTime;
-      kind = Classify(active.front()->GetStreamCodingType());
+      kind = StreamKindOf(active.front()->GetStreamCodingType());
     }
     SMuxTrack& track = *active.front();
     if (!wroteAny) {
@@ -509,7 +499,7 @@ int CMuxer::RunTracks(bool seamless, const Progress& progress) {
         break;
       }
       wroteAny = true;
-      if (kind == Kind::kVideo) limit = m_nCurrent + d;
+      if (kind == StreamKind::kVideo) limit = m_nCurrent + d;
     }
     if (progress.fn && written - reported > kProgressStep) {
       reported = written;
@@ -526,7 +516,7 @@ int CMuxer::RunTracks(bool seamless, const Progress& progress) {
     if (track.m_bEnded) {
       SMuxAu* au = track.GetCurrentAu();
       if (au && au->size == 0) Bookkeeping(track, *au);
-      if (kind == Kind::kVideo || kind == Kind::kAudio) latestEnd = std::max(latestEnd, track.m_nNextTime);
+      if (kind == StreamKind::kVideo || kind == StreamKind::kAudio) latestEnd = std::max(latestEnd, track.m_nNextTime);
       active.erase(active.begin());
     }
     written += bytes;

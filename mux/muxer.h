@@ -103,9 +103,6 @@ class CMuxer {
   double DurationMs() const { return m_dDuration; }
 
  private:
-  enum class Kind { kVideo, kAudio, kPg, kIg, kOther };
-  static Kind Classify(uint8_t type);
-
   int RunTracks(bool seamless, const Progress& progress);
   void MarkEpStreams();
   bool BuildPmt();

@@ -15,7 +15,7 @@ namespace {
 constexpr uint64_t kTimeStampMask = (uint64_t{1} << 33) - 1;
 constexpr size_t kLpcmHeaderBytes = 4;
 
-bool IsAudioType(uint8_t t) { return (t >= 0x80 && t <= 0x86) || t == 0xA1 || t == 0xA2; }
+bool IsAudioType(uint8_t t) { return StreamKindOf(t) == StreamKind::kAudio; }
 bool IsCoreExtensionType(uint8_t t) { return t == kSctEac3 || t == kSctDtsHdHr || t == kSctDtsHdMa; }
 
 // Graphics segment types in the low byte of the flags.

@@ -12,7 +12,7 @@
 
 #include "named/source.h"
 #include "mux/clip_info.h"
-#include "mux/ep_map.h"
+#include "records/ep_map.h"
 #include "mux/psi.h"
 #include "platform/progress.h"
 #include "platform/prompt.h"

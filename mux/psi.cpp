@@ -319,24 +319,24 @@ void PutCopyControl(BeWriter& w, const HDMV_COPY_CONTROL& r) {
   });
 }
 
-bool IsVideoRegistrationType(uint8_t t) { return t == 0x02 || t == 0x1B; }
-bool IsAc3Type(uint8_t t) { return t == 0x81 || t == 0x83 || t == 0x84 || t == 0xA1; }
+bool IsVideoRegistrationType(uint8_t t) { return t == kSctMpeg2 || t == kSctH264; }
+bool IsAc3Type(uint8_t t) { return t == kSctAc3 || t == kSctMlp || t == kSctEac3 || t == kSctEac3Secondary; }
 
 void PutEsiDescriptors(BeWriter& w, const ESI& r) {
   const uint8_t t = r.stream_type;
   if (IsVideoRegistrationType(t)) {
     if (r.video_registration) PutVideoRegistration(w, *r.video_registration);
-    if (t == 0x1B) {
+    if (t == kSctH264) {
       if (r.avc_video) PutAvcVideo(w, *r.avc_video);
       if (r.avc_timing_hrd) PutDescriptor(w, kTagAvcTimingHrd, [&](BeWriter& b) {
           b.Bytes(r.avc_timing_hrd->data(), r.avc_timing_hrd->size());
         });
     }
     if (r.caption_services) PutCaption(w, *r.caption_services);
-  } else if (t == 0xEA) {
+  } else if (t == kSctVc1) {
     if (r.vc1_registration) PutVc1Registration(w, *r.vc1_registration);
     if (r.caption_services) PutCaption(w, *r.caption_services);
-  } else if (t == 0x80) {
+  } else if (t == kSctLpcm) {
     if (r.lpcm_registration) PutLpcmRegistration(w, *r.lpcm_registration);
   } else if (IsAc3Type(t)) {
     if (r.ac3_registration) PutAc3Registration(w);
@@ -367,14 +367,14 @@ void GetEsiDescriptors(BeReader& d, ESI& r) {
       return true;
     };
     while (TryInto(d, kTagRegistration, r.video_registration, GetVideoRegistration) ||
-           (t == 0x1B && TryInto(d, kTagAvcVideo, r.avc_video, GetAvcVideo)) ||
-           (t == 0x1B && TryInto(d, kTagAvcTimingHrd, r.avc_timing_hrd, timing)) ||
+           (t == kSctH264 && TryInto(d, kTagAvcVideo, r.avc_video, GetAvcVideo)) ||
+           (t == kSctH264 && TryInto(d, kTagAvcTimingHrd, r.avc_timing_hrd, timing)) ||
            TryInto(d, kTagCaption, r.caption_services, GetCaption)) {
     }
-  } else if (t == 0xEA) {
+  } else if (t == kSctVc1) {
     if (TryInto(d, kTagRegistration, r.vc1_registration, GetVc1Registration))
       TryInto(d, kTagCaption, r.caption_services, GetCaption);
-  } else if (t == 0x80) {
+  } else if (t == kSctLpcm) {
     TryInto(d, kTagRegistration, r.lpcm_registration, GetLpcmRegistration);
   } else if (IsAc3Type(t)) {
     r.ac3_registration = TryDescriptor(d, kTagRegistration, [](BeReader& b) { return GetAc3Registration(b); });

@@ -42,7 +42,7 @@ struct HDMV_VIDEO_REGISTRATION {
 
 // Tag 0x05 "HDMV", 8 bytes, on LPCM entries.
 struct HDMV_LPCM_REGISTRATION {
-  uint8_t stream_coding_type = 0x80;
+  uint8_t stream_coding_type = kSctLpcm;
   uint8_t audio_presentation_type = 0;  // 4 bits
   uint8_t sampling_frequency = 0;       // 4 bits
   uint8_t bits_per_sample = 0;          // 2 bits

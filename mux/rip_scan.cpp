@@ -107,8 +107,8 @@ bool AvcRandomAccess(const uint8_t* p, size_t n) {
 
 uint32_t ClassifyUnit(uint8_t codingType, const uint8_t* p, size_t n) {
   switch (codingType) {
-    case 0x90:
-    case 0x91: {
+    case kSctPg:
+    case kSctIg: {
       if (n < 1) return 0;
       const uint8_t segment = p[0];
       uint32_t flags = segment;
@@ -116,9 +116,9 @@ uint32_t ClassifyUnit(uint8_t codingType, const uint8_t* p, size_t n) {
       if (segment == 0x16 && n > 13 && p[13] == 0) flags |= kRipNoObjects;
       return flags;
     }
-    case 0x02: return FindStartCode(p, n, 0xB3) < n ? kRipRandomAccess : 0;
-    case 0x1B: return AvcRandomAccess(p, n) ? kRipRandomAccess : 0;
-    case 0xEA: return FindStartCode(p, n, 0x0F) < n ? kRipRandomAccess : 0;
+    case kSctMpeg2: return FindStartCode(p, n, 0xB3) < n ? kRipRandomAccess : 0;
+    case kSctH264: return AvcRandomAccess(p, n) ? kRipRandomAccess : 0;
+    case kSctVc1: return FindStartCode(p, n, 0x0F) < n ? kRipRandomAccess : 0;
     default: return 0;
   }
 }
@@ -316,7 +316,7 @@ int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progre
   }
   for (auto& [pid, s] : map) {
     FinishUnit(s);
-    if (!cancelled && s.track->GetStreamCodingType() == 0x90) TrimGraphicsEnd(*s.track);
+    if (!cancelled && s.track->GetStreamCodingType() == kSctPg) TrimGraphicsEnd(*s.track);
   }
   if (cancelled) {
     for (auto& t : tracks.items) {
@@ -466,11 +466,11 @@ std::unique_ptr<SRipTrack> MakeRipTrack(const SClipListing& clip, const SClipStr
   t->m_codingInfo.coding.Language = LanguageCodeAt(t->m_nLanguage);
   // Secondary streams keep their place on secondary PIDs.
   t->m_bPrimary = !((s.pid >= 0x1A00 && s.pid <= 0x1A1F) || (s.pid >= 0x1B00 && s.pid <= 0x1B1F));
-  const TrackCategory c = CategoryOf(s.info.coding.StreamCodingType);
-  if (c == TrackCategory::kPg || c == TrackCategory::kIg) {
+  const StreamKind c = StreamKindOf(s.info.coding.StreamCodingType);
+  if (c == StreamKind::kPg || c == StreamKind::kIg) {
     // Graphics are drawn on the plane of the clip's main video.
     for (const SClipStream& v : clip.streams) {
-      if (CategoryOf(v.info.coding.StreamCodingType) != TrackCategory::kVideo) continue;
+      if (StreamKindOf(v.info.coding.StreamCodingType) != StreamKind::kVideo) continue;
       SRipTrack probe;
       probe.m_codingInfo = v.info;
       STrackVideoFormat f;

@@ -158,7 +158,7 @@ bool SRipTrack::ReadUnit(size_t i) {
 void SRipTrack::ReadProfileLevel() {
   m_nProfile = m_nLevel = 0;
   const uint8_t type = GetStreamCodingType();
-  if (CategoryOf(type) != TrackCategory::kVideo || m_units.empty() || !ReadUnit(0)) return;
+  if (StreamKindOf(type) != StreamKind::kVideo || m_units.empty() || !ReadUnit(0)) return;
   const uint8_t* ts = m_buffer.data() + 4;
   const size_t h = TsHeaderBytes(ts);
   const size_t pes = PesAt(ts, h);
@@ -169,12 +169,12 @@ void SRipTrack::ReadProfileLevel() {
   for (size_t i = 0; i + 3 < n; ++i) {
     if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
     const uint8_t code = p[i + 3];
-    if (type == 0x02 && code == 0xB5 && i + 5 < n) {
+    if (type == kSctMpeg2 && code == 0xB5 && i + 5 < n) {
       m_nProfile = p[i + 4] & 0x0F;
       m_nLevel = p[i + 5] >> 4;
       break;
     }
-    if (type == 0x1B) {
+    if (type == kSctH264) {
       const uint8_t nal = code & 0x1F;
       if (nal == 1 || nal == 5) break;
       if (nal == 7 && i + 6 < n) {
@@ -183,7 +183,7 @@ void SRipTrack::ReadProfileLevel() {
         break;
       }
     }
-    if (type == 0xEA && code == 0x0F && i + 4 < n) {
+    if (type == kSctVc1 && code == 0x0F && i + 4 < n) {
       m_nProfile = p[i + 4] >> 6;
       m_nLevel = (p[i + 4] >> 3) & 7;
       break;
@@ -218,8 +218,8 @@ bool SRipTrack::PrepareForMux(const SMuxPrepare& /*prep*/) {
     m_nStartPts = first.pts + delay;
     m_nStartDts = decode(first);
     m_nStartPackets = first.PacketCount();
-    const TrackCategory c = CategoryOf(GetStreamCodingType());
-    if (c == TrackCategory::kPg || c == TrackCategory::kIg) {
+    const StreamKind c = StreamKindOf(GetStreamCodingType());
+    if (c == StreamKind::kPg || c == StreamKind::kIg) {
       for (size_t i = 1; i < m_units.size(); ++i) {
         const uint32_t segment = m_units[i].type & 0xFF;
         if (segment == 0x16 || segment == 0x18) break;
@@ -262,16 +262,16 @@ void SRipTrack::GetStartInfo(uint32_t& pts, uint32_t& dts, uint32_t& packets) co
 }
 
 bool SRipTrack::IsRandomAccess(const SRipAu& au) {
-  switch (CategoryOf(GetStreamCodingType())) {
-    case TrackCategory::kVideo: return au.type == kRipRandomAccess;
-    case TrackCategory::kAudio:
+  switch (StreamKindOf(GetStreamCodingType())) {
+    case StreamKind::kVideo: return au.type == kRipRandomAccess;
+    case StreamKind::kAudio:
       if (m_nAuServed == m_nFirstUnit || au.pts >= m_nLastAudioKeyPts + 45000) {
         m_nLastAudioKeyPts = au.pts;
         return true;
       }
       return false;
-    case TrackCategory::kPg:
-    case TrackCategory::kIg: {
+    case StreamKind::kPg:
+    case StreamKind::kIg: {
       const uint32_t segment = au.type & 0xFF;
       return (segment == 0x16 || segment == 0x18) && ((au.type >> 8) & 0xFF) != 0;
     }
@@ -313,8 +313,8 @@ bool SRipTrack::NextAu() {
 }
 
 bool SRipTrack::GetVideoDescriptor(STrackVideoFormat& out) const {
-  const TrackCategory c = CategoryOf(GetStreamCodingType());
-  if (c == TrackCategory::kVideo) {
+  const StreamKind c = StreamKindOf(GetStreamCodingType());
+  if (c == StreamKind::kVideo) {
     static constexpr uint32_t kSize[8][2] = {{0, 0},      {720, 480},   {720, 576},   {720, 480},
                                              {1920, 1080}, {1280, 720}, {1920, 1080}, {720, 576}};
     const uint8_t f = m_codingInfo.coding.VideoFormat;
@@ -323,7 +323,7 @@ bool SRipTrack::GetVideoDescriptor(STrackVideoFormat& out) const {
     out.frameRate = m_codingInfo.coding.FrameRate;
     return true;
   }
-  if ((c == TrackCategory::kPg || c == TrackCategory::kIg) && m_graphicsVideo) {
+  if ((c == StreamKind::kPg || c == StreamKind::kIg) && m_graphicsVideo) {
     out = *m_graphicsVideo;
     return true;
   }
@@ -331,16 +331,16 @@ bool SRipTrack::GetVideoDescriptor(STrackVideoFormat& out) const {
 }
 
 double SRipTrack::GetFrameDuration() const {
-  const TrackCategory c = CategoryOf(GetStreamCodingType());
-  if (c == TrackCategory::kVideo) return FrameDurationOfCode(m_codingInfo.coding.FrameRate);
-  if ((c == TrackCategory::kPg || c == TrackCategory::kIg) && m_graphicsVideo)
+  const StreamKind c = StreamKindOf(GetStreamCodingType());
+  if (c == StreamKind::kVideo) return FrameDurationOfCode(m_codingInfo.coding.FrameRate);
+  if ((c == StreamKind::kPg || c == StreamKind::kIg) && m_graphicsVideo)
     return FrameDurationOfCode(m_graphicsVideo->frameRate);
   return 0;
 }
 
 std::string SRipTrack::GetFormatText() const {
-  const TrackCategory c = CategoryOf(GetStreamCodingType());
-  if (c == TrackCategory::kPg || c == TrackCategory::kIg) {
+  const StreamKind c = StreamKindOf(GetStreamCodingType());
+  if (c == StreamKind::kPg || c == StreamKind::kIg) {
     STrackVideoFormat d;
     GetVideoDescriptor(d);
     char buf[96];
@@ -400,7 +400,7 @@ void SRipTrack::CreateModels() {
   m_pPrimaryModel = std::move(m.primary);
   m_pSecondaryModel = std::move(m.secondary);
   const uint8_t t = GetStreamCodingType();
-  m_bPriority = t >= 0x81 && t <= 0x86;
+  m_bPriority = t >= kSctAc3 && t <= kSctDtsHdMa;
 }
 
 void SRipTrack::CollectKeyPoints() {

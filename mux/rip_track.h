@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "mux/clip_info.h"
-#include "mux/ep_map.h"
+#include "records/ep_map.h"
 #include "mux/mux_track.h"
 #include "mux/psi.h"
 #include "platform/file.h"

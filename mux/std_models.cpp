@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "streams/coding_type.h"
+
 namespace zv {
 
 namespace {
@@ -262,25 +264,25 @@ SStdModels CreateStdModels(const SStdCodingParams& p) {
     return Models(std::move(v));
   };
   switch (p.stream_type) {
-    case 0x02: return video(std::make_unique<CMpeg2Std>(), p.profile * 16 + p.level, 0x48);
-    case 0x1B: return video(std::make_unique<CAvcStd>(), p.level, 30);
-    case 0xEA: return video(std::make_unique<CVc1Std>(), p.level, 2);
-    case 0x80: {
+    case kSctMpeg2: return video(std::make_unique<CMpeg2Std>(), p.profile * 16 + p.level, 0x48);
+    case kSctH264: return video(std::make_unique<CAvcStd>(), p.level, 30);
+    case kSctVc1: return video(std::make_unique<CVc1Std>(), p.level, 2);
+    case kSctLpcm: {
       auto lpcm = std::make_unique<CLpcmStd>();
       lpcm->SetSamplingFrequencyCode(p.sampling_frequency);
       return Models(std::move(lpcm));
     }
-    case 0x81: return Models(std::make_unique<CAc3Std>());
-    case 0x82: return Models(std::make_unique<CDtsStd>());
-    case 0x83: return Models(std::make_unique<CAc3Std>(), std::make_unique<CMlpStd>());
-    case 0x84: return Models(std::make_unique<CAc3Std>(), std::make_unique<CDdpStd>());
-    case 0x85:
-    case 0x86: return Models(std::make_unique<CDtsStd>(), std::make_unique<CDtsHdStd>());
-    case 0x90: return Models(std::make_unique<CPgStd>());
-    case 0x91: return Models(std::make_unique<CIgStd>());
-    case 0x92: return Models(std::make_unique<CTxtStStd>());
-    case 0xA1: return Models(SecondaryAudio(std::make_unique<CDdpStd>()));
-    case 0xA2: return Models(SecondaryAudio(std::make_unique<CDtsHdStd>()));
+    case kSctAc3: return Models(std::make_unique<CAc3Std>());
+    case kSctDts: return Models(std::make_unique<CDtsStd>());
+    case kSctMlp: return Models(std::make_unique<CAc3Std>(), std::make_unique<CMlpStd>());
+    case kSctEac3: return Models(std::make_unique<CAc3Std>(), std::make_unique<CDdpStd>());
+    case kSctDtsHdHr:
+    case kSctDtsHdMa: return Models(std::make_unique<CDtsStd>(), std::make_unique<CDtsHdStd>());
+    case kSctPg: return Models(std::make_unique<CPgStd>());
+    case kSctIg: return Models(std::make_unique<CIgStd>());
+    case kSctTextSt: return Models(std::make_unique<CTxtStStd>());
+    case kSctEac3Secondary: return Models(SecondaryAudio(std::make_unique<CDdpStd>()));
+    case kSctDtsHdSecondary: return Models(SecondaryAudio(std::make_unique<CDtsHdStd>()));
     default: return {};
   }
 }

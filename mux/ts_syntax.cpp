@@ -21,49 +21,6 @@ bool IsElementaryPid(uint32_t pid) {
          (pid >= 0x1B00 && pid <= 0x1B1F);    // secondary video
 }
 
-const char* GetStreamTypeName(uint8_t streamType) {
-  switch (streamType) {
-    case 0x02: return "MPEG-2 Video";
-    case 0x1B: return "MPEG-4 AVC/h.264";
-    case 0x20: return "MPEG-4 MVC";
-    case 0xEA: return "VC-1";
-    case 0x80: return "LPCM (WAV)";
-    case 0x81: return "AC-3";
-    case 0x82: return "DTS";
-    case 0x83: return "TrueHD/Dolby Lossless";
-    case 0x84: return "Dolby Digital Plus/E-AC3";
-    case 0x85: return "DTS-HD except XLL";
-    case 0x86: return "DTS-HD XLL";
-    case 0xA1: return "Dolby Digital Plus (2nd Audio)";
-    case 0xA2: return "DTS-HD LBR (2nd Audio)";
-    case 0x90: return "PG/Subtitle";
-    case 0x91: return "IG/Menu";
-    case 0x92: return "Text subtitle";
-    default: return nullptr;
-  }
-}
-
-const char* GetStreamTypeShortName(uint8_t streamType) {
-  switch (streamType) {
-    case 0x02: return "MPEG-2 Video";
-    case 0x1B: return "MPEG-4 AVC/H.264";
-    case 0xEA: return "VC-1";
-    case 0x80: return "LPCM audio";
-    case 0x81: return "AC-3";
-    case 0x82: return "DTS";
-    case 0x83: return "TrueHD";
-    case 0x84: return "EAC-3";
-    case 0x85: return "DTS-HD except XLL";
-    case 0x86: return "DTS-HD XLL";
-    case 0xA1: return "EAC-3";
-    case 0xA2: return "DTS-HD LBR";
-    case 0x90: return "PG(Subtitle)";
-    case 0x91: return "IG(Menu)";
-    case 0x92: return "Text subtitle";
-    default: return nullptr;
-  }
-}
-
 bool PesHasNoOptionalHeader(uint8_t id) {
   return id == 0xBC || id == 0xBE || id == 0xBF || id == 0xF0 || id == 0xF1 || id == 0xFF;
 }

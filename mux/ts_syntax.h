@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "streams/coding_type.h"
 
 namespace zv {
 
@@ -37,10 +38,6 @@ inline constexpr size_t kTsPayloadSize = 184;
 
 // True for the PID ranges the disc reserves for elementary streams.
 bool IsElementaryPid(uint32_t pid);
-
-// Display names of a stream coding type; nullptr when the type has none.
-const char* GetStreamTypeName(uint8_t streamType);
-const char* GetStreamTypeShortName(uint8_t streamType);
 
 struct PCR_FIELD {
   uint64_t base = 0;       // 33 bits, 90 kHz

@@ -26,10 +26,6 @@ uint64_t GetU64(ArchiveIn& in) {
 }
 }  // namespace
 
-bool IsVideoType(uint8_t t) { return t == kSctMpeg2 || t == kSctH264 || t == kSctSecondView || t == kSctVc1; }
-bool IsGraphicsType(uint8_t t) { return t == kSctPg || t == kSctIg; }
-bool IsFixedRateAudio(uint8_t t) { return t == kSctLpcm || t == kSctAc3 || t == kSctEac3 || t == kSctEac3Secondary; }
-
 void SSifHeader::Save(ArchiveOut& out) const {
   out.Raw(magic, 4);
   out.U32(reserved1);

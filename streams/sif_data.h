@@ -11,33 +11,9 @@
 
 #include "platform/archive_io.h"
 #include "platform/file.h"
+#include "streams/coding_type.h"
 
 namespace zv {
-
-// Disc-format stream coding types.
-enum StreamCodingType : uint8_t {
-  kSctMpeg2 = 0x02,
-  kSctH264 = 0x1B,
-  kSctSecondView = 0x20,
-  kSctLpcm = 0x80,
-  kSctAc3 = 0x81,
-  kSctDts = 0x82,
-  kSctMlp = 0x83,
-  kSctEac3 = 0x84,
-  kSctDtsHdHr = 0x85,
-  kSctDtsHdMa = 0x86,
-  kSctPg = 0x90,
-  kSctIg = 0x91,
-  kSctTextSt = 0x92,
-  kSctEac3Secondary = 0xA1,
-  kSctDtsHdSecondary = 0xA2,
-  kSctVc1 = 0xEA,
-};
-
-bool IsVideoType(uint8_t type);
-bool IsGraphicsType(uint8_t type);
-// Fixed-rate audio keeps no access-unit table; units are computed.
-bool IsFixedRateAudio(uint8_t type);
 
 // Every parsed stream presents its first unit at this 90 kHz time.
 constexpr uint32_t kFirstPts = 131070;

@@ -22,10 +22,10 @@ PRIMARY_STREAM_ENTRY Entry(uint8_t type, uint16_t pid, uint8_t coding, const cha
   e.entry.RefToSubPathId = type == 1 ? 0 : 1;
   e.entry.RefToSubClipEntryId = type == 2 ? 2 : 0;
   e.attributes.StreamCodingType = coding;
-  e.attributes.Format = GetCodingGroup(coding) == CodingGroup::kVideo ? 6 : 3;
+  e.attributes.Format = StreamKindOf(coding) == StreamKind::kVideo ? 6 : 3;
   e.attributes.Rate = 1;
-  e.attributes.CharacterCode = GetCodingGroup(coding) == CodingGroup::kText ? 1 : 0;
-  e.attributes.Language = GetCodingGroup(coding) == CodingGroup::kVideo ? "" : lang;
+  e.attributes.CharacterCode = StreamKindOf(coding) == StreamKind::kTextSt ? 1 : 0;
+  e.attributes.Language = StreamKindOf(coding) == StreamKind::kVideo ? "" : lang;
   return e;
 }
 

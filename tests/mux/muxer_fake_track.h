@@ -49,7 +49,7 @@ class FakeTrack : public zv::SMuxTrack {
   void CreateModels() override {
     m_pPrimaryModel.reset();
     m_pSecondaryModel.reset();
-    if (zv::CategoryOf(type_) == zv::TrackCategory::kVideo) {
+    if (zv::StreamKindOf(type_) == zv::StreamKind::kVideo) {
       auto m = std::make_unique<zv::CAvcStd>();
       m->SetLevel(41, true);
       m_pPrimaryModel = std::move(m);

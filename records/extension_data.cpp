@@ -1,4 +1,4 @@
-#include "mux/extension_data.h"
+#include "records/extension_data.h"
 
 #include <cstdio>
 #include <cstring>
@@ -107,7 +107,7 @@ void Syntax(IO& io, CEdeFolder& f) {
           }
         }
         if constexpr (IO::kDumping)
-          if (e.record) e.record->Dump(io.Node());
+          if (e.record) e.record->DumpData(e.data, io.Node());
       });
     }
   }

@@ -1,4 +1,4 @@
-#include "mux/ep_map.h"
+#include "records/ep_map.h"
 
 #include "records/syntax.h"
 

@@ -25,6 +25,8 @@ class SExtDataBase {
   // Serializes into w (measures when w has no buffer); returns the byte count.
   virtual size_t Write(BeWriter& w) const = 0;
   virtual void Dump(SDumpNode& out) const = 0;
+  // The entry's own bytes, which this view decoded, shown as they stand.
+  virtual void DumpData(const std::vector<uint8_t>&, SDumpNode& out) const { Dump(out); }
 };
 
 // Texts of the tool-data record are XOR-scrambled with a repeating key; the

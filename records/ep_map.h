@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "mux/extension_data.h"
+#include "records/extension_data.h"
 #include "platform/bytes.h"
 
 namespace zv {
