@@ -337,11 +337,12 @@ int CStoryObject::AddClipSource(const std::string& pathIn, const std::vector<uin
         if (taken[i].pid == rip->m_nSourcePid) return i;
       return taken.size();
     };
-    for (TrackKind kind : {TrackKind::kVideo, TrackKind::kAudio, TrackKind::kPg, TrackKind::kIg, TrackKind::kOther}) {
+    for (StreamKind kind : {StreamKind::kVideo, StreamKind::kAudio, StreamKind::kPg, StreamKind::kIg, StreamKind::kTextSt,
+                            StreamKind::kOther}) {
       std::vector<size_t> places;
       std::vector<SMuxTrack*> same;
       for (size_t i = 0; i < added.size(); ++i)
-        if (KindOf(added[i]->GetStreamCodingType()) == kind) {
+        if (StreamKindOf(added[i]->GetStreamCodingType()) == kind) {
           places.push_back(i);
           same.push_back(added[i]);
         }

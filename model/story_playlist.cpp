@@ -9,12 +9,13 @@
 #include "mux/rip_track.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "streams/coding_type.h"
 
 namespace zv {
 
 namespace {
 
-// Playlists are small (the writer's buffer is 600 KiB); a huge file is not one.
+// Playlists are small; a huge file is not one.
 constexpr int64_t kMaxPlaylistBytes = int64_t{16} << 20;
 
 std::string Hex(unsigned v, int digits) {
@@ -35,10 +36,10 @@ struct SListOf {
   bool (*fits)(uint8_t codingType);
 };
 
-bool IsVideo(uint8_t t) { return CategoryOf(t) == TrackCategory::kVideo; }
-bool IsAudio(uint8_t t) { return CategoryOf(t) == TrackCategory::kAudio; }
-bool IsSubtitle(uint8_t t) { return CategoryOf(t) == TrackCategory::kPg || t == 0x92; }
-bool IsMenu(uint8_t t) { return CategoryOf(t) == TrackCategory::kIg; }
+bool IsVideo(uint8_t t) { return StreamKindOf(t) == StreamKind::kVideo; }
+bool IsAudio(uint8_t t) { return StreamKindOf(t) == StreamKind::kAudio; }
+bool IsSubtitle(uint8_t t) { return StreamKindOf(t) == StreamKind::kPg || StreamKindOf(t) == StreamKind::kTextSt; }
+bool IsMenu(uint8_t t) { return StreamKindOf(t) == StreamKind::kIg; }
 
 // Calls f(entry, list) for every entry in the order the table is written.
 template <typename F>

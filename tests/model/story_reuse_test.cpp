@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "bdnav/playlist_file.h"
+#include "model/playlist_stn.h"
 #include "model/story.h"
 #include "mux/rip_track.h"
 #include "story_fixture.h"
@@ -144,7 +145,7 @@ TEST(StoryReuse, APlaylistGivesTheReusedStreamsItsEntriesOrderAndLanguages) {
   // New PIDs in the playlist's order; the entries carry its attributes.
   const std::vector<SMuxTrack*> order = story.AssignPids();
   STN_TABLE stn;
-  for (const SMuxTrack* t : order) EXPECT_TRUE(t->AddToStn(stn));
+  for (const SMuxTrack* t : order) EXPECT_TRUE(AddToStn(*t, stn));
   ASSERT_EQ(stn.primaryAudio.size(), 2u);
   EXPECT_EQ(stn.primaryAudio[0].entry.RefToStreamPidOfMainClip, 0x1100);
   EXPECT_EQ(stn.primaryAudio[0].attributes.Language, "jpn");
@@ -157,7 +158,7 @@ TEST(StoryReuse, APlaylistGivesTheReusedStreamsItsEntriesOrderAndLanguages) {
   set.language = "deu";
   ASSERT_TRUE(story.ChangeTrack(2, set, error)) << error;
   PRIMARY_STREAM_ENTRY e;
-  story.m_vecTracks[2]->CreateStreamEntry(e);
+  FillStreamEntry(*story.m_vecTracks[2], e);
   EXPECT_EQ(e.attributes.Language, "deu");
 
   // A reopened project takes the entries over again and keeps the stored
@@ -169,7 +170,7 @@ TEST(StoryReuse, APlaylistGivesTheReusedStreamsItsEntriesOrderAndLanguages) {
   ASSERT_EQ(refs.size(), 3u);
   EXPECT_EQ(refs[1].sourcePid, 0x1101);
   EXPECT_EQ(refs[2].language, "deu");
-  copy.m_vecTracks[1]->CreateStreamEntry(e);
+  FillStreamEntry(*copy.m_vecTracks[1], e);
   EXPECT_EQ(e.attributes.Format, 3);
 
   // The playlist goes with its clip.
