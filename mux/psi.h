@@ -15,14 +15,13 @@
 #include <vector>
 
 #include "mux/ts_syntax.h"
+#include "platform/language_code.h"
 
 namespace zv {
 
 // MPEG-2 CRC-32: generator 0x04C11DB7, initial value 0xFFFFFFFF, no
 // reflection, no final inversion. A section followed by its CRC checks to 0.
 uint32_t Crc32Mpeg2(const uint8_t* p, size_t n, uint32_t crc = 0xFFFFFFFF);
-
-using LanguageCode = std::array<char, 3>;  // ISO 639-2, not terminated
 
 // A descriptor kept as bytes: what a parser meets but does not model.
 struct RAW_DESCRIPTOR {

@@ -21,7 +21,7 @@ constexpr uint8_t kTagCopyControl = 0x88;
 
 bool IsPsiPid(uint32_t pid) { return pid == kPatPid || pid == kSitPid || pid == kPmtPid; }
 
-std::string LanguageText(const LanguageCode& c) { return PrintableText(std::string(c.data(), c.size())); }
+std::string LanguageText(const LanguageCode& c) { return PrintableText(c.Text()); }
 
 void Flag(SDumpNode& n, const char* label, bool v) { n.Int(label, v ? 1 : 0); }
 
