@@ -11,14 +11,6 @@ namespace zv {
 
 namespace {
 
-constexpr uint8_t kTagRegistration = 0x05;
-constexpr uint8_t kTagLanguage = 0x0A;
-constexpr uint8_t kTagAvcVideo = 0x28;
-constexpr uint8_t kTagAvcTimingHrd = 0x2A;
-constexpr uint8_t kTagAc3 = 0x81;
-constexpr uint8_t kTagCaption = 0x86;
-constexpr uint8_t kTagCopyControl = 0x88;
-
 bool IsPsiPid(uint32_t pid) { return pid == kPatPid || pid == kSitPid || pid == kPmtPid; }
 
 std::string LanguageText(const LanguageCode& c) { return PrintableText(c.Text()); }
@@ -313,9 +305,13 @@ void DumpSection(SDumpNode& n, uint16_t pid, const uint8_t* s, size_t size, uint
     b.Text("CRC_32", HexText(v, 8) + (crcOk ? "" : " (does not check)"));
     b.children.back().number = v;
   };
-  if (!crcOk || size < 12) {
-    if (size >= 7) crc();
-    b.Text("error", crcOk ? "section too short" : "the CRC_32 does not check; the section is not decoded");
+  if (size < 12) {
+    b.Text("error", "the section is too short for its header and CRC_32");
+    return;
+  }
+  if (!crcOk) {
+    crc();
+    b.Text("error", "the CRC_32 does not check; the section is not decoded");
     return;
   }
   if (tableId == 0x00 && pid == kPatPid) {
