@@ -38,12 +38,6 @@ TrackKind KindOf(uint8_t codingType) {
   }
 }
 
-std::string AbsolutePath(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::absolute(NormalizeSeparators(path), ec);
-  return ec ? NormalizeSeparators(path) : p.lexically_normal().generic_string();
-}
-
 bool TrackUsesFile(const SMuxTrack* t, const std::string& path) {
   auto* raw = dynamic_cast<const SRawTrack*>(t);
   return raw && (raw->m_source.m_strPath == path || raw->m_source.m_strSecondPath == path);
@@ -247,7 +241,7 @@ void CStoryObject::CopyFrom(const CNamedObject& src) {
 
 int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Progress& progress, IPrompt& prompt) {
   if (EqualsNoCase(ExtensionOf(pathIn), ".m2ts")) return AddClipSource(pathIn, {}, addTracks, prompt);
-  const std::string path = AbsolutePath(pathIn);
+  const std::string path = AbsolutePath(NormalizeSeparators(pathIn));
   // A path the project file cannot be loaded with again must not get in.
   std::string error;
   if (!CheckPathLength(path, error)) {
@@ -282,7 +276,7 @@ int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Pro
 
 int CStoryObject::AddClipSource(const std::string& pathIn, const std::vector<uint16_t>& pids, bool addTracks,
                                 IPrompt& prompt) {
-  const std::string path = AbsolutePath(pathIn);
+  const std::string path = AbsolutePath(NormalizeSeparators(pathIn));
   std::string error;
   if (!CheckPathLength(path, error)) {
     prompt.Message(error);
