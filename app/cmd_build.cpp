@@ -28,12 +28,6 @@ ZV_COMMAND("build", "build the project into a Blu-ray disc folder OUTFOLDER/Zelv
            "exit status: 0 built, 1 cancelled, 2 failed",
            "zelvane build disc.zvpj ~/discs --yes", RunBuild);
 
-std::string AbsoluteFolder(const std::string& folder) {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::absolute(zv::NormalizeSeparators(folder), ec);
-  return ec ? folder : p.lexically_normal().generic_string();
-}
-
 int RunBuild(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("build");
   for (const auto& a : argv) {
@@ -68,7 +62,7 @@ int RunBuild(const std::vector<std::string>& argv) {
   TerminationGuard termination;
   if (!settings.Warning().empty()) std::fprintf(stderr, "zelvane build: %s\n", settings.Warning().c_str());
   TerminalTaskDialog dialog(prompt, yes);
-  switch (zv::BuildProject(project, AbsoluteFolder(args[1]), prompt, dialog, &settings)) {
+  switch (zv::BuildProject(project, zv::AbsolutePath(zv::NormalizeSeparators(args[1])), prompt, dialog, &settings)) {
     case zv::kOk: {
       std::string done = zv::kMsgBuiltOk;
       done.replace(done.find("%s"), 2, zv::FileNameOf(projectPath));

@@ -95,15 +95,6 @@ bool CopyMedia(const fs::path& from, const fs::path& to, std::string& error) {
   return true;
 }
 
-// Play items keep one stream-selection entry per track of their clip.
-void RelinkItems(zv::CFilmObject& film, zv::CStoryObject& story) {
-  for (size_t i = 0; i < film.m_playlists.GetCount(); ++i) {
-    zv::CPlObject* pl = film.m_playlists.GetAt(i);
-    for (size_t k = 0; k < pl->GetCount(); ++k)
-      if (pl->GetAt(k)->m_pStory == &story) zv::LinkStory(*pl->GetAt(k), &story);
-  }
-}
-
 int AddSources(zv::CFilmObject& film, zv::CStoryObject& story, const fs::path& media,
                const std::vector<std::string>& names, ProgressDisplay& display, zv::IPrompt& prompt) {
   for (const std::string& name : names) {
@@ -112,7 +103,7 @@ int AddSources(zv::CFilmObject& film, zv::CStoryObject& story, const fs::path& m
     if (rc != zv::kOk) return Failed("\"" + (media / name).string() + "\" was not added to \"" + film.m_strName + "/" +
                                      story.m_strName + "\"");
   }
-  RelinkItems(film, story);
+  zv::RelinkPlayItems(film, story);
   return kExitOk;
 }
 

@@ -473,8 +473,7 @@ int RunGraphicAdd(const std::vector<std::string>& argv) {
   for (size_t i = 0; i < all.GetCount(); ++i) id = std::max(id, all.GetAt(i)->m_nId + 1);
   if (id > 0xFFFE) return FailIn(self, "the epoch has no graphic id left");
   auto g = std::make_unique<zv::CGraphicObject>();
-  std::error_code ec;
-  const std::string path = std::filesystem::absolute(pos[2], ec).lexically_normal().generic_string();
+  const std::string path = zv::AbsolutePath(pos[2]);
   std::string lengthError;
   if (!zv::CheckPathLength(path, lengthError)) return FailIn(self, lengthError);
   if (!g->SetImageFile(path)) return FailIn(self, "\"" + pos[2] + "\" is not a picture that can be read");

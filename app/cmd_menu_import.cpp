@@ -11,6 +11,7 @@
 #include "model/menu_import.h"
 #include "model/object_path.h"
 #include "model/project.h"
+#include "platform/paths.h"
 
 namespace zvapp {
 
@@ -35,8 +36,7 @@ int RunImport(const char* name, const std::vector<std::string>& argv, bool descr
   }
   // The menu keeps the stream's path (its pictures are read from there
   // when the project opens), so it is stored whole.
-  std::error_code ec;
-  const std::string path = std::filesystem::absolute(args[2], ec).lexically_normal().generic_string();
+  const std::string path = zv::AbsolutePath(args[2]);
   const bool ok = description ? zv::ImportMenuDescription(*menu, path, err) : zv::ImportIesIntoMenu(*menu, path, err);
   if (!ok) {
     // The project file is not written: the menu stays as it was.

@@ -16,6 +16,7 @@
 #include "model/menu_import.h"
 #include "model/project.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 #include "streams/sif_data.h"
 
 namespace zvapp {
@@ -161,8 +162,7 @@ int RunMenuImportStream(const std::vector<std::string>& argv) {
   int rc = kExitFailed;
   zv::CZvIgObject* menu = FindMenu(self, project, args[1], rc);
   if (!menu) return rc;
-  std::error_code ec;
-  const std::string path = std::filesystem::absolute(args[2], ec).lexically_normal().generic_string();
+  const std::string path = zv::AbsolutePath(args[2]);
   // The graphics live in the stream: the project keeps its path and reads
   // them from there when it is opened.
   if (!zv::ImportIesIntoMenu(*menu, path, err)) return FailIn(self, err);

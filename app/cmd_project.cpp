@@ -400,44 +400,7 @@ int RunDelete(const std::vector<std::string>& argv) {
   std::string error;
   zv::CNamedObject* obj = zv::FindObject(project, args[1], error);
   if (!obj) return FailIn(self, error);
-  zv::CNamedObject* parent = obj->m_pParent;
-  if (auto* story = dynamic_cast<zv::CStoryObject*>(obj)) {
-    zv::CFilmObject* film = zv::FilmOf(story);
-    // Play items of a deleted story would play nothing: they go with it.
-    for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
-      zv::CPlObject* pl = film->m_playlists.GetAt(i);
-      for (size_t k = pl->GetCount(); k-- > 0;)
-        if (pl->GetAt(k)->m_pStory == story) pl->RemoveAt(k);
-    }
-    film->m_stories.RemoveAt(static_cast<size_t>(film->m_stories.IndexOf(story)));
-  } else if (auto* menu = dynamic_cast<zv::CZvIgObject*>(obj)) {
-    zv::CFilmObject* film = zv::FilmOf(menu);
-    for (size_t i = 0; i < film->m_playlists.GetCount(); ++i)
-      if (film->m_playlists.GetAt(i)->m_pMenu == menu) film->m_playlists.GetAt(i)->SetMenu(nullptr);
-    film->m_menus.RemoveAt(static_cast<size_t>(film->m_menus.IndexOf(menu)));
-  } else if (auto* pl = dynamic_cast<zv::CPlObject*>(obj)) {
-    zv::CFilmObject* film = zv::FilmOf(pl);
-    film->m_playlists.RemoveAt(static_cast<size_t>(film->m_playlists.IndexOf(pl)));
-  } else if (auto* pi = dynamic_cast<zv::CPiObject*>(obj)) {
-    auto* owner = static_cast<zv::CPlObject*>(parent);
-    owner->RemoveAt(static_cast<size_t>(owner->IndexOf(pi)));
-  } else if (auto* button = dynamic_cast<zv::CBdButton*>(obj)) {
-    auto* bog = static_cast<zv::CBog*>(parent);
-    if (zv::CPage* page = bog->Page()) page->ForgetButton(button);
-    else if (bog->m_defaultButton.p == button) bog->m_defaultButton.Clear();
-    bog->RemoveAt(static_cast<size_t>(bog->IndexOf(button)));
-  } else if (auto* bog = dynamic_cast<zv::CBog*>(obj)) {
-    auto* page = static_cast<zv::CPage*>(parent);
-    for (size_t i = 0; i < bog->GetCount(); ++i) page->ForgetButton(bog->GetAt(i));
-    page->RemoveAt(static_cast<size_t>(page->IndexOf(bog)));
-  } else if (auto* page = dynamic_cast<zv::CPage*>(obj)) {
-    auto* ds = static_cast<zv::CDisplaySet*>(parent);
-    ds->RemoveAt(static_cast<size_t>(ds->IndexOf(page)));
-  } else if (parent == &project.m_movies) {
-    project.m_movies.RemoveAt(static_cast<size_t>(project.m_movies.IndexOf(obj)));
-  } else {
-    return FailIn(self, "\"" + args[1] + "\" cannot be deleted");
-  }
+  if (!zv::DeleteObject(project, obj)) return FailIn(self, "\"" + args[1] + "\" cannot be deleted");
   if (int rc = Save(self, args[0], project)) return rc;
   std::printf("deleted \"%s\"\n", args[1].c_str());
   return kExitOk;
@@ -547,13 +510,7 @@ int RunChapters(const std::vector<std::string>& argv) {
   zv::CChapterPoint p;
   p.time = args[3] == "end" ? -1 : zv::ParseTimecode(args[3], zv::FpsOfCode(code));
   if (args.Count() == 5) p.name = args[4];
-  // Inserted in time order, so that its number is the chapter number the
-  // disc shows and `remove N` removes what `list` numbers N.
-  auto key = [](int32_t t) { return t < 0 ? INT64_MAX : static_cast<int64_t>(t); };
-  auto at = std::find_if(chapters.m_points.begin(), chapters.m_points.end(),
-                         [&](const zv::CChapterPoint& q) { return key(q.time) > key(p.time); });
-  const size_t number = static_cast<size_t>(at - chapters.m_points.begin()) + 1;
-  chapters.m_points.insert(at, p);
+  const size_t number = chapters.InsertInTimeOrder(p) + 1;
   if (int rc = Save(self, args[0], project)) return rc;
   std::printf("%zu\t%s\t%s\n", number, PointTime(p, static_cast<uint8_t>(code)).c_str(), p.name.c_str());
   return kExitOk;

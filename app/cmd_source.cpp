@@ -60,15 +60,8 @@ zv::CStoryObject* FindStory(const CommandInfo& self, const std::string& name, zv
   return story;
 }
 
-// Play items keep one stream-selection entry per track of their clip.
 void RelinkItems(zv::CStoryObject& story) {
-  zv::CFilmObject* film = zv::FilmOf(&story);
-  if (!film) return;
-  for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
-    zv::CPlObject* pl = film->m_playlists.GetAt(i);
-    for (size_t k = 0; k < pl->GetCount(); ++k)
-      if (pl->GetAt(k)->m_pStory == &story) zv::LinkStory(*pl->GetAt(k), &story);
-  }
+  if (zv::CFilmObject* film = zv::FilmOf(&story)) zv::RelinkPlayItems(*film, story);
 }
 
 int Save(const CommandInfo& self, const std::string& path, zv::CZvObject& project) {

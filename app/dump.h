@@ -24,11 +24,16 @@ struct DumperInfo {
 
 void AddDumper(const DumperInfo& info);
 
+// The dumper of transport-stream clips, the one that takes `--packets`.
+inline constexpr const char* kClipDumperName = "clip";
+
 // Prints `root` as text lines, or as JSON in the frame
 // {"file", "type", "content"}; returns an exit code.
 int PrintDumpTree(const std::string& path, const char* type, const zv::SDumpNode& root, bool json);
 // The folder of `--pictures DIR`, empty when not given.
 const std::string& DumpPicturesFolder();
+// The count of `--packets N` (source packets of a clip to dump).
+uint64_t DumpPacketCount();
 const std::vector<DumperInfo>& Dumpers();
 
 struct DumperRegistrar {

@@ -8,6 +8,7 @@
 #include "bdnav/nav_syntax.h"
 #include "platform/bytes.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 #include "records/syntax.h"
 #include "streams/stream_context.h"
 
@@ -358,11 +359,7 @@ bool CSoundBdmvBuilder::Encode(std::vector<uint8_t>& out, std::string* error) {
 
 namespace {
 
-std::string ListedForm(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::absolute(path, ec);
-  return ec ? path : p.lexically_normal().generic_string();
-}
+std::string ListedForm(const std::string& path) { return AbsolutePath(path); }
 
 }  // namespace
 

@@ -120,6 +120,15 @@ CChapterPoint& CChapters::AddPoint() {
   return m_points.back();
 }
 
+size_t CChapters::InsertInTimeOrder(const CChapterPoint& p) {
+  auto key = [](int32_t t) { return t < 0 ? INT64_MAX : static_cast<int64_t>(t); };
+  auto at = std::find_if(m_points.begin(), m_points.end(),
+                         [&](const CChapterPoint& q) { return key(q.time) > key(p.time); });
+  const size_t index = static_cast<size_t>(at - m_points.begin());
+  m_points.insert(at, p);
+  return index;
+}
+
 void CChapters::Store(ArchiveOut& ar) const {
   ar.U8(0);
   ar.U8(m_nFpsCode);

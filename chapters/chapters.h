@@ -30,6 +30,10 @@ class CChapters {
   }
   // A new point as the list control adds it: type 1, time 0.
   CChapterPoint& AddPoint();
+  // Inserts `p` after every point that is not later (the end, -1, is the
+  // latest), so that a point's position is the chapter number the disc
+  // shows. Returns that position, from 0.
+  size_t InsertInTimeOrder(const CChapterPoint& p);
 
   void Store(ArchiveOut& ar) const;
   void Load(ArchiveIn& ar);

@@ -257,9 +257,9 @@ class CCompiler {
       return false;
     }
     CIcs model;
-    model.m_video = ig_.m_video;
-    model.m_nCompositionNumber = 0;
-    model.m_nCompositionState = ds.m_nCompositionState;
+    model.m_composition.video = ig_.m_video;
+    model.m_composition.number = 0;
+    model.m_composition.state = ds.m_nCompositionState;
     FragmentComposition(bytes, model, out.m_ics, kIcsFragment);
     // Objects.
     // An object is coded with the palette of the first page that shows it:
@@ -385,8 +385,8 @@ class CCompiler {
     }
     uint32_t at = a, lastDts = a, lastPts = a;
     for (auto& o : out.m_ods) {
-      if (o->m_bFirst) {
-        const auto& f = o->m_fragment;
+      if (o->m_sequence.first) {
+        const auto& f = o->m_sequence.fragment;
         const int64_t w = f.size() >= 7 ? (f[3] << 8 | f[4]) : 0;
         const int64_t h = f.size() >= 7 ? (f[5] << 8 | f[6]) : 0;
         lastDts = at;
@@ -613,7 +613,7 @@ bool ReadGsData(CSegmentInput& in, bool headed, CGsData& out, std::string& error
     if (rc == kDsEndOfFile) return true;
     if (rc != kDsOk) return false;
     if (!haveVideo && (ds->m_pcs || !ds->m_ics.empty())) {
-      out.m_video = ds->m_pcs ? ds->m_pcs->m_video : ds->m_ics.front()->m_video;
+      out.m_video = ds->m_pcs ? ds->m_pcs->m_composition.video : ds->m_ics.front()->m_composition.video;
       haveVideo = true;
     }
     if (!current || (ds->m_nCompositionState == 2 && !current->m_displaySets.empty())) {
@@ -726,7 +726,7 @@ bool CIgObject::BuildFromStream(const CGsData& stream, std::string* error) {
     for (const auto& [d, ds] : sets) {
       size_t at = 0;
       while (at < d->m_ods.size()) {
-        if (!d->m_ods[at]->m_bFirst) {
+        if (!d->m_ods[at]->m_sequence.first) {
           ++at;
           continue;
         }

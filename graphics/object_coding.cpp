@@ -121,24 +121,24 @@ void FragmentObject(const uint8_t* data, size_t n, uint16_t objectId, std::vecto
     auto o = std::make_unique<COds>();
     o->m_nObjectId = objectId;
     o->m_nObjectVersion = 0;
-    o->m_bFirst = i == 0;
-    o->m_bLast = i + 1 == count;
+    o->m_sequence.first = i == 0;
+    o->m_sequence.last = i + 1 == count;
     size_t at = i * kMaxFragment;
     size_t take = std::min(kMaxFragment, n - at);
-    o->m_fragment.assign(data + at, data + at + take);
+    o->m_sequence.fragment.assign(data + at, data + at + take);
     ods.push_back(std::move(o));
   }
 }
 
 std::optional<std::vector<uint8_t>> JoinFragments(const std::vector<std::unique_ptr<COds>>& ods, size_t& at) {
-  if (at >= ods.size() || !ods[at]->m_bFirst) return std::nullopt;
+  if (at >= ods.size() || !ods[at]->m_sequence.first) return std::nullopt;
   uint16_t id = ods[at]->m_nObjectId;
   std::vector<uint8_t> data;
   for (; at < ods.size(); ++at) {
     const COds& o = *ods[at];
-    if (o.m_nObjectId != id || (o.m_bFirst && !data.empty())) return std::nullopt;
-    data.insert(data.end(), o.m_fragment.begin(), o.m_fragment.end());
-    if (o.m_bLast) {
+    if (o.m_nObjectId != id || (o.m_sequence.first && !data.empty())) return std::nullopt;
+    data.insert(data.end(), o.m_sequence.fragment.begin(), o.m_sequence.fragment.end());
+    if (o.m_sequence.last) {
       ++at;
       return data;
     }

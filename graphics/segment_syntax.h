@@ -87,24 +87,6 @@ rec::LengthScope<IO> Header(IO& io, Seg& s, uint8_t type) {
   return std::move(*len);
 }
 
-template <class IO>
-void CompositionDescriptor(IO& io, uint16_t& number, uint8_t& state, uint8_t& reserved) {
-  io.Section("CompositionDescriptor", [&] {
-    io.U16("CompositionNumber", number);
-    io.Bits(2, "CompositionState", state, NumName{CompositionStateName});
-    io.Bits(6, "Reserved", reserved, Hidden{});
-  });
-}
-
-template <class IO>
-void SequenceDescriptor(IO& io, bool& first, bool& last, uint8_t& reserved) {
-  io.Section("SequenceDescriptor", [&] {
-    io.Bits(1, "FirstFlag", first);
-    io.Bits(1, "LastFlag", last, JoinPrev{});
-    io.Bits(6, "Reserved", reserved, Hidden{});
-  });
-}
-
 }  // namespace segsyntax
 
 template <class IO>
@@ -114,6 +96,31 @@ void Syntax(IO& io, SVideoDescriptor& v) {
   io.U16("Height", v.height, JoinPrev{});
   io.Bits(4, "FrameRate", v.frameRateCode, NumName{FrameRateName});
   io.Bits(4, "Reserved", v.reserved, Hidden{});
+}
+
+template <class IO>
+void Syntax(IO& io, SCompositionHeader& h) {
+  using namespace segsyntax;
+  io.Record("VideoDescriptor", h.video);
+  io.Section("CompositionDescriptor", [&] {
+    io.U16("CompositionNumber", h.number);
+    io.Bits(2, "CompositionState", h.state, NumName{CompositionStateName});
+    io.Bits(6, "Reserved", h.stateReserved, Hidden{});
+  });
+}
+
+// The fragment runs to the end of the segment. `objectData`: the first
+// fragment of an object begins with the object's length and size, which the
+// dump shows.
+template <class IO>
+void Syntax(IO& io, SSequenceFragment& f, bool objectData = false) {
+  using namespace segsyntax;
+  io.Section("SequenceDescriptor", [&] {
+    io.Bits(1, "FirstFlag", f.first);
+    io.Bits(1, "LastFlag", f.last, JoinPrev{});
+    io.Bits(6, "Reserved", f.reserved, Hidden{});
+  });
+  io.Rest("Fragment", f.fragment, FragmentShow{f.first, objectData});
 }
 
 template <class IO>
@@ -191,8 +198,7 @@ void Syntax(IO& io, COds& s) {
   auto len = Header(io, s, kSegOds);
   io.U16("ObjectId", s.m_nObjectId);
   io.U8("ObjectVersion", s.m_nObjectVersion);
-  SequenceDescriptor(io, s.m_bFirst, s.m_bLast, s.m_nSequenceReserved);
-  io.Rest("Fragment", s.m_fragment, FragmentShow{s.m_bFirst, true});
+  Syntax(io, s.m_sequence, true);
   len.End();
 }
 
@@ -200,8 +206,7 @@ template <class IO>
 void Syntax(IO& io, CPcs& s) {
   using namespace segsyntax;
   auto len = Header(io, s, kSegPcs);
-  io.Record("VideoDescriptor", s.m_video);
-  CompositionDescriptor(io, s.m_nCompositionNumber, s.m_nCompositionState, s.m_nStateReserved);
+  Syntax(io, s.m_composition);
   io.Bits(1, "PaletteUpdateFlag", s.m_bPaletteUpdate);
   io.Reserved(7);
   io.U8("PaletteIdRef", s.m_nPaletteIdRef);
@@ -224,10 +229,8 @@ template <class IO>
 void Syntax(IO& io, CIcs& s) {
   using namespace segsyntax;
   auto len = Header(io, s, kSegIcs);
-  io.Record("VideoDescriptor", s.m_video);
-  CompositionDescriptor(io, s.m_nCompositionNumber, s.m_nCompositionState, s.m_nStateReserved);
-  SequenceDescriptor(io, s.m_bFirst, s.m_bLast, s.m_nSequenceReserved);
-  io.Rest("Fragment", s.m_fragment, FragmentShow{s.m_bFirst, false});
+  Syntax(io, s.m_composition);
+  Syntax(io, s.m_sequence);
   len.End();
 }
 

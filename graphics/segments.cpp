@@ -153,7 +153,7 @@ const CPds* CDsData::FindPds(uint8_t paletteId) const {
 
 std::vector<uint8_t> CDsData::Composition() const {
   std::vector<uint8_t> out;
-  for (const auto& i : m_ics) out.insert(out.end(), i->m_fragment.begin(), i->m_fragment.end());
+  for (const auto& i : m_ics) out.insert(out.end(), i->m_sequence.fragment.begin(), i->m_sequence.fragment.end());
   return out;
 }
 
@@ -219,14 +219,12 @@ void FragmentComposition(const std::vector<uint8_t>& bytes, const CIcs& model,
   for (size_t i = 0; i < count; ++i) {
     auto s = std::make_unique<CIcs>();
     s->CopyFrom(model);
-    s->m_video = model.m_video;
-    s->m_nCompositionNumber = model.m_nCompositionNumber;
-    s->m_nCompositionState = model.m_nCompositionState;
-    s->m_bFirst = i == 0;
-    s->m_bLast = i + 1 == count;
+    s->m_composition = model.m_composition;
+    s->m_sequence.first = i == 0;
+    s->m_sequence.last = i + 1 == count;
     size_t at = i * kMax;
     size_t take = std::min(kMax, bytes.size() - at);
-    s->m_fragment.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+    s->m_sequence.fragment.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                          bytes.begin() + static_cast<std::ptrdiff_t>(at + take));
     out.push_back(std::move(s));
   }
@@ -381,8 +379,8 @@ int ReadDisplaySet(CSegmentInput& in, CDsData& ds, bool headed, std::string& err
     if (!ReadSegment(in, ds, error, pts, dts)) return kDsBad;
     if (ds.m_end) break;
   }
-  if (ds.m_pcs) ds.m_nCompositionState = ds.m_pcs->m_nCompositionState;
-  else if (!ds.m_ics.empty()) ds.m_nCompositionState = ds.m_ics.front()->m_nCompositionState;
+  if (ds.m_pcs) ds.m_nCompositionState = ds.m_pcs->m_composition.state;
+  else if (!ds.m_ics.empty()) ds.m_nCompositionState = ds.m_ics.front()->m_composition.state;
   return kDsOk;
 }
 

@@ -61,6 +61,25 @@ struct SCompositionObject {
   uint16_t cropX = 0, cropY = 0, cropWidth = 0, cropHeight = 0;
 };
 
+// The head of both composition segments (PCS and ICS): the video they are
+// shown on and the composition descriptor.
+struct SCompositionHeader {
+  SVideoDescriptor video;
+  uint16_t number = 0;
+  uint8_t state = 0;          // 2 bits: CompositionStateName
+  uint8_t stateReserved = 0;  // 6 bits, kept as parsed
+};
+
+// The sequence descriptor and the fragment it flags, the tail of ODS and
+// ICS segments: an object or a composition too long for one segment is
+// split across several, the first and last flagged.
+struct SSequenceFragment {
+  bool first = true;
+  bool last = true;
+  uint8_t reserved = 0;  // 6 bits, kept as parsed
+  std::vector<uint8_t> fragment;
+};
+
 class CSegmentBase {
  public:
   explicit CSegmentBase(uint8_t type) : m_nType(type) {}
@@ -110,22 +129,16 @@ class COds : public CSegmentBase {
   COds() : CSegmentBase(kSegOds) {}
   uint16_t m_nObjectId = 0;
   uint8_t m_nObjectVersion = 0;
-  bool m_bFirst = true;
-  bool m_bLast = true;
-  uint8_t m_nSequenceReserved = 0;
-  std::vector<uint8_t> m_fragment;
+  SSequenceFragment m_sequence;
 
-  void Reset() override { m_fragment.clear(); }
+  void Reset() override { m_sequence.fragment.clear(); }
   ZV_SEGMENT_OPS
 };
 
 class CPcs : public CSegmentBase {
  public:
   CPcs() : CSegmentBase(kSegPcs) {}
-  SVideoDescriptor m_video;
-  uint16_t m_nCompositionNumber = 0;
-  uint8_t m_nCompositionState = 0;
-  uint8_t m_nStateReserved = 0;
+  SCompositionHeader m_composition;
   bool m_bPaletteUpdate = false;
   uint8_t m_nPaletteIdRef = 0;
   std::vector<SCompositionObject> m_objects;
@@ -146,16 +159,10 @@ class CWds : public CSegmentBase {
 class CIcs : public CSegmentBase {
  public:
   CIcs() : CSegmentBase(kSegIcs) {}
-  SVideoDescriptor m_video;
-  uint16_t m_nCompositionNumber = 0;
-  uint8_t m_nCompositionState = 0;
-  uint8_t m_nStateReserved = 0;
-  bool m_bFirst = true;
-  bool m_bLast = true;
-  uint8_t m_nSequenceReserved = 0;
-  std::vector<uint8_t> m_fragment;
+  SCompositionHeader m_composition;
+  SSequenceFragment m_sequence;
 
-  void Reset() override { m_fragment.clear(); }
+  void Reset() override { m_sequence.fragment.clear(); }
   ZV_SEGMENT_OPS
 };
 

@@ -110,4 +110,54 @@ CFilmObject* FilmOf(CNamedObject* obj) {
   return nullptr;
 }
 
+bool DeleteObject(CZvObject& project, CNamedObject* obj) {
+  if (!obj) return false;
+  CNamedObject* parent = obj->m_pParent;
+  if (auto* story = dynamic_cast<CStoryObject*>(obj)) {
+    CFilmObject* film = FilmOf(story);
+    if (!film || film->m_stories.IndexOf(story) < 0) return false;
+    // Play items of a deleted story would play nothing: they go with it.
+    for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
+      CPlObject* pl = film->m_playlists.GetAt(i);
+      for (size_t k = pl->GetCount(); k-- > 0;)
+        if (pl->GetAt(k)->m_pStory == story) pl->RemoveAt(k);
+    }
+    film->m_stories.RemoveAt(static_cast<size_t>(film->m_stories.IndexOf(story)));
+  } else if (auto* menu = dynamic_cast<CZvIgObject*>(obj)) {
+    CFilmObject* film = FilmOf(menu);
+    if (!film || film->m_menus.IndexOf(menu) < 0) return false;
+    for (size_t i = 0; i < film->m_playlists.GetCount(); ++i)
+      if (film->m_playlists.GetAt(i)->m_pMenu == menu) film->m_playlists.GetAt(i)->SetMenu(nullptr);
+    film->m_menus.RemoveAt(static_cast<size_t>(film->m_menus.IndexOf(menu)));
+  } else if (auto* pl = dynamic_cast<CPlObject*>(obj)) {
+    CFilmObject* film = FilmOf(pl);
+    if (!film || film->m_playlists.IndexOf(pl) < 0) return false;
+    film->m_playlists.RemoveAt(static_cast<size_t>(film->m_playlists.IndexOf(pl)));
+  } else if (auto* pi = dynamic_cast<CPiObject*>(obj)) {
+    auto* owner = dynamic_cast<CPlObject*>(parent);
+    if (!owner || owner->IndexOf(pi) < 0) return false;
+    owner->RemoveAt(static_cast<size_t>(owner->IndexOf(pi)));
+  } else if (auto* button = dynamic_cast<CBdButton*>(obj)) {
+    auto* bog = dynamic_cast<CBog*>(parent);
+    if (!bog || bog->IndexOf(button) < 0) return false;
+    if (CPage* page = bog->Page()) page->ForgetButton(button);
+    else if (bog->m_defaultButton.p == button) bog->m_defaultButton.Clear();
+    bog->RemoveAt(static_cast<size_t>(bog->IndexOf(button)));
+  } else if (auto* bog = dynamic_cast<CBog*>(obj)) {
+    auto* page = dynamic_cast<CPage*>(parent);
+    if (!page || page->IndexOf(bog) < 0) return false;
+    for (size_t i = 0; i < bog->GetCount(); ++i) page->ForgetButton(bog->GetAt(i));
+    page->RemoveAt(static_cast<size_t>(page->IndexOf(bog)));
+  } else if (auto* page = dynamic_cast<CPage*>(obj)) {
+    auto* ds = dynamic_cast<CDisplaySet*>(parent);
+    if (!ds || ds->IndexOf(page) < 0) return false;
+    ds->RemoveAt(static_cast<size_t>(ds->IndexOf(page)));
+  } else if (parent == &project.m_movies && project.m_movies.IndexOf(obj) >= 0) {
+    project.m_movies.RemoveAt(static_cast<size_t>(project.m_movies.IndexOf(obj)));
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace zv

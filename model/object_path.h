@@ -24,4 +24,11 @@ CNamedObject* FindObject(CZvObject& project, const std::string& path, std::strin
 // The film that holds `obj` (or `obj` itself when it is a film), or null.
 CFilmObject* FilmOf(CNamedObject* obj);
 
+// The Delete command: removes a movie, clip (story), menu, title, play item,
+// menu page, BOG or button, with what refers to it (play items of a deleted
+// story, a title's link to a deleted menu, a page's references to deleted
+// buttons). False, with nothing changed, for an object that cannot be
+// deleted (a film group, the project's fixed films, ...). `obj` is freed.
+bool DeleteObject(CZvObject& project, CNamedObject* obj);
+
 }  // namespace zv

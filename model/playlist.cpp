@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "model/menu.h"
+#include "model/project.h"
 #include "model/story.h"
 
 namespace zv {
@@ -99,6 +100,14 @@ bool CPiObject::ReloadSources(CGosObject& stories) {
   }
   LinkStory(*this, story);
   return false;
+}
+
+void RelinkPlayItems(CFilmObject& film, CStoryObject& story) {
+  for (size_t i = 0; i < film.m_playlists.GetCount(); ++i) {
+    CPlObject* pl = film.m_playlists.GetAt(i);
+    for (size_t k = 0; k < pl->GetCount(); ++k)
+      if (pl->GetAt(k)->m_pStory == &story) LinkStory(*pl->GetAt(k), &story);
+  }
 }
 
 void LinkStory(CPiObject& item, CStoryObject* story) {

@@ -13,6 +13,7 @@
 
 namespace zv {
 
+class CFilmObject;
 class CStoryObject;
 class CGosObject;
 class CZvIgObject;
@@ -97,6 +98,9 @@ class CGoplObject : public CGroupObject<CPlObject> {
 // Sets the item's story and brings its stream selection in line with the
 // story's tracks.
 void LinkStory(CPiObject& item, CStoryObject* story);
+// LinkStory again for every play item of `film` that plays `story`, after
+// its tracks changed: items keep one stream-selection entry per track.
+void RelinkPlayItems(CFilmObject& film, CStoryObject& story);
 // Appends an unnamed play item for every story of `stories` that no item of
 // `playlist` plays yet.
 void AddStoriesToPlaylist(CPlObject& playlist, const CGosObject& stories);

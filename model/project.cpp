@@ -210,11 +210,7 @@ std::vector<CFilmObject*> CZvObject::Films() {
 // ---------------------------------------------------------------------------
 
 // Stored paths are relative to the project file, so it needs a full path.
-static std::string FullPath(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::absolute(NormalizeSeparators(path), ec);
-  return ec ? path : p.lexically_normal().generic_string();
-}
+static std::string FullPath(const std::string& path) { return AbsolutePath(NormalizeSeparators(path)); }
 
 // Through a symbolic link the project lives in its real folder, and the
 // paths it stores are relative to that folder; it is opened from there too.

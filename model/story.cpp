@@ -29,12 +29,6 @@ std::string FormatMessage(const char* text, const std::string& a, const std::str
 
 namespace {
 
-std::string AbsolutePath(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::absolute(NormalizeSeparators(path), ec);
-  return ec ? NormalizeSeparators(path) : p.lexically_normal().generic_string();
-}
-
 bool TrackUsesFile(const SMuxTrack* t, const std::string& path) {
   auto* raw = dynamic_cast<const SRawTrack*>(t);
   return raw && (raw->m_source.m_strPath == path || raw->m_source.m_strSecondPath == path);
@@ -239,7 +233,7 @@ void CStoryObject::CopyFrom(const CNamedObject& src) {
 int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Progress& progress, IPrompt& prompt) {
   if (EqualsNoCase(ExtensionOf(pathIn), ".m2ts")) return AddClipSource(pathIn, {}, addTracks, prompt);
   if (EqualsNoCase(ExtensionOf(pathIn), ".mpls")) return AddPlaylistSource(pathIn, addTracks, prompt);
-  const std::string path = AbsolutePath(pathIn);
+  const std::string path = AbsolutePath(NormalizeSeparators(pathIn));
   // A path the project file cannot be loaded with again must not get in.
   std::string error;
   if (!CheckPathLength(path, error)) {
@@ -274,8 +268,8 @@ int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Pro
 
 int CStoryObject::AddClipSource(const std::string& pathIn, const std::vector<uint16_t>& pids, bool addTracks,
                                 IPrompt& prompt, const std::string& playlistIn) {
-  const std::string path = AbsolutePath(pathIn);
-  const std::string playlist = playlistIn.empty() ? std::string() : AbsolutePath(playlistIn);
+  const std::string path = AbsolutePath(NormalizeSeparators(pathIn));
+  const std::string playlist = playlistIn.empty() ? std::string() : AbsolutePath(NormalizeSeparators(playlistIn));
   std::string error;
   for (const std::string& p : {path, playlist}) {
     if (p.empty()) continue;

@@ -326,9 +326,7 @@ class CRecordingPrompt : public IPrompt {
 
 SRawTrack::SRawTrack() : m_request(std::make_unique<SFillRequest>()) {
   m_au.request = m_request.get();
-  m_source.m_szLanguage[0] = 'e';
-  m_source.m_szLanguage[1] = 'n';
-  m_source.m_szLanguage[2] = 'g';
+  m_source.m_language = kEnglish;
 }
 
 SRawTrack::~SRawTrack() = default;
@@ -423,8 +421,7 @@ void SRawTrack::Serialize(CArchive& ar) {
   m_source.Serialize(ar);
   SMuxTrack::Serialize(ar);
   if (ar.IsLoading()) {
-    const char* code = LanguageCodeAt(m_nLanguage);
-    std::memcpy(m_source.m_szLanguage, code, 3);
+    m_source.m_language = LanguageAt(m_nLanguage);
   }
 }
 
@@ -441,7 +438,7 @@ std::string SRawTrack::GetLanguageCode() const {
 
 bool SRawTrack::SetLanguage(int32_t index) {
   if (!SMuxTrack::SetLanguage(index)) return false;
-  std::memcpy(m_source.m_szLanguage, LanguageCodeAt(index), 3);
+  m_source.m_language = LanguageAt(index);
   return true;
 }
 
@@ -650,7 +647,7 @@ void SRawTrack::FillEsInfo(ESI& esi) const {
     if (!e) e = m_pipe->CreateEsInfo(m_nPid);
     if (e) esi = *e;
     // The pipe copied the language when it was made; the track's is current.
-    if (esi.language) std::memcpy(esi.language->language.data(), LanguageCodeAt(m_nLanguage), 3);
+    if (esi.language) esi.language->language = LanguageAt(m_nLanguage);
   } else {
     esi = ESI{};
     esi.stream_type = GetStreamCodingType();

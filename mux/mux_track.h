@@ -35,6 +35,8 @@ struct SFillRequest;
 int LanguageCount();
 // Three letters, or "" for an index outside the table.
 const char* LanguageCodeAt(int index);
+// The same as a value; the empty code for an index outside the table.
+LanguageCode LanguageAt(int index);
 // Exact match (lower-case); -1 when the code is not in the table.
 int LanguageIndexOf(const std::string& code);
 int DefaultLanguageIndex();  // "eng"

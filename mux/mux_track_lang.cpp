@@ -54,6 +54,8 @@ int LanguageCount() { return kCount; }
 
 const char* LanguageCodeAt(int index) { return index >= 0 && index < kCount ? kLanguageCodes[index] : ""; }
 
+LanguageCode LanguageAt(int index) { return LanguageCode::Parse(LanguageCodeAt(index)).value_or(LanguageCode{}); }
+
 int LanguageIndexOf(const std::string& code) {
   if (code.size() != 3) return -1;
   for (int i = 0; i < kCount; ++i)

@@ -38,7 +38,7 @@ SPipeSource SPipeSource::From(const CSource& src) {
   s.params.out = src.m_nOutPoint;
   s.params.graphicsOffset = src.m_nGraphicsOffset;
   if (src.m_pFileList) s.files = src.m_pFileList->m_items;
-  std::copy(std::begin(src.m_szLanguage), std::end(src.m_szLanguage), s.language.begin());
+  s.language = src.m_language;
   auto it = s.isrc.begin();
   it = std::copy(std::begin(src.m_isrcCountry), std::end(src.m_isrcCountry), it);
   it = std::copy(std::begin(src.m_isrcOwner), std::end(src.m_isrcOwner), it);
@@ -123,7 +123,7 @@ AC3_DESCRIPTOR Ac3DescriptorFrom(const AC3_AUDIO_DESCRIPTOR& a) {
   d.mainid = a.mainId & 0x7;
   d.priority = a.priority & 0x3;
   d.asvcflags = a.serviceFlags;
-  if (a.language[0] || a.language[1] || a.language[2]) d.language = LanguageCode{a.language[0], a.language[1], a.language[2]};
+  if (!a.language.Empty()) d.language = a.language;
   return d;
 }
 
@@ -422,7 +422,7 @@ void CPipe::FillCodingFrom(STREAM_INFO& rec, uint16_t pid, const CSifData* main,
 
 void CPipe::FillCodingInfo(STREAM_INFO& rec, uint16_t pid) {
   rec.StreamPID = pid;
-  rec.coding.Language.assign(m_source.language.begin(), m_source.language.end());
+  rec.coding.Language = m_source.language.Text();
   rec.coding.Isrc = m_source.isrc;
 }
 
@@ -434,7 +434,7 @@ void CPipe::FillAttributesFrom(SPipeAttributes& rec, const CSifData* main, const
 }
 
 void CPipe::FillStreamAttributes(SPipeAttributes& rec) {
-  rec.language.assign(m_source.language.begin(), m_source.language.end());
+  rec.language = m_source.language.Text();
 }
 
 const ESI* CPipe::BuildEsInfo(uint16_t pid, const CSifData* main, const CSifData* second) {
@@ -450,7 +450,7 @@ const ESI* CPipe::BuildEsInfo(uint16_t pid, const CSifData* main, const CSifData
   auto esi = std::make_unique<ESI>(EsiFromFill(fill, pid));
   if (!IsVideoType(esi->stream_type)) {
     ISO639_LANGUAGE_DESCRIPTOR lang;
-    std::copy(m_source.language.begin(), m_source.language.end(), lang.language.begin());
+    lang.language = m_source.language;
     esi->language = lang;
   }
   m_esi = std::move(esi);

@@ -53,7 +53,7 @@ struct SPipeAttributes : SCodingAttributes {
 struct SPipeSource {
   SSourceParams params;
   std::vector<CFileItem> files;  // a file list; empty for one file
-  std::array<char, 3> language{'e', 'n', 'g'};
+  LanguageCode language = kEnglish;
   std::array<uint8_t, 12> isrc{};
 
   static SPipeSource From(const CSource& src);

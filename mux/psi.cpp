@@ -22,15 +22,6 @@ constexpr std::array<uint32_t, 256> MakeCrcTable() {
 }
 constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
-constexpr uint8_t kTagRegistration = 0x05;
-constexpr uint8_t kTagLanguage = 0x0A;
-constexpr uint8_t kTagAvcVideo = 0x28;
-constexpr uint8_t kTagAvcTimingHrd = 0x2A;
-constexpr uint8_t kTagAc3 = 0x81;
-constexpr uint8_t kTagCaption = 0x86;
-constexpr uint8_t kTagCopyControl = 0x88;
-constexpr uint8_t kTagPartialTs = 0x63;
-
 // VC-1 registration sub-descriptor tags.
 constexpr uint8_t kVc1ProfileLevel = 0x01;
 constexpr uint8_t kVc1Alignment = 0x02;

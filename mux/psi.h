@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "mux/ts_syntax.h"
+#include "platform/language_code.h"
 
 namespace zv {
 
@@ -22,7 +23,15 @@ namespace zv {
 // reflection, no final inversion. A section followed by its CRC checks to 0.
 uint32_t Crc32Mpeg2(const uint8_t* p, size_t n, uint32_t crc = 0xFFFFFFFF);
 
-using LanguageCode = std::array<char, 3>;  // ISO 639-2, not terminated
+// Descriptor tags of the disc's PSI.
+inline constexpr uint8_t kTagRegistration = 0x05;
+inline constexpr uint8_t kTagLanguage = 0x0A;
+inline constexpr uint8_t kTagAvcVideo = 0x28;
+inline constexpr uint8_t kTagAvcTimingHrd = 0x2A;
+inline constexpr uint8_t kTagAc3 = 0x81;
+inline constexpr uint8_t kTagCaption = 0x86;
+inline constexpr uint8_t kTagCopyControl = 0x88;
+inline constexpr uint8_t kTagPartialTs = 0x63;
 
 // A descriptor kept as bytes: what a parser meets but does not model.
 struct RAW_DESCRIPTOR {

@@ -127,7 +127,7 @@ bool SRipTrack::SetLanguage(int32_t index) {
   if (!SMuxTrack::SetLanguage(index)) return false;
   const char* code = LanguageCodeAt(index);
   m_codingInfo.coding.Language = code;
-  if (m_pmtEntry && m_pmtEntry->language) std::memcpy(m_pmtEntry->language->language.data(), code, 3);
+  if (m_pmtEntry && m_pmtEntry->language) m_pmtEntry->language->language = LanguageAt(index);
   return true;
 }
 
@@ -369,7 +369,7 @@ void SRipTrack::FillEsInfo(ESI& esi) const {
     esi.stream_type = GetStreamCodingType();
   }
   esi.elementary_PID = m_nPid;
-  if (esi.language) std::memcpy(esi.language->language.data(), LanguageCodeAt(m_nLanguage), 3);
+  if (esi.language) esi.language->language = LanguageAt(m_nLanguage);
 }
 
 void SRipTrack::GetAttributeValues(SCodingAttributes& rec, std::string& language) const {

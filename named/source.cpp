@@ -39,7 +39,7 @@ void CSource::Serialize(CArchive& ar) {
   ar.Int(m_nInPoint);
   ar.Int(m_nOutPoint);
   ar.Int(m_nGraphicsOffset);
-  ar.Bytes(m_szLanguage, 3);
+  ar.Bytes(m_language.data(), m_language.size());
   ar.Bytes(m_isrcCountry, 2);
   ar.Bytes(m_isrcOwner, 3);
   ar.Bytes(m_isrcYear, 2);
@@ -57,7 +57,7 @@ void CSource::CopyFrom(const CNamedObject& src) {
   m_nInPoint = s->m_nInPoint;
   m_nOutPoint = s->m_nOutPoint;
   m_nGraphicsOffset = s->m_nGraphicsOffset;
-  std::copy(std::begin(s->m_szLanguage), std::end(s->m_szLanguage), m_szLanguage);
+  m_language = s->m_language;
   std::copy(std::begin(s->m_isrcCountry), std::end(s->m_isrcCountry), m_isrcCountry);
   std::copy(std::begin(s->m_isrcOwner), std::end(s->m_isrcOwner), m_isrcOwner);
   std::copy(std::begin(s->m_isrcYear), std::end(s->m_isrcYear), m_isrcYear);

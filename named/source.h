@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "named/named_object.h"
+#include "platform/language_code.h"
 
 namespace zv {
 
@@ -37,7 +38,7 @@ class CSource : public CNamedObject {
   int32_t m_nInPoint = 0;
   int32_t m_nOutPoint = 0;      // 0 = end of stream
   int32_t m_nGraphicsOffset = 0;
-  char m_szLanguage[3] = {'e', 'n', 'g'};
+  LanguageCode m_language = kEnglish;
   // ISRC: country (2), copyright holder (3), recording year (2), number (5).
   uint8_t m_isrcCountry[2] = {};
   uint8_t m_isrcOwner[3] = {};

@@ -45,6 +45,12 @@ std::string CombinePath(const std::string& folder, const std::string& path) {
   return s;
 }
 
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(path, ec);
+  return ec ? path : p.lexically_normal().generic_string();
+}
+
 std::string FolderOf(const std::string& path) {
   std::string s = NormalizeSeparators(path);
   size_t k = s.find_last_of('/');

@@ -18,6 +18,9 @@ bool IsRelativePath(const std::string& path);
 std::string RelativePathFrom(const std::string& fromFolder, const std::string& to);
 // Combines a folder and a (relative or absolute) path; normalises "." and "..".
 std::string CombinePath(const std::string& folder, const std::string& path);
+// Absolute and lexically normal, written with '/'; the path as given when
+// the working folder cannot be read.
+std::string AbsolutePath(const std::string& path);
 std::string FolderOf(const std::string& path);      // without trailing '/'
 std::string FileNameOf(const std::string& path);    // last component
 std::string ExtensionOf(const std::string& path);   // ".ext" or "", as written

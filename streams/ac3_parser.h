@@ -2,6 +2,7 @@
 // are fixed-size frames of 32 ms and are computed, not stored.
 #pragma once
 
+#include "platform/language_code.h"
 #include "streams/parser_base.h"
 #include "streams/sif_data.h"
 
@@ -35,7 +36,7 @@ class AC3_AUDIO_DESCRIPTOR : public CAudioSif {
   uint8_t mainId = 0;
   uint8_t priority = 0;
   uint8_t serviceFlags = 0;
-  char language[3] = {0, 0, 0};  // table descriptor only, not stored
+  LanguageCode language;  // table descriptor only, not stored
   uint8_t eac3Present = 0;
   uint8_t corePresent = 1;
   SEac3 eac3;

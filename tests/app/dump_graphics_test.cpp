@@ -32,7 +32,7 @@ void WriteStream(const std::string& path, bool headed, CPicture& shown) {
 
   CDsData pg;
   pg.m_pcs = std::make_unique<CPcs>();
-  pg.m_pcs->m_video = SVideoDescriptor{720, 576, 3, 0};
+  pg.m_pcs->m_composition.video = SVideoDescriptor{720, 576, 3, 0};
   pg.m_pcs->m_objects.resize(1);
   pg.m_wds = std::make_unique<CWds>();
   pg.m_wds->m_windows.resize(1);
@@ -48,7 +48,7 @@ void WriteStream(const std::string& path, bool headed, CPicture& shown) {
   SInteractiveComposition ic;
   ic.pages.resize(1);
   CIcs model;
-  model.m_video = SVideoDescriptor{1920, 1080, 1, 0};
+  model.m_composition.video = SVideoDescriptor{1920, 1080, 1, 0};
   FragmentComposition(WriteComposition(ic), model, ig.m_ics);
   FragmentObject(data.data(), data.size(), 7, ig.m_ods);
   ig.m_end = std::make_unique<CEs>();

@@ -162,3 +162,18 @@ TEST(ChapterStore, LayoutAndTruncation) {
   ArchiveIn in2(huge);
   EXPECT_THROW(back.Load(in2), ArchiveError);
 }
+
+// The position a point takes is the chapter number the disc shows: later
+// than every point that is not later, the end (-1) after all times.
+TEST(Chapters, InsertInTimeOrderReturnsThePositionTaken) {
+  CChapters c;
+  EXPECT_EQ(c.InsertInTimeOrder({"end", 1, -1}), 0u);
+  EXPECT_EQ(c.InsertInTimeOrder({"b", 1, 500}), 0u);
+  EXPECT_EQ(c.InsertInTimeOrder({"a", 1, 0}), 0u);
+  EXPECT_EQ(c.InsertInTimeOrder({"b2", 1, 500}), 2u);  // after the equal time
+  EXPECT_EQ(c.InsertInTimeOrder({"end2", 1, -1}), 4u);
+  EXPECT_EQ(c.InsertInTimeOrder({"c", 1, 2000}), 3u);
+  std::vector<std::string> names;
+  for (const auto& p : c.m_points) names.push_back(p.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "b2", "c", "end", "end2"}));
+}

@@ -385,17 +385,17 @@ TEST(IgCompiler, LargeCompositionsAreCutInto65510ByteFragments) {
   ASSERT_TRUE(m.Compile(out, log));
   ASSERT_EQ(out.Composition().size(), 70000u);
   ASSERT_EQ(out.m_ics.size(), 2u);
-  EXPECT_EQ(out.m_ics[0]->m_fragment.size(), 65510u);
-  EXPECT_EQ(out.m_ics[1]->m_fragment.size(), 4490u);
+  EXPECT_EQ(out.m_ics[0]->m_sequence.fragment.size(), 65510u);
+  EXPECT_EQ(out.m_ics[1]->m_sequence.fragment.size(), 4490u);
   for (const auto& i : out.m_ics) {
-    EXPECT_EQ(i->m_nCompositionNumber, 0);
-    EXPECT_EQ(i->m_nCompositionState, 2);
-    EXPECT_EQ(i->m_video.width, 1920);
+    EXPECT_EQ(i->m_composition.number, 0);
+    EXPECT_EQ(i->m_composition.state, 2);
+    EXPECT_EQ(i->m_composition.video.width, 1920);
   }
-  EXPECT_TRUE(out.m_ics[0]->m_bFirst);
-  EXPECT_FALSE(out.m_ics[0]->m_bLast);
-  EXPECT_FALSE(out.m_ics[1]->m_bFirst);
-  EXPECT_TRUE(out.m_ics[1]->m_bLast);
+  EXPECT_TRUE(out.m_ics[0]->m_sequence.first);
+  EXPECT_FALSE(out.m_ics[0]->m_sequence.last);
+  EXPECT_FALSE(out.m_ics[1]->m_sequence.first);
+  EXPECT_TRUE(out.m_ics[1]->m_sequence.last);
   EXPECT_EQ(out.m_ics[1]->m_nPts, out.m_ics[0]->m_nPts);
 }
 

@@ -113,11 +113,11 @@ TEST(GraphicObjectData, FragmentsSplitAtTheLimit) {
     FragmentObject(data.data(), data.size(), 9, ods);
     ASSERT_EQ(ods.size(), c.sizes.size()) << c.n;
     for (size_t i = 0; i < ods.size(); ++i) {
-      EXPECT_EQ(ods[i]->m_fragment.size(), c.sizes[i]);
+      EXPECT_EQ(ods[i]->m_sequence.fragment.size(), c.sizes[i]);
       EXPECT_EQ(ods[i]->m_nObjectId, 9);
       EXPECT_EQ(ods[i]->m_nObjectVersion, 0);
-      EXPECT_EQ(ods[i]->m_bFirst, i == 0);
-      EXPECT_EQ(ods[i]->m_bLast, i + 1 == ods.size());
+      EXPECT_EQ(ods[i]->m_sequence.first, i == 0);
+      EXPECT_EQ(ods[i]->m_sequence.last, i + 1 == ods.size());
     }
     size_t at = 0;
     auto joined = JoinFragments(ods, at);
@@ -202,7 +202,7 @@ TEST(GraphicObjectData, CompilingAnObjectLogsAndFragments) {
   ASSERT_TRUE(CompileGraphicObject(g, "P", sink, ds));
   ASSERT_EQ(ds.m_ods.size(), 1u);
   EXPECT_EQ(ds.m_ods[0]->m_nObjectId, 12);
-  auto obj = DecodeObject(ds.m_ods[0]->m_fragment.data(), ds.m_ods[0]->m_fragment.size());
+  auto obj = DecodeObject(ds.m_ods[0]->m_sequence.fragment.data(), ds.m_ods[0]->m_sequence.fragment.size());
   ASSERT_TRUE(obj);
   EXPECT_EQ(obj->pixels, (std::vector<uint8_t>{1, 1, 2, 2, 0, 0, 0, 0}));
 }

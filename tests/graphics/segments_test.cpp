@@ -18,9 +18,9 @@ namespace {
 CDsData SampleDisplaySet() {
   CDsData ds;
   ds.m_pcs = std::make_unique<CPcs>();
-  ds.m_pcs->m_video = SVideoDescriptor{1920, 1080, 1, 0};
-  ds.m_pcs->m_nCompositionNumber = 5;
-  ds.m_pcs->m_nCompositionState = 2;
+  ds.m_pcs->m_composition.video = SVideoDescriptor{1920, 1080, 1, 0};
+  ds.m_pcs->m_composition.number = 5;
+  ds.m_pcs->m_composition.state = 2;
   ds.m_pcs->m_nPaletteIdRef = 0;
   SCompositionObject plain;
   plain.objectIdRef = 1;
@@ -39,7 +39,7 @@ CDsData SampleDisplaySet() {
   ds.m_pds.push_back(std::move(pds));
   auto ods = std::make_unique<COds>();
   ods->m_nObjectId = 1;
-  ods->m_fragment = {0x00, 0x00, 0x09, 0x00, 0x02, 0x00, 0x01, 0x01, 0x01, 0x00, 0x00};
+  ods->m_sequence.fragment = {0x00, 0x00, 0x09, 0x00, 0x02, 0x00, 0x01, 0x01, 0x01, 0x00, 0x00};
   ds.m_ods.push_back(std::move(ods));
   ds.m_end = std::make_unique<CEs>();
   for (const CSegmentBase* s : ds.Segments()) const_cast<CSegmentBase*>(s)->m_nPts = 900000;
@@ -127,7 +127,7 @@ TEST(Segments, DisplaySetRoundTripsInBothFramings) {
     EXPECT_EQ(back.m_pcs->m_objects.size(), 2u);
     EXPECT_EQ(back.m_pcs->m_objects[1].cropHeight, 20);
     EXPECT_EQ(back.m_pds[0]->m_entries[1].y, 235);
-    EXPECT_EQ(back.m_ods[0]->m_fragment, ds.m_ods[0]->m_fragment);
+    EXPECT_EQ(back.m_ods[0]->m_sequence.fragment, ds.m_ods[0]->m_sequence.fragment);
     EXPECT_EQ(WriteToBytes(back, headed), bytes) << "written again, the same bytes";
     EXPECT_EQ(back.m_pcs->FilePosition, headed ? 10 : 0);
     // A second read finds the end.
@@ -306,8 +306,8 @@ TEST(InteractiveComposition, SyntaxRoundTripsWithItsLayout) {
   std::vector<std::unique_ptr<CIcs>> frags;
   FragmentComposition(big, model, frags);
   ASSERT_EQ(frags.size(), 3u);
-  EXPECT_TRUE(frags[0]->m_bFirst && !frags[0]->m_bLast);
-  EXPECT_TRUE(!frags[2]->m_bFirst && frags[2]->m_bLast);
+  EXPECT_TRUE(frags[0]->m_sequence.first && !frags[0]->m_sequence.last);
+  EXPECT_TRUE(!frags[2]->m_sequence.first && frags[2]->m_sequence.last);
   EXPECT_EQ(frags[0]->Bytes().size(), 0xFFFFu + 3);
   CDsData ds;
   ds.m_ics = std::move(frags);

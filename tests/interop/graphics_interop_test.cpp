@@ -29,8 +29,8 @@ void WriteSup(const std::string& path, const CPicture& indexed, int x, int y) {
   ASSERT_GT(PaletteFromImage(palette, 0.0, indexed), 0);
   CDsData ds;
   ds.m_pcs = std::make_unique<CPcs>();
-  ds.m_pcs->m_video = SVideoDescriptor{kVideoW, kVideoH, 3, 0};
-  ds.m_pcs->m_nCompositionState = 2;
+  ds.m_pcs->m_composition.video = SVideoDescriptor{kVideoW, kVideoH, 3, 0};
+  ds.m_pcs->m_composition.state = 2;
   SCompositionObject o;
   o.objectIdRef = 0;
   o.windowIdRef = 0;

@@ -106,7 +106,7 @@ TEST(TrackLanguage, CodesAndIndices) {
   EXPECT_EQ(t.GetLanguageCode(), "eng");
   EXPECT_TRUE(t.SetLanguageCode("DEU"));  // letter case does not matter
   EXPECT_EQ(t.GetLanguageCode(), "deu");
-  EXPECT_EQ(std::string(t.m_source.m_szLanguage, 3), "deu");
+  EXPECT_EQ(t.m_source.m_language.Text(), "deu");
   EXPECT_FALSE(t.SetLanguage(t.m_nLanguage));
   EXPECT_FALSE(t.SetLanguage(-1));
   EXPECT_TRUE(t.SetLanguageCode("xqz"));  // unknown: English

@@ -325,7 +325,7 @@ TEST(Source, StoredFormWithPathsAndFileList) {
   back.Serialize(lar);
   EXPECT_EQ(back.m_strPath, "/new/place/a/video.264");
   EXPECT_EQ(back.m_strSecondPath, "");
-  EXPECT_EQ(std::string(back.m_szLanguage, 3), "fra");
+  EXPECT_EQ(back.m_language.Text(), "fra");
 
   // With a file list the two paths are not stored.
   CSource l;

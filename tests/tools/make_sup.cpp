@@ -77,9 +77,9 @@ int main(int argc, char** argv) {
     const uint32_t show = e.start * 90, clear = e.end * 90;
     CDsData ds;
     ds.m_pcs = std::make_unique<CPcs>();
-    ds.m_pcs->m_video = video;
-    ds.m_pcs->m_nCompositionNumber = number++;
-    ds.m_pcs->m_nCompositionState = 2;  // Epoch Start
+    ds.m_pcs->m_composition.video = video;
+    ds.m_pcs->m_composition.number = number++;
+    ds.m_pcs->m_composition.state = 2;  // Epoch Start
     SCompositionObject o;
     o.x = e.x;
     o.y = e.y;
@@ -102,9 +102,9 @@ int main(int argc, char** argv) {
     // The clearing set: the same window, no objects.
     CDsData off;
     off.m_pcs = std::make_unique<CPcs>();
-    off.m_pcs->m_video = video;
-    off.m_pcs->m_nCompositionNumber = number++;
-    off.m_pcs->m_nCompositionState = 0;  // Normal
+    off.m_pcs->m_composition.video = video;
+    off.m_pcs->m_composition.number = number++;
+    off.m_pcs->m_composition.state = 0;  // Normal
     Time(*off.m_pcs, clear, clear - kDecodeLead);
     off.m_wds = std::make_unique<CWds>();
     off.m_wds->m_windows.push_back(window);
