@@ -13,6 +13,9 @@ namespace zv {
 // Index of the 0x01 of the first start code (00 00 01) whose 0x01 lies in
 // p[from, n); its zeros may lie before `from`. n when there is none.
 size_t FindStartCode(const uint8_t* p, size_t from, size_t n);
+// The same search without the widest vectors the machine has, so both ways
+// are checked wherever the tests run.
+size_t FindStartCodeBaseline(const uint8_t* p, size_t from, size_t n);
 
 class CNalReader {
  public:

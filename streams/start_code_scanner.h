@@ -9,15 +9,22 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/file.h"
+#include "platform/file_view.h"
 #include "platform/worker.h"
 #include "streams/nal_reader.h"
 
 namespace zv {
 
-// The buffer is one of two slots: while one is scanned, the bytes that will
-// follow it are read into the other in the background, leaving room in front
-// for the bytes a refill keeps. Each refill still presents exactly what one
+// A regular file is scanned through a mapped window that moves along it,
+// so its bytes are never copied out of the page cache. Otherwise the buffer
+// is one of two slots: while one is scanned, the bytes that will follow it
+// are read into the other in the background, leaving room in front for the
+// bytes a refill keeps. Either way each refill presents exactly what one
 // read into a single buffer of kBufferSize would, so where units start never
 // depends on the reading.
 class CStartCodeScanner {
@@ -28,17 +35,24 @@ class CStartCodeScanner {
   static constexpr size_t kBufferSize = 0x100000;
 
   CStartCodeScanner(File& f, std::vector<uint8_t>& storage) : f_(f) {
+    if (OpenMapped()) return;
     storage.resize(2 * kSlot);
     slots_[0] = storage.data();
     slots_[1] = storage.data() + kSlot;
     buf_ = slots_[0] + kCarry;
     Prefetch(1, 0);
   }
-  ~CStartCodeScanner() { worker_.Wait(); }
+  ~CStartCodeScanner() {
+    worker_.Wait();
+    view_.Unmap();
+    if (fd_ >= 0) ::close(fd_);
+  }
   CStartCodeScanner(const CStartCodeScanner&) = delete;
   CStartCodeScanner& operator=(const CStartCodeScanner&) = delete;
 
-  bool ReadError() const { return readError_; }
+  // A file shortened while mapped reads as zeros from the cut on: that is
+  // a read error too.
+  bool ReadError() const { return readError_ || view_.Shortened(); }
   uint64_t Consumed() const { return static_cast<uint64_t>(base_) + scan_; }
 
   // The next start code: the offset of its first zero byte and of the byte
@@ -101,6 +115,22 @@ class CStartCodeScanner {
     });
   }
 
+  // A descriptor of its own for the mapping, so the caller's file position
+  // stays as it is. False where the file cannot be mapped (not a regular
+  // file), which leaves the reading path.
+  bool OpenMapped() {
+    const int fd = ::open(f_.Path().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
+      ::close(fd);
+      return false;
+    }
+    fd_ = fd;
+    length_ = st.st_size;
+    return true;
+  }
+
   // Moves the bytes from `keepFrom` on to the front and reads more. False
   // when nothing more could be read.
   bool Fill(int64_t keepFrom) {
@@ -109,6 +139,29 @@ class CStartCodeScanner {
     if (from > fill_) from = fill_;
     const size_t tail = fill_ - from;
     const int64_t end = base_ + static_cast<int64_t>(fill_);  // file offset of the next byte to read
+    if (fd_ >= 0 && !eof_) {
+      if (view_.Shortened()) readError_ = true;
+      const int64_t start = base_ + static_cast<int64_t>(from);
+      // Nothing new past the kept bytes ends the scan, as a read would.
+      if (end >= length_ || readError_ || start + static_cast<int64_t>(kBufferSize) <= end) {
+        eof_ = true;
+      } else {
+        const auto n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kBufferSize), length_ - start));
+        if (!view_.Map(fd_, start, n)) {
+          readError_ = eof_ = true;
+          view_.Unmap();
+          buf_ = nullptr;
+          fill_ = scan_ = 0;
+          base_ = start;
+          return false;
+        }
+        buf_ = view_.Data();
+        fill_ = n;
+        scan_ -= std::min(scan_, from);
+        base_ = start;
+        return true;
+      }
+    }
     if (eof_) {
       buf_ += from;
       fill_ = tail;
@@ -144,6 +197,9 @@ class CStartCodeScanner {
   }
 
   File& f_;
+  int fd_ = -1;  // for the mapped window; -1 when reading
+  int64_t length_ = 0;
+  CFileView view_;
   uint8_t* slots_[2] = {nullptr, nullptr};
   uint8_t* buf_ = nullptr;  // the window: file bytes [base_, base_ + fill_)
   CWorker worker_;

@@ -39,6 +39,7 @@ TEST(StartCodeSearch, FindsWhatAByteByByteSearchFinds) {
     for (size_t from = 0; from <= p.size(); ++from) {
       size_t expect = NaiveStartCode(p, from);
       ASSERT_EQ(zv::FindStartCode(p.data(), from, p.size()), expect) << "round " << round << ", from " << from;
+      ASSERT_EQ(zv::FindStartCodeBaseline(p.data(), from, p.size()), expect) << "round " << round << ", from " << from;
       // Walking on from each find visits every start code once.
       if (expect < p.size()) from = expect;
     }
@@ -51,6 +52,8 @@ TEST(StartCodeSearch, FindsWhatAByteByByteSearchFinds) {
   EXPECT_EQ(zv::FindStartCode(q.data(), 7, q.size()), 7u);
   EXPECT_EQ(zv::FindStartCode(q.data(), 8, q.size()), q.size());
   EXPECT_EQ(zv::FindStartCode(q.data(), 0, 2), 2u);
+  for (size_t from = 0; from <= q.size(); ++from)
+    EXPECT_EQ(zv::FindStartCodeBaseline(q.data(), from, q.size()), zv::FindStartCode(q.data(), from, q.size()));
 }
 
 TEST(UnitTable, WindowedReadsServeTheStoredRecordsInAnyOrder) {
