@@ -47,7 +47,7 @@ m2v "$work/film.m2v" 1920x1080 24000/1001 32 -aspect 16:9 -pix_fmt yuv420p
 m2v fail_422.m2v 720x576 25 3 -aspect 16:9 -pix_fmt yuv422p "${INTERLACED[@]}"
 m2v fail_30fps.m2v 720x480 30 3 -aspect 4:3 -pix_fmt yuv420p "${INTERLACED[@]}"
 m2v fail_480i25.m2v 720x480 25 3 -aspect 4:3 -pix_fmt yuv420p "${INTERLACED[@]}"
-m2v fail_aspect.m2v 720x576 25 3 -aspect 221:100 -pix_fmt yuv420p "${INTERLACED[@]}"
+m2v fail_ratio_221.m2v 720x576 25 3 -aspect 221:100 -pix_fmt yuv420p "${INTERLACED[@]}"
 m2v fail_bitrate.m2v 720x576 25 3 -aspect 16:9 -pix_fmt yuv420p -maxrate 45M "${INTERLACED[@]}"
 
 # 3:2 pulldown flags on the 23.976 encode (see the top of this script).
@@ -124,7 +124,7 @@ expect m2v_1080i2997_pulldown.m2v progressive_frame "$(count m2v_1080i2997_pulld
 check fail_422.m2v 720 576 3 3 0 2 3
 check fail_30fps.m2v 720 480 5 2 0 1 3
 check fail_480i25.m2v 720 480 3 2 0 1 3
-check fail_aspect.m2v 720 576 3 4 0 1 3
+check fail_ratio_221.m2v 720 576 3 4 0 1 3
 check fail_bitrate.m2v 720 576 3 3 0 1 3
 expect fail_bitrate.m2v bit_rate_value "$(syntax fail_bitrate.m2v bit_rate_value)" 112500
 

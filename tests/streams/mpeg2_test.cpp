@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, Mpeg2Refused,
                          ::testing::Values(FailCase{"fail_422.m2v", "Wrong chroma format! "},
                                            FailCase{"fail_30fps.m2v", "Wrong frame rate! "},
                                            FailCase{"fail_480i25.m2v", "Wrong frame rate! "},
-                                           FailCase{"fail_aspect.m2v", "Wrong aspect ratio! "},
+                                           FailCase{"fail_ratio_221.m2v", "Wrong aspect ratio! "},
                                            FailCase{"fail_bitrate.m2v", "Bitrate overflow! "}));
 
 int Analyse(const TempDir& dir, const std::vector<uint8_t>& bytes, zv::SStreamContext& ctx, zv::ScriptedPrompt& prompt) {
