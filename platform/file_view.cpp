@@ -1,7 +1,9 @@
 #include "platform/file_view.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,6 +64,19 @@ void InstallHandler() {
 }
 
 }  // namespace
+
+int OpenForMapping(const std::string& path, int64_t& size) {
+  size = -1;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  if (S_ISREG(st.st_mode)) size = static_cast<int64_t>(st.st_size);
+  return fd;
+}
 
 bool CFileView::Map(int fd, int64_t pos, size_t n) {
   Unmap();

@@ -10,9 +10,15 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 
 namespace zv {
+
+// Opens `path` read-only for mapping, with a descriptor of its own so the
+// caller's File keeps its position. The descriptor, or -1; `size` is the
+// file's length, or -1 when it is not a regular file.
+int OpenForMapping(const std::string& path, int64_t& size);
 
 class CFileView {
  public:

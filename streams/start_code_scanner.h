@@ -9,8 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/file.h"
@@ -119,15 +117,15 @@ class CStartCodeScanner {
   // stays as it is. False where the file cannot be mapped (not a regular
   // file), which leaves the reading path.
   bool OpenMapped() {
-    const int fd = ::open(f_.Path().c_str(), O_RDONLY | O_CLOEXEC);
+    int64_t size = 0;
+    const int fd = OpenForMapping(f_.Path(), size);
     if (fd < 0) return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
+    if (size <= 0) {
       ::close(fd);
       return false;
     }
     fd_ = fd;
-    length_ = st.st_size;
+    length_ = size;
     return true;
   }
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zv {
@@ -50,10 +48,10 @@ uint8_t* CUnitReader::GetMapped(File& file, int64_t length, int64_t offset, uint
   if (fd_ < 0) {
     // A descriptor of its own: the file's position and buffer stay the
     // caller's. A file shorter than the stream it was opened as is refused.
-    const int fd = ::open(file.Path().c_str(), O_RDONLY | O_CLOEXEC);
+    int64_t size = 0;
+    const int fd = OpenForMapping(file.Path(), size);
     if (fd < 0) return nullptr;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || st.st_size < length) {
+    if (size < length) {
       ::close(fd);
       shortened_ = true;
       return nullptr;
