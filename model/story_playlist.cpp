@@ -1,7 +1,6 @@
 #include "model/story_playlist.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 
 #include "bdnav/playlist_file.h"
@@ -9,6 +8,7 @@
 #include "mux/rip_track.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "records/dump_tree.h"
 #include "streams/coding_type.h"
 
 namespace zv {
@@ -17,12 +17,6 @@ namespace {
 
 // Playlists are small; a huge file is not one.
 constexpr int64_t kMaxPlaylistBytes = int64_t{16} << 20;
-
-std::string Hex(unsigned v, int digits) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%0*X", digits, v);
-  return buf;
-}
 
 SRipTrack* TrackOfPid(const SRipTracks& tracks, uint16_t pid) {
   for (const auto& t : tracks.items)
@@ -82,16 +76,16 @@ bool ReadPlaylistStreams(const std::string& path, const std::string& clipName, c
       const uint8_t type = e.attributes.StreamCodingType;
       const SRipTrack* t = TrackOfPid(tracks, pid);
       if (!t) {
-        error = "\"" + path + "\" lists stream " + Hex(pid, 4) + ", which clip " + clipName + " does not have";
+        error = "\"" + path + "\" lists stream " + HexText(pid, 4) + ", which clip " + clipName + " does not have";
         return;
       }
       if (type != t->GetStreamCodingType()) {
-        error = "\"" + path + "\" lists stream " + Hex(pid, 4) + " as type " + Hex(type, 2) + ", but clip " +
-                clipName + " holds type " + Hex(t->GetStreamCodingType(), 2) + " there";
+        error = "\"" + path + "\" lists stream " + HexText(pid, 4) + " as type " + HexText(type, 2) + ", but clip " +
+                clipName + " holds type " + HexText(t->GetStreamCodingType(), 2) + " there";
         return;
       }
       if (!list.fits(type)) {
-        error = "\"" + path + "\" lists stream " + Hex(pid, 4) + " of type " + Hex(type, 2) + " among its " +
+        error = "\"" + path + "\" lists stream " + HexText(pid, 4) + " of type " + HexText(type, 2) + " among its " +
                 list.name + " streams";
         return;
       }
