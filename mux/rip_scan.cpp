@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "mux/rip_track.h"
+#include "mux/rip_scan_cache.h"
 #include "mux/ts_syntax.h"
 
 namespace zv {
@@ -42,6 +43,49 @@ int64_t CReusedClip::ReadAt(int64_t pos, void* buf, size_t n) {
   const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), m_length - pos));
   if (!m_file.ReadExactAt(pos, buf, want)) return -1;
   return static_cast<int64_t>(want);
+}
+
+std::shared_ptr<CFileView> CReusedClip::Window(int64_t index) {
+  auto it = m_windows.find(index);
+  if (it != m_windows.end()) return it->second;
+  std::shared_ptr<CFileView> view;
+  if (m_pendingIndex == index) {
+    m_pendingIndex = -1;
+    if (m_worker.Wait() > 0) view = std::move(m_pendingView);
+    m_pendingView.reset();
+  }
+  const int64_t pos = index * static_cast<int64_t>(kWindowStep);
+  if (!view) {
+    auto v = std::make_shared<CFileView>();
+    const auto n = static_cast<size_t>(std::min<int64_t>(kWindowStep + kSpanMax, m_length - pos));
+    if (!v->Map(m_file.Descriptor(), pos, n)) return nullptr;
+    view = std::move(v);
+  }
+  m_windows.emplace(index, view);
+  // The tracks keep close together: the window before stays for the one
+  // lagging behind, older ones go (a track still serving from one holds it).
+  while (!m_windows.empty() && m_windows.begin()->first < index - 1) m_windows.erase(m_windows.begin());
+  const int64_t next = index + 1;
+  if (next * static_cast<int64_t>(kWindowStep) < m_length && !m_windows.count(next) && !m_worker.Pending()) {
+    m_pendingView = std::make_shared<CFileView>();
+    m_pendingIndex = next;
+    CFileView* v = m_pendingView.get();
+    const int fd = m_file.Descriptor();
+    const int64_t at = next * static_cast<int64_t>(kWindowStep);
+    const auto n = static_cast<size_t>(std::min<int64_t>(kWindowStep + kSpanMax, m_length - at));
+    m_worker.Start([v, fd, at, n]() -> int64_t { return v->Map(fd, at, n) ? 1 : -1; });
+  }
+  return view;
+}
+
+CReusedClip::Span CReusedClip::MapSpan(int64_t pos, size_t n) {
+  if (n == 0 || n > kSpanMax || pos < 0 || pos > m_length - static_cast<int64_t>(n) || m_file.Descriptor() < 0)
+    return {};
+  const int64_t index = pos / static_cast<int64_t>(kWindowStep);
+  std::shared_ptr<CFileView> view = Window(index);
+  if (!view) return {};
+  const uint8_t* data = view->Data() + (pos - view->Position());
+  return {std::move(view), data};
 }
 
 bool CReusedClip::Unchanged(std::string& error) const {
@@ -124,21 +168,12 @@ uint32_t ClassifyUnit(uint8_t codingType, const uint8_t* p, size_t n) {
 }
 
 void FinishUnit(STrackAu& s) {
-  if (!s.au) return;
-  if (!s.packets.empty()) {
-    SRipAu& au = *s.au;
-    au.ranges.clear();
-    for (uint32_t n : s.packets) {
-      if (!au.ranges.empty() && au.ranges.back().second + 1 == n)
-        au.ranges.back().second = n;
-      else
-        au.ranges.emplace_back(n, n);
-    }
-    au.size = static_cast<int32_t>(std::min<size_t>(s.packets.size() * 192, INT32_MAX));
-    s.track->m_units.push_back(std::move(au));
+  if (s.au && s.packets != 0) {
+    s.au->size = static_cast<int32_t>(s.packets * 192);
+    s.stream->units.push_back(std::move(*s.au));
   }
   s.au.reset();
-  s.packets.clear();
+  s.packets = 0;
 }
 
 // A subtitle stream ends with the display set of its last clearing
@@ -225,6 +260,76 @@ void AttachKeyPoints(SRipTracks& tracks, const SCpi& epMap) {
   }
 }
 
+namespace {
+
+// Reads the whole clip and cuts the streams of `map` into units. kOk,
+// kCancelled or kScanFailed.
+int ScanClipPackets(CReusedClip& clip, CTrackAuMap& map, const Progress& progress, std::string& error) {
+  const int64_t length = clip.Length();
+  // Every packet of the clip is looked up: a table by PID spares the map's
+  // search (its entries do not move while it lives).
+  std::vector<STrackAu*> byPid(0x2000, nullptr);
+  for (auto& [pid, s] : map)
+    if (pid < byPid.size() && IsReusablePid(pid)) byPid[pid] = &s;
+  // Not cleared: every byte used is read first.
+  const size_t blockSize = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kScanBlock), length));
+  std::unique_ptr<uint8_t[]> blockBytes(new uint8_t[blockSize]);
+  uint8_t* const block = blockBytes.get();
+  uint32_t number = 0;
+  for (int64_t pos = 0; pos < length; pos += static_cast<int64_t>(blockSize)) {
+    if (!progress.Value(static_cast<int32_t>(pos * 100 / length))) return kCancelled;
+    const int64_t got = clip.ReadAt(pos, block, blockSize);
+    if (got <= 0) {
+      error = got < 0 ? "Cannot read \"" + clip.Path() + "\"" : "\"" + clip.Path() + "\" is shorter than it was";
+      return kScanFailed;
+    }
+    for (size_t off = 0; off + 192 <= static_cast<size_t>(got); off += 192, ++number) {
+      const uint8_t* ts = block + off + 4;
+      if (ts[0] != 0x47) continue;
+      STrackAu* const found = byPid[((ts[1] & 0x1F) << 8) | ts[2]];
+      if (!found) continue;
+      STrackAu& s = *found;
+      SScannedStream& stream = *s.stream;
+      ++stream.packetCount;
+      if (stream.oversized) continue;
+      if (ts[1] & 0x40) {
+        const size_t h = TsHeaderBytes(ts);
+        PES_HEADER pes;
+        const size_t ph = h != 0 ? PesHeaderAt(ts, h, pes) : 0;
+        if (ph != 0) {
+          FinishUnit(s);
+          s.au = std::make_unique<SRipAu>();
+          if (pes.PTS) {
+            s.au->pts = static_cast<uint32_t>(pes.PTS->value);
+            s.au->dts = pes.DTS ? static_cast<uint32_t>(pes.DTS->value) : s.au->pts;
+          }
+          s.au->type = ClassifyUnit(s.track->GetStreamCodingType(), ts + h + ph, 188 - h - ph);
+        }
+      }
+      // Packets before the stream's first PES start belong to no unit.
+      if (!s.au) continue;
+      if (s.packets >= kMaxUnitPackets) {
+        // Nothing of this stream can be served; only its packets are counted.
+        stream.oversized = true;
+        stream.units.clear();
+        s.au.reset();
+        s.packets = 0;
+        continue;
+      }
+      std::vector<SRipAu::Range>& runs = s.au->ranges;
+      if (!runs.empty() && runs.back().second + 1 == number)
+        runs.back().second = number;
+      else
+        runs.emplace_back(number, number);
+      ++s.packets;
+    }
+  }
+  for (auto& [pid, s] : map) FinishUnit(s);
+  return kOk;
+}
+
+}  // namespace
+
 int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progress, std::string* error) {
   const int64_t length = clip.Length();
   if (length == 0) return kScanEmptyFile;
@@ -245,13 +350,8 @@ int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progre
     t->m_units.clear();
     t->m_units.shrink_to_fit();
     t->m_epKeyPoints.reset();
-    map.try_emplace(static_cast<uint32_t>(t->m_nSourcePid), STrackAu{t.get(), nullptr, {}});
+    map.try_emplace(static_cast<uint32_t>(t->m_nSourcePid), STrackAu{t.get(), nullptr, nullptr, 0});
   }
-  // Every packet of the clip is looked up: a table by PID spares the map's
-  // search (its entries do not move while it lives).
-  std::vector<STrackAu*> byPid(0x2000, nullptr);
-  for (auto& [pid, s] : map)
-    if (pid < byPid.size() && IsReusablePid(pid)) byPid[pid] = &s;
   if (!progress.Action("Parsing") || !progress.Item(clip.Path()) || !progress.Value(0)) return kCancelled;
 
   tracks.pmt = ReadClipPmt(clip);
@@ -266,64 +366,41 @@ int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progre
     tracks.pmt->streams.clear();
   }
 
-  bool cancelled = false;
-  // Not cleared: every byte used is read first.
-  const size_t blockSize = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kScanBlock), length));
-  std::unique_ptr<uint8_t[]> blockBytes(new uint8_t[blockSize]);
-  uint8_t* const block = blockBytes.get();
-  uint32_t number = 0;
-  for (int64_t pos = 0; pos < length; pos += static_cast<int64_t>(blockSize)) {
-    if (!progress.Value(static_cast<int32_t>(pos * 100 / length))) {
-      cancelled = true;
-      break;
-    }
-    const int64_t got = clip.ReadAt(pos, block, blockSize);
-    if (got <= 0) return fail(got < 0 ? "Cannot read \"" + clip.Path() + "\"" : "\"" + clip.Path() + "\" is shorter than it was");
-    for (size_t off = 0; off + 192 <= static_cast<size_t>(got); off += 192, ++number) {
-      const uint8_t* ts = block + off + 4;
-      if (ts[0] != 0x47) continue;
-      const uint32_t pid = ((ts[1] & 0x1F) << 8) | ts[2];
-      STrackAu* const found = byPid[pid];
-      if (!found) continue;
-      STrackAu& s = *found;
-      if (counting) ++s.track->m_nPacketCount;
-      if (!s.track->m_bEnabled) continue;
-      const size_t h = TsHeaderBytes(ts);
-      PES_HEADER pes;
-      const size_t ph = h != 0 ? PesHeaderAt(ts, h, pes) : 0;
-      if (ph != 0) {
-        FinishUnit(s);
-        s.au = std::make_unique<SRipAu>();
-        if (pes.PTS) {
-          s.au->pts = static_cast<uint32_t>(pes.PTS->value);
-          s.au->dts = pes.DTS ? static_cast<uint32_t>(pes.DTS->value) : s.au->pts;
-        }
-        s.au->type = ClassifyUnit(s.track->GetStreamCodingType(), ts + h + ph, 188 - h - ph);
-      }
-      // Packets before the stream's first PES start belong to no unit.
-      if (!s.au) continue;
-      if (s.packets.size() >= kMaxUnitPackets) {
-        char buf[96];
-        std::snprintf(buf, sizeof buf, "stream 0x%04X has an access unit larger than 16 MiB", pid);
-        for (auto& t : tracks.items) {
-          t->m_units.clear();
-          if (counting) t->m_nPacketCount = 0;
-        }
-        return fail("\"" + clip.Path() + "\": " + buf);
-      }
-      s.packets.push_back(number);
-    }
+  // Every stream of the tracks is cut, enabled or not, so that the stored
+  // scan serves whichever of them a later build enables.
+  SClipScan scan;
+  std::vector<uint16_t> pids;
+  for (auto& [pid, s] : map)
+    if (IsReusablePid(pid)) pids.push_back(static_cast<uint16_t>(pid));
+  const uint64_t packets = static_cast<uint64_t>(length / 192);
+  const std::optional<SClipKey> key = ClipKeyOf(clip.Handle());
+  if (!key || key->size != static_cast<uint64_t>(length) || !LoadClipScan({}, *key, packets, pids, scan)) {
+    scan.streams.clear();
+    for (uint16_t pid : pids) scan.streams.push_back(SScannedStream{pid, 0, {}, false});
+    for (SScannedStream& st : scan.streams) map[st.pid].stream = &st;
+    std::string why;
+    const int rc = ScanClipPackets(clip, map, progress, why);
+    if (rc == kCancelled) return kCancelled;
+    if (rc != kOk) return fail(why);
+    if (key) SaveClipScan({}, *key, scan);
   }
+
   for (auto& [pid, s] : map) {
-    FinishUnit(s);
-    if (!cancelled && s.track->GetStreamCodingType() == kSctPg) TrimGraphicsEnd(*s.track);
-  }
-  if (cancelled) {
-    for (auto& t : tracks.items) {
-      t->m_units.clear();
-      if (counting) t->m_nPacketCount = 0;
+    SScannedStream* st = scan.Find(static_cast<uint16_t>(pid));
+    if (!st) continue;
+    if (counting) s.track->m_nPacketCount = static_cast<int32_t>(std::min<uint32_t>(st->packetCount, INT32_MAX));
+    if (!s.track->m_bEnabled) continue;
+    if (st->oversized) {
+      char buf[96];
+      std::snprintf(buf, sizeof buf, "stream 0x%04X has an access unit larger than 16 MiB", pid);
+      for (auto& t : tracks.items) {
+        t->m_units.clear();
+        if (counting) t->m_nPacketCount = 0;
+      }
+      return fail("\"" + clip.Path() + "\": " + buf);
     }
-    return kCancelled;
+    s.track->m_units = std::move(st->units);
+    if (s.track->GetStreamCodingType() == kSctPg) TrimGraphicsEnd(*s.track);
   }
   if (!progress.Value(100)) return kCancelled;
   return kOk;

@@ -44,29 +44,31 @@ uint32_t SRipAu::PacketCount() const {
 }
 
 const uint8_t* SRipAu::BuildPacket(uint32_t& bytesLeft, uint32_t& payload) {
+  if (!reader || !BuildPacketInto(reader->m_scratch, bytesLeft, payload)) return nullptr;
+  return reader->m_scratch;
+}
+
+bool SRipAu::BuildPacketInto(uint8_t* out, uint32_t& bytesLeft, uint32_t& payload) {
   SRipTrack* t = reader;
-  if (!t || t->m_nNextPacket >= PacketCount()) return nullptr;
-  uint8_t* pkt = t->m_buffer.data() + size_t{t->m_nNextPacket} * 192;
+  if (!t || t->m_nNextPacket >= t->m_nUnitPackets) return false;
+  const uint8_t* src = t->SourcePacket(t->m_nNextPacket);
+  // The clip's pages come from memory, not the processor's cache: ask for
+  // the bytes a few packets ahead (a hint; it never faults).
+  if (t->m_span) {
+    __builtin_prefetch(src + 192 * 8);
+    __builtin_prefetch(src + 192 * 8 + 64);
+    __builtin_prefetch(src + 192 * 8 + 128);
+  }
+  std::memcpy(out, src, 192);
+  t->RewritePacket(out, payload);
   ++t->m_nNextPacket;
-  uint8_t* ts = pkt + 4;
-  ts[1] = static_cast<uint8_t>((ts[1] & 0xC0) | (t->m_bPriority ? 0x20 : 0) | ((t->m_nNewPid >> 8) & 0x1F));
-  ts[2] = static_cast<uint8_t>(t->m_nNewPid & 0xFF);
-  const size_t h = TsHeaderBytes(ts);
-  payload = h != 0 && (ts[3] & 0x10) ? static_cast<uint32_t>(188 - h) : 0;
-  if (const size_t pes = PesAt(ts, h)) {
-    uint8_t* p = ts + pes;
-    const unsigned flags = p[7] >> 6;
-    const size_t headerData = p[8];
-    if (flags == 2 && headerData >= 5 && pes + 14 <= 188) {
-      PutTimeStamp(p + 9, 0x2, pts);
-    } else if (flags == 3 && headerData >= 10 && pes + 19 <= 188) {
-      PutTimeStamp(p + 9, 0x3, pts);
-      PutTimeStamp(p + 14, 0x1, dts);
-    }
+  if (++t->m_nInRange > ranges[t->m_nRange].second - ranges[t->m_nRange].first) {
+    ++t->m_nRange;
+    t->m_nInRange = 0;
   }
   const uint32_t sent = t->m_nNextPacket * 192;
   bytesLeft = static_cast<uint32_t>(size) > sent ? static_cast<uint32_t>(size) - sent : 0;
-  return pkt;
+  return true;
 }
 
 KEY_POINT_INFO* SRipAu::GetKeyPoint() {
@@ -75,7 +77,7 @@ KEY_POINT_INFO* SRipAu::GetKeyPoint() {
 }
 
 bool SRipAu::IsBaseUnit() const {
-  return reader && reader->m_buffer.size() >= 192 && (reader->m_buffer[5] & 0x20) != 0;
+  return reader && !ranges.empty() && (reader->SourcePacket(0)[5] & 0x20) != 0;
 }
 
 void SRipAu::SetRouting(bool base) {
@@ -139,12 +141,27 @@ bool SRipTrack::ReadUnit(size_t i) {
     if (m_au.dts) m_au.dts += static_cast<uint32_t>(m_nDelay);
   }
   m_au.reader = this;
+  m_nUnitPackets = m_au.PacketCount();
   m_nNextPacket = 0;
+  m_nRange = 0;
+  m_nInRange = 0;
   m_nKeyPoint = -1;
+  m_span = nullptr;
   if (m_au.ranges.empty()) return false;
+  const uint64_t first = m_au.ranges.front().first, last = m_au.ranges.back().second;
+  if (last < first) return false;
+  const uint64_t spanBytes = (last - first + 1) * 192;
+  if (spanBytes <= CReusedClip::kSpanMax) {
+    CReusedClip::Span span = m_clip->MapSpan(static_cast<int64_t>(first * 192), static_cast<size_t>(spanBytes));
+    if (span.view) {
+      m_spanView = std::move(span.view);
+      m_span = span.data;
+      return true;
+    }
+  }
   // The unit's packets are read run by run into one compact buffer, so a
   // unit spread over the clip costs its own size, not the span's.
-  const size_t bytes = size_t{m_au.PacketCount()} * 192;
+  const size_t bytes = size_t{m_nUnitPackets} * 192;
   if (m_buffer.size() < bytes) m_buffer.resize(bytes);
   size_t at = 0;
   for (const SRipAu::Range& r : m_au.ranges) {
@@ -155,11 +172,38 @@ bool SRipTrack::ReadUnit(size_t i) {
   return true;
 }
 
+const uint8_t* SRipTrack::SourcePacket(uint32_t k) const {
+  if (!m_span) return m_buffer.data() + size_t{k} * 192;
+  // Packets in order: the k-th is the current one, or the first of a unit.
+  const SRipAu::Range& r = k == 0 ? m_au.ranges.front() : m_au.ranges[m_nRange];
+  const uint32_t number = k == 0 ? r.first : r.first + m_nInRange;
+  return m_span + size_t{number - m_au.ranges.front().first} * 192;
+}
+
+void SRipTrack::RewritePacket(uint8_t* pkt, uint32_t& payload) const {
+  uint8_t* ts = pkt + 4;
+  ts[1] = static_cast<uint8_t>((ts[1] & 0xC0) | (m_bPriority ? 0x20 : 0) | ((m_nNewPid >> 8) & 0x1F));
+  ts[2] = static_cast<uint8_t>(m_nNewPid & 0xFF);
+  const size_t h = TsHeaderBytes(ts);
+  payload = h != 0 && (ts[3] & 0x10) ? static_cast<uint32_t>(188 - h) : 0;
+  if (const size_t pes = PesAt(ts, h)) {
+    uint8_t* p = ts + pes;
+    const unsigned flags = p[7] >> 6;
+    const size_t headerData = p[8];
+    if (flags == 2 && headerData >= 5 && pes + 14 <= 188) {
+      PutTimeStamp(p + 9, 0x2, m_au.pts);
+    } else if (flags == 3 && headerData >= 10 && pes + 19 <= 188) {
+      PutTimeStamp(p + 9, 0x3, m_au.pts);
+      PutTimeStamp(p + 14, 0x1, m_au.dts);
+    }
+  }
+}
+
 void SRipTrack::ReadProfileLevel() {
   m_nProfile = m_nLevel = 0;
   const uint8_t type = GetStreamCodingType();
   if (StreamKindOf(type) != StreamKind::kVideo || m_units.empty() || !ReadUnit(0)) return;
-  const uint8_t* ts = m_buffer.data() + 4;
+  const uint8_t* ts = SourcePacket(0) + 4;
   const size_t h = TsHeaderBytes(ts);
   const size_t pes = PesAt(ts, h);
   if (pes == 0 || pes + 9 + ts[pes + 8] >= 188) return;
@@ -190,8 +234,7 @@ void SRipTrack::ReadProfileLevel() {
     }
   }
   m_au = SRipAu{};
-  m_buffer.clear();
-  m_buffer.shrink_to_fit();
+  m_span = nullptr;
 }
 
 bool SRipTrack::PrepareForMux(const SMuxPrepare& /*prep*/) {
@@ -202,6 +245,7 @@ bool SRipTrack::PrepareForMux(const SMuxPrepare& /*prep*/) {
     m_error = "The clip of reused stream " + GetDescription() + " is not open";
     return false;
   }
+  m_spanView.reset();
   ReadProfileLevel();
   CreateModels();
   m_ownKeyPoints.clear();
@@ -233,6 +277,8 @@ bool SRipTrack::PrepareForMux(const SMuxPrepare& /*prep*/) {
 
 void SRipTrack::ReleaseMux() {
   SMuxTrack::ReleaseMux();
+  m_span = nullptr;
+  m_spanView.reset();
   m_epKeyPoints.reset();
   m_ownKeyPoints.clear();
   m_ownKeyPoints.shrink_to_fit();
@@ -244,6 +290,8 @@ void SRipTrack::ReleaseSource() {
   m_units.shrink_to_fit();
   m_hasAu = false;
   m_au = SRipAu{};
+  m_span = nullptr;
+  m_spanView.reset();
   m_buffer.clear();
   m_buffer.shrink_to_fit();
   m_clip = nullptr;
@@ -282,12 +330,14 @@ bool SRipTrack::IsRandomAccess(const SRipAu& au) {
 bool SRipTrack::NextAu() {
   if (m_bEnded) return true;
   ++m_nAuServed;
-  if (m_nAuServed > m_nLastUnit || m_nAuServed < 0) {
+  // What the mapping served since the last unit came from a clip cut short.
+  const bool cut = ClipShortened();
+  if (!cut && (m_nAuServed > m_nLastUnit || m_nAuServed < 0)) {
     m_bEnded = true;
     m_hasAu = false;
     return true;
   }
-  if (!ReadUnit(static_cast<size_t>(m_nAuServed))) {
+  if (cut || !ReadUnit(static_cast<size_t>(m_nAuServed))) {
     // Serving fewer units than were scanned would cut the stream short
     // without a word: the run fails instead.
     m_bEnded = true;

@@ -20,7 +20,9 @@
 #include "mux/mux_track.h"
 #include "mux/psi.h"
 #include "platform/file.h"
+#include "platform/file_view.h"
 #include "platform/progress.h"
+#include "platform/worker.h"
 
 namespace zv {
 
@@ -50,13 +52,37 @@ class CReusedClip {
   const Identity& OpenedIdentity() const { return m_identity; }
   // Reads up to n bytes at `pos`; the count read, -1 on an error.
   int64_t ReadAt(int64_t pos, void* buf, size_t n);
+  // The shared handle.
+  const File& Handle() const { return m_file; }
+
+  // The bytes [pos, pos + n) of the clip in a mapped window that every
+  // track of the clip shares (n up to kSpanMax); the view keeps the window
+  // alive for its holder. No view when the bytes cannot be mapped: read
+  // them instead. The window after it is mapped in the background, since
+  // the tracks move through the clip together.
+  struct Span {
+    std::shared_ptr<CFileView> view;
+    const uint8_t* data = nullptr;
+  };
+  static constexpr size_t kWindowStep = size_t{16} << 20;
+  static constexpr size_t kSpanMax = size_t{2} << 20;
+  Span MapSpan(int64_t pos, size_t n);
   // False with `error` set when the file is no longer the one opened.
   bool Unchanged(std::string& error) const;
 
  private:
+  std::shared_ptr<CFileView> Window(int64_t index);
+
   File m_file;
   int64_t m_length = 0;
   Identity m_identity;
+  // Window i maps [i * kWindowStep, (i + 1) * kWindowStep + kSpanMax), so a
+  // span starting in its step lies wholly in it.
+  std::map<int64_t, std::shared_ptr<CFileView>> m_windows;
+  std::shared_ptr<CFileView> m_pendingView;
+  int64_t m_pendingIndex = -1;
+  // Declared last: it ends, finishing a background map, before the views go.
+  CWorker m_worker;
 };
 
 // One access unit of a reused stream.
@@ -69,6 +95,7 @@ struct SRipAu : SMuxAu {
 
   uint32_t PacketCount() const;
   const uint8_t* BuildPacket(uint32_t& bytesLeft, uint32_t& payload) override;
+  bool BuildPacketInto(uint8_t* out, uint32_t& bytesLeft, uint32_t& payload) override;
   KEY_POINT_INFO* GetKeyPoint() override;
   bool IsBaseUnit() const override;
   void SetRouting(bool base) override;
@@ -117,7 +144,7 @@ class SRipTrack : public SMuxTrack {
   void CreateModels() override;
   uint64_t GetTotalBytes() const override { return static_cast<uint64_t>(m_nPacketCount) * 192; }
   void CollectKeyPoints() override;
-  uint32_t CurrentAuPackets() const override { return m_hasAu ? m_au.PacketCount() : 0; }
+  uint32_t CurrentAuPackets() const override { return m_hasAu ? m_nUnitPackets : 0; }
 
   // The clip the units are read from during a run; not owned.
   void SetClip(CReusedClip* clip) { m_clip = clip; }
@@ -132,12 +159,27 @@ class SRipTrack : public SMuxTrack {
   bool ReadUnit(size_t i);
   void ReadProfileLevel();
   bool IsRandomAccess(const SRipAu& au);
+  // The unit's k-th packet as read, and the same with the new PID, priority
+  // and time stamps written into `out`.
+  const uint8_t* SourcePacket(uint32_t k) const;
+  void RewritePacket(uint8_t* out, uint32_t& payload) const;
+  // The window of the unit served found the clip shortened: what it served
+  // may be zeros.
+  bool ClipShortened() const { return m_spanView && m_spanView->Shortened(); }
 
   CReusedClip* m_clip = nullptr;
-  std::vector<uint8_t> m_buffer;  // the packets spanned by the unit served
+  // A unit is served from the clip's mapped window (no copy) when its span
+  // fits one; otherwise its packets are read into m_buffer.
+  std::shared_ptr<CFileView> m_spanView;
+  std::vector<uint8_t> m_buffer;  // the unit's packets, one after another
+  const uint8_t* m_span = nullptr;  // or the mapped bytes from its first packet to its last
+  uint8_t m_scratch[192] = {};  // the packet BuildPacket returns
   // Reader of the unit being served.
   uint16_t m_nNewPid = 0;
+  uint32_t m_nUnitPackets = 0;  // of the unit served
   uint32_t m_nNextPacket = 0;  // index of the unit's next packet
+  size_t m_nRange = 0;  // range of the next packet, and its place there
+  uint32_t m_nInRange = 0;
   int64_t m_nKeyPoint = -1;  // index into the own key points
   bool m_bPriority = false;  // transport_priority to write
   SRipAu m_au;
@@ -153,12 +195,14 @@ struct SRipTracks {
   std::optional<PMT_SECTION> pmt;
 };
 
-// Scan-time state of one stream: its track, the unit being cut and the
-// packet numbers collected for that unit.
+struct SScannedStream;
+// Scan-time state of one PID: the first track of it, what the scan found
+// of its stream and the unit being cut.
 struct STrackAu {
   SRipTrack* track = nullptr;
+  SScannedStream* stream = nullptr;
   std::unique_ptr<SRipAu> au;
-  std::vector<uint32_t> packets;
+  uint32_t packets = 0;  // of the unit being cut
 };
 // Source PID to its scan state (the first track of a PID wins).
 using CTrackAuMap = std::map<uint32_t, STrackAu>;
@@ -169,7 +213,8 @@ bool IsReusablePid(uint32_t pid);
 
 // Cuts the streams of `tracks` into access units. kOk, kCancelled,
 // kScanEmptyFile, or kScanFailed with `error` set (a read error, or a file
-// that is not whole source packets).
+// that is not whole source packets). What it finds is kept in the user's
+// cache and taken from there while the clip stays the same.
 int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progress, std::string* error = nullptr);
 // The first complete PMT section on PID 0x0100, if any.
 std::optional<PMT_SECTION> ReadClipPmt(CReusedClip& clip);

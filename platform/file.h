@@ -49,6 +49,9 @@ class File {
 
   const std::string& Path() const { return path_; }
   const std::string& Error() const { return error_; }
+  // The open descriptor (-1 when closed), for mapping the file; still owned
+  // by this object.
+  int Descriptor() const { return fd_; }
 
   static std::string ErrorText(const char* verb, const std::string& path, int err);
 

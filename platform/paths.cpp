@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -111,6 +113,25 @@ std::string TempFolder() {
   fs::path p = fs::temp_directory_path(ec);
   if (ec) return "/tmp";
   return p.generic_string();
+}
+
+std::string UserCacheFolder() {
+  // Relative values are to be ignored, as the XDG base directories say.
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  if (xdg && xdg[0] == '/') return std::string(xdg) + "/zelvane";
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return std::string(home) + "/.cache/zelvane";
+  return {};
+}
+
+bool MakePrivateFolders(const std::string& path) {
+  if (path.empty()) return false;
+  for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+    const std::string part = at == std::string::npos ? path : path.substr(0, at);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (at == std::string::npos) break;
+  }
+  return IsDirectory(path);
 }
 
 std::string ToLower(std::string s) {

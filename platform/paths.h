@@ -33,6 +33,12 @@ int64_t FileSize(const std::string& path);  // -1 if missing
 // True when `path` is within the length limit; otherwise sets `error`.
 bool CheckPathLength(const std::string& path, std::string& error);
 std::string TempFolder();
+// The program's folder for caches it can do without ($XDG_CACHE_HOME or
+// ~/.cache, then "zelvane"); empty when neither is set. Not created here.
+std::string UserCacheFolder();
+// Creates `path` and any missing parents, readable by the user alone;
+// false when it is not a folder afterwards.
+bool MakePrivateFolders(const std::string& path);
 bool EqualsNoCase(const std::string& a, const std::string& b);
 // The same file by identity (device and inode), whatever the spelling of
 // the paths; paths that cannot be looked at are compared as written.
