@@ -1,6 +1,7 @@
 #include "mux/rip_scan_cache.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -243,8 +244,21 @@ void SaveClipScan(const std::string& folder, const SClipKey& key, const SClipSca
   // The entries name the user's files: the folder is the user's alone.
   if (!MakePrivateFolders(dir)) return;
   const std::vector<uint8_t> bytes = EncodeClipScan(key, scan);
+  // Renamed into place whole, but not synced: waiting for the disk (which
+  // may be busy with the clip just written) would cost more than a lost
+  // entry, and a damaged one fails its CRC.
+  const std::string path = EntryPath(dir, key.path);
   std::string error;
-  if (WriteFileAtomic(EntryPath(dir, key.path), bytes.data(), bytes.size(), error)) PruneEntries(dir);
+  const std::string tmp = CreateTempBeside(path, error);
+  if (tmp.empty()) return;
+  File f;
+  bool ok = f.Open(tmp, File::kReadWrite) && f.Write(bytes.data(), bytes.size());
+  ok = f.Close() && ok;
+  if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return;
+  }
+  PruneEntries(dir);
 }
 
 }  // namespace zv
