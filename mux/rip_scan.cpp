@@ -271,14 +271,26 @@ int ScanClipPackets(CReusedClip& clip, CTrackAuMap& map, const Progress& progres
   std::vector<STrackAu*> byPid(0x2000, nullptr);
   for (auto& [pid, s] : map)
     if (pid < byPid.size() && IsReusablePid(pid)) byPid[pid] = &s;
-  // Not cleared: every byte used is read first.
+  // Two blocks: the next is read in the background while one is cut. Not
+  // cleared: every byte used is read first.
   const size_t blockSize = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kScanBlock), length));
-  std::unique_ptr<uint8_t[]> blockBytes(new uint8_t[blockSize]);
-  uint8_t* const block = blockBytes.get();
+  std::unique_ptr<uint8_t[]> blocks[2] = {std::make_unique_for_overwrite<uint8_t[]>(blockSize),
+                                          std::make_unique_for_overwrite<uint8_t[]>(blockSize)};
+  // Declared after the blocks it reads into: it ends first.
+  CWorker reader;
+  auto readAhead = [&](int slot, int64_t pos) {
+    uint8_t* dst = blocks[slot].get();
+    CReusedClip* c = &clip;
+    reader.Start([c, dst, pos, blockSize] { return c->ReadAt(pos, dst, blockSize); });
+  };
+  readAhead(0, 0);
+  int slot = 0;
   uint32_t number = 0;
-  for (int64_t pos = 0; pos < length; pos += static_cast<int64_t>(blockSize)) {
+  for (int64_t pos = 0; pos < length; pos += static_cast<int64_t>(blockSize), slot ^= 1) {
     if (!progress.Value(static_cast<int32_t>(pos * 100 / length))) return kCancelled;
-    const int64_t got = clip.ReadAt(pos, block, blockSize);
+    const int64_t got = reader.Wait();
+    if (got > 0 && pos + static_cast<int64_t>(blockSize) < length) readAhead(slot ^ 1, pos + static_cast<int64_t>(blockSize));
+    const uint8_t* const block = blocks[slot].get();
     if (got <= 0) {
       error = got < 0 ? "Cannot read \"" + clip.Path() + "\"" : "\"" + clip.Path() + "\" is shorter than it was";
       return kScanFailed;

@@ -51,15 +51,7 @@ const uint8_t* SRipAu::BuildPacket(uint32_t& bytesLeft, uint32_t& payload) {
 bool SRipAu::BuildPacketInto(uint8_t* out, uint32_t& bytesLeft, uint32_t& payload) {
   SRipTrack* t = reader;
   if (!t || t->m_nNextPacket >= t->m_nUnitPackets) return false;
-  const uint8_t* src = t->SourcePacket(t->m_nNextPacket);
-  // The clip's pages come from memory, not the processor's cache: ask for
-  // the bytes a few packets ahead (a hint; it never faults).
-  if (t->m_span) {
-    __builtin_prefetch(src + 192 * 8);
-    __builtin_prefetch(src + 192 * 8 + 64);
-    __builtin_prefetch(src + 192 * 8 + 128);
-  }
-  std::memcpy(out, src, 192);
+  std::memcpy(out, t->SourcePacket(t->m_nNextPacket), 192);
   t->RewritePacket(out, payload);
   ++t->m_nNextPacket;
   if (++t->m_nInRange > ranges[t->m_nRange].second - ranges[t->m_nRange].first) {
