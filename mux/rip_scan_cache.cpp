@@ -1,5 +1,6 @@
 #include "mux/rip_scan_cache.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -223,14 +224,27 @@ bool LoadClipScan(const std::string& folder, const SClipKey& key, uint64_t clipP
                   const std::vector<uint16_t>& pids, SClipScan& out) {
   const std::string path = ClipScanEntryPath(folder, key.path);
   if (path.empty()) return false;
+  // Only a regular file of a sensible size is read: whatever else stands
+  // there (a pipe, a device) is passed over without waiting on it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
   std::vector<uint8_t> bytes;
-  std::string error;
   // An entry far larger than the clip's packet numbers could need is not one.
-  const int64_t size = FileSize(path);
-  if (size < 0 || static_cast<uint64_t>(size) > std::min<uint64_t>(clipPackets * 40 + (1u << 20), uint64_t{1} << 30))
-    return false;
-  if (!ReadWholeFile(path, bytes, error) || !DecodeClipScan(bytes.data(), bytes.size(), key, clipPackets, out))
-    return false;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+            static_cast<uint64_t>(st.st_size) <= std::min<uint64_t>(clipPackets * 40 + (1u << 20), uint64_t{1} << 30);
+  if (ok) {
+    bytes.resize(static_cast<size_t>(st.st_size));
+    for (size_t at = 0; ok && at < bytes.size();) {
+      const ssize_t n = ::pread(fd, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
+      if (n > 0)
+        at += static_cast<size_t>(n);
+      else if (n == 0 || errno != EINTR)
+        ok = false;
+    }
+  }
+  ::close(fd);
+  if (!ok || !DecodeClipScan(bytes.data(), bytes.size(), key, clipPackets, out)) return false;
   return std::all_of(pids.begin(), pids.end(), [&](uint16_t pid) { return out.Find(pid) != nullptr; });
 }
 

@@ -234,6 +234,12 @@ TEST(RipScanCache, OnlySettledClipsAreStoredAndTheFolderStaysSmall) {
   EXPECT_FALSE(zv::LoadClipScan(folder, key, 3, {0x1011, 0x1100}, back));
   struct stat st {};
   ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  // Something else standing in an entry's place is not waited on.
+  const std::string entry = zv::ClipScanEntryPath(folder, key.path);
+  ASSERT_EQ(::unlink(entry.c_str()), 0);
+  ASSERT_EQ(::mkfifo(entry.c_str(), 0600), 0);
+  EXPECT_FALSE(zv::LoadClipScan(folder, key, 3, {0x1011}, back));
+  ::unlink(entry.c_str());
   EXPECT_EQ(st.st_mode & 0777, 0700u) << "the entries name the user's files";
 
   for (int i = 0; i < 70; ++i) {
