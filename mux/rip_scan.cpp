@@ -106,9 +106,6 @@ namespace {
 
 constexpr size_t kScanBlock = 6291456;  // 32,768 source packets
 constexpr size_t kSmallBlock = 19200;   // 100 source packets
-// A unit is served from memory: a stream whose PES packets run longer than
-// any real access unit is refused rather than read whole.
-constexpr size_t kMaxUnitPackets = (16u << 20) / 192;
 
 // Bytes of the transport header of a 188-byte packet (adaptation field
 // included); 0 when the header is malformed.
@@ -320,7 +317,7 @@ int ScanClipPackets(CReusedClip& clip, CTrackAuMap& map, const Progress& progres
       }
       // Packets before the stream's first PES start belong to no unit.
       if (!s.au) continue;
-      if (s.packets >= kMaxUnitPackets) {
+      if (s.packets >= kRipMaxUnitPackets) {
         // Nothing of this stream can be served; only its packets are counted.
         stream.oversized = true;
         stream.units.clear();

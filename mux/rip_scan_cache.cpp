@@ -25,8 +25,6 @@ constexpr uint32_t kVersion = 1;
 constexpr int64_t kSettledNs = int64_t{3} * 1000000000;
 // Entries kept; the least recently written go first.
 constexpr size_t kMaxEntries = 64;
-// A unit is served from memory: the scan refuses larger ones.
-constexpr uint32_t kMaxUnitPackets = (16u << 20) / 192;
 
 void PutVar(ArchiveOut& out, uint64_t v) {
   while (v >= 0x80) {
@@ -208,7 +206,7 @@ bool DecodeClipScan(const uint8_t* data, size_t n, const SClipKey& key, uint64_t
           packets += last - first + 1;
           next = last + 1;
         }
-        if (packets > kMaxUnitPackets) return false;
+        if (packets > kRipMaxUnitPackets) return false;
         u.size = static_cast<int32_t>(packets * 192);
         inUnits += packets;
       }

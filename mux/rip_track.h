@@ -102,6 +102,9 @@ struct SRipAu : SMuxAu {
 };
 
 inline constexpr uint32_t kRipRandomAccess = 1;
+// A unit is served from memory: a stream whose PES packets run longer than
+// any real access unit (16 MiB) is refused rather than read whole.
+inline constexpr uint32_t kRipMaxUnitPackets = (16u << 20) / 192;
 inline constexpr uint32_t kRipNoObjects = 1u << 16;
 
 class SRipTrack : public SMuxTrack {
