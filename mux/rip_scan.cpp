@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "mux/rip_track.h"
 #include "mux/rip_scan_cache.h"
@@ -54,10 +55,14 @@ std::shared_ptr<CFileView> CReusedClip::Window(int64_t index) {
     if (m_worker.Wait() > 0) view = std::move(m_pendingView);
     m_pendingView.reset();
   }
-  const int64_t pos = index * static_cast<int64_t>(kWindowStep);
+  // Window i's bytes: its step and the overlap, as far as the clip goes.
+  auto range = [this](int64_t i) {
+    const int64_t at = i * static_cast<int64_t>(kWindowStep);
+    return std::pair{at, static_cast<size_t>(std::min<int64_t>(kWindowStep + kSpanMax, m_length - at))};
+  };
   if (!view) {
     auto v = std::make_shared<CFileView>();
-    const auto n = static_cast<size_t>(std::min<int64_t>(kWindowStep + kSpanMax, m_length - pos));
+    const auto [pos, n] = range(index);
     if (!v->Map(m_file.Descriptor(), pos, n)) return nullptr;
     view = std::move(v);
   }
@@ -71,9 +76,8 @@ std::shared_ptr<CFileView> CReusedClip::Window(int64_t index) {
     m_pendingIndex = next;
     CFileView* v = m_pendingView.get();
     const int fd = m_file.Descriptor();
-    const int64_t at = next * static_cast<int64_t>(kWindowStep);
-    const auto n = static_cast<size_t>(std::min<int64_t>(kWindowStep + kSpanMax, m_length - at));
-    m_worker.Start([v, fd, at, n]() -> int64_t { return v->Map(fd, at, n) ? 1 : -1; });
+    const std::pair<int64_t, size_t> r = range(next);
+    m_worker.Start([v, fd, r]() -> int64_t { return v->Map(fd, r.first, r.second) ? 1 : -1; });
   }
   return view;
 }
@@ -106,14 +110,6 @@ namespace {
 
 constexpr size_t kScanBlock = 6291456;  // 32,768 source packets
 constexpr size_t kSmallBlock = 19200;   // 100 source packets
-
-// Bytes of the transport header of a 188-byte packet (adaptation field
-// included); 0 when the header is malformed.
-size_t TsHeaderBytes(const uint8_t* ts) {
-  size_t h = 4;
-  if (ts[3] & 0x20) h += 1 + size_t{ts[4]};
-  return h <= 188 ? h : 0;
-}
 
 // The PES header at the start of a packet's payload; the header bytes, or
 // 0 when there is none.
@@ -193,58 +189,74 @@ void TrimGraphicsEnd(SRipTrack& t) {
 
 // ---------------------------------------------------------------- the scan
 
-std::optional<PMT_SECTION> ReadClipPmt(CReusedClip& clip) {
+namespace {
+
+// Hands the clip's transport packets in sync, from its start, to `take`
+// until it returns true; reads 100 source packets at a time, since what is
+// sought lies near the start.
+template <class F>
+void TakeFromStart(CReusedClip& clip, F&& take) {
   std::vector<uint8_t> block(kSmallBlock);
-  std::vector<uint8_t> section;
-  bool collecting = false;
   for (int64_t pos = 0; pos < clip.Length(); pos += static_cast<int64_t>(kSmallBlock)) {
     const int64_t got = clip.ReadAt(pos, block.data(), block.size());
-    if (got <= 0) return std::nullopt;
+    if (got <= 0) return;
     for (size_t off = 0; off + 192 <= static_cast<size_t>(got); off += 192) {
       const uint8_t* ts = block.data() + off + 4;
-      if (ts[0] != 0x47 || (((ts[1] & 0x1F) << 8) | ts[2]) != kPmtPid || !(ts[3] & 0x10)) continue;
-      const size_t h = TsHeaderBytes(ts);
-      if (h == 0 || h >= 188) continue;
-      const uint8_t* p = ts + h;
-      size_t n = 188 - h;
-      if (ts[1] & 0x40) {
-        const size_t pointer = p[0];
-        if (pointer + 1 >= n) continue;
-        section.assign(p + 1 + pointer, p + n);
-        collecting = true;
-      } else if (collecting) {
-        section.insert(section.end(), p, p + n);
-      } else {
-        continue;
-      }
-      if (section.size() < 3) continue;
-      const size_t length = 3 + (((section[1] & 0x0F) << 8) | section[2]);
-      if (section.size() < length) {
-        if (section.size() > 4096) collecting = false;  // not a section a clip carries
-        continue;
-      }
-      PMT_SECTION pmt;
-      if (Parse(section.data(), length, pmt) != 0) return pmt;
-      collecting = false;
+      if (ts[0] == 0x47 && take(ts)) return;
     }
   }
-  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<PMT_SECTION> ReadClipPmt(CReusedClip& clip) {
+  std::optional<PMT_SECTION> found;
+  std::vector<uint8_t> section;
+  bool collecting = false;
+  TakeFromStart(clip, [&](const uint8_t* ts) {
+    if ((((ts[1] & 0x1F) << 8) | ts[2]) != kPmtPid || !(ts[3] & 0x10)) return false;
+    const size_t h = TsHeaderBytes(ts);
+    if (h == 0 || h >= 188) return false;
+    const uint8_t* p = ts + h;
+    size_t n = 188 - h;
+    if (ts[1] & 0x40) {
+      const size_t pointer = p[0];
+      if (pointer + 1 >= n) return false;
+      section.assign(p + 1 + pointer, p + n);
+      collecting = true;
+    } else if (collecting) {
+      section.insert(section.end(), p, p + n);
+    } else {
+      return false;
+    }
+    if (section.size() < 3) return false;
+    const size_t length = 3 + (((section[1] & 0x0F) << 8) | section[2]);
+    if (section.size() < length) {
+      if (section.size() > 4096) collecting = false;  // not a section a clip carries
+      return false;
+    }
+    PMT_SECTION pmt;
+    if (Parse(section.data(), length, pmt) != 0) {
+      found = std::move(pmt);
+      return true;
+    }
+    collecting = false;
+    return false;
+  });
+  return found;
 }
 
 std::optional<int64_t> ReadClipStartPts(CReusedClip& clip) {
-  std::vector<uint8_t> block(kSmallBlock);
-  for (int64_t pos = 0; pos < clip.Length(); pos += static_cast<int64_t>(kSmallBlock)) {
-    const int64_t got = clip.ReadAt(pos, block.data(), block.size());
-    if (got <= 0) return std::nullopt;
-    for (size_t off = 0; off + 192 <= static_cast<size_t>(got); off += 192) {
-      const uint8_t* ts = block.data() + off + 4;
-      if (ts[0] != 0x47 || !IsReusablePid(((ts[1] & 0x1F) << 8) | ts[2])) continue;
-      const size_t h = TsHeaderBytes(ts);
-      PES_HEADER pes;
-      if (h != 0 && PesHeaderAt(ts, h, pes) != 0 && pes.PTS) return static_cast<int64_t>(pes.PTS->value);
-    }
-  }
-  return std::nullopt;
+  std::optional<int64_t> found;
+  TakeFromStart(clip, [&](const uint8_t* ts) {
+    if (!IsReusablePid(((ts[1] & 0x1F) << 8) | ts[2])) return false;
+    const size_t h = TsHeaderBytes(ts);
+    PES_HEADER pes;
+    if (h == 0 || PesHeaderAt(ts, h, pes) == 0 || !pes.PTS) return false;
+    found = static_cast<int64_t>(pes.PTS->value);
+    return true;
+  });
+  return found;
 }
 
 void AttachKeyPoints(SRipTracks& tracks, const SCpi& epMap) {

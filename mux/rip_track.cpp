@@ -11,12 +11,6 @@ namespace zv {
 
 namespace {
 
-size_t TsHeaderBytes(const uint8_t* ts) {
-  size_t h = 4;
-  if (ts[3] & 0x20) h += 1 + size_t{ts[4]};
-  return h <= 188 ? h : 0;
-}
-
 // Offset of the PES header's optional fields within a packet, or 0 when the
 // packet does not start a PES packet with them.
 size_t PesAt(const uint8_t* ts, size_t h) {

@@ -155,6 +155,15 @@ struct PES_HEADER {
 // stream 2 and friends).
 bool PesHasNoOptionalHeader(uint8_t streamId);
 
+// Bytes of the transport header of the 188-byte packet at `ts` (adaptation
+// field included), read straight from the bytes for per-packet loops; 0
+// when the adaptation field runs past the packet.
+inline size_t TsHeaderBytes(const uint8_t* ts) {
+  size_t h = 4;
+  if (ts[3] & 0x20) h += 1 + size_t{ts[4]};
+  return h <= 188 ? h : 0;
+}
+
 // Sets PTS and DTS with the prefixes their combination calls for.
 void SetTimeStamps(PES_HEADER& h, std::optional<uint64_t> pts, std::optional<uint64_t> dts = std::nullopt);
 

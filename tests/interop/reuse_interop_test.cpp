@@ -63,6 +63,30 @@ void CheckBuffers(const std::string& built, const std::vector<std::pair<uint16_t
   EXPECT_LE(MaxPcrGap(c), kMaxPcrGap);
 }
 
+// A new project `name` in `dir` whose movie clip takes streams of `clip`
+// (`options` of `source add`) plus the raw files, built; the disc's root
+// goes to `root` and the built clip's path is returned.
+std::string BuildReusing(const TempDir& dir, const std::string& name, const std::string& clip,
+                         const std::vector<std::string>& options, const std::vector<std::string>& raw,
+                         std::string& root) {
+  const std::string p = dir / (name + ".zvpj");
+  EXPECT_EQ(Zv({"new", p}).status, 0);
+  std::vector<std::string> add{"source", "add", p, "Movie#1/Clip#1", clip};
+  add.insert(add.end(), options.begin(), options.end());
+  RunResult r = Zv(add);
+  EXPECT_EQ(r.status, 0) << r.err;
+  if (!raw.empty()) {
+    std::vector<std::string> more{"source", "add", p, "Movie#1/Clip#1"};
+    more.insert(more.end(), raw.begin(), raw.end());
+    r = Zv(more);
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  r = Zv({"build", p, dir / name, "--yes"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  root = dir / (name + "/Zelvane/DISC");
+  return root + "/BDMV/STREAM/00000.m2ts";
+}
+
 class ReuseDisc : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,22 +104,9 @@ class ReuseDisc : public ::testing::Test {
   // Builds a project whose movie clip takes `pids` of the clip plus the
   // raw files; returns the built clip.
   std::string Build(const std::string& name, const std::string& pids, const std::vector<std::string>& raw) {
-    const std::string p = dir / (name + ".zvpj");
-    EXPECT_EQ(Zv({"new", p}).status, 0);
-    std::vector<std::string> add{"source", "add", p, "Movie#1/Clip#1", clip};
-    if (!pids.empty()) add.insert(add.end(), {"--pids", pids});
-    RunResult r = Zv(add);
-    EXPECT_EQ(r.status, 0) << r.err;
-    if (!raw.empty()) {
-      std::vector<std::string> more{"source", "add", p, "Movie#1/Clip#1"};
-      more.insert(more.end(), raw.begin(), raw.end());
-      r = Zv(more);
-      EXPECT_EQ(r.status, 0) << r.err;
-    }
-    r = Zv({"build", p, dir / name, "--yes"});
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    root = dir / (name + "/Zelvane/DISC");
-    return root + "/BDMV/STREAM/00000.m2ts";
+    std::vector<std::string> options;
+    if (!pids.empty()) options = {"--pids", pids};
+    return BuildReusing(dir, name, clip, options, raw, root);
   }
 
   std::string BdInfo() {
@@ -256,25 +267,11 @@ class ReuseOfDisc : public ::testing::Test {
     ASSERT_TRUE(error_.empty()) << error_;
   }
 
-  // A new project whose movie clip reuses `pids` of the old clip (all when
-  // empty) with `options`, plus the raw files; returns the built clip.
+  // A new project whose movie clip takes streams of the old clip with
+  // `options` of `source add` (all without --pids), plus the raw files;
+  // returns the built clip.
   std::string Build(const std::string& name, std::vector<std::string> options, const std::vector<std::string>& raw) {
-    const std::string p = dir / (name + ".zvpj");
-    EXPECT_EQ(Zv({"new", p}).status, 0);
-    std::vector<std::string> add{"source", "add", p, "Movie#1/Clip#1", clip_};
-    add.insert(add.end(), options.begin(), options.end());
-    RunResult r = Zv(add);
-    EXPECT_EQ(r.status, 0) << r.err;
-    if (!raw.empty()) {
-      std::vector<std::string> more{"source", "add", p, "Movie#1/Clip#1"};
-      more.insert(more.end(), raw.begin(), raw.end());
-      r = Zv(more);
-      EXPECT_EQ(r.status, 0) << r.err;
-    }
-    r = Zv({"build", p, dir / name, "--yes"});
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    root = dir / (name + "/Zelvane/DISC");
-    return root + "/BDMV/STREAM/00000.m2ts";
+    return BuildReusing(dir, name, clip_, options, raw, root);
   }
 
   static std::unique_ptr<TempDir> old_;
