@@ -42,7 +42,8 @@ bool CReusedClip::Open(const std::string& path, std::string& error) {
 int64_t CReusedClip::ReadAt(int64_t pos, void* buf, size_t n) {
   if (pos < 0 || pos >= m_length) return 0;
   const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), m_length - pos));
-  if (!m_file.ReadExactAt(pos, buf, want)) return -1;
+  // Also called from the scan's read-ahead worker: nothing is recorded.
+  if (m_file.ReadExactAtShared(pos, buf, want) != 0) return -1;
   return static_cast<int64_t>(want);
 }
 

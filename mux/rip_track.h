@@ -50,7 +50,8 @@ class CReusedClip {
   const std::string& Path() const { return m_file.Path(); }
   int64_t Length() const { return m_length; }
   const Identity& OpenedIdentity() const { return m_identity; }
-  // Reads up to n bytes at `pos`; the count read, -1 on an error.
+  // Reads up to n bytes at `pos`; the count read, -1 on an error. Records
+  // no error on the handle, so a worker may read while its owner does.
   int64_t ReadAt(int64_t pos, void* buf, size_t n);
   // The shared handle.
   const File& Handle() const { return m_file; }

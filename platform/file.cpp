@@ -110,23 +110,30 @@ bool File::ReadExact(void* buf, size_t n) {
   return true;
 }
 
-bool File::ReadExactAt(int64_t pos, void* buf, size_t n) {
-  if (pos < 0) return Fail("read", EINVAL);
+int File::ReadExactAtShared(int64_t pos, void* buf, size_t n) const {
+  if (pos < 0) return EINVAL;
   size_t done = 0;
   auto* p = static_cast<uint8_t*>(buf);
   while (done < n) {
     ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(pos + static_cast<int64_t>(done)));
     if (r < 0) {
       if (errno == EINTR) continue;
-      return Fail("read", errno);
+      return errno;
     }
-    if (r == 0) {
-      error_ = "Cannot read \"" + path_ + "\": unexpected end of file";
-      return false;
-    }
+    if (r == 0) return -1;
     done += static_cast<size_t>(r);
   }
-  return true;
+  return 0;
+}
+
+bool File::ReadExactAt(int64_t pos, void* buf, size_t n) {
+  const int err = ReadExactAtShared(pos, buf, n);
+  if (err == 0) return true;
+  if (err < 0) {
+    error_ = "Cannot read \"" + path_ + "\": unexpected end of file";
+    return false;
+  }
+  return Fail("read", err);
 }
 
 bool File::Write(const void* buf, size_t n) {

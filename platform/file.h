@@ -40,6 +40,10 @@ class File {
   // ReadExact at an absolute position, in one call; the file position is
   // left where it was.
   bool ReadExactAt(int64_t pos, void* buf, size_t n);
+  // The same without recording an error, so that several threads (a
+  // read-ahead worker and its owner) may read the file at once: 0 when all
+  // n bytes were read, else the errno, or -1 at the end of the file.
+  int ReadExactAtShared(int64_t pos, void* buf, size_t n) const;
   // Writes all n bytes or fails (disk full is a failure, never silent).
   bool Write(const void* buf, size_t n);
   bool Seek(int64_t pos);

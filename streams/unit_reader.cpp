@@ -28,10 +28,11 @@ void CUnitReader::Prefetch(File& file, int64_t length, int slot, int64_t pos) {
   if (pos >= length) return;
   const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kWindow), length - pos));
   uint8_t* dst = slots_[slot].get() + kCarry;
-  File* f = &file;
+  const File* f = &file;
   pendingSlot_ = slot;
   pendingPos_ = pos;
-  worker_.Start([f, dst, pos, n]() -> int64_t { return f->ReadExactAt(pos, dst, n) ? static_cast<int64_t>(n) : -1; });
+  // Records no error: the owner reads again itself when this fails.
+  worker_.Start([f, dst, pos, n]() -> int64_t { return f->ReadExactAtShared(pos, dst, n) == 0 ? static_cast<int64_t>(n) : -1; });
 }
 
 void CUnitReader::PrefetchMap(int64_t length, int slot, int64_t pos) {
