@@ -40,6 +40,9 @@ constexpr uint32_t kAlignment = 32;
 constexpr uint32_t kMetadataStart = kAlignment;
 // Bytes moved per read and write.
 constexpr size_t kCopyBuffer = 4 << 20;
+// Written data is sent to the disk in windows of this size while the next
+// ones are copied, and dropped from the page cache once it is there.
+constexpr uint64_t kFlushWindow = 64 << 20;
 
 uint64_t Blocks(uint64_t bytes) { return (bytes + kBlock - 1) / kBlock; }
 uint64_t RoundUp(uint64_t v, uint64_t unit) { return (v + unit - 1) / unit * unit; }
@@ -235,6 +238,7 @@ class CSink {
   int Write(const void* p, size_t n) {
     if (!f_.Write(p, n)) return kFailed;
     done_ += n;
+    if (done_ - started_ >= kFlushWindow) Flush();
     const int32_t pct = total_ ? static_cast<int32_t>(done_ * 100 / total_) : 100;
     return progress_.Value(pct) ? kOk : kCancelled;
   }
@@ -250,6 +254,24 @@ class CSink {
   uint64_t Done() const { return done_; }
 
  private:
+  // Starts writing the window just filled and waits for the one before,
+  // so the disk works while the copy goes on and the image never piles up
+  // as dirty pages. Errors show at the final fdatasync.
+  void Flush() {
+    const int fd = f_.Descriptor();
+    ::sync_file_range(fd, static_cast<off_t>(started_), static_cast<off_t>(done_ - started_),
+                      SYNC_FILE_RANGE_WRITE);
+    if (started_ > 0) {
+      ::sync_file_range(fd, static_cast<off_t>(flushed_), static_cast<off_t>(started_ - flushed_),
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      ::posix_fadvise(fd, static_cast<off_t>(flushed_), static_cast<off_t>(started_ - flushed_),
+                      POSIX_FADV_DONTNEED);
+      flushed_ = started_;
+    }
+    started_ = done_;
+  }
+  uint64_t started_ = 0;  // start of the window being filled
+  uint64_t flushed_ = 0;  // everything before is on disk
   File& f_;
   uint64_t total_;
   uint64_t done_ = 0;
