@@ -63,7 +63,7 @@ c=$(printf '%s\n' "${cat_times[@]}" | median)
 i=$(printf '%s\n' "${image_times[@]}" | median)
 r=$(printf '%s\n' "${rss[@]}" | sort -n | tail -1)
 awk -v n="$bytes" -v c="$c" -v i="$i" -v r="$r" 'BEGIN {
-  printf "image: %d bytes of files, cat+sync %.2f s (%.0f MB/s), zelvane image %.2f s (%.0f MB/s), ratio %.2f (target <= 1.20), peak memory %d KiB\n",
+  printf "image: %.0f bytes of files, cat+sync %.2f s (%.0f MB/s), zelvane image %.2f s (%.0f MB/s), ratio %.2f (target <= 1.20), peak memory %d KiB\n",
     n, c, n / c / 1e6, i, n / i / 1e6, i / c, r }'
 
 # The clip over 4 GiB as 7-Zip lists and reads it.
