@@ -191,11 +191,11 @@ SLayout MakeLayout(const SImageTree& tree) {
     const int ra = ReadingRank(a->relPath), rb = ReadingRank(b->relPath);
     return ra != rb ? ra < rb : a->relPath < b->relPath;
   });
-  // The mirror follows the metadata: readers that take the last extent
-  // of a file as the end of the volume then see only zeros and the closing
-  // anchors after it.
-  const uint64_t mirror = kMetadataStart + L.metadataBlocks;
-  uint64_t cur = mirror + L.metadataBlocks;
+  // The mirror comes first, then the metadata, then the files: readers that
+  // take the last block they used as the end of the volume (7-Zip) then see
+  // only zeros and the closing anchors after it.
+  const uint64_t mirror = kMetadataStart;
+  uint64_t cur = kMetadataStart + 2 * L.metadataBlocks;
   L.dataStart = static_cast<uint32_t>(cur);
   for (const SImageNode* f : L.fileOrder) {
     L.places[f].data = static_cast<uint32_t>(cur);
@@ -517,7 +517,7 @@ int WriteDiscImage(const SImageTree& tree, const std::string& out, const SImageO
   m.fileType = kFileTypeMetadata;
   m.size = static_cast<uint64_t>(L.metadataBlocks) * kBlock;
   m.time = v.time;
-  m.extents.push_back(SLongAd{static_cast<uint32_t>(m.size), kMetadataStart, 0, 0});
+  m.extents.push_back(SLongAd{static_cast<uint32_t>(m.size), kMetadataStart + L.metadataBlocks, 0, 0});
   ExtendedFileEntry(&entries[kMetadataEntry * kBlock], kMetadataEntry, m);
   m.fileType = kFileTypeMirror;
   m.extents[0].block = L.mirrorStart;
@@ -547,8 +547,8 @@ int WriteDiscImage(const SImageTree& tree, const std::string& out, const SImageO
   std::vector<uint8_t> buf(kCopyBuffer);
   int rc = sink.Write(head.data(), head.size());
   if (!rc) rc = sink.Write(entries.data(), entries.size());
-  if (!rc) rc = sink.Write(meta.data(), meta.size());
   if (!rc) rc = sink.Write(meta.data(), meta.size());  // the mirror
+  if (!rc) rc = sink.Write(meta.data(), meta.size());
   for (size_t i = 0; i < L.fileOrder.size() && !rc; ++i) rc = CopyFile(*L.fileOrder[i], sink, buf, error);
   if (!rc) rc = sink.Write(anchor.data(), anchor.size());
   if (!rc) rc = sink.Zeros(static_cast<uint64_t>(kTailSectors - 2) * kBlock);

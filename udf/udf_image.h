@@ -5,9 +5,9 @@
 // its mirror) holding the file set, the folders and the file entries.
 //
 // The folder is scanned first (names, sizes; nothing is read), the layout is
-// decided from that, and the image is then written in one pass: metadata,
-// its mirror, the files' bytes streamed through one buffer and the closing
-// anchors. File data is ordered for reading: navigation and clip
+// decided from that, and the image is then written in one pass: the
+// metadata mirror and the metadata, the files' bytes streamed through one
+// buffer, and the closing anchors. File data is ordered for reading: navigation and clip
 // information first, the clips next (each contiguous), BACKUP copies last.
 #pragma once
 
