@@ -96,6 +96,16 @@ TEST_F(ImageCommand, RefusesWhatUdfCannotHoldNamingTheEntry) {
   const auto ok = Zv({"image", disc_, out_, "--label", "OK"});
   EXPECT_EQ(ok.status, 0) << ok.err;
   EXPECT_EQ(fs::file_size(out_) % 2048, 0u);
+  if (zvtest::HaveProgram("7z")) {
+    const auto l = zvtest::Run({"7z", "l", out_});
+    EXPECT_EQ(l.status, 0) << l.out;
+    EXPECT_EQ(l.out.find("ERROR"), std::string::npos) << l.out;
+    // The line of index.bdmv: its 8 bytes, one block.
+    const size_t k = l.out.find("BDMV/index.bdmv");
+    ASSERT_NE(k, std::string::npos) << l.out;
+    const std::string line = l.out.substr(l.out.rfind('\n', k) + 1, k - l.out.rfind('\n', k) - 1);
+    EXPECT_NE(line.find(" 8 "), std::string::npos) << line;
+  }
 }
 
 TEST_F(ImageCommand, WarnsWhenTheDiscTypeIsTooSmallAndKeepsAnExistingImageOnNo) {
