@@ -65,7 +65,7 @@ void Pictures(const std::string& dir, int count, int w, int h, bool noise) {
 
 // A page of `rows` groups of 1920 x 360 buttons, `perRow` buttons each,
 // every state a picture of its own.
-std::string NoiseMenu(int rows, int perRow) {
+std::string PageOfPictures(int rows, int perRow) {
   std::string groups;
   int k = 0;
   for (int r = 0; r < rows; ++r) {
@@ -100,7 +100,7 @@ class MenuLimits : public ::testing::Test {
 TEST_F(MenuLimits, APageBeyondTheDecodedObjectBufferIsRefusedNamingItsSize) {
   const std::string d = dir.Path();
   Pictures(d, 27, 1920, 360, false);
-  zvtest::WriteText(d + "/menu.xml", NoiseMenu(3, 3));
+  zvtest::WriteText(d + "/menu.xml", PageOfPictures(3, 3));
   ASSERT_EQ(Steps({{"menu", "import", p, "Top Menu/IG#1", d + "/menu.xml"}}), "");
   const zvtest::RunResult r = Zelvane({"build", p, d + "/out", "--yes"});
   EXPECT_EQ(r.status, 2);
@@ -114,14 +114,18 @@ TEST_F(MenuLimits, ALargeMenuThatFitsIsBuiltDecodableAndItsLatePagesWarnedOf) {
   const std::string d = dir.Path();
   // 12 pictures of noise: 8.3 MB decoded, about as much coded.
   Pictures(d, 12, 1920, 360, true);
-  zvtest::WriteText(d + "/menu.xml", NoiseMenu(2, 2));
+  zvtest::WriteText(d + "/menu.xml", PageOfPictures(2, 2));
   std::string log;
   ASSERT_EQ(Steps({{"menu", "import", p, "Top Menu/IG#1", d + "/menu.xml"},
                    {"set", p, "Top Menu/Title#1/PI#1", "still=Infinite"},
                    {"build", p, d + "/out", "--yes"}},
                   &log),
             "");
-  EXPECT_NE(log.find("Warning:"), std::string::npos) << log;
+  // The page's pictures arrive over more than a second: either the menu
+  // waits for them or they come after it shows; the log says which.
+  const bool said = log.find("Warning:the menu shows ") != std::string::npos ||
+                    log.find("Warning:Page \"Chapters\": its pictures are decoded ") != std::string::npos;
+  EXPECT_TRUE(said) << log;
   EXPECT_EQ(zvtest::ExpectMenuClipsDecodable(d + "/out/Zelvane/DISC"), 1);
 }
 
