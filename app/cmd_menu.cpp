@@ -15,6 +15,8 @@
 #include "app/sound_ids.h"
 #include "app/terminal.h"
 #include "bdnav/navcmd.h"
+#include "graphics/effect_forms.h"
+#include "graphics/ig_compiler.h"
 #include "graphics/menu_model.h"
 #include "model/button_types.h"
 #include "model/object_path.h"
@@ -158,6 +160,49 @@ zv::CGraphicObject* FindGraphic(zv::CEpoch* epoch, const std::string& name) {
   return nullptr;
 }
 
+// none, fade,GRAPHIC,X,Y,MS[,STEPS] or slide,SIDE,GRAPHIC,X,Y,MS[,STEPS].
+bool SetPageEffect(zv::CPage& page, bool in, const Setter& s) {
+  if (zv::EqualsNoCase(s.value, "none")) return zv::ClearEffects(page, in), true;
+  std::vector<std::string> f;
+  for (size_t at = 0;;) {
+    const size_t comma = s.value.find(',', at);
+    f.push_back(s.value.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+    if (comma == std::string::npos) break;
+    at = comma + 1;
+  }
+  const char* form = "expected none, fade,GRAPHIC,X,Y,MS[,STEPS] or slide,left|right|top|bottom,GRAPHIC,X,Y,MS[,STEPS]";
+  zv::SEffectForm fx;
+  size_t i = 1;
+  if (zv::EqualsNoCase(f[0], "fade")) {
+    fx.kind = zv::SEffectForm::kFade;
+  } else if (zv::EqualsNoCase(f[0], "slide") && f.size() > 1 && zv::ParseEffectSide(f[1], fx.side)) {
+    fx.kind = zv::SEffectForm::kSlide;
+    i = 2;
+  } else {
+    return s.Bad(form);
+  }
+  if (f.size() != i + 4 && f.size() != i + 5) return s.Bad(form);
+  zv::CEpoch* epoch = zv::EpochOf(&page);
+  if (epoch) zv::LoadGraphicSizes(*epoch);  // the project keeps only the pictures' paths
+  fx.graphic = FindGraphic(epoch, f[i]);
+  if (!fx.graphic) return s.Bad("\"" + f[i] + "\" is no graphic of the menu");
+  long v[4] = {0, 0, 0, 8};
+  const long hi[4] = {0xFFFF, 0xFFFF, 0xFFFFFF / 90, zv::kMaxFormSteps};
+  for (size_t k = 0; k + i + 1 < f.size(); ++k) {
+    char* end = nullptr;
+    const std::string& t = f[i + 1 + k];
+    v[k] = std::strtol(t.c_str(), &end, 10);
+    if (t.empty() || *end || v[k] < (k == 3 ? 1 : 0) || v[k] > hi[k]) return s.Bad(form);
+  }
+  fx.x = static_cast<int32_t>(v[0]);
+  fx.y = static_cast<int32_t>(v[1]);
+  fx.duration = static_cast<uint32_t>(v[2]) * 90;
+  fx.steps = static_cast<int32_t>(v[3]);
+  std::string error;
+  if (!zv::ApplyEffectForm(page, in, fx, error)) return s.Bad(error);
+  return true;
+}
+
 bool SetPage(zv::CPage& page, const Setter& s) {
   if (s.key == "name") {
     std::vector<zv::CNamedObject*> others;
@@ -196,7 +241,18 @@ bool SetPage(zv::CPage& page, const Setter& s) {
         return page.m_palette.Set(epoch->m_palettes.GetAt(i)), true;
     return s.Bad("expected a palette of the epoch or none");
   }
-  return s.Unknown("a page", "name, default-selected, default-activated, neighbours, palette");
+  if (s.key == "animation-frame-rate") {
+    long n = 0;
+    char* end = nullptr;
+    n = std::strtol(s.value.c_str(), &end, 10);
+    if (s.value.empty() || *end || n < 0 || n > 255) return s.Bad("expected 0..255");
+    page.m_nAnimationFrameRateCode = static_cast<uint8_t>(n);
+    return true;
+  }
+  if (s.key == "in-effect" || s.key == "out-effect") return SetPageEffect(page, s.key == "in-effect", s);
+  return s.Unknown("a page",
+                   "name, default-selected, default-activated, neighbours, palette, in-effect, out-effect, "
+                   "animation-frame-rate");
 }
 
 bool SetBog(zv::CBog& bog, const Setter& s) {

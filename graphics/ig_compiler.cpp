@@ -8,11 +8,14 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 
 #include "graphics/composition.h"
 #include "graphics/object_coding.h"
+#include "mux/std_models.h"
+#include "mux/ts_syntax.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "streams/sif_data.h"
@@ -43,6 +46,18 @@ constexpr int64_t kObjectRate = 64000000;
 constexpr int64_t kPlaneRate = 128000000;
 constexpr int64_t kMinComposition = 131070;  // where every parsed stream starts
 constexpr size_t kIcsFragment = 65510;
+// The decoded-object buffer of an interactive-graphics decoder: every object
+// of a display set stays decoded in it, one byte a pixel.
+constexpr int64_t kDecodedObjectBuffer = int64_t{16} << 20;
+// A menu clip carries its stream alone, at the clip rate; a little is kept
+// back for the PSI and PCR packets between the stream's own.
+constexpr int64_t kMenuClipRate = 48000000;
+constexpr int64_t kPacketTicks = (int64_t{188} * 8 * kTicksPerSecond * 102 / 100 + kMenuClipRate - 1) / kMenuClipRate;
+// The PES header of a segment with PTS and DTS.
+constexpr int32_t kPesHeader = 19;
+// The multiplexer sends no unit's first packet more than 0.9 s before the
+// unit's decoding time.
+constexpr int64_t kMaxUnitLead90k = 81000;
 
 // The log of one compilation: lines go to the caller's callback; an answer
 // of 0 stops compilation at the next check.
@@ -298,7 +313,7 @@ class CCompiler {
     t.composition = std::max(t.composition, CeilDiv(t.duration, t.frameDuration) * t.frameDuration);
     t.composition = std::max(t.composition, kMinComposition);
     Stamp(out, t);
-    return true;
+    return FitDecoder(prefix, ds, order, lastNeeded, out, t);
   }
 
  private:
@@ -360,6 +375,133 @@ class CCompiler {
     return true;
   }
 
+  // What the player's decoder can hold and when the pictures are there:
+  // refuses pages whose decoded pictures can never fit the decoded-object
+  // buffer, delays each object's decoding until its coded data has arrived
+  // through the coded-data buffer (as the multiplexer will deliver it), lets
+  // the first page wait for the objects it needs, and warns of pages whose
+  // pictures are ready only after the menu shows.
+  bool FitDecoder(const std::string& prefix, CDisplaySet& ds, const CObjectOrder& order, size_t lastNeeded,
+                  CDsData& out, SDsTiming& t) {
+    auto mb = [](int64_t bytes) {
+      char b[32];
+      std::snprintf(b, sizeof b, "%.1f MB", static_cast<double>(bytes) / 1e6);
+      return std::string(b);
+    };
+    for (size_t i = 0; i < ds.GetCount(); ++i) {
+      CPage& page = *ds.GetAt(i);
+      CObjectOrder own(epoch_);
+      own.Page(page, nullptr);
+      const int64_t bytes = DecodedBytes(own.List());
+      if (bytes > kDecodedObjectBuffer) {
+        log_.Message(prefix, "Error", "Page \"" + page.m_strName + "\": " + mb(bytes) +
+                                          " of decoded pictures, the player holds 16 MB");
+        return false;
+      }
+    }
+    if (const int64_t bytes = DecodedBytes(order.List()); bytes > kDecodedObjectBuffer) {
+      log_.Message(prefix, "Error", "the pages' pictures together take " + mb(bytes) +
+                                        " decoded, the player holds 16 MB for a display set");
+      return false;
+    }
+    // Objects in stream order: the ODS index of each first fragment.
+    std::vector<size_t> firsts;
+    for (size_t k = 0; k < out.m_ods.size(); ++k)
+      if (out.m_ods[k]->m_sequence.first) firsts.push_back(k);
+    t.objectWait.assign(firsts.size(), 0);
+    const int64_t plainComposition = t.composition;
+    const int64_t drawTicks = ObjectDecodeTicks(t.drawBits / 8, 1, kPlaneRate);
+    // Waits only grow; each round settles at least one more object.
+    std::vector<int64_t> sizes;
+    for (const CSegmentBase* seg : out.Segments())
+      sizes.push_back(static_cast<int64_t>(const_cast<CSegmentBase*>(seg)->Write(nullptr)));
+    for (size_t round = 0; round < 2 * firsts.size() + 8; ++round) {
+      const std::optional<std::pair<size_t, int64_t>> late = FirstLateObject(out, sizes, firsts);
+      if (late) {
+        t.objectWait[late->first] += late->second;
+      } else {
+        // The first page shows once the objects it needs are decoded.
+        if (lastNeeded == 0 || lastNeeded > firsts.size()) break;
+        const int64_t ready = out.m_ods[firsts[lastNeeded - 1]]->m_nPts - t.Start();
+        const int64_t need = ready + drawTicks;
+        if (need <= t.duration) break;
+        t.decode += need - t.duration;
+        t.duration = need;
+        t.composition = std::max(plainComposition, CeilDiv(t.duration, t.frameDuration) * t.frameDuration);
+      }
+      Stamp(out, t);
+    }
+    if (t.composition > plainComposition)
+      log_.Message(prefix, "Warning", "the menu shows " + Seconds(t.composition - plainComposition) +
+                                          " late: the first page's pictures need " + Seconds(t.duration) +
+                                          " to arrive and decode");
+    std::map<int32_t, int64_t> readyAt;
+    for (size_t k : firsts) readyAt[out.m_ods[k]->m_nObjectId] = out.m_ods[k]->m_nPts;
+    for (size_t i = 0; i < ds.GetCount(); ++i) {
+      CPage& page = *ds.GetAt(i);
+      CObjectOrder own(epoch_);
+      own.Page(page, nullptr);
+      int64_t ready = 0;
+      for (const CGraphicObject* g : own.List())
+        if (auto it = readyAt.find(g->m_nId); it != readyAt.end()) ready = std::max(ready, it->second);
+      if (ready > t.composition)
+        log_.Message(prefix, "Warning", "Page \"" + page.m_strName + "\": its pictures are decoded " +
+                                            Seconds(ready - t.composition) + " after the menu shows");
+    }
+    return true;
+  }
+
+  static int64_t DecodedBytes(const std::vector<CGraphicObject*>& list) {
+    int64_t bytes = 0;
+    for (const CGraphicObject* g : list) bytes += Area(g);
+    return bytes;
+  }
+
+  static std::string Seconds(int64_t ticks) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.1f s", static_cast<double>(ticks) / 90000);
+    return b;
+  }
+
+  // Replays the segments' delivery into the coded-data buffer as the
+  // multiplexer schedules a menu clip: packet after packet, none into a
+  // full buffer, none more than 0.9 s before its unit's decoding time.
+  // Returns the first object (index among `firsts`) whose last fragment
+  // arrives after its decoding time, with the ticks it is late.
+  // `sizes` are the segments' sizes in writing order.
+  static std::optional<std::pair<size_t, int64_t>> FirstLateObject(const CDsData& out,
+                                                                    const std::vector<int64_t>& sizes,
+                                                                    const std::vector<size_t>& firsts) {
+    CIgStd eb;
+    std::map<const CSegmentBase*, int64_t> arrived;
+    int64_t now = 0;
+    const std::vector<const CSegmentBase*> segments = out.Segments();
+    for (size_t i = 0; i < segments.size(); ++i) {
+      const CSegmentBase* s = segments[i];
+      const uint32_t dts = s->m_nDts ? s->m_nDts : s->m_nPts;
+      eb.AddAccessUnit(dts, s->m_nPts);
+      const int64_t lead = dts > kMaxUnitLead90k ? (int64_t{dts} - kMaxUnitLead90k) * kTicksPer90k : 0;
+      int64_t next = std::max(lead, eb.GetNextTime());
+      int64_t left = sizes[i] + kPesHeader;
+      while (left > 0) {
+        const int64_t at = std::max(now, next);
+        const auto carried = static_cast<int32_t>(std::min<int64_t>(left, kTsPayloadSize));
+        eb.DeliverPacket(SPacketArrival{at, carried});
+        left -= carried;
+        now = at + kPacketTicks;
+        if (const int64_t m = eb.GetNextTime(); m != 0) next = std::max(next, m);
+      }
+      arrived[s] = now;
+    }
+    for (size_t k = 0; k < firsts.size(); ++k) {
+      const size_t end = k + 1 < firsts.size() ? firsts[k + 1] : out.m_ods.size();
+      const int64_t dts = int64_t{out.m_ods[firsts[k]]->m_nDts} * kTicksPer90k;
+      const int64_t last = arrived[out.m_ods[end - 1].get()];
+      if (last > dts) return std::make_pair(k, CeilDiv(last - dts, kTicksPer90k));
+    }
+    return std::nullopt;
+  }
+
   static void Stamp(CDsData& out, const SDsTiming& t) {
     const auto n = static_cast<uint32_t>(t.composition);
     const auto a = static_cast<uint32_t>(t.Start());
@@ -384,11 +526,14 @@ class CCompiler {
           std::max<int64_t>(a, t.composition - ObjectDecodeTicks(fill, 1, out.m_pcs ? 256000000 : kPlaneRate)));
     }
     uint32_t at = a, lastDts = a, lastPts = a;
+    size_t object = 0;
     for (auto& o : out.m_ods) {
       if (o->m_sequence.first) {
         const auto& f = o->m_sequence.fragment;
         const int64_t w = f.size() >= 7 ? (f[3] << 8 | f[4]) : 0;
         const int64_t h = f.size() >= 7 ? (f[5] << 8 | f[6]) : 0;
+        if (object < t.objectWait.size()) at += static_cast<uint32_t>(t.objectWait[object]);
+        ++object;
         lastDts = at;
         lastPts = static_cast<uint32_t>(at + ObjectDecodeTicks(w, h, rate));
         at = lastPts;

@@ -52,6 +52,9 @@ struct SDsTiming {
   int64_t drawBits = 0;       // S: the first page's buttons drawn, in bits
   int64_t duration = 0;       // L = D + drawing time
   int64_t composition = 0;    // N: presentation time of the ICS
+  // Ticks each object's decoding waits, in stream order, for its coded
+  // data to arrive in the coded-data buffer.
+  std::vector<int64_t> objectWait;
   int64_t Start() const { return composition - duration; }  // A
 };
 

@@ -321,7 +321,13 @@ class CPageButton : public CButtonType {
       if (ds->GetAt(i) == b.m_pTypeLink) page = ds->GetAt(i);
     if (!page) return false;
     const std::string button = page->m_defaultSelected.p ? std::to_string(page->m_defaultSelected.p->m_nId) : "X";
-    return Composed([&] { Emit(b.m_commands, "SetButtonPage " + button + " " + std::to_string(page->m_nId) + " 1"); });
+    // The flag skips the out effect of the page left behind: set only when
+    // that page has none, so an authored one plays.
+    const CBog* bog = dynamic_cast<const CBog*>(b.m_pParent);
+    const CPage* from = bog ? bog->Page() : nullptr;
+    const char* skipOut = from && from->m_outEffects.GetCount() > 0 ? " 0" : " 1";
+    return Composed(
+        [&] { Emit(b.m_commands, "SetButtonPage " + button + " " + std::to_string(page->m_nId) + skipOut); });
   }
   std::vector<std::string> FillParameterOptions(const CBdButton& b, int i) const override {
     std::vector<std::string> names;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "graphics/effect_forms.h"
 #include "graphics/psd_file.h"
 #include "graphics/psd_import.h"
 #include "model/button_types.h"
@@ -97,6 +98,8 @@ struct Failure {
   std::string what;
 };
 
+constexpr int kMaxEffectMs = 0xFFFFFF / 90;  // 24 bits of 90 kHz ticks
+
 [[noreturn]] void Fail(const XmlElement& e, const std::string& what) {
   throw Failure{"line " + std::to_string(e.line) + ": <" + e.name + ">: " + what};
 }
@@ -184,9 +187,10 @@ class DescriptionBuilder {
   }
 
   void Page(const XmlElement& e, CDisplaySet& ds) {
-    OnlyAttributes(e, {"name", "PalettePath"});
+    OnlyAttributes(e, {"name", "PalettePath", "animation-frame-rate"});
     CPage* page = ds.AddPage();
     if (const std::string* n = e.Attribute("name")) page->SetName(*n);
+    page->m_nAnimationFrameRateCode = static_cast<uint8_t>(Number(e, "animation-frame-rate", 0, 255, false, 0));
     if (const std::string* p = e.Attribute("PalettePath")) {
       CPicture pic;
       std::string error;
@@ -198,8 +202,15 @@ class DescriptionBuilder {
       page->m_palette.Set(epoch_->m_palettes.Add(std::move(palette)));
     }
     std::vector<PlacedButton> placed;
+    std::vector<const XmlElement*> effects;
     for (const auto& c : e.children) {
-      if (c->name != "ButtonOverlapGroup") Fail(*c, "expected <ButtonOverlapGroup>");
+      if (c->name == "InEffect" || c->name == "OutEffect") {
+        for (const XmlElement* x : effects)
+          if (x->name == c->name) Fail(*c, "is given twice");
+        effects.push_back(c.get());
+        continue;
+      }
+      if (c->name != "ButtonOverlapGroup") Fail(*c, "expected <ButtonOverlapGroup>, <InEffect> or <OutEffect>");
       Bog(*c, *page, placed);
     }
     if (page->GetCount() == 0) Fail(e, "holds no <ButtonOverlapGroup>");
@@ -218,6 +229,133 @@ class DescriptionBuilder {
       }
     page->m_defaultSelected.Set(page->GetAt(0)->GetAt(0));
     ComputeNeighbours(*page, kNeighboursSpatial);
+    // Effects come last: their palettes derive from the page's.
+    for (const XmlElement* x : effects) Effects(*x, *page);
+  }
+
+  // <InEffect>/<OutEffect>: a ready-made form (type="fade" or type="slide")
+  // on one picture, or the full form of windows and effects.
+  void Effects(const XmlElement& e, CPage& page) {
+    const bool in = e.name == "InEffect";
+    if (e.Attribute("type")) {
+      OnlyAttributes(e, {"type", "side", "path", "x", "y", "duration", "steps"});
+      if (!e.children.empty()) Fail(e, "a ready-made effect has no child elements");
+      SEffectForm form;
+      const std::string type = ToLower(Trim(*e.Attribute("type")));
+      if (type == "fade") form.kind = SEffectForm::kFade;
+      else if (type == "slide") form.kind = SEffectForm::kSlide;
+      else Fail(e, "type=\"" + *e.Attribute("type") + "\" is not fade or slide");
+      if (form.kind == SEffectForm::kSlide) {
+        const std::string* side = e.Attribute("side");
+        if (!side) Fail(e, "a slide needs side=\"left|right|top|bottom\"");
+        if (!ParseEffectSide(*side, form.side)) Fail(e, "side=\"" + *side + "\" is not left, right, top or bottom");
+      } else if (e.Attribute("side")) {
+        Fail(e, "a fade has no side");
+      }
+      const std::string* path = e.Attribute("path");
+      if (!path) Fail(e, "needs path=\"...\"");
+      form.graphic = Graphic(e, *path, true);
+      form.x = Number(e, "x", 0, width_ - 1, true);
+      form.y = Number(e, "y", 0, height_ - 1, true);
+      form.duration = static_cast<uint32_t>(Number(e, "duration", 0, kMaxEffectMs, true)) * 90;
+      form.steps = Number(e, "steps", 1, kMaxFormSteps, false, 8);
+      Inside(e, form.x, form.y, form.graphic->m_nWidth, form.graphic->m_nHeight);
+      std::string error;
+      if (!ApplyEffectForm(page, in, form, error)) Fail(e, error);
+      return;
+    }
+    OnlyAttributes(e, {});
+    CEffectSequenceObject& seq = in ? page.m_inEffects : page.m_outEffects;
+    std::map<std::string, CWindowObject*> windows;
+    std::vector<CEffectObject*> ownPalette;
+    for (const auto& c : e.children) {
+      if (c->name == "Window") {
+        OnlyAttributes(*c, {"name", "x", "y", "width", "height"});
+        if (seq.GetCount() > 0) Fail(*c, "windows come before the effects");
+        CWindowObject* w = seq.AddWindow();
+        if (!w) Fail(*c, "a sequence has at most 2 windows");
+        const int x = Number(*c, "x", 0, width_ - 1, true), y = Number(*c, "y", 0, height_ - 1, true);
+        const int ww = Number(*c, "width", 1, width_, true), hh = Number(*c, "height", 1, height_, true);
+        Inside(*c, x, y, ww, hh);
+        w->m_rect = SRect{x, y, x + ww, y + hh};
+        if (const std::string* n = c->Attribute("name")) w->SetName(*n);
+        windows[ToLower(w->m_strName)] = w;
+        windows[std::to_string(seq.m_windows.GetCount() - 1)] = w;
+        continue;
+      }
+      if (c->name != "Effect") Fail(*c, "expected <Window> or <Effect>");
+      OnlyAttributes(*c, {"name", "duration", "PalettePath"});
+      CEffectObject* fx = seq.AddEffect();
+      if (!fx) Fail(*c, "a sequence has at most 128 effects");
+      if (const std::string* n = c->Attribute("name")) fx->SetName(*n);
+      fx->m_nDuration = static_cast<uint32_t>(Number(*c, "duration", 0, kMaxEffectMs, true)) * 90;
+      if (const std::string* p = c->Attribute("PalettePath")) fx->m_palette.Set(PaletteFile(*c, *p, fx->m_strName));
+      else ownPalette.push_back(fx);
+      for (const auto& o : c->children) {
+        if (o->name != "Object") Fail(*o, "expected <Object>");
+        OnlyAttributes(*o, {"path", "window", "x", "y", "crop-x", "crop-y", "crop-width", "crop-height", "forced-on"});
+        CCompositionObject* co = fx->AddCompositionObject();
+        if (!co) Fail(*o, "an effect shows at most 2 objects");
+        const std::string* path = o->Attribute("path");
+        if (!path) Fail(*o, "needs path=\"...\"");
+        co->m_graphic.Set(Graphic(*o, *path, true));
+        const std::string* win = o->Attribute("window");
+        if (!win) Fail(*o, "needs window=\"...\" (a <Window> of the sequence, by name or number)");
+        auto w = windows.find(ToLower(Trim(*win)));
+        if (w == windows.end()) Fail(*o, "window=\"" + *win + "\" names no <Window> before it");
+        co->m_window.Set(w->second);
+        co->m_nX = Number(*o, "x", 0, width_ - 1, true);
+        co->m_nY = Number(*o, "y", 0, height_ - 1, true);
+        const int gw = co->m_graphic.p->m_nWidth, gh = co->m_graphic.p->m_nHeight;
+        if (o->Attribute("crop-x") || o->Attribute("crop-y") || o->Attribute("crop-width") || o->Attribute("crop-height")) {
+          co->m_bCropped = true;
+          const int cx = Number(*o, "crop-x", 0, gw - 1, false, 0), cy = Number(*o, "crop-y", 0, gh - 1, false, 0);
+          const int cw = Number(*o, "crop-width", 1, gw - cx, false, gw - cx);
+          const int ch = Number(*o, "crop-height", 1, gh - cy, false, gh - cy);
+          co->m_crop = SRect{cx, cy, cx + cw, cy + ch};
+        }
+        const int shownW = co->m_bCropped ? co->m_crop.Width() : gw, shownH = co->m_bCropped ? co->m_crop.Height() : gh;
+        const SRect& r = w->second->m_rect;
+        if (co->m_nX < r.left || co->m_nY < r.top || co->m_nX + shownW > r.right || co->m_nY + shownH > r.bottom)
+          Fail(*o, "a " + std::to_string(shownW) + "x" + std::to_string(shownH) + " object at " +
+                       std::to_string(co->m_nX) + "," + std::to_string(co->m_nY) + " lies outside its window");
+        if (const std::string* f = o->Attribute("forced-on")) co->m_bForcedOn = IsYes(*o, "forced-on", *f);
+      }
+    }
+    if (seq.GetCount() == 0) Fail(e, "holds no <Effect>");
+    if (!ownPalette.empty()) {
+      CErgbPalette* base = EnsurePagePalette(page, *epoch_);
+      if (!base) Fail(e, "no palette can be made from the page's pictures");
+      for (CEffectObject* fx : ownPalette) fx->m_palette.Set(base);
+    }
+    seq.RefreshIds();
+  }
+
+  void Inside(const XmlElement& e, int x, int y, int w, int h) const {
+    if (x + w > width_ || y + h > height_)
+      Fail(e, "a " + std::to_string(w) + "x" + std::to_string(h) + " picture at " + std::to_string(x) + "," +
+                  std::to_string(y) + " lies outside the " + std::to_string(width_) + "x" + std::to_string(height_) +
+                  " page");
+  }
+
+  static bool IsYes(const XmlElement& e, const char* key, const std::string& v) {
+    const std::string l = ToLower(Trim(v));
+    if (l == "yes" || l == "1" || l == "true") return true;
+    if (l == "no" || l == "0" || l == "false") return false;
+    Fail(e, std::string(key) + "=\"" + v + "\" is not yes or no");
+  }
+
+  CErgbPalette* PaletteFile(const XmlElement& e, const std::string& path, const std::string& name) {
+    CPicture pic;
+    std::string error;
+    if (!DecodeImageFile(Resolve(path), pic, error)) Fail(e, "cannot read the palette \"" + path + "\": " + error);
+    auto palette = std::make_unique<CErgbPalette>();
+    if (PaletteFromImage(*palette, 1.0, pic) <= 0) Fail(e, "\"" + path + "\" gives no palette");
+    int32_t id = 0;
+    for (size_t i = 0; i < epoch_->m_palettes.GetCount(); ++i) id = std::max(id, epoch_->m_palettes.GetAt(i)->m_nId + 1);
+    palette->m_nId = id;
+    palette->SetName(name + " palette");
+    return epoch_->m_palettes.Add(std::move(palette));
   }
 
   void Bog(const XmlElement& e, CPage& page, std::vector<PlacedButton>& placed) {

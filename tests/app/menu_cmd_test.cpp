@@ -180,3 +180,63 @@ TEST(MenuCommands, ButtonTypesAndChoicesByName) {
   EXPECT_TRUE(Has(Zv({"show", p}).out, "type 11 (Call Title)"));
   EXPECT_TRUE(Has(Zv({"show", p}).out, "choices: movie-group Movie#1, movie Title#1\n"));
 }
+
+// Page effects through set: the ready-made fade and slide become windows,
+// effects and composition objects (shown by show, written by the export),
+// the fade's palettes go with the effect, and bad values are refused.
+TEST(MenuCommands, PageEffectsAndAnimationRateBySet) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  const std::string img = std::string(ZV_TEST_DATA) + "/images/rgba.png";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  const std::string M = "Movie#1/IG#1";
+  const std::string P = M + "/Epoch#1/DisplaySet#1/Page#1";
+  ASSERT_EQ(Zv({"page", "add", p, M}).status, 0);
+  ASSERT_EQ(Zv({"bog", "add", p, P}).status, 0);
+  ASSERT_EQ(Zv({"button", "add", p, P + "/Bog#1"}).status, 0);
+  ASSERT_EQ(Zv({"graphic", "add", p, M, img}).status, 0);
+  ASSERT_EQ(Zv({"set", p, P + "/Bog#1/Button#1", "normal=rgba.png", "x=100", "y=500"}).status, 0);
+  // The menu takes its video format from its film's video.
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+  ASSERT_EQ(Zv({"source", "add", p, "Movie#1/Clip#1", video}).status, 0);
+
+  const std::vector<uint8_t> before = zvtest::ReadBytes(p);
+  for (const auto& [pair, why] : std::vector<std::pair<std::string, std::string>>{
+           {"in-effect=fade,nothing.png,0,0,400", "is no graphic of the menu"},
+           {"in-effect=wobble,rgba.png,0,0,400", "expected none, fade"},
+           {"in-effect=slide,up,rgba.png,0,0,400", "expected none, fade"},
+           {"out-effect=fade,rgba.png,0,0,400,65", "expected none, fade"},
+           {"animation-frame-rate=256", "0..255"}}) {
+    RunResult bad = Zv({"set", p, P, pair});
+    EXPECT_EQ(bad.status, 2) << pair;
+    EXPECT_TRUE(Has(bad.err, why)) << pair << ": " << bad.err;
+  }
+  EXPECT_EQ(zvtest::ReadBytes(p), before) << "a refused value leaves the project unchanged";
+
+  RunResult set = Zv({"set", p, P, "in-effect=fade,rgba.png,100,100,400,4", "out-effect=slide,right,rgba.png,100,100,200,2",
+                      "animation-frame-rate=2"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  RunResult show = Zv({"show", p});
+  ASSERT_EQ(show.status, 0) << show.err;
+  EXPECT_TRUE(Has(show.out, "In Effect: windows 1, effects 4\n")) << show.out;
+  EXPECT_TRUE(Has(show.out, "Out Effect: windows 1, effects 2\n")) << show.out;
+  EXPECT_TRUE(Has(show.out, "duration 9000, palette Page#1 in fade 1/4\n")) << show.out;
+  EXPECT_TRUE(Has(show.out, "graphic rgba.png in Window#0 at 124,100, cropped\n")) << show.out;
+
+  // The compiled page carries the effects and the rate.
+  ASSERT_EQ(Zv({"menu", "export", p, M, dir / "m.ies"}).status, 0);
+  RunResult dump = Zv({"dump", dir / "m.ies"});
+  ASSERT_EQ(dump.status, 0) << dump.err;
+  EXPECT_TRUE(Has(dump.out, "AnimationFrameRateCode: 2\n")) << dump.out;
+  EXPECT_TRUE(Has(dump.out, "NumberOfEffects: 4\n"));
+  EXPECT_TRUE(Has(dump.out, "ObjectCroppedFlag: 1\n"));
+
+  // Cleared, the fade takes its palettes with it.
+  ASSERT_EQ(Zv({"set", p, P, "in-effect=none"}).status, 0);
+  show = Zv({"show", p});
+  EXPECT_FALSE(Has(show.out, "In Effect:")) << show.out;
+  EXPECT_TRUE(Has(show.out, "Out Effect: windows 1, effects 2\n")) << show.out;
+  RunResult json = Zv({"show", p, "--json"});
+  EXPECT_FALSE(Has(json.out, "in fade")) << json.out;
+  EXPECT_TRUE(Has(json.out, "Page#1 palette")) << json.out;
+}

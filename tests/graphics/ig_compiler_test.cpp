@@ -668,3 +668,110 @@ TEST(IgCompiler, StoryIgObjectsStoreTheirSourceBeforeTheMenu) {
   set.Add(std::make_unique<CStoryIgObject>())->m_strSourcePath = "x";
   EXPECT_EQ(set.GetCount(), 1u);
 }
+
+// The decoded-object buffer holds every object of a display set: a page
+// whose pictures alone take more than its 16 MiB can never be shown, and is
+// refused naming the page and the figure; pages that fit alone but not
+// together are refused too.
+TEST(IgCompiler, PicturesBeyondTheDecodedObjectBufferAreRefused) {
+  {
+    Menu m;
+    m.page->SetName("Chapters");
+    // 27 objects of 1920 x 360 decode to 18,662,400 bytes.
+    for (int row = 0; row < 3; ++row) {
+      CBog* bog = m.page->AddBog();
+      for (int k = 0; k < 3; ++k) {
+        CBdButton* b = bog->AddButton();
+        b->m_nY = static_cast<uint16_t>(row * 360);
+        for (auto& s : b->m_states) {
+          CGraphicObject* g = m.Graphic(1920, 360);
+          s.m_start.Set(g);
+          s.m_end.Set(g);
+        }
+      }
+      bog->m_defaultButton.Set(bog->GetAt(0));
+    }
+    CDsData out;
+    Lines log;
+    EXPECT_FALSE(m.Compile(out, log));
+    bool named = false;
+    for (const std::string& l : log.lines)
+      named = named || l.find("Page \"Chapters\": 18.7 MB of decoded pictures, the player holds 16 MB") != std::string::npos;
+    EXPECT_TRUE(named) << ::testing::PrintToString(log.lines);
+  }
+  {
+    // Two pages of 12.4 MB each (a group of four buttons over the upper
+    // half): each fits, both together do not.
+    Menu m;
+    CPage* second = m.ds->AddPage();
+    second->m_palette.Set(m.palette);
+    for (CPage* p : {m.page, second}) {
+      CBog* bog = p->AddBog();
+      for (int k = 0; k < 4; ++k) {
+        CBdButton* b = bog->AddButton();
+        for (auto& s : b->m_states) {
+          CGraphicObject* g = m.Graphic(1920, 540);
+          s.m_start.Set(g);
+          s.m_end.Set(g);
+        }
+      }
+      bog->m_defaultButton.Set(bog->GetAt(0));
+    }
+    CDsData out;
+    Lines log;
+    EXPECT_FALSE(m.Compile(out, log));
+    EXPECT_EQ(log.Count("Page \""), 0) << ::testing::PrintToString(log.lines);
+    EXPECT_EQ(log.Count("the player holds 16 MB"), 1) << ::testing::PrintToString(log.lines);
+  }
+}
+
+// Coded data reaches the decoder through its 1 MiB coded-data buffer at the
+// clip's rate: objects of noise (as large coded as decoded) cannot all be
+// decoded back to back, so each waits for its data, the first page shows
+// once its pictures are there, and the pages whose pictures come later are
+// named in a warning.
+TEST(IgCompiler, ObjectsWaitForTheirCodedDataAndLatePagesAreWarnedOf) {
+  Menu m;
+  m.page->SetName("Main");
+  CPage* more = m.ds->AddPage();
+  more->SetName("More");
+  uint32_t seed = 1;
+  auto noise = [&](int w, int h) {
+    CGraphicObject* g = m.Graphic(w, h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        seed = seed * 1103515245u + 12345u;
+        g->m_picture->Row(y)[x] = static_cast<uint8_t>((seed >> 16) % 3);
+      }
+    return g;
+  };
+  for (CPage* p : {m.page, more}) {
+    p->m_palette.Set(m.palette);
+    for (int row = 0; row < 3; ++row) {
+      CBdButton* b = m.Button(p, 0, row * 360, noise(1920, 360), noise(1920, 360));
+      p->GetAt(static_cast<size_t>(row))->m_defaultButton.Set(b);
+    }
+  }
+  CDsData out;
+  Lines log;
+  SDsTiming t;
+  ASSERT_TRUE(m.Compile(out, log, &t)) << ::testing::PrintToString(log.lines);
+  // Every object was delayed past the pure decoding chain at some point...
+  int64_t waited = 0;
+  for (int64_t w : t.objectWait) waited += w;
+  EXPECT_GT(waited, 0);
+  // ...the first page shows only after its six objects are decoded...
+  std::vector<uint32_t> pts;
+  for (const auto& o : out.m_ods)
+    if (o->m_sequence.first) pts.push_back(o->m_nPts);
+  ASSERT_EQ(pts.size(), 12u);
+  EXPECT_GE(t.composition, int64_t{pts[5]});
+  EXPECT_EQ(out.m_ics.front()->m_nPts, t.composition);
+  // ...decoding never starts before the previous object is done...
+  for (size_t k = 1; k < out.m_ods.size(); ++k) {
+    if (out.m_ods[k]->m_sequence.first) EXPECT_GE(out.m_ods[k]->m_nDts, out.m_ods[k - 1]->m_nPts);
+  }
+  // ...and the second page, whose pictures come after the menu shows, is named.
+  EXPECT_EQ(log.Count("Page \"More\": its pictures are decoded"), 1) << ::testing::PrintToString(log.lines);
+  EXPECT_EQ(log.Count("Page \"Main\": its pictures"), 0);
+}

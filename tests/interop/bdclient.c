@@ -5,7 +5,7 @@
  *
  *   zv_bdclient info [--json] DISC
  *   zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]...
- *                    [--press-in PLAYLIST KEY]... [--pg N] [--overlay-dir DIR] DISC
+ *                    [--press-in PLAYLIST KEY]... [--pg N] [--overlay-dir DIR] [--settle MS] DISC
  *   zv_bdclient read [--playlist] DISC TITLE OUT.m2ts
  *
  * play logs every event as "event NAME PARAM" and, when a playlist has been
@@ -23,6 +23,9 @@
  * Keys are pressed in the order given: a --press key once the player waits
  * for the user, a --press-in key while PLAYLIST (five digits) plays, after
  * kPressReads reads of it and as many since the key before.
+ * --settle MS lets the player run on while it waits for the user until MS
+ * milliseconds pass without an IG flush, before pressing the next key or
+ * ending, so that page effects (timed by the wall clock) play to the end.
  * --stop-on-repeat ends ("end repeat") when a title starts that
  * started before, or a title plays one of its playlists again, so a disc
  * whose titles chain in a loop stops after one cycle.
@@ -37,6 +40,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <libbluray/bluray.h>
@@ -58,7 +62,7 @@ enum { kPressReads = 8 };
 static void die_usage(void) {
   fputs("usage: zv_bdclient info [--json] DISC\n"
         "       zv_bdclient play [--max-reads N] [--stop-on-repeat] [--press KEY]...\n"
-        "                        [--press-in PLAYLIST KEY]... [--pg N] [--overlay-dir DIR] DISC\n"
+        "                        [--press-in PLAYLIST KEY]... [--pg N] [--overlay-dir DIR] [--settle MS] DISC\n"
         "       zv_bdclient read [--playlist] DISC TITLE OUT.m2ts\n"
         "       zv_bdclient sounds DISC OUTDIR\n"
         "KEY: up down left right enter menu popup 0-9\n",
@@ -157,7 +161,14 @@ typedef struct {
   unsigned char* ig_plane;
   unsigned ig_w, ig_h;
   int ig_planes;
+  int64_t last_flush_ms; /* wall clock of the last IG flush */
 } OverlayLog;
+
+static int64_t now_ms(void) {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (int64_t)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
 
 /* Expands a drawn picture (runs of palette indices, a run of length 0 ends
  * a line) into Y, Cr, Cb, T bytes per pixel. */
@@ -229,6 +240,7 @@ static void ig_flush(OverlayLog* log, int64_t pts) {
   int ok = f && fwrite(log->ig_plane, 1, n, f) == n;
   if (f && fclose(f) != 0) ok = 0;
   if (!ok) log->write_failed = 1;
+  log->last_flush_ms = now_ms();
   printf("overlay ig flush %u %u pts %" PRId64 " file %s\n", log->ig_w, log->ig_h, pts, name);
 }
 
@@ -546,6 +558,7 @@ static int cmd_play(int argc, char** argv) {
   int nkeys = 0;
   long pg = 0;
   const char* overlay_dir = NULL;
+  long settle_ms = 0;
   for (int i = 0; i < argc; ++i) {
     if (!strcmp(argv[i], "--pg") && i + 1 < argc) {
       char* end;
@@ -557,6 +570,10 @@ static int cmd_play(int argc, char** argv) {
       char* end;
       max_reads = strtol(argv[++i], &end, 10);
       if (*end || max_reads <= 0) die_usage();
+    } else if (!strcmp(argv[i], "--settle") && i + 1 < argc) {
+      char* end;
+      settle_ms = strtol(argv[++i], &end, 10);
+      if (*end || settle_ms < 0) die_usage();
     } else if (!strcmp(argv[i], "--stop-on-repeat")) {
       stop_on_repeat = 1;
     } else if (!strcmp(argv[i], "--press") && i + 1 < argc) {
@@ -579,7 +596,7 @@ static int cmd_play(int argc, char** argv) {
   BLURAY* bd = open_disc(path);
   if (!bd) return kExitNoDisc;
 
-  OverlayLog olog = {0, 1, overlay_dir, 0, 0, NULL, 0, 0, 0};
+  OverlayLog olog = {0, 1, overlay_dir, 0, 0, NULL, 0, 0, 0, now_ms()};
   bd_register_overlay_proc(bd, &olog, overlay_proc);
   /* libbluray decodes subtitles only when asked to. */
   if (pg) bd_set_player_setting(bd, BLURAY_PLAYER_SETTING_DECODE_PG, 1);
@@ -682,6 +699,10 @@ static int cmd_play(int argc, char** argv) {
     }
     /* Waiting for the user: press the next scripted key, or give up once
      * the player has stayed idle long enough. */
+    if (settle_ms > 0 && now_ms() - olog.last_flush_ms < settle_ms) {
+      usleep(5000);
+      continue;
+    }
     if (next_key < nkeys && key_playlist[next_key] < 0) {
       printf("press %s\n", key_names[next_key]);
       bd_user_input(bd, -1, keys[next_key++]);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "interop/ig_plane.h"
+#include "interop/menu_clip_check.h"
 #include "platform/image.h"
 #include "support/test_support.h"
 
@@ -247,5 +248,9 @@ TEST_F(MenuDisc, ThePopUpKeyOpensAndClosesThePopUpMenu) {
   const long top = Find(lines, "event TITLE 0", open);
   EXPECT_TRUE(top < 0 || top > end) << "closing the menu does not leave the title";
 }
+
+// The menu clips pass the independent transport reading and the replay of
+// the graphics decoder's coded-data buffer.
+TEST_F(MenuDisc, EveryMenuClipIsDecodableInTime) { EXPECT_EQ(zvtest::ExpectMenuClipsDecodable(disc_), 2); }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "interop/ig_plane.h"
+#include "interop/menu_clip_check.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -168,5 +169,9 @@ TEST_F(PsdMenuDisc, TheSecondPagesPageButtonReturnsToTheFirstPage) {
   EXPECT_TRUE(zvtest::WithinPaletteTolerance(DistanceTo(dir, lines, back, "Main-Title")) ||
               zvtest::WithinPaletteTolerance(DistanceTo(dir, lines, back, "Main-Page")));
 }
+
+// The menu clips pass the independent transport reading and the replay of
+// the graphics decoder's coded-data buffer.
+TEST_F(PsdMenuDisc, EveryMenuClipIsDecodableInTime) { EXPECT_EQ(zvtest::ExpectMenuClipsDecodable(disc_), 1); }
 
 }  // namespace

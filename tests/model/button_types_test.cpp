@@ -185,6 +185,13 @@ TEST(ButtonTypes, PageButtonSelectsThePagesDefaultButton) {
   EXPECT_TRUE(Generate(go->GetAt(0), true));
   EXPECT_EQ(TextsOf(go->GetAt(0)->m_commands), (Texts{"SetButtonPage X 2 1"}));
 
+  // A page with an out effect of its own lets it play when a button leaves it.
+  first->m_outEffects.AddEffect()->m_nDuration = 9000;
+  go->GetAt(0)->m_commands.Clear();
+  EXPECT_TRUE(Generate(go->GetAt(0), true));
+  EXPECT_EQ(TextsOf(go->GetAt(0)->m_commands), (Texts{"SetButtonPage X 2 0"}));
+  first->m_outEffects.Reset();
+
   Type(go, kButtonPage, {3});
   EXPECT_TRUE(ButtonTypeOf(kButtonPage).ResolveLink(*go->GetAt(0))) << "page index past the display set";
   EXPECT_FALSE(Generate(go->GetAt(0), true));

@@ -147,6 +147,82 @@ TEST_F(MenuImport, ABadDescriptionNamesItsLineAndLeavesTheMenuAsItWas) {
   EXPECT_EQ(Stored(project, File("after.zvpj")), before);
 }
 
+// Page effects in a description: the ready-made fade becomes one window and
+// an effect per step whose palettes scale the page palette's opacity; the
+// full form gives windows, effects, cropped objects and palettes as written;
+// the animation rate is the page's. Effects that cannot be shown are refused.
+TEST_F(MenuImport, ADescriptionGivesPagesEffectsAndAnAnimationRate) {
+  std::string text = Description(R"(
+        <InEffect type="fade" path="play_s.png" x="100" y="50" duration="400" steps="4"/>
+        <OutEffect>
+          <Window name="Strip" x="0" y="0" width="1920" height="200"/>
+          <Effect duration="100"><Object path="play_n.png" window="Strip" x="10" y="20"/></Effect>
+          <Effect duration="50" PalettePath="back_s.png">
+            <Object path="play_n.png" window="0" x="10" y="20" crop-x="200" crop-width="100" forced-on="yes"/>
+          </Effect>
+        </OutEffect>)");
+  text.replace(text.find("<Page name=\"Main\">"), 18, "<Page name=\"Main\" animation-frame-rate=\"3\">");
+  Write(File("menu.xml"), text);
+  std::string error;
+  ASSERT_TRUE(ImportMenuDescription(*menu, File("menu.xml"), error)) << error;
+  CEpoch& epoch = *menu->GetAt(0);
+  CPage& page = *epoch.GetAt(0)->GetAt(0);
+  EXPECT_EQ(page.m_nAnimationFrameRateCode, 3);
+  ASSERT_NE(page.m_palette.p, nullptr) << "a page with effects gets a palette of its own";
+  const CErgbPalette& base = *page.m_palette.p;
+
+  ASSERT_EQ(page.m_inEffects.m_windows.GetCount(), 1u);
+  EXPECT_EQ(page.m_inEffects.m_windows.GetAt(0)->m_rect, (SRect{100, 50, 500, 122}));
+  ASSERT_EQ(page.m_inEffects.GetCount(), 4u);
+  for (size_t k = 0; k < 4; ++k) {
+    const CEffectObject& e = *page.m_inEffects.GetAt(k);
+    EXPECT_EQ(e.m_nDuration, 9000u);
+    ASSERT_EQ(e.GetCount(), 1u);
+    EXPECT_EQ(e.GetAt(0)->m_nX, 100);
+    EXPECT_EQ(e.GetAt(0)->m_graphic.p->m_strName, "play_s.png");
+    const CErgbPalette& p = *e.m_palette.p;
+    ASSERT_EQ(p.GetCount(), base.GetCount());
+    for (size_t c = 0; c < p.GetCount(); ++c) {
+      EXPECT_EQ(p.GetAt(c)->red, base.GetAt(c)->red);
+      EXPECT_EQ(p.GetAt(c)->alpha, (base.GetAt(c)->alpha * static_cast<int>(k + 1) + 2) / 4) << k << " " << c;
+    }
+  }
+
+  const CEffectSequenceObject& out = page.m_outEffects;
+  ASSERT_EQ(out.m_windows.GetCount(), 1u);
+  EXPECT_EQ(out.m_windows.GetAt(0)->m_strName, "Strip");
+  ASSERT_EQ(out.GetCount(), 2u);
+  EXPECT_EQ(out.GetAt(0)->m_nDuration, 9000u);
+  EXPECT_EQ(out.GetAt(0)->m_palette.p, page.m_palette.p);
+  EXPECT_NE(out.GetAt(1)->m_palette.p, page.m_palette.p);
+  const CCompositionObject& cropped = *out.GetAt(1)->GetAt(0);
+  EXPECT_TRUE(cropped.m_bCropped);
+  EXPECT_TRUE(cropped.m_bForcedOn);
+  EXPECT_EQ(cropped.m_crop, (SRect{200, 0, 300, 72}));
+  EXPECT_EQ(cropped.m_window.p, out.m_windows.GetAt(0));
+
+  const std::vector<uint8_t> before = Stored(project, File("before.zvpj"));
+  struct Case {
+    std::string extra, says;
+  } cases[] = {
+      {R"(<InEffect type="fade" path="play_s.png" x="1600" y="0" duration="400"/>)",
+       "<InEffect>: a 400x72 picture at 1600,0 lies outside the 1920x1080 page"},
+      {R"(<InEffect type="spin" path="play_s.png" x="0" y="0" duration="400"/>)", "type=\"spin\" is not fade or slide"},
+      {R"(<InEffect type="slide" path="play_s.png" x="0" y="0" duration="400"/>)", "a slide needs side="},
+      {R"(<InEffect><Window x="0" y="0" width="100" height="100"/><Effect duration="10"><Object path="play_s.png" window="0" x="0" y="0"/></Effect></InEffect>)",
+       "<Object>: a 400x72 object at 0,0 lies outside its window"},
+      {R"(<InEffect><Effect duration="10"><Object path="play_s.png" window="W" x="0" y="0"/></Effect></InEffect>)",
+       "window=\"W\" names no <Window> before it"},
+      {R"(<OutEffect/><OutEffect/>)", "<OutEffect>: is given twice"},
+  };
+  for (const Case& c : cases) {
+    Write(File("bad.xml"), Description(c.extra));
+    EXPECT_FALSE(ImportMenuDescription(*menu, File("bad.xml"), error)) << c.says;
+    EXPECT_NE(error.find(c.says), std::string::npos) << "got: " << error;
+    EXPECT_EQ(Stored(project, File("after.zvpj")), before) << c.says;
+  }
+}
+
 TEST(Xml, MalformedTextIsRefusedWithItsLine) {
   const std::pair<const char*, const char*> cases[] = {
       {"<a><b></a>", "line 1: </a> closes <b>"},

@@ -181,6 +181,8 @@ inline StdParams Lpcm(bool rate192k) {
 inline StdParams Mlp() { return {512, 48000000, 0, 0, 404250}; }
 inline StdParams DtsCore() { return {512, 5000000, 0, 0, 43972}; }
 inline StdParams DtsHdPrimary() { return {512, 48000000, 0, 0, 713563}; }
+// Graphics streams have an elementary (coded-data) buffer of 1 MiB only.
+inline StdParams GraphicsStream() { return {512, 0, 0, 0, 1048576}; }
 
 // Replays the stream on `pid` through TB, MB and EB and reports the first
 // overflow or late unit; empty when the stream is decodable. The leaky
