@@ -86,7 +86,7 @@ SChoiceGroup ChoiceGroupOf(CBog& group) {
 // The button a page of the build copy opens on: the page's own default
 // selected button, else the default button of its first BOG that has one
 // (what a player selects on a page without a default), among the page's
-// first `own` BOGs (those it had before the copy added its own). A button
+// first `ownBogs` BOGs (those it had before the copy added its own). A button
 // of a handled group is reached through the group's selector, which shows
 // the group's current look. Null when there is none.
 const CBdButton* OpeningButton(CPage& page, const CBdButton* ownDefault, size_t ownBogs) {

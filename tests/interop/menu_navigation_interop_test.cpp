@@ -139,7 +139,7 @@ const std::vector<Spot> kChapters = {{"Chapter 1", 260, 300, {"chapter1"}},
                                      {"Chapter 2", 1260, 300, {"chapter2"}},
                                      {"Chapter 3", 260, 400, {"chapter3"}},
                                      {"Chapter 4", 1260, 400, {"chapter4"}},
-                                     {"Back", 760, 520, {"back"}}};
+                                     {"Back", 760, 520, {"topmenu"}}};
 
 // A group of a plain look and a chosen one ("english" and "english_on").
 std::string Choice(const std::string& name, const std::string& look, int x, int y, const std::string& type) {
@@ -163,7 +163,9 @@ std::string TopMenuDescription() {
   for (int c = 0; c < 4; ++c)
     chapters += Group(Button("Chapter " + std::to_string(c + 1), c % 2 ? 1260 : 260, c < 2 ? 300 : 400,
                              "chapter" + std::to_string(c + 1), title));
-  chapters += Group(Button("Back", 760, 520, "back", "type=\"Page\" page=\"Main\"")) + "</Page>";
+  // Each page has pictures of its own: a page's palette is made from its
+  // own pictures.
+  chapters += Group(Button("Back", 760, 520, "topmenu", "type=\"Page\" page=\"Main\"")) + "</Page>";
   return Description(main + setup + chapters);
 }
 
