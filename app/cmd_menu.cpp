@@ -68,6 +68,7 @@ void PrintGraphics(const zv::CGoFolder& f, const std::string& in) {
 std::string ChoicesText(const zv::CBdButton& b, const zv::CButtonType& type) {
   std::string text;
   for (int i = 0; i < type.ParameterCount(); ++i) {
+    if (!type.ParameterApplies(b, i)) continue;
     const int32_t v = zv::ButtonParameter(b, i);
     const std::vector<std::string> names = type.FillParameterOptions(b, i);
     std::string value = v < 0 ? "none" : static_cast<size_t>(v) < names.size() ? names[static_cast<size_t>(v)]
@@ -323,6 +324,7 @@ bool SetTypeParameter(zv::CBdButton& b, const Setter& s) {
   int index = -1;
   std::string own;
   for (int i = 0; i < type.ParameterCount(); ++i) {
+    if (!type.ParameterApplies(b, i)) continue;
     own += std::string(own.empty() ? "" : ", ") + type.ParameterName(i);
     if (s.key == type.ParameterName(i)) index = i;
   }
@@ -333,7 +335,8 @@ bool SetTypeParameter(zv::CBdButton& b, const Setter& s) {
   if (zv::EqualsNoCase(s.value, "none")) return type.ApplyParameter(b, index, zv::kNoChoice), true;
   const std::vector<std::string> names = type.FillParameterOptions(b, index);
   for (int i = 0; i < index; ++i)
-    if (names.empty() && zv::ButtonParameter(b, i) < 0) return s.Bad(std::string("choose ") + type.ParameterName(i) + " first");
+    if (names.empty() && type.ParameterActive(i) == type.ParameterActive(index) && zv::ButtonParameter(b, i) < 0)
+      return s.Bad(std::string("choose ") + type.ParameterName(i) + " first");
   int found = -1;
   for (size_t i = 0; i < names.size() && found < 0; ++i)
     if (names[i] == s.value) found = static_cast<int>(i);

@@ -96,6 +96,15 @@ bool Intersect(const CBdButton& a, const CBdButton& b) {
   return al < br && bl < ar && at < bb && bt < ab;
 }
 
+// The page's default selected button as far as the first display goes: an
+// invisible one (a menu build's entry button, which passes the selection
+// on) counts as none.
+CBdButton* ShownSelected(CPage& page) {
+  CBdButton* b = page.m_defaultSelected.p;
+  if (b == &page.m_currentSelected || (b && !b->m_states[CBdButton::kSelected].HasGraphics())) return nullptr;
+  return b;
+}
+
 // The objects of one display set in the order the decoder needs them.
 class CObjectOrder {
  public:
@@ -129,7 +138,7 @@ class CObjectOrder {
   const std::vector<CGraphicObject*>& List() const { return list_; }
 
   void Page(CPage& page, size_t* lastNeeded) {
-    CBdButton* selected = page.m_defaultSelected.p == &page.m_currentSelected ? nullptr : page.m_defaultSelected.p;
+    CBdButton* selected = ShownSelected(page);
     for (CGraphicObject* g : page.m_inEffects.Graphics()) Add(g);
     for (size_t i = 0; i < page.GetCount(); ++i)
       if (CBdButton* d = page.GetAt(i)->m_defaultButton.p) Range(d->m_states[CBdButton::kNormal]);
@@ -179,7 +188,7 @@ int64_t DrawingBits(CPage& page) {
       largestArea = a;
     }
   }
-  CBdButton* selected = page.m_defaultSelected.p == &page.m_currentSelected ? nullptr : page.m_defaultSelected.p;
+  CBdButton* selected = ShownSelected(page);
   if (!selected) selected = largest;
   if (selected) {
     bits -= 8 * Area(FirstGraphic(selected->m_states[CBdButton::kNormal]));
@@ -280,11 +289,16 @@ class CCompiler {
     // An object is coded with the palette of the first page that shows it:
     // the one the player draws it with.
     CObjectOrder order(epoch_);
+    // The first display waits for the objects of the first page that shows
+    // any: pages before it (a menu build's invisible front page) pass the
+    // viewer on to the next page at once.
     size_t lastNeeded = 0;
+    size_t firstShown = ds.GetCount();
     std::map<const CGraphicObject*, const CErgbPalette*> paletteOf;
     for (size_t i = 0; i < ds.GetCount(); ++i) {
       const size_t before = order.Size();
-      order.Page(*ds.GetAt(i), i == 0 ? &lastNeeded : nullptr);
+      order.Page(*ds.GetAt(i), firstShown == ds.GetCount() ? &lastNeeded : nullptr);
+      if (firstShown == ds.GetCount() && order.Size() > before) firstShown = i;
       const CErgbPalette* palette = made[i] ? made[i].get() : ds.GetAt(i)->m_palette.p;
       for (size_t k = before; k < order.Size(); ++k) paletteOf.emplace(order.List()[k], palette);
     }
@@ -306,7 +320,7 @@ class CCompiler {
     }
     if (ds.m_nCompositionState == 2)
       t.decode = std::max(t.decode, ObjectDecodeTicks(ig_.m_video.width, ig_.m_video.height, kPlaneRate));
-    t.drawBits = DrawingBits(*ds.GetAt(0));
+    t.drawBits = DrawingBits(*ds.GetAt(firstShown < ds.GetCount() ? firstShown : 0));
     t.duration = t.decode + ObjectDecodeTicks(t.drawBits / 8, 1, kPlaneRate);
     const int64_t frames = std::max<int32_t>(ds.m_nStartFrame, 0);
     t.composition = (2 * frames * 90000 * den + num) / (2 * int64_t{num});

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bitset>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -533,80 +534,91 @@ SBox BoxOf(const CBdButton& b) { return {b.m_nX, b.m_nY, b.m_nX + b.Width(), b.m
 // position.
 bool Overlaps(int a0, int a1, int b0, int b1) { return a0 < std::max(b1, b0 + 1) && b0 < std::max(a1, a0 + 1); }
 
-struct SPick {
-  CBdButton* left = nullptr;
-  CBdButton* right = nullptr;
-};
-
-// One axis: `along` gives (start, end) of a box in the direction searched,
-// `across` the other axis. Row members share the across range.
+// One direction of one button. `along` gives a box's (start, end) on the
+// key's axis, `across` on the other; `forward` is down or right. The
+// nearest button ahead wins: first those sharing the button's row or column
+// (their across ranges overlap), by the distance of their leading edges;
+// then any other lying wholly ahead, by the distance of the centres. With
+// nothing ahead the selection wraps to the row or column member farthest
+// the other way; else there is no result.
 template <class Along, class Across>
-SPick PickOnAxis(size_t self, const std::vector<CBdButton*>& list, const std::vector<SBox>& boxes, Along along,
-                 Across across) {
+CBdButton* PickAhead(size_t self, const std::vector<CBdButton*>& list, const std::vector<SBox>& boxes, Along along,
+                     Across across, bool forward) {
   const SBox& r = boxes[self];
-  auto [rs, re] = along(r);
-  auto [rxs, rxe] = across(r);
-  int rc = (rs + re) / 2, rxc = (rxs + rxe) / 2;
-  SPick fallback, row;
-  double bestLow = 0, bestHigh = 0;
-  std::vector<size_t> members;
+  const auto [rs, re] = along(r);
+  const auto [rxs, rxe] = across(r);
+  const int64_t rc = (rs + re) / 2, rxc = (rxs + rxe) / 2;
+  CBdButton *inLine = nullptr, *off = nullptr, *wrap = nullptr;
+  int64_t bestLine = 0, bestOff = 0, bestWrap = 0;
   for (size_t i = 0; i < list.size(); ++i) {
     if (i == self) continue;
-    auto [qs, qe] = along(boxes[i]);
-    auto [qxs, qxe] = across(boxes[i]);
+    const auto [qs, qe] = along(boxes[i]);
+    const auto [qxs, qxe] = across(boxes[i]);
     if (Overlaps(qxs, qxe, rxs, rxe)) {
-      members.push_back(i);
+      const bool ahead = forward ? qs > rs : qs < rs;
+      if (ahead) {
+        const int64_t d = std::abs(int64_t{qs} - rs);
+        if (!inLine || d < bestLine) inLine = list[i], bestLine = d;
+      } else if (qs != rs) {
+        // Farthest the other way: the smallest start going forward, the
+        // greatest end going back.
+        const int64_t w = forward ? -int64_t{qs} : int64_t{qe};
+        if (!wrap || w > bestWrap) wrap = list[i], bestWrap = w;
+      }
       continue;
     }
-    int qc = (qs + qe) / 2, qxc = (qxs + qxe) / 2;
-    double dAlong = std::abs(qc - rc);
-    double score = std::abs(qxc - rxc) / (dAlong > 0 ? dAlong : 0.5);
-    if (qe < rs) {
-      if (!fallback.left || score < bestLow) {
-        fallback.left = list[i];
-        bestLow = score;
-      }
-    } else if (re < qs) {
-      if (!fallback.right || score < bestHigh) {
-        fallback.right = list[i];
-        bestHigh = score;
-      }
-    }
+    const bool ahead = forward ? qs >= re : qe <= rs;
+    if (!ahead) continue;
+    const int64_t dc = (int64_t{qs} + qe) / 2 - rc, dx = (int64_t{qxs} + qxe) / 2 - rxc;
+    const int64_t d = dc * dc + dx * dx;
+    if (!off || d < bestOff) off = list[i], bestOff = d;
   }
-  if (members.empty()) return fallback;
-  int lowEdge = 0, highEdge = 0;
-  for (size_t i : members) {
-    auto [qs, qe] = along(boxes[i]);
-    if (qs < rs && (!row.left || qs > lowEdge)) {
-      row.left = list[i];
-      lowEdge = qs;
+  return inLine ? inLine : off ? off : wrap;
+}
+
+// Every listed button reachable from the start (the page's default selected
+// button's group, else the first) by arrow keys: a group that cannot be
+// reached is linked from the nearest reachable one, in the direction it
+// lies, and takes over where that key led before, so that nothing reached
+// already is lost. Each round reaches one more group at least. `nb` holds
+// the neighbours (up, down, left, right) of each listed button.
+void LinkUnreachable(const CPage& page, const std::vector<CBog*>& owners, const std::vector<SBox>& boxes,
+                     std::vector<std::array<CBdButton*, 4>>& nb) {
+  const size_t n = owners.size();
+  auto indexOf = [&](const CBdButton* b) -> size_t {
+    const CBog* bog = b ? page.BogOf(b) : nullptr;
+    for (size_t k = 0; k < n; ++k)
+      if (owners[k] == bog) return k;
+    return n;
+  };
+  size_t start = indexOf(page.m_defaultSelected.p);
+  if (start == n) start = 0;
+  for (;;) {
+    std::vector<bool> reached(n, false);
+    std::vector<size_t> todo{start};
+    reached[start] = true;
+    while (!todo.empty()) {
+      const size_t k = todo.back();
+      todo.pop_back();
+      for (CBdButton* to : nb[k])
+        if (const size_t t = indexOf(to); t < n && !reached[t]) reached[t] = true, todo.push_back(t);
     }
-    if (qs >= rs && (!row.right || qs < highEdge)) {
-      row.right = list[i];
-      highEdge = qs;
-    }
-  }
-  if (!row.left) {
-    int far = 0;
-    for (size_t i : members) {
-      int qe = along(boxes[i]).second;
-      if (!row.left || qe > far) {
-        row.left = list[i];
-        far = qe;
+    size_t from = n, to = n;
+    int64_t best = 0;
+    for (size_t a = 0; a < n; ++a)
+      for (size_t b = 0; b < n; ++b) {
+        if (!reached[a] || reached[b]) continue;
+        const int64_t dx = int64_t{boxes[b].Cx()} - boxes[a].Cx(), dy = int64_t{boxes[b].Cy()} - boxes[a].Cy();
+        if (from == n || dx * dx + dy * dy < best) from = a, to = b, best = dx * dx + dy * dy;
       }
-    }
+    if (from == n) return;
+    const int dx = boxes[to].Cx() - boxes[from].Cx(), dy = boxes[to].Cy() - boxes[from].Cy();
+    const size_t d = std::abs(dx) > std::abs(dy) ? (dx > 0 ? 3 : 2) : (dy < 0 ? 0 : 1);
+    CBdButton* before = nb[from][d];
+    const size_t onward = indexOf(before);
+    nb[from][d] = owners[to]->m_defaultButton.p;
+    if (before && onward != from && onward != to) nb[to][d] = before;
   }
-  if (!row.right) {
-    int near = 0;
-    for (size_t i : members) {
-      int qs = along(boxes[i]).first;
-      if (!row.right || qs < near) {
-        row.right = list[i];
-        near = qs;
-      }
-    }
-  }
-  return row;
 }
 
 bool Assign(CModelRef<CBdButton>& ref, CBdButton* target) {
@@ -650,14 +662,18 @@ bool ComputeNeighbours(CPage& page, int mode) {
   for (CBdButton* b : list) boxes.push_back(BoxOf(*b));
   auto horizontal = [](const SBox& b) { return std::pair<int, int>(b.left, b.right); };
   auto vertical = [](const SBox& b) { return std::pair<int, int>(b.top, b.bottom); };
-  std::vector<SPick> rows(n), cols(n);
   // All picks first: results depend only on positions, not on earlier
   // assignments.
+  // A direction without a result keeps what it had.
+  std::vector<std::array<CBdButton*, 4>> nb(n);
   for (size_t k = 0; k < n; ++k) {
-    rows[k] = PickOnAxis(k, list, boxes, horizontal, vertical);
-    cols[k] = PickOnAxis(k, list, boxes, vertical, horizontal);
+    const std::array<CBdButton*, 4> pick = {
+        PickAhead(k, list, boxes, vertical, horizontal, false), PickAhead(k, list, boxes, vertical, horizontal, true),
+        PickAhead(k, list, boxes, horizontal, vertical, false), PickAhead(k, list, boxes, horizontal, vertical, true)};
+    for (size_t d = 0; d < 4; ++d) nb[k][d] = pick[d] ? pick[d] : list[k]->m_neighbors.All()[d].p;
   }
-  for (size_t k = 0; k < n; ++k) apply(k, cols[k].left, cols[k].right, rows[k].left, rows[k].right);
+  LinkUnreachable(page, owners, boxes, nb);
+  for (size_t k = 0; k < n; ++k) apply(k, nb[k][0], nb[k][1], nb[k][2], nb[k][3]);
   return changed;
 }
 

@@ -131,10 +131,42 @@ std::vector<std::string> Unique(const std::vector<std::string>& names) {
   return out;
 }
 
-// The story whose tracks a menu's audio and subtitle buttons choose from:
-// the one its film's first title showing the menu plays first, else the
-// film's first story.
+// Whether `b` belongs to a menu of one of the project's movies (its pop-up
+// menu) rather than to the top menu, the logos or the trailers.
+bool InMovieMenu(const CBdButton& b) {
+  CFilmObject* film = FilmOf(const_cast<CBdButton*>(&b));
+  CZvObject* project = ProjectOf(&b);
+  return film && project && project->m_movies.IndexOf(film) >= 0;
+}
+
+// Parameters 2 and 3 of an audio or subtitle button outside a movie's own
+// menu: the movie whose streams it chooses, the first one when unchosen.
+CFilmObject* StreamMovieGroup(const CBdButton& b) {
+  CZvObject* project = ProjectOf(&b);
+  const int32_t group = ButtonParameter(b, 1);
+  return project ? At(project->m_movies, group == kNoChoice ? 0 : group) : nullptr;
+}
+
+CPlObject* StreamMovie(const CBdButton& b) {
+  CFilmObject* film = StreamMovieGroup(b);
+  const int32_t movie = ButtonParameter(b, 2);
+  return film ? At(film->m_playlists, movie == kNoChoice ? 0 : movie) : nullptr;
+}
+
+// The story whose tracks a menu's audio and subtitle buttons choose from.
+// In a movie's own menu: the one the film's first title showing the menu
+// plays first, else the film's first story. Elsewhere (the top menu holds
+// only its background): the first story of the movie the button names,
+// else that movie group's first story.
 CStoryObject* StoryOfMenu(const CBdButton& b) {
+  if (!InMovieMenu(b)) {
+    CFilmObject* group = StreamMovieGroup(b);
+    if (!group) return nullptr;
+    const CPlObject* pl = StreamMovie(b);
+    if (ButtonParameter(b, 2) != kNoChoice && !pl) return nullptr;
+    if (pl && pl->GetCount() > 0 && pl->GetAt(0)->m_pStory) return pl->GetAt(0)->m_pStory;
+    return group->m_stories.GetAt(0);
+  }
   CFilmObject* film = FilmOf(const_cast<CBdButton*>(&b));
   if (!film) return nullptr;
   const CZvIgObject* menu = nullptr;
@@ -341,9 +373,13 @@ class CPageButton : public CButtonType {
 class CZvStreamButton : public CButtonType {
  public:
   CZvStreamButton(uint8_t code, const char* name, StreamKind kind) : CButtonType(code, name, {1, 0, 0}), m_kind(kind) {}
+  // Outside a movie's own menu the movie whose streams are offered is a
+  // choice too; it only says where the streams come from.
   const char* ParameterName(int i) const override {
-    return i == 0 ? (m_kind == StreamKind::kAudio ? "audio" : "subtitle") : nullptr;
+    static const char* const context[] = {"movie-group", "movie"};
+    return i == 0 ? (m_kind == StreamKind::kAudio ? "audio" : "subtitle") : i < 3 ? context[i - 1] : nullptr;
   }
+  bool ParameterApplies(const CBdButton& b, int i) const override { return i == 0 || (i < 3 && !InMovieMenu(b)); }
   bool GenerateCommands(CBdButton& b, bool immediate) const override {
     return GenerateGroupOf(b, immediate);
   }
@@ -351,7 +387,16 @@ class CZvStreamButton : public CButtonType {
   // packet identifier. Video is not offered.
   std::vector<std::string> FillParameterOptions(const CBdButton& b, int i) const override {
     std::vector<std::string> names;
-    CStoryObject* story = i == 0 ? StoryOfMenu(b) : nullptr;
+    if (i > 0) {
+      CZvObject* project = ProjectOf(&b);
+      if (!project || !ParameterApplies(b, i)) return names;
+      if (i == 1)
+        for (size_t k = 0; k < project->m_movies.GetCount(); ++k) names.push_back(project->m_movies.GetAt(k)->m_strName);
+      else if (CFilmObject* film = StreamMovieGroup(b))
+        for (size_t k = 0; k < film->m_playlists.GetCount(); ++k) names.push_back(film->m_playlists.GetAt(k)->m_strName);
+      return names;
+    }
+    CStoryObject* story = StoryOfMenu(b);
     if (!story) return names;
     for (const STrackRef& t : story->TrackRefs()) {
       if (t.kind != m_kind || !t.enabled || !t.primary) continue;
@@ -408,6 +453,12 @@ int CButtonType::LastActiveParameter() const {
   return -1;
 }
 
+int CButtonType::ParameterCount() const {
+  for (int i = 2; i >= 0; --i)
+    if (ParameterActive(i) || ParameterName(i)) return i + 1;
+  return 0;
+}
+
 void CButtonType::ApplyParameter(CBdButton& b, int i, int32_t choice) const {
   CBog* bog = BogOfButton(b);
   std::vector<CBdButton*> buttons;
@@ -418,9 +469,10 @@ void CButtonType::ApplyParameter(CBdButton& b, int i, int32_t choice) const {
   for (CBdButton* x : buttons) {
     SetButtonParameter(*x, i, choice);
     // Later choices were made within this one (a title of the group, a
-    // chapter of the title).
+    // chapter of the title); a choice of where the streams come from (the
+    // movie of a group) within that one.
     for (int k = i + 1; k < 3; ++k)
-      if (ParameterActive(k)) SetButtonParameter(*x, k, kNoChoice);
+      if (ParameterActive(k) == ParameterActive(i)) SetButtonParameter(*x, k, kNoChoice);
     ResolveLink(*x);
   }
 }

@@ -59,9 +59,14 @@ class CButtonType {
   bool ParameterActive(int i) const { return i >= 0 && i < 3 && m_flags[static_cast<size_t>(i)] != 0; }
   // Index of the last parameter in use; -1 for a type without parameters.
   int LastActiveParameter() const;
-  int ParameterCount() const { return LastActiveParameter() + 1; }
+  // How many parameters the shell can set: the ones in use and, after them,
+  // any that only say where the choices come from (an audio button's movie).
+  int ParameterCount() const;
   // The name the shell sets parameter i by ("movie-group", "page", ...).
   virtual const char* ParameterName(int) const { return nullptr; }
+  // Whether parameter i means anything for `b` (a named parameter may only
+  // apply to buttons of some menus).
+  virtual bool ParameterApplies(const CBdButton&, int i) const { return ParameterName(i) != nullptr; }
 
   // Appends the button's commands; false when nothing could be generated
   // (a title, trailer or page that is not linked, an unchosen stream). Call

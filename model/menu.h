@@ -87,7 +87,8 @@ class CMenuIgObject : public CIgObject {
   // false: no commands).
   virtual void RelinkPageButtons(CDisplaySet&) {}
   virtual bool BuildGroupSelector(CPage& page, CBdButton& selector, CBog& group);
-  virtual void BuildPageEntry(CPage&, CBdButton&) {}
+  // `opening` is the button the page opens on (see PrepareBuildCopy).
+  virtual void BuildPageEntry(CPage&, CBdButton&, const CBdButton* /*opening*/) {}
 
  private:
   std::unique_ptr<CDisplaySet> m_pBuildOriginal;  // while the copy is in place
@@ -154,8 +155,9 @@ class CZvIgObject : public CMenuIgObject {
   // player's current one, and gives the group's plain button its commands;
   // true when it did (a two-button "Audio", "Subtitle" or "Chapter" group).
   bool BuildGroupSelector(CPage& page, CBdButton& selector, CBog& group) override;
-  // Shows every "Audio", "Subtitle" and "Chapter" group's current choice.
-  void BuildPageEntry(CPage& page, CBdButton& entry) override;
+  // Shows every "Audio", "Subtitle" and "Chapter" group's current choice,
+  // then selects `opening` unless a chosen look was selected.
+  void BuildPageEntry(CPage& page, CBdButton& entry, const CBdButton* opening) override;
 };
 
 class CGoigObject : public CGroupObject<CZvIgObject> {

@@ -52,6 +52,53 @@ CBdButton* AddAutoButton(CPage& page) {
   return b;
 }
 
+// A group the build handles: a plain button (the BOG's default, carrying
+// an "Audio", "Subtitle" or "Chapter" type) and one chosen look, with the
+// choice the group stands for. `reg` is null for any other BOG.
+struct SChoiceGroup {
+  CBdButton* plain = nullptr;
+  CBdButton* chosen = nullptr;
+  const CBdButton* typed = nullptr;  // the first typed button
+  const char* reg = nullptr;
+  int32_t choice = kNoChoice;
+};
+
+SChoiceGroup ChoiceGroupOf(CBog& group) {
+  SChoiceGroup g;
+  CBdButton* q = FirstTyped(group);
+  CBdButton* plain = group.m_defaultButton.p;
+  if (!q || !plain || plain->m_nButtonType != q->m_nButtonType || group.GetCount() != 2) return g;
+  CBdButton* chosen = group.GetAt(0) == plain ? group.GetAt(1) : group.GetAt(0);
+  switch (q->m_nButtonType) {
+    case kButtonAudio: g.reg = "GPR2010", g.choice = ButtonParameter(*q, 0); break;
+    case kButtonSubtitle: g.reg = "GPR2011", g.choice = ButtonParameter(*q, 0); break;
+    case kButtonChapter:
+      // Without its chapter the group has no choice to show.
+      if (ButtonParameter(*q, 2) == kNoChoice) return g;
+      g.reg = "GPR2024", g.choice = ButtonParameter(*q, 2);
+      break;
+    default: return g;
+  }
+  g.plain = plain, g.chosen = chosen, g.typed = q;
+  return g;
+}
+
+// The button a page of the build copy opens on: the page's own default
+// selected button, else the default button of its first BOG that has one
+// (what a player selects on a page without a default), among the page's
+// first `ownBogs` BOGs (those it had before the copy added its own). A button
+// of a handled group is reached through the group's selector, which shows
+// the group's current look. Null when there is none.
+const CBdButton* OpeningButton(CPage& page, const CBdButton* ownDefault, size_t ownBogs) {
+  const CBdButton* b = ownDefault;
+  for (size_t g = 0; g < ownBogs && g < page.GetCount() && !b; ++g) b = page.GetAt(g)->m_defaultButton.p;
+  if (!b) return nullptr;
+  CBog* bog = page.BogOf(b);
+  if (bog && bog->m_pSelectorPair && ChoiceGroupOf(*bog).reg && bog->m_pSelectorPair->GetCount() > 0)
+    return bog->m_pSelectorPair->GetAt(0);
+  return b;
+}
+
 std::string Where(const CMenuIgObject& menu, const CPage& page, const CBog& bog) {
   return menu.m_strName + ":" + page.m_strName + ":" + bog.m_strName;
 }
@@ -165,6 +212,7 @@ bool CMenuIgObject::PrepareBuildCopy(const Progress& log) {
   for (size_t m = 1; m < copy->GetCount(); ++m) {
     CPage& page = *copy->GetAt(m);
     page.m_nId = static_cast<int32_t>(m);
+    CBdButton* ownDefault = page.m_defaultSelected.p;
     std::vector<std::pair<CBdButton*, CBog*>> selectors;
     const size_t before = page.GetCount();
     for (size_t g = 0; g < before; ++g) {
@@ -179,16 +227,17 @@ bool CMenuIgObject::PrepareBuildCopy(const Progress& log) {
     }
     if (CBdButton* entry = AddAutoButton(page)) {
       page.m_defaultSelected.Set(entry);
-      BuildPageEntry(page, *entry);
+      BuildPageEntry(page, *entry, OpeningButton(page, ownDefault, before));
     }
     for (auto& [s, group] : selectors)
       if (!BuildGroupSelector(page, *s, *group))
         log.Item(LogLine(Where(*this, page, *group) + ": not a two-button \"Audio\", \"Subtitle\" or \"Chapter\" group (" +
                          std::to_string(group->GetCount()) + " buttons), so it gets no generated commands"));
   }
+  // Page 1's entry button, which opens the page.
   if (opener && copy->GetCount() >= 2) {
     const CBdButton* first = copy->GetAt(1)->m_defaultSelected.p;
-    Append(opener->m_commands, "SetButtonPage " + std::to_string(first ? first->m_nId : 0) + " 1 1");
+    Append(opener->m_commands, first ? "SetButtonPage " + std::to_string(first->m_nId) + " 1 1" : "SetButtonPage X 1 1");
   }
   return true;
 }
@@ -224,7 +273,7 @@ void CZvIgObject::RelinkPageButtons(CDisplaySet& copy) {
       }
 }
 
-void CZvIgObject::BuildPageEntry(CPage& page, CBdButton& entry) {
+void CZvIgObject::BuildPageEntry(CPage& page, CBdButton& entry, const CBdButton* opening) {
   // Audio, subtitle and chapter groups, by the first typed button of each.
   std::vector<CBog*> lists[3];
   for (size_t g = 0; g < page.GetCount(); ++g) {
@@ -235,79 +284,59 @@ void CZvIgObject::BuildPageEntry(CPage& page, CBdButton& entry) {
     else if (q->m_nButtonType == kButtonChapter) lists[2].push_back(page.GetAt(g));
   }
   CNavCmds& c = entry.m_commands;
-  if (!lists[0].empty() || !lists[1].empty()) {
+  if ((!lists[0].empty() || !lists[1].empty()) && m_bCommandMode) {
     AddAudioRegisterSnippet(c);
     AddSubtitleRegisterSnippet(c);
   }
   if (!lists[2].empty()) AddChapterRegisterSnippet(c);
-  int final = -1;
-  for (int l = 0; l < 3; ++l)
-    if (!lists[l].empty()) final = l;
   static const char* const kRegister[3] = {"GPR2010", "GPR2011", "GPR2024"};
   for (int l = 0; l < 3; ++l) {
     for (const CBog* bog : lists[l])
       if (bog->m_defaultButton.p) Append(c, Num("EnableButton", bog->m_defaultButton.p->m_nId));
+    // The chosen look of the current choice is made visible; the selection
+    // is the page's own (below).
     for (const CBog* bog : lists[l]) {
       const CBdButton* q = FirstTyped(*bog);
-      const std::string test = std::string("If ") + kRegister[l] + " == " + std::to_string(int64_t{ChoiceOf(*q)} + 1);
       const CBdButton* other = nullptr;
       for (size_t i = 0; i < bog->GetCount() && !other; ++i)
         if (bog->GetAt(i) != bog->m_defaultButton.p) other = bog->GetAt(i);
-      // The chosen look of the current choice: selected in the last kind
-      // shown, made visible in the others.
-      if (other) {
-        Append(c, test);
-        Append(c, l == final ? "SetButtonPage " + std::to_string(other->m_nId) + " X 1" : Num("EnableButton", other->m_nId));
-      } else if (l == final) {
-        Append(c, test);
-        Append(c, "SetButtonPage " + std::to_string(q->m_nId) + " X 1");
-      }
+      if (!other) continue;
+      Append(c, std::string("If ") + kRegister[l] + " == " + std::to_string(int64_t{ChoiceOf(*q)} + 1));
+      Append(c, Num("EnableButton", other->m_nId));
     }
   }
-  Append(c, "SetButtonPage 0 X 1");
+  if (opening && opening != &entry) Append(c, "SetButtonPage " + std::to_string(opening->m_nId) + " X 1");
 }
 
 bool CZvIgObject::BuildGroupSelector(CPage& page, CBdButton& selector, CBog& group) {
+  // Only a group with a choice to show is reached through its selector:
+  // the references to any other group stay as the author made them, since
+  // its selector would have nowhere to pass the selection on to.
+  const SChoiceGroup g = ChoiceGroupOf(group);
+  if (!g.reg) return false;
   CMenuIgObject::BuildGroupSelector(page, selector, group);
-  CBdButton* q = FirstTyped(group);
-  CBdButton* plain = group.m_defaultButton.p;
-  if (!q || !plain || plain->m_nButtonType != q->m_nButtonType) return false;
-  std::vector<CBdButton*> others;
-  for (size_t i = 0; i < group.GetCount(); ++i)
-    if (group.GetAt(i) != plain) others.push_back(group.GetAt(i));
-  if (others.size() != 1) return false;
-  CBdButton* chosen = others.front();
 
   CNavCmds& c = selector.m_commands;
-  const char* reg = nullptr;
-  int32_t v = kNoChoice;
-  switch (q->m_nButtonType) {
-    case kButtonAudio:
-    case kButtonSubtitle:
-      AddAudioRegisterSnippet(c);
-      AddSubtitleRegisterSnippet(c);
-      reg = q->m_nButtonType == kButtonAudio ? "GPR2010" : "GPR2011";
-      v = ButtonParameter(*q, 0);
-      break;
-    case kButtonChapter:
-      AddChapterRegisterSnippet(c);
-      reg = "GPR2024";
-      v = ButtonParameter(*q, 2);
-      if (v == kNoChoice) return false;
-      break;
-    default:
-      return false;
+  // Where the player's streams are the user's choice (a menu used during
+  // playback) the registers take them over first; in the top menu the
+  // registers themselves hold the choice.
+  if (g.typed->m_nButtonType == kButtonChapter) {
+    AddChapterRegisterSnippet(c);
+  } else if (m_bCommandMode) {
+    AddAudioRegisterSnippet(c);
+    AddSubtitleRegisterSnippet(c);
   }
   // Highlight the chosen look when the group's choice is the current one,
   // else the plain look.
   const auto k = static_cast<int64_t>(c.Count());
-  Append(c, std::string("If ") + reg + " != " + std::to_string(int64_t{v} + 1));
+  Append(c, std::string("If ") + g.reg + " != " + std::to_string(int64_t{g.choice} + 1));
   Append(c, Num("GoTo", k + 4));
-  Append(c, "SetButtonPage " + std::to_string(chosen->m_nId) + " X 1");
+  Append(c, "SetButtonPage " + std::to_string(g.chosen->m_nId) + " X 1");
   Append(c, "Break");
-  Append(c, "SetButtonPage " + std::to_string(plain->m_nId) + " X 1");
+  Append(c, "SetButtonPage " + std::to_string(g.plain->m_nId) + " X 1");
 
-  return GenerateGroupCommands(*plain, {chosen}, SameTypeGroups(page, &group, q->m_nButtonType), m_bCommandMode);
+  return GenerateGroupCommands(*g.plain, {g.chosen}, SameTypeGroups(page, &group, g.typed->m_nButtonType),
+                               m_bCommandMode);
 }
 
 }  // namespace zv

@@ -383,7 +383,7 @@ class DescriptionBuilder {
         Fail(e, "no button type is called \"" + *t + "\" (there are " + names + ")");
       }
       for (int i = 0; i < type->ParameterCount(); ++i)
-        if (type->ParameterActive(i) && type->ParameterName(i)) paramNames.push_back(type->ParameterName(i));
+        if (type->ParameterName(i)) paramNames.push_back(type->ParameterName(i));
     }
     OnlyAttributes(e, {"name", "x", "y", "width", "height", "type"}, paramNames);
     if (const std::string* n = e.Attribute("name")) b->SetName(*n);
@@ -479,7 +479,16 @@ class DescriptionBuilder {
 // names the choices are listed by).
 void ApplyType(const TypeRequest& r) {
   SelectButtonType(*r.button, *r.type);
-  for (const auto& [i, value] : r.params) {
+  // Where the choices come from (an audio button's movie) before the
+  // choices themselves.
+  std::vector<std::pair<int, std::string>> params = r.params;
+  std::stable_sort(params.begin(), params.end(), [&](const auto& a, const auto& b) {
+    return !r.type->ParameterActive(a.first) && r.type->ParameterActive(b.first);
+  });
+  for (const auto& [i, value] : params) {
+    if (!r.type->ParameterApplies(*r.button, i))
+      Fail(*r.element, std::string(r.type->ParameterName(i)) + "=\"" + value + "\" does not apply here: a movie's own menu " +
+                           "chooses among that movie's streams");
     const std::vector<std::string> options = r.type->FillParameterOptions(*r.button, i);
     int32_t choice = -1;
     for (size_t k = 0; k < options.size() && choice < 0; ++k)

@@ -82,8 +82,11 @@ void PlayAllDispatch(CNavCmds& cmds, int32_t p) {
 }
 
 // `titleOf` gets, for every movie object appended, its title number, or 0
-// when its playlist object is not a title.
-void TitleObjects(const CFilmObject& film, MOVIE_OBJECTS& mobj, CTiFolder& titles, std::vector<size_t>& titleOf) {
+// when its playlist object is not a title. With `resume` the objects carry
+// the resume intention, so that a top menu called during their playlist can
+// return to it ("Resume").
+void TitleObjects(const CFilmObject& film, MOVIE_OBJECTS& mobj, CTiFolder& titles, std::vector<size_t>& titleOf,
+                  bool resume = false) {
   if (!FilmHasContent(film)) return;
   for (size_t i = 0; i < film.m_playlists.GetCount(); ++i) {
     const CPlObject& pl = *film.m_playlists.GetAt(i);
@@ -93,7 +96,9 @@ void TitleObjects(const CFilmObject& film, MOVIE_OBJECTS& mobj, CTiFolder& title
       const int32_t p = pl.m_nPlaylistNumber + k;
       const size_t id = mobj.objects.size();
       if (id > 0xFFFF) throw ComposeError("more movie objects than an index can refer to");
-      CNavCmds& cmds = mobj.Add().commands;
+      MOVIE_OBJECT& object = mobj.Add();
+      object.resumeIntention = resume;
+      CNavCmds& cmds = object.commands;
       StreamPreamble(cmds);
       if (pl.m_nPlayMode == kPlayAll) PlayAllDispatch(cmds, p);
       else Append(cmds, Num("PlayPlaylist", p));
@@ -222,7 +227,7 @@ bool GenerateNavigation(CZvObject& project, INDEX_BDMV& index, MOVIE_OBJECTS& mo
     const size_t m0 = mobj.objects.size();
     std::vector<size_t> titleOf(m0, 0);
     for (size_t i = 0; i < project.m_movies.GetCount(); ++i)
-      TitleObjects(*project.m_movies.GetAt(i), mobj, index.titles, titleOf);
+      TitleObjects(*project.m_movies.GetAt(i), mobj, index.titles, titleOf, true);
     TitleObjects(project.m_trailers, mobj, index.titles, titleOf);
     EndCommands(mobj, topMenuContent, m0, mobj.objects.size(), titleOf);
     return true;

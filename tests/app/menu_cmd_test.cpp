@@ -110,6 +110,48 @@ TEST(MenuCommands, BuildEditShowAndDelete) {
   EXPECT_FALSE(Has(Zv({"show", p}).out, "command 1: JumpTitle 1")) << "a typed button drops its own commands";
 }
 
+// The top menu's own film holds only its background: its audio and
+// subtitle buttons choose among the streams of the movie they name, the
+// first movie when they name none; a movie's own menu has no such choice.
+TEST(MenuCommands, TopMenuStreamButtonsChooseFromTheMovie) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+  const std::string eng = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+  const std::string fra = zvtest::CopyFixture("ac3_mono.ac3", dir.Path());
+  ASSERT_EQ(Zv({"source", "add", p, "Movie#1/Clip#1", video, eng, fra}).status, 0);
+  ASSERT_EQ(Zv({"movie", "add", p}).status, 0);
+  ASSERT_EQ(Zv({"source", "add", p, "Movie#2/Clip#1", video, eng}).status, 0);
+  ASSERT_EQ(Zv({"source", "add", p, "Top Menu/Background AV", video}).status, 0);
+  const std::string M = "Top Menu/IG#1";
+  const std::string P = M + "/Epoch#1/DisplaySet#1/Page#1";
+  ASSERT_EQ(Zv({"page", "add", p, M}).status, 0);
+  ASSERT_EQ(Zv({"bog", "add", p, P}).status, 0);
+  ASSERT_EQ(Zv({"button", "add", p, P + "/Bog#1"}).status, 0);
+  const std::string B = P + "/Bog#1/Button#1";
+  RunResult set = Zv({"set", p, B, "type=Audio", "audio=ac3_mono.ac3, eng"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_TRUE(Has(Zv({"show", p}).out, "choices: audio ac3_mono.ac3, eng, movie-group none, movie none\n"));
+  set = Zv({"set", p, B, "movie-group=Movie#2", "audio=none"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  RunResult bad = Zv({"set", p, B, "audio=ac3_mono.ac3, eng"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_TRUE(Has(bad.err, "no audio of that name; there are \"ac3_stereo.ac3, eng\"")) << bad.err;
+  set = Zv({"set", p, B, "movie-group=Movie#1", "movie=Title#1", "audio=ac3_mono.ac3, eng"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_TRUE(Has(Zv({"show", p}).out, "choices: audio ac3_mono.ac3, eng, movie-group Movie#1, movie Title#1\n"));
+
+  // In a movie's pop-up menu the streams are that movie's own.
+  const std::string Q = "Movie#2/IG#1/Epoch#1/DisplaySet#1/Page#1";
+  ASSERT_EQ(Zv({"page", "add", p, "Movie#2/IG#1"}).status, 0);
+  ASSERT_EQ(Zv({"bog", "add", p, Q}).status, 0);
+  ASSERT_EQ(Zv({"button", "add", p, Q + "/Bog#1"}).status, 0);
+  bad = Zv({"set", p, Q + "/Bog#1/Button#1", "type=Subtitle", "movie-group=Movie#1"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_TRUE(Has(bad.err, "a button of type \"Subtitle\" has the choices subtitle")) << bad.err;
+}
+
 // Typed buttons through the shell: the type by its name and its choices by
 // the names of what they choose, for the whole BOG; a name that does not
 // exist is refused with the names that do, and nothing is saved.

@@ -335,6 +335,40 @@ TEST(IgCompiler, WorkedTimingExample) {
   EXPECT_EQ(out.m_ods[3]->m_nObjectId, 1);
 }
 
+// A menu build puts an invisible page in front (one auto-action button that
+// opens the next page): the first display is the next page's, so its
+// objects are what the composition waits for.
+TEST(IgCompiler, TimingWaitsForTheFirstPageThatShowsAnything) {
+  Menu m(5);
+  CGraphicObject* g0 = m.Graphic(1000, 400);
+  CGraphicObject* g1 = m.Graphic(1000, 400);
+  CGraphicObject* g2 = m.Graphic(900, 300);
+  CGraphicObject* g3 = m.Graphic(900, 300);
+  m.Button(m.page, 0, 0, g0, g1);
+  m.Button(m.page, 0, 500, g2, g3);
+  m.ds->m_nCompositionState = 0;
+  CDsData out;
+  Lines log;
+  SDsTiming alone;
+  ASSERT_TRUE(m.Compile(out, log, &alone));
+  EXPECT_EQ(alone.decode, 2 * 4500 + 2 * 3038);
+
+  CPage* front = m.ds->InsertAt(0, std::make_unique<CPage>());
+  front->m_palette.Set(m.palette);
+  CBdButton* opener = front->AddBog()->AddButton();
+  opener->m_bAutoAction = true;
+  // The shown page opens on an invisible entry button of its own too.
+  CBdButton* entry = m.page->AddBog()->AddButton();
+  entry->m_bAutoAction = true;
+  m.page->m_defaultSelected.Set(entry);
+  SDsTiming t;
+  ASSERT_TRUE(m.Compile(out, log, &t));
+  EXPECT_EQ(t.decode, alone.decode);
+  EXPECT_EQ(t.drawBits, alone.drawBits);
+  EXPECT_EQ(t.duration, alone.duration);
+  EXPECT_EQ(out.m_ics[0]->m_nPts - out.m_ics[0]->m_nDts, static_cast<uint32_t>(alone.duration));
+}
+
 TEST(IgCompiler, TimingEdgeCases) {
   {
     // Start frame 0, small page: N is raised to 131070; an Epoch Start on

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "graphics/segment_syntax.h"
 #include "../named/le_bytes.h"
 
@@ -176,18 +178,76 @@ TEST(Neighbours, SpatialGridAndFallbacks) {
   EXPECT_EQ(a->m_neighbors.up.p, c) << "column a, c: up wraps to the greatest bottom";
   EXPECT_EQ(d->m_neighbors.up.p, b);
   EXPECT_EQ(d->m_neighbors.left.p, c);
-  EXPECT_EQ(c->m_neighbors.down.p, a) << "e lies in no column of c";
-  // e is alone in its row and its column: the fallbacks, scored by the
-  // slope between centres (ties go to the first found).
+  // e lies in no column of c, but below it: nothing in the column is
+  // nearer, so the key goes there rather than wrapping to a.
+  EXPECT_EQ(c->m_neighbors.down.p, e);
+  EXPECT_EQ(d->m_neighbors.down.p, e);
+  // e is alone in its row and its column: the nearest button wholly on
+  // each side (ties go to the first found).
   EXPECT_EQ(e->m_neighbors.left.p, c);
   EXPECT_EQ(e->m_neighbors.right.p, d);
-  EXPECT_EQ(e->m_neighbors.up.p, a);
+  EXPECT_EQ(e->m_neighbors.up.p, c);
   EXPECT_EQ(e->m_neighbors.down.p, nullptr);
   Menu n(1);
   auto w = n.Singles({{0, 0}, {200, 300}, {200, 30}});
   ComputeNeighbours(*n.page, kNeighboursSpatial);
   EXPECT_EQ(w[0]->m_neighbors.right.p, w[2]);
-  EXPECT_EQ(w[0]->m_neighbors.down.p, w[1]);
+  EXPECT_EQ(w[0]->m_neighbors.down.p, w[2]) << "wholly below w[0] and nearer than w[1]";
+  EXPECT_EQ(w[1]->m_neighbors.up.p, w[2]);
+}
+
+// Which buttons the arrow keys reach from `start`, following the
+// neighbours of each button shown.
+std::set<const CBdButton*> Reachable(const CBdButton* start) {
+  std::set<const CBdButton*> seen{start};
+  std::vector<const CBdButton*> todo{start};
+  while (!todo.empty()) {
+    const CBdButton* b = todo.back();
+    todo.pop_back();
+    for (int d = 0; d < 4; ++d)
+      if (const CBdButton* n = b->m_neighbors.All()[d].p; n && seen.insert(n).second) todo.push_back(n);
+  }
+  return seen;
+}
+
+// Chapter buttons in a 2x2 grid and a "Back" centred below, narrower than
+// the gap between the columns.
+TEST(Neighbours, ABackButtonCentredBelowAGridIsReachedFromBothColumns) {
+  Menu m(1, 400, 72);
+  auto v = m.Singles({{460, 300}, {1060, 300}, {460, 400}, {1060, 400}});
+  CBog* bog = m.page->AddBog();
+  CBdButton* back = bog->AddButton();
+  back->m_nX = 910, back->m_nY = 520;
+  m.AddGraphic(100, 72);
+  back->m_states[0].m_start.Set(m.G(1));
+  back->m_states[0].m_end.Set(m.G(1));
+  ComputeNeighbours(*m.page, kNeighboursSpatial);
+  EXPECT_EQ(v[2]->m_neighbors.down.p, back);
+  EXPECT_EQ(v[3]->m_neighbors.down.p, back);
+  EXPECT_EQ(back->m_neighbors.up.p, v[2]) << "the nearer row, not the top one";
+  EXPECT_EQ(v[0]->m_neighbors.down.p, v[2]);
+  EXPECT_EQ(v[0]->m_neighbors.up.p, v[2]) << "the column wraps";
+  EXPECT_EQ(Reachable(v[0]).size(), 5u);
+}
+
+// Four buttons in the corners of a square, each row and column served by
+// its own pair, and one in the middle lined up with none of them: no
+// nearest-button rule reaches it, so it is linked in from the nearest
+// corner, which passes its old neighbour on to it.
+TEST(Neighbours, AButtonNoKeyWouldReachIsLinkedIn) {
+  Menu m(1, 100, 40);
+  auto v = m.Singles({{0, 0}, {300, 0}, {0, 400}, {300, 400}, {120, 150}});
+  CBdButton *x = v[0], *z = v[1], *y = v[2], *u = v[4];
+  EXPECT_TRUE(ComputeNeighbours(*m.page, kNeighboursSpatial));
+  EXPECT_EQ(Reachable(x).size(), 5u);
+  EXPECT_EQ(x->m_neighbors.down.p, u);
+  EXPECT_EQ(u->m_neighbors.down.p, y) << "where x's key led before";
+  EXPECT_EQ(x->m_neighbors.right.p, z);
+  // From any default the page is whole.
+  m.page->m_defaultSelected.Set(v[3]);
+  ComputeNeighbours(*m.page, kNeighboursSpatial);
+  EXPECT_EQ(Reachable(v[3]).size(), 5u);
+  EXPECT_FALSE(ComputeNeighbours(*m.page, kNeighboursSpatial)) << "nothing changes the second time";
 }
 
 TEST(Neighbours, NeedsTwoDefaultButtons) {

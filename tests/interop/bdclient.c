@@ -22,7 +22,9 @@
  * "overlay ig hide" and "overlay ig close" say the menu went away.
  * Keys are pressed in the order given: a --press key once the player waits
  * for the user, a --press-in key while PLAYLIST (five digits) plays, after
- * kPressReads reads of it and as many since the key before.
+ * kPressReads reads of it and as many since the key before; the title time
+ * when a --press-in key is pressed follows as "time T" (45 kHz, the unit of
+ * the SEEK event's parameter).
  * --settle MS lets the player run on while it waits for the user until MS
  * milliseconds pass without an IG flush, before pressing the next key or
  * ending, so that page effects (timed by the wall clock) play to the end.
@@ -689,6 +691,7 @@ static int cmd_play(int argc, char** argv) {
     if (next_key < nkeys && key_playlist[next_key] >= 0 && key_playlist[next_key] == playlist &&
         playlist_reads >= kPressReads && since_key >= kPressReads) {
       printf("press %s\n", key_names[next_key]);
+      printf("time %" PRIu64 "\n", bd_tell_time(bd) / 2);
       bd_user_input(bd, -1, keys[next_key++]);
       since_key = 0;
       continue;

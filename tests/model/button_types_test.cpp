@@ -368,8 +368,11 @@ TEST(MenuBuildCopy, TwoAudioGroups) {
   EXPECT_EQ(TextsOf(e->m_commands),
             Join({{"Set GPR2010 = PSR1"},
                   kSubtitleRegister,
-                  {"EnableButton " + D1, "EnableButton " + D2, "If GPR2010 == 1", "SetButtonPage " + V1 + " X 1",
-                   "If GPR2010 == 2", "SetButtonPage " + V2 + " X 1", "SetButtonPage 0 X 1"}}));
+                  {"EnableButton " + D1, "EnableButton " + D2, "If GPR2010 == 1", "EnableButton " + V1,
+                   "If GPR2010 == 2", "EnableButton " + V2,
+                   // Without a default the page opens on its first group,
+                   // through the group's selector.
+                   "SetButtonPage " + Id(s1) + " X 1"}}));
   EXPECT_EQ(TextsOf(s1->m_commands), Join({{"Set GPR2010 = PSR1"},
                                            kSubtitleRegister,
                                            {"If GPR2010 != 1", "GoTo 11", "SetButtonPage " + V1 + " X 1", "Break",
@@ -422,13 +425,77 @@ TEST(MenuBuildCopy, SubtitleGroupsOfOneButtonBesideChapterGroups) {
             Join({{"Set GPR2010 = PSR1"},
                   kSubtitleRegister,
                   {"Set GPR2024 = PSR5", "EnableButton " + Id(sub1->GetAt(0)), "EnableButton " + Id(sub2->GetAt(0)),
-                   "EnableButton " + C, "If GPR2024 == 3", "SetButtonPage " + CV + " X 1", "SetButtonPage 0 X 1"}}));
+                   "EnableButton " + C, "If GPR2024 == 3", "EnableButton " + CV,
+                   "SetButtonPage " + Id(sub1->GetAt(0)) + " X 1"}}));
   CBdButton* selector = p1->GetAt(3)->GetAt(0);
   EXPECT_EQ(TextsOf(selector->m_commands), (Texts{"Set GPR2024 = PSR5", "If GPR2024 != 3", "GoTo 5",
                                                   "SetButtonPage " + CV + " X 1", "Break", "SetButtonPage " + C + " X 1"}));
   // A chapter button of a menu used during playback jumps within the title.
   EXPECT_EQ(TextsOf(p1->GetAt(2)->GetAt(0)->m_commands), (Texts{"EnableButton " + CV, "LinkMark 2"}));
   d.menu->RemoveBuildCopy();
+}
+
+// A page whose buttons start at id 1 (the first was deleted, as in IES files
+// made elsewhere) and whose default is its second button: the entry button
+// takes the free id 0 and must not select itself; it selects the page's
+// own default. Without a default, the first group's button.
+TEST(MenuBuildCopy, TheEntryOpensThePageOnItsOwnDefault) {
+  Disc d;
+  CPage* page = d.Page();
+  CBog* gone = d.Bog(page, 1);
+  CBog* first = d.Bog(page, 1);
+  CBog* second = d.Bog(page, 1);
+  page->ForgetButton(gone->GetAt(0));
+  ASSERT_NE(page->RemoveAt(0), nullptr);
+  ASSERT_EQ(first->GetAt(0)->m_nId, 1);
+  page->m_defaultSelected.Set(second->GetAt(0));
+  CPage* other = d.ds->AddPage();
+  d.Bog(other, 1);
+  d.Bog(other, 1);
+  ASSERT_TRUE(d.menu->PrepareBuildCopy(Progress{}));
+  CDisplaySet* copy = d.menu->GetAt(0)->GetAt(0);
+  CPage* p1 = copy->GetAt(1);
+  CBdButton* e = p1->m_defaultSelected.p;
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->m_nId, 0);
+  EXPECT_EQ(TextsOf(e->m_commands), (Texts{"SetButtonPage " + Id(p1->GetAt(1)->GetAt(0)) + " X 1"}));
+  EXPECT_EQ(Id(p1->GetAt(1)->GetAt(0)), "2");
+  CBdButton* e2 = copy->GetAt(2)->m_defaultSelected.p;
+  ASSERT_NE(e2, nullptr);
+  EXPECT_EQ(TextsOf(e2->m_commands), (Texts{"SetButtonPage " + Id(copy->GetAt(2)->GetAt(0)->GetAt(0)) + " X 1"}));
+  EXPECT_NE(e2->m_nId, copy->GetAt(2)->GetAt(0)->GetAt(0)->m_nId);
+  EXPECT_EQ(TextsOf(copy->GetAt(0)->GetAt(0)->GetAt(0)->m_commands), (Texts{"SetButtonPage " + Id(e) + " 1 1"}));
+  d.menu->RemoveBuildCopy();
+}
+
+// In the top menu the registers hold the user's choice (the player's
+// streams are the background's): the entry and the selectors read them as
+// they are instead of taking the streams over.
+TEST(MenuBuildCopy, TheTopMenuKeepsTheChoiceInItsRegisters) {
+  Disc d;
+  CZvIgObject* top = d.project.m_topMenu.m_menus.GetAt(0);
+  ASSERT_FALSE(top->m_bCommandMode);
+  CDisplaySet* ds = top->GetAt(0)->GetAt(0);
+  CPage* page = ds->AddPage();
+  CBog* audio = d.Bog(page, 2);
+  CBog* subtitle = d.Bog(page, 2);
+  Type(audio, kButtonAudio, {1});
+  Type(subtitle, kButtonSubtitle, {1});
+  ASSERT_TRUE(top->PrepareBuildCopy(Progress{}));
+  CPage* p1 = top->GetAt(0)->GetAt(0)->GetAt(1);
+  const std::string V1 = Id(p1->GetAt(0)->GetAt(1)), V2 = Id(p1->GetAt(1)->GetAt(1));
+  CBdButton* s1 = p1->GetAt(2)->GetAt(0);
+  CBdButton* s2 = p1->GetAt(3)->GetAt(0);
+  CBdButton* e = p1->m_defaultSelected.p;
+  EXPECT_EQ(TextsOf(e->m_commands),
+            (Texts{"EnableButton " + Id(p1->GetAt(0)->GetAt(0)), "If GPR2010 == 2", "EnableButton " + V1,
+                   "EnableButton " + Id(p1->GetAt(1)->GetAt(0)), "If GPR2011 == 2", "EnableButton " + V2,
+                   "SetButtonPage " + Id(s1) + " X 1"}));
+  EXPECT_EQ(TextsOf(s2->m_commands), (Texts{"If GPR2011 != 2", "GoTo 4", "SetButtonPage " + V2 + " X 1", "Break",
+                                            "SetButtonPage " + Id(p1->GetAt(1)->GetAt(0)) + " X 1"}));
+  // Choosing sets the register only; the title applies it when it starts.
+  EXPECT_EQ(TextsOf(p1->GetAt(1)->GetAt(0)->m_commands), (Texts{"EnableButton " + V2, "Set GPR2011 = 2"}));
+  top->RemoveBuildCopy();
 }
 
 TEST(MenuBuildCopy, MenuWithoutTypedButtons) {
@@ -457,7 +524,7 @@ TEST(MenuBuildCopy, MenuWithoutTypedButtons) {
     EXPECT_EQ(page->m_nId, static_cast<int32_t>(m));
     CBdButton* e = page->GetAt(page->GetCount() - 1)->GetAt(0);
     EXPECT_EQ(page->m_defaultSelected.p, e);
-    EXPECT_EQ(TextsOf(e->m_commands), (Texts{"SetButtonPage 0 X 1"}));
+    EXPECT_EQ(TextsOf(e->m_commands), (Texts{"SetButtonPage " + Id(page->GetAt(0)->GetAt(0)) + " X 1"}));
   }
   const CBdButton* e1 = copy->GetAt(1)->m_defaultSelected.p;
   EXPECT_EQ(TextsOf(copy->GetAt(0)->GetAt(0)->GetAt(0)->m_commands), (Texts{"SetButtonPage " + Id(e1) + " 1 1"}));
@@ -465,7 +532,9 @@ TEST(MenuBuildCopy, MenuWithoutTypedButtons) {
   ASSERT_EQ(p2->GetCount(), 5u);
   CBdButton* selector = p2->GetAt(3)->GetAt(0);
   EXPECT_TRUE(selector->m_commands.Empty());
-  EXPECT_EQ(p2->GetAt(0)->GetAt(0)->m_neighbors.down.p, selector);
+  // A selector without commands would hold the selection on an invisible
+  // button: the references to the group stay as they were.
+  EXPECT_EQ(p2->GetAt(0)->GetAt(0)->m_neighbors.down.p, p2->GetAt(2)->GetAt(1));
   ASSERT_EQ(log.size(), 1u);
   EXPECT_NE(log[0].find("IG#1:Page#2:Bog#3: not a two-button \"Audio\", \"Subtitle\" or \"Chapter\" group (2 buttons), "
                         "so it gets no generated commands"),

@@ -61,12 +61,29 @@ struct Nav {
   MOVIE_OBJECTS mobj;
 };
 
+// How many movie objects the movies' playlists give (they follow first
+// play and the top menu).
+size_t MovieObjectCount(CZvObject& project) {
+  size_t n = 0;
+  for (size_t i = 0; i < project.m_movies.GetCount(); ++i) {
+    const CFilmObject& film = *project.m_movies.GetAt(i);
+    if (!FilmHasContent(film)) continue;
+    for (size_t k = 0; k < film.m_playlists.GetCount(); ++k)
+      if (film.m_playlists.GetAt(k)->m_nPlaylistNumber >= 0) n += static_cast<size_t>(PlaylistCount(*film.m_playlists.GetAt(k)));
+  }
+  return n;
+}
+
 Nav Generate(CZvObject& project) {
   Nav nav;
   EXPECT_TRUE(GenerateNavigation(project, nav.index, nav.mobj));
-  // Every movie object is created with its three flags off.
-  for (const MOVIE_OBJECT& mo : nav.mobj.objects) {
-    EXPECT_FALSE(mo.resumeIntention);
+  // The movies' objects carry the resume intention, so that the top menu
+  // called during a movie can return to it; no object masks the menu call
+  // or the title search.
+  const size_t movies = MovieObjectCount(project);
+  for (size_t i = 0; i < nav.mobj.objects.size(); ++i) {
+    const MOVIE_OBJECT& mo = nav.mobj.objects[i];
+    EXPECT_EQ(mo.resumeIntention, i >= 2 && i < 2 + movies) << "movie object " << i;
     EXPECT_FALSE(mo.menuCallMask);
     EXPECT_FALSE(mo.titleSearchMask);
   }
