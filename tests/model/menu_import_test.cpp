@@ -123,7 +123,7 @@ TEST_F(MenuImport, ABadDescriptionNamesItsLineAndLeavesTheMenuAsItWas) {
       {Description(R"(<ButtonOverlapGroup><Button x="0" y="0"><Normal path="missing.png"/></Button></ButtonOverlapGroup>)"),
        "line 18: <Normal>: \"missing.png\" is not a picture that can be read: the file does not exist"},
       {Description(R"(<ButtonOverlapGroup><Button x="0" y="0"><Normal path="cut.png"/></Button></ButtonOverlapGroup>)"),
-       "line 18: <Normal>: \"cut.png\" is not a picture that can be read: PNG: the file is too short"},
+       "line 18: <Normal>: \"cut.png\" is not a picture that can be read: PNG: file is truncated"},
       {Description(R"(<ButtonOverlapGroup><Button x="0" y="0"><Normal path="notes.png"/></Button></ButtonOverlapGroup>)"),
        "line 18: <Normal>: \"notes.png\" is not a picture that can be read: unsupported picture format"},
       {Description(R"(<ButtonOverlapGroup><Button x="1600" y="0"><Normal path="play_n.png"/></Button></ButtonOverlapGroup>)"),
