@@ -132,7 +132,7 @@ class MenuColourDisc : public ::testing::Test {
                                              "--overlay-dir", overlays, d + "/out/Zelvane/DISC"});
     if (r.status != 0) return "the client failed:\n" + r.err + r.out;
     const std::vector<std::string> lines = zvtest::Lines(r.out);
-    const long menu = zvtest::Find(lines, "event PLAYLIST 00001");
+    const long menu = zvtest::Find(lines, "event TITLE 0");
     if (menu < 0) return "the top menu did not play:\n" + r.out;
     const std::string file = zvtest::Shown(lines, menu);
     if (file.empty()) return "nothing was drawn:\n" + r.out;
