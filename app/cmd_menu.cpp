@@ -535,7 +535,8 @@ int RunGraphicAdd(const std::vector<std::string>& argv) {
   const std::string path = zv::AbsolutePath(pos[2]);
   std::string lengthError;
   if (!zv::CheckPathLength(path, lengthError)) return FailIn(self, lengthError);
-  if (!g->SetImageFile(path)) return FailIn(self, "\"" + pos[2] + "\" is not a picture that can be read");
+  if (std::string why; !g->SetImageFile(path, &why))
+    return FailIn(self, "\"" + pos[2] + "\" is not a picture that can be read: " + why);
   g->m_nId = id;
   std::string name = zv::FileNameOf(path);
   for (int n = 2; FindGraphic(epoch, name); ++n) name = zv::FileNameOf(path) + "#" + std::to_string(n);

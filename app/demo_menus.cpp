@@ -82,7 +82,8 @@ class MenuMaker {
       if (epoch_->m_graphics.GetAt(i)->m_strName == file) return epoch_->m_graphics.GetAt(i);
     auto g = std::make_unique<zv::CGraphicObject>();
     const std::string path = (pictures_ / file).lexically_normal().generic_string();
-    if (!g->SetImageFile(path)) return Fail("\"" + path + "\" is not a picture that can be read");
+    if (std::string why; !g->SetImageFile(path, &why))
+      return Fail("\"" + path + "\" is not a picture that can be read: " + why);
     g->m_nId = nextGraphic_++;
     g->SetName(file);
     return epoch_->m_graphics.Add(std::move(g));

@@ -34,14 +34,42 @@ bool MatchGraphics(const std::string& path, const std::vector<uint8_t>& head) {
   return (t >= zv::kSegPds && t <= zv::kSegIcs) || t == zv::kSegEnd;
 }
 
+// The palette of every object an interactive composition shows: that of
+// the first page (or effect) that draws it.
+std::map<int, int> ObjectPalettes(const zv::SInteractiveComposition& c) {
+  std::map<int, int> out;
+  auto range = [&](const zv::SButtonState& s, int palette) {
+    if (s.startObjectId == 0xFFFF) return;
+    const int end = s.endObjectId == 0xFFFF ? s.startObjectId : s.endObjectId;
+    for (int id = s.startObjectId; id <= end && id < 0xFFFF; ++id) out.emplace(id, palette);
+  };
+  for (const zv::SIgPage& page : c.pages) {
+    for (const zv::SBog& bog : page.bogs)
+      for (const zv::SButton& b : bog.buttons) {
+        range(b.normal, page.paletteIdRef);
+        range(b.selected, page.paletteIdRef);
+        range(b.activated, page.paletteIdRef);
+      }
+    for (const zv::SEffectSequence* seq : {&page.inEffects, &page.outEffects})
+      for (const zv::SEffect& e : seq->effects)
+        for (const zv::SCompositionObject& o : e.objects) out.emplace(o.objectIdRef, e.paletteIdRef);
+  }
+  return out;
+}
+
 // Writes every object of the display set, drawn with the palette its
-// composition names (the PCS's, or the first page's of an interactive
-// composition), as "ds%03d_object%05d.png". Palettes of earlier display
-// sets of the stream stay in use until replaced.
+// composition names (the PCS's, or that of the page of an interactive
+// composition that shows it), as "ds%03d_object%05d.png". Palettes of
+// earlier display sets of the stream stay in use until replaced; they are
+// read with the colour matrix of the stream's video size.
 bool WritePictures(const zv::CDsData& ds, int dsNumber, std::map<int, std::vector<zv::SColor>>& palettes,
-                   const std::string& folder, std::string& error) {
-  for (const auto& p : ds.m_pds) palettes[p->m_nPaletteId] = zv::PdsToPalette(*p);
+                   int& videoHeight, const std::string& folder, std::string& error) {
+  if (ds.m_pcs) videoHeight = ds.m_pcs->m_composition.video.height;
+  else if (!ds.m_ics.empty()) videoHeight = ds.m_ics.front()->m_composition.video.height;
+  const zv::ColorMatrix matrix = zv::ColorMatrixForHeight(videoHeight);
+  for (const auto& p : ds.m_pds) palettes[p->m_nPaletteId] = zv::PdsToPalette(*p, matrix);
   int paletteId = -1;
+  std::map<int, int> objectPalettes;
   if (ds.m_pcs) {
     paletteId = ds.m_pcs->m_nPaletteIdRef;
   } else if (!ds.m_ics.empty()) {
@@ -49,6 +77,7 @@ bool WritePictures(const zv::CDsData& ds, int dsNumber, std::map<int, std::vecto
       std::vector<uint8_t> ic = ds.Composition();
       zv::SInteractiveComposition c = zv::ParseComposition(ic.data(), ic.size());
       if (!c.pages.empty()) paletteId = c.pages[0].paletteIdRef;
+      objectPalettes = ObjectPalettes(c);
     } catch (const zv::FormatError&) {
     }
   }
@@ -70,7 +99,9 @@ bool WritePictures(const zv::CDsData& ds, int dsNumber, std::map<int, std::vecto
     zv::CPicture pic;
     pic.Allocate(obj->width, obj->height, zv::PixelFormat::Indexed8);
     pic.pixels = std::move(obj->pixels);
-    pic.table = paletteId >= 0 ? palettes[paletteId] : std::vector<zv::SColor>(256, zv::SColor{0, 0, 0, 0});
+    int own = paletteId;
+    if (auto it = objectPalettes.find(id); it != objectPalettes.end() && palettes.count(it->second)) own = it->second;
+    pic.table = own >= 0 ? palettes[own] : std::vector<zv::SColor>(256, zv::SColor{0, 0, 0, 0});
     pic.tableHasAlpha = true;
     char name[64];
     std::snprintf(name, sizeof name, "ds%03d_object%05d.png", dsNumber, id);
@@ -98,6 +129,7 @@ int DumpGraphics(const std::string& path, bool json) {
   root.Text("Framing", headed ? "headed (.sup)" : "raw");
   zv::CFileInput in(f);
   std::map<int, std::vector<zv::SColor>> palettes;
+  int videoHeight = 0;
   std::string error;
   int count = 0, rc = zv::kDsOk;
   for (;;) {
@@ -106,7 +138,7 @@ int DumpGraphics(const std::string& path, bool json) {
     if (rc != zv::kDsOk) break;
     ++count;
     ds.DumpNode(root.Block("DisplaySet", count));
-    if (!folder.empty() && !WritePictures(ds, count, palettes, folder, error)) {
+    if (!folder.empty() && !WritePictures(ds, count, palettes, videoHeight, folder, error)) {
       rc = zv::kDsBad;
       break;
     }

@@ -1,6 +1,8 @@
 #include "graphics/graphic_object.h"
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -50,8 +52,11 @@ CErgbPalette& CGraphicObject::Palette() {
   return *m_palette;
 }
 
-bool CGraphicObject::SetImageFile(const std::string& path) {
-  if (strcasecmp(path.c_str(), m_strPath.c_str()) == 0 && !path.empty()) return false;
+bool CGraphicObject::SetImageFile(const std::string& path, std::string* why) {
+  if (strcasecmp(path.c_str(), m_strPath.c_str()) == 0 && !path.empty()) {
+    if (why) *why = "it is the graphic's picture already";
+    return false;
+  }
   if (path.empty()) {
     m_strPath.clear();
     m_nWidth = m_nHeight = 0;
@@ -60,8 +65,19 @@ bool CGraphicObject::SetImageFile(const std::string& path) {
   }
   CPicture pic;
   std::string error;
-  if (!DecodeImageFile(path, pic, error)) return false;
-  if (PaletteFromImage(Palette(), 0.0, pic) == 0) return false;
+  if (!DecodeImageFile(path, pic, error)) {
+    if (why) {
+      std::error_code ec;
+      if (!std::filesystem::exists(path, ec)) *why = "the file does not exist";
+      else if (error.rfind("\"" + path + "\": ", 0) == 0) *why = error.substr(path.size() + 4);
+      else *why = error;
+    }
+    return false;
+  }
+  if (PaletteFromImage(Palette(), 0.0, pic) == 0) {
+    if (why) *why = "its colours cannot be converted to a palette";
+    return false;
+  }
   m_nWidth = pic.width;
   m_nHeight = pic.height;
   m_strPath = path;
@@ -503,6 +519,164 @@ CPicture QuantizeMedianCut(const CPicture& pic, int colors) {
   return out;
 }
 
+namespace {
+
+// A premultiplied colour (red, green, blue scaled by alpha, then alpha) with
+// the number of pixels that have it.
+struct SWeighted {
+  std::array<int, 4> v;
+  uint32_t count;
+};
+
+struct SBox {
+  size_t begin, end;  // into the colour list
+  double error;       // weighted squared distance from the box's mean
+  int axis;           // the axis of widest spread
+};
+
+SBox MeasureBox(const std::vector<SWeighted>& colours, size_t begin, size_t end) {
+  double sum[4] = {0, 0, 0, 0}, sq[4] = {0, 0, 0, 0}, n = 0;
+  for (size_t i = begin; i < end; ++i) {
+    const double w = colours[i].count;
+    n += w;
+    for (int k = 0; k < 4; ++k) {
+      sum[k] += w * colours[i].v[k];
+      sq[k] += w * colours[i].v[k] * colours[i].v[k];
+    }
+  }
+  SBox box{begin, end, 0, 0};
+  double widest = -1;
+  for (int k = 0; k < 4; ++k) {
+    const double var = sq[k] - sum[k] * sum[k] / n;
+    box.error += var;
+    if (var > widest) widest = var, box.axis = k;
+  }
+  if (end - begin < 2) box.error = 0;
+  return box;
+}
+
+}  // namespace
+
+bool HasPartialAlpha(const CPicture& pic) {
+  if (pic.format == PixelFormat::Indexed8) {
+    if (!pic.tableHasAlpha) return false;
+    for (const SColor& c : pic.table)
+      if (c.a >= 5 && c.a < 255) return true;
+    return false;
+  }
+  if (pic.format != PixelFormat::Argb32) return false;
+  for (size_t i = 0; i < pic.pixels.size(); i += 4)
+    if (pic.pixels[i] >= 5 && pic.pixels[i] < 255) return true;
+  return false;
+}
+
+CPicture QuantizeWithAlpha(const CPicture& pic, int colors) {
+  const int w = pic.width, h = pic.height;
+  const size_t count = static_cast<size_t>(w) * h;
+  // Colours and alpha are chosen together in premultiplied form, so that a
+  // faint pixel weighs by what it adds to the picture: soft edges keep
+  // their shades without taking the entries of the opaque colours.
+  auto premultiplied = [](const SColor& c) {
+    return std::array<int, 4>{(c.r * c.a + 127) / 255, (c.g * c.a + 127) / 255, (c.b * c.a + 127) / 255, c.a};
+  };
+  std::vector<SColor> source(count);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) source[static_cast<size_t>(y) * w + x] = pic.At(x, y);
+  std::unordered_map<uint32_t, uint32_t> histogram;
+  bool anyInvisible = false;
+  for (const SColor& c : source) {
+    if (c.a < 5) {
+      anyInvisible = true;
+      continue;
+    }
+    const auto p = premultiplied(c);
+    ++histogram[static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | p[2] << 8 | p[3]];
+  }
+  std::vector<SWeighted> colours;
+  colours.reserve(histogram.size());
+  for (const auto& [key, n] : histogram)
+    colours.push_back(SWeighted{{static_cast<int>(key >> 24), static_cast<int>(key >> 16 & 255),
+                                 static_cast<int>(key >> 8 & 255), static_cast<int>(key & 255)},
+                                n});
+  // A stable order, so that the same picture always gives the same palette.
+  std::sort(colours.begin(), colours.end(), [](const SWeighted& a, const SWeighted& b) { return a.v < b.v; });
+
+  // Median cut: split the box of largest error at the weighted median of
+  // its widest axis until the entries are used up.
+  const size_t budget = static_cast<size_t>(std::max(1, colors - (anyInvisible ? 1 : 0)));
+  std::vector<SBox> boxes;
+  if (!colours.empty()) boxes.push_back(MeasureBox(colours, 0, colours.size()));
+  while (boxes.size() < budget) {
+    auto worst = std::max_element(boxes.begin(), boxes.end(),
+                                  [](const SBox& a, const SBox& b) { return a.error < b.error; });
+    if (worst == boxes.end() || worst->error <= 0) break;
+    const SBox box = *worst;
+    const int axis = box.axis;
+    std::sort(colours.begin() + static_cast<long>(box.begin), colours.begin() + static_cast<long>(box.end),
+              [axis](const SWeighted& a, const SWeighted& b) { return a.v[axis] < b.v[axis]; });
+    uint64_t total = 0, run = 0;
+    for (size_t i = box.begin; i < box.end; ++i) total += colours[i].count;
+    size_t cut = box.begin + 1;
+    for (size_t i = box.begin; i + 1 < box.end; ++i) {
+      run += colours[i].count;
+      cut = i + 1;
+      if (2 * run >= total) break;
+    }
+    *worst = MeasureBox(colours, box.begin, cut);
+    boxes.push_back(MeasureBox(colours, cut, box.end));
+  }
+  std::sort(boxes.begin(), boxes.end(), [](const SBox& a, const SBox& b) { return a.begin < b.begin; });
+
+  // Each entry is its box's weighted mean, back from premultiplied form.
+  std::vector<SColor> table;
+  std::vector<std::array<int, 4>> entries;
+  for (const SBox& box : boxes) {
+    double sum[4] = {0, 0, 0, 0}, n = 0;
+    for (size_t i = box.begin; i < box.end; ++i) {
+      n += colours[i].count;
+      for (int k = 0; k < 4; ++k) sum[k] += static_cast<double>(colours[i].count) * colours[i].v[k];
+    }
+    const int a = static_cast<int>(std::lround(sum[3] / n));
+    auto channel = [&](int k) {
+      return static_cast<uint8_t>(a ? std::clamp(std::lround(sum[k] / n * 255.0 / a), 0L, 255L) : 0);
+    };
+    const SColor c{channel(0), channel(1), channel(2), static_cast<uint8_t>(a)};
+    table.push_back(c);
+    entries.push_back(premultiplied(c));
+  }
+  const int transparent = static_cast<int>(table.size());
+  if (anyInvisible || table.empty()) table.push_back(SColor{0, 0, 0, 0});
+
+  CPicture out;
+  out.Allocate(w, h, PixelFormat::Indexed8);
+  std::unordered_map<uint32_t, uint8_t> nearest;
+  for (size_t i = 0; i < count; ++i) {
+    const SColor& c = source[i];
+    if (c.a < 5 || entries.empty()) {
+      out.pixels[i] = static_cast<uint8_t>(transparent);
+      continue;
+    }
+    const auto p = premultiplied(c);
+    const uint32_t key = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | p[2] << 8 | p[3];
+    auto [it, added] = nearest.emplace(key, 0);
+    if (added) {
+      int best = 0;
+      long bestDistance = LONG_MAX;
+      for (size_t e = 0; e < entries.size(); ++e) {
+        long d = 0;
+        for (int k = 0; k < 4; ++k) d += static_cast<long>(p[k] - entries[e][k]) * (p[k] - entries[e][k]);
+        if (d < bestDistance) bestDistance = d, best = static_cast<int>(e);
+      }
+      it->second = static_cast<uint8_t>(best);
+    }
+    out.pixels[i] = it->second;
+  }
+  out.table = std::move(table);
+  out.tableHasAlpha = true;
+  out.transparentIndex = anyInvisible ? transparent : -1;
+  return out;
+}
+
 std::optional<CPicture> ToIndexedImage(const CPicture& pic) {
   if (pic.width <= 0 || pic.height <= 0 || pic.pixels.size() < pic.Stride() * pic.height) return std::nullopt;
   if (pic.format == PixelFormat::Indexed8) {
@@ -515,6 +689,7 @@ std::optional<CPicture> ToIndexedImage(const CPicture& pic) {
   }
   if (pic.format == PixelFormat::Argb32)
     if (auto exact = ExactPalette(pic)) return exact;
+  if (HasPartialAlpha(pic)) return QuantizeWithAlpha(pic, 255);
   return QuantizeMedianCut(pic, 255);
 }
 
@@ -550,10 +725,14 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
   if (graphics.empty()) return nullptr;
   std::vector<CPicture> tables;
   std::vector<bool> ownTable;  // indexed in its file: a palette its designer chose
+  // Shadows and soft edges keep their alpha; pages of opaque pictures with
+  // cut-out backgrounds keep the opaque palette they always had.
+  bool softAlpha = false;
   for (const CGraphicObject* g : graphics) {
     CPicture pic;
     std::string error;
     if (!g->LoadPicture(pic, error)) return nullptr;
+    softAlpha = softAlpha || HasPartialAlpha(pic);
     ownTable.push_back(pic.format == PixelFormat::Indexed8);
     std::optional<CPicture> indexed = ToIndexedImage(pic);
     if (!indexed) return nullptr;
@@ -609,7 +788,7 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
     if (!joint) return nullptr;
     values = joint->table;
   }
-  PaletteFromTable(*palette, 1.0, values, false, 255);
+  PaletteFromTable(*palette, 1.0, values, softAlpha, 255);
   return palette;
 }
 

@@ -65,7 +65,9 @@ class CGraphicObject : public CNamedObject {
   CErgbPalette& Palette();
   // False when `path` is the current one (letter case ignored) or cannot be
   // decoded; an empty path clears size and palette.
-  bool SetImageFile(const std::string& path);
+  // `why`, when given, receives the reason a file cannot be used: that it
+  // is missing, or what its decoder found (truncated, an unsupported kind).
+  bool SetImageFile(const std::string& path, std::string* why = nullptr);
   // The picture to compile: the in-memory one, else the decoded file.
   bool LoadPicture(CPicture& out, std::string& error) const;
 
@@ -95,6 +97,14 @@ std::optional<CPicture> ToIndexedImage(const CPicture& pic);
 // most `colors` entries. An Argb32 source sends pixels of alpha below 5 to
 // one extra entry of alpha 0.
 CPicture QuantizeMedianCut(const CPicture& pic, int colors);
+
+// True when some pixel (or colour-table entry) is neither opaque nor
+// invisible (alpha 5 to 254).
+bool HasPartialAlpha(const CPicture& pic);
+// Colour and alpha quantized together (median cut in premultiplied RGBA) to
+// at most `colors` entries, pixels of alpha below 5 sharing one more entry
+// of alpha 0; for pictures with soft edges or shadows.
+CPicture QuantizeWithAlpha(const CPicture& pic, int colors);
 
 // Fills `palette` from the indexed form of `pic`; returns the entry count.
 int PaletteFromImage(CErgbPalette& palette, double opacity, const CPicture& pic);

@@ -258,7 +258,7 @@ class CCompiler {
       }
       auto pds = std::make_unique<CPds>();
       pds->m_nPaletteId = static_cast<uint8_t>(p->m_nId);
-      PaletteToPds(*pds, *p);
+      PaletteToPds(*pds, *p, ColorMatrixForHeight(ig_.m_video.height));
       out.m_pds.push_back(std::move(pds));
     }
     // Pages.
@@ -374,7 +374,7 @@ class CCompiler {
         }
         auto pds = std::make_unique<CPds>();
         pds->m_nPaletteId = static_cast<uint8_t>(id);
-        PaletteToPds(*pds, *palette);
+        PaletteToPds(*pds, *palette, ColorMatrixForHeight(ig_.m_video.height));
         out.m_pds.push_back(std::move(pds));
         generatedId = id;
         generatedPalette = std::move(palette);
@@ -807,6 +807,15 @@ bool CIgObject::ImportStream(const std::string& path, std::string& error) {
     error = "\"" + path + "\" holds no display set";
     return false;
   }
+  // A subtitle stream reads as display sets too, but holds no menu: taking
+  // it would leave the menu empty.
+  bool interactive = false;
+  for (const auto& e : gs.m_epochs)
+    for (const auto& d : e->m_displaySets) interactive = interactive || !d->m_ics.empty();
+  if (!interactive) {
+    error = "\"" + path + "\" is a presentation-graphics (subtitle) stream, not an interactive-graphics menu";
+    return false;
+  }
   // Built aside, so that a stream that does not make a model leaves this one
   // as it was.
   CIgObject built;
@@ -826,6 +835,7 @@ bool CIgObject::BuildFromStream(const CGsData& stream, std::string* error) {
   CIgObject::Reset();
   m_video = stream.m_video;
   m_nEpochCounter = 0;
+  const ColorMatrix matrix = ColorMatrixForHeight(m_video.height);
   uint32_t num = 0, den = 0;
   const bool rate = FrameRateOf(m_video.frameRateCode, num, den);
   for (const auto& epochData : stream.m_epochs) {
@@ -855,7 +865,7 @@ bool CIgObject::BuildFromStream(const CGsData& stream, std::string* error) {
     for (const auto& [id, p] : pds) {
       CErgbPalette& palette = *epoch.m_palettes.AddPalette();
       palette.m_nId = id;
-      std::vector<SColor> table = PdsToPalette(*p);
+      std::vector<SColor> table = PdsToPalette(*p, matrix);
       std::set<uint8_t> present;
       for (const SPaletteEntry& e : p->m_entries)
         if (e.id < CErgbPalette::kMaxEntries) present.insert(e.id);
@@ -906,7 +916,7 @@ bool CIgObject::BuildFromStream(const CGsData& stream, std::string* error) {
         const int pal = paletteOf(id);
         auto it = pds.find(pal);
         if (it != pds.end()) {
-          PdsToPalette(*it->second, *pic);
+          PdsToPalette(*it->second, *pic, matrix);
           CErgbPalette& own = g->Palette();
           for (const SPaletteEntry& e : it->second->m_entries)
             if (e.id < CErgbPalette::kMaxEntries) {

@@ -694,6 +694,8 @@ void LogLine(const Progress& log, const std::string& prefix, const char* level, 
 }  // namespace
 
 bool ValidateButton(const Progress& log, const std::string& prefix, CBdButton& button) {
+  // The build's own invisible buttons draw nothing on purpose.
+  if (button.m_bMadeByBuild) return true;
   char line[1024];
   std::snprintf(line, sizeof line, "%s %s...", prefix.c_str(), button.m_strName.c_str());
   log.Item(line);
@@ -729,6 +731,9 @@ bool ValidateButton(const Progress& log, const std::string& prefix, CBdButton& b
 }
 
 bool ValidateBog(const Progress& log, const std::string& prefix, CBog& bog) {
+  bool byBuild = bog.GetCount() > 0;
+  for (size_t i = 0; i < bog.GetCount(); ++i) byBuild = byBuild && bog.GetAt(i)->m_bMadeByBuild;
+  if (byBuild) return true;
   char line[1024];
   std::snprintf(line, sizeof line, "%s %s...", prefix.c_str(), bog.m_strName.c_str());
   log.Item(line);

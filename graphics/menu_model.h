@@ -60,6 +60,9 @@ class CBdButton : public CNamedObject {
   CNamedObject* m_pTypeLink = nullptr;
   uint16_t m_nNumericValue = 0xFFFF;
   bool m_bAutoAction = false;
+  // Added by the build (an invisible helper, never stored): the author is
+  // not told about its missing graphics.
+  bool m_bMadeByBuild = false;
   uint16_t m_nX = 0, m_nY = 0;
   CNeighborInfo m_neighbors;
   std::array<CButtonStateInfo, 3> m_states;

@@ -1,7 +1,9 @@
 #include "graphics/object_coding.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -217,46 +219,82 @@ bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
   return true;
 }
 
-SPaletteEntry RgbToYCrCb(uint8_t index, uint8_t r8, uint8_t g8, uint8_t b8, uint8_t a) {
-  double r = r8, g = g8, b = b8;
-  double y = std::clamp(0.257 * r + 0.504 * g + 0.098 * b + 16, 16.0, 235.0);
-  double cr = std::clamp(0.439 * r - 0.368 * g - 0.071 * b + 128, 16.0, 240.0);
-  double cb = std::clamp(-0.148 * r - 0.291 * g + 0.439 * b + 128, 16.0, 240.0);
+namespace {
+
+// RGB to studio-range Y, Cr, Cb: rows Y, Cr, Cb of R, G, B weights.
+using Matrix = std::array<std::array<double, 3>, 3>;
+constexpr Matrix kBt601 = {{{0.257, 0.504, 0.098}, {0.439, -0.368, -0.071}, {-0.148, -0.291, 0.439}}};
+constexpr Matrix kBt709 = {
+    {{0.182586, 0.614231, 0.062007}, {0.439216, -0.398944, -0.040272}, {-0.100644, -0.338572, 0.439216}}};
+
+Matrix Inverse(const Matrix& m) {
+  const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                     m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                     m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  Matrix r;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      // The cofactor of (j, i) over the determinant.
+      const int a = (j + 1) % 3, b = (j + 2) % 3, c = (i + 1) % 3, d = (i + 2) % 3;
+      r[i][j] = (m[a][c] * m[b][d] - m[a][d] * m[b][c]) / det;
+    }
+  return r;
+}
+
+const Matrix& Forward(ColorMatrix m) { return m == ColorMatrix::Bt709 ? kBt709 : kBt601; }
+
+const Matrix& Backward(ColorMatrix m) {
+  static const Matrix bt601 = Inverse(kBt601), bt709 = Inverse(kBt709);
+  return m == ColorMatrix::Bt709 ? bt709 : bt601;
+}
+
+}  // namespace
+
+SPaletteEntry RgbToYCrCb(uint8_t index, uint8_t r, uint8_t g, uint8_t b, uint8_t a, ColorMatrix m) {
+  const Matrix& f = Forward(m);
+  auto level = [&](int row, double offset, double lo, double hi) {
+    const double v = f[row][0] * r + f[row][1] * g + f[row][2] * b + offset;
+    return static_cast<uint8_t>(std::lround(std::clamp(v, lo, hi)));
+  };
   SPaletteEntry e;
   e.id = index;
-  e.y = static_cast<uint8_t>(y);
-  e.cr = static_cast<uint8_t>(cr);
-  e.cb = static_cast<uint8_t>(cb);
+  e.y = level(0, 16, 16, 235);
+  e.cr = level(1, 128, 16, 240);
+  e.cb = level(2, 128, 16, 240);
   e.t = a;
   return e;
 }
 
-SColor YCrCbToRgb(const SPaletteEntry& e) {
-  int c = 298 * e.y - 4768;
-  int cr = e.cr - 128, cb = e.cb - 128;
-  auto lim = [](int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); };
-  return SColor{lim((c + 409 * cr + 128) >> 8), lim((c - 100 * cb - 208 * cr + 128) >> 8), lim((c + 516 * cb + 128) >> 8),
-                e.t};
+// The exact inverse of the conversion above, rounded: a palette read back
+// and written again keeps its levels.
+SColor YCrCbToRgb(const SPaletteEntry& e, ColorMatrix m) {
+  const Matrix& k = Backward(m);
+  const double v[3] = {e.y - 16.0, e.cr - 128.0, e.cb - 128.0};
+  auto channel = [&](int row) {
+    const double c = k[row][0] * v[0] + k[row][1] * v[1] + k[row][2] * v[2];
+    return static_cast<uint8_t>(std::lround(std::clamp(c, 0.0, 255.0)));
+  };
+  return SColor{channel(0), channel(1), channel(2), e.t};
 }
 
-void PaletteToPds(CPds& pds, const CErgbPalette& palette) {
+void PaletteToPds(CPds& pds, const CErgbPalette& palette, ColorMatrix m) {
   pds.m_entries.clear();
   for (size_t i = 0; i < palette.GetCount() && i < 256; ++i) {
     const ERGBQUAD* q = palette.GetAt(i);
-    pds.m_entries.push_back(RgbToYCrCb(q->index, q->red, q->green, q->blue, q->alpha));
+    pds.m_entries.push_back(RgbToYCrCb(q->index, q->red, q->green, q->blue, q->alpha, m));
   }
 }
 
-std::vector<SColor> PdsToPalette(const CPds& pds) {
+std::vector<SColor> PdsToPalette(const CPds& pds, ColorMatrix m) {
   std::vector<SColor> table(256, SColor{0, 0, 0, 0});
-  for (const SPaletteEntry& e : pds.m_entries) table[e.id] = YCrCbToRgb(e);
+  for (const SPaletteEntry& e : pds.m_entries) table[e.id] = YCrCbToRgb(e, m);
   return table;
 }
 
-bool PdsToPalette(const CPds& pds, CPicture& pic) {
+bool PdsToPalette(const CPds& pds, CPicture& pic, ColorMatrix m) {
   for (const SPaletteEntry& e : pds.m_entries) {
     if (e.id >= pic.table.size()) return false;
-    pic.table[e.id] = YCrCbToRgb(e);
+    pic.table[e.id] = YCrCbToRgb(e, m);
   }
   pic.tableHasAlpha = true;
   return true;

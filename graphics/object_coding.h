@@ -66,12 +66,22 @@ bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
 // transparent.
 CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette);
 
-SPaletteEntry RgbToYCrCb(uint8_t index, uint8_t r, uint8_t g, uint8_t b, uint8_t a);
-SColor YCrCbToRgb(const SPaletteEntry& e);
-void PaletteToPds(CPds& pds, const CErgbPalette& palette);
+// Players read the palettes of graphics on HD video (more than 576 lines)
+// as BT.709 and those on SD video as BT.601; both in studio range.
+enum class ColorMatrix : uint8_t { Bt601, Bt709 };
+inline ColorMatrix ColorMatrixForHeight(int videoHeight) {
+  return videoHeight > 576 ? ColorMatrix::Bt709 : ColorMatrix::Bt601;
+}
+
+// Rounded to the nearest level both ways, so that YCrCb -> RGB -> YCrCb
+// gives back the values it started from (but where RGB clips).
+SPaletteEntry RgbToYCrCb(uint8_t index, uint8_t r, uint8_t g, uint8_t b, uint8_t a,
+                         ColorMatrix m = ColorMatrix::Bt601);
+SColor YCrCbToRgb(const SPaletteEntry& e, ColorMatrix m = ColorMatrix::Bt601);
+void PaletteToPds(CPds& pds, const CErgbPalette& palette, ColorMatrix m = ColorMatrix::Bt601);
 // 256 colours (undefined entries transparent black) at their entry ids.
-std::vector<SColor> PdsToPalette(const CPds& pds);
+std::vector<SColor> PdsToPalette(const CPds& pds, ColorMatrix m = ColorMatrix::Bt601);
 // Fills a picture's colour table; false when an entry id is beyond it.
-bool PdsToPalette(const CPds& pds, CPicture& pic);
+bool PdsToPalette(const CPds& pds, CPicture& pic, ColorMatrix m = ColorMatrix::Bt601);
 
 }  // namespace zv

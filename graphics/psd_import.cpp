@@ -57,6 +57,77 @@ void Blit(const CPicture& src, CPicture& dst, int x0, int y0) {
   }
 }
 
+// The groups that hold layer `index`, innermost first (the records run
+// from the bottom of the list up: a group's record lies above its layers,
+// its end marker below them).
+std::vector<size_t> EnclosingGroups(const CPsdFile& psd, size_t index) {
+  std::vector<size_t> open;
+  for (size_t i = psd.m_layers.size(); i-- > index + 1;) {
+    const CLayerInfo& l = psd.m_layers[i];
+    if (l.IsGroup()) open.push_back(i);
+    else if (l.m_nSectionType == kPsdGroupEnd && !open.empty()) open.pop_back();
+  }
+  return {open.rbegin(), open.rend()};
+}
+
+// The layer's opacity and user mask (0..255) at document position (x, y).
+// A mask that is disabled (flag bit 1) counts as none.
+class CLayerCover {
+ public:
+  CLayerCover(const CPsdFile& psd, CLayerInfo& layer) : opacity_(layer.m_nOpacity) {
+    if (layer.m_mask.m_nLength == 0 || (layer.m_mask.m_nFlags & 2)) return;
+    if (!DecodeChannels(psd.m_header, layer)) return;
+    if (const CChannelData* c = layer.Channel(kPsdUserMaskChannel); c && !c->m_pixels.empty()) {
+      mask_ = c->m_pixels;
+      rect_ = layer.ChannelRect(kPsdUserMaskChannel);
+      hasMask_ = true;
+    }
+    defaultValue_ = layer.m_mask.m_nDefaultColour;
+    ReleaseChannels(layer);
+  }
+  bool Changes() const { return opacity_ != 255 || hasMask_; }
+  int At(int x, int y) const {
+    int v = 255;
+    if (hasMask_) {
+      if (x >= rect_.left && x < rect_.right && y >= rect_.top && y < rect_.bottom)
+        v = mask_[static_cast<size_t>(y - rect_.top) * static_cast<size_t>(rect_.Width()) +
+                  static_cast<size_t>(x - rect_.left)];
+      else v = defaultValue_;
+    }
+    return (v * opacity_ + 127) / 255;
+  }
+
+ private:
+  int opacity_;
+  bool hasMask_ = false;
+  std::vector<uint8_t> mask_;
+  SRect rect_;
+  int defaultValue_ = 255;
+};
+
+// Applies the opacity and mask of the layer and of every group holding it
+// to the layer's picture (made Argb32 when anything changes).
+void ApplyCover(CPsdFile& psd, size_t index, CPicture& pic) {
+  std::vector<CLayerCover> covers;
+  covers.emplace_back(psd, psd.m_layers[index]);
+  for (size_t g : EnclosingGroups(psd, index)) covers.emplace_back(psd, psd.m_layers[g]);
+  bool changes = false;
+  for (const CLayerCover& c : covers) changes = changes || c.Changes();
+  if (!changes) return;
+  const SRect& r = psd.m_layers[index].m_rect;
+  CPicture out;
+  out.Allocate(pic.width, pic.height, PixelFormat::Argb32);
+  for (int y = 0; y < pic.height; ++y)
+    for (int x = 0; x < pic.width; ++x) {
+      const SColor c = pic.At(x, y);
+      int a = pic.format == PixelFormat::Rgb24 ? 255 : c.a;
+      for (const CLayerCover& cover : covers) a = (a * cover.At(r.left + x, r.top + y) + 127) / 255;
+      uint8_t* d = out.Row(y) + static_cast<size_t>(x) * 4;
+      d[0] = static_cast<uint8_t>(a), d[1] = c.r, d[2] = c.g, d[3] = c.b;
+    }
+  pic = std::move(out);
+}
+
 void Clear(CPicture& pic, SColor c) {
   const int bpp = CPicture::BytesPerPixel(pic.format);
   uint8_t px[4];
@@ -99,7 +170,7 @@ std::optional<std::vector<CPicture>> CommonPaletteQuantize(const std::vector<CPi
   if (pictures.size() == 1) {
     std::optional<CPicture> one = ToIndexedImage(pictures[0]);
     if (!one || one->table.empty()) return std::nullopt;
-    MajorityAlpha(pictures[0], *one);
+    if (!HasPartialAlpha(pictures[0])) MajorityAlpha(pictures[0], *one);
     return std::vector<CPicture>{std::move(*one)};
   }
   uint64_t width = 0;
@@ -124,7 +195,9 @@ std::optional<std::vector<CPicture>> CommonPaletteQuantize(const std::vector<CPi
   }
   std::optional<CPicture> indexed = ToIndexedImage(canvas);
   if (!indexed || indexed->table.empty()) return std::nullopt;
-  MajorityAlpha(canvas, *indexed);
+  // Soft edges were quantized with their alpha; only pictures of plain
+  // cut-outs need the majority's.
+  if (!HasPartialAlpha(canvas)) MajorityAlpha(canvas, *indexed);
   std::vector<CPicture> out;
   out.reserve(pictures.size());
   for (size_t i = 0; i < pictures.size(); ++i) {
@@ -151,11 +224,11 @@ SRect Union(const SRect& a, const SRect& b) {
 }
 
 // The picture centred on a canvas of `w` x `h` filled with index `fill`,
-// then cut by `cropX` columns and `cropY` rows from the top left (for a
-// button reaching past the page's top or left edge).
-CPicture Place(const CPicture& pic, int w, int h, int cropX, int cropY, uint8_t fill) {
+// then cut by `cropX` columns and `cropY` rows from the top left and to
+// `keepW` x `keepH` (for a button reaching past the page's edges).
+CPicture Place(const CPicture& pic, int w, int h, int cropX, int cropY, int keepW, int keepH, uint8_t fill) {
   CPicture canvas;
-  canvas.Allocate(w - cropX, h - cropY, PixelFormat::Indexed8);
+  canvas.Allocate(keepW, keepH, PixelFormat::Indexed8);
   std::memset(canvas.pixels.data(), fill, canvas.pixels.size());
   const int ox = (w - pic.width) / 2 - cropX, oy = (h - pic.height) / 2 - cropY;
   for (int y = 0; y < pic.height; ++y) {
@@ -207,6 +280,7 @@ int BuildPageGraphics(CPage& page, CEpoch& epoch, CPsdFile& psd, const std::vect
     if (DecodeChannels(psd.m_header, layer)) pic = LayerImage(psd, layer);
     ReleaseChannels(layer);
     if (!pic) return kPsdLayerImageFailed;
+    ApplyCover(psd, it.layer, *pic);
     pictures.push_back(std::move(*pic));
   }
   std::optional<std::vector<CPicture>> indexed = CommonPaletteQuantize(pictures);
@@ -224,6 +298,7 @@ int BuildPageGraphics(CPage& page, CEpoch& epoch, CPsdFile& psd, const std::vect
   const bool clear = transparent >= static_cast<int>(first.table.size()) ||
                      (first.tableHasAlpha && first.table[static_cast<size_t>(transparent)].a == 0);
 
+  const int pageWidth = static_cast<int>(psd.m_header.m_nWidth), pageHeight = static_cast<int>(psd.m_header.m_nHeight);
   CNamedPtrCollection all;
   GatherGraphics(epoch, all);
   int32_t nextId = 0;
@@ -236,10 +311,13 @@ int BuildPageGraphics(CPage& page, CEpoch& epoch, CPsdFile& psd, const std::vect
     size_t end = k;
     SRect rect = psd.m_layers[items[k].layer].m_rect;
     for (; end < items.size() && items[end].button == &bl; ++end) rect = Union(rect, psd.m_layers[items[end].layer].m_rect);
-    // A button cannot start left of or above the page: its pictures lose
-    // what lies beyond the edge.
+    // A button cannot reach past the page: its pictures lose what lies
+    // beyond any edge.
     const int cropX = std::max(0, -rect.left), cropY = std::max(0, -rect.top);
-    if (cropX >= rect.Width() || cropY >= rect.Height()) return kPsdLayerImageFailed;
+    const int keepW = std::min(rect.right, pageWidth) - std::max(rect.left, 0);
+    const int keepH = std::min(rect.bottom, pageHeight) - std::max(rect.top, 0);
+    if (keepW <= 0 || keepH <= 0) return kPsdLayerImageFailed;
+    const bool cropped = cropX || cropY || keepW != rect.Width() - cropX || keepH != rect.Height() - cropY;
     button.m_nX = static_cast<uint16_t>(std::min(std::max(rect.left, 0), 0xFFFF));
     button.m_nY = static_cast<uint16_t>(std::min(std::max(rect.top, 0), 0xFFFF));
     int countInState[3] = {0, 0, 0};
@@ -247,8 +325,8 @@ int BuildPageGraphics(CPage& page, CEpoch& epoch, CPsdFile& psd, const std::vect
       const SItem& it = items[k];
       const CLayerInfo& layer = psd.m_layers[it.layer];
       CPicture& pic = (*indexed)[at];
-      if (!(layer.m_rect == rect) || cropX || cropY)
-        pic = Place(pic, rect.Width(), rect.Height(), cropX, cropY,
+      if (!(layer.m_rect == rect) || cropped)
+        pic = Place(pic, rect.Width(), rect.Height(), cropX, cropY, keepW, keepH,
                     clear ? static_cast<uint8_t>(transparent) : pic.Row(0)[0]);
       if (nextId > 0xFFFE) return kPsdTooManyGraphics;
       auto g = std::make_unique<CGraphicObject>();
@@ -310,6 +388,14 @@ int BuildMenuFromPsd(CIgObject& ig, CPsdFile& psd, const Progress& progress) {
   for (size_t i = psd.m_layers.size(); i-- > 0;) {
     const CLayerInfo& layer = psd.m_layers[i];
     const SPsdLayerName ln = ParseLayerName(layer);
+    // Layers are drawn as they are; a blend mode other than normal (or a
+    // group's pass-through) would show otherwise in the design.
+    if (ln.kind > kPsdKindGroupEnd && layer.m_nSectionType != kPsdGroupEnd && !layer.m_blendKey.empty() &&
+        layer.m_blendKey != "norm" &&
+        !(layer.IsGroup() && layer.m_blendKey == "pass") &&
+        !progress.Item("Warning: layer \"" + layer.m_strName + "\" uses the blend mode \"" + layer.m_blendKey +
+                       "\"; it is drawn as normal"))
+      return kPsdImportCancelled;
     if (layer.m_nSectionType == kPsdNormalLayer) {
       if (ln.kind >= kPsdKindNormal && ln.kind <= kPsdKindActivated) {
         if (current == kNone) return kPsdUndefinedButton;
@@ -377,18 +463,53 @@ bool ConvertedStreamIsCurrent(const std::string& design, const std::string& stre
   return FileTimeNs(stream) > FileTimeNs(design);
 }
 
-bool WriteConversionSideFile(const std::string& stream, std::string& error) {
-  static const char kText[] = "1\n0\n1\n";
+namespace {
+
+constexpr char kSideFileHead[] = "1\n0\n1\n";
+
+// The side file's lines after its head, or nothing when the file is not
+// one the import wrote (its head, then only lines it writes).
+std::optional<std::vector<std::string>> SideFileNames(const std::vector<uint8_t>& bytes) {
+  const size_t head = sizeof kSideFileHead - 1;
+  if (bytes.size() < head || std::memcmp(bytes.data(), kSideFileHead, head) != 0) return std::nullopt;
+  std::vector<std::string> lines;
+  std::string line;
+  for (size_t i = head; i < bytes.size(); ++i) {
+    if (bytes[i] != '\n') {
+      line += static_cast<char>(bytes[i]);
+      continue;
+    }
+    if (line.rfind("page\t", 0) != 0 && line.rfind("bog\t", 0) != 0 && line.rfind("button\t", 0) != 0)
+      return std::nullopt;
+    lines.push_back(line);
+    line.clear();
+  }
+  if (!line.empty()) return std::nullopt;
+  return lines;
+}
+
+}  // namespace
+
+bool WriteConversionSideFile(const std::string& stream, std::string& error, const std::vector<std::string>& names) {
+  std::string text = kSideFileHead;
+  for (const std::string& n : names) text += n + "\n";
   const std::string path = RenameExtension(stream, ".txt");
   if (PathExists(path)) {
     std::vector<uint8_t> old;
-    if (IsDirectory(path) || !ReadWholeFile(path, old, error) || old.size() != sizeof kText - 1 ||
-        std::memcmp(old.data(), kText, old.size()) != 0) {
+    if (IsDirectory(path) || !ReadWholeFile(path, old, error) || !SideFileNames(old)) {
       error = "\"" + path + "\" is not the import's side file and is left as it is";
       return false;
     }
   }
-  return WriteFileAtomic(path, kText, sizeof kText - 1, error);
+  return WriteFileAtomic(path, text.data(), text.size(), error);
+}
+
+std::optional<std::vector<std::string>> ReadConversionSideFile(const std::string& stream) {
+  const std::string path = RenameExtension(stream, ".txt");
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!PathExists(path) || IsDirectory(path) || !ReadWholeFile(path, bytes, error)) return std::nullopt;
+  return SideFileNames(bytes);
 }
 
 }  // namespace zv

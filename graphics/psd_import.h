@@ -71,6 +71,14 @@ bool ConvertedStreamIsCurrent(const std::string& design, const std::string& stre
 // ".txt", three lines "1", "0", "1"). A file of that name with other
 // content is the user's (a chapter list, notes) and is left alone: false
 // with `error` saying so. False with `error` when it cannot be written.
-bool WriteConversionSideFile(const std::string& stream, std::string& error);
+// After the three lines come the names of the converted model's pages,
+// BOGs and buttons ("page\tNAME", "bog\tNAME", "button\tNAME" in stream
+// order): the stream does not carry them, and a button's type follows from
+// its name.
+bool WriteConversionSideFile(const std::string& stream, std::string& error,
+                             const std::vector<std::string>& names = {});
+// The name lines of the side file of `stream`; nothing when it is missing
+// or not the import's.
+std::optional<std::vector<std::string>> ReadConversionSideFile(const std::string& stream);
 
 }  // namespace zv

@@ -48,7 +48,7 @@ bool HasRoom(const CPage& page, size_t extra) {
 // A new BOG at the end of the page with one invisible auto-action button.
 CBdButton* AddAutoButton(CPage& page) {
   CBdButton* b = page.AddBog()->AddButton();
-  if (b) b->m_bAutoAction = true;
+  if (b) b->m_bAutoAction = true, b->m_bMadeByBuild = true;
   return b;
 }
 

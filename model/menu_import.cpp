@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "graphics/effect_forms.h"
+#include "graphics/ig_compiler.h"
 #include "graphics/psd_file.h"
 #include "graphics/psd_import.h"
 #include "model/button_types.h"
@@ -65,7 +66,16 @@ void RemoveEmptyParts(CIgObject& ig) {
 // The model becomes the menu's; the menu's settings apply to it.
 void HandOver(CZvIgObject& menu, CIgObject& model, const std::string& path) {
   if (!EqualsNoCase(menu.m_strSourcePath, path)) menu.m_strSourcePath = path;
+  // The menu's epochs keep their names, so that paths into the menu (the
+  // scripts' `set` paths) survive a new import of its design.
+  std::vector<std::string> names;
+  for (size_t e = 0; e < menu.GetCount(); ++e) names.push_back(menu.GetAt(e)->m_strName);
   menu.TakeOver(model);
+  for (size_t e = 0; e < names.size() && e < menu.GetCount(); ++e) {
+    bool taken = false;
+    for (size_t o = 0; o < menu.GetCount(); ++o) taken = taken || (o != e && menu.GetAt(o)->m_strName == names[e]);
+    if (!taken) menu.GetAt(e)->SetName(names[e]);
+  }
   menu.SetPopup(menu.m_bPopup, menu.m_nUserTimeout);
   menu.SetStreamModel(menu.m_bOutOfMux);
 }
@@ -451,7 +461,8 @@ class DescriptionBuilder {
     if (share)
       if (auto it = shared_.find(full); it != shared_.end()) return it->second;
     auto g = std::make_unique<CGraphicObject>();
-    if (!g->SetImageFile(full)) Fail(e, "\"" + path + "\" is not a picture that can be read");
+    if (std::string why; !g->SetImageFile(full, &why))
+      Fail(e, "\"" + path + "\" is not a picture that can be read: " + why);
     if (nextGraphic_ > 0xFFFE) Fail(e, "too many pictures");
     g->m_nId = nextGraphic_++;
     g->SetName(FileNameOf(full) + (share ? "" : "#" + std::to_string(g->m_nId)));
@@ -546,21 +557,108 @@ int ConvertDesign(const std::string& path, CIgObject& ig, const Progress& progre
 
 }  // namespace
 
+namespace {
+
+// Whether a menu of w x h can be shown on one of the disc's video formats.
+bool IsVideoFrameSize(int w, int h) {
+  for (int i = 0; i < kVideoFormatCount; ++i) {
+    CIgObject format;
+    format.SetVideoFormat(i);
+    if (format.m_video.width == w && format.m_video.height == h) return true;
+  }
+  return false;
+}
+
+// The names of the model's pages, BOGs and buttons in stream order, as the
+// side file of a converted design keeps them.
+std::vector<std::string> DesignNames(CIgObject& ig) {
+  std::vector<std::string> out;
+  for (size_t e = 0; e < ig.GetCount(); ++e)
+    for (size_t d = 0; d < ig.GetAt(e)->GetCount(); ++d) {
+      CDisplaySet& ds = *ig.GetAt(e)->GetAt(d);
+      for (size_t p = 0; p < ds.GetCount(); ++p) {
+        CPage& page = *ds.GetAt(p);
+        out.push_back("page\t" + page.m_strName);
+        for (size_t g = 0; g < page.GetCount(); ++g) {
+          CBog& bog = *page.GetAt(g);
+          out.push_back("bog\t" + bog.m_strName);
+          for (size_t b = 0; b < bog.GetCount(); ++b) out.push_back("button\t" + bog.GetAt(b)->m_strName);
+        }
+      }
+    }
+  return out;
+}
+
+// Gives the model the names `lines` list; false, changing nothing, when
+// they do not describe its pages, BOGs and buttons one for one.
+bool ApplyDesignNames(CIgObject& ig, const std::vector<std::string>& lines) {
+  std::vector<std::string> now = DesignNames(ig);
+  if (now.size() != lines.size()) return false;
+  for (size_t i = 0; i < now.size(); ++i)
+    if (now[i].substr(0, now[i].find('\t')) != lines[i].substr(0, lines[i].find('\t'))) return false;
+  size_t at = 0;
+  auto name = [&]() { const std::string& l = lines[at++]; return l.substr(l.find('\t') + 1); };
+  for (size_t e = 0; e < ig.GetCount(); ++e)
+    for (size_t d = 0; d < ig.GetAt(e)->GetCount(); ++d) {
+      CDisplaySet& ds = *ig.GetAt(e)->GetAt(d);
+      for (size_t p = 0; p < ds.GetCount(); ++p) {
+        CPage& page = *ds.GetAt(p);
+        page.SetName(name());
+        for (size_t g = 0; g < page.GetCount(); ++g) {
+          CBog& bog = *page.GetAt(g);
+          bog.SetName(name());
+          for (size_t b = 0; b < bog.GetCount(); ++b) bog.GetAt(b)->SetName(name());
+        }
+      }
+    }
+  return true;
+}
+
+}  // namespace
+
 int ImportPsdIntoMenu(CZvIgObject& menu, const std::string& design, bool force, const Progress& progress,
                       std::string& error, std::string& warning) {
   // The stream, not the design, is what the menu imports; while it is newer
-  // than the design the conversion is skipped.
+  // than the design the conversion is skipped. The stream does not carry
+  // the names the buttons' types come from: they are read from its side
+  // file, and a stream without them is converted again.
   const std::string stream = ConvertedStreamPath(design);
-  if (!force && ConvertedStreamIsCurrent(design, stream))
-    return ImportIesIntoMenu(menu, stream, error) ? kOk : kFailed;
+  if (!force && ConvertedStreamIsCurrent(design, stream)) {
+    if (std::optional<std::vector<std::string>> names = ReadConversionSideFile(stream); names && !names->empty()) {
+      CIgObject model;
+      if (!model.ImportStream(stream, error)) return kFailed;
+      RemoveEmptyParts(model);
+      if (ApplyDesignNames(model, *names)) {
+        AdoptDesign(menu, model, stream);
+        warning = "imported \"" + stream + "\", converted before, with the names and button types kept beside it";
+        return kOk;
+      }
+    }
+    warning = "converted the design again: \"" + stream + "\" does not keep its button names and types";
+  }
   CIgObject built;
   if (const int rc = ConvertDesign(design, built, progress, error); rc != kOk) return rc;
+  if (menu.m_video.width && menu.m_video.height) {
+    if (built.m_video.width != menu.m_video.width || built.m_video.height != menu.m_video.height) {
+      error = "\"" + design + "\": the canvas is " + std::to_string(built.m_video.width) + "x" +
+              std::to_string(built.m_video.height) + "; this menu's video is " + std::to_string(menu.m_video.width) +
+              "x" + std::to_string(menu.m_video.height);
+      return kFailed;
+    }
+  } else if (!IsVideoFrameSize(built.m_video.width, built.m_video.height)) {
+    error = "\"" + design + "\": the canvas is " + std::to_string(built.m_video.width) + "x" +
+            std::to_string(built.m_video.height) + ", not a video size (1920x1080, 1440x1080, 1280x720, 720x576 or 720x480)";
+    return kFailed;
+  }
   built.m_video.frameRateCode = menu.m_video.frameRateCode != 0 ? menu.m_video.frameRateCode : 1;
   if (!built.ExportStream(stream, false, error, progress)) {
     if (error.empty()) error = "the design cannot be compiled into \"" + stream + "\"";
     return kFailed;
   }
-  if (WriteConversionSideFile(stream, warning)) warning.clear();
+  RemoveEmptyParts(built);
+  std::string sideError;
+  if (!WriteConversionSideFile(stream, sideError, DesignNames(built)))
+    warning += (warning.empty() ? "" : "\n") + sideError;
   // Converted just now, the model is the stream's (the export numbered its
   // graphics as the stream does) and still carries the design's names.
   AdoptDesign(menu, built, stream);

@@ -368,7 +368,9 @@ bool ValidatePlaylist(CPlObject& pl, const std::string& prefix, IPrompt& prompt)
       menu->m_video.height = h;
     }
     if (menu->m_video.width != w || menu->m_video.height != h) {
-      prompt.Message(FormatMessage(kMsgMenuSizeMismatch, label));
+      prompt.Message(FormatMessage(kMsgMenuSizeMismatch, label) + "(video " + std::to_string(w) + "x" +
+                     std::to_string(h) + ", menu " + std::to_string(menu->m_video.width) + "x" +
+                     std::to_string(menu->m_video.height) + ")");
       return false;
     }
     menu->m_video.frameRateCode = fps;

@@ -465,7 +465,8 @@ bool DecodeBmp(const uint8_t* data, size_t n, CPicture& out, std::string& error)
   bool topDown = hh < 0;
   int64_t height = topDown ? -static_cast<int64_t>(hh) : hh;
   if (w <= 0 || !SizeOk(static_cast<uint64_t>(w), static_cast<uint64_t>(height), error)) return false;
-  if (compression != 0 && compression != 3) return fail("compressed pictures are not supported");
+  const bool rle = (compression == 1 && bpp == 8) || (compression == 2 && bpp == 4);
+  if (compression != 0 && compression != 3 && !rle) return fail("this compression is not supported");
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) return fail("unsupported bit depth");
   if (compression == 3 && bpp != 32) return fail("bit-field masks are supported for 32-bit pictures only");
 
@@ -485,7 +486,7 @@ bool DecodeBmp(const uint8_t* data, size_t n, CPicture& out, std::string& error)
   }
 
   size_t stride = ((static_cast<size_t>(w) * bpp + 31) / 32) * 4;
-  if (offset > n || stride * static_cast<size_t>(height) > n - offset) return fail("truncated pixel data");
+  if (offset > n || (!rle && stride * static_cast<size_t>(height) > n - offset)) return fail("truncated pixel data");
 
   if (bpp <= 8) {
     size_t entries = clrUsed ? clrUsed : (1u << bpp);
@@ -496,6 +497,48 @@ bool DecodeBmp(const uint8_t* data, size_t n, CPicture& out, std::string& error)
     for (size_t i = 0; i < entries; ++i) {
       const uint8_t* q = data + afterHeader + i * 4;
       out.table[i] = SColor{q[2], q[1], q[0], 255};
+    }
+    if (rle) {
+      if (topDown) return fail("a run-length coded picture must be stored bottom-up");
+      // Runs of one index (two alternating ones at 4 bits), escapes for
+      // the line's end, the picture's end, a jump and literal pixels;
+      // pixels no run reaches keep index 0.
+      std::fill(out.pixels.begin(), out.pixels.end(), uint8_t{0});
+      size_t at = offset;
+      int64_t x = 0, y = height - 1;
+      auto put = [&](uint8_t v) {
+        if (v >= entries) return false;
+        if (x < w && y >= 0) out.Row(static_cast<int>(y))[x] = v;
+        ++x;
+        return true;
+      };
+      for (;;) {
+        if (at + 2 > n) return fail("truncated pixel data");
+        const uint8_t count = data[at], value = data[at + 1];
+        at += 2;
+        if (count) {
+          for (int i = 0; i < count; ++i)
+            if (!put(bpp == 8 ? value : (i & 1) ? (value & 0x0F) : (value >> 4)))
+              return fail("pixel index beyond the colour table");
+        } else if (value == 0) {
+          x = 0, --y;
+        } else if (value == 1) {
+          break;
+        } else if (value == 2) {
+          if (at + 2 > n) return fail("truncated pixel data");
+          x += data[at], y -= data[at + 1];
+          at += 2;
+        } else {
+          const size_t bytes = bpp == 8 ? value : (value + 1u) / 2;
+          if (at + bytes > n) return fail("truncated pixel data");
+          for (int i = 0; i < value; ++i)
+            if (!put(bpp == 8 ? data[at + i] : (i & 1) ? (data[at + i / 2] & 0x0F) : (data[at + i / 2] >> 4)))
+              return fail("pixel index beyond the colour table");
+          at += bytes + (bytes & 1);
+        }
+        if (y < 0) break;
+      }
+      return true;
     }
     for (int64_t y = 0; y < height; ++y) {
       const uint8_t* src = data + offset + stride * static_cast<size_t>(topDown ? y : height - 1 - y);

@@ -117,3 +117,65 @@ TEST(DumpGraphics, DamagedStreamsFailWithTheirPosition) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("unknown segment type 0x33"), std::string::npos) << r.err;
 }
+
+// An HD menu of two pages with a palette each: every object is drawn with
+// the palette of the page that shows it, read as BT.709, and comes out in
+// the colours it was made of.
+TEST(DumpGraphics, PicturesUseThePaletteOfTheirPageAndTheVideosMatrix) {
+  TempDir dir;
+  const SColor colours[2][2] = {{{255, 255, 0, 255}, {255, 0, 0, 255}}, {{0, 0, 255, 255}, {255, 0, 255, 255}}};
+  CDsData ig;
+  SInteractiveComposition ic;
+  ic.pages.resize(2);
+  CPicture pictures[2];
+  for (int p = 0; p < 2; ++p) {
+    CPicture& pic = pictures[p];
+    pic.Allocate(8, 4, PixelFormat::Indexed8);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 8; ++x) pic.Row(y)[x] = static_cast<uint8_t>(x < 4 ? 0 : 1);
+    pic.table.assign(std::begin(colours[p]), std::end(colours[p]));
+    pic.tableHasAlpha = true;
+    CErgbPalette pal;
+    PaletteFromTable(pal, 1.0, pic.table, true, 255);
+    auto pds = std::make_unique<CPds>();
+    pds->m_nPaletteId = static_cast<uint8_t>(p);
+    PaletteToPds(*pds, pal, ColorMatrix::Bt709);
+    ig.m_pds.push_back(std::move(pds));
+    ic.pages[p].id = static_cast<uint8_t>(p);
+    ic.pages[p].paletteIdRef = static_cast<uint8_t>(p);
+    ic.pages[p].bogs.resize(1);
+    ic.pages[p].bogs[0].defaultButtonIdRef = static_cast<uint16_t>(p);
+    ic.pages[p].bogs[0].buttons.resize(1);
+    SButton& b = ic.pages[p].bogs[0].buttons[0];
+    b.id = static_cast<uint16_t>(p);
+    b.normal.startObjectId = b.normal.endObjectId = static_cast<uint16_t>(p + 1);
+    std::vector<uint8_t> data = EncodeObject(pic);
+    FragmentObject(data.data(), data.size(), static_cast<uint16_t>(p + 1), ig.m_ods);
+  }
+  CIcs model;
+  model.m_composition.video = SVideoDescriptor{1920, 1080, 1, 0};
+  model.m_composition.state = 2;
+  FragmentComposition(WriteComposition(ic), model, ig.m_ics);
+  ig.m_end = std::make_unique<CEs>();
+  {
+    File f;
+    ASSERT_TRUE(f.Open(dir / "m.ies", File::kCreate));
+    std::string error;
+    ASSERT_TRUE(WriteDisplaySet(f, ig, false, nullptr, error)) << error;
+    ASSERT_TRUE(f.Close());
+  }
+  RunResult r = Zelvane({"dump", dir / "m.ies", "--pictures", dir / "pics"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (int p = 0; p < 2; ++p) {
+    CPicture pic;
+    std::string error;
+    const std::string name = "ds001_object0000" + std::to_string(p + 1) + ".png";
+    ASSERT_TRUE(DecodeImageFile(dir / ("pics/" + name), pic, error)) << error;
+    for (int x : {0, 7}) {
+      const SColor want = pictures[p].At(x, 0), got = pic.At(x, 0);
+      EXPECT_LE(std::abs(got.r - want.r), 2) << name << " x " << x;
+      EXPECT_LE(std::abs(got.g - want.g), 2) << name << " x " << x;
+      EXPECT_LE(std::abs(got.b - want.b), 2) << name << " x " << x;
+    }
+  }
+}

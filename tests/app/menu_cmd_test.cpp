@@ -282,3 +282,23 @@ TEST(MenuCommands, PageEffectsAndAnimationRateBySet) {
   EXPECT_FALSE(Has(json.out, "in fade")) << json.out;
   EXPECT_TRUE(Has(json.out, "Page#1 palette")) << json.out;
 }
+
+// A menu whose size is not its background video's is refused at the build
+// with both sizes named.
+TEST(MenuCommands, AMenuOfAnotherSizeThanItsVideoNamesBoth) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  const std::string pictures = std::string(ZV_TEST_DATA) + "/../../demo/media/menu/";
+  zvtest::WriteText(dir / "menu.xml", R"(<HDMVExport><InteractiveGraphic width="1280" height="720"><DisplaySet>
+<Page name="Main"><ButtonOverlapGroup><Button name="Play" x="100" y="100"><Normal path=")" + pictures +
+                                          R"(play_n.png"/></Button></ButtonOverlapGroup></Page>
+</DisplaySet></InteractiveGraphic></HDMVExport>)");
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  ASSERT_EQ(Zv({"source", "add", p, "Movie#1/Clip#1", std::string(ZV_TEST_DATA) + "/h264_1080p2398.264"}).status, 0);
+  ASSERT_EQ(Zv({"source", "add", p, "Top Menu/Background AV", std::string(ZV_TEST_DATA) + "/h264_1080p2398.264"}).status, 0);
+  RunResult r = Zv({"menu", "import", p, "Top Menu/IG#1", dir / "menu.xml"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Zv({"build", p, dir / "out", "--yes"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err + r.out, "size of video and menu mismatch! (video 1920x1080, menu 1280x720)")) << r.err << r.out;
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "support/test_support.h"
 
@@ -20,12 +21,18 @@ RunResult Zv(const std::vector<std::string>& args) {
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The import writes its converted stream beside the design: the tests work
-// on copies.
-std::string Psd(const std::string& name) {
+// on copies. The small designs get the canvas of a video size (the header's
+// height and width; the merged picture after the layers is not read), as
+// the import takes no other.
+std::string Psd(const std::string& name, bool videoCanvas = true) {
   static zvtest::TempDir copies;
   const std::string to = copies / name;
-  std::error_code ec;
-  std::filesystem::copy_file(zvtest::DataPath("psd/" + name), to, std::filesystem::copy_options::overwrite_existing, ec);
+  std::vector<uint8_t> bytes = zvtest::ReadBytes(zvtest::DataPath("psd/" + name));
+  if (videoCanvas && bytes.size() >= 26) {
+    const uint8_t size[8] = {0, 0, 0x04, 0x38, 0, 0, 0x07, 0x80};  // 1080, 1920
+    std::copy(size, size + 8, bytes.begin() + 14);
+  }
+  zvtest::WriteBytes(to, bytes);
   return to;
 }
 
@@ -90,4 +97,61 @@ TEST(MenuImportPsd, RefusedDesignsLeaveProjectAsItWas) {
   EXPECT_EQ(Zv({"menu", "import-psd", p, "Movie#1/IG#1", Psd("design.psd"), "--bogus"}).status, 64);
   EXPECT_EQ(Zv({"menu", "import-psd", p, "Movie#1/IG#1"}).status, 64);
   EXPECT_EQ(zvtest::ReadBytes(p), before);
+}
+
+// A canvas that no video format has is refused, naming the design and the
+// sizes a menu may have.
+TEST(MenuImportPsd, ACanvasOfNoVideoSizeIsRefused) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  const std::vector<uint8_t> before = zvtest::ReadBytes(p);
+  RunResult r = Zv({"menu", "import-psd", p, "Movie#1/IG#1", Psd("design_raw.psd", false)});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "design_raw.psd\": the canvas is 64x48")) << r.err;
+  EXPECT_TRUE(Has(r.err, "1920x1080")) << r.err;
+  EXPECT_EQ(zvtest::ReadBytes(p), before);
+}
+
+// The design converted for one menu is reused for a second one without
+// --force: the stream's side file gives back the names of its pages, BOGs
+// and buttons, and with them the buttons' types. A stream whose side file
+// lacks them is converted again. The output says which happened.
+TEST(MenuImportPsd, ASecondMenuGetsTheDesignsNamesAndTypesFromTheConvertedStream) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  const std::string design = dir / "menu_disc.psd";
+  std::filesystem::copy_file(zvtest::DataPath("psd/menu_disc.psd"), design);
+  RunResult r = Zv({"menu", "import-psd", p, "Top Menu/IG#1", design});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string firstShow = Zv({"show", p}).out;
+  ASSERT_TRUE(Has(firstShow, "Page  [id ")) << firstShow;
+
+  r = Zv({"menu", "import-psd", p, "Movie#1/IG#1", design});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.err, "converted before, with the names and button types kept")) << r.err;
+  // Both menus now show the same buttons with the same types.
+  const std::string show = Zv({"show", p}).out;
+  auto buttonLines = [](const std::string& text, const std::string& under) {
+    std::vector<std::string> out;
+    const size_t from = text.find(under);
+    std::istringstream in(text.substr(from == std::string::npos ? text.size() : from));
+    for (std::string l; std::getline(in, l);)
+      if (Has(l, "  type ")) out.push_back(l.substr(l.find_first_not_of(' ')));
+    return out;
+  };
+  const std::vector<std::string> top = buttonLines(firstShow, "  Top Menu  [");
+  const std::vector<std::string> movie = buttonLines(show, "  Movie#1  [");
+  ASSERT_FALSE(top.empty()) << firstShow;
+  ASSERT_GE(movie.size(), top.size()) << show;
+  for (size_t i = 0; i < top.size(); ++i) EXPECT_EQ(movie[i].substr(0, movie[i].find("  neighbours")),
+                                                    top[i].substr(0, top[i].find("  neighbours")));
+
+  // A side file without the names (an older import's): converted again.
+  zvtest::WriteText(dir / "menu_disc.txt", "1\n0\n1\n");
+  r = Zv({"menu", "import-psd", p, "Movie#1/IG#1", design});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.err, "converted the design again")) << r.err;
+  EXPECT_NE(zvtest::ReadText(dir / "menu_disc.txt"), "1\n0\n1\n") << "the side file now keeps the names";
 }

@@ -140,10 +140,10 @@ TEST(PaletteConversion, YCrCbOfWhiteBlackAndBack) {
   EXPECT_EQ(b.cb, 128);
   EXPECT_EQ(YCrCbToRgb(w), (SColor{255, 255, 255, 200}));
   EXPECT_EQ(YCrCbToRgb(b), (SColor{0, 0, 0, 255}));
-  // Pure red: Y = 81.535, Cr = 239.945, Cb = 90.26, truncated.
+  // Pure red: Y = 81.535, Cr = 239.945, Cb = 90.26, rounded.
   SPaletteEntry r = RgbToYCrCb(0, 255, 0, 0, 255);
-  EXPECT_EQ(r.y, 81);
-  EXPECT_EQ(r.cr, 239);
+  EXPECT_EQ(r.y, 82);
+  EXPECT_EQ(r.cr, 240);
   EXPECT_EQ(r.cb, 90);
   // The two conversions agree within a few levels on a spread of colours.
   for (int v = 0; v < 4096; ++v) {
@@ -153,6 +153,60 @@ TEST(PaletteConversion, YCrCbOfWhiteBlackAndBack) {
     ASSERT_LE(std::abs(c.r - R), 4) << v;
     ASSERT_LE(std::abs(c.g - G), 4) << v;
     ASSERT_LE(std::abs(c.b - B), 4) << v;
+  }
+}
+
+// HD graphics are read with BT.709 (ffmpeg's PGS decoder and libbluray
+// alike), SD ones with BT.601; both ways round.
+TEST(PaletteConversion, HdVideoUsesBt709AndSdBt601) {
+  EXPECT_EQ(ColorMatrixForHeight(1080), ColorMatrix::Bt709);
+  EXPECT_EQ(ColorMatrixForHeight(720), ColorMatrix::Bt709);
+  EXPECT_EQ(ColorMatrixForHeight(576), ColorMatrix::Bt601);
+  EXPECT_EQ(ColorMatrixForHeight(480), ColorMatrix::Bt601);
+  // Yellow in BT.709: Y = 16 + 219 x 0.9278, Cb = 128 - 112,
+  // Cr = 128 + 112 x 0.0722 / 0.7874.
+  SPaletteEntry y = RgbToYCrCb(0, 255, 255, 0, 255, ColorMatrix::Bt709);
+  EXPECT_EQ(y.y, 219);
+  EXPECT_EQ(y.cb, 16);
+  EXPECT_EQ(y.cr, 138);
+  SColor back = YCrCbToRgb(y, ColorMatrix::Bt709);
+  EXPECT_LE(std::abs(back.r - 255) + std::abs(back.g - 255) + back.b, 2);
+  // Read as BT.601 the same levels are visibly another yellow.
+  SColor wrong = YCrCbToRgb(y, ColorMatrix::Bt601);
+  EXPECT_GE(std::abs(wrong.r - 255) + wrong.b, 8);
+  // Greys are the same in both (the BT.601 weights add up to a hair more).
+  for (int v = 0; v < 256; v += 15) {
+    const uint8_t g = static_cast<uint8_t>(v);
+    SPaletteEntry a = RgbToYCrCb(0, g, g, g, 255, ColorMatrix::Bt601), b = RgbToYCrCb(0, g, g, g, 255, ColorMatrix::Bt709);
+    EXPECT_LE(std::abs(a.y - b.y), 1) << v;
+    EXPECT_EQ(b.cr, 128) << v;
+    EXPECT_EQ(b.cb, 128) << v;
+  }
+}
+
+// A palette read back from its segment and written again gives the same
+// levels (an IES exported, imported and exported again does not drift).
+TEST(PaletteConversion, PaletteSegmentsRoundTripExactly) {
+  for (ColorMatrix m : {ColorMatrix::Bt601, ColorMatrix::Bt709}) {
+    int drifted = 0, total = 0;
+    for (int v = 0; v < 32768; ++v) {
+      const uint8_t R = static_cast<uint8_t>((v & 31) * 8 + 4), G = static_cast<uint8_t>(((v >> 5) & 31) * 8 + 4),
+                    B = static_cast<uint8_t>((v >> 10) * 8 + 4);
+      const SPaletteEntry e = RgbToYCrCb(0, R, G, B, 255, m);
+      const SColor c = YCrCbToRgb(e, m);
+      const SPaletteEntry again = RgbToYCrCb(0, c.r, c.g, c.b, 255, m);
+      ++total;
+      // Levels outside the RGB cube come back clipped; every other colour
+      // comes back exactly.
+      const bool clipped = c.r == 0 || c.g == 0 || c.b == 0 || c.r == 255 || c.g == 255 || c.b == 255;
+      if (!clipped) {
+        EXPECT_EQ(again.y, e.y) << v;
+        EXPECT_EQ(again.cr, e.cr) << v;
+        EXPECT_EQ(again.cb, e.cb) << v;
+      }
+      drifted += !(again.y == e.y && again.cr == e.cr && again.cb == e.cb);
+    }
+    EXPECT_LE(drifted * 100, total) << "at most 1% of the colours, all at the cube's faces";
   }
 }
 

@@ -341,6 +341,78 @@ TEST(PsdImport, WalkBuildsPagesAndCropsAtThePageEdge) {
 
 // The converted stream beside the design is reused only when it is newer;
 // its side file never replaces a file of the user's.
+// Layers as the design shows them: a layer's and its group's opacity and
+// user masks reach the pictures' alpha, a blend mode the import cannot
+// draw is named in a warning, and a layer reaching past the page's right
+// and bottom edges is cut there.
+TEST(PsdImport, OpacityMasksBlendModesAndTheFarEdges) {
+  constexpr int32_t E = kPsdGroupEnd;
+  CPsdFile psd = Walk({{"IG:m", G},  {"DS:", G},     {"P:One", G},   {"BOG:a", G}, {"B:half", G}, {"N:plain", L},
+                       {"end", E},   {"B:masked", G}, {"N:masked", L}, {"end", E},  {"B:faint", G}, {"N:faint", L},
+                       {"end", E},   {"B:wide", G},   {"N:wide", L},   {"end", E},  {"B:mult", G},  {"N:multiply", L},
+                       {"end", E},   {"end", E},      {"end", E},      {"end", E},  {"end", E}});
+  for (CLayerInfo& l : psd.m_layers) {
+    if (l.m_nSectionType == kPsdNormalLayer) l.m_blendKey = "norm";
+    if (l.IsGroup()) l.m_blendKey = "pass";
+    if (l.m_strName == "B:half") l.m_nOpacity = 128;  // the group's opacity
+    if (l.m_strName == "N:masked") {
+      l.m_rect = SRect{10, 0, 12, 2};
+      // A mask over the top row only (255, then 64); outside it, 0.
+      l.m_mask.m_nLength = 20;
+      l.m_mask.m_rect = SRect{10, 0, 12, 1};
+      l.m_mask.m_nDefaultColour = 0;
+      CChannelData m;
+      m.m_nId = kPsdUserMaskChannel;
+      m.m_raw = {0, 0, 255, 64};
+      m.m_nLength = 4;
+      l.push_back(m);
+    }
+    if (l.m_strName == "N:faint") l.m_rect = SRect{20, 0, 22, 2}, l.m_nOpacity = 51;
+    if (l.m_strName == "N:wide") {
+      // 4 x 3 from (62, 46): two columns and one row lie beyond the page.
+      l.m_rect = SRect{62, 46, 66, 49};
+      l[0].m_raw = {0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+      l[0].m_nLength = 14;
+    }
+    if (l.m_strName == "N:multiply") l.m_rect = SRect{30, 0, 32, 2}, l.m_blendKey = "mul ";
+  }
+  std::vector<std::string> lines;
+  Progress progress{[](void* ctx, const SProgressInfo* info) {
+                      if (info->kind == kProgressItem) static_cast<std::vector<std::string>*>(ctx)->push_back(info->item);
+                      return 1;
+                    },
+                    &lines};
+  CIgObject ig;
+  ASSERT_EQ(BuildMenuFromPsd(ig, psd, progress), kPsdImportOk);
+  int warnings = 0;
+  for (const std::string& l : lines)
+    if (l.find("Warning") != std::string::npos) {
+      ++warnings;
+      EXPECT_NE(l.find("\"N:multiply\""), std::string::npos) << l;
+      EXPECT_NE(l.find("mul"), std::string::npos) << l;
+    }
+  EXPECT_EQ(warnings, 1);
+  std::vector<CBdButton*> buttons = ig.GetAt(0)->GetAt(0)->GetAt(0)->Buttons();
+  ASSERT_EQ(buttons.size(), 5u);
+  auto normal = [&](int i) { return buttons[static_cast<size_t>(i)]->m_states[0].m_start.p; };
+  // The group's opacity 128 over an opaque layer.
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 2; ++x) EXPECT_NEAR(Shown(normal(0), x, y).a, 128, 1) << x << "," << y;
+  // The mask: full, a quarter, and nothing where it does not reach.
+  EXPECT_EQ(Shown(normal(1), 0, 0).a, 255);
+  EXPECT_NEAR(Shown(normal(1), 1, 0).a, 64, 1);
+  EXPECT_EQ(Shown(normal(1), 0, 1).a, 0);
+  EXPECT_EQ(Shown(normal(1), 1, 1).a, 0);
+  EXPECT_NEAR(Shown(normal(2), 1, 1).a, 51, 1);
+  // Cut to the 64 x 48 page: 2 x 2 left at (62, 46), its own colours.
+  EXPECT_EQ(buttons[3]->m_nX, 62);
+  EXPECT_EQ(buttons[3]->m_nY, 46);
+  EXPECT_EQ(normal(3)->m_nWidth, 2);
+  EXPECT_EQ(normal(3)->m_nHeight, 2);
+  EXPECT_TRUE(Near(Shown(normal(3), 1, 1), SColor{6, 6, 6, 255}, 2));
+  EXPECT_EQ(Shown(normal(4), 0, 0).a, 255) << "drawn as normal";
+}
+
 TEST(PsdImport, ConvertedStreamBesideTheDesign) {
   namespace fs = std::filesystem;
   zvtest::TempDir dir;

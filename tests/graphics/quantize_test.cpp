@@ -6,6 +6,7 @@
 #include <jpeglib.h>
 
 #include "graphics/graphic_object.h"
+#include "graphics/object_coding.h"
 #include "support/test_support.h"
 
 using namespace zv;
@@ -266,7 +267,7 @@ TEST(Palette, PagePaletteCollectsDistinctColours) {
   for (size_t i = 0; i < expect.size(); ++i) {
     EXPECT_EQ(pal->GetAt(i)->red, expect[i].r);
     EXPECT_EQ(pal->GetAt(i)->blue, expect[i].b);
-    EXPECT_EQ(pal->GetAt(i)->alpha, 255) << "the collected table carries no alpha";
+    EXPECT_EQ(pal->GetAt(i)->alpha, expect[i].a) << "the half-transparent entries keep their alpha";
   }
   // A table of exactly 256 entries is the palette alone, with its alpha.
   CPicture png = Load("indexed_trns.png");
@@ -278,4 +279,44 @@ TEST(Palette, PagePaletteCollectsDistinctColours) {
   EXPECT_EQ(pal->GetAt(5)->alpha, 128);
   CGraphicObject empty;
   EXPECT_FALSE(BuildPagePalette({&a, &empty}));
+}
+
+// Pages of pictures with soft alpha (an alpha ramp in every format that
+// carries one): the automatic page palette keeps the ramp, and the pictures
+// coded with it keep their alpha within a few levels.
+TEST(Palette, PagePaletteKeepsPartialTransparencyOfEveryFormat) {
+  zvtest::TempDir dir;
+  std::vector<std::string> files = {DataPath("images/rgba.png"), DataPath("images/argb32.bmp"),
+                                    DataPath("images/indexed_trns.png")};
+  if (zvtest::HaveProgram("ffmpeg")) {
+    // 16-bit RGBA and grey with alpha.
+    for (const char* fmt : {"rgba64be", "ya8"}) {
+      const std::string out = dir / (std::string(fmt) + ".png");
+      zvtest::RunResult r = zvtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", DataPath("images/rgba.png"),
+                                         "-pix_fmt", fmt, out});
+      ASSERT_EQ(r.status, 0) << r.err;
+      files.push_back(out);
+    }
+  }
+  for (const std::string& file : files) {
+    CGraphicObject g;
+    ASSERT_TRUE(g.SetImageFile(file)) << file;
+    std::unique_ptr<CErgbPalette> pal = BuildPagePalette({&g});
+    ASSERT_TRUE(pal) << file;
+    CPicture src;
+    std::string error;
+    ASSERT_TRUE(DecodeImageFile(file, src, error)) << error;
+    CPicture coded = MapToPalette(src, *pal);
+    double sum = 0;
+    int soft = 0;
+    for (int y = 0; y < src.height; ++y)
+      for (int x = 0; x < src.width; ++x) {
+        const int a = src.At(x, y).a;
+        if (a < 5 || a > 250) continue;
+        ++soft;
+        sum += std::abs(coded.At(x, y).a - a);
+      }
+    ASSERT_GT(soft, 30) << file;
+    EXPECT_LE(sum / soft, 8.0) << file;
+  }
 }

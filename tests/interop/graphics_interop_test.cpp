@@ -14,7 +14,12 @@ using namespace zvtest;
 
 namespace {
 
-constexpr int kVideoW = 720, kVideoH = 576;  // ffmpeg converts with BT.601 up to 576 lines
+// ffmpeg converts palettes with BT.601 up to 576 lines and with BT.709
+// above, as players do.
+struct VideoSize {
+  int w, h;
+};
+constexpr VideoSize kSd{720, 576}, kHd{1920, 1080};
 
 struct Placed {
   std::string image;
@@ -24,12 +29,12 @@ struct Placed {
 // One display set with every picture as an object of its own palette
 // (object i uses palette i; the PCS names palette 0, so each picture gets
 // its own display set in turn).
-void WriteSup(const std::string& path, const CPicture& indexed, int x, int y) {
+void WriteSup(const std::string& path, const CPicture& indexed, int x, int y, VideoSize v) {
   CErgbPalette palette;
   ASSERT_GT(PaletteFromImage(palette, 0.0, indexed), 0);
   CDsData ds;
   ds.m_pcs = std::make_unique<CPcs>();
-  ds.m_pcs->m_composition.video = SVideoDescriptor{kVideoW, kVideoH, 3, 0};
+  ds.m_pcs->m_composition.video = SVideoDescriptor{static_cast<uint16_t>(v.w), static_cast<uint16_t>(v.h), 3, 0};
   ds.m_pcs->m_composition.state = 2;
   SCompositionObject o;
   o.objectIdRef = 0;
@@ -41,7 +46,7 @@ void WriteSup(const std::string& path, const CPicture& indexed, int x, int y) {
   ds.m_wds->m_windows.push_back(SWindow{0, static_cast<uint16_t>(x), static_cast<uint16_t>(y),
                                         static_cast<uint16_t>(indexed.width), static_cast<uint16_t>(indexed.height)});
   auto pds = std::make_unique<CPds>();
-  PaletteToPds(*pds, palette);
+  PaletteToPds(*pds, palette, ColorMatrixForHeight(v.h));
   ds.m_pds.push_back(std::move(pds));
   std::vector<uint8_t> data = EncodeObject(indexed);
   FragmentObject(data.data(), data.size(), 0, ds.m_ods);
@@ -55,8 +60,8 @@ void WriteSup(const std::string& path, const CPicture& indexed, int x, int y) {
 }
 
 // ffmpeg's picture of the stream over a plain background, as RGB.
-std::vector<uint8_t> FfmpegDraw(const std::string& sup, const char* color, const std::string& out) {
-  std::string bg = std::string("color=c=") + color + ":s=" + std::to_string(kVideoW) + "x" + std::to_string(kVideoH) +
+std::vector<uint8_t> FfmpegDraw(const std::string& sup, const char* color, const std::string& out, VideoSize v) {
+  std::string bg = std::string("color=c=") + color + ":s=" + std::to_string(v.w) + "x" + std::to_string(v.h) +
                    ":r=25:d=1";
   RunResult r = Run({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", bg, "-i", sup, "-filter_complex",
                      // The subtitle reaches the overlay after the first frames.
@@ -69,21 +74,22 @@ std::vector<uint8_t> FfmpegDraw(const std::string& sup, const char* color, const
 
 // Our own drawing of what we wrote: the object decoded, its palette from
 // the PDS.
-std::vector<SColor> OwnDrawing(const CPicture& indexed) {
+std::vector<SColor> OwnDrawing(const CPicture& indexed, VideoSize v) {
   CErgbPalette palette;
   PaletteFromImage(palette, 0.0, indexed);
   CPds pds;
-  PaletteToPds(pds, palette);
+  PaletteToPds(pds, palette, ColorMatrixForHeight(v.h));
   std::vector<uint8_t> data = EncodeObject(indexed);
   auto obj = DecodeObject(data.data(), data.size());
   EXPECT_TRUE(obj);
-  std::vector<SColor> table = PdsToPalette(pds);
+  std::vector<SColor> table = PdsToPalette(pds, ColorMatrixForHeight(v.h));
   std::vector<SColor> px;
   for (uint8_t i : obj->pixels) px.push_back(table[i]);
   return px;
 }
 
-void CheckDrawnByFfmpeg(const std::string& image, int x, int y, bool compareWithSource) {
+void CheckDrawnByFfmpeg(const std::string& image, int x, int y, bool compareWithSource, VideoSize v = kSd) {
+  const int kVideoW = v.w, kVideoH = v.h;
   if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
   TempDir dir;
   CPicture src;
@@ -91,12 +97,12 @@ void CheckDrawnByFfmpeg(const std::string& image, int x, int y, bool compareWith
   ASSERT_TRUE(DecodeImageFile(DataPath("images/" + image), src, error)) << error;
   std::optional<CPicture> indexed = ToIndexedImage(src);
   ASSERT_TRUE(indexed);
-  WriteSup(dir / "s.sup", *indexed, x, y);
-  std::vector<uint8_t> black = FfmpegDraw(dir / "s.sup", "black", dir / "b.rgb");
-  std::vector<uint8_t> white = FfmpegDraw(dir / "s.sup", "white", dir / "w.rgb");
+  WriteSup(dir / "s.sup", *indexed, x, y, v);
+  std::vector<uint8_t> black = FfmpegDraw(dir / "s.sup", "black", dir / "b.rgb", v);
+  std::vector<uint8_t> white = FfmpegDraw(dir / "s.sup", "white", dir / "w.rgb", v);
   ASSERT_EQ(black.size(), static_cast<size_t>(kVideoW) * kVideoH * 3);
   ASSERT_EQ(white.size(), black.size());
-  std::vector<SColor> own = OwnDrawing(*indexed);
+  std::vector<SColor> own = OwnDrawing(*indexed, v);
 
   int opaque = 0, clear = 0, bad = 0;
   for (int py = 0; py < kVideoH; ++py)
@@ -151,3 +157,10 @@ TEST(GraphicsInterop, IndexedPngWithTransparencyDrawnByFfmpeg) {
 }
 
 TEST(GraphicsInterop, QuantizedPhotographDrawnByFfmpeg) { CheckDrawnByFfmpeg("photo.jpg", 300, 400, false); }
+
+// On HD video the palette is BT.709: ffmpeg shows the picture's own
+// colours, saturated ones included.
+TEST(GraphicsInterop, HdSubtitleColoursDrawnByFfmpegAsInThePicture) {
+  CheckDrawnByFfmpeg("indexed_trns.png", 1201, 657, true, kHd);
+  CheckDrawnByFfmpeg("exact200.png", 64, 900, true, kHd);
+}

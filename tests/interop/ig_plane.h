@@ -62,7 +62,16 @@ inline std::vector<uint8_t> RgbaOf(const std::string& path, std::string& error) 
   return out;
 }
 
-// How far a composed plane (Y, Cr, Cb, T per pixel, studio-range BT.601)
+// The colour of one plane pixel (Y, Cr, Cb; studio range, BT.709 as for
+// every HD plane), unclamped.
+inline void PlaneRgb(const uint8_t* p, double rgb[3]) {
+  const double l = 1.164 * (p[0] - 16), cr = p[1] - 128, cb = p[2] - 128;
+  rgb[0] = l + 1.793 * cr;
+  rgb[1] = l - 0.533 * cr - 0.213 * cb;
+  rgb[2] = l + 2.112 * cb;
+}
+
+// How far a composed plane (Y, Cr, Cb, T per pixel, studio-range BT.709)
 // is from the expected RGBA plane. Edge pixels that are partly transparent
 // in the pictures may go either way in a palette without such shades.
 struct Distance {
@@ -85,8 +94,8 @@ inline Distance Compare(const std::vector<uint8_t>& drawn, const std::vector<uin
       continue;
     }
     if (!opaque) continue;
-    const double l = 1.164 * (p[0] - 16), cr = p[1] - 128, cb = p[2] - 128;
-    const double rgb[3] = {l + 1.596 * cr, l - 0.813 * cr - 0.391 * cb, l + 2.018 * cb};
+    double rgb[3];
+    PlaneRgb(p, rgb);
     int worst = 0;
     for (int k = 0; k < 3; ++k)
       worst = std::max(worst, static_cast<int>(std::lround(std::abs(std::clamp(rgb[k], 0.0, 255.0) - w[k]))));

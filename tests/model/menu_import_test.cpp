@@ -121,7 +121,11 @@ TEST_F(MenuImport, ABadDescriptionNamesItsLineAndLeavesTheMenuAsItWas) {
     std::string text, says;
   } cases[] = {
       {Description(R"(<ButtonOverlapGroup><Button x="0" y="0"><Normal path="missing.png"/></Button></ButtonOverlapGroup>)"),
-       "line 18: <Normal>: \"missing.png\" is not a picture that can be read"},
+       "line 18: <Normal>: \"missing.png\" is not a picture that can be read: the file does not exist"},
+      {Description(R"(<ButtonOverlapGroup><Button x="0" y="0"><Normal path="cut.png"/></Button></ButtonOverlapGroup>)"),
+       "line 18: <Normal>: \"cut.png\" is not a picture that can be read: PNG: file is truncated"},
+      {Description(R"(<ButtonOverlapGroup><Button x="0" y="0"><Normal path="notes.png"/></Button></ButtonOverlapGroup>)"),
+       "line 18: <Normal>: \"notes.png\" is not a picture that can be read: unsupported picture format"},
       {Description(R"(<ButtonOverlapGroup><Button x="1600" y="0"><Normal path="play_n.png"/></Button></ButtonOverlapGroup>)"),
        "line 18: <Button>: a 400x72 button at 1600,0 lies outside the 1920x1080 page"},
       {Description(R"(<ButtonOverlapGroup><Button x="900" y="560"><Normal path="play_n.png"/></Button></ButtonOverlapGroup>)"),
@@ -133,6 +137,14 @@ TEST_F(MenuImport, ABadDescriptionNamesItsLineAndLeavesTheMenuAsItWas) {
       {Description("<Slicing/>"), "line 18: <Slicing>: expected <ButtonOverlapGroup>"},
       {Description("<ButtonOverlapGroup>"), "line 19: </Page> closes <ButtonOverlapGroup>"},
   };
+  // A picture cut short and a text file under a picture's name.
+  std::vector<uint8_t> png;
+  std::string readError;
+  ASSERT_TRUE(ReadWholeFile(File("play_n.png"), png, readError)) << readError;
+  png.resize(png.size() / 2);
+  std::ofstream(File("cut.png"), std::ios::binary).write(reinterpret_cast<const char*>(png.data()),
+                                                          static_cast<std::streamsize>(png.size()));
+  Write(File("notes.png"), "not a picture\n");
   for (const Case& c : cases) {
     Write(File("bad.xml"), c.text);
     std::string error;
@@ -221,6 +233,34 @@ TEST_F(MenuImport, ADescriptionGivesPagesEffectsAndAnAnimationRate) {
     EXPECT_NE(error.find(c.says), std::string::npos) << "got: " << error;
     EXPECT_EQ(Stored(project, File("after.zvpj")), before) << c.says;
   }
+}
+
+// A menu keeps the name of its epoch through every new import of its
+// design, so that paths into it stay valid.
+TEST_F(MenuImport, ANewImportKeepsTheEpochsName) {
+  Write(File("menu.xml"), Description());
+  std::string error;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(ImportMenuDescription(*menu, File("menu.xml"), error)) << error;
+    ASSERT_EQ(menu->GetCount(), 1u);
+    EXPECT_EQ(menu->GetAt(0)->m_strName, "Epoch#1") << "import " << i + 1;
+  }
+  ASSERT_TRUE(menu->SetVideoFormat(5));
+  ASSERT_TRUE(menu->ExportStream(File("menu.ies"), false, error)) << error;
+  ASSERT_TRUE(ImportIesIntoMenu(*menu, File("menu.ies"), error)) << error;
+  EXPECT_EQ(menu->GetAt(0)->m_strName, "Epoch#1");
+}
+
+// A subtitle stream holds display sets too, but no menu: it is refused and
+// the menu keeps its pages.
+TEST_F(MenuImport, ASubtitleStreamIsNotImportedAsAMenu) {
+  Write(File("menu.xml"), Description());
+  std::string error;
+  ASSERT_TRUE(ImportMenuDescription(*menu, File("menu.xml"), error)) << error;
+  EXPECT_FALSE(ImportIesIntoMenu(*menu, std::string(ZV_TEST_DATA) + "/subtitles/subs_eng.sup", error));
+  EXPECT_NE(error.find("presentation-graphics"), std::string::npos) << error;
+  ASSERT_EQ(menu->GetCount(), 1u);
+  EXPECT_EQ(menu->GetAt(0)->GetAt(0)->GetCount(), 2u);
 }
 
 TEST(Xml, MalformedTextIsRefusedWithItsLine) {

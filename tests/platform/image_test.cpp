@@ -114,3 +114,53 @@ TEST(ImageEncode, PngRoundTripsThroughOurDecoder) {
       for (int x = 0; x < src.width; ++x) ASSERT_EQ(back.At(x, y), src.At(x, y)) << name << " " << x << "," << y;
   }
 }
+
+// Run-length coded BMPs (8 and 4 bits): runs, literal pixels, a jump and
+// the picture's end, bottom line first; pixels nothing reaches are index 0.
+// A run cut short is refused.
+TEST(ImageDecode, RunLengthCodedBmp) {
+  auto bmp = [](uint16_t bpp, uint32_t compression, const std::vector<uint8_t>& runs) {
+    std::vector<uint8_t> b(14 + 40 + 4 * 4, 0);
+    auto le32 = [&](size_t at, uint32_t v) {
+      for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    b[0] = 'B', b[1] = 'M';
+    le32(10, static_cast<uint32_t>(b.size()));  // pixel data offset
+    le32(14, 40);                               // header size
+    le32(18, 6);                                // width
+    le32(22, 3);                                // height (bottom-up)
+    b[26] = 1;                                  // planes
+    b[28] = static_cast<uint8_t>(bpp);
+    le32(30, compression);
+    le32(46, 4);  // colours used
+    const uint8_t table[4][4] = {{0, 0, 0, 0}, {0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}};  // B G R 0
+    for (int i = 0; i < 4; ++i)
+      for (int k = 0; k < 4; ++k) b[54 + i * 4 + k] = table[i][k];
+    b.insert(b.end(), runs.begin(), runs.end());
+    return b;
+  };
+  // Bottom line: 3 x index 1, then the literal 2 3 2 (padded to 16 bits);
+  // end of line. Middle line: a jump of 2 right and 1 down lands on the
+  // top line at x 2: 3 x index 3.
+  const std::vector<uint8_t> rle8 = {3, 1, 0, 3, 2, 3, 2, 0, 0, 0, 0, 2, 2, 1, 3, 3, 0, 1};
+  for (const auto& [bpp, compression, runs] :
+       {std::tuple<uint16_t, uint32_t, std::vector<uint8_t>>{8, 1, rle8},
+        // The same at 4 bits: runs of alternating nibbles, literal nibbles
+        // padded to a 16-bit boundary.
+        {4, 2, {3, 0x11, 0, 3, 0x23, 0x20, 0, 0, 0, 2, 2, 1, 3, 0x33, 0, 1}}}) {
+    const std::vector<uint8_t> file = bmp(bpp, compression, runs);
+    CPicture pic;
+    std::string error;
+    ASSERT_TRUE(DecodeImage(file.data(), file.size(), pic, error)) << bpp << ": " << error;
+    ASSERT_EQ(pic.width, 6);
+    ASSERT_EQ(pic.height, 3);
+    const uint8_t want[3][6] = {{0, 0, 3, 3, 3, 0}, {0, 0, 0, 0, 0, 0}, {1, 1, 1, 2, 3, 2}};
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 6; ++x) EXPECT_EQ(pic.Row(y)[x], want[y][x]) << bpp << " at " << x << "," << y;
+    EXPECT_EQ(pic.At(0, 2), (SColor{255, 0, 0, 255}));
+    std::vector<uint8_t> cut = file;
+    cut.resize(cut.size() - 6);
+    EXPECT_FALSE(DecodeImage(cut.data(), cut.size(), pic, error));
+    EXPECT_NE(error.find("truncated"), std::string::npos) << error;
+  }
+}

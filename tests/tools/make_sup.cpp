@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     ds.m_wds->m_windows.push_back(window);
     Time(*ds.m_wds, show, show - kDecodeLead);
     auto pds = std::make_unique<CPds>();
-    PaletteToPds(*pds, palette);
+    PaletteToPds(*pds, palette, ColorMatrixForHeight(video.height));
     Time(*pds, show - kDecodeLead, 0);
     ds.m_pds.push_back(std::move(pds));
     const std::vector<uint8_t> data = EncodeObject(*indexed);
