@@ -2,6 +2,7 @@
 // current stream information) and shows what a user needs to know of them.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "app/command.h"
@@ -98,8 +99,24 @@ const char* PresentationName(uint8_t pt) {
 
 const char* SamplingName(uint8_t sf) { return sf == 1 ? "48 kHz" : sf == 4 ? "96 kHz" : sf == 5 ? "192 kHz" : "unknown"; }
 
+// Bytes of an audio or MPEG-2 stream behind its last served unit: a frame
+// cut off by the end of the file is left out rather than served broken.
+int64_t LeftOutAtEnd(const std::string& path, zv::SStreamContext& ctx) {
+  const zv::SSifHeader& h = ctx.header;
+  const uint8_t t = h.streamCodingType;
+  if (h.auCount == 0 || (zv::StreamKindOf(t) != zv::StreamKind::kAudio && t != zv::kSctMpeg2)) return 0;
+  const std::unique_ptr<zv::AUI> last = zv::GetAu(int64_t{h.auCount} - 1, ctx);
+  if (!last) return 0;
+  const int64_t end = static_cast<int64_t>(last->offset + last->size);
+  // A WAV's samples end with its data chunk; other chunks may follow.
+  const int64_t limit =
+      t == zv::kSctLpcm ? static_cast<int64_t>(h.firstFrameOffset + h.payloadSize) : zv::FileSize(path);
+  return std::max<int64_t>(0, limit - end);
+}
+
 void Report(const std::string& path, zv::SStreamContext& ctx, Json* json) {
   const zv::SSifHeader& h = ctx.header;
+  const int64_t leftOut = LeftOutAtEnd(path, ctx);
   // Core and extension units come in pairs that share one frame's time.
   const bool paired = h.streamCodingType == zv::kSctDtsHdHr || h.streamCodingType == zv::kSctDtsHdMa;
   const double seconds = (paired ? (h.auCount + 1) / 2 : h.auCount) * h.auDuration / 1000.0;
@@ -133,6 +150,7 @@ void Report(const std::string& path, zv::SStreamContext& ctx, Json* json) {
     }
     json->Key("bitRate").Int(h.bitRate).Key("accessUnits").Int(h.auCount);
     json->Key("durationSeconds").Num(seconds).Key("payloadBytes").Int(static_cast<int64_t>(h.payloadSize));
+    if (leftOut > 0) json->Key("leftOutAtEndBytes").Int(leftOut);
     json->EndObject();
     return;
   }
@@ -153,6 +171,9 @@ void Report(const std::string& path, zv::SStreamContext& ctx, Json* json) {
   std::printf("  bit rate:           %u bit/s\n", h.bitRate);
   std::printf("  %-19s %u\n", video ? "access units:" : "frames:", h.auCount);
   std::printf("  duration:           %.3f s\n", seconds);
+  if (leftOut > 0)
+    std::printf("  left out at end:    %lld bytes (an incomplete last %s, not served)\n",
+                static_cast<long long>(leftOut), video ? "picture" : "frame");
   if (video) std::printf("  GOPs:               %zu\n", video->gops.size());
   std::printf("  stream information: %s\n", ctx.sifPath.c_str());
 }

@@ -10,6 +10,7 @@
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "records/syntax.h"
+#include "streams/riff_wave.h"
 #include "streams/stream_context.h"
 
 namespace zv {
@@ -247,45 +248,29 @@ void DumpSoundBytes(const uint8_t* data, size_t size, SDumpNode& root) {
 bool ReadWavInfo(const std::string& path, SWavInfo& out, std::string& error) {
   File f;
   if (!f.Open(path, File::kRead)) return error = f.Error(), false;
-  SWavInfo w;
-  w.fileSize = f.Length();
-  if (w.fileSize < 0) return error = f.Error(), false;
-  uint8_t riff[12];
-  if (w.fileSize < 12 || !f.ReadExactAt(0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 ||
-      std::memcmp(riff + 8, "WAVE", 4) != 0)
-    return error = "not a RIFF WAVE file", false;
-  bool haveFormat = false;
-  int64_t pos = 12;
-  while (pos + 8 <= w.fileSize) {
-    uint8_t head[8];
-    if (!f.ReadExactAt(pos, head, sizeof head)) return error = f.Error(), false;
-    const uint32_t size = Le32(head + 4);
-    const int64_t body = pos + 8;
-    if (std::memcmp(head, "fmt ", 4) == 0) {
-      uint8_t fmt[16];
-      if (size < sizeof fmt || body + static_cast<int64_t>(sizeof fmt) > w.fileSize ||
-          !f.ReadExactAt(body, fmt, sizeof fmt))
-        return error = "its format chunk is too short", false;
-      w.formatTag = Le16(fmt);
-      w.channels = Le16(fmt + 2);
-      w.samplesPerSec = Le32(fmt + 4);
-      w.blockAlign = Le16(fmt + 12);
-      w.bitsPerSample = Le16(fmt + 14);
-      haveFormat = true;
-    } else if (std::memcmp(head, "data", 4) == 0) {
-      if (!haveFormat) return error = "its data chunk comes before the format chunk", false;
-      w.dataOffset = body;
-      // A chunk size beyond the end (a WAV written to a pipe) means "to the end".
-      w.dataSize = std::min<uint64_t>(size, static_cast<uint64_t>(w.fileSize - body));
-      if (w.blockAlign > 0) w.dataSize -= w.dataSize % w.blockAlign;
-      out = w;
-      return true;
-    }
-    // Chunks are padded to an even size.
-    pos = body + static_cast<int64_t>(size) + (size & 1);
+  SRiffWave wave;
+  switch (ReadRiffWave(f, wave)) {
+    case RiffResult::kOk: break;
+    case RiffResult::kReadError: return error = f.Error(), false;
+    case RiffResult::kNotWave: return error = "not a RIFF WAVE file", false;
+    case RiffResult::kFormatTooShort: return error = "its format chunk is too short", false;
+    case RiffResult::kDataBeforeFormat: return error = "its data chunk comes before the format chunk", false;
+    case RiffResult::kNoData: return error = "it has no data chunk", false;
+    case RiffResult::kNoFormat: return error = "it has no format chunk", false;
   }
-  error = haveFormat ? "it has no data chunk" : "it has no format chunk";
-  return false;
+  SWavInfo w;
+  const uint8_t* fmt = wave.format.data();
+  w.formatTag = Le16(fmt);
+  w.channels = Le16(fmt + 2);
+  w.samplesPerSec = Le32(fmt + 4);
+  w.blockAlign = Le16(fmt + 12);
+  w.bitsPerSample = Le16(fmt + 14);
+  w.fileSize = wave.fileSize;
+  w.dataOffset = wave.dataOffset;
+  w.dataSize = wave.dataSize;
+  if (w.blockAlign > 0) w.dataSize -= w.dataSize % w.blockAlign;
+  out = w;
+  return true;
 }
 
 bool IsCompatibleWav(const std::string& path, std::string* why) {

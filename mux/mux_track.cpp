@@ -143,9 +143,15 @@ void SMuxTrack::EnterAu(SMuxAu& au) {
     if (m_pPrimaryModel) m_pPrimaryModel->AddAccessUnit(dts, au.pts);
   } else {
     bool toSecondary;
-    if (m_nReused) {
-      // Reused clips do not mark their core units reliably: a base unit
-      // alternates with the unit before it.
+    const int core = m_nReused ? au.CoreByStreamIdExtension() : -1;
+    if (core >= 0) {
+      // The stream_id_extension names core and extension units in every
+      // clip, whether or not it marks their transport priority.
+      toSecondary = core == 0;
+    } else if (m_nReused) {
+      // Without it, the transport priority is all there is, and clips do
+      // not mark their core units reliably: a base unit alternates with the
+      // unit before it.
       if (m_nAuServed == 0)
         toSecondary = !au.IsBaseUnit();
       else if (au.IsBaseUnit())

@@ -66,6 +66,9 @@ struct SMuxAu : SAuBase {
   virtual KEY_POINT_INFO* GetKeyPoint() { return nullptr; }
   // The unit belongs to the core (primary-model) part of the stream.
   virtual bool IsBaseUnit() const { return true; }
+  // What the PES stream_id_extension of the unit says: 1 a core unit (0x71,
+  // 0x76), 0 an extension or lossless unit (0x72), -1 neither.
+  virtual int CoreByStreamIdExtension() const { return -1; }
   // Told where a unit of a reused stream was routed: base units go to the
   // primary model and are marked as such in their packets.
   virtual void SetRouting(bool /*base*/) {}

@@ -288,6 +288,14 @@ void CPipe::Serve(SStreamContext* ctx, const AUI* au, int64_t index, bool fromSe
   }
 }
 
+bool CPipe::IsMarkedCoreUnit(uint8_t t, const AUI& au) const {
+  // Where a core and its extension share a PID, players and demuxers take
+  // the core's packets by their transport priority.
+  if (IsCoreExtensionType(t)) return !(au.flags & 1);
+  return t == kSctAc3 && !m_curFromSecond && GetSecondStream() &&
+         GetSecondStream()->header.streamCodingType == kSctMlp;
+}
+
 void CPipe::InitPacketizer(SStreamContext& ctx, uint16_t pid) {
   SPacketizerState& p = ctx.packetizer;
   p.pid = pid;
@@ -320,6 +328,7 @@ bool CPipe::FillPacket(SFillRequest& req) {
   const AUI& au = *m_cur;
   const uint8_t t = ctx.header.streamCodingType;
   const bool start = ctx.bytesLeft == au.size;
+  const bool core = IsMarkedCoreUnit(t, au);
 
   // Most packets continue a unit with a full payload: their header is four
   // fixed bytes, no need for the general writers.
@@ -327,7 +336,7 @@ bool CPipe::FillPacket(SFillRequest& req) {
       ctx.packetizer.pid <= kNullPid) {
     uint8_t* out = req.packet;
     out[0] = 0x47;
-    out[1] = static_cast<uint8_t>(ctx.packetizer.pid >> 8);
+    out[1] = static_cast<uint8_t>((core ? 0x20 : 0) | ctx.packetizer.pid >> 8);
     out[2] = static_cast<uint8_t>(ctx.packetizer.pid);
     out[3] = static_cast<uint8_t>(0x10 | m_cc);
     std::memcpy(out + 4, ctx.unitBytes + ctx.payloadPos, kTsPayloadSize);
@@ -343,6 +352,7 @@ bool CPipe::FillPacket(SFillRequest& req) {
   ts.payload_unit_start_indicator = start;
   ts.adaptation_field_control = ctx.packetizer.adaptationFieldControl;
   ts.continuity_counter = m_cc;
+  ts.transport_priority = core;
 
   PES_HEADER pes;
   size_t headerBytes = 0;
@@ -399,9 +409,9 @@ bool CPipe::FillPacket(SFillRequest& req) {
   std::memcpy(out + n, ctx.unitBytes + ctx.payloadPos, take);
   ctx.payloadPos += take;
   ctx.bytesLeft -= static_cast<uint32_t>(take);
-  // The LPCM header is payload of the PES packet: the decoder's buffer
-  // holds it with the samples.
-  req.payloadBytes = static_cast<uint32_t>(take + (start && t == kSctLpcm ? kLpcmHeaderBytes : 0));
+  // An audio decoder's buffer holds the PES header (and the LPCM header)
+  // until the unit is decoded; video buffers hold only the stream's bytes.
+  req.payloadBytes = static_cast<uint32_t>(take + (IsAudioType(t) ? headerBytes : 0));
   m_cc = (m_cc + 1) & 0x0F;
   return true;
 }

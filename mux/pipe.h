@@ -150,6 +150,8 @@ class CPipe {
  private:
   void InitPacketizer(SStreamContext& ctx, uint16_t pid);
   bool IsKeyPoint(const AUI& au, uint64_t ptsWritten) const;
+  // A core unit of a stream whose core and extension share the PID.
+  bool IsMarkedCoreUnit(uint8_t streamCodingType, const AUI& au) const;
 
   int64_t m_curIndex = 0;  // of the current unit, from the first selected one
   bool m_curFromSecond = false;

@@ -260,6 +260,22 @@ std::optional<int64_t> ReadClipStartPts(CReusedClip& clip) {
   return found;
 }
 
+namespace {
+
+// Whether a key point of an EP map names a unit of the scanned stream (by
+// its PTS at the map's 512-tick precision, in the units' 32 bits).
+bool AnyKeyPointMatches(const CKpiFolder& keyPoints, const std::vector<SRipAu>& units) {
+  std::vector<uint32_t> starts;
+  starts.reserve(units.size());
+  for (const SRipAu& u : units) starts.push_back(u.pts >> 9);
+  std::sort(starts.begin(), starts.end());
+  for (const KEY_POINT_INFO& k : keyPoints)
+    if (std::binary_search(starts.begin(), starts.end(), static_cast<uint32_t>(k.pts) >> 9)) return true;
+  return false;
+}
+
+}  // namespace
+
 void AttachKeyPoints(SRipTracks& tracks, const SCpi& epMap) {
   for (const STREAM_PID_ENTRY& e : epMap.entries) {
     for (auto& t : tracks.items) {
@@ -452,6 +468,18 @@ int PrepareReusedClip(SRipTracks& tracks, CReusedClip& clip, const std::string& 
   if (rc != kOk) return kFailed;
   if (info && !info->atcSequences.empty() && !info->atcSequences.front().stc.empty()) {
     AttachKeyPoints(tracks, info->cpi);
+    // Clip information of another clip with the same packet count and PIDs
+    // would leave the new clip without an EP map, without a word.
+    for (const auto& t : tracks.items) {
+      if (!t->m_bEnabled || !t->m_epKeyPoints || t->m_epKeyPoints->keyPoints.empty() || t->m_units.empty()) continue;
+      if (!AnyKeyPointMatches(t->m_epKeyPoints->keyPoints, t->m_units)) {
+        char pid[16];
+        std::snprintf(pid, sizeof pid, "0x%04X", static_cast<unsigned>(t->m_nSourcePid));
+        error = "\"" + clpiPath + "\" does not belong to \"" + clip.Path() + "\": no entry point of its EP map for stream " +
+                pid + " is a unit of the clip";
+        return kFailed;
+      }
+    }
     basePresentationTime = 2 * int64_t{info->atcSequences.front().stc.front().PresentationStartTime};
   } else if (std::optional<int64_t> start = ReadClipStartPts(clip)) {
     basePresentationTime = *start;

@@ -99,6 +99,7 @@ struct SRipAu : SMuxAu {
   bool BuildPacketInto(uint8_t* out, uint32_t& bytesLeft, uint32_t& payload) override;
   KEY_POINT_INFO* GetKeyPoint() override;
   bool IsBaseUnit() const override;
+  int CoreByStreamIdExtension() const override;
   void SetRouting(bool base) override;
 };
 

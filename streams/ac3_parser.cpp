@@ -212,7 +212,15 @@ int CAC3Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
     if (i == 0) first = h;
     if (!bf.Skip(uint64_t{h.frameBytes} * 8)) return kParseReadError;
   }
-  if (sawEac3) return kParseIncompatible;
+  if (sawEac3) {
+    ctx.errorDetail = first.eac3
+                          ? "The stream is E-AC-3 without an AC-3 core; a disc's primary audio needs the AC-3 core "
+                            "(E-AC-3 alone is secondary audio only): convert it, e.g. with "
+                            "`ffmpeg -i IN -c:a ac3 -b:a 640k OUT.ac3`."
+                          : "The stream mixes AC-3 and E-AC-3 frames; only plain AC-3 streams are accepted from "
+                            "files: convert it, e.g. with `ffmpeg -i IN -c:a ac3 -b:a 640k OUT.ac3`.";
+    return kParseIncompatible;
+  }
 
   auto* d = static_cast<AC3_AUDIO_DESCRIPTOR*>(ctx.sif.get());
   d->fscod = first.fscod;

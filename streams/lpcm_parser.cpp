@@ -1,11 +1,14 @@
 #include "streams/lpcm_parser.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <limits>
 
 #include "platform/paths.h"
 #include "streams/parse_result.h"
+#include "streams/riff_wave.h"
 
 namespace zv {
 
@@ -19,7 +22,6 @@ constexpr std::array<uint8_t, 16> kPcmSubFormat = {0x01, 0x00, 0x00, 0x00, 0x00,
 // A format chunk longer than this is not a WAV format structure.
 constexpr uint32_t kMaxFmtChunk = 1024;
 
-uint32_t Le32(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24; }
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // Disc slot -> WAV channel, for WAV's FL FR FC LFE BL BR (SL SR).
@@ -48,6 +50,8 @@ int PCM_WAVE_FORMAT::Validate() {
   const bool channelsOk = samplesPerSec == 192000 ? (channels == 2 || channels == 4 || channels == 6)
                                                   : (channels == 2 || channels == 4 || channels == 6 || channels == 8);
   if (!channelsOk) return kParseWrongChannelCount;
+  // A layout no disc assignment holds whole would lose a channel.
+  if (ChannelAssignment() == 0) return kParseWrongChannelCount;
   // The disc stores 2- or 3-byte samples: 24 bits in a 32-bit container, or
   // floating point behind the extensible tag, would be served as garbage.
   if (bitsPerSample != 16 && bitsPerSample != 20 && bitsPerSample != 24) return kParseWrongSampleBits;
@@ -69,19 +73,76 @@ uint8_t PCM_WAVE_FORMAT::GetSamplingFrequency() const {
   }
 }
 
-uint8_t PCM_WAVE_FORMAT::ChannelAssignment() const {
-  const bool fc = channelMask & kFrontCenter, lfe = channelMask & kLowFrequency, bc = channelMask & kBackCenter;
+namespace {
+
+// WAV speaker bits.
+constexpr uint32_t kFL = 1u << 0, kFR = 1u << 1, kFC = 1u << 2, kLFE = 1u << 3, kBL = 1u << 4, kBR = 1u << 5,
+                   kBC = 1u << 8, kSL = 1u << 9, kSR = 1u << 10;
+
+unsigned PopCount(uint32_t v) {
+  unsigned n = 0;
+  for (; v; v &= v - 1) ++n;
+  return n;
+}
+
+}  // namespace
+
+uint32_t PCM_WAVE_FORMAT::SpeakerMask() const {
+  if (channelMask != 0) return channelMask;
+  // Without a mask the channels are in the default layout of their count,
+  // as decoders read such files: 4.0, 5.1 and 7.1.
   switch (channels) {
-    case 2: return 3;
-    case 4:
-      if (channelMask == 0) return 4;
-      return fc ? (bc ? 6 : 4) : (bc ? 5 : 7);
-    // Without a mask the channels are in the usual 5.1 and 7.1 order; the
-    // layouts without LFE would leave the last channel unplayed.
-    case 6: return lfe || channelMask == 0 ? 9 : 8;
-    case 8: return lfe || channelMask == 0 ? 11 : 10;
+    case 2: return kFL | kFR;
+    case 4: return kFL | kFR | kFC | kBC;
+    case 6: return kFL | kFR | kFC | kLFE | kBL | kBR;
+    case 8: return kFL | kFR | kFC | kLFE | kBL | kBR | kSL | kSR;
     default: return 0;
   }
+}
+
+uint8_t PCM_WAVE_FORMAT::ChannelAssignment() const {
+  // Two channels are stereo whatever the mask says.
+  if (channels == 2) return 3;
+  // Every channel must land on a speaker of a disc layout with exactly as
+  // many channels: a layout with fewer would leave one unplayed. The one
+  // surround pair of quad and 5.1 is a WAV's back or side pair alike.
+  const uint32_t m = SpeakerMask();
+  if (PopCount(m) != channels) return 0;
+  switch (channels) {
+    case 4:
+      if (m == (kFL | kFR | kFC | kBC)) return 6;
+      if (m == (kFL | kFR | kBL | kBR) || m == (kFL | kFR | kSL | kSR)) return 7;
+      return 0;
+    case 6:
+      return m == (kFL | kFR | kFC | kLFE | kBL | kBR) || m == (kFL | kFR | kFC | kLFE | kSL | kSR) ? 9 : 0;
+    case 8: return m == (kFL | kFR | kFC | kLFE | kBL | kBR | kSL | kSR) ? 11 : 0;
+    default: return 0;
+  }
+}
+
+std::string PCM_WAVE_FORMAT::LayoutRefusal() const {
+  static const char* const kNames[18] = {"FL", "FR", "FC", "LFE", "BL", "BR", "FLC", "FRC", "BC",
+                                         "SL", "SR", "TC", "TFL", "TFC", "TFR", "TBL", "TBC", "TBR"};
+  const uint32_t m = SpeakerMask();
+  std::string speakers;
+  for (unsigned b = 0; b < 32; ++b) {
+    if (!(m & (1u << b))) continue;
+    if (!speakers.empty()) speakers += ' ';
+    speakers += b < 18 ? kNames[b] : "bit" + std::to_string(b);
+  }
+  std::string s = "The WAV has " + std::to_string(channels) + " channels";
+  if (PopCount(m) != channels)
+    s += " but its channel mask (0x" + [&] {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "%X", m);
+      return std::string(hex);
+    }() + ") names " + std::to_string(PopCount(m)) + " speakers (" + speakers + ")";
+  else
+    s += " (" + speakers + ")";
+  s += "; a disc carries LPCM as 2.0, 4.0 (FL FR FC BC), quad (FL FR and a surround pair), 5.1 or 7.1, and no "
+       "channel may be left out. Remix it to one of them, e.g. `ffmpeg -i IN.wav -af "
+       "aformat=channel_layouts=5.1 -c:a pcm_s24le OUT.wav`.";
+  return s;
 }
 
 namespace {
@@ -202,8 +263,7 @@ void ConvertLpcmToDisc(uint8_t* data, size_t size, const PCM_WAVE_FORMAT& fmt) {
 bool CLPCMParser::Probe(File& file) {
   uint8_t b[44];
   size_t got = 0;
-  return ReadHead(file, b, sizeof b, got) && got > 43 && std::memcmp(b, "RIFF", 4) == 0 &&
-         std::memcmp(b + 8, "WAVE", 4) == 0 && std::memcmp(b + 12, "fmt ", 4) == 0;
+  return ReadHead(file, b, sizeof b, got) && got > 43 && IsRiffWaveHead(b, got);
 }
 
 int CLPCMParser::ParseFile(const std::string& path, SStreamContext& ctx, const Progress& progress) {
@@ -227,48 +287,40 @@ int CLPCMParser::ParseFile(const std::string& path, SStreamContext& ctx, const P
 int CLPCMParser::Parse(File& file, SStreamContext& ctx, const Progress&) {
   auto* fmt = dynamic_cast<PCM_WAVE_FORMAT*>(ctx.sif.get());
   if (!fmt) return kParseUnknownFormat;
-  const int64_t length = file.Length();
-  if (length < 0) return kParseReadError;
-  uint8_t head[20];
-  if (!file.ReadExactAt(0, head, sizeof head)) return kParseReadError;
-  const uint32_t fmtSize = Le32(head + 16);
-  if (fmtSize < 16 || fmtSize > kMaxFmtChunk || 20 + int64_t{fmtSize} > length) return kParseUnknownFormat;
-  std::vector<uint8_t> body(fmtSize);
-  if (!file.ReadExactAt(20, body.data(), body.size())) return kParseReadError;
+  SRiffWave wave;
+  switch (ReadRiffWave(file, wave)) {
+    case RiffResult::kOk: break;
+    case RiffResult::kReadError:
+    case RiffResult::kNoData: return kParseReadError;
+    default: return kParseUnknownFormat;
+  }
+  if (wave.formatSize > kMaxFmtChunk) return kParseUnknownFormat;
   // Floating point is named by its tag; it is not a format the disc has.
-  if (Le16(body.data()) == PCM_WAVE_FORMAT::kTagFloat) return kParseWrongSampleBits;
+  if (Le16(wave.format.data()) == PCM_WAVE_FORMAT::kTagFloat) return kParseWrongSampleBits;
   try {
-    ArchiveIn in(body);
+    ArchiveIn in(wave.format);
     if (!fmt->Load(in)) return kParseUnknownFormat;
   } catch (const ArchiveError&) {
     return kParseUnknownFormat;
   }
-  if (int v = fmt->Validate()) return v;
+  if (int v = fmt->Validate()) {
+    // A count the disc has, in a layout it has no place for: say which.
+    const bool countOk = fmt->channels == 4 || fmt->channels == 6 || (fmt->channels == 8 && fmt->samplesPerSec != 192000);
+    if (v == kParseWrongChannelCount && countOk && fmt->ChannelAssignment() == 0)
+      ctx.errorDetail = fmt->LayoutRefusal();
+    return v;
+  }
 
   SSifHeader& h = ctx.header;
   h.auDuration = 5.0;
   h.bitRate = fmt->avgBytesPerSec * 8;
-  // RIFF chunks are padded to an even length.
-  int64_t pos = 20 + int64_t{fmtSize} + (fmtSize & 1);
-  uint8_t chunk[8];
-  while (pos + 8 <= length) {
-    if (!file.ReadExactAt(pos, chunk, sizeof chunk)) return kParseReadError;
-    const uint32_t size = Le32(chunk + 4);
-    pos += 8;
-    if (std::memcmp(chunk, "data", 4) != 0) {
-      pos += int64_t{size} + (size & 1);
-      continue;
-    }
-    if (pos > std::numeric_limits<uint32_t>::max()) return kParseReadError;
-    const uint64_t available = std::min<uint64_t>(size, static_cast<uint64_t>(length - pos));
-    h.firstFrameOffset = static_cast<uint32_t>(pos);
-    h.payloadSize = available;
-    h.auCount = static_cast<uint32_t>(available / fmt->AuSize());
-    // Not even one 5 ms unit: nothing to play.
-    if (h.auCount == 0) return kParseReadError;
-    return kParseOk;
-  }
-  return kParseReadError;
+  if (wave.dataOffset > std::numeric_limits<uint32_t>::max()) return kParseReadError;
+  h.firstFrameOffset = static_cast<uint32_t>(wave.dataOffset);
+  h.payloadSize = wave.dataSize;
+  h.auCount = static_cast<uint32_t>(wave.dataSize / fmt->AuSize());
+  // Not even one 5 ms unit: nothing to play.
+  if (h.auCount == 0) return kParseReadError;
+  return kParseOk;
 }
 
 }  // namespace zv

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "streams/parser_base.h"
 #include "streams/sif_data.h"
@@ -48,8 +49,15 @@ class PCM_WAVE_FORMAT : public CAudioSif {
 
   // Bytes per 5 ms unit.
   uint32_t AuSize() const { return avgBytesPerSec / 200; }
-  // Disc channel assignment of the LPCM header (3 stereo, 9 for 5.1, ...).
+  // The speakers of the channels: the mask, or without one the default
+  // layout of the channel count.
+  uint32_t SpeakerMask() const;
+  // Disc channel assignment of the LPCM header (3 stereo, 6 for 4.0, 7 quad,
+  // 9 for 5.1, 11 for 7.1); 0 when no assignment of as many channels holds
+  // every speaker of the WAV.
   uint8_t ChannelAssignment() const;
+  // Why ChannelAssignment is 0: the layout and how to remix it.
+  std::string LayoutRefusal() const;
   // Bits code from the container size (LPCM header) or the valid bits
   // (registration descriptor): 1 16-bit, 2 20-bit, 3 24-bit.
   uint8_t ContainerBitsCode() const;

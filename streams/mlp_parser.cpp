@@ -214,7 +214,12 @@ int CMlpParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
     size_t got = 0;
     const uint8_t* p = reader.At(pos, kUnitHead, got);
     if (!p) return kParseReadError;
-    if (got < 4) return fail(pos);
+    // A few bytes of a unit cut off by the end of the file: left out like
+    // any cut-off unit.
+    if (got < 4) {
+      if (units == 0) return fail(pos);
+      break;
+    }
     const uint32_t size = (Be16(p) & 0x0FFF) * 2u;
     if (size == 0) return fail(pos);
     // A unit cut off by the end of the file is not served; one alone is
@@ -227,6 +232,14 @@ int CMlpParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
     if (HasMajorSync(p, got)) {
       au.flags = 1;
       if (!synced) {
+        // DVD-Audio's MLP shares the unit syntax, but no disc player here
+        // decodes it as the lossless stream beside an AC-3 core.
+        if (got > 7 && p[7] == MLP_HEADER_INFO::kFormatMlp) {
+          ctx.errorDetail =
+              "The stream is MLP (DVD-Audio, major sync 0xBB); Blu-ray discs carry Dolby TrueHD (major sync 0xBA): "
+              "give the audio as TrueHD with its AC-3 core, or as LPCM in a WAV file.";
+          return kParseIncompatible;
+        }
         if (!ParseMajorSync(p, got, *rec)) return fail(pos);
         synced = true;
       }

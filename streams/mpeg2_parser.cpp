@@ -224,6 +224,12 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   bool firstFieldPending = false;
   unsigned firstFieldStructure = 0;
   const bool progressiveSequence = rec->progressive != 0;
+  // Macroblock rows of a frame and of a field: a picture whose slices stop
+  // short of the bottom row was cut off.
+  const unsigned frameRows = progressiveSequence ? (rec->height + 15) / 16 : 2 * ((rec->height + 31) / 32);
+  const unsigned fieldRows = (rec->height + 31) / 32;
+  unsigned lastSlice = 0;  // slice_vertical_position of the open unit's latest slice
+  unsigned unitRows = 0;   // rows the open unit's latest picture has
   CGopTimer timer(ctx.header.auDuration);
   std::vector<SPicture> gop;
   bool gopHasHeader = false;
@@ -272,7 +278,10 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
     scan.Head(payload, 1, head, true);
     if (head.empty()) continue;
     const uint8_t code = head[0];
-    if (code > kPictureCode && code < kUserDataCode) continue;  // slices: the bulk of the stream
+    if (code > kPictureCode && code < kUserDataCode) {  // slices: the bulk of the stream
+      lastSlice = code;
+      continue;
+    }
     const int64_t codeAt = payload - 3;  // where 00 00 01 begins
     switch (code) {
       case kSequenceHeaderCode:
@@ -326,6 +335,7 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
           // the unit of the first.
           if (firstFieldPending && structure != firstFieldStructure) {
             firstFieldPending = false;
+            lastSlice = 0;
             break;
           }
           firstFieldPending = true;
@@ -348,6 +358,8 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
         else
           unit.fields = structure == kPictureFrame && rff && progressiveFrame ? 3 : 2;
         unitOpen = true;
+        lastSlice = 0;
+        unitRows = structure == kPictureFrame ? frameRows : fieldRows;
         pendingStart = -1;
         pendingFlags = 0;
         break;
@@ -356,6 +368,10 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
     }
   }
   if (scan.ReadError()) return kParseReadError;
+  // A last picture cut off by the end of the file (slices short of the
+  // bottom row, or a first field without its second) is left out, like a
+  // cut-off audio frame: serving it would show a broken picture.
+  if (unitOpen && (firstFieldPending || lastSlice < unitRows)) unitOpen = false;
   // Anything behind the last picture (headers of a sequence without
   // pictures, padding) stays with it.
   closeUnit(length);

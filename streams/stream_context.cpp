@@ -85,6 +85,9 @@ bool LoadSif(File& f, SSifHeader& header, std::unique_ptr<CSifData>& sif) {
     sif = CreateSifData(header.streamCodingType);
     if (!sif || !sif->Load(in)) return false;
     if (in.Pos() != header.auTablePos) return false;
+    // A WAV analysed when layouts that lose a channel were let through is
+    // analysed again, and refused with the reason.
+    if (header.streamCodingType == kSctLpcm && sif->Validate() != kParseOk) return false;
   } catch (const ArchiveError&) {
     return false;
   }

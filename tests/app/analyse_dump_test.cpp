@@ -59,6 +59,67 @@ TEST(AnalyseCommand, RefusedFilesNameThePathAndTheReason) {
   EXPECT_EQ(Zv({"analyse"}).status, 64);
 }
 
+TEST(AnalyseCommand, StreamsCutOffInTheirLastUnitSayWhatIsLeftOut) {
+  zvtest::TempDir dir;
+  // Each fixture cut 3 bytes short: the unit those bytes ended is left out,
+  // and the analysis says how many bytes that leaves unserved. (A cut-off
+  // MPEG-2 picture is tested with the analysis of MPEG-2 streams.)
+  for (const char* name : {"ac3_51.ac3", "dts_51.dts", "dtshd_ma.dtshd", "thd_51.thd"}) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> bytes = zvtest::ReadBytes(zvtest::DataPath(name));
+    const std::string whole = dir / (std::string("whole_") + name), cut = dir / (std::string("cut_") + name);
+    zvtest::WriteBytes(whole, bytes);
+    zvtest::WriteBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.end() - 3));
+    if (std::string(name) == "thd_51.thd") {
+      std::filesystem::copy_file(zvtest::DataPath("thd_51.ac3"), dir / "whole_thd_51.ac3");
+      std::filesystem::copy_file(zvtest::DataPath("thd_51.ac3"), dir / "cut_thd_51.ac3");
+    }
+    RunResult w = Zv({"analyse", "--json", whole});
+    ASSERT_EQ(w.status, 0) << w.err;
+    EXPECT_FALSE(Has(w.out, "leftOutAtEndBytes")) << w.out;
+    RunResult c = Zv({"analyse", cut});
+    ASSERT_EQ(c.status, 0) << c.err;
+    EXPECT_TRUE(Has(c.out, "left out at end:")) << c.out;
+    RunResult cj = Zv({"analyse", "--json", cut});
+    ASSERT_EQ(cj.status, 0) << cj.err;
+    EXPECT_TRUE(Has(cj.out, "\"leftOutAtEndBytes\":")) << cj.out;
+    // One unit fewer than the whole stream.
+    auto units = [](const std::string& json) {
+      const size_t at = json.find("\"accessUnits\":");
+      return at == std::string::npos ? -1L : std::stol(json.substr(at + 14));
+    };
+    EXPECT_EQ(units(cj.out), units(w.out) - 1) << w.out << cj.out;
+  }
+}
+
+TEST(AnalyseCommand, AWavWithChunksBeforeItsFormatIsRead) {
+  zvtest::TempDir dir;
+  // JUNK (as ffmpeg's -rf64 auto reserves it) and bext before "fmt ".
+  const std::vector<uint8_t> plain = zvtest::ReadBytes(zvtest::DataPath("lpcm_20_16_48.wav"));
+  ASSERT_GT(plain.size(), 44u);
+  std::vector<uint8_t> w(plain.begin(), plain.begin() + 12);
+  const uint8_t junk[] = {'J', 'U', 'N', 'K', 28, 0, 0, 0};
+  w.insert(w.end(), std::begin(junk), std::end(junk));
+  w.insert(w.end(), 28, 0);
+  const uint8_t bext[] = {'b', 'e', 'x', 't', 4, 0, 0, 0, 'z', 'v', 'z', 'v'};
+  w.insert(w.end(), std::begin(bext), std::end(bext));
+  w.insert(w.end(), plain.begin() + 12, plain.end());
+  const uint32_t riff = static_cast<uint32_t>(w.size() - 8);
+  for (int i = 0; i < 4; ++i) w[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+  const std::string path = dir / "junk.wav";
+  zvtest::WriteBytes(path, w);
+  RunResult r = Zv({"analyse", "--json", path});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "\"codec\":\"LPCM\"")) << r.out;
+  RunResult p = Zv({"analyse", "--json", zvtest::CopyFixture("lpcm_20_16_48.wav", dir.Path())});
+  ASSERT_EQ(p.status, 0) << p.err;
+  // The same samples as the file without those chunks.
+  const size_t a = r.out.find("\"accessUnits\""), b = p.out.find("\"accessUnits\"");
+  ASSERT_NE(a, std::string::npos);
+  ASSERT_NE(b, std::string::npos);
+  EXPECT_EQ(r.out.substr(a, r.out.find('}', a) - a), p.out.substr(b, p.out.find('}', b) - b));
+}
+
 // The clip or its clip information written over an input stream would
 // destroy the input.
 TEST(MuxCommand, RefusesToWriteOverItsInputs) {

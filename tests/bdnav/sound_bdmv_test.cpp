@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/file.h"
+#include "streams/stream_context.h"
 #include "support/test_support.h"
 
 namespace zv {
@@ -296,6 +297,70 @@ TEST(SoundWav, ChunksBeforeAndBetweenAreSkippedAndTheDataSizeIsCut) {
   WriteBytes(dir / "y.wav", noData);
   EXPECT_FALSE(ReadWavInfo(dir / "y.wav", info, error));
   EXPECT_NE(error.find("no data chunk"), std::string::npos) << error;
+}
+
+// A 48 kHz 16-bit stereo WAV (one second of samples) as recorders and
+// ffmpeg's -rf64 write it: JUNK and bext before the format, LIST before the
+// data; as RF64, its sizes in a ds64 chunk. Returns the data offset.
+size_t ChunkyWav(std::vector<uint8_t>& w, bool rf64) {
+  std::vector<uint8_t> base = Wav(48000, 2, 16, 192000);
+  std::vector<uint8_t> fmt(base.begin() + 12, base.begin() + 36), data(base.begin() + 36, base.end());
+  w = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+  if (rf64) {
+    std::copy_n("RF64", 4, w.begin());
+    w.insert(w.end(), {'d', 's', '6', '4'});
+    Le(w, 28, 4);
+    Le(w, 0, 4), Le(w, 0, 4);        // RIFF size (filled below)
+    Le(w, 192000, 4), Le(w, 0, 4);   // data size
+    Le(w, 48000, 4), Le(w, 0, 4);    // sample count
+    Le(w, 0, 4);                     // table length
+  } else {
+    w.insert(w.end(), {'J', 'U', 'N', 'K'});
+    Le(w, 28, 4);
+    w.insert(w.end(), 28, 0);
+  }
+  w.insert(w.end(), {'b', 'e', 'x', 't'});
+  Le(w, 5, 4);
+  w.insert(w.end(), {'z', 'v', 'z', 'v', 'z', 0});  // odd size, padded
+  w.insert(w.end(), fmt.begin(), fmt.end());
+  w.insert(w.end(), {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'});
+  if (rf64) std::fill(data.begin() + 4, data.begin() + 8, 0xFF);  // the size is in ds64
+  const size_t offset = w.size() + 8;
+  w.insert(w.end(), data.begin(), data.end());
+  const uint32_t riff = rf64 ? 0xFFFFFFFF : static_cast<uint32_t>(w.size() - 8);
+  for (int i = 0; i < 4; ++i) w[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+  if (rf64)
+    for (int i = 0; i < 4; ++i) w[20 + i] = static_cast<uint8_t>((w.size() - 8) >> (8 * i));
+  return offset;
+}
+
+TEST(SoundWav, AnalysisAndButtonSoundsReadTheSameChunks) {
+  TempDir dir;
+  for (bool rf64 : {false, true}) {
+    SCOPED_TRACE(rf64 ? "RF64" : "RIFF");
+    std::vector<uint8_t> w;
+    const size_t offset = ChunkyWav(w, rf64);
+    // Bytes after the data chunk that are not samples.
+    w.insert(w.end(), {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'});
+    const std::string path = dir / (rf64 ? "rf64.wav" : "junk.wav");
+    WriteBytes(path, w);
+    SWavInfo info;
+    std::string error;
+    ASSERT_TRUE(ReadWavInfo(path, info, error)) << error;
+    EXPECT_EQ(info.dataOffset, static_cast<int64_t>(offset));
+    EXPECT_EQ(info.dataSize, 192000u);
+    EXPECT_TRUE(IsCompatibleWav(path, &error)) << error;
+
+    // The stream analysis finds the same samples.
+    SSourceParams src;
+    src.path = path;
+    SStreamContext ctx;
+    ASSERT_EQ(OpenStream(src, ctx, {}, nullptr), kOk);
+    EXPECT_EQ(ctx.header.streamCodingType, kSctLpcm);
+    EXPECT_EQ(ctx.header.firstFrameOffset, offset);
+    EXPECT_EQ(ctx.header.payloadSize, 192000u);
+    EXPECT_EQ(ctx.header.auCount, 200u);
+  }
 }
 
 TEST(SoundList, AddSkipsDuplicatesStopsAt128AndBuildsAtomically) {

@@ -7,6 +7,7 @@
 // their input files.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -116,17 +117,25 @@ std::vector<std::string> Speakers(const std::string& input, const std::string& m
   // A WAV without a channel mask is read in the default order of its count.
   static const std::map<std::string, std::vector<std::string>> kLayouts = {
       {"stereo", {"FL", "FR"}},
+      {"4.0", {"FL", "FR", "FC", "BC"}},
+      {"quad", {"FL", "FR", "BL", "BR"}},
+      {"quad(side)", {"FL", "FR", "SL", "SR"}},
       {"5.1", {"FL", "FR", "FC", "LFE", "BL", "BR"}},
       {"5.1(side)", {"FL", "FR", "FC", "LFE", "SL", "SR"}},
       {"7.1", {"FL", "FR", "FC", "LFE", "BL", "BR", "SL", "SR"}},
   };
-  if (layout == "unknown" && channels == 2) layout = "stereo";
+  if (layout == "unknown" || layout.empty()) {
+    static const std::map<int, std::string> kDefault = {{2, "stereo"}, {4, "4.0"}, {6, "5.1"}, {8, "7.1"}};
+    auto d = kDefault.find(channels);
+    if (d != kDefault.end()) layout = d->second;
+  }
   auto it = kLayouts.find(layout);
   EXPECT_NE(it, kLayouts.end()) << input << " " << map << ": " << layout;
   if (it == kLayouts.end()) return {};
   std::vector<std::string> names = it->second;
-  // 5.1 has one surround pair: a WAV calls it back, the disc's decoder side.
-  if (names.size() == 6)
+  // Quad and 5.1 have one surround pair: a WAV calls it back or side, the
+  // disc's decoder side.
+  if (layout != "4.0" && (names.size() == 4 || names.size() == 6))
     for (std::string& n : names) n = n == "BL" || n == "SL" ? "Ls" : n == "BR" || n == "SR" ? "Rs" : n;
   return names;
 }
@@ -197,4 +206,68 @@ TEST_F(AudioDisc, TrueHdAndItsCoreDecodeLikeTheirInputs) {
   EXPECT_EQ(FrameHashes(clip_, "0:a:5"), ac3) << "its AC-3 core";
 }
 
+// A 24-bit 48 kHz WAV of half a second with one tone per channel (channel
+// c at 300 + 150 c Hz), extensible with `mask` or plain when it is 0.
+std::vector<uint8_t> ToneWav(uint16_t channels, uint32_t mask) {
+  const uint32_t frames = 24000, block = channels * 3u;
+  std::vector<uint8_t> w;
+  auto le = [&](uint32_t x, int n) {
+    for (int i = 0; i < n; ++i) w.push_back(static_cast<uint8_t>(x >> (8 * i)));
+  };
+  const bool ext = mask != 0;
+  w.insert(w.end(), {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+  le(ext ? 40 : 16, 4);
+  le(ext ? 0xFFFE : 1, 2), le(channels, 2), le(48000, 4), le(48000 * block, 4), le(block, 2), le(24, 2);
+  if (ext) {
+    le(22, 2), le(24, 2), le(mask, 4);
+    w.insert(w.end(), {0x01, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71});
+  }
+  w.insert(w.end(), {'d', 'a', 't', 'a'});
+  le(frames * block, 4);
+  for (uint32_t f = 0; f < frames; ++f)
+    for (uint16_t c = 0; c < channels; ++c)
+      le(static_cast<uint32_t>(static_cast<int32_t>(std::lround(4000000.0 * std::sin(2 * M_PI * (300 + 150 * c) * f / 48000.0)))) & 0xFFFFFF, 3);
+  const uint32_t riff = static_cast<uint32_t>(w.size() - 8);
+  for (int i = 0; i < 4; ++i) w[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+  return w;
+}
+
+TEST_F(AudioDisc, EveryToneComesOutOfTheSpeakerItWentInFor) {
+  struct Layout {
+    const char* name;
+    uint16_t channels;
+    uint32_t mask;
+  } layouts[] = {
+      {"4.0 without a mask", 4, 0},
+      {"4.0", 4, 0x107},
+      {"quad", 4, 0x33},
+      {"5.1 with side surrounds", 6, 0x60F},
+      {"5.1 without a mask", 6, 0},
+      {"7.1", 8, 0x63F},
+  };
+  zvtest::TempDir dir;
+  for (const Layout& l : layouts) {
+    SCOPED_TRACE(l.name);
+    const std::string wav = dir / "tones.wav", clip = dir / "tones.m2ts";
+    zvtest::WriteBytes(wav, ToneWav(l.channels, l.mask));
+    const zvtest::RunResult r = Zelvane({"mux", clip, wav, "--yes"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto in = Decode(wav, "");
+    const auto out = Decode(clip, "0:a:0");
+    ASSERT_EQ(in.size(), l.channels);
+    ASSERT_EQ(out.size(), in.size()) << "every channel has its own speaker";
+    for (const auto& [speaker, samples] : in) {
+      auto it = out.find(speaker);
+      ASSERT_NE(it, out.end()) << speaker;
+      EXPECT_TRUE(it->second == samples) << speaker << " plays another channel's tone";
+    }
+  }
+  // A layout the disc has no place for is refused, naming it.
+  zvtest::WriteBytes(dir / "six.wav", ToneWav(6, 0x137));
+  const zvtest::RunResult r = Zelvane({"analyse", dir / "six.wav"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("(FL FR FC BL BR BC)"), std::string::npos) << r.err;
+}
+
 }  // namespace
+

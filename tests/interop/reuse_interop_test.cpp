@@ -168,6 +168,58 @@ TEST_F(ReuseDisc, ReusedVideoWithNewAudioAndSubtitles) {
   EXPECT_TRUE(HasLine(info, ci + "stream pg 0 coding 0x90 pid 0x1200 format 0 rate 0 aspect 0 subpath 255 lang fra")) << info;
 }
 
+// Clips whose audio PID carries a core and its extension (TrueHD with its
+// AC-3 core, DTS-HD Master Audio and High Resolution), reused whole: each
+// stream ffmpeg sees decodes like the original's, and the core's units fit
+// the core's buffers while the whole stream fits the extension's.
+TEST(ReuseCoreAndExtension, EachModelTakesItsUnitsAndTheStreamsDecodeLikeTheOriginal) {
+  if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  struct Case {
+    std::vector<std::string> files;  // the one to add first
+    StdParams core, whole;
+  } cases[] = {
+      {{"thd_51.thd", "thd_51.ac3"}, Ac3Primary(), Mlp()},
+      {{"dtshd_ma.dtshd"}, DtsCore(), DtsHdPrimary()},
+      {{"dtshd_hra.dts"}, DtsCore(), DtsHdPrimary()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.files.front());
+    TempDir dir;
+    const std::string src = dir / "src";
+    std::filesystem::create_directories(src);
+    CopyFixture("h264_1080p2398.264", src);
+    for (const std::string& f : c.files) CopyFixture(f, src);
+    const std::string clip = src + "/00001.m2ts";
+    const RunResult r = Zv({"mux", clip, src + "/h264_1080p2398.264", src + "/" + c.files.front(), "--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string root;
+    const std::string built = BuildReusing(dir, "reuse", clip, {}, {}, root);
+    const ClipReading was = ReadClip(clip), now = ReadClip(built);
+    ASSERT_TRUE(was.error.empty() && now.error.empty()) << was.error << now.error;
+    // Every audio stream ffmpeg finds on the PID, frame for frame.
+    const RunResult probe = zvtest::Run({"ffprobe", "-v", "error", "-select_streams", "a", "-show_entries", "stream=index",
+                                 "-of", "csv=p=0", clip});
+    ASSERT_EQ(probe.status, 0) << probe.err;
+    // (The program's listing repeats the streams.)
+    std::istringstream indexes(probe.out);
+    std::set<std::string> streams;
+    for (std::string line; std::getline(indexes, line);)
+      if (!line.empty()) streams.insert(line);
+    EXPECT_GE(streams.size(), c.files.size()) << probe.out;
+    for (size_t audio = 0; audio < streams.size(); ++audio) {
+      const std::string map = "0:a:" + std::to_string(audio);
+      EXPECT_EQ(FrameMd5(built, map), FrameMd5(clip, map)) << map;
+    }
+    for (const ClipReading* k : {&was, &now}) {
+      EXPECT_EQ(CoreMarking(*k, 0x1100), "");
+      EXPECT_EQ(ReplayStd(*k, 0x1100, c.core, IsCoreUnit), "");
+      EXPECT_EQ(ReplayStd(*k, 0x1100, c.whole), "");
+      EXPECT_EQ(ReplayStd(*k, 0x1011, AvcLevel41()), "");
+      EXPECT_LE(MaxPcrGap(*k), kMaxPcrGap);
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Clips of a disc built with the zelvane commands, reused by new projects.
 

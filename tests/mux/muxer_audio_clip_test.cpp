@@ -162,6 +162,7 @@ TEST(MuxerAudioClip, TrueHdAndItsCoreShareOnePidUnderBothModels) {
   EXPECT_EQ(losslessUnits, 1200u);
   EXPECT_EQ(coreUnits, ReadBytes(dir / "thd_51.ac3").size() / 1792);
 
+  EXPECT_EQ(CoreMarking(c, 0x1100), "");
   // The core's model takes the core's units; the lossless model takes all.
   EXPECT_EQ(ReplayStd(c, 0x1100, Ac3Primary(), [](const ClipUnit& u) { return u.idExtension == 0x76; }), "");
   EXPECT_EQ(ReplayStd(c, 0x1100, Mlp()), "");

@@ -22,9 +22,11 @@ struct ClipPacket {
   uint32_t ats = 0;
   uint16_t pid = 0;
   bool pusi = false;
+  bool priority = false;  // transport_priority
   uint8_t cc = 0;
   bool hasPcr = false;
   int64_t pcr = 0;  // 27 MHz
+  size_t payloadOffset = 192;  // where the transport payload (a PES header first) starts
   size_t esOffset = 0;  // where elementary-stream bytes start in the 192 bytes
   uint32_t esBytes = 0;
   const uint8_t* bytes = nullptr;
@@ -81,6 +83,7 @@ inline ClipReading ReadClip(const std::string& path) {
       return r;
     }
     k.pusi = p[5] & 0x40;
+    k.priority = p[5] & 0x20;
     k.pid = static_cast<uint16_t>((p[5] & 0x1F) << 8 | p[6]);
     const uint8_t afc = (p[7] >> 4) & 3;
     k.cc = p[7] & 15;
@@ -102,6 +105,7 @@ inline ClipReading ReadClip(const std::string& path) {
       return r;
     }
     if (IsEsPid(k.pid) && (afc & 1)) {
+      k.payloadOffset = pos;
       if (k.pusi) {
         const uint8_t* h = p + pos;
         if (pos + 9 > 192 || h[0] != 0 || h[1] != 0 || h[2] != 1) {
@@ -171,16 +175,19 @@ struct StdParams {
   int64_t mbSize = 0;
   int64_t mbRate = 0;  // 0: no multiplexing buffer
   int64_t ebSize = 0;
+  // An audio buffer holds the PES header bytes with the unit's payload
+  // until the unit is decoded; video's elementary buffer only the payload.
+  bool pesHeadersInEb = false;
 };
 
 inline StdParams AvcLevel41() { return {512, 48000000, 40000, 40000000, 3750000}; }
-inline StdParams Ac3Primary() { return {512, 2000000, 0, 0, 18640}; }
+inline StdParams Ac3Primary() { return {512, 2000000, 0, 0, 18640, true}; }
 inline StdParams Lpcm(bool rate192k) {
-  return rate192k ? StdParams{512, 30000000, 0, 0, 1073664} : StdParams{512, 20000000, 0, 0, 536832};
+  return rate192k ? StdParams{512, 30000000, 0, 0, 1073664, true} : StdParams{512, 20000000, 0, 0, 536832, true};
 }
-inline StdParams Mlp() { return {512, 48000000, 0, 0, 404250}; }
-inline StdParams DtsCore() { return {512, 5000000, 0, 0, 43972}; }
-inline StdParams DtsHdPrimary() { return {512, 48000000, 0, 0, 713563}; }
+inline StdParams Mlp() { return {512, 48000000, 0, 0, 404250, true}; }
+inline StdParams DtsCore() { return {512, 5000000, 0, 0, 43972, true}; }
+inline StdParams DtsHdPrimary() { return {512, 48000000, 0, 0, 713563, true}; }
 // Graphics streams have an elementary (coded-data) buffer of 1 MiB only.
 inline StdParams GraphicsStream() { return {512, 0, 0, 0, 1048576}; }
 
@@ -239,7 +246,7 @@ inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdPar
     if (eb.empty()) return "payload before any unit";
     // Units decoded by now leave the buffer (the one being received stays).
     while (eb.size() > 1 && eb.front().first <= k.time) eb.erase(eb.begin());
-    eb.back().second += k.esBytes;
+    eb.back().second += sp.pesHeadersInEb ? static_cast<int64_t>(192 - k.payloadOffset) : k.esBytes;
     int64_t held = 0;
     for (auto& e : eb) held += e.second;
     if (sp.ebSize > 0 && held > sp.ebSize) {
@@ -257,6 +264,20 @@ inline std::string ReplayStd(const ClipReading& clip, uint16_t pid, const StdPar
     }
   }
   return {};
+}
+
+// A core unit of a stream whose core and extension share a PID: 0x71 (AC-3
+// or DTS core), 0x76 (AC-3 core beside a lossless stream).
+inline bool IsCoreUnit(const ClipUnit& u) { return u.idExtension == 0x71 || u.idExtension == 0x76; }
+
+// Players take a core's packets by transport_priority: every packet of a
+// core unit carries it, no packet of an extension unit does. "" when so.
+inline std::string CoreMarking(const ClipReading& c, uint16_t pid) {
+  for (const ClipUnit& u : c.units.at(pid))
+    for (size_t i = u.firstPacket; i <= u.lastPacket; ++i)
+      if (c.packets[i].pid == pid && c.packets[i].priority != IsCoreUnit(u))
+        return "packet " + std::to_string(i) + " of the unit starting at " + std::to_string(u.firstPacket);
+  return "";
 }
 
 // Largest distance in 27 MHz ticks between consecutive PCR values (0 with

@@ -78,6 +78,7 @@ void CheckDtsClip(const std::string& fixture, uint8_t type) {
   // stream (its core units enter both) fits it too.
   EXPECT_EQ(ReplayStd(c, 0x1100, DtsCore(), IsCore), "");
   if (type != zv::kSctDts) {
+    EXPECT_EQ(CoreMarking(c, 0x1100), "");
     EXPECT_EQ(ReplayStd(c, 0x1100, DtsHdPrimary()), "");
   }
   EXPECT_EQ(ReplayStd(c, 0x1011, AvcLevel41()), "");

@@ -325,18 +325,19 @@ TEST(PipePacketTest, LpcmHeaderFields) {
   surround.bitsPerSample = 24;
   surround.channelMask = 0x3F;  // FL FR FC LFE BL BR
   EXPECT_EQ(MakeLpcmHeader(surround), (std::array<uint8_t, 4>{0x21, 0xC0, 0x94, 0xC0}));
-  surround.channelMask = 0x37;  // no LFE
-  EXPECT_EQ(MakeLpcmHeader(surround)[2], 0x84);
+  surround.channelMask = 0x60F;  // FL FR FC LFE SL SR: the same 5.1
+  EXPECT_EQ(MakeLpcmHeader(surround)[2], 0x94);
 
-  // Four channels: the layout comes from front and back centre.
+  // Four channels: 4.0 (also a WAV without a mask) or quad, every channel
+  // on a speaker of its own.
   PCM_WAVE_FORMAT quad = stereo;
   quad.channels = 4;
   quad.channelMask = 0;
-  EXPECT_EQ(MakeLpcmHeader(quad)[2] >> 4, 4);
+  EXPECT_EQ(MakeLpcmHeader(quad)[2] >> 4, 6);
   quad.channelMask = 0x107;  // FL FR FC BC
   EXPECT_EQ(MakeLpcmHeader(quad)[2] >> 4, 6);
-  quad.channelMask = 0x103;  // FL FR BC
-  EXPECT_EQ(MakeLpcmHeader(quad)[2] >> 4, 5);
+  quad.channelMask = 0x603;  // FL FR SL SR
+  EXPECT_EQ(MakeLpcmHeader(quad)[2] >> 4, 7);
   quad.channelMask = 0x33;  // FL FR BL BR
   EXPECT_EQ(MakeLpcmHeader(quad)[2] >> 4, 7);
 }

@@ -590,4 +590,124 @@ TEST(RipClip, RawTracksLineUpWithReusedOnes) {
   EXPECT_LE(MaxPcrGap(b), kMaxPcrGap);
 }
 
+// ---------------------------------------------------------------- core and extension on one PID
+
+// A clip of H.264 and a core-and-extension audio stream, reused whole: each
+// model takes what players route to it, and the stream is carried unchanged.
+void CheckReusedCoreAndExtension(const std::vector<std::string>& audio, const StdParams& coreModel,
+                                 const StdParams& wholeModel, bool unmarked) {
+  SCOPED_TRACE(audio.front() + (unmarked ? " without priority marks" : ""));
+  TempDir dir, out;
+  for (size_t i = 1; i < audio.size(); ++i) CopyFixture(audio[i], dir.Path());
+  MadeClip m = MakeClip(dir, {"h264_1080p2398.264", audio.front()});
+  ClipReading a = ReadClip(m.m2ts);
+  ASSERT_TRUE(a.error.empty()) << a.error;
+  EXPECT_EQ(CoreMarking(a, 0x1100), "");
+  EXPECT_EQ(ReplayStd(a, 0x1100, coreModel, IsCoreUnit), "");
+  EXPECT_EQ(ReplayStd(a, 0x1100, wholeModel), "");
+  if (unmarked) {
+    // As a clip that does not mark its core packets leaves them.
+    std::vector<uint8_t> bytes = ReadBytes(m.m2ts);
+    for (size_t i = 0; i + 192 <= bytes.size(); i += 192) bytes[i + 5] &= static_cast<uint8_t>(~0x20);
+    WriteBytes(m.m2ts, bytes);
+  }
+  Remux r;
+  RemuxClip(r, out, m.m2ts, {0x1011, 0x1100});
+  ClipReading b = ReadClip(r.m2ts);
+  ASSERT_TRUE(b.error.empty()) << b.error;
+  const auto& ua = a.units.at(0x1100);
+  const auto& ub = b.units.at(0x1100);
+  ASSERT_EQ(ua.size(), ub.size());
+  for (size_t i = 0; i < ua.size(); ++i) {
+    ASSERT_EQ(ua[i].payload, ub[i].payload) << i;
+    ASSERT_EQ(ua[i].idExtension, ub[i].idExtension) << i;
+  }
+  EXPECT_EQ(CoreMarking(b, 0x1100), "");
+  EXPECT_EQ(ReplayStd(b, 0x1100, coreModel, IsCoreUnit), "");
+  EXPECT_EQ(ReplayStd(b, 0x1100, wholeModel), "");
+  EXPECT_EQ(ReplayStd(b, 0x1011, AvcLevel41()), "");
+  EXPECT_LE(MaxPcrGap(b), kMaxPcrGap);
+}
+
+TEST(RipClip, ReusedTrueHdKeepsItsCoreUnderTheAc3Model) {
+  for (bool unmarked : {false, true})
+    CheckReusedCoreAndExtension({"thd_51.thd", "thd_51.ac3"}, Ac3Primary(), Mlp(), unmarked);
+}
+
+TEST(RipClip, ReusedDtsHdKeepsItsCoreUnderTheDtsModel) {
+  for (bool unmarked : {false, true}) {
+    CheckReusedCoreAndExtension({"dtshd_ma.dtshd"}, DtsCore(), DtsHdPrimary(), unmarked);
+    CheckReusedCoreAndExtension({"dtshd_hra.dts"}, DtsCore(), DtsHdPrimary(), unmarked);
+  }
+}
+
+TEST(RipClip, ClipInformationOfAnotherClipIsRefused) {
+  TempDir dir, out;
+  MadeClip m = MakeClip(dir, {"h264_1080p2398.264", "ac3_stereo.ac3"});
+  // The same packet count and PIDs, but an EP map naming pictures the clip
+  // does not have (as another clip's information would).
+  zv::ClipInformationFile ci = ReadInfo(m.clpi);
+  ASSERT_FALSE(ci.cpi.entries.empty());
+  for (auto& e : ci.cpi.entries)
+    for (auto& k : e.keyPoints) k.pts += 90000 * 3600;
+  std::vector<uint8_t> bytes(ci.WriteClipInformation(nullptr, 0));
+  ci.WriteClipInformation(bytes.data(), bytes.size());
+  WriteBytes(m.clpi, bytes);
+  zv::SClipListing listing;
+  std::string error;
+  ASSERT_EQ(zv::ListClipStreams(m.m2ts, listing, error), zv::kOk) << error;
+  zv::SRipTracks rip;
+  for (const zv::SClipStream& s : listing.streams) rip.items.push_back(zv::MakeRipTrack(listing, s));
+  zv::CReusedClip clip;
+  ASSERT_TRUE(clip.Open(m.m2ts, error)) << error;
+  int64_t base = 0;
+  EXPECT_EQ(zv::PrepareReusedClip(rip, clip, listing.clpiPath, {}, base, error), zv::kFailed);
+  EXPECT_NE(error.find("does not belong to"), std::string::npos) << error;
+  EXPECT_NE(error.find("0x1011"), std::string::npos) << error;
+}
+
+// Every audio fixture, multiplexed from its file and reused from that clip:
+// its buffers, PES headers held with the payload until a unit is decoded,
+// neither overflow nor starve on either path.
+TEST(RipClip, EveryAudioFixtureFitsItsBuffersMadeAndReused) {
+  struct Case {
+    std::vector<std::string> files;
+    StdParams model;
+    std::optional<StdParams> extension;  // the whole stream's, when a core rides along
+  } cases[] = {
+      {{"ac3_mono.ac3"}, Ac3Primary(), {}},
+      {{"ac3_stereo.ac3"}, Ac3Primary(), {}},
+      {{"ac3_51.ac3"}, Ac3Primary(), {}},
+      {{"dts_51.dts"}, DtsCore(), {}},
+      {{"dtshd_ma.dtshd"}, DtsCore(), DtsHdPrimary()},
+      {{"dtshd_hra.dts"}, DtsCore(), DtsHdPrimary()},
+      {{"thd_51.thd", "thd_51.ac3"}, Ac3Primary(), Mlp()},
+      {{"lpcm_20_16_48.wav"}, Lpcm(false), {}},
+      {{"lpcm_51_24_48.wav"}, Lpcm(false), {}},
+      {{"lpcm_71_24_96.wav"}, Lpcm(false), {}},
+      {{"lpcm_20_24_192.wav"}, Lpcm(true), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.files.front());
+    TempDir dir, out;
+    for (size_t i = 1; i < c.files.size(); ++i) CopyFixture(c.files[i], dir.Path());
+    MadeClip m = MakeClip(dir, {"h264_1080p2398.264", c.files.front()});
+    Remux r;
+    RemuxClip(r, out, m.m2ts, {0x1011, 0x1100});
+    for (const std::string& path : {m.m2ts, r.m2ts}) {
+      SCOPED_TRACE(path);
+      const ClipReading k = ReadClip(path);
+      ASSERT_TRUE(k.error.empty()) << k.error;
+      if (c.extension) {
+        EXPECT_EQ(ReplayStd(k, 0x1100, c.model, IsCoreUnit), "");
+        EXPECT_EQ(ReplayStd(k, 0x1100, *c.extension), "");
+      } else {
+        EXPECT_EQ(ReplayStd(k, 0x1100, c.model), "");
+      }
+      EXPECT_EQ(ReplayStd(k, 0x1011, AvcLevel41()), "");
+    }
+  }
+}
+
 }  // namespace
+

@@ -122,7 +122,12 @@ TEST(Ac3, PresentationTypesOfTheFixtures) {
 TEST(Ac3, RefusedStreamsGiveTheirMessage) {
   TempDir dir;
   EXPECT_EQ(RefusedWith(CopyFixture("fail_44k.ac3", dir.Path())), "Wrong sample rate! ");
-  EXPECT_EQ(RefusedWith(CopyFixture("fail_eac3.ac3", dir.Path())), "Incompatible file! ");
+  // E-AC-3 without a core: the message says why and how to convert it.
+  const std::string eac3 = RefusedWith(CopyFixture("fail_eac3.ac3", dir.Path()));
+  EXPECT_EQ(eac3.rfind("Incompatible file! \n", 0), 0u) << eac3;
+  EXPECT_NE(eac3.find("E-AC-3 without an AC-3 core"), std::string::npos) << eac3;
+  EXPECT_NE(eac3.find("primary audio needs the AC-3 core"), std::string::npos) << eac3;
+  EXPECT_NE(eac3.find("ffmpeg -i IN -c:a ac3 -b:a 640k"), std::string::npos) << eac3;
 
   const auto good = ReadBytes(DataPath("ac3_stereo.ac3"));
   struct Edit {

@@ -151,6 +151,42 @@ TEST(Lpcm, RefusalsNameTheBrokenRule) {
   EXPECT_NE(prompt.messages.back().find("Unknown file format! "), std::string::npos);
 }
 
+TEST(Lpcm, LayoutsThatWouldLoseAChannelAreRefusedByName) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    uint16_t channels;
+    uint32_t mask;
+    const char* speakers;
+  } cases[] = {
+      {"3.1", 4, 0xF, "(FL FR FC LFE)"},
+      {"6.0", 6, 0x137, "(FL FR FC BL BR BC)"},
+      {"5.0 in six channels", 6, 0x37, "names 5 speakers (FL FR FC BL BR)"},
+      {"7.0 and a wide pair", 8, 0x677, "(FL FR FC BL BR FLC SL SR)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WavSpec s;
+    s.tag = 0xFFFE;
+    s.channels = c.channels;
+    s.bits = 24;
+    s.mask = c.mask;
+    s.dataBytes = c.channels * 3 * 480;
+    const std::string m = Refusal(dir, s);
+    EXPECT_EQ(m.rfind("Wrong channel count! \n", 0), 0u) << m;
+    EXPECT_NE(m.find(c.speakers), std::string::npos) << m;
+    EXPECT_NE(m.find("no channel may be left out"), std::string::npos) << m;
+    EXPECT_NE(m.find("ffmpeg -i IN.wav -af aformat=channel_layouts=5.1"), std::string::npos) << m;
+  }
+  // A plain 4-channel WAV is 4.0, whose four channels the disc holds.
+  WavSpec plain;
+  plain.channels = 4;
+  WriteBytes(dir / "four.wav", Wav(plain));
+  zv::SStreamContext ctx;
+  ASSERT_EQ(OpenWhole(dir / "four.wav", ctx), zv::kOk);
+  EXPECT_EQ(static_cast<zv::PCM_WAVE_FORMAT*>(ctx.sif.get())->ChannelAssignment(), 6);
+}
+
 TEST(Lpcm, TenSecondsOfStereoAre2000ComputedUnits) {
   TempDir dir;
   WavSpec s;
@@ -214,9 +250,15 @@ TEST(Lpcm, ChannelAssignmentRateAndBitsCodes) {
     uint16_t channels;
     uint32_t mask;
     uint8_t assignment;
-  } cases[] = {{2, 0, 3},     {4, 0, 4},     {4, 0x107, 6},  {4, 0x7, 4},     {4, 0x103, 5},
-               {4, 0x33, 7},  {6, 0x3F, 9},  {6, 0x37, 8},   {8, 0x63F, 11},  {8, 0x637, 10},
-               {6, 0, 9},     {8, 0, 11}};  // plain WAVs: the usual 5.1 and 7.1
+  } cases[] = {{2, 0, 3},     {4, 0x107, 6},  {4, 0x33, 7},  {4, 0x603, 7},  {6, 0x3F, 9}, {6, 0x60F, 9},
+               {8, 0x63F, 11},
+               // Plain WAVs: the default layouts 4.0, 5.1 and 7.1.
+               {4, 0, 6},     {6, 0, 9},      {8, 0, 11},
+               // Layouts whose every channel no disc layout of as many channels
+               // holds (a channel would be left unplayed): 3.1, 6.0, 7.0 plus
+               // one, fewer speakers than channels.
+               {4, 0xF, 0},   {4, 0x7, 0},    {4, 0x103, 0}, {6, 0x137, 0}, {6, 0x37, 0},  {8, 0x637, 0},
+               {8, 0x677, 0}};
   for (const Case& c : cases) {
     f.channels = c.channels;
     f.channelMask = c.mask;

@@ -110,6 +110,37 @@ TEST(Mlp, BrokenUnitsAreSyntaxErrors) {
   ASSERT_EQ(OpenWhole(dir / "cut.thd", ctx), zv::kOk);
   EXPECT_EQ(ctx.header.auCount, 1199u);
   EXPECT_LE(ctx.header.payloadSize, b.size());
+  // However little of it is left: down to its first byte.
+  zv::SStreamContext ten;
+  ASSERT_EQ(OpenWhole(dir / "cut.thd", ten), zv::kOk);
+  const std::vector<zv::AUI> units = AllUnits(ten);
+  ASSERT_GT(units.size(), 11u);
+  const uint64_t tenEnd = units[9].offset + units[9].size;
+  for (uint64_t extra : {1u, 2u, 3u, 5u, 31u}) {
+    SCOPED_TRACE(extra);
+    b.assign(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(tenEnd + extra));
+    WriteBytes(dir / "few.thd", b);
+    zv::SStreamContext few;
+    ASSERT_EQ(OpenWhole(dir / "few.thd", few), zv::kOk);
+    EXPECT_EQ(few.header.auCount, 10u);
+    EXPECT_EQ(few.header.payloadSize, tenEnd);
+  }
+}
+
+TEST(Mlp, DvdAudioMlpIsRefusedBecauseDiscsCarryTrueHd) {
+  TempDir dir;
+  std::vector<uint8_t> b = ReadBytes(DataPath("thd_51.thd"));
+  b[7] = 0xBB;  // the MLP format of the major sync
+  WriteBytes(dir / "dvd.mlp", b);
+  zv::ScriptedPrompt prompt;
+  zv::SStreamContext ctx;
+  EXPECT_EQ(OpenWhole(dir / "dvd.mlp", ctx, &prompt), zv::kFailed);
+  EXPECT_FALSE(zv::PathExists(dir / "dvd.mlp.dsi"));
+  ASSERT_FALSE(prompt.messages.empty());
+  const std::string m = prompt.messages.back();
+  EXPECT_NE(m.find("Incompatible file! "), std::string::npos) << m;
+  EXPECT_NE(m.find("MLP (DVD-Audio"), std::string::npos) << m;
+  EXPECT_NE(m.find("discs carry Dolby TrueHD"), std::string::npos) << m;
 }
 
 TEST(Mlp, PairWithTheCoreIsAnnouncedAsLossless) {

@@ -418,4 +418,41 @@ TEST(Mpeg2Units, BytesOutsideEveryUnitDoNotSpoilTheTable) {
   EXPECT_EQ(counter.parses, 0);
 }
 
+TEST(Mpeg2Units, APictureCutOffByTheEndOfTheFileIsLeftOut) {
+  TempDir dir;
+  // Synthetic: the last picture's slices stop short of the bottom row, or
+  // only the first field of a pair is there.
+  auto p = M2vGop("IPBBP");
+  p[4].wholeRows = false;
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  ASSERT_EQ(Analyse(dir, M2vStream(M2vSequence{}, p), ctx, prompt), zv::kOk);
+  EXPECT_EQ(AllUnits(ctx).size(), 4u);
+  p[4].wholeRows = true;
+  zv::SStreamContext whole;
+  ASSERT_EQ(Analyse(dir, M2vStream(M2vSequence{}, p), whole, prompt), zv::kOk);
+  EXPECT_EQ(AllUnits(whole).size(), 5u);
+  p[4].structure = 1;
+  zv::SStreamContext field;
+  ASSERT_EQ(Analyse(dir, M2vStream(M2vSequence{}, p), field, prompt), zv::kOk);
+  EXPECT_EQ(AllUnits(field).size(), 4u) << "a first field without its second";
+
+  // An encoded stream cut in the middle of its last picture.
+  const std::vector<uint8_t> bytes = ReadBytes(DataPath("m2v_1080p2398.m2v"));
+  WriteBytes(dir / "full.m2v", bytes);
+  zv::SStreamContext full;
+  ASSERT_EQ(OpenWhole(dir / "full.m2v", full), zv::kOk);
+  const std::vector<zv::AUI> all = AllUnits(full);
+  ASSERT_GT(all.size(), 2u);
+  EXPECT_EQ(all.back().offset + all.back().size, bytes.size()) << "the whole stream keeps its last picture";
+  const uint64_t cut = all.back().offset + all.back().size / 2;
+  WriteBytes(dir / "cut.m2v", std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
+  zv::SStreamContext shortened;
+  ASSERT_EQ(OpenWhole(dir / "cut.m2v", shortened), zv::kOk);
+  const std::vector<zv::AUI> kept = AllUnits(shortened);
+  ASSERT_EQ(kept.size(), all.size() - 1);
+  EXPECT_EQ(kept.back().offset + kept.back().size, all.back().offset);
+}
+
 }  // namespace
+

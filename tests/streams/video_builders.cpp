@@ -88,6 +88,16 @@ std::vector<uint8_t> M2vStream(const M2vSequence& s, const std::vector<M2vPictur
     }
     StartCode(out, 0x01);  // one slice of stand-in data
     Filler(out, p.dataBytes);
+    // and a slice in the bottom macroblock row: the picture is whole.
+    if (p.wholeRows) {
+      const unsigned rows = s.progressive ? (s.height + 15) / 16
+                            : p.structure == 3 ? 2 * ((s.height + 31) / 32)
+                                               : (s.height + 31) / 32;
+      if (rows > 1) {
+        StartCode(out, static_cast<uint8_t>(rows));
+        Filler(out, 8);
+      }
+    }
     if (p.sequenceEnd) StartCode(out, 0xB7);
   }
   return out;

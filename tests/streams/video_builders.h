@@ -31,6 +31,7 @@ struct M2vPicture {
   bool sequence = false;   // a sequence header (and extension) go before it
   bool sequenceEnd = false;  // a sequence end code follows it
   size_t dataBytes = 64;
+  bool wholeRows = true;   // false: its slices stop short of the bottom row (cut off)
 };
 std::vector<uint8_t> M2vSequenceHeader(const M2vSequence& s);
 std::vector<uint8_t> M2vStream(const M2vSequence& s, const std::vector<M2vPicture>& pictures);
