@@ -303,7 +303,8 @@ bool ParseClockTime(const std::string& text, int64_t& ns) {
   size_t i = 0;
   for (int k = 0; k < 3; ++k) {
     const size_t start = i;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])) && i - start < 9)
+    // Up to 999999 hours, so that nanoseconds fit 64 bits.
+    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])) && i - start < (k == 0 ? 6u : 2u))
       parts[k] = parts[k] * 10 + (t[i++] - '0');
     if (i == start) return false;
     if (k < 2 && (i >= t.size() || t[i++] != ':')) return false;
