@@ -3,6 +3,7 @@
 // saves it only when everything succeeded, so a failed command leaves the
 // file as it was.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +23,9 @@
 #include "chapters/chapters.h"
 #include "model/object_path.h"
 #include "model/project.h"
+#include "model/story.h"
+#include "mux/pipe.h"
+#include "streams/stream_context.h"
 #include "platform/paths.h"
 
 namespace zvapp {
@@ -420,12 +424,55 @@ bool IsTimecode(const std::string& t) {
   return (t[8] == '.' || t[8] == ':' || t[8] == ';') && digit(9, '9') && digit(10, '9') && digit(11, '9');
 }
 
+// "5:00", "1:30:00" or "5" (minutes), above zero.
+bool ParseInterval(const std::string& text, int64_t& ms) {
+  int64_t parts[3] = {0, 0, 0};
+  int n = 0;
+  size_t i = 0;
+  while (n < 3) {
+    const size_t start = i;
+    int64_t v = 0;
+    while (i < text.size() && i - start < 6 && std::isdigit(static_cast<unsigned char>(text[i]))) v = v * 10 + (text[i++] - '0');
+    if (i == start) return false;
+    parts[n++] = v;
+    if (i == text.size()) break;
+    if (text[i++] != ':') return false;
+  }
+  if (i != text.size()) return false;
+  if (n == 1) ms = parts[0] * 60000;
+  else if (n == 2) ms = (parts[0] * 60 + parts[1]) * 1000;
+  else ms = ((parts[0] * 60 + parts[1]) * 60 + parts[2]) * 1000;
+  if (n >= 2 && parts[n - 1] > 59) return false;
+  if (n == 3 && parts[1] > 59) return false;
+  return ms > 0;
+}
+
+// Presentation length of the clip's main video stream, 0 when it has none.
+int64_t VideoLengthMs(zv::CStoryObject& story) {
+  for (const zv::STrackRef& t : story.TrackRefs()) {
+    if (!t.enabled || !t.primary || !t.video || t.reused) continue;
+    zv::SStreamContext ctx;
+    zv::SSourceParams src;
+    src.path = t.path;
+    uint32_t start = 0, end = 0;
+    if (zv::OpenStream(src, ctx, zv::Progress{}, nullptr) == zv::kOk && zv::ContextPtsRange(ctx, start, end) &&
+        end > start)
+      return (end - start) / 90;
+  }
+  return 0;
+}
+
 int RunChapters(const std::vector<std::string>& argv) {
   const CommandInfo& self = Self("chapters");
   Args args;
-  if (int rc = ParseArgs(self, argv, {"--fps"}, 3, 5, args)) return rc;
+  if (int rc = ParseArgs(self, argv, {"--fps", "--every"}, 3, 5, args)) return rc;
   const std::string& action = args[2];
-  size_t want = action == "import" ? 4 : action == "add" ? 4 : action == "list" ? 3 : action == "remove" ? 4 : 0;
+  const bool every = !args.Values("--every").empty();
+  if (every && action != "import") return UsageError(self, "--every goes with import");
+  int64_t everyMs = 0;
+  if (every && !ParseInterval(args.Value("--every"), everyMs))
+    return RefuseValue(self, "--every takes minutes and seconds (5:00), hours too (1:00:00), or minutes alone (5)");
+  size_t want = action == "import" ? (every ? 3 : 4) : action == "add" ? 4 : action == "list" ? 3 : action == "remove" ? 4 : 0;
   if (want == 0) return UsageError(self, "unknown action \"" + action + "\"");
   if (args.Count() < want || args.Count() > (action == "add" ? 5u : want))
     return UsageError(self, "wrong number of arguments for \"" + action + "\"");
@@ -489,6 +536,16 @@ int RunChapters(const std::vector<std::string>& argv) {
   }
   if (!zv::IsValidFpsCode(code)) return FailIn(self, std::string(zv::kMsgAddVideoFirst) + "(or give --fps CODE)");
 
+  if (action == "import" && every) {
+    if (!item->m_pStory) return FailIn(self, zv::kMsgSelectClipFirst);
+    const int64_t lengthMs = VideoLengthMs(*item->m_pStory);
+    if (lengthMs <= 0) return FailIn(self, zv::kMsgAddVideoFirst);
+    chapters.m_nFpsCode = static_cast<uint8_t>(code);
+    zv::ChaptersEvery(chapters, everyMs, lengthMs);
+    if (int rc = Save(self, args[0], project)) return rc;
+    std::printf("imported %zu chapters\n", chapters.m_points.size());
+    return kExitOk;
+  }
   if (action == "import") {
     std::string message;
     zv::ImportResult r = zv::ImportChapterFile(chapters, item->m_pStory != nullptr, code, args[3], message);
@@ -546,9 +603,12 @@ ZV_COMMAND("delete", "delete a movie, clip, menu, menu page, BOG, button, title 
 ZV_COMMAND("chapters", "list, add, remove or import the chapters of a play item",
            "zelvane chapters P.zvpj ITEM ACTION [--fps CODE]\n"
            "  ITEM     a play item, e.g. \"Movie#1/Title#1/PI#1\"\n"
-           "  ACTION   list | add TIMECODE [NAME] | remove N | import FILE\n"
+           "  ACTION   list | add TIMECODE [NAME] | remove N | import FILE | import --every INTERVAL\n"
            "  TIMECODE hh:mm:ss:ff, hh:mm:ss.mmm or \"end\"\n"
-           "  FILE     a .csv chapter file (with frame rate and drop-frame header) or a text file of timecodes\n"
+           "  FILE     a .csv chapter file (with frame rate and drop-frame header), a text file of timecodes\n"
+           "           (a name may follow each, the rest of its line), the CHAPTER01=/CHAPTER01NAME= file of\n"
+           "           mkvextract and OGM tools, Matroska chapter XML, or an ffmpeg metadata file ([CHAPTER])\n"
+           "  --every  a chapter at the start and every INTERVAL after it (5:00, 1:00:00, or minutes: 5)\n"
            "  --fps    frame-rate code of the item's video: 1 23.976, 2 24, 3 25, 4 29.97, 6 50, 7 59.94",
            "zelvane chapters disc.zvpj Movie#1/Title#1/PI#1 add 00:05:00:00 Scene2 --fps 3", RunChapters);
 

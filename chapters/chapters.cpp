@@ -1,12 +1,16 @@
 #include "chapters/chapters.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/xml.h"
 
 namespace zv {
 
@@ -66,6 +70,27 @@ std::vector<std::string> Lines(const std::string& text) {
 bool InRange(char c, char lo, char hi) { return c >= lo && c <= hi; }
 int Digit(char c) { return c - '0'; }
 
+// The name of a chapter line: the rest of the line after the timecode and
+// its separators, blanks and commas kept; a quoted name loses its quotes
+// ("" inside stands for one).
+std::string ChapterName(const std::string& line) {
+  std::string s = line.substr(0, 1023);
+  size_t i = 0;
+  while (i < s.size() && std::strchr(" ,\t\n", s[i])) ++i;
+  while (i < s.size() && !std::strchr(" ,\t\n", s[i])) ++i;
+  while (i < s.size() && std::strchr(" ,\t\n", s[i])) ++i;
+  std::string name = Trim(s.substr(i));
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+    std::string unquoted;
+    for (size_t k = 1; k + 1 < name.size(); ++k) {
+      unquoted += name[k];
+      if (name[k] == '"' && name[k + 1] == '"') ++k;
+    }
+    name = unquoted;
+  }
+  return name;
+}
+
 // A chapter line appends a point when its first token looks like a timecode.
 void ChapterLine(const std::string& line, double fps, CChapters& chapters) {
   std::vector<std::string> tok = Tokens(line);
@@ -78,7 +103,7 @@ void ChapterLine(const std::string& line, double fps, CChapters& chapters) {
   CChapterPoint p;
   p.type = 1;
   p.time = ParseTimecode(tc, fps);
-  if (tok.size() > 1) p.name = Trim(tok[1]);
+  p.name = ChapterName(line);
   chapters.m_points.push_back(p);
 }
 
@@ -269,6 +294,235 @@ bool ParseChapterCsv(const std::string& text, CChapters& chapters, std::string& 
   return false;
 }
 
+namespace {
+
+// h:mm:ss, h:mm:ss.fraction (any number of digits) to nanoseconds.
+bool ParseClockTime(const std::string& text, int64_t& ns) {
+  const std::string t = Trim(text);
+  int64_t parts[3] = {0, 0, 0};
+  size_t i = 0;
+  for (int k = 0; k < 3; ++k) {
+    const size_t start = i;
+    // Up to 999999 hours, so that nanoseconds fit 64 bits.
+    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])) && i - start < (k == 0 ? 6u : 2u))
+      parts[k] = parts[k] * 10 + (t[i++] - '0');
+    if (i == start) return false;
+    if (k < 2 && (i >= t.size() || t[i++] != ':')) return false;
+  }
+  if (parts[1] > 59 || parts[2] > 59) return false;
+  int64_t fraction = 0;
+  if (i < t.size()) {
+    if (t[i++] != '.') return false;
+    int64_t scale = 100000000;
+    const size_t start = i;
+    for (; i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])); ++i, scale /= 10)
+      fraction += (t[i] - '0') * scale;
+    if (i == start || i != t.size()) return false;
+  }
+  ns = ((parts[0] * 60 + parts[1]) * 60 + parts[2]) * 1000000000 + fraction;
+  return true;
+}
+
+int32_t FramesOfNs(int64_t ns, double fps) {
+  const double frames = std::trunc(static_cast<double>(ns) / 1e9 * fps + 0.5);
+  return static_cast<int32_t>(std::min(frames, 2147483647.0));
+}
+
+bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
+  return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+// CHAPTER01=00:00:00.000 and CHAPTER01NAME=Name lines.
+bool ParseSimpleChapters(const std::string& text, double fps, CChapters& chapters, std::string& message) {
+  std::vector<std::pair<std::string, CChapterPoint>> byNumber;
+  for (const std::string& raw : Lines(text)) {
+    const std::string line = Trim(raw);
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos || !StartsWithNoCase(line, "CHAPTER")) continue;
+    std::string key = line.substr(7, eq - 7);
+    const std::string value = line.substr(eq + 1);
+    const bool isName = key.size() > 4 && EqualsNoCase(key.substr(key.size() - 4), "NAME");
+    if (isName) key.resize(key.size() - 4);
+    if (key.empty() || key.find_first_not_of("0123456789") != std::string::npos) continue;
+    auto it = std::find_if(byNumber.begin(), byNumber.end(), [&](const auto& e) { return e.first == key; });
+    if (it == byNumber.end()) {
+      byNumber.emplace_back(key, CChapterPoint{});
+      it = byNumber.end() - 1;
+      it->second.time = -2;  // no time yet
+    }
+    if (isName) {
+      it->second.name = Trim(value);
+    } else {
+      int64_t ns = 0;
+      if (!ParseClockTime(value, ns)) {
+        message = "CHAPTER" + key + ": \"" + Trim(value) + "\" is not a time (hh:mm:ss.mmm)";
+        return false;
+      }
+      it->second.time = FramesOfNs(ns, fps);
+    }
+  }
+  for (auto& e : byNumber) {
+    if (e.second.time == -2) {
+      message = "CHAPTER" + e.first + "NAME has no CHAPTER" + e.first + " time";
+      return false;
+    }
+    chapters.m_points.push_back(e.second);
+  }
+  return true;
+}
+
+const XmlElement* Child(const XmlElement& e, const char* name) {
+  for (const auto& c : e.children)
+    if (c->name == name) return c.get();
+  return nullptr;
+}
+
+// <Chapters><EditionEntry><ChapterAtom><ChapterTimeStart>... with
+// <ChapterDisplay><ChapterString>; the first edition's visible chapters.
+bool ParseMatroskaChapters(const std::string& text, double fps, CChapters& chapters, std::string& message) {
+  std::string error;
+  // mkvextract writes a byte-order mark first.
+  std::unique_ptr<XmlElement> root = ParseXml(text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? text.substr(3) : text, error);
+  if (!root) {
+    message = "the Matroska chapter file is not well-formed XML: " + error;
+    return false;
+  }
+  const XmlElement* edition = root->name == "Chapters" ? Child(*root, "EditionEntry") : nullptr;
+  if (!edition) {
+    message = "the Matroska chapter file has no <Chapters><EditionEntry>";
+    return false;
+  }
+  for (const auto& atom : edition->children) {
+    if (atom->name != "ChapterAtom") continue;
+    const XmlElement* hidden = Child(*atom, "ChapterFlagHidden");
+    if (hidden && Trim(hidden->text) == "1") continue;
+    const XmlElement* start = Child(*atom, "ChapterTimeStart");
+    int64_t ns = 0;
+    if (!start || !ParseClockTime(start->text, ns)) {
+      message = "line " + std::to_string(atom->line) + ": a ChapterAtom without a ChapterTimeStart of hh:mm:ss.nnnnnnnnn";
+      return false;
+    }
+    CChapterPoint p;
+    p.time = FramesOfNs(ns, fps);
+    if (const XmlElement* display = Child(*atom, "ChapterDisplay"))
+      if (const XmlElement* name = Child(*display, "ChapterString")) p.name = Trim(name->text);
+    chapters.m_points.push_back(p);
+  }
+  return true;
+}
+
+// ffmpeg metadata: [CHAPTER] sections with TIMEBASE=num/den, START=ticks and
+// title=name; without TIMEBASE the ticks are nanoseconds.
+bool ParseFfmetadataChapters(const std::string& text, double fps, CChapters& chapters, std::string& message) {
+  struct Section {
+    int64_t num = 1, den = 1000000000, start = -1;
+    std::string title;
+    int line = 0;
+  };
+  std::vector<Section> sections;
+  bool inChapter = false;
+  int lineNo = 0;
+  for (const std::string& raw : Lines(text)) {
+    ++lineNo;
+    const std::string line = Trim(raw);
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line[0] == '[') {
+      inChapter = EqualsNoCase(line, "[CHAPTER]");
+      if (inChapter) {
+        sections.emplace_back();
+        sections.back().line = lineNo;
+      }
+      continue;
+    }
+    if (!inChapter) continue;
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq);
+    // '=', ';', '#', '\\' and line ends in values come escaped by a backslash.
+    std::string value;
+    for (size_t i = eq + 1; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) ++i;
+      value += line[i];
+    }
+    Section& s = sections.back();
+    char* end = nullptr;
+    if (EqualsNoCase(key, "TIMEBASE")) {
+      const size_t slash = value.find('/');
+      const long long num = std::strtoll(value.c_str(), &end, 10);
+      const long long den = slash == std::string::npos ? 0 : std::strtoll(value.c_str() + slash + 1, &end, 10);
+      if (num <= 0 || den <= 0) {
+        message = "line " + std::to_string(lineNo) + ": TIMEBASE \"" + value + "\" is not num/den";
+        return false;
+      }
+      s.num = num;
+      s.den = den;
+    } else if (EqualsNoCase(key, "START")) {
+      errno = 0;
+      const long long v = std::strtoll(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || v < 0 || errno != 0) {
+        message = "line " + std::to_string(lineNo) + ": START \"" + value + "\" is not a count of time-base units";
+        return false;
+      }
+      s.start = v;
+    } else if (EqualsNoCase(key, "title")) {
+      s.title = Trim(value);
+    }
+  }
+  for (const Section& s : sections) {
+    if (s.start < 0) {
+      message = "line " + std::to_string(s.line) + ": a [CHAPTER] without START";
+      return false;
+    }
+    CChapterPoint p;
+    const double seconds = static_cast<double>(s.start) * static_cast<double>(s.num) / static_cast<double>(s.den);
+    p.time = FramesOfNs(static_cast<int64_t>(std::min(seconds, 1e9) * 1e9), fps);
+    p.name = s.title;
+    chapters.m_points.push_back(p);
+  }
+  return true;
+}
+
+}  // namespace
+
+ChapterFileFormat DetectChapterFormat(const std::string& text) {
+  size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  const std::string head = text.substr(i, 4096);
+  if (StartsWithNoCase(head, ";FFMETADATA") || head.find("[CHAPTER]") != std::string::npos)
+    return ChapterFileFormat::kFfmetadata;
+  if (head[0] == '<' && head.find("<Chapters") != std::string::npos) return ChapterFileFormat::kMatroskaXml;
+  if (StartsWithNoCase(head, "CHAPTER") && head.find('=') != std::string::npos) return ChapterFileFormat::kSimple;
+  return ChapterFileFormat::kTimecodes;
+}
+
+bool ParseTimedChapters(const std::string& text, CChapters& chapters, std::string& message) {
+  chapters.m_points.clear();
+  message.clear();
+  if (!IsValidFpsCode(chapters.m_nFpsCode)) return false;
+  const double fps = FpsOfCode(chapters.m_nFpsCode);
+  bool ok = false;
+  switch (DetectChapterFormat(text)) {
+    case ChapterFileFormat::kSimple: ok = ParseSimpleChapters(text, fps, chapters, message); break;
+    case ChapterFileFormat::kMatroskaXml: ok = ParseMatroskaChapters(text, fps, chapters, message); break;
+    case ChapterFileFormat::kFfmetadata: ok = ParseFfmetadataChapters(text, fps, chapters, message); break;
+    case ChapterFileFormat::kTimecodes: message = "not a chapter file of times"; break;
+  }
+  if (!ok) chapters.m_points.clear();
+  return ok;
+}
+
+void ChaptersEvery(CChapters& chapters, int64_t intervalMs, int64_t lengthMs) {
+  chapters.m_points.clear();
+  if (intervalMs <= 0 || !IsValidFpsCode(chapters.m_nFpsCode)) return;
+  const double fps = FpsOfCode(chapters.m_nFpsCode);
+  for (int64_t t = 0; t == 0 || t < lengthMs; t += intervalMs) {
+    CChapterPoint p;
+    p.time = FramesOfNs(t * 1000000, fps);
+    chapters.m_points.push_back(p);
+    if (chapters.m_points.size() >= 999) break;  // a playlist holds at most 999 marks
+  }
+}
+
 bool ReadChapterText(const std::string& path, CChapters& chapters, std::string& message) {
   std::string text;
   if (!ReadText(path, text, message)) return false;
@@ -294,8 +548,14 @@ ImportResult ImportChapterFile(CChapters& target, bool hasClip, int clipFpsCode,
   }
   CChapters tmp;
   tmp.m_nFpsCode = static_cast<uint8_t>(clipFpsCode);
-  bool ok = EqualsNoCase(ExtensionOf(path), ".csv") ? ReadChapterCsv(path, tmp, message)
-                                                    : ReadChapterText(path, tmp, message);
+  std::string text;
+  if (!ReadText(path, text, message)) return ImportResult::kFailed;
+  bool ok;
+  if (DetectChapterFormat(text) != ChapterFileFormat::kTimecodes)
+    ok = ParseTimedChapters(text, tmp, message);
+  else
+    ok = EqualsNoCase(ExtensionOf(path), ".csv") ? ParseChapterCsv(text, tmp, message)
+                                                 : ParseChapterText(text, tmp, message);
   if (!ok) return ImportResult::kFailed;
   if (tmp.m_points.empty()) return ImportResult::kNoChapters;
   target.CopyFrom(tmp);

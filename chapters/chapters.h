@@ -1,5 +1,6 @@
 // Chapter lists counted in video frames, timecode text, and chapter-file
-// import (".csv" with a frame-rate header, or plain text lines).
+// import (".csv" with a frame-rate header, plain text lines, and the timed
+// forms other tools write).
 #pragma once
 
 #include <cstdint>
@@ -69,10 +70,24 @@ bool ReadChapterText(const std::string& path, CChapters& chapters, std::string& 
 bool ParseChapterCsv(const std::string& text, CChapters& chapters, std::string& message);
 bool ParseChapterText(const std::string& text, CChapters& chapters, std::string& message);
 
+// Chapter files that give times rather than frames: the simple form of
+// OGM tools and mkvextract (CHAPTER01=00:00:00.000, CHAPTER01NAME=...),
+// Matroska chapter XML, and ffmpeg metadata ([CHAPTER] with TIMEBASE, START
+// and title). Told apart by content; kTimecodes is the CSV or text form.
+enum class ChapterFileFormat { kTimecodes, kSimple, kMatroskaXml, kFfmetadata };
+ChapterFileFormat DetectChapterFormat(const std::string& text);
+// Reads one of the timed forms into `chapters` (emptied first; its frame-rate
+// code must be 1..7), each time becoming the nearest frame of that rate. On
+// failure `message` says what is wrong and the list is empty.
+bool ParseTimedChapters(const std::string& text, CChapters& chapters, std::string& message);
+// A chapter at the start and one every `intervalMs` before `lengthMs`.
+void ChaptersEvery(CChapters& chapters, int64_t intervalMs, int64_t lengthMs);
+
 enum class ImportResult { kImported, kFailed, kNoChapters };
 // The import command: `hasClip` says whether the list belongs to a clip,
 // `clipFpsCode` is that clip's video frame-rate code (0 without video).
-// ".csv" (any letter case) is read as CSV, everything else as text. Only a
+// A timed form is recognised by its content; otherwise ".csv" (any letter
+// case) is read as CSV, everything else as text. Only a
 // read that yields at least one point replaces `target` (keeping the clip's
 // frame-rate code); otherwise `target` is unchanged.
 ImportResult ImportChapterFile(CChapters& target, bool hasClip, int clipFpsCode, const std::string& path,

@@ -117,13 +117,14 @@ bool ValidatePlaylist(CPlObject& playlist, const std::string& prefix, IPrompt& p
 void PreparePlaylist(CPlObject& playlist);
 // Writes the playlist files of the object into PLAYLIST and BACKUP/PLAYLIST
 // below `bdmvPath`, after its stories were multiplexed.
-// Chapters left out are told in the build log through `progress`.
+// Chapters left out or moved are told in the build log through `progress`.
 bool WritePlaylists(CPlObject& playlist, const std::string& bdmvPath, IPrompt& prompt,
                     const Progress& progress = Progress{});
 // Appends the play item (and its chapter marks) to `record`, reading the
 // clip information the build just wrote. False with `error` set. A chapter
 // at or after the item's out time would be an empty last chapter: it is
-// left out and, with `leftOut`, told there as a log text.
+// left out and, with `leftOut`, told there as a log text; so is a chapter
+// moved to the entry point (I picture) nearest to it, with both times.
 bool BuildPlayItem(CPiObject& item, PlaylistFile& record, const std::string& bdmvPath, std::string& error,
                    std::vector<std::string>* leftOut = nullptr);
 // True for a chapter at a frame count (not the start or the end) that falls

@@ -223,6 +223,21 @@ bool BuildPlayItem(CPiObject& item, PlaylistFile& rec, const std::string& bdmvPa
     mark.MarkType = p.type;
     mark.RefToPlayItemId = static_cast<uint16_t>(index);
     mark.MarkTimeStamp = ChapterMarkTime(p.time, fps, pi.InTime, pi.OutTime, entryPoints);
+    // A chapter begins at a picture a player can start from: one asked for
+    // elsewhere is moved, and the move is told with both times.
+    if (p.time > 0 && fps > 0 && leftOut) {
+      const int64_t target = static_cast<int64_t>(std::trunc(p.time / fps * 90000.0 + 0.5)) + 2ll * pi.InTime;
+      const int64_t moved = 2ll * mark.MarkTimeStamp - target;
+      if (moved <= -static_cast<int64_t>(kEpTimeStep) || moved >= static_cast<int64_t>(kEpTimeStep)) {
+        const double at = static_cast<double>(2ll * mark.MarkTimeStamp - 2ll * pi.InTime) / 90000.0 * fps;
+        std::string text = "chapter " + std::to_string(c + 1);
+        if (!p.name.empty()) text += " (" + p.name + ")";
+        text += " " + FormatTimecode(p.time, fps) + " -> " +
+                FormatTimecode(static_cast<int32_t>(std::trunc(at + 0.5)), fps) + ", the " +
+                (moved < 0 ? "preceding" : "following") + " I picture";
+        leftOut->push_back(text);
+      }
+    }
     mark.EntryEsPid = 0xFFFF;
     mark.Duration = 0;
     marks.push_back(mark);

@@ -81,6 +81,80 @@ void CH264VideoSif::Save(ArchiveOut& out) const {
   out.U8(constraintByte);
 }
 
+// ---------------------------------------------------------------- SPS flag
+
+namespace {
+// End of the NAL unit whose payload starts at `from`: the next start code's
+// zeros, and zero bytes before them, belong to no NAL.
+size_t NalEnd(const uint8_t* p, size_t from, size_t n, size_t& nextStart) {
+  nextStart = FindStartCode(p, from, n);
+  size_t end = nextStart < n ? std::max(from, nextStart - 2) : n;
+  while (end > from && p[end - 1] == 0) --end;
+  return end;
+}
+}  // namespace
+
+int SetFixedFrameRateFlag(uint8_t* unit, size_t size) {
+  int changed = 0;
+  size_t code = FindStartCode(unit, 0, size);
+  while (code < size) {
+    const size_t begin = code + 1;
+    size_t next;
+    const size_t end = NalEnd(unit, begin, size, next);
+    if (end <= begin) break;
+    const unsigned type = unit[begin] & 0x1F;
+    if (type == 1 || type == 5) break;  // parameter sets come before the slices
+    if (type == 7) {
+      // Raw payload, the flag set, and the payload escaped again.
+      std::vector<uint8_t> rbsp;
+      rbsp.reserve(end - begin);
+      unsigned zeros = 0;
+      for (size_t i = begin + 1; i < end; ++i) {
+        if (zeros >= 2 && unit[i] == 3) {
+          zeros = 0;
+          continue;
+        }
+        zeros = unit[i] == 0 ? zeros + 1 : 0;
+        rbsp.push_back(unit[i]);
+      }
+      CH264Parser parser;
+      parser.Reset();
+      parser.firstSpsPending_ = false;
+      SStreamContext ctx;
+      CNalReader r(unit + begin + 1, end - begin - 1);
+      bool parsed = false;
+      try {
+        parsed = parser.ParseSps(r, ctx) == kParseOk;
+      } catch (const FormatError&) {
+      }
+      const CH264Parser::SSps& sps = parser.sps_[parser.activeSps_];
+      if (parsed && sps.valid && sps.timing && !sps.fixedFrameRate && sps.fixedFrameRateBit / 8 < rbsp.size()) {
+        rbsp[sps.fixedFrameRateBit / 8] |= static_cast<uint8_t>(0x80 >> (sps.fixedFrameRateBit % 8));
+        std::vector<uint8_t> escaped;
+        escaped.reserve(end - begin);
+        escaped.push_back(unit[begin]);
+        zeros = 0;
+        for (uint8_t b : rbsp) {
+          if (zeros >= 2 && b <= 3) {
+            escaped.push_back(3);
+            zeros = 0;
+          }
+          escaped.push_back(b);
+          zeros = b == 0 ? zeros + 1 : 0;
+        }
+        // A bit set can only take escapes away; never grow the unit.
+        if (escaped.size() <= end - begin) {
+          std::copy(escaped.begin(), escaped.end(), unit + begin);
+          std::fill(unit + begin + escaped.size(), unit + end, uint8_t{0});
+          ++changed;
+        }
+      }
+    }
+    code = next;
+  }
+  return changed;
+}
+
 // ---------------------------------------------------------------- parser
 
 CH264Parser::CH264Parser() : CParserBase(kSctH264, {".264", ".avc", ".h264"}) {}
@@ -118,6 +192,13 @@ void CH264Parser::Reset() {
   prevPocLsb_ = 0;
   prevFrameNum_ = 0;
   prevFrameNumOffset_ = 0;
+  unfixedRate_ = false;
+  pendingTiming_ = SPendingTiming{};
+  timedPictures_ = 0;
+  prevHasCpb_ = false;
+  prevCpbRemovalDelay_ = 0;
+  prevPeriods_ = 0;
+  rateFault_.clear();
 }
 
 int CH264Parser::ParseFile(const std::string& path, SStreamContext& ctx, const Progress& progress) {
@@ -210,6 +291,20 @@ int CH264Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress
     rec->stillPicture = 0;
     rec->constraintByte = 0;
   }
+  if (unfixedRate_) {
+    if (!rateFault_.empty()) {
+      ctx.errorDetail = "The frame rate varies: " + rateFault_ +
+                        ". A disc plays video of a constant frame rate; re-encode the video at one.";
+      return kParseNotFixedFrameRate;
+    }
+    if (progress.fn) {
+      char rate[32];
+      std::snprintf(rate, sizeof rate, "%.3f", frameDuration_ > 0 ? 1000.0 / frameDuration_ : 0.0);
+      progress.Item("note: \"" + file.Path() + "\": fixed_frame_rate_flag is 0, but all " +
+                    std::to_string(timedPictures_) + " pictures last one frame period (" + rate +
+                    " fps); the clip is written with the flag set");
+    }
+  }
   SSifHeader& h = ctx.header;
   h.auCount = recordsWritten_;
   h.auDuration = frameDuration_;
@@ -268,6 +363,39 @@ uint32_t CH264Parser::PictureTimingWord(const SSlice& s) {
     periods = s.field ? 1 : 2;
   }
   return (s.field ? 1u : 0u) + 2 * periods;
+}
+
+void CH264Parser::CheckPictureTiming(const SSlice& s) {
+  const SPendingTiming t = pendingTiming_;
+  pendingTiming_ = SPendingTiming{};
+  int64_t periods = s.field ? 1 : 2;  // field periods the picture is shown
+  if (t.hasPicStruct) {
+    switch (t.picStruct) {
+      case 1: case 2: periods = 1; break;
+      case 5: case 6: periods = 3; break;
+      case 7: periods = 4; break;
+      case 8: periods = 6; break;
+      default: periods = 2; break;
+    }
+  }
+  const int64_t n = ++timedPictures_;
+  if (rateFault_.empty()) {
+    if ((s.field ? 2 * periods : periods) != 2) {
+      rateFault_ = "picture " + std::to_string(n) + " (in decode order) is shown for " + std::to_string(periods) +
+                   " field periods, not one " + (s.field ? "field" : "frame") + " period";
+    } else if (t.hasCpb && prevHasCpb_) {
+      // Removal delays count clock ticks from the last buffering period,
+      // so the distance of two consecutive pictures is their difference.
+      const uint32_t mask = t.cpbLength >= 32 ? 0xFFFFFFFFu : (1u << t.cpbLength) - 1;
+      const int64_t interval = (t.cpbRemovalDelay - prevCpbRemovalDelay_) & mask;
+      if (interval != prevPeriods_)
+        rateFault_ = "picture " + std::to_string(n) + " (in decode order) is decoded " + std::to_string(interval) +
+                     " clock ticks after the one before it, which lasts " + std::to_string(prevPeriods_);
+    }
+  }
+  prevHasCpb_ = t.hasCpb;
+  prevCpbRemovalDelay_ = t.cpbRemovalDelay;
+  prevPeriods_ = periods;
 }
 
 void CH264Parser::BeginUnit(int64_t start) {
@@ -418,6 +546,7 @@ int CH264Parser::HandleSlice(int64_t nalStart, unsigned type, unsigned refIdc, C
     unit_->timingSet = true;
   }
   if (newPicture) {
+    CheckPictureTiming(s);
     unit_->poc = ComputePoc(s);
     unit_->field = s.field;
     unit_->bottom = s.bottom;
@@ -471,10 +600,12 @@ int CH264Parser::ParseVui(CNalReader& r, SSps& s, bool check) {
   if (s.timing) {
     s.numUnitsInTick = r.Bits(32);
     s.timeScale = r.Bits(32);
+    s.fixedFrameRateBit = r.BitPos();
     s.fixedFrameRate = r.Flag();
   }
   if (check && (!s.timing || s.numUnitsInTick == 0 || s.timeScale == 0)) return kParseNoTimingInfo;
-  if (check && !s.fixedFrameRate) return kParseNotFixedFrameRate;
+  // Checked against the pictures' timing when the stream has been read.
+  if (s.timing && !s.fixedFrameRate) unfixedRate_ = true;
   if (r.Flag()) ParseHrd(r, s.nal);
   if (r.Flag()) ParseHrd(r, s.vcl);
   if (s.nal.present || s.vcl.present) {
@@ -590,8 +721,10 @@ int CH264Parser::ParseSps(CNalReader& r, SStreamContext& ctx) {
       std::snprintf(text, sizeof text, "Error: Unsupported FrameRate value %2.3f! ", fps);
       prompt->Message(text);
     }
+    ctx.errorDetail = DiscVideoFormatRefusal(s.width, s.height, s.frameMbsOnly, fps);
     return v;
   }
+  if (v == kParseWrongVideoFormat) ctx.errorDetail = DiscVideoFormatRefusal(s.width, s.height, s.frameMbsOnly, fps);
   if (v != kParseOk) return v;
   firstSpsPending_ = false;
   return kParseOk;
@@ -649,16 +782,33 @@ void CH264Parser::ParseSei(CNalReader& r) {
     while ((b = r.Bits(8)) == 0xFF) size += 255;
     size += b;
     const uint64_t end = r.BitPos() + uint64_t{size} * 8;
-    if (type == 1 && sps.valid && cur_) {
+    if (type == 1 && sps.valid) {
+      // Kept for the picture this SEI begins, and (as the time stamps expect)
+      // in the record of the slice before it.
+      SPendingTiming t;
       const SHrd* hrd = sps.nal.present ? &sps.nal : sps.vcl.present ? &sps.vcl : nullptr;
+      uint32_t dpbOutputDelay = 0;
       if (hrd) {
-        cur_->cpbRemovalDelay = r.Bits(hrd->cpbRemovalDelayLength);
-        cur_->dpbOutputDelay = r.Bits(hrd->dpbOutputDelayLength);
-        cur_->hasCpb = true;
+        t.cpbRemovalDelay = r.Bits(hrd->cpbRemovalDelayLength);
+        t.cpbLength = hrd->cpbRemovalDelayLength;
+        dpbOutputDelay = r.Bits(hrd->dpbOutputDelayLength);
+        t.hasCpb = true;
       }
       if (sps.picStructPresent) {
-        cur_->picStruct = static_cast<uint8_t>(r.Bits(4));
-        cur_->picStructPresent = true;
+        t.picStruct = static_cast<uint8_t>(r.Bits(4));
+        t.hasPicStruct = true;
+      }
+      pendingTiming_ = t;
+      if (cur_) {
+        if (t.hasCpb) {
+          cur_->cpbRemovalDelay = t.cpbRemovalDelay;
+          cur_->dpbOutputDelay = dpbOutputDelay;
+          cur_->hasCpb = true;
+        }
+        if (t.hasPicStruct) {
+          cur_->picStruct = t.picStruct;
+          cur_->picStructPresent = true;
+        }
       }
     }
     if (r.BitPos() > end) return;

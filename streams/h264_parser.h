@@ -16,6 +16,13 @@ namespace zv {
 
 class CNalReader;
 
+// Sets fixed_frame_rate_flag in every sequence parameter set ahead of the
+// first slice of one access unit that has timing information without it.
+// The unit keeps its size: a set that no longer needs an emulation-prevention
+// byte is followed by a zero byte, which the byte stream allows between NAL
+// units. Returns the number of sets changed.
+int SetFixedFrameRateFlag(uint8_t* unit, size_t size);
+
 class CH264VideoSif : public CVideoSif {
  public:
   CH264VideoSif() { version = 3; }
@@ -72,6 +79,7 @@ class CH264Parser : public CParserBase {
     bool timing = false;
     uint32_t numUnitsInTick = 0, timeScale = 0;
     bool fixedFrameRate = false;
+    uint64_t fixedFrameRateBit = 0;  // its position after the NAL header, emulation bytes removed
     SHrd nal, vcl;
     bool picStructPresent = false;
   };
@@ -100,6 +108,7 @@ class CH264Parser : public CParserBase {
   };
 
  private:
+  friend int SetFixedFrameRateFlag(uint8_t* unit, size_t size);
   struct SUnit {
     int64_t start = 0;
     uint32_t size = 0;
@@ -130,6 +139,25 @@ class CH264Parser : public CParserBase {
   int FlushGop(SStreamContext& ctx, bool atIdr);
   int FlushFieldGop(SStreamContext& ctx, ArchiveOut& out);
   static uint32_t PictureTimingWord(const SSlice& s);
+  void CheckPictureTiming(const SSlice& s);
+
+  // Encoders often leave fixed_frame_rate_flag unset on streams of constant
+  // rate. Such a stream is taken when every picture shows for one frame
+  // period and, with HRD timing, is decoded one period after the one before;
+  // the first picture that does not is remembered for the refusal.
+  struct SPendingTiming {
+    bool hasCpb = false, hasPicStruct = false;
+    uint32_t cpbRemovalDelay = 0;
+    unsigned cpbLength = 24;
+    uint8_t picStruct = 0;
+  };
+  bool unfixedRate_ = false;
+  SPendingTiming pendingTiming_;
+  int64_t timedPictures_ = 0;
+  bool prevHasCpb_ = false;
+  uint32_t prevCpbRemovalDelay_ = 0;
+  int64_t prevPeriods_ = 0;
+  std::string rateFault_;
 
   std::vector<SSps> sps_;
   std::vector<SPps> pps_;

@@ -199,7 +199,13 @@ int CM2VParser::CheckHeaders(File& file, SStreamContext& ctx) {
   const uint64_t rate = uint64_t{((bitRateExtension << 18) | bitRateValue) & 0x0FFFFFFF} * 400;
   ctx.header.bitRate = static_cast<uint32_t>(std::min<uint64_t>(rate, 0xFFFFFFFFu));
   ctx.header.auDuration = Mpeg2FramePeriod(rateCode);
-  if (int v = rec->Validate()) return v;
+  if (int v = rec->Validate()) {
+    if (v == kParseWrongFrameRate) {
+      static const double kFps[9] = {0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50, 60000.0 / 1001, 60};
+      ctx.errorDetail = DiscVideoFormatRefusal(width, height, progressive, rateCode < 9 ? kFps[rateCode] : 0);
+    }
+    return v;
+  }
   // A rate above what the disc carries cannot be multiplexed in time.
   if (rate > kMpeg2MaxBitRate) return kParseBitrateOverflow;
   return kParseOk;

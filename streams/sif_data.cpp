@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "streams/ac3_parser.h"
 #include "streams/h264_parser.h"
@@ -195,6 +197,52 @@ std::string DisallowedVideoWarning(const std::string& file, uint8_t vf, uint8_t 
   if (vf >= 8 || fr >= 8 || !kFormats[vf] || !kRates[fr] || FrameRateAllowed(vf, fr)) return {};
   return "\"" + file + "\": " + kFormats[vf] + " at " + kRates[fr] +
          " fps is not a Blu-ray video format; Blu-ray players may refuse it";
+}
+
+namespace {
+std::string RateText(double fps) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", fps);
+  std::string s = text;
+  while (!s.empty() && s.back() == '0') s.pop_back();
+  if (!s.empty() && s.back() == '.') s.pop_back();
+  return s;
+}
+
+// "a, b or c"
+std::string JoinOr(const std::vector<std::string>& v, const char* last = " or ") {
+  std::string out;
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (i > 0) out += i + 1 == v.size() ? last : ", ";
+    out += v[i];
+  }
+  return out;
+}
+}  // namespace
+
+std::string DiscVideoFormatRefusal(uint32_t width, uint32_t height, bool progressive, double fps) {
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  std::string what = size;
+  if (!progressive) what += " interlaced";
+  if (fps > 0) what += " at " + RateText(fps) + " fps";
+  const bool sizeTaken = ((width == 1920 || width == 1440) && height == 1080) || (width == 1280 && height == 720) ||
+                         (width == 720 && (height == 576 || height == 480));
+  if (!sizeTaken)
+    return what + " is not a disc format; a disc allows 1920x1080, 1440x1080, 1280x720, 720x576 and 720x480 "
+                  "(re-encode the video to one of them)";
+  static const uint8_t kCodes[] = {kFr23976, kFr24, kFr25, kFr2997, kFr50, kFr5994};
+  static const char* const kNames[] = {"23.976", "24", "25", "29.97", "50", "59.94"};
+  std::vector<std::string> scans;
+  for (bool p : {true, false}) {
+    const uint8_t vf = DeriveVideoFormat(height, p, 0);
+    if (!p && vf == DeriveVideoFormat(height, true, 0)) continue;  // 720 lines are progressive only
+    std::vector<std::string> rates;
+    for (size_t i = 0; i < sizeof kCodes; ++i)
+      if (FrameRateAllowed(vf, kCodes[i])) rates.push_back(kNames[i]);
+    if (!rates.empty()) scans.push_back(std::string(p ? "progressive " : "interlaced ") + JoinOr(rates) + " fps");
+  }
+  return what + " is not a disc format; at " + size + " a disc allows " + JoinOr(scans, ", or ") +
+         " (re-encode the video to one of them)";
 }
 
 uint8_t DisplayAspectFromSar(unsigned idx, uint32_t w, uint32_t h) {

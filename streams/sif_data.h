@@ -162,6 +162,10 @@ bool FrameRateAllowed(uint8_t videoFormat, uint8_t frameRate);
 // pair (1080p25, 720p25, 1080i23.976, ...): the warning shown for `file`,
 // which the analysis still accepts. Empty otherwise.
 std::string DisallowedVideoWarning(const std::string& file, uint8_t videoFormat, uint8_t frameRate);
+// Why a picture size and rate is refused, with what the disc takes instead:
+// "1920x1080 at 30 fps is not a disc format; at 1920x1080 a disc allows ...".
+// `fps` 0 leaves the rate out (a size the disc never takes).
+std::string DiscVideoFormatRefusal(uint32_t width, uint32_t height, bool progressive, double fps);
 // Display aspect (2, 3, or 0 unknown) from an H.264/VC-1 sample-aspect index.
 uint8_t DisplayAspectFromSar(unsigned sarIndex, uint32_t width, uint32_t height);
 // Index of the first entry of the H.264/VC-1 frame-rate table within 0.01

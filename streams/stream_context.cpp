@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "streams/ac3_parser.h"
 #include "streams/gs_parser.h"
+#include "streams/h264_parser.h"
 #include "streams/lpcm_parser.h"
 #include "streams/mpeg2_parser.h"
 #include "streams/other_sif.h"
@@ -406,6 +407,9 @@ const AUI* NextAu(SStreamContext& ctx) {
   if (!read) return nullptr;
   if (ctx.header.streamCodingType == kSctLpcm)
     ConvertLpcmToDisc(bytes, au->size, *static_cast<PCM_WAVE_FORMAT*>(ctx.sif.get()));
+  // The analysis took a constant-rate stream whose parameter sets do not
+  // say so; the disc gets them saying it.
+  if (ctx.header.streamCodingType == kSctH264) SetFixedFrameRateFlag(bytes, au->size);
   ctx.unitBytes = bytes;
   if (au->pts != 0) au->pts = static_cast<uint32_t>(au->pts + ctx.timeOffset);
   if (au->dts != 0) au->dts = static_cast<uint32_t>(au->dts + ctx.timeOffset);

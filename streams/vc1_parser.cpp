@@ -292,7 +292,11 @@ int CVc1Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
           rec->frameRate = FrameRateCodeFromFps(seq.fps);
           rec->hrdRate = static_cast<uint32_t>(std::min<uint64_t>(seq.hrdRate, 0xFFFFFFFFu));
           rec->hrdBuffer = static_cast<uint32_t>(std::min<uint64_t>(seq.hrdBuffer, 0xFFFFFFFFu));
-          if (int v = rec->Validate()) return v;
+          if (int v = rec->Validate()) {
+            if (v == kParseWrongFrameRate)
+              ctx.errorDetail = DiscVideoFormatRefusal(rec->width, rec->height, rec->progressive != 0, seq.fps);
+            return v;
+          }
           tick = 90.0 * 1000.0 / seq.fps;
           base = (kFirstPts - tick) / tick;
           ctx.header.auDuration = 1000.0 / seq.fps;

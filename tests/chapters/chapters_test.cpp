@@ -50,7 +50,7 @@ TEST(ChapterText, UsesTheListRateAndIgnoresNonTimecodeLines) {
                                c, msg));
   ASSERT_EQ(c.Count(), 3u);
   EXPECT_EQ(c.m_points[0].time, 255);
-  EXPECT_EQ(c.m_points[0].name, "Opening");  // a name keeps only its first word
+  EXPECT_EQ(c.m_points[0].name, "Opening scene");  // the name is the rest of the line
   EXPECT_EQ(c.m_points[0].type, 1);
   EXPECT_EQ(c.m_points[1].time, 0);  // out-of-range field still makes a point, at 0
   EXPECT_EQ(c.m_points[2].time, 1512);
@@ -176,4 +176,114 @@ TEST(Chapters, InsertInTimeOrderReturnsThePositionTaken) {
   std::vector<std::string> names;
   for (const auto& p : c.m_points) names.push_back(p.name);
   EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "b2", "c", "end", "end2"}));
+}
+
+TEST(ChapterNames, AreTheRestOfTheLineQuotedOrNot) {
+  CChapters c;
+  c.m_nFpsCode = 3;
+  std::string msg;
+  ASSERT_TRUE(ParseChapterCsv("FrameRate 25\nNonDrop\n00:00:00:00 The Storm\n00:00:01:00,\"Storm, the return\"\n"
+                              "00:00:02:00,Part 2, the end  \n00:00:03:00\t\"Say \"\"hi\"\"\"\n00:00:04:00\n",
+                              c, msg));
+  ASSERT_EQ(c.Count(), 5u);
+  EXPECT_EQ(c.m_points[0].name, "The Storm");
+  EXPECT_EQ(c.m_points[1].name, "Storm, the return");
+  EXPECT_EQ(c.m_points[2].name, "Part 2, the end");
+  EXPECT_EQ(c.m_points[3].name, "Say \"hi\"");
+  EXPECT_EQ(c.m_points[4].name, "");
+  EXPECT_EQ(c.m_points[1].time, 25);
+}
+
+// The same three chapters as mkvextract (XML and the simple form) and
+// ffmpeg (metadata) wrote them out of one Matroska file.
+TEST(ChapterImport, ReadsWhatMkvextractAndFfmpegWrite) {
+  const std::string folder = std::string(ZV_TEST_DATA) + "/chapters/";
+  for (const char* name : {"mkvextract.xml", "mkvextract_simple.txt", "ffmetadata.txt"}) {
+    SCOPED_TRACE(name);
+    CChapters list;
+    std::string msg;
+    ASSERT_EQ(ImportChapterFile(list, true, 1, folder + name, msg), ImportResult::kImported) << msg;
+    ASSERT_EQ(list.Count(), 3u);
+    EXPECT_EQ(list.m_nFpsCode, 1);
+    // 0.5 s and 1.25 s at 23.976 fps: frames 12 (11.99) and 30 (29.97).
+    EXPECT_EQ(list.m_points[0].time, 0);
+    EXPECT_EQ(list.m_points[1].time, 12);
+    EXPECT_EQ(list.m_points[2].time, 30);
+    EXPECT_EQ(list.m_points[0].name, "Opening");
+    EXPECT_EQ(list.m_points[1].name, "The Storm, again");
+    EXPECT_EQ(list.m_points[2].name, "Return & \xC3\xA9t\xC3\xA9");
+    for (const CChapterPoint& p : list.m_points) EXPECT_EQ(p.type, 1);
+  }
+}
+
+TEST(ChapterImport, TimedFormatsDetailsAndFaults) {
+  CChapters c;
+  c.m_nFpsCode = 3;  // 25
+  std::string msg;
+  // ffmetadata: its own time base, escapes, sections that are no chapters.
+  ASSERT_TRUE(ParseTimedChapters(";FFMETADATA1\ntitle=Film\n[STREAM]\ntitle=x\n[CHAPTER]\nTIMEBASE=1/1000\n"
+                                 "START=2000\nEND=3000\ntitle=A \\= B\\; C\n",
+                                 c, msg))
+      << msg;
+  ASSERT_EQ(c.Count(), 1u);
+  EXPECT_EQ(c.m_points[0].time, 50);
+  EXPECT_EQ(c.m_points[0].name, "A = B; C");
+  EXPECT_FALSE(ParseTimedChapters(";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/0\nSTART=1\n", c, msg));
+  EXPECT_EQ(msg, "line 3: TIMEBASE \"1/0\" is not num/den");
+  EXPECT_FALSE(ParseTimedChapters("[CHAPTER]\ntitle=x\n", c, msg));
+  EXPECT_EQ(msg, "line 1: a [CHAPTER] without START");
+  EXPECT_EQ(c.Count(), 0u);
+
+  // Simple form: names may come before times; numbers pair them.
+  ASSERT_TRUE(ParseTimedChapters("CHAPTER02NAME=Two\nCHAPTER01=00:00:00.000\nCHAPTER02=01:00:01.040\n", c, msg));
+  ASSERT_EQ(c.Count(), 2u);
+  EXPECT_EQ(c.m_points[0].name, "Two");  // in the order the numbers appear
+  EXPECT_EQ(c.m_points[0].time, 90026);  // 3601.04 s at 25 fps
+  EXPECT_FALSE(ParseTimedChapters("CHAPTER01=00:00:61.000\n", c, msg));
+  EXPECT_EQ(msg, "CHAPTER01: \"00:00:61.000\" is not a time (hh:mm:ss.mmm)");
+  EXPECT_FALSE(ParseTimedChapters("CHAPTER01NAME=Lonely\n", c, msg));
+  EXPECT_EQ(msg, "CHAPTER01NAME has no CHAPTER01 time");
+
+  // Matroska XML: hidden chapters stay out, nested ones are not chapters
+  // of the disc, a broken file says where.
+  ASSERT_TRUE(ParseTimedChapters("<Chapters><EditionEntry>"
+                                 "<ChapterAtom><ChapterTimeStart>00:00:01.000000000</ChapterTimeStart>"
+                                 "<ChapterAtom><ChapterTimeStart>00:00:01.500000000</ChapterTimeStart></ChapterAtom>"
+                                 "</ChapterAtom>"
+                                 "<ChapterAtom><ChapterFlagHidden>1</ChapterFlagHidden>"
+                                 "<ChapterTimeStart>00:00:02.000000000</ChapterTimeStart></ChapterAtom>"
+                                 "</EditionEntry></Chapters>",
+                                 c, msg))
+      << msg;
+  ASSERT_EQ(c.Count(), 1u);
+  EXPECT_EQ(c.m_points[0].time, 25);
+  EXPECT_EQ(c.m_points[0].name, "");
+  EXPECT_FALSE(ParseTimedChapters("<Chapters><EditionEntry><ChapterAtom></EditionEntry></Chapters>", c, msg));
+  EXPECT_EQ(msg.rfind("the Matroska chapter file is not well-formed XML: line 1", 0), 0u) << msg;
+  EXPECT_FALSE(ParseTimedChapters("<Chapters><EditionEntry><ChapterAtom/></EditionEntry></Chapters>", c, msg));
+  EXPECT_EQ(msg, "line 1: a ChapterAtom without a ChapterTimeStart of hh:mm:ss.nnnnnnnnn");
+
+  // A failed read keeps the list as it was.
+  zvtest::TempDir dir;
+  CChapters list;
+  list.m_nFpsCode = 3;
+  list.AddPoint().name = "old";
+  zvtest::WriteText(dir / "bad.txt", "CHAPTER01=soon\n");
+  EXPECT_EQ(ImportChapterFile(list, true, 3, dir / "bad.txt", msg), ImportResult::kFailed);
+  ASSERT_EQ(list.Count(), 1u);
+  EXPECT_EQ(list.m_points[0].name, "old");
+}
+
+TEST(ChapterImport, EveryIntervalUpToTheLength) {
+  CChapters c;
+  c.m_nFpsCode = 1;
+  ChaptersEvery(c, 5 * 60000, 12 * 60000);  // 0, 5 and 10 minutes
+  ASSERT_EQ(c.Count(), 3u);
+  EXPECT_EQ(c.m_points[0].time, 0);
+  EXPECT_EQ(c.m_points[1].time, 7193);  // 300 s at 23.976
+  EXPECT_EQ(c.m_points[2].time, 14386);
+  ChaptersEvery(c, 5 * 60000, 10 * 60000);  // not one at the very end
+  EXPECT_EQ(c.Count(), 2u);
+  ChaptersEvery(c, 1000, 3600000);  // a playlist holds 999 marks
+  EXPECT_EQ(c.Count(), 999u);
 }

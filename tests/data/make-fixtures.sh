@@ -99,6 +99,24 @@ video warn_1080p25.264 1920x1080 25 yuv420p 25 -- \
   --bluray-compat --profile high --level 4.1 --bitrate 400 --nal-hrd vbr \
   --keyint 12 --sar 1:1 "${BD_COMMON[@]}"
 
+# What ffmpeg's libx264 writes with its defaults (only the quality lowered to
+# keep the file small): a constant rate, but fixed_frame_rate_flag 0 and no
+# HRD. Taken, and written to the disc with the flag set.
+ffdefault() {
+  local name="$1" rate="$2" frames="$3"
+  "${FF[@]}" -f lavfi -i "testsrc2=size=1920x1080:rate=$rate" -frames:v "$frames" \
+    -pix_fmt yuv420p -c:v libx264 -threads 1 -crf 40 "$out/$name"
+}
+ffdefault ffmpeg_x264_1080p2398.264 24000/1001 12
+# The same at 30 fps, a rate the disc does not have at 1080.
+ffdefault fail_1080p30.264 30 6
+# A variable rate: frames 40 and 80 ms apart by turns, with NAL HRD picture
+# timing saying so (x264 leaves fixed_frame_rate_flag 0 on timecode input).
+printf '# timecode format v2\n0\n40\n120\n160\n240\n280\n360\n400\n480\n520\n600\n640\n' >"$work/vfr.tc"
+video fail_vfr.264 1920x1080 25 yuv420p 12 -- \
+  --tcfile-in "$work/vfr.tc" --threads 1 --crf 40 --nal-hrd vbr --vbv-maxrate 20000 \
+  --vbv-bufsize 15000 --level 4.1 --sar 1:1
+
 echo "make-fixtures: audio" >&2
 audio ac3_stereo.ac3 ac3_fixed ac3 48000 stereo 448k "$(tone 440)|$(tone 660)"
 # 5.1 in channel order FL FR FC LFE BL BR.
@@ -180,6 +198,14 @@ check_video fail_422.264 "High 4:2:2" 41 1920 1080 24000/1001 progressive 1:1 1 
 expect fail_422.264 chroma_format_idc "$(syntax fail_422.264 chroma_format_idc)" 2
 check_video fail_15fps.264 High 41 1920 1080 15/1 progressive 1:1 1 30
 check_video warn_1080p25.264 High 41 1920 1080 25/1 progressive 1:1 1 25
+
+for f in ffmpeg_x264_1080p2398.264 fail_1080p30.264 fail_vfr.264; do
+  traced "$f"
+  expect "$f" fixed_frame_rate_flag "$(syntax "$f" fixed_frame_rate_flag)" 0
+done
+expect ffmpeg_x264_1080p2398.264 level "$(probe ffmpeg_x264_1080p2398.264 level)" 40
+expect ffmpeg_x264_1080p2398.264 nal_hrd "$(syntax ffmpeg_x264_1080p2398.264 nal_hrd_parameters_present_flag)" 0
+expect fail_vfr.264 nal_hrd "$(syntax fail_vfr.264 nal_hrd_parameters_present_flag)" 1
 
 check_audio ac3_stereo.ac3 ac3 48000 2 448000
 check_audio ac3_51.ac3 ac3 48000 6 640000

@@ -279,6 +279,16 @@ TEST_F(PlaylistBuild, ChaptersCountAtTheirListsRateAndOnesPastTheEndAreLeftOutAn
                   "and is left out") != std::string::npos)
       ++leftOut;
   EXPECT_EQ(leftOut, 1) << ::testing::PrintToString(log);
+  // The chapter 0.96 s in starts at the entry point 1.001 s in; said with
+  // both times at the list's rate.
+  int moved = 0;
+  for (const std::string& line : log) {
+    if (line.find("]: Movie#1:Title#1:PI#1: chapter 2 (One) 00:00:00:48 -> 00:00:01:00, the following I picture") !=
+        std::string::npos)
+      ++moved;
+    EXPECT_EQ(line.find("chapter 1 (Start)"), std::string::npos) << line;  // the start stays the start
+  }
+  EXPECT_EQ(moved, 1) << ::testing::PrintToString(log);
 
   EXPECT_FALSE(ChapterPastEnd(0, 25, 100, 200));   // the start
   EXPECT_FALSE(ChapterPastEnd(-1, 25, 100, 200));  // the end, as asked for

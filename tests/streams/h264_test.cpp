@@ -171,7 +171,10 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, H264Refused,
                                            FailCase{"fail_level51.264", "Wrong level! "},
                                            // High 4:2:2 is refused by its profile before its chroma format.
                                            FailCase{"fail_422.264", "Wrong profile! "},
-                                           FailCase{"fail_15fps.264", "Wrong frame rate! "}));
+                                           FailCase{"fail_15fps.264",
+                                                    "Wrong frame rate! \n1920x1080 at 15 fps is not a disc format; at "
+                                                    "1920x1080 a disc allows progressive 23.976 or 24 fps, or "
+                                                    "interlaced 25 or 29.97 fps (re-encode the video to one of them)"}));
 
 TEST(H264Refused, UnsupportedRateIsShownFirst) {
   TempDir dir;
@@ -204,6 +207,7 @@ TEST(H264Checks, ParameterSetsRefusedWithTheirCode) {
     const char* what;
     std::function<void(SpsSpec&)> change;
     int code;
+    const char* detail = "";  // below the result's message
   };
   const Case cases[] = {
       {"main profile passes", [](SpsSpec& s) { s.profile = 77; }, zv::kParseOk},
@@ -212,7 +216,8 @@ TEST(H264Checks, ParameterSetsRefusedWithTheirCode) {
       {"no VUI", [](SpsSpec& s) { s.vui = false; }, zv::kParseNoVui},
       {"no aspect", [](SpsSpec& s) { s.aspectInfo = false; }, zv::kParseNoAspectInfo},
       {"no timing", [](SpsSpec& s) { s.timing = false; }, zv::kParseNoTimingInfo},
-      {"variable rate", [](SpsSpec& s) { s.fixedFrameRate = false; }, zv::kParseNotFixedFrameRate},
+      // Constant in fact: one picture of one frame period.
+      {"fixed_frame_rate_flag 0", [](SpsSpec& s) { s.fixedFrameRate = false; }, zv::kParseOk},
       {"low delay", [](SpsSpec& s) { s.lowDelay = true; }, zv::kParseWrongLowDelay},
       {"41 Mbit/s", [](SpsSpec& s) { s.bitRateMinus1 = 40039; }, zv::kParseBitrateOverflow},
       {"CPB 30,000,128 bits", [](SpsSpec& s) { s.cpbSizeMinus1 = 117187; }, zv::kParseCpbOverflow},
@@ -228,7 +233,9 @@ TEST(H264Checks, ParameterSetsRefusedWithTheirCode) {
                                           s.aspectIdc = 4; s.level = 30; s.unitsInTick = 1001; s.timeScale = 60000; },
        zv::kParseWrongAspectRatio},
       {"704 wide", [](SpsSpec& s) { s.widthMbs = 44; s.heightMapUnits = 36; s.cropBottom = 0; s.aspectIdc = 4; },
-       zv::kParseWrongVideoFormat},
+       zv::kParseWrongVideoFormat,
+       "\n704x576 at 23.976 fps is not a disc format; a disc allows 1920x1080, 1440x1080, 1280x720, 720x576 and "
+       "720x480 (re-encode the video to one of them)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -245,10 +252,134 @@ TEST(H264Checks, ParameterSetsRefusedWithTheirCode) {
     } else {
       EXPECT_EQ(r, zv::kFailed);
       ASSERT_FALSE(prompt.messages.empty());
-      EXPECT_EQ(prompt.messages.back(), dir / "s.264" + "\n" + zv::ParseResultMessage(c.code));
+      EXPECT_EQ(prompt.messages.back(), dir / "s.264" + "\n" + zv::ParseResultMessage(c.code) + c.detail);
       EXPECT_FALSE(zv::PathExists(dir / "s.264.dsi"));
     }
   }
+}
+
+// ---- fixed_frame_rate_flag left unset by the encoder
+
+// Pictures of one frame each, decoded `intervals` clock ticks apart as their
+// picture timing says, under an SPS without fixed_frame_rate_flag.
+std::vector<uint8_t> UnfixedStream(const std::vector<uint32_t>& intervals) {
+  SpsSpec spec;
+  spec.fixedFrameRate = false;
+  auto b = Header(spec);
+  uint32_t delay = 0;
+  for (size_t i = 0; i <= intervals.size(); ++i) {
+    if (i > 0) delay += intervals[i - 1];
+    Append(b, Aud());
+    Append(b, PicTimingSei(delay));
+    Append(b, Slice({.nalType = i == 0 ? 5u : 1u, .sliceType = i == 0 ? 2u : 0u,
+                     .frameNum = static_cast<uint32_t>(i), .pocLsb = static_cast<uint32_t>(2 * i)}));
+  }
+  return b;
+}
+
+TEST(H264UnfixedRate, TakenWhenEveryPictureLastsOneFramePeriodRefusedWhenTheRateVaries) {
+  {
+    TempDir dir;
+    zv::SStreamContext ctx;
+    zv::ScriptedPrompt prompt;
+    EXPECT_EQ(Analyse(dir, UnfixedStream({2, 2, 2}), ctx, prompt), zv::kOk);
+    EXPECT_EQ(ctx.header.auCount, 4u);
+  }
+  {
+    TempDir dir;
+    zv::SStreamContext ctx;
+    zv::ScriptedPrompt prompt;
+    EXPECT_EQ(Analyse(dir, UnfixedStream({2, 4, 2}), ctx, prompt), zv::kFailed);
+    ASSERT_FALSE(prompt.messages.empty());
+    EXPECT_EQ(prompt.messages.back(),
+              dir / "s.264" + "\nFixed frame rate is false! \nThe frame rate varies: picture 3 (in decode order) is "
+                              "decoded 4 clock ticks after the one before it, which lasts 2. A disc plays video of a "
+                              "constant frame rate; re-encode the video at one.");
+    EXPECT_FALSE(zv::PathExists(dir / "s.264.dsi"));
+  }
+}
+
+TEST(H264UnfixedRate, FfmpegDefaultsAreTakenWithANote) {
+  TempDir dir;
+  const std::string path = CopyFixture("ffmpeg_x264_1080p2398.264", dir.Path());
+  struct Log {
+    std::vector<std::string> items;
+    static int Fn(void* c, const zv::SProgressInfo* i) {
+      if (i->kind == zv::kProgressItem) static_cast<Log*>(c)->items.push_back(i->item);
+      return 1;
+    }
+  } log;
+  zv::SStreamContext ctx;
+  zv::ScriptedPrompt prompt;
+  ASSERT_EQ(OpenWhole(path, ctx, &prompt, zv::Progress{&Log::Fn, &log}), zv::kOk) << ::testing::PrintToString(prompt.messages);
+  EXPECT_EQ(ctx.header.auCount, 12u);
+  EXPECT_NE(std::find(log.items.begin(), log.items.end(),
+                      "note: \"" + path + "\": fixed_frame_rate_flag is 0, but all 12 pictures last one frame period "
+                      "(23.976 fps); the clip is written with the flag set"),
+            log.items.end())
+      << ::testing::PrintToString(log.items);
+}
+
+TEST(H264UnfixedRate, RefusalsSayWhatTheDiscTakes) {
+  const FailCase cases[] = {
+      {"fail_vfr.264", "Fixed frame rate is false! \nThe frame rate varies: picture 2 (in decode order) is decoded 4 "
+                       "clock ticks after the one before it, which lasts 2. A disc plays video of a constant frame "
+                       "rate; re-encode the video at one."},
+      {"fail_1080p30.264", "Wrong frame rate! \n1920x1080 at 30 fps is not a disc format; at 1920x1080 a disc allows "
+                           "progressive 23.976 or 24 fps, or interlaced 25 or 29.97 fps (re-encode the video to one "
+                           "of them)"},
+  };
+  for (const FailCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    TempDir dir;
+    const std::string path = CopyFixture(c.file, dir.Path());
+    zv::SStreamContext ctx;
+    zv::ScriptedPrompt prompt;
+    EXPECT_EQ(OpenWhole(path, ctx, &prompt), zv::kFailed);
+    ASSERT_FALSE(prompt.messages.empty());
+    EXPECT_EQ(prompt.messages.back(), path + "\n" + c.message);
+    EXPECT_FALSE(zv::PathExists(path + ".dsi"));
+  }
+}
+
+// The flag set in place: the result is the SPS an encoder would have
+// written with it, followed by zero bytes where an emulation-prevention byte
+// is no longer needed; the rest of the unit is untouched.
+TEST(H264UnfixedRate, SpsIsRewrittenAsWithTheFlagKeepingTheUnitSize) {
+  int shrunk = 0, cases = 0;
+  for (uint32_t timeScale : {48000u, 50u, 0x100u, 0x10000u, 0x1000000u, 0x2000000u, 0x20000u})
+    for (uint32_t crop : {0u, 1u, 3u, 4u, 7u, 8u, 15u, 16u}) {
+      for (uint32_t units : {1u, 0x100u, 0x10000u}) {
+       for (bool hrd : {true, false}) {
+        SpsSpec spec;
+        spec.nalHrd = hrd;  // without it, zeros may follow the flag up to the stop bit
+        spec.unitsInTick = units;
+        spec.timeScale = timeScale;
+        spec.cropBottom = crop;
+        spec.fixedFrameRate = false;
+        const std::vector<uint8_t> unfixed = Sps(spec);
+        spec.fixedFrameRate = true;
+        const std::vector<uint8_t> fixed = Sps(spec);
+        ASSERT_LE(fixed.size(), unfixed.size());
+        std::vector<uint8_t> unit = Aud(), expected = Aud();
+        Append(unit, unfixed);
+        Append(expected, fixed);
+        expected.resize(expected.size() + unfixed.size() - fixed.size(), 0);
+        for (auto* v : {&unit, &expected}) {
+          Append(*v, Pps());
+          Append(*v, Slice({.nalType = 5}));
+        }
+        SCOPED_TRACE(::testing::Message() << timeScale << " " << crop << " " << units << " " << hrd);
+        EXPECT_EQ(zv::SetFixedFrameRateFlag(unit.data(), unit.size()), 1);
+        EXPECT_EQ(unit, expected);
+        // Set already: nothing to do.
+        EXPECT_EQ(zv::SetFixedFrameRateFlag(unit.data(), unit.size()), 0);
+        shrunk += fixed.size() < unfixed.size();
+        ++cases;
+       }
+      }
+    }
+  EXPECT_GT(shrunk, 0) << "no case lost an emulation-prevention byte out of " << cases;
 }
 
 TEST(H264Units, SingleIdrIsAStillPicture) {

@@ -157,8 +157,16 @@ TEST_P(Mpeg2Refused, GivesItsMessageAndLeavesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, Mpeg2Refused,
                          ::testing::Values(FailCase{"fail_422.m2v", "Wrong chroma format! "},
-                                           FailCase{"fail_30fps.m2v", "Wrong frame rate! "},
-                                           FailCase{"fail_480i25.m2v", "Wrong frame rate! "},
+                                           FailCase{"fail_30fps.m2v",
+                                                    "Wrong frame rate! \n720x480 interlaced at 30 fps is not a disc "
+                                                    "format; at 720x480 a disc allows progressive 23.976, 24 or "
+                                                    "29.97 fps, or interlaced 29.97 fps (re-encode the video to one "
+                                                    "of them)"},
+                                           FailCase{"fail_480i25.m2v",
+                                                    "Wrong frame rate! \n720x480 interlaced at 25 fps is not a disc "
+                                                    "format; at 720x480 a disc allows progressive 23.976, 24 or "
+                                                    "29.97 fps, or interlaced 29.97 fps (re-encode the video to one "
+                                                    "of them)"},
                                            FailCase{"fail_ratio_221.m2v", "Wrong aspect ratio! "},
                                            FailCase{"fail_bitrate.m2v", "Bitrate overflow! "}));
 

@@ -118,6 +118,7 @@ TEST(Vc1Checks, HeadersRefusedWithTheirCode) {
     const char* what;
     std::function<void(Vc1Sequence&)> change;
     int code;
+    const char* detail = "";  // below the result's message
   };
   auto sd = [](Vc1Sequence& s) {
     s.codedWidth = s.displayWidth = 720;
@@ -136,7 +137,9 @@ TEST(Vc1Checks, HeadersRefusedWithTheirCode) {
       {"no frame rate", [](Vc1Sequence& s) { s.framerateFlag = false; }, zv::kParseNoFramerateInfo},
       {"no HRD", [](Vc1Sequence& s) { s.hrd = false; }, zv::kParseNoHrd},
       {"reserved frame rate numerator", [](Vc1Sequence& s) { s.frameRateNr = 0; }, zv::kParseWrongFrameRateInfo},
-      {"1080i at 24 fps", [](Vc1Sequence& s) { s.frameRateNr = 1; s.frameRateDr = 1; }, zv::kParseWrongFrameRate},
+      {"1080i at 24 fps", [](Vc1Sequence& s) { s.frameRateNr = 1; s.frameRateDr = 1; }, zv::kParseWrongFrameRate,
+       "\n1920x1080 interlaced at 24 fps is not a disc format; at 1920x1080 a disc allows progressive 23.976 or 24 "
+       "fps, or interlaced 25 or 29.97 fps (re-encode the video to one of them)"},
       {"frame rate as a 1/32 count: 25 fps",
        [](Vc1Sequence& s) {
          s.framerateInd = true;
@@ -198,7 +201,7 @@ TEST(Vc1Checks, HeadersRefusedWithTheirCode) {
     }
     EXPECT_EQ(r, zv::kFailed);
     ASSERT_FALSE(prompt.messages.empty());
-    EXPECT_EQ(prompt.messages.back(), dir / "s.vc1" + "\n" + zv::ParseResultMessage(c.code));
+    EXPECT_EQ(prompt.messages.back(), dir / "s.vc1" + "\n" + zv::ParseResultMessage(c.code) + c.detail);
     EXPECT_FALSE(zv::PathExists(dir / "s.vc1.dsi"));
   }
 }
