@@ -409,11 +409,14 @@ int ImportPsdIntoMenu(CZvIgObject& menu, const std::string& design, bool force, 
   CIgObject built;
   if (const int rc = ConvertDesign(design, built, progress, error); rc != kOk) return rc;
   built.m_video.frameRateCode = menu.m_video.frameRateCode != 0 ? menu.m_video.frameRateCode : 1;
+  // The side file goes first: a conversion that cannot have it fails as a
+  // whole, before a stream exists that a later import would take as current.
+  warning.clear();
+  if (!WriteConversionSideFile(stream, error)) return kFailed;
   if (!built.ExportStream(stream, false, error, progress)) {
     if (error.empty()) error = "the design cannot be compiled into \"" + stream + "\"";
     return kFailed;
   }
-  if (WriteConversionSideFile(stream, warning)) warning.clear();
   // Converted just now, the model is the stream's (the export numbered its
   // graphics as the stream does) and still carries the design's names.
   AdoptDesign(menu, built, stream);
