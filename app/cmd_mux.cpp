@@ -123,6 +123,9 @@ int RunMux(const std::vector<std::string>& argv) {
   // The clip is written under temporary names and moved into place at the
   // end, so a cancel or a failure leaves what was there before.
   std::string error;
+  // What killed runs of this command left under these names goes first.
+  zv::RemoveDeadTempsBeside(out);
+  zv::RemoveDeadTempsBeside(clpi);
   const std::string tmpOut = zv::CreateTempBeside(out, error);
   const std::string tmpClpi = tmpOut.empty() ? std::string() : zv::CreateTempBeside(clpi, error);
   if (tmpClpi.empty()) {

@@ -69,7 +69,8 @@ int RunSoundBuild(const std::vector<std::string>& argv) {
   std::error_code ec;
   const auto st = std::filesystem::symlink_status(out, ec);
   if (std::filesystem::exists(st)) {
-    if (!std::filesystem::is_regular_file(std::filesystem::status(out, ec)))
+    // A link is replaced itself, wherever it points.
+    if (!std::filesystem::is_symlink(st) && !std::filesystem::is_regular_file(st))
       return Failed(self, "\"" + out + "\" exists and is not a regular file; it is left alone");
     TerminalPrompt prompt(args.Has("--yes"));
     if (prompt.Ask("\"" + out + "\" exists. Replace it? ") != zv::Answer::Yes) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,28 @@ inline constexpr const char* kClipDumperName = "clip";
 // Prints `root` as text lines, or as JSON in the frame
 // {"file", "type", "content"}; returns an exit code.
 int PrintDumpTree(const std::string& path, const char* type, const zv::SDumpNode& root, bool json);
+// Prints a dump whose root holds a few leaves followed by many blocks of one
+// label (the display sets of a stream) as they come, so that the whole tree
+// is never held: the text and JSON are those PrintDumpTree gives for the
+// complete root.
+class DumpStream {
+ public:
+  DumpStream(const std::string& path, const char* type, bool json, std::string blockLabel);
+  ~DumpStream();
+  DumpStream(const DumpStream&) = delete;
+  DumpStream& operator=(const DumpStream&) = delete;
+  // The children of `leaves`, before any block.
+  void Leaves(const zv::SDumpNode& leaves);
+  // One more block, labelled and indexed as its node says.
+  void Block(const zv::SDumpNode& block);
+  // Ends the document; an exit code (failed when standard output failed).
+  int End();
+
+ private:
+  void Flush();
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 // The folder of `--pictures DIR`, empty when not given.
 const std::string& DumpPicturesFolder();
 // The count of `--packets N` (source packets of a clip to dump).

@@ -1,6 +1,7 @@
 // `zelvane dump` for graphics streams (".sup", ".pg", ".ig", ".ies"), raw or
 // headed framing, with `--pictures DIR` writing every object as a PNG.
 #include <strings.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -110,6 +111,55 @@ bool WritePictures(const zv::CDsData& ds, int dsNumber, std::map<int, std::vecto
   return true;
 }
 
+// The pictures go to a hidden folder inside DIR first and join DIR only
+// when the whole stream read and every object decoded, so a damaged stream
+// leaves DIR as it was.
+class PictureStage {
+ public:
+  bool Open(const std::string& folder, std::string& error) {
+    folder_ = folder;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+      error = "Cannot create \"" + folder + "\": " + ec.message();
+      return false;
+    }
+    stage_ = (std::filesystem::path(folder) / (".pictures." + std::to_string(::getpid()) + ".0.tmp")).string();
+    std::filesystem::remove_all(stage_, ec);
+    if (!std::filesystem::create_directory(stage_, ec) || ec) {
+      error = "Cannot create \"" + stage_ + "\": " + (ec ? ec.message() : std::string("it exists"));
+      stage_.clear();
+      return false;
+    }
+    return true;
+  }
+  const std::string& Folder() const { return stage_; }
+  // Moves every picture into DIR.
+  bool Commit(std::string& error) {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(stage_, ec)) {
+      const auto to = std::filesystem::path(folder_) / e.path().filename();
+      std::filesystem::rename(e.path(), to, ec);
+      if (ec) {
+        error = "Cannot write \"" + to.string() + "\": " + ec.message();
+        return false;
+      }
+    }
+    if (ec) {
+      error = "Cannot read \"" + stage_ + "\": " + ec.message();
+      return false;
+    }
+    return true;
+  }
+  ~PictureStage() {
+    std::error_code ec;
+    if (!stage_.empty()) std::filesystem::remove_all(stage_, ec);
+  }
+
+ private:
+  std::string folder_, stage_;
+};
+
 int DumpGraphics(const std::string& path, bool json) {
   zv::File f;
   if (!f.Open(path, zv::File::kRead)) return Fail(f.Error());
@@ -119,32 +169,38 @@ int DumpGraphics(const std::string& path, bool json) {
   if (!f.Seek(0)) return Fail(f.Error());
   const bool headed = zv::IsHeadedFraming(head, static_cast<size_t>(n));
   const std::string& folder = DumpPicturesFolder();
-  if (!folder.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) return Fail("Cannot create \"" + folder + "\": " + ec.message());
-  }
+  PictureStage pictures;
+  std::string error;
+  if (!folder.empty() && !pictures.Open(folder, error)) return Fail(error);
 
-  zv::SDumpNode root;
-  root.Text("Framing", headed ? "headed (.sup)" : "raw");
+  // Printed one display set at a time: a stream of a million small ones
+  // needs no more memory than one.
+  DumpStream out(path, "graphics stream", json, "DisplaySet");
+  {
+    zv::SDumpNode leaves;
+    leaves.Text("Framing", headed ? "headed (.sup)" : "raw");
+    out.Leaves(leaves);
+  }
   zv::CFileInput in(f);
   std::map<int, std::vector<zv::SColor>> palettes;
   int videoHeight = 0;
-  std::string error;
   int count = 0, rc = zv::kDsOk;
   for (;;) {
     zv::CDsData ds;
     rc = zv::ReadDisplaySet(in, ds, headed, error);
     if (rc != zv::kDsOk) break;
     ++count;
-    ds.DumpNode(root.Block("DisplaySet", count));
-    if (!folder.empty() && !WritePictures(ds, count, palettes, videoHeight, folder, error)) {
+    zv::SDumpNode node;
+    ds.DumpNode(node.Block("DisplaySet", count));
+    out.Block(node.children.back());
+    if (!folder.empty() && !WritePictures(ds, count, palettes, videoHeight, pictures.Folder(), error)) {
       rc = zv::kDsBad;
       break;
     }
   }
-  if (const int printed = PrintDumpTree(path, "graphics stream", root, json); printed != kExitOk) return printed;
-  if (rc == zv::kDsBad) return Fail("\"" + path + "\": " + error);
+  if (const int printed = out.End(); printed != kExitOk) return printed;
+  if (rc == zv::kDsBad) return Fail("\"" + path + "\": " + error + (folder.empty() ? "" : "; no picture was written"));
+  if (!folder.empty() && !pictures.Commit(error)) return Fail(error);
   return kExitOk;
 }
 

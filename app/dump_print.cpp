@@ -1,6 +1,8 @@
 // Prints a dump tree as indented text lines or as JSON.
 #include <cstdio>
 #include <map>
+#include <memory>
+#include <utility>
 
 #include "app/dump.h"
 #include "app/json.h"
@@ -65,6 +67,73 @@ int PrintDumpTree(const std::string& path, const char* type, const zv::SDumpNode
     std::fputs(root.Render().c_str(), stdout);
   }
   return std::fflush(stdout) == 0 ? kExitOk : Fail("cannot write the dump to standard output");
+}
+
+struct DumpStream::Impl {
+  bool json = false;
+  std::string label;
+  Json j;
+  bool blocks = false;
+  bool ended = false;
+  bool failed = false;
+};
+
+DumpStream::DumpStream(const std::string& path, const char* type, bool json, std::string blockLabel)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->json = json;
+  impl_->label = std::move(blockLabel);
+  if (!json) return;
+  impl_->j.BeginObject();
+  impl_->j.Key("file").Str(path);
+  impl_->j.Key("type").Str(type);
+  impl_->j.Key("content").BeginObject();
+}
+
+DumpStream::~DumpStream() = default;
+
+void DumpStream::Flush() {
+  const std::string text = impl_->j.Take();
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) impl_->failed = true;
+}
+
+void DumpStream::Leaves(const zv::SDumpNode& leaves) {
+  if (!impl_->json) {
+    std::fputs(leaves.Render().c_str(), stdout);
+    return;
+  }
+  for (const auto& c : leaves.children) {
+    impl_->j.Key(c.label);
+    NodeJson(impl_->j, c);
+  }
+  Flush();
+}
+
+void DumpStream::Block(const zv::SDumpNode& block) {
+  if (!impl_->json) {
+    zv::SDumpNode one;
+    one.children.push_back(block);
+    std::fputs(one.Render().c_str(), stdout);
+    return;
+  }
+  if (!impl_->blocks) {
+    impl_->j.Key(impl_->label).BeginArray();
+    impl_->blocks = true;
+  }
+  NodeJson(impl_->j, block);
+  Flush();
+}
+
+int DumpStream::End() {
+  if (impl_->json && !impl_->ended) {
+    if (impl_->blocks) impl_->j.EndArray();
+    impl_->j.EndObject().EndObject();
+    Flush();
+    std::fputc('\n', stdout);
+  }
+  impl_->ended = true;
+  return std::fflush(stdout) == 0 && !impl_->failed && !std::ferror(stdout)
+             ? kExitOk
+             : Fail("cannot write the dump to standard output");
 }
 
 }  // namespace zvapp

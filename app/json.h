@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zvapp {
@@ -20,6 +21,9 @@ class Json {
   Json& Bool(bool v) { Sep(); out_ += v ? "true" : "false"; return *this; }
   Json& Null() { Sep(); out_ += "null"; return *this; }
   const std::string& Text() const { return out_; }
+  // The text written since the last call, for printing a long document
+  // piece by piece; the writer's place in the document is kept.
+  std::string Take() { return std::exchange(out_, std::string()); }
 
  private:
   void Sep();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/command.h"
+#include "app/terminal.h"
 
 using namespace zvapp;
 
@@ -54,8 +55,14 @@ int main(int argc, char** argv) {
     }
     if (a == "--") break;
   }
+  // SIGTERM and SIGHUP stop every command as a cancel does: at its next
+  // progress step, with what it made removed.
+  TerminationGuard termination;
   try {
-    return cmd->run(rest);
+    const int rc = cmd->run(rest);
+    if (rc == kExitCancelled && TerminationGuard::Requested() && std::strcmp(cmd->name, "build") != 0)
+      std::fprintf(stderr, "zelvane %s: stopped by a signal\n", cmd->name);
+    return rc;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zelvane %s: internal error: %s\n", cmd->name, e.what());
     return kExitFailed;

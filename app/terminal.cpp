@@ -1,5 +1,6 @@
 #include "app/terminal.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -17,15 +18,30 @@ void OnInterrupt(int) { g_interrupted = 1; }
 void OnTerminate(int) { g_terminated = 1; }
 }  // namespace
 
+namespace {
+// Without SA_RESTART, so a question waiting for its answer on the terminal
+// gives up (and answers No) when the process is asked to end.
+using Handler = void (*)(int);
+Handler Install(int sig, Handler handler) {
+  struct sigaction act {}, old {};
+  act.sa_handler = handler;
+  sigemptyset(&act.sa_mask);
+  act.sa_flags = 0;
+  if (::sigaction(sig, &act, &old) != 0) return SIG_ERR;
+  return old.sa_handler;
+}
+}  // namespace
+
+// A request that came before a nested guard is kept: it stops the work
+// that follows.
 TerminationGuard::TerminationGuard() {
-  g_terminated = 0;
-  oldTerm_ = std::signal(SIGTERM, OnTerminate);
-  oldHup_ = std::signal(SIGHUP, OnTerminate);
+  oldTerm_ = Install(SIGTERM, OnTerminate);
+  oldHup_ = Install(SIGHUP, OnTerminate);
 }
 
 TerminationGuard::~TerminationGuard() {
-  std::signal(SIGTERM, oldTerm_ == SIG_ERR ? SIG_DFL : oldTerm_);
-  std::signal(SIGHUP, oldHup_ == SIG_ERR ? SIG_DFL : oldHup_);
+  Install(SIGTERM, oldTerm_ == SIG_ERR ? SIG_DFL : oldTerm_);
+  Install(SIGHUP, oldHup_ == SIG_ERR ? SIG_DFL : oldHup_);
 }
 
 bool TerminationGuard::Requested() { return g_terminated != 0; }
@@ -45,7 +61,7 @@ zv::Answer TerminalPrompt::Ask(const std::string& text) {
     std::fprintf(stderr, "%s[y]es/[n]o/[c]ancel: ", text.c_str());
     std::fflush(stderr);
     std::string line;
-    if (!std::getline(std::cin, line)) {
+    if (g_terminated || !std::getline(std::cin, line) || g_terminated) {
       std::cin.clear();
       return zv::Answer::No;
     }

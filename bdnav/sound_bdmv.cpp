@@ -388,7 +388,9 @@ CSoundList::BuildResult CSoundList::Build(const std::string& out, std::string& e
     error = std::to_string(bytes.size()) + " bytes";
     return kTooBig;
   }
-  if (!WriteFileAtomic(out, bytes.data(), bytes.size(), error)) return kBuildFailed;
+  // A link at the output name is replaced, as the build and the
+  // multiplexer replace theirs; the file it points to is not written.
+  if (!WriteFileAtomic(out, bytes.data(), bytes.size(), error, AtLink::kReplace)) return kBuildFailed;
   return kBuilt;
 }
 

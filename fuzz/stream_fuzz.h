@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz_temp.h"
 #include "platform/file.h"
 #include "streams/stream_context.h"
 
@@ -16,22 +16,9 @@ inline std::string& FuzzPath() {
   return path;
 }
 
-inline void RemoveFuzzFiles() {
-  const std::string& p = FuzzPath();
-  ::unlink(p.c_str());
-  ::unlink((p + ".dsi").c_str());
-  ::rmdir(p.substr(0, p.rfind('/')).c_str());
-}
-
 inline int FuzzStreamFile(const uint8_t* data, size_t size, const char* ext) {
   std::string& path = FuzzPath();
-  if (path.empty()) {
-    char tmpl[] = "/tmp/zv-fuzz-XXXXXX";
-    const char* made = ::mkdtemp(tmpl);
-    if (!made) std::abort();
-    path = std::string(made) + "/input" + ext;
-    std::atexit(RemoveFuzzFiles);
-  }
+  if (path.empty()) path = FuzzFolder() + "/input" + ext;
   std::string error;
   if (!zv::WriteWholeFile(path, data, size, error)) std::abort();
   ::unlink((path + ".dsi").c_str());

@@ -345,6 +345,25 @@ class DialogSession {
   Progress progress_;
 };
 
+// Passes progress on and remembers whether the dialog asked to stop, so a
+// stop that lands in a step reporting only failure still ends the build as
+// cancelled.
+class StopLatch {
+ public:
+  explicit StopLatch(const Progress& inner) : inner_(inner) {}
+  Progress Callback() { return Progress{&StopLatch::Thunk, this}; }
+  bool Stopped() const { return stopped_; }
+
+ private:
+  static int Thunk(void* ctx, const SProgressInfo* info) {
+    auto* self = static_cast<StopLatch*>(ctx);
+    if (!self->inner_.Report(*info)) self->stopped_ = true;
+    return self->stopped_ ? 0 : 1;
+  }
+  Progress inner_;
+  bool stopped_ = false;
+};
+
 }  // namespace
 
 std::string LogLine(const std::string& text) {
@@ -611,10 +630,12 @@ int BuildDisc(CZvObject& project, const std::string& bdmvPathIn, IPrompt& prompt
   const SBuildCounts counts = AssignNumbers(project);
 
   DialogSession session(dialog);
-  const Progress& progress = session.progress();
+  StopLatch latch(session.progress());
+  const Progress progress = latch.Callback();
   if (!progress.Item(LogLine("Start to build..."))) return kCancelled;
   for (CFilmObject* film : project.Films()) {
-    if (int rc = BuildFilm(*film, stage, progress, prompt)) return rc;
+    // A step that saw the stop may only know that it did not finish.
+    if (int rc = BuildFilm(*film, stage, progress, prompt)) return latch.Stopped() ? kCancelled : rc;
   }
   if (!progress.Item(LogLine("Finalizing..."))) return kCancelled;
   if (!WriteNavigationFiles(stage, project, counts.clips, counts.playlists, prompt, path) ||

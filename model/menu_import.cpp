@@ -655,10 +655,15 @@ int ImportPsdIntoMenu(CZvIgObject& menu, const std::string& design, bool force, 
     if (error.empty()) error = "the design cannot be compiled into \"" + stream + "\"";
     return kFailed;
   }
+  // The side file keeps the names the button types come from. A conversion
+  // that cannot have it fails as a whole: the stream goes too, so that a
+  // later import does not take it as current.
   RemoveEmptyParts(built);
-  std::string sideError;
-  if (!WriteConversionSideFile(stream, sideError, DesignNames(built)))
-    warning += (warning.empty() ? "" : "\n") + sideError;
+  if (!WriteConversionSideFile(stream, error, DesignNames(built))) {
+    std::error_code ec;
+    std::filesystem::remove(stream, ec);
+    return kFailed;
+  }
   // Converted just now, the model is the stream's (the export numbered its
   // graphics as the stream does) and still carries the design's names.
   AdoptDesign(menu, built, stream);

@@ -40,7 +40,8 @@ void ButtonTypesFromNames(CIgObject& ig);
 // now keeps the menu's frame rate (the first when the menu has none); a
 // stream reused has lost the names. Returns kOk, kCancelled (through
 // `progress`) or kFailed with `error`; the menu is unchanged unless kOk.
-// `warning` tells of a side file that was left alone or not written.
+// A side file that cannot be written (or a file of the user's in its
+// place) fails the import; `warning` is left empty.
 int ImportPsdIntoMenu(CZvIgObject& menu, const std::string& design, bool force, const Progress& progress,
                       std::string& error, std::string& warning);
 

@@ -51,9 +51,9 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
       return kFailed;
     }
     for (const auto& t : m_pRipTracks->items) {
-      if (t->m_clipIdentity.size >= 0 && !(t->m_clipIdentity == reused->OpenedIdentity())) {
+      if (t->m_clipIdentity.size >= 0 && !t->m_clipIdentity.Matches(reused->OpenedIdentity())) {
         prompt.Message("\"" + m_strClipPath + "\" changed since its tracks were added to \"" + m_strName +
-                       "\" (size or time); remove it and add it again");
+                       "\" (size, time or content); remove it and add it again");
         return kFailed;
       }
     }

@@ -36,6 +36,20 @@ bool CReusedClip::Open(const std::string& path, std::string& error) {
     error = m_file.Error();
     return false;
   }
+  // FNV-1a over the first and the last MiB (the whole of a smaller clip).
+  constexpr int64_t kPart = int64_t{1} << 20;
+  std::vector<uint8_t> part(static_cast<size_t>(std::min(kPart, m_length)));
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (const int64_t at : {int64_t{0}, std::max<int64_t>(kPart, m_length - kPart)}) {
+    if (at >= m_length) break;
+    const size_t n = static_cast<size_t>(std::min<int64_t>(kPart, m_length - at));
+    if (ReadAt(at, part.data(), n) != static_cast<int64_t>(n)) {
+      error = File::ErrorText("read", path, EIO);
+      return false;
+    }
+    for (size_t i = 0; i < n; ++i) h = (h ^ part[i]) * 0x100000001b3ull;
+  }
+  m_identity.fingerprint = h != 0 ? h : 1;
   return true;
 }
 
@@ -94,7 +108,7 @@ CReusedClip::Span CReusedClip::MapSpan(int64_t pos, size_t n) {
 }
 
 bool CReusedClip::Unchanged(std::string& error) const {
-  if (IdentityOf(m_file.Path()) == m_identity) return true;
+  if (IdentityOf(m_file.Path()).Matches(m_identity)) return true;
   error = "\"" + m_file.Path() + "\" changed while it was being read";
   return false;
 }
@@ -366,6 +380,30 @@ int ScanClipPackets(CReusedClip& clip, CTrackAuMap& map, const Progress& progres
   return kOk;
 }
 
+// An entry that passed its CRC and its own checks must also fit the clip
+// it names: the first unit, the last and up to 256 spread between of every
+// stream begin with a PES start on that stream's PID.
+bool EntryAgreesWithClip(CReusedClip& clip, const SClipScan& scan) {
+  uint8_t sp[192];
+  auto starts = [&](uint16_t pid, const SRipAu& u) {
+    if (u.ranges.empty() || clip.ReadAt(int64_t{u.ranges[0].first} * 192, sp, sizeof sp) != 192) return false;
+    const uint8_t* ts = sp + 4;
+    if (ts[0] != 0x47 || !(ts[1] & 0x40) || (((ts[1] & 0x1F) << 8) | ts[2]) != pid) return false;
+    const size_t h = TsHeaderBytes(ts);
+    PES_HEADER pes;
+    return h != 0 && PesHeaderAt(ts, h, pes) != 0;
+  };
+  for (const SScannedStream& st : scan.streams) {
+    const size_t n = st.units.size();
+    if (n == 0) continue;
+    const size_t step = std::max<size_t>(1, n / 256);
+    for (size_t i = 0; i < n; i += step)
+      if (!starts(st.pid, st.units[i])) return false;
+    if (!starts(st.pid, st.units[n - 1])) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progress, std::string* error) {
@@ -412,7 +450,8 @@ int ScanReusedClip(SRipTracks& tracks, CReusedClip& clip, const Progress& progre
     if (IsReusablePid(pid)) pids.push_back(static_cast<uint16_t>(pid));
   const uint64_t packets = static_cast<uint64_t>(length / 192);
   const std::optional<SClipKey> key = ClipKeyOf(clip.Handle());
-  if (!key || key->size != static_cast<uint64_t>(length) || !LoadClipScan({}, *key, packets, pids, scan)) {
+  if (!key || key->size != static_cast<uint64_t>(length) || !LoadClipScan({}, *key, packets, pids, scan) ||
+      !EntryAgreesWithClip(clip, scan)) {
     scan.streams.clear();
     for (uint16_t pid : pids) scan.streams.push_back(SScannedStream{pid, 0, {}, false});
     for (SScannedStream& st : scan.streams) map[st.pid].stream = &st;

@@ -107,6 +107,43 @@ void PruneEntries(const std::string& folder) {
   for (size_t i = 0; i + kMaxEntries < entries.size(); ++i) fs::remove(entries[i].second, ec);
 }
 
+// Decoding times of a stream's units never go back (a 32-bit difference,
+// so a wrap is no step back), and video and audio have no gap longer than
+// any real stream: a damaged time would otherwise stretch the clip built
+// from the entry.
+bool TimesInOrder(const SScannedStream& s) {
+  constexpr int64_t kMaxGap = 10 * 90000;
+  const bool continuous = s.pid >= 0x1011 && s.pid < 0x1200;
+  for (size_t i = 1; i < s.units.size(); ++i) {
+    const int64_t step = static_cast<int32_t>(s.units[i].dts - s.units[i - 1].dts);
+    if (step < 0 || (continuous && step > kMaxGap)) return false;
+  }
+  return true;
+}
+
+// Every packet belongs to one stream: the streams' counts fit the clip and
+// no packet is in the units of two streams.
+bool PacketsAddUp(const SClipScan& scan, uint64_t clipPackets) {
+  uint64_t total = 0;
+  std::vector<SRipAu::Range> all;
+  for (const SScannedStream& s : scan.streams) {
+    total += s.packetCount;
+    for (const SRipAu& u : s.units) all.insert(all.end(), u.ranges.begin(), u.ranges.end());
+  }
+  if (total > clipPackets) return false;
+  std::sort(all.begin(), all.end());
+  for (size_t i = 1; i < all.size(); ++i)
+    if (all[i].first <= all[i - 1].second) return false;
+  return true;
+}
+
+// A folder or entry that another user can write could hold anything with a
+// correct CRC: only the user's own, writable by the user alone, is used.
+bool PrivateToUser(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
+}
+
 }  // namespace
 
 const SScannedStream* SClipScan::Find(uint16_t pid) const {
@@ -211,8 +248,9 @@ bool DecodeClipScan(const uint8_t* data, size_t n, const SClipKey& key, uint64_t
         inUnits += packets;
       }
       if (inUnits > s.packetCount) return false;
+      if (!TimesInOrder(s)) return false;
     }
-    return in.AtEnd();
+    return in.AtEnd() && PacketsAddUp(out, clipPackets);
   } catch (const ArchiveError&) {
     return false;
   }
@@ -221,7 +259,7 @@ bool DecodeClipScan(const uint8_t* data, size_t n, const SClipKey& key, uint64_t
 bool LoadClipScan(const std::string& folder, const SClipKey& key, uint64_t clipPackets,
                   const std::vector<uint16_t>& pids, SClipScan& out) {
   const std::string path = ClipScanEntryPath(folder, key.path);
-  if (path.empty()) return false;
+  if (path.empty() || !PrivateToUser(EntryFolder(folder))) return false;
   // Only a regular file of a sensible size is read: whatever else stands
   // there (a pipe, a device) is passed over without waiting on it.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -229,7 +267,8 @@ bool LoadClipScan(const std::string& folder, const SClipKey& key, uint64_t clipP
   struct stat st {};
   std::vector<uint8_t> bytes;
   // An entry far larger than the clip's packet numbers could need is not one.
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0 &&
+            st.st_size >= 0 &&
             static_cast<uint64_t>(st.st_size) <= std::min<uint64_t>(clipPackets * 40 + (1u << 20), uint64_t{1} << 30);
   if (ok) {
     bytes.resize(static_cast<size_t>(st.st_size));
@@ -254,15 +293,18 @@ void SaveClipScan(const std::string& folder, const SClipKey& key, const SClipSca
   const std::string dir = EntryFolder(folder);
   if (dir.empty()) return;
   // The entries name the user's files: the folder is the user's alone.
-  if (!MakePrivateFolders(dir)) return;
+  if (!MakePrivateFolders(dir) || !PrivateToUser(dir)) return;
   const std::vector<uint8_t> bytes = EncodeClipScan(key, scan);
   // Renamed into place whole, but not synced: waiting for the disk (which
   // may be busy with the clip just written) would cost more than a lost
   // entry, and a damaged one fails its CRC.
   const std::string path = EntryPath(dir, key.path);
   std::string error;
+  RemoveDeadTempsBeside(path);
   const std::string tmp = CreateTempBeside(path, error);
   if (tmp.empty()) return;
+  // Writable by the user alone, or the next load refuses it.
+  ::chmod(tmp.c_str(), 0600);
   File f;
   bool ok = f.Open(tmp, File::kReadWrite) && f.Write(bytes.data(), bytes.size());
   ok = f.Close() && ok;

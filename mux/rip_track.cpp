@@ -94,11 +94,12 @@ SRipTrack::SRipTrack() { m_nReused = 1; }
 SRipTrack::~SRipTrack() = default;
 
 // A version byte, the source PID, the size and modification time of the
-// clip the track was made from, then the common track part.
+// clip the track was made from (from version 2 also its content
+// fingerprint), then the common track part.
 void SRipTrack::Serialize(CArchive& ar) {
-  uint8_t version = 1;
+  uint8_t version = 2;
   ar.Byte(version);
-  if (ar.IsLoading() && version > 1) throw ArchiveError("a track of an existing clip has an unknown version");
+  if (ar.IsLoading() && version > 2) throw ArchiveError("a track of an existing clip has an unknown version");
   ar.Int(m_nSourcePid);
   if (ar.IsLoading() && !IsReusablePid(static_cast<uint32_t>(m_nSourcePid)))
     throw ArchiveError("a track of an existing clip has a wrong PID");
@@ -108,6 +109,9 @@ void SRipTrack::Serialize(CArchive& ar) {
     ar.Qword(mtime);
     m_clipIdentity.size = static_cast<int64_t>(size);
     m_clipIdentity.mtimeNs = static_cast<int64_t>(mtime);
+    uint64_t fingerprint = m_clipIdentity.fingerprint;
+    if (version >= 2) ar.Qword(fingerprint);
+    m_clipIdentity.fingerprint = fingerprint;
   } else if (ar.IsLoading()) {
     m_clipIdentity = {};
   }

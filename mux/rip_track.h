@@ -40,9 +40,18 @@ class CReusedClip {
   struct Identity {
     int64_t size = -1;  // -1: not known
     int64_t mtimeNs = 0;
+    // Of the clip's first and last MiB: a clip replaced in place by one of
+    // the same size and time differs there. 0: not known.
+    uint64_t fingerprint = 0;
     bool operator==(const Identity&) const = default;
+    // Size and time equal, and the content where both know it.
+    bool Matches(const Identity& o) const {
+      return size == o.size && mtimeNs == o.mtimeNs &&
+             (fingerprint == 0 || o.fingerprint == 0 || fingerprint == o.fingerprint);
+    }
   };
-  // The file's identity now; size -1 when it cannot be read.
+  // The file's size and time now (no fingerprint); size -1 when they cannot
+  // be read.
   static Identity IdentityOf(const std::string& path);
 
   // False with `error` set.

@@ -1,9 +1,12 @@
 #include "platform/file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -223,21 +226,61 @@ std::string CreateTempBeside(const std::string& path, std::string& error) {
   return {};
 }
 
-bool WriteFileAtomic(const std::string& pathIn, const void* data, size_t n, std::string& error) {
+namespace {
+bool AllDigits(const std::string& s) {
+  return !s.empty() && s.size() <= 10 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+// Only a process that is certainly gone: one of another user, or an id
+// taken again, counts as running.
+bool ProcessGone(long pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+}  // namespace
+
+void RemoveTempsOfDeadRuns(const std::string& folderIn, const std::string& prefix, bool counted) {
+  const std::string folder = folderIn.empty() ? std::string(".") : folderIn;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string rest = name.substr(prefix.size()), pid = rest;
+    if (counted) {
+      const size_t dot = rest.find('.');
+      if (dot == std::string::npos || rest.size() < 4 || rest.compare(rest.size() - 4, 4, ".tmp") != 0) continue;
+      pid = rest.substr(0, dot);
+      if (!AllDigits(rest.substr(dot + 1, rest.size() - 4 - dot - 1))) continue;
+    }
+    if (!AllDigits(pid) || std::stol(pid) == static_cast<long>(::getpid()) || !ProcessGone(std::stol(pid))) continue;
+    const std::string path = folder + "/" + name;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+  }
+  ::closedir(dir);
+}
+
+void RemoveDeadTempsBeside(const std::string& path) {
+  const size_t k = path.find_last_of('/');
+  const std::string folder = k == std::string::npos ? std::string() : path.substr(0, k);
+  const std::string name = path.substr(k == std::string::npos ? 0 : k + 1).substr(0, 180);
+  RemoveTempsOfDeadRuns(folder, "." + name + ".", true);
+}
+
+bool WriteFileAtomic(const std::string& pathIn, const void* data, size_t n, std::string& error, AtLink atLink) {
   // Through a symbolic link the file it points to is replaced; replacing the
   // link itself would leave that file stale.
   std::string path = pathIn;
   struct stat st;
-  if (::lstat(pathIn.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+  if (atLink == AtLink::kFollow && ::lstat(pathIn.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     if (char* target = ::realpath(pathIn.c_str(), nullptr)) {
       path = target;
       std::free(target);
     }
   }
   // The new file keeps the permissions of the one it replaces.
-  const bool replacing = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const int got = atLink == AtLink::kReplace ? ::lstat(path.c_str(), &st) : ::stat(path.c_str(), &st);
+  const bool replacing = got == 0 && S_ISREG(st.st_mode);
   // A name of its own, so that two processes saving one file at once never
   // write into or rename away each other's temporary file.
+  RemoveDeadTempsBeside(path);
   const std::string tmp = CreateTempBeside(path, error);
   if (tmp.empty()) return false;
   {

@@ -70,8 +70,11 @@ class File {
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error);
 // Writes to a temporary file beside `path` and renames it over `path` only
 // when every byte is on disk, so a failed write never loses the old file.
-// A symbolic link is followed, and the permissions of the replaced file stay.
-bool WriteFileAtomic(const std::string& path, const void* data, size_t n, std::string& error);
+// A symbolic link is followed (or, with kReplace, replaced itself and its
+// target left alone), and the permissions of the replaced file stay.
+enum class AtLink { kFollow, kReplace };
+bool WriteFileAtomic(const std::string& path, const void* data, size_t n, std::string& error,
+                     AtLink atLink = AtLink::kFollow);
 bool WriteWholeFile(const std::string& path, const void* data, size_t n, std::string& error);
 
 // Creates a new, empty file beside `path` under a name no other process
@@ -79,5 +82,12 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t n, std::st
 // a writer fills it and renames it over `path` when done, so two writers
 // never share a temporary file. Empty with `error` set when it cannot.
 std::string CreateTempBeside(const std::string& path, std::string& error);
+
+// Removes what runs that were killed left behind: regular files in `folder`
+// named `prefix` + a process id + `rest`, where the process no longer runs.
+// `rest` is empty, or ".N.tmp" with any counter N when `counted`.
+void RemoveTempsOfDeadRuns(const std::string& folder, const std::string& prefix, bool counted);
+// The same for the temporary names CreateTempBeside gives for `path`.
+void RemoveDeadTempsBeside(const std::string& path);
 
 }  // namespace zv

@@ -13,6 +13,18 @@
 namespace zv {
 
 namespace {
+
+// A 90 kHz time as stored (wrapping at 32 bits). Timing values no real
+// stream has (a frame lasting ages, a picture count far off) can put the
+// time beyond 64 bits; `wild` is set and the stream is refused.
+uint32_t StampOf(double v, bool& wild) {
+  v = std::trunc(v);
+  if (!(v > -9.2e18 && v < 9.2e18)) {
+    wild = true;
+    return 0;
+  }
+  return static_cast<uint32_t>(static_cast<int64_t>(v));
+}
 // A slice header that cannot be read: its picture is dropped like one with
 // an unknown parameter set, without ending the analysis.
 constexpr int kUnreadableSlice = 1000;
@@ -863,10 +875,8 @@ int CH264Parser::FlushGop(SStreamContext& ctx, bool atIdr) {
       t0_ = kFirstPts - tick * static_cast<double>(displayIndex(gop_[0]) + correction_);
       t0Set_ = true;
     }
-    auto stamp = [&](int64_t index) {
-      double v = std::trunc(t0_ + tick * static_cast<double>(index + correction_));
-      return static_cast<uint32_t>(static_cast<int64_t>(v));
-    };
+    bool wild = false;
+    auto stamp = [&](int64_t index) { return StampOf(t0_ + tick * static_cast<double>(index + correction_), wild); };
 
     auto* rec = static_cast<CH264VideoSif*>(ctx.sif.get());
     GOP_INF gi;
@@ -890,6 +900,8 @@ int CH264Parser::FlushGop(SStreamContext& ctx, bool atIdr) {
       }
       ++written;
     }
+    // Times past what 64 bits hold come only from wild timing values.
+    if (wild) return kParseSyntax;
     gi.frames = static_cast<uint8_t>(std::min<int64_t>(written, 255));
     rec->gops.push_back(gi);
     recordsWritten_ += static_cast<uint32_t>(written);
@@ -962,10 +974,8 @@ int CH264Parser::FlushFieldGop(SStreamContext& ctx, ArchiveOut& out) {
     t0_ = kFirstPts - tick * static_cast<double>(base + recs[0].displayPos + correction_);
     t0Set_ = true;
   }
-  auto stamp = [&](int64_t pos) {
-    double v = std::trunc(t0_ + tick * static_cast<double>(pos + correction_));
-    return static_cast<uint32_t>(static_cast<int64_t>(v));
-  };
+  bool wild = false;
+  auto stamp = [&](int64_t pos) { return StampOf(t0_ + tick * static_cast<double>(pos + correction_), wild); };
 
   auto* rec = static_cast<CH264VideoSif*>(ctx.sif.get());
   GOP_INF gi;
@@ -990,6 +1000,7 @@ int CH264Parser::FlushFieldGop(SStreamContext& ctx, ArchiveOut& out) {
       gi.iSize = a.size;
     }
   }
+  if (wild) return kParseSyntax;
   gi.frames = static_cast<uint8_t>(std::min<size_t>(recs.size(), 255));
   rec->gops.push_back(gi);
   recordsWritten_ += static_cast<uint32_t>(recs.size());

@@ -135,14 +135,25 @@ int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string&
     // A folder in its place could not be renamed over.
     struct stat st;
     if (::lstat(final.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+    // Left by killed runs: of any process that is gone, or of this id.
+    const size_t slash = final.find_last_of('/');
+    RemoveTempsOfDeadRuns(slash == std::string::npos ? std::string() : final.substr(0, slash),
+                          final.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp~", false);
     writing = final + ".tmp~" + std::to_string(::getpid());
-    ::unlink(writing.c_str());  // left by a killed run of this process id
+    ::unlink(writing.c_str());
     return ctx.sifFile.Open(writing, File::kCreateNew);
   };
   // Beside the stream when possible; a stream folder that cannot take the
   // file, or that fills up while it is written, sends it to the temporary
   // folder.
   const std::string places[2] = {SifPathBeside(path), SifPathInTemp(path)};
+  // Taken before the parse: a stream changed while it is read no longer
+  // matches what was stored and is analysed again on its next use.
+  SStreamIdentity identity;
+  if (!SStreamIdentity::Of(path, identity)) {
+    message = ParseResultMessage(kParseOpenError);
+    return kParseOpenError;
+  }
   int result = kParseCreateSifError;
   std::string writeError;
   std::string previous;
@@ -158,7 +169,7 @@ int AnalyseStreamFile(const std::string& path, SStreamContext& ctx, std::string&
       continue;
     }
     result = RunParsers(parsers, path, ctx, progress);
-    if (result == kParseOk && !AppendSifTrailer(ctx.sifFile)) result = kParseWriteError;
+    if (result == kParseOk && !AppendSifTrailer(ctx.sifFile, identity)) result = kParseWriteError;
     if (result == kParseOk && !ctx.sifFile.Close()) result = kParseWriteError;
     if (result == kParseOk && ::rename(writing.c_str(), ctx.sifPath.c_str()) != 0) result = kParseWriteError;
     if (result == kParseOk) break;

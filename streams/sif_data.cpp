@@ -1,10 +1,14 @@
 #include "streams/sif_data.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "streams/ac3_parser.h"
@@ -77,7 +81,9 @@ uint32_t SifCrc32(const uint8_t* data, size_t n, uint32_t crc) {
 }
 
 namespace {
-constexpr char kSifTrailerMagic[4] = {'Z', 'V', 'C', 'K'};
+constexpr char kSifCheckMagic[4] = {'Z', 'V', 'C', 'I'};
+constexpr char kSifLegacyCheckMagic[4] = {'Z', 'V', 'C', 'K'};
+constexpr char kSifIdentityMagic[4] = {'Z', 'V', 'I', 'D'};
 
 // CRC of the first `length` bytes, read in blocks.
 bool CrcOfFile(File& file, int64_t length, uint32_t& crc) {
@@ -93,31 +99,97 @@ bool CrcOfFile(File& file, int64_t length, uint32_t& crc) {
 }
 }  // namespace
 
-bool AppendSifTrailer(File& file) {
-  const int64_t length = file.Length();
+uint64_t RealPathHash(const std::string& path) {
+  std::string real;
+  if (char* r = ::realpath(path.c_str(), nullptr)) {
+    real = r;
+    std::free(r);
+  } else {
+    std::error_code ec;
+    real = std::filesystem::absolute(path, ec).string();
+    if (ec) real = path;
+  }
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (unsigned char c : real) h = (h ^ c) * 0x100000001b3ull;
+  return h;
+}
+
+bool SStreamIdentity::Of(const std::string& path, SStreamIdentity& out) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  out.size = static_cast<uint64_t>(st.st_size);
+  out.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  out.device = static_cast<uint64_t>(st.st_dev);
+  out.inode = static_cast<uint64_t>(st.st_ino);
+  out.pathHash = RealPathHash(path);
+  out.present = true;
+  return true;
+}
+
+bool SStreamIdentity::Matches(const SStreamIdentity& now, bool beside) const {
+  if (!present) return beside;  // an earlier version's file: time and tables are all it can be checked by
+  if (size != now.size || mtimeNs != now.mtimeNs) return false;
+  return beside || (device == now.device && inode == now.inode && pathHash == now.pathHash);
+}
+
+bool AppendSifTrailer(File& file, const SStreamIdentity& identity) {
+  int64_t length = file.Length();
+  if (length < 0) return false;
+  ArchiveOut id;
+  for (char c : kSifIdentityMagic) id.U8(static_cast<uint8_t>(c));
+  PutU64(id, identity.size);
+  PutU64(id, static_cast<uint64_t>(identity.mtimeNs));
+  PutU64(id, identity.device);
+  PutU64(id, identity.inode);
+  PutU64(id, identity.pathHash);
+  if (!file.Seek(length) || !file.Write(id.Bytes().data(), id.Bytes().size())) return false;
+  length += static_cast<int64_t>(id.Bytes().size());
   uint32_t crc = 0;
-  if (length < 0 || !CrcOfFile(file, length, crc)) return false;
+  if (!CrcOfFile(file, length, crc)) return false;
   ArchiveOut out;
-  for (char c : kSifTrailerMagic) out.U8(static_cast<uint8_t>(c));
+  for (char c : kSifCheckMagic) out.U8(static_cast<uint8_t>(c));
   out.U32(crc);
   PutU64(out, static_cast<uint64_t>(length));
   return file.Seek(length) && file.Write(out.Bytes().data(), out.Bytes().size());
 }
 
-bool CheckSifTrailer(File& file, int64_t& contentLength) {
+bool CheckSifTrailer(File& file, int64_t& contentLength, SStreamIdentity* identity) {
   const int64_t length = file.Length();
-  if (length < static_cast<int64_t>(SSifHeader::kSize + SSifTrailer::kSize)) return false;
-  uint8_t t[SSifTrailer::kSize];
-  if (!file.ReadExactAt(length - static_cast<int64_t>(SSifTrailer::kSize), t, sizeof t)) return false;
-  if (std::memcmp(t, kSifTrailerMagic, 4) != 0) return false;
+  constexpr int64_t kCheck = static_cast<int64_t>(SSifTrailer::kCheckSize);
+  if (length < static_cast<int64_t>(SSifHeader::kSize) + kCheck) return false;
+  uint8_t t[SSifTrailer::kCheckSize];
+  if (!file.ReadExactAt(length - kCheck, t, sizeof t)) return false;
+  const bool legacy = std::memcmp(t, kSifLegacyCheckMagic, 4) == 0;
+  if (!legacy && std::memcmp(t, kSifCheckMagic, 4) != 0) return false;
   uint32_t stored = 0;
   uint64_t covered = 0;
   for (int i = 0; i < 4; ++i) stored |= static_cast<uint32_t>(t[4 + i]) << (8 * i);
   for (int i = 0; i < 8; ++i) covered |= static_cast<uint64_t>(t[8 + i]) << (8 * i);
-  const int64_t content = length - static_cast<int64_t>(SSifTrailer::kSize);
+  int64_t content = length - kCheck;
   if (covered != static_cast<uint64_t>(content)) return false;
   uint32_t crc = 0;
   if (!CrcOfFile(file, content, crc) || crc != stored) return false;
+  SStreamIdentity id;
+  if (!legacy) {
+    constexpr int64_t kId = static_cast<int64_t>(SSifTrailer::kIdentitySize);
+    if (content < static_cast<int64_t>(SSifHeader::kSize) + kId) return false;
+    uint8_t b[SSifTrailer::kIdentitySize];
+    if (!file.ReadExactAt(content - kId, b, sizeof b)) return false;
+    if (std::memcmp(b, kSifIdentityMagic, 4) != 0) return false;
+    auto u64 = [&](size_t at) {
+      uint64_t v = 0;
+      for (int i = 0; i < 8; ++i) v |= static_cast<uint64_t>(b[at + static_cast<size_t>(i)]) << (8 * i);
+      return v;
+    };
+    id.size = u64(4);
+    id.mtimeNs = static_cast<int64_t>(u64(12));
+    id.device = u64(20);
+    id.inode = u64(28);
+    id.pathHash = u64(36);
+    id.present = true;
+    content -= kId;
+  }
+  if (identity) *identity = id;
   contentLength = content;
   return true;
 }

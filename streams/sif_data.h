@@ -39,20 +39,45 @@ struct SSifHeader {
   bool IsComplete() const;
 };
 
-// Every stream-information file we write ends in a 16-byte check trailer
-// behind the tables: "ZVCK", a CRC-32 of every byte before the trailer, and
-// that byte count (64-bit, little-endian). A file whose trailer is missing
-// or does not match (a flipped bit, a cut, an older file) is analysed again
-// rather than trusted.
+// Every stream-information file we write ends in a trailer behind the
+// tables: the identity of the stream it was made from, then a 16-byte check:
+// "ZVCI", a CRC-32 of every byte before the check, and that byte count
+// (64-bit, little-endian). A file whose check is missing or does not match
+// (a flipped bit, a cut) is analysed again rather than trusted. Files of
+// earlier versions end in the check alone, marked "ZVCK", with no identity.
 struct SSifTrailer {
-  static constexpr size_t kSize = 16;
+  static constexpr size_t kCheckSize = 16;
+  static constexpr size_t kIdentitySize = 44;
+  static constexpr size_t kSize = kIdentitySize + kCheckSize;
 };
-// Appends the trailer to a complete stream-information file open for
-// reading and writing; false with the file's error set when it cannot.
-bool AppendSifTrailer(File& file);
+
+// What tells one stream file from another beyond its modification time: its
+// size (a copy keeping times is usually another size) and, for a cache kept
+// outside the stream's folder, its device, inode and real path.
+struct SStreamIdentity {
+  uint64_t size = 0;
+  int64_t mtimeNs = 0;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t pathHash = 0;  // of the real path
+  bool present = false;   // false: a file of an earlier version
+
+  // Of the file at `path`, links followed; false when it cannot be read.
+  static bool Of(const std::string& path, SStreamIdentity& out);
+  // `beside`: the cache lies beside the stream, so the path is implied and
+  // the file may move with its folder.
+  bool Matches(const SStreamIdentity& now, bool beside) const;
+};
+// 64-bit FNV-1a hash of the real path of `path` (the absolute path when it
+// cannot be resolved).
+uint64_t RealPathHash(const std::string& path);
+
+// Appends identity and check to a complete stream-information file open
+// for reading and writing; false with the file's error set when it cannot.
+bool AppendSifTrailer(File& file, const SStreamIdentity& identity);
 // Checks the trailer; on success `contentLength` is the length of the file
-// without it (where the tables end).
-bool CheckSifTrailer(File& file, int64_t& contentLength);
+// without it (where the tables end) and `identity` what it stores.
+bool CheckSifTrailer(File& file, int64_t& contentLength, SStreamIdentity* identity = nullptr);
 // CRC-32 (the common reflected polynomial 0xEDB88320), continued from `crc`.
 uint32_t SifCrc32(const uint8_t* data, size_t n, uint32_t crc = 0);
 

@@ -1,5 +1,7 @@
 #include "streams/stream_context.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -53,28 +55,24 @@ void SStreamContext::Close() {
 std::string SifPathBeside(const std::string& streamPath) { return streamPath + ".dsi"; }
 
 std::string SifPathInTemp(const std::string& streamPath) {
-  std::string name = FileNameOf(streamPath) + ".dsi";
-  // A name at the file-name limit has no room for ".dsi": a shortened name
-  // made unique by a hash of the whole path (the same on every run, so the
-  // file is found again).
-  if (name.size() > kMaxFileName) {
-    uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a
-    for (unsigned char c : streamPath) h = (h ^ c) * 0x100000001b3ull;
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
-    name = FileNameOf(streamPath).substr(0, 200) + "~" + hex + ".dsi";
-  }
-  return TempFolder() + "/" + name;
+  // Streams of one name in different folders must not share a file: the
+  // name carries a hash of the stream's real path (the same on every run,
+  // so the file is found again), and is shortened to leave room for it.
+  char hex[18];
+  std::snprintf(hex, sizeof hex, "~%016llx", static_cast<unsigned long long>(RealPathHash(streamPath)));
+  std::string name = FileNameOf(streamPath);
+  if (name.size() > kMaxFileName - 21) name = name.substr(0, 200);
+  return TempFolder() + "/" + name + hex + ".dsi";
 }
 
 namespace {
 
 // Reads header and record from an open stream-information file and checks
 // that its tables fit the file. The GOP table of video is loaded too.
-bool LoadSif(File& f, SSifHeader& header, std::unique_ptr<CSifData>& sif) {
-  // The tables end where the check trailer begins.
+bool LoadSif(File& f, SSifHeader& header, std::unique_ptr<CSifData>& sif, SStreamIdentity* identity = nullptr) {
+  // The tables end where the trailer begins.
   int64_t len = 0;
-  if (!CheckSifTrailer(f, len)) return false;
+  if (!CheckSifTrailer(f, len, identity)) return false;
   std::vector<uint8_t> head(static_cast<size_t>(std::min<int64_t>(len, 4096)));
   if (!f.Seek(0) || !f.ReadExact(head.data(), head.size())) return false;
   try {
@@ -105,9 +103,10 @@ bool LoadSif(File& f, SSifHeader& header, std::unique_ptr<CSifData>& sif) {
          tableEnd - header.auTablePos == static_cast<uint64_t>(header.auCount) * AUI::kSize;
 }
 
-bool LoadSifPath(const std::string& path, SSifHeader& header, std::unique_ptr<CSifData>& sif) {
+bool LoadSifPath(const std::string& path, SSifHeader& header, std::unique_ptr<CSifData>& sif,
+                 SStreamIdentity& identity) {
   File f;
-  return f.Open(path, File::kRead) && LoadSif(f, header, sif);
+  return f.Open(path, File::kRead) && LoadSif(f, header, sif, &identity);
 }
 
 // A damaged table whose header still reads well would only show up later as
@@ -154,22 +153,32 @@ int EnsureStreamInfo(const std::string& path, SStreamContext& ctx, const Progres
     return kFailed;
   }
   stream.Close();
-  std::string sifPath = SifPathBeside(path);
-  {
-    File probe;
-    if (!probe.Open(sifPath, File::kRead)) sifPath = SifPathInTemp(path);
-  }
-  SSifHeader header;
-  std::unique_ptr<CSifData> sif;
-  if (LoadStreamInfo(sifPath, path, header, sif)) {
-    ctx.sifPath = sifPath;
-    return kOk;
+  // Beside the stream, else where a stream folder that could not take it
+  // sent it; a stale file beside a read-only stream stays stale.
+  for (const std::string& sifPath : {SifPathBeside(path), SifPathInTemp(path)}) {
+    SSifHeader header;
+    std::unique_ptr<CSifData> sif;
+    if (LoadStreamInfo(sifPath, path, header, sif)) {
+      ctx.sifPath = sifPath;
+      return kOk;
+    }
   }
   std::string message;
   int r = AnalyseStreamFile(path, ctx, message, progress, prompt);
   if (r == kParseCanceled) return kCancelled;
   if (r != kParseOk) {
     Show(prompt, path + "\n" + message);
+    return kFailed;
+  }
+  // What the analysis wrote must read back as current: values the reader
+  // refuses (a unit lasting longer than any real one) refuse the stream,
+  // and no stream information is left for it.
+  SSifHeader header;
+  std::unique_ptr<CSifData> sif;
+  if (!LoadStreamInfo(ctx.sifPath, path, header, sif)) {
+    ::unlink(ctx.sifPath.c_str());
+    ctx.sifPath.clear();
+    Show(prompt, path + "\n" + ParseResultMessage(kParseSyntax));
     return kFailed;
   }
   return kOk;
@@ -179,8 +188,10 @@ int EnsureStreamInfo(const std::string& path, SStreamContext& ctx, const Progres
 
 bool LoadStreamInfo(const std::string& sifPath, const std::string& streamPath, SSifHeader& header,
                     std::unique_ptr<CSifData>& sif) {
-  return LoadSifPath(sifPath, header, sif) && header.sourceTime == FileTimeNs(streamPath) &&
-         TableFitsStream(sifPath, header, FileSize(streamPath));
+  SStreamIdentity stored, now;
+  if (!LoadSifPath(sifPath, header, sif, stored) || !SStreamIdentity::Of(streamPath, now)) return false;
+  return stored.Matches(now, sifPath == SifPathBeside(streamPath)) && header.sourceTime == now.mtimeNs &&
+         TableFitsStream(sifPath, header, static_cast<int64_t>(now.size));
 }
 
 namespace {

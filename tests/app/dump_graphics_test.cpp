@@ -1,5 +1,11 @@
 // `zelvane dump` of graphics streams: both framings, JSON, pictures.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "graphics/composition.h"
 #include "graphics/graphic_object.h"
@@ -10,6 +16,7 @@
 
 using namespace zv;
 using namespace zvtest;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -178,4 +185,109 @@ TEST(DumpGraphics, PicturesUseThePaletteOfTheirPageAndTheVideosMatrix) {
       EXPECT_LE(std::abs(got.b - want.b), 2) << name << " x " << x;
     }
   }
+}
+
+namespace {
+
+// Runs zelvane with standard output to `out` (a file, or /dev/null) and
+// returns its exit status; `peakKb` gets the most memory it held.
+int RunMeasured(const std::vector<std::string>& args, const std::string& out, long& peakKb) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int null = ::open("/dev/null", O_RDWR);
+    if (fd < 0 || null < 0) _exit(126);
+    dup2(fd, 1);
+    dup2(null, 2);
+    std::vector<std::string> all = {ZV_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage use{};
+  wait4(pid, &status, 0, &use);
+  peakKb = use.ru_maxrss;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+// A stream of very many small display sets is dumped one display set at a
+// time: text and JSON come out whole, and the memory held stays that of a
+// few display sets, not of the whole stream's tree.
+TEST(DumpGraphics, ManyDisplaySetsAreDumpedAsTheyAreRead) {
+  TempDir dir;
+  {
+    CDsData ds;
+    ds.m_pcs = std::make_unique<CPcs>();
+    ds.m_pcs->m_composition.video = SVideoDescriptor{1920, 1080, 1, 0};
+    ds.m_end = std::make_unique<CEs>();
+    File f;
+    std::string error;
+    ASSERT_TRUE(f.Open(dir / "one.sup", File::kCreate));
+    ASSERT_TRUE(WriteDisplaySet(f, ds, true, nullptr, error)) << error;
+    ASSERT_TRUE(f.Close());
+  }
+  const std::vector<uint8_t> one = ReadBytes(dir / "one.sup");
+  auto make = [&](const std::string& path, int count) {
+    std::vector<uint8_t> all;
+    all.reserve(one.size() * static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) all.insert(all.end(), one.begin(), one.end());
+    WriteBytes(path, all);
+  };
+  // A few: the streamed text and JSON are whole documents.
+  make(dir / "few.sup", 3);
+  RunResult r = Zelvane({"dump", dir / "few.sup"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("Framing: headed (.sup)\nDisplaySet 1: \n", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("\nDisplaySet 3: \n"), std::string::npos) << r.out;
+  r = Zelvane({"dump", dir / "few.sup", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("{\"file\":\"" + (dir / "few.sup") + "\",\"type\":\"graphics stream\",\"content\":{"
+                        "\"Framing\":\"headed (.sup)\",\"DisplaySet\":[{", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.substr(r.out.size() - 4), "]}}\n") << r.out;
+  if (HaveProgram("python3")) {
+    WriteText(dir / "few.json", r.out);
+    const RunResult check = zvtest::Run({"python3", "-c",
+                                         "import json,sys; d=json.load(open(sys.argv[1])); "
+                                         "assert len(d['content']['DisplaySet'])==3",
+                                         dir / "few.json"});
+    EXPECT_EQ(check.status, 0) << check.err;
+  }
+  // Many: 100,000 display sets of 37 bytes each.
+  make(dir / "many.sup", 100000);
+  for (bool json : {false, true}) {
+    long peakKb = 0;
+    std::vector<std::string> args = {"dump", dir / "many.sup"};
+    if (json) args.push_back("--json");
+    ASSERT_EQ(RunMeasured(args, "/dev/null", peakKb), 0);
+    EXPECT_LT(peakKb, 120 * 1024) << (json ? "json" : "text");
+  }
+}
+
+// A damaged stream writes no picture at all, and what DIR held stays.
+TEST(DumpGraphics, DamagedStreamWritesNoPictures) {
+  TempDir dir;
+  CPicture shown;
+  WriteStream(dir / "s.sup", true, shown);
+  std::vector<uint8_t> bytes = ReadBytes(dir / "s.sup");
+  bytes.resize(bytes.size() - 20);  // the second display set is cut off
+  WriteBytes(dir / "cut.sup", bytes);
+  fs::create_directory(dir / "pics");
+  WriteText(dir / "pics/keep.txt", "mine");
+  RunResult r = Zelvane({"dump", dir / "cut.sup", "--pictures", dir / "pics"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("is cut off"), std::string::npos) << r.err;
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir / "pics")) names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"keep.txt"});
+  // The whole stream: every picture.
+  r = Zelvane({"dump", dir / "s.sup", "--pictures", dir / "pics"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir / "pics/ds001_object00000.png"));
+  EXPECT_TRUE(fs::exists(dir / "pics/ds002_object00007.png"));
 }

@@ -205,6 +205,69 @@ TEST_F(FailedBuild, StoppedRebuildLeavesTheOldDiscAndAnEmptyTemp) {
   EXPECT_EQ(PlayerView(), before);
 }
 
+// mux and source add, asked to end by SIGTERM or SIGHUP, stop as a cancel
+// does: exit 1, no partial clip and no stream information left, the project
+// as it was. What killed runs left (named with a process id that is gone)
+// is removed by the next run; a running process's files are left alone.
+TEST_F(FailedBuild, SignalledMuxAndSourceAddLeaveNothingBehind) {
+  const std::string fresh = dir_ / "fresh.264", p = dir_ / "third.zvpj", o = dir_ / "o.m2ts";
+  fs::copy_file(dir_ / "long.264", fresh);  // not analysed yet
+  Ok({"new", p});
+  const std::vector<uint8_t> project = zvtest::ReadBytes(p);
+  auto leftovers = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_.Path())) {
+      const std::string n = e.path().filename().string();
+      if (Contains(n, ".tmp") || Contains(n, "fresh.264.dsi") || Contains(n, "o.m2ts") || Contains(n, "o.clpi"))
+        names.push_back(n);
+    }
+    return names;
+  };
+  for (int sig : {SIGTERM, SIGHUP}) {
+    bool sent = false;
+    RunResult r = RunZv({"source", "add", p, "Movie#1/Clip#1", fresh}, nullptr, [&](const std::string& line, pid_t pid) {
+      if (!sent && line == "Parsing") {
+        kill(pid, sig);
+        sent = true;
+      }
+    });
+    ASSERT_TRUE(sent) << r.err;
+    EXPECT_EQ(r.status, 1) << sig << "\n" << r.err;
+    EXPECT_TRUE(Contains(r.err, "stopped by a signal")) << r.err;
+    EXPECT_EQ(zvtest::ReadBytes(p), project);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{}) << sig;
+
+    sent = false;
+    r = RunZv({"mux", o, dir_ / "long.264"}, nullptr, [&](const std::string& line, pid_t pid) {
+      if (sent || !Contains(line, "/.o.m2ts.")) return;
+      WaitForSize(line, 4u << 20);
+      kill(pid, sig);
+      sent = true;
+    });
+    ASSERT_TRUE(sent) << r.err;
+    EXPECT_EQ(r.status, 1) << sig << "\n" << r.err;
+    EXPECT_TRUE(Contains(r.err, "stopped by a signal")) << r.err;
+    EXPECT_EQ(leftovers(), std::vector<std::string>{}) << sig;
+  }
+
+  // Temporaries of a run that was killed (its process id is gone), and one
+  // of a process still running (this test).
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  waitpid(dead, nullptr, 0);
+  const std::string d = std::to_string(dead), live = std::to_string(getpid());
+  const std::vector<std::string> deadFiles = {".o.m2ts." + d + ".0.tmp", ".o.clpi." + d + ".7.tmp",
+                                              "fresh.264.dsi.tmp~" + d};
+  for (const std::string& n : deadFiles) zvtest::WriteText(dir_ / n, "partial");
+  zvtest::WriteText(dir_ / (".o.m2ts." + live + ".0.tmp"), "in use");
+  zvtest::WriteText(dir_ / ("fresh.264.dsi.tmp~" + live), "in use");
+  Ok({"mux", o, dir_ / "logo.264"});
+  Ok({"source", "add", p, "Movie#1/Clip#1", fresh});
+  for (const std::string& n : deadFiles) EXPECT_FALSE(fs::exists(dir_ / n)) << n;
+  EXPECT_EQ(zvtest::ReadText(dir_ / (".o.m2ts." + live + ".0.tmp")), "in use");
+  EXPECT_EQ(zvtest::ReadText(dir_ / ("fresh.264.dsi.tmp~" + live)), "in use");
+}
+
 // SIGKILL cannot be caught: the old disc is still whole and plays as before;
 // the half-written clip stays in TEMP until the next build empties it.
 TEST_F(FailedBuild, KilledRebuildLeavesTheOldDiscPlayable) {

@@ -155,3 +155,28 @@ TEST(MenuImportPsd, ASecondMenuGetsTheDesignsNamesAndTypesFromTheConvertedStream
   EXPECT_TRUE(Has(r.err, "converted the design again")) << r.err;
   EXPECT_NE(zvtest::ReadText(dir / "menu_disc.txt"), "1\n0\n1\n") << "the side file now keeps the names";
 }
+
+// A side file that cannot be written fails the import as a whole: exit 2,
+// the project byte for byte as it was, no converted stream left to be
+// taken as current by the next import.
+TEST(MenuImportPsd, SideFileThatCannotBeWrittenFailsTheImport) {
+  zvtest::TempDir dir;
+  const std::string p = dir / "disc.zvpj";
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  const std::vector<uint8_t> before = zvtest::ReadBytes(p);
+  const std::string design = dir / "menu.psd";
+  std::filesystem::copy_file(Psd("design.psd"), design);
+  // A folder where the side file goes cannot be replaced.
+  std::filesystem::create_directory(dir / "menu.txt");
+  RunResult r = Zv({"menu", "import-psd", p, "Movie#1/IG#1", design});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_TRUE(Has(r.err, "menu.txt")) << r.err;
+  EXPECT_EQ(zvtest::ReadBytes(p), before);
+  EXPECT_FALSE(std::filesystem::exists(dir / "menu.ies"));
+  // With the way clear, the same import goes through and keeps the names.
+  std::filesystem::remove(dir / "menu.txt");
+  r = Zv({"menu", "import-psd", p, "Movie#1/IG#1", design});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(zvtest::ReadText(dir / "menu.txt").rfind("1\n0\n1\n", 0), 0u);
+  EXPECT_NE(zvtest::ReadBytes(p), before);
+}

@@ -97,6 +97,29 @@ TEST(SoundCommands, BuildPrintsEachSoundsIdAndRefusalsWriteNothing) {
     EXPECT_NE(e.path().filename().string()[0], '.') << "left behind: " << e.path();
 }
 
+// A link at the output name is replaced with --yes, as the build and mux
+// replace theirs; the file it points to keeps its bytes.
+TEST(SoundCommands, BuildOverALinkReplacesTheLinkNotItsTarget) {
+  zvtest::TempDir dir;
+  const std::string target = dir / "elsewhere.bdmv", link = dir / "Sound.bdmv";
+  zvtest::WriteText(target, "not a sound file");
+  fs::create_symlink(target, link);
+  RunResult r = Zv({"sound", "build", dir / "plain.bdmv", Sound("click_48k.wav")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Zv({"sound", "build", link, Sound("click_48k.wav"), "--yes"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(zvtest::ReadText(target), "not a sound file");
+  EXPECT_FALSE(fs::is_symlink(link));
+  EXPECT_EQ(zvtest::ReadBytes(link), zvtest::ReadBytes(dir / "plain.bdmv"));
+  // A dangling link is replaced as well.
+  fs::remove(link);
+  fs::create_symlink(dir / "missing.bdmv", link);
+  r = Zv({"sound", "build", link, Sound("click_48k.wav"), "--yes"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(fs::is_symlink(link));
+  EXPECT_FALSE(fs::exists(dir / "missing.bdmv"));
+}
+
 TEST(SoundCommands, SetTakesOnlySoundFilesAndIdsMustNameTheirSounds) {
   zvtest::TempDir dir;
   const std::string p = dir / "disc.zvpj";

@@ -381,15 +381,30 @@ class Dialog : public ITaskDialog {
   void Close() override {}
   std::vector<std::string> log;
   std::string cancelAt;
+  // With `cancelAt`: the stop comes this many calls after that line.
+  int callsAfter = 0;
 
  private:
   static int Thunk(void* ctx, const SProgressInfo* info) {
     auto* self = static_cast<Dialog*>(ctx);
     if (info->kind == kProgressItem) self->log.push_back(info->item);
+    if (self->callsAfter > 0) {
+      if (self->seen && --self->countdown < 0) return 0;
+      if (!self->seen && !self->cancelAt.empty() && info->kind == kProgressItem &&
+          info->item.find(self->cancelAt) != std::string::npos) {
+        self->seen = true;
+        self->countdown = self->callsAfter;
+      }
+      return 1;
+    }
     for (const auto& line : self->log)
       if (!self->cancelAt.empty() && line.find(self->cancelAt) != std::string::npos) return 0;
     return 1;
   }
+
+ public:
+  bool seen = false;
+  int countdown = 0;  // below 0 once the stop was answered
 };
 
 TEST_F(MenuImport, BuildingAMenuMakesItsClipAndLeavesItsModelAsItWas) {
@@ -419,6 +434,22 @@ TEST_F(MenuImport, BuildingAMenuMakesItsClipAndLeavesItsModelAsItWas) {
       EXPECT_NE(e.path().extension(), ".ig") << e.path();
     EXPECT_EQ(Stored(project, File("after.zvpj")), before);
   }
+  // A stop at any later step of the menu's compilation and multiplexing
+  // ends the build as cancelled, never as failed.
+  int stoppedInside = 0;
+  for (int calls = 1; calls < 2000; calls += calls < 24 ? 1 : calls / 3) {
+    Dialog d;
+    d.cancelAt = "Muxing IG#1:";
+    d.callsAfter = calls;
+    ScriptedPrompt p(Answer::Yes);
+    const int rc = BuildProject(project, out, p, d, nullptr);
+    if (rc == kOk && d.countdown >= 0) break;  // the build ended before the stop came
+    ASSERT_EQ(rc, kCancelled) << "stop " << calls << " calls after the menu began: "
+                              << (p.messages.empty() ? std::string() : p.messages.back());
+    ++stoppedInside;
+    EXPECT_EQ(Stored(project, File("after.zvpj")), before);
+  }
+  EXPECT_GT(stoppedInside, 3);
   Dialog dialog;
   ScriptedPrompt prompt(Answer::Yes);
   ASSERT_EQ(BuildProject(project, out, prompt, dialog, nullptr), kOk)

@@ -92,6 +92,37 @@ TEST(StoryReuse, AClipChangedOrCutShortIsRefused) {
   EXPECT_FALSE(fs::exists(r.bdmv + "STREAM/00001.m2ts"));
 }
 
+// A clip replaced in place by one of the same size and modification time
+// (a copy keeping times) is told by its content, also after the project
+// was stored and loaded.
+TEST(StoryReuse, AClipReplacedWithTheSameSizeAndTimeIsRefused) {
+  Reuse r;
+  CStoryObject story;
+  story.SetName("Again");
+  ScriptedPrompt prompt;
+  ASSERT_EQ(story.AddClipSource(r.clip, {}, true, prompt), kOk);
+  story.m_nClipNumber = 1;
+  // Stored and loaded again, as a project file keeps it.
+  for (auto& t : story.m_pRipTracks->items) {
+    ArchiveOut out;
+    t->Store(out);
+    SRipTrack back;
+    ArchiveIn in(out.Bytes());
+    back.Load(in);
+    EXPECT_EQ(back.m_clipIdentity, t->m_clipIdentity);
+    EXPECT_NE(back.m_clipIdentity.fingerprint, 0u);
+  }
+  const auto time = fs::last_write_time(r.clip);
+  std::vector<uint8_t> bytes = zvtest::ReadBytes(r.clip);
+  bytes[bytes.size() - 100] ^= 0xFF;  // payload of the last packet
+  zvtest::WriteBytes(r.clip, bytes);
+  fs::last_write_time(r.clip, time);
+  EXPECT_EQ(story.MuxStory(r.bdmv, Progress{}, prompt), kFailed);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_NE(prompt.messages[0].find("changed since its tracks were added"), std::string::npos) << prompt.messages[0];
+  EXPECT_FALSE(fs::exists(r.bdmv + "STREAM/00001.m2ts"));
+}
+
 // A playlist of the old disc that plays clip `clip` with `entries` (PID,
 // coding type, language) in its primary lists, written beside the clip.
 std::string WritePlaylist(const Reuse& r, const std::string& clip,

@@ -358,3 +358,111 @@ TEST(RipServe, AClipCutShortWhileServedFailsTheTrack) {
 }
 
 }  // namespace
+
+// Entries whose CRC was made to fit damage: times that go back or jump,
+// packets claimed by two streams, counts beyond the clip, units that do not
+// begin where the clip's packets of their stream begin, and any entry in a
+// folder other users can write. Each is passed over and the clip is read.
+TEST(RipScanCache, EntriesThatDoNotFitTheClipAreNotTrusted) {
+  zv::SClipScan scan;
+  scan.streams.resize(2);
+  scan.streams[0].pid = 0x1011;
+  scan.streams[0].packetCount = 30;
+  scan.streams[1].pid = 0x1100;
+  scan.streams[1].packetCount = 10;
+  for (uint32_t i = 0; i < 10; ++i) {
+    zv::SRipAu v;
+    v.pts = v.dts = 1000 + i * 3754;
+    v.ranges = {{i * 4, i * 4 + 2}};
+    v.size = 3 * 192;
+    scan.streams[0].units.push_back(v);
+    zv::SRipAu a;
+    a.pts = a.dts = 1000 + i * 2880;
+    a.ranges = {{i * 4 + 3, i * 4 + 3}};
+    a.size = 192;
+    scan.streams[1].units.push_back(a);
+  }
+  const zv::SClipKey key{"/discs/old/BDMV/STREAM/00001.m2ts", 1, 2, 40 * 192, 3, 4};
+  zv::SClipScan back;
+  auto accepted = [&](const zv::SClipScan& s, uint64_t packets = 40) {
+    const std::vector<uint8_t> bytes = zv::EncodeClipScan(key, s);  // a CRC that fits
+    return zv::DecodeClipScan(bytes.data(), bytes.size(), key, packets, back);
+  };
+  ASSERT_TRUE(accepted(scan));
+  zv::SClipScan bad = scan;
+  bad.streams[0].units[5].dts = 900;  // back in time
+  EXPECT_FALSE(accepted(bad));
+  bad = scan;
+  for (size_t i = 5; i < 10; ++i) bad.streams[1].units[i].dts += 30 * 90000;  // a 30 s jump
+  EXPECT_FALSE(accepted(bad));
+  bad = scan;
+  bad.streams[1].units[2].ranges = {{9, 9}};  // a packet of a video unit
+  EXPECT_FALSE(accepted(bad));
+  bad = scan;
+  bad.streams[1].packetCount = 11;  // 41 packets in a clip of 40
+  EXPECT_FALSE(accepted(bad));
+  // Graphics may pause for long; its times still may not go back.
+  bad = scan;
+  bad.streams[1].pid = 0x1200;
+  for (size_t i = 5; i < 10; ++i) bad.streams[1].units[i].dts += 30 * 90000;
+  EXPECT_TRUE(accepted(bad));
+  bad.streams[1].units[7].dts = 0;
+  EXPECT_FALSE(accepted(bad));
+}
+
+TEST(RipScanCache, EntriesMustBeginWhereTheClipsStreamsDoAndBeTheUsersAlone) {
+  EnvCache env;
+  TempDir dir;
+  const std::string path = dir / "00001.m2ts";
+  WriteBytes(path, MakeClip(
+                       600, [](uint32_t n) -> uint16_t { return n % 5 == 4 ? 0x1100 : 0x1011; },
+                       [](uint32_t n) { return n % 5 == 4 || n % 50 == 0; }));
+  auto scan = [&] {
+    zv::SRipTracks tracks;
+    tracks.items.push_back(Track(0x1011, 0x1B));
+    tracks.items.push_back(Track(0x1100, 0x81));
+    zv::CReusedClip clip;
+    std::string e;
+    EXPECT_TRUE(clip.Open(path, e)) << e;
+    EXPECT_EQ(zv::ScanReusedClip(tracks, clip, {}, &e), zv::kOk) << e;
+    return tracks;
+  };
+  const zv::SRipTracks first = scan();
+  zv::File f;
+  ASSERT_TRUE(f.Open(path, zv::File::kRead));
+  const std::optional<zv::SClipKey> key = zv::ClipKeyOf(f);
+  ASSERT_TRUE(key);
+  const std::string entry = zv::ClipScanEntryPath({}, zv::AbsolutePath(path));
+  const std::string folder = std::filesystem::path(entry).parent_path();
+  auto store = [&](const zv::SClipScan& s) {
+    std::filesystem::create_directories(folder);
+    ::chmod(folder.c_str(), 0700);
+    WriteBytes(entry, zv::EncodeClipScan(*key, s));
+    ::chmod(entry.c_str(), 0600);
+  };
+  zv::SClipScan marked = ScanOf(first);
+  marked.streams[1].units[0].pts = 4242;
+  store(marked);
+  EXPECT_EQ(scan().items[1]->m_units[0].pts, 4242u) << "a good entry is used";
+
+  // The audio units moved one packet on, onto video packets: consistent in
+  // itself, but not with the clip.
+  zv::SClipScan shifted = marked;
+  for (zv::SRipAu& u : shifted.streams[1].units)
+    for (auto& r : u.ranges) r.first = r.second = r.first - 1;
+  shifted.streams[0].units.clear();
+  store(shifted);
+  zv::SRipTracks again = scan();
+  EXPECT_TRUE(SameUnits(again.items[1]->m_units, first.items[1]->m_units));
+  EXPECT_TRUE(SameUnits(again.items[0]->m_units, first.items[0]->m_units));
+
+  // A folder, or an entry, that others can write.
+  store(marked);
+  ::chmod(folder.c_str(), 0777);
+  EXPECT_EQ(scan().items[1]->m_units[0].pts, first.items[1]->m_units[0].pts);
+  store(marked);
+  ::chmod(entry.c_str(), 0666);
+  EXPECT_EQ(scan().items[1]->m_units[0].pts, first.items[1]->m_units[0].pts);
+  store(marked);
+  EXPECT_EQ(scan().items[1]->m_units[0].pts, 4242u);
+}

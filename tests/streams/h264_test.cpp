@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -15,6 +17,7 @@
 #include "support/test_support.h"
 
 using namespace zvtest;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -481,6 +484,42 @@ TEST(H264Units, LongCpbDelayShiftsTheGopAfterIt) {
     double shift = i >= 2 ? 3 * period : 0;
     EXPECT_NEAR(static_cast<double>(delayed[i].pts), zv::kFirstPts + period * i + shift, 1.0);
     EXPECT_NEAR(static_cast<double>(delayed[i].dts), static_cast<double>(plain[i].dts) + shift, 1.0);
+  }
+}
+
+// A later SPS with timing no stream has (a tick of 2^32 - 1 units at 1 Hz)
+// and a long decoder wait put the time stamps beyond what 64 bits hold:
+// the stream is refused, and no stream information is left for it. With a
+// normal wait the times fit, but a unit would last longer than any reader
+// accepts: refused the same way.
+TEST(H264Units, WildTimingIsRefusedAndLeavesNoStreamInformation) {
+  auto picture = [](std::vector<uint8_t>& b, bool idr, unsigned frameNum, unsigned poc, uint32_t delay) {
+    Append(b, Aud());
+    Append(b, PicTimingSei(delay));
+    Append(b, Slice({.nalType = idr ? 5u : 1u, .sliceType = idr ? 2u : 0u, .frameNum = frameNum, .pocLsb = poc}));
+  };
+  for (uint32_t wait : {0xFFFFFFu, 4u}) {
+    SCOPED_TRACE(wait);
+    auto b = Header({});
+    picture(b, true, 0, 0, 0);
+    picture(b, false, 1, 2, 2);
+    Append(b, Sps({.unitsInTick = 0xFFFFFFFFu, .timeScale = 1}));
+    picture(b, true, 0, 0, wait);
+    picture(b, false, 1, 2, 2);
+    TempDir dir;
+    fs::create_directory(dir / "tmp");
+    const char* oldTmp = std::getenv("TMPDIR");
+    const std::string saved = oldTmp ? oldTmp : "";
+    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    zv::SStreamContext ctx;
+    zv::ScriptedPrompt prompt;
+    EXPECT_EQ(Analyse(dir, b, ctx, prompt), zv::kFailed);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("Syntax illegal! "), std::string::npos) << prompt.messages[0];
+    EXPECT_FALSE(zv::PathExists(dir / "s.264.dsi"));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    if (oldTmp) ::setenv("TMPDIR", saved.c_str(), 1);
+    else ::unsetenv("TMPDIR");
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "platform/paths.h"
@@ -157,4 +158,88 @@ TEST(StreamInfoCheck, FullStreamFolderFallsBackToTheTemporaryFolder) {
     EXPECT_FALSE(zv::PathExists(stream + ".dsi"));
     EXPECT_FALSE(zv::PathExists(zv::SifPathInTemp(stream)));
   }
+}
+
+// The cache belongs to one stream file: its size, modification time to the
+// nanosecond and, for a cache kept outside the stream's folder, its real
+// path and inode. Two streams of one name and one time whose folders cannot
+// take a cache get one each; a stream replaced beside its cache by another
+// with the same time is analysed again.
+TEST(StreamInfoCheck, CacheIsBoundToItsStreamsIdentity) {
+  TempDir dir;
+  fs::create_directory(dir / "tmp");
+  TempDirEnv env(dir / "tmp");
+  for (const char* f : {"a", "b", "c"}) fs::create_directory(dir / f);
+  const std::string a = dir / "a/audio.ac3", b = dir / "b/audio.ac3", c = dir / "c/audio.ac3";
+  fs::copy_file(DataPath("ac3_51.ac3"), a);
+  fs::copy_file(DataPath("ac3_stereo.ac3"), b);
+  fs::last_write_time(b, fs::last_write_time(a));
+  // A folder where the cache would go sends it to the temporary folder.
+  fs::create_directory(a + ".dsi");
+  fs::create_directory(b + ".dsi");
+  zv::SStreamContext ctx;
+  ParseCounter counter;
+  ASSERT_EQ(OpenWhole(a, ctx, nullptr, counter.Callback()), zv::kOk);
+  const uint32_t rate51 = ctx.header.bitRate;
+  const std::string tempA = ctx.sifPath;
+  EXPECT_EQ(tempA.rfind(dir / "tmp/", 0), 0u) << tempA;
+  ASSERT_EQ(OpenWhole(b, ctx, nullptr, counter.Callback()), zv::kOk);
+  EXPECT_EQ(counter.parses, 2);
+  const uint32_t rateStereo = ctx.header.bitRate;
+  EXPECT_NE(rateStereo, rate51);
+  EXPECT_NE(ctx.sifPath, tempA);
+  // Each is found again, and stays its own.
+  ASSERT_EQ(OpenWhole(a, ctx, nullptr, counter.Callback()), zv::kOk);
+  EXPECT_EQ(ctx.header.bitRate, rate51);
+  EXPECT_EQ(counter.parses, 2);
+  // A temporary cache moved to the other stream's name is not taken for it.
+  ctx.Close();
+  fs::copy_file(tempA, zv::SifPathInTemp(b), fs::copy_options::overwrite_existing);
+  ASSERT_EQ(OpenWhole(b, ctx, nullptr, counter.Callback()), zv::kOk);
+  EXPECT_EQ(ctx.header.bitRate, rateStereo);
+  EXPECT_EQ(counter.parses, 3);
+
+  // Replaced beside its cache by another file with the same time (a copy
+  // keeping times): analysed again.
+  fs::copy_file(DataPath("ac3_51.ac3"), c);
+  ASSERT_EQ(OpenWhole(c, ctx, nullptr, counter.Callback()), zv::kOk);
+  EXPECT_EQ(ctx.sifPath, c + ".dsi");
+  ctx.Close();
+  const auto time = fs::last_write_time(c);
+  const std::string replacement = dir / "c/new.ac3";
+  fs::copy_file(DataPath("ac3_stereo.ac3"), replacement);
+  fs::last_write_time(replacement, time);
+  fs::rename(replacement, c);
+  ASSERT_EQ(OpenWhole(c, ctx, nullptr, counter.Callback()), zv::kOk);
+  EXPECT_EQ(counter.parses, 5);
+  EXPECT_EQ(ctx.header.bitRate, rateStereo);
+}
+
+// A cache written by an earlier version (a check trailer without the
+// stream's identity) is still read beside a stream it matches, and is made
+// again when the stream's time differs.
+TEST(StreamInfoCheck, CacheOfAnEarlierVersionIsStillRead) {
+  TempDir dir;
+  const std::string stream = CopyFixture("h264_576i25.264", dir.Path());
+  zv::SStreamContext ctx;
+  ASSERT_EQ(OpenWhole(stream, ctx), zv::kOk);
+  const std::vector<zv::AUI> units = AllUnits(ctx);
+  ctx.Close();
+  std::vector<uint8_t> old = ReadBytes(stream + ".dsi");
+  ASSERT_GT(old.size(), zv::SSifTrailer::kSize);
+  old.resize(old.size() - zv::SSifTrailer::kSize);
+  const size_t n = old.size();
+  const uint32_t crc = zv::SifCrc32(old.data(), n);
+  old.insert(old.end(), {'Z', 'V', 'C', 'K'});
+  for (int i = 0; i < 4; ++i) old.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+  for (int i = 0; i < 8; ++i) old.push_back(static_cast<uint8_t>(static_cast<uint64_t>(n) >> (8 * i)));
+  WriteBytes(stream + ".dsi", old);
+  ParseCounter counter;
+  ASSERT_EQ(OpenWhole(stream, ctx, nullptr, counter.Callback()), zv::kOk);
+  EXPECT_EQ(counter.parses, 0);
+  EXPECT_EQ(AllUnits(ctx).size(), units.size());
+  ctx.Close();
+  fs::last_write_time(stream, fs::last_write_time(stream) + std::chrono::seconds(1));
+  ASSERT_EQ(OpenWhole(stream, ctx, nullptr, counter.Callback()), zv::kOk);
+  EXPECT_EQ(counter.parses, 1);
 }
