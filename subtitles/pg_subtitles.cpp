@@ -170,10 +170,13 @@ bool CSubtitleRenderer::Open(const SSubtitleScript& script, const SSubtitleStyle
   }
 
   // Fonts: fontconfig's fallback is used, with a warning.
+  // Only the styles events use count: libass keeps a default style of its
+  // own that no event may refer to.
   std::set<std::string> fonts;
-  for (int i = 0; i < t->n_styles; ++i)
-    if (t->styles[i].FontName) fonts.insert(t->styles[i].FontName);
-  for (const std::string& f : script.fonts) fonts.insert(f);
+  for (int i = 0; i < t->n_events; ++i) {
+    const int s = t->events[i].Style;
+    if (s >= 0 && s < t->n_styles && t->styles[s].FontName) fonts.insert(t->styles[s].FontName);
+  }
   if (FcInit()) {
     for (const std::string& f : fonts) {
       bool exact = false;
