@@ -203,28 +203,42 @@ bool CSubtitleRenderer::Open(const SSubtitleScript& script, const SSubtitleStyle
     e.Duration = FrameMs(after, video) - e.Start;
     events_.push_back(ev);
   }
-  impl_->canvas.assign(static_cast<size_t>(video.width) * video.height * 4, 0.0f);
   return true;
 }
 
-void CSubtitleRenderer::Render(int64_t n, CPicture& out) {
+void CSubtitleRenderer::Render(int64_t n, CPicture& out, int& originX, int& originY) {
   const int w = video_.width, h = video_.height;
-  std::vector<float>& c = impl_->canvas;
-  std::fill(c.begin(), c.end(), 0.0f);
   int changed = 0;
-  for (ASS_Image* img = ass_render_frame(impl_->renderer.get(), impl_->track.get(), FrameMs(n, video_), &changed);
-       img; img = img->next) {
+  ASS_Image* images = ass_render_frame(impl_->renderer.get(), impl_->track.get(), FrameMs(n, video_), &changed);
+  // Only the region the glyphs cover is drawn: a frame is mostly empty.
+  int x0 = w, y0 = h, x1 = 0, y1 = 0;
+  for (ASS_Image* img = images; img; img = img->next) {
+    x0 = std::min(x0, std::max(img->dst_x, 0));
+    y0 = std::min(y0, std::max(img->dst_y, 0));
+    x1 = std::max(x1, std::min(img->dst_x + img->w, w));
+    y1 = std::max(y1, std::min(img->dst_y + img->h, h));
+  }
+  originX = x0;
+  originY = y0;
+  if (x1 <= x0 || y1 <= y0) {
+    out.Allocate(0, 0, PixelFormat::Argb32);
+    return;
+  }
+  const int rw = x1 - x0, rh = y1 - y0;
+  std::vector<float>& c = impl_->canvas;
+  c.assign(static_cast<size_t>(rw) * rh * 4, 0.0f);
+  for (ASS_Image* img = images; img; img = img->next) {
     const float r = ((img->color >> 24) & 0xFF) / 255.0f, g = ((img->color >> 16) & 0xFF) / 255.0f,
                 b = ((img->color >> 8) & 0xFF) / 255.0f, opacity = (255 - (img->color & 0xFF)) / 255.0f;
     for (int y = 0; y < img->h; ++y) {
       const int py = img->dst_y + y;
-      if (py < 0 || py >= h) continue;
+      if (py < y0 || py >= y1) continue;
       const uint8_t* m = img->bitmap + static_cast<size_t>(y) * img->stride;
       for (int x = 0; x < img->w; ++x) {
         const int px = img->dst_x + x;
-        if (px < 0 || px >= w || m[x] == 0) continue;
+        if (px < x0 || px >= x1 || m[x] == 0) continue;
         const float a = m[x] / 255.0f * opacity;
-        float* d = &c[(static_cast<size_t>(py) * w + px) * 4];
+        float* d = &c[(static_cast<size_t>(py - y0) * rw + (px - x0)) * 4];
         d[0] = r * a + d[0] * (1 - a);
         d[1] = g * a + d[1] * (1 - a);
         d[2] = b * a + d[2] * (1 - a);
@@ -232,8 +246,8 @@ void CSubtitleRenderer::Render(int64_t n, CPicture& out) {
       }
     }
   }
-  out.Allocate(w, h, PixelFormat::Argb32);
-  for (size_t i = 0, n4 = static_cast<size_t>(w) * h; i < n4; ++i) {
+  out.Allocate(rw, rh, PixelFormat::Argb32);
+  for (size_t i = 0, n4 = static_cast<size_t>(rw) * rh; i < n4; ++i) {
     const float* s = &c[i * 4];
     uint8_t* d = &out.pixels[i * 4];
     const float a = s[3];
@@ -376,7 +390,7 @@ struct SBox {
 
 // The boxes holding every visible pixel: one, or two split at the widest
 // band of empty rows (the decoder shows at most two windows).
-std::vector<SBox> TextBoxes(const CPicture& pic) {
+std::vector<SBox> TextBoxes(const CPicture& pic, int videoHeight) {
   const int w = pic.width, h = pic.height;
   std::vector<int> left(h, w), right(h, -1);
   for (int y = 0; y < h; ++y) {
@@ -419,7 +433,9 @@ std::vector<SBox> TextBoxes(const CPicture& pic) {
     b.h = y1 - y0 + 1;
     return b;
   };
-  if (gapStart < 0) return {box(top, bottom)};
+  // Lines of one event sit close together and share a window; a window
+  // of its own pays only across a wide band (text at top and bottom).
+  if (gapStart < 0 || gapLen < videoHeight / 20) return {box(top, bottom)};
   return {box(top, gapStart - 1), box(gapStart + gapLen, bottom)};
 }
 
@@ -455,6 +471,7 @@ int WritePgSubtitles(CSubtitleRenderer& renderer, const SSubtitleRenderOptions& 
   int active = 0;
   size_t done = 0;
   CPicture frame;
+  int ox = 0, oy = 0;  // the frame's place in the video
   for (const auto& [at, change] : changes) {
     if (!progress.Value(static_cast<int32_t>(done++ * 100 / changes.size()))) return kCancelled;
     active += change.starts - change.ends;
@@ -467,8 +484,8 @@ int WritePgSubtitles(CSubtitleRenderer& renderer, const SSubtitleRenderOptions& 
     ds.m_end = std::make_unique<CEs>();
     std::vector<SBox> boxes;
     if (active > 0) {
-      renderer.Render(at, frame);
-      boxes = TextBoxes(frame);
+      renderer.Render(at, frame, ox, oy);
+      boxes = TextBoxes(frame, v.height);
     }
     uint32_t lead = 0;
     std::vector<uint32_t> decode;
@@ -494,7 +511,7 @@ int WritePgSubtitles(CSubtitleRenderer& renderer, const SSubtitleRenderOptions& 
       size_t next = 0;
       for (size_t k = 0; k < boxes.size(); ++k) {
         const SBox& b = boxes[k];
-        windows.push_back(SWindow{static_cast<uint8_t>(k), static_cast<uint16_t>(b.x), static_cast<uint16_t>(b.y),
+        windows.push_back(SWindow{static_cast<uint8_t>(k), static_cast<uint16_t>(ox + b.x), static_cast<uint16_t>(oy + b.y),
                                   static_cast<uint16_t>(b.w), static_cast<uint16_t>(b.h)});
         CPicture obj;
         obj.Allocate(b.w, b.h, PixelFormat::Indexed8);
@@ -514,8 +531,8 @@ int WritePgSubtitles(CSubtitleRenderer& renderer, const SSubtitleRenderOptions& 
         o.objectIdRef = static_cast<uint16_t>(k);
         o.windowIdRef = static_cast<uint8_t>(k);
         o.forcedOn = options.forced;
-        o.x = static_cast<uint16_t>(b.x);
-        o.y = static_cast<uint16_t>(b.y);
+        o.x = static_cast<uint16_t>(ox + b.x);
+        o.y = static_cast<uint16_t>(oy + b.y);
         ds.m_pcs->m_objects.push_back(o);
       }
       lead = PlaneClearTicks(static_cast<int64_t>(v.width) * v.height);

@@ -54,8 +54,9 @@ class CSubtitleRenderer {
   bool Open(const SSubtitleScript& script, const SSubtitleStyle& style, const SSubtitleVideo& video,
             std::vector<std::string>& warnings, std::string& error);
   const std::vector<SSubtitleEvent>& Events() const { return events_; }
-  // Draws frame `n` into `out` (Argb32, the video's size).
-  void Render(int64_t n, CPicture& out);
+  // Draws frame `n`: `out` (Argb32) is the region the text covers, at
+  // (originX, originY) of the video; empty when nothing is shown.
+  void Render(int64_t n, CPicture& out, int& originX, int& originY);
 
  private:
   struct Impl;
