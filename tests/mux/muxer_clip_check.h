@@ -181,6 +181,9 @@ inline StdParams Lpcm(bool rate192k) {
 inline StdParams Mlp() { return {512, 48000000, 0, 0, 404250}; }
 inline StdParams DtsCore() { return {512, 5000000, 0, 0, 43972}; }
 inline StdParams DtsHdPrimary() { return {512, 48000000, 0, 0, 713563}; }
+// Presentation graphics: the 1 MiB coded data buffer, every unit in it by
+// its decoding time (the transport buffer's rate is not replayed).
+inline StdParams PgStream() { return {512, 0, 0, 0, 1048576}; }
 
 // Replays the stream on `pid` through TB, MB and EB and reports the first
 // overflow or late unit; empty when the stream is decodable. The leaky
