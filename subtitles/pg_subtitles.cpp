@@ -251,12 +251,14 @@ void CSubtitleRenderer::Render(int64_t n, CPicture& out, int& originX, int& orig
     const float* s = &c[i * 4];
     uint8_t* d = &out.pixels[i * 4];
     const float a = s[3];
-    d[0] = static_cast<uint8_t>(std::lround(a * 255));
+    // Values are within 0..1: adding a half and truncating rounds them.
+    d[0] = static_cast<uint8_t>(a * 255 + 0.5f);
     if (d[0] == 0) {
       d[1] = d[2] = d[3] = 0;
       continue;
     }
-    for (int k = 0; k < 3; ++k) d[k + 1] = static_cast<uint8_t>(std::lround(std::clamp(s[k] / a, 0.0f, 1.0f) * 255));
+    const float inv = 255 / a;
+    for (int k = 0; k < 3; ++k) d[k + 1] = static_cast<uint8_t>(std::min(s[k] * inv, 255.0f) + 0.5f);
   }
 }
 
