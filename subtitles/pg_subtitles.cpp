@@ -474,7 +474,9 @@ int WritePgSubtitles(CSubtitleRenderer& renderer, const SSubtitleRenderOptions& 
   size_t done = 0;
   CPicture frame;
   int ox = 0, oy = 0;  // the frame's place in the video
-  for (const auto& [at, change] : changes) {
+  for (auto it = changes.begin(); it != changes.end(); ++it) {
+    const int64_t at = it->first;
+    const SChange& change = it->second;
     if (!progress.Value(static_cast<int32_t>(done++ * 100 / changes.size()))) return kCancelled;
     active += change.starts - change.ends;
     const uint32_t pts = FrameTicks(at, v);
@@ -486,7 +488,11 @@ int WritePgSubtitles(CSubtitleRenderer& renderer, const SSubtitleRenderOptions& 
     ds.m_end = std::make_unique<CEs>();
     std::vector<SBox> boxes;
     if (active > 0) {
-      renderer.Render(at, frame, ox, oy);
+      // The disc shows one still picture until the next change: the one
+      // from the middle of the span, where fades have come in and not yet
+      // gone out.
+      const int64_t next = std::next(it) == changes.end() ? at + 1 : std::next(it)->first;
+      renderer.Render(at + (next - at - 1) / 2, frame, ox, oy);
       boxes = TextBoxes(frame, v.height);
     }
     uint32_t lead = 0;

@@ -205,11 +205,15 @@ void CheckFile(const std::string& fixture, bool ass) {
     }
     EXPECT_EQ(got, want);
 
-    // Pictures: the second frame of each shown interval (ffmpeg's overlay
-    // of subtitles lags one frame behind a change).
+    // Pictures: the disc holds one still picture per change, libass's
+    // drawing of the middle frame of the span (fades in, not yet out).
+    // ffmpeg's overlay of subtitles lags one frame behind a change, so
+    // spans of three frames and more are compared, at their middle.
     std::vector<int64_t> frames;
-    for (auto it = shownFrom.begin(); std::next(it) != shownFrom.end(); ++it)
-      if (it->second > 0 && std::next(it)->first - it->first >= 2) frames.push_back(it->first + 1);
+    for (auto it = shownFrom.begin(); std::next(it) != shownFrom.end(); ++it) {
+      const int64_t length = std::next(it)->first - it->first;
+      if (it->second > 0 && length >= 3) frames.push_back(it->first + (length - 1) / 2);
+    }
     ASSERT_FALSE(frames.empty());
     const int64_t last = shownFrom.rbegin()->first;
     const auto black = FfmpegDraw(dir / "out.sup", v, "black", frames, last, dir / "black.rgb");
