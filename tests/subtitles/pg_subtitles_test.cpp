@@ -12,6 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include "graphics/segments.h"
+#include "platform/file.h"
 #include "subtitles/pg_subtitles.h"
 #include "support/test_support.h"
 
@@ -309,4 +311,55 @@ TEST(PgSubtitles, CancelLeavesNothing) {
             kCancelled);
   EXPECT_FALSE(std::filesystem::exists(dir / "a.sup"));
   EXPECT_FALSE(std::filesystem::exists(dir / "a.sup.part"));
+}
+
+// The stream's structure as our segment reader sees it: with --forced every
+// shown object carries the forced-on flag; at most two windows and objects,
+// palettes within 255 entries; each picture starts an epoch, each clear is
+// a normal set on the epoch's windows.
+TEST(PgSubtitles, ForcedFlagsWindowsAndPalettes) {
+  TempDir dir;
+  SSubtitleRenderOptions options;
+  options.video = {1920, 1080, 24000, 1001, 1};
+  options.forced = true;
+  SSubtitleRenderStats stats;
+  std::vector<std::string> warnings;
+  std::string error;
+  ASSERT_EQ(RenderSubtitleFile(DataPath("subtitles/film_eng.srt"), dir / "f.sup", options, Progress{}, stats, warnings,
+                               error),
+            kOk)
+      << error;
+  EXPECT_EQ(stats.lateSets, 0u);
+  File f;
+  ASSERT_TRUE(f.Open(dir / "f.sup", File::kRead));
+  CFileInput in(f);
+  size_t sets = 0, shown = 0, twoWindows = 0;
+  std::vector<SWindow> epochWindows;
+  for (;;) {
+    CDsData ds;
+    const int rc = ReadDisplaySet(in, ds, true, error);
+    if (rc == kDsEndOfFile) break;
+    ASSERT_EQ(rc, kDsOk) << error;
+    ++sets;
+    ASSERT_TRUE(ds.m_pcs && ds.m_wds);
+    EXPECT_LE(ds.m_wds->m_windows.size(), 2u);
+    EXPECT_LE(ds.m_pcs->m_objects.size(), 2u);
+    if (ds.m_pcs->m_objects.empty()) {
+      EXPECT_EQ(ds.m_pcs->m_composition.state, 0);
+      ASSERT_EQ(ds.m_wds->m_windows.size(), epochWindows.size());
+      continue;
+    }
+    ++shown;
+    twoWindows += ds.m_wds->m_windows.size() == 2;
+    EXPECT_EQ(ds.m_pcs->m_composition.state, 2);
+    epochWindows = ds.m_wds->m_windows;
+    ASSERT_EQ(ds.m_pds.size(), 1u);
+    EXPECT_LE(ds.m_pds[0]->m_entries.size(), 255u);
+    EXPECT_GT(ds.m_pds[0]->m_entries.size(), 16u) << "anti-aliased edges need more than a few entries";
+    for (const SCompositionObject& o : ds.m_pcs->m_objects) EXPECT_TRUE(o.forcedOn);
+    EXPECT_LE(ds.m_pcs->m_nDts + 0u, ds.m_pcs->m_nPts);
+  }
+  EXPECT_EQ(sets, stats.displaySets);
+  EXPECT_EQ(shown, 6u);
+  EXPECT_GE(twoWindows, 1u);  // the {\an8} event over a bottom one
 }
