@@ -31,9 +31,9 @@ bool HasLine(const std::string& text, const std::string& line) {
 }
 
 const char* kFrench =
-    "1\n00:00:00,500 --> 00:00:01,500\n<i>Premi\xC3\xA8re ligne</i>\n\n"
-    "2\n00:00:01,200 --> 00:00:02,400\n{\\an8}En haut, en m\xC3\xAAme temps\n\n"
-    "3\n00:00:02,500 --> 00:00:03,700\nDeux lignes,\nla seconde plus longue que la premi\xC3\xA8re\n";
+    "1\n00:00:00,300 --> 00:00:00,900\n<i>Premi\xC3\xA8re ligne</i>\n\n"
+    "2\n00:00:00,600 --> 00:00:01,200\n{\\an8}En haut, en m\xC3\xAAme temps\n\n"
+    "3\n00:00:01,300 --> 00:00:01,700\nDeux lignes,\nla seconde plus longue que la premi\xC3\xA8re\n";
 
 }  // namespace
 
@@ -74,6 +74,29 @@ TEST(TextSubtitleDisc, SrtSourceBecomesAPgStreamListedWithItsLanguageAndWithinBu
   for (std::string l; std::getline(in, l);)
     if (!l.empty()) rects.push_back(l);
   EXPECT_EQ(rects, (std::vector<std::string>{"1", "2", "1", "0", "1", "0"})) << probe.out;
+
+  // With the subtitles on, libbluray draws each picture on its frame
+  // (23.976: frames 8, 15 (two windows), 22 and 32) and wipes the last one
+  // on frame 41. (The clip is short: libbluray decodes a display set only
+  // once the stream has been read up to its decoding time.)
+  RunResult vpts = zvtest::Run(
+      {"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=start_pts", "-of", "csv=p=0", clip});
+  ASSERT_EQ(vpts.status, 0) << vpts.err;
+  const int64_t base = std::stoll(vpts.out);
+  fs::create_directories(dir / "overlays");
+  RunResult play = zvtest::Run(
+      {ZV_BDCLIENT, "play", "--stop-on-repeat", "--pg", "1", "--overlay-dir", dir / "overlays", disc});
+  ASSERT_EQ(play.status, 0) << play.err << play.out;
+  std::vector<int64_t> drawn, flushed;
+  std::istringstream lines(play.out);
+  for (std::string l; std::getline(lines, l) && l.rfind("played ", 0) != 0;) {
+    if (l.rfind("overlay pg draw ", 0) == 0) drawn.push_back(std::stoll(l.substr(l.find(" pts ") + 5)) - base);
+    if (l.rfind("overlay pg flush pts ", 0) == 0) flushed.push_back(std::stoll(l.substr(21)) - base);
+  }
+  auto tick = [](int64_t frame) { return (frame * 90000 * 1001 * 2 + 24000) / 48000; };
+  EXPECT_EQ(drawn, (std::vector<int64_t>{tick(8), tick(15), tick(15), tick(22), tick(32)})) << play.out;
+  ASSERT_FALSE(flushed.empty()) << play.out;
+  EXPECT_EQ(flushed.back(), tick(41)) << play.out;
 
   // A changed text is drawn again when the project's sources are reopened.
   const auto before = fs::last_write_time(dir / "film_fra.srt.sup");
