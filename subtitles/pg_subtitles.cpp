@@ -583,6 +583,12 @@ int WritePgSubtitles(CSubtitleRenderer& renderer, const SSubtitleRenderOptions& 
 int RenderSubtitleFile(const std::string& inPath, const std::string& outPath, const SSubtitleRenderOptions& options,
                        const Progress& progress, SSubtitleRenderStats& stats, std::vector<std::string>& warnings,
                        std::string& error) {
+  std::error_code ec;
+  const uint64_t size = std::filesystem::file_size(inPath, ec);
+  if (!ec && size > kMaxSubtitleFile) {
+    error = inPath + ": " + std::to_string(size) + " bytes is too large for a subtitle file";
+    return kFailed;
+  }
   std::vector<uint8_t> bytes;
   if (!ReadWholeFile(inPath, bytes, error)) return kFailed;
   const std::string text(bytes.begin(), bytes.end());
@@ -616,7 +622,6 @@ int RenderSubtitleFile(const std::string& inPath, const std::string& outPath, co
       rc = kFailed;
     }
   }
-  std::error_code ec;
   if (rc == kOk) {
     std::filesystem::rename(temp, outPath, ec);
     if (ec) {

@@ -242,6 +242,10 @@ bool TimingLine(const std::string& l, size_t n, int64_t& start, int64_t& end, st
     error = Line(n) + "the event ends (" + b + ") before it starts (" + a + ")";
     return false;
   }
+  if (*e > kMaxSubtitleTime) {
+    error = Line(n) + "the event ends after 12:00:00, beyond what a stream's time stamps hold";
+    return false;
+  }
   start = *s;
   end = *e;
   return true;
@@ -355,7 +359,12 @@ bool CheckAss(const std::vector<std::string>& lines, SSubtitleScript& out, std::
           return false;
         }
         const size_t k = it - eventFormat.begin();
-        if (k >= f.size() || !ParseSubtitleTime(f[k])) {
+        const auto t = k < f.size() ? ParseSubtitleTime(f[k]) : std::nullopt;
+        if (t && *t > kMaxSubtitleTime) {
+          error = Line(i + 1) + "the event ends after 12:00:00, beyond what a stream's time stamps hold";
+          return false;
+        }
+        if (!t) {
           error = Line(i + 1) + "bad timecode \"" + (k < f.size() ? f[k].substr(0, 40) : std::string()) +
                   "\" (expected H:MM:SS.cc)";
           return false;

@@ -28,6 +28,11 @@ struct SSubtitleStyle {
 inline constexpr const char* kDefaultSubtitleFont = "DejaVu Sans";
 // Longest text of one event; a longer one cannot be shown on one screen.
 inline constexpr size_t kMaxEventText = 2000;
+// Latest event time: 90 kHz time stamps of 32 bits hold a little over 13
+// hours.
+inline constexpr int64_t kMaxSubtitleTime = int64_t{12} * 3600 * 1000;
+// Largest subtitle file read; text of a feature film is well under 1 MiB.
+inline constexpr uint64_t kMaxSubtitleFile = uint64_t{64} << 20;
 
 // Parses "white", "yellow", "#RRGGBB" or "RRGGBB".
 bool ParseSubtitleColour(const std::string& text, uint32_t& rgb);

@@ -258,6 +258,7 @@ TEST(PgSubtitles, MalformedInputIsRefusedNamingTheLine) {
       {"bad.ass",
        "[Script Info]\n\n[Events]\nFormat: Layer, Start, End, Style, Text\nDialogue: 0,0:00:01.00,0:0x:02.00,Default,hi\n",
        "line 5: bad timecode \"0:0x:02.00\""},
+      {"late.srt", "1\n12:00:00,000 --> 12:00:01,000\nhi\n", "line 2: the event ends after 12:00:00"},
       {"bad.vtt", "WEBVTT\n\n00:01.000 --> 00:02.000\nok\n\n00:03.000 -> 00:04.000\nno\n", "line 6: expected a timecode"},
   };
   TempDir dir;
