@@ -4,7 +4,9 @@
 #include <filesystem>
 
 #include "model/story_playlist.h"
+#include "model/text_subtitle.h"
 #include "mux/mux_track.h"
+#include "streams/coding_type.h"
 #include "mux/rip_track.h"
 #include "platform/paths.h"
 
@@ -250,14 +252,30 @@ int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Pro
   }
   CancelWatch watch{progress};
   CountingPrompt counted(prompt);
+  // A text subtitle is drawn for the clip's video and added as the PG
+  // stream rendered beside it.
+  const bool text = IsTextSubtitlePath(path);
+  if (text) {
+    STrackVideoFormat video;
+    bool found = false;
+    for (const auto& t : m_pRawTracks->items)
+      if (!found && StreamKindOf(t->GetStreamCodingType()) == StreamKind::kVideo) found = t->GetVideoDescriptor(video);
+    if (!found) {
+      prompt.Message("\"" + path + "\": add the clip's video first; subtitles are drawn for its frame size and rate");
+      return kFailed;
+    }
+    const int rc = PrepareTextSubtitle(path, video, SSubtitleStyle{}, watch.Wrapped(), prompt);
+    if (rc != kOk) return watch.cancelled ? kCancelled : rc;
+  }
   auto track = std::make_unique<SRawTrack>();
-  if (!track->SetSource(path, watch.Wrapped(), &counted)) {
+  if (!track->SetSource(text ? RenderedSubtitlePath(path) : path, watch.Wrapped(), &counted)) {
     if (watch.cancelled) return kCancelled;
     // Analysis shows its own messages; anything else still needs saying.
     if (counted.messages == 0) prompt.Message(track->LastError().empty() ? path : track->LastError());
     return kFailed;
   }
   if (addTracks) {
+    if (text && !LanguageFromFileName(path).empty()) track->SetLanguageCode(LanguageFromFileName(path));
     track->m_nTrackNumber = m_nNextTrackId++;
     m_vecTracks.push_back(track.get());
   }

@@ -188,7 +188,8 @@ inline StdParams Lpcm(bool rate192k) {
 inline StdParams Mlp() { return {512, 48000000, 0, 0, 404250, true}; }
 inline StdParams DtsCore() { return {512, 5000000, 0, 0, 43972, true}; }
 inline StdParams DtsHdPrimary() { return {512, 48000000, 0, 0, 713563, true}; }
-// Graphics streams have an elementary (coded-data) buffer of 1 MiB only.
+// Graphics streams (menus and subtitles) have an elementary (coded-data)
+// buffer of 1 MiB only; the transport buffer's rate is not replayed.
 inline StdParams GraphicsStream() { return {512, 0, 0, 0, 1048576}; }
 
 // Replays the stream on `pid` through TB, MB and EB and reports the first
