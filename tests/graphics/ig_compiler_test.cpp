@@ -803,7 +803,9 @@ TEST(IgCompiler, ObjectsWaitForTheirCodedDataAndLatePagesAreWarnedOf) {
   EXPECT_EQ(out.m_ics.front()->m_nPts, t.composition);
   // ...decoding never starts before the previous object is done...
   for (size_t k = 1; k < out.m_ods.size(); ++k) {
-    if (out.m_ods[k]->m_sequence.first) EXPECT_GE(out.m_ods[k]->m_nDts, out.m_ods[k - 1]->m_nPts);
+    if (out.m_ods[k]->m_sequence.first) {
+      EXPECT_GE(out.m_ods[k]->m_nDts, out.m_ods[k - 1]->m_nPts);
+    }
   }
   // ...and the second page, whose pictures come after the menu shows, is named.
   EXPECT_EQ(log.Count("Page \"More\": its pictures are decoded"), 1) << ::testing::PrintToString(log.lines);
