@@ -1,0 +1,172 @@
+// `zelvane check` end to end: the demo disc checks clean, and each broken
+// copy of it is reported under the rule it breaks and no other.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+
+#include "support/test_support.h"
+#include "verify/check.h"
+
+using zvtest::ReadBytes;
+using zvtest::RunResult;
+using zvtest::TempDir;
+using zvtest::WriteBytes;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+RunResult Zv(std::vector<std::string> args) {
+  args.insert(args.begin(), ZV_BINARY);
+  return zvtest::Run(args);
+}
+
+// (rule, file) of every finding line of a text report.
+std::multiset<std::pair<std::string, std::string>> Findings(const std::string& out) {
+  std::multiset<std::pair<std::string, std::string>> found;
+  static const std::regex line(R"(^(error|warning|note): (\S+)(?: \([^)]*\))? \[([a-z.-]+)\] )");
+  std::istringstream in(out);
+  for (std::string l; std::getline(in, l);) {
+    std::smatch m;
+    if (std::regex_search(l, m, line)) found.emplace(m[3], m[2]);
+  }
+  return found;
+}
+
+class Check : public ::testing::Test {
+ protected:
+  // One demo disc for the whole suite; every test damages its own copy.
+  static void SetUpTestSuite() {
+    demoDir_ = std::make_unique<TempDir>();
+    const RunResult demo = Zv({"demo", demoDir_->Path()});
+    ASSERT_EQ(demo.status, 0) << demo.err;
+  }
+  static void TearDownTestSuite() { demoDir_.reset(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(demoDir_);
+    fs::copy(demoDir_->Path() + "/Zelvane/DISC", disc_, fs::copy_options::recursive);
+  }
+  static std::string Demo() { return demoDir_->Path() + "/Zelvane/DISC"; }
+  std::string At(const std::string& rel) const { return disc_ + "/" + rel; }
+  // Writes `bytes` to a navigation or clip information file and its backup.
+  void Replace(const std::string& rel, const std::vector<uint8_t>& bytes, bool withBackup = true) {
+    WriteBytes(At(rel), bytes);
+    if (!withBackup) return;
+    std::string backup = rel;
+    backup.insert(rel.find('/') + 1, "BACKUP/");
+    if (fs::exists(At(backup))) WriteBytes(At(backup), bytes);
+  }
+  RunResult CheckDisc(std::vector<std::string> extra = {}) {
+    extra.insert(extra.begin(), {"check", disc_});
+    return Zv(extra);
+  }
+
+  TempDir dir_;
+  std::string disc_ = dir_ / "DISC";
+  static std::unique_ptr<TempDir> demoDir_;
+};
+
+std::unique_ptr<TempDir> Check::demoDir_;
+
+TEST_F(Check, DemoDiscChecksCleanInEveryForm) {
+  const RunResult text = Zv({"check", Demo()});
+  EXPECT_EQ(text.status, 0) << text.out << text.err;
+  EXPECT_NE(text.out.find(": 0 errors, 0 warnings, 0 notes\n"), std::string::npos) << text.out;
+  const RunResult strict = Zv({"check", Demo() + "/BDMV", "--strict", "--json"});
+  EXPECT_EQ(strict.status, 0) << strict.out;
+  EXPECT_NE(strict.out.find("\"findings\":[],\"errors\":0,\"warnings\":0,\"notes\":0}"), std::string::npos) << strict.out;
+}
+
+TEST_F(Check, RulesAreListedAndBadArgumentsRefused) {
+  const RunResult rules = Zv({"check", "--rules"});
+  ASSERT_EQ(rules.status, 0);
+  for (const auto& r : zv::CheckRules()) {
+    EXPECT_NE(rules.out.find(std::string(r.id) + " "), std::string::npos) << r.id;
+    EXPECT_NE(rules.out.find(r.text), std::string::npos) << r.id;
+  }
+  const RunResult json = Zv({"check", "--rules", "--json"});
+  EXPECT_NE(json.out.find("{\"id\":\"files.parse\",\"severity\":\"error\""), std::string::npos) << json.out;
+
+  const RunResult missing = Zv({"check", dir_ / "nothing"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("not a folder"), std::string::npos) << missing.err;
+  EXPECT_EQ(Zv({"check"}).status, 64);
+  EXPECT_EQ(Zv({"check", disc_, "--fast"}).status, 64);
+  const RunResult empty = Zv({"check", dir_.Path()});
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_EQ(Findings(empty.out), (std::multiset<std::pair<std::string, std::string>>{{"files.tree", "BDMV"}}));
+}
+
+// Every kind of file, cut short or overwritten, is a finding naming it.
+TEST_F(Check, DamagedFilesAreNamedNeverAborting) {
+  const std::vector<std::string> files = {"BDMV/index.bdmv",         "BDMV/MovieObject.bdmv",  "BDMV/AUXDATA/sound.bdmv",
+                                          "CERTIFICATE/id.bdmv",      "BDMV/PLAYLIST/00002.mpls", "BDMV/CLIPINF/00001.clpi"};
+  for (const auto& rel : files) {
+    std::vector<uint8_t> bytes = ReadBytes(At(rel));
+    ASSERT_GT(bytes.size(), 24u) << rel;
+    bytes.resize(bytes.size() / 2);
+    Replace(rel, bytes);
+  }
+  const RunResult r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.err;
+  std::multiset<std::pair<std::string, std::string>> want;
+  for (const auto& rel : files) want.emplace("files.parse", rel);
+  // What cannot be read is not checked further; nothing else is reported
+  // in the structure rules.
+  std::multiset<std::pair<std::string, std::string>> got;
+  for (const auto& f : Findings(r.out))
+    if (f.first.rfind("files.", 0) == 0) got.insert(f);
+  EXPECT_EQ(got, want) << r.out;
+  // The reader's words: the section and the field that failed.
+  EXPECT_NE(r.out.find("BDMV/PLAYLIST/00002.mpls [files.parse] not a valid playlist file: "), std::string::npos) << r.out;
+}
+
+TEST_F(Check, StructureFaultsEachUnderTheirRule) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> breakIt;
+    std::multiset<std::pair<std::string, std::string>> want;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"backup differs",
+       [](const std::string& d) {
+         auto b = ReadBytes((d + "/BDMV/BACKUP/index.bdmv"));
+         b.back() ^= 1;
+         WriteBytes((d + "/BDMV/BACKUP/index.bdmv"), b);
+       },
+       {{"files.backup", "BDMV/BACKUP/index.bdmv"}},
+       2},
+      {"backup missing", [](const std::string& d) { fs::remove((d + "/BDMV/BACKUP/CLIPINF/00002.clpi")); },
+       {{"files.backup", "BDMV/BACKUP/CLIPINF/00002.clpi"}}, 2},
+      {"stray clip", [](const std::string& d) { fs::copy_file((d + "/BDMV/STREAM/00001.m2ts"), (d + "/BDMV/STREAM/00009.m2ts")); },
+       {{"files.clip-pair", "BDMV/STREAM/00009.m2ts"}}, 2},
+      {"badly named file", [](const std::string& d) { zvtest::WriteText((d + "/BDMV/PLAYLIST/notes.txt"), "x"); },
+       {{"files.name", "BDMV/PLAYLIST/notes.txt"}}, 1},
+      {"no certificate", [](const std::string& d) { fs::remove_all((d + "/CERTIFICATE")); },
+       {{"files.certificate", "CERTIFICATE/id.bdmv"}}, 1},
+      {"no movie objects",
+       [](const std::string& d) {
+         fs::remove((d + "/BDMV/MovieObject.bdmv"));
+         fs::remove((d + "/BDMV/BACKUP/MovieObject.bdmv"));
+       },
+       {{"files.tree", "BDMV/MovieObject.bdmv"}}, 2},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(disc_);
+    fs::copy(Demo(), disc_, fs::copy_options::recursive);
+    c.breakIt(disc_);
+    const RunResult r = CheckDisc();
+    EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out;
+    EXPECT_EQ(Findings(r.out), c.want) << c.name << "\n" << r.out;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include "verify/check.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+
+#include "verify/check_context.h"
+
+namespace zv {
+
+namespace {
+
+constexpr Severity kE = Severity::kError;
+constexpr Severity kW = Severity::kWarning;
+
+const std::vector<SCheckRule> kRules = {
+    {"files.tree", kE, "BDMV holds index.bdmv, MovieObject.bdmv and the PLAYLIST, CLIPINF and STREAM folders"},
+    {"files.name", kW, "files in PLAYLIST, CLIPINF and STREAM are named with five digits and their extension"},
+    {"files.certificate", kW, "CERTIFICATE/id.bdmv is present"},
+    {"files.parse", kE, "every navigation and clip information file reads without error"},
+    {"files.backup", kE, "BDMV/BACKUP holds an identical copy of every navigation and clip information file"},
+    {"files.clip-pair", kE, "every clip has its clip information and every clip information its clip"},
+};
+
+}  // namespace
+
+const char* SeverityText(Severity s) {
+  switch (s) {
+    case Severity::kNote:
+      return "note";
+    case Severity::kWarning:
+      return "warning";
+    case Severity::kError:
+      return "error";
+  }
+  return "?";
+}
+
+const std::vector<SCheckRule>& CheckRules() { return kRules; }
+
+const SCheckRule* FindCheckRule(std::string_view id) {
+  for (const auto& r : kRules)
+    if (id == r.id) return &r;
+  return nullptr;
+}
+
+size_t SCheckReport::Count(Severity s) const {
+  return static_cast<size_t>(std::count_if(findings.begin(), findings.end(), [s](const SFinding& f) { return f.severity == s; }));
+}
+
+int SCheckReport::ExitStatus() const {
+  if (Count(Severity::kError)) return 2;
+  if (Count(Severity::kWarning)) return 1;
+  return 0;
+}
+
+namespace check {
+
+void CFindings::Add(const char* id, const std::string& file, const std::string& position, const std::string& message) {
+  const SCheckRule* rule = FindCheckRule(id);
+  if (!rule) throw std::logic_error(std::string("check rule not in the table: ") + id);
+  Severity s = rule->severity;
+  if (strict_ && s == Severity::kWarning) s = Severity::kError;
+  report_.findings.push_back(SFinding{rule->id, s, file, position, message});
+}
+
+}  // namespace check
+
+int CheckDisc(const std::string& disc, const SCheckOptions& options, SCheckReport& report, std::string& error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path root(disc);
+  if (!fs::is_directory(root, ec)) {
+    error = "\"" + disc + "\": not a folder";
+    return kFailed;
+  }
+  // BDMV itself given: its parent is the disc.
+  if (root.filename() == "BDMV" || (root.filename().empty() && root.parent_path().filename() == "BDMV"))
+    root = fs::path(disc).filename().empty() ? root.parent_path().parent_path() : root.parent_path();
+  if (root.empty()) root = ".";
+  check::SDisc d;
+  d.root = root.string();
+  check::CFindings out(report, options.strict);
+  check::CheckFiles(d, out);
+  return kOk;
+}
+
+}  // namespace zv
