@@ -20,6 +20,16 @@ const std::vector<SCheckRule> kRules = {
     {"files.parse", kE, "every navigation and clip information file reads without error"},
     {"files.backup", kE, "BDMV/BACKUP holds an identical copy of every navigation and clip information file"},
     {"files.clip-pair", kE, "every clip has its clip information and every clip information its clip"},
+    {"nav.index-object", kE, "index.bdmv's first playback, top menu and titles name movie objects that exist"},
+    {"nav.clip", kE, "play items, angles and sub play items name clips the disc has"},
+    {"nav.time", kE, "IN and OUT times lie inside the clip's STC sequence, IN before OUT"},
+    {"nav.stream", kE, "stream entries name streams the clip has"},
+    {"nav.attributes", kW, "stream entry attributes (coding type, format, rate, language) agree with the clip's"},
+    {"nav.subpath", kE, "interactive-graphics and text-subtitle sub-paths play clips of that kind"},
+    {"nav.mark", kE, "marks refer to a play item and lie inside it"},
+    {"nav.target", kE, "jump, call, play and link targets of movie objects and buttons exist"},
+    {"nav.unreachable", kW, "every title can be reached from first playback, the top menu or their menus"},
+    {"menu.parse", kE, "interactive-graphics streams of the playlists read without error"},
 };
 
 }  // namespace
@@ -82,6 +92,7 @@ int CheckDisc(const std::string& disc, const SCheckOptions& options, SCheckRepor
   d.root = root.string();
   check::CFindings out(report, options.strict);
   check::CheckFiles(d, out);
+  check::CheckNavigation(d, out);
   return kOk;
 }
 

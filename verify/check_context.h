@@ -20,6 +20,7 @@ struct SDisc {
   std::string root;  // the folder that holds BDMV
   std::optional<INDEX_BDMV> index;
   std::optional<MOVIE_OBJECTS> movieObjects;
+  std::set<std::string> playlistFiles;                // every .mpls, read or not
   std::map<std::string, PlaylistFile> playlists;      // by five-digit name
   std::map<std::string, ClipInformationFile> clips;   // by five-digit name
   std::set<std::string> clipInfoFiles;                // every .clpi, read or not

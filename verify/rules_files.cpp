@@ -135,6 +135,7 @@ void CheckFiles(SDisc& disc, CFindings& out) {
       out.Add("files.name", rel, "", "not a playlist name (five digits and .mpls)");
       continue;
     }
+    disc.playlistFiles.insert(stem);
     PlaylistFile pl;
     if (ReadAndParse(disc, rel, out, [&](const auto& b) { ParseOrThrow(pl, b); })) disc.playlists.emplace(stem, std::move(pl));
     CompareBackup(disc, rel, "BDMV/BACKUP/PLAYLIST/" + name, out);

@@ -10,6 +10,9 @@
 #include <regex>
 #include <set>
 
+#include "bdnav/index_bdmv.h"
+#include "bdnav/movie_objects.h"
+#include "bdnav/playlist_file.h"
 #include "support/test_support.h"
 #include "verify/check.h"
 
@@ -22,14 +25,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using FindingSet = std::multiset<std::pair<std::string, std::string>>;
+
 RunResult Zv(std::vector<std::string> args) {
   args.insert(args.begin(), ZV_BINARY);
   return zvtest::Run(args);
 }
 
 // (rule, file) of every finding line of a text report.
-std::multiset<std::pair<std::string, std::string>> Findings(const std::string& out) {
-  std::multiset<std::pair<std::string, std::string>> found;
+FindingSet Findings(const std::string& out) {
+  FindingSet found;
   static const std::regex line(R"(^(error|warning|note): (\S+)(?: \([^)]*\))? \[([a-z.-]+)\] )");
   std::istringstream in(out);
   for (std::string l; std::getline(in, l);) {
@@ -38,6 +43,50 @@ std::multiset<std::pair<std::string, std::string>> Findings(const std::string& o
   }
   return found;
 }
+
+// Writes `bytes` to `rel` of the disc and to its BACKUP copy when there is one.
+void WriteWithBackup(const std::string& disc, const std::string& rel, const std::vector<uint8_t>& bytes) {
+  WriteBytes(disc + "/" + rel, bytes);
+  std::string backup = rel;
+  backup.insert(rel.find('/') + 1, "BACKUP/");
+  if (fs::exists(disc + "/" + backup)) WriteBytes(disc + "/" + backup, bytes);
+}
+
+// Reads a playlist, lets `edit` change it and writes it back through the
+// playlist writer.
+void EditPlaylist(const std::string& disc, const std::string& name, const std::function<void(zv::PlaylistFile&)>& edit) {
+  const std::string rel = "BDMV/PLAYLIST/" + name + ".mpls";
+  const auto bytes = ReadBytes(disc + "/" + rel);
+  zv::PlaylistFile pl;
+  std::string err;
+  ASSERT_EQ(pl.Parse(bytes.data(), bytes.size(), &err), zv::kOk) << err;
+  edit(pl);
+  std::vector<uint8_t> out(pl.WritePlaylist(nullptr, 0));
+  pl.WritePlaylist(out.data(), out.size());
+  WriteWithBackup(disc, rel, out);
+}
+
+// The same for index.bdmv and MovieObject.bdmv together.
+void EditNavigation(const std::string& disc, const std::function<void(zv::INDEX_BDMV&, zv::MOVIE_OBJECTS&)>& edit) {
+  const auto ib = ReadBytes(disc + "/BDMV/index.bdmv");
+  const auto mb = ReadBytes(disc + "/BDMV/MovieObject.bdmv");
+  zv::INDEX_BDMV index;
+  zv::MOVIE_OBJECTS mobj;
+  zv::ParseIndex(ib.data(), ib.size(), index);
+  zv::ParseMovieObjects(mb.data(), mb.size(), mobj);
+  edit(index, mobj);
+  WriteWithBackup(disc, "BDMV/index.bdmv", zv::EncodeIndex(index));
+  WriteWithBackup(disc, "BDMV/MovieObject.bdmv", zv::EncodeMovieObjects(mobj));
+}
+
+using FindingSet = FindingSet;
+
+struct BreakCase {
+  const char* name;
+  std::function<void(const std::string&)> breakIt;
+  FindingSet want;
+  int status;
+};
 
 class Check : public ::testing::Test {
  protected:
@@ -56,12 +105,18 @@ class Check : public ::testing::Test {
   static std::string Demo() { return demoDir_->Path() + "/Zelvane/DISC"; }
   std::string At(const std::string& rel) const { return disc_ + "/" + rel; }
   // Writes `bytes` to a navigation or clip information file and its backup.
-  void Replace(const std::string& rel, const std::vector<uint8_t>& bytes, bool withBackup = true) {
-    WriteBytes(At(rel), bytes);
-    if (!withBackup) return;
-    std::string backup = rel;
-    backup.insert(rel.find('/') + 1, "BACKUP/");
-    if (fs::exists(At(backup))) WriteBytes(At(backup), bytes);
+  void Replace(const std::string& rel, const std::vector<uint8_t>& bytes) { WriteWithBackup(disc_, rel, bytes); }
+  // Breaks a fresh copy of the demo disc per case; each must give exactly
+  // its findings and exit status.
+  void RunCases(const std::vector<BreakCase>& cases) {
+    for (const auto& c : cases) {
+      fs::remove_all(disc_);
+      fs::copy(Demo(), disc_, fs::copy_options::recursive);
+      c.breakIt(disc_);
+      const RunResult r = CheckDisc();
+      EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out << r.err;
+      EXPECT_EQ(Findings(r.out), c.want) << c.name << "\n" << r.out;
+    }
   }
   RunResult CheckDisc(std::vector<std::string> extra = {}) {
     extra.insert(extra.begin(), {"check", disc_});
@@ -101,7 +156,7 @@ TEST_F(Check, RulesAreListedAndBadArgumentsRefused) {
   EXPECT_EQ(Zv({"check", disc_, "--fast"}).status, 64);
   const RunResult empty = Zv({"check", dir_.Path()});
   EXPECT_EQ(empty.status, 2);
-  EXPECT_EQ(Findings(empty.out), (std::multiset<std::pair<std::string, std::string>>{{"files.tree", "BDMV"}}));
+  EXPECT_EQ(Findings(empty.out), (FindingSet{{"files.tree", "BDMV"}}));
 }
 
 // Every kind of file, cut short or overwritten, is a finding naming it.
@@ -116,11 +171,11 @@ TEST_F(Check, DamagedFilesAreNamedNeverAborting) {
   }
   const RunResult r = CheckDisc();
   EXPECT_EQ(r.status, 2) << r.err;
-  std::multiset<std::pair<std::string, std::string>> want;
+  FindingSet want;
   for (const auto& rel : files) want.emplace("files.parse", rel);
   // What cannot be read is not checked further; nothing else is reported
   // in the structure rules.
-  std::multiset<std::pair<std::string, std::string>> got;
+  FindingSet got;
   for (const auto& f : Findings(r.out))
     if (f.first.rfind("files.", 0) == 0) got.insert(f);
   EXPECT_EQ(got, want) << r.out;
@@ -129,13 +184,7 @@ TEST_F(Check, DamagedFilesAreNamedNeverAborting) {
 }
 
 TEST_F(Check, StructureFaultsEachUnderTheirRule) {
-  struct Case {
-    const char* name;
-    std::function<void(const std::string&)> breakIt;
-    std::multiset<std::pair<std::string, std::string>> want;
-    int status;
-  };
-  const std::vector<Case> cases = {
+  RunCases({
       {"backup differs",
        [](const std::string& d) {
          auto b = ReadBytes((d + "/BDMV/BACKUP/index.bdmv"));
@@ -158,15 +207,60 @@ TEST_F(Check, StructureFaultsEachUnderTheirRule) {
          fs::remove((d + "/BDMV/BACKUP/MovieObject.bdmv"));
        },
        {{"files.tree", "BDMV/MovieObject.bdmv"}}, 2},
-  };
-  for (const auto& c : cases) {
-    fs::remove_all(disc_);
-    fs::copy(Demo(), disc_, fs::copy_options::recursive);
-    c.breakIt(disc_);
-    const RunResult r = CheckDisc();
-    EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out;
-    EXPECT_EQ(Findings(r.out), c.want) << c.name << "\n" << r.out;
-  }
+  });
+}
+
+TEST_F(Check, NavigationFaultsEachUnderTheirRule) {
+  RunCases({
+      {"playlist naming a missing clip", [](const std::string& d) {
+         EditPlaylist(d, "00002", [](zv::PlaylistFile& pl) { pl.playItems[0].ClipName = "00042"; });
+       },
+       {{"nav.clip", "BDMV/PLAYLIST/00002.mpls"}}, 2},
+      {"OUT time past the clip", [](const std::string& d) {
+         EditPlaylist(d, "00002", [](zv::PlaylistFile& pl) { pl.playItems[0].OutTime += 45000 * 60; });
+       },
+       {{"nav.time", "BDMV/PLAYLIST/00002.mpls"}}, 2},
+      {"mark after its play item", [](const std::string& d) {
+         EditPlaylist(d, "00002", [](zv::PlaylistFile& pl) { pl.marks.back().MarkTimeStamp = pl.playItems[0].OutTime + 45000; });
+       },
+       {{"nav.mark", "BDMV/PLAYLIST/00002.mpls"}}, 2},
+      {"audio entry naming a PID the clip lacks", [](const std::string& d) {
+         EditPlaylist(d, "00002", [](zv::PlaylistFile& pl) { pl.playItems[0].stn.primaryAudio[0].entry.RefToStreamPidOfMainClip = 0x1107; });
+       },
+       {{"nav.stream", "BDMV/PLAYLIST/00002.mpls"}}, 2},
+      {"audio entry in another language than the clip", [](const std::string& d) {
+         EditPlaylist(d, "00002", [](zv::PlaylistFile& pl) { pl.playItems[0].stn.primaryAudio[0].attributes.Language = "deu"; });
+       },
+       {{"nav.attributes", "BDMV/PLAYLIST/00002.mpls"}}, 1},
+      {"a title nothing jumps to", [](const std::string& d) {
+         EditNavigation(d, [](zv::INDEX_BDMV& index, zv::MOVIE_OBJECTS& mobj) {
+           mobj.objects.push_back(mobj.objects[index.titles.back().movieObjectId]);
+           zv::TI t = index.titles.back();
+           t.movieObjectId = static_cast<uint16_t>(mobj.objects.size() - 1);
+           index.titles.push_back(t);
+         });
+       },
+       {{"nav.unreachable", "BDMV/index.bdmv"}}, 1},
+      // The trailer's title is reached only through a button of the top
+      // menu: without the menu's stream entry nothing leads there.
+      {"top menu without its menu", [](const std::string& d) {
+         EditPlaylist(d, "00001", [](zv::PlaylistFile& pl) { pl.playItems[0].stn.ig.clear(); });
+       },
+       {{"nav.unreachable", "BDMV/index.bdmv"}}, 1},
+      {"jumps to a title, a playlist and a mark that do not exist", [](const std::string& d) {
+         EditNavigation(d, [](zv::INDEX_BDMV&, zv::MOVIE_OBJECTS& mobj) {
+           auto& cmds = mobj.objects[0].commands;
+           ASSERT_TRUE(cmds.Add("JumpTitle 9"));
+           ASSERT_TRUE(cmds.Add("PlayPlaylist 7"));
+           ASSERT_TRUE(cmds.Add("PlayPlaylistAtMark 2 40"));
+         });
+       },
+       {{"nav.target", "BDMV/MovieObject.bdmv"}, {"nav.target", "BDMV/MovieObject.bdmv"}, {"nav.target", "BDMV/MovieObject.bdmv"}}, 2},
+      {"a title whose movie object does not exist", [](const std::string& d) {
+         EditNavigation(d, [](zv::INDEX_BDMV& index, zv::MOVIE_OBJECTS&) { index.titles[0].movieObjectId = 40; });
+       },
+       {{"nav.index-object", "BDMV/index.bdmv"}}, 2},
+  });
 }
 
 }  // namespace
