@@ -30,6 +30,15 @@ const std::vector<SCheckRule> kRules = {
     {"nav.target", kE, "jump, call, play and link targets of movie objects and buttons exist"},
     {"nav.unreachable", kW, "every title can be reached from first playback, the top menu or their menus"},
     {"menu.parse", kE, "interactive-graphics streams of the playlists read without error"},
+    {"clip.packet-count", kE, "a clip is whole 192-byte source packets, as many as its clip information says"},
+    {"clip.alignment", kW, "a clip is whole 6144-byte aligned units"},
+    {"clip.sync", kE, "every source packet carries a transport packet with its sync byte"},
+    {"clip.ats", kE, "arrival time stamps never go back"},
+    {"clip.pids", kE, "the clip's elementary PIDs are exactly those of its clip information"},
+    {"clip.coding-type", kE, "the PMT lists every stream with the coding type of the clip information"},
+    {"clip.ep-map", kE, "every EP map entry is at the start of a PES packet of its PID with the entry's PTS"},
+    {"ts.continuity", kE, "continuity counters count on without a gap"},
+    {"ts.pcr-interval", kE, "PCRs are at most 100 ms apart and never go back"},
 };
 
 }  // namespace
@@ -93,7 +102,7 @@ int CheckDisc(const std::string& disc, const SCheckOptions& options, SCheckRepor
   check::CFindings out(report, options.strict);
   check::CheckFiles(d, out);
   check::CheckNavigation(d, out);
-  return kOk;
+  return check::CheckClips(d, options.progress, out);
 }
 
 }  // namespace zv

@@ -13,6 +13,7 @@
 #include "bdnav/index_bdmv.h"
 #include "bdnav/movie_objects.h"
 #include "bdnav/playlist_file.h"
+#include "mux/clip_info.h"
 #include "support/test_support.h"
 #include "verify/check.h"
 
@@ -80,6 +81,44 @@ void EditNavigation(const std::string& disc, const std::function<void(zv::INDEX_
 }
 
 using FindingSet = FindingSet;
+
+// The same for a clip information file, through its writer.
+void EditClipInfo(const std::string& disc, const std::string& name, const std::function<void(zv::ClipInformationFile&)>& edit) {
+  const std::string rel = "BDMV/CLIPINF/" + name + ".clpi";
+  const auto bytes = ReadBytes(disc + "/" + rel);
+  zv::ClipInformationFile ci;
+  std::string err;
+  ASSERT_EQ(ci.Parse(bytes.data(), bytes.size(), &err), zv::kOk) << err;
+  edit(ci);
+  WriteWithBackup(disc, rel, ci.Encode());
+}
+
+uint16_t PidOf(const uint8_t* sp) { return static_cast<uint16_t>((sp[5] & 0x1F) << 8 | sp[6]); }
+
+// Lets `edit` change source packets of a clip in place: it gets each
+// packet and its number and returns false to stop.
+void EditPackets(const std::string& disc, const std::string& name, const std::function<bool(uint8_t*, size_t)>& edit) {
+  const std::string path = disc + "/BDMV/STREAM/" + name + ".m2ts";
+  auto bytes = ReadBytes(path);
+  for (size_t at = 0, spn = 0; at + 192 <= bytes.size(); at += 192, ++spn)
+    if (!edit(bytes.data() + at, spn)) break;
+  WriteBytes(path, bytes);
+}
+
+// Packets of the adaptation field with a PCR: its 27 MHz value, and back.
+bool HasPcr(const uint8_t* sp) { return (sp[7] & 0x20) && sp[8] >= 7 && (sp[9] & 0x10); }
+uint64_t PcrBase(const uint8_t* sp) {
+  const uint8_t* p = sp + 10;
+  return uint64_t{p[0]} << 25 | uint64_t{p[1]} << 17 | uint64_t{p[2]} << 9 | uint64_t{p[3]} << 1 | p[4] >> 7;
+}
+void SetPcrBase(uint8_t* sp, uint64_t base) {
+  uint8_t* p = sp + 10;
+  p[0] = static_cast<uint8_t>(base >> 25);
+  p[1] = static_cast<uint8_t>(base >> 17);
+  p[2] = static_cast<uint8_t>(base >> 9);
+  p[3] = static_cast<uint8_t>(base >> 1);
+  p[4] = static_cast<uint8_t>((p[4] & 0x7F) | (base & 1) << 7);
+}
 
 struct BreakCase {
   const char* name;
@@ -260,6 +299,73 @@ TEST_F(Check, NavigationFaultsEachUnderTheirRule) {
          EditNavigation(d, [](zv::INDEX_BDMV& index, zv::MOVIE_OBJECTS&) { index.titles[0].movieObjectId = 40; });
        },
        {{"nav.index-object", "BDMV/index.bdmv"}}, 2},
+  });
+}
+
+// The movie clip of the demo (video, two audio tracks), played by 00002.mpls.
+const char* const kMovie = "00003";
+
+TEST_F(Check, ClipAndTransportFaultsEachUnderTheirRule) {
+  RunCases({
+      {"flipped EP map entry", [](const std::string& d) {
+         EditClipInfo(d, kMovie, [](zv::ClipInformationFile& ci) {
+           auto& kp = ci.cpi.entries.at(0).keyPoints;
+           ASSERT_GT(kp.size(), 3u);
+           std::swap(kp[2].firstSpn, kp[3].firstSpn);
+         });
+       },
+       {{"clip.ep-map", "BDMV/STREAM/00003.m2ts"}, {"clip.ep-map", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"packet count off by one", [](const std::string& d) {
+         EditClipInfo(d, kMovie, [](zv::ClipInformationFile& ci) { ci.NumberOfSourcePackets += 1; });
+       },
+       {{"clip.packet-count", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"clip cut by one packet", [](const std::string& d) {
+         const std::string path = d + "/BDMV/STREAM/00003.m2ts";
+         fs::resize_file(path, fs::file_size(path) - 192);
+         EditClipInfo(d, kMovie, [](zv::ClipInformationFile& ci) { ci.NumberOfSourcePackets -= 1; });
+       },
+       {{"clip.alignment", "BDMV/STREAM/00003.m2ts"}}, 1},
+      {"audio coding type changed in the clip information", [](const std::string& d) {
+         EditClipInfo(d, kMovie, [](zv::ClipInformationFile& ci) {
+           ci.programInfo.sequences[0].streams.at(1).coding.StreamCodingType = 0x82;
+         });
+       },
+       // The playlist's entry no longer agrees either.
+       {{"clip.coding-type", "BDMV/STREAM/00003.m2ts"}, {"nav.attributes", "BDMV/PLAYLIST/00002.mpls"}}, 2},
+      {"one continuity counter wrong", [](const std::string& d) {
+         int seen = 0;
+         EditPackets(d, kMovie, [&](uint8_t* sp, size_t) {
+           if (PidOf(sp) != 0x1011 || ++seen < 50) return true;
+           sp[7] = static_cast<uint8_t>((sp[7] & 0xF0) | ((sp[7] + 5) & 0x0F));
+           return false;
+         });
+       },
+       // The wrong one, and the right one after it.
+       {{"ts.continuity", "BDMV/STREAM/00003.m2ts"}, {"ts.continuity", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"a PCR gap of 150 ms", [](const std::string& d) {
+         int seen = 0;
+         EditPackets(d, kMovie, [&](uint8_t* sp, size_t) {
+           if (HasPcr(sp) && ++seen >= 20) SetPcrBase(sp, PcrBase(sp) + 13500);
+           return true;
+         });
+       },
+       {{"ts.pcr-interval", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"an arrival time that goes back", [](const std::string& d) {
+         EditPackets(d, kMovie, [](uint8_t* sp, size_t spn) {
+           if (spn != 100) return true;
+           sp[0] &= 0xC0;
+           sp[1] = sp[2] = sp[3] = 0;
+           return false;
+         });
+       },
+       {{"clip.ats", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"a lost sync byte", [](const std::string& d) {
+         EditPackets(d, kMovie, [](uint8_t* sp, size_t spn) {
+           if (spn == 200) sp[4] = 0x48;
+           return spn < 200;
+         });
+       },
+       {{"clip.sync", "BDMV/STREAM/00003.m2ts"}}, 2},
   });
 }
 
