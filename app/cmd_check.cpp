@@ -80,6 +80,8 @@ static int RunCheck(const std::vector<std::string>& argv) {
   if (args.Count() != 1) return UsageError(self, "expected one DISC");
 
   TerminalPrompt prompt(true);
+  // Ctrl-C asks, a signal stops at the next block like a confirmed cancel.
+  TerminationGuard termination;
   zv::SCheckReport report;
   int r;
   {

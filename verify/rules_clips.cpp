@@ -88,6 +88,7 @@ class CClipRules {
   }
 
   bool Packet(const uint8_t* sp, uint32_t spn) {
+    walked_ = spn + 1;
     const uint8_t* ts = sp + 4;
     const uint32_t ats = (uint32_t{sp[0]} << 24 | uint32_t{sp[1]} << 16 | uint32_t{sp[2]} << 8 | sp[3]) & kAtsMask;
     if (spn > 0 && ((ats - lastAts_) & kAtsMask) >= (kAtsMask + 1) / 2)
@@ -161,7 +162,7 @@ class CClipRules {
   }
 
   void Finish() {
-    const uint32_t count = ci_.NumberOfSourcePackets;
+    const uint32_t count = walked_;
     // What a walk that stopped early did not see is not held against the clip.
     const bool whole = !stopped_ && !packets_.empty();
     for (const auto& [spn, e] : ep_)
@@ -210,6 +211,7 @@ class CClipRules {
   std::optional<uint64_t> lastPcr_;
   std::optional<PMT_SECTION> pmt_;
   bool stopped_ = false;
+  uint32_t walked_ = 0;
   std::map<std::pair<const char*, std::string>, int> repeats_;  // by the literal each call passes
 };
 

@@ -2,6 +2,7 @@
 // copy of it is reported under the rule it breaks and no other.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -367,6 +368,81 @@ TEST_F(Check, ClipAndTransportFaultsEachUnderTheirRule) {
        },
        {{"clip.sync", "BDMV/STREAM/00003.m2ts"}}, 2},
   });
+}
+
+// The engine names each clip as it reads it, moves the bar forward and
+// stops at the first "stop" answer with the findings so far.
+TEST_F(Check, ProgressOverTheClipsAndCancel) {
+  struct Log {
+    std::vector<std::string> items;
+    std::vector<int32_t> values;
+    int stopAtValue = -1;
+  };
+  auto callback = [](void* ctx, const zv::SProgressInfo* info) -> int {
+    auto* log = static_cast<Log*>(ctx);
+    if (info->kind == zv::kProgressItem) log->items.push_back(info->item);
+    if (info->kind != zv::kProgressValue) return 1;
+    log->values.push_back(info->value);
+    return static_cast<int>(log->values.size()) != log->stopAtValue;
+  };
+  Log all;
+  zv::SCheckOptions options;
+  options.progress = zv::Progress{callback, &all};
+  zv::SCheckReport report;
+  std::string error;
+  ASSERT_EQ(zv::CheckDisc(Demo(), options, report, error), zv::kOk) << error;
+  EXPECT_TRUE(report.findings.empty());
+  EXPECT_EQ(all.items.size(), 6u);
+  EXPECT_EQ(all.items.front(), "checking BDMV/STREAM/00000.m2ts");
+  ASSERT_FALSE(all.values.empty());
+  EXPECT_TRUE(std::is_sorted(all.values.begin(), all.values.end()));
+  EXPECT_EQ(all.values.back(), 100);
+
+  Log stopped;
+  stopped.stopAtValue = 2;
+  options.progress = zv::Progress{callback, &stopped};
+  EXPECT_EQ(zv::CheckDisc(Demo(), options, report, error), zv::kCancelled);
+  EXPECT_EQ(stopped.values.size(), 2u);
+  EXPECT_LT(stopped.items.size(), all.items.size());
+
+  EXPECT_EQ(zv::CheckDisc(dir_ / "nothing", options, report, error), zv::kFailed);
+  EXPECT_NE(error.find("not a folder"), std::string::npos) << error;
+}
+
+// A folder another tool could have made: a clip from ffmpeg, a playlist
+// written by hand, then the wrong clip information beside it. Every fault
+// is a finding; nothing aborts.
+TEST_F(Check, ForeignClipWithAHandWrittenPlaylist) {
+  if (!zvtest::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string disc = dir_ / "foreign";
+  fs::create_directories(disc + "/BDMV/STREAM");
+  fs::create_directories(disc + "/BDMV/PLAYLIST");
+  const RunResult ff = zvtest::Run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i",
+                                    "testsrc=size=320x240:rate=25", "-t", "1", "-c:v", "libx264", "-preset", "ultrafast",
+                                    "-f", "mpegts", "-mpegts_m2ts_mode", "1", disc + "/BDMV/STREAM/00000.m2ts"});
+  if (ff.status != 0) GTEST_SKIP() << "ffmpeg cannot make the clip: " << ff.err;
+  zv::PlaylistFile pl;
+  pl.playItems.emplace_back();
+  pl.playItems[0].ClipName = "00000";
+  pl.playItems[0].InTime = 0;
+  pl.playItems[0].OutTime = 45000;
+  std::vector<uint8_t> bytes(pl.WritePlaylist(nullptr, 0));
+  pl.WritePlaylist(bytes.data(), bytes.size());
+  WriteBytes(disc + "/BDMV/PLAYLIST/00000.mpls", bytes);
+
+  RunResult r = Zv({"check", disc});
+  EXPECT_EQ(r.status, 2) << r.err;
+  std::set<std::string> rules;
+  for (const auto& f : Findings(r.out)) rules.insert(f.first);
+  EXPECT_EQ(rules, (std::set<std::string>{"files.tree", "files.certificate", "files.backup", "files.clip-pair", "nav.clip"}))
+      << r.out;
+
+  fs::create_directories(disc + "/BDMV/CLIPINF");
+  fs::copy_file(Demo() + "/BDMV/CLIPINF/00003.clpi", disc + "/BDMV/CLIPINF/00000.clpi");
+  r = Zv({"check", disc, "--json"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  for (const char* rule : {"\"clip.packet-count\"", "\"clip.ep-map\"", "\"nav.time\""})
+    EXPECT_NE(r.out.find(rule), std::string::npos) << rule << "\n" << r.out;
 }
 
 }  // namespace
