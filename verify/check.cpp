@@ -34,6 +34,7 @@ const std::vector<SCheckRule> kRules = {
     {"clip.alignment", kW, "a clip is whole 6144-byte aligned units"},
     {"clip.sync", kE, "every source packet carries a transport packet with its sync byte"},
     {"clip.ats", kE, "arrival time stamps never go back"},
+    {"clip.rate", kE, "packets arrive no faster than the clip's recording rate (48 Mbit/s as written)"},
     {"clip.pids", kE, "the clip's elementary PIDs are exactly those of its clip information"},
     {"clip.coding-type", kE, "the PMT lists every stream with the coding type of the clip information"},
     {"clip.ep-map", kE, "every EP map entry is at the start of a PES packet of its PID with the entry's PTS"},

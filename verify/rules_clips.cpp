@@ -1,6 +1,6 @@
 // Clips against their clip information, and their transport: packet count
 // and alignment, PIDs and coding types, the EP map at the starts of the
-// PES packets it names, arrival times, continuity counters and PCR spacing.
+// PES packets it names, arrival times and rate, continuity counters and PCR spacing.
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -47,6 +47,8 @@ class CClipRules {
       for (size_t i = 0; i < e.keyPoints.size(); ++i)
         ep_.emplace(e.keyPoints[i].firstSpn, SEpEntry{e.StreamPid, i, e.keyPoints[i].pts});
     if (!ci.atcSequences.empty() && !ci.atcSequences[0].stc.empty()) pcrPid_ = ci.atcSequences[0].stc[0].PcrPid;
+    // A transport packet's 188 bytes at the recording rate, in 27 MHz ticks.
+    if (ci.TsRecordingRate > 0) minAtsDelta_ = static_cast<uint32_t>(uint64_t{188} * 27000000 / ci.TsRecordingRate);
     if (!ci.programInfo.sequences.empty()) pmtPid_ = ci.programInfo.sequences[0].ProgramMapPid;
   }
 
@@ -91,9 +93,14 @@ class CClipRules {
     walked_ = spn + 1;
     const uint8_t* ts = sp + 4;
     const uint32_t ats = (uint32_t{sp[0]} << 24 | uint32_t{sp[1]} << 16 | uint32_t{sp[2]} << 8 | sp[3]) & kAtsMask;
-    if (spn > 0 && ((ats - lastAts_) & kAtsMask) >= (kAtsMask + 1) / 2)
+    const uint32_t delta = (ats - lastAts_) & kAtsMask;
+    if (spn > 0 && delta >= (kAtsMask + 1) / 2)
       Limited("clip.ats", "", Spn(spn), "arrival time stamp " + std::to_string(ats) + " is before the previous one (" +
                                               std::to_string(lastAts_) + ")");
+    else if (spn > 0 && delta < minAtsDelta_)
+      Limited("clip.rate", "", Spn(spn), "arrives " + std::to_string(delta) + " ticks after the previous packet; " +
+                                             std::to_string(ci_.TsRecordingRate * 8 / 1000000) + " Mbit/s allow " +
+                                             std::to_string(minAtsDelta_));
     lastAts_ = ats;
 
     TS_PACKET_HEADER h;
@@ -206,6 +213,7 @@ class CClipRules {
   uint16_t pcrPid_ = kPcrPid;
   uint16_t pmtPid_ = kPmtPid;
   uint32_t lastAts_ = 0;
+  uint32_t minAtsDelta_ = 0;
   std::map<uint16_t, uint8_t> cc_;
   std::map<uint16_t, uint64_t> packets_;
   std::optional<uint64_t> lastPcr_;

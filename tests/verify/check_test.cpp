@@ -360,6 +360,23 @@ TEST_F(Check, ClipAndTransportFaultsEachUnderTheirRule) {
          });
        },
        {{"clip.ats", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"two packets closer than 48 Mbit/s allow", [](const std::string& d) {
+         uint32_t previous = 0;
+         EditPackets(d, kMovie, [&](uint8_t* sp, size_t spn) {
+           const uint32_t ats = (uint32_t{sp[0]} << 24 | sp[1] << 16 | sp[2] << 8 | sp[3]) & 0x3FFFFFFF;
+           if (spn < 100) {
+             previous = ats;
+             return true;
+           }
+           const uint32_t early = previous + 100;
+           sp[0] = static_cast<uint8_t>((sp[0] & 0xC0) | early >> 24);
+           sp[1] = static_cast<uint8_t>(early >> 16);
+           sp[2] = static_cast<uint8_t>(early >> 8);
+           sp[3] = static_cast<uint8_t>(early);
+           return false;
+         });
+       },
+       {{"clip.rate", "BDMV/STREAM/00003.m2ts"}}, 2},
       {"a lost sync byte", [](const std::string& d) {
          EditPackets(d, kMovie, [](uint8_t* sp, size_t spn) {
            if (spn == 200) sp[4] = 0x48;
@@ -443,6 +460,33 @@ TEST_F(Check, ForeignClipWithAHandWrittenPlaylist) {
   EXPECT_EQ(r.status, 2) << r.err;
   for (const char* rule : {"\"clip.packet-count\"", "\"clip.ep-map\"", "\"nav.time\""})
     EXPECT_NE(r.out.find(rule), std::string::npos) << rule << "\n" << r.out;
+}
+
+// The README's walk-through disc (no menu pages, two titles, chapters)
+// checks clean too.
+TEST_F(Check, ProjectBuiltDiscChecksClean) {
+  const std::string media = std::string(ZV_TEST_DATA) + "/../../demo/media/";
+  const std::string m = dir_ / "media";
+  fs::create_directories(m);
+  for (const char* f : {"movie.264", "movie_audio_eng.ac3", "movie_audio_fra.ac3", "chapters.csv", "trailer.264",
+                        "trailer_audio.ac3"})
+    fs::copy_file(media + f, m + "/" + f);
+  const std::string p = dir_ / "disc.zvpj";
+  const std::vector<std::vector<std::string>> steps = {
+      {"new", p},
+      {"source", "add", p, "Movie#1/Clip#1", m + "/movie.264", m + "/movie_audio_eng.ac3", m + "/movie_audio_fra.ac3"},
+      {"chapters", p, "Movie#1/Title#1/PI#1", "import", m + "/chapters.csv"},
+      {"clip", "add", p, "Trailers"},
+      {"source", "add", p, "Trailers/Clip#1", m + "/trailer.264", m + "/trailer_audio.ac3"},
+      {"item", "add", p, "Trailers/Title#1", "Clip#1"},
+      {"build", p, dir_ / "out", "--yes"}};
+  for (const auto& step : steps) {
+    const RunResult r = Zv(step);
+    ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+  }
+  const RunResult r = Zv({"check", dir_ / "out/Zelvane/DISC"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
 }
 
 }  // namespace
