@@ -40,6 +40,8 @@ const std::vector<SCheckRule> kRules = {
     {"clip.ep-map", kE, "every EP map entry is at the start of a PES packet of its PID with the entry's PTS"},
     {"ts.continuity", kE, "continuity counters count on without a gap"},
     {"ts.pcr-interval", kE, "PCRs are at most 100 ms apart and never go back"},
+    {"tstd.overflow", kE, "replayed through the decoder's buffer models, no packet arrives before there is room"},
+    {"tstd.underflow", kE, "every access unit has arrived by its decode time"},
 };
 
 }  // namespace

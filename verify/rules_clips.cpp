@@ -8,7 +8,9 @@
 #include <set>
 #include <utility>
 
+#include "mux/mux_track.h"
 #include "mux/psi.h"
+#include "mux/std_models.h"
 #include "mux/ts_dump.h"
 #include "mux/ts_syntax.h"
 #include "verify/check_context.h"
@@ -39,6 +41,42 @@ struct SEpEntry {
   uint64_t pts;
 };
 
+// The buffer model of streams that one model describes whole; streams
+// with a core and an extension in one PID are not replayed.
+SPacketRule RuleFor(const StreamCodingInfo& c) {
+  SPacketRule r;
+  switch (c.StreamCodingType) {
+    case 0x02: r.model = SPacketRule::kMpeg2; break;
+    case 0x1B: r.model = SPacketRule::kAvc; break;
+    case 0xEA: r.model = SPacketRule::kVc1; break;
+    case 0x80:
+      r.model = SPacketRule::kLpcm;
+      r.lpcm192k = c.SamplingFrequency == 5;
+      break;
+    case 0x81: r.model = SPacketRule::kAc3; break;
+    case 0x82: r.model = SPacketRule::kDts; break;
+    case 0xA1:
+      r.model = SPacketRule::kDdp;
+      r.primary = false;
+      break;
+    case 0xA2:
+      r.model = SPacketRule::kDtsHd;
+      r.primary = false;
+      break;
+    case 0x90: r.model = SPacketRule::kPg; break;
+    case 0x91: r.model = SPacketRule::kIg; break;
+    default: break;
+  }
+  return r;
+}
+
+// One stream's replay through its buffer model.
+struct SReplay {
+  std::unique_ptr<CStdBase> model;
+  std::optional<int64_t> decodeTime;  // 27 MHz, of the access unit arriving
+  int64_t lastArrival = 0;
+};
+
 class CClipRules {
  public:
   CClipRules(const std::string& name, const ClipInformationFile& ci, CFindings& out)
@@ -49,6 +87,11 @@ class CClipRules {
     if (!ci.atcSequences.empty() && !ci.atcSequences[0].stc.empty()) pcrPid_ = ci.atcSequences[0].stc[0].PcrPid;
     // A transport packet's 188 bytes at the recording rate, in 27 MHz ticks.
     if (ci.TsRecordingRate > 0) minAtsDelta_ = static_cast<uint32_t>(uint64_t{188} * 27000000 / ci.TsRecordingRate);
+    for (const auto& seq : ci.programInfo.sequences)
+      for (const auto& st : seq.streams) {
+        SPacketRule rule = RuleFor(st.coding);
+        if (rule.model != SPacketRule::kNone) replay_[st.StreamPID].model = ModelFromRule(rule, true);
+      }
     if (!ci.programInfo.sequences.empty()) pmtPid_ = ci.programInfo.sequences[0].ProgramMapPid;
   }
 
@@ -101,6 +144,7 @@ class CClipRules {
       Limited("clip.rate", "", Spn(spn), "arrives " + std::to_string(delta) + " ticks after the previous packet; " +
                                              std::to_string(ci_.TsRecordingRate * 8 / 1000000) + " Mbit/s allow " +
                                              std::to_string(minAtsDelta_));
+    if (spn > 0 && delta < (kAtsMask + 1) / 2) atsTicks_ += delta;
     lastAts_ = ats;
 
     TS_PACKET_HEADER h;
@@ -140,7 +184,12 @@ class CClipRules {
                   "PCR " + std::to_string(gap / 27000) + " ms after the previous one (at most 100 ms)");
       }
       lastPcr_ = pcr;
+      // The arrival clock against the system clock the time stamps count in.
+      if (!stcOffset_) stcOffset_ = static_cast<int64_t>(pcr) - atsTicks_;
     }
+
+    auto rp = replay_.find(pid);
+    if (rp != replay_.end() && stcOffset_ && (h.adaptation_field_control & 1) && !stopped_) Replay(rp->second, ts, h, hl, spn);
 
     if (pid == pmtPid_ && h.payload_unit_start_indicator && !pmt_ && hl < kTsPacketSize) {
       PMT_SECTION pmt;
@@ -150,6 +199,47 @@ class CClipRules {
     auto [first, last] = ep_.equal_range(spn);
     for (auto it = first; it != last; ++it) CheckEpEntry(it->second, ts, h, hl, spn);
     return true;
+  }
+
+  // Feeds one packet to its stream's model, as the multiplexer did when it
+  // wrote it: a new access unit enters at its PES start, and a packet that
+  // arrives before the model has room overflows a buffer.
+  void Replay(SReplay& r, const uint8_t* ts, const TS_PACKET_HEADER& h, size_t hl, uint32_t spn) {
+    const int64_t t = atsTicks_ + *stcOffset_;
+    int32_t payload = static_cast<int32_t>(kTsPacketSize - hl);
+    const std::string pid = Hex(static_cast<unsigned>(h.PID));
+    if (h.payload_unit_start_indicator) {
+      EndUnit(r, pid, spn);
+      PES_HEADER pes;
+      const size_t n = Parse(ts + hl, kTsPacketSize - hl, pes);
+      if (n == 0) return;  // not a PES start the replay can follow
+      payload -= static_cast<int32_t>(n);
+      if (pes.PTS) {
+        const uint64_t decode = pes.DTS ? pes.DTS->value : pes.PTS->value;
+        r.model->AddAccessUnit(static_cast<uint32_t>(decode), static_cast<uint32_t>(pes.PTS->value));
+        r.decodeTime = static_cast<int64_t>(static_cast<uint32_t>(decode)) * 300;
+      }
+    }
+    const int64_t next = r.model->GetNextTime();
+    if (t < next)
+      Limited("tstd.overflow", pid, Spn(spn),
+              "PID " + pid + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
+    r.model->DeliverPacket(SPacketArrival{t, payload});
+    r.lastArrival = t;
+  }
+
+  // An access unit whose last byte arrives after its decode time underflows.
+  void EndUnit(SReplay& r, const std::string& pid, uint32_t spn) {
+    if (r.decodeTime && r.lastArrival > *r.decodeTime)
+      Limited("tstd.underflow", pid, Spn(spn),
+              "PID " + pid + ": the access unit decoded at " + Ms(*r.decodeTime) + " arrives until " + Ms(r.lastArrival));
+    r.decodeTime.reset();
+  }
+
+  static std::string Ms(int64_t ticks27) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.3f s", static_cast<double>(ticks27) / 27e6);
+    return b;
   }
 
   void CheckEpEntry(const SEpEntry& e, const uint8_t* ts, const TS_PACKET_HEADER& h, size_t hl, uint32_t spn) {
@@ -169,6 +259,7 @@ class CClipRules {
   }
 
   void Finish() {
+    for (auto& [pid, r] : replay_) EndUnit(r, Hex(pid), walked_);
     const uint32_t count = walked_;
     // What a walk that stopped early did not see is not held against the clip.
     const bool whole = !stopped_ && !packets_.empty();
@@ -214,6 +305,9 @@ class CClipRules {
   uint16_t pmtPid_ = kPmtPid;
   uint32_t lastAts_ = 0;
   uint32_t minAtsDelta_ = 0;
+  int64_t atsTicks_ = 0;  // arrival time, unwrapped
+  std::optional<int64_t> stcOffset_;
+  std::map<uint16_t, SReplay> replay_;
   std::map<uint16_t, uint8_t> cc_;
   std::map<uint16_t, uint64_t> packets_;
   std::optional<uint64_t> lastPcr_;

@@ -489,4 +489,47 @@ TEST_F(Check, ProjectBuiltDiscChecksClean) {
   EXPECT_TRUE(Findings(r.out).empty()) << r.out;
 }
 
+// Shifts the PTS of the PES packets of `pid` that start at or after
+// source packet `from` (PTS alone, no DTS: audio).
+void ShiftAudioPts(const std::string& disc, uint16_t pid, size_t from, int64_t ticks90) {
+  EditPackets(disc, "00003", [&](uint8_t* sp, size_t spn) {
+    uint8_t* ts = sp + 4;
+    if (spn < from || PidOf(sp) != pid || !(ts[1] & 0x40)) return true;
+    uint8_t* pes = ts + 4 + ((ts[3] & 0x20) ? 1 + ts[4] : 0);
+    if ((pes[7] & 0xC0) != 0x80) return true;
+    uint8_t* p = pes + 9;
+    int64_t pts = int64_t{(p[0] >> 1) & 7} << 30 | int64_t{p[1]} << 22 | int64_t{p[2] >> 1} << 15 | int64_t{p[3]} << 7 | p[4] >> 1;
+    pts += ticks90;
+    p[0] = static_cast<uint8_t>(0x21 | ((pts >> 29) & 0x0E));
+    p[1] = static_cast<uint8_t>(pts >> 22);
+    p[2] = static_cast<uint8_t>(((pts >> 14) & 0xFE) | 1);
+    p[3] = static_cast<uint8_t>(pts >> 7);
+    p[4] = static_cast<uint8_t>(((pts << 1) & 0xFE) | 1);
+    return true;
+  });
+}
+
+// The replay through the buffer models of the multiplexer: audio decoded
+// late piles up in its elementary buffer; audio decoded before it has
+// arrived underflows. Each is reported under its rule alone.
+TEST_F(Check, BufferReplayFindsOverflowAndUnderflow) {
+  ShiftAudioPts(disc_, 0x1100, 2000, 90000 * 3);
+  RunResult r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.out;
+  FindingSet found = Findings(r.out);
+  ASSERT_FALSE(found.empty()) << r.out;
+  for (const auto& f : found) EXPECT_EQ(f, (std::pair<std::string, std::string>{"tstd.overflow", "BDMV/STREAM/00003.m2ts"})) << r.out;
+  EXPECT_NE(r.out.find("PID 0x1100 arrives at "), std::string::npos) << r.out;
+
+  fs::remove_all(disc_);
+  fs::copy(Demo(), disc_, fs::copy_options::recursive);
+  // The second audio track decoded a second before its units arrive.
+  ShiftAudioPts(disc_, 0x1101, 2000, -90000);
+  r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.out;
+  found = Findings(r.out);
+  ASSERT_FALSE(found.empty()) << r.out;
+  EXPECT_EQ(found.count({"tstd.underflow", "BDMV/STREAM/00003.m2ts"}), found.size()) << r.out;
+}
+
 }  // namespace
