@@ -137,13 +137,16 @@ class CClipRules {
     const uint8_t* ts = sp + 4;
     const uint32_t ats = (uint32_t{sp[0]} << 24 | uint32_t{sp[1]} << 16 | uint32_t{sp[2]} << 8 | sp[3]) & kAtsMask;
     const uint32_t delta = (ats - lastAts_) & kAtsMask;
-    if (spn > 0 && delta >= (kAtsMask + 1) / 2)
+    if (spn > 0 && delta >= (kAtsMask + 1) / 2) {
+      // Arrival times that go back leave no clock to replay the buffers on.
+      replayOff_ = true;
       Limited("clip.ats", "", Spn(spn), "arrival time stamp " + std::to_string(ats) + " is before the previous one (" +
                                               std::to_string(lastAts_) + ")");
-    else if (spn > 0 && delta < minAtsDelta_)
+    } else if (spn > 0 && delta < minAtsDelta_) {
       Limited("clip.rate", "", Spn(spn), "arrives " + std::to_string(delta) + " ticks after the previous packet; " +
                                              std::to_string(ci_.TsRecordingRate * 8 / 1000000) + " Mbit/s allow " +
                                              std::to_string(minAtsDelta_));
+    }
     if (spn > 0 && delta < (kAtsMask + 1) / 2) atsTicks_ += delta;
     lastAts_ = ats;
 
@@ -189,7 +192,7 @@ class CClipRules {
     }
 
     auto rp = replay_.find(pid);
-    if (rp != replay_.end() && stcOffset_ && (h.adaptation_field_control & 1) && !stopped_) Replay(rp->second, ts, h, hl, spn);
+    if (rp != replay_.end() && stcOffset_ && (h.adaptation_field_control & 1) && !replayOff_) Replay(rp->second, ts, h, hl, spn);
 
     if (pid == pmtPid_ && h.payload_unit_start_indicator && !pmt_ && hl < kTsPacketSize) {
       PMT_SECTION pmt;
@@ -259,7 +262,8 @@ class CClipRules {
   }
 
   void Finish() {
-    for (auto& [pid, r] : replay_) EndUnit(r, Hex(pid), walked_);
+    if (!replayOff_ && !stopped_)
+      for (auto& [pid, r] : replay_) EndUnit(r, Hex(pid), walked_);
     const uint32_t count = walked_;
     // What a walk that stopped early did not see is not held against the clip.
     const bool whole = !stopped_ && !packets_.empty();
@@ -308,6 +312,7 @@ class CClipRules {
   int64_t atsTicks_ = 0;  // arrival time, unwrapped
   std::optional<int64_t> stcOffset_;
   std::map<uint16_t, SReplay> replay_;
+  bool replayOff_ = false;
   std::map<uint16_t, uint8_t> cc_;
   std::map<uint16_t, uint64_t> packets_;
   std::optional<uint64_t> lastPcr_;
