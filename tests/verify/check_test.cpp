@@ -248,6 +248,13 @@ TEST_F(Check, StructureFaultsEachUnderTheirRule) {
        },
        {{"files.tree", "BDMV/MovieObject.bdmv"}}, 2},
   });
+  // --strict makes a warning an error.
+  fs::remove_all(disc_);
+  fs::copy(Demo(), disc_, fs::copy_options::recursive);
+  fs::remove_all(disc_ + "/CERTIFICATE");
+  const RunResult strict = CheckDisc({"--strict"});
+  EXPECT_EQ(strict.status, 2) << strict.out;
+  EXPECT_NE(strict.out.find("error: CERTIFICATE/id.bdmv [files.certificate] missing\n"), std::string::npos) << strict.out;
 }
 
 TEST_F(Check, NavigationFaultsEachUnderTheirRule) {
