@@ -466,6 +466,8 @@ std::string Reading(const CNavCmd& c) {
 
 }  // namespace
 
+int NavKeywordOf(const CNavCmd& cmd) { return KeywordOf(cmd); }
+
 std::string CommandText(const CNavCmd& cmd) {
   std::string text = Reading(cmd);
   CNavCmd again;

@@ -151,6 +151,8 @@ enum NavOperation : int {
 // Keyword, comparison and operation texts by index; nullptr for an index
 // outside the table (comparison and operation index 0 is unused).
 const char* NavKeywordText(int keyword);
+// The keyword index of a command's opcode, -1 when no keyword has it.
+int NavKeywordOf(const CNavCmd& cmd);
 const char* NavCompareText(int compare);
 const char* NavOperationText(int operation);
 

@@ -196,8 +196,6 @@ void SMuxTrack::DeliverPacket(const SPacketArrival& p) {
 
 // ---------------------------------------------------------------- models
 
-namespace {
-
 std::unique_ptr<CStdBase> ModelFromRule(const SPacketRule& r, bool trackPrimary) {
   std::unique_ptr<CStdBase> m;
   switch (r.model) {
@@ -224,7 +222,6 @@ std::unique_ptr<CStdBase> ModelFromRule(const SPacketRule& r, bool trackPrimary)
   return m;
 }
 
-}  // namespace
 
 SStdModels CreateModelsFromRecord(const CSifData& rec, bool primary) {
   SPacketRule r1, r2;

@@ -268,6 +268,8 @@ struct SRawTracks {
 // Models from a stream-information record's packet rules; the primary flag is
 // the track's (passed to SetLevel).
 SStdModels CreateModelsFromRecord(const CSifData& rec, bool primary);
+// The buffer model of one packet rule, levels applied; null for kNone.
+std::unique_ptr<CStdBase> ModelFromRule(const SPacketRule& r, bool trackPrimary);
 
 // Gives PIDs the way a story does: seven lists by category and primary flag
 // (primary video, audio, PG, IG, other; secondary audio; secondary video or

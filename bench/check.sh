@@ -1,0 +1,57 @@
+#!/bin/bash
+# Verifier benchmark: `zelvane check` of a disc folder holding the shared
+# 60-second H.264 stream and a 640 kbit/s AC-3 track multiplexed into one
+# clip (every packet read, the buffer models replayed), against `cat` of
+# the clip, both from the page cache. Reports the medians of ZV_BENCH_RUNS
+# runs (default 5) as a ratio (target: at most 1.0) and the check's peak
+# memory (target: flat, the same for a clip of any length).
+set -euo pipefail
+build=${1:?usage: check.sh BUILD_DIR}
+source "$(dirname "$0")/input.bash"
+audio="$data/bench_640k_60s.ac3"
+if [ ! -s "$audio" ]; then
+  ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=48000" -t 60 -ac 2 -c:a ac3_fixed -b:a 640k "$audio.part.ac3"
+  mv "$audio.part.ac3" "$audio"
+fi
+runs=${ZV_BENCH_RUNS:-5}
+out=$(mktemp -d "${TMPDIR:-/tmp}/zelvane-check-bench.XXXXXX")
+trap 'rm -rf "$out"' EXIT
+cp "$video" "$audio" "$out/"
+disc="$out/DISC"
+mkdir -p "$disc/BDMV/STREAM" "$disc/BDMV/CLIPINF"
+"$build/zelvane" mux "$disc/BDMV/STREAM/00000.m2ts" "$out/$(basename "$video")" "$out/$(basename "$audio")" --yes \
+  > /dev/null 2> "$out/log" || { cat "$out/log" >&2; exit 1; }
+mv "$disc/BDMV/STREAM/00000.clpi" "$disc/BDMV/CLIPINF/00000.clpi"
+clip="$disc/BDMV/STREAM/00000.m2ts"
+bytes=$(stat -c %s "$clip")
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+now() { date +%s.%N; }
+
+cat "$clip" > /dev/null  # into the page cache for both
+cat_times=() check_times=() rss=()
+for _ in $(seq "$runs"); do
+  t0=$(now)
+  cat "$clip" > /dev/null
+  t1=$(now)
+  cat_times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}')")
+  t0=$(now)
+  # The folder lacks the navigation files: check exits 2 with their findings.
+  /usr/bin/time -f %M -o "$out/rss" "$build/zelvane" check "$disc" > "$out/report" 2> /dev/null || true
+  t1=$(now)
+  check_times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}')")
+  rss+=("$(cat "$out/rss")")
+done
+# The clip itself must have checked clean.
+if grep -q 'STREAM/00000.m2ts' "$out/report"; then
+  echo "check: findings on the benchmark clip:" >&2
+  grep 'STREAM/00000.m2ts' "$out/report" >&2
+  exit 1
+fi
+
+c=$(printf '%s\n' "${cat_times[@]}" | median)
+k=$(printf '%s\n' "${check_times[@]}" | median)
+r=$(printf '%s\n' "${rss[@]}" | sort -n | tail -1)
+awk -v n="$bytes" -v c="$c" -v k="$k" -v r="$r" 'BEGIN {
+  printf "check: %.0f bytes of clip, cat %.3f s (%.0f MB/s), zelvane check %.3f s (%.0f MB/s), ratio %.2f (target <= 1.00), peak memory %d KiB\n",
+    n, c, n / c / 1e6, k, n / k / 1e6, k / c, r }'

@@ -1,0 +1,542 @@
+// `zelvane check` end to end: the demo disc checks clean, and each broken
+// copy of it is reported under the rule it breaks and no other.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+
+#include "bdnav/index_bdmv.h"
+#include "bdnav/movie_objects.h"
+#include "bdnav/playlist_file.h"
+#include "mux/clip_info.h"
+#include "support/test_support.h"
+#include "verify/check.h"
+
+using zvtest::ReadBytes;
+using zvtest::RunResult;
+using zvtest::TempDir;
+using zvtest::WriteBytes;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using FindingSet = std::multiset<std::pair<std::string, std::string>>;
+
+RunResult Zv(std::vector<std::string> args) {
+  args.insert(args.begin(), ZV_BINARY);
+  return zvtest::Run(args);
+}
+
+// (rule, file) of every finding line of a text report.
+FindingSet Findings(const std::string& out) {
+  FindingSet found;
+  static const std::regex line(R"(^(error|warning|note): (\S+)(?: \([^)]*\))? \[([a-z.-]+)\] )");
+  std::istringstream in(out);
+  for (std::string l; std::getline(in, l);) {
+    std::smatch m;
+    if (std::regex_search(l, m, line)) found.emplace(m[3], m[2]);
+  }
+  return found;
+}
+
+// Writes `bytes` to `rel` of the disc and to its BACKUP copy when there is one.
+void WriteWithBackup(const std::string& disc, const std::string& rel, const std::vector<uint8_t>& bytes) {
+  WriteBytes(disc + "/" + rel, bytes);
+  std::string backup = rel;
+  backup.insert(rel.find('/') + 1, "BACKUP/");
+  if (fs::exists(disc + "/" + backup)) WriteBytes(disc + "/" + backup, bytes);
+}
+
+// Reads a playlist, lets `edit` change it and writes it back through the
+// playlist writer.
+void EditPlaylist(const std::string& disc, const std::string& name, const std::function<void(zv::PlaylistFile&)>& edit) {
+  const std::string rel = "BDMV/PLAYLIST/" + name + ".mpls";
+  const auto bytes = ReadBytes(disc + "/" + rel);
+  zv::PlaylistFile pl;
+  std::string err;
+  ASSERT_EQ(pl.Parse(bytes.data(), bytes.size(), &err), zv::kOk) << err;
+  edit(pl);
+  std::vector<uint8_t> out(pl.WritePlaylist(nullptr, 0));
+  pl.WritePlaylist(out.data(), out.size());
+  WriteWithBackup(disc, rel, out);
+}
+
+// The same for index.bdmv and MovieObject.bdmv together.
+void EditNavigation(const std::string& disc, const std::function<void(zv::INDEX_BDMV&, zv::MOVIE_OBJECTS&)>& edit) {
+  const auto ib = ReadBytes(disc + "/BDMV/index.bdmv");
+  const auto mb = ReadBytes(disc + "/BDMV/MovieObject.bdmv");
+  zv::INDEX_BDMV index;
+  zv::MOVIE_OBJECTS mobj;
+  zv::ParseIndex(ib.data(), ib.size(), index);
+  zv::ParseMovieObjects(mb.data(), mb.size(), mobj);
+  edit(index, mobj);
+  WriteWithBackup(disc, "BDMV/index.bdmv", zv::EncodeIndex(index));
+  WriteWithBackup(disc, "BDMV/MovieObject.bdmv", zv::EncodeMovieObjects(mobj));
+}
+
+using FindingSet = FindingSet;
+
+// The same for a clip information file, through its writer.
+void EditClipInfo(const std::string& disc, const std::string& name, const std::function<void(zv::ClipInformationFile&)>& edit) {
+  const std::string rel = "BDMV/CLIPINF/" + name + ".clpi";
+  const auto bytes = ReadBytes(disc + "/" + rel);
+  zv::ClipInformationFile ci;
+  std::string err;
+  ASSERT_EQ(ci.Parse(bytes.data(), bytes.size(), &err), zv::kOk) << err;
+  edit(ci);
+  WriteWithBackup(disc, rel, ci.Encode());
+}
+
+uint16_t PidOf(const uint8_t* sp) { return static_cast<uint16_t>((sp[5] & 0x1F) << 8 | sp[6]); }
+
+// Lets `edit` change source packets of a clip in place: it gets each
+// packet and its number and returns false to stop.
+void EditPackets(const std::string& disc, const std::string& name, const std::function<bool(uint8_t*, size_t)>& edit) {
+  const std::string path = disc + "/BDMV/STREAM/" + name + ".m2ts";
+  auto bytes = ReadBytes(path);
+  for (size_t at = 0, spn = 0; at + 192 <= bytes.size(); at += 192, ++spn)
+    if (!edit(bytes.data() + at, spn)) break;
+  WriteBytes(path, bytes);
+}
+
+// Packets of the adaptation field with a PCR: its 27 MHz value, and back.
+bool HasPcr(const uint8_t* sp) { return (sp[7] & 0x20) && sp[8] >= 7 && (sp[9] & 0x10); }
+uint64_t PcrBase(const uint8_t* sp) {
+  const uint8_t* p = sp + 10;
+  return uint64_t{p[0]} << 25 | uint64_t{p[1]} << 17 | uint64_t{p[2]} << 9 | uint64_t{p[3]} << 1 | p[4] >> 7;
+}
+void SetPcrBase(uint8_t* sp, uint64_t base) {
+  uint8_t* p = sp + 10;
+  p[0] = static_cast<uint8_t>(base >> 25);
+  p[1] = static_cast<uint8_t>(base >> 17);
+  p[2] = static_cast<uint8_t>(base >> 9);
+  p[3] = static_cast<uint8_t>(base >> 1);
+  p[4] = static_cast<uint8_t>((p[4] & 0x7F) | (base & 1) << 7);
+}
+
+struct BreakCase {
+  const char* name;
+  std::function<void(const std::string&)> breakIt;
+  FindingSet want;
+  int status;
+};
+
+class Check : public ::testing::Test {
+ protected:
+  // One demo disc for the whole suite; every test damages its own copy.
+  static void SetUpTestSuite() {
+    demoDir_ = std::make_unique<TempDir>();
+    const RunResult demo = Zv({"demo", demoDir_->Path()});
+    ASSERT_EQ(demo.status, 0) << demo.err;
+  }
+  static void TearDownTestSuite() { demoDir_.reset(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(demoDir_);
+    fs::copy(demoDir_->Path() + "/Zelvane/DISC", disc_, fs::copy_options::recursive);
+  }
+  static std::string Demo() { return demoDir_->Path() + "/Zelvane/DISC"; }
+  std::string At(const std::string& rel) const { return disc_ + "/" + rel; }
+  // Writes `bytes` to a navigation or clip information file and its backup.
+  void Replace(const std::string& rel, const std::vector<uint8_t>& bytes) { WriteWithBackup(disc_, rel, bytes); }
+  // Breaks a fresh copy of the demo disc per case; each must give exactly
+  // its findings and exit status.
+  void RunCases(const std::vector<BreakCase>& cases) {
+    for (const auto& c : cases) {
+      fs::remove_all(disc_);
+      fs::copy(Demo(), disc_, fs::copy_options::recursive);
+      c.breakIt(disc_);
+      const RunResult r = CheckDisc();
+      EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out << r.err;
+      EXPECT_EQ(Findings(r.out), c.want) << c.name << "\n" << r.out;
+    }
+  }
+  RunResult CheckDisc(std::vector<std::string> extra = {}) {
+    extra.insert(extra.begin(), {"check", disc_});
+    return Zv(extra);
+  }
+
+  TempDir dir_;
+  std::string disc_ = dir_ / "DISC";
+  static std::unique_ptr<TempDir> demoDir_;
+};
+
+std::unique_ptr<TempDir> Check::demoDir_;
+
+TEST_F(Check, DemoDiscChecksCleanInEveryForm) {
+  const RunResult text = Zv({"check", Demo()});
+  EXPECT_EQ(text.status, 0) << text.out << text.err;
+  EXPECT_NE(text.out.find(": 0 errors, 0 warnings, 0 notes\n"), std::string::npos) << text.out;
+  const RunResult strict = Zv({"check", Demo() + "/BDMV", "--strict", "--json"});
+  EXPECT_EQ(strict.status, 0) << strict.out;
+  EXPECT_NE(strict.out.find("\"findings\":[],\"errors\":0,\"warnings\":0,\"notes\":0}"), std::string::npos) << strict.out;
+}
+
+TEST_F(Check, RulesAreListedAndBadArgumentsRefused) {
+  const RunResult rules = Zv({"check", "--rules"});
+  ASSERT_EQ(rules.status, 0);
+  for (const auto& r : zv::CheckRules()) {
+    EXPECT_NE(rules.out.find(std::string(r.id) + " "), std::string::npos) << r.id;
+    EXPECT_NE(rules.out.find(r.text), std::string::npos) << r.id;
+  }
+  const RunResult json = Zv({"check", "--rules", "--json"});
+  EXPECT_NE(json.out.find("{\"id\":\"files.parse\",\"severity\":\"error\""), std::string::npos) << json.out;
+
+  const RunResult missing = Zv({"check", dir_ / "nothing"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("not a folder"), std::string::npos) << missing.err;
+  EXPECT_EQ(Zv({"check"}).status, 64);
+  EXPECT_EQ(Zv({"check", disc_, "--fast"}).status, 64);
+  const RunResult empty = Zv({"check", dir_.Path()});
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_EQ(Findings(empty.out), (FindingSet{{"files.tree", "BDMV"}}));
+}
+
+// Every kind of file, cut short or overwritten, is a finding naming it.
+TEST_F(Check, DamagedFilesAreNamedNeverAborting) {
+  const std::vector<std::string> files = {"BDMV/index.bdmv",         "BDMV/MovieObject.bdmv",  "BDMV/AUXDATA/sound.bdmv",
+                                          "CERTIFICATE/id.bdmv",      "BDMV/PLAYLIST/00002.mpls", "BDMV/CLIPINF/00001.clpi"};
+  for (const auto& rel : files) {
+    std::vector<uint8_t> bytes = ReadBytes(At(rel));
+    ASSERT_GT(bytes.size(), 24u) << rel;
+    bytes.resize(bytes.size() / 2);
+    Replace(rel, bytes);
+  }
+  const RunResult r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.err;
+  FindingSet want;
+  for (const auto& rel : files) want.emplace("files.parse", rel);
+  // What cannot be read is not checked further; nothing else is reported
+  // in the structure rules.
+  FindingSet got;
+  for (const auto& f : Findings(r.out))
+    if (f.first.rfind("files.", 0) == 0) got.insert(f);
+  EXPECT_EQ(got, want) << r.out;
+  // The reader's words: the section and the field that failed.
+  EXPECT_NE(r.out.find("BDMV/PLAYLIST/00002.mpls [files.parse] not a valid playlist file: "), std::string::npos) << r.out;
+}
+
+TEST_F(Check, StructureFaultsEachUnderTheirRule) {
+  RunCases({
+      {"backup differs",
+       [](const std::string& d) {
+         auto b = ReadBytes((d + "/BDMV/BACKUP/index.bdmv"));
+         b.back() ^= 1;
+         WriteBytes((d + "/BDMV/BACKUP/index.bdmv"), b);
+       },
+       {{"files.backup", "BDMV/BACKUP/index.bdmv"}},
+       2},
+      {"backup missing", [](const std::string& d) { fs::remove((d + "/BDMV/BACKUP/CLIPINF/00002.clpi")); },
+       {{"files.backup", "BDMV/BACKUP/CLIPINF/00002.clpi"}}, 2},
+      {"stray clip", [](const std::string& d) { fs::copy_file((d + "/BDMV/STREAM/00001.m2ts"), (d + "/BDMV/STREAM/00009.m2ts")); },
+       {{"files.clip-pair", "BDMV/STREAM/00009.m2ts"}}, 2},
+      {"badly named file", [](const std::string& d) { zvtest::WriteText((d + "/BDMV/PLAYLIST/notes.txt"), "x"); },
+       {{"files.name", "BDMV/PLAYLIST/notes.txt"}}, 1},
+      {"no certificate", [](const std::string& d) { fs::remove_all((d + "/CERTIFICATE")); },
+       {{"files.certificate", "CERTIFICATE/id.bdmv"}}, 1},
+      {"no movie objects",
+       [](const std::string& d) {
+         fs::remove((d + "/BDMV/MovieObject.bdmv"));
+         fs::remove((d + "/BDMV/BACKUP/MovieObject.bdmv"));
+       },
+       {{"files.tree", "BDMV/MovieObject.bdmv"}}, 2},
+  });
+  // --strict makes a warning an error.
+  fs::remove_all(disc_);
+  fs::copy(Demo(), disc_, fs::copy_options::recursive);
+  fs::remove_all(disc_ + "/CERTIFICATE");
+  const RunResult strict = CheckDisc({"--strict"});
+  EXPECT_EQ(strict.status, 2) << strict.out;
+  EXPECT_NE(strict.out.find("error: CERTIFICATE/id.bdmv [files.certificate] missing\n"), std::string::npos) << strict.out;
+}
+
+TEST_F(Check, NavigationFaultsEachUnderTheirRule) {
+  RunCases({
+      {"playlist naming a missing clip", [](const std::string& d) {
+         EditPlaylist(d, "00002", [](zv::PlaylistFile& pl) { pl.playItems[0].ClipName = "00042"; });
+       },
+       {{"nav.clip", "BDMV/PLAYLIST/00002.mpls"}}, 2},
+      {"OUT time past the clip", [](const std::string& d) {
+         EditPlaylist(d, "00002", [](zv::PlaylistFile& pl) { pl.playItems[0].OutTime += 45000 * 60; });
+       },
+       {{"nav.time", "BDMV/PLAYLIST/00002.mpls"}}, 2},
+      {"mark after its play item", [](const std::string& d) {
+         EditPlaylist(d, "00002", [](zv::PlaylistFile& pl) { pl.marks.back().MarkTimeStamp = pl.playItems[0].OutTime + 45000; });
+       },
+       {{"nav.mark", "BDMV/PLAYLIST/00002.mpls"}}, 2},
+      {"audio entry naming a PID the clip lacks", [](const std::string& d) {
+         EditPlaylist(d, "00002", [](zv::PlaylistFile& pl) { pl.playItems[0].stn.primaryAudio[0].entry.RefToStreamPidOfMainClip = 0x1107; });
+       },
+       {{"nav.stream", "BDMV/PLAYLIST/00002.mpls"}}, 2},
+      {"audio entry in another language than the clip", [](const std::string& d) {
+         EditPlaylist(d, "00002", [](zv::PlaylistFile& pl) { pl.playItems[0].stn.primaryAudio[0].attributes.Language = "deu"; });
+       },
+       {{"nav.attributes", "BDMV/PLAYLIST/00002.mpls"}}, 1},
+      {"a title nothing jumps to", [](const std::string& d) {
+         EditNavigation(d, [](zv::INDEX_BDMV& index, zv::MOVIE_OBJECTS& mobj) {
+           mobj.objects.push_back(mobj.objects[index.titles.back().movieObjectId]);
+           zv::TI t = index.titles.back();
+           t.movieObjectId = static_cast<uint16_t>(mobj.objects.size() - 1);
+           index.titles.push_back(t);
+         });
+       },
+       {{"nav.unreachable", "BDMV/index.bdmv"}}, 1},
+      // The trailer's title is reached only through a button of the top
+      // menu: without the menu's stream entry nothing leads there.
+      {"top menu without its menu", [](const std::string& d) {
+         EditPlaylist(d, "00001", [](zv::PlaylistFile& pl) { pl.playItems[0].stn.ig.clear(); });
+       },
+       {{"nav.unreachable", "BDMV/index.bdmv"}}, 1},
+      {"jumps to a title, a playlist and a mark that do not exist", [](const std::string& d) {
+         EditNavigation(d, [](zv::INDEX_BDMV&, zv::MOVIE_OBJECTS& mobj) {
+           auto& cmds = mobj.objects[0].commands;
+           ASSERT_TRUE(cmds.Add("JumpTitle 9"));
+           ASSERT_TRUE(cmds.Add("PlayPlaylist 7"));
+           ASSERT_TRUE(cmds.Add("PlayPlaylistAtMark 2 40"));
+         });
+       },
+       {{"nav.target", "BDMV/MovieObject.bdmv"}, {"nav.target", "BDMV/MovieObject.bdmv"}, {"nav.target", "BDMV/MovieObject.bdmv"}}, 2},
+      {"a title whose movie object does not exist", [](const std::string& d) {
+         EditNavigation(d, [](zv::INDEX_BDMV& index, zv::MOVIE_OBJECTS&) { index.titles[0].movieObjectId = 40; });
+       },
+       {{"nav.index-object", "BDMV/index.bdmv"}}, 2},
+  });
+}
+
+// The movie clip of the demo (video, two audio tracks), played by 00002.mpls.
+const char* const kMovie = "00003";
+
+TEST_F(Check, ClipAndTransportFaultsEachUnderTheirRule) {
+  RunCases({
+      {"flipped EP map entry", [](const std::string& d) {
+         EditClipInfo(d, kMovie, [](zv::ClipInformationFile& ci) {
+           auto& kp = ci.cpi.entries.at(0).keyPoints;
+           ASSERT_GT(kp.size(), 3u);
+           std::swap(kp[2].firstSpn, kp[3].firstSpn);
+         });
+       },
+       {{"clip.ep-map", "BDMV/STREAM/00003.m2ts"}, {"clip.ep-map", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"packet count off by one", [](const std::string& d) {
+         EditClipInfo(d, kMovie, [](zv::ClipInformationFile& ci) { ci.NumberOfSourcePackets += 1; });
+       },
+       {{"clip.packet-count", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"clip cut by one packet", [](const std::string& d) {
+         const std::string path = d + "/BDMV/STREAM/00003.m2ts";
+         fs::resize_file(path, fs::file_size(path) - 192);
+         EditClipInfo(d, kMovie, [](zv::ClipInformationFile& ci) { ci.NumberOfSourcePackets -= 1; });
+       },
+       {{"clip.alignment", "BDMV/STREAM/00003.m2ts"}}, 1},
+      {"audio coding type changed in the clip information", [](const std::string& d) {
+         EditClipInfo(d, kMovie, [](zv::ClipInformationFile& ci) {
+           ci.programInfo.sequences[0].streams.at(1).coding.StreamCodingType = 0x82;
+         });
+       },
+       // The playlist's entry no longer agrees either.
+       {{"clip.coding-type", "BDMV/STREAM/00003.m2ts"}, {"nav.attributes", "BDMV/PLAYLIST/00002.mpls"}}, 2},
+      {"one continuity counter wrong", [](const std::string& d) {
+         int seen = 0;
+         EditPackets(d, kMovie, [&](uint8_t* sp, size_t) {
+           if (PidOf(sp) != 0x1011 || ++seen < 50) return true;
+           sp[7] = static_cast<uint8_t>((sp[7] & 0xF0) | ((sp[7] + 5) & 0x0F));
+           return false;
+         });
+       },
+       // The wrong one, and the right one after it.
+       {{"ts.continuity", "BDMV/STREAM/00003.m2ts"}, {"ts.continuity", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"a PCR gap of 150 ms", [](const std::string& d) {
+         int seen = 0;
+         EditPackets(d, kMovie, [&](uint8_t* sp, size_t) {
+           if (HasPcr(sp) && ++seen >= 20) SetPcrBase(sp, PcrBase(sp) + 13500);
+           return true;
+         });
+       },
+       {{"ts.pcr-interval", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"an arrival time that goes back", [](const std::string& d) {
+         EditPackets(d, kMovie, [](uint8_t* sp, size_t spn) {
+           if (spn != 100) return true;
+           sp[0] &= 0xC0;
+           sp[1] = sp[2] = sp[3] = 0;
+           return false;
+         });
+       },
+       {{"clip.ats", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"two packets closer than 48 Mbit/s allow", [](const std::string& d) {
+         uint32_t previous = 0;
+         EditPackets(d, kMovie, [&](uint8_t* sp, size_t spn) {
+           const uint32_t ats = (uint32_t{sp[0]} << 24 | sp[1] << 16 | sp[2] << 8 | sp[3]) & 0x3FFFFFFF;
+           if (spn < 100) {
+             previous = ats;
+             return true;
+           }
+           const uint32_t early = previous + 100;
+           sp[0] = static_cast<uint8_t>((sp[0] & 0xC0) | early >> 24);
+           sp[1] = static_cast<uint8_t>(early >> 16);
+           sp[2] = static_cast<uint8_t>(early >> 8);
+           sp[3] = static_cast<uint8_t>(early);
+           return false;
+         });
+       },
+       {{"clip.rate", "BDMV/STREAM/00003.m2ts"}}, 2},
+      {"a lost sync byte", [](const std::string& d) {
+         EditPackets(d, kMovie, [](uint8_t* sp, size_t spn) {
+           if (spn == 200) sp[4] = 0x48;
+           return spn < 200;
+         });
+       },
+       {{"clip.sync", "BDMV/STREAM/00003.m2ts"}}, 2},
+  });
+}
+
+// The engine names each clip as it reads it, moves the bar forward and
+// stops at the first "stop" answer with the findings so far.
+TEST_F(Check, ProgressOverTheClipsAndCancel) {
+  struct Log {
+    std::vector<std::string> items;
+    std::vector<int32_t> values;
+    int stopAtValue = -1;
+  };
+  auto callback = [](void* ctx, const zv::SProgressInfo* info) -> int {
+    auto* log = static_cast<Log*>(ctx);
+    if (info->kind == zv::kProgressItem) log->items.push_back(info->item);
+    if (info->kind != zv::kProgressValue) return 1;
+    log->values.push_back(info->value);
+    return static_cast<int>(log->values.size()) != log->stopAtValue;
+  };
+  Log all;
+  zv::SCheckOptions options;
+  options.progress = zv::Progress{callback, &all};
+  zv::SCheckReport report;
+  std::string error;
+  ASSERT_EQ(zv::CheckDisc(Demo(), options, report, error), zv::kOk) << error;
+  EXPECT_TRUE(report.findings.empty());
+  EXPECT_EQ(all.items.size(), 6u);
+  EXPECT_EQ(all.items.front(), "checking BDMV/STREAM/00000.m2ts");
+  ASSERT_FALSE(all.values.empty());
+  EXPECT_TRUE(std::is_sorted(all.values.begin(), all.values.end()));
+  EXPECT_EQ(all.values.back(), 100);
+
+  Log stopped;
+  stopped.stopAtValue = 2;
+  options.progress = zv::Progress{callback, &stopped};
+  EXPECT_EQ(zv::CheckDisc(Demo(), options, report, error), zv::kCancelled);
+  EXPECT_EQ(stopped.values.size(), 2u);
+  EXPECT_LT(stopped.items.size(), all.items.size());
+
+  EXPECT_EQ(zv::CheckDisc(dir_ / "nothing", options, report, error), zv::kFailed);
+  EXPECT_NE(error.find("not a folder"), std::string::npos) << error;
+}
+
+// A folder another tool could have made: a clip from ffmpeg, a playlist
+// written by hand, then the wrong clip information beside it. Every fault
+// is a finding; nothing aborts.
+TEST_F(Check, ForeignClipWithAHandWrittenPlaylist) {
+  if (!zvtest::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string disc = dir_ / "foreign";
+  fs::create_directories(disc + "/BDMV/STREAM");
+  fs::create_directories(disc + "/BDMV/PLAYLIST");
+  const RunResult ff = zvtest::Run({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i",
+                                    "testsrc=size=320x240:rate=25", "-t", "1", "-c:v", "libx264", "-preset", "ultrafast",
+                                    "-f", "mpegts", "-mpegts_m2ts_mode", "1", disc + "/BDMV/STREAM/00000.m2ts"});
+  if (ff.status != 0) GTEST_SKIP() << "ffmpeg cannot make the clip: " << ff.err;
+  zv::PlaylistFile pl;
+  pl.playItems.emplace_back();
+  pl.playItems[0].ClipName = "00000";
+  pl.playItems[0].InTime = 0;
+  pl.playItems[0].OutTime = 45000;
+  std::vector<uint8_t> bytes(pl.WritePlaylist(nullptr, 0));
+  pl.WritePlaylist(bytes.data(), bytes.size());
+  WriteBytes(disc + "/BDMV/PLAYLIST/00000.mpls", bytes);
+
+  RunResult r = Zv({"check", disc});
+  EXPECT_EQ(r.status, 2) << r.err;
+  std::set<std::string> rules;
+  for (const auto& f : Findings(r.out)) rules.insert(f.first);
+  EXPECT_EQ(rules, (std::set<std::string>{"files.tree", "files.certificate", "files.backup", "files.clip-pair", "nav.clip"}))
+      << r.out;
+
+  fs::create_directories(disc + "/BDMV/CLIPINF");
+  fs::copy_file(Demo() + "/BDMV/CLIPINF/00003.clpi", disc + "/BDMV/CLIPINF/00000.clpi");
+  r = Zv({"check", disc, "--json"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  for (const char* rule : {"\"clip.packet-count\"", "\"clip.ep-map\"", "\"nav.time\""})
+    EXPECT_NE(r.out.find(rule), std::string::npos) << rule << "\n" << r.out;
+}
+
+// The README's walk-through disc (no menu pages, two titles, chapters)
+// checks clean too.
+TEST_F(Check, ProjectBuiltDiscChecksClean) {
+  const std::string media = std::string(ZV_TEST_DATA) + "/../../demo/media/";
+  const std::string m = dir_ / "media";
+  fs::create_directories(m);
+  for (const char* f : {"movie.264", "movie_audio_eng.ac3", "movie_audio_fra.ac3", "chapters.csv", "trailer.264",
+                        "trailer_audio.ac3"})
+    fs::copy_file(media + f, m + "/" + f);
+  const std::string p = dir_ / "disc.zvpj";
+  const std::vector<std::vector<std::string>> steps = {
+      {"new", p},
+      {"source", "add", p, "Movie#1/Clip#1", m + "/movie.264", m + "/movie_audio_eng.ac3", m + "/movie_audio_fra.ac3"},
+      {"chapters", p, "Movie#1/Title#1/PI#1", "import", m + "/chapters.csv"},
+      {"clip", "add", p, "Trailers"},
+      {"source", "add", p, "Trailers/Clip#1", m + "/trailer.264", m + "/trailer_audio.ac3"},
+      {"item", "add", p, "Trailers/Title#1", "Clip#1"},
+      {"build", p, dir_ / "out", "--yes"}};
+  for (const auto& step : steps) {
+    const RunResult r = Zv(step);
+    ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+  }
+  const RunResult r = Zv({"check", dir_ / "out/Zelvane/DISC"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+}
+
+// Shifts the PTS of the PES packets of `pid` that start at or after
+// source packet `from` (PTS alone, no DTS: audio).
+void ShiftAudioPts(const std::string& disc, uint16_t pid, size_t from, int64_t ticks90) {
+  EditPackets(disc, "00003", [&](uint8_t* sp, size_t spn) {
+    uint8_t* ts = sp + 4;
+    if (spn < from || PidOf(sp) != pid || !(ts[1] & 0x40)) return true;
+    uint8_t* pes = ts + 4 + ((ts[3] & 0x20) ? 1 + ts[4] : 0);
+    if ((pes[7] & 0xC0) != 0x80) return true;
+    uint8_t* p = pes + 9;
+    int64_t pts = int64_t{(p[0] >> 1) & 7} << 30 | int64_t{p[1]} << 22 | int64_t{p[2] >> 1} << 15 | int64_t{p[3]} << 7 | p[4] >> 1;
+    pts += ticks90;
+    p[0] = static_cast<uint8_t>(0x21 | ((pts >> 29) & 0x0E));
+    p[1] = static_cast<uint8_t>(pts >> 22);
+    p[2] = static_cast<uint8_t>(((pts >> 14) & 0xFE) | 1);
+    p[3] = static_cast<uint8_t>(pts >> 7);
+    p[4] = static_cast<uint8_t>(((pts << 1) & 0xFE) | 1);
+    return true;
+  });
+}
+
+// The replay through the buffer models of the multiplexer: audio decoded
+// late piles up in its elementary buffer; audio decoded before it has
+// arrived underflows. Each is reported under its rule alone.
+TEST_F(Check, BufferReplayFindsOverflowAndUnderflow) {
+  ShiftAudioPts(disc_, 0x1100, 2000, 90000 * 3);
+  RunResult r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.out;
+  FindingSet found = Findings(r.out);
+  ASSERT_FALSE(found.empty()) << r.out;
+  for (const auto& f : found) EXPECT_EQ(f, (std::pair<std::string, std::string>{"tstd.overflow", "BDMV/STREAM/00003.m2ts"})) << r.out;
+  EXPECT_NE(r.out.find("PID 0x1100 arrives at "), std::string::npos) << r.out;
+
+  fs::remove_all(disc_);
+  fs::copy(Demo(), disc_, fs::copy_options::recursive);
+  // The second audio track decoded a second before its units arrive.
+  ShiftAudioPts(disc_, 0x1101, 2000, -90000);
+  r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.out;
+  found = Findings(r.out);
+  ASSERT_FALSE(found.empty()) << r.out;
+  EXPECT_EQ(found.count({"tstd.underflow", "BDMV/STREAM/00003.m2ts"}), found.size()) << r.out;
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include "verify/check.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+
+#include "verify/check_context.h"
+
+namespace zv {
+
+namespace {
+
+constexpr Severity kE = Severity::kError;
+constexpr Severity kW = Severity::kWarning;
+
+const std::vector<SCheckRule> kRules = {
+    {"files.tree", kE, "BDMV holds index.bdmv, MovieObject.bdmv and the PLAYLIST, CLIPINF and STREAM folders"},
+    {"files.name", kW, "files in PLAYLIST, CLIPINF and STREAM are named with five digits and their extension"},
+    {"files.certificate", kW, "CERTIFICATE/id.bdmv is present"},
+    {"files.parse", kE, "every navigation and clip information file reads without error"},
+    {"files.backup", kE, "BDMV/BACKUP holds an identical copy of every navigation and clip information file"},
+    {"files.clip-pair", kE, "every clip has its clip information and every clip information its clip"},
+    {"nav.index-object", kE, "index.bdmv's first playback, top menu and titles name movie objects that exist"},
+    {"nav.clip", kE, "play items, angles and sub play items name clips the disc has"},
+    {"nav.time", kE, "IN and OUT times lie inside the clip's STC sequence, IN before OUT"},
+    {"nav.stream", kE, "stream entries name streams the clip has"},
+    {"nav.attributes", kW, "stream entry attributes (coding type, format, rate, language) agree with the clip's"},
+    {"nav.subpath", kE, "interactive-graphics and text-subtitle sub-paths play clips of that kind"},
+    {"nav.mark", kE, "marks refer to a play item and lie inside it"},
+    {"nav.target", kE, "jump, call, play and link targets of movie objects and buttons exist"},
+    {"nav.unreachable", kW, "every title can be reached from first playback, the top menu or their menus"},
+    {"menu.parse", kE, "interactive-graphics streams of the playlists read without error"},
+    {"clip.packet-count", kE, "a clip is whole 192-byte source packets, as many as its clip information says"},
+    {"clip.alignment", kW, "a clip is whole 6144-byte aligned units"},
+    {"clip.sync", kE, "every source packet carries a transport packet with its sync byte"},
+    {"clip.ats", kE, "arrival time stamps never go back"},
+    {"clip.rate", kE, "packets arrive no faster than the clip's recording rate (48 Mbit/s as written)"},
+    {"clip.pids", kE, "the clip's elementary PIDs are exactly those of its clip information"},
+    {"clip.coding-type", kE, "the PMT lists every stream with the coding type of the clip information"},
+    {"clip.ep-map", kE, "every EP map entry is at the start of a PES packet of its PID with the entry's PTS"},
+    {"ts.continuity", kE, "continuity counters count on without a gap"},
+    {"ts.pcr-interval", kE, "PCRs are at most 100 ms apart and never go back"},
+    {"tstd.overflow", kE, "replayed through the decoder's buffer models, no packet arrives before there is room"},
+    {"tstd.underflow", kE, "every access unit has arrived by its decode time"},
+};
+
+}  // namespace
+
+const char* SeverityText(Severity s) {
+  switch (s) {
+    case Severity::kNote:
+      return "note";
+    case Severity::kWarning:
+      return "warning";
+    case Severity::kError:
+      return "error";
+  }
+  return "?";
+}
+
+const std::vector<SCheckRule>& CheckRules() { return kRules; }
+
+const SCheckRule* FindCheckRule(std::string_view id) {
+  for (const auto& r : kRules)
+    if (id == r.id) return &r;
+  return nullptr;
+}
+
+size_t SCheckReport::Count(Severity s) const {
+  return static_cast<size_t>(std::count_if(findings.begin(), findings.end(), [s](const SFinding& f) { return f.severity == s; }));
+}
+
+int SCheckReport::ExitStatus() const {
+  if (Count(Severity::kError)) return 2;
+  if (Count(Severity::kWarning)) return 1;
+  return 0;
+}
+
+namespace check {
+
+void CFindings::Add(const char* id, const std::string& file, const std::string& position, const std::string& message) {
+  const SCheckRule* rule = FindCheckRule(id);
+  if (!rule) throw std::logic_error(std::string("check rule not in the table: ") + id);
+  Severity s = rule->severity;
+  if (strict_ && s == Severity::kWarning) s = Severity::kError;
+  report_.findings.push_back(SFinding{rule->id, s, file, position, message});
+}
+
+}  // namespace check
+
+int CheckDisc(const std::string& disc, const SCheckOptions& options, SCheckReport& report, std::string& error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path root(disc);
+  if (!fs::is_directory(root, ec)) {
+    error = "\"" + disc + "\": not a folder";
+    return kFailed;
+  }
+  // BDMV itself given: its parent is the disc.
+  if (root.filename() == "BDMV" || (root.filename().empty() && root.parent_path().filename() == "BDMV"))
+    root = fs::path(disc).filename().empty() ? root.parent_path().parent_path() : root.parent_path();
+  if (root.empty()) root = ".";
+  check::SDisc d;
+  d.root = root.string();
+  check::CFindings out(report, options.strict);
+  check::CheckFiles(d, out);
+  check::CheckNavigation(d, out);
+  return check::CheckClips(d, options.progress, out);
+}
+
+}  // namespace zv

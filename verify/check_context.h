@@ -1,0 +1,53 @@
+// What the rule sets share: the disc as read, and the finding sink.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "bdnav/index_bdmv.h"
+#include "bdnav/movie_objects.h"
+#include "bdnav/playlist_file.h"
+#include "mux/clip_info.h"
+#include "verify/check.h"
+
+namespace zv::check {
+
+// The disc as our readers see it; files that do not read are absent here
+// and reported by the structure rules.
+struct SDisc {
+  std::string root;  // the folder that holds BDMV
+  std::optional<INDEX_BDMV> index;
+  std::optional<MOVIE_OBJECTS> movieObjects;
+  std::set<std::string> playlistFiles;                // every .mpls, read or not
+  std::map<std::string, PlaylistFile> playlists;      // by five-digit name
+  std::map<std::string, ClipInformationFile> clips;   // by five-digit name
+  std::set<std::string> clipInfoFiles;                // every .clpi, read or not
+  std::set<std::string> streamFiles;                  // every .m2ts
+
+  std::string Path(const std::string& rel) const { return root + "/" + rel; }
+};
+
+class CFindings {
+ public:
+  CFindings(SCheckReport& report, bool strict) : report_(report), strict_(strict) {}
+  // Adds a finding of rule `id` (which must be in the rule table).
+  void Add(const char* id, const std::string& file, const std::string& position, const std::string& message);
+
+ private:
+  SCheckReport& report_;
+  bool strict_;
+};
+
+inline std::string PlaylistPath(const std::string& name) { return "BDMV/PLAYLIST/" + name + ".mpls"; }
+inline std::string ClipInfoPath(const std::string& name) { return "BDMV/CLIPINF/" + name + ".clpi"; }
+inline std::string StreamPath(const std::string& name) { return "BDMV/STREAM/" + name + ".m2ts"; }
+
+// The rule sets, in the order they run.
+void CheckFiles(SDisc& disc, CFindings& out);
+void CheckNavigation(const SDisc& disc, CFindings& out);
+// kOk or kCancelled.
+int CheckClips(const SDisc& disc, const Progress& progress, CFindings& out);
+
+}  // namespace zv::check

@@ -1,0 +1,26 @@
+// Reading a clip's source packets in order, in large blocks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/progress.h"
+
+namespace zv::check {
+
+// Calls `packet(p, spn)` with each whole 192-byte source packet of `path`
+// (a trailing partial packet is not passed); `packet` returns false to stop.
+// `bytesDone` (may be empty) hears the file offset after each block and
+// returns false to cancel. False with `error` when the file cannot be read;
+// `cancelled` says whether a false came from `bytesDone`.
+bool WalkSourcePackets(const std::string& path, const std::function<bool(const uint8_t*, uint32_t)>& packet,
+                       const std::function<bool(int64_t)>& bytesDone, std::string& error, bool* cancelled = nullptr);
+
+// The PES payloads of `pid`, joined in stream order (PES headers dropped):
+// the raw segment stream of a graphics PID. False with `error`.
+bool JoinPesPayloads(const std::string& path, uint16_t pid, std::vector<uint8_t>& out, std::string& error);
+
+}  // namespace zv::check

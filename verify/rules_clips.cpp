@@ -1,0 +1,354 @@
+// Clips against their clip information, and their transport: packet count
+// and alignment, PIDs and coding types, the EP map at the starts of the
+// PES packets it names, arrival times and rate, continuity counters and PCR spacing.
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "mux/mux_track.h"
+#include "mux/psi.h"
+#include "mux/std_models.h"
+#include "mux/ts_dump.h"
+#include "mux/ts_syntax.h"
+#include "verify/check_context.h"
+#include "verify/clip_walk.h"
+
+namespace zv::check {
+
+namespace {
+
+constexpr uint32_t kAtsMask = 0x3FFFFFFF;
+constexpr int64_t kMaxPcrGap27 = 27'000'000 / 10;       // 100 ms
+constexpr uint64_t kPcrWrap27 = (uint64_t{1} << 33) * 300;
+constexpr uint64_t kPtsEpMask = ((uint64_t{1} << 33) - 1) & ~uint64_t{0x1FF};  // the bits an EP entry keeps
+// Findings of one kind per clip and PID beyond which only a count is given.
+constexpr int kMaxRepeats = 3;
+
+std::string Hex(unsigned v, int width = 4) {
+  char b[16];
+  std::snprintf(b, sizeof b, "0x%0*X", width, v);
+  return b;
+}
+
+std::string Spn(uint32_t spn) { return "source packet " + std::to_string(spn); }
+
+struct SEpEntry {
+  uint16_t pid;
+  size_t index;
+  uint64_t pts;
+};
+
+// The buffer model of streams that one model describes whole; streams
+// with a core and an extension in one PID are not replayed.
+SPacketRule RuleFor(const StreamCodingInfo& c) {
+  SPacketRule r;
+  switch (c.StreamCodingType) {
+    case 0x02: r.model = SPacketRule::kMpeg2; break;
+    case 0x1B: r.model = SPacketRule::kAvc; break;
+    case 0xEA: r.model = SPacketRule::kVc1; break;
+    case 0x80:
+      r.model = SPacketRule::kLpcm;
+      r.lpcm192k = c.SamplingFrequency == 5;
+      break;
+    case 0x81: r.model = SPacketRule::kAc3; break;
+    case 0x82: r.model = SPacketRule::kDts; break;
+    case 0xA1:
+      r.model = SPacketRule::kDdp;
+      r.primary = false;
+      break;
+    case 0xA2:
+      r.model = SPacketRule::kDtsHd;
+      r.primary = false;
+      break;
+    case 0x90: r.model = SPacketRule::kPg; break;
+    case 0x91: r.model = SPacketRule::kIg; break;
+    default: break;
+  }
+  return r;
+}
+
+// One stream's replay through its buffer model.
+struct SReplay {
+  std::unique_ptr<CStdBase> model;
+  std::optional<int64_t> decodeTime;  // 27 MHz, of the access unit arriving
+  int64_t lastArrival = 0;
+};
+
+class CClipRules {
+ public:
+  CClipRules(const std::string& name, const ClipInformationFile& ci, CFindings& out)
+      : name_(name), ci_(ci), out_(out), file_(StreamPath(name)) {
+    for (const auto& e : ci.cpi.entries)
+      for (size_t i = 0; i < e.keyPoints.size(); ++i)
+        ep_.emplace(e.keyPoints[i].firstSpn, SEpEntry{e.StreamPid, i, e.keyPoints[i].pts});
+    if (!ci.atcSequences.empty() && !ci.atcSequences[0].stc.empty()) pcrPid_ = ci.atcSequences[0].stc[0].PcrPid;
+    // A transport packet's 188 bytes at the recording rate, in 27 MHz ticks.
+    if (ci.TsRecordingRate > 0) minAtsDelta_ = static_cast<uint32_t>(uint64_t{188} * 27000000 / ci.TsRecordingRate);
+    for (const auto& seq : ci.programInfo.sequences)
+      for (const auto& st : seq.streams) {
+        SPacketRule rule = RuleFor(st.coding);
+        if (rule.model != SPacketRule::kNone) replay_[st.StreamPID].model = ModelFromRule(rule, true);
+      }
+    if (!ci.programInfo.sequences.empty()) pmtPid_ = ci.programInfo.sequences[0].ProgramMapPid;
+  }
+
+  // False when cancelled.
+  bool Run(const std::string& path, const std::function<bool(int64_t)>& bytesDone) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) {
+      out_.Add("clip.packet-count", file_, "", "cannot be read: " + ec.message());
+      return true;
+    }
+    if (size % kSourcePacketSize != 0)
+      out_.Add("clip.packet-count", file_, "", std::to_string(size) + " bytes are not whole 192-byte source packets");
+    else if (size / kSourcePacketSize != ci_.NumberOfSourcePackets)
+      out_.Add("clip.packet-count", file_, "",
+               std::to_string(size / kSourcePacketSize) + " source packets where " + ClipInfoPath(name_) + " says " +
+                   std::to_string(ci_.NumberOfSourcePackets));
+    else if (size % 6144 != 0)
+      out_.Add("clip.alignment", file_, "", std::to_string(size) + " bytes are not whole 6144-byte aligned units");
+
+    std::string error;
+    bool cancelled = false;
+    const bool ok = WalkSourcePackets(path, [&](const uint8_t* p, uint32_t spn) { return Packet(p, spn); }, bytesDone,
+                                      error, &cancelled);
+    if (cancelled) return false;
+    if (!ok) {
+      out_.Add("clip.sync", file_, "", error);
+      stopped_ = true;
+    }
+    Finish();
+    return true;
+  }
+
+ private:
+  // Adds a finding unless `key` has had kMaxRepeats already; counts the rest.
+  void Limited(const char* rule, const std::string& key, const std::string& position, const std::string& message) {
+    int& n = repeats_[{rule, key}];
+    if (++n <= kMaxRepeats) out_.Add(rule, file_, position, message);
+  }
+
+  bool Packet(const uint8_t* sp, uint32_t spn) {
+    walked_ = spn + 1;
+    const uint8_t* ts = sp + 4;
+    const uint32_t ats = (uint32_t{sp[0]} << 24 | uint32_t{sp[1]} << 16 | uint32_t{sp[2]} << 8 | sp[3]) & kAtsMask;
+    const uint32_t delta = (ats - lastAts_) & kAtsMask;
+    if (spn > 0 && delta >= (kAtsMask + 1) / 2) {
+      // Arrival times that go back leave no clock to replay the buffers on.
+      replayOff_ = true;
+      Limited("clip.ats", "", Spn(spn), "arrival time stamp " + std::to_string(ats) + " is before the previous one (" +
+                                              std::to_string(lastAts_) + ")");
+    } else if (spn > 0 && delta < minAtsDelta_) {
+      Limited("clip.rate", "", Spn(spn), "arrives " + std::to_string(delta) + " ticks after the previous packet; " +
+                                             std::to_string(ci_.TsRecordingRate * 8 / 1000000) + " Mbit/s allow " +
+                                             std::to_string(minAtsDelta_));
+    }
+    if (spn > 0 && delta < (kAtsMask + 1) / 2) atsTicks_ += delta;
+    lastAts_ = ats;
+
+    TS_PACKET_HEADER h;
+    const size_t hl = ts[0] == 0x47 ? Parse(ts, kTsPacketSize, h) : 0;
+    if (hl == 0) {
+      out_.Add("clip.sync", file_, Spn(spn),
+               ts[0] != 0x47 ? "the sync byte is lost; the rest of the clip is not checked"
+                             : "the transport header does not fit the packet; the rest of the clip is not checked");
+      stopped_ = true;
+      return false;
+    }
+    const uint16_t pid = static_cast<uint16_t>(h.PID);
+    ++packets_[pid];
+    const bool discontinuity = h.adaptation_field && h.adaptation_field->discontinuity_indicator;
+
+    // Continuity: a payload packet counts on by one; one duplicate may repeat it.
+    if (pid != kNullPid && (h.adaptation_field_control & 1)) {
+      auto it = cc_.find(pid);
+      if (it != cc_.end() && !discontinuity) {
+        const uint8_t want = (it->second + 1) & 0x0F;
+        if (h.continuity_counter != want && h.continuity_counter != it->second)
+          Limited("ts.continuity", Hex(pid), Spn(spn),
+                  "PID " + Hex(pid) + " continuity counter " + std::to_string(h.continuity_counter) + " where " +
+                      std::to_string(want) + " follows");
+      }
+      cc_[pid] = h.continuity_counter;
+    }
+
+    if (pid == pcrPid_ && h.adaptation_field && h.adaptation_field->PCR) {
+      const uint64_t pcr = h.adaptation_field->PCR->base * 300 + h.adaptation_field->PCR->extension;
+      if (lastPcr_ && !discontinuity) {
+        const uint64_t gap = (pcr + kPcrWrap27 - *lastPcr_) % kPcrWrap27;
+        if (gap > kPcrWrap27 / 2)
+          Limited("ts.pcr-interval", "", Spn(spn), "PCR goes back by " + std::to_string((kPcrWrap27 - gap) / 27000) + " ms");
+        else if (static_cast<int64_t>(gap) > kMaxPcrGap27)
+          Limited("ts.pcr-interval", "", Spn(spn),
+                  "PCR " + std::to_string(gap / 27000) + " ms after the previous one (at most 100 ms)");
+      }
+      lastPcr_ = pcr;
+      // The arrival clock against the system clock the time stamps count in.
+      if (!stcOffset_) stcOffset_ = static_cast<int64_t>(pcr) - atsTicks_;
+    }
+
+    auto rp = replay_.find(pid);
+    if (rp != replay_.end() && stcOffset_ && (h.adaptation_field_control & 1) && !replayOff_) Replay(rp->second, ts, h, hl, spn);
+
+    if (pid == pmtPid_ && h.payload_unit_start_indicator && !pmt_ && hl < kTsPacketSize) {
+      PMT_SECTION pmt;
+      if (Parse(ts + hl, kTsPacketSize - hl, pmt) > 0) pmt_ = std::move(pmt);
+    }
+
+    auto [first, last] = ep_.equal_range(spn);
+    for (auto it = first; it != last; ++it) CheckEpEntry(it->second, ts, h, hl, spn);
+    return true;
+  }
+
+  // Feeds one packet to its stream's model, as the multiplexer did when it
+  // wrote it: a new access unit enters at its PES start, and a packet that
+  // arrives before the model has room overflows a buffer.
+  void Replay(SReplay& r, const uint8_t* ts, const TS_PACKET_HEADER& h, size_t hl, uint32_t spn) {
+    const int64_t t = atsTicks_ + *stcOffset_;
+    int32_t payload = static_cast<int32_t>(kTsPacketSize - hl);
+    const std::string pid = Hex(static_cast<unsigned>(h.PID));
+    if (h.payload_unit_start_indicator) {
+      EndUnit(r, pid, spn);
+      PES_HEADER pes;
+      const size_t n = Parse(ts + hl, kTsPacketSize - hl, pes);
+      if (n == 0) return;  // not a PES start the replay can follow
+      payload -= static_cast<int32_t>(n);
+      if (pes.PTS) {
+        const uint64_t decode = pes.DTS ? pes.DTS->value : pes.PTS->value;
+        r.model->AddAccessUnit(static_cast<uint32_t>(decode), static_cast<uint32_t>(pes.PTS->value));
+        r.decodeTime = static_cast<int64_t>(static_cast<uint32_t>(decode)) * 300;
+      }
+    }
+    const int64_t next = r.model->GetNextTime();
+    if (t < next)
+      Limited("tstd.overflow", pid, Spn(spn),
+              "PID " + pid + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
+    r.model->DeliverPacket(SPacketArrival{t, payload});
+    r.lastArrival = t;
+  }
+
+  // An access unit whose last byte arrives after its decode time underflows.
+  void EndUnit(SReplay& r, const std::string& pid, uint32_t spn) {
+    if (r.decodeTime && r.lastArrival > *r.decodeTime)
+      Limited("tstd.underflow", pid, Spn(spn),
+              "PID " + pid + ": the access unit decoded at " + Ms(*r.decodeTime) + " arrives until " + Ms(r.lastArrival));
+    r.decodeTime.reset();
+  }
+
+  static std::string Ms(int64_t ticks27) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.3f s", static_cast<double>(ticks27) / 27e6);
+    return b;
+  }
+
+  void CheckEpEntry(const SEpEntry& e, const uint8_t* ts, const TS_PACKET_HEADER& h, size_t hl, uint32_t spn) {
+    const std::string what = "EP map entry " + std::to_string(e.index) + " of PID " + Hex(e.pid);
+    if (h.PID != e.pid || !h.payload_unit_start_indicator) {
+      Limited("clip.ep-map", Hex(e.pid), Spn(spn), what + ": the packet does not start a PES packet of that PID");
+      return;
+    }
+    PES_HEADER pes;
+    if (hl >= kTsPacketSize || Parse(ts + hl, kTsPacketSize - hl, pes) == 0 || !pes.PTS) {
+      Limited("clip.ep-map", Hex(e.pid), Spn(spn), what + ": the PES packet there has no PTS");
+      return;
+    }
+    if ((pes.PTS->value & kPtsEpMask) != (e.pts & kPtsEpMask))
+      Limited("clip.ep-map", Hex(e.pid), Spn(spn),
+              what + ": PTS " + std::to_string(e.pts) + " where the PES packet has " + std::to_string(pes.PTS->value));
+  }
+
+  void Finish() {
+    if (!replayOff_ && !stopped_)
+      for (auto& [pid, r] : replay_) EndUnit(r, Hex(pid), walked_);
+    const uint32_t count = walked_;
+    // What a walk that stopped early did not see is not held against the clip.
+    const bool whole = !stopped_ && !packets_.empty();
+    for (const auto& [spn, e] : ep_)
+      if (spn >= count && whole)
+        Limited("clip.ep-map", Hex(e.pid), Spn(spn), "EP map entry " + std::to_string(e.index) + " of PID " + Hex(e.pid) +
+                                                         " is past the clip's last packet");
+    for (const auto& [key, n] : repeats_)
+      if (n > kMaxRepeats)
+        out_.Add(key.first, file_, key.second.empty() ? "" : "PID " + key.second,
+                 std::to_string(n - kMaxRepeats) + " more like the above");
+
+    std::set<uint16_t> listed;
+    for (const auto& seq : ci_.programInfo.sequences)
+      for (const auto& s : seq.streams) {
+        listed.insert(s.StreamPID);
+        if (whole && !packets_.count(s.StreamPID))
+          out_.Add("clip.pids", file_, "", "PID " + Hex(s.StreamPID) + " of " + ClipInfoPath(name_) + " has no packets");
+        if (!pmt_) continue;
+        const ESI* esi = nullptr;
+        for (const auto& e : pmt_->streams)
+          if (e.elementary_PID == s.StreamPID) esi = &e;
+        if (!esi)
+          out_.Add("clip.coding-type", file_, "PMT", "PID " + Hex(s.StreamPID) + " is not in the PMT");
+        else if (esi->stream_type != s.coding.StreamCodingType)
+          out_.Add("clip.coding-type", file_, "PMT",
+                   "PID " + Hex(s.StreamPID) + " has stream type " + Hex(esi->stream_type, 2) + " where " +
+                       ClipInfoPath(name_) + " says " + Hex(s.coding.StreamCodingType, 2));
+      }
+    for (const auto& [pid, n] : packets_)
+      if (whole && IsElementaryPid(pid) && !listed.count(pid))
+        out_.Add("clip.pids", file_, "", "PID " + Hex(pid) + " (" + std::to_string(n) + " packets) is not in " +
+                                             ClipInfoPath(name_));
+    if (!pmt_ && whole) out_.Add("clip.coding-type", file_, "", "no PMT on PID " + Hex(pmtPid_));
+  }
+
+  const std::string name_;
+  const ClipInformationFile& ci_;
+  CFindings& out_;
+  const std::string file_;
+  std::multimap<uint32_t, SEpEntry> ep_;
+  uint16_t pcrPid_ = kPcrPid;
+  uint16_t pmtPid_ = kPmtPid;
+  uint32_t lastAts_ = 0;
+  uint32_t minAtsDelta_ = 0;
+  int64_t atsTicks_ = 0;  // arrival time, unwrapped
+  std::optional<int64_t> stcOffset_;
+  std::map<uint16_t, SReplay> replay_;
+  bool replayOff_ = false;
+  std::map<uint16_t, uint8_t> cc_;
+  std::map<uint16_t, uint64_t> packets_;
+  std::optional<uint64_t> lastPcr_;
+  std::optional<PMT_SECTION> pmt_;
+  bool stopped_ = false;
+  uint32_t walked_ = 0;
+  std::map<std::pair<const char*, std::string>, int> repeats_;  // by the literal each call passes
+};
+
+}  // namespace
+
+int CheckClips(const SDisc& disc, const Progress& progress, CFindings& out) {
+  // Clips whose clip information did not read are reported as such alone.
+  std::vector<std::string> names;
+  uint64_t total = 0;
+  for (const auto& [name, ci] : disc.clips)
+    if (disc.streamFiles.count(name)) {
+      names.push_back(name);
+      std::error_code ec;
+      total += std::filesystem::file_size(disc.Path(StreamPath(name)), ec);
+    }
+  uint64_t before = 0;
+  for (const auto& name : names) {
+    if (!progress.Item("checking " + StreamPath(name))) return kCancelled;
+    const std::string path = disc.Path(StreamPath(name));
+    CClipRules rules(name, disc.clips.at(name), out);
+    const bool done = rules.Run(path, [&](int64_t bytes) {
+      const uint64_t at = before + static_cast<uint64_t>(bytes);
+      return progress.Value(total ? static_cast<int32_t>(at * 100 / total) : 100);
+    });
+    if (!done) return kCancelled;
+    std::error_code ec;
+    before += std::filesystem::file_size(path, ec);
+  }
+  progress.Hide();
+  return kOk;
+}
+
+}  // namespace zv::check
