@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz_temp.h"
 #include "verify/check.h"
 
 namespace {
@@ -20,21 +21,12 @@ const char* const kSlots[] = {
 };
 constexpr size_t kSlotCount = sizeof kSlots / sizeof kSlots[0];
 
-const std::filesystem::path& Folder() {
-  static const std::filesystem::path folder = [] {
-    char tmpl[] = "/tmp/zv-fuzz-check-XXXXXX";
-    const char* made = mkdtemp(tmpl);
-    if (!made) std::abort();
-    return std::filesystem::path(made);
-  }();
-  return folder;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   namespace fs = std::filesystem;
-  const fs::path disc = Folder() / "DISC";
+  // The run's own temporary folder, removed at exit.
+  const fs::path disc = fs::path(FuzzFolder()) / "DISC";
   std::error_code ec;
   fs::remove_all(disc, ec);
   for (const char* sub : {"BDMV/PLAYLIST", "BDMV/CLIPINF", "BDMV/STREAM", "BDMV/AUXDATA", "BDMV/BACKUP/PLAYLIST",
