@@ -30,11 +30,13 @@ $(ASAN_BUILD)/build.ninja:
 test-asan: setup $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --output-on-failure -j $(JOBS) -LE fuzz
 	$(MAKE) fuzz
 
 fuzz:
-	cd $(ASAN_BUILD) && FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -L fuzz
+	cd $(ASAN_BUILD) && FUZZ_SECONDS=$(FUZZ_SECONDS) LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  ctest --output-on-failure -j $(JOBS) -L fuzz
 
 test: test-normal test-asan
 

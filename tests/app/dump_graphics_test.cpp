@@ -265,7 +265,9 @@ TEST(DumpGraphics, ManyDisplaySetsAreDumpedAsTheyAreRead) {
     std::vector<std::string> args = {"dump", dir / "many.sup"};
     if (json) args.push_back("--json");
     ASSERT_EQ(RunMeasured(args, "/dev/null", peakKb), 0);
-    EXPECT_LT(peakKb, 120 * 1024) << (json ? "json" : "text");
+    // The sanitizers' own bookkeeping and quarantine outweigh what the dump
+    // holds, so the bound means something only in a plain build.
+    if (!kSanitizedBuild) EXPECT_LT(peakKb, 120 * 1024) << (json ? "json" : "text");
   }
 }
 

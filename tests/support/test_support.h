@@ -7,6 +7,20 @@
 
 namespace zvtest {
 
+// True in the AddressSanitizer build, where memory figures are the
+// sanitizer's more than the program's.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitizedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitizedBuild = true;
+#else
+inline constexpr bool kSanitizedBuild = false;
+#endif
+#else
+inline constexpr bool kSanitizedBuild = false;
+#endif
+
 // A fresh folder under the temporary folder, removed with its contents.
 class TempDir {
  public:
