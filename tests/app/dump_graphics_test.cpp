@@ -12,6 +12,7 @@
 #include "graphics/object_coding.h"
 #include "graphics/segments.h"
 #include "platform/file.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 using namespace zv;
@@ -19,11 +20,6 @@ using namespace zvtest;
 namespace fs = std::filesystem;
 
 namespace {
-
-RunResult Zelvane(std::vector<std::string> args) {
-  args.insert(args.begin(), ZV_BINARY);
-  return Run(args);
-}
 
 // A PG display set showing the indexed PNG, then an IG display set with one
 // page naming palette 0 and a second object.
@@ -267,7 +263,9 @@ TEST(DumpGraphics, ManyDisplaySetsAreDumpedAsTheyAreRead) {
     ASSERT_EQ(RunMeasured(args, "/dev/null", peakKb), 0);
     // The sanitizers' own bookkeeping and quarantine outweigh what the dump
     // holds, so the bound means something only in a plain build.
-    if (!kSanitizedBuild) EXPECT_LT(peakKb, 120 * 1024) << (json ? "json" : "text");
+    if (!kSanitizedBuild) {
+      EXPECT_LT(peakKb, 120 * 1024) << (json ? "json" : "text");
+    }
   }
 }
 

@@ -15,10 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
 using zvtest::RunResult;
+
+using zvtest::HasLine;
 
 namespace {
 
@@ -31,13 +34,6 @@ RunResult Zv(std::vector<std::string> args) {
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-bool HasLine(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (l == line) return true;
-  return false;
-}
 
 size_t CountLines(const std::string& text) {
   size_t n = 0;

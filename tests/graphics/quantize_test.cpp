@@ -132,8 +132,11 @@ TEST(Quantizer, ArgbOfFewColoursTakesTheExactPalette) {
     for (int x = 0; x < src.width; ++x) {
       SColor s = src.At(x, y);
       SColor d = q->At(x, y);
-      if (s.a == 0) EXPECT_EQ(q->Row(y)[x], distinct.size());
-      else ASSERT_EQ(d, s) << x << "," << y;
+      if (s.a == 0) {
+        EXPECT_EQ(q->Row(y)[x], distinct.size());
+      } else {
+        ASSERT_EQ(d, s) << x << "," << y;
+      }
     }
   // First appearance decides the order: the first visible pixel is entry 0.
   EXPECT_EQ(q->table[0], src.At(6, 0));

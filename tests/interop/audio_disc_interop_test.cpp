@@ -16,23 +16,16 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
 
+using zvtest::Zelvane;
+using zvtest::HasLine;
+using zvtest::FrameHashes;
+
 namespace {
-
-zvtest::RunResult Zelvane(std::vector<std::string> args) {
-  args.insert(args.begin(), ZV_BINARY);
-  return zvtest::Run(args);
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (l == line) return true;
-  return false;
-}
 
 struct Track {
   const char* file;
@@ -173,20 +166,6 @@ TEST_F(AudioDisc, EveryLpcmChannelDecodesToTheWavSamplesInItsOwnSpeaker) {
       EXPECT_TRUE(it->second == samples) << speaker << " carries another channel's samples";
     }
   }
-}
-
-// The per-frame hashes of one stream.
-std::vector<std::string> FrameHashes(const std::string& input, const std::string& map) {
-  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-i", input};
-  if (!map.empty()) argv.insert(argv.end(), {"-map", map});
-  argv.insert(argv.end(), {"-f", "framemd5", "-"});
-  const zvtest::RunResult r = zvtest::Run(argv);
-  EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> hashes;
-  std::istringstream in(r.out);
-  for (std::string l; std::getline(in, l);)
-    if (!l.empty() && l[0] != '#') hashes.push_back(l.substr(l.find_last_of(',') + 1));
-  return hashes;
 }
 
 TEST_F(AudioDisc, TrueHdAndItsCoreDecodeLikeTheirInputs) {

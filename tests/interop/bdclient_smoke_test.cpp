@@ -7,20 +7,16 @@
 #include <sstream>
 #include <string>
 
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 using zvtest::TempDir;
 
+using zvtest::HasLine;
+
 namespace {
 
 const std::string kClient = ZV_BDCLIENT;
-
-bool HasLine(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (l == line) return true;
-  return false;
-}
 
 TEST(BdClient, FolderThatIsNotADiscIsAClearErrorForEveryCommand) {
   TempDir dir;

@@ -13,9 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
+
+using zvtest::HasLine;
 
 namespace {
 
@@ -27,11 +30,6 @@ std::vector<std::string> SplitLines(const std::string& text) {
   std::istringstream in(text);
   for (std::string l; std::getline(in, l);) out.push_back(l);
   return out;
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-  const auto lines = SplitLines(text);
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 // Every regular file below `root` by its relative path, with its size.

@@ -8,19 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 using zvtest::TempDir;
 namespace fs = std::filesystem;
 
-namespace {
+using zvtest::HasLine;
 
-bool HasLine(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (l == line) return true;
-  return false;
-}
+namespace {
 
 class EmptyDisc : public ::testing::Test {
  protected:

@@ -14,45 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
 
+using zvtest::Zelvane;
+using zvtest::Lines;
+using zvtest::HasLine;
+using zvtest::FrameHashes;
+
 namespace {
-
-zvtest::RunResult Zelvane(std::vector<std::string> args) {
-  args.insert(args.begin(), ZV_BINARY);
-  return zvtest::Run(args);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-  for (const std::string& l : Lines(text))
-    if (l == line) return true;
-  return false;
-}
-
-// The per-frame hashes of one stream (the last field of each framemd5 line);
-// `coreOnly` decodes DTS without its extensions.
-std::vector<std::string> FrameHashes(const std::string& input, const std::string& map, bool coreOnly = false) {
-  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error"};
-  if (coreOnly) argv.insert(argv.end(), {"-core_only", "1"});
-  argv.insert(argv.end(), {"-i", input});
-  if (!map.empty()) argv.insert(argv.end(), {"-map", map});
-  argv.insert(argv.end(), {"-f", "framemd5", "-"});
-  const zvtest::RunResult r = zvtest::Run(argv);
-  EXPECT_EQ(r.status, 0) << input << " " << map << "\n" << r.err;
-  std::vector<std::string> hashes;
-  for (const std::string& line : Lines(r.out))
-    if (!line.empty() && line[0] != '#') hashes.push_back(line.substr(line.find_last_of(',') + 1));
-  return hashes;
-}
 
 std::string ProbeField(const std::string& file, const std::string& stream, const std::string& field) {
   const zvtest::RunResult r = zvtest::Run({"ffprobe", "-v", "error", "-select_streams", stream, "-show_entries",

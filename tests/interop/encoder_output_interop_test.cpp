@@ -6,31 +6,12 @@
 #include <sstream>
 
 #include "mux/muxer_clip_check.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace {
 
 using namespace zvtest;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) out.push_back(line);
-  return out;
-}
-
-std::vector<std::string> FrameHashes(const std::string& input, const std::string& map) {
-  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-i", input};
-  if (!map.empty()) argv.insert(argv.end(), {"-map", map});
-  argv.insert(argv.end(), {"-f", "framemd5", "-"});
-  RunResult r = zvtest::Run(argv);
-  EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> hashes;
-  for (const std::string& line : Lines(r.out))
-    if (line[0] != '#') hashes.push_back(line.substr(line.find_last_of(',') + 1));
-  return hashes;
-}
 
 // Every value of one syntax element ffmpeg's trace_headers reads in `path`.
 std::vector<std::string> Traced(const std::string& path, const std::string& element) {

@@ -19,30 +19,18 @@
 #include <vector>
 
 #include "interop/json_reader.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
 using zvtest::JsonValue;
 
+using zvtest::Zelvane;
+using zvtest::Lines;
+using zvtest::HasLine;
+using zvtest::FrameHashes;
+
 namespace {
-
-zvtest::RunResult Zelvane(std::vector<std::string> args) {
-  args.insert(args.begin(), ZV_BINARY);
-  return zvtest::Run(args);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-  for (const std::string& l : Lines(text))
-    if (l == line) return true;
-  return false;
-}
 
 std::string Five(int n) {
   char s[16];
@@ -90,20 +78,6 @@ JsonValue ParseOrFail(const zvtest::RunResult& r, const std::string& what) {
 }
 
 JsonValue Dump(const std::string& path) { return ParseOrFail(Zelvane({"dump", "--json", path}), path)["content"]; }
-
-// The per-frame hashes of one stream of `input` (the last field of each
-// framemd5 line).
-std::vector<std::string> FrameHashes(const std::string& input, const std::string& map) {
-  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-i", input};
-  if (!map.empty()) argv.insert(argv.end(), {"-map", map});
-  argv.insert(argv.end(), {"-f", "framemd5", "-"});
-  const zvtest::RunResult r = zvtest::Run(argv);
-  EXPECT_EQ(r.status, 0) << input << " " << map << "\n" << r.err;
-  std::vector<std::string> hashes;
-  for (const std::string& line : Lines(r.out))
-    if (!line.empty() && line[0] != '#') hashes.push_back(line.substr(line.find_last_of(',') + 1));
-  return hashes;
-}
 
 class MovieDisc : public ::testing::Test {
  protected:

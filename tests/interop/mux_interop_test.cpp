@@ -7,37 +7,12 @@
 #include <sstream>
 
 #include "mux/muxer_clip_check.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace {
 
 using namespace zvtest;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) out.push_back(line);
-  return out;
-}
-
-// The per-frame hashes of one stream (the last field of each framemd5 line).
-std::vector<std::string> FrameHashes(const std::string& input, const std::string& map) {
-  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-i", input};
-  if (!map.empty()) {
-    argv.push_back("-map");
-    argv.push_back(map);
-  }
-  for (const char* a : {"-f", "framemd5", "-"}) argv.push_back(a);
-  RunResult r = Run(argv);
-  EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> hashes;
-  for (const std::string& line : Lines(r.out)) {
-    if (line[0] == '#') continue;
-    hashes.push_back(line.substr(line.find_last_of(',') + 1));
-  }
-  return hashes;
-}
 
 void MuxAndCompare(const std::vector<std::string>& audio) {
   if (!HaveProgram("ffprobe") || !HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";

@@ -16,6 +16,7 @@
 #include "mux/clip_info.h"
 #include "mux/muxer_clip_check.h"
 #include "platform/progress.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace {
@@ -47,13 +48,6 @@ std::string FrameMd5(const std::string& input, const std::string& map) {
   }
   EXPECT_FALSE(out.empty()) << input << " " << map;
   return out;
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (l == line) return true;
-  return false;
 }
 
 void CheckBuffers(const std::string& built, const std::vector<std::pair<uint16_t, StdParams>>& streams) {

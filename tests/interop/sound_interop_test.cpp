@@ -7,19 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 using zvtest::TempDir;
 namespace fs = std::filesystem;
 
-namespace {
+using zvtest::HasLine;
 
-bool HasLine(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (l == line) return true;
-  return false;
-}
+namespace {
 
 TEST(SoundInterop, LibblurayPlaysTheWavSamplesAndTheFileLeavesWithTheProjects) {
   if (!zvtest::HaveProgram("ffmpeg") || !zvtest::HaveProgram("ffprobe")) GTEST_SKIP() << "ffmpeg not installed";

@@ -15,24 +15,16 @@
 
 #include "interop/json_reader.h"
 #include "platform/image.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
 using zvtest::JsonValue;
 
+using zvtest::Zelvane;
+using zvtest::HasLine;
+
 namespace {
-
-zvtest::RunResult Zelvane(std::vector<std::string> args) {
-  args.insert(args.begin(), ZV_BINARY);
-  return zvtest::Run(args);
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (l == line) return true;
-  return false;
-}
 
 // The pictures ffmpeg's PGS decoder draws over a grey 10 fps background:
 // one hash per frame. `shift` (seconds) moves the background onto the

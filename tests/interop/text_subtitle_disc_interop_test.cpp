@@ -11,24 +11,13 @@
 #include <vector>
 
 #include "mux/muxer_clip_check.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
 using namespace zvtest;
 
 namespace {
-
-RunResult Zelvane(std::vector<std::string> args) {
-  args.insert(args.begin(), ZV_BINARY);
-  return Run(args);
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (l == line) return true;
-  return false;
-}
 
 const char* kFrench =
     "1\n00:00:00,300 --> 00:00:00,900\n<i>Premi\xC3\xA8re ligne</i>\n\n"

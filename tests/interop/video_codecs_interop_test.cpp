@@ -12,37 +12,13 @@
 #include "streams/stream_context.h"
 #include "streams/stream_test_util.h"
 #include "streams/video_builders.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace {
 
 using namespace zvtest;
 namespace fs = std::filesystem;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) out.push_back(line);
-  return out;
-}
-
-RunResult Zelvane(std::vector<std::string> args) {
-  args.insert(args.begin(), ZV_BINARY);
-  return zvtest::Run(args);
-}
-
-std::vector<std::string> FrameHashes(const std::string& input, const std::string& map) {
-  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-i", input};
-  if (!map.empty()) argv.insert(argv.end(), {"-map", map});
-  argv.insert(argv.end(), {"-f", "framemd5", "-"});
-  RunResult r = zvtest::Run(argv);
-  EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> hashes;
-  for (const std::string& line : Lines(r.out))
-    if (line[0] != '#') hashes.push_back(line.substr(line.find_last_of(',') + 1));
-  return hashes;
-}
 
 // MPEG-2 main profile at high level, as the disc format sizes its buffers.
 StdParams Mpeg2MainHigh() { return {512, 48000000, 53333, 42000000, 1222656}; }

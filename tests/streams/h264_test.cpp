@@ -14,6 +14,7 @@
 #include "stream_test_util.h"
 #include "streams/h264_parser.h"
 #include "streams/parse_result.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 using namespace zvtest;
@@ -25,14 +26,6 @@ struct ProbePacket {
   int64_t pos = 0, size = 0;
   bool key = false;
 };
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (!l.empty()) out.push_back(l);
-  return out;
-}
 
 // Packets in decode order as ffmpeg's H.264 parser splits the file.
 std::vector<ProbePacket> ProbePackets(const std::string& path) {

@@ -12,20 +12,13 @@
 #include "stream_test_util.h"
 #include "streams/mpeg2_parser.h"
 #include "streams/parse_result.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 #include "video_builders.h"
 
 using namespace zvtest;
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (!l.empty()) out.push_back(l);
-  return out;
-}
 
 const zv::CMpeg2VideoSif& Record(const zv::SStreamContext& ctx) {
   return *static_cast<const zv::CMpeg2VideoSif*>(ctx.sif.get());
