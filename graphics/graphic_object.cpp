@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "graphics/nearest_point.h"
+#include "platform/parallel.h"
 
 namespace zv {
 
@@ -766,15 +767,30 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
   // Shadows and soft edges keep their alpha; pages of opaque pictures with
   // cut-out backgrounds keep the opaque palette they always had.
   bool softAlpha = false;
-  for (const CGraphicObject* g : graphics) {
-    CPicture pic;
-    std::string error;
-    if (!g->LoadPicture(pic, error)) return nullptr;
-    softAlpha = softAlpha || HasPartialAlpha(pic);
-    ownTable.push_back(pic.format == PixelFormat::Indexed8);
-    std::optional<CPicture> indexed = ToIndexedImage(pic);
-    if (!indexed) return nullptr;
-    tables.push_back(std::move(*indexed));
+  // Each picture is decoded and quantized on its own, one on each core.
+  struct SIndexed {
+    std::optional<CPicture> indexed;
+    bool softAlpha = false;
+    bool ownTable = false;
+  };
+  std::vector<SIndexed> each(graphics.size());
+  ParallelFor(graphics.size(), [&](size_t i) {
+    CPicture loaded;
+    const CPicture* pic = graphics[i]->m_picture.get();
+    if (!pic) {
+      std::string error;
+      if (!graphics[i]->LoadPicture(loaded, error)) return;
+      pic = &loaded;
+    }
+    each[i].softAlpha = HasPartialAlpha(*pic);
+    each[i].ownTable = pic->format == PixelFormat::Indexed8;
+    each[i].indexed = ToIndexedImage(*pic);
+  });
+  for (SIndexed& e : each) {
+    if (!e.indexed) return nullptr;
+    softAlpha = softAlpha || e.softAlpha;
+    ownTable.push_back(e.ownTable);
+    tables.push_back(std::move(*e.indexed));
   }
   auto palette = std::make_unique<CErgbPalette>();
   // A full table of the designer's is the page's palette; one that
@@ -811,9 +827,14 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
     std::fill(all.pixels.begin(), all.pixels.end(), uint8_t{0});
     int top = 0;
     for (const CGraphicObject* g : graphics) {
-      CPicture pic;
-      std::string error;
-      if (!g->LoadPicture(pic, error)) return nullptr;
+      CPicture loaded;
+      const CPicture* in = g->m_picture.get();
+      if (!in) {
+        std::string error;
+        if (!g->LoadPicture(loaded, error)) return nullptr;
+        in = &loaded;
+      }
+      const CPicture& pic = *in;
       for (int y = 0; y < pic.height && top + y < height; ++y)
         for (int x = 0; x < pic.width && x < width; ++x) {
           const SColor c = pic.At(x, y);

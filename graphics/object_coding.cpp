@@ -199,9 +199,26 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
   return out;
 }
 
-bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
-                          const std::function<void(const std::string&)>& log, CDsData& ds,
-                          const CErgbPalette* palette) {
+std::vector<uint8_t> CodeGraphicObject(const CGraphicObject& g, const CErgbPalette* palette) {
+  if (g.m_strPath.empty() && !g.m_picture) return {};
+  // An in-memory picture is read where it is, not copied first.
+  CPicture loaded;
+  const CPicture* pic = g.m_picture.get();
+  if (!pic) {
+    std::string error;
+    if (!g.LoadPicture(loaded, error)) return {};
+    pic = &loaded;
+  }
+  std::optional<CPicture> indexed = palette && palette->GetCount() && pic->width > 0 && pic->height > 0
+                                        ? MapToPalette(*pic, *palette)
+                                        : ToIndexedImage(*pic);
+  if (!indexed) return {};
+  return EncodeObject(*indexed);
+}
+
+bool AddCodedObject(const CGraphicObject& g, const std::string& prefix,
+                    const std::function<void(const std::string&)>& log, CDsData& ds,
+                    const std::vector<uint8_t>& data) {
   auto line = [&](const char* fmt, const std::string& a, const std::string& b) {
     char buf[1024];
     std::snprintf(buf, sizeof buf, fmt, a.c_str(), b.c_str());
@@ -212,23 +229,18 @@ bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
     line("%s:%s", prefix + " Error", "graphics object is empty! ");
     return false;
   }
-  CPicture pic;
-  std::string error;
-  std::optional<CPicture> indexed;
-  if (g.LoadPicture(pic, error))
-    indexed = palette && palette->GetCount() && pic.width > 0 && pic.height > 0 ? MapToPalette(pic, *palette)
-                                                                                : ToIndexedImage(pic);
-  if (!indexed) {
-    line("%s:%s", prefix + " Error", "unsupported graphics file! ");
-    return false;
-  }
-  std::vector<uint8_t> data = EncodeObject(*indexed);
   if (data.empty()) {
     line("%s:%s", prefix + " Error", "unsupported graphics file! ");
     return false;
   }
   FragmentObject(data.data(), data.size(), static_cast<uint16_t>(g.m_nId), ds.m_ods);
   return true;
+}
+
+bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
+                          const std::function<void(const std::string&)>& log, CDsData& ds,
+                          const CErgbPalette* palette) {
+  return AddCodedObject(g, prefix, log, ds, CodeGraphicObject(g, palette));
 }
 
 namespace {
