@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include "mux/ts_syntax.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "streams/analyse_streams.h"
 
 namespace zvapp {
 
@@ -92,6 +94,32 @@ int RunMux(const std::vector<std::string>& argv) {
   // progress calls is still seen by the next one.
   ProgressDisplay display(prompt, yes);
   const zv::Progress progress = display.Callback();
+  // Streams without current stream information are analysed side by side
+  // first; each is then opened from it. A file that fails is analysed again
+  // below, which shows why.
+  {
+    std::vector<std::string> streams;
+    uint64_t total = 0;
+    for (size_t i = 1; i < args.Count(); ++i) {
+      std::filesystem::path p(args[i]);
+      std::string ext = p.extension().string();
+      std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+      if (ext == ".mlp" || ext == ".thd") streams.push_back(std::filesystem::path(p).replace_extension(".ac3").string());
+      streams.push_back(args[i]);
+    }
+    for (const std::string& p : streams) {
+      std::error_code ec;
+      const auto size = std::filesystem::file_size(p, ec);
+      if (!ec) total += static_cast<uint64_t>(size);
+    }
+    display.SetTotalBytes(total);
+    if (!progress.Item("Analysing " + std::to_string(args.Count() - 1) + " stream files")) return kExitCancelled;
+    if (zv::AnalyseStreams(streams, progress, &prompt) == zv::kCancelled) {
+      display.Finish();
+      std::fprintf(stderr, "Cancelled: no clip was written.\n");
+      return kExitCancelled;
+    }
+  }
   std::vector<std::unique_ptr<zv::SRawTrack>> owned;
   std::vector<zv::SMuxTrack*> tracks;
   size_t nextLang = 0;

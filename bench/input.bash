@@ -1,6 +1,7 @@
 # Sourced by the benchmark scripts: makes (once, outside the repository) the
 # 60-second 1920x1080 H.264 stream of about 35 Mbit/s they share and sets
-# $data and $video. The ultrafast preset makes Baseline streams, which the
+# $data and $video, and the 640 kbit/s 5.1 AC-3 track of the same length,
+# $audio. The ultrafast preset makes Baseline streams, which the
 # disc rules refuse.
 data=${ZV_BENCH_DATA:-${TMPDIR:-/tmp}/zelvane-bench}
 mkdir -p "$data"
@@ -12,4 +13,11 @@ if [ ! -s "$video" ]; then
     x264 --quiet --demuxer y4m --preset superfast --threads 2 --bitrate 35000 --vbv-maxrate 40000 \
       --vbv-bufsize 30000 --nal-hrd vbr --level 4.1 --aud --keyint 24 --sar 1:1 -o "$video.part" -
   mv "$video.part" "$video"
+fi
+audio="$data/bench_640k_60s.ac3"
+if [ ! -s "$audio" ]; then
+  ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=48000" -f lavfi \
+    -i "sine=frequency=660:sample_rate=48000" -filter_complex "[0][1]amerge,pan=5.1|FL=c0|FR=c1|FC=c0|LFE=c1|BL=c0|BR=c1" \
+    -t 60 -c:a ac3_fixed -b:a 640k "$audio.part.ac3"
+  mv "$audio.part.ac3" "$audio"
 fi

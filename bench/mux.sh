@@ -7,13 +7,6 @@
 set -euo pipefail
 build=${1:?usage: mux.sh BUILD_DIR}
 source "$(dirname "$0")/input.bash"
-audio="$data/bench_640k_60s.ac3"
-if [ ! -s "$audio" ]; then
-  ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=48000" -f lavfi \
-    -i "sine=frequency=660:sample_rate=48000" -filter_complex "[0][1]amerge,pan=5.1|FL=c0|FR=c1|FC=c0|LFE=c1|BL=c0|BR=c1" \
-    -t 60 -c:a ac3_fixed -b:a 640k "$audio.part.ac3"
-  mv "$audio.part.ac3" "$audio"
-fi
 mkv="$data/bench_1080p_60s.mkv"
 if [ ! -s "$mkv" ]; then
   mkvmerge -q -o "$mkv.part" --default-duration 0:24000/1001p "$video" "$audio"

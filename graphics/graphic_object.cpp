@@ -9,6 +9,9 @@
 #include <strings.h>
 #include <unordered_map>
 
+#include "graphics/nearest_point.h"
+#include "platform/parallel.h"
+
 namespace zv {
 
 void ERGBQUAD::Serialize(CArchive& ar) {
@@ -570,27 +573,35 @@ bool HasPartialAlpha(const CPicture& pic) {
   return false;
 }
 
-CPicture QuantizeWithAlpha(const CPicture& pic, int colors) {
-  const int w = pic.width, h = pic.height;
-  const size_t count = static_cast<size_t>(w) * h;
-  // Colours and alpha are chosen together in premultiplied form, so that a
-  // faint pixel weighs by what it adds to the picture: soft edges keep
-  // their shades without taking the entries of the opaque colours.
-  auto premultiplied = [](const SColor& c) {
-    return std::array<int, 4>{(c.r * c.a + 127) / 255, (c.g * c.a + 127) / 255, (c.b * c.a + 127) / 255, c.a};
-  };
-  std::vector<SColor> source(count);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) source[static_cast<size_t>(y) * w + x] = pic.At(x, y);
+namespace {
+
+std::array<int, 4> Premultiplied(const SColor& c) {
+  return std::array<int, 4>{(c.r * c.a + 127) / 255, (c.g * c.a + 127) / 255, (c.b * c.a + 127) / 255, c.a};
+}
+
+uint32_t PremultipliedKey(const std::array<int, 4>& p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+         static_cast<uint32_t>(p[3]);
+}
+
+// Colours and alpha are chosen together in premultiplied form, so that a
+// faint pixel weighs by what it adds to the picture: soft edges keep their
+// shades without taking the entries of the opaque colours. `pixel(i)` gives
+// pixel i of `count`; `index` receives each pixel's entry, the table's size
+// for pixels of alpha below 5. With `invisibleTakesEntry`, such pixels, when
+// there are any, leave one of the `colors` entries for themselves.
+template <class PixelAt>
+std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, bool invisibleTakesEntry,
+                                       std::vector<uint8_t>& index, bool& anyInvisible) {
   std::unordered_map<uint32_t, uint32_t> histogram;
-  bool anyInvisible = false;
-  for (const SColor& c : source) {
+  anyInvisible = false;
+  for (size_t i = 0; i < count; ++i) {
+    const SColor c = pixel(i);
     if (c.a < 5) {
       anyInvisible = true;
       continue;
     }
-    const auto p = premultiplied(c);
-    ++histogram[static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | p[2] << 8 | p[3]];
+    ++histogram[PremultipliedKey(Premultiplied(c))];
   }
   std::vector<SWeighted> colours;
   colours.reserve(histogram.size());
@@ -603,7 +614,7 @@ CPicture QuantizeWithAlpha(const CPicture& pic, int colors) {
 
   // Median cut: split the box of largest error at the weighted median of
   // its widest axis until the entries are used up.
-  const size_t budget = static_cast<size_t>(std::max(1, colors - (anyInvisible ? 1 : 0)));
+  const size_t budget = static_cast<size_t>(std::max(1, colors - (invisibleTakesEntry && anyInvisible ? 1 : 0)));
   std::vector<SBox> boxes;
   if (!colours.empty()) boxes.push_back(MeasureBox(colours, 0, colours.size()));
   while (boxes.size() < budget) {
@@ -642,39 +653,67 @@ CPicture QuantizeWithAlpha(const CPicture& pic, int colors) {
     };
     const SColor c{channel(0), channel(1), channel(2), static_cast<uint8_t>(a)};
     table.push_back(c);
-    entries.push_back(premultiplied(c));
+    entries.push_back(Premultiplied(c));
   }
-  const int transparent = static_cast<int>(table.size());
-  if (anyInvisible || table.empty()) table.push_back(SColor{0, 0, 0, 0});
 
-  CPicture out;
-  out.Allocate(w, h, PixelFormat::Indexed8);
-  std::unordered_map<uint32_t, uint8_t> nearest;
+  const auto invisible = static_cast<uint8_t>(table.size());
+  index.resize(count);
+  // The histogram's counts are spent: each colour's value becomes its entry.
+  const CNearestPoint nearestEntry(entries, {1, 1, 1, 1});
+  for (auto& [key, value] : histogram)
+    value = static_cast<uint32_t>(nearestEntry.Find({static_cast<int>(key >> 24), static_cast<int>(key >> 16 & 255),
+                                                     static_cast<int>(key >> 8 & 255), static_cast<int>(key & 255)}));
+  uint32_t lastKey = 0;
+  uint8_t last = 0;
+  bool haveLast = false;
   for (size_t i = 0; i < count; ++i) {
-    const SColor& c = source[i];
+    const SColor c = pixel(i);
     if (c.a < 5 || entries.empty()) {
-      out.pixels[i] = static_cast<uint8_t>(transparent);
+      index[i] = invisible;
       continue;
     }
-    const auto p = premultiplied(c);
-    const uint32_t key = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | p[2] << 8 | p[3];
-    auto [it, added] = nearest.emplace(key, 0);
-    if (added) {
-      int best = 0;
-      long bestDistance = LONG_MAX;
-      for (size_t e = 0; e < entries.size(); ++e) {
-        long d = 0;
-        for (int k = 0; k < 4; ++k) d += static_cast<long>(p[k] - entries[e][k]) * (p[k] - entries[e][k]);
-        if (d < bestDistance) bestDistance = d, best = static_cast<int>(e);
-      }
-      it->second = static_cast<uint8_t>(best);
+    const uint32_t key = PremultipliedKey(Premultiplied(c));
+    // Runs of one colour are common in drawn pictures.
+    if (!haveLast || key != lastKey) {
+      last = static_cast<uint8_t>(histogram.find(key)->second);
+      lastKey = key;
+      haveLast = true;
     }
-    out.pixels[i] = it->second;
+    index[i] = last;
   }
+  return table;
+}
+
+}  // namespace
+
+CPicture QuantizeWithAlpha(const CPicture& pic, int colors) {
+  const int w = pic.width, h = pic.height;
+  const size_t count = static_cast<size_t>(w) * h;
+  CPicture out;
+  out.Allocate(w, h, PixelFormat::Indexed8);
+  bool anyInvisible = false;
+  std::vector<SColor> table;
+  if (pic.format == PixelFormat::Argb32) {
+    const uint8_t* px = pic.pixels.data();
+    table = MedianCutWithAlpha(
+        count, [px](size_t i) { return SColor{px[i * 4 + 1], px[i * 4 + 2], px[i * 4 + 3], px[i * 4]}; }, colors, true,
+        out.pixels, anyInvisible);
+  } else {
+    table = MedianCutWithAlpha(
+        count, [&pic, w](size_t i) { return pic.At(static_cast<int>(i % w), static_cast<int>(i / w)); }, colors, true,
+        out.pixels, anyInvisible);
+  }
+  if (anyInvisible || table.empty()) table.push_back(SColor{0, 0, 0, 0});
   out.table = std::move(table);
   out.tableHasAlpha = true;
-  out.transparentIndex = anyInvisible ? transparent : -1;
+  out.transparentIndex = anyInvisible ? static_cast<int>(out.table.size()) - 1 : -1;
   return out;
+}
+
+std::vector<SColor> QuantizeColoursWithAlpha(const std::vector<SColor>& pixels, int colors, std::vector<uint8_t>& index) {
+  bool anyInvisible = false;
+  return MedianCutWithAlpha(
+      pixels.size(), [&pixels](size_t i) { return pixels[i]; }, colors, false, index, anyInvisible);
 }
 
 std::optional<CPicture> ToIndexedImage(const CPicture& pic) {
@@ -728,15 +767,30 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
   // Shadows and soft edges keep their alpha; pages of opaque pictures with
   // cut-out backgrounds keep the opaque palette they always had.
   bool softAlpha = false;
-  for (const CGraphicObject* g : graphics) {
-    CPicture pic;
-    std::string error;
-    if (!g->LoadPicture(pic, error)) return nullptr;
-    softAlpha = softAlpha || HasPartialAlpha(pic);
-    ownTable.push_back(pic.format == PixelFormat::Indexed8);
-    std::optional<CPicture> indexed = ToIndexedImage(pic);
-    if (!indexed) return nullptr;
-    tables.push_back(std::move(*indexed));
+  // Each picture is decoded and quantized on its own, one on each core.
+  struct SIndexed {
+    std::optional<CPicture> indexed;
+    bool softAlpha = false;
+    bool ownTable = false;
+  };
+  std::vector<SIndexed> each(graphics.size());
+  ParallelFor(graphics.size(), [&](size_t i) {
+    CPicture loaded;
+    const CPicture* pic = graphics[i]->m_picture.get();
+    if (!pic) {
+      std::string error;
+      if (!graphics[i]->LoadPicture(loaded, error)) return;
+      pic = &loaded;
+    }
+    each[i].softAlpha = HasPartialAlpha(*pic);
+    each[i].ownTable = pic->format == PixelFormat::Indexed8;
+    each[i].indexed = ToIndexedImage(*pic);
+  });
+  for (SIndexed& e : each) {
+    if (!e.indexed) return nullptr;
+    softAlpha = softAlpha || e.softAlpha;
+    ownTable.push_back(e.ownTable);
+    tables.push_back(std::move(*e.indexed));
   }
   auto palette = std::make_unique<CErgbPalette>();
   // A full table of the designer's is the page's palette; one that
@@ -773,9 +827,14 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
     std::fill(all.pixels.begin(), all.pixels.end(), uint8_t{0});
     int top = 0;
     for (const CGraphicObject* g : graphics) {
-      CPicture pic;
-      std::string error;
-      if (!g->LoadPicture(pic, error)) return nullptr;
+      CPicture loaded;
+      const CPicture* in = g->m_picture.get();
+      if (!in) {
+        std::string error;
+        if (!g->LoadPicture(loaded, error)) return nullptr;
+        in = &loaded;
+      }
+      const CPicture& pic = *in;
       for (int y = 0; y < pic.height && top + y < height; ++y)
         for (int x = 0; x < pic.width && x < width; ++x) {
           const SColor c = pic.At(x, y);

@@ -105,6 +105,10 @@ bool HasPartialAlpha(const CPicture& pic);
 // at most `colors` entries, pixels of alpha below 5 sharing one more entry
 // of alpha 0; for pictures with soft edges or shadows.
 CPicture QuantizeWithAlpha(const CPicture& pic, int colors);
+// The same quantizer over a list of pixels: at most `colors` entries, all
+// visible; `index` receives each pixel's entry, or the table's size for a
+// pixel of alpha below 5.
+std::vector<SColor> QuantizeColoursWithAlpha(const std::vector<SColor>& pixels, int colors, std::vector<uint8_t>& index);
 
 // Fills `palette` from the indexed form of `pic`; returns the entry count.
 int PaletteFromImage(CErgbPalette& palette, double opacity, const CPicture& pic);

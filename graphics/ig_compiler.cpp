@@ -17,6 +17,7 @@
 #include "mux/std_models.h"
 #include "mux/ts_syntax.h"
 #include "platform/file.h"
+#include "platform/parallel.h"
 #include "platform/paths.h"
 #include "streams/sif_data.h"
 
@@ -303,12 +304,28 @@ class CCompiler {
       for (size_t k = before; k < order.Size(); ++k) paletteOf.emplace(order.List()[k], palette);
     }
     auto line = [&](const std::string& s) { log_.Line(s); };
-    for (CGraphicObject* g : order.List()) {
-      if (g->m_nId < 0 || g->m_nId > 0xFFFE) {
-        log_.Message("  " + prefix, "Error", g->m_strName + " needs an id from 0 to 65534");
-        return false;
+    // Objects are coded a few at a time, one on each core, and added in
+    // order: the stream and the log are those of coding them one by one,
+    // and a stop asked for in the log ends the work after the current few.
+    const std::vector<CGraphicObject*>& objects = order.List();
+    const size_t batch = std::max<size_t>(1, ParallelWidth(objects.size()));
+    std::vector<std::vector<uint8_t>> coded(batch);
+    for (size_t first = 0; first < objects.size(); first += batch) {
+      const size_t n = std::min(batch, objects.size() - first);
+      ParallelFor(n, [&](size_t k) {
+        const CGraphicObject* g = objects[first + k];
+        const auto palette = paletteOf.find(g);
+        coded[k] = CodeGraphicObject(*g, palette == paletteOf.end() ? nullptr : palette->second);
+      });
+      for (size_t k = 0; k < n; ++k) {
+        CGraphicObject* g = objects[first + k];
+        if (g->m_nId < 0 || g->m_nId > 0xFFFE) {
+          log_.Message("  " + prefix, "Error", g->m_strName + " needs an id from 0 to 65534");
+          return false;
+        }
+        if (!AddCodedObject(*g, "  " + prefix, line, out, coded[k]) || log_.Stopped()) return false;
+        std::vector<uint8_t>().swap(coded[k]);
       }
-      if (!CompileGraphicObject(*g, "  " + prefix, line, out, paletteOf[g]) || log_.Stopped()) return false;
     }
     out.m_end = std::make_unique<CEs>();
     // Timing.

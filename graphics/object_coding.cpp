@@ -8,6 +8,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "graphics/nearest_point.h"
+
 namespace zv {
 
 size_t EncodeLine(uint8_t* out, const uint8_t* pixels, int width) {
@@ -159,7 +161,16 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
     out.table[q.index] = SColor{q.red, q.green, q.blue, q.alpha};
     if (q.alpha == 0 && transparent == 255) transparent = q.index;
   }
+  std::vector<CNearestPoint::Point> entries;
+  for (size_t i = 0; i < palette.GetCount(); ++i) {
+    const ERGBQUAD& q = *palette.GetAt(i);
+    entries.push_back({q.red, q.green, q.blue, q.alpha});
+  }
+  const CNearestPoint nearestEntry(entries, {3, 4, 2, 3});
   std::unordered_map<uint32_t, uint8_t> nearest;
+  uint32_t lastKey = 0;
+  uint8_t last = 0;
+  bool haveLast = false;
   for (int y = 0; y < pic.height; ++y) {
     uint8_t* row = out.Row(y);
     for (int x = 0; x < pic.width; ++x) {
@@ -169,27 +180,45 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
         continue;
       }
       const uint32_t key = uint32_t{c.r} << 24 | uint32_t{c.g} << 16 | uint32_t{c.b} << 8 | c.a;
+      // Runs of one colour are common in drawn pictures.
+      if (haveLast && key == lastKey) {
+        row[x] = last;
+        continue;
+      }
       auto it = nearest.find(key);
       if (it == nearest.end()) {
-        int64_t best = INT64_MAX;
-        uint8_t index = static_cast<uint8_t>(transparent);
-        for (size_t i = 0; i < palette.GetCount(); ++i) {
-          const ERGBQUAD& q = *palette.GetAt(i);
-          const int64_t dr = q.red - c.r, dg = q.green - c.g, db = q.blue - c.b, da = q.alpha - c.a;
-          const int64_t d = 3 * dr * dr + 4 * dg * dg + 2 * db * db + 3 * da * da;
-          if (d < best) best = d, index = q.index;
-        }
+        const uint8_t index = entries.empty() ? static_cast<uint8_t>(transparent)
+                                              : palette.GetAt(nearestEntry.Find({c.r, c.g, c.b, c.a}))->index;
         it = nearest.emplace(key, index).first;
       }
-      row[x] = it->second;
+      row[x] = last = it->second;
+      lastKey = key;
+      haveLast = true;
     }
   }
   return out;
 }
 
-bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
-                          const std::function<void(const std::string&)>& log, CDsData& ds,
-                          const CErgbPalette* palette) {
+std::vector<uint8_t> CodeGraphicObject(const CGraphicObject& g, const CErgbPalette* palette) {
+  if (g.m_strPath.empty() && !g.m_picture) return {};
+  // An in-memory picture is read where it is, not copied first.
+  CPicture loaded;
+  const CPicture* pic = g.m_picture.get();
+  if (!pic) {
+    std::string error;
+    if (!g.LoadPicture(loaded, error)) return {};
+    pic = &loaded;
+  }
+  std::optional<CPicture> indexed = palette && palette->GetCount() && pic->width > 0 && pic->height > 0
+                                        ? MapToPalette(*pic, *palette)
+                                        : ToIndexedImage(*pic);
+  if (!indexed) return {};
+  return EncodeObject(*indexed);
+}
+
+bool AddCodedObject(const CGraphicObject& g, const std::string& prefix,
+                    const std::function<void(const std::string&)>& log, CDsData& ds,
+                    const std::vector<uint8_t>& data) {
   auto line = [&](const char* fmt, const std::string& a, const std::string& b) {
     char buf[1024];
     std::snprintf(buf, sizeof buf, fmt, a.c_str(), b.c_str());
@@ -200,23 +229,18 @@ bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
     line("%s:%s", prefix + " Error", "graphics object is empty! ");
     return false;
   }
-  CPicture pic;
-  std::string error;
-  std::optional<CPicture> indexed;
-  if (g.LoadPicture(pic, error))
-    indexed = palette && palette->GetCount() && pic.width > 0 && pic.height > 0 ? MapToPalette(pic, *palette)
-                                                                                : ToIndexedImage(pic);
-  if (!indexed) {
-    line("%s:%s", prefix + " Error", "unsupported graphics file! ");
-    return false;
-  }
-  std::vector<uint8_t> data = EncodeObject(*indexed);
   if (data.empty()) {
     line("%s:%s", prefix + " Error", "unsupported graphics file! ");
     return false;
   }
   FragmentObject(data.data(), data.size(), static_cast<uint16_t>(g.m_nId), ds.m_ods);
   return true;
+}
+
+bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
+                          const std::function<void(const std::string&)>& log, CDsData& ds,
+                          const CErgbPalette* palette) {
+  return AddCodedObject(g, prefix, log, ds, CodeGraphicObject(g, palette));
 }
 
 namespace {

@@ -60,6 +60,14 @@ std::optional<std::vector<uint8_t>> JoinFragments(const std::vector<std::unique_
 bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
                           const std::function<void(const std::string&)>& log, CDsData& ds,
                           const CErgbPalette* palette = nullptr);
+// The two halves of CompileGraphicObject, so that several objects can be
+// coded at once and then added in order: the coded picture (empty when the
+// object is empty or its picture cannot be decoded or coded), which touches
+// nothing shared; and the log lines and object segments of that result.
+std::vector<uint8_t> CodeGraphicObject(const CGraphicObject& g, const CErgbPalette* palette);
+bool AddCodedObject(const CGraphicObject& g, const std::string& prefix,
+                    const std::function<void(const std::string&)>& log, CDsData& ds,
+                    const std::vector<uint8_t>& data);
 // The picture as indices of `palette`: each colour its nearest entry (red,
 // green, blue and alpha alike); nearly transparent pixels take an entry with
 // alpha 0, or index 255, which no palette defines and players draw

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <map>
 #include <set>
-#include <unordered_map>
 
+#include "graphics/graphic_object.h"
 #include "graphics/object_coding.h"
 #include "graphics/segments.h"
 #include "platform/file.h"
@@ -262,106 +262,6 @@ void CSubtitleRenderer::Render(int64_t n, CPicture& out, int& originX, int& orig
   }
 }
 
-// ---- Palette.
-
-std::vector<SColor> QuantizeRgba(const std::vector<SColor>& pixels, int colors, std::vector<uint8_t>& index) {
-  auto key = [](const SColor& c) {
-    return static_cast<uint32_t>(c.r) << 24 | static_cast<uint32_t>(c.g) << 16 | static_cast<uint32_t>(c.b) << 8 | c.a;
-  };
-  std::unordered_map<uint32_t, uint32_t> histogram;
-  for (const SColor& p : pixels) ++histogram[key(p)];
-  struct Entry {
-    uint8_t v[4];
-    uint32_t count;
-  };
-  std::vector<Entry> entries;
-  entries.reserve(histogram.size());
-  for (const auto& [k, n] : histogram)
-    entries.push_back({{static_cast<uint8_t>(k >> 24), static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 8),
-                        static_cast<uint8_t>(k)},
-                       n});
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    return std::memcmp(a.v, b.v, 4) < 0;
-  });
-  // Median cut over red, green, blue and alpha together: the widest box
-  // (by range times pixel count) is halved at its weighted median.
-  struct Box {
-    size_t begin, end;
-  };
-  std::vector<Box> boxes;
-  if (!entries.empty()) boxes.push_back({0, entries.size()});
-  auto measure = [&](const Box& b, int& axis) {
-    uint8_t lo[4] = {255, 255, 255, 255}, hi[4] = {0, 0, 0, 0};
-    uint64_t count = 0;
-    for (size_t i = b.begin; i < b.end; ++i) {
-      for (int k = 0; k < 4; ++k) {
-        lo[k] = std::min(lo[k], entries[i].v[k]);
-        hi[k] = std::max(hi[k], entries[i].v[k]);
-      }
-      count += entries[i].count;
-    }
-    axis = 0;
-    for (int k = 1; k < 4; ++k)
-      if (hi[k] - lo[k] > hi[axis] - lo[axis]) axis = k;
-    return static_cast<double>(hi[axis] - lo[axis]) * std::sqrt(static_cast<double>(count));
-  };
-  while (static_cast<int>(boxes.size()) < colors) {
-    int best = -1, bestAxis = 0;
-    double bestScore = 0;
-    for (size_t i = 0; i < boxes.size(); ++i) {
-      if (boxes[i].end - boxes[i].begin < 2) continue;
-      int axis = 0;
-      const double s = measure(boxes[i], axis);
-      if (s > bestScore) {
-        bestScore = s;
-        best = static_cast<int>(i);
-        bestAxis = axis;
-      }
-    }
-    if (best < 0) break;
-    Box b = boxes[best];
-    std::sort(entries.begin() + b.begin, entries.begin() + b.end,
-              [&](const Entry& x, const Entry& y) { return x.v[bestAxis] < y.v[bestAxis]; });
-    uint64_t total = 0, run = 0;
-    for (size_t i = b.begin; i < b.end; ++i) total += entries[i].count;
-    size_t cut = b.begin + 1;
-    for (size_t i = b.begin; i + 1 < b.end; ++i) {
-      run += entries[i].count;
-      cut = i + 1;
-      if (run * 2 >= total) break;
-    }
-    boxes[best] = {b.begin, cut};
-    boxes.push_back({cut, b.end});
-  }
-  std::vector<SColor> palette;
-  std::unordered_map<uint32_t, uint8_t> lookup;
-  for (const Box& b : boxes) {
-    double sum[4] = {0, 0, 0, 0}, n = 0;
-    for (size_t i = b.begin; i < b.end; ++i) {
-      const double wgt = entries[i].count;
-      // Colours average weighted by their alpha, so faint edge pixels do not
-      // pull the colour of the solid ones.
-      const double wa = wgt * (entries[i].v[3] + 1);
-      for (int k = 0; k < 3; ++k) sum[k] += entries[i].v[k] * wa;
-      sum[3] += entries[i].v[3] * wgt;
-      n += wgt;
-      lookup[key(SColor{entries[i].v[0], entries[i].v[1], entries[i].v[2], entries[i].v[3]})] =
-          static_cast<uint8_t>(palette.size());
-    }
-    double wa = 0;
-    for (size_t i = b.begin; i < b.end; ++i) wa += static_cast<double>(entries[i].count) * (entries[i].v[3] + 1);
-    SColor c;
-    c.r = static_cast<uint8_t>(std::lround(sum[0] / wa));
-    c.g = static_cast<uint8_t>(std::lround(sum[1] / wa));
-    c.b = static_cast<uint8_t>(std::lround(sum[2] / wa));
-    c.a = static_cast<uint8_t>(std::lround(sum[3] / n));
-    palette.push_back(c);
-  }
-  index.resize(pixels.size());
-  for (size_t i = 0; i < pixels.size(); ++i) index[i] = lookup[key(pixels[i])];
-  return palette;
-}
-
 namespace {
 
 // The palette entry as players read it: BT.709 on HD video, BT.601 on SD.
@@ -492,7 +392,7 @@ int WritePgSubtitles(CSubtitleRenderer& renderer, const SSubtitleRenderOptions& 
           }
       std::vector<uint8_t> index;
       // Entry 0 is the transparent one; the text takes up to 254 more.
-      const std::vector<SColor> palette = QuantizeRgba(pixels, 254, index);
+      const std::vector<SColor> palette = QuantizeColoursWithAlpha(pixels, 254, index);
       auto pds = std::make_unique<CPds>();
       pds->m_entries.push_back(PaletteEntry(0, SColor{0, 0, 0, 0}, matrix));
       for (size_t i = 0; i < palette.size(); ++i)
@@ -509,7 +409,13 @@ int WritePgSubtitles(CSubtitleRenderer& renderer, const SSubtitleRenderOptions& 
         for (int y = 0; y < b.h; ++y)
           for (int x = 0; x < b.w; ++x) {
             const uint8_t* p = frame.Row(b.y + y) + (b.x + x) * 4;
-            obj.Row(y)[x] = p[0] == 0 ? 0 : static_cast<uint8_t>(index[next++] + 1);
+            if (p[0] == 0) {
+              obj.Row(y)[x] = 0;
+              continue;
+            }
+            // A pixel too faint to show (alpha below 5) has no entry of its own.
+            const uint8_t entry = index[next++];
+            obj.Row(y)[x] = entry < palette.size() ? static_cast<uint8_t>(entry + 1) : 0;
           }
         const std::vector<uint8_t> data = EncodeObject(obj);
         if (data.empty()) {

@@ -89,9 +89,4 @@ int RenderSubtitleFile(const std::string& inPath, const std::string& outPath, co
                        const Progress& progress, SSubtitleRenderStats& stats, std::vector<std::string>& warnings,
                        std::string& error);
 
-// The colours of a set of RGBA pixels quantised together with their alpha
-// to at most `colors` entries; `index` receives each pixel's entry.
-// Exposed for tests.
-std::vector<SColor> QuantizeRgba(const std::vector<SColor>& pixels, int colors, std::vector<uint8_t>& index);
-
 }  // namespace zv

@@ -1,0 +1,23 @@
+// Stream information for several stream files at once: the files whose
+// information is missing or stale are analysed side by side, one on each
+// core, before a clip opens them one after another.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/progress.h"
+#include "platform/prompt.h"
+
+namespace zv {
+
+// Makes the stream information of `paths` current (a file named twice is
+// analysed once). Progress and the prompt are called from this thread only:
+// the progress value is the share of all files' bytes analysed, and a 0 from
+// the callback stops every analysis. What the analysis of a good file showed
+// goes to `prompt` afterwards, in file order; a file that fails is left to
+// whoever opens it next, which analyses it again and says why. kOk,
+// kCancelled, or kFailed when some file failed.
+int AnalyseStreams(const std::vector<std::string>& paths, const Progress& progress, IPrompt* prompt);
+
+}  // namespace zv
