@@ -29,7 +29,12 @@ const std::vector<SCheckRule> kRules = {
     {"nav.mark", kE, "marks refer to a play item and lie inside it"},
     {"nav.target", kE, "jump, call, play and link targets of movie objects and buttons exist"},
     {"nav.unreachable", kW, "every title can be reached from first playback, the top menu or their menus"},
-    {"menu.parse", kE, "interactive-graphics streams of the playlists read without error"},
+    {"menu.parse", kE, "interactive and presentation graphics streams of the playlists read without error"},
+    {"menu.button-ref", kE, "neighbours and default buttons of pages and button groups are buttons of the page"},
+    {"menu.object-ref", kE, "buttons, effects and subtitles use objects and palettes their epoch defines"},
+    {"menu.unreachable", kW, "every button with graphics can be selected by arrow keys from the page's default"},
+    {"menu.decoder", kE, "an epoch's decoded objects fit the decoder (16 MiB menus, 4 MiB subtitles), no object exceeds the 1 MiB coded-data buffer"},
+    {"menu.decode-time", kW, "objects have their decoding time at the decoder's rate, and the first page's objects are decoded when it shows"},
     {"clip.packet-count", kE, "a clip is whole 192-byte source packets, as many as its clip information says"},
     {"clip.alignment", kW, "a clip is whole 6144-byte aligned units"},
     {"clip.sync", kE, "every source packet carries a transport packet with its sync byte"},
@@ -104,6 +109,7 @@ int CheckDisc(const std::string& disc, const SCheckOptions& options, SCheckRepor
   d.root = root.string();
   check::CFindings out(report, options.strict);
   check::CheckFiles(d, out);
+  check::CheckMenus(d, out);
   check::CheckNavigation(d, out);
   return check::CheckClips(d, options.progress, out);
 }
