@@ -14,6 +14,7 @@
 #include "bdnav/index_bdmv.h"
 #include "bdnav/movie_objects.h"
 #include "bdnav/playlist_file.h"
+#include "graphics/composition.h"
 #include "mux/clip_info.h"
 #include "support/test_support.h"
 #include "verify/check.h"
@@ -540,3 +541,113 @@ TEST_F(Check, BufferReplayFindsOverflowAndUnderflow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bytes of one PID's TS payloads joined in order, with the file
+// offset of each, so that an edit of the joined bytes goes back in place.
+struct PidBytes {
+  std::vector<uint8_t> bytes;
+  std::vector<size_t> at;
+};
+PidBytes JoinPid(const std::vector<uint8_t>& clip, uint16_t pid) {
+  PidBytes j;
+  for (size_t p = 0; p + 192 <= clip.size(); p += 192) {
+    const uint8_t* ts = clip.data() + p + 4;
+    if (PidOf(clip.data() + p) != pid || !(ts[3] & 0x10)) continue;
+    const size_t h = 4 + ((ts[3] & 0x20) ? 1 + ts[4] : 0);
+    for (size_t k = h; k < 188; ++k) {
+      j.bytes.push_back(ts[k]);
+      j.at.push_back(p + 4 + k);
+    }
+  }
+  return j;
+}
+
+// Lets `edit` change the interactive composition of the first display set
+// of a menu clip and writes it back in place (an edit must keep its size).
+void EditMenu(const std::string& disc, const std::string& clip, const std::function<void(zv::SInteractiveComposition&)>& edit) {
+  const std::string path = disc + "/BDMV/STREAM/" + clip + ".m2ts";
+  auto bytes = ReadBytes(path);
+  PidBytes j = JoinPid(bytes, 0x1400);
+  // The first PES packet carries the ICS: PES header, then segment type,
+  // length, video, composition and sequence descriptors, then the
+  // composition with its 24-bit length.
+  ASSERT_GT(j.bytes.size(), 32u);
+  const size_t seg = 9 + j.bytes[8];
+  ASSERT_EQ(j.bytes[seg], 0x18) << "no ICS first";
+  ASSERT_EQ(j.bytes[seg + 3 + 8] & 0xC0, 0xC0) << "an ICS in more than one fragment";
+  const size_t start = seg + 3 + 9;
+  const size_t len = 3 + (size_t{j.bytes[start]} << 16 | j.bytes[start + 1] << 8 | j.bytes[start + 2]);
+  zv::SInteractiveComposition ic = zv::ParseComposition(j.bytes.data() + start, len);
+  edit(ic);
+  const std::vector<uint8_t> out = zv::WriteComposition(ic);
+  ASSERT_EQ(out.size(), len);
+  for (size_t k = 0; k < len; ++k) bytes[j.at[start + k]] = out[k];
+  WriteBytes(path, bytes);
+}
+
+zv::SButton& ButtonOf(zv::SInteractiveComposition& ic, size_t page, uint16_t id) {
+  for (auto& bog : ic.pages.at(page).bogs)
+    for (auto& b : bog.buttons)
+      if (b.id == id) return b;
+  throw std::runtime_error("no button " + std::to_string(id));
+}
+
+// The top menu's clip: four pages, the second with four buttons in a
+// column (0 to 3, up and down in a ring) and the build's entry button.
+const char* const kTopMenu = "00002";
+
+}  // namespace
+
+TEST_F(Check, MenuFaultsEachUnderTheirRule) {
+  RunCases({
+      {"a button whose neighbour does not exist", [](const std::string& d) {
+         EditMenu(d, kTopMenu, [](zv::SInteractiveComposition& ic) { ButtonOf(ic, 1, 0).left = 42; });
+       },
+       {{"menu.button-ref", "BDMV/STREAM/00002.m2ts"}}, 2},
+      {"a page whose default button does not exist", [](const std::string& d) {
+         EditMenu(d, kTopMenu, [](zv::SInteractiveComposition& ic) { ic.pages.at(2).defaultActivatedButtonId = 17; });
+       },
+       {{"menu.button-ref", "BDMV/STREAM/00002.m2ts"}}, 2},
+      {"a button nothing leads to", [](const std::string& d) {
+         EditMenu(d, kTopMenu, [](zv::SInteractiveComposition& ic) {
+           ButtonOf(ic, 1, 2).down = 2;
+           ButtonOf(ic, 1, 0).up = 0;
+         });
+       },
+       {{"menu.unreachable", "BDMV/STREAM/00002.m2ts"}}, 1},
+      {"a button drawn with an object that does not exist", [](const std::string& d) {
+         EditMenu(d, kTopMenu, [](zv::SInteractiveComposition& ic) {
+           auto& s = ButtonOf(ic, 1, 1).selected;
+           s.startObjectId = s.endObjectId = 900;
+         });
+       },
+       {{"menu.object-ref", "BDMV/STREAM/00002.m2ts"}}, 2},
+      {"a page with a palette that does not exist", [](const std::string& d) {
+         EditMenu(d, kTopMenu, [](zv::SInteractiveComposition& ic) { ic.pages.at(1).paletteIdRef = 200; });
+       },
+       {{"menu.object-ref", "BDMV/STREAM/00002.m2ts"}}, 2},
+      // Object 0 made 4096 x 4096 pixels: beyond the decoded-object buffer,
+      // and far longer to decode than its time stamps allow.
+      {"an object too large for the decoder", [](const std::string& d) {
+         const std::string path = d + "/BDMV/STREAM/00002.m2ts";
+         auto bytes = ReadBytes(path);
+         PidBytes j = JoinPid(bytes, 0x1400);
+         bool done = false;
+         for (size_t k = 0; k + 20 < j.bytes.size() && !done; ++k) {
+           // A PES start, then an ODS of object 0 that is its first fragment.
+           if (j.bytes[k] != 0 || j.bytes[k + 1] != 0 || j.bytes[k + 2] != 1 || j.bytes[k + 3] != 0xBD) continue;
+           const size_t seg = k + 9 + j.bytes[k + 8];
+           if (j.bytes[seg] != 0x15 || j.bytes[seg + 3] != 0 || j.bytes[seg + 4] != 0 || !(j.bytes[seg + 6] & 0x80)) continue;
+           // Object id and version, sequence flags, data length, then width and height.
+           const size_t w = seg + 3 + 4 + 3;
+           for (size_t q = 0; q < 4; ++q) bytes[j.at[w + q]] = q % 2 ? 0x00 : 0x10;
+           done = true;
+         }
+         ASSERT_TRUE(done);
+         WriteBytes(path, bytes);
+       },
+       {{"menu.decoder", "BDMV/STREAM/00002.m2ts"}, {"menu.decode-time", "BDMV/STREAM/00002.m2ts"}}, 2},
+  });
+}
