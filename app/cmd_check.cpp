@@ -54,11 +54,7 @@ void PrintReport(const std::string& disc, const zv::SCheckReport& report, bool a
     std::printf("%s\n", j.Text().c_str());
     return;
   }
-  for (const auto& f : report.findings) {
-    std::string where = f.file;
-    if (!f.position.empty()) where += " (" + f.position + ")";
-    std::printf("%s: %s [%s] %s\n", zv::SeverityText(f.severity), where.c_str(), f.rule.c_str(), f.message.c_str());
-  }
+  for (const auto& f : report.findings) std::printf("%s\n", zv::FindingText(f).c_str());
   std::printf("%s: %zu error%s, %zu warning%s, %zu note%s\n", disc.c_str(), e, e == 1 ? "" : "s", w, w == 1 ? "" : "s", n,
               n == 1 ? "" : "s");
 }

@@ -71,6 +71,12 @@ const SCheckRule* FindCheckRule(std::string_view id) {
   return nullptr;
 }
 
+std::string FindingText(const SFinding& f) {
+  std::string where = f.file;
+  if (!f.position.empty()) where += " (" + f.position + ")";
+  return std::string(SeverityText(f.severity)) + ": " + where + " [" + f.rule + "] " + f.message;
+}
+
 size_t SCheckReport::Count(Severity s) const {
   return static_cast<size_t>(std::count_if(findings.begin(), findings.end(), [s](const SFinding& f) { return f.severity == s; }));
 }
@@ -111,6 +117,7 @@ int CheckDisc(const std::string& disc, const SCheckOptions& options, SCheckRepor
   check::CheckFiles(d, out);
   check::CheckMenus(d, out);
   check::CheckNavigation(d, out);
+  if (!options.clips) return kOk;
   return check::CheckClips(d, options.progress, out);
 }
 

@@ -136,6 +136,8 @@ class Check : public ::testing::Test {
     demoDir_ = std::make_unique<TempDir>();
     const RunResult demo = Zv({"demo", demoDir_->Path()});
     ASSERT_EQ(demo.status, 0) << demo.err;
+    // The build checked its own navigation and menus.
+    ASSERT_NE(demo.err.find("]: Checked navigation and menus: 0 errors, 0 warnings\n"), std::string::npos) << demo.err;
   }
   static void TearDownTestSuite() { demoDir_.reset(); }
 
@@ -491,6 +493,9 @@ TEST_F(Check, ProjectBuiltDiscChecksClean) {
   for (const auto& step : steps) {
     const RunResult r = Zv(step);
     ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+    if (step[0] == "build") {
+      EXPECT_NE(r.err.find("Checked navigation and menus: 0 errors, 0 warnings"), std::string::npos) << r.err;
+    }
   }
   const RunResult r = Zv({"check", dir_ / "out/Zelvane/DISC"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -650,4 +655,38 @@ TEST_F(Check, MenuFaultsEachUnderTheirRule) {
        },
        {{"menu.decoder", "BDMV/STREAM/00002.m2ts"}, {"menu.decode-time", "BDMV/STREAM/00002.m2ts"}}, 2},
   });
+}
+
+// The build checks the navigation and menus it wrote and logs what it
+// finds: a menu whose second button no arrow key reaches builds, with the
+// finding in the log, and `check` agrees.
+TEST_F(Check, TheBuildLogsItsOwnCheck) {
+  const std::string pictures = std::string(ZV_TEST_DATA) + "/../../demo/media/menu/play_n.png";
+  std::string buttons;
+  for (const char* b : {"Play\" x=\"100\" y=\"100", "More\" x=\"100\" y=\"400"})
+    buttons += std::string("<ButtonOverlapGroup><Button name=\"") + b + "\"><Normal path=\"" + pictures +
+               "\"/><Selected path=\"" + pictures + "\"/></Button></ButtonOverlapGroup>";
+  zvtest::WriteText(dir_ / "menu.xml", "<HDMVExport><InteractiveGraphic width=\"1920\" height=\"1080\"><DisplaySet>"
+                                       "<Page name=\"Main\">" + buttons + "</Page></DisplaySet></InteractiveGraphic></HDMVExport>");
+  const std::string p = dir_ / "disc.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir_.Path());
+  const std::vector<std::vector<std::string>> steps = {
+      {"new", p},
+      {"source", "add", p, "Movie#1/Clip#1", video},
+      {"source", "add", p, "Top Menu/Background AV", video},
+      {"menu", "import", p, "Top Menu/IG#1", dir_ / "menu.xml"},
+      {"set", p, "Top Menu/IG#1/Epoch#1/DisplaySet#1/Main/Bog#1/Play", "up=Play", "down=Play"}};
+  for (const auto& step : steps) {
+    const RunResult r = Zv(step);
+    ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+  }
+  const RunResult build = Zv({"build", p, dir_ / "out", "--yes"});
+  ASSERT_EQ(build.status, 0) << build.err;
+  EXPECT_NE(build.err.find("\n  warning: BDMV/STREAM/00001.m2ts (PID 0x1400 display set 0 page 1 button 1) [menu.unreachable] "),
+            std::string::npos)
+      << build.err;
+  EXPECT_NE(build.err.find("]: Checked navigation and menus: 0 errors, 1 warnings\n"), std::string::npos) << build.err;
+  const RunResult r = Zv({"check", dir_ / "out/Zelvane/DISC"});
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(Findings(r.out), (FindingSet{{"menu.unreachable", "BDMV/STREAM/00001.m2ts"}})) << r.out;
 }
