@@ -16,10 +16,15 @@ ZV_COMMAND("check", "verify a disc folder against the format's rules",
            "  --json    print the findings as a JSON document\n"
            "  --strict  count warnings as errors\n"
            "  --rules   list every rule with its id and one line, and check nothing\n"
-           "  exit status: 0 clean (notes at most), 1 warnings only, 2 errors",
+           "  exit status: 0 clean (notes at most), 1 warnings only, 2 errors or DISC unreadable,\n"
+           "               3 cancelled (no report), 64 usage error",
            "zelvane check ~/discs/Zelvane/DISC", RunCheck);
 
 namespace {
+
+// A cancelled check has no report; its status must not read as "warnings
+// only", which is the usual cancel status.
+constexpr int kExitCheckCancelled = 3;
 
 void PrintRules(bool asJson) {
   if (asJson) {
@@ -90,7 +95,7 @@ static int RunCheck(const std::vector<std::string>& argv) {
   if (r == zv::kFailed) return Fail(err);
   if (r == zv::kCancelled) {
     std::fprintf(stderr, "zelvane check: cancelled\n");
-    return kExitCancelled;
+    return kExitCheckCancelled;
   }
   PrintReport(args[0], report, asJson);
   return report.ExitStatus();

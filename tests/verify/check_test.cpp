@@ -11,6 +11,11 @@
 #include <regex>
 #include <set>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "bdnav/index_bdmv.h"
 #include "bdnav/movie_objects.h"
 #include "bdnav/playlist_file.h"
@@ -689,4 +694,60 @@ TEST_F(Check, TheBuildLogsItsOwnCheck) {
   const RunResult r = Zv({"check", dir_ / "out/Zelvane/DISC"});
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_EQ(Findings(r.out), (FindingSet{{"menu.unreachable", "BDMV/STREAM/00001.m2ts"}})) << r.out;
+}
+
+namespace {
+
+// Runs zelvane with stdin from /dev/null and sends `sig` once a stderr
+// line equals `line`; `sent` says whether it did.
+RunResult SignalAt(const std::vector<std::string>& args, const std::string& line, int sig, bool& sent) {
+  RunResult r;
+  int err[2];
+  if (pipe(err) != 0) return r;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(err[1], 2);
+    close(err[0]);
+    close(err[1]);
+    std::vector<std::string> all = {ZV_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(err[1]);
+  char buf[4096];
+  std::string current;
+  for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;)
+    for (ssize_t i = 0; i < n; ++i) {
+      r.err += buf[i];
+      if (buf[i] != '\n') {
+        current += buf[i];
+        continue;
+      }
+      if (!sent && current == line) sent = kill(pid, sig) == 0;
+      current.clear();
+    }
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+}  // namespace
+
+// A check stopped by a signal prints no report and exits with its own
+// status, which no finished check has.
+TEST_F(Check, ACancelledCheckHasItsOwnStatus) {
+  bool sent = false;
+  const RunResult r = SignalAt({"check", disc_}, "checking BDMV/STREAM/00000.m2ts", SIGTERM, sent);
+  ASSERT_TRUE(sent) << r.err;
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("zelvane check: cancelled\n"), std::string::npos) << r.err;
 }
