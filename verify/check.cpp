@@ -43,8 +43,10 @@ const std::vector<SCheckRule> kRules = {
     {"clip.pids", kE, "the clip's elementary PIDs are exactly those of its clip information"},
     {"clip.coding-type", kE, "the PMT lists every stream with the coding type of the clip information"},
     {"clip.ep-map", kE, "every EP map entry is at the start of a PES packet of its PID with the entry's PTS"},
+    {"clip.ep-missing", kE, "every random-access picture of a video has an EP map entry at most 1 s before it"},
     {"ts.continuity", kE, "continuity counters count on without a gap"},
     {"ts.pcr-interval", kE, "PCRs are at most 100 ms apart and never go back"},
+    {"ts.psi-interval", kE, "PAT and PMT repeat at most 100 ms apart, the SIT at most 1 s"},
     {"tstd.overflow", kE, "replayed through the decoder's buffer models, no packet arrives before there is room"},
     {"tstd.underflow", kE, "every access unit has arrived by its decode time"},
 };

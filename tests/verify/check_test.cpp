@@ -751,3 +751,88 @@ TEST_F(Check, ACancelledCheckHasItsOwnStatus) {
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_NE(r.err.find("zelvane check: cancelled\n"), std::string::npos) << r.err;
 }
+
+namespace {
+
+// Reads and writes the 33-bit time stamp of five PES header bytes, keeping
+// the prefix and marker bits.
+int64_t GetStamp(const uint8_t* p) {
+  return int64_t{(p[0] >> 1) & 7} << 30 | int64_t{p[1]} << 22 | int64_t{p[2] >> 1} << 15 | int64_t{p[3]} << 7 | p[4] >> 1;
+}
+void SetStamp(uint8_t* p, int64_t v) {
+  p[0] = static_cast<uint8_t>((p[0] & 0xF1) | ((v >> 29) & 0x0E));
+  p[1] = static_cast<uint8_t>(v >> 22);
+  p[2] = static_cast<uint8_t>(((v >> 14) & 0xFE) | 1);
+  p[3] = static_cast<uint8_t>(v >> 7);
+  p[4] = static_cast<uint8_t>(((v << 1) & 0xFE) | 1);
+}
+
+}  // namespace
+
+// The PSI cadence, EP map completeness and clips of two STC sequences.
+TEST_F(Check, PsiCadenceEpCompletenessAndStcSequences) {
+  RunCases({
+      {"EP map entries of three pictures taken out", [](const std::string& d) {
+         EditClipInfo(d, kMovie, [](zv::ClipInformationFile& ci) {
+           auto& kp = ci.cpi.entries.at(0).keyPoints;
+           ASSERT_GT(kp.size(), 7u);
+           kp.erase(kp.begin() + 3, kp.begin() + 6);
+         });
+       },
+       {{"clip.ep-missing", "BDMV/STREAM/00003.m2ts"}, {"clip.ep-missing", "BDMV/STREAM/00003.m2ts"},
+        {"clip.ep-missing", "BDMV/STREAM/00003.m2ts"}}, 2},
+      // One PAT becomes a null packet; the later ones count on without a gap.
+      {"a PAT left out", [](const std::string& d) {
+         int seen = 0;
+         EditPackets(d, kMovie, [&](uint8_t* sp, size_t) {
+           if (PidOf(sp) != 0) return true;
+           if (++seen == 10) {
+             sp[5] = 0x1F;
+             sp[6] = 0xFF;
+           } else if (seen > 10) {
+             sp[7] = static_cast<uint8_t>((sp[7] & 0xF0) | ((sp[7] - 1) & 0x0F));
+           }
+           return true;
+         });
+       },
+       {{"ts.psi-interval", "BDMV/STREAM/00003.m2ts"}}, 2},
+  });
+
+  // From the fifth EP map entry on, every clock and time stamp moves about
+  // an hour on (whole units of the EP map's times), and the clip
+  // information says a second STC sequence starts there: a clip made of
+  // two, which checks clean.
+  fs::remove_all(disc_);
+  fs::copy(Demo(), disc_, fs::copy_options::recursive);
+  constexpr int64_t kHour = 512 * 632813;
+  uint32_t from = 0;
+  EditClipInfo(disc_, kMovie, [&](zv::ClipInformationFile& ci) {
+    for (auto& e : ci.cpi.entries) {
+      ASSERT_GT(e.keyPoints.size(), 5u);
+      if (from == 0) from = e.keyPoints[4].firstSpn;
+      for (auto& kp : e.keyPoints)
+        if (kp.firstSpn >= from) kp.pts += kHour;
+    }
+    auto& stc = ci.atcSequences.at(0).stc;
+    ASSERT_EQ(stc.size(), 1u);
+    zv::STC_INFO second = stc[0];
+    second.SpnStcStart = from;
+    second.PresentationStartTime += kHour / 2;
+    second.PresentationEndTime += kHour / 2;
+    stc.push_back(second);
+  });
+  EditPackets(disc_, kMovie, [&](uint8_t* sp, size_t spn) {
+    if (spn < from) return true;
+    if (HasPcr(sp)) SetPcrBase(sp, PcrBase(sp) + kHour);
+    uint8_t* ts = sp + 4;
+    if (!(ts[1] & 0x40) || !(ts[3] & 0x10) || PidOf(sp) < 0x1000) return true;
+    uint8_t* pes = ts + 4 + ((ts[3] & 0x20) ? 1 + ts[4] : 0);
+    if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1) return true;
+    if (pes[7] & 0x80) SetStamp(pes + 9, GetStamp(pes + 9) + kHour);
+    if (pes[7] & 0x40) SetStamp(pes + 14, GetStamp(pes + 14) + kHour);
+    return true;
+  });
+  const RunResult two = CheckDisc();
+  EXPECT_EQ(two.status, 0) << two.out;
+  EXPECT_TRUE(Findings(two.out).empty()) << two.out;
+}
