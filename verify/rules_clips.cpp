@@ -225,8 +225,9 @@ class CClipRules {
     const bool discontinuity = h.adaptation_field && h.adaptation_field->discontinuity_indicator;
     if (auto stc = stcStarts_.find(spn); stc != stcStarts_.end()) NewStcSequence(stc->second);
 
-    // PSI cadence, in arrival time, from each table's first packet on.
-    if (h.payload_unit_start_indicator && (pid == kPatPid || pid == pmtPid_ || pid == kSitPid)) {
+    // PSI cadence, in arrival time, from each table's first packet on (and
+    // not after the arrival clock went back).
+    if (h.payload_unit_start_indicator && !replayOff_ && (pid == kPatPid || pid == pmtPid_ || pid == kSitPid)) {
       auto [it, first] = lastPsi_.emplace(pid, atsTicks_);
       if (!first) {
         const int64_t gap = atsTicks_ - it->second;
