@@ -4,6 +4,10 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include <cstdlib>
+#include <unistd.h>
+
+#include "udf/udf_reader.h"
 #include "verify/check_context.h"
 
 namespace zv {
@@ -14,6 +18,7 @@ constexpr Severity kE = Severity::kError;
 constexpr Severity kW = Severity::kWarning;
 
 const std::vector<SCheckRule> kRules = {
+    {"files.image", kE, "an image file reads as a UDF volume with its files whole"},
     {"files.tree", kE, "BDMV holds index.bdmv, MovieObject.bdmv and the PLAYLIST, CLIPINF and STREAM folders"},
     {"files.name", kW, "files in PLAYLIST, CLIPINF and STREAM are named with five digits and their extension"},
     {"files.certificate", kW, "CERTIFICATE/id.bdmv is present"},
@@ -101,9 +106,51 @@ void CFindings::Add(const char* id, const std::string& file, const std::string& 
 
 }  // namespace check
 
+namespace {
+
+// A private folder in the temporary folder, removed with everything in it
+// when it goes.
+class CScratchFolder {
+ public:
+  CScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zelvane-check-XXXXXX").string();
+    if (::mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~CScratchFolder() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  CScratchFolder(const CScratchFolder&) = delete;
+  CScratchFolder& operator=(const CScratchFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
 int CheckDisc(const std::string& disc, const SCheckOptions& options, SCheckReport& report, std::string& error) {
   namespace fs = std::filesystem;
   std::error_code ec;
+  if (fs::is_regular_file(disc, ec)) {
+    // An image: its files are copied out into a scratch folder, which goes
+    // when the check ends.
+    CScratchFolder scratch;
+    if (scratch.Path().empty()) {
+      error = "Cannot create a temporary folder in \"" + fs::temp_directory_path(ec).string() + "\"";
+      return kFailed;
+    }
+    if (!options.progress.Item("reading " + disc)) return kCancelled;
+    std::string why;
+    const int r = udf::ExtractImage(disc, scratch.Path(), options.progress, why);
+    if (r == kCancelled) return kCancelled;
+    if (r != kOk) {
+      check::CFindings(report, options.strict).Add("files.image", fs::path(disc).filename().string(), "", why);
+      return kOk;
+    }
+    return CheckDisc(scratch.Path(), options, report, error);
+  }
   fs::path root(disc);
   if (!fs::is_directory(root, ec)) {
     error = "\"" + disc + "\": not a folder";
