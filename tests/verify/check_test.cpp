@@ -11,6 +11,7 @@
 #include <regex>
 #include <set>
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -835,4 +836,43 @@ TEST_F(Check, PsiCadenceEpCompletenessAndStcSequences) {
   const RunResult two = CheckDisc();
   EXPECT_EQ(two.status, 0) << two.out;
   EXPECT_TRUE(Findings(two.out).empty()) << two.out;
+}
+
+// An image written by `zelvane image` checks like its folder, through a
+// scratch folder that is gone afterwards; a damaged image is a finding
+// naming it, and a break inside the image is found as in the folder.
+TEST_F(Check, ImageFilesAreCheckedLikeTheirFolder) {
+  const std::string tmp = dir_ / "tmp";
+  fs::create_directories(tmp);
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  const std::string iso = dir_ / "disc.iso";
+  ASSERT_EQ(Zv({"image", disc_, iso, "--yes"}).status, 0);
+  RunResult r = Zv({"check", iso});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find(iso + ": 0 errors, 0 warnings, 0 notes\n"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_empty(tmp));
+
+  // A playlist naming a missing clip, inside the image.
+  EditPlaylist(disc_, "00002", [](zv::PlaylistFile& pl) { pl.playItems[0].ClipName = "00042"; });
+  const std::string broken = dir_ / "broken.iso";
+  ASSERT_EQ(Zv({"image", disc_, broken, "--yes"}).status, 0);
+  r = Zv({"check", broken});
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(Findings(r.out), (FindingSet{{"nav.clip", "BDMV/PLAYLIST/00002.mpls"}})) << r.out;
+
+  // The anchor overwritten; the image cut in half.
+  auto bytes = ReadBytes(iso);
+  auto anchor = bytes;
+  anchor[256 * 2048 + 4] ^= 0xFF;
+  WriteBytes(dir_ / "anchor.iso", anchor);
+  bytes.resize(bytes.size() / 2);
+  WriteBytes(dir_ / "half.iso", bytes);
+  for (const char* name : {"anchor.iso", "half.iso"}) {
+    r = Zv({"check", dir_ / name});
+    EXPECT_EQ(r.status, 2) << name << "\n" << r.out << r.err;
+    EXPECT_EQ(Findings(r.out), (FindingSet{{"files.image", name}})) << r.out;
+    EXPECT_NE(r.out.find("is not a readable UDF image: "), std::string::npos) << r.out;
+  }
+  EXPECT_TRUE(fs::is_empty(tmp));
+  ::unsetenv("TMPDIR");
 }
