@@ -12,7 +12,7 @@ static int RunCheck(const std::vector<std::string>& argv);
 
 ZV_COMMAND("check", "verify a disc folder against the format's rules",
            "zelvane check DISC [--json] [--strict] [--rules]\n"
-           "  DISC      a disc folder (the one holding BDMV) or its BDMV folder\n"
+           "  DISC      a disc folder (the one holding BDMV), its BDMV folder, or a UDF image file\n"
            "  --json    print the findings as a JSON document\n"
            "  --strict  count warnings as errors\n"
            "  --rules   list every rule with its id and one line, and check nothing\n"
