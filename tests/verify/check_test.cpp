@@ -876,3 +876,46 @@ TEST_F(Check, ImageFilesAreCheckedLikeTheirFolder) {
   EXPECT_TRUE(fs::is_empty(tmp));
   ::unsetenv("TMPDIR");
 }
+
+// Subtitles are read and checked like menus: a disc with rendered
+// subtitles checks clean, and a composition naming an object its epoch
+// does not define is reported under its rule alone.
+TEST_F(Check, SubtitleStreamsAreChecked) {
+  zvtest::WriteText(dir_ / "s.srt", "1\n00:00:00,200 --> 00:00:01,500\nHello there\n\n2\n00:00:01,600 --> 00:00:02,800\nAgain\n");
+  const std::string p = dir_ / "disc.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir_.Path());
+  const std::vector<std::vector<std::string>> steps = {
+      {"subtitles", "render", dir_ / "s.srt", dir_ / "s.sup", "--video", "1920x1080@23.976"},
+      {"new", p},
+      {"source", "add", p, "Movie#1/Clip#1", video, dir_ / "s.sup"},
+      {"build", p, dir_ / "out", "--yes"}};
+  for (const auto& step : steps) {
+    const RunResult r = Zv(step);
+    ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+  }
+  const std::string disc = dir_ / "out/Zelvane/DISC";
+  RunResult r = Zv({"check", disc});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+
+  // The first PCS that shows an object: its object id becomes 0x0777.
+  const std::string path = disc + "/BDMV/STREAM/00000.m2ts";
+  auto bytes = ReadBytes(path);
+  PidBytes j = JoinPid(bytes, 0x1200);
+  bool done = false;
+  for (size_t k = 0; k + 32 < j.bytes.size() && !done; ++k) {
+    if (j.bytes[k] != 0 || j.bytes[k + 1] != 0 || j.bytes[k + 2] != 1 || j.bytes[k + 3] != 0xBD) continue;
+    const size_t seg = k + 9 + j.bytes[k + 8];
+    // Segment header, video descriptor, composition descriptor, palette
+    // update flag and id, the number of objects, then the first object id.
+    if (j.bytes[seg] != 0x16 || j.bytes[seg + 3 + 10] == 0) continue;
+    bytes[j.at[seg + 3 + 11]] = 0x07;
+    bytes[j.at[seg + 3 + 12]] = 0x77;
+    done = true;
+  }
+  ASSERT_TRUE(done);
+  WriteBytes(path, bytes);
+  r = Zv({"check", disc});
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(Findings(r.out), (FindingSet{{"menu.object-ref", "BDMV/STREAM/00000.m2ts"}})) << r.out;
+}
