@@ -352,7 +352,8 @@ class CClipRules {
   void Replay(SReplay& r, const uint8_t* ts, const TS_PACKET_HEADER& h, size_t hl, uint32_t spn) {
     const int64_t t = atsTicks_ + *stcOffset_;
     int32_t payload = static_cast<int32_t>(kTsPacketSize - hl);
-    const std::string pid = Hex(static_cast<unsigned>(h.PID));
+    // Formatted only for a finding: this runs for every packet.
+    const auto pid = static_cast<uint16_t>(h.PID);
     if (h.payload_unit_start_indicator) {
       EndUnit(r, pid, spn);
       PES_HEADER pes;
@@ -367,17 +368,17 @@ class CClipRules {
     }
     const int64_t next = r.model->GetNextTime();
     if (t < next)
-      Limited("tstd.overflow", pid, Spn(spn),
-              "PID " + pid + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
+      Limited("tstd.overflow", Hex(pid), Spn(spn),
+              "PID " + Hex(pid) + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
     r.model->DeliverPacket(SPacketArrival{t, payload});
     r.lastArrival = t;
   }
 
   // An access unit whose last byte arrives after its decode time underflows.
-  void EndUnit(SReplay& r, const std::string& pid, uint32_t spn) {
+  void EndUnit(SReplay& r, uint16_t pid, uint32_t spn) {
     if (r.decodeTime && r.lastArrival > *r.decodeTime)
-      Limited("tstd.underflow", pid, Spn(spn),
-              "PID " + pid + ": the access unit decoded at " + Ms(*r.decodeTime) + " arrives until " + Ms(r.lastArrival));
+      Limited("tstd.underflow", Hex(pid), Spn(spn),
+              "PID " + Hex(pid) + ": the access unit decoded at " + Ms(*r.decodeTime) + " arrives until " + Ms(r.lastArrival));
     r.decodeTime.reset();
   }
 
@@ -407,7 +408,7 @@ class CClipRules {
     if (!stopped_)
       for (auto& [pid, hd] : heads_) FinishHead(hd);
     if (!replayOff_ && !stopped_)
-      for (auto& [pid, r] : replay_) EndUnit(r, Hex(pid), walked_);
+      for (auto& [pid, r] : replay_) EndUnit(r, pid, walked_);
     const uint32_t count = walked_;
     // What a walk that stopped early did not see is not held against the clip.
     const bool whole = !stopped_ && !packets_.empty();
