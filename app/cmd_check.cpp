@@ -12,14 +12,19 @@ static int RunCheck(const std::vector<std::string>& argv);
 
 ZV_COMMAND("check", "verify a disc folder against the format's rules",
            "zelvane check DISC [--json] [--strict] [--rules]\n"
-           "  DISC      a disc folder (the one holding BDMV) or its BDMV folder\n"
+           "  DISC      a disc folder (the one holding BDMV), its BDMV folder, or a UDF image file\n"
            "  --json    print the findings as a JSON document\n"
            "  --strict  count warnings as errors\n"
            "  --rules   list every rule with its id and one line, and check nothing\n"
-           "  exit status: 0 clean (notes at most), 1 warnings only, 2 errors",
+           "  exit status: 0 clean (notes at most), 1 warnings only, 2 errors or DISC unreadable,\n"
+           "               3 cancelled (no report), 64 usage error",
            "zelvane check ~/discs/Zelvane/DISC", RunCheck);
 
 namespace {
+
+// A cancelled check has no report; its status must not read as "warnings
+// only", which is the usual cancel status.
+constexpr int kExitCheckCancelled = 3;
 
 void PrintRules(bool asJson) {
   if (asJson) {
@@ -54,11 +59,7 @@ void PrintReport(const std::string& disc, const zv::SCheckReport& report, bool a
     std::printf("%s\n", j.Text().c_str());
     return;
   }
-  for (const auto& f : report.findings) {
-    std::string where = f.file;
-    if (!f.position.empty()) where += " (" + f.position + ")";
-    std::printf("%s: %s [%s] %s\n", zv::SeverityText(f.severity), where.c_str(), f.rule.c_str(), f.message.c_str());
-  }
+  for (const auto& f : report.findings) std::printf("%s\n", zv::FindingText(f).c_str());
   std::printf("%s: %zu error%s, %zu warning%s, %zu note%s\n", disc.c_str(), e, e == 1 ? "" : "s", w, w == 1 ? "" : "s", n,
               n == 1 ? "" : "s");
 }
@@ -94,7 +95,7 @@ static int RunCheck(const std::vector<std::string>& argv) {
   if (r == zv::kFailed) return Fail(err);
   if (r == zv::kCancelled) {
     std::fprintf(stderr, "zelvane check: cancelled\n");
-    return kExitCancelled;
+    return kExitCheckCancelled;
   }
   PrintReport(args[0], report, asJson);
   return report.ExitStatus();

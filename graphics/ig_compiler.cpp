@@ -43,13 +43,13 @@ constexpr SVideoFormat kVideoFormats[kVideoFormatCount] = {
 
 // Decoding rates of the model: object data into the decoded object buffer
 // (without a PCS), and the graphics plane.
-constexpr int64_t kObjectRate = 64000000;
-constexpr int64_t kPlaneRate = 128000000;
+constexpr int64_t kObjectRate = kIgObjectRate;
+constexpr int64_t kPlaneRate = kGraphicsPlaneRate;
 constexpr int64_t kMinComposition = 131070;  // where every parsed stream starts
 constexpr size_t kIcsFragment = 65510;
 // The decoded-object buffer of an interactive-graphics decoder: every object
 // of a display set stays decoded in it, one byte a pixel.
-constexpr int64_t kDecodedObjectBuffer = int64_t{16} << 20;
+constexpr int64_t kDecodedObjectBuffer = kIgDecodedObjectBuffer;
 // A menu clip carries its stream alone, at the clip rate; a little is kept
 // back for the PSI and PCR packets between the stream's own.
 constexpr int64_t kMenuClipRate = 48000000;

@@ -73,6 +73,13 @@ void LoadGraphicSizes(CEpoch& epoch);
 // Decoding time of an object of w x h pixels: ceil(w h 90000 8 / rate).
 int64_t ObjectDecodeTicks(int64_t w, int64_t h, int64_t bitsPerSecond);
 
+// The decoder the compiler fits menus to: objects decode at kIgObjectRate
+// (presentation graphics at kGraphicsPlaneRate), and every object of a
+// display set stays decoded, one byte a pixel, in kIgDecodedObjectBuffer.
+inline constexpr int64_t kIgObjectRate = 64000000;
+inline constexpr int64_t kGraphicsPlaneRate = 128000000;
+inline constexpr int64_t kIgDecodedObjectBuffer = int64_t{16} << 20;
+
 // ---- IG objects of stories.
 
 // An IG object attached to a story: it may come from a stream file of its

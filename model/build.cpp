@@ -22,6 +22,7 @@
 #include "platform/file_lock.h"
 #include "platform/paths.h"
 #include "platform/settings.h"
+#include "verify/check.h"
 
 namespace zv {
 
@@ -611,6 +612,22 @@ bool WriteNavigationFiles(const std::string& bdmvPathIn, CZvObject& project, int
   return true;
 }
 
+// The navigation and menu rules of `check` over the disc as written, into
+// the log: a finding is the author's to judge, the disc stays.
+static void LogDiscCheck(const std::string& disc, const Progress& progress) {
+  SCheckOptions options;
+  options.clips = false;
+  SCheckReport report;
+  std::string error;
+  if (CheckDisc(disc, options, report, error) != kOk) {
+    progress.Item(LogLine("Cannot check the disc: " + error));
+    return;
+  }
+  for (const SFinding& f : report.findings) progress.Item("  " + FindingText(f));
+  progress.Item(LogLine("Checked navigation and menus: " + std::to_string(report.Count(Severity::kError)) + " errors, " +
+                        std::to_string(report.Count(Severity::kWarning)) + " warnings"));
+}
+
 int BuildDisc(CZvObject& project, const std::string& bdmvPathIn, IPrompt& prompt, ITaskDialog& dialog) {
   const std::string path = WithSlash(NormalizeSeparators(bdmvPathIn));
   for (const char* name : {"STREAM", "CLIPINF", "PLAYLIST", "BACKUP", "BACKUP/CLIPINF", "BACKUP/PLAYLIST"}) {
@@ -643,7 +660,9 @@ int BuildDisc(CZvObject& project, const std::string& bdmvPathIn, IPrompt& prompt
     return kFailed;
   // The last chance to stop with the previous disc untouched.
   if (!progress.Hide()) return kCancelled;
-  return CommitStaging(root, project, counts, prompt) ? kOk : kFailed;
+  if (!CommitStaging(root, project, counts, prompt)) return kFailed;
+  LogDiscCheck(root + "/DISC", progress);
+  return kOk;
 }
 
 bool WriteCertificate(const std::string& discPathIn, IPrompt& prompt) {

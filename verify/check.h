@@ -43,8 +43,14 @@ struct SCheckReport {
   int ExitStatus() const;
 };
 
+// "error: FILE (POSITION) [rule] message", as reports and logs show it.
+std::string FindingText(const SFinding& f);
+
 struct SCheckOptions {
   bool strict = false;  // warnings count as errors
+  // False: the files, menu and navigation rules only, without reading the
+  // clips' packets (what the build runs on the disc it wrote).
+  bool clips = true;
   Progress progress;    // one item per clip, a value over the clips' bytes
 };
 

@@ -7,12 +7,19 @@
 #include <string>
 
 #include "bdnav/index_bdmv.h"
+#include "bdnav/navcmd.h"
 #include "bdnav/movie_objects.h"
 #include "bdnav/playlist_file.h"
 #include "mux/clip_info.h"
 #include "verify/check.h"
 
 namespace zv::check {
+
+// One button of a menu, with where it is for the report.
+struct SMenuButton {
+  std::string where;  // "PID 0x1400 display set 0 page 0 button 3"
+  CNavCmds commands;
+};
 
 // The disc as our readers see it; files that do not read are absent here
 // and reported by the structure rules.
@@ -25,6 +32,9 @@ struct SDisc {
   std::map<std::string, ClipInformationFile> clips;   // by five-digit name
   std::set<std::string> clipInfoFiles;                // every .clpi, read or not
   std::set<std::string> streamFiles;                  // every .m2ts
+  // The buttons of every interactive-graphics stream the menu rules read,
+  // by MenuKey(clip, pid).
+  std::map<std::string, std::vector<SMenuButton>> menus;
 
   std::string Path(const std::string& rel) const { return root + "/" + rel; }
 };
@@ -44,8 +54,17 @@ inline std::string PlaylistPath(const std::string& name) { return "BDMV/PLAYLIST
 inline std::string ClipInfoPath(const std::string& name) { return "BDMV/CLIPINF/" + name + ".clpi"; }
 inline std::string StreamPath(const std::string& name) { return "BDMV/STREAM/" + name + ".m2ts"; }
 
+inline std::string MenuKey(const std::string& clip, uint16_t pid) { return clip + "/" + std::to_string(pid); }
+
+// The clip and PID an STN entry of play item `pi` refers to; false when its
+// sub-path or sub-clip reference is broken.
+bool EntryTarget(const PlaylistFile& pl, const PLAY_ITEM& pi, const SStreamEntryRef& e, std::string& clip, uint16_t& pid);
+
 // The rule sets, in the order they run.
 void CheckFiles(SDisc& disc, CFindings& out);
+// Reads every interactive and presentation graphics stream the playlists
+// offer and fills `disc.menus`.
+void CheckMenus(SDisc& disc, CFindings& out);
 void CheckNavigation(const SDisc& disc, CFindings& out);
 // kOk or kCancelled.
 int CheckClips(const SDisc& disc, const Progress& progress, CFindings& out);

@@ -23,4 +23,11 @@ bool WalkSourcePackets(const std::string& path, const std::function<bool(const u
 // the raw segment stream of a graphics PID. False with `error`.
 bool JoinPesPayloads(const std::string& path, uint16_t pid, std::vector<uint8_t>& out, std::string& error);
 
+// The segments of the graphics PID `pid` in the headed stream-file framing,
+// each after a 10-byte header with the PTS and DTS of the PES packet that
+// carried it, so the segment readers see the stream's decoder times. A PES
+// payload that is not whole segments is passed on as it is, for the
+// segment reader to refuse.
+bool JoinGraphicsSegments(const std::string& path, uint16_t pid, std::vector<uint8_t>& out, std::string& error);
+
 }  // namespace zv::check

@@ -13,6 +13,7 @@
 #include "mux/std_models.h"
 #include "mux/ts_dump.h"
 #include "mux/ts_syntax.h"
+#include "streams/nal_reader.h"
 #include "verify/check_context.h"
 #include "verify/clip_walk.h"
 
@@ -22,6 +23,16 @@ namespace {
 
 constexpr uint32_t kAtsMask = 0x3FFFFFFF;
 constexpr int64_t kMaxPcrGap27 = 27'000'000 / 10;       // 100 ms
+// PAT and PMT repeat at least every 100 ms of arrival time, the SIT every
+// second (the multiplexer writes the pair every 94 ms, the SIT with every
+// ninth pair).
+constexpr int64_t kMaxPsiGap27 = 27'000'000 / 10;
+constexpr int64_t kMaxSitGap27 = 27'000'000;
+// An EP map may be coarser than the random-access pictures, but a seek
+// must never land further than this before one (90 kHz).
+constexpr uint64_t kMaxEpSpacing90 = 90000;
+// Bytes of an access unit's start enough to see its picture type.
+constexpr size_t kUnitHead = 512;
 constexpr uint64_t kPcrWrap27 = (uint64_t{1} << 33) * 300;
 constexpr uint64_t kPtsEpMask = ((uint64_t{1} << 33) - 1) & ~uint64_t{0x1FF};  // the bits an EP entry keeps
 // Findings of one kind per clip and PID beyond which only a count is given.
@@ -70,9 +81,48 @@ SPacketRule RuleFor(const StreamCodingInfo& c) {
   return r;
 }
 
+// Whether the access unit starting with `p` is a random-access picture: an
+// IDR or an I picture (H.264 by its access unit delimiter or slice header),
+// an MPEG-2 I picture, a VC-1 entry point.
+bool IsRandomAccess(uint8_t codingType, const uint8_t* p, size_t n) {
+  for (size_t at = FindStartCode(p, 2, n); at < n; at = FindStartCode(p, at + 1, n)) {
+    const size_t body = at + 1;
+    if (body >= n) break;
+    const uint8_t code = p[body];
+    try {
+      if (codingType == 0x1B || codingType == 0x20) {
+        const unsigned type = code & 0x1F;
+        if (type == 5) return true;
+        if (type == 9) {  // primary_pic_type: 0 I, 3 SI, 5 I and SI
+          if (body + 1 >= n) return false;
+          const unsigned pic = p[body + 1] >> 5;
+          return pic == 0 || pic == 3 || pic == 5;
+        }
+        if (type == 1) {
+          CNalReader r(p + body + 1, n - body - 1);
+          r.Ue();  // first_mb_in_slice
+          const uint32_t slice = r.Ue() % 5;
+          return slice == 2 || slice == 4;
+        }
+      } else if (codingType == 0x02) {
+        if (code == 0x00) return body + 2 < n && ((p[body + 2] >> 3) & 7) == 1;
+      } else if (codingType == 0xEA) {
+        if (code == 0x0E) return true;
+        if (code == 0x0D) return false;  // a frame before any entry point
+      }
+    } catch (const std::exception&) {
+      return false;  // a slice header cut short at the end of the head
+    }
+  }
+  return false;
+}
+
+bool IsVideoCoding(uint8_t t) { return t == 0x02 || t == 0x1B || t == 0xEA || t == 0x20; }
+
 // One stream's replay through its buffer model.
 struct SReplay {
   std::unique_ptr<CStdBase> model;
+  bool waiting = false;  // for the first PES start of a new STC sequence
   std::optional<int64_t> decodeTime;  // 27 MHz, of the access unit arriving
   int64_t lastArrival = 0;
 };
@@ -84,13 +134,24 @@ class CClipRules {
     for (const auto& e : ci.cpi.entries)
       for (size_t i = 0; i < e.keyPoints.size(); ++i)
         ep_.emplace(e.keyPoints[i].firstSpn, SEpEntry{e.StreamPid, i, e.keyPoints[i].pts});
-    if (!ci.atcSequences.empty() && !ci.atcSequences[0].stc.empty()) pcrPid_ = ci.atcSequences[0].stc[0].PcrPid;
+    if (!ci.atcSequences.empty() && !ci.atcSequences[0].stc.empty()) {
+      pcrPid_ = ci.atcSequences[0].stc[0].PcrPid;
+      for (size_t i = 1; i < ci.atcSequences[0].stc.size(); ++i)
+        stcStarts_.emplace(ci.atcSequences[0].stc[i].SpnStcStart, ci.atcSequences[0].stc[i].PcrPid);
+    }
+    for (const auto& e : ci.cpi.entries) {
+      auto& pts = epPts_[e.StreamPid];
+      for (const auto& kp : e.keyPoints) pts.insert(kp.pts & kPtsEpMask);
+    }
     // A transport packet's 188 bytes at the recording rate, in 27 MHz ticks.
     if (ci.TsRecordingRate > 0) minAtsDelta_ = static_cast<uint32_t>(uint64_t{188} * 27000000 / ci.TsRecordingRate);
     for (const auto& seq : ci.programInfo.sequences)
       for (const auto& st : seq.streams) {
         SPacketRule rule = RuleFor(st.coding);
+        ruleOf_[st.StreamPID] = rule;
         if (rule.model != SPacketRule::kNone) replay_[st.StreamPID].model = ModelFromRule(rule, true);
+        if (IsVideoCoding(st.coding.StreamCodingType) && epPts_.count(st.StreamPID))
+          heads_[st.StreamPID].codingType = st.coding.StreamCodingType;
       }
     if (!ci.programInfo.sequences.empty()) pmtPid_ = ci.programInfo.sequences[0].ProgramMapPid;
   }
@@ -162,6 +223,23 @@ class CClipRules {
     const uint16_t pid = static_cast<uint16_t>(h.PID);
     ++packets_[pid];
     const bool discontinuity = h.adaptation_field && h.adaptation_field->discontinuity_indicator;
+    if (auto stc = stcStarts_.find(spn); stc != stcStarts_.end()) NewStcSequence(stc->second);
+
+    // PSI cadence, in arrival time, from each table's first packet on (and
+    // not after the arrival clock went back).
+    if (h.payload_unit_start_indicator && !replayOff_ && (pid == kPatPid || pid == pmtPid_ || pid == kSitPid)) {
+      auto [it, first] = lastPsi_.emplace(pid, atsTicks_);
+      if (!first) {
+        const int64_t gap = atsTicks_ - it->second;
+        const int64_t most = pid == kSitPid ? kMaxSitGap27 : kMaxPsiGap27;
+        if (gap > most)
+          Limited("ts.psi-interval", Hex(pid), Spn(spn),
+                  std::string(pid == kPatPid ? "PAT" : pid == kSitPid ? "SIT" : "PMT") + " " +
+                      std::to_string(gap / 27000) + " ms after the previous one (at most " +
+                      std::to_string(most / 27000) + " ms)");
+        it->second = atsTicks_;
+      }
+    }
 
     // Continuity: a payload packet counts on by one; one duplicate may repeat it.
     if (pid != kNullPid && (h.adaptation_field_control & 1)) {
@@ -192,7 +270,12 @@ class CClipRules {
     }
 
     auto rp = replay_.find(pid);
-    if (rp != replay_.end() && stcOffset_ && (h.adaptation_field_control & 1) && !replayOff_) Replay(rp->second, ts, h, hl, spn);
+    if (rp != replay_.end() && stcOffset_ && (h.adaptation_field_control & 1) && !replayOff_) {
+      // After a new STC sequence a stream is followed from its next PES start.
+      if (h.payload_unit_start_indicator) rp->second.waiting = false;
+      if (!rp->second.waiting) Replay(rp->second, ts, h, hl, spn);
+    }
+    if (auto hd = heads_.find(pid); hd != heads_.end() && (h.adaptation_field_control & 1)) Head(hd->second, ts, h, hl, spn);
 
     if (pid == pmtPid_ && h.payload_unit_start_indicator && !pmt_ && hl < kTsPacketSize) {
       PMT_SECTION pmt;
@@ -204,13 +287,73 @@ class CClipRules {
     return true;
   }
 
+  // A new STC sequence: a new system clock, so PCR spacing, the clock the
+  // replay runs on and the streams' models start over.
+  void NewStcSequence(uint16_t pcrPid) {
+    pcrPid_ = pcrPid;
+    lastPcr_.reset();
+    stcOffset_.reset();
+    for (auto& [pid, r] : replay_) {
+      r.model = ModelFromRule(ruleOf_[pid], true);
+      r.decodeTime.reset();
+      r.waiting = true;
+    }
+  }
+
+  // The first bytes of each access unit of a video with an EP map, to find
+  // its random-access pictures.
+  struct SHead {
+    uint8_t codingType = 0;
+    std::vector<uint8_t> bytes;
+    std::optional<uint64_t> pts;
+    uint32_t spn = 0;
+  };
+
+  void Head(SHead& hd, const uint8_t* ts, const TS_PACKET_HEADER& h, size_t hl, uint32_t spn) {
+    size_t from = hl;
+    if (h.payload_unit_start_indicator) {
+      FinishHead(hd);
+      PES_HEADER pes;
+      const size_t n = hl < kTsPacketSize ? Parse(ts + hl, kTsPacketSize - hl, pes) : 0;
+      if (n == 0 || !pes.PTS) return;
+      hd.pts = pes.PTS->value;
+      hd.spn = spn;
+      from = hl + n;
+    }
+    if (!hd.pts || hd.bytes.size() >= kUnitHead || from >= kTsPacketSize) return;
+    hd.bytes.insert(hd.bytes.end(), ts + from, ts + kTsPacketSize);
+  }
+
+  void FinishHead(SHead& hd) {
+    if (hd.pts && IsRandomAccess(hd.codingType, hd.bytes.data(), hd.bytes.size())) {
+      const uint64_t pts = *hd.pts & kPtsEpMask;
+      const std::set<uint64_t>& entries = epPts_[pidOfHead(hd)];
+      // The nearest entry at or before the picture (time stamps as the EP map keeps them).
+      auto it = entries.upper_bound(pts);
+      const bool covered = it != entries.begin() && pts - *std::prev(it) <= kMaxEpSpacing90;
+      if (!covered)
+        Limited("clip.ep-missing", Hex(pidOfHead(hd)), Spn(hd.spn),
+                "a random-access picture of PID " + Hex(pidOfHead(hd)) + " (PTS " + std::to_string(*hd.pts) +
+                    ") has no EP map entry within 1 s before it");
+    }
+    hd.bytes.clear();
+    hd.pts.reset();
+  }
+
+  uint16_t pidOfHead(const SHead& hd) const {
+    for (const auto& [pid, h] : heads_)
+      if (&h == &hd) return pid;
+    return 0;
+  }
+
   // Feeds one packet to its stream's model, as the multiplexer did when it
   // wrote it: a new access unit enters at its PES start, and a packet that
   // arrives before the model has room overflows a buffer.
   void Replay(SReplay& r, const uint8_t* ts, const TS_PACKET_HEADER& h, size_t hl, uint32_t spn) {
     const int64_t t = atsTicks_ + *stcOffset_;
     int32_t payload = static_cast<int32_t>(kTsPacketSize - hl);
-    const std::string pid = Hex(static_cast<unsigned>(h.PID));
+    // Formatted only for a finding: this runs for every packet.
+    const auto pid = static_cast<uint16_t>(h.PID);
     if (h.payload_unit_start_indicator) {
       EndUnit(r, pid, spn);
       PES_HEADER pes;
@@ -225,17 +368,17 @@ class CClipRules {
     }
     const int64_t next = r.model->GetNextTime();
     if (t < next)
-      Limited("tstd.overflow", pid, Spn(spn),
-              "PID " + pid + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
+      Limited("tstd.overflow", Hex(pid), Spn(spn),
+              "PID " + Hex(pid) + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
     r.model->DeliverPacket(SPacketArrival{t, payload});
     r.lastArrival = t;
   }
 
   // An access unit whose last byte arrives after its decode time underflows.
-  void EndUnit(SReplay& r, const std::string& pid, uint32_t spn) {
+  void EndUnit(SReplay& r, uint16_t pid, uint32_t spn) {
     if (r.decodeTime && r.lastArrival > *r.decodeTime)
-      Limited("tstd.underflow", pid, Spn(spn),
-              "PID " + pid + ": the access unit decoded at " + Ms(*r.decodeTime) + " arrives until " + Ms(r.lastArrival));
+      Limited("tstd.underflow", Hex(pid), Spn(spn),
+              "PID " + Hex(pid) + ": the access unit decoded at " + Ms(*r.decodeTime) + " arrives until " + Ms(r.lastArrival));
     r.decodeTime.reset();
   }
 
@@ -262,8 +405,10 @@ class CClipRules {
   }
 
   void Finish() {
+    if (!stopped_)
+      for (auto& [pid, hd] : heads_) FinishHead(hd);
     if (!replayOff_ && !stopped_)
-      for (auto& [pid, r] : replay_) EndUnit(r, Hex(pid), walked_);
+      for (auto& [pid, r] : replay_) EndUnit(r, pid, walked_);
     const uint32_t count = walked_;
     // What a walk that stopped early did not see is not held against the clip.
     const bool whole = !stopped_ && !packets_.empty();
@@ -312,6 +457,11 @@ class CClipRules {
   int64_t atsTicks_ = 0;  // arrival time, unwrapped
   std::optional<int64_t> stcOffset_;
   std::map<uint16_t, SReplay> replay_;
+  std::map<uint16_t, SPacketRule> ruleOf_;
+  std::map<uint32_t, uint16_t> stcStarts_;  // source packet of each later STC sequence -> its PCR PID
+  std::map<uint16_t, std::set<uint64_t>> epPts_;  // EP map times by PID
+  std::map<uint16_t, SHead> heads_;
+  std::map<uint16_t, int64_t> lastPsi_;  // arrival time of each table's last start
   bool replayOff_ = false;
   std::map<uint16_t, uint8_t> cc_;
   std::map<uint16_t, uint64_t> packets_;

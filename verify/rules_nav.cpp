@@ -4,13 +4,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
-#include <exception>
 
 #include "bdnav/navcmd.h"
-#include "graphics/composition.h"
-#include "graphics/segments.h"
 #include "verify/check_context.h"
-#include "verify/clip_walk.h"
 
 namespace zv::check {
 
@@ -31,12 +27,6 @@ const STREAM_INFO* FindStream(const ClipInformationFile& ci, uint16_t pid) {
       if (s.StreamPID == pid) return &s;
   return nullptr;
 }
-
-// One button of a menu, with where it is for the report.
-struct SMenuButton {
-  std::string where;  // "page 0 button 3"
-  CNavCmds commands;
-};
 
 class CNavRules {
  public:
@@ -154,26 +144,6 @@ class CNavRules {
                    std::to_string(stc.PresentationStartTime) + " to " + std::to_string(stc.PresentationEndTime) + ")");
   }
 
-  // The clip and PID an STN entry refers to; false when its reference is broken.
-  bool EntryTarget(const PlaylistFile& pl, const PLAY_ITEM& pi, const SStreamEntryRef& e, std::string& clip,
-                   uint16_t& pid) const {
-    if (e.type == 1 || e.type == 3) {
-      clip = pi.ClipName;
-      pid = e.RefToStreamPidOfMainClip;
-      return true;
-    }
-    if (e.RefToSubPathId >= pl.subPaths.size() || pl.subPaths[e.RefToSubPathId].items.empty()) return false;
-    const SUB_PLAY_ITEM& it = pl.subPaths[e.RefToSubPathId].items[0];
-    if (e.RefToSubClipEntryId == 0) {
-      clip = it.ClipName;
-    } else {
-      if (!it.multiClip || e.RefToSubClipEntryId > it.multiClip->entries.size()) return false;
-      clip = it.multiClip->entries[e.RefToSubClipEntryId - 1].ClipName;
-    }
-    pid = e.RefToStreamPidOfSubClip;
-    return true;
-  }
-
   void CheckStn(const PlaylistFile& pl, const PLAY_ITEM& pi, const std::string& file, const std::string& where) {
     auto each = [&](const char* kind, const auto& entries) {
       for (size_t k = 0; k < entries.size(); ++k) {
@@ -244,51 +214,12 @@ class CNavRules {
     return found;
   }
 
-  // The buttons of the interactive-graphics stream `pid` of `clip`, read
-  // once with the graphics readers.
-  const std::vector<SMenuButton>& Menu(const std::string& clip, uint16_t pid) {
-    const std::string key = clip + "/" + std::to_string(pid);
-    auto it = menus_.find(key);
-    if (it != menus_.end()) return it->second;
-    std::vector<SMenuButton>& buttons = menus_[key];
-    std::vector<uint8_t> segments;
-    std::string error;
-    const std::string rel = StreamPath(clip);
-    if (!JoinPesPayloads(d_.Path(rel), pid, segments, error)) {
-      out_.Add("menu.parse", rel, "PID " + Hex(pid), error);
-      return buttons;
-    }
-    CMemoryInput in(segments.data(), segments.size());
-    for (int ds = 0;; ++ds) {
-      CDsData data;
-      const int r = ReadDisplaySet(in, data, false, error);
-      if (r == kDsEndOfFile) break;
-      if (r != kDsOk) {
-        out_.Add("menu.parse", rel, "PID " + Hex(pid) + " display set " + std::to_string(ds), error);
-        break;
-      }
-      if (data.m_ics.empty()) continue;
-      try {
-        const std::vector<uint8_t> bytes = data.Composition();
-        const SInteractiveComposition ic = ParseComposition(bytes.data(), bytes.size());
-        for (const auto& page : ic.pages)
-          for (const auto& bog : page.bogs)
-            for (const auto& b : bog.buttons) {
-              SMenuButton mb;
-              mb.where = "PID " + Hex(pid) + " display set " + std::to_string(ds) + " page " + std::to_string(page.id) +
-                         " button " + std::to_string(b.id);
-              for (const auto& raw : b.commands) {
-                CNavCmd c;
-                c.bytes = raw;
-                mb.commands.Add(c);
-              }
-              buttons.push_back(std::move(mb));
-            }
-      } catch (const std::exception& e) {
-        out_.Add("menu.parse", rel, "PID " + Hex(pid) + " display set " + std::to_string(ds), e.what());
-      }
-    }
-    return buttons;
+  // The buttons the menu rules read from the interactive-graphics stream
+  // `pid` of `clip`.
+  const std::vector<SMenuButton>& Menu(const std::string& clip, uint16_t pid) const {
+    static const std::vector<SMenuButton> kNone;
+    auto it = d_.menus.find(MenuKey(clip, pid));
+    return it == d_.menus.end() ? kNone : it->second;
   }
 
   void CheckTargets(const CNavCmds& cmds, const std::string& file, const std::string& where, const PlaylistFile* current) {
@@ -408,10 +339,27 @@ class CNavRules {
 
   const SDisc& d_;
   CFindings& out_;
-  std::map<std::string, std::vector<SMenuButton>> menus_;
 };
 
 }  // namespace
+
+bool EntryTarget(const PlaylistFile& pl, const PLAY_ITEM& pi, const SStreamEntryRef& e, std::string& clip, uint16_t& pid) {
+  if (e.type == 1 || e.type == 3) {
+    clip = pi.ClipName;
+    pid = e.RefToStreamPidOfMainClip;
+    return true;
+  }
+  if (e.RefToSubPathId >= pl.subPaths.size() || pl.subPaths[e.RefToSubPathId].items.empty()) return false;
+  const SUB_PLAY_ITEM& it = pl.subPaths[e.RefToSubPathId].items[0];
+  if (e.RefToSubClipEntryId == 0) {
+    clip = it.ClipName;
+  } else {
+    if (!it.multiClip || e.RefToSubClipEntryId > it.multiClip->entries.size()) return false;
+    clip = it.multiClip->entries[e.RefToSubClipEntryId - 1].ClipName;
+  }
+  pid = e.RefToStreamPidOfSubClip;
+  return true;
+}
 
 void CheckNavigation(const SDisc& disc, CFindings& out) { CNavRules(disc, out).Run(); }
 

@@ -11,9 +11,16 @@
 #include <regex>
 #include <set>
 
+#include <cstdlib>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "bdnav/index_bdmv.h"
 #include "bdnav/movie_objects.h"
 #include "bdnav/playlist_file.h"
+#include "graphics/composition.h"
 #include "mux/clip_info.h"
 #include "support/test_support.h"
 #include "verify/check.h"
@@ -135,6 +142,8 @@ class Check : public ::testing::Test {
     demoDir_ = std::make_unique<TempDir>();
     const RunResult demo = Zv({"demo", demoDir_->Path()});
     ASSERT_EQ(demo.status, 0) << demo.err;
+    // The build checked its own navigation and menus.
+    ASSERT_NE(demo.err.find("]: Checked navigation and menus: 0 errors, 0 warnings\n"), std::string::npos) << demo.err;
   }
   static void TearDownTestSuite() { demoDir_.reset(); }
 
@@ -490,6 +499,9 @@ TEST_F(Check, ProjectBuiltDiscChecksClean) {
   for (const auto& step : steps) {
     const RunResult r = Zv(step);
     ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+    if (step[0] == "build") {
+      EXPECT_NE(r.err.find("Checked navigation and menus: 0 errors, 0 warnings"), std::string::npos) << r.err;
+    }
   }
   const RunResult r = Zv({"check", dir_ / "out/Zelvane/DISC"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -540,3 +552,370 @@ TEST_F(Check, BufferReplayFindsOverflowAndUnderflow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bytes of one PID's TS payloads joined in order, with the file
+// offset of each, so that an edit of the joined bytes goes back in place.
+struct PidBytes {
+  std::vector<uint8_t> bytes;
+  std::vector<size_t> at;
+};
+PidBytes JoinPid(const std::vector<uint8_t>& clip, uint16_t pid) {
+  PidBytes j;
+  for (size_t p = 0; p + 192 <= clip.size(); p += 192) {
+    const uint8_t* ts = clip.data() + p + 4;
+    if (PidOf(clip.data() + p) != pid || !(ts[3] & 0x10)) continue;
+    const size_t h = 4 + ((ts[3] & 0x20) ? 1 + ts[4] : 0);
+    for (size_t k = h; k < 188; ++k) {
+      j.bytes.push_back(ts[k]);
+      j.at.push_back(p + 4 + k);
+    }
+  }
+  return j;
+}
+
+// Lets `edit` change the interactive composition of the first display set
+// of a menu clip and writes it back in place (an edit must keep its size).
+void EditMenu(const std::string& disc, const std::string& clip, const std::function<void(zv::SInteractiveComposition&)>& edit) {
+  const std::string path = disc + "/BDMV/STREAM/" + clip + ".m2ts";
+  auto bytes = ReadBytes(path);
+  PidBytes j = JoinPid(bytes, 0x1400);
+  // The first PES packet carries the ICS: PES header, then segment type,
+  // length, video, composition and sequence descriptors, then the
+  // composition with its 24-bit length.
+  ASSERT_GT(j.bytes.size(), 32u);
+  const size_t seg = 9 + j.bytes[8];
+  ASSERT_EQ(j.bytes[seg], 0x18) << "no ICS first";
+  ASSERT_EQ(j.bytes[seg + 3 + 8] & 0xC0, 0xC0) << "an ICS in more than one fragment";
+  const size_t start = seg + 3 + 9;
+  const size_t len = 3 + (size_t{j.bytes[start]} << 16 | j.bytes[start + 1] << 8 | j.bytes[start + 2]);
+  zv::SInteractiveComposition ic = zv::ParseComposition(j.bytes.data() + start, len);
+  edit(ic);
+  const std::vector<uint8_t> out = zv::WriteComposition(ic);
+  ASSERT_EQ(out.size(), len);
+  for (size_t k = 0; k < len; ++k) bytes[j.at[start + k]] = out[k];
+  WriteBytes(path, bytes);
+}
+
+zv::SButton& ButtonOf(zv::SInteractiveComposition& ic, size_t page, uint16_t id) {
+  for (auto& bog : ic.pages.at(page).bogs)
+    for (auto& b : bog.buttons)
+      if (b.id == id) return b;
+  throw std::runtime_error("no button " + std::to_string(id));
+}
+
+// The top menu's clip: four pages, the second with four buttons in a
+// column (0 to 3, up and down in a ring) and the build's entry button.
+const char* const kTopMenu = "00002";
+
+}  // namespace
+
+TEST_F(Check, MenuFaultsEachUnderTheirRule) {
+  RunCases({
+      {"a button whose neighbour does not exist", [](const std::string& d) {
+         EditMenu(d, kTopMenu, [](zv::SInteractiveComposition& ic) { ButtonOf(ic, 1, 0).left = 42; });
+       },
+       {{"menu.button-ref", "BDMV/STREAM/00002.m2ts"}}, 2},
+      {"a page whose default button does not exist", [](const std::string& d) {
+         EditMenu(d, kTopMenu, [](zv::SInteractiveComposition& ic) { ic.pages.at(2).defaultActivatedButtonId = 17; });
+       },
+       {{"menu.button-ref", "BDMV/STREAM/00002.m2ts"}}, 2},
+      {"a button nothing leads to", [](const std::string& d) {
+         EditMenu(d, kTopMenu, [](zv::SInteractiveComposition& ic) {
+           ButtonOf(ic, 1, 2).down = 2;
+           ButtonOf(ic, 1, 0).up = 0;
+         });
+       },
+       {{"menu.unreachable", "BDMV/STREAM/00002.m2ts"}}, 1},
+      {"a button drawn with an object that does not exist", [](const std::string& d) {
+         EditMenu(d, kTopMenu, [](zv::SInteractiveComposition& ic) {
+           auto& s = ButtonOf(ic, 1, 1).selected;
+           s.startObjectId = s.endObjectId = 900;
+         });
+       },
+       {{"menu.object-ref", "BDMV/STREAM/00002.m2ts"}}, 2},
+      {"a page with a palette that does not exist", [](const std::string& d) {
+         EditMenu(d, kTopMenu, [](zv::SInteractiveComposition& ic) { ic.pages.at(1).paletteIdRef = 200; });
+       },
+       {{"menu.object-ref", "BDMV/STREAM/00002.m2ts"}}, 2},
+      // Object 0 made 4096 x 4096 pixels: beyond the decoded-object buffer,
+      // and far longer to decode than its time stamps allow.
+      {"an object too large for the decoder", [](const std::string& d) {
+         const std::string path = d + "/BDMV/STREAM/00002.m2ts";
+         auto bytes = ReadBytes(path);
+         PidBytes j = JoinPid(bytes, 0x1400);
+         bool done = false;
+         for (size_t k = 0; k + 20 < j.bytes.size() && !done; ++k) {
+           // A PES start, then an ODS of object 0 that is its first fragment.
+           if (j.bytes[k] != 0 || j.bytes[k + 1] != 0 || j.bytes[k + 2] != 1 || j.bytes[k + 3] != 0xBD) continue;
+           const size_t seg = k + 9 + j.bytes[k + 8];
+           if (j.bytes[seg] != 0x15 || j.bytes[seg + 3] != 0 || j.bytes[seg + 4] != 0 || !(j.bytes[seg + 6] & 0x80)) continue;
+           // Object id and version, sequence flags, data length, then width and height.
+           const size_t w = seg + 3 + 4 + 3;
+           for (size_t q = 0; q < 4; ++q) bytes[j.at[w + q]] = q % 2 ? 0x00 : 0x10;
+           done = true;
+         }
+         ASSERT_TRUE(done);
+         WriteBytes(path, bytes);
+       },
+       {{"menu.decoder", "BDMV/STREAM/00002.m2ts"}, {"menu.decode-time", "BDMV/STREAM/00002.m2ts"}}, 2},
+  });
+}
+
+// The build checks the navigation and menus it wrote and logs what it
+// finds: a menu whose second button no arrow key reaches builds, with the
+// finding in the log, and `check` agrees.
+TEST_F(Check, TheBuildLogsItsOwnCheck) {
+  const std::string pictures = std::string(ZV_TEST_DATA) + "/../../demo/media/menu/play_n.png";
+  std::string buttons;
+  for (const char* b : {"Play\" x=\"100\" y=\"100", "More\" x=\"100\" y=\"400"})
+    buttons += std::string("<ButtonOverlapGroup><Button name=\"") + b + "\"><Normal path=\"" + pictures +
+               "\"/><Selected path=\"" + pictures + "\"/></Button></ButtonOverlapGroup>";
+  zvtest::WriteText(dir_ / "menu.xml", "<HDMVExport><InteractiveGraphic width=\"1920\" height=\"1080\"><DisplaySet>"
+                                       "<Page name=\"Main\">" + buttons + "</Page></DisplaySet></InteractiveGraphic></HDMVExport>");
+  const std::string p = dir_ / "disc.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir_.Path());
+  const std::vector<std::vector<std::string>> steps = {
+      {"new", p},
+      {"source", "add", p, "Movie#1/Clip#1", video},
+      {"source", "add", p, "Top Menu/Background AV", video},
+      {"menu", "import", p, "Top Menu/IG#1", dir_ / "menu.xml"},
+      {"set", p, "Top Menu/IG#1/Epoch#1/DisplaySet#1/Main/Bog#1/Play", "up=Play", "down=Play"}};
+  for (const auto& step : steps) {
+    const RunResult r = Zv(step);
+    ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+  }
+  const RunResult build = Zv({"build", p, dir_ / "out", "--yes"});
+  ASSERT_EQ(build.status, 0) << build.err;
+  EXPECT_NE(build.err.find("\n  warning: BDMV/STREAM/00001.m2ts (PID 0x1400 display set 0 page 1 button 1) [menu.unreachable] "),
+            std::string::npos)
+      << build.err;
+  EXPECT_NE(build.err.find("]: Checked navigation and menus: 0 errors, 1 warnings\n"), std::string::npos) << build.err;
+  const RunResult r = Zv({"check", dir_ / "out/Zelvane/DISC"});
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(Findings(r.out), (FindingSet{{"menu.unreachable", "BDMV/STREAM/00001.m2ts"}})) << r.out;
+}
+
+namespace {
+
+// Runs zelvane with stdin from /dev/null and sends `sig` once a stderr
+// line equals `line`; `sent` says whether it did.
+RunResult SignalAt(const std::vector<std::string>& args, const std::string& line, int sig, bool& sent) {
+  RunResult r;
+  int err[2];
+  if (pipe(err) != 0) return r;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(err[1], 2);
+    close(err[0]);
+    close(err[1]);
+    std::vector<std::string> all = {ZV_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(err[1]);
+  char buf[4096];
+  std::string current;
+  for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;)
+    for (ssize_t i = 0; i < n; ++i) {
+      r.err += buf[i];
+      if (buf[i] != '\n') {
+        current += buf[i];
+        continue;
+      }
+      if (!sent && current == line) sent = kill(pid, sig) == 0;
+      current.clear();
+    }
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+}  // namespace
+
+// A check stopped by a signal prints no report and exits with its own
+// status, which no finished check has.
+TEST_F(Check, ACancelledCheckHasItsOwnStatus) {
+  bool sent = false;
+  const RunResult r = SignalAt({"check", disc_}, "checking BDMV/STREAM/00000.m2ts", SIGTERM, sent);
+  ASSERT_TRUE(sent) << r.err;
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("zelvane check: cancelled\n"), std::string::npos) << r.err;
+}
+
+namespace {
+
+// Reads and writes the 33-bit time stamp of five PES header bytes, keeping
+// the prefix and marker bits.
+int64_t GetStamp(const uint8_t* p) {
+  return int64_t{(p[0] >> 1) & 7} << 30 | int64_t{p[1]} << 22 | int64_t{p[2] >> 1} << 15 | int64_t{p[3]} << 7 | p[4] >> 1;
+}
+void SetStamp(uint8_t* p, int64_t v) {
+  p[0] = static_cast<uint8_t>((p[0] & 0xF1) | ((v >> 29) & 0x0E));
+  p[1] = static_cast<uint8_t>(v >> 22);
+  p[2] = static_cast<uint8_t>(((v >> 14) & 0xFE) | 1);
+  p[3] = static_cast<uint8_t>(v >> 7);
+  p[4] = static_cast<uint8_t>(((v << 1) & 0xFE) | 1);
+}
+
+}  // namespace
+
+// The PSI cadence, EP map completeness and clips of two STC sequences.
+TEST_F(Check, PsiCadenceEpCompletenessAndStcSequences) {
+  RunCases({
+      {"EP map entries of three pictures taken out", [](const std::string& d) {
+         EditClipInfo(d, kMovie, [](zv::ClipInformationFile& ci) {
+           auto& kp = ci.cpi.entries.at(0).keyPoints;
+           ASSERT_GT(kp.size(), 7u);
+           kp.erase(kp.begin() + 3, kp.begin() + 6);
+         });
+       },
+       {{"clip.ep-missing", "BDMV/STREAM/00003.m2ts"}, {"clip.ep-missing", "BDMV/STREAM/00003.m2ts"},
+        {"clip.ep-missing", "BDMV/STREAM/00003.m2ts"}}, 2},
+      // One PAT becomes a null packet; the later ones count on without a gap.
+      {"a PAT left out", [](const std::string& d) {
+         int seen = 0;
+         EditPackets(d, kMovie, [&](uint8_t* sp, size_t) {
+           if (PidOf(sp) != 0) return true;
+           if (++seen == 10) {
+             sp[5] = 0x1F;
+             sp[6] = 0xFF;
+           } else if (seen > 10) {
+             sp[7] = static_cast<uint8_t>((sp[7] & 0xF0) | ((sp[7] - 1) & 0x0F));
+           }
+           return true;
+         });
+       },
+       {{"ts.psi-interval", "BDMV/STREAM/00003.m2ts"}}, 2},
+  });
+
+  // From the fifth EP map entry on, every clock and time stamp moves about
+  // an hour on (whole units of the EP map's times), and the clip
+  // information says a second STC sequence starts there: a clip made of
+  // two, which checks clean.
+  fs::remove_all(disc_);
+  fs::copy(Demo(), disc_, fs::copy_options::recursive);
+  constexpr int64_t kHour = 512 * 632813;
+  uint32_t from = 0;
+  EditClipInfo(disc_, kMovie, [&](zv::ClipInformationFile& ci) {
+    for (auto& e : ci.cpi.entries) {
+      ASSERT_GT(e.keyPoints.size(), 5u);
+      if (from == 0) from = e.keyPoints[4].firstSpn;
+      for (auto& kp : e.keyPoints)
+        if (kp.firstSpn >= from) kp.pts += kHour;
+    }
+    auto& stc = ci.atcSequences.at(0).stc;
+    ASSERT_EQ(stc.size(), 1u);
+    zv::STC_INFO second = stc[0];
+    second.SpnStcStart = from;
+    second.PresentationStartTime += kHour / 2;
+    second.PresentationEndTime += kHour / 2;
+    stc.push_back(second);
+  });
+  EditPackets(disc_, kMovie, [&](uint8_t* sp, size_t spn) {
+    if (spn < from) return true;
+    if (HasPcr(sp)) SetPcrBase(sp, PcrBase(sp) + kHour);
+    uint8_t* ts = sp + 4;
+    if (!(ts[1] & 0x40) || !(ts[3] & 0x10) || PidOf(sp) < 0x1000) return true;
+    uint8_t* pes = ts + 4 + ((ts[3] & 0x20) ? 1 + ts[4] : 0);
+    if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1) return true;
+    if (pes[7] & 0x80) SetStamp(pes + 9, GetStamp(pes + 9) + kHour);
+    if (pes[7] & 0x40) SetStamp(pes + 14, GetStamp(pes + 14) + kHour);
+    return true;
+  });
+  const RunResult two = CheckDisc();
+  EXPECT_EQ(two.status, 0) << two.out;
+  EXPECT_TRUE(Findings(two.out).empty()) << two.out;
+}
+
+// An image written by `zelvane image` checks like its folder, through a
+// scratch folder that is gone afterwards; a damaged image is a finding
+// naming it, and a break inside the image is found as in the folder.
+TEST_F(Check, ImageFilesAreCheckedLikeTheirFolder) {
+  const std::string tmp = dir_ / "tmp";
+  fs::create_directories(tmp);
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  const std::string iso = dir_ / "disc.iso";
+  ASSERT_EQ(Zv({"image", disc_, iso, "--yes"}).status, 0);
+  RunResult r = Zv({"check", iso});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find(iso + ": 0 errors, 0 warnings, 0 notes\n"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_empty(tmp));
+
+  // A playlist naming a missing clip, inside the image.
+  EditPlaylist(disc_, "00002", [](zv::PlaylistFile& pl) { pl.playItems[0].ClipName = "00042"; });
+  const std::string broken = dir_ / "broken.iso";
+  ASSERT_EQ(Zv({"image", disc_, broken, "--yes"}).status, 0);
+  r = Zv({"check", broken});
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(Findings(r.out), (FindingSet{{"nav.clip", "BDMV/PLAYLIST/00002.mpls"}})) << r.out;
+
+  // The anchor overwritten; the image cut in half.
+  auto bytes = ReadBytes(iso);
+  auto anchor = bytes;
+  anchor[256 * 2048 + 4] ^= 0xFF;
+  WriteBytes(dir_ / "anchor.iso", anchor);
+  bytes.resize(bytes.size() / 2);
+  WriteBytes(dir_ / "half.iso", bytes);
+  for (const char* name : {"anchor.iso", "half.iso"}) {
+    r = Zv({"check", dir_ / name});
+    EXPECT_EQ(r.status, 2) << name << "\n" << r.out << r.err;
+    EXPECT_EQ(Findings(r.out), (FindingSet{{"files.image", name}})) << r.out;
+    EXPECT_NE(r.out.find("is not a readable UDF image: "), std::string::npos) << r.out;
+  }
+  EXPECT_TRUE(fs::is_empty(tmp));
+  ::unsetenv("TMPDIR");
+}
+
+// Subtitles are read and checked like menus: a disc with rendered
+// subtitles checks clean, and a composition naming an object its epoch
+// does not define is reported under its rule alone.
+TEST_F(Check, SubtitleStreamsAreChecked) {
+  zvtest::WriteText(dir_ / "s.srt", "1\n00:00:00,200 --> 00:00:01,500\nHello there\n\n2\n00:00:01,600 --> 00:00:02,800\nAgain\n");
+  const std::string p = dir_ / "disc.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir_.Path());
+  const std::vector<std::vector<std::string>> steps = {
+      {"subtitles", "render", dir_ / "s.srt", dir_ / "s.sup", "--video", "1920x1080@23.976"},
+      {"new", p},
+      {"source", "add", p, "Movie#1/Clip#1", video, dir_ / "s.sup"},
+      {"build", p, dir_ / "out", "--yes"}};
+  for (const auto& step : steps) {
+    const RunResult r = Zv(step);
+    ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+  }
+  const std::string disc = dir_ / "out/Zelvane/DISC";
+  RunResult r = Zv({"check", disc});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+
+  // The first PCS that shows an object: its object id becomes 0x0777.
+  const std::string path = disc + "/BDMV/STREAM/00000.m2ts";
+  auto bytes = ReadBytes(path);
+  PidBytes j = JoinPid(bytes, 0x1200);
+  bool done = false;
+  for (size_t k = 0; k + 32 < j.bytes.size() && !done; ++k) {
+    if (j.bytes[k] != 0 || j.bytes[k + 1] != 0 || j.bytes[k + 2] != 1 || j.bytes[k + 3] != 0xBD) continue;
+    const size_t seg = k + 9 + j.bytes[k + 8];
+    // Segment header, video descriptor, composition descriptor, palette
+    // update flag and id, the number of objects, then the first object id.
+    if (j.bytes[seg] != 0x16 || j.bytes[seg + 3 + 10] == 0) continue;
+    bytes[j.at[seg + 3 + 11]] = 0x07;
+    bytes[j.at[seg + 3 + 12]] = 0x77;
+    done = true;
+  }
+  ASSERT_TRUE(done);
+  WriteBytes(path, bytes);
+  r = Zv({"check", disc});
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(Findings(r.out), (FindingSet{{"menu.object-ref", "BDMV/STREAM/00000.m2ts"}})) << r.out;
+}
