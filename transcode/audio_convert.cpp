@@ -538,6 +538,9 @@ int ConvertAudio(const std::string& path, int streamIndex, const SAudioTarget& t
       return kOk;
     }
   }
+  progress.Action("Converting \"" + FileNameOf(path) + "\" to " +
+                  (target.kind == SAudioTarget::kLpcm ? "LPCM " + std::to_string(conv->LpcmBits()) + "-bit 48 kHz"
+                                                      : "AC-3 " + std::to_string(conv->BitRate() / 1000) + " kbit/s"));
   std::string writeError;
   for (const std::string& place : places) {
     RemoveDeadTempsBeside(place);

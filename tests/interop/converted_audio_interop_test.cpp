@@ -89,6 +89,9 @@ class ConvertedAudioDisc : public ::testing::Test {
     const std::vector<uint8_t> before = zvtest::ReadBytes(p);
     refused_ = Zelvane({"source", "add", p, "Movie#1/Clip#1", d + "/voice.opus"});
     if (zvtest::ReadBytes(p) != before) return "the refused file changed the project";
+    fs::copy_file(zvtest::DataPath("fail_44k.ac3"), d + "/fail_44k.ac3");
+    refused44k_ = Zelvane({"source", "add", p, "Movie#1/Clip#1", d + "/fail_44k.ac3"});
+    if (zvtest::ReadBytes(p) != before) return "the refused AC-3 changed the project";
     const zvtest::RunResult build = Zelvane({"build", p, d + "/out", "--yes"});
     if (build.status != 0) return "zelvane build failed:\n" + build.err;
     disc_ = d + "/out/Zelvane/DISC";
@@ -99,11 +102,11 @@ class ConvertedAudioDisc : public ::testing::Test {
 
   static std::unique_ptr<zvtest::TempDir> dir_;
   static std::string error_, disc_, clip_;
-  static zvtest::RunResult refused_;
+  static zvtest::RunResult refused_, refused44k_;
 };
 std::unique_ptr<zvtest::TempDir> ConvertedAudioDisc::dir_;
 std::string ConvertedAudioDisc::error_, ConvertedAudioDisc::disc_, ConvertedAudioDisc::clip_;
-zvtest::RunResult ConvertedAudioDisc::refused_;
+zvtest::RunResult ConvertedAudioDisc::refused_, ConvertedAudioDisc::refused44k_;
 
 TEST_F(ConvertedAudioDisc, LibblurayListsTheConvertedTracks) {
   const zvtest::RunResult info = zvtest::Run({ZV_BDCLIENT, "info", disc_});
@@ -145,6 +148,14 @@ TEST_F(ConvertedAudioDisc, AudioWithoutTheOptionIsRefusedWithTheWayOut) {
             std::string::npos)
       << refused_.err;
   EXPECT_FALSE(fs::exists(dir_->Path() + "/voice.opus.a0.ac3-448.ac3"));
+  // A file our own analysis reads and refuses gets the way out beside its
+  // reason.
+  EXPECT_EQ(refused44k_.status, 2);
+  EXPECT_NE(refused44k_.err.find("Wrong sample rate!"), std::string::npos) << refused44k_.err;
+  EXPECT_NE(refused44k_.err.find("AC-3 at 44100 Hz is not a disc format (a disc takes AC-3 at 48 kHz); add it with "
+                                 "--convert-audio ac3[:BITRATE] or --convert-audio lpcm to convert it"),
+            std::string::npos)
+      << refused44k_.err;
 }
 
 }  // namespace
