@@ -413,6 +413,7 @@ int CConversion::Run(File& out, std::string& error) {
   if (!pkt || !frame) return Fail(error, av::ErrorText(AVERROR(ENOMEM)));
   progress_.Value(0);
   int lastPercent = -1;
+  uint32_t packets = 0;
   bool flushing = false;
   while (!flushing) {
     int err = av_read_frame(in_.get(), pkt.get());
@@ -426,12 +427,13 @@ int CConversion::Run(File& out, std::string& error) {
         av_packet_unref(pkt.get());
         continue;
       }
-      if (total > 0 && pkt->pts != AV_NOPTS_VALUE) {
-        const int percent = static_cast<int>(std::clamp<int64_t>((pkt->pts - start) * 100 / total, 0, 100));
-        if (percent != lastPercent) {
-          lastPercent = percent;
-          if (!progress_.Value(percent)) return kCancelled;
-        }
+      int percent = std::max(lastPercent, 0);
+      if (total > 0 && pkt->pts != AV_NOPTS_VALUE)
+        percent = static_cast<int>(std::clamp<int64_t>((pkt->pts - start) * 100 / total, 0, 100));
+      // A stream of unknown length still hears a cancel now and then.
+      if (percent != lastPercent || ++packets % 256 == 0) {
+        lastPercent = percent;
+        if (!progress_.Value(percent)) return kCancelled;
       }
       err = avcodec_send_packet(dec_.get(), pkt.get());
       av_packet_unref(pkt.get());
