@@ -251,6 +251,8 @@ class CConversion {
   int lpcmBits_ = 0;
   int mixChannels_ = 0;
   AVSampleFormat mixFormat_ = AV_SAMPLE_FMT_NONE;
+  int inRate_ = 0, inFormat_ = AV_SAMPLE_FMT_NONE;
+  uint64_t srcMask_ = 0;
   std::vector<uint8_t> mixed_, bytes_;
   std::vector<int> slots_;  // output channel -> mixed channel, -1 silent
   uint64_t dataSize_ = 0;
@@ -274,6 +276,8 @@ int CConversion::Open(std::string& error) {
   const int channels = dec_->ch_layout.nb_channels;
   if (channels <= 0 || dec_->sample_rate <= 0) return Fail(error, "the stream gives no channel count or sample rate");
   const uint64_t src = SpeakerMask(dec_->ch_layout);
+  if (src == 0 || PopCount(src) != static_cast<unsigned>(channels))
+    return Fail(error, "its " + std::to_string(channels) + " channels have no speaker layout to convert from");
 
   if (target_.kind == SAudioTarget::kLpcm) {
     plan_ = PlanLpcm(src, channels);
@@ -300,15 +304,7 @@ int CConversion::Open(std::string& error) {
   }
   mixChannels_ = static_cast<int>(PopCount(plan_.mixMask));
 
-  AVChannelLayout inLayout{}, mixLayout{};
-  av_channel_layout_from_mask(&inLayout, src);
-  av_channel_layout_from_mask(&mixLayout, plan_.mixMask);
-  SwrContext* s = nullptr;
-  err = swr_alloc_set_opts2(&s, &mixLayout, mixFormat_, kDiscRate, &inLayout, dec_->sample_fmt, dec_->sample_rate, 0,
-                            nullptr);
-  swr_.reset(s);
-  if (err >= 0) err = swr_init(swr_.get());
-  if (err < 0) return Fail(error, "cannot resample it: " + av::ErrorText(err));
+  srcMask_ = src;
 
   // Output channels in WAV order (ascending speaker bits) and where each
   // comes from in the mixed layout.
@@ -378,6 +374,27 @@ int CConversion::DrainFifo(bool last, File& out, std::string& error) {
 }
 
 int CConversion::Decoded(const AVFrame* frame, File& out, std::string& error) {
+  // Set up for what the decoder really delivers; the resampler then reads
+  // the planes of that format, so a change midway is refused.
+  if (frame && !swr_) {
+    if (frame->ch_layout.nb_channels != static_cast<int>(PopCount(srcMask_)))
+      return Fail(error, "it decodes to another channel count than its header gives");
+    AVChannelLayout inLayout{}, mixLayout{};
+    av_channel_layout_from_mask(&inLayout, srcMask_);
+    av_channel_layout_from_mask(&mixLayout, plan_.mixMask);
+    SwrContext* s = nullptr;
+    int err = swr_alloc_set_opts2(&s, &mixLayout, mixFormat_, kDiscRate, &inLayout,
+                                  static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+    swr_.reset(s);
+    if (err >= 0) err = swr_init(swr_.get());
+    if (err < 0) return Fail(error, "cannot resample it: " + av::ErrorText(err));
+    inRate_ = frame->sample_rate;
+    inFormat_ = frame->format;
+  }
+  if (!swr_) return kOk;  // flushing a stream that gave no samples
+  if (frame && (frame->ch_layout.nb_channels != static_cast<int>(PopCount(srcMask_)) || frame->sample_rate != inRate_ ||
+                frame->format != inFormat_))
+    return Fail(error, "its channel count, sample rate or sample format changes midway");
   const int inSamples = frame ? frame->nb_samples : 0;
   const int capacity = swr_get_out_samples(swr_.get(), inSamples);
   if (capacity < 0) return Fail(error, av::ErrorText(capacity));
@@ -568,9 +585,11 @@ int ConvertAudio(const std::string& path, int streamIndex, const SAudioTarget& t
       }
     }
     rc = conv->Run(file, error);
+    bool writeFailed = conv->WriteFailed();
     if (rc == kOk && !file.Close()) {
       rc = kFailed;
-      writeError = file.Error();
+      writeFailed = true;
+      error = file.Error();
     }
     if (rc == kOk) {
       // The old identity goes first: a crash before the new one is written
@@ -589,8 +608,8 @@ int ConvertAudio(const std::string& path, int streamIndex, const SAudioTarget& t
     }
     file.Close();
     ::unlink(temp.c_str());
-    if (!conv->WriteFailed()) return rc;
-    if (writeError.empty()) writeError = error;
+    if (!writeFailed) return rc;
+    writeError = error;
   }
   error = "Cannot write the converted audio of \"" + path + "\": " + writeError;
   return kFailed;
