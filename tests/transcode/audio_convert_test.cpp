@@ -3,7 +3,10 @@
 // AC-3 to the right length and channel count) and our own parsers accept it.
 // Sources are made with ffmpeg at test time (a second of audio each).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstring>
 #include <filesystem>
@@ -264,6 +267,34 @@ TEST(AudioConvert, DamageAndCancelLeaveNothing) {
     EXPECT_EQ(FilesIn(dir.Path()), before) << target;
     count.calls = 0;
   }
+}
+
+// A write that fails (here past a file-size limit) in both places is
+// reported with the system's reason, and leaves no file in either.
+TEST(AudioConvert, WriteFailureIsReportedAndLeavesNothing) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  TempDir dir;
+  const std::string src = MakeSource(dir, "big.flac", 6, "5.1", 48000, {"-c:a", "flac", "-sample_fmt", "s32"}, 2.0);
+  const std::set<std::string> before = FilesIn(dir.Path());
+  const std::set<std::string> tempBefore = FilesIn(zv::TempFolder());
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 256 * 1024;
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  zv::SConvertedAudio out;
+  std::string error;
+  const int rc = Convert(src, "lpcm", out, error);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(rc, zv::kFailed);
+  EXPECT_EQ(error.rfind("Cannot write the converted audio of \"" + src + "\": Cannot write ", 0), 0u) << error;
+  EXPECT_EQ(FilesIn(dir.Path()), before);
+  std::set<std::string> added;
+  for (const std::string& n : FilesIn(zv::TempFolder()))
+    if (!tempBefore.count(n) && n.find("big.flac") != std::string::npos) added.insert(n);
+  EXPECT_TRUE(added.empty()) << *added.begin();
 }
 
 // A source folder that cannot take the file (here a folder holds the
