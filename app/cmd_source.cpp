@@ -10,6 +10,7 @@
 
 #include "app/command.h"
 #include "app/project_load.h"
+#include "app/source_convert.h"
 #include "app/terminal.h"
 #include "model/object_path.h"
 #include "model/project.h"
@@ -26,7 +27,8 @@ int RunSourceAdd(const std::vector<std::string>& argv);
 int RunSourceRemove(const std::vector<std::string>& argv);
 
 ZV_COMMAND("source add", "add stream files to a clip, analysing them",
-           "zelvane source add P.zvpj CLIP FILE... [--pids PID,...] [--playlist OLD.mpls] [--yes]\n"
+           "zelvane source add P.zvpj CLIP FILE... [--pids PID,...] [--playlist OLD.mpls] [--convert-audio ac3[:BITRATE]|lpcm]\n"
+           "         [--yes]\n"
            "  CLIP   a clip by name, e.g. \"Movie#1/Clip#1\" or \"Logos/Clip#1\"\n"
            "  FILE   elementary streams (.264, .ac3, .sup, ...); an .ac3 file beside a .thd/.mlp file of the same\n"
            "         name is taken as the core of that file; or an existing clip (BDMV/STREAM/nnnnn.m2ts with its\n"
@@ -34,6 +36,9 @@ ZV_COMMAND("source add", "add stream files to a clip, analysing them",
            "  --pids the streams of the existing clip to reuse, e.g. 0x1011,0x1100 (default: all)\n"
            "  --playlist  a playlist of the old disc that plays the existing clip: the reused streams get its\n"
            "         stream entries (attributes, languages and order) in the clip's playlists\n"
+           "  --convert-audio  audio a disc cannot carry (AAC, MP3, FLAC, Opus, Vorbis, E-AC-3 without a core,\n"
+           "         44.1 kHz) is converted, beside the file, to AC-3 (default 640 kbit/s for 5.1, else 448) or\n"
+           "         to 48 kHz LPCM (16 or 24 bits as the source, samples kept exactly); the result is added\n"
            "  --yes  Ctrl-C cancels at once\n"
            "exit status: 0 added, 1 cancelled, 2 a file was refused (the project is unchanged)",
            "zelvane source add disc.zvpj Movie#1/Clip#1 movie.264 movie_eng.ac3 subtitles_fra.sup", RunSourceAdd);
@@ -109,11 +114,12 @@ bool ListClip(const CommandInfo& self, const std::string& file) {
 int RunSourceAdd(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("source add");
   for (const auto& a : argv)
-    if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes" && a != "--pids" && a != "--playlist")
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes" && a != "--pids" && a != "--playlist" &&
+        a != "--convert-audio")
       return UsageError(self, "unknown option " + a);
   Args args;
   std::string err;
-  if (!args.Parse(argv, {"--pids", "--playlist"}, err)) return UsageError(self, err);
+  if (!args.Parse(argv, {"--pids", "--playlist", "--convert-audio"}, err)) return UsageError(self, err);
   if (args.Count() < 3) return UsageError(self, "expected P.zvpj, CLIP and at least one FILE");
   std::vector<uint16_t> pids;
   const bool pidsGiven = !args.Values("--pids").empty();
@@ -154,14 +160,28 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
       display.Finish();
       if (!ListClip(self, file)) return kExitFailed;
     }
+    std::string toAdd = file, note;
+    if (!existingClip) {
+      const int arc = AudioSourceToAdd(file, args.Value("--convert-audio"), display.Callback(), toAdd, note, err);
+      if (arc != zv::kOk) display.Finish();
+      if (arc == zv::kCancelled) return kExitCancelled;
+      if (arc != zv::kOk) return Failed(self, err);
+      if (!note.empty() || toAdd != file) display.Finish();
+      if (!note.empty()) std::fprintf(stderr, "zelvane %s: \"%s\": %s\n", self.name, file.c_str(), note.c_str());
+      if (toAdd != file)
+        std::fprintf(stderr, "zelvane %s: \"%s\" is added as its conversion \"%s\"\n", self.name, file.c_str(),
+                     toAdd.c_str());
+    }
     const int rc = existingClip ? story->AddClipSource(file, pids, true, prompt, playlist)
-                                : story->AddSource(file, true, display.Callback(), prompt);
+                                : story->AddSource(toAdd, true, display.Callback(), prompt);
     if (rc == zv::kCancelled) {
       display.Finish();
       return kExitCancelled;
     }
     if (rc != zv::kOk) {
       display.Finish();
+      const std::string hint = existingClip ? std::string() : ConvertAudioHint(file);
+      if (!hint.empty()) std::fprintf(stderr, "zelvane %s: \"%s\": %s\n", self.name, file.c_str(), hint.c_str());
       return Failed(self, "\"" + file + "\" was not added to \"" + args[1] + "\"");
     }
     // A clip plays one main video; a second one would fail the build later.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/archive_io.h"
+#include "platform/cache_path.h"
 #include "platform/file.h"
 #include "streams/coding_type.h"
 
@@ -68,9 +69,6 @@ struct SStreamIdentity {
   // the file may move with its folder.
   bool Matches(const SStreamIdentity& now, bool beside) const;
 };
-// 64-bit FNV-1a hash of the real path of `path` (the absolute path when it
-// cannot be resolved).
-uint64_t RealPathHash(const std::string& path);
 
 // Appends identity and check to a complete stream-information file open
 // for reading and writing; false with the file's error set when it cannot.
