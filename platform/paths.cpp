@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -145,6 +146,31 @@ bool IsSameFileIdentity(const std::string& a, const std::string& b) {
   struct stat sa, sb;
   if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   return a == b;
+}
+
+uint64_t RealPathHash(const std::string& path) {
+  std::string real;
+  if (char* r = ::realpath(path.c_str(), nullptr)) {
+    real = r;
+    std::free(r);
+  } else {
+    std::error_code ec;
+    real = std::filesystem::absolute(path, ec).string();
+    if (ec) real = path;
+  }
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (unsigned char c : real) h = (h ^ c) * 0x100000001b3ull;
+  return h;
+}
+
+std::string DerivedPathInTemp(const std::string& path, const std::string& suffix) {
+  char hex[18];
+  std::snprintf(hex, sizeof hex, "~%016llx", static_cast<unsigned long long>(RealPathHash(path)));
+  std::string name = FileNameOf(path);
+  constexpr size_t kMaxFileName = 255;  // bytes of one name in a folder
+  // Shortened to leave room for the hash.
+  if (name.size() > kMaxFileName - 21) name = name.substr(0, 200);
+  return TempFolder() + "/" + name + hex + suffix;
 }
 
 }  // namespace zv

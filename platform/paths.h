@@ -33,6 +33,14 @@ int64_t FileSize(const std::string& path);  // -1 if missing
 // True when `path` is within the length limit; otherwise sets `error`.
 bool CheckPathLength(const std::string& path, std::string& error);
 std::string TempFolder();
+// A hash of the file's real path (of the path as written when it cannot be
+// resolved), the same on every run.
+uint64_t RealPathHash(const std::string& path);
+// Where a file derived from `path` (a cache kept beside it) goes when the
+// stream's folder cannot take it: the temporary folder, under the file's
+// name with a hash of its real path, so that streams of one name in
+// different folders never share a file, then `suffix`.
+std::string DerivedPathInTemp(const std::string& path, const std::string& suffix);
 // The program's folder for caches it can do without ($XDG_CACHE_HOME or
 // ~/.cache, then "zelvane"); empty when neither is set. Not created here.
 std::string UserCacheFolder();

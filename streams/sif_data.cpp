@@ -99,21 +99,6 @@ bool CrcOfFile(File& file, int64_t length, uint32_t& crc) {
 }
 }  // namespace
 
-uint64_t RealPathHash(const std::string& path) {
-  std::string real;
-  if (char* r = ::realpath(path.c_str(), nullptr)) {
-    real = r;
-    std::free(r);
-  } else {
-    std::error_code ec;
-    real = std::filesystem::absolute(path, ec).string();
-    if (ec) real = path;
-  }
-  uint64_t h = 0xcbf29ce484222325ull;
-  for (unsigned char c : real) h = (h ^ c) * 0x100000001b3ull;
-  return h;
-}
-
 bool SStreamIdentity::Of(const std::string& path, SStreamIdentity& out) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;

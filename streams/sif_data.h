@@ -11,6 +11,7 @@
 
 #include "platform/archive_io.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 #include "streams/coding_type.h"
 
 namespace zv {
@@ -70,7 +71,6 @@ struct SStreamIdentity {
 };
 // 64-bit FNV-1a hash of the real path of `path` (the absolute path when it
 // cannot be resolved).
-uint64_t RealPathHash(const std::string& path);
 
 // Appends identity and check to a complete stream-information file open
 // for reading and writing; false with the file's error set when it cannot.

@@ -19,10 +19,6 @@
 
 namespace zv {
 
-namespace {
-constexpr size_t kMaxFileName = 255;  // bytes of one name in a folder
-}  // namespace
-
 void SStreamContext::Close() {
   unitReader.reset();
   unitBytes = nullptr;
@@ -54,16 +50,7 @@ void SStreamContext::Close() {
 
 std::string SifPathBeside(const std::string& streamPath) { return streamPath + ".dsi"; }
 
-std::string SifPathInTemp(const std::string& streamPath) {
-  // Streams of one name in different folders must not share a file: the
-  // name carries a hash of the stream's real path (the same on every run,
-  // so the file is found again), and is shortened to leave room for it.
-  char hex[18];
-  std::snprintf(hex, sizeof hex, "~%016llx", static_cast<unsigned long long>(RealPathHash(streamPath)));
-  std::string name = FileNameOf(streamPath);
-  if (name.size() > kMaxFileName - 21) name = name.substr(0, 200);
-  return TempFolder() + "/" + name + hex + ".dsi";
-}
+std::string SifPathInTemp(const std::string& streamPath) { return DerivedPathInTemp(streamPath, ".dsi"); }
 
 namespace {
 
