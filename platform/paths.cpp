@@ -169,7 +169,8 @@ std::string DerivedPathInTemp(const std::string& path, const std::string& suffix
   std::string name = FileNameOf(path);
   constexpr size_t kMaxFileName = 255;  // bytes of one name in a folder
   // Shortened to leave room for the hash.
-  if (name.size() > kMaxFileName - 21) name = name.substr(0, 200);
+  if (name.size() + 17 + suffix.size() > kMaxFileName)
+    name = name.substr(0, std::min<size_t>(200, kMaxFileName - 17 - suffix.size()));
   return TempFolder() + "/" + name + hex + suffix;
 }
 

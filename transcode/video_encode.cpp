@@ -445,6 +445,11 @@ int Decode(AVFormatContext* in, AVStream* st, VideoEncode& enc, std::string& mes
         message = av::ErrorText(r);
         return kFailed;
       }
+      // A picture the decoder had to patch up is damage too.
+      if (frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT)) {
+        message = av::ErrorText(AVERROR_INVALIDDATA);
+        return kFailed;
+      }
       const bool ok = enc.Take(frame.get());
       av_frame_unref(frame.get());
       if (!ok) return enc.Cancelled() ? kCancelled : kFailed;
