@@ -125,16 +125,6 @@ int SwsSpace(int colorspace, bool hd) {
   }
 }
 
-std::string Clock(double seconds) {
-  const long s = std::lround(std::max(0.0, seconds));
-  char text[32];
-  if (s >= 3600)
-    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-  else
-    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
-  return text;
-}
-
 AVStream* FindVideo(AVFormatContext* in, int index, std::string& message) {
   if (index < 0) {
     for (unsigned i = 0; i < in->nb_streams; ++i)
@@ -168,6 +158,17 @@ SVideoSourceInfo InfoOf(AVFormatContext* in, AVStream* st) {
   const AVFieldOrder fo = st->codecpar->field_order;
   info.interlaced = fo != AV_FIELD_UNKNOWN && fo != AV_FIELD_PROGRESSIVE;
   return info;
+}
+
+int64_t PlannedFrames(AVFormatContext* in, AVStream* st, const SVideoEncodeOptions& o, const SVideoTarget& t,
+                      double retime) {
+  double duration = 0;
+  if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
+    duration = static_cast<double>(st->duration) * av_q2d(st->time_base);
+  else if (in->duration > 0)
+    duration = static_cast<double>(in->duration) / AV_TIME_BASE;
+  const double seconds = o.stillSeconds > 0 ? o.stillSeconds : duration * retime;
+  return std::llround(seconds * t.Fps());
 }
 
 // Everything one encode holds; the steps return false with `message` set.
@@ -213,7 +214,7 @@ class VideoEncode {
   int64_t nextSlot_ = 0;
   int64_t expectedSlots_ = 0;
   bool cancelled_ = false;
-  std::chrono::steady_clock::time_point start_, lastReport_;
+  std::chrono::steady_clock::time_point lastReport_;
 };
 
 bool VideoEncode::SetUp(AVFormatContext* in, AVStream* st, const SVideoTarget& target, const SVideoSourceInfo& info) {
@@ -225,13 +226,7 @@ bool VideoEncode::SetUp(AVFormatContext* in, AVStream* st, const SVideoTarget& t
   sourceFps_ = info.fps;
   hdSource_ = info.height >= 720;
   retime_ = opt_.stillSeconds > 0 ? 1.0 : RetimeFactor(info.fps, target_);
-  double duration = 0;
-  if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
-    duration = static_cast<double>(st->duration) * av_q2d(st->time_base);
-  else if (in->duration > 0)
-    duration = static_cast<double>(in->duration) / AV_TIME_BASE;
-  const double seconds = opt_.stillSeconds > 0 ? opt_.stillSeconds : duration * retime_;
-  expectedSlots_ = std::llround(seconds * target_.Fps());
+  expectedSlots_ = PlannedFrames(in, st, opt_, target_, retime_);
 
   x264_param_t p;
   const std::string preset = opt_.preset.empty() ? kDefaultVideoPreset : opt_.preset;
@@ -304,7 +299,11 @@ bool VideoEncode::SetUp(AVFormatContext* in, AVStream* st, const SVideoTarget& t
   std::memset(img.plane[0], 16, static_cast<size_t>(img.i_stride[0]) * target_.height);
   std::memset(img.plane[1], 128, static_cast<size_t>(img.i_stride[1]) * target_.height / 2);
   std::memset(img.plane[2], 128, static_cast<size_t>(img.i_stride[2]) * target_.height / 2);
-  start_ = lastReport_ = std::chrono::steady_clock::now();
+  lastReport_ = std::chrono::steady_clock::now();
+  if (!progress_.Action("Encoding " + name_ + " as " + target_.name)) {
+    cancelled_ = true;
+    return false;
+  }
   return true;
 }
 
@@ -374,21 +373,11 @@ bool VideoEncode::Encode(x264_picture_t* pic) {
 
 bool VideoEncode::Report() {
   const auto now = std::chrono::steady_clock::now();
-  if (now - lastReport_ < std::chrono::milliseconds(250) && nextSlot_ > 1) return true;
+  if (now - lastReport_ < std::chrono::milliseconds(100) && nextSlot_ > 1) return true;
   lastReport_ = now;
-  const double elapsed = std::chrono::duration<double>(now - start_).count();
-  const double fps = elapsed > 0 ? nextSlot_ / elapsed : 0;
-  int percent = 0;
-  std::string text = "Encoding " + name_ + " as " + target_.name + ": frame " + std::to_string(nextSlot_);
-  if (expectedSlots_ > 0) {
-    percent = static_cast<int>(std::min<int64_t>(99, nextSlot_ * 100 / expectedSlots_));
-    text += " of " + std::to_string(expectedSlots_);
-  }
-  char rate[32];
-  std::snprintf(rate, sizeof rate, ", %.1f fps", fps);
-  text += rate;
-  if (expectedSlots_ > nextSlot_ && fps > 0) text += ", " + Clock((expectedSlots_ - nextSlot_) / fps) + " left";
-  if (!progress_.Action(text) || !progress_.Value(percent)) {
+  const int percent =
+      expectedSlots_ > 0 ? static_cast<int>(std::min<int64_t>(99, nextSlot_ * 100 / expectedSlots_)) : 0;
+  if (!progress_.Value(percent)) {
     cancelled_ = true;
     return false;
   }
@@ -524,6 +513,24 @@ bool ProbeVideoSource(const std::string& source, int streamIndex, SVideoSourceIn
   return true;
 }
 
+bool PlanVideoEncode(const std::string& source, const SVideoEncodeOptions& options, SVideoEncodePlan& plan,
+                     std::string& message) {
+  if (!CheckVideoEncodeOptions(options, message)) return false;
+  av::Input in = av::OpenInput(source, message);
+  if (!in) return false;
+  AVStream* st = FindVideo(in.get(), options.streamIndex, message);
+  if (!st) return false;
+  const SVideoSourceInfo info = InfoOf(in.get(), st);
+  plan = SVideoEncodePlan{};
+  if (options.format.empty())
+    plan.target = ChooseVideoTarget(info);
+  else
+    ParseVideoTarget(options.format, plan.target);
+  plan.retime = options.stillSeconds > 0 ? 1.0 : RetimeFactor(info.fps, plan.target);
+  plan.frames = PlannedFrames(in.get(), st, options, plan.target, plan.retime);
+  return true;
+}
+
 int EncodeVideo(const std::string& source, const SVideoEncodeOptions& options, SVideoEncodeResult& result,
                 std::string& message, const Progress& progress) {
   if (!CheckVideoEncodeOptions(options, message)) return kFailed;
@@ -576,7 +583,7 @@ int EncodeVideo(const std::string& source, const SVideoEncodeOptions& options, S
 
   VideoEncode enc(options, progress, message);
   enc.SetOutput(&out.file(), FileNameOf(source));
-  if (!enc.SetUp(in.get(), st, target, info)) return kFailed;
+  if (!enc.SetUp(in.get(), st, target, info)) return enc.Cancelled() ? kCancelled : kFailed;
   if (int rc = Decode(in.get(), st, enc, message)) return rc;
   if (!enc.Finish()) return enc.Cancelled() ? kCancelled : kFailed;
   if (!out.Commit(sourceStat.st_mtim, message)) return kFailed;

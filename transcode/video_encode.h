@@ -46,12 +46,22 @@ std::string EncodedPathInTemp(const std::string& source, const SVideoEncodeOptio
 // Reads what the encoder needs to know of the chosen video stream.
 bool ProbeVideoSource(const std::string& source, int streamIndex, SVideoSourceInfo& info, std::string& message);
 
+// What an encode will make: the format and about how many frames (0 when
+// the source does not say how long it is).
+struct SVideoEncodePlan {
+  SVideoTarget target;
+  int64_t frames = 0;
+  double retime = 1.0;
+};
+bool PlanVideoEncode(const std::string& source, const SVideoEncodeOptions& options, SVideoEncodePlan& plan,
+                     std::string& message);
+
 // Encodes `source` (kOk, kCancelled or kFailed with `message`, the
 // decoder's or the file system's reason). An encode of the same source
 // (unchanged since) and settings already in place is reused. The stream is
 // written under a temporary name and renamed when complete: failure and
-// cancel leave nothing. Progress: percentages, and the action text with
-// frames per second and time left.
+// cancel leave nothing. Progress: the action ("Encoding NAME as FORMAT"),
+// then percentages of the frames planned.
 int EncodeVideo(const std::string& source, const SVideoEncodeOptions& options, SVideoEncodeResult& result,
                 std::string& message, const Progress& progress);
 
