@@ -1,0 +1,80 @@
+// A disc made of what a disc cannot carry as it is: a phone clip added with
+// `source add --encode` and a PNG as the top menu's background, read back
+// by libbluray (stream attributes) and by a re-simulation of the buffers.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "mux/muxer_clip_check.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace zvtest;
+namespace fs = std::filesystem;
+
+RunResult Zelvane(std::vector<std::string> args) {
+  args.insert(args.begin(), ZV_BINARY);
+  return zvtest::Run(args);
+}
+
+TEST(EncodeDisc, PhoneClipAndStillBackgroundPlayInLibbluray) {
+  TempDir dir;
+  const std::string d = dir.Path();
+  // 1080p at 30 frames a second with two late frames, and a picture.
+  RunResult made = zvtest::Run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30", "-t", "0.7",
+                        "-vf", "setpts='N/30/TB+between(N,5,6)*0.02/TB'", "-fps_mode", "vfr", "-c:v", "libx264",
+                        "-preset", "ultrafast", d + "/phone.mp4"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  made = zvtest::Run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=800x600", "-frames:v", "1", d + "/bg.png"});
+  ASSERT_EQ(made.status, 0) << made.err;
+
+  const std::string p = d + "/p.zvpj";
+  ASSERT_EQ(Zelvane({"new", p}).status, 0);
+  // Refused as it is, with the way to take it.
+  RunResult refused = Zelvane({"source", "add", p, "Movie#1/Clip#1", d + "/phone.mp4"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("add it with --encode"), std::string::npos) << refused.err;
+  RunResult badFormat = Zelvane({"source", "add", p, "Movie#1/Clip#1", d + "/phone.mp4", "--encode", "--format", "1080p30"});
+  EXPECT_EQ(badFormat.status, 64);
+  EXPECT_NE(badFormat.err.find("unknown video format \"1080p30\""), std::string::npos) << badFormat.err;
+
+  const std::vector<std::vector<std::string>> steps = {
+      {"source", "add", p, "Movie#1/Clip#1", d + "/phone.mp4", "--encode", "--quality", "24"},
+      {"source", "add", p, "Top Menu/Background AV", d + "/bg.png", "--duration", "2"},
+      {"build", p, d + "/out", "--yes"},
+  };
+  for (const auto& args : steps) {
+    RunResult r = Zelvane(args);
+    ASSERT_EQ(r.status, 0) << args[0] << "\n" << r.err;
+  }
+  EXPECT_TRUE(fs::exists(d + "/phone.mp4.1080i29.97-q24.264"));
+  EXPECT_TRUE(fs::exists(d + "/bg.png.1080p23.976-still2s-q20.264"));
+  // The background holds its picture.
+  RunResult show = Zelvane({"show", p});
+  const size_t bg = show.out.find("PI#1  story: Background AV");
+  ASSERT_NE(bg, std::string::npos) << show.out;
+  EXPECT_EQ(show.out.find("still: Infinite", bg), show.out.find("still:", bg)) << show.out;
+
+  const std::string root = d + "/out/Zelvane/DISC";
+  RunResult info = zvtest::Run({ZV_BDCLIENT, "info", root});
+  ASSERT_EQ(info.status, 0) << info.err;
+  auto has = [&](const std::string& part) { return info.out.find(part) != std::string::npos; };
+  // 1080i at 29.97 (progressive pictures coded as interlaced), 16:9.
+  EXPECT_TRUE(has("stream video 0 coding 0x1b pid 0x1011 format 4 rate 4 aspect 3")) << info.out;
+  // The background at the menu's 1080p23.976.
+  EXPECT_TRUE(has("stream video 0 coding 0x1b pid 0x1011 format 6 rate 1 aspect 3")) << info.out;
+
+  int clips = 0;
+  for (const auto& e : fs::directory_iterator(root + "/BDMV/STREAM")) {
+    const ClipReading clip = ReadClip(e.path().string());
+    if (clip.units.count(0x1011) == 0) continue;
+    ++clips;
+    EXPECT_EQ(ReplayStd(clip, 0x1011, AvcLevel41()), "") << e.path();
+  }
+  EXPECT_EQ(clips, 2);
+}
+
+}  // namespace
