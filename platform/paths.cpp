@@ -168,9 +168,11 @@ std::string DerivedPathInTemp(const std::string& path, const std::string& suffix
   std::snprintf(hex, sizeof hex, "~%016llx", static_cast<unsigned long long>(RealPathHash(path)));
   std::string name = FileNameOf(path);
   constexpr size_t kMaxFileName = 255;  // bytes of one name in a folder
-  // Shortened to leave room for the hash.
-  if (name.size() + 17 + suffix.size() > kMaxFileName)
-    name = name.substr(0, std::min<size_t>(200, kMaxFileName - 17 - suffix.size()));
+  // Shortened to leave room for the hash and for the ".tmp~PID" of the
+  // name the file is written under before it is renamed.
+  constexpr size_t kHash = 17, kWriting = 12;
+  if (name.size() + kHash + suffix.size() + kWriting > kMaxFileName)
+    name = name.substr(0, std::min<size_t>(200, kMaxFileName - kHash - suffix.size() - kWriting));
   return TempFolder() + "/" + name + hex + suffix;
 }
 

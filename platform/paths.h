@@ -39,7 +39,8 @@ uint64_t RealPathHash(const std::string& path);
 // Where a file derived from `path` (a cache kept beside it) goes when the
 // stream's folder cannot take it: the temporary folder, under the file's
 // name with a hash of its real path, so that streams of one name in
-// different folders never share a file, then `suffix`.
+// different folders never share a file, then `suffix`; short enough that
+// ".tmp~" and a process id still fit in a name.
 std::string DerivedPathInTemp(const std::string& path, const std::string& suffix);
 // The program's folder for caches it can do without ($XDG_CACHE_HOME or
 // ~/.cache, then "zelvane"); empty when neither is set. Not created here.
