@@ -184,6 +184,7 @@ class VideoEncode {
   bool StillDone() const { return opt_.stillSeconds > 0 && held_; }
   int64_t Frames() const { return nextSlot_; }
   double Retime() const { return retime_; }
+  const SVideoTarget& Target() const { return target_; }
   void SetOutput(File* out, const std::string& name) {
     out_ = out;
     name_ = name;
@@ -555,6 +556,8 @@ int EncodeVideo(const std::string& source, const SVideoEncodeOptions& options, S
     ParseVideoTarget(options.format, target);
   result = SVideoEncodeResult{};
   result.target = target;
+  if (target.scan == ScanMode::kFakeInterlaced && info.interlaced && info.height == target.height)
+    result.target.scan = ScanMode::kInterlaced;
 
   const std::string places[2] = {EncodedPathBeside(source, options, target),
                                  EncodedPathInTemp(source, options, target)};
@@ -588,6 +591,7 @@ int EncodeVideo(const std::string& source, const SVideoEncodeOptions& options, S
   if (!enc.Finish()) return enc.Cancelled() ? kCancelled : kFailed;
   if (!out.Commit(sourceStat.st_mtim, message)) return kFailed;
   result.frames = enc.Frames();
+  result.target = enc.Target();
   result.retime = enc.Retime();
   progress.Value(100);
   return kOk;

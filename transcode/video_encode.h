@@ -27,7 +27,7 @@ struct SVideoEncodeOptions {
 
 struct SVideoEncodeResult {
   std::string path;  // the H.264 stream
-  SVideoTarget target;
+  SVideoTarget target;  // with the scan as coded (an interlaced source stays so)
   int64_t frames = 0;
   bool reused = false;  // an earlier encode of the same source and settings
   double retime = 1.0;  // how much slower the video plays than its source

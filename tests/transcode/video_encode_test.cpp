@@ -105,6 +105,7 @@ struct SCase {
   const char* expect;       // the format chosen
   int sourceFrames;
   bool vfr = false;
+  bool interlaced = false;  // coded as fields of the source's pictures
 };
 
 class EncodeCases : public ::testing::TestWithParam<SCase> {};
@@ -135,6 +136,7 @@ TEST_P(EncodeCases, DiscStreamMatchingTheSource) {
                         &seen};
   ASSERT_EQ(zv::EncodeVideo(source, Fast(), res, message, progress), zv::kOk) << message;
   EXPECT_EQ(res.target.name, c.expect);
+  EXPECT_EQ(res.target.scan == zv::ScanMode::kInterlaced, c.interlaced);
   EXPECT_EQ(res.path, zv::EncodedPathBeside(source, Fast(), res.target));
   ExpectDiscStream(res.path, res.target);
   // Frames kept one for one (retimed, not resampled), within one frame.
@@ -177,6 +179,13 @@ INSTANTIATE_TEST_SUITE_P(
               {"-f", "lavfi", "-i", kTestSrc + "1920x1080:rate=60", "-t", "0.5", "-c:v", "libx264", "-preset",
                "ultrafast", "-qp", "10"},
               "p60.mov", "720p59.94", 30},
+        // An interlaced camera recording stays interlaced (field pairs coded
+        // as the source's top-field-first frames).
+        SCase{"Interlaced1080i25",
+              {"-f", "lavfi", "-i", kTestSrc + "1920x1080:rate=50", "-t", "0.5", "-vf",
+               "tinterlace=interleave_top,setfield=tff", "-flags", "+ildct+ilme", "-c:v", "mpeg2video", "-q:v", "2",
+               "-top", "1"},
+              "camera.mpg", "1080i25", 13, false, true},
         // A camera at 720p50.
         SCase{"Camera720p50",
               {"-f", "lavfi", "-i", kTestSrc + "1280x720:rate=50", "-t", "2", "-c:v", "libx264", "-preset",
