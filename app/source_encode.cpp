@@ -119,6 +119,12 @@ int EncodeForStory(const CommandInfo& self, const std::string& file, const SEnco
     options.stillSeconds = 0;
   }
   std::string message;
+  // Audio and subtitle files given with the video are added as they are.
+  zv::SVideoSourceInfo info;
+  if (!IsStillPicture(file) && !zv::ProbeVideoSource(file, -1, info, message) && message == zv::kMsgNoVideoStream) {
+    stream = file;
+    return kExitOk;
+  }
   zv::SVideoEncodePlan plan;
   if (!zv::PlanVideoEncode(file, options, plan, message)) {
     display.Finish();

@@ -25,6 +25,7 @@ namespace zv {
 // Under the disc's rate caps the slower presets gain little; bench/encode.sh
 // measures the speed of this one beside its neighbours.
 const char* const kDefaultVideoPreset = "fast";
+const char* const kMsgNoVideoStream = "the file has no video stream";
 
 namespace {
 
@@ -131,7 +132,7 @@ AVStream* FindVideo(AVFormatContext* in, int index, std::string& message) {
       if (in->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
           !(in->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC))
         return in->streams[i];
-    message = "the file has no video stream";
+    message = kMsgNoVideoStream;
     return nullptr;
   }
   if (static_cast<unsigned>(index) >= in->nb_streams ||

@@ -43,6 +43,8 @@ std::string EncodedPathBeside(const std::string& source, const SVideoEncodeOptio
 std::string EncodedPathInTemp(const std::string& source, const SVideoEncodeOptions& options,
                               const SVideoTarget& target);
 
+extern const char* const kMsgNoVideoStream;  // "the file has no video stream"
+
 // Reads what the encoder needs to know of the chosen video stream.
 bool ProbeVideoSource(const std::string& source, int streamIndex, SVideoSourceInfo& info, std::string& message);
 

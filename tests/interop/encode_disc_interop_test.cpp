@@ -31,6 +31,7 @@ TEST(EncodeDisc, PhoneClipAndStillBackgroundPlayInLibbluray) {
   made = zvtest::Run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=800x600", "-frames:v", "1", d + "/bg.png"});
   ASSERT_EQ(made.status, 0) << made.err;
 
+  CopyFixture("ac3_stereo.ac3", d);
   const std::string p = d + "/p.zvpj";
   ASSERT_EQ(Zelvane({"new", p}).status, 0);
   // Refused as it is, with the way to take it.
@@ -42,7 +43,7 @@ TEST(EncodeDisc, PhoneClipAndStillBackgroundPlayInLibbluray) {
   EXPECT_NE(badFormat.err.find("unknown video format \"1080p30\""), std::string::npos) << badFormat.err;
 
   const std::vector<std::vector<std::string>> steps = {
-      {"source", "add", p, "Movie#1/Clip#1", d + "/phone.mp4", "--encode", "--quality", "24"},
+      {"source", "add", p, "Movie#1/Clip#1", d + "/phone.mp4", d + "/ac3_stereo.ac3", "--encode", "--quality", "24"},
       {"source", "add", p, "Top Menu/Background AV", d + "/bg.png", "--duration", "2"},
       {"build", p, d + "/out", "--yes"},
   };
@@ -64,6 +65,7 @@ TEST(EncodeDisc, PhoneClipAndStillBackgroundPlayInLibbluray) {
   auto has = [&](const std::string& part) { return info.out.find(part) != std::string::npos; };
   // 1080i at 29.97 (progressive pictures coded as interlaced), 16:9.
   EXPECT_TRUE(has("stream video 0 coding 0x1b pid 0x1011 format 4 rate 4 aspect 3")) << info.out;
+  EXPECT_TRUE(has("stream audio 0 coding 0x81 pid 0x1100")) << info.out;
   // The background at the menu's 1080p23.976.
   EXPECT_TRUE(has("stream video 0 coding 0x1b pid 0x1011 format 6 rate 1 aspect 3")) << info.out;
 
