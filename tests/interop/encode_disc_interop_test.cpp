@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,21 @@ TEST(EncodeDisc, PhoneClipAndStillBackgroundPlayInLibbluray) {
   RunResult badFormat = Zelvane({"source", "add", p, "Movie#1/Clip#1", d + "/phone.mp4", "--encode", "--format", "1080p30"});
   EXPECT_EQ(badFormat.status, 64);
   EXPECT_NE(badFormat.err.find("unknown video format \"1080p30\""), std::string::npos) << badFormat.err;
+
+  // Settings that cannot be taken are refused before any work.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+      {{"--quality", "60"}, "--quality: \"60\" is not a number from 0 (best) to 51"},
+      {{"--quality", "20", "--bitrate", "5M"}, "--quality and --bitrate exclude each other"},
+      {{"--bitrate", "50M"}, "--bitrate: \"50M\" is not a rate from 100 to 40000 kbit/s"},
+  };
+  for (const auto& [options, why] : bad) {
+    std::vector<std::string> args = {"source", "add", p, "Movie#1/Clip#1", d + "/phone.mp4", "--encode"};
+    args.insert(args.end(), options.begin(), options.end());
+    RunResult r = Zelvane(args);
+    EXPECT_EQ(r.status, 64) << why;
+    EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(d + "/phone.mp4.1080i29.97-q20.264"));
 
   const std::vector<std::vector<std::string>> steps = {
       {"source", "add", p, "Movie#1/Clip#1", d + "/phone.mp4", d + "/ac3_stereo.ac3", "--encode", "--quality", "24"},
