@@ -471,7 +471,8 @@ int Decode(AVFormatContext* in, AVStream* st, VideoEncode& enc, std::string& mes
   return drain();
 }
 
-bool StillCurrent(const std::string& path, const struct stat& source) {
+// An earlier encode, stamped with the time of the source it was made from.
+bool EncodeIsCurrent(const std::string& path, const struct stat& source) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
          st.st_mtim.tv_sec == source.st_mtim.tv_sec && st.st_mtim.tv_nsec == source.st_mtim.tv_nsec;
@@ -563,7 +564,7 @@ int EncodeVideo(const std::string& source, const SVideoEncodeOptions& options, S
   const std::string places[2] = {EncodedPathBeside(source, options, target),
                                  EncodedPathInTemp(source, options, target)};
   for (const std::string& place : places)
-    if (StillCurrent(place, sourceStat)) {
+    if (EncodeIsCurrent(place, sourceStat)) {
       result.path = place;
       result.reused = true;
       result.retime = options.stillSeconds > 0 ? 1.0 : RetimeFactor(info.fps, target);
