@@ -11,6 +11,7 @@
 #include "app/command.h"
 #include "app/project_load.h"
 #include "app/source_convert.h"
+#include "app/source_encode.h"
 #include "app/terminal.h"
 #include "model/object_path.h"
 #include "model/project.h"
@@ -29,6 +30,8 @@ int RunSourceRemove(const std::vector<std::string>& argv);
 ZV_COMMAND("source add", "add stream files to a clip, analysing them",
            "zelvane source add P.zvpj CLIP FILE... [--pids PID,...] [--playlist OLD.mpls] [--convert-audio ac3[:BITRATE]|lpcm]\n"
            "         [--yes]\n"
+           "zelvane source add P.zvpj CLIP FILE --encode [--format F] [--quality N|--bitrate B]\n"
+           "zelvane source add P.zvpj CLIP PICTURE.png [--duration S] [--format F]\n"
            "  CLIP   a clip by name, e.g. \"Movie#1/Clip#1\" or \"Logos/Clip#1\"\n"
            "  FILE   elementary streams (.264, .ac3, .sup, ...); an .ac3 file beside a .thd/.mlp file of the same\n"
            "         name is taken as the core of that file; or an existing clip (BDMV/STREAM/nnnnn.m2ts with its\n"
@@ -39,6 +42,12 @@ ZV_COMMAND("source add", "add stream files to a clip, analysing them",
            "  --convert-audio  audio a disc cannot carry (AAC, MP3, FLAC, Opus, Vorbis, E-AC-3 without a core,\n"
            "         44.1 kHz) is converted, beside the file, to AC-3 (default 640 kbit/s for 5.1, else 448) or\n"
            "         to 48 kHz LPCM (16 or 24 bits as the source, samples kept exactly); the result is added\n"
+           "  --encode  encode a video the disc cannot take (any file with video) to disc H.264 first;\n"
+           "            the stream is kept beside the file and reused\n"
+           "  --format  1080p23.976, 1080p24, 1080i25, 1080i29.97, 720p23.976, 720p24, 720p50, 720p59.94,\n"
+           "            576i25, 576i25-4:3, 480i29.97, 480i29.97-4:3 (default: chosen from the video)\n"
+           "  --quality constant quality, 0 (best) to 51 (default 20); --bitrate kbit/s (or 15M) instead\n"
+           "  --duration  seconds of the clip made of a picture (PNG, JPEG, BMP, GIF; default 5)\n"
            "  --yes  Ctrl-C cancels at once\n"
            "exit status: 0 added, 1 cancelled, 2 a file was refused (the project is unchanged)",
            "zelvane source add disc.zvpj Movie#1/Clip#1 movie.264 movie_eng.ac3 subtitles_fra.sup", RunSourceAdd);
@@ -115,11 +124,16 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("source add");
   for (const auto& a : argv)
     if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes" && a != "--pids" && a != "--playlist" &&
-        a != "--convert-audio")
+        a != "--convert-audio" && a != "--encode" && a != "--format" && a != "--quality" && a != "--bitrate" &&
+        a != "--duration")
       return UsageError(self, "unknown option " + a);
   Args args;
   std::string err;
-  if (!args.Parse(argv, {"--pids", "--playlist", "--convert-audio"}, err)) return UsageError(self, err);
+  if (!args.Parse(argv, {"--pids", "--playlist", "--convert-audio", "--format", "--quality", "--bitrate", "--duration"},
+                  err))
+    return UsageError(self, err);
+  SEncodeRequest encode;
+  if (!ReadEncodeOptions(args, encode, err)) return UsageError(self, err);
   if (args.Count() < 3) return UsageError(self, "expected P.zvpj, CLIP and at least one FILE");
   std::vector<uint16_t> pids;
   const bool pidsGiven = !args.Values("--pids").empty();
@@ -149,6 +163,7 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
                    self.name, f.c_str());
 
   ProgressDisplay display(prompt, yes, "Really want to stop the analysis? ");
+  bool stills = false;
   display.SetThroughput(ProgressDisplay::Throughput::kItemIsInput);
   for (const std::string& file : kept) {
     if (zv::IsDirectory(file)) return Failed(self, "\"" + file + "\" is a folder, not a stream file");
@@ -161,7 +176,10 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
       if (!ListClip(self, file)) return kExitFailed;
     }
     std::string toAdd = file, note;
-    if (!existingClip) {
+    const bool still = IsStillPicture(file);
+    if ((encode.encode || still) && !existingClip) {
+      if (int rc = EncodeForStory(self, file, encode, *story, display, toAdd)) return rc;
+    } else if (!existingClip) {
       const int arc = AudioSourceToAdd(file, args.Value("--convert-audio"), display.Callback(), toAdd, note, err);
       if (arc != zv::kOk) display.Finish();
       if (arc == zv::kCancelled) return kExitCancelled;
@@ -182,8 +200,10 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
       display.Finish();
       const std::string hint = existingClip ? std::string() : ConvertAudioHint(file);
       if (!hint.empty()) std::fprintf(stderr, "zelvane %s: \"%s\": %s\n", self.name, file.c_str(), hint.c_str());
-      return Failed(self, "\"" + file + "\" was not added to \"" + args[1] + "\"");
+      return Failed(self, "\"" + file + "\" was not added to \"" + args[1] + "\"" +
+                              (encode.encode || existingClip ? std::string() : EncodeHint(file)));
     }
+    stills |= still;
     // A clip plays one main video; a second one would fail the build later.
     const std::vector<zv::STrackRef> refs = story->TrackRefs();
     for (size_t i = before; i < refs.size(); ++i) {
@@ -201,6 +221,7 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
   }
   display.Finish();
   RelinkItems(*story);
+  if (stills) HoldStillItems(*story);
   if (int rc = Save(self, args[0], project)) return rc;
   const std::vector<zv::STrackRef> refs = story->TrackRefs();
   for (size_t i = 0; i < refs.size(); ++i)

@@ -154,6 +154,7 @@ void ProgressDisplay::DrawBar(int value) {
     if (!outputFile_.empty()) done = static_cast<double>(zv::FileSize(outputFile_));
     else if (totalBytes_ > 0) done = totalBytes_ * (value / 100.0);
     if (done >= 0) n = std::snprintf(extra, sizeof extra, "  %.1f MB/s", done / secs / 1e6);
+    if (frames_ > 0) n = std::snprintf(extra, sizeof extra, "  %.1f fps", frames_ * (value / 100.0) / secs);
     std::snprintf(extra + n, sizeof extra - static_cast<size_t>(n), "  %d:%02d left", static_cast<int>(left) / 60,
                   static_cast<int>(left) % 60);
   }

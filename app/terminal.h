@@ -61,6 +61,9 @@ class ProgressDisplay {
   // Bytes that 100 % stands for, for the throughput figure (0: not shown).
   void SetTotalBytes(uint64_t bytes) { totalBytes_ = bytes; }
   void SetThroughput(Throughput t) { throughput_ = t; }
+  // Frames that 100 % stands for: the bar shows frames per second (an
+  // encode) instead of bytes; 0 turns it off.
+  void SetFrames(int64_t total) { frames_ = total; }
   bool Cancelled() const { return cancelled_; }
   // Ends the bar line, if one is shown.
   void Finish();
@@ -82,6 +85,7 @@ class ProgressDisplay {
   int lastPlainDecile_ = -1;
   uint64_t totalBytes_ = 0;
   Throughput throughput_ = Throughput::kNone;
+  int64_t frames_ = 0;
   std::string outputFile_;  // kItemIsOutput: the file being written
   std::string action_;
   std::chrono::steady_clock::time_point start_, lastDraw_;

@@ -1,5 +1,6 @@
 #include "platform/cache_path.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,7 +19,11 @@ std::string CachePathInTemp(const std::string& sourcePath, const std::string& su
   char hex[18];
   std::snprintf(hex, sizeof hex, "~%016llx", static_cast<unsigned long long>(RealPathHash(sourcePath)));
   std::string name = FileNameOf(sourcePath);
-  if (name.size() + 17 + suffix.size() > kMaxFileName) name = name.substr(0, 200);
+  // Shortened to leave room for the hash and for the ".tmp~PID" of the
+  // name the file is written under before it is renamed.
+  constexpr size_t kHash = 17, kWriting = 12;
+  if (name.size() + kHash + suffix.size() + kWriting > kMaxFileName)
+    name = name.substr(0, std::min<size_t>(200, kMaxFileName - kHash - suffix.size() - kWriting));
   return TempFolder() + "/" + name + hex + suffix;
 }
 

@@ -12,7 +12,8 @@ namespace zv {
 
 // `sourcePath` + `suffix`.
 std::string CachePathBeside(const std::string& sourcePath, const std::string& suffix);
-// TempFolder()/NAME~HASH + `suffix`, the name shortened to leave room.
+// TempFolder()/NAME~HASH + `suffix`, the name shortened so that the
+// ".tmp~PID" a file is written under still fits in a name.
 std::string CachePathInTemp(const std::string& sourcePath, const std::string& suffix);
 
 // 64-bit FNV-1a hash of the real path of `path` (the absolute path when it

@@ -12,6 +12,7 @@
 #include "platform/archive_io.h"
 #include "platform/cache_path.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 #include "streams/coding_type.h"
 
 namespace zv {

@@ -1,0 +1,176 @@
+#include "app/source_encode.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "model/playlist.h"
+#include "model/project.h"
+#include "model/story.h"
+#include "platform/paths.h"
+
+namespace zvapp {
+
+namespace {
+
+constexpr double kDefaultStillSeconds = 5;
+
+bool ReadNumber(const std::string& text, double& out) {
+  char* end = nullptr;
+  out = std::strtod(text.c_str(), &end);
+  return !text.empty() && end && *end == '\0' && std::isfinite(out);
+}
+
+const zv::CFilmObject* FilmOf(const zv::CStoryObject& story) {
+  for (const zv::CNamedObject* o = story.m_pParent; o; o = o->m_pParent)
+    if (auto* film = dynamic_cast<const zv::CFilmObject*>(o)) return film;
+  return nullptr;
+}
+
+// The disc format of the film's menus (the size of their design and the
+// rate of their video), 1080p23.976 when they have none yet.
+std::string MenuFormat(const zv::CStoryObject& story) {
+  const zv::CFilmObject* film = FilmOf(story);
+  if (!film) return "1080p23.976";
+  for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
+    const zv::SVideoDescriptor& v = film->m_menus.GetAt(i)->m_video;
+    const unsigned fr = v.frameRateCode;
+    if (v.height == 1080) {
+      if (fr == 2) return "1080p24";
+      if (fr == 3) return "1080i25";
+      if (fr == 4) return "1080i29.97";
+      return "1080p23.976";
+    }
+    if (v.height == 720) {
+      if (fr == 2) return "720p24";
+      if (fr == 3 || fr == 6) return "720p50";
+      if (fr == 4 || fr == 7) return "720p59.94";
+      return "720p23.976";
+    }
+    if (v.height == 576) return "576i25";
+    if (v.height == 480) return "480i29.97";
+  }
+  return "1080p23.976";
+}
+
+}  // namespace
+
+bool ReadEncodeOptions(const Args& args, SEncodeRequest& r, std::string& error) {
+  r.encode = args.Has("--encode");
+  r.options.format = args.Value("--format");
+  const std::string quality = args.Value("--quality");
+  const std::string bitrate = args.Value("--bitrate");
+  const std::string duration = args.Value("--duration");
+  double v = 0;
+  if (!quality.empty()) {
+    if (!ReadNumber(quality, v) || v < 0 || v > 51 || v != std::floor(v)) {
+      error = "--quality: \"" + quality + "\" is not a number from 0 (best) to 51";
+      return false;
+    }
+    r.options.quality = static_cast<int>(v);
+  }
+  if (!bitrate.empty()) {
+    // kbit/s, or with M (Mbit/s)
+    std::string digits = bitrate;
+    double scale = 1;
+    if (digits.back() == 'M' || digits.back() == 'm') {
+      digits.pop_back();
+      scale = 1000;
+    } else if (digits.back() == 'k' || digits.back() == 'K') {
+      digits.pop_back();
+    }
+    if (!ReadNumber(digits, v) || v * scale < 100 || v * scale > 40000) {
+      error = "--bitrate: \"" + bitrate + "\" is not a rate from 100 to 40000 kbit/s (e.g. 15000 or 15M)";
+      return false;
+    }
+    r.options.bitrateKbps = static_cast<int>(std::lround(v * scale));
+  }
+  if (!quality.empty() && !bitrate.empty()) {
+    error = "--quality and --bitrate exclude each other";
+    return false;
+  }
+  if (!duration.empty()) {
+    if (!ReadNumber(duration, v) || v <= 0 || v > 3600) {
+      error = "--duration: \"" + duration + "\" is not a number of seconds (up to 3600)";
+      return false;
+    }
+    r.options.stillSeconds = v;
+  }
+  std::string why;
+  if (!zv::CheckVideoEncodeOptions(r.options, why)) {
+    error = "--format: " + why;
+    return false;
+  }
+  return true;
+}
+
+bool IsStillPicture(const std::string& file) {
+  const std::string ext = zv::ToLower(zv::ExtensionOf(file));
+  return ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".bmp" || ext == ".gif";
+}
+
+int EncodeForStory(const CommandInfo& self, const std::string& file, const SEncodeRequest& request,
+                   const zv::CStoryObject& story, ProgressDisplay& display, std::string& stream) {
+  zv::SVideoEncodeOptions options = request.options;
+  if (IsStillPicture(file)) {
+    if (options.stillSeconds <= 0) options.stillSeconds = kDefaultStillSeconds;
+    if (options.format.empty()) options.format = MenuFormat(story);
+  } else {
+    options.stillSeconds = 0;
+  }
+  std::string message;
+  // Audio and subtitle files given with the video are added as they are.
+  zv::SVideoSourceInfo info;
+  if (!IsStillPicture(file) && !zv::ProbeVideoSource(file, -1, info, message) && message == zv::kMsgNoVideoStream) {
+    stream = file;
+    return kExitOk;
+  }
+  zv::SVideoEncodePlan plan;
+  if (!zv::PlanVideoEncode(file, options, plan, message)) {
+    display.Finish();
+    std::fprintf(stderr, "zelvane %s: \"%s\" cannot be encoded: %s\n", self.name, file.c_str(), message.c_str());
+    return kExitFailed;
+  }
+  display.SetFrames(plan.frames);
+  zv::SVideoEncodeResult result;
+  const int rc = zv::EncodeVideo(file, options, result, message, display.Callback());
+  display.SetFrames(0);
+  display.Finish();
+  if (rc == zv::kCancelled) return kExitCancelled;
+  if (rc != zv::kOk) {
+    std::fprintf(stderr, "zelvane %s: \"%s\" cannot be encoded: %s\n", self.name, file.c_str(), message.c_str());
+    return kExitFailed;
+  }
+  if (result.reused)
+    std::fprintf(stderr, "zelvane %s: \"%s\": the earlier encode \"%s\" is used\n", self.name, file.c_str(),
+                 result.path.c_str());
+  if (result.retime != 1.0)
+    std::fprintf(stderr, "zelvane %s: \"%s\" plays at %s, 0.1%% slower than recorded\n", self.name, file.c_str(),
+                 result.target.name.c_str());
+  stream = result.path;
+  return kExitOk;
+}
+
+void HoldStillItems(zv::CStoryObject& story) {
+  const zv::CFilmObject* film = FilmOf(story);
+  if (!film) return;
+  for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
+    const zv::CPlObject* pl = film->m_playlists.GetAt(i);
+    for (size_t k = 0; k < pl->GetCount(); ++k) {
+      zv::CPiObject* item = pl->GetAt(k);
+      if (item->m_pStory == &story && item->m_nStillMode == 0) {
+        item->m_nStillMode = 2;  // infinite
+        item->m_nStillTime = 0;
+      }
+    }
+  }
+}
+
+std::string EncodeHint(const std::string& file) {
+  zv::SVideoSourceInfo info;
+  std::string why;
+  if (!zv::ProbeVideoSource(file, -1, info, why)) return {};
+  return "; to have its video encoded for the disc, add it with --encode";
+}
+
+}  // namespace zvapp
