@@ -10,6 +10,7 @@
 
 #include "app/command.h"
 #include "app/project_load.h"
+#include "app/source_container.h"
 #include "app/terminal.h"
 #include "model/object_path.h"
 #include "model/project.h"
@@ -26,7 +27,8 @@ int RunSourceAdd(const std::vector<std::string>& argv);
 int RunSourceRemove(const std::vector<std::string>& argv);
 
 ZV_COMMAND("source add", "add stream files to a clip, analysing them",
-           "zelvane source add P.zvpj CLIP FILE... [--pids PID,...] [--playlist OLD.mpls] [--yes]\n"
+           "zelvane source add P.zvpj CLIP FILE... [--pids PID,...] [--playlist OLD.mpls] [--tracks N,...] [--chapters] "
+           "[--yes]\n"
            "  CLIP   a clip by name, e.g. \"Movie#1/Clip#1\" or \"Logos/Clip#1\"\n"
            "  FILE   elementary streams (.264, .ac3, .sup, ...); an .ac3 file beside a .thd/.mlp file of the same\n"
            "         name is taken as the core of that file; or an existing clip (BDMV/STREAM/nnnnn.m2ts with its\n"
@@ -34,6 +36,10 @@ ZV_COMMAND("source add", "add stream files to a clip, analysing them",
            "  --pids the streams of the existing clip to reuse, e.g. 0x1011,0x1100 (default: all)\n"
            "  --playlist  a playlist of the old disc that plays the existing clip: the reused streams get its\n"
            "         stream entries (attributes, languages and order) in the clip's playlists\n"
+           "         A container (.mkv .mka .webm .mp4 .m4v .m4a .mov .ts .mts .mpg .mpeg .vob, an .m2ts without clip\n"
+           "         information) has its tracks listed and those a disc carries added, read from the container\n"
+           "  --tracks  the container's tracks to add, by number as listed, e.g. 0,2,3 (default: all it can carry)\n"
+           "  --chapters  the container's chapters become the chapters of the titles that play the clip\n"
            "  --yes  Ctrl-C cancels at once\n"
            "exit status: 0 added, 1 cancelled, 2 a file was refused (the project is unchanged)",
            "zelvane source add disc.zvpj Movie#1/Clip#1 movie.264 movie_eng.ac3 subtitles_fra.sup", RunSourceAdd);
@@ -109,17 +115,28 @@ bool ListClip(const CommandInfo& self, const std::string& file) {
 int RunSourceAdd(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("source add");
   for (const auto& a : argv)
-    if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes" && a != "--pids" && a != "--playlist")
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes" && a != "--pids" && a != "--playlist" &&
+        a != "--tracks" && a != "--chapters")
       return UsageError(self, "unknown option " + a);
   Args args;
   std::string err;
-  if (!args.Parse(argv, {"--pids", "--playlist"}, err)) return UsageError(self, err);
+  if (!args.Parse(argv, {"--pids", "--playlist", "--tracks"}, err)) return UsageError(self, err);
   if (args.Count() < 3) return UsageError(self, "expected P.zvpj, CLIP and at least one FILE");
   std::vector<uint16_t> pids;
   const bool pidsGiven = !args.Values("--pids").empty();
   if (pidsGiven && !ParsePids(args.Value("--pids"), pids, err)) return UsageError(self, err);
-  size_t clips = 0;
-  for (size_t i = 2; i < args.Count(); ++i) clips += zv::EqualsNoCase(zv::ExtensionOf(args[i]), ".m2ts");
+  std::vector<int> tracks;
+  if (!args.Values("--tracks").empty() && !ParseTrackList(args.Value("--tracks"), tracks, err))
+    return UsageError(self, err);
+  const bool withChapters = args.Has("--chapters");
+  size_t clips = 0, containers = 0;
+  for (size_t i = 2; i < args.Count(); ++i) {
+    const bool container = IsContainerSource(args[i]);
+    containers += container;
+    clips += !container && zv::EqualsNoCase(zv::ExtensionOf(args[i]), ".m2ts");
+  }
+  if ((!tracks.empty() || withChapters) && containers != 1)
+    return UsageError(self, "--tracks and --chapters go with one container file (.mkv, .mp4, .ts, ...)");
   if (pidsGiven && (clips != 1 || args.Count() != 3)) return UsageError(self, "--pids goes with one existing clip (.m2ts) alone");
   const std::string playlist = args.Values("--playlist").empty() ? std::string() : args.Value("--playlist");
   if (!playlist.empty() && (clips != 1 || args.Count() != 3))
@@ -149,6 +166,10 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
     const size_t before = story->m_vecTracks.size();
     bool hadVideo = false;
     for (const zv::STrackRef& t : story->TrackRefs()) hadVideo |= t.enabled && t.primary && t.video;
+    if (IsContainerSource(file)) {
+      if (int rc = AddContainerSource(self, *story, args[1], file, tracks, withChapters, display, prompt)) return rc;
+      continue;
+    }
     const bool existingClip = zv::EqualsNoCase(zv::ExtensionOf(file), ".m2ts");
     if (existingClip) {
       display.Finish();
