@@ -160,10 +160,50 @@ bool StoreIndex(const std::string& container, const std::map<int, int64_t>& leng
   return WriteFileAtomic(IndexPathInTemp(container), text.data(), text.size(), error);
 }
 
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// The demuxer an extension stands for: a damaged file is read as what it
+// claims to be, not as whatever its remains resemble.
+const char* DemuxerOf(const std::string& path) {
+  const size_t dot = path.find_last_of("./");
+  const std::string ext = dot == std::string::npos || path[dot] != '.' ? "" : Lower(path.substr(dot));
+  if (ext == ".mkv" || ext == ".mka" || ext == ".webm") return "matroska";
+  if (ext == ".mp4" || ext == ".m4v" || ext == ".m4a" || ext == ".mov") return "mov";
+  if (ext == ".ts" || ext == ".m2ts" || ext == ".mts") return "mpegts";
+  if (ext == ".mpg" || ext == ".mpeg" || ext == ".vob") return "mpeg";
+  return nullptr;
+}
+
+av::Input OpenContainer(const std::string& path, std::string& why) {
+  av_log_set_level(AV_LOG_QUIET);
+  const char* name = DemuxerOf(path);
+  const AVInputFormat* format = name ? av_find_input_format(name) : nullptr;
+  AVFormatContext* raw = nullptr;
+  int err = avformat_open_input(&raw, path.c_str(), format, nullptr);
+  if (err < 0) {
+    why = av::ErrorText(err);
+    return nullptr;
+  }
+  av::Input in(raw);
+  err = avformat_find_stream_info(in.get(), nullptr);
+  if (err < 0) {
+    why = av::ErrorText(err);
+    return nullptr;
+  }
+  if (in->nb_streams == 0) {
+    why = "no tracks found";
+    return nullptr;
+  }
+  return in;
+}
+
 // Opens the container with every stream but `keep` discarded (-1: keep all
 // that a disc carries).
 av::Input OpenDemuxer(const std::string& path, int keep, std::string& error) {
-  av::Input in = av::OpenInput(path, error);
+  av::Input in = OpenContainer(path, error);
   if (!in) return nullptr;
   for (unsigned i = 0; i < in->nb_streams; ++i) {
     const bool wanted = keep < 0 ? TrackVerdictFor(*in->streams[i]->codecpar, in->iformat->name).need ==
@@ -217,8 +257,9 @@ class CContainerTrackSource : public IByteSource {
     const int64_t end = pos + static_cast<int64_t>(n);
     while (winStart_ + static_cast<int64_t>(win_.size()) < end) {
       // Old bytes go in batches, so each is moved at most once.
-      if (win_.size() > 2 * kKeep && pos - winStart_ > static_cast<int64_t>(kKeep)) {
-        const size_t drop = std::min(win_.size() - kKeep, static_cast<size_t>(pos - winStart_));
+      const int64_t behind = pos - winStart_;
+      if (win_.size() > 3 * kKeep && behind > static_cast<int64_t>(kKeep)) {
+        const auto drop = static_cast<size_t>(behind) - kKeep;
         win_.erase(win_.begin(), win_.begin() + static_cast<std::ptrdiff_t>(drop));
         winStart_ += static_cast<int64_t>(drop);
       }
@@ -232,7 +273,9 @@ class CContainerTrackSource : public IByteSource {
   }
 
  private:
-  static constexpr size_t kKeep = size_t{16} << 20;
+  // Bytes kept behind the last read: a parser looks back a little, and
+  // every track of a clip has a window of its own.
+  static constexpr size_t kKeep = size_t{4} << 20;
   static constexpr size_t kMaxRead = size_t{16} << 20;
 
   int Restart(std::string& error) {
@@ -309,14 +352,13 @@ std::unique_ptr<IByteSource> OpenTrack(const std::string& path, std::string& err
 bool IsContainerExtension(const std::string& ext) {
   static const char* const kExts[] = {".mkv", ".mka", ".webm", ".mp4", ".m4v",  ".m4a", ".mov",
                                       ".ts",  ".m2ts", ".mts", ".mpg", ".mpeg", ".vob"};
-  std::string e = ext;
-  std::transform(e.begin(), e.end(), e.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string e = Lower(ext);
   return std::any_of(std::begin(kExts), std::end(kExts), [&](const char* k) { return e == k; });
 }
 
 int ProbeContainer(const std::string& path, SContainerInfo& info, std::string& error) {
   std::string why;
-  av::Input in = av::OpenInput(path, why);
+  av::Input in = OpenContainer(path, why);
   if (!in) {
     error = "\"" + path + "\": " + why;
     return kFailed;
