@@ -275,7 +275,7 @@ class CContainerTrackSource : public IByteSource {
  private:
   // Bytes kept behind the last read: a parser looks back a little, and
   // every track of a clip has a window of its own.
-  static constexpr size_t kKeep = size_t{4} << 20;
+  static constexpr size_t kKeep = size_t{1} << 20;
   static constexpr size_t kMaxRead = size_t{16} << 20;
 
   int Restart(std::string& error) {
