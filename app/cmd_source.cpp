@@ -12,6 +12,7 @@
 #include "app/project_load.h"
 #include "app/source_convert.h"
 #include "app/source_encode.h"
+#include "app/source_container.h"
 #include "app/terminal.h"
 #include "model/object_path.h"
 #include "model/project.h"
@@ -28,8 +29,8 @@ int RunSourceAdd(const std::vector<std::string>& argv);
 int RunSourceRemove(const std::vector<std::string>& argv);
 
 ZV_COMMAND("source add", "add stream files to a clip, analysing them",
-           "zelvane source add P.zvpj CLIP FILE... [--pids PID,...] [--playlist OLD.mpls] [--convert-audio ac3[:BITRATE]|lpcm]\n"
-           "         [--yes]\n"
+           "zelvane source add P.zvpj CLIP FILE... [--pids PID,...] [--playlist OLD.mpls] [--tracks N,...] [--chapters]\n"
+           "         [--convert-audio ac3[:BITRATE]|lpcm] [--yes]\n"
            "zelvane source add P.zvpj CLIP FILE --encode [--format F] [--quality N|--bitrate B]\n"
            "zelvane source add P.zvpj CLIP PICTURE.png [--duration S] [--format F]\n"
            "  CLIP   a clip by name, e.g. \"Movie#1/Clip#1\" or \"Logos/Clip#1\"\n"
@@ -39,6 +40,10 @@ ZV_COMMAND("source add", "add stream files to a clip, analysing them",
            "  --pids the streams of the existing clip to reuse, e.g. 0x1011,0x1100 (default: all)\n"
            "  --playlist  a playlist of the old disc that plays the existing clip: the reused streams get its\n"
            "         stream entries (attributes, languages and order) in the clip's playlists\n"
+           "         A container (.mkv .mka .webm .mp4 .m4v .m4a .mov .ts .mts .mpg .mpeg .vob, an .m2ts without clip\n"
+           "         information) has its tracks listed and those a disc carries added, read from the container\n"
+           "  --tracks  the container's tracks to add, by number as listed, e.g. 0,2,3 (default: all it can carry)\n"
+           "  --chapters  the container's chapters become the chapters of the titles that play the clip\n"
            "  --convert-audio  audio a disc cannot carry (AAC, MP3, FLAC, Opus, Vorbis, E-AC-3 without a core,\n"
            "         44.1 kHz) is converted, beside the file, to AC-3 (default 640 kbit/s for 5.1, else 448) or\n"
            "         to 48 kHz LPCM (16 or 24 bits as the source, samples kept exactly); the result is added\n"
@@ -125,11 +130,12 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
   for (const auto& a : argv)
     if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes" && a != "--pids" && a != "--playlist" &&
         a != "--convert-audio" && a != "--encode" && a != "--format" && a != "--quality" && a != "--bitrate" &&
-        a != "--duration")
+        a != "--duration" && a != "--tracks" && a != "--chapters")
       return UsageError(self, "unknown option " + a);
   Args args;
   std::string err;
-  if (!args.Parse(argv, {"--pids", "--playlist", "--convert-audio", "--format", "--quality", "--bitrate", "--duration"},
+  if (!args.Parse(argv, {"--pids", "--playlist", "--convert-audio", "--format", "--quality", "--bitrate", "--duration",
+                         "--tracks"},
                   err))
     return UsageError(self, err);
   SEncodeRequest encode;
@@ -138,8 +144,18 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
   std::vector<uint16_t> pids;
   const bool pidsGiven = !args.Values("--pids").empty();
   if (pidsGiven && !ParsePids(args.Value("--pids"), pids, err)) return UsageError(self, err);
-  size_t clips = 0;
-  for (size_t i = 2; i < args.Count(); ++i) clips += zv::EqualsNoCase(zv::ExtensionOf(args[i]), ".m2ts");
+  std::vector<int> tracks;
+  if (!args.Values("--tracks").empty() && !ParseTrackList(args.Value("--tracks"), tracks, err))
+    return UsageError(self, err);
+  const bool withChapters = args.Has("--chapters");
+  size_t clips = 0, containers = 0;
+  for (size_t i = 2; i < args.Count(); ++i) {
+    const bool container = IsContainerSource(args[i]);
+    containers += container;
+    clips += !container && zv::EqualsNoCase(zv::ExtensionOf(args[i]), ".m2ts");
+  }
+  if ((!tracks.empty() || withChapters) && containers != 1)
+    return UsageError(self, "--tracks and --chapters go with one container file (.mkv, .mp4, .ts, ...)");
   if (pidsGiven && (clips != 1 || args.Count() != 3)) return UsageError(self, "--pids goes with one existing clip (.m2ts) alone");
   const std::string playlist = args.Values("--playlist").empty() ? std::string() : args.Value("--playlist");
   if (!playlist.empty() && (clips != 1 || args.Count() != 3))
@@ -170,6 +186,13 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
     const size_t before = story->m_vecTracks.size();
     bool hadVideo = false;
     for (const zv::STrackRef& t : story->TrackRefs()) hadVideo |= t.enabled && t.primary && t.video;
+    // With --encode, a container's video is decoded and encoded as any file's.
+    if (IsContainerSource(file) && !encode.encode) {
+      if (int rc = AddContainerSource(self, *story, args[1], file, tracks, withChapters,
+                                  args.Value("--convert-audio"),
+                                  display, prompt)) return rc;
+      continue;
+    }
     const bool existingClip = zv::EqualsNoCase(zv::ExtensionOf(file), ".m2ts");
     if (existingClip) {
       display.Finish();

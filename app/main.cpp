@@ -7,6 +7,7 @@
 
 #include "app/command.h"
 #include "app/terminal.h"
+#include "media/container.h"
 
 using namespace zvapp;
 
@@ -21,6 +22,8 @@ static void PrintCommandList() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  // Tracks of containers are read as the stream files they hold.
+  zv::RegisterContainerTracks();
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     if (args.size() >= 2 && args[0] == "help") {
       std::string two = args.size() >= 3 ? args[1] + " " + args[2] : "";

@@ -1,5 +1,7 @@
 #include "platform/file.h"
 
+#include "platform/byte_source.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -19,12 +21,17 @@ File::~File() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-File::File(File&& o) noexcept : fd_(o.fd_), path_(std::move(o.path_)), error_(std::move(o.error_)) { o.fd_ = -1; }
+File::File(File&& o) noexcept
+    : fd_(o.fd_), src_(std::move(o.src_)), pos_(o.pos_), path_(std::move(o.path_)), error_(std::move(o.error_)) {
+  o.fd_ = -1;
+}
 
 File& File::operator=(File&& o) noexcept {
   if (this != &o) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = o.fd_;
+    src_ = std::move(o.src_);
+    pos_ = o.pos_;
     path_ = std::move(o.path_);
     error_ = std::move(o.error_);
     o.fd_ = -1;
@@ -42,9 +49,25 @@ bool File::Fail(const char* verb, int err) {
 }
 
 bool File::Open(const std::string& path, Mode mode) {
-  if (fd_ >= 0) Close();
+  if (IsOpen()) Close();
   path_ = path;
   error_.clear();
+  if (mode == kRead && IsTrackPath(path)) {
+    const ByteSourceOpener opener = GetByteSourceOpener();
+    if (!opener) {
+      error_ = "Cannot open \"" + path_ + "\": container tracks are not readable here";
+      return false;
+    }
+    std::string why;
+    std::unique_ptr<IByteSource> src = opener(path, why);
+    if (!src) {
+      error_ = "Cannot open \"" + path_ + "\": " + why;
+      return false;
+    }
+    src_ = std::move(src);
+    pos_ = 0;
+    return true;
+  }
   int flags = O_CLOEXEC;
   const char* verb = "open";
   switch (mode) {
@@ -80,6 +103,7 @@ bool File::Open(const std::string& path, Mode mode) {
 }
 
 bool File::Close() {
+  src_.reset();
   if (fd_ < 0) return true;
   int r = ::close(fd_);
   fd_ = -1;
@@ -88,6 +112,17 @@ bool File::Close() {
 }
 
 int64_t File::Read(void* buf, size_t n) {
+  if (src_) {
+    const int64_t len = src_->Length();
+    const size_t want = pos_ >= len ? 0 : static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), len - pos_));
+    std::string why;
+    if (want > 0 && src_->ReadAt(pos_, buf, want, why) != 0) {
+      error_ = "Cannot read \"" + path_ + "\": " + why;
+      return -1;
+    }
+    pos_ += static_cast<int64_t>(want);
+    return static_cast<int64_t>(want);
+  }
   size_t done = 0;
   auto* p = static_cast<uint8_t*>(buf);
   while (done < n) {
@@ -115,6 +150,10 @@ bool File::ReadExact(void* buf, size_t n) {
 
 int File::ReadExactAtShared(int64_t pos, void* buf, size_t n) const {
   if (pos < 0) return EINVAL;
+  if (src_) {
+    std::string why;
+    return src_->ReadAt(pos, buf, n, why);
+  }
   size_t done = 0;
   auto* p = static_cast<uint8_t*>(buf);
   while (done < n) {
@@ -130,6 +169,14 @@ int File::ReadExactAtShared(int64_t pos, void* buf, size_t n) const {
 }
 
 bool File::ReadExactAt(int64_t pos, void* buf, size_t n) {
+  if (src_) {
+    // The source's own reason (a damaged container) says more than errno.
+    std::string why;
+    const int err = pos < 0 ? EINVAL : src_->ReadAt(pos, buf, n, why);
+    if (err == 0) return true;
+    error_ = "Cannot read \"" + path_ + "\": " + (err < 0 ? std::string("unexpected end of file") : why);
+    return false;
+  }
   const int err = ReadExactAtShared(pos, buf, n);
   if (err == 0) return true;
   if (err < 0) {
@@ -140,6 +187,7 @@ bool File::ReadExactAt(int64_t pos, void* buf, size_t n) {
 }
 
 bool File::Write(const void* buf, size_t n) {
+  if (src_) return Fail("write", EBADF);
   size_t done = 0;
   auto* p = static_cast<const uint8_t*>(buf);
   while (done < n) {
@@ -155,19 +203,26 @@ bool File::Write(const void* buf, size_t n) {
 }
 
 bool File::Seek(int64_t pos) {
+  if (src_) {
+    if (pos < 0) return Fail("read", EINVAL);
+    pos_ = pos;
+    return true;
+  }
   if (::lseek(fd_, pos, SEEK_SET) < 0) return Fail("read", errno);
   return true;
 }
 
-int64_t File::Tell() const { return ::lseek(fd_, 0, SEEK_CUR); }
+int64_t File::Tell() const { return src_ ? pos_ : ::lseek(fd_, 0, SEEK_CUR); }
 
 int64_t File::Length() const {
+  if (src_) return src_->Length();
   struct stat st;
   if (::fstat(fd_, &st) != 0) return -1;
   return st.st_size;
 }
 
 bool File::Truncate(int64_t len) {
+  if (src_) return Fail("write", EBADF);
   if (::ftruncate(fd_, len) != 0) return Fail("write", errno);
   return true;
 }

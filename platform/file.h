@@ -5,10 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace zv {
+
+class IByteSource;
 
 class File {
  public:
@@ -30,7 +33,7 @@ class File {
   bool Open(const std::string& path, Mode mode);
   // Flushes nothing (no user-space buffer); reports a close error.
   bool Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_ >= 0 || src_ != nullptr; }
 
   // Reads up to n bytes; returns the count read (short only at end of file),
   // or -1 with Error() set.
@@ -62,6 +65,9 @@ class File {
  private:
   bool Fail(const char* verb, int err);
   int fd_ = -1;
+  // A container's track read as its elementary stream (no descriptor).
+  std::shared_ptr<IByteSource> src_;
+  int64_t pos_ = 0;
   std::string path_;
   std::string error_;
 };

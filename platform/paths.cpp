@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/byte_source.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -91,6 +93,8 @@ bool IsDirectory(const std::string& path) {
 
 int64_t FileTimeNs(const std::string& path) {
   struct stat st;
+  // A container's track has the container's time and size.
+  if (IsTrackPath(path)) return FileTimeNs(path.substr(0, path.rfind('#')));
   if (::stat(path.c_str(), &st) != 0) return 0;
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
 }

@@ -1,5 +1,7 @@
 #include "streams/sif_data.h"
 
+#include "platform/byte_source.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -101,7 +103,9 @@ bool CrcOfFile(File& file, int64_t length, uint32_t& crc) {
 
 bool SStreamIdentity::Of(const std::string& path, SStreamIdentity& out) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return false;
+  // A container's track is the container's file; its path tells it apart.
+  const std::string file = IsTrackPath(path) ? path.substr(0, path.rfind('#')) : path;
+  if (::stat(file.c_str(), &st) != 0) return false;
   out.size = static_cast<uint64_t>(st.st_size);
   out.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   out.device = static_cast<uint64_t>(st.st_dev);

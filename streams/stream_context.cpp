@@ -223,9 +223,10 @@ int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& pr
   }
   // Video carries nearly all the bytes of a clip, and LPCM most of the rest
   // in small units: worth reading ahead.
-  // LPCM is rewritten in place unit by unit, so it is read, not mapped.
+  // LPCM is rewritten in place unit by unit, so it is read, not mapped;
+  // so is a container's track, which has no descriptor to map.
   if (IsVideoType(ctx.header.streamCodingType) || ctx.header.streamCodingType == kSctLpcm)
-    ctx.unitReader = std::make_unique<CUnitReader>(ctx.header.streamCodingType != kSctLpcm);
+    ctx.unitReader = std::make_unique<CUnitReader>(ctx.header.streamCodingType != kSctLpcm && ctx.streamFile.Descriptor() >= 0);
   const uint8_t type = ctx.header.streamCodingType;
   const int64_t count = ctx.header.auCount;
 

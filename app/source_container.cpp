@@ -1,0 +1,187 @@
+#include "app/source_container.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "media/container.h"
+#include "model/clip_chapters.h"
+#include "model/object_path.h"
+#include "model/playlist.h"
+#include "model/story.h"
+#include "model/text_subtitle.h"
+#include "mux/mux_track.h"
+#include "platform/byte_source.h"
+#include "platform/paths.h"
+#include "transcode/audio_convert.h"
+
+namespace zvapp {
+
+namespace {
+
+int Fail(const CommandInfo& self, const std::string& message) {
+  std::fprintf(stderr, "zelvane %s: %s\n", self.name, message.c_str());
+  return kExitFailed;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The container's language, then the file name's suffix, then English.
+std::string LanguageOf(const zv::SContainerTrack& t, const std::string& file) {
+  const std::string tagged = Lower(t.language);
+  if (tagged.size() == 3 && zv::LanguageIndexOf(tagged) >= 0) return tagged;
+  const std::string named = zv::LanguageFromFileName(file);
+  return named.empty() ? "eng" : named;
+}
+
+void PrintTracks(const std::string& file, const zv::SContainerInfo& info) {
+  std::printf("%s: %zu track%s (%s)\n", file.c_str(), info.tracks.size(), info.tracks.size() == 1 ? "" : "s",
+              info.format.c_str());
+  for (const zv::SContainerTrack& t : info.tracks) {
+    std::printf("  %d  %-8s %-18s %-3s", t.index, t.kind.c_str(), t.codec.c_str(),
+                t.language.empty() ? "-" : t.language.c_str());
+    if (!t.title.empty()) std::printf("  \"%s\"", t.title.c_str());
+    if (t.isDefault) std::printf("  default");
+    if (t.forced) std::printf("  forced");
+    if (t.verdict.need != zv::TrackNeed::kCarried) std::printf("  (not carried: %s)", t.verdict.reason.c_str());
+    std::printf("\n");
+  }
+}
+
+}  // namespace
+
+bool IsContainerSource(const std::string& file) {
+  const std::string ext = Lower(zv::ExtensionOf(file));
+  if (!zv::IsContainerExtension(ext)) return false;
+  if (ext != ".m2ts") return true;
+  // A disc's clip has its clip information in CLIPINF or beside it.
+  const std::filesystem::path p(file);
+  const std::string clpi = p.stem().string() + ".clpi";
+  std::error_code ec;
+  return !std::filesystem::exists(p.parent_path() / clpi, ec) &&
+         !std::filesystem::exists(p.parent_path().parent_path() / "CLIPINF" / clpi, ec);
+}
+
+bool ParseTrackList(const std::string& text, std::vector<int>& out, std::string& error) {
+  size_t at = 0;
+  while (at <= text.size()) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string one = text.substr(at, comma - at);
+    char* end = nullptr;
+    const long v = std::strtol(one.c_str(), &end, 10);
+    if (one.empty() || *end != '\0' || v < 0 || v > 9999) {
+      error = "--tracks: \"" + one + "\" is not a track number (e.g. 0,2,3)";
+      return false;
+    }
+    out.push_back(static_cast<int>(v));
+    at = comma + 1;
+  }
+  return true;
+}
+
+int AddContainerSource(const CommandInfo& self, zv::CStoryObject& story, const std::string& clipName,
+                       const std::string& fileIn, const std::vector<int>& tracks, bool chapters,
+                       const std::string& convertAudio, ProgressDisplay& display, zv::IPrompt& prompt) {
+  zv::SAudioTarget target;
+  std::string targetError;
+  const bool convert = !convertAudio.empty();
+  if (convert && !zv::ParseAudioTarget(convertAudio, target, targetError)) return Fail(self, targetError);
+  // Audio the disc cannot carry goes in as its conversion when one is asked for.
+  auto takes = [convert](const zv::SContainerTrack& t) {
+    return t.verdict.need == zv::TrackNeed::kCarried || (convert && t.verdict.need == zv::TrackNeed::kConvertAudio);
+  };
+  const std::string file = zv::AbsolutePath(fileIn);
+  zv::SContainerInfo info;
+  std::string error;
+  display.Finish();
+  if (zv::ProbeContainer(file, info, error) != zv::kOk) return Fail(self, error);
+  PrintTracks(fileIn, info);
+
+  std::vector<const zv::SContainerTrack*> chosen;
+  for (int n : tracks) {
+    const auto it = std::find_if(info.tracks.begin(), info.tracks.end(),
+                                 [n](const zv::SContainerTrack& t) { return t.index == n; });
+    if (it == info.tracks.end())
+      return Fail(self, "\"" + fileIn + "\" has no track " + std::to_string(n));
+    if (!takes(*it))
+      return Fail(self, "\"" + fileIn + "\" track " + std::to_string(n) + ": " + it->verdict.reason);
+    chosen.push_back(&*it);
+  }
+  if (tracks.empty()) {
+    for (const zv::SContainerTrack& t : info.tracks) {
+      if (takes(t)) {
+        chosen.push_back(&t);
+      } else if (t.verdict.need == zv::TrackNeed::kRefused) {
+        std::fprintf(stderr, "zelvane %s: \"%s\" track %d is left out: %s\n", self.name, fileIn.c_str(), t.index,
+                     t.verdict.reason.c_str());
+      } else {
+        return Fail(self, "\"" + fileIn + "\" track " + std::to_string(t.index) + ": " + t.verdict.reason +
+                              "; or choose the tracks to add with --tracks");
+      }
+    }
+  }
+  if (chosen.empty()) return Fail(self, "\"" + fileIn + "\" has no track a disc carries");
+
+  // One pass measures every track, so that each can then be read as a file.
+  std::map<int, int64_t> lengths;
+  const int rc = zv::IndexContainer(file, lengths, error, display.Callback());
+  if (rc == zv::kCancelled) {
+    display.Finish();
+    return kExitCancelled;
+  }
+  if (rc != zv::kOk) {
+    display.Finish();
+    return Fail(self, error);
+  }
+  for (const zv::SContainerTrack* t : chosen) {
+    bool hadVideo = false;
+    for (const zv::STrackRef& r : story.TrackRefs()) hadVideo |= r.enabled && r.primary && r.video;
+    const size_t before = story.m_vecTracks.size();
+    std::string path = zv::TrackPath(file, t->index, t->verdict.ext);
+    if (t->verdict.need == zv::TrackNeed::kConvertAudio) {
+      zv::SConvertedAudio converted;
+      const int crc = zv::ConvertAudio(file, t->index, target, display.Callback(), converted, error);
+      display.Finish();
+      if (crc == zv::kCancelled) return kExitCancelled;
+      if (crc != zv::kOk) return Fail(self, error);
+      if (!converted.note.empty())
+        std::fprintf(stderr, "zelvane %s: \"%s\" track %d: %s\n", self.name, fileIn.c_str(), t->index,
+                     converted.note.c_str());
+      path = converted.path;
+    }
+    const int added = story.AddSource(path, true, display.Callback(), prompt);
+    if (added == zv::kCancelled) {
+      display.Finish();
+      return kExitCancelled;
+    }
+    if (added != zv::kOk) {
+      display.Finish();
+      return Fail(self, "\"" + fileIn + "\" track " + std::to_string(t->index) + " was not added to \"" + clipName +
+                            "\"");
+    }
+    if (hadVideo && t->kind == "video") {
+      display.Finish();
+      return Fail(self, "\"" + fileIn + "\": \"" + clipName + "\" already has a video track");
+    }
+    if (story.m_vecTracks.size() > before && t->kind != "video")
+      story.m_vecTracks.back()->SetLanguageCode(LanguageOf(*t, fileIn));
+  }
+  display.Finish();
+  if (chapters) {
+    if (zv::CFilmObject* film = zv::FilmOf(&story)) zv::RelinkPlayItems(*film, story);
+    std::vector<zv::STimedChapter> list;
+    for (const zv::SContainerChapter& c : info.chapters) list.push_back({c.startMs, c.title});
+    std::string message;
+    const size_t items = zv::SetClipChapters(story, list, message);
+    if (items == 0) return Fail(self, "\"" + fileIn + "\": no chapters taken: " + message);
+    std::printf("%zu chapters to %zu play item%s\n", list.size(), items, items == 1 ? "" : "s");
+  }
+  return kExitOk;
+}
+
+}  // namespace zvapp

@@ -1,0 +1,32 @@
+// `source add` of a container file (MKV, MP4, transport or program stream):
+// its tracks are listed and the chosen ones added as tracks of the clip.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/command.h"
+#include "app/terminal.h"
+
+namespace zv {
+class CStoryObject;
+}
+
+namespace zvapp {
+
+// True for a file `source add` reads as a container: its extension is one
+// of a container's, and an .m2ts has no clip information beside it.
+bool IsContainerSource(const std::string& file);
+
+// "0,2,3" into stream numbers; false with `error` set.
+bool ParseTrackList(const std::string& text, std::vector<int>& out, std::string& error);
+
+// Lists the file's tracks, adds the chosen ones (all a disc carries when
+// `tracks` is empty) and, with `chapters`, gives the container's chapters to
+// the titles that play the clip. kExitOk, kExitCancelled or kExitFailed
+// after printing why.
+int AddContainerSource(const CommandInfo& self, zv::CStoryObject& story, const std::string& clipName,
+                       const std::string& file, const std::vector<int>& tracks, bool chapters,
+                       const std::string& convertAudio, ProgressDisplay& display, zv::IPrompt& prompt);
+
+}  // namespace zvapp

@@ -1,0 +1,50 @@
+#!/bin/bash
+# Container benchmark: the shared 60-second H.264 stream and a 640 kbit/s
+# AC-3 track multiplexed into a clip from a Matroska file (mkvmerge, H.264
+# stored length-prefixed) against the same streams as elementary files.
+# Both are analysed first (timed too); the multiplexing runs from the page
+# cache. Reports the medians of ZV_BENCH_RUNS runs (default 3) as a ratio
+# (target: at most 1.30) and the peak memory of each (target: flat, under
+# 64 MB, for a container of any length).
+set -euo pipefail
+build=${1:?usage: container.sh BUILD_DIR}
+source "$(dirname "$0")/input.bash"
+audio="$data/bench_640k_60s.ac3"
+if [ ! -s "$audio" ]; then
+  ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=48000" -t 60 -ac 2 -c:a ac3_fixed -b:a 640k "$audio.part.ac3"
+  mv "$audio.part.ac3" "$audio"
+fi
+runs=${ZV_BENCH_RUNS:-3}
+out=$(mktemp -d "${TMPDIR:-/tmp}/zelvane-container-bench.XXXXXX")
+trap 'rm -rf "$out"' EXIT
+cp "$video" "$out/v.264"
+cp "$audio" "$out/a.ac3"
+mkvmerge -q -o "$out/m.mkv" --default-duration 0:24000/1001p "$out/v.264" "$out/a.ac3"
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+now() { date +%s.%N; }
+# mux OUT INPUT... : seconds and peak KiB into the named arrays.
+timed() {
+  local t0 t1
+  t0=$(now)
+  /usr/bin/time -f %M -o "$out/rss" "$build/zelvane" mux "$@" --yes > /dev/null 2> "$out/log" || { cat "$out/log" >&2; exit 1; }
+  t1=$(now)
+  awk -v a="$t0" -v b="$t1" -v r="$(cat "$out/rss")" 'BEGIN {print b - a, r}'
+}
+
+# The first run analyses (and indexes the container); later ones reuse it.
+read -r ea er < <(timed "$out/e.m2ts" "$out/v.264" "$out/a.ac3")
+read -r ca cr < <(timed "$out/c.m2ts" "$out/m.mkv#0.264" "$out/m.mkv#1.ac3")
+cat "$out/m.mkv" "$out/v.264" "$out/a.ac3" > /dev/null
+e_times=() c_times=() e_rss=() c_rss=()
+for _ in $(seq "$runs"); do
+  read -r t r < <(timed "$out/e.m2ts" "$out/v.264" "$out/a.ac3"); e_times+=("$t"); e_rss+=("$r")
+  read -r t r < <(timed "$out/c.m2ts" "$out/m.mkv#0.264" "$out/m.mkv#1.ac3"); c_times+=("$t"); c_rss+=("$r")
+done
+e=$(printf '%s\n' "${e_times[@]}" | median)
+c=$(printf '%s\n' "${c_times[@]}" | median)
+awk -v n="$(stat -c %s "$out/m.mkv")" -v e="$e" -v c="$c" -v ea="$ea" -v ca="$ca" \
+    -v er="$(printf '%s\n' "${e_rss[@]}" | sort -n | tail -1)" -v cr="$(printf '%s\n' "${c_rss[@]}" | sort -n | tail -1)" 'BEGIN {
+  printf "container: %.0f bytes of MKV; first run with analysis: elementary %.2f s, MKV %.2f s (ratio %.2f)\n", n, ea, ca, ca / ea
+  printf "container: mux elementary %.3f s, MKV %.3f s, ratio %.2f (target <= 1.30); peak memory elementary %d KiB, MKV %d KiB (target < 65536)\n",
+    e, c, c / e, er, cr }'

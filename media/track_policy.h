@@ -1,0 +1,31 @@
+// Which tracks of a container a disc can carry as they are, and what the
+// others need: one decision, so that the converters of other modules can be
+// connected here.
+#pragma once
+
+#include <string>
+
+extern "C" {
+#include <libavcodec/codec_par.h>
+}
+
+namespace zv {
+
+enum class TrackNeed {
+  kCarried,       // read as the elementary stream `ext` names
+  kConvertAudio,  // audio the disc cannot carry: --convert-audio
+  kEncodeVideo,   // video the disc cannot carry: --encode
+  kRefused,       // nothing to be done with it here (reason says what)
+};
+
+struct STrackVerdict {
+  TrackNeed need = TrackNeed::kRefused;
+  std::string ext;     // ".264", ".m2v", ".vc1", ".ac3", ".dts", ".sup"
+  std::string reason;  // why not, and the way out
+};
+
+// `container` is the libavformat demuxer's name ("matroska,webm", "mov,mp4,...",
+// "mpegts", "mpeg"): PCM is carried only from a disc's own LPCM framing.
+STrackVerdict TrackVerdictFor(const AVCodecParameters& par, const std::string& container);
+
+}  // namespace zv
