@@ -582,12 +582,24 @@ BuildDialog* MainWindow::StartBuild(const QString& folder) {
       return a;
     }
   };
+  // The build works on its own copy, read back from the archive form as the
+  // command line reads the saved file: what the model keeps only in memory
+  // (decoded pictures of a fresh import) must not make another disc, and the
+  // window's project stays the interface thread's alone.
+  auto copy = std::make_shared<zv::CZvObject>();
+  std::string message;
+  if (zv::LoadProject(zv::StoreProject(project_, std::string()), std::string(), *copy, message) != zv::kOk) {
+    Fail("Build", message);
+    copy.reset();
+  } else {
+    copy->ReloadSources(zv::Progress{}, *prompt_);
+  }
   BuildDialog* dialog = build_;
-  worker_ = std::thread([this, dialog, out] {
+  worker_ = std::thread([this, dialog, out, copy] {
     WorkerPrompt prompt;
     prompt.ui = this;
     prompt.inner = prompt_;
-    const int rc = zv::BuildProject(project_, out, prompt, *dialog, &settings_);
+    const int rc = copy ? zv::BuildProject(*copy, out, prompt, *dialog, &settings_) : int(zv::kFailed);
     QMetaObject::invokeMethod(this, [this, dialog, rc] {
       worker_.join();
       centralWidget()->setEnabled(true);
