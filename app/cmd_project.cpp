@@ -396,17 +396,6 @@ int RunDelete(const std::vector<std::string>& argv) {
 
 // --- chapters --------------------------------------------------------------
 
-// True for hh:mm:ss:ff and hh:mm:ss.mmm text that ParseTimecode accepts.
-bool IsTimecode(const std::string& t) {
-  auto digit = [&](size_t i, char hi) { return t[i] >= '0' && t[i] <= hi; };
-  if (t.size() != 11 && t.size() != 12) return false;
-  if (t[2] != ':' || t[5] != ':') return false;
-  if (!digit(0, '9') || !digit(1, '9') || !digit(3, '5') || !digit(4, '9') || !digit(6, '5') || !digit(7, '9'))
-    return false;
-  // Frames 40-59 exist at 50 and 59.94 fps; the item's rate decides later.
-  if (t.size() == 11) return t[8] == ':' && digit(9, '5') && digit(10, '9');
-  return (t[8] == '.' || t[8] == ':' || t[8] == ';') && digit(9, '9') && digit(10, '9') && digit(11, '9');
-}
 
 // "5:00", "1:30:00" or "5" (minutes), above zero.
 bool ParseInterval(const std::string& text, int64_t& ms) {
@@ -475,7 +464,7 @@ int RunChapters(const std::vector<std::string>& argv) {
     removeIndex = std::strtol(args[3].c_str(), &end, 10);
     if (args[3].empty() || *end || removeIndex < 1) return RefuseValue(self, "N is a chapter number from 1");
   }
-  if (action == "add" && args[3] != "end" && !IsTimecode(args[3]))
+  if (action == "add" && args[3] != "end" && !zvedit::IsTimecode(args[3]))
     return RefuseValue(self, "\"" + args[3] + "\" is not a timecode (hh:mm:ss:ff or hh:mm:ss.mmm) or \"end\"");
 
   zv::CFileLock lock;
@@ -495,9 +484,7 @@ int RunChapters(const std::vector<std::string>& argv) {
     return kExitOk;
   }
   if (action == "remove") {
-    if (static_cast<size_t>(removeIndex) > chapters.m_points.size())
-      return FailIn(self, "\"" + args[1] + "\" has " + std::to_string(chapters.m_points.size()) + " chapters");
-    chapters.m_points.erase(chapters.m_points.begin() + (removeIndex - 1));
+    if (!zvedit::RemoveChapter(*item, static_cast<size_t>(removeIndex), args[1], error)) return FailIn(self, error);
     return Save(self, args[0], project);
   }
 
@@ -540,18 +527,9 @@ int RunChapters(const std::vector<std::string>& argv) {
     return kExitOk;
   }
   // add
-  if (!item->m_pStory) return FailIn(self, zv::kMsgSelectClipFirst);
-  // A frame field past the last frame of a second would silently move the
-  // chapter into the next second.
-  const int framesPerSecond = static_cast<int>(std::ceil(zv::FpsOfCode(code)));
-  if (args[3].size() == 11 && std::stoi(args[3].substr(9)) >= framesPerSecond)
-    return FailIn(self, "\"" + args[3] + "\": a second has frames 00 to " + std::to_string(framesPerSecond - 1) +
-                            " at " + zv::FpsNameOfCode(code) + " fps");
-  chapters.m_nFpsCode = static_cast<uint8_t>(code);
-  zv::CChapterPoint p;
-  p.time = args[3] == "end" ? -1 : zv::ParseTimecode(args[3], zv::FpsOfCode(code));
-  if (args.Count() == 5) p.name = args[4];
-  const size_t number = chapters.InsertInTimeOrder(p) + 1;
+  const size_t number = zvedit::AddChapter(*item, code, args[3], args.Count() == 5 ? args[4] : std::string(), error);
+  if (number == 0) return FailIn(self, error);
+  const zv::CChapterPoint& p = chapters.m_points[number - 1];
   if (int rc = Save(self, args[0], project)) return rc;
   std::printf("%zu\t%s\t%s\n", number, PointTime(p, static_cast<uint8_t>(code)).c_str(), p.name.c_str());
   return kExitOk;

@@ -1,8 +1,10 @@
 #include "edit/commands.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
+#include "chapters/chapters.h"
 #include "edit/properties.h"
 #include "graphics/menu_model.h"
 #include "model/object_path.h"
@@ -104,6 +106,44 @@ zv::CGraphicObject* AddGraphic(zv::CNamedObject& obj, const std::string& path, c
   for (int n = 2; FindGraphic(epoch, name); ++n) name = zv::FileNameOf(full) + "#" + std::to_string(n);
   g->SetName(name);
   return epoch->m_graphics.Add(std::move(g));
+}
+
+// True for hh:mm:ss:ff and hh:mm:ss.mmm text that ParseTimecode accepts.
+bool IsTimecode(const std::string& t) {
+  auto digit = [&](size_t i, char hi) { return t[i] >= '0' && t[i] <= hi; };
+  if (t.size() != 11 && t.size() != 12) return false;
+  if (t[2] != ':' || t[5] != ':') return false;
+  if (!digit(0, '9') || !digit(1, '9') || !digit(3, '5') || !digit(4, '9') || !digit(6, '5') || !digit(7, '9'))
+    return false;
+  // Frames 40-59 exist at 50 and 59.94 fps; the item's rate decides later.
+  if (t.size() == 11) return t[8] == ':' && digit(9, '5') && digit(10, '9');
+  return (t[8] == '.' || t[8] == ':' || t[8] == ';') && digit(9, '9') && digit(10, '9') && digit(11, '9');
+}
+
+size_t AddChapter(zv::CPiObject& item, int code, const std::string& time, const std::string& name, std::string& error) {
+  if (time != "end" && !IsTimecode(time))
+    return error = "\"" + time + "\" is not a timecode (hh:mm:ss:ff or hh:mm:ss.mmm) or \"end\"", 0;
+  if (!item.m_pStory) return error = zv::kMsgSelectClipFirst, 0;
+  // A frame field past the last frame of a second would silently move the
+  // chapter into the next second.
+  const int framesPerSecond = static_cast<int>(std::ceil(zv::FpsOfCode(code)));
+  if (time.size() == 11 && std::stoi(time.substr(9)) >= framesPerSecond)
+    return error = "\"" + time + "\": a second has frames 00 to " + std::to_string(framesPerSecond - 1) + " at " +
+                   zv::FpsNameOfCode(code) + " fps",
+           0;
+  item.m_chapters.m_nFpsCode = static_cast<uint8_t>(code);
+  zv::CChapterPoint p;
+  p.time = time == "end" ? -1 : zv::ParseTimecode(time, zv::FpsOfCode(code));
+  p.name = name;
+  return item.m_chapters.InsertInTimeOrder(p) + 1;
+}
+
+bool RemoveChapter(zv::CPiObject& item, size_t number, const std::string& path, std::string& error) {
+  zv::CChapters& chapters = item.m_chapters;
+  if (number < 1 || number > chapters.m_points.size())
+    return error = "\"" + path + "\" has " + std::to_string(chapters.m_points.size()) + " chapters", false;
+  chapters.m_points.erase(chapters.m_points.begin() + static_cast<std::ptrdiff_t>(number - 1));
+  return true;
 }
 
 bool Delete(zv::CZvObject& project, zv::CNamedObject* obj, const std::string& path, std::string& error) {

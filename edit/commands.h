@@ -29,6 +29,15 @@ zv::CBdButton* AddButton(zv::CNamedObject& bog, const std::string& path, std::st
 zv::CGraphicObject* AddGraphic(zv::CNamedObject& menu, const std::string& path, const std::string& file,
                                std::string& error);
 
+// Chapters of a play item. IsTimecode: hh:mm:ss:ff or hh:mm:ss.mmm text
+// that the chapter list takes. AddChapter puts TIME ("end" or a timecode)
+// into the list in time order at the frame rate `fpsCode` and returns its
+// number from 1, or 0 with `error`. RemoveChapter takes the number.
+bool IsTimecode(const std::string& text);
+size_t AddChapter(zv::CPiObject& item, int fpsCode, const std::string& time, const std::string& name,
+                  std::string& error);
+bool RemoveChapter(zv::CPiObject& item, size_t number, const std::string& path, std::string& error);
+
 bool Delete(zv::CZvObject& project, zv::CNamedObject* obj, const std::string& path, std::string& error);
 
 }  // namespace zvedit

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -169,13 +170,44 @@ MainWindow::MainWindow(zv::IPrompt* prompt) : boxes_(std::make_unique<BoxPrompt>
   clipView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   titleView_ = new QTreeWidget(this);
   titleView_->setHeaderLabels({"Play item / chapter", "Clip / time", "Name"});
+  // The grid above, the clip and title views below it.
   tabs_ = new QTabWidget(this);
-  tabs_->addTab(grid_, "Properties");
   tabs_->addTab(clipView_, "Clip");
-  tabs_->addTab(titleView_, "Title");
+  // The title view: play items with their chapters; chapter names are
+  // edited in place.
+  auto* titlePane = new QWidget(this);
+  auto* tv = new QVBoxLayout(titlePane);
+  tv->setContentsMargins(0, 0, 0, 0);
+  tv->addWidget(titleView_);
+  auto* buttons = new QHBoxLayout;
+  auto* addChapter = new QPushButton("Add Chapter...", titlePane);
+  auto* removeChapter = new QPushButton("Remove Chapter", titlePane);
+  auto* importChapters = new QPushButton("Import Chapters...", titlePane);
+  buttons->addWidget(addChapter);
+  buttons->addWidget(removeChapter);
+  buttons->addWidget(importChapters);
+  buttons->addStretch();
+  tv->addLayout(buttons);
+  connect(addChapter, &QPushButton::clicked, this, &MainWindow::OnAddChapter);
+  connect(removeChapter, &QPushButton::clicked, this, &MainWindow::OnRemoveChapter);
+  connect(importChapters, &QPushButton::clicked, this, &MainWindow::OnImportChapters);
+  connect(titleView_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+    if (refreshing_ || column != 2 || !item->parent()) return;
+    zv::CPiObject* pi = TitleViewItem();
+    const size_t n = static_cast<size_t>(item->data(0, kPathRole).toInt());
+    if (!pi || n < 1 || n > pi->m_chapters.m_points.size()) return;
+    pi->m_chapters.m_points[n - 1].name = S(item->text(2));
+    Changed();
+  });
+  tabs_->addTab(titlePane, "Title");
+  auto* right = new QSplitter(Qt::Vertical, this);
+  right->addWidget(grid_);
+  right->addWidget(tabs_);
+  right->setStretchFactor(0, 3);
+  right->setStretchFactor(1, 2);
   auto* split = new QSplitter(this);
   split->addWidget(tree_);
-  split->addWidget(tabs_);
+  split->addWidget(right);
   split->setStretchFactor(1, 2);
   setCentralWidget(split);
   connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
@@ -387,7 +419,10 @@ QWidget* MainWindow::Editor(const QString& key) const {
 
 void MainWindow::RefreshViews() {
   clipView_->setRowCount(0);
+  const bool was = refreshing_;
+  refreshing_ = true;
   titleView_->clear();
+  refreshing_ = was;
   zvedit::Target t;
   std::string error;
   if (selectedPath_.isEmpty() || !zvedit::FindTarget(project_, S(selectedPath_), t, error)) return;
@@ -407,14 +442,18 @@ void MainWindow::RefreshViews() {
   zv::CPlObject* pl = dynamic_cast<zv::CPlObject*>(t.object);
   if (auto* pi = dynamic_cast<zv::CPiObject*>(t.object)) pl = dynamic_cast<zv::CPlObject*>(pi->m_pParent);
   if (pl) {
+    refreshing_ = true;
     for (size_t i = 0; i < pl->GetCount(); ++i) {
       zv::CPiObject* pi = pl->GetAt(i);
       auto* item = new QTreeWidgetItem(titleView_);
       item->setText(0, QString("PI#%1").arg(i + 1));
       item->setText(1, pi->m_pStory ? Q(pi->m_pStory->m_strName) : QString("(no clip)"));
       const zv::CChapters& ch = pi->m_chapters;
+      item->setData(0, kPathRole, static_cast<int>(i + 1));
       for (size_t c = 0; c < ch.m_points.size(); ++c) {
         auto* row = new QTreeWidgetItem(item);
+        row->setData(0, kPathRole, static_cast<int>(c + 1));
+        row->setFlags(row->flags() | Qt::ItemIsEditable);
         row->setText(0, QString("Chapter %1").arg(c + 1));
         row->setText(1, ch.m_points[c].time < 0 ? QString("end")
                                                 : Q(zv::FormatTimecode(ch.m_points[c].time, zv::FpsOfCode(ch.m_nFpsCode))));
@@ -422,6 +461,9 @@ void MainWindow::RefreshViews() {
       }
     }
     titleView_->expandAll();
+    titleView_->resizeColumnToContents(0);
+    tabs_->setCurrentIndex(1);
+    refreshing_ = was;
   }
 }
 
@@ -723,13 +765,55 @@ void MainWindow::OnImport(bool psd) {
   if (!f.isEmpty()) ImportMenu(selectedPath_, f);
 }
 
+zv::CPiObject* MainWindow::TitleViewItem() const {
+  zv::CNamedObject* obj = SelectedObject();
+  if (auto* pi = dynamic_cast<zv::CPiObject*>(obj)) return pi;
+  auto* pl = dynamic_cast<zv::CPlObject*>(obj);
+  if (!pl || pl->GetCount() == 0) return nullptr;
+  QTreeWidgetItem* item = titleView_->currentItem();
+  if (item && item->parent()) item = item->parent();
+  const int n = item ? item->data(0, kPathRole).toInt() : 1;
+  return n >= 1 && static_cast<size_t>(n) <= pl->GetCount() ? pl->GetAt(static_cast<size_t>(n - 1)) : pl->GetAt(0);
+}
+
+// The frame rate chapter times count in: the list's own, else the video's.
+static int ChapterFpsCode(const zv::CPiObject& pi) {
+  return zv::IsValidFpsCode(pi.m_chapters.m_nFpsCode) ? pi.m_chapters.m_nFpsCode : pi.m_nVideoFpsCode;
+}
+
+void MainWindow::OnAddChapter() {
+  zv::CPiObject* pi = TitleViewItem();
+  if (!pi) return Fail({}, "Select a title or a play item first");
+  const int code = ChapterFpsCode(*pi);
+  if (!zv::IsValidFpsCode(code)) return Fail({}, zv::kMsgAddVideoFirst);
+  bool ok = false;
+  const QString time = QInputDialog::getText(this, "Add Chapter", "Time (hh:mm:ss:ff, hh:mm:ss.mmm or end):",
+                                             QLineEdit::Normal, "00:00:00:00", &ok);
+  if (!ok) return;
+  std::string error;
+  if (zvedit::AddChapter(*pi, code, S(time.trimmed()), std::string(), error) == 0) return Fail({}, error);
+  Changed();
+  RefreshViews();
+}
+
+void MainWindow::OnRemoveChapter() {
+  zv::CPiObject* pi = TitleViewItem();
+  QTreeWidgetItem* item = titleView_->currentItem();
+  if (!pi || !item || !item->parent()) return Fail({}, "Select a chapter first");
+  std::string error;
+  if (!zvedit::RemoveChapter(*pi, static_cast<size_t>(item->data(0, kPathRole).toInt()), S(selectedPath_), error))
+    return Fail({}, error);
+  Changed();
+  RefreshViews();
+}
+
 void MainWindow::OnImportChapters() {
-  auto* pi = dynamic_cast<zv::CPiObject*>(SelectedObject());
-  if (!pi) return Fail({}, "Select a play item first");
+  zv::CPiObject* pi = TitleViewItem();
+  if (!pi) return Fail({}, "Select a title or a play item first");
   const QString f = QFileDialog::getOpenFileName(this, "Chapters", QString(), "Chapter lists (*.csv *.txt)");
   if (f.isEmpty()) return;
   std::string message;
-  int code = zv::IsValidFpsCode(pi->m_chapters.m_nFpsCode) ? pi->m_chapters.m_nFpsCode : pi->m_nVideoFpsCode;
+  const int code = ChapterFpsCode(*pi);
   if (!zv::IsValidFpsCode(code)) return Fail({}, zv::kMsgAddVideoFirst);
   const zv::ImportResult r = zv::ImportChapterFile(pi->m_chapters, pi->m_pStory != nullptr, code, S(f), message);
   if (r == zv::ImportResult::kFailed) return Fail({}, message);

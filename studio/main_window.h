@@ -130,6 +130,11 @@ class MainWindow : public QMainWindow {
   void OnAddSources();
   void OnImport(bool psd);
   void OnImportChapters();
+  void OnAddChapter();
+  void OnRemoveChapter();
+  // The play item the title view works on: the selected one, or the one
+  // picked in the view of the selected title.
+  zv::CPiObject* TitleViewItem() const;
   void OnSoundFile();
   void OnAbout();
   void Fail(const QString& what, const std::string& why);
