@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QImage>
 #include <QSpinBox>
 #include <QtTest>
 #include <filesystem>
@@ -171,6 +172,25 @@ class StudioTest : public QObject {
     QVERIFY(!w.IsModified());
     QVERIFY(w.Redo());
     QVERIFY(w.Select("Movie#1/Feature"));
+  }
+
+  // The program's own options: --version, and --screenshot of a project
+  // with an object selected; an object that is not there is refused.
+  void programOptions() {
+    const zvtest::RunResult version = zvtest::Run({ZV_STUDIO, "--version"});
+    QCOMPARE(version.status, 0);
+    QCOMPARE(QString::fromStdString(version.out), QString("zelvane-studio " ZV_VERSION "\n"));
+    zvtest::TempDir dir;
+    const std::string file = dir / "p.zvpj";
+    QCOMPARE(Zv({"new", file}).status, 0);
+    const std::string png = dir / "shot.png";
+    const zvtest::RunResult shot = zvtest::Run({ZV_STUDIO, "--screenshot", png, file, "--select", "Movie#1/Title#1"});
+    QVERIFY2(shot.status == 0, shot.err.c_str());
+    const QImage image(QString::fromStdString(png));
+    QVERIFY(image.width() >= 800 && image.height() >= 500);
+    const zvtest::RunResult bad = zvtest::Run({ZV_STUDIO, "--screenshot", png, file, "--select", "Movie#1/Title#9"});
+    QCOMPARE(bad.status, 2);
+    QVERIFY(bad.err.find("no object \"Movie#1/Title#9\"") != std::string::npos);
   }
 
   // Closing with unsaved changes asks, and only Yes lets them go.
