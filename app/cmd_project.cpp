@@ -18,8 +18,9 @@
 #include "app/json.h"
 #include "app/menu_tree.h"
 #include "app/project_load.h"
-#include "app/properties.h"
 #include "app/terminal.h"
+#include "edit/commands.h"
+#include "edit/values.h"
 #include "chapters/chapters.h"
 #include "model/object_path.h"
 #include "model/project.h"
@@ -54,13 +55,13 @@ const char* YesNo(bool b) { return b ? "yes" : "no"; }
 // The prohibited user operations, or "none".
 std::string UoText(const uint8_t (&mask)[8]) {
   std::string out;
-  for (const std::string& label : UoLabelsSet(mask)) out += (out.empty() ? "" : " ") + label;
+  for (const std::string& label : zvedit::UoLabelsSet(mask)) out += (out.empty() ? "" : " ") + label;
   return out.empty() ? "none" : out;
 }
 
 void UoJson(Json& j, const uint8_t (&mask)[8]) {
   j.Key("prohibited").BeginArray();
-  for (const std::string& label : UoLabelsSet(mask)) j.Str(label);
+  for (const std::string& label : zvedit::UoLabelsSet(mask)) j.Str(label);
   j.EndArray();
 }
 
@@ -175,7 +176,7 @@ void ShowText(zv::CZvObject& project) {
                   zv::ConnectionName(pl->m_nConnection), pl->m_pMenu ? pl->m_pMenu->m_strName.c_str() : "none");
       std::printf("        playback: %s, count %u, random access: %s, audio mix: %s, lossless bypass: %s, "
                   "prohibited: %s\n",
-                  PlaybackTypeName(pl->m_nPlaybackType), pl->m_nPlaybackCount, YesNo(pl->m_bRandomAccess), YesNo(pl->m_bAudioMix), YesNo(pl->m_bLosslessBypass),
+                  zvedit::PlaybackTypeName(pl->m_nPlaybackType), pl->m_nPlaybackCount, YesNo(pl->m_bRandomAccess), YesNo(pl->m_bAudioMix), YesNo(pl->m_bLosslessBypass),
                   UoText(pl->m_uoMask).c_str());
       for (size_t k = 0; k < pl->GetCount(); ++k) {
         zv::CPiObject* pi = pl->GetAt(k);
@@ -185,7 +186,7 @@ void ShowText(zv::CZvObject& project) {
         if (zv::IsValidFpsCode(ch.m_nFpsCode)) std::printf(" at %s fps", zv::FpsNameOfCode(ch.m_nFpsCode));
         std::printf("\n");
         std::printf("          angles: %u, still: %s, still time: %u s, random access: %s, prohibited: %s, tracks:",
-                    pi->m_nAngles, StillModeName(pi->m_nStillMode), pi->m_nStillTime, YesNo(pi->m_bRandomAccess),
+                    pi->m_nAngles, zvedit::StillModeName(pi->m_nStillMode), pi->m_nStillTime, YesNo(pi->m_bRandomAccess),
                     UoText(pi->m_uoMask).c_str());
         if (pi->m_streamSel.empty()) std::printf(" none");
         for (const Offered& o : OfferedTracks(*pi)) std::printf(" %d %s", o.shown, o.selected ? "on" : "off");
@@ -240,7 +241,7 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
       j.Key("menu");
       if (pl->m_pMenu) j.Str(pl->m_pMenu->m_strName);
       else j.Null();
-      j.Key("playbackType").Str(PlaybackTypeName(pl->m_nPlaybackType)).Key("playbackCount").Int(pl->m_nPlaybackCount);
+      j.Key("playbackType").Str(zvedit::PlaybackTypeName(pl->m_nPlaybackType)).Key("playbackCount").Int(pl->m_nPlaybackCount);
       j.Key("randomAccess").Bool(pl->m_bRandomAccess).Key("audioMix").Bool(pl->m_bAudioMix);
       j.Key("losslessBypass").Bool(pl->m_bLosslessBypass);
       UoJson(j, pl->m_uoMask);
@@ -250,7 +251,7 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
         j.BeginObject().Key("name").Str("PI#" + std::to_string(k + 1)).Key("story");
         if (pi->m_pStory) j.Str(pi->m_pStory->m_strName);
         else j.Null();
-        j.Key("angles").Int(pi->m_nAngles).Key("still").Str(StillModeName(pi->m_nStillMode));
+        j.Key("angles").Int(pi->m_nAngles).Key("still").Str(zvedit::StillModeName(pi->m_nStillMode));
         j.Key("stillTime").Int(pi->m_nStillTime).Key("randomAccess").Bool(pi->m_bRandomAccess);
         UoJson(j, pi->m_uoMask);
         j.Key("tracks").BeginArray();
@@ -309,8 +310,7 @@ int RunMovieAdd(const std::vector<std::string>& argv) {
   zv::CFileLock lock;
   zv::CZvObject project;
   if (!Load(self, args[0], project, &lock)) return kExitFailed;
-  zv::CFilmObject* movie = project.m_movies.CreateChild();
-  movie->SetFilmType(zv::kFilmMovie);
+  zv::CFilmObject* movie = zvedit::AddMovie(project);
   if (int rc = Save(self, args[0], project)) return rc;
   std::printf("%s\n", movie->m_strName.c_str());
   return kExitOk;
@@ -343,15 +343,9 @@ int RunChildAdd(const char* name, const std::vector<std::string>& argv) {
   if (!film) return rc;
   std::string made;
   std::string what = name;
-  if (what == "title add") {
-    zv::CPlObject* pl = film->m_playlists.CreateChild();
-    zv::AddStoriesToPlaylist(*pl, film->m_stories);
-    made = pl->m_strName;
-  } else if (what == "clip add") {
-    made = film->m_stories.CreateChild()->m_strName;
-  } else {
-    made = film->CreateMenu()->m_strName;
-  }
+  if (what == "title add") made = zvedit::AddTitle(*film)->m_strName;
+  else if (what == "clip add") made = zvedit::AddClip(*film)->m_strName;
+  else made = zvedit::AddMenu(*film)->m_strName;
   if ((rc = Save(self, args[0], project))) return rc;
   std::printf("%s/%s\n", film->m_strName.c_str(), made.c_str());
   return kExitOk;
@@ -372,17 +366,7 @@ int RunItemAdd(const std::vector<std::string>& argv) {
   auto* pl = dynamic_cast<zv::CPlObject*>(obj);
   if (!pl) return FailIn(self, "\"" + args[1] + "\" is not a title (for example \"Trailers/Title#1\")");
   zv::CFilmObject* film = zv::FilmOf(pl);
-  // The clip is named within the title's film, or by its whole path.
-  std::string clipPath = args[2];
-  if (clipPath.find('/') == std::string::npos) clipPath = film->m_strName + "/" + clipPath;
-  obj = zv::FindObject(project, clipPath, error);
-  if (!obj) return FailIn(self, error);
-  auto* story = dynamic_cast<zv::CStoryObject*>(obj);
-  if (!story) return FailIn(self, "\"" + args[2] + "\" is not a clip");
-  if (zv::FilmOf(story) != film)
-    return FailIn(self, "\"" + args[2] + "\" is not a clip of \"" + film->m_strName + "\"; a title plays clips of its own film");
-  zv::CPiObject* item = pl->Add(std::make_unique<zv::CPiObject>());
-  zv::LinkStory(*item, story);
+  if (!zvedit::AddPlayItem(project, *pl, args[2], error)) return FailIn(self, error);
   if (int rc = Save(self, args[0], project)) return rc;
   std::printf("%s/%s/PI#%zu\n", film->m_strName.c_str(), pl->m_strName.c_str(), pl->GetCount());
   return kExitOk;
@@ -404,7 +388,7 @@ int RunDelete(const std::vector<std::string>& argv) {
   std::string error;
   zv::CNamedObject* obj = zv::FindObject(project, args[1], error);
   if (!obj) return FailIn(self, error);
-  if (!zv::DeleteObject(project, obj)) return FailIn(self, "\"" + args[1] + "\" cannot be deleted");
+  if (!zvedit::Delete(project, obj, args[1], error)) return FailIn(self, error);
   if (int rc = Save(self, args[0], project)) return rc;
   std::printf("deleted \"%s\"\n", args[1].c_str());
   return kExitOk;
@@ -412,17 +396,6 @@ int RunDelete(const std::vector<std::string>& argv) {
 
 // --- chapters --------------------------------------------------------------
 
-// True for hh:mm:ss:ff and hh:mm:ss.mmm text that ParseTimecode accepts.
-bool IsTimecode(const std::string& t) {
-  auto digit = [&](size_t i, char hi) { return t[i] >= '0' && t[i] <= hi; };
-  if (t.size() != 11 && t.size() != 12) return false;
-  if (t[2] != ':' || t[5] != ':') return false;
-  if (!digit(0, '9') || !digit(1, '9') || !digit(3, '5') || !digit(4, '9') || !digit(6, '5') || !digit(7, '9'))
-    return false;
-  // Frames 40-59 exist at 50 and 59.94 fps; the item's rate decides later.
-  if (t.size() == 11) return t[8] == ':' && digit(9, '5') && digit(10, '9');
-  return (t[8] == '.' || t[8] == ':' || t[8] == ';') && digit(9, '9') && digit(10, '9') && digit(11, '9');
-}
 
 // "5:00", "1:30:00" or "5" (minutes), above zero.
 bool ParseInterval(const std::string& text, int64_t& ms) {
@@ -491,7 +464,7 @@ int RunChapters(const std::vector<std::string>& argv) {
     removeIndex = std::strtol(args[3].c_str(), &end, 10);
     if (args[3].empty() || *end || removeIndex < 1) return RefuseValue(self, "N is a chapter number from 1");
   }
-  if (action == "add" && args[3] != "end" && !IsTimecode(args[3]))
+  if (action == "add" && args[3] != "end" && !zvedit::IsTimecode(args[3]))
     return RefuseValue(self, "\"" + args[3] + "\" is not a timecode (hh:mm:ss:ff or hh:mm:ss.mmm) or \"end\"");
 
   zv::CFileLock lock;
@@ -511,9 +484,7 @@ int RunChapters(const std::vector<std::string>& argv) {
     return kExitOk;
   }
   if (action == "remove") {
-    if (static_cast<size_t>(removeIndex) > chapters.m_points.size())
-      return FailIn(self, "\"" + args[1] + "\" has " + std::to_string(chapters.m_points.size()) + " chapters");
-    chapters.m_points.erase(chapters.m_points.begin() + (removeIndex - 1));
+    if (!zvedit::RemoveChapter(*item, static_cast<size_t>(removeIndex), args[1], error)) return FailIn(self, error);
     return Save(self, args[0], project);
   }
 
@@ -556,18 +527,9 @@ int RunChapters(const std::vector<std::string>& argv) {
     return kExitOk;
   }
   // add
-  if (!item->m_pStory) return FailIn(self, zv::kMsgSelectClipFirst);
-  // A frame field past the last frame of a second would silently move the
-  // chapter into the next second.
-  const int framesPerSecond = static_cast<int>(std::ceil(zv::FpsOfCode(code)));
-  if (args[3].size() == 11 && std::stoi(args[3].substr(9)) >= framesPerSecond)
-    return FailIn(self, "\"" + args[3] + "\": a second has frames 00 to " + std::to_string(framesPerSecond - 1) +
-                            " at " + zv::FpsNameOfCode(code) + " fps");
-  chapters.m_nFpsCode = static_cast<uint8_t>(code);
-  zv::CChapterPoint p;
-  p.time = args[3] == "end" ? -1 : zv::ParseTimecode(args[3], zv::FpsOfCode(code));
-  if (args.Count() == 5) p.name = args[4];
-  const size_t number = chapters.InsertInTimeOrder(p) + 1;
+  const size_t number = zvedit::AddChapter(*item, code, args[3], args.Count() == 5 ? args[4] : std::string(), error);
+  if (number == 0) return FailIn(self, error);
+  const zv::CChapterPoint& p = chapters.m_points[number - 1];
   if (int rc = Save(self, args[0], project)) return rc;
   std::printf("%zu\t%s\t%s\n", number, PointTime(p, static_cast<uint8_t>(code)).c_str(), p.name.c_str());
   return kExitOk;

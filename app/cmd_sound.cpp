@@ -8,7 +8,6 @@
 
 #include "app/command.h"
 #include "app/project_load.h"
-#include "app/sound_ids.h"
 #include "app/terminal.h"
 #include "bdnav/sound_bdmv.h"
 #include "model/project.h"
@@ -154,23 +153,5 @@ int RunSoundSet(const std::vector<std::string>& argv) {
 
 }  // namespace
 
-bool ParseSoundId(const zv::CNamedObject& obj, const std::string& value, int32_t& id, std::string& why) {
-  if (zv::EqualsNoCase(value, "none")) return id = -1, true;
-  const zv::CNamedObject* top = &obj;
-  while (top->m_pParent) top = top->m_pParent;
-  const auto* project = dynamic_cast<const zv::CZvObject*>(top);
-  const size_t count = project ? project->SoundCount() : 0;
-  char* end = nullptr;
-  const long n = std::strtol(value.c_str(), &end, 10);
-  if (value.empty() || *end != '\0' || n < 0 || n > 254) return why = "expected a sound id, 0 to 254, or none", false;
-  if (count == 0)
-    return why = "the project has no sound file (choose one with \"zelvane sound set P.zvpj FILE\")", false;
-  if (static_cast<size_t>(n) >= count)
-    return why = "the project's sound file has " + std::to_string(count) + " sounds, ids 0 to " +
-                 std::to_string(count - 1),
-           false;
-  id = static_cast<int32_t>(n);
-  return true;
-}
 
 }  // namespace zvapp

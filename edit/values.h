@@ -1,12 +1,14 @@
 // Names and values of the settings that `show` prints and `set` changes, so
-// that both speak the same words.
+// that every shell speaks the same words.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace zvapp {
+#include "named/named_object.h"
+
+namespace zvedit {
 
 const char* PlaybackTypeName(uint8_t type);  // 1 "Sequential", 2 "Random", 3 "Shuffle"
 const char* StillModeName(uint8_t mode);     // 0 "No", 1 "Finite", 2 "Infinite"
@@ -24,4 +26,9 @@ int UoBitOfLabel(const std::string& label);
 // Labels of the named bits that are set.
 std::vector<std::string> UoLabelsSet(const uint8_t (&mask)[8]);
 
-}  // namespace zvapp
+// Button sound ids as `set` takes them: "N" or "none" (-1) for an object of
+// a project; false with `why` when the value is not a number or the
+// project's sound file has no sound N.
+bool ParseSoundId(const zv::CNamedObject& obj, const std::string& value, int32_t& id, std::string& why);
+
+}  // namespace zvedit

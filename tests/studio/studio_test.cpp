@@ -1,0 +1,220 @@
+// The desktop shell on the offscreen platform: the grid's editors make the
+// same disc as the command line, refuse what `set` refuses, and the window
+// asks before unsaved changes are lost.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QImage>
+#include <QSpinBox>
+#include <QtTest>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "model/project.h"
+#include "platform/prompt.h"
+#include "studio/main_window.h"
+#include "support/test_support.h"
+
+namespace {
+
+zvtest::RunResult Zv(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{ZV_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return zvtest::Run(argv);
+}
+
+// Every file below `root`, relative path to bytes.
+std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {
+  std::map<std::string, std::vector<uint8_t>> out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+    if (e.is_regular_file()) out[std::filesystem::relative(e.path(), root).string()] = zvtest::ReadBytes(e.path().string());
+  return out;
+}
+
+// The files that differ between two trees, for the failure message.
+std::string Differences(const std::map<std::string, std::vector<uint8_t>>& a,
+                        const std::map<std::string, std::vector<uint8_t>>& b) {
+  std::string out;
+  for (const auto& [name, bytes] : a)
+    if (!b.count(name) || b.at(name) != bytes) out += name + " ";
+  for (const auto& [name, bytes] : b)
+    if (!a.count(name)) out += name + " ";
+  return out;
+}
+
+void TypeInto(QWidget* editor, const QString& text) {
+  auto* line = qobject_cast<QLineEdit*>(editor);
+  QVERIFY(line);
+  line->setText(text);
+  emit line->editingFinished();
+  QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+class StudioTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init() { qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.Path())); }
+
+  // A scripted session through the grid's editors builds the disc the same
+  // steps make through the command line, byte for byte; a cancelled rebuild
+  // leaves that disc as it was.
+  void gridBuildsTheCommandLinesDisc() {
+    zvtest::TempDir dir;
+    const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+    const std::string audio = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+    // Each import converts its own copy of the design (a conversion is kept
+    // beside the design and reused with a message).
+    std::filesystem::create_directory(dir / "cli");
+    std::filesystem::create_directory(dir / "gui");
+    const std::string psd = zvtest::CopyFixture("psd/menu_disc.psd", dir / "cli");
+    const std::string guiPsd = zvtest::CopyFixture("psd/menu_disc.psd", dir / "gui");
+    const std::string cli = dir / "cli.zvpj";
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"new", cli},
+             {"source", "add", cli, "Movie#1/Clip#1", video, audio},
+             {"set", cli, "Movie#1/Clip#1/Track#2", "language=fra"},
+             {"set", cli, "Movie#1/Title#1", "playback-count=2", "uo.ChapterSearch=1", "playback=Random"},
+             {"menu", "import-psd", cli, "Movie#1/IG#1", psd},
+             {"build", cli, dir / "out-cli", "--yes"}}) {
+      const zvtest::RunResult r = Zv(args);
+      QVERIFY2(r.status == 0, (args[0] + ": " + r.err).c_str());
+    }
+
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.AddSources("Movie#1/Clip#1", {QString::fromStdString(video), QString::fromStdString(audio)}));
+    QVERIFY(w.Select("Movie#1/Clip#1/Track#2"));
+    TypeInto(w.Editor("language"), "fra");
+    QVERIFY(w.Select("Movie#1/Title#1"));
+    auto* count = qobject_cast<QSpinBox*>(w.Editor("playback-count"));
+    QVERIFY(count);
+    QCOMPARE(count->maximum(), 65535);
+    count->setValue(2);
+    QCoreApplication::processEvents();
+    auto* uo = qobject_cast<QCheckBox*>(w.Editor("uo.ChapterSearch"));
+    QVERIFY(uo);
+    uo->setChecked(true);
+    QCoreApplication::processEvents();
+    auto* playback = qobject_cast<QComboBox*>(w.Editor("playback"));
+    QVERIFY(playback);
+    QCOMPARE(playback->count(), 3);
+    emit playback->textActivated("Random");
+    QCoreApplication::processEvents();
+    QVERIFY(w.ImportMenu("Movie#1/IG#1", QString::fromStdString(guiPsd)));
+    QVERIFY(w.IsModified());
+    QVERIFY(w.windowTitle().contains("[*]"));
+    QVERIFY(w.SaveTo(QString::fromStdString(dir / "gui.zvpj")));
+    QVERIFY(!w.IsModified());
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+
+    zvstudio::BuildDialog* dialog = w.StartBuild(QString::fromStdString(dir / "out-gui/"));
+    QVERIFY(dialog);
+    QVERIFY(!w.centralWidget()->isEnabled());
+    QSignalSpy done(dialog, &zvstudio::BuildDialog::Finished);
+    QVERIFY(done.wait(120000));
+    QCOMPARE(done.at(0).at(0).toInt(), int(zv::kOk));
+    QVERIFY(w.centralWidget()->isEnabled());
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+    const auto gui = Tree(dir / "out-gui/Zelvane/DISC");
+    QVERIFY(gui.size() > 10);
+    const auto cliDisc = Tree(dir / "out-cli/Zelvane/DISC");
+    QVERIFY2(gui == cliDisc, Differences(gui, cliDisc).c_str());
+    // The remembered folder is the command line's too.
+    zv::Settings settings;
+    settings.Load();
+    QCOMPARE(QString::fromStdString(settings.OutFolder()), QString::fromStdString(dir / "out-gui/"));
+
+    // Cancelled at its first report, a rebuild leaves the disc as it was.
+    QVERIFY(w.Select("Movie#1/Title#1"));
+    qobject_cast<QSpinBox*>(w.Editor("playback-count"))->setValue(3);
+    QCoreApplication::processEvents();
+    dialog = w.StartBuild(QString::fromStdString(dir / "out-gui/"));
+    QVERIFY(dialog);
+    const size_t asked = prompt.questions.size();
+    dialog->OnCancel();
+    QCOMPARE(prompt.questions.at(asked), std::string("Really want to stop current build? "));
+    QSignalSpy stopped(dialog, &zvstudio::BuildDialog::Finished);
+    QVERIFY(stopped.wait(120000));
+    QCOMPARE(stopped.at(0).at(0).toInt(), int(zv::kCancelled));
+    QVERIFY(gui == Tree(dir / "out-gui/Zelvane/DISC"));
+  }
+
+  // A refused value shows `set`'s own message and leaves the project as it
+  // was; undo and redo then step through the accepted changes.
+  void refusesWhatSetRefuses() {
+    zvtest::TempDir dir;
+    const std::string file = dir / "p.zvpj";
+    QCOMPARE(Zv({"new", file}).status, 0);
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(file)));
+    const std::vector<uint8_t> before = zv::StoreProject(w.Project(), file);
+    QVERIFY(w.Select("Movie#1/Title#1"));
+    TypeInto(w.Editor("name"), "Main/Feature");
+    const zvtest::RunResult cli = Zv({"set", file, "Movie#1/Title#1", "name=Main/Feature"});
+    QCOMPARE(cli.status, 2);
+    QCOMPARE(prompt.messages.size(), size_t(1));
+    QCOMPARE(QString::fromStdString("zelvane set: " + prompt.messages[0] + "\n"), QString::fromStdString(cli.err));
+    QVERIFY(zv::StoreProject(w.Project(), file) == before);
+    QVERIFY(!w.IsModified());
+    QCoreApplication::processEvents();
+    QCOMPARE(qobject_cast<QLineEdit*>(w.Editor("name"))->text(), QString("Title#1"));
+
+    TypeInto(w.Editor("name"), "Feature");
+    QVERIFY(w.IsModified());
+    QVERIFY(w.Select("Movie#1/Feature"));
+    QVERIFY(w.Undo());
+    QVERIFY(zv::StoreProject(w.Project(), file) == before);
+    QVERIFY(!w.IsModified());
+    QVERIFY(w.Redo());
+    QVERIFY(w.Select("Movie#1/Feature"));
+  }
+
+  // The program's own options: --version, and --screenshot of a project
+  // with an object selected; an object that is not there is refused.
+  void programOptions() {
+    const zvtest::RunResult version = zvtest::Run({ZV_STUDIO, "--version"});
+    QCOMPARE(version.status, 0);
+    QCOMPARE(QString::fromStdString(version.out), QString("zelvane-studio " ZV_VERSION "\n"));
+    zvtest::TempDir dir;
+    const std::string file = dir / "p.zvpj";
+    QCOMPARE(Zv({"new", file}).status, 0);
+    const std::string png = dir / "shot.png";
+    const zvtest::RunResult shot = zvtest::Run({ZV_STUDIO, "--screenshot", png, file, "--select", "Movie#1/Title#1"});
+    QVERIFY2(shot.status == 0, shot.err.c_str());
+    const QImage image(QString::fromStdString(png));
+    QVERIFY(image.width() >= 800 && image.height() >= 500);
+    const zvtest::RunResult bad = zvtest::Run({ZV_STUDIO, "--screenshot", png, file, "--select", "Movie#1/Title#9"});
+    QCOMPARE(bad.status, 2);
+    QVERIFY(bad.err.find("no object \"Movie#1/Title#9\"") != std::string::npos);
+  }
+
+  // Closing with unsaved changes asks, and only Yes lets them go.
+  void closingWithChangesAsks() {
+    zv::ScriptedPrompt prompt(zv::Answer::No);
+    zvstudio::MainWindow w(&prompt);
+    w.show();
+    QVERIFY(w.close());  // nothing changed: no question
+    QVERIFY(prompt.questions.empty());
+    w.show();
+    QVERIFY(w.Select("Movie#1/Title#1"));
+    qobject_cast<QSpinBox*>(w.Editor("playback-count"))->setValue(5);
+    QCoreApplication::processEvents();
+    QVERIFY(!w.close());
+    QCOMPARE(prompt.questions.size(), size_t(1));
+    QCOMPARE(prompt.questions[0], std::string("Discard the unsaved changes of Untitled? "));
+    QVERIFY(w.isVisible());
+    prompt.queued.push_back(zv::Answer::Yes);
+    QVERIFY(w.close());
+  }
+
+ private:
+  zvtest::TempDir config_;
+};
+
+QTEST_MAIN(StudioTest)
+#include "studio_test.moc"
