@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 
+#include "app/source_encode.h"
 #include "media/container.h"
 #include "model/clip_chapters.h"
 #include "model/object_path.h"
@@ -161,8 +162,9 @@ int AddContainerSource(const CommandInfo& self, zv::CStoryObject& story, const s
     }
     if (added != zv::kOk) {
       display.Finish();
+      // Video our analysis refuses is what --encode is for.
       return Fail(self, "\"" + fileIn + "\" track " + std::to_string(t->index) + " was not added to \"" + clipName +
-                            "\"");
+                            "\"" + (t->kind == "video" ? EncodeHint(fileIn) : std::string()));
     }
     if (hadVideo && t->kind == "video") {
       display.Finish();

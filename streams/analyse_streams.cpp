@@ -32,6 +32,7 @@ struct SJob {
   std::atomic<int32_t> percent{0};
   int result = kOk;
   CKeptPrompt prompt;
+  std::vector<std::string> notes;  // the analysis's log lines of notes and warnings
 };
 
 struct SShared {
@@ -49,6 +50,10 @@ struct SWorkerContext {
 int WorkerProgress(void* context, const SProgressInfo* info) {
   auto* c = static_cast<SWorkerContext*>(context);
   if (info->kind == kProgressValue) c->job->percent = std::clamp(info->value, 0, 100);
+  // Notes and warnings the analysis logs are passed on later; its other
+  // items (file names, actions) belong to the combined progress.
+  if (info->kind == kProgressItem && (info->item.rfind("note: ", 0) == 0 || info->item.rfind("warning: ", 0) == 0))
+    c->job->notes.push_back(info->item);
   return c->shared->stop ? 0 : 1;
 }
 
@@ -126,6 +131,7 @@ int AnalyseStreams(const std::vector<std::string>& paths, const Progress& progre
       result = kFailed;
       continue;
     }
+    for (const std::string& n : job->notes) progress.Item(n);
     if (prompt)
       for (const std::string& m : job->prompt.messages) prompt->Message(m);
   }

@@ -12,35 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
+using zvtest::FrameHashes;
+using zvtest::Lines;
+using zvtest::Zelvane;
 
 namespace {
-
-zvtest::RunResult Zelvane(std::vector<std::string> args) {
-  args.insert(args.begin(), ZV_BINARY);
-  return zvtest::Run(args);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) out.push_back(line);
-  return out;
-}
-
-// The decoded frames' hashes of one stream (ffmpeg's framemd5, its last column).
-std::vector<std::string> FrameHashes(const std::string& input, const std::string& map) {
-  const zvtest::RunResult r =
-      zvtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-i", input, "-map", map, "-f", "framemd5", "-"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> hashes;
-  for (const std::string& line : Lines(r.out))
-    if (line[0] != '#') hashes.push_back(line.substr(line.find_last_of(',') + 1));
-  return hashes;
-}
 
 // The decoded samples of one audio stream, as one hash (frame boundaries of
 // a container and of a clip need not agree).
@@ -203,6 +183,45 @@ TEST_F(ContainerRefusal, AacNeedsTheConversionOptionAndTheVideoAloneIsTaken) {
   const std::vector<std::string> video0 = FrameHashes(mp4, "0:v:0");
   ASSERT_FALSE(video0.empty());
   EXPECT_EQ(FrameHashes(clip, "0:v:0"), video0);
+}
+
+// With --convert-audio the container's AAC goes in as its AC-3 conversion,
+// beside the video read from the container.
+TEST_F(ContainerRefusal, ContainerAacIsTakenAsItsConversion) {
+  if (!zvtest::HaveProgram("ffprobe")) GTEST_SKIP() << "ffmpeg not installed";
+  const std::string mp4 = Copy("phone.mp4");
+  const zvtest::RunResult r = Add(mp4, {"--convert-audio", "ac3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Movie#1/Clip#1/Track#2"), std::string::npos) << r.out;
+  ASSERT_EQ(Zelvane({"build", dir_ / "p.zvpj", dir_ / "out", "--yes"}).status, 0);
+  const std::string disc = dir_ / "out/Zelvane/DISC";
+  const zvtest::RunResult info = zvtest::Run({ZV_BDCLIENT, "info", disc});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("stream audio 0 coding 0x81 pid 0x1100"), std::string::npos) << info.out;
+  std::string clip;
+  for (const auto& e : fs::directory_iterator(disc + "/BDMV/STREAM"))
+    if (clip.empty() || fs::file_size(e.path()) > fs::file_size(clip)) clip = e.path().string();
+  // The conversion decodes without error to the source's channels and length.
+  auto probe = [](const std::string& file, const std::string& entry) {
+    const zvtest::RunResult p = zvtest::Run({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                                             entry, "-of", "default=nw=1:nk=1", file});
+    EXPECT_EQ(p.status, 0) << p.err;
+    return Lines(p.out);
+  };
+  // (An m2ts lists its streams again under its program: the first line counts.)
+  const std::vector<std::string> chClip = probe(clip, "stream=channels"), chSrc = probe(mp4, "stream=channels");
+  ASSERT_FALSE(chClip.empty());
+  ASSERT_FALSE(chSrc.empty());
+  EXPECT_EQ(chClip[0], chSrc[0]);
+  const zvtest::RunResult decoded = zvtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-map", "0:a:0",
+                                                 "-f", "framemd5", "-"});
+  EXPECT_EQ(decoded.status, 0);
+  EXPECT_EQ(decoded.err, "");
+  const std::vector<std::string> src = probe(mp4, "stream=duration"), got = probe(clip, "stream=duration");
+  ASSERT_FALSE(src.empty());
+  ASSERT_FALSE(got.empty());
+  EXPECT_NEAR(std::stod(got[0]), std::stod(src[0]), 0.1);
+  EXPECT_EQ(FrameHashes(clip, "0:v:0"), FrameHashes(mp4, "0:v:0"));
 }
 
 TEST_F(ContainerRefusal, HevcNeedsEncodingAndUnknownTrackNumbersAreNamed) {

@@ -12,23 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
+using zvtest::HasLine;
+using zvtest::Zelvane;
 
 namespace {
-
-zvtest::RunResult Zelvane(std::vector<std::string> args) {
-  args.insert(args.begin(), ZV_BINARY);
-  return zvtest::Run(args);
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (l == line) return true;
-  return false;
-}
 
 // Two seconds of a tone per channel with a little noise.
 std::string Make(const std::string& dir, const std::string& name, int channels, const std::string& layout, int rate,
