@@ -746,9 +746,15 @@ RunResult SignalAt(const std::vector<std::string>& args, const std::string& line
 // A check stopped by a signal prints no report and exits with its own
 // status, which no finished check has.
 TEST_F(Check, ACancelledCheckHasItsOwnStatus) {
-  bool sent = false;
-  const RunResult r = SignalAt({"check", disc_}, "checking BDMV/STREAM/00000.m2ts", SIGTERM, sent);
-  ASSERT_TRUE(sent) << r.err;
+  // The signal can come after the last step on a loaded machine, and the
+  // check then ends normally; a few tries make a stop that is never heard fail.
+  RunResult r;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    bool sent = false;
+    r = SignalAt({"check", disc_}, "checking BDMV/STREAM/00000.m2ts", SIGTERM, sent);
+    ASSERT_TRUE(sent) << r.err;
+    if (r.status != 0) break;
+  }
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_NE(r.err.find("zelvane check: cancelled\n"), std::string::npos) << r.err;
 }
