@@ -71,7 +71,8 @@ class CMenuRules {
     // Each stream once, however many playlists offer it.
     std::map<std::string, std::pair<std::string, uint16_t>> streams;  // key -> clip, pid
     std::map<std::string, bool> interactive;
-    for (const auto& [name, pl] : d_.playlists)
+    for (const auto& named : d_.playlists) {
+      const auto& pl = named.second;  // a plain name, which the lambda below can capture
       for (const auto& pi : pl.playItems) {
         auto add = [&](const auto& entries, bool ig) {
           for (const auto& e : entries) {
@@ -89,6 +90,7 @@ class CMenuRules {
         add(pi.stn.pgTextSt, false);
         add(pi.stn.pipPgTextSt, false);
       }
+    }
     for (const auto& [key, cp] : streams) Stream(cp.first, cp.second, interactive[key]);
   }
 
