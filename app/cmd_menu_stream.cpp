@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "app/command.h"
+#include "app/menu_compile.h"
 #include "app/project_load.h"
 #include "app/terminal.h"
 #include "graphics/ig_compiler.h"
 #include "model/menu.h"
 #include "model/object_path.h"
 #include "model/menu_import.h"
+#include "model/menu_render.h"
 #include "model/project.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -66,30 +68,14 @@ zv::CZvIgObject* FindMenu(const CommandInfo& self, zv::CZvObject& project, const
 // A menu is drawn over its film's video: without a video format of its own
 // it takes the one of the film's primary video track.
 bool EnsureVideoFormat(const CommandInfo& self, zv::CZvIgObject& menu, const std::string& name) {
-  uint32_t num = 0, den = 0;
-  if (zv::FrameRateOf(menu.m_video.frameRateCode, num, den) && menu.m_video.width && menu.m_video.height) return true;
-  zv::CFilmObject* film = nullptr;
-  for (zv::CNamedObject* o = menu.m_pParent; o && !film; o = o->m_pParent) film = dynamic_cast<zv::CFilmObject*>(o);
-  if (film)
-    for (size_t i = 0; i < film->m_stories.GetCount(); ++i)
-      for (const zv::STrackRef& t : film->m_stories.GetAt(i)->TrackRefs()) {
-        if (!t.video || !t.primary) continue;
-        zv::SCodingAttributes a;
-        a.streamCodingType = t.codingType;
-        a.videoFormat = t.videoFormat;
-        a.frameRate = t.fpsCode;
-        a.aspectRatio = t.aspectRatio;
-        zv::SVideoDescriptor kept = menu.m_video;
-        if (menu.MatchVideoStream(a) && zv::FrameRateOf(menu.m_video.frameRateCode, num, den)) return true;
-        menu.m_video = kept;
-      }
-  FailIn(self, "\"" + name + "\" has no video format, and its film has no video track of a known size and rate to "
-                              "take it from");
+  std::string error;
+  if (zv::EnsureMenuVideoFormat(menu, name, error)) return true;
+  FailIn(self, error);
   return false;
 }
 
-// Loads P.zvpj read-only and finds MENU, which must have a page with a
-// button group and a video format; null with `rc` set otherwise.
+}  // namespace
+
 zv::CZvIgObject* MenuToCompile(const CommandInfo& self, const Args& args, zv::CZvObject& project, const char* what,
                                int& rc) {
   TerminalPrompt prompt(false);
@@ -104,6 +90,8 @@ zv::CZvIgObject* MenuToCompile(const CommandInfo& self, const Args& args, zv::CZ
   }
   return EnsureVideoFormat(self, *menu, args[1]) ? menu : nullptr;
 }
+
+namespace {
 
 int RunMenuCompile(const std::vector<std::string>& argv) {
   const CommandInfo& self = Self("menu compile");
