@@ -37,6 +37,7 @@
 #include "model/story.h"
 #include "platform/paths.h"
 #include "streams/coding_type.h"
+#include "studio/page_editor.h"
 
 namespace zvstudio {
 
@@ -200,6 +201,9 @@ MainWindow::MainWindow(zv::IPrompt* prompt) : boxes_(std::make_unique<BoxPrompt>
     Changed();
   });
   tabs_->addTab(titlePane, "Title");
+  pageEditor_ = new PageEditor(project_, [this](const std::string& p, const auto& kv) { return ApplyTo(p, kv); }, this);
+  pageEditor_->SetBackground(settings_.BgColor());
+  tabs_->addTab(pageEditor_, "Page");
   auto* right = new QSplitter(Qt::Vertical, this);
   right->addWidget(grid_);
   right->addWidget(tabs_);
@@ -465,6 +469,25 @@ void MainWindow::RefreshViews() {
     tabs_->setCurrentIndex(1);
     refreshing_ = was;
   }
+  if (pageEditor_->ShowFor(selectedPath_)) tabs_->setCurrentWidget(pageEditor_);
+}
+
+bool MainWindow::ApplyTo(const std::string& path, const std::vector<std::pair<std::string, std::string>>& settings) {
+  zvedit::Target t;
+  std::string error;
+  if (!zvedit::FindTarget(project_, path, t, error)) return Fail({}, error), false;
+  bool ok = true;
+  for (const auto& [key, value] : settings)
+    if (ok && !zvedit::ApplyProperty(project_, t, key, value, error)) {
+      Fail({}, "\"" + path + "\": " + error);
+      ok = false;
+    }
+  zvedit::FinishChange(t);
+  Changed();
+  selectedPath_ = Q(path);
+  RefreshTree();
+  RefreshGrid();
+  return ok;
 }
 
 void MainWindow::ApplyEdit(const std::string& key, const std::string& value) {
@@ -496,6 +519,7 @@ bool MainWindow::Undo() {
   if (!history_.CanUndo()) return false;
   if (history_.Undo(project_, *prompt_, message) != zv::kOk) return Fail("Undo", message), false;
   RefreshTree();
+  pageEditor_->Refresh();
   RefreshTitle();
   return true;
 }
@@ -505,6 +529,7 @@ bool MainWindow::Redo() {
   if (!history_.CanRedo()) return false;
   if (history_.Redo(project_, *prompt_, message) != zv::kOk) return Fail("Redo", message), false;
   RefreshTree();
+  pageEditor_->Refresh();
   RefreshTitle();
   return true;
 }

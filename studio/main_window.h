@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "edit/history.h"
 #include "edit/properties.h"
@@ -30,6 +32,8 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace zvstudio {
+
+class PageEditor;
 
 // Message boxes and Yes/No/Cancel questions; only Yes proceeds.
 class BoxPrompt : public zv::IPrompt {
@@ -105,6 +109,7 @@ class MainWindow : public QMainWindow {
   bool ImportMenu(const QString& menuPath, const QString& file);
   bool Undo();
   bool Redo();
+  PageEditor* PageView() const { return pageEditor_; }
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -138,6 +143,8 @@ class MainWindow : public QMainWindow {
   void OnSoundFile();
   void OnAbout();
   void Fail(const QString& what, const std::string& why);
+  // The page editor's edits: settings of one object as one undoable step.
+  bool ApplyTo(const std::string& path, const std::vector<std::pair<std::string, std::string>>& settings);
 
   std::unique_ptr<BoxPrompt> boxes_;
   zv::IPrompt* prompt_;
@@ -151,6 +158,7 @@ class MainWindow : public QMainWindow {
   QTabWidget* tabs_;
   QTableWidget* clipView_;
   QTreeWidget* titleView_;
+  PageEditor* pageEditor_ = nullptr;
   BuildDialog* build_ = nullptr;
   std::thread worker_;
   bool refreshing_ = false;

@@ -4,7 +4,6 @@
 // limits the menu compiler fits its streams to.
 #include <algorithm>
 #include <cstdio>
-#include <deque>
 #include <exception>
 #include <map>
 #include <set>
@@ -12,6 +11,7 @@
 
 #include "graphics/composition.h"
 #include "graphics/ig_compiler.h"
+#include "graphics/page_reach.h"
 #include "graphics/segments.h"
 #include "verify/check_context.h"
 #include "verify/clip_walk.h"
@@ -259,7 +259,7 @@ class CMenuRules {
           buttons.push_back(std::move(mb));
         }
       }
-      Reach(page, byId, rel, at);
+      Reach(page, rel, at);
       // The first page shows at the composition's time: its pictures must be
       // decoded by then.
       if (pi == 0 && shownAt != 0)
@@ -276,48 +276,11 @@ class CMenuRules {
   }
 
   // Every button with graphics can be selected by arrow keys from the
-  // page's default selected button (or, with none, from the BOGs' default
-  // buttons). An auto-action button acts at once: the buttons its
-  // SetButtonPage commands select are reached through it, and one that
-  // selects a button held in a register could reach any.
-  void Reach(const SIgPage& page, const std::map<uint16_t, const SButton*>& byId, const std::string& rel,
-             const std::string& at) {
-    std::deque<uint16_t> queue;
-    std::set<uint16_t> seen;
-    auto visit = [&](uint16_t id) {
-      if (byId.count(id) && seen.insert(id).second) queue.push_back(id);
-    };
-    if (byId.count(page.defaultSelectedButtonId)) {
-      visit(page.defaultSelectedButtonId);
-    } else {
-      for (const auto& bog : page.bogs) visit(bog.defaultButtonIdRef);
-    }
-    if (queue.empty()) return;
-    while (!queue.empty()) {
-      const SButton& b = *byId.at(queue.front());
-      queue.pop_front();
-      for (uint16_t n : {b.up, b.down, b.left, b.right}) visit(n);
-      if (!b.autoAction) continue;
-      for (const auto& raw : b.commands) {
-        CNavCmd c;
-        c.bytes = raw;
-        if (NavKeywordOf(c) != kNavSetButtonPage) continue;
-        // "SetButtonPage <button, X or a register> <page> 1".
-        const std::string text = CommandText(c);
-        const size_t from = text.find(' ') + 1, to = text.find(' ', from);
-        const std::string button = text.substr(from, to - from);
-        if (button == "X") continue;
-        if (button.find_first_not_of("0123456789") != std::string::npos) return;
-        visit(static_cast<uint16_t>(std::stoul(button)));
-      }
-    }
-    for (const auto& [id, b] : byId) {
-      // A button that draws nothing is not offered to the viewer.
-      const bool drawn = b->selected.startObjectId != kNoId || b->normal.startObjectId != kNoId;
-      if (!seen.count(id) && drawn)
-        out_.Add("menu.unreachable", rel, at + " button " + std::to_string(id),
-                 "no arrow key leads here from the page's default button");
-    }
+  // page's default selected button.
+  void Reach(const SIgPage& page, const std::string& rel, const std::string& at) {
+    for (uint16_t id : UnreachableButtons(page))
+      out_.Add("menu.unreachable", rel, at + " button " + std::to_string(id),
+               "no arrow key leads here from the page's default button");
   }
 
   SDisc& d_;

@@ -1,0 +1,384 @@
+#include "studio/page_editor.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "edit/properties.h"
+#include "graphics/page_reach.h"
+#include "model/button_types.h"
+#include "model/menu_render.h"
+
+namespace zvstudio {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+const char* RefName(const zv::CNamedObject* o) { return o ? o->m_strName.c_str() : "-"; }
+
+}  // namespace
+
+// The drawing surface: the page scaled to fit, the marks over it, and the
+// mouse and keys that select and move buttons.
+class PageCanvas : public QWidget {
+ public:
+  explicit PageCanvas(PageEditor& editor) : QWidget(&editor), editor_(editor) {
+    setFocusPolicy(Qt::StrongFocus);
+    setMinimumSize(320, 180);
+  }
+
+  double Scale() const {
+    const QImage& img = editor_.image_;
+    if (img.isNull()) return 1.0;
+    return std::min(width() / double(img.width()), height() / double(img.height()));
+  }
+  QPointF Origin() const {
+    const QImage& img = editor_.image_;
+    const double s = Scale();
+    return {(width() - img.width() * s) / 2, (height() - img.height() * s) / 2};
+  }
+  QPoint ToWidget(int x, int y) const {
+    const QPointF o = Origin();
+    const double s = Scale();
+    return QPoint(static_cast<int>(std::lround(o.x() + x * s)), static_cast<int>(std::lround(o.y() + y * s)));
+  }
+  QRectF ToWidget(const QRect& r) const {
+    const QPointF o = Origin();
+    const double s = Scale();
+    return {o.x() + r.x() * s, o.y() + r.y() * s, r.width() * s, r.height() * s};
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), QColor(48, 48, 48));
+    const QImage& img = editor_.image_;
+    if (img.isNull()) return;
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(ToWidget(img.rect()), img);
+    p.setRenderHint(QPainter::Antialiasing);
+    // Neighbours: an arrow from each button towards the one a key selects.
+    static const QColor kDirColour[4] = {QColor(80, 200, 255), QColor(80, 255, 120), QColor(255, 170, 60),
+                                         QColor(230, 110, 255)};
+    for (const auto& b : editor_.boxes_)
+      for (int d = 0; d < 4; ++d) {
+        if (b.neighbour[d] < 0 || b.neighbour[d] == b.id) continue;
+        const PageEditor::SButtonBox* to = nullptr;
+        for (const auto& o : editor_.boxes_)
+          if (o.id == b.neighbour[d]) to = &o;
+        if (!to) continue;
+        const QRectF from = Moved(b), target = Moved(*to);
+        // Leave from the side the key points to, a little apart per key.
+        const QPointF c = from.center();
+        const QPointF start = d == 0   ? QPointF(c.x() - 6, from.top())
+                              : d == 1 ? QPointF(c.x() + 6, from.bottom())
+                              : d == 2 ? QPointF(from.left(), c.y() + 4)
+                                       : QPointF(from.right(), c.y() - 4);
+        Arrow(p, start, target.center(), kDirColour[d]);
+      }
+    for (const auto& b : editor_.boxes_) {
+      const QRectF r = Moved(b);
+      const bool selected = b.name == editor_.selected_;
+      QPen pen(b.unreachable ? QColor(255, 40, 40) : selected ? QColor(255, 230, 0) : QColor(255, 255, 255, 200));
+      pen.setWidthF(selected || b.unreachable ? 2.5 : 1.0);
+      if (!selected && !b.unreachable) pen.setStyle(Qt::DashLine);
+      p.setPen(pen);
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(r);
+      const QString label = b.name + " (" + b.type + ")" + (b.unreachable ? "  unreachable" : "");
+      QRectF text(r.left(), r.top() - 16, std::max(r.width(), 240.0), 15);
+      p.fillRect(QRectF(text.topLeft(), QSizeF(p.fontMetrics().horizontalAdvance(label) + 6, 15)), QColor(0, 0, 0, 150));
+      p.drawText(text.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
+    }
+  }
+
+  void mousePressEvent(QMouseEvent* e) override {
+    setFocus();
+    if (e->button() != Qt::LeftButton) return;
+    // The last drawn box is on top.
+    QString hit;
+    for (const auto& b : editor_.boxes_)
+      if (ToWidget(b.rect).contains(e->position())) hit = b.name;
+    editor_.SelectButton(hit);
+    dragging_ = !hit.isEmpty();
+    press_ = e->position();
+    offset_ = QPoint();
+  }
+  void mouseMoveEvent(QMouseEvent* e) override {
+    if (!dragging_) return;
+    const double s = Scale();
+    const QPointF d = (e->position() - press_) / s;
+    offset_ = QPoint(static_cast<int>(std::lround(d.x())), static_cast<int>(std::lround(d.y())));
+    update();
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    if (!dragging_ || e->button() != Qt::LeftButton) return;
+    mouseMoveEvent(e);
+    dragging_ = false;
+    const QPoint moved = offset_;
+    offset_ = QPoint();
+    if (!moved.isNull()) editor_.MoveSelected(moved.x(), moved.y());
+    update();
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    const int step = (e->modifiers() & Qt::ShiftModifier) ? 10 : 1;
+    switch (e->key()) {
+      case Qt::Key_Left: editor_.MoveSelected(-step, 0); break;
+      case Qt::Key_Right: editor_.MoveSelected(step, 0); break;
+      case Qt::Key_Up: editor_.MoveSelected(0, -step); break;
+      case Qt::Key_Down: editor_.MoveSelected(0, step); break;
+      default: QWidget::keyPressEvent(e); return;
+    }
+  }
+
+ private:
+  // A box where it shows: moved by the drag in progress.
+  QRectF Moved(const PageEditor::SButtonBox& b) const {
+    return ToWidget(b.name == editor_.selected_ && dragging_ ? b.rect.translated(offset_) : b.rect);
+  }
+  static void Arrow(QPainter& p, QPointF from, QPointF to, const QColor& colour) {
+    QPen pen(colour);
+    pen.setWidthF(1.5);
+    p.setPen(pen);
+    p.drawLine(from, to);
+    const double a = std::atan2(to.y() - from.y(), to.x() - from.x());
+    QPainterPath head;
+    head.moveTo(to);
+    head.lineTo(to - QPointF(std::cos(a - 0.4) * 10, std::sin(a - 0.4) * 10));
+    head.lineTo(to - QPointF(std::cos(a + 0.4) * 10, std::sin(a + 0.4) * 10));
+    head.closeSubpath();
+    p.fillPath(head, colour);
+  }
+
+  PageEditor& editor_;
+  bool dragging_ = false;
+  QPointF press_;
+  QPoint offset_;
+};
+
+PageEditor::PageEditor(zv::CZvObject& project, ApplySettings apply, QWidget* parent)
+    : QWidget(parent), project_(project), apply_(std::move(apply)) {
+  canvas_ = new PageCanvas(*this);
+  state_ = new QComboBox(this);
+  state_->addItems({"Normal", "Selected", "Activated"});
+  state_->setCurrentIndex(1);
+  status_ = new QLabel(this);
+  auto* top = new QHBoxLayout;
+  top->addWidget(new QLabel("State of the selected button:", this));
+  top->addWidget(state_);
+  top->addStretch();
+  auto* v = new QVBoxLayout(this);
+  v->setContentsMargins(0, 0, 0, 0);
+  v->addLayout(top);
+  v->addWidget(canvas_, 1);
+  v->addWidget(status_);
+  connect(state_, &QComboBox::currentIndexChanged, this, [this](int) { Redraw(); });
+}
+
+QWidget* PageEditor::Canvas() const { return canvas_; }
+QPoint PageEditor::ToCanvas(int x, int y) const { return canvas_->ToWidget(x, y); }
+
+void PageEditor::SetBackground(QRgb rgb) {
+  background_ = zv::SColor{static_cast<uint8_t>(qRed(rgb)), static_cast<uint8_t>(qGreen(rgb)),
+                           static_cast<uint8_t>(qBlue(rgb)), 255};
+  Redraw();
+}
+
+void PageEditor::SetState(int state) { state_->setCurrentIndex(std::clamp(state, 0, 2)); }
+
+void PageEditor::SelectButton(const QString& name) {
+  selected_ = name;
+  Redraw();
+}
+
+bool PageEditor::ShowFor(const QString& path) {
+  zvedit::Target t;
+  std::string error;
+  if (path.isEmpty() || !zvedit::FindTarget(project_, path.toStdString(), t, error) || t.isTrack) return false;
+  QStringList parts = path.split('/');
+  QString button;
+  if (dynamic_cast<zv::CBdButton*>(t.object)) {
+    button = parts.takeLast();
+    parts.removeLast();
+  } else if (dynamic_cast<zv::CBog*>(t.object)) {
+    parts.removeLast();
+  } else if (auto* menu = dynamic_cast<zv::CMenuIgObject*>(t.object)) {
+    if (menu->GetCount() == 0 || menu->GetAt(0)->GetCount() == 0 || menu->GetAt(0)->GetAt(0)->GetCount() == 0)
+      return false;
+    const zv::CDisplaySet& ds = *menu->GetAt(0)->GetAt(0);
+    parts << Q(menu->GetAt(0)->m_strName) << Q(ds.m_strName) << Q(ds.GetAt(0)->m_strName);
+  } else if (!dynamic_cast<zv::CPage*>(t.object)) {
+    return false;
+  }
+  const QString page = parts.join('/');
+  if (page != pagePath_) selected_.clear();
+  pagePath_ = page;
+  if (!button.isEmpty()) selected_ = button;
+  Refresh();
+  return true;
+}
+
+zv::CPage* PageEditor::FindPage() const {
+  zvedit::Target t;
+  std::string error;
+  if (pagePath_.isEmpty() || !zvedit::FindTarget(project_, pagePath_.toStdString(), t, error)) return nullptr;
+  return dynamic_cast<zv::CPage*>(t.object);
+}
+
+// Everything of the menu the compiled objects and composition depend on,
+// but the buttons' positions: moving a button redraws without compiling.
+std::string PageEditor::Signature(const zv::CPage& page) const {
+  std::string s;
+  const zv::CNamedObject* o = &page;
+  while (o && !dynamic_cast<const zv::CMenuIgObject*>(o)) o = o->m_pParent;
+  const auto* menu = dynamic_cast<const zv::CMenuIgObject*>(o);
+  if (!menu) return s;
+  s += std::to_string(menu->m_video.width) + "x" + std::to_string(menu->m_video.height) + "\n";
+  for (size_t e = 0; e < menu->GetCount(); ++e) {
+    const zv::CEpoch& epoch = *menu->GetAt(e);
+    zv::CNamedPtrCollection all;
+    zv::GatherGraphics(epoch, all);
+    for (size_t i = 0; i < all.GetCount(); ++i) {
+      const auto* g = static_cast<const zv::CGraphicObject*>(all.GetAt(i));
+      s += g->m_strName + "|" + g->m_strPath + "|" + std::to_string(g->m_nId) + "|" + (g->m_picture ? "m" : "") + "\n";
+    }
+    for (size_t i = 0; i < epoch.m_palettes.GetCount(); ++i) s += "pal " + epoch.m_palettes.GetAt(i)->m_strName + "\n";
+    for (size_t d = 0; d < epoch.GetCount(); ++d)
+      for (size_t p = 0; p < epoch.GetAt(d)->GetCount(); ++p) {
+        const zv::CPage& pg = *epoch.GetAt(d)->GetAt(p);
+        s += "page " + pg.m_strName + " " + RefName(pg.m_defaultSelected.p) + " " + RefName(pg.m_defaultActivated.p) +
+             " " + RefName(pg.m_palette.p) + " " + std::to_string(pg.m_inEffects.GetCount()) + " " +
+             std::to_string(pg.m_outEffects.GetCount()) + "\n";
+        for (size_t g = 0; g < pg.GetCount(); ++g) {
+          const zv::CBog& bog = *pg.GetAt(g);
+          s += " bog " + bog.m_strName + " " + RefName(bog.m_defaultButton.p) + "\n";
+          for (size_t b = 0; b < bog.GetCount(); ++b) {
+            const zv::CBdButton& bt = *bog.GetAt(b);
+            s += "  " + bt.m_strName + " " + std::to_string(bt.m_nId) + " " + std::to_string(bt.m_nButtonType) +
+                 (bt.m_bAutoAction ? " auto" : "");
+            for (uint32_t v : bt.m_params) s += " " + std::to_string(v);
+            for (const auto& st : bt.m_states) s += std::string(" ") + RefName(st.m_start.p) + ".." + RefName(st.m_end.p);
+            for (int k = 0; k < 4; ++k) s += std::string(" ") + RefName(bt.m_neighbors.All()[k].p);
+            s += "\n";
+          }
+        }
+      }
+  }
+  return s;
+}
+
+void PageEditor::Refresh() {
+  boxes_.clear();
+  unreachable_.clear();
+  zv::CPage* page = FindPage();
+  zv::CMenuIgObject* menu = nullptr;
+  for (zv::CNamedObject* o = page; o && !menu; o = o->m_pParent) menu = dynamic_cast<zv::CMenuIgObject*>(o);
+  if (!page || !menu) {
+    problem_ = pagePath_.isEmpty() ? QString() : "\"" + pagePath_ + "\" is not a menu page";
+    signature_.clear();
+    image_ = QImage();
+    status_->setText(problem_);
+    canvas_->update();
+    return;
+  }
+  const std::string sig = Signature(*page);
+  if (sig != signature_) {
+    signature_ = sig;
+    problem_.clear();
+    // Compiling needs a video format; a menu without one borrows its film's
+    // for the drawing and keeps its own setting.
+    const zv::SVideoDescriptor video = menu->m_video;
+    std::string error;
+    if (!zv::EnsureMenuVideoFormat(*menu, pagePath_.toStdString(), error) ||
+        !zv::CompileMenuPages(*menu, compiled_, error))
+      problem_ = Q(error);
+    menu->m_video = video;
+  }
+  pageId_ = problem_.isEmpty() ? zv::CompiledPageId(*menu, *page) : -1;
+  zv::SIgPage* record = nullptr;
+  for (zv::SIgPage& p : compiled_.Composition().pages)
+    if (p.id == pageId_) record = &p;
+  for (size_t g = 0; g < page->GetCount(); ++g) {
+    zv::CBog& bog = *page->GetAt(g);
+    for (size_t i = 0; i < bog.GetCount(); ++i) {
+      zv::CBdButton& b = *bog.GetAt(i);
+      SButtonBox box;
+      box.name = Q(b.m_strName);
+      box.bogPath = pagePath_ + "/" + Q(bog.m_strName);
+      box.type = Q(zv::ButtonTypeOf(b.m_nButtonType).Name());
+      box.id = b.m_nId;
+      box.rect = QRect(b.m_nX, b.m_nY, std::max(b.Width(), 16), std::max(b.Height(), 16));
+      for (int k = 0; k < 4; ++k) box.neighbour[k] = b.m_neighbors.All()[k].p ? b.m_neighbors.All()[k].p->m_nId : -1;
+      boxes_.push_back(box);
+      // The compiled page follows the model's positions.
+      if (record)
+        for (zv::SBog& rb : record->bogs)
+          for (zv::SButton& r : rb.buttons)
+            if (r.id == b.m_nId) r.x = b.m_nX, r.y = b.m_nY;
+    }
+  }
+  if (record)
+    for (uint16_t id : zv::UnreachableButtons(*record))
+      for (SButtonBox& box : boxes_)
+        if (box.id == id) {
+          box.unreachable = true;
+          unreachable_ << box.name;
+        }
+  Redraw();
+}
+
+void PageEditor::Redraw() {
+  if (pageId_ < 0) {
+    image_ = QImage();
+  } else {
+    zv::SPageView view;
+    view.page = pageId_;
+    const SButtonBox* b = BoxOf(selected_);
+    view.button = b ? b->id : -1;
+    view.state = state_->currentIndex();
+    view.background = background_;
+    zv::CPicture pic;
+    std::string error;
+    if (!compiled_.Draw(view, pic, error)) {
+      problem_ = Q(error);
+      image_ = QImage();
+    } else {
+      image_ = QImage(pic.width, pic.height, QImage::Format_RGBA8888);
+      for (int y = 0; y < pic.height; ++y) {
+        const uint8_t* s = pic.Row(y);
+        uint8_t* d = image_.scanLine(y);
+        for (int x = 0; x < pic.width; ++x, s += 4, d += 4) d[0] = s[1], d[1] = s[2], d[2] = s[3], d[3] = s[0];
+      }
+    }
+  }
+  QString text = problem_;
+  if (text.isEmpty() && !unreachable_.isEmpty())
+    text = "Unreachable by arrow keys from the page's default button: " + unreachable_.join(", ");
+  status_->setText(text);
+  canvas_->update();
+}
+
+const PageEditor::SButtonBox* PageEditor::BoxOf(const QString& name) const {
+  for (const auto& b : boxes_)
+    if (b.name == name) return &b;
+  return nullptr;
+}
+
+void PageEditor::MoveSelected(int dx, int dy) {
+  const SButtonBox* b = BoxOf(selected_);
+  if (!b || (dx == 0 && dy == 0)) return;
+  const int x = std::clamp(b->rect.x() + dx, 0, 0xFFFF), y = std::clamp(b->rect.y() + dy, 0, 0xFFFF);
+  const std::string path = (b->bogPath + "/" + b->name).toStdString();
+  apply_(path, {{"x", std::to_string(x)}, {"y", std::to_string(y)}});
+  Refresh();
+}
+
+}  // namespace zvstudio

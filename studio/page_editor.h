@@ -1,0 +1,97 @@
+// The page editor: a menu page drawn as the player draws it (the build's
+// compiled objects and palette, over "BG Color"), each button's rectangle
+// with its name and type, the neighbours as arrows and the buttons no arrow
+// key reaches flagged. Buttons are selected by clicking and moved by
+// dragging or with the arrow keys; every change goes through the shared
+// command layer, so undo, redo and the property grid stay in step.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "graphics/page_render.h"
+#include "model/project.h"
+
+class QComboBox;
+class QLabel;
+
+namespace zvstudio {
+
+// Applies settings to the object at a path as one undoable step; false
+// when one is refused (the caller has said why).
+using ApplySettings =
+    std::function<bool(const std::string& path, const std::vector<std::pair<std::string, std::string>>& settings)>;
+
+class PageCanvas;
+
+class PageEditor : public QWidget {
+  Q_OBJECT
+ public:
+  PageEditor(zv::CZvObject& project, ApplySettings apply, QWidget* parent = nullptr);
+
+  // Shows the page of the object at `path` (a menu, page, BOG or button;
+  // a button becomes the selected one). False when the object is not part
+  // of a menu page.
+  bool ShowFor(const QString& path);
+  // Reads the model again (after an edit, undo or redo).
+  void Refresh();
+  void SetBackground(QRgb rgb);
+
+  QString PagePath() const { return pagePath_; }
+  QString SelectedButton() const { return selected_; }
+  void SelectButton(const QString& name);
+  // 0 normal, 1 selected, 2 activated: the state the selected button is
+  // drawn in.
+  void SetState(int state);
+  // Names of the buttons no arrow key reaches.
+  QStringList Unreachable() const { return unreachable_; }
+  // What went wrong compiling the page, empty when it is drawn.
+  QString Problem() const { return problem_; }
+  QWidget* Canvas() const;
+  // Widget position of page point (x, y) on the canvas.
+  QPoint ToCanvas(int x, int y) const;
+  // The page as drawn (without the editor's marks), page-sized.
+  const QImage& PageImage() const { return image_; }
+
+ private:
+  friend class PageCanvas;
+  struct SButtonBox {
+    QString name;
+    QString bogPath;  // the BOG's path; the button's is bogPath + "/" + name
+    QString type;
+    int id = 0;
+    QRect rect;  // page pixels
+    int neighbour[4] = {-1, -1, -1, -1};  // up, down, left, right: ids
+    bool unreachable = false;
+  };
+
+  zv::CPage* FindPage() const;
+  std::string Signature(const zv::CPage& page) const;
+  void Redraw();
+  const SButtonBox* BoxOf(const QString& name) const;
+  // Moves the selected button by (dx, dy) page pixels through the command
+  // layer.
+  void MoveSelected(int dx, int dy);
+
+  zv::CZvObject& project_;
+  ApplySettings apply_;
+  PageCanvas* canvas_;
+  QComboBox* state_;
+  QLabel* status_;
+  QString pagePath_;
+  QString selected_;
+  QString problem_;
+  QStringList unreachable_;
+  int pageId_ = -1;
+  zv::SColor background_{0x80, 0x80, 0x00, 255};
+  std::string signature_;
+  zv::CCompiledPage compiled_;
+  std::vector<SButtonBox> boxes_;
+  QImage image_;
+};
+
+}  // namespace zvstudio

@@ -1,0 +1,165 @@
+// The page editor on the offscreen platform, over the demo's top menu: it
+// draws what `menu render` draws, a drag or an arrow key moves a button
+// through the shared command layer (the grid and undo follow), and a button
+// no arrow key reaches is flagged.
+#include <QSpinBox>
+#include <QtTest>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "edit/properties.h"
+#include "model/project.h"
+#include "platform/image.h"
+#include "platform/prompt.h"
+#include "studio/main_window.h"
+#include "studio/page_editor.h"
+#include "support/test_support.h"
+
+namespace {
+
+const char* kMain = "Top Menu/IG#1/Epoch#1/DisplaySet#1/Main";
+
+// A setting as `set` and `show` read it.
+std::string ValueOf(zv::CZvObject& project, const std::string& path, const std::string& key) {
+  zvedit::Target t;
+  std::string error;
+  if (!zvedit::FindTarget(project, path, t, error)) return "(" + error + ")";
+  for (const zvedit::PropertyInfo& p : zvedit::Describe(project, t))
+    if (p.key == key) return p.value;
+  return "(no " + key + ")";
+}
+
+}  // namespace
+
+class PageEditorTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase() {
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.Path()));
+    const zvtest::RunResult r = zvtest::Run({ZV_BINARY, "demo", dir_.Path() + "/demo", "--yes"});
+    QVERIFY2(r.status == 0, r.err.c_str());
+    project_ = dir_.Path() + "/demo/demo.zvpj";
+  }
+
+  void dragMovesTheButtonAndUndoPutsItBack() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    const std::string trailer = std::string(kMain) + "/Bog#4/trailer";
+    QVERIFY(w.Select(QString::fromStdString(trailer)));
+    zvstudio::PageEditor* editor = w.PageView();
+    QVERIFY(editor);
+    QCOMPARE(editor->PagePath(), QString(kMain));
+    QCOMPARE(editor->SelectedButton(), QString("trailer"));
+    QVERIFY2(editor->Problem().isEmpty(), qPrintable(editor->Problem()));
+    // Half size, so that page pixels fall on whole widget pixels.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    editor->Canvas()->setFixedSize(960, 540);
+    QCoreApplication::processEvents();
+    QCOMPARE(ValueOf(w.Project(), trailer, "x"), std::string("760"));
+    QCOMPARE(ValueOf(w.Project(), trailer, "y"), std::string("820"));
+
+    QWidget* canvas = editor->Canvas();
+    const QPoint from = editor->ToCanvas(760 + 40, 820 + 30);
+    const QPoint to = editor->ToCanvas(760 + 40 + 100, 820 + 30 - 50);
+    QTest::mousePress(canvas, Qt::LeftButton, {}, from);
+    QTest::mouseMove(canvas, (from + to) / 2);
+    QTest::mouseMove(canvas, to);
+    QTest::mouseRelease(canvas, Qt::LeftButton, {}, to);
+    QCoreApplication::processEvents();
+    QCOMPARE(ValueOf(w.Project(), trailer, "x"), std::string("860"));
+    QCOMPARE(ValueOf(w.Project(), trailer, "y"), std::string("770"));
+    QVERIFY(w.IsModified());
+    // The grid shows the moved button.
+    QCOMPARE(w.SelectedPath(), QString::fromStdString(trailer));
+    auto* x = qobject_cast<QSpinBox*>(w.Editor("x"));
+    QVERIFY(x);
+    QCOMPARE(x->value(), 860);
+    // One step back undoes the whole drag.
+    QVERIFY(w.Undo());
+    QCOMPARE(ValueOf(w.Project(), trailer, "x"), std::string("760"));
+    QCOMPARE(ValueOf(w.Project(), trailer, "y"), std::string("820"));
+    QVERIFY(!w.IsModified());
+
+    // Arrow keys move by one pixel, by ten with Shift.
+    QTest::keyClick(canvas, Qt::Key_Left);
+    QTest::keyClick(canvas, Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(ValueOf(w.Project(), trailer, "x"), std::string("759"));
+    QCOMPARE(ValueOf(w.Project(), trailer, "y"), std::string("830"));
+    QVERIFY(w.Undo());
+    QCOMPARE(ValueOf(w.Project(), trailer, "y"), std::string("820"));
+    QVERIFY(w.Redo());
+    QCOMPARE(ValueOf(w.Project(), trailer, "y"), std::string("830"));
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+  }
+
+  // The editor's page is `menu render`'s picture of the same page and
+  // state (which the interop tests hold to libbluray's plane), also after
+  // a button moved.
+  void theEditorDrawsWhatMenuRenderDraws() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    const std::string audio = std::string(kMain) + "/Bog#3/audio";
+    QVERIFY(w.Select(QString::fromStdString(audio)));
+    zvstudio::PageEditor* editor = w.PageView();
+    editor->SetState(2);
+    QVERIFY(w.Select(QString::fromStdString(std::string(kMain) + "/Bog#3")));
+    QTest::mouseClick(editor->Canvas(), Qt::LeftButton, {}, editor->ToCanvas(760 + 20, 720 + 20));
+    QCOMPARE(editor->SelectedButton(), QString("audio"));
+    QTest::keyClick(editor->Canvas(), Qt::Key_Right, Qt::ShiftModifier);
+    QVERIFY(w.SaveTo(QString::fromStdString(dir_.Path() + "/moved.zvpj")));
+    const std::string png = dir_.Path() + "/editor.png";
+    const zvtest::RunResult r = zvtest::Run({ZV_BINARY, "menu", "render", dir_.Path() + "/moved.zvpj", "Top Menu/IG#1",
+                                             "Main", png, "--button", "audio", "--state", "activated"});
+    QVERIFY2(r.status == 0, r.err.c_str());
+    zv::CPicture want;
+    std::string error;
+    QVERIFY2(zv::DecodeImageFile(png, want, error), error.c_str());
+    const QImage& got = editor->PageImage();
+    QCOMPARE(got.width(), want.width);
+    QCOMPARE(got.height(), want.height);
+    int differ = 0;
+    for (int y = 0; y < want.height; ++y)
+      for (int x = 0; x < want.width; ++x) {
+        const zv::SColor c = want.At(x, y);
+        const QColor g = got.pixelColor(x, y);
+        differ += g.red() != c.r || g.green() != c.g || g.blue() != c.b || g.alpha() != c.a;
+      }
+    QCOMPARE(differ, 0);
+    // The activated picture differs from the normal one where the button
+    // now is.
+    const QColor at = got.pixelColor(770 + 200, 720 + 36);
+    QVERIFY(at != got.pixelColor(770 + 200, 620 + 36));
+  }
+
+  void anUnreachableButtonIsFlagged() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    QVERIFY(w.Select(kMain));
+    zvstudio::PageEditor* editor = w.PageView();
+    QVERIFY2(editor->Problem().isEmpty(), qPrintable(editor->Problem()));
+    QCOMPARE(editor->Unreachable(), QStringList());
+    // Nothing leads to "trailer" once "play" and "audio" stop pointing at it.
+    for (const auto& [button, key] : std::vector<std::pair<std::string, std::string>>{{"Bog#1/play", "up"},
+                                                                                       {"Bog#3/audio", "down"}}) {
+      zvedit::Target t;
+      std::string error;
+      QVERIFY(zvedit::FindTarget(w.Project(), std::string(kMain) + "/" + button, t, error));
+      QVERIFY2(zvedit::ApplyProperty(w.Project(), t, key, "none", error), error.c_str());
+    }
+    editor->Refresh();
+    QCOMPARE(editor->Unreachable(), QStringList{"trailer"});
+  }
+
+ private:
+  zvtest::TempDir config_;
+  zvtest::TempDir dir_;
+  std::string project_;
+};
+
+QTEST_MAIN(PageEditorTest)
+#include "page_editor_test.moc"
