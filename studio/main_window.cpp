@@ -201,7 +201,8 @@ MainWindow::MainWindow(zv::IPrompt* prompt) : boxes_(std::make_unique<BoxPrompt>
     Changed();
   });
   tabs_->addTab(titlePane, "Title");
-  pageEditor_ = new PageEditor(project_, [this](const std::string& p, const auto& kv) { return ApplyTo(p, kv); }, this);
+  pageEditor_ = new PageEditor(
+      project_, [this](const ChangeFn& change, const std::string& select) { return EditPage(change, select); }, this);
   pageEditor_->SetBackground(settings_.BgColor());
   tabs_->addTab(pageEditor_, "Page");
   auto* right = new QSplitter(Qt::Vertical, this);
@@ -472,22 +473,14 @@ void MainWindow::RefreshViews() {
   if (pageEditor_->ShowFor(selectedPath_)) tabs_->setCurrentWidget(pageEditor_);
 }
 
-bool MainWindow::ApplyTo(const std::string& path, const std::vector<std::pair<std::string, std::string>>& settings) {
-  zvedit::Target t;
+bool MainWindow::EditPage(const std::function<bool(std::string&)>& change, const std::string& select) {
   std::string error;
-  if (!zvedit::FindTarget(project_, path, t, error)) return Fail({}, error), false;
-  bool ok = true;
-  for (const auto& [key, value] : settings)
-    if (ok && !zvedit::ApplyProperty(project_, t, key, value, error)) {
-      Fail({}, "\"" + path + "\": " + error);
-      ok = false;
-    }
-  zvedit::FinishChange(t);
+  if (!change(error)) return Fail({}, error), false;
   Changed();
-  selectedPath_ = Q(path);
+  selectedPath_ = Q(select);
   RefreshTree();
   RefreshGrid();
-  return ok;
+  return true;
 }
 
 void MainWindow::ApplyEdit(const std::string& key, const std::string& value) {

@@ -7,11 +7,10 @@
 #include <QMainWindow>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "edit/history.h"
 #include "edit/properties.h"
@@ -143,8 +142,8 @@ class MainWindow : public QMainWindow {
   void OnSoundFile();
   void OnAbout();
   void Fail(const QString& what, const std::string& why);
-  // The page editor's edits: settings of one object as one undoable step.
-  bool ApplyTo(const std::string& path, const std::vector<std::pair<std::string, std::string>>& settings);
+  // The page editor's edits, each one undoable step.
+  bool EditPage(const std::function<bool(std::string&)>& change, const std::string& select);
 
   std::unique_ptr<BoxPrompt> boxes_;
   zv::IPrompt* prompt_;

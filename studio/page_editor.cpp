@@ -2,7 +2,10 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "edit/commands.h"
 #include "edit/properties.h"
 #include "graphics/page_reach.h"
 #include "model/button_types.h"
@@ -33,6 +37,12 @@ class PageCanvas : public QWidget {
   explicit PageCanvas(PageEditor& editor) : QWidget(&editor), editor_(editor) {
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(320, 180);
+    setAcceptDrops(true);
+  }
+
+  QPoint ToPage(QPointF w) const {
+    const QPointF d = (w - Origin()) / Scale();
+    return QPoint(static_cast<int>(std::lround(d.x())), static_cast<int>(std::lround(d.y())));
   }
 
   double Scale() const {
@@ -84,6 +94,9 @@ class PageCanvas : public QWidget {
                                        : QPointF(from.right(), c.y() - 4);
         Arrow(p, start, target.center(), kDirColour[d]);
       }
+    if (!linking_.isEmpty())
+      for (const auto& b : editor_.boxes_)
+        if (b.name == linking_) Arrow(p, Moved(b).center(), linkEnd_, QColor(255, 255, 255));
     for (const auto& b : editor_.boxes_) {
       const QRectF r = Moved(b);
       const bool selected = b.name == editor_.selected_;
@@ -100,19 +113,35 @@ class PageCanvas : public QWidget {
     }
   }
 
-  void mousePressEvent(QMouseEvent* e) override {
-    setFocus();
-    if (e->button() != Qt::LeftButton) return;
+  QString HitAt(QPointF w) const {
     // The last drawn box is on top.
     QString hit;
     for (const auto& b : editor_.boxes_)
-      if (ToWidget(b.rect).contains(e->position())) hit = b.name;
+      if (ToWidget(b.rect).contains(w)) hit = b.name;
+    return hit;
+  }
+
+  void mousePressEvent(QMouseEvent* e) override {
+    setFocus();
+    const QString hit = HitAt(e->position());
+    // The right button draws a neighbour arrow from the button pressed.
+    if (e->button() == Qt::RightButton) {
+      linking_ = hit;
+      linkEnd_ = e->position();
+      return;
+    }
+    if (e->button() != Qt::LeftButton) return;
     editor_.SelectButton(hit);
     dragging_ = !hit.isEmpty();
     press_ = e->position();
     offset_ = QPoint();
   }
   void mouseMoveEvent(QMouseEvent* e) override {
+    if (!linking_.isEmpty()) {
+      linkEnd_ = e->position();
+      update();
+      return;
+    }
     if (!dragging_) return;
     const double s = Scale();
     const QPointF d = (e->position() - press_) / s;
@@ -120,6 +149,14 @@ class PageCanvas : public QWidget {
     update();
   }
   void mouseReleaseEvent(QMouseEvent* e) override {
+    if (e->button() == Qt::RightButton && !linking_.isEmpty()) {
+      const QString from = linking_;
+      linking_.clear();
+      const QString to = HitAt(e->position());
+      if (!to.isEmpty() && to != from) editor_.LinkNeighbour(from, to);
+      update();
+      return;
+    }
     if (!dragging_ || e->button() != Qt::LeftButton) return;
     mouseMoveEvent(e);
     dragging_ = false;
@@ -127,6 +164,20 @@ class PageCanvas : public QWidget {
     offset_ = QPoint();
     if (!moved.isNull()) editor_.MoveSelected(moved.x(), moved.y());
     update();
+  }
+  void dragEnterEvent(QDragEnterEvent* e) override {
+    if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+  }
+  void dragMoveEvent(QDragMoveEvent* e) override {
+    if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+  }
+  void dropEvent(QDropEvent* e) override {
+    QStringList files;
+    for (const QUrl& u : e->mimeData()->urls())
+      if (u.isLocalFile()) files << u.toLocalFile();
+    if (files.isEmpty()) return;
+    e->acceptProposedAction();
+    editor_.DropPictures(files, ToPage(e->position()));
   }
   void keyPressEvent(QKeyEvent* e) override {
     const int step = (e->modifiers() & Qt::ShiftModifier) ? 10 : 1;
@@ -160,12 +211,14 @@ class PageCanvas : public QWidget {
 
   PageEditor& editor_;
   bool dragging_ = false;
+  QString linking_;  // the button a neighbour arrow is drawn from
+  QPointF linkEnd_;
   QPointF press_;
   QPoint offset_;
 };
 
-PageEditor::PageEditor(zv::CZvObject& project, ApplySettings apply, QWidget* parent)
-    : QWidget(parent), project_(project), apply_(std::move(apply)) {
+PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
+    : QWidget(parent), project_(project), edit_(std::move(edit)) {
   canvas_ = new PageCanvas(*this);
   state_ = new QComboBox(this);
   state_->addItems({"Normal", "Selected", "Activated"});
@@ -372,13 +425,87 @@ const PageEditor::SButtonBox* PageEditor::BoxOf(const QString& name) const {
   return nullptr;
 }
 
+bool PageEditor::SetButton(const SButtonBox& b, const std::vector<std::pair<std::string, std::string>>& settings) {
+  const std::string path = (b.bogPath + "/" + b.name).toStdString();
+  const bool ok = edit_(
+      [&](std::string& error) {
+        zvedit::Target t;
+        if (!zvedit::FindTarget(project_, path, t, error)) return false;
+        for (const auto& [key, value] : settings)
+          if (!zvedit::ApplyProperty(project_, t, key, value, error)) return error = "\"" + path + "\": " + error, false;
+        return true;
+      },
+      path);
+  Refresh();
+  return ok;
+}
+
 void PageEditor::MoveSelected(int dx, int dy) {
   const SButtonBox* b = BoxOf(selected_);
   if (!b || (dx == 0 && dy == 0)) return;
   const int x = std::clamp(b->rect.x() + dx, 0, 0xFFFF), y = std::clamp(b->rect.y() + dy, 0, 0xFFFF);
-  const std::string path = (b->bogPath + "/" + b->name).toStdString();
-  apply_(path, {{"x", std::to_string(x)}, {"y", std::to_string(y)}});
+  const SButtonBox box = *b;
+  SetButton(box, {{"x", std::to_string(x)}, {"y", std::to_string(y)}});
+}
+
+bool PageEditor::LinkNeighbour(const QString& from, const QString& to) {
+  const SButtonBox* a = BoxOf(from);
+  const SButtonBox* b = BoxOf(to);
+  if (!a || !b || a == b) return false;
+  const QPoint d = b->rect.center() - a->rect.center();
+  const char* key = std::abs(d.x()) > std::abs(d.y()) ? (d.x() > 0 ? "right" : "left") : (d.y() > 0 ? "down" : "up");
+  const SButtonBox box = *a;
+  selected_ = from;
+  return SetButton(box, {{key, to.toStdString()}});
+}
+
+bool PageEditor::AddPictureButton(const QString& file, QPoint at) {
+  const std::string page = pagePath_.toStdString();
+  // The menu is three levels up: its epoch, display set and page.
+  QStringList parts = pagePath_.split('/');
+  if (parts.size() < 4) return false;
+  parts.erase(parts.end() - 3, parts.end());
+  const std::string menu = parts.join('/').toStdString();
+  std::string made;
+  const bool ok = edit_(
+      [&](std::string& error) {
+        zvedit::Target m, p;
+        if (!zvedit::FindTarget(project_, menu, m, error) || !zvedit::FindTarget(project_, page, p, error)) return false;
+        auto* pg = dynamic_cast<zv::CPage*>(p.object);
+        if (!pg) return error = "\"" + page + "\" is not a page", false;
+        // Room first: a refusal must leave the menu as it was.
+        if (pg->GetCount() >= 255) return error = "a page holds at most 255 BOGs", false;
+        if (pg->NextButtonId() >= zv::CPage::kMaxButtonIds) return error = "all 8160 button ids of the page are in use", false;
+        zv::CGraphicObject* g = zvedit::AddGraphic(*m.object, menu, file.toStdString(), error);
+        if (!g) return false;
+        zv::CBog* bog = zvedit::AddBog(*pg, page, error);
+        zv::CBdButton* b = bog ? zvedit::AddButton(*bog, page + "/" + bog->m_strName, error) : nullptr;
+        if (!b) return false;
+        made = page + "/" + bog->m_strName + "/" + b->m_strName;
+        zvedit::Target t;
+        if (!zvedit::FindTarget(project_, made, t, error)) return false;
+        for (const auto& [key, value] :
+             std::vector<std::pair<std::string, std::string>>{{"x", std::to_string(std::clamp(at.x(), 0, 0xFFFF))},
+                                                              {"y", std::to_string(std::clamp(at.y(), 0, 0xFFFF))},
+                                                              {"normal", g->m_strName},
+                                                              {"selected", g->m_strName},
+                                                              {"activated", g->m_strName}})
+          if (!zvedit::ApplyProperty(project_, t, key, value, error)) return false;
+        return true;
+      },
+      made);  // filled by the change before the window selects it
+  if (ok) selected_ = QString::fromStdString(made.substr(made.rfind('/') + 1));
   Refresh();
+  return ok;
+}
+
+bool PageEditor::DropPictures(const QStringList& files, QPoint at) {
+  bool ok = !files.isEmpty();
+  for (const QString& f : files) {
+    ok = AddPictureButton(f, at) && ok;
+    at += QPoint(20, 20);
+  }
+  return ok;
 }
 
 }  // namespace zvstudio

@@ -21,17 +21,18 @@ class QLabel;
 
 namespace zvstudio {
 
-// Applies settings to the object at a path as one undoable step; false
-// when one is refused (the caller has said why).
-using ApplySettings =
-    std::function<bool(const std::string& path, const std::vector<std::pair<std::string, std::string>>& settings)>;
+// Runs `change` on the project as one undoable step, then selects the
+// object at `select` (read after the change, which may fill it in). A change that fails says why in its error and must
+// have changed nothing; the window shows the error.
+using ChangeFn = std::function<bool(std::string& error)>;
+using EditPage = std::function<bool(const ChangeFn& change, const std::string& select)>;
 
 class PageCanvas;
 
 class PageEditor : public QWidget {
   Q_OBJECT
  public:
-  PageEditor(zv::CZvObject& project, ApplySettings apply, QWidget* parent = nullptr);
+  PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent = nullptr);
 
   // Shows the page of the object at `path` (a menu, page, BOG or button;
   // a button becomes the selected one). False when the object is not part
@@ -54,6 +55,9 @@ class PageEditor : public QWidget {
   QWidget* Canvas() const;
   // Widget position of page point (x, y) on the canvas.
   QPoint ToCanvas(int x, int y) const;
+  // Adds a button for each PNG file as if dropped at page point `at`; false
+  // when one is refused.
+  bool DropPictures(const QStringList& files, QPoint at);
   // The page as drawn (without the editor's marks), page-sized.
   const QImage& PageImage() const { return image_; }
 
@@ -76,9 +80,17 @@ class PageEditor : public QWidget {
   // Moves the selected button by (dx, dy) page pixels through the command
   // layer.
   void MoveSelected(int dx, int dy);
+  // Sets the neighbour of button `from` in the direction of `to` (the one
+  // of up, down, left, right nearest the line between their centres).
+  bool LinkNeighbour(const QString& from, const QString& to);
+  // A new BOG with a button showing the picture `file` (added to the
+  // menu's graphics) in every state, its top-left corner at `at`.
+  bool AddPictureButton(const QString& file, QPoint at);
+  // Settings of one button through the shared command layer.
+  bool SetButton(const SButtonBox& b, const std::vector<std::pair<std::string, std::string>>& settings);
 
   zv::CZvObject& project_;
-  ApplySettings apply_;
+  EditPage edit_;
   PageCanvas* canvas_;
   QComboBox* state_;
   QLabel* status_;

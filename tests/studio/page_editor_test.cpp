@@ -2,6 +2,7 @@
 // draws what `menu render` draws, a drag or an arrow key moves a button
 // through the shared command layer (the grid and undo follow), and a button
 // no arrow key reaches is flagged.
+#include <QMimeData>
 #include <QSpinBox>
 #include <QtTest>
 #include <filesystem>
@@ -133,6 +134,72 @@ class PageEditorTest : public QObject {
     // now is.
     const QColor at = got.pixelColor(770 + 200, 720 + 36);
     QVERIFY(at != got.pixelColor(770 + 200, 620 + 36));
+  }
+
+  // A right-button drag from one button to another makes the second the
+  // first's neighbour in that direction; undo restores the old one.
+  void drawingAnArrowSetsTheNeighbour() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    QVERIFY(w.Select(kMain));
+    zvstudio::PageEditor* editor = w.PageView();
+    const std::string chapters = std::string(kMain) + "/Bog#2/chapters";
+    QCOMPARE(ValueOf(w.Project(), chapters, "down"), std::string("audio"));
+    QCOMPARE(ValueOf(w.Project(), chapters, "right"), std::string("none"));
+    QWidget* canvas = editor->Canvas();
+    const QPoint from = editor->ToCanvas(960, 656), to = editor->ToCanvas(960, 856);
+    QTest::mousePress(canvas, Qt::RightButton, {}, from);
+    QTest::mouseMove(canvas, to);
+    QTest::mouseRelease(canvas, Qt::RightButton, {}, to);
+    QCOMPARE(ValueOf(w.Project(), chapters, "down"), std::string("trailer"));
+    // "audio" is now reached only from "trailer" going up.
+    QCOMPARE(editor->Unreachable(), QStringList());
+    QVERIFY(w.Undo());
+    QCOMPARE(ValueOf(w.Project(), chapters, "down"), std::string("audio"));
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+  }
+
+  // A dropped picture becomes a graphic of the menu and a new button in a
+  // BOG of its own at the drop point; nothing leads to it yet. Undo takes
+  // it away again.
+  void droppingAPictureAddsAButton() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    QVERIFY(w.Select(kMain));
+    zvstudio::PageEditor* editor = w.PageView();
+    const std::string file = dir_.Path() + "/extra.png";
+    std::filesystem::copy_file(dir_.Path() + "/demo/media/menu/back_n.png", file,
+                               std::filesystem::copy_options::overwrite_existing);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QPoint at = editor->ToCanvas(100, 200);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(editor->Canvas(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(editor->Canvas(), &drop);
+    QVERIFY(drop.isAccepted());
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+    const std::string added = std::string(kMain) + "/Bog#5/" + editor->SelectedButton().toStdString();
+    QCOMPARE(editor->SelectedButton(), QString("Button#5"));
+    // Dropped at whole widget pixels: within one page pixel of the point.
+    QVERIFY(std::abs(std::stoi(ValueOf(w.Project(), added, "x")) - 100) <= 2);
+    QVERIFY(std::abs(std::stoi(ValueOf(w.Project(), added, "y")) - 200) <= 2);
+    QCOMPARE(ValueOf(w.Project(), added, "normal"), std::string("extra.png"));
+    QCOMPARE(w.SelectedPath(), QString::fromStdString(added));
+    QCOMPARE(editor->Unreachable(), QStringList{"Button#5"});
+    // The page shows the picture where the button is.
+    const std::string x = ValueOf(w.Project(), added, "x"), y = ValueOf(w.Project(), added, "y");
+    QCOMPARE(editor->PageImage().pixelColor(std::stoi(x) + 200, std::stoi(y) + 36).alpha(), 255);
+    QVERIFY(editor->PageImage().pixelColor(std::stoi(x) + 200, std::stoi(y) + 36) != QColor(0x80, 0x80, 0x00));
+    QVERIFY(w.Undo());
+    QVERIFY(ValueOf(w.Project(), added, "x").rfind("(", 0) == 0);
+    QCOMPARE(editor->Unreachable(), QStringList());
+    QVERIFY(!w.IsModified());
   }
 
   void anUnreachableButtonIsFlagged() {
