@@ -17,6 +17,6 @@ for script in "$here"/*.sh; do
 done
 echo
 echo "== summary (load before: ${load_before##*load average: }; after: $(uptime | sed 's/.*load average: //'))"
-grep -E '^mux:|^  (zelvane mux|ffmpeg m2ts remux|cat of the inputs|zelvane is|zelvane takes)|^menu compile|^analyse |^lpcm  [0-9]|^  (analysis|serving|cat|ratio) ' \
+grep -E '^mux:|^  (zelvane mux|ffmpeg m2ts remux|cat of the inputs|zelvane is|zelvane takes)|^menu compile|^page render|^analyse |^lpcm  [0-9]|^  (analysis|serving|cat|ratio) ' \
   "$log" || true
 exit $status
