@@ -505,6 +505,7 @@ void MainWindow::ApplyEdit(const std::string& key, const std::string& value) {
 void MainWindow::Changed() {
   history_.Commit(project_);
   RefreshTitle();
+  pageEditor_->Refresh();
 }
 
 bool MainWindow::Undo() {

@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
@@ -228,6 +229,13 @@ PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
   top->addWidget(new QLabel("State of the selected button:", this));
   top->addWidget(state_);
   top->addStretch();
+  // Neighbours computed again for the whole page, as `set ... neighbours=`.
+  for (const char* mode : {"spatial", "sequential"}) {
+    auto* b = new QPushButton(QString("Neighbours: ") + mode, this);
+    b->setObjectName(QString(mode) + "Neighbours");
+    top->addWidget(b);
+    connect(b, &QPushButton::clicked, this, [this, mode] { SetPage("neighbours", mode); });
+  }
   auto* v = new QVBoxLayout(this);
   v->setContentsMargins(0, 0, 0, 0);
   v->addLayout(top);
@@ -495,6 +503,22 @@ bool PageEditor::AddPictureButton(const QString& file, QPoint at) {
       },
       made);  // filled by the change before the window selects it
   if (ok) selected_ = QString::fromStdString(made.substr(made.rfind('/') + 1));
+  Refresh();
+  return ok;
+}
+
+bool PageEditor::SetPage(const std::string& key, const std::string& value) {
+  const std::string page = pagePath_.toStdString();
+  if (page.empty()) return false;
+  const bool ok = edit_(
+      [&](std::string& error) {
+        zvedit::Target t;
+        if (!zvedit::FindTarget(project_, page, t, error)) return false;
+        if (zvedit::ApplyProperty(project_, t, key, value, error)) return true;
+        error = "\"" + page + "\": " + error;
+        return false;
+      },
+      page);
   Refresh();
   return ok;
 }

@@ -86,6 +86,8 @@ class PageEditor : public QWidget {
   // A new BOG with a button showing the picture `file` (added to the
   // menu's graphics) in every state, its top-left corner at `at`.
   bool AddPictureButton(const QString& file, QPoint at);
+  // A setting of the page through the shared command layer.
+  bool SetPage(const std::string& key, const std::string& value);
   // Settings of one button through the shared command layer.
   bool SetButton(const SButtonBox& b, const std::vector<std::pair<std::string, std::string>>& settings);
 

@@ -2,7 +2,9 @@
 // draws what `menu render` draws, a drag or an arrow key moves a button
 // through the shared command layer (the grid and undo follow), and a button
 // no arrow key reaches is flagged.
+#include <QComboBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QtTest>
 #include <filesystem>
@@ -210,15 +212,26 @@ class PageEditorTest : public QObject {
     zvstudio::PageEditor* editor = w.PageView();
     QVERIFY2(editor->Problem().isEmpty(), qPrintable(editor->Problem()));
     QCOMPARE(editor->Unreachable(), QStringList());
-    // Nothing leads to "trailer" once "play" and "audio" stop pointing at it.
-    for (const auto& [button, key] : std::vector<std::pair<std::string, std::string>>{{"Bog#1/play", "up"},
-                                                                                       {"Bog#3/audio", "down"}}) {
-      zvedit::Target t;
-      std::string error;
-      QVERIFY(zvedit::FindTarget(w.Project(), std::string(kMain) + "/" + button, t, error));
-      QVERIFY2(zvedit::ApplyProperty(w.Project(), t, key, "none", error), error.c_str());
+    // Nothing leads to "trailer" once "play" and "audio" stop pointing at
+    // it, set in the grid; the editor follows the grid.
+    for (const auto& [button, key] : std::vector<std::pair<std::string, QString>>{{"Bog#1/play", "up"},
+                                                                                  {"Bog#3/audio", "down"}}) {
+      QVERIFY(w.Select(QString::fromStdString(std::string(kMain) + "/" + button)));
+      auto* box = qobject_cast<QComboBox*>(w.Editor(key));
+      QVERIFY(box);
+      emit box->textActivated("none");
+      QCoreApplication::processEvents();
     }
-    editor->Refresh();
+    QCOMPARE(editor->Unreachable(), QStringList{"trailer"});
+    // Neighbours computed again from the layout reach every button; undo
+    // brings the gap back.
+    auto* spatial = editor->findChild<QPushButton*>("spatialNeighbours");
+    QVERIFY(spatial);
+    spatial->click();
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+    QCOMPARE(editor->Unreachable(), QStringList());
+    QCOMPARE(ValueOf(w.Project(), std::string(kMain) + "/Bog#3/audio", "down"), std::string("trailer"));
+    QVERIFY(w.Undo());
     QCOMPARE(editor->Unreachable(), QStringList{"trailer"});
   }
 
