@@ -108,8 +108,9 @@ class PageCanvas : public QWidget {
       p.setBrush(Qt::NoBrush);
       p.drawRect(r);
       const QString label = b.name + " (" + b.type + ")" + (b.unreachable ? "  unreachable" : "");
-      QRectF text(r.left(), r.top() - 16, std::max(r.width(), 240.0), 15);
-      p.fillRect(QRectF(text.topLeft(), QSizeF(p.fontMetrics().horizontalAdvance(label) + 6, 15)), QColor(0, 0, 0, 150));
+      // Beside the button, so that the picture stays in view.
+      const QRectF text(r.right() + 4, r.center().y() - 8, p.fontMetrics().horizontalAdvance(label) + 6, 16);
+      p.fillRect(text, QColor(0, 0, 0, 150));
       p.drawText(text.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
     }
   }
