@@ -35,10 +35,16 @@ class MenuRender : public ::testing::Test {
 
   // The disc played from first play with `keys` pressed; the lines of the
   // client, the planes in `overlays`.
+  // Keys starting with "--" are passed as they are, with what follows.
   static std::vector<std::string> Play(const std::vector<std::string>& keys, const std::string& overlays) {
     fs::create_directories(overlays);
     std::vector<std::string> args = {ZV_BDCLIENT, "play", "--max-reads", "20000", "--stop-on-repeat"};
-    for (const std::string& k : keys) args.insert(args.end(), {"--press", k});
+    bool raw = false;
+    for (const std::string& k : keys) {
+      raw = raw || k.rfind("--", 0) == 0;
+      if (raw) args.push_back(k);
+      else args.insert(args.end(), {"--press", k});
+    }
     args.insert(args.end(), {"--overlay-dir", overlays, dir_->Path() + "/demo/Zelvane/DISC"});
     const zvtest::RunResult r = zvtest::Run(args);
     EXPECT_EQ(r.status, 0) << r.err << r.out;
@@ -47,9 +53,9 @@ class MenuRender : public ::testing::Test {
 
   // `menu render` of the top menu's `page` with `extra` options.
   static zv::CPicture Render(const std::string& page, const std::vector<std::string>& extra,
-                             const std::string& name) {
+                             const std::string& name, const std::string& menu = "Top Menu/IG#1") {
     const std::string out = dir_->Path() + "/" + name + ".png";
-    std::vector<std::string> args = {ZV_BINARY, "menu", "render", project_, "Top Menu/IG#1", page, out};
+    std::vector<std::string> args = {ZV_BINARY, "menu", "render", project_, menu, page, out};
     args.insert(args.end(), extra.begin(), extra.end());
     const zvtest::RunResult r = zvtest::Run(args);
     EXPECT_EQ(r.status, 0) << r.err;
@@ -62,7 +68,8 @@ class MenuRender : public ::testing::Test {
   // Every pixel of the plane file (Y, Cr, Cb, T, BT.709 as for HD) through
   // the render's own conversion must match the render within 2 levels;
   // colour counts only where something is visible.
-  static void ExpectSame(const std::string& planeFile, const zv::CPicture& render, const std::string& what) {
+  static void ExpectSame(const std::string& planeFile, const zv::CPicture& render, const std::string& what,
+                         size_t buttons = 4) {
     const std::vector<uint8_t> plane = zvtest::ReadPlane(planeFile);
     ASSERT_EQ(plane.size(), 1920u * 1080u * 4u) << what << ": " << planeFile;
     ASSERT_EQ(render.width, 1920) << what;
@@ -86,7 +93,7 @@ class MenuRender : public ::testing::Test {
                         << +p[3];
       }
     EXPECT_EQ(off, 0u) << what;
-    EXPECT_GT(visible, 4u * 400u * 60u) << what << ": the plane shows less than four buttons";
+    EXPECT_GT(visible, buttons * 400u * 60u) << what << ": the plane shows fewer than " << buttons << " buttons";
   }
 
   static std::unique_ptr<zvtest::TempDir> dir_;
@@ -115,6 +122,30 @@ TEST_F(MenuRender, TheTopMenuPagesAreWhatLibblurayComposes) {
   ExpectSame(dir + "/" + zvtest::Shown(lines, down2),
              Render("Chapters", {"--transparent", "--state", "selected", "--button", "chapter2"}, "chapters2"),
              "Chapters with chapter2 selected");
+}
+
+// The Audio page opens on the current language: its entry button shows
+// the "on" button of the English group, which --button names (the render
+// does not run the page's commands; a group shows its default otherwise).
+TEST_F(MenuRender, TheAudioPageWithItsCurrentLanguage) {
+  const std::string dir = dir_->Path() + "/audio";
+  const std::vector<std::string> lines = Play({"down", "down", "enter"}, dir);
+  const long enter = Find(lines, "press enter");
+  ASSERT_GE(enter, 0);
+  ExpectSame(dir + "/" + zvtest::Shown(lines, enter), Render("Audio", {"--transparent", "--button", "english_on"}, "audio"),
+             "Audio as it opens", 3);
+}
+
+// The movie's pop-up menu, imported from a layered design with soft edges
+// and its own palette, as it pops up during the movie.
+TEST_F(MenuRender, ThePopUpMenuFromALayeredDesign) {
+  const std::string dir = dir_->Path() + "/popup";
+  const std::vector<std::string> lines = Play({"--press", "enter", "--press-in", "00002", "popup"}, dir);
+  ASSERT_GE(Find(lines, "event PLAYLIST 00002"), 0) << "the movie's playlist is not 00002";
+  const long popup = Find(lines, "press popup");
+  ASSERT_GE(popup, 0);
+  ExpectSame(dir + "/" + zvtest::Shown(lines, popup),
+             Render("Pop-up", {"--transparent", "--button", "TopMenu"}, "popup", "Movie#1/IG#1"), "the pop-up menu", 2);
 }
 
 // Without --transparent the plane lies over "BG Color" of the settings.
