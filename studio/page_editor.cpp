@@ -340,6 +340,7 @@ std::string PageEditor::Signature(const zv::CPage& page) const {
 void PageEditor::Refresh() {
   boxes_.clear();
   unreachable_.clear();
+  overlaps_.clear();
   zv::CPage* page = FindPage();
   zv::CMenuIgObject* menu = nullptr;
   for (zv::CNamedObject* o = page; o && !menu; o = o->m_pParent) menu = dynamic_cast<zv::CMenuIgObject*>(o);
@@ -387,6 +388,10 @@ void PageEditor::Refresh() {
             if (r.id == b.m_nId) r.x = b.m_nX, r.y = b.m_nY;
     }
   }
+  for (size_t i = 0; i < boxes_.size(); ++i)
+    for (size_t k = i + 1; k < boxes_.size(); ++k)
+      if (boxes_[i].bogPath != boxes_[k].bogPath && boxes_[i].rect.intersects(boxes_[k].rect))
+        overlaps_ << boxes_[i].name + " overlaps " + boxes_[k].name;
   if (record)
     for (uint16_t id : zv::UnreachableButtons(*record))
       for (SButtonBox& box : boxes_)
@@ -421,9 +426,12 @@ void PageEditor::Redraw() {
       }
     }
   }
-  QString text = problem_;
-  if (text.isEmpty() && !unreachable_.isEmpty())
-    text = "Unreachable by arrow keys from the page's default button: " + unreachable_.join(", ");
+  QStringList lines;
+  if (!problem_.isEmpty()) lines << problem_;
+  if (!unreachable_.isEmpty())
+    lines << "Unreachable by arrow keys from the page's default button: " + unreachable_.join(", ");
+  if (!overlaps_.isEmpty()) lines << "Buttons of different BOGs overlap: " + overlaps_.join("; ");
+  const QString text = lines.join('\n');
   status_->setText(text);
   canvas_->update();
 }

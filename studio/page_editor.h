@@ -50,6 +50,9 @@ class PageEditor : public QWidget {
   void SetState(int state);
   // Names of the buttons no arrow key reaches.
   QStringList Unreachable() const { return unreachable_; }
+  // "A overlaps B" for buttons of different BOGs whose rectangles meet:
+  // the player draws both, the later over the earlier.
+  QStringList Overlaps() const { return overlaps_; }
   // What went wrong compiling the page, empty when it is drawn.
   QString Problem() const { return problem_; }
   QWidget* Canvas() const;
@@ -100,6 +103,7 @@ class PageEditor : public QWidget {
   QString selected_;
   QString problem_;
   QStringList unreachable_;
+  QStringList overlaps_;
   int pageId_ = -1;
   zv::SColor background_{0x80, 0x80, 0x00, 255};
   std::string signature_;

@@ -64,6 +64,7 @@ class PageEditorTest : public QObject {
     QCOMPARE(ValueOf(w.Project(), trailer, "x"), std::string("760"));
     QCOMPARE(ValueOf(w.Project(), trailer, "y"), std::string("820"));
 
+    QCOMPARE(editor->Overlaps(), QStringList());
     QWidget* canvas = editor->Canvas();
     const QPoint from = editor->ToCanvas(760 + 40, 820 + 30);
     const QPoint to = editor->ToCanvas(760 + 40 + 100, 820 + 30 - 50);
@@ -80,11 +81,14 @@ class PageEditorTest : public QObject {
     auto* x = qobject_cast<QSpinBox*>(w.Editor("x"));
     QVERIFY(x);
     QCOMPARE(x->value(), 860);
+    // Moved there, it overlaps "audio" of another BOG.
+    QCOMPARE(editor->Overlaps(), QStringList{"audio overlaps trailer"});
     // One step back undoes the whole drag.
     QVERIFY(w.Undo());
     QCOMPARE(ValueOf(w.Project(), trailer, "x"), std::string("760"));
     QCOMPARE(ValueOf(w.Project(), trailer, "y"), std::string("820"));
     QVERIFY(!w.IsModified());
+    QCOMPARE(editor->Overlaps(), QStringList());
 
     // Arrow keys move by one pixel, by ten with Shift.
     QTest::keyClick(canvas, Qt::Key_Left);
