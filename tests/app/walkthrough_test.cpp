@@ -297,8 +297,22 @@ TEST_F(Walkthrough, DemoBuildsTheSampleDisc) {
   // The analysis went to the copies; the bundled media stay untouched.
   EXPECT_TRUE(fs::exists(out + "/media/movie.264.dsi"));
   EXPECT_FALSE(fs::exists(kMedia + "/movie.264.dsi"));
-  // The project it made opens like any other.
+  // The project it made opens like any other, and builds the same disc.
   EXPECT_EQ(Zv({"show", out + "/demo.zvpj"}).status, 0);
+  {
+    const std::string again = dir_ / "rebuilt";
+    const RunResult rebuilt = Zv({"build", out + "/demo.zvpj", again, "--yes"});
+    ASSERT_EQ(rebuilt.status, 0) << rebuilt.err;
+    const fs::path a = out + "/Zelvane/DISC", b = again + "/Zelvane/DISC";
+    size_t files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(a)) {
+      if (!e.is_regular_file()) continue;
+      ++files;
+      const fs::path rel = fs::relative(e.path(), a);
+      EXPECT_TRUE(zvtest::ReadBytes(e.path().string()) == zvtest::ReadBytes((b / rel).string())) << rel;
+    }
+    EXPECT_GT(files, 20u);
+  }
 
   // A second run asks before overwriting; without a terminal that is No.
   const RunResult again = Zv({"demo", out});
