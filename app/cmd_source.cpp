@@ -10,9 +10,9 @@
 
 #include "app/command.h"
 #include "app/project_load.h"
-#include "app/source_convert.h"
-#include "app/source_encode.h"
-#include "app/source_container.h"
+#include "edit/source_convert.h"
+#include "edit/source_encode.h"
+#include "edit/source_container.h"
 #include "app/terminal.h"
 #include "model/object_path.h"
 #include "model/project.h"

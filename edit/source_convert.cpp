@@ -1,4 +1,4 @@
-#include "app/source_convert.h"
+#include "edit/source_convert.h"
 
 #include <algorithm>
 

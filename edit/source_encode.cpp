@@ -1,4 +1,4 @@
-#include "app/source_encode.h"
+#include "edit/source_encode.h"
 
 #include <cmath>
 #include <cstdio>

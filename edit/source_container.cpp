@@ -1,4 +1,4 @@
-#include "app/source_container.h"
+#include "edit/source_container.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <map>
 
-#include "app/source_encode.h"
+#include "edit/source_encode.h"
 #include "media/container.h"
 #include "model/clip_chapters.h"
 #include "model/object_path.h"
