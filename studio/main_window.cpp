@@ -30,6 +30,7 @@
 
 #include "chapters/chapters.h"
 #include "edit/commands.h"
+#include "edit/sources.h"
 #include "model/menu_import.h"
 #include "model/object_path.h"
 #include "graphics/menu_model.h"
@@ -720,21 +721,33 @@ bool MainWindow::AddSources(const QString& clipPath, const QStringList& files) {
   std::string error;
   if (!zvedit::FindTarget(project_, S(clipPath), t, error) || !t.story || t.isTrack)
     return Fail({}, "Drop stream files onto a clip"), false;
-  bool ok = true;
-  for (const QString& f : files) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const int rc = t.story->AddSource(zv::AbsolutePath(S(f)), true, zv::Progress{}, *prompt_);
-    QApplication::restoreOverrideCursor();
-    if (rc != zv::kOk) {
-      ok = false;
-      break;
-    }
+  // What adding says goes to one message box at the end.
+  struct Shown : zvedit::ISourceDisplay {
+    zv::Progress Callback() override { return {}; }
+    void SetFrames(int64_t) override {}
+    void Finish() override {}
+    void Message(const std::string& text) override { lines += (lines.empty() ? "" : "\n") + text; }
+    void Listing(const std::string&) override {}
+    std::string lines;
+  } shown;
+  zvedit::SAddSources request;
+  request.clipName = S(clipPath);
+  for (const QString& f : files) request.files.push_back(zv::AbsolutePath(S(f)));
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const int rc = zvedit::AddSources(*t.story, request, shown, *prompt_);
+  QApplication::restoreOverrideCursor();
+  if (!shown.lines.empty()) prompt_->Message(shown.lines);
+  if (rc != zv::kOk) {
+    // Nothing of a refused or cancelled drop stays, as with the command line.
+    std::string message;
+    if (history_.Revert(project_, *prompt_, message) != zv::kOk) Fail("Add sources", message);
+    RefreshTree();
+    return false;
   }
-  project_.ReloadSources(zv::Progress{}, *prompt_);
   Changed();
   selectedPath_ = clipPath;
   RefreshTree();
-  return ok;
+  return true;
 }
 
 void MainWindow::OnAddSources() {
