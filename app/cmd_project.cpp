@@ -19,6 +19,7 @@
 #include "app/menu_tree.h"
 #include "app/project_load.h"
 #include "app/terminal.h"
+#include "edit/chapter_import.h"
 #include "edit/commands.h"
 #include "edit/values.h"
 #include "chapters/chapters.h"
@@ -26,7 +27,6 @@
 #include "model/project.h"
 #include "model/story.h"
 #include "mux/pipe.h"
-#include "streams/stream_context.h"
 #include "platform/paths.h"
 
 namespace zvapp {
@@ -420,21 +420,6 @@ bool ParseInterval(const std::string& text, int64_t& ms) {
   return ms > 0;
 }
 
-// Presentation length of the clip's main video stream, 0 when it has none.
-int64_t VideoLengthMs(zv::CStoryObject& story) {
-  for (const zv::STrackRef& t : story.TrackRefs()) {
-    if (!t.enabled || !t.primary || !t.video || t.reused) continue;
-    zv::SStreamContext ctx;
-    zv::SSourceParams src;
-    src.path = t.path;
-    uint32_t start = 0, end = 0;
-    if (zv::OpenStream(src, ctx, zv::Progress{}, nullptr) == zv::kOk && zv::ContextPtsRange(ctx, start, end) &&
-        end > start)
-      return (end - start) / 90;
-  }
-  return 0;
-}
-
 int RunChapters(const std::vector<std::string>& argv) {
   const CommandInfo& self = Self("chapters");
   Args args;
@@ -488,40 +473,13 @@ int RunChapters(const std::vector<std::string>& argv) {
     return Save(self, args[0], project);
   }
 
-  // Times count frames of the list's frame rate; until stories carry video
-  // the rate comes from --fps.
-  int code = chapters.m_nFpsCode;
-  // Frame counts are read at the item's video rate when the disc is built,
-  // so a list cannot be given another one.
-  const int videoCode = item->m_nVideoFpsCode;
-  if (fpsArg && zv::IsValidFpsCode(videoCode) && fpsArg != videoCode)
-    return FailIn(self, "--fps " + std::to_string(fpsArg) + " (" + zv::FpsNameOfCode(fpsArg) + " fps) differs from the video of \"" +
-                            args[1] + "\" (" + zv::FpsNameOfCode(videoCode) + " fps)");
-  if (fpsArg) {
-    if (!chapters.m_points.empty() && zv::IsValidFpsCode(code) && code != fpsArg)
-      return FailIn(self, "the chapters of \"" + args[1] + "\" count frames at " + zv::FpsNameOfCode(code) +
-                              " fps; remove them before changing the frame rate");
-    code = fpsArg;
-  } else if (!zv::IsValidFpsCode(code)) {
-    code = item->m_nVideoFpsCode;
-  }
-  if (!zv::IsValidFpsCode(code)) return FailIn(self, std::string(zv::kMsgAddVideoFirst) + "(or give --fps CODE)");
+  int code = 0;
+  if (!zvedit::ChapterRateFor(*item, fpsArg, args[1], code, error))
+    return FailIn(self, error == zv::kMsgAddVideoFirst ? error + "(or give --fps CODE)" : error);
 
-  if (action == "import" && every) {
-    if (!item->m_pStory) return FailIn(self, zv::kMsgSelectClipFirst);
-    const int64_t lengthMs = VideoLengthMs(*item->m_pStory);
-    if (lengthMs <= 0) return FailIn(self, zv::kMsgAddVideoFirst);
-    chapters.m_nFpsCode = static_cast<uint8_t>(code);
-    zv::ChaptersEvery(chapters, everyMs, lengthMs);
-    if (int rc = Save(self, args[0], project)) return rc;
-    std::printf("imported %zu chapters\n", chapters.m_points.size());
-    return kExitOk;
-  }
   if (action == "import") {
-    std::string message;
-    zv::ImportResult r = zv::ImportChapterFile(chapters, item->m_pStory != nullptr, code, args[3], message);
-    if (r == zv::ImportResult::kFailed) return FailIn(self, message);
-    if (r == zv::ImportResult::kNoChapters) return FailIn(self, "\"" + args[3] + "\" holds no chapter points");
+    if (!(every ? zvedit::ChaptersEvery(*item, code, everyMs, error) : zvedit::ImportChapters(*item, code, args[3], error)))
+      return FailIn(self, error);
     if (int rc = Save(self, args[0], project)) return rc;
     std::printf("imported %zu chapters\n", chapters.m_points.size());
     return kExitOk;

@@ -28,8 +28,12 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "bdnav/sound_bdmv.h"
 #include "chapters/chapters.h"
+#include "edit/chapter_import.h"
 #include "edit/commands.h"
+#include "edit/sound_build.h"
+#include "edit/sources.h"
 #include "model/menu_import.h"
 #include "model/object_path.h"
 #include "graphics/menu_model.h"
@@ -272,6 +276,7 @@ void MainWindow::BuildMenus() {
   act(project, "Import &PSD file...", QKeySequence(), [this] { OnImport(true); });
   act(project, "Import I&ES file...", QKeySequence(), [this] { OnImport(false); });
   act(project, "Import C&hapters...", QKeySequence(), &MainWindow::OnImportChapters);
+  act(project, "Build Button &Sound...", QKeySequence(), &MainWindow::OnBuildSound);
   act(project, "Button Sound &File...", QKeySequence(), &MainWindow::OnSoundFile);
 
   QMenu* help = menuBar()->addMenu("&Help");
@@ -739,21 +744,33 @@ bool MainWindow::AddSources(const QString& clipPath, const QStringList& files) {
   std::string error;
   if (!zvedit::FindTarget(project_, S(clipPath), t, error) || !t.story || t.isTrack)
     return Fail({}, "Drop stream files onto a clip"), false;
-  bool ok = true;
-  for (const QString& f : files) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const int rc = t.story->AddSource(zv::AbsolutePath(S(f)), true, zv::Progress{}, *prompt_);
-    QApplication::restoreOverrideCursor();
-    if (rc != zv::kOk) {
-      ok = false;
-      break;
-    }
+  // What adding says goes to one message box at the end.
+  struct Shown : zvedit::ISourceDisplay {
+    zv::Progress Callback() override { return {}; }
+    void SetFrames(int64_t) override {}
+    void Finish() override {}
+    void Message(const std::string& text) override { lines += (lines.empty() ? "" : "\n") + text; }
+    void Listing(const std::string&) override {}
+    std::string lines;
+  } shown;
+  zvedit::SAddSources request;
+  request.clipName = S(clipPath);
+  for (const QString& f : files) request.files.push_back(zv::AbsolutePath(S(f)));
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const int rc = zvedit::AddSources(*t.story, request, shown, *prompt_);
+  QApplication::restoreOverrideCursor();
+  if (!shown.lines.empty()) prompt_->Message(shown.lines);
+  if (rc != zv::kOk) {
+    // Nothing of a refused or cancelled drop stays, as with the command line.
+    std::string message;
+    if (history_.Revert(project_, *prompt_, message) != zv::kOk) Fail("Add sources", message);
+    RefreshTree();
+    return false;
   }
-  project_.ReloadSources(zv::Progress{}, *prompt_);
   Changed();
   selectedPath_ = clipPath;
   RefreshTree();
-  return ok;
+  return true;
 }
 
 void MainWindow::OnAddSources() {
@@ -795,21 +812,16 @@ zv::CPiObject* MainWindow::TitleViewItem() const {
   return n >= 1 && static_cast<size_t>(n) <= pl->GetCount() ? pl->GetAt(static_cast<size_t>(n - 1)) : pl->GetAt(0);
 }
 
-// The frame rate chapter times count in: the list's own, else the video's.
-static int ChapterFpsCode(const zv::CPiObject& pi) {
-  return zv::IsValidFpsCode(pi.m_chapters.m_nFpsCode) ? pi.m_chapters.m_nFpsCode : pi.m_nVideoFpsCode;
-}
-
 void MainWindow::OnAddChapter() {
   zv::CPiObject* pi = TitleViewItem();
   if (!pi) return Fail({}, "Select a title or a play item first");
-  const int code = ChapterFpsCode(*pi);
-  if (!zv::IsValidFpsCode(code)) return Fail({}, zv::kMsgAddVideoFirst);
+  int code = 0;
+  std::string error;
+  if (!zvedit::ChapterRateFor(*pi, 0, S(selectedPath_), code, error)) return Fail({}, error);
   bool ok = false;
   const QString time = QInputDialog::getText(this, "Add Chapter", "Time (hh:mm:ss:ff, hh:mm:ss.mmm or end):",
                                              QLineEdit::Normal, "00:00:00:00", &ok);
   if (!ok) return;
-  std::string error;
   if (zvedit::AddChapter(*pi, code, S(time.trimmed()), std::string(), error) == 0) return Fail({}, error);
   Changed();
   RefreshViews();
@@ -832,11 +844,9 @@ void MainWindow::OnImportChapters() {
   const QString f = QFileDialog::getOpenFileName(this, "Chapters", QString(), "Chapter lists (*.csv *.txt)");
   if (f.isEmpty()) return;
   std::string message;
-  const int code = ChapterFpsCode(*pi);
-  if (!zv::IsValidFpsCode(code)) return Fail({}, zv::kMsgAddVideoFirst);
-  const zv::ImportResult r = zv::ImportChapterFile(pi->m_chapters, pi->m_pStory != nullptr, code, S(f), message);
-  if (r == zv::ImportResult::kFailed) return Fail({}, message);
-  if (r == zv::ImportResult::kNoChapters) return Fail(f, "holds no chapter points");
+  int code = 0;
+  if (!zvedit::ChapterRateFor(*pi, 0, S(selectedPath_), code, message) || !zvedit::ImportChapters(*pi, code, S(f), message))
+    return Fail({}, message);
   Changed();
   RefreshViews();
 }
@@ -845,6 +855,26 @@ void MainWindow::OnSoundFile() {
   const QString f = QFileDialog::getOpenFileName(this, "Button sound file", QString(), "Sound files (*.bdmv)");
   if (f.isEmpty() || !project_.LoadSoundFile(zv::AbsolutePath(S(f)), *prompt_)) return;
   Changed();
+}
+
+void MainWindow::OnBuildSound() {
+  const QStringList wavs = QFileDialog::getOpenFileNames(this, "Button sounds", QString(), "WAV files (*.wav)");
+  if (wavs.isEmpty()) return;
+  const QString out = QFileDialog::getSaveFileName(this, "Button sound file", "sound.bdmv", "Sound files (*.bdmv)",
+                                                   nullptr, QFileDialog::DontConfirmOverwrite);
+  if (!out.isEmpty()) BuildSound(out, wavs);
+}
+
+bool MainWindow::BuildSound(const QString& out, const QStringList& wavs) {
+  std::vector<std::string> files;
+  for (const QString& w : wavs) files.push_back(S(w));
+  std::vector<zvedit::SBuiltSound> built;
+  std::string error;
+  const int rc = zvedit::BuildSoundFile(S(out), files, *prompt_, built, error);
+  if (rc == zv::kCancelled) return false;
+  if (rc != zv::kOk) return Fail({}, error), false;
+  prompt_->Message(S(out) + ": " + zv::kMsgSoundBuildOk + "(" + std::to_string(built.size()) + " sounds)");
+  return true;
 }
 
 void MainWindow::OnAbout() {

@@ -105,6 +105,8 @@ class MainWindow : public QMainWindow {
 
   // Adds stream files to the clip `clipPath`; false when one is refused.
   bool AddSources(const QString& clipPath, const QStringList& files);
+  // Writes a button-sound file from WAV files, asking before replacing one.
+  bool BuildSound(const QString& out, const QStringList& wavs);
   bool ImportMenu(const QString& menuPath, const QString& file);
   bool Undo();
   bool Redo();
@@ -140,6 +142,7 @@ class MainWindow : public QMainWindow {
   // picked in the view of the selected title.
   zv::CPiObject* TitleViewItem() const;
   void OnSoundFile();
+  void OnBuildSound();
   void OnAbout();
   void Fail(const QString& what, const std::string& why);
   // The page editor's edits, each one undoable step.
