@@ -114,15 +114,22 @@ bool CCompiledPage::Draw(const SPageView& view, CPicture& out, std::string& erro
     }
   }
   out.Allocate(width_, height_, PixelFormat::Argb32);
-  const SColor bg = view.background;
+  const CPicture* under = view.backdrop;
+  if (under && (under->width != width_ || under->height != height_ || under->format != PixelFormat::Argb32)) {
+    error = "the picture under the page is not " + std::to_string(width_) + "x" + std::to_string(height_);
+    return false;
+  }
   uint8_t* d = out.pixels.data();
+  const uint8_t* u = under ? under->pixels.data() : nullptr;
   for (const SColor& c : plane) {
+    const SColor bg = u ? SColor{u[1], u[2], u[3], 255} : view.background;
+    if (u) u += 4;
     if (bg.a == 0) {
       d[0] = c.a, d[1] = c.r, d[2] = c.g, d[3] = c.b;
     } else {
       // Straight alpha over an opaque colour, rounded.
-      auto mix = [&](uint8_t fg, uint8_t under) {
-        return static_cast<uint8_t>((fg * c.a + under * (255 - c.a) + 127) / 255);
+      auto mix = [&](uint8_t fg, uint8_t low) {
+        return static_cast<uint8_t>((fg * c.a + low * (255 - c.a) + 127) / 255);
       };
       d[0] = 255, d[1] = mix(c.r, bg.r), d[2] = mix(c.g, bg.g), d[3] = mix(c.b, bg.b);
     }

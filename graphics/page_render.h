@@ -26,6 +26,9 @@ struct SPageView {
   // Colour under the plane; alpha 0 leaves the plane as it is (transparent
   // where no object draws).
   SColor background{0, 0, 0, 0};
+  // A picture under the plane instead (Argb32 of the video's size, such as
+  // the first frame of the menu's background clip); null for none.
+  const CPicture* backdrop = nullptr;
 };
 
 // A compiled display set, its objects decoded once, so that one page can be

@@ -18,8 +18,10 @@
 #include "edit/commands.h"
 #include "edit/properties.h"
 #include "graphics/page_reach.h"
+#include "media/first_frame.h"
 #include "model/button_types.h"
 #include "model/menu_render.h"
+#include "model/story.h"
 
 namespace zvstudio {
 
@@ -229,6 +231,10 @@ PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
   auto* top = new QHBoxLayout;
   top->addWidget(new QLabel("State of the selected button:", this));
   top->addWidget(state_);
+  under_ = new QComboBox(this);
+  under_->setObjectName("under");
+  under_->addItems({"Over BG Color", "Over the background clip"});
+  top->addWidget(under_);
   top->addStretch();
   // Neighbours computed again for the whole page, as `set ... neighbours=`.
   for (const char* mode : {"spatial", "sequential"}) {
@@ -243,6 +249,7 @@ PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
   v->addWidget(canvas_, 1);
   v->addWidget(status_);
   connect(state_, &QComboBox::currentIndexChanged, this, [this](int) { Redraw(); });
+  connect(under_, &QComboBox::currentIndexChanged, this, [this](int) { Redraw(); });
 }
 
 QWidget* PageEditor::Canvas() const { return canvas_; }
@@ -414,6 +421,22 @@ void PageEditor::Redraw() {
     view.background = background_;
     zv::CPicture pic;
     std::string error;
+    if (under_->currentIndex() == 1) {
+      // Decoded once per clip.
+      const std::string clip = BackgroundClip();
+      if (clip != backdropPath_ || backdrop_.width != compiled_.Width() || backdrop_.height != compiled_.Height()) {
+        backdropPath_ = clip;
+        backdrop_ = zv::CPicture();
+        if (clip.empty()) error = "the menu's film has no clip with a video track to show under the page";
+        else if (!zv::DecodeFirstFrame(clip, compiled_.Width(), compiled_.Height(), backdrop_, error))
+          backdrop_ = zv::CPicture();
+      }
+      if (backdrop_.width > 0) view.backdrop = &backdrop_;
+    }
+    if (!error.empty()) {
+      problem_ = Q(error);
+      backdropPath_.clear();
+    }
     if (!compiled_.Draw(view, pic, error)) {
       problem_ = Q(error);
       image_ = QImage();
@@ -434,6 +457,16 @@ void PageEditor::Redraw() {
   const QString text = lines.join('\n');
   status_->setText(text);
   canvas_->update();
+}
+
+std::string PageEditor::BackgroundClip() const {
+  const zv::CFilmObject* film = nullptr;
+  for (const zv::CNamedObject* o = FindPage(); o && !film; o = o->m_pParent) film = dynamic_cast<const zv::CFilmObject*>(o);
+  if (!film) return {};
+  for (size_t i = 0; i < film->m_stories.GetCount(); ++i)
+    for (const zv::STrackRef& t : film->m_stories.GetAt(i)->TrackRefs())
+      if (t.video && t.primary) return t.path;
+  return {};
 }
 
 const PageEditor::SButtonBox* PageEditor::BoxOf(const QString& name) const {

@@ -78,6 +78,9 @@ class PageEditor : public QWidget {
 
   zv::CPage* FindPage() const;
   std::string Signature(const zv::CPage& page) const;
+  // The video file of the clip the page's menu is shown over (its film's
+  // first clip with a primary video track); empty when none.
+  std::string BackgroundClip() const;
   void Redraw();
   const SButtonBox* BoxOf(const QString& name) const;
   // Moves the selected button by (dx, dy) page pixels through the command
@@ -98,6 +101,7 @@ class PageEditor : public QWidget {
   EditPage edit_;
   PageCanvas* canvas_;
   QComboBox* state_;
+  QComboBox* under_;  // "BG Color" or the first frame of the background clip
   QLabel* status_;
   QString pagePath_;
   QString selected_;
@@ -110,6 +114,8 @@ class PageEditor : public QWidget {
   zv::CCompiledPage compiled_;
   std::vector<SButtonBox> boxes_;
   QImage image_;
+  zv::CPicture backdrop_;
+  std::string backdropPath_;
 };
 
 }  // namespace zvstudio

@@ -208,6 +208,32 @@ class PageEditorTest : public QObject {
     QVERIFY(!w.IsModified());
   }
 
+  // Under the page, the first frame of the menu's background clip as
+  // ffmpeg decodes it, instead of "BG Color".
+  void theBackgroundClipCanLieUnderThePage() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    QVERIFY(w.Select(kMain));
+    zvstudio::PageEditor* editor = w.PageView();
+    QCOMPARE(editor->PageImage().pixelColor(10, 10), QColor(0x80, 0x80, 0x00));
+    auto* under = editor->findChild<QComboBox*>("under");
+    QVERIFY(under);
+    under->setCurrentIndex(1);
+    QVERIFY2(editor->Problem().isEmpty(), qPrintable(editor->Problem()));
+    const zvtest::RunResult r = zvtest::Run({"ffmpeg", "-v", "error", "-i", dir_.Path() + "/demo/media/menu_bg.264",
+                                             "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgba", "-"});
+    QVERIFY2(r.status == 0, r.err.c_str());
+    QCOMPARE(r.out.size(), size_t{1920} * 1080 * 4);
+    for (const QPoint& at : {QPoint(10, 10), QPoint(1900, 1000), QPoint(960, 100), QPoint(300, 700)}) {
+      const uint8_t* f = reinterpret_cast<const uint8_t*>(&r.out[(static_cast<size_t>(at.y()) * 1920 + at.x()) * 4]);
+      const QColor c = editor->PageImage().pixelColor(at);
+      QVERIFY2(std::abs(c.red() - f[0]) <= 3 && std::abs(c.green() - f[1]) <= 3 && std::abs(c.blue() - f[2]) <= 3,
+               qPrintable(QString("at %1,%2: %3 %4 %5, ffmpeg %6 %7 %8").arg(at.x()).arg(at.y()).arg(c.red())
+                              .arg(c.green()).arg(c.blue()).arg(f[0]).arg(f[1]).arg(f[2])));
+    }
+  }
+
   void anUnreachableButtonIsFlagged() {
     zv::ScriptedPrompt prompt(zv::Answer::Yes);
     zvstudio::MainWindow w(&prompt);
