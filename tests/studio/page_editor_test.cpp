@@ -238,10 +238,16 @@ class PageEditorTest : public QObject {
     zv::ScriptedPrompt prompt(zv::Answer::Yes);
     zvstudio::MainWindow w(&prompt);
     QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    const std::string before = dir_.Path() + "/before.zvpj", after = dir_.Path() + "/after.zvpj";
+    QVERIFY(w.SaveTo(QString::fromStdString(before)));
     QVERIFY(w.Select(kMain));
     zvstudio::PageEditor* editor = w.PageView();
     QVERIFY2(editor->Problem().isEmpty(), qPrintable(editor->Problem()));
     QCOMPARE(editor->Unreachable(), QStringList());
+    // Drawing the page (compiling the menu) leaves the project as it was.
+    QVERIFY(!w.IsModified());
+    QVERIFY(w.SaveTo(QString::fromStdString(after)));
+    QVERIFY(zvtest::ReadBytes(before) == zvtest::ReadBytes(after));
     // Nothing leads to "trailer" once "play" and "audio" stop pointing at
     // it, set in the grid; the editor follows the grid.
     for (const auto& [button, key] : std::vector<std::pair<std::string, QString>>{{"Bog#1/play", "up"},
