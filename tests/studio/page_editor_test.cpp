@@ -16,6 +16,7 @@
 #include "platform/image.h"
 #include "platform/prompt.h"
 #include "studio/main_window.h"
+#include "studio/menu_preview.h"
 #include "studio/page_editor.h"
 #include "support/test_support.h"
 
@@ -232,6 +233,48 @@ class PageEditorTest : public QObject {
                qPrintable(QString("at %1,%2: %3 %4 %5, ffmpeg %6 %7 %8").arg(at.x()).arg(at.y()).arg(c.red())
                               .arg(c.green()).arg(c.blue()).arg(f[0]).arg(f[1]).arg(f[2])));
     }
+  }
+
+  // The preview runs the built disc in libbluray: the top menu opens as
+  // `menu render` draws it, a key moves the selection and plays the select
+  // sound, Enter on "Chapters" opens that page.
+  void thePreviewRunsTheDiscInThePlayer() {
+    zvstudio::MenuPreview preview;
+    QString error;
+    QVERIFY2(preview.Open(QString::fromStdString(dir_.Path() + "/demo/Zelvane/DISC"), error), qPrintable(error));
+    auto same = [&](const std::string& page, const std::string& button, const char* what) {
+      const std::string png = dir_.Path() + "/preview-" + button + ".png";
+      const zvtest::RunResult r = zvtest::Run({ZV_BINARY, "menu", "render", project_, "Top Menu/IG#1", page, png,
+                                               "--transparent", "--button", button});
+      QVERIFY2(r.status == 0, r.err.c_str());
+      zv::CPicture want;
+      std::string why;
+      QVERIFY2(zv::DecodeImageFile(png, want, why), why.c_str());
+      const QImage& got = preview.Plane();
+      QCOMPARE(got.width(), want.width);
+      QCOMPARE(got.height(), want.height);
+      int differ = 0;
+      for (int y = 0; y < want.height; ++y)
+        for (int x = 0; x < want.width; ++x) {
+          const zv::SColor c = want.At(x, y);
+          const QColor g = got.pixelColor(x, y);
+          const bool near = std::abs(g.alpha() - c.a) <= 2 &&
+                            (c.a == 0 || (std::abs(g.red() - c.r) <= 2 && std::abs(g.green() - c.g) <= 2 &&
+                                          std::abs(g.blue() - c.b) <= 2));
+          differ += !near;
+        }
+      QVERIFY2(differ == 0, qPrintable(QString("%1: %2 pixels differ; events: %3").arg(what).arg(differ)
+                                           .arg(preview.Events().join(", "))));
+    };
+    same("Main", "play", "the top menu as it opens");
+    QVERIFY(preview.Press("down"));
+    same("Main", "chapters", "after down");
+    const int down = static_cast<int>(preview.Events().indexOf("press down"));
+    QVERIFY(down >= 0);
+    QVERIFY2(preview.Events().indexOf("SOUND_EFFECT 0", down) > down, qPrintable(preview.Events().join(", ")));
+    QVERIFY(preview.Press("enter"));
+    same("Chapters", "chapter1", "the Chapters page");
+    QVERIFY(!preview.Press("jump"));
   }
 
   void anUnreachableButtonIsFlagged() {

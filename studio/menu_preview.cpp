@@ -1,0 +1,194 @@
+#include "studio/menu_preview.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+extern "C" {
+#include <libbluray/bluray.h>
+#include <libbluray/keys.h>
+#include <libbluray/log_control.h>
+#include <libbluray/overlay.h>
+}
+
+#include "graphics/object_coding.h"
+
+namespace zvstudio {
+
+namespace {
+
+// Reads of a waiting player after which it is taken to wait for the viewer.
+constexpr int kIdleReads = 200;
+
+bool KeyCode(const QString& name, uint32_t& key) {
+  static const struct {
+    const char* name;
+    uint32_t key;
+  } kKeys[] = {{"up", BD_VK_UP},       {"down", BD_VK_DOWN},        {"left", BD_VK_LEFT}, {"right", BD_VK_RIGHT},
+               {"enter", BD_VK_ENTER}, {"menu", BD_VK_ROOT_MENU}, {"popup", BD_VK_POPUP}};
+  for (const auto& k : kKeys)
+    if (name == k.name) return key = k.key, true;
+  if (name.size() == 1 && name[0].isDigit()) return key = BD_VK_0 + static_cast<uint32_t>(name[0].digitValue()), true;
+  return false;
+}
+
+}  // namespace
+
+MenuPreview::MenuPreview(QWidget* parent) : QWidget(parent) {
+  setFocusPolicy(Qt::StrongFocus);
+  setMinimumSize(480, 270);
+}
+
+MenuPreview::~MenuPreview() {
+  if (bd_) bd_close(bd_);
+}
+
+bool MenuPreview::Open(const QString& disc, QString& error) {
+  if (bd_) bd_close(bd_);
+  bd_ = nullptr;
+  events_.clear();
+  plane_ = shown_ = QImage();
+  if (!getenv("BD_DEBUG_MASK")) bd_set_debug_mask(0);
+  bd_ = bd_open(disc.toLocal8Bit().constData(), nullptr);
+  const BLURAY_DISC_INFO* info = bd_ ? bd_get_disc_info(bd_) : nullptr;
+  if (!info || !info->bluray_detected) {
+    error = "Cannot open the disc \"" + disc + "\"";
+    if (bd_) bd_close(bd_);
+    bd_ = nullptr;
+    return false;
+  }
+  bd_register_overlay_proc(bd_, this, &MenuPreview::OnOverlay);
+  if (!bd_play(bd_)) {
+    error = "The player cannot start the disc \"" + disc + "\"";
+    return false;
+  }
+  return Run();
+}
+
+void MenuPreview::OnOverlay(void* self, const bd_overlay_s* ov) {
+  if (ov) static_cast<MenuPreview*>(self)->Overlay(*ov);
+}
+
+void MenuPreview::Overlay(const bd_overlay_s& ov) {
+  if (ov.plane != BD_OVERLAY_IG) return;
+  switch (ov.cmd) {
+    case BD_OVERLAY_INIT:
+      plane_ = QImage(ov.w, ov.h, QImage::Format_RGBA8888);
+      plane_.fill(Qt::transparent);
+      break;
+    case BD_OVERLAY_CLEAR:
+      plane_.fill(Qt::transparent);
+      break;
+    case BD_OVERLAY_WIPE:
+      for (int y = ov.y; y < ov.y + ov.h && y < plane_.height(); ++y)
+        std::memset(plane_.scanLine(y) + ov.x * 4, 0, static_cast<size_t>(std::min(ov.w + 0, plane_.width() - ov.x)) * 4);
+      break;
+    case BD_OVERLAY_DRAW: {
+      if (!ov.img || !ov.palette || plane_.isNull()) break;
+      // The palette in the colour matrix of the video, as the page render
+      // reads it.
+      const zv::ColorMatrix matrix = zv::ColorMatrixForHeight(plane_.height());
+      uint8_t rgba[256][4];
+      for (int i = 0; i < 256; ++i) {
+        zv::SPaletteEntry e;
+        e.y = ov.palette[i].Y, e.cr = ov.palette[i].Cr, e.cb = ov.palette[i].Cb, e.t = ov.palette[i].T;
+        const zv::SColor c = zv::YCrCbToRgb(e, matrix);
+        rgba[i][0] = c.r, rgba[i][1] = c.g, rgba[i][2] = c.b, rgba[i][3] = ov.palette[i].T;
+      }
+      int x = 0, y = 0;
+      for (const BD_PG_RLE_ELEM* r = ov.img; y < ov.h; ++r) {
+        if (r->len == 0) {
+          x = 0;
+          ++y;
+          continue;
+        }
+        for (int k = 0; k < r->len && x < ov.w; ++k, ++x) {
+          const int px = ov.x + x, py = ov.y + y;
+          if (px < plane_.width() && py < plane_.height())
+            std::memcpy(plane_.scanLine(py) + px * 4, rgba[r->color & 0xFF], 4);
+        }
+      }
+      break;
+    }
+    case BD_OVERLAY_FLUSH:
+      shown_ = plane_;
+      update();
+      break;
+    case BD_OVERLAY_HIDE:
+    case BD_OVERLAY_CLOSE:
+      shown_ = QImage();
+      if (ov.cmd == BD_OVERLAY_CLOSE) plane_ = QImage();
+      update();
+      break;
+    default:
+      break;
+  }
+}
+
+bool MenuPreview::Run(long maxReads) {
+  if (!bd_) return false;
+  static thread_local std::vector<unsigned char> buf(6144 * 10);
+  int idle = 0;
+  BD_EVENT last{BD_EVENT_NONE, 0};
+  for (long i = 0; i < maxReads && idle < kIdleReads; ++i) {
+    BD_EVENT ev;
+    const int r = bd_read_ext(bd_, buf.data(), static_cast<int>(buf.size()), &ev);
+    if (r < 0) {
+      events_ << "read error";
+      return false;
+    }
+    bool quiet = r == 0;
+    while (ev.event != BD_EVENT_NONE) {
+      // An infinite still (a menu over a held picture) waits like an idle
+      // player; repeats of waiting are listed once.
+      const bool still = ev.event == BD_EVENT_STILL_TIME && ev.param == 0;
+      const bool waiting = ev.event == BD_EVENT_IDLE || ev.event == BD_EVENT_END_OF_TITLE || still;
+      if (!(waiting && ev.event == last.event && ev.param == last.param)) {
+        const char* name = bd_event_name(ev.event);
+        events_ << (ev.event == BD_EVENT_PLAYLIST ? QString("PLAYLIST %1").arg(ev.param, 5, 10, QChar('0'))
+                                                  : QString("%1 %2").arg(name ? name : "?").arg(ev.param));
+        if (!waiting) quiet = false;
+        last = ev;
+      }
+      if (ev.event == BD_EVENT_STILL_TIME && ev.param > 0) bd_read_skip_still(bd_);
+      if (!bd_get_event(bd_, &ev)) break;
+    }
+    idle = quiet ? idle + 1 : 0;
+  }
+  return true;
+}
+
+bool MenuPreview::Press(const QString& key) {
+  uint32_t code = 0;
+  if (!bd_ || !KeyCode(key, code)) return false;
+  events_ << "press " + key;
+  bd_user_input(bd_, -1, code);
+  return Run();
+}
+
+void MenuPreview::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), QColor(16, 16, 16));
+  if (shown_.isNull()) return;
+  const double s = std::min(width() / double(shown_.width()), height() / double(shown_.height()));
+  const QRectF target((width() - shown_.width() * s) / 2, (height() - shown_.height() * s) / 2, shown_.width() * s,
+                      shown_.height() * s);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  p.drawImage(target, shown_);
+}
+
+void MenuPreview::keyPressEvent(QKeyEvent* e) {
+  static const std::pair<int, const char*> kKeys[] = {{Qt::Key_Up, "up"},       {Qt::Key_Down, "down"},
+                                                      {Qt::Key_Left, "left"},   {Qt::Key_Right, "right"},
+                                                      {Qt::Key_Return, "enter"}, {Qt::Key_Enter, "enter"},
+                                                      {Qt::Key_M, "menu"},      {Qt::Key_P, "popup"}};
+  for (const auto& [qt, name] : kKeys)
+    if (e->key() == qt) return void(Press(name));
+  if (e->key() >= Qt::Key_0 && e->key() <= Qt::Key_9) return void(Press(QString(QChar('0' + (e->key() - Qt::Key_0)))));
+  QWidget::keyPressEvent(e);
+}
+
+}  // namespace zvstudio
