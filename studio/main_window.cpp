@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDirIterator>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QTableWidget>
 #include <QTabWidget>
 #include <QToolBar>
@@ -41,6 +43,7 @@
 #include "model/story.h"
 #include "platform/paths.h"
 #include "streams/coding_type.h"
+#include "studio/menu_preview.h"
 #include "studio/page_editor.h"
 
 namespace zvstudio {
@@ -278,6 +281,8 @@ void MainWindow::BuildMenus() {
   act(project, "Import C&hapters...", QKeySequence(), &MainWindow::OnImportChapters);
   act(project, "Build Button &Sound...", QKeySequence(), &MainWindow::OnBuildSound);
   act(project, "Button Sound &File...", QKeySequence(), &MainWindow::OnSoundFile);
+  project->addSeparator();
+  act(project, "&Try Menu", QKeySequence(Qt::Key_F5), [this] { TryMenu(); });
 
   QMenu* help = menuBar()->addMenu("&Help");
   act(help, "&About", QKeySequence(), &MainWindow::OnAbout);
@@ -625,7 +630,7 @@ void MainWindow::OnBuild() {
   if (!folder.isEmpty()) StartBuild(folder);
 }
 
-BuildDialog* MainWindow::StartBuild(const QString& folder) {
+BuildDialog* MainWindow::StartBuild(const QString& folder, bool remember) {
   if (build_) return nullptr;
   build_ = new BuildDialog(this, *prompt_);
   build_->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -661,11 +666,11 @@ BuildDialog* MainWindow::StartBuild(const QString& folder) {
     copy->ReloadSources(zv::Progress{}, *prompt_);
   }
   BuildDialog* dialog = build_;
-  worker_ = std::thread([this, dialog, out, copy] {
+  worker_ = std::thread([this, dialog, out, copy, remember] {
     WorkerPrompt prompt;
     prompt.ui = this;
     prompt.inner = prompt_;
-    const int rc = copy ? zv::BuildProject(*copy, out, prompt, *dialog, &settings_) : int(zv::kFailed);
+    const int rc = copy ? zv::BuildProject(*copy, out, prompt, *dialog, remember ? &settings_ : nullptr) : int(zv::kFailed);
     QMetaObject::invokeMethod(this, [this, dialog, rc] {
       worker_.join();
       centralWidget()->setEnabled(true);
@@ -678,6 +683,24 @@ BuildDialog* MainWindow::StartBuild(const QString& folder) {
     });
   });
   return dialog;
+}
+
+void MainWindow::TryMenu() {
+  // The disc lives as long as its preview window.
+  auto dir = std::make_shared<QTemporaryDir>();
+  if (!dir->isValid()) return Fail("Try Menu", "Cannot create a temporary folder");
+  BuildDialog* dialog = StartBuild(dir->path(), false);
+  if (!dialog) return;
+  connect(dialog, &BuildDialog::Finished, this, [this, dir](int rc) {
+    if (rc != zv::kOk) return;
+    QString disc;
+    for (QDirIterator it(dir->path(), {"index.bdmv"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+      disc = QFileInfo(it.next()).dir().absolutePath() + "/..";
+    QString error;
+    QWidget* window = disc.isEmpty() ? nullptr : OpenPreviewWindow(this, disc, error);
+    if (!window) return Fail("Try Menu", S(error.isEmpty() ? "the build made no disc" : error));
+    connect(window, &QObject::destroyed, this, [dir] {});
+  });
 }
 
 void MainWindow::OnAdd(int what) {

@@ -100,7 +100,11 @@ class MainWindow : public QMainWindow {
 
   // Starts a build into `folder` (the Build command asks for it); the
   // dialog reports its end through BuildDialog::Finished.
-  BuildDialog* StartBuild(const QString& folder);
+  // `remember`: the folder becomes the remembered "OutFolder".
+  BuildDialog* StartBuild(const QString& folder, bool remember = true);
+  // Builds the project into a temporary folder (not remembered as
+  // "OutFolder") and, once built, opens the preview of that disc.
+  void TryMenu();
   BuildDialog* CurrentBuild() const { return build_; }
 
   // Adds stream files to the clip `clipPath`; false when one is refused.

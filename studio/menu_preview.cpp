@@ -1,6 +1,11 @@
 #include "studio/menu_preview.h"
 
+#include <QDialog>
+#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QPainter>
 #include <algorithm>
 #include <cstdlib>
@@ -158,6 +163,7 @@ bool MenuPreview::Run(long maxReads) {
     }
     idle = quiet ? idle + 1 : 0;
   }
+  emit Ran();
   return true;
 }
 
@@ -189,6 +195,46 @@ void MenuPreview::keyPressEvent(QKeyEvent* e) {
     if (e->key() == qt) return void(Press(name));
   if (e->key() >= Qt::Key_0 && e->key() <= Qt::Key_9) return void(Press(QString(QChar('0' + (e->key() - Qt::Key_0)))));
   QWidget::keyPressEvent(e);
+}
+
+QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error) {
+  auto* box = new QDialog(parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowTitle("Try Menu");
+  auto* preview = new MenuPreview(box);
+  auto* events = new QListWidget(box);
+  auto* pad = new QHBoxLayout;
+  for (const auto& [label, key] : std::vector<std::pair<QString, QString>>{{"Up", "up"},
+                                                                          {"Down", "down"},
+                                                                          {"Left", "left"},
+                                                                          {"Right", "right"},
+                                                                          {"Enter", "enter"},
+                                                                          {"Top Menu", "menu"},
+                                                                          {"Pop-up", "popup"}}) {
+    auto* b = new QPushButton(label, box);
+    b->setFocusPolicy(Qt::NoFocus);
+    QObject::connect(b, &QPushButton::clicked, preview, [preview, key] { preview->Press(key); });
+    pad->addWidget(b);
+  }
+  auto* split = new QHBoxLayout;
+  split->addWidget(preview, 3);
+  split->addWidget(events, 1);
+  auto* v = new QVBoxLayout(box);
+  v->addLayout(split, 1);
+  v->addLayout(pad);
+  QObject::connect(preview, &MenuPreview::Ran, events, [preview, events] {
+    events->clear();
+    events->addItems(preview->Events());
+    events->scrollToBottom();
+  });
+  if (!preview->Open(disc, error)) {
+    delete box;
+    return nullptr;
+  }
+  box->resize(1000, 560);
+  box->show();
+  preview->setFocus();
+  return box;
 }
 
 }  // namespace zvstudio

@@ -38,6 +38,10 @@ class MenuPreview : public QWidget {
   // "TITLE 0", "PLAYLIST 00001", "SOUND_EFFECT 0", ... in order.
   const QStringList& Events() const { return events_; }
 
+ signals:
+  // The player ran on (after Open or a key): new events, a new plane.
+  void Ran();
+
  protected:
   void paintEvent(QPaintEvent*) override;
   void keyPressEvent(QKeyEvent* e) override;
@@ -51,5 +55,10 @@ class MenuPreview : public QWidget {
   QImage shown_;  // the plane at the last flush
   QStringList events_;
 };
+
+// A window with the preview of the disc at `disc`, a remote-control pad
+// (arrows, Enter, Top Menu, Pop-up; the keyboard works too) and the
+// player's events; null with `error` when the disc does not open.
+QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error);
 
 }  // namespace zvstudio

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QtTest>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "model/project.h"
 #include "platform/image.h"
 #include "platform/prompt.h"
+#include "platform/settings.h"
 #include "studio/main_window.h"
 #include "studio/menu_preview.h"
 #include "studio/page_editor.h"
@@ -275,6 +277,33 @@ class PageEditorTest : public QObject {
     QVERIFY(preview.Press("enter"));
     same("Chapters", "chapter1", "the Chapters page");
     QVERIFY(!preview.Press("jump"));
+  }
+
+  // Try Menu builds the project into a folder of its own and opens the
+  // preview on it; the remembered output folder stays as it was.
+  void tryMenuBuildsAndOpensThePreview() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    zv::Settings before;
+    before.Load();
+    w.TryMenu();
+    zvstudio::BuildDialog* dialog = w.CurrentBuild();
+    QVERIFY(dialog);
+    QSignalSpy done(dialog, &zvstudio::BuildDialog::Finished);
+    QVERIFY(done.wait(300000));
+    QCOMPARE(done.at(0).at(0).toInt(), int(zv::kOk));
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+    auto* preview = w.findChild<zvstudio::MenuPreview*>();
+    QVERIFY(preview);
+    QVERIFY2(preview->Events().contains("TITLE 0"), qPrintable(preview->Events().join(", ")));
+    QVERIFY(!preview->Plane().isNull());
+    QVERIFY(preview->Press("down"));
+    QVERIFY2(preview->Events().indexOf("SOUND_EFFECT 0") > preview->Events().indexOf("press down"),
+             qPrintable(preview->Events().join(", ")));
+    zv::Settings after;
+    after.Load();
+    QCOMPARE(after.OutFolder(), before.OutFolder());
   }
 
   void anUnreachableButtonIsFlagged() {
