@@ -67,26 +67,6 @@ const CCompiledPage::SObject* CCompiledPage::Object(const SButton& b, int state)
   return s.startObjectId == 0xFFFF || it == objects_.end() ? nullptr : &it->second;
 }
 
-bool CCompiledPage::ButtonPicture(int pageId, int button, int state, CPicture& out) const {
-  const SIgPage* page = FindPage(pageId);
-  auto pal = page ? palettes_.find(page->paletteIdRef) : palettes_.end();
-  if (!page || pal == palettes_.end()) return false;
-  for (const SBog& bog : page->bogs)
-    for (const SButton& b : bog.buttons) {
-      if (b.id != button) continue;
-      const SObject* o = Object(b, state);
-      if (!o) return false;
-      out.Allocate(o->width, o->height, PixelFormat::Argb32);
-      for (size_t i = 0; i < o->pixels.size(); ++i) {
-        const SColor c = pal->second[o->pixels[i]];
-        uint8_t* d = &out.pixels[i * 4];
-        d[0] = c.a, d[1] = c.r, d[2] = c.g, d[3] = c.b;
-      }
-      return true;
-    }
-  return false;
-}
-
 bool CCompiledPage::Draw(const SPageView& view, CPicture& out, std::string& error) const {
   const SIgPage* page = FindPage(view.page);
   if (!page) {

@@ -48,9 +48,6 @@ class CCompiledPage {
   // default, or none (-1).
   static int ShownButton(const SBog& bog, int button);
 
-  // The picture `button` of `page` shows in `state` (its first object
-  // through the page's palette) as Argb32; false when it shows nothing.
-  bool ButtonPicture(int pageId, int button, int state, CPicture& out) const;
   // The page drawn as the player draws it, as an Argb32 picture of the
   // video's size; false with `error` for a page the composition lacks.
   bool Draw(const SPageView& view, CPicture& out, std::string& error) const;

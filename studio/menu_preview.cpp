@@ -88,8 +88,9 @@ void MenuPreview::Overlay(const bd_overlay_s& ov) {
       plane_.fill(Qt::transparent);
       break;
     case BD_OVERLAY_WIPE:
+      if (ov.x >= plane_.width()) break;  // also before the plane exists
       for (int y = ov.y; y < ov.y + ov.h && y < plane_.height(); ++y)
-        std::memset(plane_.scanLine(y) + ov.x * 4, 0, static_cast<size_t>(std::min(ov.w + 0, plane_.width() - ov.x)) * 4);
+        std::memset(plane_.scanLine(y) + ov.x * 4, 0, static_cast<size_t>(std::min<int>(ov.w, plane_.width() - ov.x)) * 4);
       break;
     case BD_OVERLAY_DRAW: {
       if (!ov.img || !ov.palette || plane_.isNull()) break;
