@@ -205,14 +205,16 @@ QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error)
   auto* preview = new MenuPreview(box);
   auto* events = new QListWidget(box);
   auto* pad = new QHBoxLayout;
-  for (const auto& [label, key] : std::vector<std::pair<QString, QString>>{{"Up", "up"},
+  for (const auto& entry : std::vector<std::pair<QString, QString>>{{"Up", "up"},
                                                                           {"Down", "down"},
                                                                           {"Left", "left"},
                                                                           {"Right", "right"},
                                                                           {"Enter", "enter"},
                                                                           {"Top Menu", "menu"},
                                                                           {"Pop-up", "popup"}}) {
-    auto* b = new QPushButton(label, box);
+    // A plain name: clang 14 cannot capture a structured binding.
+    const QString key = entry.second;
+    auto* b = new QPushButton(entry.first, box);
     b->setFocusPolicy(Qt::NoFocus);
     QObject::connect(b, &QPushButton::clicked, preview, [preview, key] { preview->Press(key); });
     pad->addWidget(b);
