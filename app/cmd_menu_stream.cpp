@@ -19,7 +19,6 @@
 #include "model/project.h"
 #include "platform/file.h"
 #include "platform/paths.h"
-#include "streams/sif_data.h"
 
 namespace zvapp {
 
