@@ -76,7 +76,8 @@ ZV_COMMAND("menu render", "draw a menu page as the player shows it, as a PNG",
            "                   [--transparent]\n"
            "  PAGE           a page of the menu by name, e.g. \"Page#1\"\n"
            "  --button NAME  the button shown in --state (default: the page's default selected button);\n"
-           "                 every other button is drawn normal\n"
+           "                 every other button is drawn normal; a BOG shows its default button unless\n"
+           "                 it holds this one (the page's commands are not run)\n"
            "  --state        the state of that button (default: selected)\n"
            "  --transparent  leave the plane transparent instead of putting it over \"BG Color\"",
            "zelvane menu render disc.zvpj \"Top Menu/IG#1\" Main main.png --button chapters", RunMenuRender);
