@@ -80,21 +80,21 @@ std::string ChoicesText(const zv::CBdButton& b, const zv::CButtonType& type) {
   return text;
 }
 
-// The button's rows of the shared description; its project gives the ids
+// The object's rows of the shared description; its project gives the ids
 // of the sound file.
-std::vector<zvedit::PropertyInfo> ButtonRows(zv::CBdButton& b) {
-  zv::CNamedObject* top = &b;
+std::vector<zvedit::PropertyInfo> RowsOf(zv::CNamedObject& obj) {
+  zv::CNamedObject* top = &obj;
   while (top->m_pParent) top = top->m_pParent;
-  if (auto* project = dynamic_cast<zv::CZvObject*>(top)) return zvedit::DescribeObject(*project, b);
+  if (auto* project = dynamic_cast<zv::CZvObject*>(top)) return zvedit::DescribeObject(*project, obj);
   zv::CZvObject alone;
-  return zvedit::DescribeObject(alone, b);
+  return zvedit::DescribeObject(alone, obj);
 }
 
 void PrintButton(zv::CBdButton& b, const std::string& in) {
   const zv::CButtonType& type = zv::ButtonTypeOf(b.m_nButtonType);
   const bool known = type.Code() == b.m_nButtonType;
   const std::string kind = b.m_nButtonType == 0 ? " (own commands)" : known ? " (" + type.Name() + ")" : "";
-  const std::vector<zvedit::PropertyInfo> rows = ButtonRows(b);
+  const std::vector<zvedit::PropertyInfo> rows = RowsOf(b);
   std::printf("%s%s  [id %d]  at %s,%s  size %dx%d  type %u%s  numeric %s  auto-action %s\n", in.c_str(),
               b.m_strName.c_str(), b.m_nId, zvedit::RowValue(rows, "x").c_str(), zvedit::RowValue(rows, "y").c_str(),
               b.Width(), b.Height(), b.m_nButtonType, kind.c_str(), zvedit::RowValue(rows, "numeric").c_str(),
@@ -227,7 +227,7 @@ void RefJson(Json& j, const char* key, const zv::CNamedObject* o) {
 }
 
 void ButtonJson(Json& j, zv::CBdButton& b) {
-  const std::vector<zvedit::PropertyInfo> rows = ButtonRows(b);
+  const std::vector<zvedit::PropertyInfo> rows = RowsOf(b);
   j.BeginObject().Key("name").Str(b.m_strName).Key("id").Int(b.m_nId).Key("x").Int(zvedit::RowNumber(rows, "x"));
   j.Key("y").Int(zvedit::RowNumber(rows, "y"));
   j.Key("width").Int(b.Width()).Key("height").Int(b.Height()).Key("type").Int(b.m_nButtonType);
@@ -336,9 +336,11 @@ void PrintMenuTree(zv::CZvIgObject& menu, const std::string& in) {
       const std::string i2 = i1 + "  ";
       for (size_t p = 0; p < ds.GetCount(); ++p) {
         zv::CPage& page = *ds.GetAt(p);
+        const std::vector<zvedit::PropertyInfo> rows = RowsOf(page);
+        // The description calls the pseudo-button "current"; this prints its name.
         std::printf("%s%s  [id %d]  default selected %s, default activated %s, palette %s\n", i2.c_str(),
-                    page.m_strName.c_str(), page.m_nId, RefName(page.m_defaultSelected.p),
-                    RefName(page.m_defaultActivated.p), RefName(page.m_palette.p));
+                    page.m_strName.c_str(), page.m_nId, zvedit::RowValue(rows, "default-selected").c_str(),
+                    RefName(page.m_defaultActivated.p), zvedit::RowValue(rows, "palette").c_str());
         const std::string i3 = i2 + "  ";
         if (page.m_inEffects.GetCount() || page.m_inEffects.m_windows.GetCount())
           PrintSequence(page.m_inEffects.m_strName.c_str(), page.m_inEffects, i3);
@@ -347,7 +349,7 @@ void PrintMenuTree(zv::CZvIgObject& menu, const std::string& in) {
         for (size_t g = 0; g < page.GetCount(); ++g) {
           zv::CBog& bog = *page.GetAt(g);
           std::printf("%s%s  [id %d]  default %s\n", i3.c_str(), bog.m_strName.c_str(), bog.m_nId,
-                      RefName(bog.m_defaultButton.p));
+                      zvedit::RowValue(RowsOf(bog), "default").c_str());
           for (size_t b = 0; b < bog.GetCount(); ++b) PrintButton(*bog.GetAt(b), i3 + "  ");
         }
       }

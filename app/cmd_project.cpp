@@ -165,8 +165,10 @@ void ShowText(zv::CZvObject& project) {
     std::printf("    %s\n", film->m_menus.m_strName.c_str());
     for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
       zv::CZvIgObject* m = film->m_menus.GetAt(i);
-      std::printf("      %s  [id %d]  %s", m->m_strName.c_str(), m->m_nId, m->m_bPopup ? "pop-up" : "always-on");
-      if (m->m_bPopup) std::printf(", time-out %u s", m->m_nUserTimeout);
+      const auto rows = zvedit::DescribeObject(project, *m);
+      const bool popup = zvedit::RowYes(rows, "popup");
+      std::printf("      %s  [id %d]  %s", m->m_strName.c_str(), m->m_nId, popup ? "pop-up" : "always-on");
+      if (popup) std::printf(", time-out %ld s", zvedit::RowNumber(rows, "timeout"));
       std::printf(", epochs %zu%s\n", m->GetCount(), m->IsEmpty() ? ", empty" : "");
       PrintMenuTree(*m, "        ");
     }
@@ -238,7 +240,9 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
     j.EndArray().Key("menus").BeginArray();
     for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
       zv::CZvIgObject* m = film->m_menus.GetAt(i);
-      j.BeginObject().Key("name").Str(m->m_strName).Key("id").Int(m->m_nId).Key("popup").Bool(m->m_bPopup);
+      // The description offers the time-out of pop-ups only; JSON has it always.
+      j.BeginObject().Key("name").Str(m->m_strName).Key("id").Int(m->m_nId)
+          .Key("popup").Bool(zvedit::RowYes(zvedit::DescribeObject(project, *m), "popup"));
       j.Key("userTimeout").Int(m->m_nUserTimeout).Key("epochs").Int(static_cast<int64_t>(m->GetCount()));
       j.Key("empty").Bool(m->IsEmpty()).Key("epochList");
       MenuTreeJson(*m, j);
