@@ -67,18 +67,6 @@ void PrintGraphics(const zv::CGoFolder& f, const std::string& in) {
 }
 
 // "movie-group Movie#1, movie Title#1": a typed button's choices by name.
-std::string ChoicesText(const zv::CBdButton& b, const zv::CButtonType& type) {
-  std::string text;
-  for (int i = 0; i < type.ParameterCount(); ++i) {
-    if (!type.ParameterApplies(b, i)) continue;
-    const int32_t v = zv::ButtonParameter(b, i);
-    const std::vector<std::string> names = type.FillParameterOptions(b, i);
-    std::string value = v < 0 ? "none" : static_cast<size_t>(v) < names.size() ? names[static_cast<size_t>(v)]
-                                                                               : "#" + std::to_string(v + 1) + " (missing)";
-    text += std::string(text.empty() ? "" : ", ") + type.ParameterName(i) + " " + value;
-  }
-  return text;
-}
 
 // The object's rows of the shared description; its project gives the ids
 // of the sound file.
@@ -88,6 +76,20 @@ std::vector<zvedit::PropertyInfo> RowsOf(zv::CNamedObject& obj) {
   if (auto* project = dynamic_cast<zv::CZvObject*>(top)) return zvedit::DescribeObject(*project, obj);
   zv::CZvObject alone;
   return zvedit::DescribeObject(alone, obj);
+}
+
+// The type's choices as the description gives them; a choice whose object
+// is gone has no value there and is shown by its number.
+std::string ChoicesText(const zv::CBdButton& b, const zv::CButtonType& type,
+                        const std::vector<zvedit::PropertyInfo>& rows) {
+  std::string text;
+  for (int i = 0; i < type.ParameterCount(); ++i) {
+    if (!type.ParameterApplies(b, i)) continue;
+    std::string value = zvedit::RowValue(rows, type.ParameterName(i));
+    if (value.empty()) value = "#" + std::to_string(zv::ButtonParameter(b, i) + 1) + " (missing)";
+    text += std::string(text.empty() ? "" : ", ") + type.ParameterName(i) + " " + value;
+  }
+  return text;
 }
 
 void PrintButton(zv::CBdButton& b, const std::string& in) {
@@ -100,7 +102,7 @@ void PrintButton(zv::CBdButton& b, const std::string& in) {
               b.Width(), b.Height(), b.m_nButtonType, kind.c_str(), zvedit::RowValue(rows, "numeric").c_str(),
               zvedit::RowValue(rows, "auto-action").c_str());
   if (b.m_nButtonType != 0 && known && type.ParameterCount() > 0)
-    std::printf("%s  choices: %s\n", in.c_str(), ChoicesText(b, type).c_str());
+    std::printf("%s  choices: %s\n", in.c_str(), ChoicesText(b, type, rows).c_str());
   else if (b.m_nButtonType != 0 && !known)
     std::printf("%s  parameters %u %u %u %u\n", in.c_str(), b.m_params[0], b.m_params[1], b.m_params[2], b.m_params[3]);
   const char* states[3] = {"normal", "selected", "activated"};

@@ -220,7 +220,7 @@ void DescribeButton(const zv::CZvObject& project, zv::CBdButton& b, Rows& r) {
     std::vector<std::string> names = type.FillParameterOptions(b, i);
     const int32_t at = zv::ButtonParameter(b, i);
     const std::string value =
-        at == zv::kNoChoice ? "none" : at >= 0 && static_cast<size_t>(at) < names.size() ? names[static_cast<size_t>(at)] : "";
+        at < 0 ? "none" : static_cast<size_t>(at) < names.size() ? names[static_cast<size_t>(at)] : "";
     names.insert(names.begin(), "none");
     r.Choice(type.ParameterName(i), WithCurrent(names, value), value);
   }
