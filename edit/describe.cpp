@@ -9,6 +9,7 @@
 #include "bdnav/navcmd.h"
 #include "bdnav/playlist_file.h"
 #include "edit/properties.h"
+#include "edit/rows.h"
 #include "edit/values.h"
 #include "graphics/menu_model.h"
 #include "model/button_types.h"
@@ -167,16 +168,14 @@ void DescribePlayItem(zv::CPiObject& pi, Rows& r) {
   r.Int("angles", 1, 9, pi.m_nAngles);
   r.Bool("random-access", pi.m_bRandomAccess);
   // One row per track the play item lists, numbered as the clip's tracks.
-  if (pi.m_pStory) {
-    const std::vector<zv::STrackRef> refs = pi.m_pStory->TrackRefs();
-    for (size_t n = 0; n < refs.size(); ++n)
-      for (const auto& e : pi.m_streamSel)
-        if (e.track == refs[n].number) {
-          const std::string number = std::to_string(n + 1);
-          r.Choice("track", {number + ":on", number + ":off"}, number + (e.selected ? ":on" : ":off"));
-          break;
-        }
-  }
+  // In the play item's order, which `show` lists too.
+  if (pi.m_pStory)
+    for (const zv::SStreamSel& e : pi.m_streamSel) {
+      const int index = pi.m_pStory->TrackIndexOf(e.track);
+      if (index < 0) continue;
+      const std::string number = std::to_string(index + 1);
+      r.Choice("track", {number + ":on", number + ":off"}, number + (e.selected ? ":on" : ":off"));
+    }
   r.Uo(pi.m_uoMask);
 }
 
@@ -221,7 +220,7 @@ void DescribeButton(const zv::CZvObject& project, zv::CBdButton& b, Rows& r) {
     std::vector<std::string> names = type.FillParameterOptions(b, i);
     const int32_t at = zv::ButtonParameter(b, i);
     const std::string value =
-        at == zv::kNoChoice ? "none" : at >= 0 && static_cast<size_t>(at) < names.size() ? names[static_cast<size_t>(at)] : "";
+        at < 0 ? "none" : static_cast<size_t>(at) < names.size() ? names[static_cast<size_t>(at)] : "";
     names.insert(names.begin(), "none");
     r.Choice(type.ParameterName(i), WithCurrent(names, value), value);
   }
@@ -259,6 +258,22 @@ std::vector<PropertyInfo> Describe(zv::CZvObject& project, const Target& t) {
   } else if (auto* b = dynamic_cast<zv::CBdButton*>(obj)) DescribeButton(project, *b, r);
   else if (t.story || dynamic_cast<zv::CFilmObject*>(obj)) r.Text("name", obj->m_strName);
   return r.rows;
+}
+
+std::vector<PropertyInfo> DescribeObject(zv::CZvObject& project, zv::CNamedObject& obj) {
+  Target t;
+  t.object = &obj;
+  t.story = dynamic_cast<zv::CStoryObject*>(&obj);
+  return Describe(project, t);
+}
+
+std::vector<PropertyInfo> DescribeTrackOf(zv::CZvObject& project, zv::CStoryObject& story, size_t index) {
+  Target t;
+  t.object = &story;
+  t.story = &story;
+  t.isTrack = true;
+  t.trackIndex = index;
+  return Describe(project, t);
 }
 
 }  // namespace zvedit

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QColorDialog>
 #include <QDirIterator>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -19,6 +20,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -423,6 +425,7 @@ void MainWindow::RefreshGrid() {
     editor->setObjectName(Q(key));
     grid_->setCellWidget(r, 1, editor);
   }
+  if (dynamic_cast<zv::CPage*>(t.object)) AddBgColorRow();
   grid_->resizeColumnToContents(0);
 }
 
@@ -898,6 +901,36 @@ bool MainWindow::BuildSound(const QString& out, const QStringList& wavs) {
   if (rc != zv::kOk) return Fail({}, error), false;
   prompt_->Message(S(out) + ": " + zv::kMsgSoundBuildOk + "(" + std::to_string(built.size()) + " sounds)");
   return true;
+}
+
+// The background the page editor shows behind a page: a user setting, kept
+// in the settings file the command line reads too, not in the project.
+void MainWindow::AddBgColorRow() {
+  const int r = grid_->rowCount();
+  grid_->setRowCount(r + 1);
+  grid_->setItem(r, 0, new QTableWidgetItem("BG Color"));
+  settings_.Load();  // the command line may have changed it meanwhile
+  auto* pick = new QPushButton(grid_);
+  pick->setObjectName("BG Color");
+  auto show = [pick](const QColor& c) {
+    QPixmap swatch(16, 16);
+    swatch.fill(c);
+    pick->setIcon(QIcon(swatch));
+    pick->setText(c.name());
+  };
+  show(QColor(QRgb(settings_.BgColor())));
+  connect(pick, &QPushButton::clicked, this, [this, show] {
+    settings_.Load();
+    const QColor chosen = QColorDialog::getColor(QColor(QRgb(settings_.BgColor())), this, "BG Color",
+                                                 QColorDialog::DontUseNativeDialog);
+    if (!chosen.isValid()) return;  // cancelled
+    settings_.SetBgColor(chosen.rgb() & 0xFFFFFFu);
+    std::string error;
+    if (!settings_.Save(error)) return Fail("BG Color", error);
+    show(chosen);
+    pageEditor_->SetBackground(chosen.rgb());
+  });
+  grid_->setCellWidget(r, 1, pick);
 }
 
 void MainWindow::OnAbout() {

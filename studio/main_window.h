@@ -123,6 +123,7 @@ class MainWindow : public QMainWindow {
   void BuildMenus();
   void RefreshTree();
   void RefreshGrid();
+  void AddBgColorRow();
   void RefreshViews();
   void RefreshTitle();
   void ApplyEdit(const std::string& key, const std::string& value);
