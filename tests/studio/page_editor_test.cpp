@@ -2,6 +2,7 @@
 // draws what `menu render` draws, a drag or an arrow key moves a button
 // through the shared command layer (the grid and undo follow), and a button
 // no arrow key reaches is flagged.
+#include <QColorDialog>
 #include <QComboBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -341,6 +342,27 @@ class PageEditorTest : public QObject {
     QCOMPARE(ValueOf(w.Project(), std::string(kMain) + "/Bog#3/audio", "down"), std::string("trailer"));
     QVERIFY(w.Undo());
     QCOMPARE(editor->Unreachable(), QStringList{"trailer"});
+  }
+
+  // A colour chosen in the grid's "BG Color" row lies under the page at
+  // once. (Last: it changes the settings file the other cases read.)
+  void aNewBgColorRedrawsThePage() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    QVERIFY(w.Select(kMain));
+    zvstudio::PageEditor* editor = w.PageView();
+    QCOMPARE(editor->PageImage().pixelColor(10, 10), QColor(0x80, 0x80, 0x00));
+    auto* pick = qobject_cast<QPushButton*>(w.Editor("BG Color"));
+    QVERIFY(pick);
+    QTimer::singleShot(0, [] {
+      auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      dialog->setCurrentColor(QColor(0x12, 0x34, 0x56));
+      dialog->accept();
+    });
+    pick->click();
+    QCOMPARE(editor->PageImage().pixelColor(10, 10), QColor(0x12, 0x34, 0x56));
   }
 
  private:
