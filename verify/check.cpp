@@ -153,7 +153,9 @@ int CheckDisc(const std::string& disc, const SCheckOptions& options, SCheckRepor
   }
   fs::path root(disc);
   if (!fs::is_directory(root, ec)) {
-    error = "\"" + disc + "\": not a folder";
+    // A path that is not there is told apart from one that is something else.
+    const bool absent = fs::status(root, ec).type() == fs::file_type::not_found;
+    error = "\"" + disc + (absent ? "\": no such file or folder" : "\": not a folder");
     return kFailed;
   }
   // BDMV itself given: its parent is the disc.

@@ -198,9 +198,19 @@ TEST_F(Check, RulesAreListedAndBadArgumentsRefused) {
   const RunResult json = Zv({"check", "--rules", "--json"});
   EXPECT_NE(json.out.find("{\"id\":\"files.parse\",\"severity\":\"error\""), std::string::npos) << json.out;
 
-  const RunResult missing = Zv({"check", dir_ / "nothing"});
-  EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.err.find("not a folder"), std::string::npos) << missing.err;
+  // A path that is not there, with or without --json, is a failure like
+  // errors (2), named in the message; so is one that is no folder or image.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"check", dir_ / "nothing"},
+                                              std::vector<std::string>{"check", "--json", dir_ / "nothing"},
+                                              std::vector<std::string>{"check", dir_ / "nothing/BDMV"}}) {
+    const RunResult missing = Zv(args);
+    EXPECT_EQ(missing.status, 2) << args.back();
+    EXPECT_NE(missing.err.find("\"" + args.back() + "\": no such file or folder"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.out, "");
+  }
+  const RunResult device = Zv({"check", "/dev/null"});
+  EXPECT_EQ(device.status, 2);
+  EXPECT_NE(device.err.find("\"/dev/null\": not a folder"), std::string::npos) << device.err;
   EXPECT_EQ(Zv({"check"}).status, 64);
   EXPECT_EQ(Zv({"check", disc_, "--fast"}).status, 64);
   const RunResult empty = Zv({"check", dir_.Path()});
@@ -439,7 +449,7 @@ TEST_F(Check, ProgressOverTheClipsAndCancel) {
   EXPECT_LT(stopped.items.size(), all.items.size());
 
   EXPECT_EQ(zv::CheckDisc(dir_ / "nothing", options, report, error), zv::kFailed);
-  EXPECT_NE(error.find("not a folder"), std::string::npos) << error;
+  EXPECT_NE(error.find("nothing\": no such file or folder"), std::string::npos) << error;
 }
 
 // A folder another tool could have made: a clip from ffmpeg, a playlist
@@ -924,4 +934,22 @@ TEST_F(Check, SubtitleStreamsAreChecked) {
   r = Zv({"check", disc});
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_EQ(Findings(r.out), (FindingSet{{"menu.object-ref", "BDMV/STREAM/00000.m2ts"}})) << r.out;
+}
+
+// The movie clip spans more than one of the windows a clip is walked in:
+// a fault past the first is found at its own packet, and the packets
+// before it are counted with it.
+TEST_F(Check, FaultsPastTheFirstWindowAreNamedAtTheirPacket) {
+  const size_t packets = fs::file_size(At("BDMV/STREAM/00003.m2ts")) / 192;
+  ASSERT_GT(packets * 192, size_t{3} << 20) << "the movie clip no longer spans two windows";
+  const size_t late = packets - 7;
+  EditPackets(disc_, "00003", [&](uint8_t* sp, size_t spn) {
+    if (spn == late) sp[4] = 0x48;
+    return spn < late;
+  });
+  const RunResult r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(Findings(r.out), (FindingSet{{"clip.sync", "BDMV/STREAM/00003.m2ts"}})) << r.out;
+  EXPECT_NE(r.out.find("(source packet " + std::to_string(late) + ") [clip.sync] the sync byte is lost"), std::string::npos)
+      << r.out;
 }
