@@ -72,15 +72,8 @@ int SRipAu::CoreByStreamIdExtension() const {
   const size_t pes = PesAt(ts, TsHeaderBytes(ts));
   if (pes == 0 || ts[pes + 3] != 0xFD) return -1;
   PES_HEADER h;
-  if (Parse(ts + pes, 188 - pes, h) == 0 || !h.extension || !h.extension->extension_field ||
-      h.extension->extension_field->empty())
-    return -1;
-  switch ((*h.extension->extension_field)[0] & 0x7F) {
-    case 0x71:  // AC-3 or DTS core
-    case 0x76: return 1;  // AC-3 core beside a lossless stream
-    case 0x72: return 0;  // extension or lossless units
-    default: return -1;
-  }
+  if (Parse(ts + pes, 188 - pes, h) == 0) return -1;
+  return zv::CoreByStreamIdExtension(h);
 }
 
 void SRipAu::SetRouting(bool base) {

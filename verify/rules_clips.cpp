@@ -53,33 +53,15 @@ struct SEpEntry {
   uint64_t pts;
 };
 
-// The buffer model of streams that one model describes whole; streams
-// with a core and an extension in one PID are not replayed.
-SPacketRule RuleFor(const StreamCodingInfo& c) {
-  SPacketRule r;
-  switch (c.StreamCodingType) {
-    case 0x02: r.model = SPacketRule::kMpeg2; break;
-    case 0x1B: r.model = SPacketRule::kAvc; break;
-    case 0xEA: r.model = SPacketRule::kVc1; break;
-    case 0x80:
-      r.model = SPacketRule::kLpcm;
-      r.lpcm192k = c.SamplingFrequency == 5;
-      break;
-    case 0x81: r.model = SPacketRule::kAc3; break;
-    case 0x82: r.model = SPacketRule::kDts; break;
-    case 0xA1:
-      r.model = SPacketRule::kDdp;
-      r.primary = false;
-      break;
-    case 0xA2:
-      r.model = SPacketRule::kDtsHd;
-      r.primary = false;
-      break;
-    case 0x90: r.model = SPacketRule::kPg; break;
-    case 0x91: r.model = SPacketRule::kIg; break;
-    default: break;
-  }
-  return r;
+// The models the multiplexer gives a stream of an existing clip it reuses,
+// from the clip information's coding record: a stream with a core and an
+// extension in one PID gets one for each.
+SStdCodingParams ModelParams(const StreamCodingInfo& c) {
+  SStdCodingParams p;
+  p.stream_type = c.StreamCodingType;
+  p.video_format = c.VideoFormat;
+  p.sampling_frequency = c.SamplingFrequency;
+  return p;
 }
 
 // Whether the access unit starting with `p` is a random-access picture: an
@@ -166,9 +148,13 @@ struct SPesStart {
   PES_HEADER header;
 };
 
-// One stream's replay through its buffer model.
+// One stream's replay through its buffer models.
 struct SReplay {
-  std::unique_ptr<CStdBase> model;
+  SStdCodingParams params;
+  SStdModels models;
+  uint64_t units = 0;        // entered since the models started
+  bool toExtension = false;  // the unit arriving is an extension unit
+  bool unitStart = false;    // its first packet is next
   bool waiting = false;  // for the first PES start of a new STC sequence
   std::optional<int64_t> decodeTime;  // 27 MHz, of the access unit arriving
   int64_t lastArrival = 0;
@@ -197,9 +183,13 @@ class CClipRules {
     if (ci.TsRecordingRate > 0) minAtsDelta_ = static_cast<uint32_t>(uint64_t{188} * 27000000 / ci.TsRecordingRate);
     for (const auto& seq : ci.programInfo.sequences)
       for (const auto& st : seq.streams) {
-        SPacketRule rule = RuleFor(st.coding);
-        ruleOf_[st.StreamPID] = rule;
-        if (rule.model != SPacketRule::kNone) replay_[st.StreamPID].model = ModelFromRule(rule, true);
+        const SStdCodingParams params = ModelParams(st.coding);
+        SStdModels models = CreateStdModels(params);
+        if (models.primary || models.secondary) {
+          SReplay& r = replay_[st.StreamPID];
+          r.params = params;
+          r.models = std::move(models);
+        }
         if (IsVideoCoding(st.coding.StreamCodingType) && epPts_.count(st.StreamPID)) {
           SHead& hd = heads_[st.StreamPID];
           hd.codingType = st.coding.StreamCodingType;
@@ -361,7 +351,9 @@ class CClipRules {
     lastPcr_.reset();
     stcOffset_.reset();
     for (auto& [pid, r] : replay_) {
-      r.model = ModelFromRule(ruleOf_[pid], true);
+      r.models = CreateStdModels(r.params);
+      r.units = 0;
+      r.toExtension = false;
       r.decodeTime.reset();
       r.waiting = true;
     }
@@ -422,15 +414,24 @@ class CClipRules {
       payload -= static_cast<int32_t>(pes.bytes);
       if (pes.header.PTS) {
         const uint64_t decode = pes.header.DTS ? pes.header.DTS->value : pes.header.PTS->value;
-        r.model->AddAccessUnit(static_cast<uint32_t>(decode), static_cast<uint32_t>(pes.header.PTS->value));
+        // Core and extension units are told apart as the multiplexer does
+        // when it reuses the stream: by stream_id_extension, else by the
+        // transport priority.
+        if (r.models.secondary)
+          r.toExtension = RoutesToExtension(CoreByStreamIdExtension(pes.header), ts[1] & 0x20, r.units == 0, r.toExtension);
+        EnterUnit(r.models.primary.get(), r.models.secondary.get(), r.toExtension, static_cast<uint32_t>(decode),
+                  static_cast<uint32_t>(pes.header.PTS->value));
+        ++r.units;
+        r.unitStart = true;
         r.decodeTime = static_cast<int64_t>(static_cast<uint32_t>(decode)) * 300;
       }
     }
-    const int64_t next = r.model->GetNextTime();
+    const int64_t next = ModelsNextTime(r.models.primary.get(), r.models.secondary.get(), r.toExtension, r.unitStart);
+    r.unitStart = false;
     if (t < next)
       Limited("tstd.overflow", Hex(pid), Spn(spn),
               "PID " + Hex(pid) + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
-    r.model->DeliverPacket(SPacketArrival{t, payload});
+    DeliverToModels(r.models.primary.get(), r.models.secondary.get(), r.toExtension, SPacketArrival{t, payload});
     r.lastArrival = t;
   }
 
@@ -528,7 +529,6 @@ class CClipRules {
   int64_t atsTicks_ = 0;  // arrival time, unwrapped
   std::optional<int64_t> stcOffset_;
   std::map<uint16_t, SReplay> replay_;
-  std::map<uint16_t, SPacketRule> ruleOf_;
   std::map<uint32_t, uint16_t> stcStarts_;  // source packet of each later STC sequence -> its PCR PID
   std::map<uint32_t, uint16_t>::const_iterator nextStc_;
   std::map<uint16_t, std::set<uint64_t>> epPts_;  // EP map times by PID

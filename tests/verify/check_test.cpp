@@ -519,9 +519,9 @@ TEST_F(Check, ProjectBuiltDiscChecksClean) {
 }
 
 // Shifts the PTS of the PES packets of `pid` that start at or after
-// source packet `from` (PTS alone, no DTS: audio).
-void ShiftAudioPts(const std::string& disc, uint16_t pid, size_t from, int64_t ticks90) {
-  EditPackets(disc, "00003", [&](uint8_t* sp, size_t spn) {
+// source packet `from` (PTS alone, no DTS: audio) in clip `clip`.
+void ShiftAudioPts(const std::string& disc, uint16_t pid, size_t from, int64_t ticks90, const std::string& clip = "00003") {
+  EditPackets(disc, clip, [&](uint8_t* sp, size_t spn) {
     uint8_t* ts = sp + 4;
     if (spn < from || PidOf(sp) != pid || !(ts[1] & 0x40)) return true;
     uint8_t* pes = ts + 4 + ((ts[3] & 0x20) ? 1 + ts[4] : 0);
@@ -952,4 +952,48 @@ TEST_F(Check, FaultsPastTheFirstWindowAreNamedAtTheirPacket) {
   EXPECT_EQ(Findings(r.out), (FindingSet{{"clip.sync", "BDMV/STREAM/00003.m2ts"}})) << r.out;
   EXPECT_NE(r.out.find("(source packet " + std::to_string(late) + ") [clip.sync] the sync byte is lost"), std::string::npos)
       << r.out;
+}
+
+// Audio with a core and an extension in one PID (TrueHD beside its AC-3
+// core, DTS-HD Master Audio and High Resolution) is replayed through the
+// core's and the extension's models as the multiplexer fills them: the
+// disc checks clean, and each stream decoded late overflows under its PID.
+TEST_F(Check, CoreAndExtensionAudioIsReplayed) {
+  const std::string p = dir_ / "disc.zvpj";
+  std::vector<std::string> add = {"source", "add", p, "Movie#1/Clip#1"};
+  for (const char* f : {"h264_1080p2398.264", "thd_51.ac3", "thd_51.thd", "dtshd_ma.dtshd", "dtshd_hra.dts"}) {
+    const std::string copy = zvtest::CopyFixture(f, dir_.Path());
+    // The lossless stream takes its AC-3 core from the file beside it.
+    if (std::string(f) != "thd_51.ac3") add.push_back(copy);
+  }
+  for (const auto& step : std::vector<std::vector<std::string>>{{"new", p}, add, {"build", p, dir_ / "out", "--yes"}}) {
+    const RunResult r = Zv(step);
+    ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+  }
+  const std::string built = dir_ / "out/Zelvane/DISC";
+  zv::ClipInformationFile ci;
+  std::string err;
+  const auto cb = ReadBytes(built + "/BDMV/CLIPINF/00000.clpi");
+  ASSERT_EQ(ci.Parse(cb.data(), cb.size(), &err), zv::kOk) << err;
+  std::map<uint8_t, uint16_t> pidOf;  // by coding type
+  for (const auto& st : ci.programInfo.sequences.at(0).streams) pidOf[st.coding.StreamCodingType] = st.StreamPID;
+  ASSERT_EQ(pidOf.count(0x83) + pidOf.count(0x85) + pidOf.count(0x86), 3u);
+
+  RunResult r = Zv({"check", built});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+  for (const uint8_t type : {0x83, 0x85, 0x86}) {
+    fs::remove_all(disc_);
+    fs::copy(built, disc_, fs::copy_options::recursive);
+    const uint16_t pid = pidOf[type];
+    ShiftAudioPts(disc_, pid, 200, 90000 * 3, "00000");
+    r = CheckDisc();
+    EXPECT_EQ(r.status, 2) << int{type} << "\n" << r.out;
+    const FindingSet found = Findings(r.out);
+    ASSERT_FALSE(found.empty()) << int{type};
+    EXPECT_EQ(found.count({"tstd.overflow", "BDMV/STREAM/00000.m2ts"}), found.size()) << r.out;
+    char name[32];
+    std::snprintf(name, sizeof name, "PID 0x%04X arrives at ", pid);
+    EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
+  }
 }
