@@ -997,3 +997,126 @@ TEST_F(Check, CoreAndExtensionAudioIsReplayed) {
     EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
   }
 }
+
+namespace {
+
+// Builds a disc with one clip: the H.264 fixture and subtitles rendered
+// from two SRT cues (PG PID 0x1200). Its folder, or empty with `error`.
+std::string BuildSubtitleDisc(const TempDir& dir, std::string& error) {
+  zvtest::WriteText(dir / "s.srt", "1\n00:00:00,200 --> 00:00:01,500\nHello there\n\n2\n00:00:01,600 --> 00:00:02,800\nAgain\n");
+  const std::string p = dir / "disc.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+  for (const std::vector<std::string>& step : std::vector<std::vector<std::string>>{
+           {"subtitles", "render", dir / "s.srt", dir / "s.sup", "--video", "1920x1080@23.976"},
+           {"new", p},
+           {"source", "add", p, "Movie#1/Clip#1", video, dir / "s.sup"},
+           {"build", p, dir / "out", "--yes"}}) {
+    const RunResult r = Zv(step);
+    if (r.status != 0) {
+      error = step[0] + ": " + r.err;
+      return "";
+    }
+  }
+  return dir / "out/Zelvane/DISC";
+}
+
+// The file offsets of the PES headers of the PG PID whose payload starts
+// with a presentation composition segment, in stream order.
+std::vector<size_t> PcsPesHeaders(const std::vector<uint8_t>& clip) {
+  std::vector<size_t> found;
+  for (size_t p = 0; p + 192 <= clip.size(); p += 192) {
+    const uint8_t* ts = clip.data() + p + 4;
+    if (PidOf(clip.data() + p) != 0x1200 || !(ts[1] & 0x40)) continue;
+    const size_t pes = 4 + ((ts[3] & 0x20) ? 1 + ts[4] : 0);
+    if (ts[pes + 9 + ts[pes + 8]] == 0x16) found.push_back(p + 4 + pes);
+  }
+  return found;
+}
+
+}  // namespace
+
+// Subtitle display sets in presentation order, windows inside the video
+// and composition objects inside their window: a rendered SRT checks clean,
+// and each break is reported under its rule alone.
+TEST_F(Check, SubtitleOrderAndWindows) {
+  std::string error;
+  const std::string built = BuildSubtitleDisc(dir_, error);
+  ASSERT_FALSE(built.empty()) << error;
+  RunResult r = Zv({"check", built});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+
+  // Edits the first composition that shows an object: `edit` gets the
+  // clip, the joined PG bytes and the offset of the segment.
+  auto editFirstShown = [](const std::string& d, const std::function<void(std::vector<uint8_t>&, const PidBytes&, size_t)>& edit) {
+    const std::string path = d + "/BDMV/STREAM/00000.m2ts";
+    auto bytes = ReadBytes(path);
+    const PidBytes j = JoinPid(bytes, 0x1200);
+    for (size_t k = 0; k + 32 < j.bytes.size(); ++k) {
+      if (j.bytes[k] != 0 || j.bytes[k + 1] != 0 || j.bytes[k + 2] != 1 || j.bytes[k + 3] != 0xBD) continue;
+      const size_t seg = k + 9 + j.bytes[k + 8];
+      if (j.bytes[seg] != 0x16 || j.bytes[seg + 3 + 10] == 0) continue;
+      edit(bytes, j, seg);
+      WriteBytes(path, bytes);
+      return;
+    }
+    FAIL() << "no composition shows an object";
+  };
+  const FindingSet window{{"subtitle.window", "BDMV/STREAM/00000.m2ts"}};
+  const std::vector<BreakCase> cases = {
+      // Segment header, video and composition descriptors, palette update
+      // flag and id, the object count, then the object: id, window id,
+      // flags, x, y.
+      {"a composition object in a window not defined", [&](const std::string& d) {
+         editFirstShown(d, [](std::vector<uint8_t>& b, const PidBytes& j, size_t seg) { b[j.at[seg + 3 + 13]] = 5; });
+       },
+       window, 2},
+      {"a composition object moved past its window's right edge", [&](const std::string& d) {
+         editFirstShown(d, [](std::vector<uint8_t>& b, const PidBytes& j, size_t seg) {
+           b[j.at[seg + 3 + 15]] = 1800 >> 8;
+           b[j.at[seg + 3 + 16]] = 1800 & 0xFF;
+         });
+       },
+       window, 2},
+      {"a window reaching below the video", [&](const std::string& d) {
+         const std::string path = d + "/BDMV/STREAM/00000.m2ts";
+         auto bytes = ReadBytes(path);
+         const PidBytes j = JoinPid(bytes, 0x1200);
+         // The first WDS: type, length, the count, then id, x, y, width, height.
+         for (size_t k = 0; k + 16 < j.bytes.size(); ++k)
+           if (j.bytes[k] == 0x17 && j.bytes[k + 1] == 0 && j.bytes[k + 2] == 10 && j.bytes[k + 3] == 1) {
+             bytes[j.at[k + 7]] = 1070 >> 8;
+             bytes[j.at[k + 8]] = 1070 & 0xFF;
+             break;
+           }
+         WriteBytes(path, bytes);
+       },
+       // The window, and the object that now lies outside it.
+       {{"subtitle.window", "BDMV/STREAM/00000.m2ts"}, {"subtitle.window", "BDMV/STREAM/00000.m2ts"}}, 2},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(disc_);
+    fs::copy(built, disc_, fs::copy_options::recursive);
+    c.breakIt(disc_);
+    r = CheckDisc();
+    EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out;
+    EXPECT_EQ(Findings(r.out), c.want) << c.name << "\n" << r.out;
+  }
+
+  // The composition that clears the first subtitle presented at the time
+  // of the one that showed it (its DTS then also comes after its PTS).
+  fs::remove_all(disc_);
+  fs::copy(built, disc_, fs::copy_options::recursive);
+  const std::string path = disc_ + "/BDMV/STREAM/00000.m2ts";
+  auto bytes = ReadBytes(path);
+  const std::vector<size_t> pcs = PcsPesHeaders(bytes);
+  ASSERT_GE(pcs.size(), 2u);
+  std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(pcs[0] + 9), 5, bytes.begin() + static_cast<std::ptrdiff_t>(pcs[1] + 9));
+  WriteBytes(path, bytes);
+  r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.out;
+  const FindingSet found = Findings(r.out);
+  ASSERT_FALSE(found.empty()) << r.out;
+  EXPECT_EQ(found.count({"subtitle.order", "BDMV/STREAM/00000.m2ts"}), found.size()) << r.out;
+  EXPECT_NE(r.out.find("not after the display set before it"), std::string::npos) << r.out;
+}
