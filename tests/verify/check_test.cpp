@@ -21,7 +21,9 @@
 #include "bdnav/movie_objects.h"
 #include "bdnav/playlist_file.h"
 #include "graphics/composition.h"
+#include "graphics/segments.h"
 #include "mux/clip_info.h"
+#include "platform/file.h"
 #include "support/test_support.h"
 #include "verify/check.h"
 
@@ -1001,13 +1003,20 @@ TEST_F(Check, CoreAndExtensionAudioIsReplayed) {
 namespace {
 
 // Builds a disc with one clip: the H.264 fixture and subtitles rendered
-// from two SRT cues (PG PID 0x1200). Its folder, or empty with `error`.
-std::string BuildSubtitleDisc(const TempDir& dir, std::string& error) {
+// from two SRT cues (PG PID 0x1200), which `editSup` may change first. Its
+// folder, or empty with `error`.
+std::string BuildSubtitleDisc(const TempDir& dir, std::string& error,
+                              const std::function<void(const std::string&)>& editSup = {}) {
   zvtest::WriteText(dir / "s.srt", "1\n00:00:00,200 --> 00:00:01,500\nHello there\n\n2\n00:00:01,600 --> 00:00:02,800\nAgain\n");
   const std::string p = dir / "disc.zvpj";
   const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+  const RunResult render = Zv({"subtitles", "render", dir / "s.srt", dir / "s.sup", "--video", "1920x1080@23.976"});
+  if (render.status != 0) {
+    error = "render: " + render.err;
+    return "";
+  }
+  if (editSup) editSup(dir / "s.sup");
   for (const std::vector<std::string>& step : std::vector<std::vector<std::string>>{
-           {"subtitles", "render", dir / "s.srt", dir / "s.sup", "--video", "1920x1080@23.976"},
            {"new", p},
            {"source", "add", p, "Movie#1/Clip#1", video, dir / "s.sup"},
            {"build", p, dir / "out", "--yes"}}) {
@@ -1119,4 +1128,44 @@ TEST_F(Check, SubtitleOrderAndWindows) {
   ASSERT_FALSE(found.empty()) << r.out;
   EXPECT_EQ(found.count({"subtitle.order", "BDMV/STREAM/00000.m2ts"}), found.size()) << r.out;
   EXPECT_NE(r.out.find("not after the display set before it"), std::string::npos) << r.out;
+}
+
+// A composition of three objects is more than the subtitle decoder
+// composes: only subtitle.limits.
+TEST_F(Check, SubtitleDecoderLimits) {
+  std::string error;
+  const std::string built = BuildSubtitleDisc(dir_, error, [](const std::string& sup) {
+    zv::File in;
+    ASSERT_TRUE(in.Open(sup, zv::File::kRead));
+    zv::CFileInput input(in);
+    std::vector<std::unique_ptr<zv::CDsData>> sets;
+    for (;;) {
+      auto ds = std::make_unique<zv::CDsData>();
+      std::string why;
+      const int r = zv::ReadDisplaySet(input, *ds, true, why);
+      if (r == zv::kDsEndOfFile) break;
+      ASSERT_EQ(r, zv::kDsOk) << why;
+      sets.push_back(std::move(ds));
+    }
+    in.Close();
+    bool grown = false;
+    for (auto& ds : sets)
+      if (!grown && ds->m_pcs && ds->m_pcs->m_objects.size() == 1) {
+        ds->m_pcs->m_objects.push_back(ds->m_pcs->m_objects[0]);
+        ds->m_pcs->m_objects.push_back(ds->m_pcs->m_objects[0]);
+        grown = true;
+      }
+    ASSERT_TRUE(grown);
+    zv::File out;
+    ASSERT_TRUE(out.Open(sup, zv::File::kCreate));
+    for (auto& ds : sets) {
+      std::string why;
+      ASSERT_TRUE(zv::WriteDisplaySet(out, *ds, true, nullptr, why)) << why;
+    }
+  });
+  ASSERT_FALSE(built.empty()) << error;
+  const RunResult r = Zv({"check", built});
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(Findings(r.out), (FindingSet{{"subtitle.limits", "BDMV/STREAM/00000.m2ts"}})) << r.out;
+  EXPECT_NE(r.out.find("3 composition objects where the decoder holds 2"), std::string::npos) << r.out;
 }
