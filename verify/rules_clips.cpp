@@ -11,6 +11,7 @@
 
 #include "mux/mux_track.h"
 #include "mux/psi.h"
+#include "mux/rip_track.h"
 #include "mux/std_models.h"
 #include "mux/ts_dump.h"
 #include "mux/ts_syntax.h"
@@ -413,6 +414,17 @@ class CClipRules {
       if (pes.bytes == 0) return;  // not a PES start the replay can follow
       payload -= static_cast<int32_t>(pes.bytes);
       if (pes.header.PTS) {
+        // A video's models take the profile and level its first unit shows,
+        // as the multiplexer reads them when it reuses the stream.
+        if (r.units == 0 && IsVideoCoding(r.params.stream_type)) {
+          int profile = 0, level = 0;
+          VideoProfileLevel(r.params.stream_type, ts, profile, level);
+          if (profile != r.params.profile || level != r.params.level) {
+            r.params.profile = profile;
+            r.params.level = level;
+            r.models = CreateStdModels(r.params);
+          }
+        }
         const uint64_t decode = pes.header.DTS ? pes.header.DTS->value : pes.header.PTS->value;
         // Core and extension units are told apart as the multiplexer does
         // when it reuses the stream: by stream_id_extension, else by the
@@ -426,6 +438,9 @@ class CClipRules {
         r.decodeTime = static_cast<int64_t>(static_cast<uint32_t>(decode)) * 300;
       }
     }
+    // Bytes before the stream's first unit (a clip that starts inside a PES
+    // packet, a PES header without a PTS) have no unit to go to.
+    if (r.units == 0) return;
     const int64_t next = ModelsNextTime(r.models.primary.get(), r.models.secondary.get(), r.toExtension, r.unitStart);
     r.unitStart = false;
     if (t < next)

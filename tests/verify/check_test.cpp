@@ -1169,3 +1169,34 @@ TEST_F(Check, SubtitleDecoderLimits) {
   EXPECT_EQ(Findings(r.out), (FindingSet{{"subtitle.limits", "BDMV/STREAM/00000.m2ts"}})) << r.out;
   EXPECT_NE(r.out.find("3 composition objects where the decoder holds 2"), std::string::npos) << r.out;
 }
+
+// A stream the clip picks up inside a PES packet (its first packet's unit
+// start cleared) is replayed from its first unit on, never an abort; a
+// standard-definition video is replayed at the level its SPS gives, as the
+// multiplexer models it, and checks clean.
+TEST_F(Check, ReplayStartsAtAStreamsFirstUnitAndItsOwnLevel) {
+  bool cleared = false;
+  EditPackets(disc_, "00003", [&](uint8_t* sp, size_t) {
+    if (PidOf(sp) != 0x1100 || !(sp[5] & 0x40)) return true;
+    sp[5] &= ~0x40;
+    cleared = true;
+    return false;
+  });
+  ASSERT_TRUE(cleared);
+  RunResult r = CheckDisc();
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+  EXPECT_EQ(r.err.find("internal error"), std::string::npos) << r.err;
+
+  const std::string p = dir_ / "sd.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_576i25.264", dir_.Path());
+  const std::string audio = zvtest::CopyFixture("dts_51.dts", dir_.Path());
+  for (const auto& step : std::vector<std::vector<std::string>>{
+           {"new", p}, {"source", "add", p, "Movie#1/Clip#1", video, audio}, {"build", p, dir_ / "sd", "--yes"}}) {
+    const RunResult s = Zv(step);
+    ASSERT_EQ(s.status, 0) << step[0] << ": " << s.err;
+  }
+  r = Zv({"check", dir_ / "sd/Zelvane/DISC"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+}
