@@ -90,7 +90,11 @@ const char* DemuxerOf(const std::string& path) {
   return nullptr;
 }
 
-av::Input OpenContainer(const std::string& path, std::string& why) {
+// `look` (for what a file holds, and for the times of presentation
+// graphics): the stream information libavformat finds by reading the
+// file's start and decoding some of it. Matroska and MP4 files declare
+// their tracks, and what reading a track's packets needs, in their headers.
+av::Input OpenContainer(const std::string& path, std::string& why, bool look = true) {
   av_log_set_level(AV_LOG_QUIET);
   const char* name = DemuxerOf(path);
   const AVInputFormat* format = name ? av_find_input_format(name) : nullptr;
@@ -101,6 +105,9 @@ av::Input OpenContainer(const std::string& path, std::string& why) {
     return nullptr;
   }
   av::Input in(raw);
+  const std::string demuxer = in->iformat->name;
+  const bool declared = demuxer.rfind("matroska", 0) == 0 || demuxer.rfind("mov", 0) == 0;
+  if (!look && declared) return in;
   err = avformat_find_stream_info(in.get(), nullptr);
   if (err < 0) {
     why = av::ErrorText(err);
@@ -109,6 +116,17 @@ av::Input OpenContainer(const std::string& path, std::string& why) {
   if (in->nb_streams == 0) {
     why = "no tracks found";
     return nullptr;
+  }
+  return in;
+}
+
+// Opens the container with every stream a disc does not carry discarded.
+av::Input OpenCarried(const std::string& path, std::string& error) {
+  av::Input in = OpenContainer(path, error);
+  if (!in) return nullptr;
+  for (unsigned i = 0; i < in->nb_streams; ++i) {
+    const bool wanted = TrackVerdictFor(*in->streams[i]->codecpar, in->iformat->name).need == TrackNeed::kCarried;
+    in->streams[i]->discard = wanted ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
   }
   return in;
 }
@@ -183,20 +201,34 @@ int CTrackConverter::Convert(AVPacket* pkt, std::vector<uint8_t>& out, std::stri
   return kOk;
 }
 
-av::Input OpenDemuxer(const std::string& path, int keep, std::string& error) {
-  av::Input in = OpenContainer(path, error);
+
+av::Input OpenTrackDemuxer(const std::string& path, const std::map<int, int64_t>& keep, std::string& error) {
+  av::Input in = OpenContainer(path, error, false);
   if (!in) return nullptr;
+  const int last = keep.empty() ? -1 : keep.rbegin()->first;
+  if (last >= static_cast<int>(in->nb_streams)) {
+    error = "the container has no stream " + std::to_string(last);
+    return nullptr;
+  }
+  bool pgs = false;
   for (unsigned i = 0; i < in->nb_streams; ++i) {
-    const bool wanted = keep < 0 ? TrackVerdictFor(*in->streams[i]->codecpar, in->iformat->name).need ==
-                                       TrackNeed::kCarried
-                                 : static_cast<int>(i) == keep;
+    const bool wanted = keep.count(static_cast<int>(i)) > 0;
     in->streams[i]->discard = wanted ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    pgs = pgs || (wanted && in->streams[i]->codecpar->codec_id == AV_CODEC_ID_HDMV_PGS_SUBTITLE);
+  }
+  // The graphics' times count from the file's start time, which only the
+  // full look finds; nothing was read yet, so looking now is as at open.
+  if (pgs && in->start_time == AV_NOPTS_VALUE) {
+    const int err = avformat_find_stream_info(in.get(), nullptr);
+    if (err < 0) {
+      error = av::ErrorText(err);
+      return nullptr;
+    }
   }
   return in;
 }
 
-int TrackLength(const std::string& container, int stream, int64_t& length, std::string& error) {
-  std::map<int, int64_t> lengths;
+int TrackLengths(const std::string& container, std::map<int, int64_t>& lengths, std::string& error) {
   const IndexState state = LoadIndex(container, lengths);
   // A container changed since its tracks were measured is not read as
   // the streams the project was made with; a lost index is made again.
@@ -205,12 +237,6 @@ int TrackLength(const std::string& container, int stream, int64_t& length, std::
     return kFailed;
   }
   if (state == IndexState::kMissing && IndexContainer(container, lengths, error) != kOk) return kFailed;
-  const auto it = lengths.find(stream);
-  if (it == lengths.end()) {
-    error = "\"" + container + "\" has no track " + std::to_string(stream) + " that a disc carries";
-    return kFailed;
-  }
-  length = it->second;
   return kOk;
 }
 
@@ -257,7 +283,7 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
                    const Progress& progress) {
   if (LoadIndex(path, lengths) == IndexState::kValid) return kOk;
   std::string why;
-  av::Input in = OpenDemuxer(path, -1, why);
+  av::Input in = OpenCarried(path, why);
   if (!in) {
     error = "\"" + path + "\": " + why;
     return kFailed;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,14 +40,15 @@ class CTrackConverter {
   av::Packet out_;
 };
 
-// Opens the container with every stream but `keep` discarded (-1: keep all
-// that a disc carries). Null with `error` set on failure.
-av::Input OpenDemuxer(const std::string& path, int keep, std::string& error);
+// Opens the container to read the packets of the streams in `keep` (the
+// others discarded), reading no more of the file first than reading them
+// needs. Null with `error` set on failure.
+av::Input OpenTrackDemuxer(const std::string& path, const std::map<int, int64_t>& keep, std::string& error);
 
-// The elementary length of the container's track `stream` from its index
+// The elementary length of each carried track from the container's index
 // (made when missing). kOk, or kFailed with `error` when the container
-// changed since it was indexed or carries no such track.
-int TrackLength(const std::string& container, int stream, int64_t& length, std::string& error);
+// changed since it was indexed.
+int TrackLengths(const std::string& container, std::map<int, int64_t>& lengths, std::string& error);
 
 // A container's track as a byte source; the tracks of one container open
 // at the same time share one demuxer (media/container_source.cpp).

@@ -108,14 +108,11 @@ class CDemux {
     if (in_ && in_->pb) g_fileBytesRead += in_->pb->bytes_read;
   }
 
-  int Open(const std::string& path, int keep, std::string& error) {
-    in_ = OpenDemuxer(path, keep, error);
+  // Reads the streams of `keep` (stream number to length).
+  int Open(const std::string& path, const std::map<int, int64_t>& keep, std::string& error) {
+    in_ = OpenTrackDemuxer(path, keep, error);
     if (!in_) return kFailed;
     ++g_demuxers;
-    if (keep >= static_cast<int>(in_->nb_streams)) {
-      error = "the container has no stream " + std::to_string(keep);
-      return kFailed;
-    }
     for (unsigned i = 0; i < in_->nb_streams; ++i) {
       if (in_->streams[i]->discard == AVDISCARD_ALL) continue;
       auto c = std::make_unique<CTrackConverter>();
@@ -178,7 +175,8 @@ struct STrack;
 class CFeed {
  public:
   // The feed of `path`, shared with the tracks already open on it.
-  static std::shared_ptr<CFeed> Of(const std::string& path);
+  // `tracks`: the container's carried tracks and their lengths.
+  static std::shared_ptr<CFeed> Of(const std::string& path, const std::map<int, int64_t>& tracks);
 
   std::mutex mutex;
   std::condition_variable turn;  // the one reading a packet finished
@@ -206,6 +204,7 @@ class CFeed {
   void DropUnwanted();
 
   std::string path_;
+  std::map<int, int64_t> carried_;
   CDemux demux_;  // opened at the first read: a track is often opened only to check it opens
   bool opened_ = false;
   std::set<int> started_;          // streams whose first bytes went by
@@ -228,12 +227,13 @@ struct STrack {
 std::mutex g_feedsMutex;
 std::map<std::string, std::weak_ptr<CFeed>> g_feeds;
 
-std::shared_ptr<CFeed> CFeed::Of(const std::string& path) {
+std::shared_ptr<CFeed> CFeed::Of(const std::string& path, const std::map<int, int64_t>& tracks) {
   std::lock_guard<std::mutex> lock(g_feedsMutex);
   for (auto it = g_feeds.begin(); it != g_feeds.end();) it = it->second.expired() ? g_feeds.erase(it) : std::next(it);
   if (auto feed = g_feeds[path].lock()) return feed;
   auto feed = std::make_shared<CFeed>();
   feed->path_ = path;
+  feed->carried_ = tracks;
   {
     std::lock_guard<std::mutex> b(g_boundsMutex);
     feed->bounds = g_bounds;
@@ -306,7 +306,7 @@ void CFeed::Pump(std::unique_lock<std::mutex>& lock, STrack& asking) {
   lock.unlock();
   std::vector<SMade> made;
   std::string why;
-  const bool ok = (open || demux_.Open(path_, -1, why) == kOk) && demux_.Next(made, why);
+  const bool ok = (open || demux_.Open(path_, carried_, why) == kOk) && demux_.Next(made, why);
   lock.lock();
   reading = false;
   ended = demux_.Ended();
@@ -359,8 +359,15 @@ class CContainerTrackSource : public IByteSource {
   int Open(const std::string& container, int stream, std::string& error) {
     container_ = container;
     track_.stream = stream;
-    if (TrackLength(container, stream, track_.length, error) != kOk) return kFailed;
-    feed_ = CFeed::Of(container);
+    std::map<int, int64_t> lengths;
+    if (TrackLengths(container, lengths, error) != kOk) return kFailed;
+    const auto it = lengths.find(stream);
+    if (it == lengths.end()) {
+      error = "\"" + container + "\" has no track " + std::to_string(stream) + " that a disc carries";
+      return kFailed;
+    }
+    track_.length = it->second;
+    feed_ = CFeed::Of(container, lengths);
     std::lock_guard<std::mutex> lock(feed_->mutex);
     feed_->Join(track_);
     return kOk;
@@ -391,7 +398,7 @@ class CContainerTrackSource : public IByteSource {
           t.bytes.Clear();
         }
         t.own = std::make_unique<CDemux>();
-        if (t.own->Open(container_, t.stream, t.error) != kOk) continue;
+        if (t.own->Open(container_, {{t.stream, t.length}}, t.error) != kOk) continue;
         ownMade_ = 0;
       }
       if (end <= t.bytes.End()) {
