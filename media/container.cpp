@@ -159,7 +159,36 @@ int CTrackConverter::Init(const AVFormatContext& fmt, const AVStream& st, std::s
   return kOk;
 }
 
-int CTrackConverter::Convert(AVPacket* pkt, std::vector<uint8_t>& out, std::string& error) {
+SBytes SBytes::Made(std::vector<uint8_t>&& bytes) {
+  SBytes b;
+  b.made = std::move(bytes);
+  b.data = b.made.data();
+  b.size = b.made.size();
+  return b;
+}
+
+SBytes SBytes::Taken(AVPacket* p) {
+  if (!p->buf) return Made(std::vector<uint8_t>(p->data, p->data + p->size));
+  SBytes b;
+  b.pkt.reset(av_packet_alloc());
+  if (!b.pkt) throw std::bad_alloc();
+  av_packet_move_ref(b.pkt.get(), p);
+  b.data = b.pkt->data;
+  b.size = static_cast<size_t>(b.pkt->size);
+  return b;
+}
+
+SBytes SBytes::Share() const {
+  if (!pkt) return Made(std::vector<uint8_t>(data, data + size));
+  SBytes b;
+  b.pkt.reset(av_packet_alloc());
+  if (!b.pkt || av_packet_ref(b.pkt.get(), pkt.get()) < 0) throw std::bad_alloc();
+  b.data = data;
+  b.size = size;
+  return b;
+}
+
+int CTrackConverter::Convert(AVPacket* pkt, std::vector<SBytes>& out, std::string& error) {
   if (bsf_) {
     int err = av_bsf_send_packet(bsf_.get(), pkt);
     if (err < 0) {
@@ -167,7 +196,7 @@ int CTrackConverter::Convert(AVPacket* pkt, std::vector<uint8_t>& out, std::stri
       return kFailed;
     }
     while ((err = av_bsf_receive_packet(bsf_.get(), out_.get())) >= 0) {
-      out.insert(out.end(), out_->data, out_->data + out_->size);
+      if (out_->size > 0) out.push_back(SBytes::Taken(out_.get()));
       av_packet_unref(out_.get());
     }
     if (err != AVERROR(EAGAIN) && err != AVERROR_EOF) {
@@ -178,26 +207,28 @@ int CTrackConverter::Convert(AVPacket* pkt, std::vector<uint8_t>& out, std::stri
   }
   if (!pkt) return kOk;
   if (!pgs_) {
-    out.insert(out.end(), pkt->data, pkt->data + pkt->size);
+    if (pkt->size > 0) out.push_back(SBytes::Taken(pkt));
     return kOk;
   }
   // Times from the start of the file, at 90 kHz.
   int64_t pts = pkt->pts == AV_NOPTS_VALUE ? 0 : av_rescale_q(pkt->pts, st_->time_base, AVRational{1, 90000});
   pts -= av_rescale_q(startTime_, AV_TIME_BASE_Q, AVRational{1, 90000});
   const auto pts32 = static_cast<uint32_t>(std::max<int64_t>(pts, 0));
+  std::vector<uint8_t> bytes;
   for (int at = 0; at + 3 <= pkt->size;) {
     const int len = 3 + (pkt->data[at + 1] << 8 | pkt->data[at + 2]);
     if (at + len > pkt->size) {
       error = "a presentation-graphics segment runs past its packet";
       return kFailed;
     }
-    out.push_back('P');
-    out.push_back('G');
-    PutU32(out, pts32);
-    PutU32(out, 0);
-    out.insert(out.end(), pkt->data + at, pkt->data + at + len);
+    bytes.push_back('P');
+    bytes.push_back('G');
+    PutU32(bytes, pts32);
+    PutU32(bytes, 0);
+    bytes.insert(bytes.end(), pkt->data + at, pkt->data + at + len);
     at += len;
   }
+  if (!bytes.empty()) out.push_back(SBytes::Made(std::move(bytes)));
   return kOk;
 }
 
@@ -302,7 +333,10 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
   }
   const int64_t size = std::max<int64_t>(FileSize(path), 1);
   av::Packet pkt(av_packet_alloc());
-  std::vector<uint8_t> bytes;
+  std::vector<SBytes> bytes;
+  auto count = [&](int stream) {
+    for (const SBytes& b : bytes) got[stream] += static_cast<int64_t>(b.size);
+  };
   int64_t lastReport = 0;
   for (;;) {
     const int err = av_read_frame(in.get(), pkt.get());
@@ -319,7 +353,7 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
       error = "\"" + path + "\": " + why;
       return kFailed;
     }
-    if (it != convs.end()) got[it->first] += static_cast<int64_t>(bytes.size());
+    if (it != convs.end()) count(it->first);
     const int64_t at = avio_tell(in->pb);
     if (progress.fn && at - lastReport >= (int64_t{4} << 20)) {
       lastReport = at;
@@ -332,7 +366,7 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
       error = "\"" + path + "\": " + why;
       return kFailed;
     }
-    got[stream] += static_cast<int64_t>(bytes.size());
+    count(stream);
   }
   if (!StoreIndex(path, got, why)) {
     error = why;

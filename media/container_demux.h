@@ -21,6 +21,24 @@ struct BsfFreer {
 };
 using Bsf = std::unique_ptr<AVBSFContext, BsfFreer>;
 
+// Bytes of a track: a packet's buffer kept as it is where it can be (no
+// copy), else bytes made here.
+struct SBytes {
+  av::Packet pkt;
+  std::vector<uint8_t> made;
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+
+  static SBytes Made(std::vector<uint8_t>&& bytes);
+  // Takes over the packet's contents (copied when its buffer is not shared).
+  static SBytes Taken(AVPacket* p);
+  SBytes Share() const;
+  void SkipFront(size_t n) {
+    data += n;
+    size -= n;
+  }
+};
+
 // Turns the packets of one track into the bytes of its elementary stream:
 // H.264 stored with length prefixes gets start codes and its parameter sets
 // (libavcodec's own filter); presentation-graphics segments get the
@@ -29,8 +47,9 @@ using Bsf = std::unique_ptr<AVBSFContext, BsfFreer>;
 class CTrackConverter {
  public:
   int Init(const AVFormatContext& fmt, const AVStream& st, std::string& error);
-  // Appends the bytes of `pkt` (null: the end of the track).
-  int Convert(AVPacket* pkt, std::vector<uint8_t>& out, std::string& error);
+  // Appends the bytes of `pkt` (null: the end of the track), taking over
+  // its contents.
+  int Convert(AVPacket* pkt, std::vector<SBytes>& out, std::string& error);
 
  private:
   const AVStream* st_ = nullptr;

@@ -51,10 +51,10 @@ class CPieces {
   int64_t Bytes() const { return End() - Start(); }
 
   // Appends `bytes`, of which the first `skip` are already held.
-  void Append(std::vector<uint8_t>&& bytes, size_t skip = 0) {
-    if (skip >= bytes.size()) return;
-    if (skip > 0) bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(skip));
-    const auto n = static_cast<int64_t>(bytes.size());
+  void Append(SBytes&& bytes, size_t skip = 0) {
+    if (skip >= bytes.size) return;
+    bytes.SkipFront(skip);
+    const auto n = static_cast<int64_t>(bytes.size);
     pieces_.emplace_back(end_, std::move(bytes));
     end_ += n;
   }
@@ -65,8 +65,8 @@ class CPieces {
     --it;
     while (n > 0) {
       const auto at = static_cast<size_t>(pos - it->first);
-      const size_t k = std::min(n, it->second.size() - at);
-      std::memcpy(dst, it->second.data() + at, k);
+      const size_t k = std::min(n, it->second.size - at);
+      std::memcpy(dst, it->second.data + at, k);
       dst += k;
       pos += static_cast<int64_t>(k);
       n -= k;
@@ -75,7 +75,7 @@ class CPieces {
   }
   // Forgets the pieces wholly before `pos`.
   void DropBefore(int64_t pos) {
-    while (!pieces_.empty() && pieces_.front().first + static_cast<int64_t>(pieces_.front().second.size()) <= pos)
+    while (!pieces_.empty() && pieces_.front().first + static_cast<int64_t>(pieces_.front().second.size) <= pos)
       pieces_.pop_front();
   }
   void Clear() {
@@ -90,7 +90,7 @@ class CPieces {
   }
 
  private:
-  std::deque<std::pair<int64_t, std::vector<uint8_t>>> pieces_;
+  std::deque<std::pair<int64_t, SBytes>> pieces_;
   int64_t end_ = 0;
 };
 
@@ -98,7 +98,12 @@ class CPieces {
 // converters still held): for stream `stream`.
 struct SMade {
   int stream = 0;
-  std::vector<uint8_t> bytes;
+  std::vector<SBytes> bytes;
+  int64_t Size() const {
+    int64_t n = 0;
+    for (const SBytes& b : bytes) n += static_cast<int64_t>(b.size);
+    return n;
+  }
 };
 
 // A demuxer with a converter for each stream it keeps.
@@ -325,8 +330,8 @@ void CFeed::HandOut(std::vector<SMade>& made, const STrack& asking) {
       auto it = early_.find(m.stream);
       if (first && it == early_.end()) it = early_.emplace(m.stream, CPieces{}).first;
       if (it == early_.end()) continue;
-      earlyBytes_ += static_cast<int64_t>(m.bytes.size());
-      it->second.Append(std::move(m.bytes));
+      earlyBytes_ += m.Size();
+      for (SBytes& b : m.bytes) it->second.Append(std::move(b));
       if (earlyBytes_ > bounds.early) {
         // The tracks not opened yet get demuxers of their own.
         for (const auto& [s, pieces] : early_) toDrop_.insert(s);
@@ -337,10 +342,7 @@ void CFeed::HandOut(std::vector<SMade>& made, const STrack& asking) {
     }
     for (size_t i = 0; i < to.size(); ++i) {
       STrack& t = *to[i];
-      if (i + 1 < to.size())
-        t.bytes.Append(std::vector<uint8_t>(m.bytes));
-      else
-        t.bytes.Append(std::move(m.bytes));
+      for (SBytes& b : m.bytes) t.bytes.Append(i + 1 < to.size() ? b.Share() : std::move(b));
       // Too far behind the track that reads: it reads on by itself.
       if (&t != &asking && t.bytes.End() - t.readEnd > bounds.ahead) Leave(t);
     }
@@ -431,10 +433,12 @@ class CContainerTrackSource : public IByteSource {
     std::vector<SMade> made;
     if (!t.own->Next(made, t.error)) return;
     for (SMade& m : made) {
-      const auto size = static_cast<int64_t>(m.bytes.size());
-      const int64_t skip = std::clamp<int64_t>(t.bytes.End() - ownMade_, 0, size);
-      ownMade_ += size;
-      t.bytes.Append(std::move(m.bytes), static_cast<size_t>(skip));
+      for (SBytes& b : m.bytes) {
+        const auto size = static_cast<int64_t>(b.size);
+        const int64_t skip = std::clamp<int64_t>(t.bytes.End() - ownMade_, 0, size);
+        ownMade_ += size;
+        t.bytes.Append(std::move(b), static_cast<size_t>(skip));
+      }
     }
     feed_->CountHeld();
   }
