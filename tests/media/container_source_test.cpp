@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "media/container.h"
 #include "media/container_demux.h"
@@ -140,6 +141,24 @@ TEST_F(SharedDemuxer, FarApartTracksStayWithinTheBoundsAndReadExactly) {
   // The shared demuxer, the video's own once it fell behind, the late
   // track's own.
   EXPECT_EQ(s.demuxers, 3);
+}
+
+TEST_F(SharedDemuxer, TracksReadOnThreadsOfTheirOwnGetTheirBytes) {
+  // As the multiplexer's read-ahead and the parallel analysis read: each
+  // track on its own thread, the packets read by whichever needs them.
+  for (int round = 0; round < 3; ++round) {
+    zv::ResetContainerReadStats();
+    std::vector<uint8_t> got[4];
+    {
+      zv::File f[4];
+      for (int i = 0; i < 4; ++i) ASSERT_TRUE(f[i].Open(Track(i), zv::File::kRead)) << f[i].Error();
+      std::vector<std::thread> readers;
+      for (int i = 0; i < 4; ++i) readers.emplace_back([&, i] { got[i] = ReadRest(f[i]); });
+      for (std::thread& t : readers) t.join();
+    }
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(got[i], alone_[i]) << "track " << i << ", round " << round;
+    EXPECT_EQ(zv::ContainerReadStats().demuxers, 1);
+  }
 }
 
 }  // namespace
