@@ -6,10 +6,13 @@
 // Readers of a clip's tracks move through the file together (they read in
 // time order, as the file is stored), so little waits. What may wait is
 // bounded:
-//  - a track whose unread bytes pass `ahead` leaves the shared demuxer and
-//    goes on with a demuxer of its own, which reads the container again
-//    from its start up to where the track stood (the interleave of the
-//    tracks is then too far apart to bridge in memory);
+//  - a track whose unread bytes pass `ahead` holds the demuxer back for a
+//    while when another thread reads it (parallel analysis: the faster
+//    reader waits for the slower); when it is not read meanwhile, or read
+//    by the thread that wants more of another track (the interleave of the
+//    tracks is then too far apart to bridge in memory), it leaves the
+//    shared demuxer and goes on with a demuxer of its own, which reads the
+//    container again from its start up to where the track stood;
 //  - the bytes of tracks not opened yet are kept from the start of the file
 //    up to `early` in all, so a track opened a little after the others still
 //    joins them; past that it gets a demuxer of its own when it opens;
@@ -19,12 +22,14 @@
 // `early` per container, whatever the length of the file (SContainerBounds).
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "media/container_demux.h"
@@ -35,6 +40,8 @@ namespace zv {
 namespace {
 
 constexpr size_t kMaxRead = size_t{16} << 20;
+// How long the demuxer waits for a lagging track's reader to take bytes.
+constexpr auto kRoomWait = std::chrono::seconds(1);
 
 std::mutex g_boundsMutex;
 SContainerBounds g_bounds;
@@ -184,7 +191,8 @@ class CFeed {
   static std::shared_ptr<CFeed> Of(const std::string& path, const std::map<int, int64_t>& tracks);
 
   std::mutex mutex;
-  std::condition_variable turn;  // the one reading a packet finished
+  std::condition_variable turn;  // a packet was read, or bytes were taken
+  int roomWaiters = 0;           // threads waiting for lagging tracks to read
   bool reading = false;          // a thread reads a packet with the lock let go
   std::vector<STrack*> tracks;   // open tracks of the container
   SContainerBounds bounds;
@@ -204,7 +212,12 @@ class CFeed {
   void Pump(std::unique_lock<std::mutex>& lock, STrack& asking);
 
  private:
-  void HandOut(std::vector<SMade>& made, const STrack& asking);
+  void HandOut(std::vector<SMade>& made);
+  // Before a packet is read for `asking`: no other track may hold more
+  // than `ahead` unread bytes; one read on another thread is waited for a
+  // while, else it leaves.
+  // True when it waited (so what the asking track holds may have changed).
+  bool MakeRoom(std::unique_lock<std::mutex>& lock, const STrack& asking);
   // Drops the demuxing of streams nobody will take from here.
   void DropUnwanted();
 
@@ -224,6 +237,7 @@ struct STrack {
   int64_t length = 0;
   CPieces bytes;
   int64_t readEnd = 0;             // end of the last read
+  std::thread::id reader;          // the thread of the last read
   bool fed = false;                // by the feed; else by `own`
   std::unique_ptr<CDemux> own;     // after leaving the feed, or for a read back
   std::string error;
@@ -304,6 +318,7 @@ void CFeed::Pump(std::unique_lock<std::mutex>& lock, STrack& asking) {
     turn.wait(lock);
     return;
   }
+  if (MakeRoom(lock, asking)) return;
   DropUnwanted();
   reading = true;
   const bool open = opened_;
@@ -316,11 +331,32 @@ void CFeed::Pump(std::unique_lock<std::mutex>& lock, STrack& asking) {
   reading = false;
   ended = demux_.Ended();
   if (!ok) error = why;
-  HandOut(made, asking);
+  HandOut(made);
   turn.notify_all();
 }
 
-void CFeed::HandOut(std::vector<SMade>& made, const STrack& asking) {
+bool CFeed::MakeRoom(std::unique_lock<std::mutex>& lock, const STrack& asking) {
+  const std::thread::id me = std::this_thread::get_id();
+  auto over = [&](const STrack* t) { return t != &asking && t->fed && t->bytes.End() - t->readEnd > bounds.ahead; };
+  bool waited = false;
+  for (;;) {
+    const auto it = std::find_if(tracks.begin(), tracks.end(), over);
+    if (it == tracks.end()) return waited;
+    STrack* lag = *it;
+    bool taken = false;
+    if (lag->reader != std::thread::id() && lag->reader != me) {
+      ++roomWaiters;
+      waited = true;
+      taken = turn.wait_for(lock, kRoomWait, [&] {
+        return std::find(tracks.begin(), tracks.end(), lag) == tracks.end() || !over(lag);
+      });
+      --roomWaiters;
+    }
+    if (!taken) Leave(*lag);
+  }
+}
+
+void CFeed::HandOut(std::vector<SMade>& made) {
   for (SMade& m : made) {
     const bool first = started_.insert(m.stream).second;
     std::vector<STrack*> to;
@@ -340,12 +376,8 @@ void CFeed::HandOut(std::vector<SMade>& made, const STrack& asking) {
       }
       continue;
     }
-    for (size_t i = 0; i < to.size(); ++i) {
-      STrack& t = *to[i];
-      for (SBytes& b : m.bytes) t.bytes.Append(i + 1 < to.size() ? b.Share() : std::move(b));
-      // Too far behind the track that reads: it reads on by itself.
-      if (&t != &asking && t.bytes.End() - t.readEnd > bounds.ahead) Leave(t);
-    }
+    for (size_t i = 0; i < to.size(); ++i)
+      for (SBytes& b : m.bytes) to[i]->bytes.Append(i + 1 < to.size() ? b.Share() : std::move(b));
   }
   CountHeld();
 }
@@ -386,6 +418,7 @@ class CContainerTrackSource : public IByteSource {
     const int64_t end = pos + static_cast<int64_t>(n);
     std::unique_lock<std::mutex> lock(feed_->mutex);
     STrack& t = track_;
+    t.reader = std::this_thread::get_id();
     for (;;) {
       if (t.fed && !feed_->error.empty()) t.error = feed_->error;
       if (!t.error.empty()) {
@@ -407,6 +440,7 @@ class CContainerTrackSource : public IByteSource {
         t.bytes.Copy(pos, static_cast<uint8_t*>(buf), n);
         t.readEnd = end;
         t.bytes.DropBefore(pos - feed_->bounds.keep);
+        if (feed_->roomWaiters > 0) feed_->turn.notify_all();
         return 0;
       }
       t.readEnd = std::max(t.readEnd, pos);

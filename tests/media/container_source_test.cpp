@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -141,6 +142,42 @@ TEST_F(SharedDemuxer, FarApartTracksStayWithinTheBoundsAndReadExactly) {
   // The shared demuxer, the video's own once it fell behind, the late
   // track's own.
   EXPECT_EQ(s.demuxers, 3);
+}
+
+TEST_F(SharedDemuxer, AFastReaderWaitsForASlowOneOnAnotherThread) {
+  zv::SContainerBounds b;
+  b.keep = 4 << 10;
+  b.ahead = 32 << 10;
+  b.early = 8 << 10;
+  zv::SetContainerBounds(b);
+  zv::ResetContainerReadStats();
+  std::vector<uint8_t> audio, video;
+  {
+    zv::File a, v;
+    ASSERT_TRUE(a.Open(Track(1), zv::File::kRead)) << a.Error();
+    ASSERT_TRUE(v.Open(Track(0), zv::File::kRead)) << v.Error();
+    // The video's reader parses slowly; the audio's would race ahead.
+    std::thread slow([&] {
+      std::vector<uint8_t> part(4096);
+      for (int64_t at = 0; at < v.Length(); at += 4096) {
+        const auto n = static_cast<size_t>(std::min<int64_t>(4096, v.Length() - at));
+        if (!v.ReadExact(part.data(), n)) {
+          ADD_FAILURE() << v.Error();
+          return;
+        }
+        video.insert(video.end(), part.begin(), part.begin() + static_cast<std::ptrdiff_t>(n));
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+      }
+    });
+    audio = ReadRest(a);
+    slow.join();
+  }
+  EXPECT_EQ(audio, alone_[1]);
+  EXPECT_EQ(video, alone_[0]);
+  const zv::SContainerReadStats s = zv::ContainerReadStats();
+  // One reading of the file; what waited stayed within the bounds.
+  EXPECT_EQ(s.demuxers, 1);
+  EXPECT_LE(s.peakHeld, b.ahead + b.keep + 4096 + b.early + 3 * 22000);
 }
 
 TEST_F(SharedDemuxer, TracksReadOnThreadsOfTheirOwnGetTheirBytes) {
