@@ -187,8 +187,10 @@ struct STrack;
 class CFeed {
  public:
   // The feed of `path`, shared with the tracks already open on it.
-  // `tracks`: the container's carried tracks and their lengths.
-  static std::shared_ptr<CFeed> Of(const std::string& path, const std::map<int, int64_t>& tracks);
+  // The feed of `path` that `t` joins: the one open tracks share, or a new
+  // one when that one is past the start of t's stream. `tracks`: the
+  // container's carried tracks and their lengths.
+  static std::shared_ptr<CFeed> Join(const std::string& path, const std::map<int, int64_t>& tracks, STrack& t);
 
   std::mutex mutex;
   std::condition_variable turn;  // a packet was read, or bytes were taken
@@ -199,9 +201,10 @@ class CFeed {
   std::string error;             // a failed read fails the tracks it feeds
   bool ended = false;            // every packet was read
 
-  // Takes `t` among the tracks, fed from here when its stream's bytes are
-  // all still to come or kept from the start. Under the lock.
-  void Join(STrack& t);
+  // Whether `t` can be fed from here: its stream's bytes are all still to
+  // come, or kept from the start. Under the lock.
+  bool CanFeed(const STrack& t) const;
+  void Take(STrack& t);
   // Feeds `t` no more.
   void Leave(STrack& t);
   void Close(STrack& t);
@@ -244,12 +247,26 @@ struct STrack {
 };
 
 std::mutex g_feedsMutex;
-std::map<std::string, std::weak_ptr<CFeed>> g_feeds;
+std::map<std::string, std::vector<std::weak_ptr<CFeed>>> g_feeds;  // oldest first
 
-std::shared_ptr<CFeed> CFeed::Of(const std::string& path, const std::map<int, int64_t>& tracks) {
+std::shared_ptr<CFeed> CFeed::Join(const std::string& path, const std::map<int, int64_t>& tracks, STrack& t) {
   std::lock_guard<std::mutex> lock(g_feedsMutex);
-  for (auto it = g_feeds.begin(); it != g_feeds.end();) it = it->second.expired() ? g_feeds.erase(it) : std::next(it);
-  if (auto feed = g_feeds[path].lock()) return feed;
+  for (auto it = g_feeds.begin(); it != g_feeds.end();) {
+    auto& list = it->second;
+    list.erase(std::remove_if(list.begin(), list.end(), [](const auto& w) { return w.expired(); }), list.end());
+    it = list.empty() ? g_feeds.erase(it) : std::next(it);
+  }
+  auto& feeds = g_feeds[path];
+  for (const std::weak_ptr<CFeed>& w : feeds) {
+    auto feed = w.lock();
+    if (!feed) continue;  // its last track closed just now
+    std::lock_guard<std::mutex> feeding(feed->mutex);
+    if (feed->CanFeed(t)) {
+      feed->Take(t);
+      return feed;
+    }
+  }
+  // A new reading from the start, for this track and those that join it.
   auto feed = std::make_shared<CFeed>();
   feed->path_ = path;
   feed->carried_ = tracks;
@@ -257,17 +274,21 @@ std::shared_ptr<CFeed> CFeed::Of(const std::string& path, const std::map<int, in
     std::lock_guard<std::mutex> b(g_boundsMutex);
     feed->bounds = g_bounds;
   }
-  g_feeds[path] = feed;
+  feeds.push_back(feed);
+  std::lock_guard<std::mutex> feeding(feed->mutex);
+  feed->Take(t);
   return feed;
 }
 
-void CFeed::Join(STrack& t) {
+bool CFeed::CanFeed(const STrack& t) const {
+  return error.empty() && !ended && (started_.count(t.stream) == 0 || early_.count(t.stream) > 0);
+}
+
+void CFeed::Take(STrack& t) {
   tracks.push_back(&t);
-  if (!error.empty() || ended) return;
-  if (started_.count(t.stream) > 0) {
-    // Only the first track of a stream takes what was kept for it.
-    auto it = early_.find(t.stream);
-    if (it == early_.end()) return;
+  // Only the first track of a stream takes what was kept for it.
+  auto it = early_.find(t.stream);
+  if (it != early_.end()) {
     earlyBytes_ -= it->second.Bytes();
     it->second.MoveTo(t.bytes);
     early_.erase(it);
@@ -401,9 +422,7 @@ class CContainerTrackSource : public IByteSource {
       return kFailed;
     }
     track_.length = it->second;
-    feed_ = CFeed::Of(container, lengths);
-    std::lock_guard<std::mutex> lock(feed_->mutex);
-    feed_->Join(track_);
+    feed_ = CFeed::Join(container, lengths, track_);
     return kOk;
   }
 
