@@ -15,11 +15,12 @@
 //    container again from its start up to where the track stood;
 //  - the bytes of tracks not opened yet are kept from the start of the file
 //    up to `early` in all, so a track opened a little after the others still
-//    joins them; past that it gets a demuxer of its own when it opens;
+//    joins them; past that it starts a new shared reading from the start,
+//    which the tracks opened after it join;
 //  - a read before the bytes a track still holds (`keep` behind its last
 //    read) starts a demuxer of its own from the start of the file.
 // Memory is thus at most `keep` + `ahead` (and a packet) per open track and
-// `early` per container, whatever the length of the file (SContainerBounds).
+// `early` per reading, whatever the length of the file (SContainerBounds).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
