@@ -78,8 +78,8 @@ std::unique_ptr<IByteSource> OpenContainerTrack(const std::string& path, std::st
 // bytes kept for the tracks of a container not opened yet.
 struct SContainerBounds {
   int64_t keep = int64_t{1} << 20;
-  int64_t ahead = int64_t{16} << 20;
-  int64_t early = int64_t{4} << 20;
+  int64_t ahead = int64_t{8} << 20;
+  int64_t early = int64_t{2} << 20;
 };
 // Applies to demuxers made from now on (tests use small ones).
 void SetContainerBounds(const SContainerBounds& bounds);

@@ -456,10 +456,11 @@ class CContainerTrackSource : public IByteSource {
         if (t.own->Open(container_, {{t.stream, t.length}}, t.error) != kOk) continue;
         ownMade_ = 0;
       }
+      // What lies further back than `keep` goes before more is read.
+      t.bytes.DropBefore(pos - feed_->bounds.keep);
       if (end <= t.bytes.End()) {
         t.bytes.Copy(pos, static_cast<uint8_t*>(buf), n);
         t.readEnd = end;
-        t.bytes.DropBefore(pos - feed_->bounds.keep);
         if (feed_->roomWaiters > 0) feed_->turn.notify_all();
         return 0;
       }
