@@ -7,7 +7,9 @@
 #include <map>
 
 #include "edit/source_encode.h"
+#include "edit/track_checks.h"
 #include "media/container.h"
+#include "streams/analyse_streams.h"
 #include "model/clip_chapters.h"
 #include "model/object_path.h"
 #include "model/playlist.h"
@@ -138,10 +140,18 @@ int AddContainerSource(zv::CStoryObject& story, const std::string& clipName, con
     display.Finish();
     return Fail(display, error);
   }
+  // The tracks taken as they are analysed side by side, so that they share
+  // one reading of the container; a failure is left to the adding below,
+  // which says why.
+  std::vector<std::string> carried;
+  for (const zv::SContainerTrack* t : chosen)
+    if (t->verdict.need == zv::TrackNeed::kCarried) carried.push_back(zv::TrackPath(file, t->index, t->verdict.ext));
+  if (carried.size() > 1 && zv::AnalyseStreams(carried, display.Callback(), &prompt) == zv::kCancelled) {
+    display.Finish();
+    return zv::kCancelled;
+  }
   for (const zv::SContainerTrack* t : chosen) {
-    bool hadVideo = false;
-    for (const zv::STrackRef& r : story.TrackRefs()) hadVideo |= r.enabled && r.primary && r.video;
-    const size_t before = story.m_vecTracks.size();
+    const STracksBefore before = TracksBefore(story);
     std::string path = zv::TrackPath(file, t->index, t->verdict.ext);
     if (t->verdict.need == zv::TrackNeed::kConvertAudio) {
       zv::SConvertedAudio converted;
@@ -164,11 +174,11 @@ int AddContainerSource(zv::CStoryObject& story, const std::string& clipName, con
       return Fail(display, "\"" + fileIn + "\" track " + std::to_string(t->index) + " was not added to \"" + clipName +
                             "\"" + (t->kind == "video" ? EncodeHint(fileIn) : std::string()));
     }
-    if (hadVideo && t->kind == "video") {
-      display.Finish();
-      return Fail(display, "\"" + fileIn + "\": \"" + clipName + "\" already has a video track");
-    }
-    if (story.m_vecTracks.size() > before && t->kind != "video")
+    // The same checks and warnings as a stream file's, naming the track.
+    if (int checked = CheckAddedTracks(story, before, zv::TrackPath(fileIn, t->index, t->verdict.ext), clipName,
+                                       display))
+      return checked;
+    if (story.m_vecTracks.size() > before.count && t->kind != "video")
       story.m_vecTracks.back()->SetLanguageCode(LanguageOf(*t, fileIn));
   }
   display.Finish();
