@@ -9,7 +9,6 @@
 #include "edit/source_encode.h"
 #include "edit/track_checks.h"
 #include "media/container.h"
-#include "streams/analyse_streams.h"
 #include "model/clip_chapters.h"
 #include "model/object_path.h"
 #include "model/playlist.h"
@@ -139,16 +138,6 @@ int AddContainerSource(zv::CStoryObject& story, const std::string& clipName, con
   if (rc != zv::kOk) {
     display.Finish();
     return Fail(display, error);
-  }
-  // The tracks taken as they are analysed side by side, so that they share
-  // one reading of the container; a failure is left to the adding below,
-  // which says why.
-  std::vector<std::string> carried;
-  for (const zv::SContainerTrack* t : chosen)
-    if (t->verdict.need == zv::TrackNeed::kCarried) carried.push_back(zv::TrackPath(file, t->index, t->verdict.ext));
-  if (carried.size() > 1 && zv::AnalyseStreams(carried, display.Callback(), &prompt) == zv::kCancelled) {
-    display.Finish();
-    return zv::kCancelled;
   }
   for (const zv::SContainerTrack* t : chosen) {
     const STracksBefore before = TracksBefore(story);
