@@ -7,6 +7,7 @@
 #include <map>
 
 #include "edit/source_encode.h"
+#include "edit/track_checks.h"
 #include "media/container.h"
 #include "model/clip_chapters.h"
 #include "model/object_path.h"
@@ -139,9 +140,7 @@ int AddContainerSource(zv::CStoryObject& story, const std::string& clipName, con
     return Fail(display, error);
   }
   for (const zv::SContainerTrack* t : chosen) {
-    bool hadVideo = false;
-    for (const zv::STrackRef& r : story.TrackRefs()) hadVideo |= r.enabled && r.primary && r.video;
-    const size_t before = story.m_vecTracks.size();
+    const STracksBefore before = TracksBefore(story);
     std::string path = zv::TrackPath(file, t->index, t->verdict.ext);
     if (t->verdict.need == zv::TrackNeed::kConvertAudio) {
       zv::SConvertedAudio converted;
@@ -164,11 +163,11 @@ int AddContainerSource(zv::CStoryObject& story, const std::string& clipName, con
       return Fail(display, "\"" + fileIn + "\" track " + std::to_string(t->index) + " was not added to \"" + clipName +
                             "\"" + (t->kind == "video" ? EncodeHint(fileIn) : std::string()));
     }
-    if (hadVideo && t->kind == "video") {
-      display.Finish();
-      return Fail(display, "\"" + fileIn + "\": \"" + clipName + "\" already has a video track");
-    }
-    if (story.m_vecTracks.size() > before && t->kind != "video")
+    // The same checks and warnings as a stream file's, naming the track.
+    if (int checked = CheckAddedTracks(story, before, zv::TrackPath(fileIn, t->index, t->verdict.ext), clipName,
+                                       display))
+      return checked;
+    if (story.m_vecTracks.size() > before.count && t->kind != "video")
       story.m_vecTracks.back()->SetLanguageCode(LanguageOf(*t, fileIn));
   }
   display.Finish();

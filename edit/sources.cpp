@@ -7,6 +7,7 @@
 
 #include "edit/source_container.h"
 #include "edit/source_convert.h"
+#include "edit/track_checks.h"
 #include "model/object_path.h"
 #include "model/playlist.h"
 #include "mux/rip_track.h"
@@ -59,9 +60,7 @@ int AddSources(zv::CStoryObject& story, const SAddSources& request, ISourceDispl
   bool stills = false;
   for (const std::string& file : kept) {
     if (zv::IsDirectory(file)) return Fail(display, "\"" + file + "\" is a folder, not a stream file");
-    const size_t before = story.m_vecTracks.size();
-    bool hadVideo = false;
-    for (const zv::STrackRef& t : story.TrackRefs()) hadVideo |= t.enabled && t.primary && t.video;
+    const STracksBefore before = TracksBefore(story);
     // With --encode, a container's video is decoded and encoded as any file's.
     if (IsContainerSource(file) && !encode.encode) {
       if (int rc = AddContainerSource(story, clipName, file, request.tracks, request.chapters, request.convertAudio,
@@ -100,20 +99,7 @@ int AddSources(zv::CStoryObject& story, const SAddSources& request, ISourceDispl
                                (encode.encode || existingClip ? std::string() : EncodeHint(file)));
     }
     stills |= still;
-    // A clip plays one main video; a second one would fail the build later.
-    const std::vector<zv::STrackRef> refs = story.TrackRefs();
-    for (size_t i = before; i < refs.size(); ++i) {
-      if (hadVideo && refs[i].video && refs[i].primary) {
-        display.Finish();
-        return Fail(display, "\"" + file + "\": \"" + clipName + "\" already has a video track");
-      }
-      const std::string warning =
-          refs[i].video ? zv::DisallowedVideoWarning(file, refs[i].videoFormat, refs[i].fpsCode) : std::string();
-      if (!warning.empty()) {
-        display.Finish();
-        display.Message("warning: " + warning);
-      }
-    }
+    if (int rc = CheckAddedTracks(story, before, file, clipName, display)) return rc;
   }
   display.Finish();
   RelinkItems(story);

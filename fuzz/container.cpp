@@ -1,7 +1,8 @@
 // Fuzz target: container files through libavformat and our track reading.
 // The first byte chooses the extension (and so nothing of the content);
 // the rest is the file. Its tracks are listed and measured, then every
-// carried track is read through File as the elementary stream it holds.
+// carried track is read through File as the elementary stream it holds,
+// all of them in turns.
 #include <unistd.h>
 
 #include <cstdint>
@@ -25,18 +26,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zv::SContainerInfo info;
   std::map<int, int64_t> lengths;
   if (zv::ProbeContainer(path, info, error) == zv::kOk && zv::IndexContainer(path, lengths, error) == zv::kOk) {
+    // All carried tracks open at once share one demuxer; they are read
+    // in turns, as a clip's tracks are.
     std::vector<uint8_t> buf(1 << 16);
+    std::vector<zv::File> files;
     for (const zv::SContainerTrack& t : info.tracks) {
       if (t.verdict.need != zv::TrackNeed::kCarried) continue;
-      zv::File f;
-      if (!f.Open(zv::TrackPath(path, t.index, t.verdict.ext), zv::File::kRead)) continue;
-      const int64_t length = f.Length();
-      int64_t got = 0;
-      for (int64_t n; (n = f.Read(buf.data(), buf.size())) > 0;) got += n;
-      // A read back from the start restarts the demuxer.
-      if (length > 0) f.ReadExactAt(0, buf.data(), 1);
-      (void)got;
+      files.emplace_back();
+      if (!files.back().Open(zv::TrackPath(path, t.index, t.verdict.ext), zv::File::kRead)) files.pop_back();
     }
+    for (bool more = true; more;) {
+      more = false;
+      for (zv::File& f : files)
+        if (f.Read(buf.data(), buf.size()) > 0) more = true;
+    }
+    // A read back from the start restarts the demuxer.
+    for (zv::File& f : files)
+      if (f.Length() > 0) f.ReadExactAt(0, buf.data(), 1);
   }
   ::unlink((path + ".zvi").c_str());
   ::unlink(path.c_str());

@@ -3,13 +3,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <sstream>
 
 #include "media/av_handles.h"
+#include "media/container_demux.h"
 #include "platform/byte_source.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -22,11 +21,6 @@ namespace zv {
 
 namespace {
 
-struct BsfFreer {
-  void operator()(AVBSFContext* c) const { av_bsf_free(&c); }
-};
-using Bsf = std::unique_ptr<AVBSFContext, BsfFreer>;
-
 std::string Tag(const AVDictionary* d, const char* key) {
   const AVDictionaryEntry* e = av_dict_get(d, key, nullptr, 0);
   return e && e->value ? e->value : "";
@@ -35,87 +29,6 @@ std::string Tag(const AVDictionary* d, const char* key) {
 void PutU32(std::vector<uint8_t>& out, uint32_t v) {
   for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
 }
-
-// Turns the packets of one track into the bytes of its elementary stream:
-// H.264 stored with length prefixes gets start codes and its parameter sets
-// (libavcodec's own filter); presentation-graphics segments get the
-// 10-byte header of the .sup framing; everything else is its packets.
-class CTrackConverter {
- public:
-  int Init(const AVFormatContext& fmt, const AVStream& st, std::string& error) {
-    st_ = &st;
-    startTime_ = fmt.start_time == AV_NOPTS_VALUE ? 0 : fmt.start_time;
-    pgs_ = st.codecpar->codec_id == AV_CODEC_ID_HDMV_PGS_SUBTITLE;
-    const AVCodecParameters& par = *st.codecpar;
-    if (par.codec_id == AV_CODEC_ID_H264 && par.extradata_size > 0 && par.extradata[0] == 1) {
-      const AVBitStreamFilter* f = av_bsf_get_by_name("h264_mp4toannexb");
-      AVBSFContext* raw = nullptr;
-      int err = f ? av_bsf_alloc(f, &raw) : AVERROR_BSF_NOT_FOUND;
-      if (err >= 0) {
-        bsf_.reset(raw);
-        err = avcodec_parameters_copy(bsf_->par_in, &par);
-        bsf_->time_base_in = st.time_base;
-        if (err >= 0) err = av_bsf_init(bsf_.get());
-      }
-      if (err < 0) {
-        error = av::ErrorText(err);
-        return kFailed;
-      }
-      out_.reset(av_packet_alloc());
-    }
-    return kOk;
-  }
-
-  // Appends the bytes of `pkt` (null: the end of the track).
-  int Convert(AVPacket* pkt, std::vector<uint8_t>& out, std::string& error) {
-    if (bsf_) {
-      int err = av_bsf_send_packet(bsf_.get(), pkt);
-      if (err < 0) {
-        error = av::ErrorText(err);
-        return kFailed;
-      }
-      while ((err = av_bsf_receive_packet(bsf_.get(), out_.get())) >= 0) {
-        out.insert(out.end(), out_->data, out_->data + out_->size);
-        av_packet_unref(out_.get());
-      }
-      if (err != AVERROR(EAGAIN) && err != AVERROR_EOF) {
-        error = av::ErrorText(err);
-        return kFailed;
-      }
-      return kOk;
-    }
-    if (!pkt) return kOk;
-    if (!pgs_) {
-      out.insert(out.end(), pkt->data, pkt->data + pkt->size);
-      return kOk;
-    }
-    // Times from the start of the file, at 90 kHz.
-    int64_t pts = pkt->pts == AV_NOPTS_VALUE ? 0 : av_rescale_q(pkt->pts, st_->time_base, AVRational{1, 90000});
-    pts -= av_rescale_q(startTime_, AV_TIME_BASE_Q, AVRational{1, 90000});
-    const auto pts32 = static_cast<uint32_t>(std::max<int64_t>(pts, 0));
-    for (int at = 0; at + 3 <= pkt->size;) {
-      const int len = 3 + (pkt->data[at + 1] << 8 | pkt->data[at + 2]);
-      if (at + len > pkt->size) {
-        error = "a presentation-graphics segment runs past its packet";
-        return kFailed;
-      }
-      out.push_back('P');
-      out.push_back('G');
-      PutU32(out, pts32);
-      PutU32(out, 0);
-      out.insert(out.end(), pkt->data + at, pkt->data + at + len);
-      at += len;
-    }
-    return kOk;
-  }
-
- private:
-  const AVStream* st_ = nullptr;
-  int64_t startTime_ = 0;
-  bool pgs_ = false;
-  Bsf bsf_;
-  av::Packet out_;
-};
 
 std::string IndexPathBeside(const std::string& container) { return container + ".zvi"; }
 
@@ -177,7 +90,11 @@ const char* DemuxerOf(const std::string& path) {
   return nullptr;
 }
 
-av::Input OpenContainer(const std::string& path, std::string& why) {
+// `look` (for what a file holds, and for the times of presentation
+// graphics): the stream information libavformat finds by reading the
+// file's start and decoding some of it. Matroska and MP4 files declare
+// their tracks, and what reading a track's packets needs, in their headers.
+av::Input OpenContainer(const std::string& path, std::string& why, bool look = true) {
   av_log_set_level(AV_LOG_QUIET);
   const char* name = DemuxerOf(path);
   const AVInputFormat* format = name ? av_find_input_format(name) : nullptr;
@@ -188,6 +105,9 @@ av::Input OpenContainer(const std::string& path, std::string& why) {
     return nullptr;
   }
   av::Input in(raw);
+  const std::string demuxer = in->iformat->name;
+  const bool declared = demuxer.rfind("matroska", 0) == 0 || demuxer.rfind("mov", 0) == 0;
+  if (!look && declared) return in;
   err = avformat_find_stream_info(in.get(), nullptr);
   if (err < 0) {
     why = av::ErrorText(err);
@@ -200,154 +120,156 @@ av::Input OpenContainer(const std::string& path, std::string& why) {
   return in;
 }
 
-// Opens the container with every stream but `keep` discarded (-1: keep all
-// that a disc carries).
-av::Input OpenDemuxer(const std::string& path, int keep, std::string& error) {
+// Opens the container with every stream a disc does not carry discarded.
+av::Input OpenCarried(const std::string& path, std::string& error) {
   av::Input in = OpenContainer(path, error);
   if (!in) return nullptr;
   for (unsigned i = 0; i < in->nb_streams; ++i) {
-    const bool wanted = keep < 0 ? TrackVerdictFor(*in->streams[i]->codecpar, in->iformat->name).need ==
-                                       TrackNeed::kCarried
-                                 : static_cast<int>(i) == keep;
+    const bool wanted = TrackVerdictFor(*in->streams[i]->codecpar, in->iformat->name).need == TrackNeed::kCarried;
     in->streams[i]->discard = wanted ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
   }
   return in;
 }
 
-// One track of a container as a file of its elementary bytes. Reading goes
-// forward through a bounded window of recent bytes; a read before the
-// window starts the demuxer again from the beginning.
-class CContainerTrackSource : public IByteSource {
- public:
-  int Open(const std::string& container, int stream, std::string& error) {
-    container_ = container;
-    stream_ = stream;
-    std::map<int, int64_t> lengths;
-    const IndexState state = LoadIndex(container, lengths);
-    // A container changed since its tracks were measured is not read as
-    // the streams the project was made with; a lost index is made again.
-    if (state == IndexState::kStale) {
-      error = "\"" + container + "\" changed since its tracks were added (size or time); remove it and add it again";
+}  // namespace
+
+void BsfFreer::operator()(AVBSFContext* c) const { av_bsf_free(&c); }
+
+int CTrackConverter::Init(const AVFormatContext& fmt, const AVStream& st, std::string& error) {
+  st_ = &st;
+  startTime_ = fmt.start_time == AV_NOPTS_VALUE ? 0 : fmt.start_time;
+  pgs_ = st.codecpar->codec_id == AV_CODEC_ID_HDMV_PGS_SUBTITLE;
+  const AVCodecParameters& par = *st.codecpar;
+  if (par.codec_id == AV_CODEC_ID_H264 && par.extradata_size > 0 && par.extradata[0] == 1) {
+    const AVBitStreamFilter* f = av_bsf_get_by_name("h264_mp4toannexb");
+    AVBSFContext* raw = nullptr;
+    int err = f ? av_bsf_alloc(f, &raw) : AVERROR_BSF_NOT_FOUND;
+    if (err >= 0) {
+      bsf_.reset(raw);
+      err = avcodec_parameters_copy(bsf_->par_in, &par);
+      bsf_->time_base_in = st.time_base;
+      if (err >= 0) err = av_bsf_init(bsf_.get());
+    }
+    if (err < 0) {
+      error = av::ErrorText(err);
       return kFailed;
     }
-    if (state == IndexState::kMissing && IndexContainer(container, lengths, error) != kOk) return kFailed;
-    const auto it = lengths.find(stream);
-    if (it == lengths.end()) {
-      error = "\"" + container + "\" has no track " + std::to_string(stream) + " that a disc carries";
-      return kFailed;
-    }
-    length_ = it->second;
-    return Restart(error);
+    out_.reset(av_packet_alloc());
   }
-
-  int64_t Length() const override { return length_; }
-
-  int ReadAt(int64_t pos, void* buf, size_t n, std::string& why) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (pos < 0 || pos > length_ || static_cast<int64_t>(n) > length_ - pos) return -1;
-    if (n > kMaxRead) {
-      why = "a read of " + std::to_string(n) + " bytes at once is too large";
-      return EINVAL;
-    }
-    if (!error_.empty()) {
-      why = error_;
-      return EIO;
-    }
-    if (pos < winStart_ && Restart(why) != kOk) return EIO;
-    const int64_t end = pos + static_cast<int64_t>(n);
-    while (winStart_ + static_cast<int64_t>(win_.size()) < end) {
-      // Old bytes go in batches, so each is moved at most once.
-      const int64_t behind = pos - winStart_;
-      if (win_.size() > 3 * kKeep && behind > static_cast<int64_t>(kKeep)) {
-        const auto drop = static_cast<size_t>(behind) - kKeep;
-        win_.erase(win_.begin(), win_.begin() + static_cast<std::ptrdiff_t>(drop));
-        winStart_ += static_cast<int64_t>(drop);
-      }
-      if (!More(why)) {
-        error_ = why;
-        return EIO;
-      }
-    }
-    std::memcpy(buf, win_.data() + (pos - winStart_), n);
-    return 0;
-  }
-
- private:
-  // Bytes kept behind the last read: a parser looks back a little, and
-  // every track of a clip has a window of its own.
-  static constexpr size_t kKeep = size_t{1} << 20;
-  static constexpr size_t kMaxRead = size_t{16} << 20;
-
-  int Restart(std::string& error) {
-    in_.reset();
-    in_ = OpenDemuxer(container_, stream_, error);
-    if (!in_) return kFailed;
-    if (stream_ >= static_cast<int>(in_->nb_streams)) {
-      error = "the container has no stream " + std::to_string(stream_);
-      return kFailed;
-    }
-    conv_ = std::make_unique<CTrackConverter>();
-    if (conv_->Init(*in_, *in_->streams[stream_], error) != kOk) return kFailed;
-    if (!pkt_) pkt_.reset(av_packet_alloc());
-    win_.clear();
-    winStart_ = 0;
-    ended_ = false;
-    return kOk;
-  }
-
-  // Appends the next packet's bytes; false at a premature end or an error.
-  bool More(std::string& why) {
-    for (;;) {
-      if (ended_) {
-        why = "the container holds fewer bytes of this track than when it was added";
-        return false;
-      }
-      const size_t before = win_.size();
-      const int err = av_read_frame(in_.get(), pkt_.get());
-      if (err == AVERROR_EOF) {
-        ended_ = true;
-        if (conv_->Convert(nullptr, win_, why) != kOk) return false;
-        if (win_.size() > before) return true;
-        continue;
-      }
-      if (err < 0) {
-        why = av::ErrorText(err);
-        return false;
-      }
-      const bool mine = pkt_->stream_index == stream_;
-      const int r = mine ? conv_->Convert(pkt_.get(), win_, why) : kOk;
-      av_packet_unref(pkt_.get());
-      if (r != kOk) return false;
-      if (win_.size() > before) return true;
-    }
-  }
-
-  std::mutex mutex_;
-  std::string container_;
-  int stream_ = 0;
-  int64_t length_ = 0;
-  av::Input in_;
-  av::Packet pkt_;
-  std::unique_ptr<CTrackConverter> conv_;
-  std::vector<uint8_t> win_;
-  int64_t winStart_ = 0;
-  bool ended_ = false;
-  std::string error_;  // a failed read fails every later one
-};
-
-std::unique_ptr<IByteSource> OpenTrack(const std::string& path, std::string& error) {
-  std::string container, ext;
-  int stream = 0;
-  if (!SplitTrackPath(path, container, stream, ext)) {
-    error = "not a container track";
-    return nullptr;
-  }
-  auto src = std::make_unique<CContainerTrackSource>();
-  if (src->Open(container, stream, error) != kOk) return nullptr;
-  return src;
+  return kOk;
 }
 
-}  // namespace
+SBytes SBytes::Made(std::vector<uint8_t>&& bytes) {
+  SBytes b;
+  b.made = std::move(bytes);
+  b.data = b.made.data();
+  b.size = b.made.size();
+  return b;
+}
+
+SBytes SBytes::Taken(AVPacket* p) {
+  if (!p->buf) return Made(std::vector<uint8_t>(p->data, p->data + p->size));
+  SBytes b;
+  b.pkt.reset(av_packet_alloc());
+  if (!b.pkt) throw std::bad_alloc();
+  av_packet_move_ref(b.pkt.get(), p);
+  b.data = b.pkt->data;
+  b.size = static_cast<size_t>(b.pkt->size);
+  return b;
+}
+
+SBytes SBytes::Share() const {
+  if (!pkt) return Made(std::vector<uint8_t>(data, data + size));
+  SBytes b;
+  b.pkt.reset(av_packet_alloc());
+  if (!b.pkt || av_packet_ref(b.pkt.get(), pkt.get()) < 0) throw std::bad_alloc();
+  b.data = data;
+  b.size = size;
+  return b;
+}
+
+int CTrackConverter::Convert(AVPacket* pkt, std::vector<SBytes>& out, std::string& error) {
+  if (bsf_) {
+    int err = av_bsf_send_packet(bsf_.get(), pkt);
+    if (err < 0) {
+      error = av::ErrorText(err);
+      return kFailed;
+    }
+    while ((err = av_bsf_receive_packet(bsf_.get(), out_.get())) >= 0) {
+      if (out_->size > 0) out.push_back(SBytes::Taken(out_.get()));
+      av_packet_unref(out_.get());
+    }
+    if (err != AVERROR(EAGAIN) && err != AVERROR_EOF) {
+      error = av::ErrorText(err);
+      return kFailed;
+    }
+    return kOk;
+  }
+  if (!pkt) return kOk;
+  if (!pgs_) {
+    if (pkt->size > 0) out.push_back(SBytes::Taken(pkt));
+    return kOk;
+  }
+  // Times from the start of the file, at 90 kHz.
+  int64_t pts = pkt->pts == AV_NOPTS_VALUE ? 0 : av_rescale_q(pkt->pts, st_->time_base, AVRational{1, 90000});
+  pts -= av_rescale_q(startTime_, AV_TIME_BASE_Q, AVRational{1, 90000});
+  const auto pts32 = static_cast<uint32_t>(std::max<int64_t>(pts, 0));
+  std::vector<uint8_t> bytes;
+  for (int at = 0; at + 3 <= pkt->size;) {
+    const int len = 3 + (pkt->data[at + 1] << 8 | pkt->data[at + 2]);
+    if (at + len > pkt->size) {
+      error = "a presentation-graphics segment runs past its packet";
+      return kFailed;
+    }
+    bytes.push_back('P');
+    bytes.push_back('G');
+    PutU32(bytes, pts32);
+    PutU32(bytes, 0);
+    bytes.insert(bytes.end(), pkt->data + at, pkt->data + at + len);
+    at += len;
+  }
+  if (!bytes.empty()) out.push_back(SBytes::Made(std::move(bytes)));
+  return kOk;
+}
+
+
+av::Input OpenTrackDemuxer(const std::string& path, const std::map<int, int64_t>& keep, std::string& error) {
+  av::Input in = OpenContainer(path, error, false);
+  if (!in) return nullptr;
+  const int last = keep.empty() ? -1 : keep.rbegin()->first;
+  if (last >= static_cast<int>(in->nb_streams)) {
+    error = "the container has no stream " + std::to_string(last);
+    return nullptr;
+  }
+  bool pgs = false;
+  for (unsigned i = 0; i < in->nb_streams; ++i) {
+    const bool wanted = keep.count(static_cast<int>(i)) > 0;
+    in->streams[i]->discard = wanted ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    pgs = pgs || (wanted && in->streams[i]->codecpar->codec_id == AV_CODEC_ID_HDMV_PGS_SUBTITLE);
+  }
+  // The graphics' times count from the file's start time, which only the
+  // full look finds; nothing was read yet, so looking now is as at open.
+  if (pgs && in->start_time == AV_NOPTS_VALUE) {
+    const int err = avformat_find_stream_info(in.get(), nullptr);
+    if (err < 0) {
+      error = av::ErrorText(err);
+      return nullptr;
+    }
+  }
+  return in;
+}
+
+int TrackLengths(const std::string& container, std::map<int, int64_t>& lengths, std::string& error) {
+  const IndexState state = LoadIndex(container, lengths);
+  // A container changed since its tracks were measured is not read as
+  // the streams the project was made with; a lost index is made again.
+  if (state == IndexState::kStale) {
+    error = "\"" + container + "\" changed since its tracks were added (size or time); remove it and add it again";
+    return kFailed;
+  }
+  if (state == IndexState::kMissing && IndexContainer(container, lengths, error) != kOk) return kFailed;
+  return kOk;
+}
 
 bool IsContainerExtension(const std::string& ext) {
   static const char* const kExts[] = {".mkv", ".mka", ".webm", ".mp4", ".m4v",  ".m4a", ".mov",
@@ -392,7 +314,7 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
                    const Progress& progress) {
   if (LoadIndex(path, lengths) == IndexState::kValid) return kOk;
   std::string why;
-  av::Input in = OpenDemuxer(path, -1, why);
+  av::Input in = OpenCarried(path, why);
   if (!in) {
     error = "\"" + path + "\": " + why;
     return kFailed;
@@ -411,7 +333,10 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
   }
   const int64_t size = std::max<int64_t>(FileSize(path), 1);
   av::Packet pkt(av_packet_alloc());
-  std::vector<uint8_t> bytes;
+  std::vector<SBytes> bytes;
+  auto count = [&](int stream) {
+    for (const SBytes& b : bytes) got[stream] += static_cast<int64_t>(b.size);
+  };
   int64_t lastReport = 0;
   for (;;) {
     const int err = av_read_frame(in.get(), pkt.get());
@@ -428,7 +353,7 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
       error = "\"" + path + "\": " + why;
       return kFailed;
     }
-    if (it != convs.end()) got[it->first] += static_cast<int64_t>(bytes.size());
+    if (it != convs.end()) count(it->first);
     const int64_t at = avio_tell(in->pb);
     if (progress.fn && at - lastReport >= (int64_t{4} << 20)) {
       lastReport = at;
@@ -441,7 +366,7 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
       error = "\"" + path + "\": " + why;
       return kFailed;
     }
-    got[stream] += static_cast<int64_t>(bytes.size());
+    count(stream);
   }
   if (!StoreIndex(path, got, why)) {
     error = why;
@@ -451,6 +376,6 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
   return kOk;
 }
 
-void RegisterContainerTracks() { SetByteSourceOpener(&OpenTrack); }
+void RegisterContainerTracks() { SetByteSourceOpener(&OpenContainerTrack); }
 
 }  // namespace zv
