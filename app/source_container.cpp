@@ -8,6 +8,7 @@
 
 #include "app/source_encode.h"
 #include "media/container.h"
+#include "media/container_text.h"
 #include "model/clip_chapters.h"
 #include "model/object_path.h"
 #include "model/playlist.h"
@@ -49,7 +50,8 @@ void PrintTracks(const std::string& file, const zv::SContainerInfo& info) {
     if (!t.title.empty()) std::printf("  \"%s\"", t.title.c_str());
     if (t.isDefault) std::printf("  default");
     if (t.forced) std::printf("  forced");
-    if (t.verdict.need != zv::TrackNeed::kCarried) std::printf("  (not carried: %s)", t.verdict.reason.c_str());
+    if (t.verdict.need == zv::TrackNeed::kTextSubtitle) std::printf("  (text, drawn as subtitles)");
+    else if (t.verdict.need != zv::TrackNeed::kCarried) std::printf("  (not carried: %s)", t.verdict.reason.c_str());
     std::printf("\n");
   }
 }
@@ -94,7 +96,8 @@ int AddContainerSource(const CommandInfo& self, zv::CStoryObject& story, const s
   if (convert && !zv::ParseAudioTarget(convertAudio, target, targetError)) return Fail(self, targetError);
   // Audio the disc cannot carry goes in as its conversion when one is asked for.
   auto takes = [convert](const zv::SContainerTrack& t) {
-    return t.verdict.need == zv::TrackNeed::kCarried || (convert && t.verdict.need == zv::TrackNeed::kConvertAudio);
+    return t.verdict.need == zv::TrackNeed::kCarried || t.verdict.need == zv::TrackNeed::kTextSubtitle ||
+           (convert && t.verdict.need == zv::TrackNeed::kConvertAudio);
   };
   const std::string file = zv::AbsolutePath(fileIn);
   zv::SContainerInfo info;
@@ -155,7 +158,20 @@ int AddContainerSource(const CommandInfo& self, zv::CStoryObject& story, const s
                      converted.note.c_str());
       path = converted.path;
     }
+    bool madeStyle = false;  // this command made the track's style entry
+    if (t->verdict.need == zv::TrackNeed::kTextSubtitle) {
+      const int xrc = zv::ExtractTextSubtitle(file, t->index, path, error, display.Callback());
+      display.Finish();
+      if (xrc == zv::kCancelled) return kExitCancelled;
+      if (xrc != zv::kOk) return Fail(self, error);
+      // Drawn with the container's forced flag from the first time.
+      if (t->forced && !story.m_textStyles.count(path)) {
+        story.m_textStyles[path].forced = true;
+        madeStyle = true;
+      }
+    }
     const int added = story.AddSource(path, true, display.Callback(), prompt);
+    if (added != zv::kOk && madeStyle) story.m_textStyles.erase(path);
     if (added == zv::kCancelled) {
       display.Finish();
       return kExitCancelled;
