@@ -74,7 +74,8 @@ void DescribeTrack(const Target& t, Rows& r) {
   zv::STextTrackStyle s;
   if (const auto it = t.story->m_textStyles.find(source); it != t.story->m_textStyles.end()) s = it->second;
   for (const char* key : zv::kSubtitleStyleKeys) {
-    if (std::string(key) == "position") r.Choice(key, {"top", "bottom"}, zv::SubtitleStyleValue(s.style, key));
+    // "" is a choice too: the script's placement, or the default bottom.
+    if (std::string(key) == "position") r.Choice(key, {"", "top", "bottom"}, zv::SubtitleStyleValue(s.style, key));
     else r.Text(key, zv::SubtitleStyleValue(s.style, key));
   }
   r.Bool("forced", s.forced);

@@ -63,7 +63,7 @@ TEST_F(TextTrackKeys, DescribedOnlyForTextTracksAndKeptInTheProjectFile) {
     EXPECT_EQ(rows[k].value, k == "forced" ? "no" : "") << k;
   }
   EXPECT_EQ(rows["position"].kind, zvedit::ValueKind::kChoice);
-  EXPECT_EQ(rows["position"].choices, (std::vector<std::string>{"top", "bottom"}));
+  EXPECT_EQ(rows["position"].choices, (std::vector<std::string>{"", "top", "bottom"}));
   EXPECT_EQ(rows["forced"].kind, zvedit::ValueKind::kBool);
   const auto videoRows = Rows(project, video);
   for (const std::string& k : keys) EXPECT_FALSE(videoRows.count(k)) << k;
@@ -118,6 +118,25 @@ TEST_F(TextTrackKeys, RefusedValuesChangeNothing) {
   EXPECT_FALSE(Apply(project, video, "size", "6", error));
   EXPECT_NE(error.find("only a track drawn from text subtitles"), std::string::npos) << error;
   EXPECT_EQ(zv::StoreProject(project, dir / "p.zvpj"), before);
+}
+
+// A shell keeps the project open, so the build itself draws a stream whose
+// style changed since the sources were opened.
+TEST_F(TextTrackKeys, ABuildDrawsAChangedStyleOfAnOpenProject) {
+  const std::string key = dir / "film_eng.srt.sup.key";
+  const std::vector<uint8_t> plainKey = zvtest::ReadBytes(key), plainSup = zvtest::ReadBytes(dir / "film_eng.srt.sup");
+  ASSERT_FALSE(plainKey.empty());
+  ASSERT_EQ(clip->RefreshTextSubtitles(zv::Progress{}, prompt), zv::kOk);
+  EXPECT_EQ(zvtest::ReadBytes(key), plainKey);
+  std::string error;
+  ASSERT_TRUE(Apply(project, text, "position", "top", error)) << error;
+  ASSERT_EQ(clip->RefreshTextSubtitles(zv::Progress{}, prompt), zv::kOk);
+  EXPECT_NE(zvtest::ReadBytes(key), plainKey);
+  EXPECT_NE(zvtest::ReadBytes(dir / "film_eng.srt.sup"), plainSup);
+  // The track reads the new stream: it is still the clip's subtitle track.
+  const auto refs = clip->TrackRefs();
+  ASSERT_EQ(refs.size(), 2u);
+  EXPECT_EQ(refs[1].kind, zv::StreamKind::kPg);
 }
 
 TEST_F(TextTrackKeys, RemovingTheTextSourceTakesItsTrackAndStyle) {
