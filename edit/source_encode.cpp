@@ -1,25 +1,15 @@
-#include "app/source_encode.h"
-
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include "edit/source_encode.h"
 
 #include "model/playlist.h"
 #include "model/project.h"
 #include "model/story.h"
 #include "platform/paths.h"
 
-namespace zvapp {
+namespace zvedit {
 
 namespace {
 
 constexpr double kDefaultStillSeconds = 5;
-
-bool ReadNumber(const std::string& text, double& out) {
-  char* end = nullptr;
-  out = std::strtod(text.c_str(), &end);
-  return !text.empty() && end && *end == '\0' && std::isfinite(out);
-}
 
 const zv::CFilmObject* FilmOf(const zv::CStoryObject& story) {
   for (const zv::CNamedObject* o = story.m_pParent; o; o = o->m_pParent)
@@ -55,62 +45,13 @@ std::string MenuFormat(const zv::CStoryObject& story) {
 
 }  // namespace
 
-bool ReadEncodeOptions(const Args& args, SEncodeRequest& r, std::string& error) {
-  r.encode = args.Has("--encode");
-  r.options.format = args.Value("--format");
-  const std::string quality = args.Value("--quality");
-  const std::string bitrate = args.Value("--bitrate");
-  const std::string duration = args.Value("--duration");
-  double v = 0;
-  if (!quality.empty()) {
-    if (!ReadNumber(quality, v) || v < 0 || v > 51 || v != std::floor(v)) {
-      error = "--quality: \"" + quality + "\" is not a number from 0 (best) to 51";
-      return false;
-    }
-    r.options.quality = static_cast<int>(v);
-  }
-  if (!bitrate.empty()) {
-    // kbit/s, or with M (Mbit/s)
-    std::string digits = bitrate;
-    double scale = 1;
-    if (digits.back() == 'M' || digits.back() == 'm') {
-      digits.pop_back();
-      scale = 1000;
-    } else if (digits.back() == 'k' || digits.back() == 'K') {
-      digits.pop_back();
-    }
-    if (!ReadNumber(digits, v) || v * scale < 100 || v * scale > 40000) {
-      error = "--bitrate: \"" + bitrate + "\" is not a rate from 100 to 40000 kbit/s (e.g. 15000 or 15M)";
-      return false;
-    }
-    r.options.bitrateKbps = static_cast<int>(std::lround(v * scale));
-  }
-  if (!quality.empty() && !bitrate.empty()) {
-    error = "--quality and --bitrate exclude each other";
-    return false;
-  }
-  if (!duration.empty()) {
-    if (!ReadNumber(duration, v) || v <= 0 || v > 3600) {
-      error = "--duration: \"" + duration + "\" is not a number of seconds (up to 3600)";
-      return false;
-    }
-    r.options.stillSeconds = v;
-  }
-  std::string why;
-  if (!zv::CheckVideoEncodeOptions(r.options, why)) {
-    error = "--format: " + why;
-    return false;
-  }
-  return true;
-}
-
 bool IsStillPicture(const std::string& file) {
   const std::string ext = zv::ToLower(zv::ExtensionOf(file));
   return ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".bmp" || ext == ".gif";
 }
 
-int EncodeForStory(const CommandInfo& self, const std::string& file, const SEncodeRequest& request,
-                   const zv::CStoryObject& story, ProgressDisplay& display, std::string& stream) {
+int EncodeForStory(const std::string& file, const SEncodeRequest& request, const zv::CStoryObject& story,
+                   ISourceDisplay& display, std::string& stream) {
   zv::SVideoEncodeOptions options = request.options;
   if (IsStillPicture(file)) {
     if (options.stillSeconds <= 0) options.stillSeconds = kDefaultStillSeconds;
@@ -123,32 +64,28 @@ int EncodeForStory(const CommandInfo& self, const std::string& file, const SEnco
   zv::SVideoSourceInfo info;
   if (!IsStillPicture(file) && !zv::ProbeVideoSource(file, -1, info, message) && message == zv::kMsgNoVideoStream) {
     stream = file;
-    return kExitOk;
+    return zv::kOk;
   }
   zv::SVideoEncodePlan plan;
   if (!zv::PlanVideoEncode(file, options, plan, message)) {
     display.Finish();
-    std::fprintf(stderr, "zelvane %s: \"%s\" cannot be encoded: %s\n", self.name, file.c_str(), message.c_str());
-    return kExitFailed;
+    return Fail(display, "\"" + file + "\" cannot be encoded: " + message);
   }
   display.SetFrames(plan.frames);
   zv::SVideoEncodeResult result;
   const int rc = zv::EncodeVideo(file, options, result, message, display.Callback());
   display.SetFrames(0);
   display.Finish();
-  if (rc == zv::kCancelled) return kExitCancelled;
+  if (rc == zv::kCancelled) return zv::kCancelled;
   if (rc != zv::kOk) {
-    std::fprintf(stderr, "zelvane %s: \"%s\" cannot be encoded: %s\n", self.name, file.c_str(), message.c_str());
-    return kExitFailed;
+    return Fail(display, "\"" + file + "\" cannot be encoded: " + message);
   }
   if (result.reused)
-    std::fprintf(stderr, "zelvane %s: \"%s\": the earlier encode \"%s\" is used\n", self.name, file.c_str(),
-                 result.path.c_str());
+    display.Message("\"" + file + "\": the earlier encode \"" + result.path + "\" is used");
   if (result.retime != 1.0)
-    std::fprintf(stderr, "zelvane %s: \"%s\" plays at %s, 0.1%% slower than recorded\n", self.name, file.c_str(),
-                 result.target.name.c_str());
+    display.Message("\"" + file + "\" plays at " + result.target.name + ", 0.1% slower than recorded");
   stream = result.path;
-  return kExitOk;
+  return zv::kOk;
 }
 
 void HoldStillItems(zv::CStoryObject& story) {
@@ -173,4 +110,4 @@ std::string EncodeHint(const std::string& file) {
   return "; to have its video encoded for the disc, add it with --encode";
 }
 
-}  // namespace zvapp
+}  // namespace zvedit

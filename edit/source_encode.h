@@ -4,15 +4,14 @@
 
 #include <string>
 
-#include "app/command.h"
-#include "app/terminal.h"
+#include "edit/source_display.h"
 #include "transcode/video_encode.h"
 
 namespace zv {
 class CStoryObject;
 }
 
-namespace zvapp {
+namespace zvedit {
 
 struct SEncodeRequest {
   bool encode = false;  // --encode
@@ -20,18 +19,14 @@ struct SEncodeRequest {
   zv::SVideoEncodeOptions options;
 };
 
-// The encode options of the command line (--encode, --format, --quality,
-// --bitrate, --duration); false with `error` for a value that cannot be taken.
-bool ReadEncodeOptions(const Args& args, SEncodeRequest& request, std::string& error);
-
 // True for the picture files a still clip is made of (.png, .jpg, .jpeg, .bmp, .gif).
 bool IsStillPicture(const std::string& file);
 
 // Encodes `file` for `story` (a still at the format of its film's menus)
-// and sets `stream` to the H.264 stream to add. An exit code; failures are
-// reported with the file and the reason.
-int EncodeForStory(const CommandInfo& self, const std::string& file, const SEncodeRequest& request,
-                   const zv::CStoryObject& story, ProgressDisplay& display, std::string& stream);
+// and sets `stream` to the H.264 stream to add. kOk, kCancelled or kFailed
+// after telling `display` the file and the reason.
+int EncodeForStory(const std::string& file, const SEncodeRequest& request, const zv::CStoryObject& story,
+                   ISourceDisplay& display, std::string& stream);
 
 // After a still clip was added: the play items that show the story hold
 // their last picture until the user acts, unless a still mode was chosen.
@@ -41,4 +36,4 @@ void HoldStillItems(zv::CStoryObject& story);
 // video in it; empty otherwise.
 std::string EncodeHint(const std::string& file);
 
-}  // namespace zvapp
+}  // namespace zvedit
