@@ -1,52 +1,24 @@
 #include "app/subtitle_options.h"
 
+#include "subtitles/style_keys.h"
+
 namespace zvapp {
 
 bool SetSubtitleStyleKey(const std::string& key, const std::string& value, zv::SSubtitleStyle& style,
                          std::string& error) {
-  double v = 0;
-  auto number = [&](double lo, double hi) {
-    if (zv::ParseStyleNumber(value, lo, hi, v)) return true;
-    error = key + " \"" + value + "\" is not a number from " + std::to_string(static_cast<int>(lo)) + " to " +
-            std::to_string(static_cast<int>(hi));
-    return false;
-  };
-  if (key == "font") {
-    if (value.empty() || value.find_first_of(",\n") != std::string::npos) {
-      error = "font \"" + value + "\" is not a font family name";
-      return false;
-    }
-    style.font = value;
-  } else if (key == "size") {
-    if (!number(1, 50)) return false;
-    style.size = v;
-  } else if (key == "colour") {
-    uint32_t rgb = 0;
-    if (!zv::ParseSubtitleColour(value, rgb)) {
-      error = "colour \"" + value + "\" is not a colour name or #RRGGBB";
-      return false;
-    }
-    style.colour = rgb;
-  } else if (key == "outline") {
-    if (!number(0, 20)) return false;
-    style.outline = v;
-  } else if (key == "shadow") {
-    if (!number(0, 20)) return false;
-    style.shadow = v;
-  } else if (key == "bottom-margin") {
-    if (!number(0, 45)) return false;
-    style.bottomMargin = v;
-  } else if (key == "position") {
-    if (value != "top" && value != "bottom") {
-      error = "position \"" + value + "\" is neither top nor bottom";
-      return false;
-    }
-    style.top = value == "top";
-  } else {
+  if (!zv::IsSubtitleStyleKey(key)) {
     error = "\"" + key + "\" is not a subtitle style key";
     return false;
   }
-  return true;
+  std::string want;
+  // An option always names a value; an empty one is not a reset here.
+  if (!value.empty() && zv::SetSubtitleStyle(key, value, style, want)) return true;
+  if (value.empty()) {
+    zv::SSubtitleStyle probe;
+    zv::SetSubtitleStyle(key, ",", probe, want);
+  }
+  error = key + " \"" + value + "\" is not " + want;
+  return false;
 }
 
 bool ParseSubtitleStyleArgs(const Args& args, zv::SSubtitleStyle& style, std::string& error) {

@@ -16,6 +16,7 @@
 #include "model/object_path.h"
 #include "model/project.h"
 #include "mux/mux_track.h"
+#include "subtitles/style_keys.h"
 
 namespace zvedit {
 
@@ -130,6 +131,18 @@ void DescribeTrack(const Target& t, Rows& r) {
   r.Bool("primary", ref.primary);
   r.Language("language", ref.language);
   r.Int("delay", -2147483647L, 2147483647L, ref.delay);
+  // A track drawn from text: its style, empty where the script's or the
+  // default style holds.
+  const std::string source = t.story->TextSourceOf(t.trackIndex);
+  if (source.empty()) return;
+  zv::STextTrackStyle s;
+  if (const auto it = t.story->m_textStyles.find(source); it != t.story->m_textStyles.end()) s = it->second;
+  for (const char* key : zv::kSubtitleStyleKeys) {
+    // "" is a choice too: the script's placement, or the default bottom.
+    if (std::string(key) == "position") r.Choice(key, {"", "top", "bottom"}, zv::SubtitleStyleValue(s.style, key));
+    else r.Text(key, zv::SubtitleStyleValue(s.style, key));
+  }
+  r.Bool("forced", s.forced);
 }
 
 void DescribeMenu(const zv::CZvObject& project, zv::CZvIgObject& m, Rows& r) {

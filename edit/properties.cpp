@@ -17,6 +17,7 @@
 #include "model/object_path.h"
 #include "model/project.h"
 #include "platform/paths.h"
+#include "subtitles/style_keys.h"
 
 namespace zvedit {
 
@@ -104,7 +105,26 @@ bool SetName(zv::CZvObject& project, zv::CNamedObject& obj, const Pair& p) {
   return true;
 }
 
+// The style keys and `forced` of a track drawn from text subtitles; the
+// stream is drawn again at the next build.
+bool SetTextTrack(zv::CStoryObject& story, size_t index, const Pair& p) {
+  const std::string source = story.TextSourceOf(index);
+  if (source.empty()) return p.Bad("only a track drawn from text subtitles (SRT, WebVTT, ASS) has this setting");
+  zv::STextTrackStyle s;
+  if (const auto it = story.m_textStyles.find(source); it != story.m_textStyles.end()) s = it->second;
+  if (p.key == "forced") {
+    if (!p.Bool(s.forced)) return false;
+  } else {
+    std::string want;
+    if (!zv::SetSubtitleStyle(p.key, p.value, s.style, want)) return p.Bad("expected " + want + ", or nothing to unset it");
+  }
+  if (!s.forced && zv::SubtitleStyleText(s.style).empty()) story.m_textStyles.erase(source);
+  else story.m_textStyles[source] = s;
+  return true;
+}
+
 bool SetTrack(zv::CStoryObject& story, size_t index, const Pair& p) {
+  if (p.key == "forced" || zv::IsSubtitleStyleKey(p.key)) return SetTextTrack(story, index, p);
   zv::STrackSettings s;
   bool b = false;
   if (p.key == "enabled") {
@@ -120,7 +140,10 @@ bool SetTrack(zv::CStoryObject& story, size_t index, const Pair& p) {
     if (!p.Int(s.delay, -2147483647L, 2147483647L, "expected 90 kHz ticks")) return false;
     s.setDelay = true;
   } else {
-    return p.UnknownKey("a track", "enabled, primary, language, delay");
+    return p.UnknownKey("a track", story.TextSourceOf(index).empty()
+                                        ? "enabled, primary, language, delay"
+                                        : "enabled, primary, language, delay, font, size, colour, outline, shadow, "
+                                          "bottom-margin, position, forced");
   }
   if (story.ChangeTrack(index, s, p.error)) return true;
   p.error = "\"" + p.key + "=" + p.value + "\": " + p.error;

@@ -9,6 +9,7 @@
 #include "edit/source_encode.h"
 #include "edit/track_checks.h"
 #include "media/container.h"
+#include "media/container_text.h"
 #include "model/clip_chapters.h"
 #include "model/object_path.h"
 #include "model/playlist.h"
@@ -50,7 +51,8 @@ void PrintTracks(ISourceDisplay& display, const std::string& file, const zv::SCo
     if (!t.title.empty()) line += "  \"" + t.title + "\"";
     if (t.isDefault) line += "  default";
     if (t.forced) line += "  forced";
-    if (t.verdict.need != zv::TrackNeed::kCarried) line += "  (not carried: " + t.verdict.reason + ")";
+    if (t.verdict.need == zv::TrackNeed::kTextSubtitle) line += "  (text, drawn as subtitles)";
+    else if (t.verdict.need != zv::TrackNeed::kCarried) line += "  (not carried: " + t.verdict.reason + ")";
     display.Listing(line);
   }
 }
@@ -95,7 +97,8 @@ int AddContainerSource(zv::CStoryObject& story, const std::string& clipName, con
   if (convert && !zv::ParseAudioTarget(convertAudio, target, targetError)) return Fail(display, targetError);
   // Audio the disc cannot carry goes in as its conversion when one is asked for.
   auto takes = [convert](const zv::SContainerTrack& t) {
-    return t.verdict.need == zv::TrackNeed::kCarried || (convert && t.verdict.need == zv::TrackNeed::kConvertAudio);
+    return t.verdict.need == zv::TrackNeed::kCarried || t.verdict.need == zv::TrackNeed::kTextSubtitle ||
+           (convert && t.verdict.need == zv::TrackNeed::kConvertAudio);
   };
   const std::string file = zv::AbsolutePath(fileIn);
   zv::SContainerInfo info;
@@ -152,7 +155,20 @@ int AddContainerSource(zv::CStoryObject& story, const std::string& clipName, con
         display.Message("\"" + fileIn + "\" track " + std::to_string(t->index) + ": " + converted.note);
       path = converted.path;
     }
+    bool madeStyle = false;  // this command made the track's style entry
+    if (t->verdict.need == zv::TrackNeed::kTextSubtitle) {
+      const int xrc = zv::ExtractTextSubtitle(file, t->index, path, error, display.Callback());
+      display.Finish();
+      if (xrc == zv::kCancelled) return zv::kCancelled;
+      if (xrc != zv::kOk) return Fail(display, error);
+      // Drawn with the container's forced flag from the first time.
+      if (t->forced && !story.m_textStyles.count(path)) {
+        story.m_textStyles[path].forced = true;
+        madeStyle = true;
+      }
+    }
     const int added = story.AddSource(path, true, display.Callback(), prompt);
+    if (added != zv::kOk && madeStyle) story.m_textStyles.erase(path);
     if (added == zv::kCancelled) {
       display.Finish();
       return zv::kCancelled;

@@ -1,5 +1,7 @@
 #include "media/track_policy.h"
 
+#include "media/container_text.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
@@ -52,8 +54,10 @@ STrackVerdict TrackVerdictFor(const AVCodecParameters& par, const std::string&) 
     }
     case AVMEDIA_TYPE_SUBTITLE:
       if (par.codec_id == AV_CODEC_ID_HDMV_PGS_SUBTITLE) return Carried(".sup");
+      if (const std::string text = TextSubtitleExtension(avcodec_get_name(par.codec_id)); !text.empty())
+        return {TrackNeed::kTextSubtitle, text, {}};
       return {TrackNeed::kRefused, {},
-              name + " subtitles are not presentation graphics; save them as an .srt file and add that"};
+              name + " subtitles are neither presentation graphics nor text; save them as an .srt file and add that"};
     default: return {TrackNeed::kRefused, {}, "a " + std::string(av_get_media_type_string(par.codec_type) ? av_get_media_type_string(par.codec_type) : "data") + " track is not carried"};
   }
 }

@@ -15,12 +15,13 @@ enum class TrackNeed {
   kCarried,       // read as the elementary stream `ext` names
   kConvertAudio,  // audio the disc cannot carry: --convert-audio
   kEncodeVideo,   // video the disc cannot carry: --encode
+  kTextSubtitle,  // text subtitles, written out as the `ext` file and drawn
   kRefused,       // nothing to be done with it here (reason says what)
 };
 
 struct STrackVerdict {
   TrackNeed need = TrackNeed::kRefused;
-  std::string ext;     // ".264", ".m2v", ".vc1", ".ac3", ".dts", ".sup"
+  std::string ext;     // ".264", ".m2v", ".vc1", ".ac3", ".dts", ".sup"; ".srt", ".ass"
   std::string reason;  // why not, and the way out
 };
 

@@ -5,6 +5,7 @@
 
 #include "model/story_playlist.h"
 #include "model/text_subtitle.h"
+#include "subtitles/style_keys.h"
 #include "mux/mux_track.h"
 #include "streams/coding_type.h"
 #include "mux/rip_track.h"
@@ -147,13 +148,17 @@ bool CStoryObject::HasEnabledTrack() const {
   return false;
 }
 
-// Name and id, byte 0, the three reserved values, the sources relative to
-// the project file, then every track with its kind byte (1 reused clip,
-// 0 raw) and its own record.
+// Name and id, a version byte, the three reserved values, the sources
+// relative to the project file, then every track with its kind byte
+// (1 reused clip, 0 raw) and its own record; from version 1 the styles of
+// text-subtitle sources follow (count, then path, style lines, forced).
 void CStoryObject::Serialize(CArchive& ar) {
   if (ar.IsLoading()) Reset();
   CNamedObject::Serialize(ar);
-  ar.ZeroByte();
+  // Projects without styles keep the bytes they had.
+  uint8_t version = m_textStyles.empty() ? 0 : 1;
+  ar.Byte(version);
+  if (ar.IsLoading() && version > 1) throw ArchiveError("a clip has an unknown version");
   ar.Int(m_nReserved1);
   ar.Int(m_nReserved2);
   ar.Int(m_nReserved3);
@@ -173,20 +178,42 @@ void CStoryObject::Serialize(CArchive& ar) {
       ar.Byte(kind);
       t->Serialize(ar);
     }
+  } else {
+    ar.CheckCount(tracks, 16);
+    for (uint32_t i = 0; i < tracks; ++i) {
+      uint8_t kind = 0;
+      ar.Byte(kind);
+      std::unique_ptr<SMuxTrack> t = NewTrackOfKind(kind);
+      t->Serialize(ar);
+      m_vecTracks.push_back(t.get());
+      m_loadedTracks.push_back(std::move(t));
+    }
+    // The counter is not stored: new tracks must not reuse a stored number.
+    for (SMuxTrack* t : m_vecTracks)
+      if (t->m_nTrackNumber >= m_nNextTrackId && t->m_nTrackNumber < INT32_MAX) m_nNextTrackId = t->m_nTrackNumber + 1;
+  }
+  if (version < 1) return;
+  uint32_t styles = static_cast<uint32_t>(m_textStyles.size());
+  ar.Dword(styles);
+  if (ar.IsStoring()) {
+    for (auto& [pathKey, s] : m_textStyles) {
+      std::string path = pathKey, text = SubtitleStyleText(s.style);
+      ar.Path(path);
+      ar.Str(text);
+      ar.Bool(s.forced);
+    }
     return;
   }
-  ar.CheckCount(tracks, 16);
-  for (uint32_t i = 0; i < tracks; ++i) {
-    uint8_t kind = 0;
-    ar.Byte(kind);
-    std::unique_ptr<SMuxTrack> t = NewTrackOfKind(kind);
-    t->Serialize(ar);
-    m_vecTracks.push_back(t.get());
-    m_loadedTracks.push_back(std::move(t));
+  ar.CheckCount(styles, 3);
+  for (uint32_t i = 0; i < styles; ++i) {
+    std::string path, text;
+    STextTrackStyle s;
+    ar.Path(path);
+    ar.Str(text);
+    ar.Bool(s.forced);
+    if (!ReadSubtitleStyleText(text, s.style)) throw ArchiveError("a subtitle style of a clip cannot be read");
+    m_textStyles[path] = s;
   }
-  // The counter is not stored: new tracks must not reuse a stored number.
-  for (SMuxTrack* t : m_vecTracks)
-    if (t->m_nTrackNumber >= m_nNextTrackId && t->m_nTrackNumber < INT32_MAX) m_nNextTrackId = t->m_nTrackNumber + 1;
 }
 
 void CStoryObject::Reset() {
@@ -200,6 +227,7 @@ void CStoryObject::Reset() {
   m_pRawTracks = std::make_unique<SRawTracks>();
   m_pRipTracks = std::make_unique<SRipTracks>();
   m_nNextTrackId = 0;
+  m_textStyles.clear();
 }
 
 void CStoryObject::CopyFrom(const CNamedObject& src) {
@@ -217,6 +245,7 @@ void CStoryObject::CopyFrom(const CNamedObject& src) {
   m_vecUses = s->m_vecUses;
   m_vecPrevClips = s->m_vecPrevClips;
   m_nNextTrackId = s->m_nNextTrackId;
+  m_textStyles = s->m_textStyles;
   // Tracks own open streams and cannot be shared: the copy holds their
   // stored form, as after a load, until its sources are reopened.
   for (const SMuxTrack* t : s->m_vecTracks) {
@@ -264,7 +293,9 @@ int CStoryObject::AddSource(const std::string& pathIn, bool addTracks, const Pro
       prompt.Message("\"" + path + "\": add the clip's video first; subtitles are drawn for its frame size and rate");
       return kFailed;
     }
-    const int rc = PrepareTextSubtitle(path, video, SSubtitleStyle{}, watch.Wrapped(), prompt);
+    const auto style = m_textStyles.find(path);
+    const STextTrackStyle drawn = style == m_textStyles.end() ? STextTrackStyle{} : style->second;
+    const int rc = PrepareTextSubtitle(path, video, drawn.style, drawn.forced, watch.Wrapped(), prompt);
     if (rc != kOk) return watch.cancelled ? kCancelled : rc;
   }
   auto track = std::make_unique<SRawTrack>();
@@ -392,9 +423,12 @@ bool CStoryObject::RemoveSource(size_t index) {
   } else if (EqualsNoCase(ExtensionOf(path), ".mpls")) {
     for (auto& t : m_pRipTracks->items) t->m_takenAttributes.reset();
   } else {
-    std::erase_if(m_vecTracks, [&](const SMuxTrack* t) { return TrackUsesFile(t, path); });
-    std::erase_if(m_pRawTracks->items, [&](const std::unique_ptr<SRawTrack>& t) { return TrackUsesFile(t.get(), path); });
-    std::erase_if(m_loadedTracks, [&](const std::unique_ptr<SMuxTrack>& t) { return TrackUsesFile(t.get(), path); });
+    // A text subtitle's track reads the stream drawn from it.
+    const std::string file = IsTextSubtitlePath(path) ? RenderedSubtitlePath(path) : path;
+    std::erase_if(m_vecTracks, [&](const SMuxTrack* t) { return TrackUsesFile(t, file); });
+    std::erase_if(m_pRawTracks->items, [&](const std::unique_ptr<SRawTrack>& t) { return TrackUsesFile(t.get(), file); });
+    std::erase_if(m_loadedTracks, [&](const std::unique_ptr<SMuxTrack>& t) { return TrackUsesFile(t.get(), file); });
+    m_textStyles.erase(path);
   }
   if (!m_strClipPath.empty() && path == m_strClipPath) {
     m_strClipPath.clear();
@@ -433,6 +467,43 @@ bool CStoryObject::ChangeTrack(size_t index, const STrackSettings& s, std::strin
   if (!s.language.empty()) t->SetLanguageCode(ToLower(s.language));
   if (s.setDelay) t->m_nDelay = s.delay;
   return true;
+}
+
+std::string CStoryObject::TextSourceOf(size_t index) const {
+  if (index >= m_vecTracks.size()) return {};
+  const auto* raw = dynamic_cast<const SRawTrack*>(m_vecTracks[index]);
+  if (!raw) return {};
+  for (const std::string& s : m_vecSources)
+    if (IsTextSubtitlePath(s) && raw->m_source.m_strPath == RenderedSubtitlePath(s)) return s;
+  return {};
+}
+
+int CStoryObject::RefreshTextSubtitles(const Progress& progress, IPrompt& prompt) {
+  STrackVideoFormat video;
+  bool found = false;
+  for (const auto& t : m_pRawTracks->items)
+    if (!found && StreamKindOf(t->GetStreamCodingType()) == StreamKind::kVideo) found = t->GetVideoDescriptor(video);
+  if (!found) return kOk;
+  for (const std::string& path : m_vecSources) {
+    if (!IsTextSubtitlePath(path)) continue;
+    const auto style = m_textStyles.find(path);
+    const STextTrackStyle drawn = style == m_textStyles.end() ? STextTrackStyle{} : style->second;
+    bool rendered = false;
+    CancelWatch watch{progress};
+    const int rc = PrepareTextSubtitle(path, video, drawn.style, drawn.forced, watch.Wrapped(), prompt, &rendered);
+    if (rc != kOk) return watch.cancelled ? kCancelled : rc;
+    if (!rendered) continue;
+    // The track analysed the stream drawn before; it reads the new one.
+    for (auto& t : m_pRawTracks->items) {
+      if (t->m_source.m_strPath != RenderedSubtitlePath(path)) continue;
+      if (!t->SetSource(RenderedSubtitlePath(path), watch.Wrapped(), &prompt)) {
+        if (watch.cancelled) return kCancelled;
+        prompt.Message(t->LastError().empty() ? RenderedSubtitlePath(path) : t->LastError());
+        return kFailed;
+      }
+    }
+  }
+  return kOk;
 }
 
 bool CStoryObject::ReloadSources(const Progress& progress, IPrompt& prompt) {

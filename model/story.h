@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "platform/progress.h"
 #include "platform/prompt.h"
 #include "streams/coding_type.h"
+#include "subtitles/text_script.h"
 
 namespace zv {
 
@@ -74,6 +76,13 @@ struct STrackSettings {
   int32_t delay = 0;
 };
 
+// How a text-subtitle source is drawn: the style keys the user set, and
+// the forced flag.
+struct STextTrackStyle {
+  SSubtitleStyle style;
+  bool forced = false;
+};
+
 class CStoryObject : public CNamedObject {
   ZV_DECLARE_DYNCREATE(CStoryObject)
 
@@ -94,6 +103,8 @@ class CStoryObject : public CNamedObject {
   std::vector<std::pair<CPlObject*, CPiObject*>> m_vecUses;  // per build: who plays the story
   std::vector<CStoryObject*> m_vecPrevClips;  // per build: seamless predecessors
   int32_t m_nNextTrackId = 0;
+  // By text-subtitle source path; sources drawn as by default have none.
+  std::map<std::string, STextTrackStyle> m_textStyles;
 
   // The story's tracks in order. Virtual so that tests of the build can
   // give a story tracks without stream files.
@@ -132,6 +143,12 @@ class CStoryObject : public CNamedObject {
 
   // Applies the settings to the track at `index`; false with `error` set.
   bool ChangeTrack(size_t index, const STrackSettings& s, std::string& error);
+
+  // The text-subtitle source drawn into the track at `index`, or empty.
+  std::string TextSourceOf(size_t index) const;
+  // Draws again every text-subtitle source whose stream is not current for
+  // its style and re-reads its track. kOk, kCancelled or kFailed.
+  int RefreshTextSubtitles(const Progress& progress, IPrompt& prompt);
 
   // Re-opens the source files after a load and matches the stored tracks;
   // true when a source or track had to be dropped.

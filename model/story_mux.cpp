@@ -27,6 +27,9 @@ int CStoryObject::MuxStory(const std::string& bdmvPathIn, const Progress& progre
   const std::string clpi = ClipFilePath(bdmv + "CLIPINF/", m_nClipNumber, ".clpi");
   const std::string backup = ClipFilePath(bdmv + "BACKUP/CLIPINF/", m_nClipNumber, ".clpi");
 
+  // A style changed since the sources were opened is drawn now.
+  if (const int rc = RefreshTextSubtitles(progress, prompt); rc != kOk) return rc;
+
   SClipJob job;
   job.tracks = AssignPids();
   job.m2tsPath = clip;

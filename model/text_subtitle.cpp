@@ -71,7 +71,8 @@ std::string LanguageFromFileName(const std::string& path) {
 }
 
 int PrepareTextSubtitle(const std::string& textPath, const STrackVideoFormat& format, const SSubtitleStyle& style,
-                        const Progress& progress, IPrompt& prompt) {
+                        bool forced, const Progress& progress, IPrompt& prompt, bool* rendered) {
+  if (rendered) *rendered = false;
   SSubtitleVideo video;
   if (!VideoOf(format, video)) {
     prompt.Message("\"" + textPath + "\": the clip's video has no frame rate a subtitle can be timed to");
@@ -87,7 +88,8 @@ int PrepareTextSubtitle(const std::string& textPath, const STrackVideoFormat& fo
   char head[96];
   std::snprintf(head, sizeof head, "v%d %dx%d %u/%u ", kRenderVersion, video.width, video.height, video.rateNum,
                 video.rateDen);
-  const std::string styleText = StyleText(style);
+  // Unforced streams keep the key they always had.
+  const std::string styleText = StyleText(style) + (forced ? "forced;" : "");
   uint64_t h = Fnv1a(text.data(), text.size());
   h = Fnv1a(styleText.data(), styleText.size(), h);
   const std::string key = std::string(head) + std::to_string(h) + "\n";
@@ -102,6 +104,7 @@ int PrepareTextSubtitle(const std::string& textPath, const STrackVideoFormat& fo
   SSubtitleRenderOptions options;
   options.style = style;
   options.video = video;
+  options.forced = forced;
   SSubtitleRenderStats stats;
   std::vector<std::string> warnings;
   progress.Action("Rendering " + textPath);
@@ -115,6 +118,7 @@ int PrepareTextSubtitle(const std::string& textPath, const STrackVideoFormat& fo
     prompt.Message(error);
     return kFailed;
   }
+  if (rendered) *rendered = true;
   return kOk;
 }
 

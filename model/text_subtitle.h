@@ -21,9 +21,10 @@ std::string RenderedSubtitlePath(const std::string& textPath);
 std::string LanguageFromFileName(const std::string& path);
 
 // Makes sure the rendered stream of `textPath` is current for `video` and
-// `style`; messages (warnings too) go to `prompt`. kOk, kCancelled or
-// kFailed.
+// `style` (with the forced flag on every subtitle when `forced`); messages
+// (warnings too) go to `prompt`. `rendered`, when given, tells whether it
+// had to be drawn. kOk, kCancelled or kFailed.
 int PrepareTextSubtitle(const std::string& textPath, const STrackVideoFormat& video, const SSubtitleStyle& style,
-                        const Progress& progress, IPrompt& prompt);
+                        bool forced, const Progress& progress, IPrompt& prompt, bool* rendered = nullptr);
 
 }  // namespace zv
