@@ -179,6 +179,7 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
                    self.name, f.c_str());
 
   ProgressDisplay display(prompt, yes, "Really want to stop the analysis? ");
+  const SRetime retime = PlannedRetime(kept, encode);
   bool stills = false;
   display.SetThroughput(ProgressDisplay::Throughput::kItemIsInput);
   for (const std::string& file : kept) {
@@ -198,10 +199,13 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
       display.Finish();
       if (!ListClip(self, file)) return kExitFailed;
     }
-    std::string toAdd = file, note;
+    std::string toAdd = file, note, withAudio;
     const bool still = IsStillPicture(file);
     if ((encode.encode || still) && !existingClip) {
       if (int rc = EncodeForStory(self, file, encode, *story, display, toAdd)) return rc;
+      if (int rc = AudioBesideEncode(self, file, toAdd != file, args.Value("--convert-audio"), retime, display, toAdd,
+                                     withAudio))
+        return rc;
     } else if (!existingClip) {
       const int arc = AudioSourceToAdd(file, args.Value("--convert-audio"), display.Callback(), toAdd, note, err);
       if (arc != zv::kOk) display.Finish();
@@ -213,8 +217,9 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
         std::fprintf(stderr, "zelvane %s: \"%s\" is added as its conversion \"%s\"\n", self.name, file.c_str(),
                      toAdd.c_str());
     }
-    const int rc = existingClip ? story->AddClipSource(file, pids, true, prompt, playlist)
-                                : story->AddSource(toAdd, true, display.Callback(), prompt);
+    int rc = existingClip ? story->AddClipSource(file, pids, true, prompt, playlist)
+                          : story->AddSource(toAdd, true, display.Callback(), prompt);
+    if (rc == zv::kOk && !withAudio.empty()) rc = story->AddSource(withAudio, true, display.Callback(), prompt);
     if (rc == zv::kCancelled) {
       display.Finish();
       return kExitCancelled;

@@ -7,7 +7,9 @@
 #include "model/playlist.h"
 #include "model/project.h"
 #include "model/story.h"
+#include "app/source_convert.h"
 #include "platform/paths.h"
+#include "transcode/audio_convert.h"
 
 namespace zvapp {
 
@@ -51,6 +53,25 @@ std::string MenuFormat(const zv::CStoryObject& story) {
     if (v.height == 480) return "480i29.97";
   }
   return "1080p23.976";
+}
+
+// The chapter marks of the play items that show `story`, in seconds from
+// the start of its clip (the start itself and "end" left out).
+std::vector<double> ChapterSeconds(const zv::CStoryObject& story) {
+  std::vector<double> out;
+  const zv::CFilmObject* film = FilmOf(story);
+  if (!film) return out;
+  for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
+    const zv::CPlObject* pl = film->m_playlists.GetAt(i);
+    for (size_t k = 0; k < pl->GetCount(); ++k) {
+      const zv::CPiObject* item = pl->GetAt(k);
+      const double fps = zv::FpsOfCode(item->m_chapters.m_nFpsCode);
+      if (item->m_pStory != &story || fps <= 0) continue;
+      for (const zv::CChapterPoint& point : item->m_chapters.m_points)
+        if (point.time > 0) out.push_back(point.time / fps);
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -117,6 +138,8 @@ int EncodeForStory(const CommandInfo& self, const std::string& file, const SEnco
     if (options.format.empty()) options.format = MenuFormat(story);
   } else {
     options.stillSeconds = 0;
+    // Chapters already marked on the clip start a closed GOP each.
+    options.idrSeconds = ChapterSeconds(story);
   }
   std::string message;
   // Audio and subtitle files given with the video are added as they are.
@@ -148,6 +171,84 @@ int EncodeForStory(const CommandInfo& self, const std::string& file, const SEnco
     std::fprintf(stderr, "zelvane %s: \"%s\" plays at %s, 0.1%% slower than recorded\n", self.name, file.c_str(),
                  result.target.name.c_str());
   stream = result.path;
+  return kExitOk;
+}
+
+SRetime PlannedRetime(const std::vector<std::string>& files, const SEncodeRequest& request) {
+  SRetime r;
+  if (!request.encode) return r;
+  for (const std::string& file : files) {
+    if (IsStillPicture(file) || zv::EqualsNoCase(zv::ExtensionOf(file), ".m2ts")) continue;
+    zv::SVideoSourceInfo info;
+    zv::SVideoEncodePlan plan;
+    std::string why;
+    // A file that cannot be planned is refused with its reason when its turn comes.
+    if (!zv::ProbeVideoSource(file, -1, info, why) || !zv::PlanVideoEncode(file, request.options, plan, why)) continue;
+    if (plan.retime != 1.0) {
+      // Retimes are rates over a thousandth: 1001/1000 from 30 to 29.97.
+      r.num = static_cast<uint32_t>(std::lround(plan.retime * 1000));
+      r.den = 1000;
+    }
+    return r;
+  }
+  return r;
+}
+
+int ClipAudioToAdd(const std::string& file, const std::string& convert, const SRetime& retime,
+                   const zv::Progress& progress, std::string& toAdd, std::string& note, std::string& error) {
+  toAdd.clear();
+  note.clear();
+  zv::SAudioTarget target;
+  if (!convert.empty() && !zv::ParseAudioTarget(convert, target, error)) return zv::kFailed;
+  zv::SAudioFacts facts;
+  std::string why;
+  // No sound in the video, or a file that is no audio (subtitles): nothing
+  // to add here. Damaged audio is refused with its reason when added as it is.
+  if (!zv::ProbeAudio(file, -1, facts, why)) return zv::kOk;
+  if (convert.empty() && facts.bits > 0) target.kind = zv::SAudioTarget::kLpcm;
+  target.slowNum = retime.num;
+  target.slowDen = retime.den;
+  zv::SConvertedAudio out;
+  const int rc = zv::ConvertAudio(file, facts.streamIndex, target, progress, out, error);
+  if (rc != zv::kOk) return rc;
+  toAdd = out.path;
+  note = out.note;
+  return zv::kOk;
+}
+
+int AudioBesideEncode(const CommandInfo& self, const std::string& file, bool encoded, const std::string& convert,
+                      const SRetime& retime, ProgressDisplay& display, std::string& toAdd, std::string& withAudio) {
+  withAudio.clear();
+  if (IsStillPicture(file)) return kExitOk;
+  std::string converted, note, error;
+  int rc = zv::kOk;
+  if (encoded || retime.Slowed()) {
+    rc = ClipAudioToAdd(file, convert, retime, display.Callback(), converted, note, error);
+  } else {
+    rc = AudioSourceToAdd(file, convert, display.Callback(), converted, note, error);
+    if (converted == file) converted.clear();
+  }
+  if (rc == zv::kCancelled) {
+    display.Finish();
+    return kExitCancelled;
+  }
+  if (rc != zv::kOk) {
+    display.Finish();
+    std::fprintf(stderr, "zelvane %s: %s\n", self.name, error.c_str());
+    return kExitFailed;
+  }
+  if (converted.empty()) return kExitOk;
+  display.Finish();
+  if (!note.empty()) std::fprintf(stderr, "zelvane %s: \"%s\": %s\n", self.name, file.c_str(), note.c_str());
+  if (encoded) {
+    withAudio = converted;
+    std::fprintf(stderr, "zelvane %s: \"%s\": its audio is added as \"%s\"%s\n", self.name, file.c_str(),
+                 converted.c_str(), retime.Slowed() ? ", slowed as its video" : "");
+  } else {
+    toAdd = converted;
+    std::fprintf(stderr, "zelvane %s: \"%s\" is added as its conversion \"%s\"%s\n", self.name, file.c_str(),
+                 converted.c_str(), retime.Slowed() ? ", slowed as the video it goes with" : "");
+  }
   return kExitOk;
 }
 

@@ -2,7 +2,9 @@
 // encoded to a disc H.264 stream first, and that stream is added.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/command.h"
 #include "app/terminal.h"
@@ -32,6 +34,36 @@ bool IsStillPicture(const std::string& file);
 // reported with the file and the reason.
 int EncodeForStory(const CommandInfo& self, const std::string& file, const SEncodeRequest& request,
                    const zv::CStoryObject& story, ProgressDisplay& display, std::string& stream);
+
+// How much slower than recorded the encoded video of one `source add`
+// plays (1001/1000 for 30 and 60 frames a second); 1/1 when it does not.
+struct SRetime {
+  uint32_t num = 1;
+  uint32_t den = 1;
+  bool Slowed() const { return num != den; }
+};
+
+// The retime of the first video among `files` that `request` encodes (its
+// plan only: nothing is encoded yet), so that the audio added with it,
+// before or after it in the list, is slowed alike.
+SRetime PlannedRetime(const std::vector<std::string>& files, const SEncodeRequest& request);
+
+// The audio that goes with encoded video into the same clip: for the
+// encoded file, its main audio stream; for an audio file beside it, the
+// file. Converted (to `convert`: "ac3[:RATE]" or "lpcm"; empty: LPCM for
+// PCM and lossless sources, else AC-3) and slowed by `retime`. kOk with
+// `toAdd` empty when the file holds no audio libavformat reads, kCancelled,
+// or kFailed with `error`.
+int ClipAudioToAdd(const std::string& file, const std::string& convert, const SRetime& retime,
+                   const zv::Progress& progress, std::string& toAdd, std::string& note, std::string& error);
+
+// The audio side of `file` in a `source add` that encodes: `encoded` when
+// `file`'s video was encoded, then `withAudio` is its own audio to add as
+// well (empty when it has none); otherwise `toAdd` (the file) becomes its
+// conversion where the video is slowed or `convert` asks. An exit code;
+// failures are reported with the file and the reason.
+int AudioBesideEncode(const CommandInfo& self, const std::string& file, bool encoded, const std::string& convert,
+                      const SRetime& retime, ProgressDisplay& display, std::string& toAdd, std::string& withAudio);
 
 // After a still clip was added: the play items that show the story hold
 // their last picture until the user acts, unless a still mode was chosen.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/progress.h"
 #include "transcode/video_format.h"
@@ -23,6 +24,9 @@ struct SVideoEncodeOptions {
   double stillSeconds = 0; // > 0: the first picture alone, held this long
   std::string preset;      // empty: kDefaultVideoPreset
   int threads = 0;         // 0: as many as the encoder likes
+  // Times of the encoded clip (seconds from its start) where a picture must
+  // start a closed GOP: chapter marks, so that they land exactly.
+  std::vector<double> idrSeconds;
 };
 
 struct SVideoEncodeResult {

@@ -196,6 +196,11 @@ INSTANTIATE_TEST_SUITE_P(
               {"-f", "lavfi", "-i", kTestSrc + "960x540:rate=24", "-t", "2", "-c:v", "libx265", "-preset",
                "ultrafast", "-x265-params", "log-level=error:qp=8", "-tag:v", "hvc1"},
               "hevc.mp4", "720p24", 48},
+        // HEVC at 2160p (a 4K camera or phone), scaled down to 1080p24.
+        SCase{"Hevc2160p",
+              {"-f", "lavfi", "-i", kTestSrc + "3840x2160:rate=24", "-frames:v", "6", "-c:v", "libx265", "-preset",
+               "ultrafast", "-x265-params", "log-level=error:qp=8", "-tag:v", "hvc1"},
+              "uhd.mp4", "1080p24", 6},
         // 4:3 PAL with non-square pixels, pillar-boxed to the disc's 4:3 frame.
         SCase{"Sd4x3NonSquare",
               {"-f", "lavfi", "-i", kTestSrc + "720x576:rate=25", "-t", "2", "-vf", "setsar=16/15", "-c:v",
