@@ -167,6 +167,9 @@ int EncodeForStory(const CommandInfo& self, const std::string& file, const SEnco
   if (result.reused)
     std::fprintf(stderr, "zelvane %s: \"%s\": the earlier encode \"%s\" is used\n", self.name, file.c_str(),
                  result.path.c_str());
+  if (result.toneMapped)
+    std::fprintf(stderr, "zelvane %s: \"%s\" is HDR video; its pictures are tone-mapped to BT.709 SDR\n", self.name,
+                 file.c_str());
   if (result.retime != 1.0)
     std::fprintf(stderr, "zelvane %s: \"%s\" plays at %s, 0.1%% slower than recorded\n", self.name, file.c_str(),
                  result.target.name.c_str());

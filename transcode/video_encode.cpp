@@ -15,6 +15,7 @@
 #include "platform/file.h"
 #include "platform/cache_path.h"
 #include "platform/paths.h"
+#include "transcode/tone_map.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -458,6 +459,17 @@ int Decode(AVFormatContext* in, AVStream* st, VideoEncode& enc, std::string& mes
     message = "out of memory";
     return kFailed;
   }
+  // HDR pictures are tone-mapped on their way to the encoder.
+  std::unique_ptr<CToneMap> toneMap;
+  if (IsHdrVideo(st->codecpar)) toneMap = std::make_unique<CToneMap>(st->time_base);
+  auto take = [&](const AVFrame* f) -> int {
+    if (!toneMap) return enc.Take(f) ? kOk : enc.Cancelled() ? kCancelled : kFailed;
+    bool stopped = false;
+    if (toneMap->Push(f, [&](const AVFrame* mapped) { return enc.Take(mapped) && !enc.StillDone(); }, stopped, message))
+      return kOk;
+    if (!stopped) return kFailed;
+    return enc.Cancelled() ? kCancelled : enc.StillDone() ? kOk : kFailed;
+  };
   auto drain = [&]() -> int {
     for (;;) {
       const int r = avcodec_receive_frame(dec.get(), frame.get());
@@ -471,9 +483,9 @@ int Decode(AVFormatContext* in, AVStream* st, VideoEncode& enc, std::string& mes
         message = av::ErrorText(AVERROR_INVALIDDATA);
         return kFailed;
       }
-      const bool ok = enc.Take(frame.get());
+      const int rc = take(frame.get());
       av_frame_unref(frame.get());
-      if (!ok) return enc.Cancelled() ? kCancelled : kFailed;
+      if (rc != kOk) return rc;
       if (enc.StillDone()) return kOk;
     }
   };
@@ -498,7 +510,8 @@ int Decode(AVFormatContext* in, AVStream* st, VideoEncode& enc, std::string& mes
     if (enc.StillDone()) return kOk;
   }
   avcodec_send_packet(dec.get(), nullptr);
-  return drain();
+  if (int rc = drain()) return rc;
+  return toneMap && !enc.StillDone() ? take(nullptr) : kOk;
 }
 
 // An earlier encode, stamped with the time of the source it was made from.
@@ -588,6 +601,7 @@ int EncodeVideo(const std::string& source, const SVideoEncodeOptions& options, S
     ParseVideoTarget(options.format, target);
   result = SVideoEncodeResult{};
   result.target = target;
+  result.toneMapped = options.stillSeconds <= 0 && IsHdrVideo(st->codecpar);
   if (target.scan == ScanMode::kFakeInterlaced && info.interlaced && info.height == target.height)
     result.target.scan = ScanMode::kInterlaced;
 

@@ -35,6 +35,7 @@ struct SVideoEncodeResult {
   int64_t frames = 0;
   bool reused = false;  // an earlier encode of the same source and settings
   double retime = 1.0;  // how much slower the video plays than its source
+  bool toneMapped = false;  // HDR pictures brought to SDR
 };
 
 // Checks the options alone (format name, quality range); false with `message`.
