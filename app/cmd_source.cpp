@@ -180,6 +180,7 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
 
   ProgressDisplay display(prompt, yes, "Really want to stop the analysis? ");
   const SRetime retime = PlannedRetime(kept, encode);
+  std::string chaptersFrom;  // the container whose chapters come with its encode
   bool stills = false;
   display.SetThroughput(ProgressDisplay::Throughput::kItemIsInput);
   for (const std::string& file : kept) {
@@ -202,6 +203,10 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
     std::string toAdd = file, note, withAudio;
     const bool still = IsStillPicture(file);
     if ((encode.encode || still) && !existingClip) {
+      if (withChapters && IsContainerSource(file)) {
+        if (int rc = ReadEncodeChapters(self, file, retime, encode)) return rc;
+        chaptersFrom = file;
+      }
       if (int rc = EncodeForStory(self, file, encode, *story, display, toAdd)) return rc;
       if (int rc = AudioBesideEncode(self, file, toAdd != file, args.Value("--convert-audio"), retime, display, toAdd,
                                      withAudio))
@@ -250,6 +255,8 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
   display.Finish();
   RelinkItems(*story);
   if (stills) HoldStillItems(*story);
+  if (!chaptersFrom.empty())
+    if (int rc = SetEncodeChapters(self, chaptersFrom, *story, encode)) return rc;
   if (int rc = Save(self, args[0], project)) return rc;
   const std::vector<zv::STrackRef> refs = story->TrackRefs();
   for (size_t i = 0; i < refs.size(); ++i)

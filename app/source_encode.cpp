@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "media/container.h"
+#include "model/object_path.h"
 #include "model/playlist.h"
 #include "model/project.h"
 #include "model/story.h"
@@ -138,8 +140,10 @@ int EncodeForStory(const CommandInfo& self, const std::string& file, const SEnco
     if (options.format.empty()) options.format = MenuFormat(story);
   } else {
     options.stillSeconds = 0;
-    // Chapters already marked on the clip start a closed GOP each.
+    // Chapters already marked on the clip, and those coming with it, start
+    // a closed GOP each.
     options.idrSeconds = ChapterSeconds(story);
+    for (const zv::STimedChapter& c : request.chapters) options.idrSeconds.push_back(c.startMs / 1000.0);
   }
   std::string message;
   // Audio and subtitle files given with the video are added as they are.
@@ -252,6 +256,32 @@ int AudioBesideEncode(const CommandInfo& self, const std::string& file, bool enc
     std::fprintf(stderr, "zelvane %s: \"%s\" is added as its conversion \"%s\"%s\n", self.name, file.c_str(),
                  converted.c_str(), retime.Slowed() ? ", slowed as the video it goes with" : "");
   }
+  return kExitOk;
+}
+
+int ReadEncodeChapters(const CommandInfo& self, const std::string& file, const SRetime& retime, SEncodeRequest& request) {
+  zv::SContainerInfo info;
+  std::string error;
+  if (zv::ProbeContainer(zv::AbsolutePath(file), info, error) != zv::kOk) {
+    std::fprintf(stderr, "zelvane %s: %s\n", self.name, error.c_str());
+    return kExitFailed;
+  }
+  request.chapters.clear();
+  for (const zv::SContainerChapter& c : info.chapters)
+    request.chapters.push_back({c.startMs * retime.num / retime.den, c.title});
+  return kExitOk;
+}
+
+int SetEncodeChapters(const CommandInfo& self, const std::string& file, zv::CStoryObject& story,
+                      const SEncodeRequest& request) {
+  if (zv::CFilmObject* film = zv::FilmOf(&story)) zv::RelinkPlayItems(*film, story);
+  std::string message;
+  const size_t items = zv::SetClipChapters(story, request.chapters, message);
+  if (items == 0) {
+    std::fprintf(stderr, "zelvane %s: \"%s\": no chapters taken: %s\n", self.name, file.c_str(), message.c_str());
+    return kExitFailed;
+  }
+  std::printf("%zu chapters to %zu play item%s\n", request.chapters.size(), items, items == 1 ? "" : "s");
   return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/command.h"
 #include "app/terminal.h"
+#include "model/clip_chapters.h"
 #include "transcode/video_encode.h"
 
 namespace zv {
@@ -20,6 +21,9 @@ struct SEncodeRequest {
   bool encode = false;  // --encode
   bool still = false;   // the file is a picture
   zv::SVideoEncodeOptions options;
+  // --chapters with a container: its chapters, in the encoded clip's time,
+  // each given an IDR picture and then set on the clip's play items.
+  std::vector<zv::STimedChapter> chapters;
 };
 
 // The encode options of the command line (--encode, --format, --quality,
@@ -64,6 +68,15 @@ int ClipAudioToAdd(const std::string& file, const std::string& convert, const SR
 // failures are reported with the file and the reason.
 int AudioBesideEncode(const CommandInfo& self, const std::string& file, bool encoded, const std::string& convert,
                       const SRetime& retime, ProgressDisplay& display, std::string& toAdd, std::string& withAudio);
+
+// `source add FILE --encode --chapters`: reads the container's chapters
+// into `request`, stretched by `retime`. An exit code; failures reported.
+int ReadEncodeChapters(const CommandInfo& self, const std::string& file, const SRetime& retime, SEncodeRequest& request);
+
+// After the encoded video was added: its chapters to the play items that
+// play `story`; the count is printed as for a container's chapters.
+int SetEncodeChapters(const CommandInfo& self, const std::string& file, zv::CStoryObject& story,
+                      const SEncodeRequest& request);
 
 // After a still clip was added: the play items that show the story hold
 // their last picture until the user acts, unless a still mode was chosen.

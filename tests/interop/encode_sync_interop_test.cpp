@@ -153,4 +153,44 @@ TEST(EncodeSync, ChaptersMarkedBeforeTheEncodeLandOnTheirFrames) {
   }
 }
 
+// A 30 frames a second MKV with chapters, added with --encode --chapters:
+// the chapters are slowed with the video, each gets an IDR picture, and
+// libbluray finds them at their own frames.
+TEST(EncodeSync, ContainerChaptersComeWithTheEncodeOnTheirFrames) {
+  TempDir dir;
+  const std::string d = dir.Path();
+  // Frames 47 and 100 at 30 frames a second.
+  WriteText(d + "/meta.txt", ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/30\nSTART=0\nEND=47\ntitle=One\n"
+                             "[CHAPTER]\nTIMEBASE=1/30\nSTART=47\nEND=100\ntitle=Two\n"
+                             "[CHAPTER]\nTIMEBASE=1/30\nSTART=100\nEND=120\ntitle=Three\n");
+  RunResult made = zvtest::Run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30:duration=4",
+                                "-i", d + "/meta.txt", "-map_chapters", "1", "-c:v", "libx264", "-preset", "ultrafast",
+                                d + "/camera.mkv"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string p = d + "/p.zvpj";
+  ASSERT_EQ(Zelvane({"new", p}).status, 0);
+  RunResult add = Zelvane({"source", "add", p, "Movie#1/Clip#1", d + "/camera.mkv", "--encode", "--chapters"});
+  ASSERT_EQ(add.status, 0) << add.err;
+  EXPECT_TRUE(HasLine(add.out, "3 chapters to 1 play item")) << add.out;
+  RunResult build = Zelvane({"build", p, d + "/out", "--yes"});
+  ASSERT_EQ(build.status, 0) << build.err;
+  EXPECT_EQ(build.out.find("I picture"), std::string::npos) << build.out;
+
+  RunResult info = zvtest::Run({ZV_BDCLIENT, "info", d + "/out/Zelvane/DISC"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  std::vector<long> starts;
+  for (const std::string& l : Lines(info.out)) {
+    const size_t at = l.find(" start ");
+    if (l.compare(0, 6, "title ") == 0 && l.find(" chapter ") != std::string::npos && at != std::string::npos)
+      starts.push_back(std::atol(l.c_str() + at + 7));
+  }
+  ASSERT_EQ(starts.size(), 3u) << info.out;
+  EXPECT_EQ(starts[0], 0);
+  for (int i = 1; i < 3; ++i) {
+    const long frame = i == 1 ? 47 : 100;
+    EXPECT_LE(starts[i], frame * 3003) << info.out;
+    EXPECT_GT(starts[i], frame * 3003 - 512) << info.out;
+  }
+}
+
 }  // namespace
