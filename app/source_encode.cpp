@@ -244,7 +244,15 @@ int AudioBesideEncode(const CommandInfo& self, const std::string& file, bool enc
     std::fprintf(stderr, "zelvane %s: %s\n", self.name, error.c_str());
     return kExitFailed;
   }
-  if (converted.empty()) return kExitOk;
+  if (converted.empty()) {
+    // Subtitle times are not stretched: they drift 0.1 % from the video.
+    if (!encoded && retime.Slowed()) {
+      display.Finish();
+      std::fprintf(stderr, "zelvane %s: warning: \"%s\" is added as it is, not slowed %u/%u as the video it goes with\n",
+                   self.name, file.c_str(), retime.num, retime.den);
+    }
+    return kExitOk;
+  }
   display.Finish();
   if (!note.empty()) std::fprintf(stderr, "zelvane %s: \"%s\": %s\n", self.name, file.c_str(), note.c_str());
   if (encoded) {

@@ -80,11 +80,17 @@ TEST(EncodeSync, SlowedVideoKeepsItsAudioAndAudioBesideInSync) {
 
   const std::string p = d + "/p.zvpj";
   ASSERT_EQ(Zelvane({"new", p}).status, 0);
-  RunResult add = Zelvane({"source", "add", p, "Movie#1/Clip#1", d + "/phone.mp4", d + "/click.wav", "--encode"});
+  CopyFixture("subtitles/subs_eng.sup", d);
+  RunResult add = Zelvane({"source", "add", p, "Movie#1/Clip#1", d + "/phone.mp4", d + "/click.wav",
+                           d + "/subs_eng.sup", "--encode"});
   ASSERT_EQ(add.status, 0) << add.err;
+  // Subtitles keep their times, and the command says so.
+  EXPECT_NE(add.err.find("warning: \"" + d + "/subs_eng.sup\" is added as it is, not slowed 1001/1000"),
+            std::string::npos)
+      << add.err;
   EXPECT_NE(add.err.find("its audio is added as"), std::string::npos) << add.err;
   EXPECT_NE(add.err.find("slowed as the video it goes with"), std::string::npos) << add.err;
-  EXPECT_NE(add.out.find("Movie#1/Clip#1/Track#3"), std::string::npos) << add.out;
+  EXPECT_NE(add.out.find("Movie#1/Clip#1/Track#4"), std::string::npos) << add.out;
   RunResult build = Zelvane({"build", p, d + "/out", "--yes"});
   ASSERT_EQ(build.status, 0) << build.err;
 
