@@ -15,6 +15,7 @@
 #include "app/terminal.h"
 #include "edit/commands.h"
 #include "edit/properties.h"
+#include "edit/rows.h"
 #include "bdnav/navcmd.h"
 #include "graphics/effect_forms.h"
 #include "graphics/ig_compiler.h"
@@ -66,14 +67,26 @@ void PrintGraphics(const zv::CGoFolder& f, const std::string& in) {
 }
 
 // "movie-group Movie#1, movie Title#1": a typed button's choices by name.
-std::string ChoicesText(const zv::CBdButton& b, const zv::CButtonType& type) {
+
+// The object's rows of the shared description; its project gives the ids
+// of the sound file.
+std::vector<zvedit::PropertyInfo> RowsOf(zv::CNamedObject& obj) {
+  zv::CNamedObject* top = &obj;
+  while (top->m_pParent) top = top->m_pParent;
+  if (auto* project = dynamic_cast<zv::CZvObject*>(top)) return zvedit::DescribeObject(*project, obj);
+  zv::CZvObject alone;
+  return zvedit::DescribeObject(alone, obj);
+}
+
+// The type's choices as the description gives them; a choice whose object
+// is gone has no value there and is shown by its number.
+std::string ChoicesText(const zv::CBdButton& b, const zv::CButtonType& type,
+                        const std::vector<zvedit::PropertyInfo>& rows) {
   std::string text;
   for (int i = 0; i < type.ParameterCount(); ++i) {
     if (!type.ParameterApplies(b, i)) continue;
-    const int32_t v = zv::ButtonParameter(b, i);
-    const std::vector<std::string> names = type.FillParameterOptions(b, i);
-    std::string value = v < 0 ? "none" : static_cast<size_t>(v) < names.size() ? names[static_cast<size_t>(v)]
-                                                                               : "#" + std::to_string(v + 1) + " (missing)";
+    std::string value = zvedit::RowValue(rows, type.ParameterName(i));
+    if (value.empty()) value = "#" + std::to_string(zv::ButtonParameter(b, i) + 1) + " (missing)";
     text += std::string(text.empty() ? "" : ", ") + type.ParameterName(i) + " " + value;
   }
   return text;
@@ -83,23 +96,25 @@ void PrintButton(zv::CBdButton& b, const std::string& in) {
   const zv::CButtonType& type = zv::ButtonTypeOf(b.m_nButtonType);
   const bool known = type.Code() == b.m_nButtonType;
   const std::string kind = b.m_nButtonType == 0 ? " (own commands)" : known ? " (" + type.Name() + ")" : "";
-  std::printf("%s%s  [id %d]  at %u,%u  size %dx%d  type %u%s  numeric %s  auto-action %s\n", in.c_str(),
-              b.m_strName.c_str(), b.m_nId, b.m_nX, b.m_nY, b.Width(), b.Height(), b.m_nButtonType, kind.c_str(),
-              b.m_nNumericValue == 0xFFFF ? "none" : std::to_string(b.m_nNumericValue).c_str(),
-              b.m_bAutoAction ? "yes" : "no");
+  const std::vector<zvedit::PropertyInfo> rows = RowsOf(b);
+  std::printf("%s%s  [id %d]  at %s,%s  size %dx%d  type %u%s  numeric %s  auto-action %s\n", in.c_str(),
+              b.m_strName.c_str(), b.m_nId, zvedit::RowValue(rows, "x").c_str(), zvedit::RowValue(rows, "y").c_str(),
+              b.Width(), b.Height(), b.m_nButtonType, kind.c_str(), zvedit::RowValue(rows, "numeric").c_str(),
+              zvedit::RowValue(rows, "auto-action").c_str());
   if (b.m_nButtonType != 0 && known && type.ParameterCount() > 0)
-    std::printf("%s  choices: %s\n", in.c_str(), ChoicesText(b, type).c_str());
+    std::printf("%s  choices: %s\n", in.c_str(), ChoicesText(b, type, rows).c_str());
   else if (b.m_nButtonType != 0 && !known)
     std::printf("%s  parameters %u %u %u %u\n", in.c_str(), b.m_params[0], b.m_params[1], b.m_params[2], b.m_params[3]);
   const char* states[3] = {"normal", "selected", "activated"};
   for (int s = 0; s < 3; ++s) {
     const zv::CButtonStateInfo& st = b.m_states[static_cast<size_t>(s)];
     std::printf("%s  %s: %s", in.c_str(), states[s], GraphicPair(st).c_str());
-    if (s > 0) std::printf(", sound %s", st.m_nSoundId == 0xFF ? "none" : std::to_string(st.m_nSoundId).c_str());
-    std::printf("%s\n", st.m_bRepeat ? ", repeat" : "");
+    if (s > 0) std::printf(", sound %s", zvedit::RowValue(rows, std::string(states[s]) + "-sound").c_str());
+    std::printf("%s\n", zvedit::RowYes(rows, std::string(states[s]) + "-repeat") ? ", repeat" : "");
   }
-  std::printf("%s  neighbours: up %s, down %s, left %s, right %s\n", in.c_str(), RefName(b.m_neighbors.up.p),
-              RefName(b.m_neighbors.down.p), RefName(b.m_neighbors.left.p), RefName(b.m_neighbors.right.p));
+  std::printf("%s  neighbours: up %s, down %s, left %s, right %s\n", in.c_str(), zvedit::RowValue(rows, "up").c_str(),
+              zvedit::RowValue(rows, "down").c_str(), zvedit::RowValue(rows, "left").c_str(),
+              zvedit::RowValue(rows, "right").c_str());
   for (size_t i = 0; i < b.m_commands.Count(); ++i)
     std::printf("%s  command %zu: %s\n", in.c_str(), i + 1, zv::CommandText(b.m_commands[i]).c_str());
 }
@@ -214,14 +229,16 @@ void RefJson(Json& j, const char* key, const zv::CNamedObject* o) {
 }
 
 void ButtonJson(Json& j, zv::CBdButton& b) {
-  j.BeginObject().Key("name").Str(b.m_strName).Key("id").Int(b.m_nId).Key("x").Int(b.m_nX).Key("y").Int(b.m_nY);
+  const std::vector<zvedit::PropertyInfo> rows = RowsOf(b);
+  j.BeginObject().Key("name").Str(b.m_strName).Key("id").Int(b.m_nId).Key("x").Int(zvedit::RowNumber(rows, "x"));
+  j.Key("y").Int(zvedit::RowNumber(rows, "y"));
   j.Key("width").Int(b.Width()).Key("height").Int(b.Height()).Key("type").Int(b.m_nButtonType);
   j.Key("parameters").BeginArray();
   for (uint32_t v : b.m_params) j.Int(v);
   j.EndArray().Key("numericValue");
-  if (b.m_nNumericValue == 0xFFFF) j.Null();
-  else j.Int(b.m_nNumericValue);
-  j.Key("autoAction").Bool(b.m_bAutoAction).Key("states").BeginObject();
+  if (zvedit::RowValue(rows, "numeric") == "none") j.Null();
+  else j.Int(zvedit::RowNumber(rows, "numeric"));
+  j.Key("autoAction").Bool(zvedit::RowYes(rows, "auto-action")).Key("states").BeginObject();
   const char* states[3] = {"normal", "selected", "activated"};
   for (size_t s = 0; s < 3; ++s) {
     const zv::CButtonStateInfo& st = b.m_states[s];
@@ -229,9 +246,12 @@ void ButtonJson(Json& j, zv::CBdButton& b) {
     RefJson(j, "start", st.m_start.p);
     RefJson(j, "end", st.m_end.p);
     j.Key("sound");
-    if (st.m_nSoundId == 0xFF) j.Null();
-    else j.Int(st.m_nSoundId);
-    j.Key("repeat").Bool(st.m_bRepeat).EndObject();
+    // The normal state has no sound to set: its stored id is shown as it is.
+    const std::string sound = s > 0 ? zvedit::RowValue(rows, std::string(states[s]) + "-sound")
+                              : st.m_nSoundId == 0xFF ? "none" : std::to_string(st.m_nSoundId);
+    if (sound == "none") j.Null();
+    else j.Int(std::stol(sound));
+    j.Key("repeat").Bool(zvedit::RowYes(rows, std::string(states[s]) + "-repeat")).EndObject();
   }
   j.EndObject().Key("neighbours").BeginObject();
   RefJson(j, "up", b.m_neighbors.up.p);
@@ -318,9 +338,11 @@ void PrintMenuTree(zv::CZvIgObject& menu, const std::string& in) {
       const std::string i2 = i1 + "  ";
       for (size_t p = 0; p < ds.GetCount(); ++p) {
         zv::CPage& page = *ds.GetAt(p);
+        const std::vector<zvedit::PropertyInfo> rows = RowsOf(page);
+        // The description calls the pseudo-button "current"; this prints its name.
         std::printf("%s%s  [id %d]  default selected %s, default activated %s, palette %s\n", i2.c_str(),
-                    page.m_strName.c_str(), page.m_nId, RefName(page.m_defaultSelected.p),
-                    RefName(page.m_defaultActivated.p), RefName(page.m_palette.p));
+                    page.m_strName.c_str(), page.m_nId, zvedit::RowValue(rows, "default-selected").c_str(),
+                    RefName(page.m_defaultActivated.p), zvedit::RowValue(rows, "palette").c_str());
         const std::string i3 = i2 + "  ";
         if (page.m_inEffects.GetCount() || page.m_inEffects.m_windows.GetCount())
           PrintSequence(page.m_inEffects.m_strName.c_str(), page.m_inEffects, i3);
@@ -329,7 +351,7 @@ void PrintMenuTree(zv::CZvIgObject& menu, const std::string& in) {
         for (size_t g = 0; g < page.GetCount(); ++g) {
           zv::CBog& bog = *page.GetAt(g);
           std::printf("%s%s  [id %d]  default %s\n", i3.c_str(), bog.m_strName.c_str(), bog.m_nId,
-                      RefName(bog.m_defaultButton.p));
+                      zvedit::RowValue(RowsOf(bog), "default").c_str());
           for (size_t b = 0; b < bog.GetCount(); ++b) PrintButton(*bog.GetAt(b), i3 + "  ");
         }
       }

@@ -19,14 +19,15 @@
 #include "app/menu_tree.h"
 #include "app/project_load.h"
 #include "app/terminal.h"
+#include "edit/chapter_import.h"
 #include "edit/commands.h"
+#include "edit/rows.h"
 #include "edit/values.h"
 #include "chapters/chapters.h"
 #include "model/object_path.h"
 #include "model/project.h"
 #include "model/story.h"
 #include "mux/pipe.h"
-#include "streams/stream_context.h"
 #include "platform/paths.h"
 
 namespace zvapp {
@@ -50,7 +51,6 @@ std::string PointTime(const zv::CChapterPoint& p, uint8_t fpsCode) {
   return zv::FormatTimecode(p.time, zv::FpsOfCode(fpsCode));
 }
 
-const char* YesNo(bool b) { return b ? "yes" : "no"; }
 
 // The prohibited user operations, or "none".
 std::string UoText(const uint8_t (&mask)[8]) {
@@ -66,17 +66,16 @@ void UoJson(Json& j, const uint8_t (&mask)[8]) {
 }
 
 // A play item's stream selection with tracks numbered as the clip lists
-// them (Track#N), which is what `set ... track=N:on` takes.
+// them (Track#N), from its `track=N:on|off` rows.
 struct Offered {
   int shown;
   bool selected;
 };
-std::vector<Offered> OfferedTracks(const zv::CPiObject& pi) {
+std::vector<Offered> OfferedTracks(const std::vector<zvedit::PropertyInfo>& rows) {
   std::vector<Offered> out;
-  if (!pi.m_pStory) return out;
-  for (const zv::SStreamSel& e : pi.m_streamSel) {
-    const int index = pi.m_pStory->TrackIndexOf(e.track);
-    if (index >= 0) out.push_back({index + 1, e.selected != 0});
+  for (const std::string& v : zvedit::RowValues(rows, "track")) {
+    const size_t colon = v.find(':');
+    out.push_back({std::stoi(v.substr(0, colon)), v.compare(colon + 1, std::string::npos, "on") == 0});
   }
   return out;
 }
@@ -155,29 +154,37 @@ void ShowText(zv::CZvObject& project) {
       std::printf("      %s  [id %d]\n", s->m_strName.c_str(), s->m_nId);
       for (const auto& src : s->m_vecSources) std::printf("        source %s\n", src.c_str());
       const std::vector<zv::STrackRef> tracks = s->TrackRefs();
-      for (size_t t = 0; t < tracks.size(); ++t)
-        std::printf("        Track#%zu  %s  [%s, %s, language %s, delay %d]\n", t + 1, tracks[t].description.c_str(),
-                    tracks[t].enabled ? "enabled" : "disabled", tracks[t].primary ? "primary" : "secondary",
-                    tracks[t].language.c_str(), tracks[t].delay);
+      for (size_t t = 0; t < tracks.size(); ++t) {
+        const auto rows = zvedit::DescribeTrackOf(project, *s, t);
+        std::printf("        Track#%zu  %s  [%s, %s, language %s, delay %ld]\n", t + 1, tracks[t].description.c_str(),
+                    zvedit::RowYes(rows, "enabled") ? "enabled" : "disabled",
+                    zvedit::RowYes(rows, "primary") ? "primary" : "secondary",
+                    zvedit::RowValue(rows, "language").c_str(), zvedit::RowNumber(rows, "delay"));
+      }
     }
     std::printf("    %s\n", film->m_menus.m_strName.c_str());
     for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
       zv::CZvIgObject* m = film->m_menus.GetAt(i);
-      std::printf("      %s  [id %d]  %s", m->m_strName.c_str(), m->m_nId, m->m_bPopup ? "pop-up" : "always-on");
-      if (m->m_bPopup) std::printf(", time-out %u s", m->m_nUserTimeout);
+      const auto rows = zvedit::DescribeObject(project, *m);
+      const bool popup = zvedit::RowYes(rows, "popup");
+      std::printf("      %s  [id %d]  %s", m->m_strName.c_str(), m->m_nId, popup ? "pop-up" : "always-on");
+      if (popup) std::printf(", time-out %ld s", zvedit::RowNumber(rows, "timeout"));
       std::printf(", epochs %zu%s\n", m->GetCount(), m->IsEmpty() ? ", empty" : "");
       PrintMenuTree(*m, "        ");
     }
     std::printf("    %s\n", film->m_playlists.m_strName.c_str());
     for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
       zv::CPlObject* pl = film->m_playlists.GetAt(i);
+      const auto rows = zvedit::DescribeObject(project, *pl);
       std::printf("      %s  [id %d]  title: %s, play mode: %s, connection: %s, menu: %s\n", pl->m_strName.c_str(),
-                  pl->m_nId, pl->m_bHasTitle ? "yes" : "no", zv::PlayModeName(pl->m_nPlayMode),
-                  zv::ConnectionName(pl->m_nConnection), pl->m_pMenu ? pl->m_pMenu->m_strName.c_str() : "none");
-      std::printf("        playback: %s, count %u, random access: %s, audio mix: %s, lossless bypass: %s, "
+                  pl->m_nId, zvedit::RowValue(rows, "title").c_str(), zvedit::RowValue(rows, "mode").c_str(),
+                  zv::ConnectionName(static_cast<uint8_t>(zvedit::RowNumber(rows, "connection"))),
+                  zvedit::RowValue(rows, "menu").c_str());
+      std::printf("        playback: %s, count %ld, random access: %s, audio mix: %s, lossless bypass: %s, "
                   "prohibited: %s\n",
-                  zvedit::PlaybackTypeName(pl->m_nPlaybackType), pl->m_nPlaybackCount, YesNo(pl->m_bRandomAccess), YesNo(pl->m_bAudioMix), YesNo(pl->m_bLosslessBypass),
-                  UoText(pl->m_uoMask).c_str());
+                  zvedit::RowValue(rows, "playback").c_str(), zvedit::RowNumber(rows, "playback-count"),
+                  zvedit::RowValue(rows, "random-access").c_str(), zvedit::RowValue(rows, "audio-mix").c_str(),
+                  zvedit::RowValue(rows, "lossless-bypass").c_str(), UoText(pl->m_uoMask).c_str());
       for (size_t k = 0; k < pl->GetCount(); ++k) {
         zv::CPiObject* pi = pl->GetAt(k);
         const zv::CChapters& ch = pi->m_chapters;
@@ -185,11 +192,13 @@ void ShowText(zv::CZvObject& project) {
                     ch.m_points.size());
         if (zv::IsValidFpsCode(ch.m_nFpsCode)) std::printf(" at %s fps", zv::FpsNameOfCode(ch.m_nFpsCode));
         std::printf("\n");
-        std::printf("          angles: %u, still: %s, still time: %u s, random access: %s, prohibited: %s, tracks:",
-                    pi->m_nAngles, zvedit::StillModeName(pi->m_nStillMode), pi->m_nStillTime, YesNo(pi->m_bRandomAccess),
+        const auto rows = zvedit::DescribeObject(project, *pi);
+        std::printf("          angles: %ld, still: %s, still time: %ld s, random access: %s, prohibited: %s, tracks:",
+                    zvedit::RowNumber(rows, "angles"), zvedit::RowValue(rows, "still").c_str(),
+                    zvedit::RowNumber(rows, "still-time"), zvedit::RowValue(rows, "random-access").c_str(),
                     UoText(pi->m_uoMask).c_str());
         if (pi->m_streamSel.empty()) std::printf(" none");
-        for (const Offered& o : OfferedTracks(*pi)) std::printf(" %d %s", o.shown, o.selected ? "on" : "off");
+        for (const Offered& o : OfferedTracks(rows)) std::printf(" %d %s", o.shown, o.selected ? "on" : "off");
         std::printf("\n");
         for (size_t c = 0; c < ch.m_points.size(); ++c)
           std::printf("          #%zu  %s  %s\n", c + 1, PointTime(ch.m_points[c], ch.m_nFpsCode).c_str(),
@@ -214,10 +223,14 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
       j.BeginObject().Key("name").Str(s->m_strName).Key("id").Int(s->m_nId).Key("sources").BeginArray();
       for (const auto& src : s->m_vecSources) j.Str(src);
       j.EndArray().Key("tracks").BeginArray();
-      for (const zv::STrackRef& t : s->TrackRefs()) {
+      const std::vector<zv::STrackRef> tracks = s->TrackRefs();
+      for (size_t k = 0; k < tracks.size(); ++k) {
+        const zv::STrackRef& t = tracks[k];
+        const auto rows = zvedit::DescribeTrackOf(project, *s, k);
         j.BeginObject().Key("number").Int(t.number).Key("description").Str(t.description).Key("path").Str(t.path)
-            .Key("codingType").Int(t.codingType).Key("enabled").Bool(t.enabled).Key("primary").Bool(t.primary)
-            .Key("language").Str(t.language).Key("delay").Int(t.delay);
+            .Key("codingType").Int(t.codingType).Key("enabled").Bool(zvedit::RowYes(rows, "enabled"))
+            .Key("primary").Bool(zvedit::RowYes(rows, "primary")).Key("language").Str(zvedit::RowValue(rows, "language"))
+            .Key("delay").Int(zvedit::RowNumber(rows, "delay"));
         // A reused track names its stream in the existing clip.
         if (t.reused) j.Key("sourcePid").Int(t.sourcePid);
         j.EndObject();
@@ -227,7 +240,9 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
     j.EndArray().Key("menus").BeginArray();
     for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
       zv::CZvIgObject* m = film->m_menus.GetAt(i);
-      j.BeginObject().Key("name").Str(m->m_strName).Key("id").Int(m->m_nId).Key("popup").Bool(m->m_bPopup);
+      // The description offers the time-out of pop-ups only; JSON has it always.
+      j.BeginObject().Key("name").Str(m->m_strName).Key("id").Int(m->m_nId)
+          .Key("popup").Bool(zvedit::RowYes(zvedit::DescribeObject(project, *m), "popup"));
       j.Key("userTimeout").Int(m->m_nUserTimeout).Key("epochs").Int(static_cast<int64_t>(m->GetCount()));
       j.Key("empty").Bool(m->IsEmpty()).Key("epochList");
       MenuTreeJson(*m, j);
@@ -236,14 +251,15 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
     j.EndArray().Key("playlists").BeginArray();
     for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
       zv::CPlObject* pl = film->m_playlists.GetAt(i);
-      j.BeginObject().Key("name").Str(pl->m_strName).Key("id").Int(pl->m_nId).Key("hasTitle").Bool(pl->m_bHasTitle);
-      j.Key("playMode").Str(zv::PlayModeName(pl->m_nPlayMode)).Key("connection").Int(pl->m_nConnection);
+      const auto rows = zvedit::DescribeObject(project, *pl);
+      j.BeginObject().Key("name").Str(pl->m_strName).Key("id").Int(pl->m_nId).Key("hasTitle").Bool(zvedit::RowYes(rows, "title"));
+      j.Key("playMode").Str(zvedit::RowValue(rows, "mode")).Key("connection").Int(zvedit::RowNumber(rows, "connection"));
       j.Key("menu");
-      if (pl->m_pMenu) j.Str(pl->m_pMenu->m_strName);
+      if (pl->m_pMenu) j.Str(zvedit::RowValue(rows, "menu"));
       else j.Null();
-      j.Key("playbackType").Str(zvedit::PlaybackTypeName(pl->m_nPlaybackType)).Key("playbackCount").Int(pl->m_nPlaybackCount);
-      j.Key("randomAccess").Bool(pl->m_bRandomAccess).Key("audioMix").Bool(pl->m_bAudioMix);
-      j.Key("losslessBypass").Bool(pl->m_bLosslessBypass);
+      j.Key("playbackType").Str(zvedit::RowValue(rows, "playback")).Key("playbackCount").Int(zvedit::RowNumber(rows, "playback-count"));
+      j.Key("randomAccess").Bool(zvedit::RowYes(rows, "random-access")).Key("audioMix").Bool(zvedit::RowYes(rows, "audio-mix"));
+      j.Key("losslessBypass").Bool(zvedit::RowYes(rows, "lossless-bypass"));
       UoJson(j, pl->m_uoMask);
       j.Key("items").BeginArray();
       for (size_t k = 0; k < pl->GetCount(); ++k) {
@@ -251,11 +267,12 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
         j.BeginObject().Key("name").Str("PI#" + std::to_string(k + 1)).Key("story");
         if (pi->m_pStory) j.Str(pi->m_pStory->m_strName);
         else j.Null();
-        j.Key("angles").Int(pi->m_nAngles).Key("still").Str(zvedit::StillModeName(pi->m_nStillMode));
-        j.Key("stillTime").Int(pi->m_nStillTime).Key("randomAccess").Bool(pi->m_bRandomAccess);
+        const auto rows = zvedit::DescribeObject(project, *pi);
+        j.Key("angles").Int(zvedit::RowNumber(rows, "angles")).Key("still").Str(zvedit::RowValue(rows, "still"));
+        j.Key("stillTime").Int(zvedit::RowNumber(rows, "still-time")).Key("randomAccess").Bool(zvedit::RowYes(rows, "random-access"));
         UoJson(j, pi->m_uoMask);
         j.Key("tracks").BeginArray();
-        for (const Offered& o : OfferedTracks(*pi))
+        for (const Offered& o : OfferedTracks(rows))
           j.BeginObject().Key("track").Int(o.shown).Key("selected").Bool(o.selected).EndObject();
         j.EndArray();
         j.Key("fpsCode").Int(pi->m_chapters.m_nFpsCode).Key("chapters").BeginArray();
@@ -420,21 +437,6 @@ bool ParseInterval(const std::string& text, int64_t& ms) {
   return ms > 0;
 }
 
-// Presentation length of the clip's main video stream, 0 when it has none.
-int64_t VideoLengthMs(zv::CStoryObject& story) {
-  for (const zv::STrackRef& t : story.TrackRefs()) {
-    if (!t.enabled || !t.primary || !t.video || t.reused) continue;
-    zv::SStreamContext ctx;
-    zv::SSourceParams src;
-    src.path = t.path;
-    uint32_t start = 0, end = 0;
-    if (zv::OpenStream(src, ctx, zv::Progress{}, nullptr) == zv::kOk && zv::ContextPtsRange(ctx, start, end) &&
-        end > start)
-      return (end - start) / 90;
-  }
-  return 0;
-}
-
 int RunChapters(const std::vector<std::string>& argv) {
   const CommandInfo& self = Self("chapters");
   Args args;
@@ -488,40 +490,13 @@ int RunChapters(const std::vector<std::string>& argv) {
     return Save(self, args[0], project);
   }
 
-  // Times count frames of the list's frame rate; until stories carry video
-  // the rate comes from --fps.
-  int code = chapters.m_nFpsCode;
-  // Frame counts are read at the item's video rate when the disc is built,
-  // so a list cannot be given another one.
-  const int videoCode = item->m_nVideoFpsCode;
-  if (fpsArg && zv::IsValidFpsCode(videoCode) && fpsArg != videoCode)
-    return FailIn(self, "--fps " + std::to_string(fpsArg) + " (" + zv::FpsNameOfCode(fpsArg) + " fps) differs from the video of \"" +
-                            args[1] + "\" (" + zv::FpsNameOfCode(videoCode) + " fps)");
-  if (fpsArg) {
-    if (!chapters.m_points.empty() && zv::IsValidFpsCode(code) && code != fpsArg)
-      return FailIn(self, "the chapters of \"" + args[1] + "\" count frames at " + zv::FpsNameOfCode(code) +
-                              " fps; remove them before changing the frame rate");
-    code = fpsArg;
-  } else if (!zv::IsValidFpsCode(code)) {
-    code = item->m_nVideoFpsCode;
-  }
-  if (!zv::IsValidFpsCode(code)) return FailIn(self, std::string(zv::kMsgAddVideoFirst) + "(or give --fps CODE)");
+  int code = 0;
+  if (!zvedit::ChapterRateFor(*item, fpsArg, args[1], code, error))
+    return FailIn(self, error == zv::kMsgAddVideoFirst ? error + "(or give --fps CODE)" : error);
 
-  if (action == "import" && every) {
-    if (!item->m_pStory) return FailIn(self, zv::kMsgSelectClipFirst);
-    const int64_t lengthMs = VideoLengthMs(*item->m_pStory);
-    if (lengthMs <= 0) return FailIn(self, zv::kMsgAddVideoFirst);
-    chapters.m_nFpsCode = static_cast<uint8_t>(code);
-    zv::ChaptersEvery(chapters, everyMs, lengthMs);
-    if (int rc = Save(self, args[0], project)) return rc;
-    std::printf("imported %zu chapters\n", chapters.m_points.size());
-    return kExitOk;
-  }
   if (action == "import") {
-    std::string message;
-    zv::ImportResult r = zv::ImportChapterFile(chapters, item->m_pStory != nullptr, code, args[3], message);
-    if (r == zv::ImportResult::kFailed) return FailIn(self, message);
-    if (r == zv::ImportResult::kNoChapters) return FailIn(self, "\"" + args[3] + "\" holds no chapter points");
+    if (!(every ? zvedit::ChaptersEvery(*item, code, everyMs, error) : zvedit::ImportChapters(*item, code, args[3], error)))
+      return FailIn(self, error);
     if (int rc = Save(self, args[0], project)) return rc;
     std::printf("imported %zu chapters\n", chapters.m_points.size());
     return kExitOk;

@@ -4,22 +4,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/command.h"
+#include "app/encode_options.h"
 #include "app/project_load.h"
-#include "app/source_convert.h"
-#include "app/source_encode.h"
-#include "app/source_container.h"
 #include "app/terminal.h"
+#include "edit/source_container.h"
+#include "edit/sources.h"
 #include "model/object_path.h"
 #include "model/project.h"
-#include "mux/rip_track.h"
-#include "mux/ts_syntax.h"
 #include "platform/paths.h"
-#include "streams/sif_data.h"
 
 namespace zvapp {
 
@@ -79,9 +75,23 @@ zv::CStoryObject* FindStory(const CommandInfo& self, const std::string& name, zv
   return story;
 }
 
-void RelinkItems(zv::CStoryObject& story) {
-  if (zv::CFilmObject* film = zv::FilmOf(&story)) zv::RelinkPlayItems(*film, story);
-}
+// The terminal side of adding sources: the progress bar on stderr, messages
+// under the command's name on stderr, listings on stdout.
+class TerminalSourceDisplay : public zvedit::ISourceDisplay {
+ public:
+  TerminalSourceDisplay(const CommandInfo& self, ProgressDisplay& display) : self_(self), display_(display) {}
+  zv::Progress Callback() override { return display_.Callback(); }
+  void SetFrames(int64_t frames) override { display_.SetFrames(frames); }
+  void Finish() override { display_.Finish(); }
+  void Message(const std::string& text) override {
+    std::fprintf(stderr, "zelvane %s: %s\n", self_.name, text.c_str());
+  }
+  void Listing(const std::string& line) override { std::printf("%s\n", line.c_str()); }
+
+ private:
+  const CommandInfo& self_;
+  ProgressDisplay& display_;
+};
 
 int Save(const CommandInfo& self, const std::string& path, zv::CZvObject& project) {
   std::string message;
@@ -107,24 +117,6 @@ bool ParsePids(const std::string& text, std::vector<uint16_t>& out, std::string&
   return true;
 }
 
-// Lists the streams of an existing clip as its clip information and PMT
-// describe them; false after saying why the clip cannot be reused.
-bool ListClip(const CommandInfo& self, const std::string& file) {
-  zv::SClipListing listing;
-  std::string error;
-  if (zv::ListClipStreams(file, listing, error) != zv::kOk) {
-    Failed(self, error);
-    return false;
-  }
-  std::printf("%s: %zu stream%s\n", file.c_str(), listing.streams.size(), listing.streams.size() == 1 ? "" : "s");
-  for (const zv::SClipStream& s : listing.streams) {
-    const uint8_t type = s.info.coding.StreamCodingType;
-    const char* name = zv::GetStreamTypeName(type);
-    std::printf("  0x%04X  %s(0x%02X)  %s\n", s.pid, name ? name : "", type, s.info.coding.Summary(true).c_str());
-  }
-  return true;
-}
-
 int RunSourceAdd(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("source add");
   for (const auto& a : argv)
@@ -138,19 +130,19 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
                          "--tracks"},
                   err))
     return UsageError(self, err);
-  SEncodeRequest encode;
-  if (!ReadEncodeOptions(args, encode, err)) return UsageError(self, err);
+  zvedit::SAddSources request;
+  if (!ReadEncodeOptions(args, request.encode, err)) return UsageError(self, err);
   if (args.Count() < 3) return UsageError(self, "expected P.zvpj, CLIP and at least one FILE");
-  std::vector<uint16_t> pids;
+  std::vector<uint16_t>& pids = request.pids;
   const bool pidsGiven = !args.Values("--pids").empty();
   if (pidsGiven && !ParsePids(args.Value("--pids"), pids, err)) return UsageError(self, err);
-  std::vector<int> tracks;
-  if (!args.Values("--tracks").empty() && !ParseTrackList(args.Value("--tracks"), tracks, err))
+  std::vector<int>& tracks = request.tracks;
+  if (!args.Values("--tracks").empty() && !zvedit::ParseTrackList(args.Value("--tracks"), tracks, err))
     return UsageError(self, err);
   const bool withChapters = args.Has("--chapters");
   size_t clips = 0, containers = 0;
   for (size_t i = 2; i < args.Count(); ++i) {
-    const bool container = IsContainerSource(args[i]);
+    const bool container = zvedit::IsContainerSource(args[i]);
     containers += container;
     clips += !container && zv::EqualsNoCase(zv::ExtensionOf(args[i]), ".m2ts");
   }
@@ -171,92 +163,18 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
   zv::CStoryObject* story = FindStory(self, args[1], project);
   if (!story) return kExitFailed;
 
-  std::vector<std::string> files(args.Pos().begin() + 2, args.Pos().end());
-  const std::vector<std::string> kept = zv::CStoryObject::DropCoveredAc3(files);
-  for (const std::string& f : files)
-    if (std::find(kept.begin(), kept.end(), f) == kept.end())
-      std::fprintf(stderr, "zelvane %s: \"%s\" is the core of the lossless file beside it and is not added on its own\n",
-                   self.name, f.c_str());
+  request.clipName = args[1];
+  request.files.assign(args.Pos().begin() + 2, args.Pos().end());
+  request.playlist = playlist;
+  request.chapters = withChapters;
+  request.convertAudio = args.Value("--convert-audio");
 
   ProgressDisplay display(prompt, yes, "Really want to stop the analysis? ");
-  const SRetime retime = PlannedRetime(kept, encode);
-  std::string chaptersFrom;  // the container whose chapters come with its encode
-  bool stills = false;
   display.SetThroughput(ProgressDisplay::Throughput::kItemIsInput);
-  for (const std::string& file : kept) {
-    if (zv::IsDirectory(file)) return Failed(self, "\"" + file + "\" is a folder, not a stream file");
-    const size_t before = story->m_vecTracks.size();
-    bool hadVideo = false;
-    for (const zv::STrackRef& t : story->TrackRefs()) hadVideo |= t.enabled && t.primary && t.video;
-    // With --encode, a container's video is decoded and encoded as any file's.
-    if (IsContainerSource(file) && !encode.encode) {
-      if (int rc = AddContainerSource(self, *story, args[1], file, tracks, withChapters,
-                                  args.Value("--convert-audio"),
-                                  display, prompt)) return rc;
-      continue;
-    }
-    const bool existingClip = zv::EqualsNoCase(zv::ExtensionOf(file), ".m2ts");
-    if (existingClip) {
-      display.Finish();
-      if (!ListClip(self, file)) return kExitFailed;
-    }
-    std::string toAdd = file, note, withAudio;
-    const bool still = IsStillPicture(file);
-    if ((encode.encode || still) && !existingClip) {
-      if (withChapters && IsContainerSource(file)) {
-        if (int rc = ReadEncodeChapters(self, file, retime, encode)) return rc;
-        chaptersFrom = file;
-      }
-      if (int rc = EncodeForStory(self, file, encode, *story, display, toAdd)) return rc;
-      if (int rc = AudioBesideEncode(self, file, toAdd != file, args.Value("--convert-audio"), retime, display, toAdd,
-                                     withAudio))
-        return rc;
-    } else if (!existingClip) {
-      const int arc = AudioSourceToAdd(file, args.Value("--convert-audio"), display.Callback(), toAdd, note, err);
-      if (arc != zv::kOk) display.Finish();
-      if (arc == zv::kCancelled) return kExitCancelled;
-      if (arc != zv::kOk) return Failed(self, err);
-      if (!note.empty() || toAdd != file) display.Finish();
-      if (!note.empty()) std::fprintf(stderr, "zelvane %s: \"%s\": %s\n", self.name, file.c_str(), note.c_str());
-      if (toAdd != file)
-        std::fprintf(stderr, "zelvane %s: \"%s\" is added as its conversion \"%s\"\n", self.name, file.c_str(),
-                     toAdd.c_str());
-    }
-    int rc = existingClip ? story->AddClipSource(file, pids, true, prompt, playlist)
-                          : story->AddSource(toAdd, true, display.Callback(), prompt);
-    if (rc == zv::kOk && !withAudio.empty()) rc = story->AddSource(withAudio, true, display.Callback(), prompt);
-    if (rc == zv::kCancelled) {
-      display.Finish();
-      return kExitCancelled;
-    }
-    if (rc != zv::kOk) {
-      display.Finish();
-      const std::string hint = existingClip ? std::string() : ConvertAudioHint(file);
-      if (!hint.empty()) std::fprintf(stderr, "zelvane %s: \"%s\": %s\n", self.name, file.c_str(), hint.c_str());
-      return Failed(self, "\"" + file + "\" was not added to \"" + args[1] + "\"" +
-                              (encode.encode || existingClip ? std::string() : EncodeHint(file)));
-    }
-    stills |= still;
-    // A clip plays one main video; a second one would fail the build later.
-    const std::vector<zv::STrackRef> refs = story->TrackRefs();
-    for (size_t i = before; i < refs.size(); ++i) {
-      if (hadVideo && refs[i].video && refs[i].primary) {
-        display.Finish();
-        return Failed(self, "\"" + file + "\": \"" + args[1] + "\" already has a video track");
-      }
-      const std::string warning =
-          refs[i].video ? zv::DisallowedVideoWarning(file, refs[i].videoFormat, refs[i].fpsCode) : std::string();
-      if (!warning.empty()) {
-        display.Finish();
-        std::fprintf(stderr, "zelvane %s: warning: %s\n", self.name, warning.c_str());
-      }
-    }
-  }
-  display.Finish();
-  RelinkItems(*story);
-  if (stills) HoldStillItems(*story);
-  if (!chaptersFrom.empty())
-    if (int rc = SetEncodeChapters(self, chaptersFrom, *story, encode)) return rc;
+  TerminalSourceDisplay shown(self, display);
+  const int added = zvedit::AddSources(*story, request, shown, prompt);
+  if (added == zv::kCancelled) return kExitCancelled;
+  if (added != zv::kOk) return kExitFailed;
   if (int rc = Save(self, args[0], project)) return rc;
   const std::vector<zv::STrackRef> refs = story->TrackRefs();
   for (size_t i = 0; i < refs.size(); ++i)
@@ -283,34 +201,9 @@ int RunSourceRemove(const std::vector<std::string>& argv) {
   zv::CStoryObject* story = FindStory(self, args[1], project);
   if (!story) return kExitFailed;
 
-  const std::string& what = args[2];
-  size_t index = story->m_vecSources.size();
-  char* end = nullptr;
-  const long n = std::strtol(what.c_str(), &end, 10);
-  if (!what.empty() && *end == '\0') {
-    if (n >= 1 && static_cast<size_t>(n) <= story->m_vecSources.size()) index = static_cast<size_t>(n - 1);
-  } else {
-    for (size_t i = 0; i < story->m_vecSources.size(); ++i) {
-      const std::string& s = story->m_vecSources[i];
-      if (s == what || zv::FileNameOf(s) == what) index = i;
-    }
-    if (index == story->m_vecSources.size()) {
-      // A path given relative to the current folder.
-      std::error_code ec;
-      const std::string abs = std::filesystem::absolute(what, ec).lexically_normal().generic_string();
-      for (size_t i = 0; i < story->m_vecSources.size(); ++i)
-        if (story->m_vecSources[i] == abs) index = i;
-    }
-  }
-  if (index >= story->m_vecSources.size())
-    return Failed(self, "\"" + args[1] + "\" has no source \"" + what + "\" (it has " +
-                            std::to_string(story->m_vecSources.size()) + ")");
-  const std::string removed = story->m_vecSources[index];
-  story->RemoveSource(index);
-  if (project.ReloadSources(zv::Progress{}, prompt))
-    return Failed(self, "\"" + args[0] + "\" was left as it was: other files it refers to could not be opened "
-                        "again (see above)");
-  RelinkItems(*story);
+  std::string removed;
+  if (zvedit::RemoveSource(project, *story, args[1], args[0], args[2], prompt, removed, message) != zv::kOk)
+    return Failed(self, message);
   if (int rc = Save(self, args[0], project)) return rc;
   std::printf("removed \"%s\"\n", removed.c_str());
   return kExitOk;

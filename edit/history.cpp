@@ -46,42 +46,37 @@ int CHistory::Restore(zv::CZvObject& project, const Snapshot& s, zv::IPrompt& pr
   return zv::kOk;
 }
 
-int CHistory::Undo(zv::CZvObject& project, zv::IPrompt& prompt, std::string& message) {
-  if (undo_.empty()) return message = "nothing to undo", zv::kFailed;
-  Snapshot back = std::move(undo_.back());
-  undo_.pop_back();
-  held_ -= back.size();
-  if (Restore(project, back, prompt, message) != zv::kOk) {
+// Undo and redo are the same move: the top of `from` becomes the current
+// state, which goes onto `to`. A failed load puts the current state back.
+int CHistory::Step(std::deque<Snapshot>& from, std::deque<Snapshot>& to, zv::CZvObject& project, zv::IPrompt& prompt,
+                   std::string& message) {
+  Snapshot target = std::move(from.back());
+  from.pop_back();
+  held_ -= target.size();
+  if (Restore(project, target, prompt, message) != zv::kOk) {
     // A failed load empties the project: put the current state back.
     std::string ignored;
     Restore(project, current_, prompt, ignored);
-    held_ += back.size();
-    undo_.push_back(std::move(back));
+    held_ += target.size();
+    from.push_back(std::move(target));
     return zv::kFailed;
   }
   held_ += current_.size();
-  redo_.push_back(std::move(current_));
-  current_ = std::move(back);
+  to.push_back(std::move(current_));
+  current_ = std::move(target);
   return zv::kOk;
+}
+
+int CHistory::Undo(zv::CZvObject& project, zv::IPrompt& prompt, std::string& message) {
+  if (undo_.empty()) return message = "nothing to undo", zv::kFailed;
+  return Step(undo_, redo_, project, prompt, message);
 }
 
 int CHistory::Redo(zv::CZvObject& project, zv::IPrompt& prompt, std::string& message) {
   if (redo_.empty()) return message = "nothing to redo", zv::kFailed;
-  Snapshot next = std::move(redo_.back());
-  redo_.pop_back();
-  held_ -= next.size();
-  if (Restore(project, next, prompt, message) != zv::kOk) {
-    std::string ignored;
-    Restore(project, current_, prompt, ignored);
-    held_ += next.size();
-    redo_.push_back(std::move(next));
-    return zv::kFailed;
-  }
-  held_ += current_.size();
-  undo_.push_back(std::move(current_));
-  current_ = std::move(next);
-  Trim();
-  return zv::kOk;
+  const int rc = Step(redo_, undo_, project, prompt, message);
+  if (rc == zv::kOk) Trim();  // the undo side grew
+  return rc;
 }
 
 }  // namespace zvedit

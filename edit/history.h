@@ -32,6 +32,10 @@ class CHistory {
   // goes to `prompt`. kOk, or kFailed with `message`.
   int Undo(zv::CZvObject& project, zv::IPrompt& prompt, std::string& message);
   int Redo(zv::CZvObject& project, zv::IPrompt& prompt, std::string& message);
+  // Drops what changed since the last Commit (a command that failed half way).
+  int Revert(zv::CZvObject& project, zv::IPrompt& prompt, std::string& message) {
+    return Restore(project, current_, prompt, message);
+  }
   bool CanUndo() const { return !undo_.empty(); }
   bool CanRedo() const { return !redo_.empty(); }
   size_t UndoSteps() const { return undo_.size(); }
@@ -44,6 +48,8 @@ class CHistory {
  private:
   using Snapshot = std::vector<uint8_t>;
   int Restore(zv::CZvObject& project, const Snapshot& s, zv::IPrompt& prompt, std::string& message);
+  int Step(std::deque<Snapshot>& from, std::deque<Snapshot>& to, zv::CZvObject& project, zv::IPrompt& prompt,
+           std::string& message);
   void Trim();
 
   size_t bound_;

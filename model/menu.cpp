@@ -113,6 +113,16 @@ bool CZvIgObject::ReloadSources(const Progress&) {
   return false;  // the stored model is unchanged
 }
 
+void CZvIgObject::PicturesFromSource() {
+  for (size_t e = 0; e < GetCount(); ++e) {
+    CNamedPtrCollection all;
+    GatherGraphics(*GetAt(e), all);
+    for (size_t i = 0; i < all.GetCount(); ++i)
+      if (auto* g = static_cast<CGraphicObject*>(all.GetAt(i)); g->m_strPath.empty()) g->m_picture.reset();
+  }
+  ReloadSources({});
+}
+
 bool CGoigObject::ReloadSources(const Progress& progress) {
   bool changed = false;
   for (size_t i = 0; i < GetCount(); ++i) changed |= GetAt(i)->ReloadSources(progress);

@@ -147,6 +147,9 @@ class CZvIgObject : public CMenuIgObject {
   // Graphics imported from a stream keep no file of their own: their
   // pictures are read from the stream again (the stored model is kept).
   bool ReloadSources(const Progress& progress) override;
+  // Replaces the pictures of those graphics by the stream's, as opening
+  // the saved project will.
+  void PicturesFromSource();
   void ClearSourcePath() { m_strSourcePath.clear(); }
 
   // "Page" buttons link pages of the copy.

@@ -665,8 +665,12 @@ int ImportPsdIntoMenu(CZvIgObject& menu, const std::string& design, bool force, 
     return kFailed;
   }
   // Converted just now, the model is the stream's (the export numbered its
-  // graphics as the stream does) and still carries the design's names.
+  // graphics as the stream does) and still carries the design's names. Its
+  // pictures are the design's own, not yet quantised: they are replaced by
+  // the stream's, or a build right after the import would differ from one
+  // of the saved project.
   AdoptDesign(menu, built, stream);
+  menu.PicturesFromSource();
   return kOk;
 }
 

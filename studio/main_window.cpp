@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QColorDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -18,6 +19,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -28,8 +30,12 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "bdnav/sound_bdmv.h"
 #include "chapters/chapters.h"
+#include "edit/chapter_import.h"
 #include "edit/commands.h"
+#include "edit/sound_build.h"
+#include "edit/sources.h"
 #include "model/menu_import.h"
 #include "model/object_path.h"
 #include "graphics/menu_model.h"
@@ -267,6 +273,7 @@ void MainWindow::BuildMenus() {
   act(project, "Import &PSD file...", QKeySequence(), [this] { OnImport(true); });
   act(project, "Import I&ES file...", QKeySequence(), [this] { OnImport(false); });
   act(project, "Import C&hapters...", QKeySequence(), &MainWindow::OnImportChapters);
+  act(project, "Build Button &Sound...", QKeySequence(), &MainWindow::OnBuildSound);
   act(project, "Button Sound &File...", QKeySequence(), &MainWindow::OnSoundFile);
 
   QMenu* help = menuBar()->addMenu("&Help");
@@ -408,6 +415,7 @@ void MainWindow::RefreshGrid() {
     editor->setObjectName(Q(key));
     grid_->setCellWidget(r, 1, editor);
   }
+  if (dynamic_cast<zv::CPage*>(t.object)) AddBgColorRow();
   grid_->resizeColumnToContents(0);
 }
 
@@ -720,21 +728,33 @@ bool MainWindow::AddSources(const QString& clipPath, const QStringList& files) {
   std::string error;
   if (!zvedit::FindTarget(project_, S(clipPath), t, error) || !t.story || t.isTrack)
     return Fail({}, "Drop stream files onto a clip"), false;
-  bool ok = true;
-  for (const QString& f : files) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const int rc = t.story->AddSource(zv::AbsolutePath(S(f)), true, zv::Progress{}, *prompt_);
-    QApplication::restoreOverrideCursor();
-    if (rc != zv::kOk) {
-      ok = false;
-      break;
-    }
+  // What adding says goes to one message box at the end.
+  struct Shown : zvedit::ISourceDisplay {
+    zv::Progress Callback() override { return {}; }
+    void SetFrames(int64_t) override {}
+    void Finish() override {}
+    void Message(const std::string& text) override { lines += (lines.empty() ? "" : "\n") + text; }
+    void Listing(const std::string&) override {}
+    std::string lines;
+  } shown;
+  zvedit::SAddSources request;
+  request.clipName = S(clipPath);
+  for (const QString& f : files) request.files.push_back(zv::AbsolutePath(S(f)));
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const int rc = zvedit::AddSources(*t.story, request, shown, *prompt_);
+  QApplication::restoreOverrideCursor();
+  if (!shown.lines.empty()) prompt_->Message(shown.lines);
+  if (rc != zv::kOk) {
+    // Nothing of a refused or cancelled drop stays, as with the command line.
+    std::string message;
+    if (history_.Revert(project_, *prompt_, message) != zv::kOk) Fail("Add sources", message);
+    RefreshTree();
+    return false;
   }
-  project_.ReloadSources(zv::Progress{}, *prompt_);
   Changed();
   selectedPath_ = clipPath;
   RefreshTree();
-  return ok;
+  return true;
 }
 
 void MainWindow::OnAddSources() {
@@ -776,21 +796,16 @@ zv::CPiObject* MainWindow::TitleViewItem() const {
   return n >= 1 && static_cast<size_t>(n) <= pl->GetCount() ? pl->GetAt(static_cast<size_t>(n - 1)) : pl->GetAt(0);
 }
 
-// The frame rate chapter times count in: the list's own, else the video's.
-static int ChapterFpsCode(const zv::CPiObject& pi) {
-  return zv::IsValidFpsCode(pi.m_chapters.m_nFpsCode) ? pi.m_chapters.m_nFpsCode : pi.m_nVideoFpsCode;
-}
-
 void MainWindow::OnAddChapter() {
   zv::CPiObject* pi = TitleViewItem();
   if (!pi) return Fail({}, "Select a title or a play item first");
-  const int code = ChapterFpsCode(*pi);
-  if (!zv::IsValidFpsCode(code)) return Fail({}, zv::kMsgAddVideoFirst);
+  int code = 0;
+  std::string error;
+  if (!zvedit::ChapterRateFor(*pi, 0, S(selectedPath_), code, error)) return Fail({}, error);
   bool ok = false;
   const QString time = QInputDialog::getText(this, "Add Chapter", "Time (hh:mm:ss:ff, hh:mm:ss.mmm or end):",
                                              QLineEdit::Normal, "00:00:00:00", &ok);
   if (!ok) return;
-  std::string error;
   if (zvedit::AddChapter(*pi, code, S(time.trimmed()), std::string(), error) == 0) return Fail({}, error);
   Changed();
   RefreshViews();
@@ -813,11 +828,9 @@ void MainWindow::OnImportChapters() {
   const QString f = QFileDialog::getOpenFileName(this, "Chapters", QString(), "Chapter lists (*.csv *.txt)");
   if (f.isEmpty()) return;
   std::string message;
-  const int code = ChapterFpsCode(*pi);
-  if (!zv::IsValidFpsCode(code)) return Fail({}, zv::kMsgAddVideoFirst);
-  const zv::ImportResult r = zv::ImportChapterFile(pi->m_chapters, pi->m_pStory != nullptr, code, S(f), message);
-  if (r == zv::ImportResult::kFailed) return Fail({}, message);
-  if (r == zv::ImportResult::kNoChapters) return Fail(f, "holds no chapter points");
+  int code = 0;
+  if (!zvedit::ChapterRateFor(*pi, 0, S(selectedPath_), code, message) || !zvedit::ImportChapters(*pi, code, S(f), message))
+    return Fail({}, message);
   Changed();
   RefreshViews();
 }
@@ -826,6 +839,55 @@ void MainWindow::OnSoundFile() {
   const QString f = QFileDialog::getOpenFileName(this, "Button sound file", QString(), "Sound files (*.bdmv)");
   if (f.isEmpty() || !project_.LoadSoundFile(zv::AbsolutePath(S(f)), *prompt_)) return;
   Changed();
+}
+
+void MainWindow::OnBuildSound() {
+  const QStringList wavs = QFileDialog::getOpenFileNames(this, "Button sounds", QString(), "WAV files (*.wav)");
+  if (wavs.isEmpty()) return;
+  const QString out = QFileDialog::getSaveFileName(this, "Button sound file", "sound.bdmv", "Sound files (*.bdmv)",
+                                                   nullptr, QFileDialog::DontConfirmOverwrite);
+  if (!out.isEmpty()) BuildSound(out, wavs);
+}
+
+bool MainWindow::BuildSound(const QString& out, const QStringList& wavs) {
+  std::vector<std::string> files;
+  for (const QString& w : wavs) files.push_back(S(w));
+  std::vector<zvedit::SBuiltSound> built;
+  std::string error;
+  const int rc = zvedit::BuildSoundFile(S(out), files, *prompt_, built, error);
+  if (rc == zv::kCancelled) return false;
+  if (rc != zv::kOk) return Fail({}, error), false;
+  prompt_->Message(S(out) + ": " + zv::kMsgSoundBuildOk + "(" + std::to_string(built.size()) + " sounds)");
+  return true;
+}
+
+// The background the page editor shows behind a page: a user setting, kept
+// in the settings file the command line reads too, not in the project.
+void MainWindow::AddBgColorRow() {
+  const int r = grid_->rowCount();
+  grid_->setRowCount(r + 1);
+  grid_->setItem(r, 0, new QTableWidgetItem("BG Color"));
+  settings_.Load();  // the command line may have changed it meanwhile
+  auto* pick = new QPushButton(grid_);
+  pick->setObjectName("BG Color");
+  auto show = [pick](const QColor& c) {
+    QPixmap swatch(16, 16);
+    swatch.fill(c);
+    pick->setIcon(QIcon(swatch));
+    pick->setText(c.name());
+  };
+  show(QColor(QRgb(settings_.BgColor())));
+  connect(pick, &QPushButton::clicked, this, [this, show] {
+    settings_.Load();
+    const QColor chosen = QColorDialog::getColor(QColor(QRgb(settings_.BgColor())), this, "BG Color",
+                                                 QColorDialog::DontUseNativeDialog);
+    if (!chosen.isValid()) return;  // cancelled
+    settings_.SetBgColor(chosen.rgb() & 0xFFFFFFu);
+    std::string error;
+    if (!settings_.Save(error)) return Fail("BG Color", error);
+    show(chosen);
+  });
+  grid_->setCellWidget(r, 1, pick);
 }
 
 void MainWindow::OnAbout() {

@@ -102,6 +102,8 @@ class MainWindow : public QMainWindow {
 
   // Adds stream files to the clip `clipPath`; false when one is refused.
   bool AddSources(const QString& clipPath, const QStringList& files);
+  // Writes a button-sound file from WAV files, asking before replacing one.
+  bool BuildSound(const QString& out, const QStringList& wavs);
   bool ImportMenu(const QString& menuPath, const QString& file);
   bool Undo();
   bool Redo();
@@ -113,6 +115,7 @@ class MainWindow : public QMainWindow {
   void BuildMenus();
   void RefreshTree();
   void RefreshGrid();
+  void AddBgColorRow();
   void RefreshViews();
   void RefreshTitle();
   void ApplyEdit(const std::string& key, const std::string& value);
@@ -136,6 +139,7 @@ class MainWindow : public QMainWindow {
   // picked in the view of the selected title.
   zv::CPiObject* TitleViewItem() const;
   void OnSoundFile();
+  void OnBuildSound();
   void OnAbout();
   void Fail(const QString& what, const std::string& why);
 

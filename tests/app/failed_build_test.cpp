@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/file_lock.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -52,50 +53,9 @@ Snapshot Snap(const std::string& root) {
   return out;
 }
 
-// Runs zelvane with stdin from /dev/null; `setup` runs in the child before
-// the program starts; `onLine` sees every stderr line and may signal the
-// child (it gets its pid).
 RunResult RunZv(const std::vector<std::string>& args, const std::function<void()>& setup,
                 const std::function<void(const std::string&, pid_t)>& onLine) {
-  RunResult r;
-  int err[2];
-  if (pipe(err) != 0) return r;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(err[1], 2);
-    close(err[0]);
-    close(err[1]);
-    if (setup) setup();
-    std::vector<std::string> all = {ZV_BINARY};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(err[1]);
-  char buf[4096];
-  std::string line;
-  for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;) {
-    for (ssize_t i = 0; i < n; ++i) {
-      r.err += buf[i];
-      if (buf[i] != '\n') {
-        line += buf[i];
-      } else {
-        if (onLine) onLine(line, pid);
-        line.clear();
-      }
-    }
-  }
-  close(err[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return r;
+  return zvtest::RunWatched(args, setup, onLine);
 }
 
 RunResult Zv(const std::vector<std::string>& args) { return RunZv(args, nullptr, nullptr); }

@@ -297,8 +297,22 @@ TEST_F(Walkthrough, DemoBuildsTheSampleDisc) {
   // The analysis went to the copies; the bundled media stay untouched.
   EXPECT_TRUE(fs::exists(out + "/media/movie.264.dsi"));
   EXPECT_FALSE(fs::exists(kMedia + "/movie.264.dsi"));
-  // The project it made opens like any other.
+  // The project it made opens like any other, and builds the same disc.
   EXPECT_EQ(Zv({"show", out + "/demo.zvpj"}).status, 0);
+  {
+    const std::string again = dir_ / "rebuilt";
+    const RunResult rebuilt = Zv({"build", out + "/demo.zvpj", again, "--yes"});
+    ASSERT_EQ(rebuilt.status, 0) << rebuilt.err;
+    const fs::path a = out + "/Zelvane/DISC", b = again + "/Zelvane/DISC";
+    size_t files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(a)) {
+      if (!e.is_regular_file()) continue;
+      ++files;
+      const fs::path rel = fs::relative(e.path(), a);
+      EXPECT_TRUE(zvtest::ReadBytes(e.path().string()) == zvtest::ReadBytes((b / rel).string())) << rel;
+    }
+    EXPECT_GT(files, 20u);
+  }
 
   // A second run asks before overwriting; without a terminal that is No.
   const RunResult again = Zv({"demo", out});
@@ -320,49 +334,12 @@ TEST_F(Walkthrough, DemoBuildsTheSampleDisc) {
   EXPECT_TRUE(ChapterStarts(info.out, TitleOfPlaylist(info.out, "00003")).empty());
 }
 
-// Runs zelvane with stdin from /dev/null and sends SIGINT once a stderr line
-// ends with `trigger`; returns the exit status with all of stderr.
+// Runs zelvane and sends SIGINT once a stderr line ends with `trigger`.
 RunResult InterruptAt(const std::vector<std::string>& args, const std::string& trigger, bool& sent) {
   sent = false;
-  RunResult r;
-  int err[2];
-  if (pipe(err) != 0) return r;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(err[1], 2);
-    close(err[0]);
-    close(err[1]);
-    std::vector<char*> argv{const_cast<char*>(ZV_BINARY)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(ZV_BINARY, argv.data());
-    _exit(127);
-  }
-  close(err[1]);
-  std::string line;
-  char buf[4096];
-  for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;) {
-    for (ssize_t i = 0; i < n; ++i) {
-      r.err += buf[i];
-      if (buf[i] != '\n') {
-        line += buf[i];
-        continue;
-      }
-      if (!sent && line.size() >= trigger.size() && line.compare(line.size() - trigger.size(), trigger.size(), trigger) == 0) {
-        kill(pid, SIGINT);
-        sent = true;
-      }
-      line.clear();
-    }
-  }
-  close(err[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return r;
+  return zvtest::RunWatched(args, nullptr, [&](const std::string& line, pid_t pid) {
+    if (!sent && line.ends_with(trigger)) sent = kill(pid, SIGINT) == 0;
+  });
 }
 
 // Ctrl-C during a build: with --yes it stops at once and leaves what the

@@ -1,8 +1,14 @@
 // The desktop shell on the offscreen platform: the grid's editors make the
 // same disc as the command line, refuse what `set` refuses, and the window
 // asks before unsaved changes are lost.
+#include <QAction>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QImage>
@@ -12,7 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "model/object_path.h"
 #include "model/project.h"
+#include "platform/settings.h"
 #include "platform/prompt.h"
 #include "studio/main_window.h"
 #include "support/test_support.h"
@@ -50,6 +58,45 @@ void TypeInto(QWidget* editor, const QString& text) {
   line->setText(text);
   emit line->editingFinished();
   QCoreApplication::processEvents();
+}
+
+QAction* Action(QWidget& w, const QString& text) {
+  for (QAction* a : w.findChildren<QAction*>())
+    if (a->text() == text) return a;
+  return nullptr;
+}
+
+// The path of the first object below `level` (the project when null) of type T.
+template <class T>
+std::string FirstOf(zv::CZvObject& project, zv::CNamedObject* level = nullptr, const std::string& prefix = {}) {
+  for (const auto& [name, obj] : zv::ChildrenOf(project, level)) {
+    const std::string path = prefix.empty() ? name : prefix + "/" + name;
+    if (dynamic_cast<T*>(obj)) return path;
+    const std::string below = FirstOf<T>(project, obj, path);
+    if (!below.empty()) return below;
+  }
+  return {};
+}
+
+// Drops `files` onto the tree row of `path`, as a file manager would.
+bool DropOnto(zvstudio::MainWindow& w, const QString& path, const QStringList& files) {
+  auto* tree = w.findChild<QTreeWidget*>();
+  if (!tree || !w.Select(path)) return false;
+  QTreeWidgetItem* item = tree->currentItem();
+  if (!item) return false;
+  tree->scrollToItem(item);
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& f : files) urls << QUrl::fromLocalFile(f);
+  data.setUrls(urls);
+  const QPointF at = tree->visualItemRect(item).center();
+  QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(tree->viewport(), &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(tree->viewport(), &drop);
+  QCoreApplication::processEvents();
+  return true;
 }
 
 }  // namespace
@@ -210,6 +257,125 @@ class StudioTest : public QObject {
     QVERIFY(w.isVisible());
     prompt.queued.push_back(zv::Answer::Yes);
     QVERIFY(w.close());
+  }
+
+  // The add and delete commands of the menus change the project as the
+  // command line's do, and undo takes them back.
+  void addAndDeleteActions() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    const std::vector<uint8_t> fresh = zv::StoreProject(w.Project(), std::string());
+    std::string error;
+    QVERIFY(w.Select("Movie#1"));
+    for (const char* text : {"New &Title", "New &Clip", "New &IG"}) {
+      QAction* a = Action(w, text);
+      QVERIFY2(a, text);
+      a->trigger();
+    }
+    QVERIFY(zv::FindObject(w.Project(), "Movie#1/Title#2", error));
+    QVERIFY(zv::FindObject(w.Project(), "Movie#1/Clip#2", error));
+    QVERIFY(zv::FindObject(w.Project(), "Movie#1/IG#2", error));
+    QVERIFY(w.Select("Movie#1/IG#2"));
+    Action(w, "New Page")->trigger();
+    const std::string page = FirstOf<zv::CPage>(w.Project(), zv::FindObject(w.Project(), "Movie#1/IG#2", error),
+                                                "Movie#1/IG#2");
+    QVERIFY(!page.empty());
+    QVERIFY(w.Select(QString::fromStdString(page)));
+    Action(w, "New BOG")->trigger();
+    const std::string bog = page + "/" + FirstOf<zv::CBog>(w.Project(), zv::FindObject(w.Project(), page, error));
+    QVERIFY(w.Select(QString::fromStdString(bog)));
+    Action(w, "New &Empty Button")->trigger();
+    QVERIFY(!FirstOf<zv::CBdButton>(w.Project(), zv::FindObject(w.Project(), bog, error)).empty());
+    QVERIFY(prompt.messages.empty());
+
+    // Delete asks, and a No keeps the object.
+    QVERIFY(w.Select("Movie#1/Title#2"));
+    prompt.queued.push_back(zv::Answer::No);
+    Action(w, "&Delete")->trigger();
+    QVERIFY(zv::FindObject(w.Project(), "Movie#1/Title#2", error));
+    QCOMPARE(prompt.questions.back(), std::string("Delete \"Movie#1/Title#2\"? "));
+    Action(w, "&Delete")->trigger();
+    QVERIFY(!zv::FindObject(w.Project(), "Movie#1/Title#2", error));
+    QVERIFY(w.IsModified());
+    // Without a film selected, a title has nowhere to go.
+    w.NewProject();
+    Action(w, "New &Title")->trigger();
+    QCOMPARE(prompt.messages.back(), std::string("Select a film first"));
+    QVERIFY(zv::StoreProject(w.Project(), std::string()) == fresh);
+  }
+
+  // Files dropped onto a clip are added as `source add` adds them; a drop
+  // with a refused file leaves nothing of it behind.
+  void dropFilesOntoAClip() {
+    zvtest::TempDir dir;
+    const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+    const std::string audio = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+    const std::string bad = zvtest::CopyFixture("fail_44k.ac3", dir.Path());
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    w.resize(1000, 700);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(DropOnto(w, "Movie#1/Clip#1", {QString::fromStdString(video), QString::fromStdString(audio)}));
+    std::string error;
+    auto* clip = dynamic_cast<zv::CStoryObject*>(zv::FindObject(w.Project(), "Movie#1/Clip#1", error));
+    QVERIFY(clip);
+    QCOMPARE(clip->TrackRefs().size(), size_t(2));
+    QVERIFY(w.IsModified());
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+
+    const std::vector<uint8_t> before = zv::StoreProject(w.Project(), std::string());
+    QVERIFY(DropOnto(w, "Logos/Clip#1", {QString::fromStdString(audio), QString::fromStdString(bad)}));
+    // The analysis says why, then the window says what was not added.
+    QVERIFY(!prompt.messages.empty());
+    QVERIFY2(prompt.messages.back().find("fail_44k.ac3\" was not added to \"Logos/Clip#1\"") != std::string::npos,
+             prompt.messages.back().c_str());
+    QVERIFY(zv::StoreProject(w.Project(), std::string()) == before);
+    QVERIFY(w.Undo());  // the step undone is the first drop: the refused one made none
+    clip = dynamic_cast<zv::CStoryObject*>(zv::FindObject(w.Project(), "Movie#1/Clip#1", error));
+    QVERIFY(clip && clip->TrackRefs().empty());
+  }
+
+  // A page's grid ends with the page editor's background colour, chosen
+  // with the colour dialog and kept in the settings file.
+  void bgColorEditor() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    std::string error;
+    QVERIFY(w.Select("Movie#1/IG#1"));
+    QVERIFY(!w.Editor("BG Color"));  // a menu has none; a page has
+    Action(w, "New Page")->trigger();
+    const std::string page = FirstOf<zv::CPage>(w.Project(), zv::FindObject(w.Project(), "Movie#1/IG#1", error),
+                                                "Movie#1/IG#1");
+    QVERIFY(w.Select(QString::fromStdString(page)));
+    auto* pick = qobject_cast<QPushButton*>(w.Editor("BG Color"));
+    QVERIFY(pick);
+    QCOMPARE(pick->text(), QString("#808000"));
+    const std::vector<uint8_t> project = zv::StoreProject(w.Project(), std::string());
+    QTimer::singleShot(0, [] {
+      auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      dialog->setCurrentColor(QColor(0x12, 0x34, 0x56));
+      dialog->accept();
+    });
+    pick->click();
+    QCOMPARE(pick->text(), QString("#123456"));
+    zv::Settings settings;
+    settings.Load();
+    QCOMPARE(settings.BgColor(), 0x123456u);
+    QCOMPARE(QString::fromStdString(settings.Get("BG Color")), QString("0x123456"));
+    QVERIFY(zv::StoreProject(w.Project(), std::string()) == project);  // a user setting, not the project's
+
+    // Cancelling the dialog keeps the colour.
+    QTimer::singleShot(0, [] {
+      auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      dialog->setCurrentColor(Qt::red);
+      dialog->reject();
+    });
+    pick->click();
+    settings.Load();
+    QCOMPARE(settings.BgColor(), 0x123456u);
   }
 
  private:

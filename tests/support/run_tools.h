@@ -2,8 +2,13 @@
 // binary under test, text split into lines, and ffmpeg's per-frame hashes.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +20,51 @@ namespace zvtest {
 inline RunResult Zelvane(std::vector<std::string> args) {
   args.insert(args.begin(), ZV_BINARY);
   return Run(args);
+}
+
+// Runs zelvane with stdin and stdout on /dev/null, watching its stderr:
+// `setup` runs in the child before the program starts, `onLine` sees every
+// stderr line with the child's pid (to signal it at a chosen moment).
+inline RunResult RunWatched(const std::vector<std::string>& args, const std::function<void()>& setup,
+                            const std::function<void(const std::string&, pid_t)>& onLine) {
+  RunResult r;
+  int err[2];
+  if (pipe(err) != 0) return r;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(err[1], 2);
+    close(err[0]);
+    close(err[1]);
+    if (setup) setup();
+    std::vector<std::string> all = {ZV_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(err[1]);
+  char buf[4096];
+  std::string line;
+  for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;)
+    for (ssize_t i = 0; i < n; ++i) {
+      r.err += buf[i];
+      if (buf[i] != '\n') {
+        line += buf[i];
+        continue;
+      }
+      if (onLine) onLine(line, pid);
+      line.clear();
+    }
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
 }
 
 // The non-empty lines of `text`.

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "app/command.h"
-#include "app/terminal.h"
+#include "edit/source_display.h"
+#include "platform/prompt.h"
 
 namespace zv {
 class CStoryObject;
 }
 
-namespace zvapp {
+namespace zvedit {
 
 // True for a file `source add` reads as a container: its extension is one
 // of a container's, and an .m2ts has no clip information beside it.
@@ -23,10 +23,10 @@ bool ParseTrackList(const std::string& text, std::vector<int>& out, std::string&
 
 // Lists the file's tracks, adds the chosen ones (all a disc carries when
 // `tracks` is empty) and, with `chapters`, gives the container's chapters to
-// the titles that play the clip. kExitOk, kExitCancelled or kExitFailed
-// after printing why.
-int AddContainerSource(const CommandInfo& self, zv::CStoryObject& story, const std::string& clipName,
-                       const std::string& file, const std::vector<int>& tracks, bool chapters,
-                       const std::string& convertAudio, ProgressDisplay& display, zv::IPrompt& prompt);
+// the titles that play the clip. kOk, kCancelled or kFailed after telling
+// `display` why.
+int AddContainerSource(zv::CStoryObject& story, const std::string& clipName, const std::string& file,
+                       const std::vector<int>& tracks, bool chapters, const std::string& convertAudio,
+                       ISourceDisplay& display, zv::IPrompt& prompt);
 
-}  // namespace zvapp
+}  // namespace zvedit

@@ -1,4 +1,4 @@
-#include "app/source_container.h"
+#include "edit/source_container.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <map>
 
-#include "app/source_encode.h"
+#include "edit/source_encode.h"
 #include "media/container.h"
 #include "model/clip_chapters.h"
 #include "model/object_path.h"
@@ -18,14 +18,9 @@
 #include "platform/paths.h"
 #include "transcode/audio_convert.h"
 
-namespace zvapp {
+namespace zvedit {
 
 namespace {
-
-int Fail(const CommandInfo& self, const std::string& message) {
-  std::fprintf(stderr, "zelvane %s: %s\n", self.name, message.c_str());
-  return kExitFailed;
-}
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -40,17 +35,22 @@ std::string LanguageOf(const zv::SContainerTrack& t, const std::string& file) {
   return named.empty() ? "eng" : named;
 }
 
-void PrintTracks(const std::string& file, const zv::SContainerInfo& info) {
-  std::printf("%s: %zu track%s (%s)\n", file.c_str(), info.tracks.size(), info.tracks.size() == 1 ? "" : "s",
-              info.format.c_str());
+// `text` with spaces up to `width` characters, as printf's %-Ns.
+std::string Padded(const std::string& text, size_t width) {
+  return text.size() < width ? text + std::string(width - text.size(), ' ') : text;
+}
+
+void PrintTracks(ISourceDisplay& display, const std::string& file, const zv::SContainerInfo& info) {
+  display.Listing(file + ": " + std::to_string(info.tracks.size()) + " track" + (info.tracks.size() == 1 ? "" : "s") +
+                  " (" + info.format + ")");
   for (const zv::SContainerTrack& t : info.tracks) {
-    std::printf("  %d  %-8s %-18s %-3s", t.index, t.kind.c_str(), t.codec.c_str(),
-                t.language.empty() ? "-" : t.language.c_str());
-    if (!t.title.empty()) std::printf("  \"%s\"", t.title.c_str());
-    if (t.isDefault) std::printf("  default");
-    if (t.forced) std::printf("  forced");
-    if (t.verdict.need != zv::TrackNeed::kCarried) std::printf("  (not carried: %s)", t.verdict.reason.c_str());
-    std::printf("\n");
+    std::string line = "  " + std::to_string(t.index) + "  " + Padded(t.kind, 8) + " " + Padded(t.codec, 18) + " " +
+                       Padded(t.language.empty() ? "-" : t.language, 3);
+    if (!t.title.empty()) line += "  \"" + t.title + "\"";
+    if (t.isDefault) line += "  default";
+    if (t.forced) line += "  forced";
+    if (t.verdict.need != zv::TrackNeed::kCarried) line += "  (not carried: " + t.verdict.reason + ")";
+    display.Listing(line);
   }
 }
 
@@ -85,13 +85,13 @@ bool ParseTrackList(const std::string& text, std::vector<int>& out, std::string&
   return true;
 }
 
-int AddContainerSource(const CommandInfo& self, zv::CStoryObject& story, const std::string& clipName,
-                       const std::string& fileIn, const std::vector<int>& tracks, bool chapters,
-                       const std::string& convertAudio, ProgressDisplay& display, zv::IPrompt& prompt) {
+int AddContainerSource(zv::CStoryObject& story, const std::string& clipName, const std::string& fileIn,
+                       const std::vector<int>& tracks, bool chapters, const std::string& convertAudio,
+                       ISourceDisplay& display, zv::IPrompt& prompt) {
   zv::SAudioTarget target;
   std::string targetError;
   const bool convert = !convertAudio.empty();
-  if (convert && !zv::ParseAudioTarget(convertAudio, target, targetError)) return Fail(self, targetError);
+  if (convert && !zv::ParseAudioTarget(convertAudio, target, targetError)) return Fail(display, targetError);
   // Audio the disc cannot carry goes in as its conversion when one is asked for.
   auto takes = [convert](const zv::SContainerTrack& t) {
     return t.verdict.need == zv::TrackNeed::kCarried || (convert && t.verdict.need == zv::TrackNeed::kConvertAudio);
@@ -100,17 +100,17 @@ int AddContainerSource(const CommandInfo& self, zv::CStoryObject& story, const s
   zv::SContainerInfo info;
   std::string error;
   display.Finish();
-  if (zv::ProbeContainer(file, info, error) != zv::kOk) return Fail(self, error);
-  PrintTracks(fileIn, info);
+  if (zv::ProbeContainer(file, info, error) != zv::kOk) return Fail(display, error);
+  PrintTracks(display, fileIn, info);
 
   std::vector<const zv::SContainerTrack*> chosen;
   for (int n : tracks) {
     const auto it = std::find_if(info.tracks.begin(), info.tracks.end(),
                                  [n](const zv::SContainerTrack& t) { return t.index == n; });
     if (it == info.tracks.end())
-      return Fail(self, "\"" + fileIn + "\" has no track " + std::to_string(n));
+      return Fail(display, "\"" + fileIn + "\" has no track " + std::to_string(n));
     if (!takes(*it))
-      return Fail(self, "\"" + fileIn + "\" track " + std::to_string(n) + ": " + it->verdict.reason);
+      return Fail(display, "\"" + fileIn + "\" track " + std::to_string(n) + ": " + it->verdict.reason);
     chosen.push_back(&*it);
   }
   if (tracks.empty()) {
@@ -118,26 +118,25 @@ int AddContainerSource(const CommandInfo& self, zv::CStoryObject& story, const s
       if (takes(t)) {
         chosen.push_back(&t);
       } else if (t.verdict.need == zv::TrackNeed::kRefused) {
-        std::fprintf(stderr, "zelvane %s: \"%s\" track %d is left out: %s\n", self.name, fileIn.c_str(), t.index,
-                     t.verdict.reason.c_str());
+        display.Message("\"" + fileIn + "\" track " + std::to_string(t.index) + " is left out: " + t.verdict.reason);
       } else {
-        return Fail(self, "\"" + fileIn + "\" track " + std::to_string(t.index) + ": " + t.verdict.reason +
+        return Fail(display, "\"" + fileIn + "\" track " + std::to_string(t.index) + ": " + t.verdict.reason +
                               "; or choose the tracks to add with --tracks");
       }
     }
   }
-  if (chosen.empty()) return Fail(self, "\"" + fileIn + "\" has no track a disc carries");
+  if (chosen.empty()) return Fail(display, "\"" + fileIn + "\" has no track a disc carries");
 
   // One pass measures every track, so that each can then be read as a file.
   std::map<int, int64_t> lengths;
   const int rc = zv::IndexContainer(file, lengths, error, display.Callback());
   if (rc == zv::kCancelled) {
     display.Finish();
-    return kExitCancelled;
+    return zv::kCancelled;
   }
   if (rc != zv::kOk) {
     display.Finish();
-    return Fail(self, error);
+    return Fail(display, error);
   }
   for (const zv::SContainerTrack* t : chosen) {
     bool hadVideo = false;
@@ -148,27 +147,26 @@ int AddContainerSource(const CommandInfo& self, zv::CStoryObject& story, const s
       zv::SConvertedAudio converted;
       const int crc = zv::ConvertAudio(file, t->index, target, display.Callback(), converted, error);
       display.Finish();
-      if (crc == zv::kCancelled) return kExitCancelled;
-      if (crc != zv::kOk) return Fail(self, error);
+      if (crc == zv::kCancelled) return zv::kCancelled;
+      if (crc != zv::kOk) return Fail(display, error);
       if (!converted.note.empty())
-        std::fprintf(stderr, "zelvane %s: \"%s\" track %d: %s\n", self.name, fileIn.c_str(), t->index,
-                     converted.note.c_str());
+        display.Message("\"" + fileIn + "\" track " + std::to_string(t->index) + ": " + converted.note);
       path = converted.path;
     }
     const int added = story.AddSource(path, true, display.Callback(), prompt);
     if (added == zv::kCancelled) {
       display.Finish();
-      return kExitCancelled;
+      return zv::kCancelled;
     }
     if (added != zv::kOk) {
       display.Finish();
       // Video our analysis refuses is what --encode is for.
-      return Fail(self, "\"" + fileIn + "\" track " + std::to_string(t->index) + " was not added to \"" + clipName +
+      return Fail(display, "\"" + fileIn + "\" track " + std::to_string(t->index) + " was not added to \"" + clipName +
                             "\"" + (t->kind == "video" ? EncodeHint(fileIn) : std::string()));
     }
     if (hadVideo && t->kind == "video") {
       display.Finish();
-      return Fail(self, "\"" + fileIn + "\": \"" + clipName + "\" already has a video track");
+      return Fail(display, "\"" + fileIn + "\": \"" + clipName + "\" already has a video track");
     }
     if (story.m_vecTracks.size() > before && t->kind != "video")
       story.m_vecTracks.back()->SetLanguageCode(LanguageOf(*t, fileIn));
@@ -180,10 +178,11 @@ int AddContainerSource(const CommandInfo& self, zv::CStoryObject& story, const s
     for (const zv::SContainerChapter& c : info.chapters) list.push_back({c.startMs, c.title});
     std::string message;
     const size_t items = zv::SetClipChapters(story, list, message);
-    if (items == 0) return Fail(self, "\"" + fileIn + "\": no chapters taken: " + message);
-    std::printf("%zu chapters to %zu play item%s\n", list.size(), items, items == 1 ? "" : "s");
+    if (items == 0) return Fail(display, "\"" + fileIn + "\": no chapters taken: " + message);
+    display.Listing(std::to_string(list.size()) + " chapters to " + std::to_string(items) + " play item" +
+                    (items == 1 ? "" : "s"));
   }
-  return kExitOk;
+  return zv::kOk;
 }
 
-}  // namespace zvapp
+}  // namespace zvedit

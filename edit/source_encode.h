@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command.h"
-#include "app/terminal.h"
+#include "edit/source_display.h"
 #include "model/clip_chapters.h"
 #include "transcode/video_encode.h"
 
@@ -15,7 +14,7 @@ namespace zv {
 class CStoryObject;
 }
 
-namespace zvapp {
+namespace zvedit {
 
 struct SEncodeRequest {
   bool encode = false;  // --encode
@@ -25,19 +24,6 @@ struct SEncodeRequest {
   // each given an IDR picture and then set on the clip's play items.
   std::vector<zv::STimedChapter> chapters;
 };
-
-// The encode options of the command line (--encode, --format, --quality,
-// --bitrate, --duration); false with `error` for a value that cannot be taken.
-bool ReadEncodeOptions(const Args& args, SEncodeRequest& request, std::string& error);
-
-// True for the picture files a still clip is made of (.png, .jpg, .jpeg, .bmp, .gif).
-bool IsStillPicture(const std::string& file);
-
-// Encodes `file` for `story` (a still at the format of its film's menus)
-// and sets `stream` to the H.264 stream to add. An exit code; failures are
-// reported with the file and the reason.
-int EncodeForStory(const CommandInfo& self, const std::string& file, const SEncodeRequest& request,
-                   const zv::CStoryObject& story, ProgressDisplay& display, std::string& stream);
 
 // How much slower than recorded the encoded video of one `source add`
 // plays (1001/1000 for 30 and 60 frames a second); 1/1 when it does not.
@@ -64,19 +50,29 @@ int ClipAudioToAdd(const std::string& file, const std::string& convert, const SR
 // The audio side of `file` in a `source add` that encodes: `encoded` when
 // `file`'s video was encoded, then `withAudio` is its own audio to add as
 // well (empty when it has none); otherwise `toAdd` (the file) becomes its
-// conversion where the video is slowed or `convert` asks. An exit code;
-// failures are reported with the file and the reason.
-int AudioBesideEncode(const CommandInfo& self, const std::string& file, bool encoded, const std::string& convert,
-                      const SRetime& retime, ProgressDisplay& display, std::string& toAdd, std::string& withAudio);
+// conversion where the video is slowed or `convert` asks. kOk, kCancelled
+// or kFailed after telling `display` the file and the reason.
+int AudioBesideEncode(const std::string& file, bool encoded, const std::string& convert, const SRetime& retime,
+                      ISourceDisplay& display, std::string& toAdd, std::string& withAudio);
 
 // `source add FILE --encode --chapters`: reads the container's chapters
-// into `request`, stretched by `retime`. An exit code; failures reported.
-int ReadEncodeChapters(const CommandInfo& self, const std::string& file, const SRetime& retime, SEncodeRequest& request);
+// into `request`, stretched by `retime`. kOk, or kFailed after telling `display`.
+int ReadEncodeChapters(const std::string& file, const SRetime& retime, SEncodeRequest& request,
+                       ISourceDisplay& display);
 
 // After the encoded video was added: its chapters to the play items that
-// play `story`; the count is printed as for a container's chapters.
-int SetEncodeChapters(const CommandInfo& self, const std::string& file, zv::CStoryObject& story,
-                      const SEncodeRequest& request);
+// play `story`, listed as a container's chapters are.
+int SetEncodeChapters(const std::string& file, zv::CStoryObject& story, const SEncodeRequest& request,
+                      ISourceDisplay& display);
+
+// True for the picture files a still clip is made of (.png, .jpg, .jpeg, .bmp, .gif).
+bool IsStillPicture(const std::string& file);
+
+// Encodes `file` for `story` (a still at the format of its film's menus)
+// and sets `stream` to the H.264 stream to add. kOk, kCancelled or kFailed
+// after telling `display` the file and the reason.
+int EncodeForStory(const std::string& file, const SEncodeRequest& request, const zv::CStoryObject& story,
+                   ISourceDisplay& display, std::string& stream);
 
 // After a still clip was added: the play items that show the story hold
 // their last picture until the user acts, unless a still mode was chosen.
@@ -86,4 +82,4 @@ void HoldStillItems(zv::CStoryObject& story);
 // video in it; empty otherwise.
 std::string EncodeHint(const std::string& file);
 
-}  // namespace zvapp
+}  // namespace zvedit

@@ -1,29 +1,21 @@
-#include "app/source_encode.h"
+#include "edit/source_encode.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
+#include "edit/source_convert.h"
 #include "media/container.h"
 #include "model/object_path.h"
 #include "model/playlist.h"
 #include "model/project.h"
 #include "model/story.h"
-#include "app/source_convert.h"
 #include "platform/paths.h"
 #include "transcode/audio_convert.h"
 
-namespace zvapp {
+namespace zvedit {
 
 namespace {
 
 constexpr double kDefaultStillSeconds = 5;
-
-bool ReadNumber(const std::string& text, double& out) {
-  char* end = nullptr;
-  out = std::strtod(text.c_str(), &end);
-  return !text.empty() && end && *end == '\0' && std::isfinite(out);
-}
 
 const zv::CFilmObject* FilmOf(const zv::CStoryObject& story) {
   for (const zv::CNamedObject* o = story.m_pParent; o; o = o->m_pParent)
@@ -78,62 +70,13 @@ std::vector<double> ChapterSeconds(const zv::CStoryObject& story) {
 
 }  // namespace
 
-bool ReadEncodeOptions(const Args& args, SEncodeRequest& r, std::string& error) {
-  r.encode = args.Has("--encode");
-  r.options.format = args.Value("--format");
-  const std::string quality = args.Value("--quality");
-  const std::string bitrate = args.Value("--bitrate");
-  const std::string duration = args.Value("--duration");
-  double v = 0;
-  if (!quality.empty()) {
-    if (!ReadNumber(quality, v) || v < 0 || v > 51 || v != std::floor(v)) {
-      error = "--quality: \"" + quality + "\" is not a number from 0 (best) to 51";
-      return false;
-    }
-    r.options.quality = static_cast<int>(v);
-  }
-  if (!bitrate.empty()) {
-    // kbit/s, or with M (Mbit/s)
-    std::string digits = bitrate;
-    double scale = 1;
-    if (digits.back() == 'M' || digits.back() == 'm') {
-      digits.pop_back();
-      scale = 1000;
-    } else if (digits.back() == 'k' || digits.back() == 'K') {
-      digits.pop_back();
-    }
-    if (!ReadNumber(digits, v) || v * scale < 100 || v * scale > 40000) {
-      error = "--bitrate: \"" + bitrate + "\" is not a rate from 100 to 40000 kbit/s (e.g. 15000 or 15M)";
-      return false;
-    }
-    r.options.bitrateKbps = static_cast<int>(std::lround(v * scale));
-  }
-  if (!quality.empty() && !bitrate.empty()) {
-    error = "--quality and --bitrate exclude each other";
-    return false;
-  }
-  if (!duration.empty()) {
-    if (!ReadNumber(duration, v) || v <= 0 || v > 3600) {
-      error = "--duration: \"" + duration + "\" is not a number of seconds (up to 3600)";
-      return false;
-    }
-    r.options.stillSeconds = v;
-  }
-  std::string why;
-  if (!zv::CheckVideoEncodeOptions(r.options, why)) {
-    error = "--format: " + why;
-    return false;
-  }
-  return true;
-}
-
 bool IsStillPicture(const std::string& file) {
   const std::string ext = zv::ToLower(zv::ExtensionOf(file));
   return ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".bmp" || ext == ".gif";
 }
 
-int EncodeForStory(const CommandInfo& self, const std::string& file, const SEncodeRequest& request,
-                   const zv::CStoryObject& story, ProgressDisplay& display, std::string& stream) {
+int EncodeForStory(const std::string& file, const SEncodeRequest& request, const zv::CStoryObject& story,
+                   ISourceDisplay& display, std::string& stream) {
   zv::SVideoEncodeOptions options = request.options;
   if (IsStillPicture(file)) {
     if (options.stillSeconds <= 0) options.stillSeconds = kDefaultStillSeconds;
@@ -150,35 +93,30 @@ int EncodeForStory(const CommandInfo& self, const std::string& file, const SEnco
   zv::SVideoSourceInfo info;
   if (!IsStillPicture(file) && !zv::ProbeVideoSource(file, -1, info, message) && message == zv::kMsgNoVideoStream) {
     stream = file;
-    return kExitOk;
+    return zv::kOk;
   }
   zv::SVideoEncodePlan plan;
   if (!zv::PlanVideoEncode(file, options, plan, message)) {
     display.Finish();
-    std::fprintf(stderr, "zelvane %s: \"%s\" cannot be encoded: %s\n", self.name, file.c_str(), message.c_str());
-    return kExitFailed;
+    return Fail(display, "\"" + file + "\" cannot be encoded: " + message);
   }
   display.SetFrames(plan.frames);
   zv::SVideoEncodeResult result;
   const int rc = zv::EncodeVideo(file, options, result, message, display.Callback());
   display.SetFrames(0);
   display.Finish();
-  if (rc == zv::kCancelled) return kExitCancelled;
+  if (rc == zv::kCancelled) return zv::kCancelled;
   if (rc != zv::kOk) {
-    std::fprintf(stderr, "zelvane %s: \"%s\" cannot be encoded: %s\n", self.name, file.c_str(), message.c_str());
-    return kExitFailed;
+    return Fail(display, "\"" + file + "\" cannot be encoded: " + message);
   }
   if (result.reused)
-    std::fprintf(stderr, "zelvane %s: \"%s\": the earlier encode \"%s\" is used\n", self.name, file.c_str(),
-                 result.path.c_str());
+    display.Message("\"" + file + "\": the earlier encode \"" + result.path + "\" is used");
   if (result.toneMapped)
-    std::fprintf(stderr, "zelvane %s: \"%s\" is HDR video; its pictures are tone-mapped to BT.709 SDR\n", self.name,
-                 file.c_str());
+    display.Message("\"" + file + "\" is HDR video; its pictures are tone-mapped to BT.709 SDR");
   if (result.retime != 1.0)
-    std::fprintf(stderr, "zelvane %s: \"%s\" plays at %s, 0.1%% slower than recorded\n", self.name, file.c_str(),
-                 result.target.name.c_str());
+    display.Message("\"" + file + "\" plays at " + result.target.name + ", 0.1% slower than recorded");
   stream = result.path;
-  return kExitOk;
+  return zv::kOk;
 }
 
 SRetime PlannedRetime(const std::vector<std::string>& files, const SEncodeRequest& request) {
@@ -223,10 +161,10 @@ int ClipAudioToAdd(const std::string& file, const std::string& convert, const SR
   return zv::kOk;
 }
 
-int AudioBesideEncode(const CommandInfo& self, const std::string& file, bool encoded, const std::string& convert,
-                      const SRetime& retime, ProgressDisplay& display, std::string& toAdd, std::string& withAudio) {
+int AudioBesideEncode(const std::string& file, bool encoded, const std::string& convert, const SRetime& retime,
+                      ISourceDisplay& display, std::string& toAdd, std::string& withAudio) {
   withAudio.clear();
-  if (IsStillPicture(file)) return kExitOk;
+  if (IsStillPicture(file)) return zv::kOk;
   std::string converted, note, error;
   int rc = zv::kOk;
   if (encoded || retime.Slowed()) {
@@ -237,60 +175,56 @@ int AudioBesideEncode(const CommandInfo& self, const std::string& file, bool enc
   }
   if (rc == zv::kCancelled) {
     display.Finish();
-    return kExitCancelled;
+    return zv::kCancelled;
   }
   if (rc != zv::kOk) {
     display.Finish();
-    std::fprintf(stderr, "zelvane %s: %s\n", self.name, error.c_str());
-    return kExitFailed;
+    return Fail(display, error);
   }
+  const std::string factor = std::to_string(retime.num) + "/" + std::to_string(retime.den);
   if (converted.empty()) {
     // Subtitle times are not stretched: they drift 0.1 % from the video.
     if (!encoded && retime.Slowed()) {
       display.Finish();
-      std::fprintf(stderr, "zelvane %s: warning: \"%s\" is added as it is, not slowed %u/%u as the video it goes with\n",
-                   self.name, file.c_str(), retime.num, retime.den);
+      display.Message("warning: \"" + file + "\" is added as it is, not slowed " + factor +
+                      " as the video it goes with");
     }
-    return kExitOk;
+    return zv::kOk;
   }
   display.Finish();
-  if (!note.empty()) std::fprintf(stderr, "zelvane %s: \"%s\": %s\n", self.name, file.c_str(), note.c_str());
+  if (!note.empty()) display.Message("\"" + file + "\": " + note);
   if (encoded) {
     withAudio = converted;
-    std::fprintf(stderr, "zelvane %s: \"%s\": its audio is added as \"%s\"%s\n", self.name, file.c_str(),
-                 converted.c_str(), retime.Slowed() ? ", slowed as its video" : "");
+    display.Message("\"" + file + "\": its audio is added as \"" + converted + "\"" +
+                    (retime.Slowed() ? ", slowed as its video" : ""));
   } else {
     toAdd = converted;
-    std::fprintf(stderr, "zelvane %s: \"%s\" is added as its conversion \"%s\"%s\n", self.name, file.c_str(),
-                 converted.c_str(), retime.Slowed() ? ", slowed as the video it goes with" : "");
+    display.Message("\"" + file + "\" is added as its conversion \"" + converted + "\"" +
+                    (retime.Slowed() ? ", slowed as the video it goes with" : ""));
   }
-  return kExitOk;
+  return zv::kOk;
 }
 
-int ReadEncodeChapters(const CommandInfo& self, const std::string& file, const SRetime& retime, SEncodeRequest& request) {
+int ReadEncodeChapters(const std::string& file, const SRetime& retime, SEncodeRequest& request,
+                       ISourceDisplay& display) {
   zv::SContainerInfo info;
   std::string error;
-  if (zv::ProbeContainer(zv::AbsolutePath(file), info, error) != zv::kOk) {
-    std::fprintf(stderr, "zelvane %s: %s\n", self.name, error.c_str());
-    return kExitFailed;
-  }
+  if (zv::ProbeContainer(zv::AbsolutePath(file), info, error) != zv::kOk) return Fail(display, error);
   request.chapters.clear();
   for (const zv::SContainerChapter& c : info.chapters)
     request.chapters.push_back({c.startMs * retime.num / retime.den, c.title});
-  return kExitOk;
+  return zv::kOk;
 }
 
-int SetEncodeChapters(const CommandInfo& self, const std::string& file, zv::CStoryObject& story,
-                      const SEncodeRequest& request) {
+int SetEncodeChapters(const std::string& file, zv::CStoryObject& story, const SEncodeRequest& request,
+                      ISourceDisplay& display) {
   if (zv::CFilmObject* film = zv::FilmOf(&story)) zv::RelinkPlayItems(*film, story);
   std::string message;
   const size_t items = zv::SetClipChapters(story, request.chapters, message);
-  if (items == 0) {
-    std::fprintf(stderr, "zelvane %s: \"%s\": no chapters taken: %s\n", self.name, file.c_str(), message.c_str());
-    return kExitFailed;
-  }
-  std::printf("%zu chapters to %zu play item%s\n", request.chapters.size(), items, items == 1 ? "" : "s");
-  return kExitOk;
+  if (items == 0) return Fail(display, "\"" + file + "\": no chapters taken: " + message);
+  display.Listing(std::to_string(request.chapters.size()) + " chapters to " + std::to_string(items) + " play item" +
+                  (items == 1 ? "" : "s"));
+  return zv::kOk;
 }
 
 void HoldStillItems(zv::CStoryObject& story) {
@@ -315,4 +249,4 @@ std::string EncodeHint(const std::string& file) {
   return "; to have its video encoded for the disc, add it with --encode";
 }
 
-}  // namespace zvapp
+}  // namespace zvedit

@@ -6,7 +6,7 @@
 
 #include "platform/progress.h"
 
-namespace zvapp {
+namespace zvedit {
 
 // What to add for `file`. `convert` is the option's value (empty: not
 // given). kOk with `toAdd` the file itself or its conversion; kFailed with
@@ -19,4 +19,4 @@ int AudioSourceToAdd(const std::string& file, const std::string& convert, const 
 // that converts ("" otherwise).
 std::string ConvertAudioHint(const std::string& file);
 
-}  // namespace zvapp
+}  // namespace zvedit

@@ -1,11 +1,11 @@
-#include "app/source_convert.h"
+#include "edit/source_convert.h"
 
 #include <algorithm>
 
 #include "platform/paths.h"
 #include "transcode/audio_convert.h"
 
-namespace zvapp {
+namespace zvedit {
 
 namespace {
 
@@ -60,4 +60,4 @@ std::string ConvertAudioHint(const std::string& file) {
   return facts.whyNot + "; add it with " + kOption + " to convert it";
 }
 
-}  // namespace zvapp
+}  // namespace zvedit
