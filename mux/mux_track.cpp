@@ -142,37 +142,44 @@ void SMuxTrack::EnterAu(SMuxAu& au) {
     m_bRoutedSecondary = false;
     if (m_pPrimaryModel) m_pPrimaryModel->AddAccessUnit(dts, au.pts);
   } else {
-    bool toSecondary;
-    const int core = m_nReused ? au.CoreByStreamIdExtension() : -1;
-    if (core >= 0) {
-      // The stream_id_extension names core and extension units in every
-      // clip, whether or not it marks their transport priority.
-      toSecondary = core == 0;
-    } else if (m_nReused) {
-      // Without it, the transport priority is all there is, and clips do
-      // not mark their core units reliably: a base unit alternates with the
-      // unit before it.
-      if (m_nAuServed == 0)
-        toSecondary = !au.IsBaseUnit();
-      else if (au.IsBaseUnit())
-        toSecondary = !m_bRoutedSecondary;
-      else
-        toSecondary = true;
-    } else {
-      toSecondary = !au.IsBaseUnit();
-    }
+    const bool toSecondary = m_nReused ? RoutesToExtension(au.CoreByStreamIdExtension(), au.IsBaseUnit(), m_nAuServed == 0,
+                                                           m_bRoutedSecondary)
+                                       : !au.IsBaseUnit();
     m_bRoutedSecondary = toSecondary;
     if (m_nReused) au.SetRouting(!toSecondary);
-    if (!toSecondary && m_pPrimaryModel) m_pPrimaryModel->AddAccessUnit(dts, au.pts);
-    m_pSecondaryModel->AddAccessUnit(dts, au.pts);
+    EnterUnit(m_pPrimaryModel.get(), m_pSecondaryModel.get(), toSecondary, dts, au.pts);
   }
   m_nHighestDts = std::max(m_nHighestDts, au.dts);
+}
+
+bool RoutesToExtension(int core, bool base, bool first, bool previousToExtension) {
+  // The stream_id_extension names core and extension units in every clip,
+  // whether or not it marks their transport priority.
+  if (core >= 0) return core == 0;
+  // Without it, the transport priority is all there is, and clips do not
+  // mark their core units reliably: a base unit alternates with the unit
+  // before it.
+  if (first) return !base;
+  if (base) return !previousToExtension;
+  return true;
+}
+
+int CoreByStreamIdExtension(const PES_HEADER& h) {
+  if (h.stream_id != 0xFD || !h.extension || !h.extension->extension_field || h.extension->extension_field->empty())
+    return -1;
+  switch ((*h.extension->extension_field)[0] & 0x7F) {
+    case 0x71:  // AC-3 or DTS core
+    case 0x76: return 1;  // AC-3 core beside a lossless stream
+    case 0x72: return 0;  // extension or lossless units
+    default: return -1;
+  }
 }
 
 void SMuxTrack::UpdateNextTime() {
   const SMuxAu* au = GetCurrentAu();
   const bool firstPending = au && au->size > 0 && m_nBytesLeft == static_cast<uint32_t>(au->size);
-  const int64_t m = GetModelNextTime(m_bRoutedSecondary);
+  // An extension unit's first packet must also fit the core's buffers.
+  const int64_t m = ModelsNextTime(m_pPrimaryModel.get(), m_pSecondaryModel.get(), m_bRoutedSecondary, firstPending);
   if (firstPending) {
     // A unit's first packet never goes more than 0.9 s before its decoding time.
     const int64_t d = DecodeTime(*au);
@@ -181,17 +188,10 @@ void SMuxTrack::UpdateNextTime() {
   } else if (m != 0) {
     m_nNextTime = std::max(m_nNextTime, m);
   }
-  // An extension unit must also fit the core's buffers.
-  if (m_bRoutedSecondary && firstPending) m_nNextTime = std::max(m_nNextTime, GetModelNextTime(false));
 }
 
 void SMuxTrack::DeliverPacket(const SPacketArrival& p) {
-  if (!m_bRoutedSecondary) {
-    if (m_pPrimaryModel) m_pPrimaryModel->DeliverPacket(p);
-    if (m_pSecondaryModel) m_pSecondaryModel->DeliverPacket(p);
-  } else if (m_pSecondaryModel) {
-    m_pSecondaryModel->DeliverPacket(p);
-  }
+  DeliverToModels(m_pPrimaryModel.get(), m_pSecondaryModel.get(), m_bRoutedSecondary, p);
 }
 
 // ---------------------------------------------------------------- models

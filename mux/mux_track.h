@@ -265,6 +265,16 @@ struct SRawTracks {
   std::vector<std::unique_ptr<SRawTrack>> items;
 };
 
+// Where a unit of a reused stream with a core and an extension in one PID
+// goes: true to the extension's model alone. `core` is what its PES
+// stream_id_extension says (CoreByStreamIdExtension), `base` its first
+// packet's transport priority, `first` whether it is the stream's first
+// unit, `previousToExtension` where the unit before it went.
+bool RoutesToExtension(int core, bool base, bool first, bool previousToExtension);
+// What a PES header's stream_id_extension says of its unit: 1 a core unit
+// (0x71, 0x76), 0 an extension or lossless unit (0x72), -1 neither.
+int CoreByStreamIdExtension(const PES_HEADER& h);
+
 // Models from a stream-information record's packet rules; the primary flag is
 // the track's (passed to SetLevel).
 SStdModels CreateModelsFromRecord(const CSifData& rec, bool primary);

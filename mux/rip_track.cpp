@@ -72,15 +72,8 @@ int SRipAu::CoreByStreamIdExtension() const {
   const size_t pes = PesAt(ts, TsHeaderBytes(ts));
   if (pes == 0 || ts[pes + 3] != 0xFD) return -1;
   PES_HEADER h;
-  if (Parse(ts + pes, 188 - pes, h) == 0 || !h.extension || !h.extension->extension_field ||
-      h.extension->extension_field->empty())
-    return -1;
-  switch ((*h.extension->extension_field)[0] & 0x7F) {
-    case 0x71:  // AC-3 or DTS core
-    case 0x76: return 1;  // AC-3 core beside a lossless stream
-    case 0x72: return 0;  // extension or lossless units
-    default: return -1;
-  }
+  if (Parse(ts + pes, 188 - pes, h) == 0) return -1;
+  return zv::CoreByStreamIdExtension(h);
 }
 
 void SRipAu::SetRouting(bool base) {
@@ -210,7 +203,16 @@ void SRipTrack::ReadProfileLevel() {
   m_nProfile = m_nLevel = 0;
   const uint8_t type = GetStreamCodingType();
   if (StreamKindOf(type) != StreamKind::kVideo || m_units.empty() || !ReadUnit(0)) return;
-  const uint8_t* ts = SourcePacket(0) + 4;
+  int profile = 0, level = 0;
+  VideoProfileLevel(type, SourcePacket(0) + 4, profile, level);
+  m_nProfile = static_cast<uint8_t>(profile);
+  m_nLevel = static_cast<uint8_t>(level);
+  m_au = SRipAu{};
+  m_span = nullptr;
+}
+
+void VideoProfileLevel(uint8_t type, const uint8_t* ts, int& profile, int& level) {
+  profile = level = 0;
   const size_t h = TsHeaderBytes(ts);
   const size_t pes = PesAt(ts, h);
   if (pes == 0 || pes + 9 + ts[pes + 8] >= 188) return;
@@ -221,27 +223,25 @@ void SRipTrack::ReadProfileLevel() {
     if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
     const uint8_t code = p[i + 3];
     if (type == kSctMpeg2 && code == 0xB5 && i + 5 < n) {
-      m_nProfile = p[i + 4] & 0x0F;
-      m_nLevel = p[i + 5] >> 4;
-      break;
+      profile = p[i + 4] & 0x0F;
+      level = p[i + 5] >> 4;
+      return;
     }
     if (type == kSctH264) {
       const uint8_t nal = code & 0x1F;
-      if (nal == 1 || nal == 5) break;
+      if (nal == 1 || nal == 5) return;
       if (nal == 7 && i + 6 < n) {
-        m_nProfile = p[i + 4];
-        m_nLevel = p[i + 6];
-        break;
+        profile = p[i + 4];
+        level = p[i + 6];
+        return;
       }
     }
     if (type == kSctVc1 && code == 0x0F && i + 4 < n) {
-      m_nProfile = p[i + 4] >> 6;
-      m_nLevel = (p[i + 4] >> 3) & 7;
-      break;
+      profile = p[i + 4] >> 6;
+      level = (p[i + 4] >> 3) & 7;
+      return;
     }
   }
-  m_au = SRipAu{};
-  m_span = nullptr;
 }
 
 bool SRipTrack::PrepareForMux(const SMuxPrepare& /*prep*/) {

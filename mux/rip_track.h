@@ -224,6 +224,10 @@ using CTrackAuMap = std::map<uint32_t, STrackAu>;
 // True for the PIDs the disc reserves for elementary streams that reuse
 // looks at.
 bool IsReusablePid(uint32_t pid);
+// The profile and level a video's first access unit shows in the 188-byte
+// transport packet `ts` that starts it (the sequence extension, SPS or
+// sequence header of coding type `type`); 0 and 0 when it shows none.
+void VideoProfileLevel(uint8_t type, const uint8_t* ts, int& profile, int& level);
 
 // Cuts the streams of `tracks` into access units. kOk, kCancelled,
 // kScanEmptyFile, or kScanFailed with `error` set (a read error, or a file

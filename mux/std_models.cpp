@@ -287,4 +287,29 @@ SStdModels CreateStdModels(const SStdCodingParams& p) {
   }
 }
 
+void EnterUnit(CStdBase* primary, CStdBase* secondary, bool toExtension, uint32_t dts, uint32_t pts) {
+  if (!secondary) {
+    if (primary) primary->AddAccessUnit(dts, pts);
+    return;
+  }
+  if (!toExtension && primary) primary->AddAccessUnit(dts, pts);
+  secondary->AddAccessUnit(dts, pts);
+}
+
+void DeliverToModels(CStdBase* primary, CStdBase* secondary, bool toExtension, const SPacketArrival& p) {
+  if (!toExtension) {
+    if (primary) primary->DeliverPacket(p);
+    if (secondary) secondary->DeliverPacket(p);
+  } else if (secondary) {
+    secondary->DeliverPacket(p);
+  }
+}
+
+int64_t ModelsNextTime(const CStdBase* primary, const CStdBase* secondary, bool toExtension, bool firstPacket) {
+  const CStdBase* m = toExtension ? secondary : primary;
+  int64_t t = m ? m->GetNextTime() : 0;
+  if (toExtension && firstPacket && primary) t = std::max(t, primary->GetNextTime());
+  return t;
+}
+
 }  // namespace zv

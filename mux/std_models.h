@@ -246,6 +246,16 @@ struct SStdModels {
   std::unique_ptr<CStdBase> secondary;
 };
 
+// How one PID's units and packets meet its models, for the multiplexer and
+// for a replay of a finished clip alike (either model may be null). A core
+// unit enters both models and an extension unit the secondary alone; a core
+// unit's packets fill both, an extension unit's the secondary alone.
+void EnterUnit(CStdBase* primary, CStdBase* secondary, bool toExtension, uint32_t dts, uint32_t pts);
+void DeliverToModels(CStdBase* primary, CStdBase* secondary, bool toExtension, const SPacketArrival& p);
+// When the next packet of a unit may arrive: by the model it fills, and the
+// first packet of an extension unit must also fit the core's buffers.
+int64_t ModelsNextTime(const CStdBase* primary, const CStdBase* secondary, bool toExtension, bool firstPacket);
+
 // What the choice reads when a track reuses a stream of an existing clip:
 // the clip-information StreamCodingInfo and the profile/level found in the
 // stream's first access unit (0 when not found). Streams analysed from their

@@ -40,6 +40,9 @@ const std::vector<SCheckRule> kRules = {
     {"menu.unreachable", kW, "every button with graphics can be selected by arrow keys from the page's default"},
     {"menu.decoder", kE, "an epoch's decoded objects fit the decoder (16 MiB menus, 4 MiB subtitles), no object exceeds the 1 MiB coded-data buffer"},
     {"menu.decode-time", kW, "objects have their decoding time at the decoder's rate, and the first page's objects are decoded when it shows"},
+    {"subtitle.order", kE, "subtitle display sets follow in presentation order, each segment decoded at or before it is presented"},
+    {"subtitle.window", kE, "subtitle windows lie inside the video, and every composition object inside a window its epoch defines"},
+    {"subtitle.limits", kE, "a subtitle epoch has at most 64 objects and 8 palettes, a display set at most two windows and two composition objects"},
     {"clip.packet-count", kE, "a clip is whole 192-byte source packets, as many as its clip information says"},
     {"clip.alignment", kW, "a clip is whole 6144-byte aligned units"},
     {"clip.sync", kE, "every source packet carries a transport packet with its sync byte"},
@@ -153,7 +156,9 @@ int CheckDisc(const std::string& disc, const SCheckOptions& options, SCheckRepor
   }
   fs::path root(disc);
   if (!fs::is_directory(root, ec)) {
-    error = "\"" + disc + "\": not a folder";
+    // A path that is not there is told apart from one that is something else.
+    const bool absent = fs::status(root, ec).type() == fs::file_type::not_found;
+    error = "\"" + disc + (absent ? "\": no such file or folder" : "\": not a folder");
     return kFailed;
   }
   // BDMV itself given: its parent is the disc.

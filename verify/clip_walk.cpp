@@ -1,22 +1,25 @@
 #include "verify/clip_walk.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include "mux/ts_dump.h"
 #include "mux/ts_syntax.h"
 #include "platform/file.h"
+#include "platform/file_view.h"
+#include "platform/worker.h"
 
 namespace zv::check {
 
-bool WalkSourcePackets(const std::string& path, const std::function<bool(const uint8_t*, uint32_t)>& packet,
+namespace {
+
+// Whole packets read with read(2): what cannot be mapped (a pipe, a device).
+bool ReadSourcePackets(File& f, const std::function<bool(const uint8_t*, uint32_t)>& packet,
                        const std::function<bool(int64_t)>& bytesDone, std::string& error, bool* cancelled) {
-  if (cancelled) *cancelled = false;
-  File f;
-  if (!f.Open(path, File::kRead)) {
-    error = f.Error();
-    return false;
-  }
   constexpr size_t kBlock = kSourcePacketSize * 2048;  // whole packets, about 384 KiB
   std::vector<uint8_t> buf(kBlock);
   int64_t done = 0;
@@ -41,6 +44,87 @@ bool WalkSourcePackets(const std::string& path, const std::function<bool(const u
     }
     if (have < kBlock) return true;
   }
+}
+
+// Closes a descriptor from OpenForMapping.
+struct SDescriptor {
+  int fd;
+  ~SDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+bool WalkSourcePackets(const std::string& path, const std::function<bool(const uint8_t*, uint32_t)>& packet,
+                       const std::function<bool(int64_t)>& bytesDone, std::string& error, bool* cancelled) {
+  if (cancelled) *cancelled = false;
+  int64_t size = -1;
+  const SDescriptor d{OpenForMapping(path, size)};
+  if (d.fd < 0 || size < 0) {
+    File f;
+    if (!f.Open(path, File::kRead)) {
+      error = f.Error();
+      return false;
+    }
+    return ReadSourcePackets(f, packet, bytesDone, error, cancelled);
+  }
+  // Mapped windows of whole packets and whole pages. The worker unmaps the
+  // window walked before and maps the next one (its page tables filled) on
+  // the other core while this one is walked: no copies, and the memory held
+  // stays two windows for a clip of any length.
+  constexpr size_t kWindow = kSourcePacketSize * 4096 * 4;  // 3 MiB
+  const int64_t whole = size / static_cast<int64_t>(kSourcePacketSize) * static_cast<int64_t>(kSourcePacketSize);
+  auto windowBytes = [&](int64_t pos) { return static_cast<size_t>(std::min<int64_t>(kWindow, whole - pos)); };
+  auto current = std::make_unique<CFileView>();
+  auto next = std::make_unique<CFileView>();
+  CWorker ahead;
+  uint32_t spn = 0;
+  bool mapped = false;  // `current` holds the window at `pos`
+  for (int64_t pos = 0; pos < whole; pos += static_cast<int64_t>(kWindow)) {
+    if (ahead.Pending()) {
+      mapped = ahead.Wait() > 0;
+      std::swap(current, next);
+    }
+    if (!mapped && !current->Map(d.fd, pos, windowBytes(pos))) {
+      error = "cannot map " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    const int64_t after = pos + static_cast<int64_t>(kWindow);
+    if (after < whole) {
+      CFileView* v = next.get();
+      const int fd = d.fd;
+      const size_t n = windowBytes(after);
+      ahead.Start([v, fd, after, n]() -> int64_t { return v->Map(fd, after, n) ? 1 : -1; });
+    }
+    mapped = false;
+    const uint8_t* p = current->Data();
+    const size_t n = current->Size();
+    bool stop = false;
+    // Packets a few ahead are asked for early: the walk reads only their
+    // headers, too little for the hardware to see a stream across pages.
+    constexpr size_t kAhead = kSourcePacketSize * 16;
+    for (size_t at = 0; at < n && !stop; at += kSourcePacketSize) {
+      if (at + kAhead < n) __builtin_prefetch(p + at + kAhead);
+      stop = !packet(p + at, spn++);
+    }
+    // Bytes past a cut read as zeros: what they gave is not trusted.
+    if (current->Shortened()) {
+      error = path + " was shortened while it was read";
+      return false;
+    }
+    if (stop) return true;
+    const int64_t done = pos + static_cast<int64_t>(n) == whole ? size : pos + static_cast<int64_t>(n);
+    if (bytesDone && !bytesDone(done)) {
+      if (cancelled) *cancelled = true;
+      return false;
+    }
+  }
+  if (whole == 0 && bytesDone && !bytesDone(size)) {
+    if (cancelled) *cancelled = true;
+    return false;
+  }
+  return true;
 }
 
 namespace {

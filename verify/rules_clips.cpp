@@ -1,6 +1,7 @@
 // Clips against their clip information, and their transport: packet count
 // and alignment, PIDs and coding types, the EP map at the starts of the
 // PES packets it names, arrival times and rate, continuity counters and PCR spacing.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -10,6 +11,7 @@
 
 #include "mux/mux_track.h"
 #include "mux/psi.h"
+#include "mux/rip_track.h"
 #include "mux/std_models.h"
 #include "mux/ts_dump.h"
 #include "mux/ts_syntax.h"
@@ -52,33 +54,15 @@ struct SEpEntry {
   uint64_t pts;
 };
 
-// The buffer model of streams that one model describes whole; streams
-// with a core and an extension in one PID are not replayed.
-SPacketRule RuleFor(const StreamCodingInfo& c) {
-  SPacketRule r;
-  switch (c.StreamCodingType) {
-    case 0x02: r.model = SPacketRule::kMpeg2; break;
-    case 0x1B: r.model = SPacketRule::kAvc; break;
-    case 0xEA: r.model = SPacketRule::kVc1; break;
-    case 0x80:
-      r.model = SPacketRule::kLpcm;
-      r.lpcm192k = c.SamplingFrequency == 5;
-      break;
-    case 0x81: r.model = SPacketRule::kAc3; break;
-    case 0x82: r.model = SPacketRule::kDts; break;
-    case 0xA1:
-      r.model = SPacketRule::kDdp;
-      r.primary = false;
-      break;
-    case 0xA2:
-      r.model = SPacketRule::kDtsHd;
-      r.primary = false;
-      break;
-    case 0x90: r.model = SPacketRule::kPg; break;
-    case 0x91: r.model = SPacketRule::kIg; break;
-    default: break;
-  }
-  return r;
+// The models the multiplexer gives a stream of an existing clip it reuses,
+// from the clip information's coding record: a stream with a core and an
+// extension in one PID gets one for each.
+SStdCodingParams ModelParams(const StreamCodingInfo& c) {
+  SStdCodingParams p;
+  p.stream_type = c.StreamCodingType;
+  p.video_format = c.VideoFormat;
+  p.sampling_frequency = c.SamplingFrequency;
+  return p;
 }
 
 // Whether the access unit starting with `p` is a random-access picture: an
@@ -119,9 +103,59 @@ bool IsRandomAccess(uint8_t codingType, const uint8_t* p, size_t n) {
 
 bool IsVideoCoding(uint8_t t) { return t == 0x02 || t == 0x1B || t == 0xEA || t == 0x20; }
 
-// One stream's replay through its buffer model.
+// What the rules need of a transport packet's header. Packets without an
+// adaptation field (nearly all) are read from their four fixed bytes; the
+// rest go through the header's syntax function.
+struct SPacketHead {
+  uint16_t pid = 0;
+  bool start = false;  // payload_unit_start_indicator
+  bool payload = false;
+  uint8_t cc = 0;
+  bool discontinuity = false;
+  std::optional<uint64_t> pcr;  // 27 MHz
+  size_t bytes = 0;             // header and adaptation field (and a PSI pointer field)
+};
+
+// False when the header does not parse (the sync byte lost, or its fields
+// not fitting the packet).
+bool ReadPacketHead(const uint8_t* ts, TS_PACKET_HEADER& scratch, SPacketHead& h) {
+  if (ts[0] != 0x47) return false;
+  h.pid = static_cast<uint16_t>((ts[1] & 0x1F) << 8 | ts[2]);
+  h.start = ts[1] & 0x40;
+  const bool psiStart = h.start && (h.pid == kPatPid || h.pid == kSitPid || h.pid == kPmtPid);
+  if (!(ts[3] & 0x20) && !psiStart) {
+    h.payload = ts[3] & 0x10;
+    h.cc = ts[3] & 0x0F;
+    h.discontinuity = false;
+    h.pcr.reset();
+    h.bytes = 4;
+    return true;
+  }
+  h.bytes = Parse(ts, kTsPacketSize, scratch);
+  if (h.bytes == 0) return false;
+  h.payload = scratch.adaptation_field_control & 1;
+  h.cc = scratch.continuity_counter;
+  const auto& af = scratch.adaptation_field;
+  h.discontinuity = af && af->discontinuity_indicator;
+  h.pcr.reset();
+  if (af && af->PCR) h.pcr = af->PCR->base * 300 + af->PCR->extension;
+  return true;
+}
+
+// The PES header a packet starts, read once for every rule that looks at it.
+struct SPesStart {
+  bool read = false;
+  size_t bytes = 0;  // 0: not a PES header
+  PES_HEADER header;
+};
+
+// One stream's replay through its buffer models.
 struct SReplay {
-  std::unique_ptr<CStdBase> model;
+  SStdCodingParams params;
+  SStdModels models;
+  uint64_t units = 0;        // entered since the models started
+  bool toExtension = false;  // the unit arriving is an extension unit
+  bool unitStart = false;    // its first packet is next
   bool waiting = false;  // for the first PES start of a new STC sequence
   std::optional<int64_t> decodeTime;  // 27 MHz, of the access unit arriving
   int64_t lastArrival = 0;
@@ -130,15 +164,18 @@ struct SReplay {
 class CClipRules {
  public:
   CClipRules(const std::string& name, const ClipInformationFile& ci, CFindings& out)
-      : name_(name), ci_(ci), out_(out), file_(StreamPath(name)) {
+      : name_(name), ci_(ci), out_(out), file_(StreamPath(name)), pids_(kPidCount) {
     for (const auto& e : ci.cpi.entries)
       for (size_t i = 0; i < e.keyPoints.size(); ++i)
-        ep_.emplace(e.keyPoints[i].firstSpn, SEpEntry{e.StreamPid, i, e.keyPoints[i].pts});
+        ep_.push_back({e.keyPoints[i].firstSpn, SEpEntry{e.StreamPid, i, e.keyPoints[i].pts}});
+    // In packet order; entries of one packet in the order the map lists them.
+    std::stable_sort(ep_.begin(), ep_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     if (!ci.atcSequences.empty() && !ci.atcSequences[0].stc.empty()) {
       pcrPid_ = ci.atcSequences[0].stc[0].PcrPid;
       for (size_t i = 1; i < ci.atcSequences[0].stc.size(); ++i)
         stcStarts_.emplace(ci.atcSequences[0].stc[i].SpnStcStart, ci.atcSequences[0].stc[i].PcrPid);
     }
+    nextStc_ = stcStarts_.begin();
     for (const auto& e : ci.cpi.entries) {
       auto& pts = epPts_[e.StreamPid];
       for (const auto& kp : e.keyPoints) pts.insert(kp.pts & kPtsEpMask);
@@ -147,12 +184,23 @@ class CClipRules {
     if (ci.TsRecordingRate > 0) minAtsDelta_ = static_cast<uint32_t>(uint64_t{188} * 27000000 / ci.TsRecordingRate);
     for (const auto& seq : ci.programInfo.sequences)
       for (const auto& st : seq.streams) {
-        SPacketRule rule = RuleFor(st.coding);
-        ruleOf_[st.StreamPID] = rule;
-        if (rule.model != SPacketRule::kNone) replay_[st.StreamPID].model = ModelFromRule(rule, true);
-        if (IsVideoCoding(st.coding.StreamCodingType) && epPts_.count(st.StreamPID))
-          heads_[st.StreamPID].codingType = st.coding.StreamCodingType;
+        const SStdCodingParams params = ModelParams(st.coding);
+        SStdModels models = CreateStdModels(params);
+        if (models.primary || models.secondary) {
+          SReplay& r = replay_[st.StreamPID];
+          r.params = params;
+          r.models = std::move(models);
+        }
+        if (IsVideoCoding(st.coding.StreamCodingType) && epPts_.count(st.StreamPID)) {
+          SHead& hd = heads_[st.StreamPID];
+          hd.codingType = st.coding.StreamCodingType;
+          hd.pid = st.StreamPID;
+        }
       }
+    for (auto& [pid, r] : replay_)
+      if (pid < kPidCount) pids_[pid].replay = &r;
+    for (auto& [pid, hd] : heads_)
+      if (pid < kPidCount) pids_[pid].head = &hd;
     if (!ci.programInfo.sequences.empty()) pmtPid_ = ci.programInfo.sequences[0].ProgramMapPid;
   }
 
@@ -187,10 +235,21 @@ class CClipRules {
   }
 
  private:
+  static constexpr size_t kPidCount = 0x2000;
+
   // Adds a finding unless `key` has had kMaxRepeats already; counts the rest.
   void Limited(const char* rule, const std::string& key, const std::string& position, const std::string& message) {
     int& n = repeats_[{rule, key}];
     if (++n <= kMaxRepeats) out_.Add(rule, file_, position, message);
+  }
+
+  // The PES header `ts` starts, parsed on the first rule that asks.
+  const SPesStart& PesStart(const uint8_t* ts, size_t hl) {
+    if (!pes_.read) {
+      pes_.read = true;
+      pes_.bytes = hl < kTsPacketSize ? Parse(ts + hl, kTsPacketSize - hl, pes_.header) : 0;
+    }
+    return pes_;
   }
 
   bool Packet(const uint8_t* sp, uint32_t spn) {
@@ -211,23 +270,25 @@ class CClipRules {
     if (spn > 0 && delta < (kAtsMask + 1) / 2) atsTicks_ += delta;
     lastAts_ = ats;
 
-    TS_PACKET_HEADER h;
-    const size_t hl = ts[0] == 0x47 ? Parse(ts, kTsPacketSize, h) : 0;
-    if (hl == 0) {
+    SPacketHead& h = head_;
+    if (!ReadPacketHead(ts, scratch_, h)) {
       out_.Add("clip.sync", file_, Spn(spn),
                ts[0] != 0x47 ? "the sync byte is lost; the rest of the clip is not checked"
                              : "the transport header does not fit the packet; the rest of the clip is not checked");
       stopped_ = true;
       return false;
     }
-    const uint16_t pid = static_cast<uint16_t>(h.PID);
-    ++packets_[pid];
-    const bool discontinuity = h.adaptation_field && h.adaptation_field->discontinuity_indicator;
-    if (auto stc = stcStarts_.find(spn); stc != stcStarts_.end()) NewStcSequence(stc->second);
+    const uint16_t pid = h.pid;
+    const size_t hl = h.bytes;
+    SPid& state = pids_[pid];
+    ++state.packets;
+    sawPacket_ = true;
+    pes_.read = false;
+    if (nextStc_ != stcStarts_.end() && nextStc_->first == spn) NewStcSequence((nextStc_++)->second);
 
     // PSI cadence, in arrival time, from each table's first packet on (and
     // not after the arrival clock went back).
-    if (h.payload_unit_start_indicator && !replayOff_ && (pid == kPatPid || pid == pmtPid_ || pid == kSitPid)) {
+    if (h.start && !replayOff_ && (pid == kPatPid || pid == pmtPid_ || pid == kSitPid)) {
       auto [it, first] = lastPsi_.emplace(pid, atsTicks_);
       if (!first) {
         const int64_t gap = atsTicks_ - it->second;
@@ -242,21 +303,20 @@ class CClipRules {
     }
 
     // Continuity: a payload packet counts on by one; one duplicate may repeat it.
-    if (pid != kNullPid && (h.adaptation_field_control & 1)) {
-      auto it = cc_.find(pid);
-      if (it != cc_.end() && !discontinuity) {
-        const uint8_t want = (it->second + 1) & 0x0F;
-        if (h.continuity_counter != want && h.continuity_counter != it->second)
+    if (pid != kNullPid && h.payload) {
+      if (state.cc >= 0 && !h.discontinuity) {
+        const uint8_t want = (state.cc + 1) & 0x0F;
+        if (h.cc != want && h.cc != state.cc)
           Limited("ts.continuity", Hex(pid), Spn(spn),
-                  "PID " + Hex(pid) + " continuity counter " + std::to_string(h.continuity_counter) + " where " +
+                  "PID " + Hex(pid) + " continuity counter " + std::to_string(h.cc) + " where " +
                       std::to_string(want) + " follows");
       }
-      cc_[pid] = h.continuity_counter;
+      state.cc = h.cc;
     }
 
-    if (pid == pcrPid_ && h.adaptation_field && h.adaptation_field->PCR) {
-      const uint64_t pcr = h.adaptation_field->PCR->base * 300 + h.adaptation_field->PCR->extension;
-      if (lastPcr_ && !discontinuity) {
+    if (pid == pcrPid_ && h.pcr) {
+      const uint64_t pcr = *h.pcr;
+      if (lastPcr_ && !h.discontinuity) {
         const uint64_t gap = (pcr + kPcrWrap27 - *lastPcr_) % kPcrWrap27;
         if (gap > kPcrWrap27 / 2)
           Limited("ts.pcr-interval", "", Spn(spn), "PCR goes back by " + std::to_string((kPcrWrap27 - gap) / 27000) + " ms");
@@ -269,21 +329,19 @@ class CClipRules {
       if (!stcOffset_) stcOffset_ = static_cast<int64_t>(pcr) - atsTicks_;
     }
 
-    auto rp = replay_.find(pid);
-    if (rp != replay_.end() && stcOffset_ && (h.adaptation_field_control & 1) && !replayOff_) {
+    if (SReplay* r = state.replay; r && stcOffset_ && h.payload && !replayOff_) {
       // After a new STC sequence a stream is followed from its next PES start.
-      if (h.payload_unit_start_indicator) rp->second.waiting = false;
-      if (!rp->second.waiting) Replay(rp->second, ts, h, hl, spn);
+      if (h.start) r->waiting = false;
+      if (!r->waiting) Replay(*r, ts, h, spn);
     }
-    if (auto hd = heads_.find(pid); hd != heads_.end() && (h.adaptation_field_control & 1)) Head(hd->second, ts, h, hl, spn);
+    if (SHead* hd = state.head; hd && h.payload) Head(*hd, ts, h, spn);
 
-    if (pid == pmtPid_ && h.payload_unit_start_indicator && !pmt_ && hl < kTsPacketSize) {
+    if (pid == pmtPid_ && h.start && !pmt_ && hl < kTsPacketSize) {
       PMT_SECTION pmt;
       if (Parse(ts + hl, kTsPacketSize - hl, pmt) > 0) pmt_ = std::move(pmt);
     }
 
-    auto [first, last] = ep_.equal_range(spn);
-    for (auto it = first; it != last; ++it) CheckEpEntry(it->second, ts, h, hl, spn);
+    for (; nextEp_ < ep_.size() && ep_[nextEp_].first == spn; ++nextEp_) CheckEpEntry(ep_[nextEp_].second, ts, h, spn);
     return true;
   }
 
@@ -294,7 +352,9 @@ class CClipRules {
     lastPcr_.reset();
     stcOffset_.reset();
     for (auto& [pid, r] : replay_) {
-      r.model = ModelFromRule(ruleOf_[pid], true);
+      r.models = CreateStdModels(r.params);
+      r.units = 0;
+      r.toExtension = false;
       r.decodeTime.reset();
       r.waiting = true;
     }
@@ -304,21 +364,21 @@ class CClipRules {
   // its random-access pictures.
   struct SHead {
     uint8_t codingType = 0;
+    uint16_t pid = 0;
     std::vector<uint8_t> bytes;
     std::optional<uint64_t> pts;
     uint32_t spn = 0;
   };
 
-  void Head(SHead& hd, const uint8_t* ts, const TS_PACKET_HEADER& h, size_t hl, uint32_t spn) {
-    size_t from = hl;
-    if (h.payload_unit_start_indicator) {
+  void Head(SHead& hd, const uint8_t* ts, const SPacketHead& h, uint32_t spn) {
+    size_t from = h.bytes;
+    if (h.start) {
       FinishHead(hd);
-      PES_HEADER pes;
-      const size_t n = hl < kTsPacketSize ? Parse(ts + hl, kTsPacketSize - hl, pes) : 0;
-      if (n == 0 || !pes.PTS) return;
-      hd.pts = pes.PTS->value;
+      const SPesStart& pes = PesStart(ts, h.bytes);
+      if (pes.bytes == 0 || !pes.header.PTS) return;
+      hd.pts = pes.header.PTS->value;
       hd.spn = spn;
-      from = hl + n;
+      from = h.bytes + pes.bytes;
     }
     if (!hd.pts || hd.bytes.size() >= kUnitHead || from >= kTsPacketSize) return;
     hd.bytes.insert(hd.bytes.end(), ts + from, ts + kTsPacketSize);
@@ -327,50 +387,66 @@ class CClipRules {
   void FinishHead(SHead& hd) {
     if (hd.pts && IsRandomAccess(hd.codingType, hd.bytes.data(), hd.bytes.size())) {
       const uint64_t pts = *hd.pts & kPtsEpMask;
-      const std::set<uint64_t>& entries = epPts_[pidOfHead(hd)];
+      const std::set<uint64_t>& entries = epPts_[hd.pid];
       // The nearest entry at or before the picture (time stamps as the EP map keeps them).
       auto it = entries.upper_bound(pts);
       const bool covered = it != entries.begin() && pts - *std::prev(it) <= kMaxEpSpacing90;
       if (!covered)
-        Limited("clip.ep-missing", Hex(pidOfHead(hd)), Spn(hd.spn),
-                "a random-access picture of PID " + Hex(pidOfHead(hd)) + " (PTS " + std::to_string(*hd.pts) +
+        Limited("clip.ep-missing", Hex(hd.pid), Spn(hd.spn),
+                "a random-access picture of PID " + Hex(hd.pid) + " (PTS " + std::to_string(*hd.pts) +
                     ") has no EP map entry within 1 s before it");
     }
     hd.bytes.clear();
     hd.pts.reset();
   }
 
-  uint16_t pidOfHead(const SHead& hd) const {
-    for (const auto& [pid, h] : heads_)
-      if (&h == &hd) return pid;
-    return 0;
-  }
-
   // Feeds one packet to its stream's model, as the multiplexer did when it
   // wrote it: a new access unit enters at its PES start, and a packet that
   // arrives before the model has room overflows a buffer.
-  void Replay(SReplay& r, const uint8_t* ts, const TS_PACKET_HEADER& h, size_t hl, uint32_t spn) {
+  void Replay(SReplay& r, const uint8_t* ts, const SPacketHead& h, uint32_t spn) {
     const int64_t t = atsTicks_ + *stcOffset_;
-    int32_t payload = static_cast<int32_t>(kTsPacketSize - hl);
+    int32_t payload = static_cast<int32_t>(kTsPacketSize - h.bytes);
     // Formatted only for a finding: this runs for every packet.
-    const auto pid = static_cast<uint16_t>(h.PID);
-    if (h.payload_unit_start_indicator) {
+    const uint16_t pid = h.pid;
+    if (h.start) {
       EndUnit(r, pid, spn);
-      PES_HEADER pes;
-      const size_t n = Parse(ts + hl, kTsPacketSize - hl, pes);
-      if (n == 0) return;  // not a PES start the replay can follow
-      payload -= static_cast<int32_t>(n);
-      if (pes.PTS) {
-        const uint64_t decode = pes.DTS ? pes.DTS->value : pes.PTS->value;
-        r.model->AddAccessUnit(static_cast<uint32_t>(decode), static_cast<uint32_t>(pes.PTS->value));
+      const SPesStart& pes = PesStart(ts, h.bytes);
+      if (pes.bytes == 0) return;  // not a PES start the replay can follow
+      payload -= static_cast<int32_t>(pes.bytes);
+      if (pes.header.PTS) {
+        // A video's models take the profile and level its first unit shows,
+        // as the multiplexer reads them when it reuses the stream.
+        if (r.units == 0 && IsVideoCoding(r.params.stream_type)) {
+          int profile = 0, level = 0;
+          VideoProfileLevel(r.params.stream_type, ts, profile, level);
+          if (profile != r.params.profile || level != r.params.level) {
+            r.params.profile = profile;
+            r.params.level = level;
+            r.models = CreateStdModels(r.params);
+          }
+        }
+        const uint64_t decode = pes.header.DTS ? pes.header.DTS->value : pes.header.PTS->value;
+        // Core and extension units are told apart as the multiplexer does
+        // when it reuses the stream: by stream_id_extension, else by the
+        // transport priority.
+        if (r.models.secondary)
+          r.toExtension = RoutesToExtension(CoreByStreamIdExtension(pes.header), ts[1] & 0x20, r.units == 0, r.toExtension);
+        EnterUnit(r.models.primary.get(), r.models.secondary.get(), r.toExtension, static_cast<uint32_t>(decode),
+                  static_cast<uint32_t>(pes.header.PTS->value));
+        ++r.units;
+        r.unitStart = true;
         r.decodeTime = static_cast<int64_t>(static_cast<uint32_t>(decode)) * 300;
       }
     }
-    const int64_t next = r.model->GetNextTime();
+    // Bytes before the stream's first unit (a clip that starts inside a PES
+    // packet, a PES header without a PTS) have no unit to go to.
+    if (r.units == 0) return;
+    const int64_t next = ModelsNextTime(r.models.primary.get(), r.models.secondary.get(), r.toExtension, r.unitStart);
+    r.unitStart = false;
     if (t < next)
       Limited("tstd.overflow", Hex(pid), Spn(spn),
               "PID " + Hex(pid) + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
-    r.model->DeliverPacket(SPacketArrival{t, payload});
+    DeliverToModels(r.models.primary.get(), r.models.secondary.get(), r.toExtension, SPacketArrival{t, payload});
     r.lastArrival = t;
   }
 
@@ -388,20 +464,20 @@ class CClipRules {
     return b;
   }
 
-  void CheckEpEntry(const SEpEntry& e, const uint8_t* ts, const TS_PACKET_HEADER& h, size_t hl, uint32_t spn) {
+  void CheckEpEntry(const SEpEntry& e, const uint8_t* ts, const SPacketHead& h, uint32_t spn) {
     const std::string what = "EP map entry " + std::to_string(e.index) + " of PID " + Hex(e.pid);
-    if (h.PID != e.pid || !h.payload_unit_start_indicator) {
+    if (h.pid != e.pid || !h.start) {
       Limited("clip.ep-map", Hex(e.pid), Spn(spn), what + ": the packet does not start a PES packet of that PID");
       return;
     }
-    PES_HEADER pes;
-    if (hl >= kTsPacketSize || Parse(ts + hl, kTsPacketSize - hl, pes) == 0 || !pes.PTS) {
+    const SPesStart& pes = PesStart(ts, h.bytes);
+    if (pes.bytes == 0 || !pes.header.PTS) {
       Limited("clip.ep-map", Hex(e.pid), Spn(spn), what + ": the PES packet there has no PTS");
       return;
     }
-    if ((pes.PTS->value & kPtsEpMask) != (e.pts & kPtsEpMask))
+    if ((pes.header.PTS->value & kPtsEpMask) != (e.pts & kPtsEpMask))
       Limited("clip.ep-map", Hex(e.pid), Spn(spn),
-              what + ": PTS " + std::to_string(e.pts) + " where the PES packet has " + std::to_string(pes.PTS->value));
+              what + ": PTS " + std::to_string(e.pts) + " where the PES packet has " + std::to_string(pes.header.PTS->value));
   }
 
   void Finish() {
@@ -411,21 +487,23 @@ class CClipRules {
       for (auto& [pid, r] : replay_) EndUnit(r, pid, walked_);
     const uint32_t count = walked_;
     // What a walk that stopped early did not see is not held against the clip.
-    const bool whole = !stopped_ && !packets_.empty();
-    for (const auto& [spn, e] : ep_)
-      if (spn >= count && whole)
-        Limited("clip.ep-map", Hex(e.pid), Spn(spn), "EP map entry " + std::to_string(e.index) + " of PID " + Hex(e.pid) +
-                                                         " is past the clip's last packet");
+    const bool whole = !stopped_ && sawPacket_;
+    for (size_t i = nextEp_; i < ep_.size(); ++i)
+      if (ep_[i].first >= count && whole)
+        Limited("clip.ep-map", Hex(ep_[i].second.pid), Spn(ep_[i].first),
+                "EP map entry " + std::to_string(ep_[i].second.index) + " of PID " + Hex(ep_[i].second.pid) +
+                    " is past the clip's last packet");
     for (const auto& [key, n] : repeats_)
       if (n > kMaxRepeats)
         out_.Add(key.first, file_, key.second.empty() ? "" : "PID " + key.second,
                  std::to_string(n - kMaxRepeats) + " more like the above");
 
+    auto packetsOf = [&](uint16_t pid) -> uint64_t { return pid < kPidCount ? pids_[pid].packets : 0; };
     std::set<uint16_t> listed;
     for (const auto& seq : ci_.programInfo.sequences)
       for (const auto& s : seq.streams) {
         listed.insert(s.StreamPID);
-        if (whole && !packets_.count(s.StreamPID))
+        if (whole && packetsOf(s.StreamPID) == 0)
           out_.Add("clip.pids", file_, "", "PID " + Hex(s.StreamPID) + " of " + ClipInfoPath(name_) + " has no packets");
         if (!pmt_) continue;
         const ESI* esi = nullptr;
@@ -438,18 +516,27 @@ class CClipRules {
                    "PID " + Hex(s.StreamPID) + " has stream type " + Hex(esi->stream_type, 2) + " where " +
                        ClipInfoPath(name_) + " says " + Hex(s.coding.StreamCodingType, 2));
       }
-    for (const auto& [pid, n] : packets_)
-      if (whole && IsElementaryPid(pid) && !listed.count(pid))
+    for (uint16_t pid = 0; pid < kPidCount; ++pid)
+      if (const uint64_t n = pids_[pid].packets; n > 0 && whole && IsElementaryPid(pid) && !listed.count(pid))
         out_.Add("clip.pids", file_, "", "PID " + Hex(pid) + " (" + std::to_string(n) + " packets) is not in " +
                                              ClipInfoPath(name_));
     if (!pmt_ && whole) out_.Add("clip.coding-type", file_, "", "no PMT on PID " + Hex(pmtPid_));
   }
 
+  // What each PID has shown so far, looked up by PID for every packet.
+  struct SPid {
+    uint64_t packets = 0;
+    int16_t cc = -1;  // the last continuity counter, -1 before the first payload
+    SReplay* replay = nullptr;
+    SHead* head = nullptr;
+  };
+
   const std::string name_;
   const ClipInformationFile& ci_;
   CFindings& out_;
   const std::string file_;
-  std::multimap<uint32_t, SEpEntry> ep_;
+  std::vector<std::pair<uint32_t, SEpEntry>> ep_;  // by source packet
+  size_t nextEp_ = 0;                              // the first entry not yet reached
   uint16_t pcrPid_ = kPcrPid;
   uint16_t pmtPid_ = kPmtPid;
   uint32_t lastAts_ = 0;
@@ -457,14 +544,17 @@ class CClipRules {
   int64_t atsTicks_ = 0;  // arrival time, unwrapped
   std::optional<int64_t> stcOffset_;
   std::map<uint16_t, SReplay> replay_;
-  std::map<uint16_t, SPacketRule> ruleOf_;
   std::map<uint32_t, uint16_t> stcStarts_;  // source packet of each later STC sequence -> its PCR PID
+  std::map<uint32_t, uint16_t>::const_iterator nextStc_;
   std::map<uint16_t, std::set<uint64_t>> epPts_;  // EP map times by PID
   std::map<uint16_t, SHead> heads_;
+  std::vector<SPid> pids_;
   std::map<uint16_t, int64_t> lastPsi_;  // arrival time of each table's last start
   bool replayOff_ = false;
-  std::map<uint16_t, uint8_t> cc_;
-  std::map<uint16_t, uint64_t> packets_;
+  bool sawPacket_ = false;
+  SPacketHead head_;
+  TS_PACKET_HEADER scratch_;
+  SPesStart pes_;
   std::optional<uint64_t> lastPcr_;
   std::optional<PMT_SECTION> pmt_;
   bool stopped_ = false;

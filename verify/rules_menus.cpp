@@ -7,6 +7,7 @@
 #include <deque>
 #include <exception>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -23,6 +24,11 @@ namespace {
 constexpr uint16_t kNoId = 0xFFFF;
 // A presentation-graphics decoder keeps its decoded objects in 4 MiB.
 constexpr int64_t kPgDecodedObjectBuffer = int64_t{4} << 20;
+// What a presentation-graphics decoder holds at once.
+constexpr size_t kPgMaxObjects = 64;
+constexpr size_t kPgMaxPalettes = 8;
+constexpr size_t kPgMaxWindows = 2;
+constexpr size_t kPgMaxCompositionObjects = 2;
 // The coded-data buffer of both graphics decoders (the T-STD replay checks
 // its filling; one object larger than it can never be decoded).
 constexpr int64_t kGraphicsCodedBuffer = 1048576;
@@ -56,6 +62,7 @@ struct SObject {
 struct SEpochState {
   std::map<uint16_t, SObject> objects;
   std::set<uint8_t> palettes;
+  std::map<uint8_t, SWindow> windows;  // subtitles: the windows of the last WDS
   int64_t DecodedBytes() const {
     int64_t n = 0;
     for (const auto& [id, o] : objects) n += o.width * o.height;
@@ -115,6 +122,8 @@ class CMenuRules {
     CMemoryInput in(segments.data(), segments.size());
     SEpochState epoch;
     bool decoderReported = false;
+    bool limitsReported = false;
+    std::optional<uint32_t> lastShown;  // subtitles: the PTS of the display set before
     for (int ds = 0;; ++ds) {
       CDsData data;
       const int r = ReadDisplaySet(in, data, true, error);
@@ -127,6 +136,7 @@ class CMenuRules {
       if (data.m_nCompositionState == 2) {
         epoch = SEpochState{};
         decoderReported = false;
+        limitsReported = false;
       }
       for (const auto& p : data.m_pds) epoch.palettes.insert(p->m_nPaletteId);
       Objects(data, epoch, ig, rel, where);
@@ -139,6 +149,8 @@ class CMenuRules {
       }
       if (!ig) {
         if (data.m_pcs) Presentation(*data.m_pcs, epoch, rel, where);
+        SubtitleOrder(data, lastShown, rel, where);
+        SubtitleWindows(data, epoch, limitsReported, rel, where);
         continue;
       }
       if (data.m_ics.empty()) continue;
@@ -195,6 +207,79 @@ class CMenuRules {
     for (const auto& c : pcs.m_objects)
       if (!epoch.objects.count(c.objectIdRef))
         out_.Add("menu.object-ref", rel, where, "object " + std::to_string(c.objectIdRef) + " is not defined");
+  }
+
+  // Display sets are presented one after another, and each segment is
+  // decoded at or before its presentation time (time stamps of 0 carry none).
+  void SubtitleOrder(const CDsData& data, std::optional<uint32_t>& lastShown, const std::string& rel,
+                     const std::string& where) {
+    for (const CSegmentBase* seg : data.Segments())
+      if (seg->m_nDts != 0 && seg->m_nDts > seg->m_nPts) {
+        out_.Add("subtitle.order", rel, where,
+                 "a segment is decoded at " + Seconds(seg->m_nDts) + ", after its presentation at " + Seconds(seg->m_nPts));
+        break;
+      }
+    if (!data.m_pcs) return;
+    const uint32_t shown = data.m_pcs->m_nPts;
+    if (lastShown && shown <= *lastShown)
+      out_.Add("subtitle.order", rel, where,
+               "shows at " + Seconds(shown) + ", not after the display set before it (" + Seconds(*lastShown) + ")");
+    lastShown = shown;
+  }
+
+  // Windows inside the video; composition objects, as placed and cropped,
+  // inside the window they name; the decoder's counts.
+  void SubtitleWindows(const CDsData& data, SEpochState& epoch, bool& limitsReported, const std::string& rel,
+                       const std::string& where) {
+    if (data.m_wds) {
+      epoch.windows.clear();
+      for (const SWindow& w : data.m_wds->m_windows) epoch.windows[w.id] = w;
+    }
+    auto limit = [&](size_t n, size_t most, const std::string& what) {
+      if (n <= most || limitsReported) return;
+      limitsReported = true;
+      out_.Add("subtitle.limits", rel, where, std::to_string(n) + " " + what + " where the decoder holds " + std::to_string(most));
+    };
+    limit(epoch.objects.size(), kPgMaxObjects, "objects in the epoch");
+    limit(epoch.palettes.size(), kPgMaxPalettes, "palettes in the epoch");
+    if (data.m_wds) limit(data.m_wds->m_windows.size(), kPgMaxWindows, "windows");
+    if (!data.m_pcs) return;
+    const CPcs& pcs = *data.m_pcs;
+    limit(pcs.m_objects.size(), kPgMaxCompositionObjects, "composition objects");
+    const int64_t videoW = pcs.m_composition.video.width, videoH = pcs.m_composition.video.height;
+    if (data.m_wds)
+      for (const SWindow& w : data.m_wds->m_windows)
+        if (int64_t{w.x} + w.width > videoW || int64_t{w.y} + w.height > videoH)
+          out_.Add("subtitle.window", rel, where,
+                   "window " + std::to_string(w.id) + " (" + Rect(w.x, w.y, w.width, w.height) + ") reaches outside the " +
+                       std::to_string(videoW) + " x " + std::to_string(videoH) + " video");
+    for (const SCompositionObject& c : pcs.m_objects) {
+      const std::string what = "object " + std::to_string(c.objectIdRef);
+      auto win = epoch.windows.find(c.windowIdRef);
+      if (win == epoch.windows.end()) {
+        out_.Add("subtitle.window", rel, where, what + " is placed in window " + std::to_string(c.windowIdRef) + ", which is not defined");
+        continue;
+      }
+      auto obj = epoch.objects.find(c.objectIdRef);
+      if (obj == epoch.objects.end()) continue;  // reported as menu.object-ref
+      const SObject& o = obj->second;
+      if (c.cropped && (int64_t{c.cropX} + c.cropWidth > o.width || int64_t{c.cropY} + c.cropHeight > o.height)) {
+        out_.Add("subtitle.window", rel, where,
+                 what + " is cropped to " + Rect(c.cropX, c.cropY, c.cropWidth, c.cropHeight) + ", outside its " +
+                     std::to_string(o.width) + " x " + std::to_string(o.height) + " pixels");
+        continue;
+      }
+      const int64_t w = c.cropped ? c.cropWidth : o.width, h = c.cropped ? c.cropHeight : o.height;
+      const SWindow& ww = win->second;
+      if (c.x < ww.x || c.y < ww.y || c.x + w > int64_t{ww.x} + ww.width || c.y + h > int64_t{ww.y} + ww.height)
+        out_.Add("subtitle.window", rel, where,
+                 what + " at " + Rect(c.x, c.y, w, h) + " reaches outside window " + std::to_string(ww.id) + " (" +
+                     Rect(ww.x, ww.y, ww.width, ww.height) + ")");
+    }
+  }
+
+  static std::string Rect(int64_t x, int64_t y, int64_t w, int64_t h) {
+    return std::to_string(w) + " x " + std::to_string(h) + " at " + std::to_string(x) + "," + std::to_string(y);
   }
 
   void Interactive(const SInteractiveComposition& ic, uint32_t shownAt, const SEpochState& epoch, const std::string& rel,

@@ -21,7 +21,9 @@
 #include "bdnav/movie_objects.h"
 #include "bdnav/playlist_file.h"
 #include "graphics/composition.h"
+#include "graphics/segments.h"
 #include "mux/clip_info.h"
+#include "platform/file.h"
 #include "support/run_tools.h"
 #include "support/test_support.h"
 #include "verify/check.h"
@@ -196,9 +198,19 @@ TEST_F(Check, RulesAreListedAndBadArgumentsRefused) {
   const RunResult json = Zv({"check", "--rules", "--json"});
   EXPECT_NE(json.out.find("{\"id\":\"files.parse\",\"severity\":\"error\""), std::string::npos) << json.out;
 
-  const RunResult missing = Zv({"check", dir_ / "nothing"});
-  EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.err.find("not a folder"), std::string::npos) << missing.err;
+  // A path that is not there, with or without --json, is a failure like
+  // errors (2), named in the message; so is one that is no folder or image.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"check", dir_ / "nothing"},
+                                              std::vector<std::string>{"check", "--json", dir_ / "nothing"},
+                                              std::vector<std::string>{"check", dir_ / "nothing/BDMV"}}) {
+    const RunResult missing = Zv(args);
+    EXPECT_EQ(missing.status, 2) << args.back();
+    EXPECT_NE(missing.err.find("\"" + args.back() + "\": no such file or folder"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.out, "");
+  }
+  const RunResult device = Zv({"check", "/dev/null"});
+  EXPECT_EQ(device.status, 2);
+  EXPECT_NE(device.err.find("\"/dev/null\": not a folder"), std::string::npos) << device.err;
   EXPECT_EQ(Zv({"check"}).status, 64);
   EXPECT_EQ(Zv({"check", disc_, "--fast"}).status, 64);
   const RunResult empty = Zv({"check", dir_.Path()});
@@ -437,7 +449,7 @@ TEST_F(Check, ProgressOverTheClipsAndCancel) {
   EXPECT_LT(stopped.items.size(), all.items.size());
 
   EXPECT_EQ(zv::CheckDisc(dir_ / "nothing", options, report, error), zv::kFailed);
-  EXPECT_NE(error.find("not a folder"), std::string::npos) << error;
+  EXPECT_NE(error.find("nothing\": no such file or folder"), std::string::npos) << error;
 }
 
 // A folder another tool could have made: a clip from ffmpeg, a playlist
@@ -507,9 +519,9 @@ TEST_F(Check, ProjectBuiltDiscChecksClean) {
 }
 
 // Shifts the PTS of the PES packets of `pid` that start at or after
-// source packet `from` (PTS alone, no DTS: audio).
-void ShiftAudioPts(const std::string& disc, uint16_t pid, size_t from, int64_t ticks90) {
-  EditPackets(disc, "00003", [&](uint8_t* sp, size_t spn) {
+// source packet `from` (PTS alone, no DTS: audio) in clip `clip`.
+void ShiftAudioPts(const std::string& disc, uint16_t pid, size_t from, int64_t ticks90, const std::string& clip = "00003") {
+  EditPackets(disc, clip, [&](uint8_t* sp, size_t spn) {
     uint8_t* ts = sp + 4;
     if (spn < from || PidOf(sp) != pid || !(ts[1] & 0x40)) return true;
     uint8_t* pes = ts + 4 + ((ts[3] & 0x20) ? 1 + ts[4] : 0);
@@ -889,4 +901,267 @@ TEST_F(Check, SubtitleStreamsAreChecked) {
   r = Zv({"check", disc});
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_EQ(Findings(r.out), (FindingSet{{"menu.object-ref", "BDMV/STREAM/00000.m2ts"}})) << r.out;
+}
+
+// The movie clip spans more than one of the windows a clip is walked in:
+// a fault past the first is found at its own packet, and the packets
+// before it are counted with it.
+TEST_F(Check, FaultsPastTheFirstWindowAreNamedAtTheirPacket) {
+  const size_t packets = fs::file_size(At("BDMV/STREAM/00003.m2ts")) / 192;
+  ASSERT_GT(packets * 192, size_t{3} << 20) << "the movie clip no longer spans two windows";
+  const size_t late = packets - 7;
+  EditPackets(disc_, "00003", [&](uint8_t* sp, size_t spn) {
+    if (spn == late) sp[4] = 0x48;
+    return spn < late;
+  });
+  const RunResult r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(Findings(r.out), (FindingSet{{"clip.sync", "BDMV/STREAM/00003.m2ts"}})) << r.out;
+  EXPECT_NE(r.out.find("(source packet " + std::to_string(late) + ") [clip.sync] the sync byte is lost"), std::string::npos)
+      << r.out;
+}
+
+// Audio with a core and an extension in one PID (TrueHD beside its AC-3
+// core, DTS-HD Master Audio and High Resolution) is replayed through the
+// core's and the extension's models as the multiplexer fills them: the
+// disc checks clean, and each stream decoded late overflows under its PID.
+TEST_F(Check, CoreAndExtensionAudioIsReplayed) {
+  const std::string p = dir_ / "disc.zvpj";
+  std::vector<std::string> add = {"source", "add", p, "Movie#1/Clip#1"};
+  for (const char* f : {"h264_1080p2398.264", "thd_51.ac3", "thd_51.thd", "dtshd_ma.dtshd", "dtshd_hra.dts"}) {
+    const std::string copy = zvtest::CopyFixture(f, dir_.Path());
+    // The lossless stream takes its AC-3 core from the file beside it.
+    if (std::string(f) != "thd_51.ac3") add.push_back(copy);
+  }
+  for (const auto& step : std::vector<std::vector<std::string>>{{"new", p}, add, {"build", p, dir_ / "out", "--yes"}}) {
+    const RunResult r = Zv(step);
+    ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+  }
+  const std::string built = dir_ / "out/Zelvane/DISC";
+  zv::ClipInformationFile ci;
+  std::string err;
+  const auto cb = ReadBytes(built + "/BDMV/CLIPINF/00000.clpi");
+  ASSERT_EQ(ci.Parse(cb.data(), cb.size(), &err), zv::kOk) << err;
+  std::map<uint8_t, uint16_t> pidOf;  // by coding type
+  for (const auto& st : ci.programInfo.sequences.at(0).streams) pidOf[st.coding.StreamCodingType] = st.StreamPID;
+  ASSERT_EQ(pidOf.count(0x83) + pidOf.count(0x85) + pidOf.count(0x86), 3u);
+
+  RunResult r = Zv({"check", built});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+  for (const uint8_t type : {0x83, 0x85, 0x86}) {
+    fs::remove_all(disc_);
+    fs::copy(built, disc_, fs::copy_options::recursive);
+    const uint16_t pid = pidOf[type];
+    ShiftAudioPts(disc_, pid, 200, 90000 * 3, "00000");
+    r = CheckDisc();
+    EXPECT_EQ(r.status, 2) << int{type} << "\n" << r.out;
+    const FindingSet found = Findings(r.out);
+    ASSERT_FALSE(found.empty()) << int{type};
+    EXPECT_EQ(found.count({"tstd.overflow", "BDMV/STREAM/00000.m2ts"}), found.size()) << r.out;
+    char name[32];
+    std::snprintf(name, sizeof name, "PID 0x%04X arrives at ", pid);
+    EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
+  }
+}
+
+namespace {
+
+// Builds a disc with one clip: the H.264 fixture and subtitles rendered
+// from two SRT cues (PG PID 0x1200), which `editSup` may change first. Its
+// folder, or empty with `error`.
+std::string BuildSubtitleDisc(const TempDir& dir, std::string& error,
+                              const std::function<void(const std::string&)>& editSup = {}) {
+  zvtest::WriteText(dir / "s.srt", "1\n00:00:00,200 --> 00:00:01,500\nHello there\n\n2\n00:00:01,600 --> 00:00:02,800\nAgain\n");
+  const std::string p = dir / "disc.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+  const RunResult render = Zv({"subtitles", "render", dir / "s.srt", dir / "s.sup", "--video", "1920x1080@23.976"});
+  if (render.status != 0) {
+    error = "render: " + render.err;
+    return "";
+  }
+  if (editSup) editSup(dir / "s.sup");
+  for (const std::vector<std::string>& step : std::vector<std::vector<std::string>>{
+           {"new", p},
+           {"source", "add", p, "Movie#1/Clip#1", video, dir / "s.sup"},
+           {"build", p, dir / "out", "--yes"}}) {
+    const RunResult r = Zv(step);
+    if (r.status != 0) {
+      error = step[0] + ": " + r.err;
+      return "";
+    }
+  }
+  return dir / "out/Zelvane/DISC";
+}
+
+// The file offsets of the PES headers of the PG PID whose payload starts
+// with a presentation composition segment, in stream order.
+std::vector<size_t> PcsPesHeaders(const std::vector<uint8_t>& clip) {
+  std::vector<size_t> found;
+  for (size_t p = 0; p + 192 <= clip.size(); p += 192) {
+    const uint8_t* ts = clip.data() + p + 4;
+    if (PidOf(clip.data() + p) != 0x1200 || !(ts[1] & 0x40)) continue;
+    const size_t pes = 4 + ((ts[3] & 0x20) ? 1 + ts[4] : 0);
+    if (ts[pes + 9 + ts[pes + 8]] == 0x16) found.push_back(p + 4 + pes);
+  }
+  return found;
+}
+
+}  // namespace
+
+// Subtitle display sets in presentation order, windows inside the video
+// and composition objects inside their window: a rendered SRT checks clean,
+// and each break is reported under its rule alone.
+TEST_F(Check, SubtitleOrderAndWindows) {
+  std::string error;
+  const std::string built = BuildSubtitleDisc(dir_, error);
+  ASSERT_FALSE(built.empty()) << error;
+  RunResult r = Zv({"check", built});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+
+  // Edits the first composition that shows an object: `edit` gets the
+  // clip, the joined PG bytes and the offset of the segment.
+  auto editFirstShown = [](const std::string& d, const std::function<void(std::vector<uint8_t>&, const PidBytes&, size_t)>& edit) {
+    const std::string path = d + "/BDMV/STREAM/00000.m2ts";
+    auto bytes = ReadBytes(path);
+    const PidBytes j = JoinPid(bytes, 0x1200);
+    for (size_t k = 0; k + 32 < j.bytes.size(); ++k) {
+      if (j.bytes[k] != 0 || j.bytes[k + 1] != 0 || j.bytes[k + 2] != 1 || j.bytes[k + 3] != 0xBD) continue;
+      const size_t seg = k + 9 + j.bytes[k + 8];
+      if (j.bytes[seg] != 0x16 || j.bytes[seg + 3 + 10] == 0) continue;
+      edit(bytes, j, seg);
+      WriteBytes(path, bytes);
+      return;
+    }
+    FAIL() << "no composition shows an object";
+  };
+  const FindingSet window{{"subtitle.window", "BDMV/STREAM/00000.m2ts"}};
+  const std::vector<BreakCase> cases = {
+      // Segment header, video and composition descriptors, palette update
+      // flag and id, the object count, then the object: id, window id,
+      // flags, x, y.
+      {"a composition object in a window not defined", [&](const std::string& d) {
+         editFirstShown(d, [](std::vector<uint8_t>& b, const PidBytes& j, size_t seg) { b[j.at[seg + 3 + 13]] = 5; });
+       },
+       window, 2},
+      {"a composition object moved past its window's right edge", [&](const std::string& d) {
+         editFirstShown(d, [](std::vector<uint8_t>& b, const PidBytes& j, size_t seg) {
+           b[j.at[seg + 3 + 15]] = 1800 >> 8;
+           b[j.at[seg + 3 + 16]] = 1800 & 0xFF;
+         });
+       },
+       window, 2},
+      {"a window reaching below the video", [&](const std::string& d) {
+         const std::string path = d + "/BDMV/STREAM/00000.m2ts";
+         auto bytes = ReadBytes(path);
+         const PidBytes j = JoinPid(bytes, 0x1200);
+         // The first WDS: type, length, the count, then id, x, y, width, height.
+         for (size_t k = 0; k + 16 < j.bytes.size(); ++k)
+           if (j.bytes[k] == 0x17 && j.bytes[k + 1] == 0 && j.bytes[k + 2] == 10 && j.bytes[k + 3] == 1) {
+             bytes[j.at[k + 7]] = 1070 >> 8;
+             bytes[j.at[k + 8]] = 1070 & 0xFF;
+             break;
+           }
+         WriteBytes(path, bytes);
+       },
+       // The window, and the object that now lies outside it.
+       {{"subtitle.window", "BDMV/STREAM/00000.m2ts"}, {"subtitle.window", "BDMV/STREAM/00000.m2ts"}}, 2},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(disc_);
+    fs::copy(built, disc_, fs::copy_options::recursive);
+    c.breakIt(disc_);
+    r = CheckDisc();
+    EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out;
+    EXPECT_EQ(Findings(r.out), c.want) << c.name << "\n" << r.out;
+  }
+
+  // The composition that clears the first subtitle presented at the time
+  // of the one that showed it (its DTS then also comes after its PTS).
+  fs::remove_all(disc_);
+  fs::copy(built, disc_, fs::copy_options::recursive);
+  const std::string path = disc_ + "/BDMV/STREAM/00000.m2ts";
+  auto bytes = ReadBytes(path);
+  const std::vector<size_t> pcs = PcsPesHeaders(bytes);
+  ASSERT_GE(pcs.size(), 2u);
+  std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(pcs[0] + 9), 5, bytes.begin() + static_cast<std::ptrdiff_t>(pcs[1] + 9));
+  WriteBytes(path, bytes);
+  r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.out;
+  const FindingSet found = Findings(r.out);
+  ASSERT_FALSE(found.empty()) << r.out;
+  EXPECT_EQ(found.count({"subtitle.order", "BDMV/STREAM/00000.m2ts"}), found.size()) << r.out;
+  EXPECT_NE(r.out.find("not after the display set before it"), std::string::npos) << r.out;
+}
+
+// A composition of three objects is more than the subtitle decoder
+// composes: only subtitle.limits.
+TEST_F(Check, SubtitleDecoderLimits) {
+  std::string error;
+  const std::string built = BuildSubtitleDisc(dir_, error, [](const std::string& sup) {
+    zv::File in;
+    ASSERT_TRUE(in.Open(sup, zv::File::kRead));
+    zv::CFileInput input(in);
+    std::vector<std::unique_ptr<zv::CDsData>> sets;
+    for (;;) {
+      auto ds = std::make_unique<zv::CDsData>();
+      std::string why;
+      const int r = zv::ReadDisplaySet(input, *ds, true, why);
+      if (r == zv::kDsEndOfFile) break;
+      ASSERT_EQ(r, zv::kDsOk) << why;
+      sets.push_back(std::move(ds));
+    }
+    in.Close();
+    bool grown = false;
+    for (auto& ds : sets)
+      if (!grown && ds->m_pcs && ds->m_pcs->m_objects.size() == 1) {
+        ds->m_pcs->m_objects.push_back(ds->m_pcs->m_objects[0]);
+        ds->m_pcs->m_objects.push_back(ds->m_pcs->m_objects[0]);
+        grown = true;
+      }
+    ASSERT_TRUE(grown);
+    zv::File out;
+    ASSERT_TRUE(out.Open(sup, zv::File::kCreate));
+    for (auto& ds : sets) {
+      std::string why;
+      ASSERT_TRUE(zv::WriteDisplaySet(out, *ds, true, nullptr, why)) << why;
+    }
+  });
+  ASSERT_FALSE(built.empty()) << error;
+  const RunResult r = Zv({"check", built});
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(Findings(r.out), (FindingSet{{"subtitle.limits", "BDMV/STREAM/00000.m2ts"}})) << r.out;
+  EXPECT_NE(r.out.find("3 composition objects where the decoder holds 2"), std::string::npos) << r.out;
+}
+
+// A stream the clip picks up inside a PES packet (its first packet's unit
+// start cleared) is replayed from its first unit on, never an abort; a
+// standard-definition video is replayed at the level its SPS gives, as the
+// multiplexer models it, and checks clean.
+TEST_F(Check, ReplayStartsAtAStreamsFirstUnitAndItsOwnLevel) {
+  bool cleared = false;
+  EditPackets(disc_, "00003", [&](uint8_t* sp, size_t) {
+    if (PidOf(sp) != 0x1100 || !(sp[5] & 0x40)) return true;
+    sp[5] &= ~0x40;
+    cleared = true;
+    return false;
+  });
+  ASSERT_TRUE(cleared);
+  RunResult r = CheckDisc();
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+  EXPECT_EQ(r.err.find("internal error"), std::string::npos) << r.err;
+
+  const std::string p = dir_ / "sd.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_576i25.264", dir_.Path());
+  const std::string audio = zvtest::CopyFixture("dts_51.dts", dir_.Path());
+  for (const auto& step : std::vector<std::vector<std::string>>{
+           {"new", p}, {"source", "add", p, "Movie#1/Clip#1", video, audio}, {"build", p, dir_ / "sd", "--yes"}}) {
+    const RunResult s = Zv(step);
+    ASSERT_EQ(s.status, 0) << step[0] << ": " << s.err;
+  }
+  r = Zv({"check", dir_ / "sd/Zelvane/DISC"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
 }
