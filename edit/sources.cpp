@@ -54,9 +54,12 @@ int AddSources(zv::CStoryObject& story, const SAddSources& request, ISourceDispl
     if (std::find(kept.begin(), kept.end(), f) == kept.end())
       display.Message("\"" + f + "\" is the core of the lossless file beside it and is not added on its own");
 
-  const SEncodeRequest& encode = request.encode;
+  SEncodeRequest encode = request.encode;
   const std::string& clipName = request.clipName;
   std::string err;
+  // Audio added with video that plays slower than recorded is slowed alike.
+  const SRetime retime = PlannedRetime(kept, encode);
+  std::string chaptersFrom;  // the container whose chapters come with its encode
   bool stills = false;
   for (const std::string& file : kept) {
     if (zv::IsDirectory(file)) return Fail(display, "\"" + file + "\" is a folder, not a stream file");
@@ -72,10 +75,16 @@ int AddSources(zv::CStoryObject& story, const SAddSources& request, ISourceDispl
       display.Finish();
       if (!ListClip(display, file)) return zv::kFailed;
     }
-    std::string toAdd = file, note;
+    std::string toAdd = file, note, withAudio;
     const bool still = IsStillPicture(file);
     if ((encode.encode || still) && !existingClip) {
+      if (request.chapters && IsContainerSource(file)) {
+        if (int rc = ReadEncodeChapters(file, retime, encode, display)) return rc;
+        chaptersFrom = file;
+      }
       if (int rc = EncodeForStory(file, encode, story, display, toAdd)) return rc;
+      if (int rc = AudioBesideEncode(file, toAdd != file, request.convertAudio, retime, display, toAdd, withAudio))
+        return rc;
     } else if (!existingClip) {
       const int arc = AudioSourceToAdd(file, request.convertAudio, display.Callback(), toAdd, note, err);
       if (arc != zv::kOk) display.Finish();
@@ -85,8 +94,9 @@ int AddSources(zv::CStoryObject& story, const SAddSources& request, ISourceDispl
       if (!note.empty()) display.Message("\"" + file + "\": " + note);
       if (toAdd != file) display.Message("\"" + file + "\" is added as its conversion \"" + toAdd + "\"");
     }
-    const int rc = existingClip ? story.AddClipSource(file, request.pids, true, prompt, request.playlist)
-                                : story.AddSource(toAdd, true, display.Callback(), prompt);
+    int rc = existingClip ? story.AddClipSource(file, request.pids, true, prompt, request.playlist)
+                          : story.AddSource(toAdd, true, display.Callback(), prompt);
+    if (rc == zv::kOk && !withAudio.empty()) rc = story.AddSource(withAudio, true, display.Callback(), prompt);
     if (rc == zv::kCancelled) {
       display.Finish();
       return zv::kCancelled;
@@ -104,6 +114,7 @@ int AddSources(zv::CStoryObject& story, const SAddSources& request, ISourceDispl
   display.Finish();
   RelinkItems(story);
   if (stills) HoldStillItems(story);
+  if (!chaptersFrom.empty()) return SetEncodeChapters(chaptersFrom, story, encode, display);
   return zv::kOk;
 }
 

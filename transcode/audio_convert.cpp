@@ -257,10 +257,14 @@ class CConversion {
   std::vector<int> slots_;  // output channel -> mixed channel, -1 silent
   uint64_t dataSize_ = 0;
   int64_t encodedSamples_ = 0;
+  int skipSamples_ = 0;
   bool writeFailed_ = false;
 };
 
 int CConversion::Open(std::string& error) {
+  if (target_.slowNum == 0 || target_.slowDen == 0 || int64_t{kDiscRate} * target_.slowNum % target_.slowDen != 0 ||
+      int64_t{kDiscRate} * target_.slowNum / target_.slowDen > 4 * kDiscRate)
+    return Fail(error, "cannot slow it by " + std::to_string(target_.slowNum) + "/" + std::to_string(target_.slowDen));
   in_ = OpenAudio(path_, index_, error);
   if (!in_) return kFailed;
   const AVCodecParameters* par = in_->streams[index_]->codecpar;
@@ -299,6 +303,7 @@ int CConversion::Open(std::string& error) {
     err = avcodec_open2(enc_.get(), encoder, nullptr);
     if (err < 0) return Fail(error, "the AC-3 encoder refused the settings: " + av::ErrorText(err));
     mixFormat_ = enc_->sample_fmt;
+    skipSamples_ = enc_->initial_padding;
     fifo_.reset(av_audio_fifo_alloc(mixFormat_, enc_->ch_layout.nb_channels, kAc3FrameSamples * 2));
     if (!fifo_) return Fail(error, av::ErrorText(AVERROR(ENOMEM)));
   }
@@ -382,8 +387,11 @@ int CConversion::Decoded(const AVFrame* frame, File& out, std::string& error) {
     AVChannelLayout inLayout{}, mixLayout{};
     av_channel_layout_from_mask(&inLayout, srcMask_);
     av_channel_layout_from_mask(&mixLayout, plan_.mixMask);
+    // Slowed audio is resampled to more samples than 48 kHz gives, which
+    // are then played at 48 kHz.
+    const int outRate = static_cast<int>(int64_t{kDiscRate} * target_.slowNum / target_.slowDen);
     SwrContext* s = nullptr;
-    int err = swr_alloc_set_opts2(&s, &mixLayout, mixFormat_, kDiscRate, &inLayout,
+    int err = swr_alloc_set_opts2(&s, &mixLayout, mixFormat_, outRate, &inLayout,
                                   static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     swr_.reset(s);
     if (err >= 0) err = swr_init(swr_.get());
@@ -412,6 +420,14 @@ int CConversion::Decoded(const AVFrame* frame, File& out, std::string& error) {
   if (target_.kind == SAudioTarget::kLpcm) return WriteLpcm(mixed_.data(), n, out, error);
   if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(planePtrs.data()), n) < n)
     return Fail(error, av::ErrorText(AVERROR(ENOMEM)));
+  // The encoder's output lags its input by its padding, which an elementary
+  // AC-3 file has no field to announce: as many samples are left out at the
+  // start, so that the audio starts where the source's does.
+  if (skipSamples_ > 0) {
+    const int skip = std::min(skipSamples_, av_audio_fifo_size(fifo_.get()));
+    av_audio_fifo_drain(fifo_.get(), skip);
+    skipSamples_ -= skip;
+  }
   return DrainFifo(false, out, error);
 }
 
@@ -482,7 +498,8 @@ int CConversion::Run(File& out, std::string& error) {
 
 // The identity of the source a conversion was made from, kept beside it.
 std::string SourceIdentity(const std::string& path) {
-  return "zelvane audio conversion 1\nsource " + std::to_string(FileSize(path)) + " " +
+  // 2: AC-3 without the encoder's padding at the start.
+  return "zelvane audio conversion 2\nsource " + std::to_string(FileSize(path)) + " " +
          std::to_string(FileTimeNs(path)) + " " + std::to_string(RealPathHash(path)) + "\n";
 }
 
@@ -543,8 +560,10 @@ int ConvertAudio(const std::string& path, int streamIndex, const SAudioTarget& t
   auto conv = std::make_unique<CConversion>(path, streamIndex, target, progress);
   if (int rc = conv->Open(error)) return rc;
   // One name per stream and target, so conversions of one source coexist.
+  const bool slowed = target.slowNum != target.slowDen;
   const std::string suffix =
       ".a" + std::to_string(std::max(streamIndex, 0)) +
+      (slowed ? ".slow" + std::to_string(target.slowNum) + "-" + std::to_string(target.slowDen) : std::string()) +
       (target.kind == SAudioTarget::kLpcm ? ".lpcm" + std::to_string(conv->LpcmBits()) + ".wav"
                                           : ".ac3-" + std::to_string(conv->BitRate() / 1000) + ".ac3");
   const std::string identity = SourceIdentity(path);
@@ -559,7 +578,8 @@ int ConvertAudio(const std::string& path, int streamIndex, const SAudioTarget& t
   }
   progress.Action("Converting \"" + FileNameOf(path) + "\" to " +
                   (target.kind == SAudioTarget::kLpcm ? "LPCM " + std::to_string(conv->LpcmBits()) + "-bit 48 kHz"
-                                                      : "AC-3 " + std::to_string(conv->BitRate() / 1000) + " kbit/s"));
+                                                      : "AC-3 " + std::to_string(conv->BitRate() / 1000) + " kbit/s") +
+                  (slowed ? ", slowed to match its video" : ""));
   std::string writeError;
   for (const std::string& place : places) {
     RemoveDeadTempsBeside(place);

@@ -16,6 +16,11 @@ struct SAudioTarget {
   enum Kind { kAc3, kLpcm };
   Kind kind = kAc3;
   uint32_t bitRate = 0;  // AC-3, bit/s; 0: 640 kbit/s for 6 channels or more, else 448
+  // The audio plays slowNum/slowDen times as long as recorded (1001/1000
+  // with video retimed from 30 to 29.97 frames a second), so that it stays
+  // in sync; the pitch drops by as much. 48000 * slowNum must divide by slowDen.
+  uint32_t slowNum = 1;
+  uint32_t slowDen = 1;
 };
 
 // "ac3", "ac3:448" (kbit/s, "448k" too) or "lpcm". False with `error` set.

@@ -15,6 +15,7 @@
 #include "platform/file.h"
 #include "platform/cache_path.h"
 #include "platform/paths.h"
+#include "transcode/tone_map.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -99,6 +100,20 @@ class PendingFile {
   std::string temp_, final_;
 };
 
+// The frame numbers of the encode that are forced to IDR pictures, sorted,
+// the first (always one) left out.
+std::vector<int64_t> IdrSlots(const SVideoEncodeOptions& o, const SVideoTarget& t) {
+  std::vector<int64_t> slots;
+  if (o.stillSeconds > 0) return slots;
+  for (double s : o.idrSeconds) {
+    const int64_t slot = std::llround(s * t.Fps());
+    if (slot > 0) slots.push_back(slot);
+  }
+  std::sort(slots.begin(), slots.end());
+  slots.erase(std::unique(slots.begin(), slots.end()), slots.end());
+  return slots;
+}
+
 std::string SettingsTag(const SVideoEncodeOptions& o, const SVideoTarget& t) {
   std::string tag = t.name;
   for (char& c : tag)
@@ -113,6 +128,18 @@ std::string SettingsTag(const SVideoEncodeOptions& o, const SVideoTarget& t) {
   else
     tag += "-q" + std::to_string(o.quality >= 0 ? o.quality : kDefaultVideoQuality);
   if (!o.preset.empty() && o.preset != kDefaultVideoPreset) tag += "-" + o.preset;
+  // Forced random-access pictures: their frame numbers, hashed, so that an
+  // encode for other chapters is made anew.
+  const std::vector<int64_t> idr = IdrSlots(o, t);
+  if (!idr.empty()) {
+    uint64_t h = 1469598103934665603ull;
+    for (int64_t slot : idr) {
+      for (int i = 0; i < 8; ++i) h = (h ^ static_cast<uint8_t>(slot >> (8 * i))) * 1099511628211ull;
+    }
+    char s[32];
+    std::snprintf(s, sizeof s, "-idr%08x", static_cast<unsigned>(h ^ (h >> 32)));
+    tag += s;
+  }
   return "." + tag + ".264";
 }
 
@@ -216,6 +243,7 @@ class VideoEncode {
   double firstTime_ = 0, lastTime_ = 0;
   int64_t nextSlot_ = 0;
   int64_t expectedSlots_ = 0;
+  std::vector<int64_t> idrSlots_;
   bool cancelled_ = false;
   std::chrono::steady_clock::time_point lastReport_;
 };
@@ -230,6 +258,7 @@ bool VideoEncode::SetUp(AVFormatContext* in, AVStream* st, const SVideoTarget& t
   hdSource_ = info.height >= 720;
   retime_ = opt_.stillSeconds > 0 ? 1.0 : RetimeFactor(info.fps, target_);
   expectedSlots_ = PlannedFrames(in, st, opt_, target_, retime_);
+  idrSlots_ = IdrSlots(opt_, target_);
 
   x264_param_t p;
   const std::string preset = opt_.preset.empty() ? kDefaultVideoPreset : opt_.preset;
@@ -351,7 +380,8 @@ bool VideoEncode::Take(const AVFrame* f) {
 bool VideoEncode::Emit(int64_t untilSlot) {
   for (; nextSlot_ < untilSlot; ++nextSlot_) {
     pic_.Get()->i_pts = nextSlot_;
-    pic_.Get()->i_type = X264_TYPE_AUTO;
+    pic_.Get()->i_type =
+        std::binary_search(idrSlots_.begin(), idrSlots_.end(), nextSlot_) ? X264_TYPE_IDR : X264_TYPE_AUTO;
     if (!Encode(pic_.Get()) || !Report()) return false;
   }
   return true;
@@ -429,6 +459,17 @@ int Decode(AVFormatContext* in, AVStream* st, VideoEncode& enc, std::string& mes
     message = "out of memory";
     return kFailed;
   }
+  // HDR pictures are tone-mapped on their way to the encoder.
+  std::unique_ptr<CToneMap> toneMap;
+  if (IsHdrVideo(st->codecpar)) toneMap = std::make_unique<CToneMap>(st->time_base);
+  auto take = [&](const AVFrame* f) -> int {
+    if (!toneMap) return enc.Take(f) ? kOk : enc.Cancelled() ? kCancelled : kFailed;
+    bool stopped = false;
+    if (toneMap->Push(f, [&](const AVFrame* mapped) { return enc.Take(mapped) && !enc.StillDone(); }, stopped, message))
+      return kOk;
+    if (!stopped) return kFailed;
+    return enc.Cancelled() ? kCancelled : enc.StillDone() ? kOk : kFailed;
+  };
   auto drain = [&]() -> int {
     for (;;) {
       const int r = avcodec_receive_frame(dec.get(), frame.get());
@@ -442,9 +483,9 @@ int Decode(AVFormatContext* in, AVStream* st, VideoEncode& enc, std::string& mes
         message = av::ErrorText(AVERROR_INVALIDDATA);
         return kFailed;
       }
-      const bool ok = enc.Take(frame.get());
+      const int rc = take(frame.get());
       av_frame_unref(frame.get());
-      if (!ok) return enc.Cancelled() ? kCancelled : kFailed;
+      if (rc != kOk) return rc;
       if (enc.StillDone()) return kOk;
     }
   };
@@ -469,7 +510,8 @@ int Decode(AVFormatContext* in, AVStream* st, VideoEncode& enc, std::string& mes
     if (enc.StillDone()) return kOk;
   }
   avcodec_send_packet(dec.get(), nullptr);
-  return drain();
+  if (int rc = drain()) return rc;
+  return toneMap && !enc.StillDone() ? take(nullptr) : kOk;
 }
 
 // An earlier encode, stamped with the time of the source it was made from.
@@ -559,6 +601,7 @@ int EncodeVideo(const std::string& source, const SVideoEncodeOptions& options, S
     ParseVideoTarget(options.format, target);
   result = SVideoEncodeResult{};
   result.target = target;
+  result.toneMapped = options.stillSeconds <= 0 && IsHdrVideo(st->codecpar);
   if (target.scan == ScanMode::kFakeInterlaced && info.interlaced && info.height == target.height)
     result.target.scan = ScanMode::kInterlaced;
 

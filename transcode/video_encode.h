@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/progress.h"
 #include "transcode/video_format.h"
@@ -23,6 +24,9 @@ struct SVideoEncodeOptions {
   double stillSeconds = 0; // > 0: the first picture alone, held this long
   std::string preset;      // empty: kDefaultVideoPreset
   int threads = 0;         // 0: as many as the encoder likes
+  // Times of the encoded clip (seconds from its start) where a picture must
+  // start a closed GOP: chapter marks, so that they land exactly.
+  std::vector<double> idrSeconds;
 };
 
 struct SVideoEncodeResult {
@@ -31,6 +35,7 @@ struct SVideoEncodeResult {
   int64_t frames = 0;
   bool reused = false;  // an earlier encode of the same source and settings
   double retime = 1.0;  // how much slower the video plays than its source
+  bool toneMapped = false;  // HDR pictures brought to SDR
 };
 
 // Checks the options alone (format name, quality range); false with `message`.

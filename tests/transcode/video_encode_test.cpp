@@ -196,6 +196,11 @@ INSTANTIATE_TEST_SUITE_P(
               {"-f", "lavfi", "-i", kTestSrc + "960x540:rate=24", "-t", "2", "-c:v", "libx265", "-preset",
                "ultrafast", "-x265-params", "log-level=error:qp=8", "-tag:v", "hvc1"},
               "hevc.mp4", "720p24", 48},
+        // HEVC at 2160p (a 4K camera or phone), scaled down to 1080p24.
+        SCase{"Hevc2160p",
+              {"-f", "lavfi", "-i", kTestSrc + "3840x2160:rate=24", "-frames:v", "6", "-c:v", "libx265", "-preset",
+               "ultrafast", "-x265-params", "log-level=error:qp=8", "-tag:v", "hvc1"},
+              "uhd.mp4", "1080p24", 6},
         // 4:3 PAL with non-square pixels, pillar-boxed to the disc's 4:3 frame.
         SCase{"Sd4x3NonSquare",
               {"-f", "lavfi", "-i", kTestSrc + "720x576:rate=25", "-t", "2", "-vf", "setsar=16/15", "-c:v",
@@ -333,6 +338,57 @@ TEST(VideoTarget, ChoiceFromTheSource) {
   EXPECT_EQ(a.width, 608u);
   EXPECT_EQ(a.x, 656u);
   EXPECT_EQ(a.y, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The average luma PSNR of `encoded` against `source` put through `chain`
+// (ffmpeg's filters ending in the encode's size and pixel format).
+double MeanPsnr(const std::string& encoded, const std::string& source, const std::string& chain) {
+  const zvtest::RunResult r =
+      Run({"ffmpeg", "-v", "info", "-nostdin", "-i", encoded, "-i", source, "-lavfi",
+           "[1:v]" + chain + ",setpts=N/24/TB[ref];[0:v]setpts=N/24/TB[enc];[enc][ref]psnr", "-f", "null", "-"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const size_t at = r.err.find("PSNR y:");
+  EXPECT_NE(at, std::string::npos) << r.err;
+  return at == std::string::npos ? 0 : std::atof(r.err.c_str() + at + 7);
+}
+
+// An HDR (PQ, BT.2020) recording becomes BT.709 SDR: its pictures match the
+// source tone-mapped by ffmpeg's own filters, and not the source merely
+// scaled with its colours taken as they are.
+TEST(EncodeVideo, HdrIsToneMappedToSdr) {
+  TempDir dir;
+  const std::string source = dir / "hdr.mkv";
+  MakeSource({"-f", "lavfi", "-i", kTestSrc + "1280x720:rate=24", "-frames:v", "6", "-pix_fmt", "yuv420p10le", "-c:v",
+              "libx265", "-preset", "ultrafast", "-x265-params",
+              "log-level=error:qp=8:colorprim=bt2020:transfer=smpte2084:colormatrix=bt2020nc", "-color_primaries",
+              "bt2020", "-color_trc", "smpte2084", "-colorspace", "bt2020nc", source});
+  zv::SVideoEncodeResult res;
+  std::string message;
+  ASSERT_EQ(zv::EncodeVideo(source, Fast(), res, message, zv::Progress{}), zv::kOk) << message;
+  EXPECT_TRUE(res.toneMapped);
+  EXPECT_EQ(res.target.name, "720p24");
+  ExpectDiscStream(res.path, res.target);
+  EXPECT_EQ(CountFrames(res.path), 6);
+  const zvtest::RunResult clean = zvtest::Run({"ffmpeg", "-v", "error", "-i", res.path, "-f", "null", "-"});
+  EXPECT_EQ(clean.err, "");
+  const double mapped = MeanPsnr(
+      res.path, source,
+      "zscale=tin=smpte2084:pin=bt2020:min=bt2020nc:rin=tv:t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,"
+      "tonemap=tonemap=hable:desat=0,zscale=t=bt709:m=bt709:r=tv,format=yuv420p");
+  const double plain = MeanPsnr(res.path, source, "format=yuv420p");
+  EXPECT_GE(mapped, 35) << "plain " << plain;
+  EXPECT_LT(plain, mapped - 5) << "mapped " << mapped;
+
+  // An SDR source is not mapped.
+  const std::string sdr = dir / "sdr.mkv";
+  MakeSource({"-f", "lavfi", "-i", kTestSrc + "320x240:rate=25", "-frames:v", "2", "-c:v", "libx264", "-preset",
+              "ultrafast", sdr});
+  ASSERT_EQ(zv::EncodeVideo(sdr, Fast(), res, message, zv::Progress{}), zv::kOk) << message;
+  EXPECT_FALSE(res.toneMapped);
 }
 
 }  // namespace
