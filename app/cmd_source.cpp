@@ -9,6 +9,7 @@
 
 #include "app/command.h"
 #include "app/encode_options.h"
+#include "app/subtitle_options.h"
 #include "app/project_load.h"
 #include "app/terminal.h"
 #include "edit/source_container.h"
@@ -26,7 +27,7 @@ int RunSourceRemove(const std::vector<std::string>& argv);
 
 ZV_COMMAND("source add", "add stream files to a clip, analysing them",
            "zelvane source add P.zvpj CLIP FILE... [--pids PID,...] [--playlist OLD.mpls] [--tracks N,...] [--chapters]\n"
-           "         [--convert-audio ac3[:BITRATE]|lpcm] [--yes]\n"
+           "         [--convert-audio ac3[:BITRATE]|lpcm] [subtitle style options] [--yes]\n"
            "zelvane source add P.zvpj CLIP FILE --encode [--format F] [--quality N|--bitrate B]\n"
            "zelvane source add P.zvpj CLIP PICTURE.png [--duration S] [--format F]\n"
            "  CLIP   a clip by name, e.g. \"Movie#1/Clip#1\" or \"Logos/Clip#1\"\n"
@@ -49,6 +50,9 @@ ZV_COMMAND("source add", "add stream files to a clip, analysing them",
            "            576i25, 576i25-4:3, 480i29.97, 480i29.97-4:3 (default: chosen from the video)\n"
            "  --quality constant quality, 0 (best) to 51 (default 20); --bitrate kbit/s (or 15M) instead\n"
            "  --duration  seconds of the clip made of a picture (PNG, JPEG, BMP, GIF; default 5)\n"
+           "  --font, --size, --colour, --outline, --shadow, --bottom-margin, --position, --forced\n"
+           "         the style of text subtitles (.srt .vtt .ass .ssa) added here, as \"zelvane subtitles render\"\n"
+           "         takes them; later changed with the track's keys of the same names (\"zelvane set\")\n"
            "  --yes  Ctrl-C cancels at once\n"
            "exit status: 0 added, 1 cancelled, 2 a file was refused (the project is unchanged)",
            "zelvane source add disc.zvpj Movie#1/Clip#1 movie.264 movie_eng.ac3 subtitles_fra.sup", RunSourceAdd);
@@ -122,16 +126,23 @@ int RunSourceAdd(const std::vector<std::string>& argv) {
   for (const auto& a : argv)
     if (a.size() > 2 && a.compare(0, 2, "--") == 0 && a != "--yes" && a != "--pids" && a != "--playlist" &&
         a != "--convert-audio" && a != "--encode" && a != "--format" && a != "--quality" && a != "--bitrate" &&
-        a != "--duration" && a != "--tracks" && a != "--chapters")
+        a != "--duration" && a != "--tracks" && a != "--chapters" && a != "--font" && a != "--size" &&
+        a != "--colour" && a != "--outline" && a != "--shadow" && a != "--bottom-margin" && a != "--position" &&
+        a != "--forced")
       return UsageError(self, "unknown option " + a);
   Args args;
   std::string err;
   if (!args.Parse(argv, {"--pids", "--playlist", "--convert-audio", "--format", "--quality", "--bitrate", "--duration",
-                         "--tracks"},
+                         "--tracks", "--font", "--size", "--colour", "--outline", "--shadow", "--bottom-margin",
+                         "--position"},
                   err))
     return UsageError(self, err);
   zvedit::SAddSources request;
   if (!ReadEncodeOptions(args, request.encode, err)) return UsageError(self, err);
+  if (!ParseSubtitleStyleArgs(args, request.textStyle.style, err)) return UsageError(self, err);
+  request.textStyle.forced = args.Has("--forced");
+  for (const char* o : {"--font", "--size", "--colour", "--outline", "--shadow", "--bottom-margin", "--position", "--forced"})
+    request.textStyleGiven |= args.Has(o) || !args.Values(o).empty();
   if (args.Count() < 3) return UsageError(self, "expected P.zvpj, CLIP and at least one FILE");
   std::vector<uint16_t>& pids = request.pids;
   const bool pidsGiven = !args.Values("--pids").empty();

@@ -8,6 +8,7 @@
 #include "edit/source_container.h"
 #include "edit/source_convert.h"
 #include "edit/track_checks.h"
+#include "model/text_subtitle.h"
 #include "model/object_path.h"
 #include "model/playlist.h"
 #include "mux/rip_track.h"
@@ -94,8 +95,14 @@ int AddSources(zv::CStoryObject& story, const SAddSources& request, ISourceDispl
       if (!note.empty()) display.Message("\"" + file + "\": " + note);
       if (toAdd != file) display.Message("\"" + file + "\" is added as its conversion \"" + toAdd + "\"");
     }
+    // A text subtitle is drawn in the style given with it from the start.
+    const std::string styleKey = zv::AbsolutePath(zv::NormalizeSeparators(toAdd));
+    const bool styled = request.textStyleGiven && !existingClip && zv::IsTextSubtitlePath(toAdd) &&
+                        !story.m_textStyles.count(styleKey);
+    if (styled) story.m_textStyles[styleKey] = request.textStyle;
     int rc = existingClip ? story.AddClipSource(file, request.pids, true, prompt, request.playlist)
                           : story.AddSource(toAdd, true, display.Callback(), prompt);
+    if (styled && rc != zv::kOk) story.m_textStyles.erase(styleKey);
     if (rc == zv::kOk && !withAudio.empty()) rc = story.AddSource(withAudio, true, display.Callback(), prompt);
     if (rc == zv::kCancelled) {
       display.Finish();

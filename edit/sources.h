@@ -24,6 +24,8 @@ struct SAddSources {
   bool chapters = false;          // a container's chapters to the titles
   std::string convertAudio;       // "ac3[:BITRATE]" or "lpcm"; empty: no conversion
   SEncodeRequest encode;
+  zv::STextTrackStyle textStyle;  // of the text subtitles among `files`
+  bool textStyleGiven = false;
 };
 
 // Analyses and adds each file in turn, then relinks the film's play items.

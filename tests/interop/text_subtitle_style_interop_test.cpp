@@ -133,6 +133,29 @@ TEST(TextSubtitleStyle, SetKeysRedrawTheStreamAtTheNextBuildAndRefusalsChangeNot
   EXPECT_GT(styled.g, 200);
   EXPECT_LT(styled.b, 100);
   EXPECT_EQ(ForcedObjects(dir / "film_eng.srt.sup"), std::make_pair(size_t{1}, size_t{1}));
+  const std::vector<uint8_t> styledSup = ReadBytes(dir / "film_eng.srt.sup");
+
+  // The same style given to `source add` draws the same stream from the
+  // start, and the project keeps it for the next build; a bad option adds
+  // nothing.
+  {
+    TempDir other;
+    const std::string v2 = CopyFixture("h264_1080p2398.264", other.Path());
+    WriteText(other / "film_eng.srt", "1\n00:00:00,300 --> 00:00:01,600\nHello there\n");
+    const std::string p2 = other / "p.zvpj";
+    ASSERT_EQ(Zelvane({"new", p2}).status, 0);
+    const std::vector<uint8_t> empty = ReadBytes(p2);
+    RunResult bad = Zelvane({"source", "add", p2, "Movie#1/Clip#1", v2, other / "film_eng.srt", "--position", "middle"});
+    EXPECT_NE(bad.status, 0);
+    EXPECT_NE(bad.err.find("position \"middle\" is not top or bottom"), std::string::npos) << bad.err;
+    EXPECT_EQ(ReadBytes(p2), empty);
+    RunResult styledAdd = Zelvane({"source", "add", p2, "Movie#1/Clip#1", v2, other / "film_eng.srt", "--position",
+                                   "top", "--colour", "yellow", "--forced"});
+    ASSERT_EQ(styledAdd.status, 0) << styledAdd.err;
+    EXPECT_TRUE(ReadBytes(other / "film_eng.srt.sup") == styledSup);
+    ASSERT_EQ(Zelvane({"build", p2, other / "out", "--yes"}).status, 0);
+    EXPECT_TRUE(ReadBytes(other / "film_eng.srt.sup") == styledSup);
+  }
 
   // Unsetting the keys draws it as at first again.
   ASSERT_EQ(Zelvane({"set", p, track, "position=", "colour=", "forced=no"}).status, 0);
