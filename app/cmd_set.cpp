@@ -8,7 +8,9 @@
 #include "app/command.h"
 #include "app/project_load.h"
 #include "app/terminal.h"
+#include "app/terminal_source_display.h"
 #include "edit/properties.h"
+#include "edit/track_encode.h"
 #include "model/project.h"
 
 namespace zvapp {
@@ -22,6 +24,10 @@ ZV_COMMAND("set", "change the settings (and names) of films, clips, tracks, menu
            "  a film, a clip or a title:  name=NEW  (unique among its neighbours, no '/')\n"
            "  a track, e.g. \"Movie#1/Clip#1/Track#2\" (numbered as \"zelvane show\" lists them):\n"
            "    enabled=yes|no  primary=yes|no  language=CODE (ISO 639-2, e.g. fra)  delay=TICKS (90 kHz)\n"
+           "  a video track read from a stream file also (encoded at once, with progress; Ctrl-C leaves all as it was):\n"
+           "    encode=yes|no (yes: encoded to disc H.264, kept beside its source; no: back to the source, when the\n"
+           "    disc takes it)  encode-format=auto|FORMAT (as \"zelvane source add --format\"; sets encode=yes)\n"
+           "    the clip's audio is slowed or brought back with its video (30 and 60 fps play at 29.97 and 59.94)\n"
            "  a track drawn from text subtitles (SRT, WebVTT, ASS) also, drawn again at the next build:\n"
            "    font=FAMILY size=PERCENT colour=NAME|#RRGGBB outline=PX shadow=PX bottom-margin=PERCENT\n"
            "    position=top|bottom forced=yes|no (an empty style value goes back to the file's or default style)\n"
@@ -62,7 +68,7 @@ ZV_COMMAND("set", "change the settings (and names) of films, clips, tracks, menu
            "    SecondaryVideoStreamNumberChange SecondaryAudioEnableDisable SecondaryAudioStreamNumberChange\n"
            "    PiP_PG_TextST_StreamNumberChange\n"
            "  (a title with a menu of its own always allows PopupOn and PopupOff)\n"
-           "exit status: 0 set, 2 a value was refused (the project is unchanged), 64 usage error",
+           "exit status: 0 set, 1 cancelled, 2 a value was refused (the project is unchanged), 64 usage error",
            "zelvane set disc.zvpj Movie#1/Clip#1/Track#3 language=fra", RunSet);
 
 int Failed(const std::string& message) {
@@ -101,6 +107,16 @@ int RunSet(const std::vector<std::string>& argv) {
   for (const auto& [key, value] : pairs)
     if (!zvedit::ApplyProperty(project, target, key, value, error)) return Failed("\"" + args[1] + "\": " + error);
   zvedit::FinishChange(target);
+  // An encode asked of a track is done now, with progress, not unseen in a build.
+  if (target.story && !target.story->m_encodeAsks.empty()) {
+    const std::string clip = args[1].substr(0, args[1].rfind('/'));
+    ProgressDisplay display(prompt, false, "Really want to stop the encode? ");
+    TerminalSourceDisplay shown(self, display);
+    const int rc = zvedit::RunTrackEncodes(*target.story, clip, shown);
+    display.Finish();
+    if (rc == zv::kCancelled) return kExitCancelled;
+    if (rc != zv::kOk) return kExitFailed;
+  }
   std::string message;
   if (zv::SaveProjectFile(args[0], project, message) != zv::kOk) return Failed(message);
   return kExitOk;

@@ -10,6 +10,7 @@
 #include "bdnav/playlist_file.h"
 #include "edit/properties.h"
 #include "edit/rows.h"
+#include "edit/track_encode.h"
 #include "edit/values.h"
 #include "graphics/menu_model.h"
 #include "model/button_types.h"
@@ -131,6 +132,11 @@ void DescribeTrack(const Target& t, Rows& r) {
   r.Bool("primary", ref.primary);
   r.Language("language", ref.language);
   r.Int("delay", -2147483647L, 2147483647L, ref.delay);
+  if (HasTrackEncode(*t.story, t.trackIndex)) {
+    const STrackEncodeState e = TrackEncodeState(*t.story, t.trackIndex);
+    r.Bool("encode", e.on);
+    r.Choice("encode-format", EncodeFormatChoices(), e.format);
+  }
   // A track drawn from text: its style, empty where the script's or the
   // default style holds.
   const std::string source = t.story->TextSourceOf(t.trackIndex);

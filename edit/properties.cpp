@@ -9,6 +9,7 @@
 
 #include "bdnav/navcmd.h"
 #include "bdnav/playlist_file.h"
+#include "edit/track_encode.h"
 #include "edit/values.h"
 #include "graphics/effect_forms.h"
 #include "graphics/ig_compiler.h"
@@ -125,6 +126,11 @@ bool SetTextTrack(zv::CStoryObject& story, size_t index, const Pair& p) {
 
 bool SetTrack(zv::CStoryObject& story, size_t index, const Pair& p) {
   if (p.key == "forced" || zv::IsSubtitleStyleKey(p.key)) return SetTextTrack(story, index, p);
+  // Noted here, encoded by the shell with progress before it saves.
+  if (IsTrackEncodeKey(p.key)) {
+    std::string why;
+    return AskTrackEncode(story, index, p.key, p.value, why) || p.Bad(why);
+  }
   zv::STrackSettings s;
   bool b = false;
   if (p.key == "enabled") {
@@ -140,7 +146,8 @@ bool SetTrack(zv::CStoryObject& story, size_t index, const Pair& p) {
     if (!p.Int(s.delay, -2147483647L, 2147483647L, "expected 90 kHz ticks")) return false;
     s.setDelay = true;
   } else {
-    return p.UnknownKey("a track", story.TextSourceOf(index).empty()
+    return p.UnknownKey("a track", HasTrackEncode(story, index) ? "enabled, primary, language, delay, encode, encode-format"
+                                   : story.TextSourceOf(index).empty()
                                         ? "enabled, primary, language, delay"
                                         : "enabled, primary, language, delay, font, size, colour, outline, shadow, "
                                           "bottom-margin, position, forced");

@@ -8,6 +8,7 @@
 #include "edit/source_container.h"
 #include "edit/source_convert.h"
 #include "edit/track_checks.h"
+#include "edit/track_encode.h"
 #include "model/text_subtitle.h"
 #include "model/object_path.h"
 #include "model/playlist.h"
@@ -77,6 +78,7 @@ int AddSources(zv::CStoryObject& story, const SAddSources& request, ISourceDispl
       if (!ListClip(display, file)) return zv::kFailed;
     }
     std::string toAdd = file, note, withAudio;
+    bool encodedVideo = false;
     const bool still = IsStillPicture(file);
     if ((encode.encode || still) && !existingClip) {
       if (request.chapters && IsContainerSource(file)) {
@@ -84,7 +86,8 @@ int AddSources(zv::CStoryObject& story, const SAddSources& request, ISourceDispl
         chaptersFrom = file;
       }
       if (int rc = EncodeForStory(file, encode, story, display, toAdd)) return rc;
-      if (int rc = AudioBesideEncode(file, toAdd != file, request.convertAudio, retime, display, toAdd, withAudio))
+      encodedVideo = toAdd != file;
+      if (int rc = AudioBesideEncode(file, encodedVideo, request.convertAudio, retime, display, toAdd, withAudio))
         return rc;
     } else if (!existingClip) {
       const int arc = AudioSourceToAdd(file, request.convertAudio, display.Callback(), toAdd, note, err);
@@ -116,6 +119,11 @@ int AddSources(zv::CStoryObject& story, const SAddSources& request, ISourceDispl
                                (encode.encode || existingClip ? std::string() : EncodeHint(file)));
     }
     stills |= still;
+    // What was made from the file is remembered, so that a setting of the
+    // track can encode it again or go back.
+    if (encodedVideo) NoteEncodedSource(story, toAdd, file, encode);
+    else if (toAdd != file && retime.Slowed()) NoteConvertedAudio(story, toAdd, file, retime);
+    if (!withAudio.empty()) NoteConvertedAudio(story, withAudio, file, retime);
     if (int rc = CheckAddedTracks(story, before, file, clipName, display)) return rc;
   }
   display.Finish();

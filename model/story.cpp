@@ -151,14 +151,16 @@ bool CStoryObject::HasEnabledTrack() const {
 // Name and id, a version byte, the three reserved values, the sources
 // relative to the project file, then every track with its kind byte
 // (1 reused clip, 0 raw) and its own record; from version 1 the styles of
-// text-subtitle sources follow (count, then path, style lines, forced).
+// text-subtitle sources follow (count, then path, style lines, forced);
+// from version 2 the sources made from other files (count, then path,
+// original path, kind, format, quality, bitrate, slowing).
 void CStoryObject::Serialize(CArchive& ar) {
   if (ar.IsLoading()) Reset();
   CNamedObject::Serialize(ar);
-  // Projects without styles keep the bytes they had.
-  uint8_t version = m_textStyles.empty() ? 0 : 1;
+  // Projects without styles or encodes keep the bytes they had.
+  uint8_t version = !m_encodes.empty() ? 2 : m_textStyles.empty() ? 0 : 1;
   ar.Byte(version);
-  if (ar.IsLoading() && version > 1) throw ArchiveError("a clip has an unknown version");
+  if (ar.IsLoading() && version > 2) throw ArchiveError("a clip has an unknown version");
   ar.Int(m_nReserved1);
   ar.Int(m_nReserved2);
   ar.Int(m_nReserved3);
@@ -202,17 +204,45 @@ void CStoryObject::Serialize(CArchive& ar) {
       ar.Str(text);
       ar.Bool(s.forced);
     }
+  } else {
+    ar.CheckCount(styles, 3);
+    for (uint32_t i = 0; i < styles; ++i) {
+      std::string path, text;
+      STextTrackStyle s;
+      ar.Path(path);
+      ar.Str(text);
+      ar.Bool(s.forced);
+      if (!ReadSubtitleStyleText(text, s.style)) throw ArchiveError("a subtitle style of a clip cannot be read");
+      m_textStyles[path] = s;
+    }
+  }
+  if (version < 2) return;
+  uint32_t encodes = static_cast<uint32_t>(m_encodes.size());
+  ar.Dword(encodes);
+  if (ar.IsLoading()) ar.CheckCount(encodes, 8);
+  auto one = [&ar](std::string& path, SSourceEncode& e) {
+    ar.Path(path);
+    ar.Path(e.original);
+    ar.Bool(e.video);
+    ar.Str(e.format);
+    ar.Int(e.quality);
+    ar.Int(e.bitrateKbps);
+    ar.Dword(e.slowNum);
+    ar.Dword(e.slowDen);
+  };
+  if (ar.IsStoring()) {
+    for (auto& [pathKey, e] : m_encodes) {
+      std::string path = pathKey;
+      one(path, e);
+    }
     return;
   }
-  ar.CheckCount(styles, 3);
-  for (uint32_t i = 0; i < styles; ++i) {
-    std::string path, text;
-    STextTrackStyle s;
-    ar.Path(path);
-    ar.Str(text);
-    ar.Bool(s.forced);
-    if (!ReadSubtitleStyleText(text, s.style)) throw ArchiveError("a subtitle style of a clip cannot be read");
-    m_textStyles[path] = s;
+  for (uint32_t i = 0; i < encodes; ++i) {
+    std::string path;
+    SSourceEncode e;
+    one(path, e);
+    if (e.slowNum == 0 || e.slowDen == 0) throw ArchiveError("an encoded source of a clip has a zero rate");
+    m_encodes[path] = e;
   }
 }
 
@@ -228,6 +258,8 @@ void CStoryObject::Reset() {
   m_pRipTracks = std::make_unique<SRipTracks>();
   m_nNextTrackId = 0;
   m_textStyles.clear();
+  m_encodes.clear();
+  m_encodeAsks.clear();
 }
 
 void CStoryObject::CopyFrom(const CNamedObject& src) {
@@ -246,6 +278,7 @@ void CStoryObject::CopyFrom(const CNamedObject& src) {
   m_vecPrevClips = s->m_vecPrevClips;
   m_nNextTrackId = s->m_nNextTrackId;
   m_textStyles = s->m_textStyles;
+  m_encodes = s->m_encodes;
   // Tracks own open streams and cannot be shared: the copy holds their
   // stored form, as after a load, until its sources are reopened.
   for (const SMuxTrack* t : s->m_vecTracks) {
@@ -429,6 +462,7 @@ bool CStoryObject::RemoveSource(size_t index) {
     std::erase_if(m_pRawTracks->items, [&](const std::unique_ptr<SRawTrack>& t) { return TrackUsesFile(t.get(), file); });
     std::erase_if(m_loadedTracks, [&](const std::unique_ptr<SMuxTrack>& t) { return TrackUsesFile(t.get(), file); });
     m_textStyles.erase(path);
+    m_encodes.erase(path);
   }
   if (!m_strClipPath.empty() && path == m_strClipPath) {
     m_strClipPath.clear();

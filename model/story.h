@@ -83,6 +83,27 @@ struct STextTrackStyle {
   bool forced = false;
 };
 
+// A source stream the project made from another file: a video encoded for
+// the disc, or the audio beside it converted (and slowed when its video
+// plays 0.1 % slower than recorded). Kept so that the encode can be redone
+// with other settings or undone.
+struct SSourceEncode {
+  std::string original;    // the file the user gave (absolute)
+  bool video = true;       // false: audio converted with the video's retime
+  std::string format;      // video: target format name; empty: chosen from the source
+  int32_t quality = -1;    // video: constant quality (-1 the default)
+  int32_t bitrateKbps = 0; // video: average rate instead of constant quality
+  uint32_t slowNum = 1;    // audio: slowed num/den with its video
+  uint32_t slowDen = 1;
+};
+
+// An encode change asked of a video track by a setting, carried out (with
+// progress) by the edit layer before the project is saved; never stored.
+struct SEncodeAsk {
+  bool on = false;
+  std::string format;  // empty: chosen from the source
+};
+
 class CStoryObject : public CNamedObject {
   ZV_DECLARE_DYNCREATE(CStoryObject)
 
@@ -105,6 +126,9 @@ class CStoryObject : public CNamedObject {
   int32_t m_nNextTrackId = 0;
   // By text-subtitle source path; sources drawn as by default have none.
   std::map<std::string, STextTrackStyle> m_textStyles;
+  // By the path of a source made from another file.
+  std::map<std::string, SSourceEncode> m_encodes;
+  std::map<int32_t, SEncodeAsk> m_encodeAsks;  // by track number
 
   // The story's tracks in order. Virtual so that tests of the build can
   // give a story tracks without stream files.

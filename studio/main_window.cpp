@@ -38,6 +38,7 @@
 #include "edit/commands.h"
 #include "edit/sound_build.h"
 #include "edit/sources.h"
+#include "edit/track_encode.h"
 #include "model/menu_import.h"
 #include "model/object_path.h"
 #include "graphics/menu_model.h"
@@ -506,6 +507,7 @@ void MainWindow::ApplyEdit(const std::string& key, const std::string& value) {
     return Fail({}, "\"" + S(selectedPath_) + "\": " + error);
   }
   zvedit::FinishChange(t);
+  if (t.story && !t.story->m_encodeAsks.empty() && !RunTrackEncodes(t)) return;
   // A new name moves the object's path.
   if (key == "name") {
     const int slash = selectedPath_.lastIndexOf('/');
@@ -513,6 +515,29 @@ void MainWindow::ApplyEdit(const std::string& key, const std::string& value) {
   }
   Changed();
   QMetaObject::invokeMethod(this, [this] { RefreshTree(); }, Qt::QueuedConnection);
+}
+
+// An encode asked in the grid is done at once; its notes go to one message
+// box, and a refused or failed one leaves the project as it was.
+bool MainWindow::RunTrackEncodes(const zvedit::Target& t) {
+  struct Shown : zvedit::ISourceDisplay {
+    zv::Progress Callback() override { return {}; }
+    void SetFrames(int64_t) override {}
+    void Finish() override {}
+    void Message(const std::string& text) override { lines += (lines.empty() ? "" : "\n") + text; }
+    void Listing(const std::string&) override {}
+    std::string lines;
+  } shown;
+  const QString clip = selectedPath_.left(std::max<int>(0, selectedPath_.lastIndexOf('/')));
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const int rc = zvedit::RunTrackEncodes(*t.story, S(clip), shown);
+  QApplication::restoreOverrideCursor();
+  if (!shown.lines.empty()) prompt_->Message(shown.lines);
+  if (rc == zv::kOk) return true;
+  std::string message;
+  if (history_.Revert(project_, *prompt_, message) != zv::kOk) Fail("Encode", message);
+  QMetaObject::invokeMethod(this, [this] { RefreshTree(); RefreshGrid(); }, Qt::QueuedConnection);
+  return false;
 }
 
 void MainWindow::Changed() {

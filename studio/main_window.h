@@ -109,6 +109,7 @@ class MainWindow : public QMainWindow {
 
   // Adds stream files to the clip `clipPath`; false when one is refused.
   bool AddSources(const QString& clipPath, const QStringList& files);
+  bool RunTrackEncodes(const zvedit::Target& t);
   // Writes a button-sound file from WAV files, asking before replacing one.
   bool BuildSound(const QString& out, const QStringList& wavs);
   bool ImportMenu(const QString& menuPath, const QString& file);
