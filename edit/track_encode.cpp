@@ -118,6 +118,15 @@ int RetimeClipAudio(zv::CStoryObject& story, const SRetime& retime, ISourceDispl
   return zv::kOk;
 }
 
+// As adding a source warns of a video format the disc knows but does not allow.
+void WarnDisallowed(const zv::CStoryObject& story, const std::string& stream, ISourceDisplay& display) {
+  for (const zv::STrackRef& ref : story.TrackRefs()) {
+    if (ref.path != stream || !ref.video) continue;
+    const std::string warning = zv::DisallowedVideoWarning(stream, ref.videoFormat, ref.fpsCode);
+    if (!warning.empty()) display.Message("warning: " + warning);
+  }
+}
+
 // Encoding on, or with another format.
 int EncodeTrack(zv::CStoryObject& story, zv::SRawTrack& track, const zv::SEncodeAsk& ask, const std::string& name,
                 ISourceDisplay& display) {
@@ -149,6 +158,7 @@ int EncodeTrack(zv::CStoryObject& story, zv::SRawTrack& track, const zv::SEncode
     story.m_encodes.erase(stream);
     NoteEncodedSource(story, encoded, original, request);
     display.Message("\"" + name + "\" plays \"" + encoded + "\", encoded from \"" + original + "\"");
+    WarnDisallowed(story, encoded, display);
   }
   return RetimeClipAudio(story, retime, display);
 }
@@ -174,11 +184,7 @@ int UnencodeTrack(zv::CStoryObject& story, zv::SRawTrack& track, const std::stri
   story.m_encodes.erase(stream);
   display.Finish();
   display.Message("\"" + name + "\" plays its source \"" + original + "\" again");
-  for (const zv::STrackRef& ref : story.TrackRefs()) {
-    if (ref.path != original || !ref.video) continue;
-    const std::string warning = zv::DisallowedVideoWarning(original, ref.videoFormat, ref.fpsCode);
-    if (!warning.empty()) display.Message("warning: " + warning);
-  }
+  WarnDisallowed(story, original, display);
   return RetimeClipAudio(story, SRetime{}, display);
 }
 
