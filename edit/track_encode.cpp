@@ -1,6 +1,7 @@
 #include "edit/track_encode.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "mux/mux_track.h"
 #include "platform/paths.h"
@@ -110,7 +111,7 @@ int RetimeClipAudio(zv::CStoryObject& story, const SRetime& retime, ISourceDispl
       return Fail(display, "\"" + to + "\" was not taken: " + why);
     }
     story.m_encodes.erase(stream);
-    story.m_encodes[to] = {original, false, {}, -1, 0, retime.num, retime.den};
+    story.m_encodes[to] = {original, false, {}, -1, 0, 0, retime.num, retime.den};
     display.Finish();
     display.Message("\"" + original + "\" is played as \"" + to + "\"" +
                     (retime.Slowed() ? ", slowed as its video" : ", at its recorded speed as its video"));
@@ -139,6 +140,7 @@ int EncodeTrack(zv::CStoryObject& story, zv::SRawTrack& track, const zv::SEncode
   if (now) {
     request.options.quality = now->quality;
     request.options.bitrateKbps = now->bitrateKbps;
+    request.options.stillSeconds = now->stillMs / 1000.0;
   }
   if (!zv::PathExists(original))
     return Fail(display, "\"" + name + "\" cannot be encoded: its source \"" + original + "\" is missing");
@@ -264,12 +266,13 @@ int RunTrackEncodes(zv::CStoryObject& story, const std::string& clipName, ISourc
 void NoteEncodedSource(zv::CStoryObject& story, const std::string& stream, const std::string& original,
                        const SEncodeRequest& request) {
   story.m_encodes[Absolute(stream)] = {Absolute(original), true, request.options.format, request.options.quality,
-                                       request.options.bitrateKbps, 1, 1};
+                                       request.options.bitrateKbps,
+                                       static_cast<int32_t>(std::lround(request.options.stillSeconds * 1000)), 1, 1};
 }
 
 void NoteConvertedAudio(zv::CStoryObject& story, const std::string& audio, const std::string& original,
                         const SRetime& retime) {
-  story.m_encodes[Absolute(audio)] = {Absolute(original), false, {}, -1, 0, retime.num, retime.den};
+  story.m_encodes[Absolute(audio)] = {Absolute(original), false, {}, -1, 0, 0, retime.num, retime.den};
 }
 
 }  // namespace zvedit

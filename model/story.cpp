@@ -153,7 +153,7 @@ bool CStoryObject::HasEnabledTrack() const {
 // (1 reused clip, 0 raw) and its own record; from version 1 the styles of
 // text-subtitle sources follow (count, then path, style lines, forced);
 // from version 2 the sources made from other files (count, then path,
-// original path, kind, format, quality, bitrate, slowing).
+// original path, kind, format, quality, bitrate, still duration, slowing).
 void CStoryObject::Serialize(CArchive& ar) {
   if (ar.IsLoading()) Reset();
   CNamedObject::Serialize(ar);
@@ -227,6 +227,7 @@ void CStoryObject::Serialize(CArchive& ar) {
     ar.Str(e.format);
     ar.Int(e.quality);
     ar.Int(e.bitrateKbps);
+    ar.Int(e.stillMs);
     ar.Dword(e.slowNum);
     ar.Dword(e.slowDen);
   };

@@ -93,6 +93,7 @@ struct SSourceEncode {
   std::string format;      // video: target format name; empty: chosen from the source
   int32_t quality = -1;    // video: constant quality (-1 the default)
   int32_t bitrateKbps = 0; // video: average rate instead of constant quality
+  int32_t stillMs = 0;     // video made of a picture: its duration
   uint32_t slowNum = 1;    // audio: slowed num/den with its video
   uint32_t slowDen = 1;
 };

@@ -61,8 +61,8 @@ TEST(StoryEncodeArchive, EncodedSourcesRoundTripAndAreDroppedWithTheirSource) {
   CStoryObject story;
   story.SetName("Clip#1");
   story.m_vecSources = {"/m/phone.mp4.1080i29.97-q24.264", "/m/phone.mp4.a1.slow1001-1000.ac3-448.ac3"};
-  story.m_encodes["/m/phone.mp4.1080i29.97-q24.264"] = {"/m/phone.mp4", true, "1080i29.97", 24, 0, 1, 1};
-  story.m_encodes["/m/phone.mp4.a1.slow1001-1000.ac3-448.ac3"] = {"/m/phone.mp4", false, "", -1, 0, 1001, 1000};
+  story.m_encodes["/m/phone.mp4.1080i29.97-q24.264"] = {"/m/phone.mp4", true, "1080i29.97", 24, 0, 2500, 1, 1};
+  story.m_encodes["/m/phone.mp4.a1.slow1001-1000.ac3-448.ac3"] = {"/m/phone.mp4", false, "", -1, 0, 0, 1001, 1000};
   const std::vector<uint8_t> bytes = Store(story);
   ASSERT_GT(bytes.size(), 11u);
   EXPECT_EQ(bytes[11], 2) << "the version byte after the name (7 bytes) and id";
@@ -75,6 +75,7 @@ TEST(StoryEncodeArchive, EncodedSourcesRoundTripAndAreDroppedWithTheirSource) {
   EXPECT_TRUE(v.video);
   EXPECT_EQ(v.format, "1080i29.97");
   EXPECT_EQ(v.quality, 24);
+  EXPECT_EQ(v.stillMs, 2500);
   const SSourceEncode& a = back.m_encodes.at("/m/phone.mp4.a1.slow1001-1000.ac3-448.ac3");
   EXPECT_FALSE(a.video);
   EXPECT_EQ(a.slowNum, 1001u);
