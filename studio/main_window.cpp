@@ -36,6 +36,7 @@
 #include "chapters/chapters.h"
 #include "edit/chapter_import.h"
 #include "edit/commands.h"
+#include "edit/rows.h"
 #include "edit/sound_build.h"
 #include "edit/sources.h"
 #include "model/menu_import.h"
@@ -56,6 +57,7 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
 constexpr int kPathRole = Qt::UserRole + 1;
+constexpr int kFactRole = Qt::UserRole + 2;  // a read-only row of the grid
 
 const char* KindName(zv::StreamKind k) {
   switch (k) {
@@ -373,9 +375,8 @@ void MainWindow::RefreshGrid() {
   grid_->setRowCount(0);
   zvedit::Target t;
   std::string error;
-  if (selectedPath_.isEmpty() || !zvedit::FindTarget(project_, S(selectedPath_), t, error) || !zvedit::HasSettings(t))
-    return;
-  const auto rows = zvedit::Describe(project_, t);
+  if (selectedPath_.isEmpty() || !zvedit::FindTarget(project_, S(selectedPath_), t, error)) return;
+  const auto rows = zvedit::HasSettings(t) ? zvedit::Describe(project_, t) : std::vector<zvedit::PropertyInfo>();
   grid_->setRowCount(static_cast<int>(rows.size()));
   for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
     const zvedit::PropertyInfo& p = rows[static_cast<size_t>(r)];
@@ -426,7 +427,30 @@ void MainWindow::RefreshGrid() {
     grid_->setCellWidget(r, 1, editor);
   }
   if (dynamic_cast<zv::CPage*>(t.object)) AddBgColorRow();
+  // What `show` prints but `set` does not change, greyed under the settings.
+  if (!t.isTrack && t.object) {
+    // Button sizes come from their pictures.
+    for (zv::CNamedObject* up = t.object; up; up = up->m_pParent)
+      if (auto* menu = dynamic_cast<zv::CIgObject*>(up)) zvedit::LoadGraphicSizes(*menu);
+    for (const zvedit::PropertyInfo& p : zvedit::Facts(*t.object)) {
+      const int r = grid_->rowCount();
+      grid_->setRowCount(r + 1);
+      for (int c = 0; c < 2; ++c) {
+        auto* item = new QTableWidgetItem(Q(c == 0 ? p.key : p.value));
+        item->setFlags(Qt::NoItemFlags);
+        item->setData(kFactRole, true);
+        grid_->setItem(r, c, item);
+      }
+    }
+  }
   grid_->resizeColumnToContents(0);
+}
+
+QStringList MainWindow::Facts(const QString& key) const {
+  QStringList out;
+  for (int r = 0; r < grid_->rowCount(); ++r)
+    if (grid_->item(r, 0)->data(kFactRole).toBool() && grid_->item(r, 0)->text() == key) out << grid_->item(r, 1)->text();
+  return out;
 }
 
 QWidget* MainWindow::Editor(const QString& key) const {

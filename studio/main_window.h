@@ -94,6 +94,8 @@ class MainWindow : public QMainWindow {
   // The grid's editor of `key` for the selected object, null when the
   // object has no such setting.
   QWidget* Editor(const QString& key) const;
+  // The values of the read-only row `key` (a clip's sources, a chapter), in order.
+  QStringList Facts(const QString& key) const;
   bool IsModified() const { return history_.IsModified(); }
   zv::CZvObject& Project() { return project_; }
   QString FilePath() const { return path_; }
