@@ -117,8 +117,11 @@ void PrintButton(zv::CBdButton& b, const std::string& in) {
               zvedit::RowValue(rows, "auto-action").c_str());
   if (b.m_nButtonType != 0 && known && type.ParameterCount() > 0)
     std::printf("%s  choices: %s\n", in.c_str(), ChoicesText(b, type, rows).c_str());
-  else if (b.m_nButtonType != 0 && !known)
-    std::printf("%s  parameters %u %u %u %u\n", in.c_str(), b.m_params[0], b.m_params[1], b.m_params[2], b.m_params[3]);
+  else if (b.m_nButtonType != 0 && !known) {
+    std::string params;
+    for (const std::string& v : zvedit::RowValues(facts, "parameter")) params += " " + v;
+    std::printf("%s  parameters%s\n", in.c_str(), params.c_str());
+  }
   const char* states[3] = {"normal", "selected", "activated"};
   for (int s = 0; s < 3; ++s) {
     std::printf("%s  %s: %s", in.c_str(), states[s], GraphicPair(RowValue(rows, states[s])).c_str());
@@ -128,8 +131,8 @@ void PrintButton(zv::CBdButton& b, const std::string& in) {
   std::printf("%s  neighbours: up %s, down %s, left %s, right %s\n", in.c_str(), zvedit::RowValue(rows, "up").c_str(),
               zvedit::RowValue(rows, "down").c_str(), zvedit::RowValue(rows, "left").c_str(),
               zvedit::RowValue(rows, "right").c_str());
-  for (size_t i = 0; i < b.m_commands.Count(); ++i)
-    std::printf("%s  command %zu: %s\n", in.c_str(), i + 1, zv::CommandText(b.m_commands[i]).c_str());
+  const std::vector<std::string> commands = zvedit::RowValues(facts, "command");
+  for (size_t i = 0; i < commands.size(); ++i) std::printf("%s  command %zu: %s\n", in.c_str(), i + 1, commands[i].c_str());
 }
 
 }  // namespace
@@ -249,7 +252,7 @@ void ButtonJson(Json& j, zv::CBdButton& b) {
   j.Key("width").Int(RowNumber(facts, "width")).Key("height").Int(RowNumber(facts, "height"))
       .Key("type").Int(RowNumber(facts, "type-code"));
   j.Key("parameters").BeginArray();
-  for (uint32_t v : b.m_params) j.Int(v);
+  for (const std::string& v : zvedit::RowValues(facts, "parameter")) j.Int(std::stoll(v));
   j.EndArray().Key("numericValue");
   if (zvedit::RowValue(rows, "numeric") == "none") j.Null();
   else j.Int(zvedit::RowNumber(rows, "numeric"));
@@ -270,7 +273,7 @@ void ButtonJson(Json& j, zv::CBdButton& b) {
   j.EndObject().Key("neighbours").BeginObject();
   for (const char* side : {"up", "down", "left", "right"}) RefJson(j, side, RowValue(rows, side));
   j.EndObject().Key("commands").BeginArray();
-  for (const zv::CNavCmd& c : b.m_commands) j.Str(zv::CommandText(c));
+  for (const std::string& c : zvedit::RowValues(facts, "command")) j.Str(c);
   j.EndArray().EndObject();
 }
 

@@ -58,16 +58,16 @@ std::vector<ChapterRow> ChapterRows(const std::vector<zvedit::PropertyInfo>& fac
   return out;
 }
 
-// The prohibited user operations, or "none".
-std::string UoText(const uint8_t (&mask)[8]) {
+// The prohibited user operations of a title's or play item's facts, or "none".
+std::string UoText(const std::vector<zvedit::PropertyInfo>& facts) {
   std::string out;
-  for (const std::string& label : zvedit::UoLabelsSet(mask)) out += (out.empty() ? "" : " ") + label;
+  for (const std::string& label : RowValues(facts, "prohibited")) out += (out.empty() ? "" : " ") + label;
   return out.empty() ? "none" : out;
 }
 
-void UoJson(Json& j, const uint8_t (&mask)[8]) {
+void UoJson(Json& j, const std::vector<zvedit::PropertyInfo>& facts) {
   j.Key("prohibited").BeginArray();
-  for (const std::string& label : zvedit::UoLabelsSet(mask)) j.Str(label);
+  for (const std::string& label : RowValues(facts, "prohibited")) j.Str(label);
   j.EndArray();
 }
 
@@ -151,7 +151,8 @@ int RunNew(const std::vector<std::string>& argv) {
 
 void ShowText(zv::CZvObject& project) {
   std::printf("%s\n", project.m_strName.c_str());
-  std::printf("  sound file: %s\n", project.m_strSoundPath.empty() ? "none" : project.m_strSoundPath.c_str());
+  const std::string sound = RowValue(zvedit::Facts(project), "sound-file");
+  std::printf("  sound file: %s\n", sound.empty() ? "none" : sound.c_str());
   for (zv::CFilmObject* film : project.Films()) {
     const auto filmFacts = zvedit::Facts(*film);
     std::printf("  %s  [%s, id %ld]\n", film->m_strName.c_str(), RowValue(filmFacts, "type").c_str(),
@@ -162,10 +163,11 @@ void ShowText(zv::CZvObject& project) {
       const auto facts = zvedit::Facts(*s);
       std::printf("      %s  [id %ld]\n", s->m_strName.c_str(), RowNumber(facts, "id"));
       for (const auto& src : RowValues(facts, "source")) std::printf("        source %s\n", src.c_str());
-      const std::vector<zv::STrackRef> tracks = s->TrackRefs();
-      for (size_t t = 0; t < tracks.size(); ++t) {
+      const size_t tracks = s->TrackRefs().size();
+      for (size_t t = 0; t < tracks; ++t) {
         const auto rows = zvedit::DescribeTrackOf(project, *s, t);
-        std::printf("        Track#%zu  %s  [%s, %s, language %s, delay %ld]\n", t + 1, tracks[t].description.c_str(),
+        std::printf("        Track#%zu  %s  [%s, %s, language %s, delay %ld]\n", t + 1,
+                    RowValue(zvedit::TrackFacts(*s, t), "description").c_str(),
                     zvedit::RowYes(rows, "enabled") ? "enabled" : "disabled",
                     zvedit::RowYes(rows, "primary") ? "primary" : "secondary",
                     zvedit::RowValue(rows, "language").c_str(), zvedit::RowNumber(rows, "delay"));
@@ -185,16 +187,16 @@ void ShowText(zv::CZvObject& project) {
     std::printf("    %s\n", film->m_playlists.m_strName.c_str());
     for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
       zv::CPlObject* pl = film->m_playlists.GetAt(i);
-      const auto rows = zvedit::DescribeObject(project, *pl);
+      const auto rows = zvedit::DescribeObject(project, *pl), titleFacts = zvedit::Facts(*pl);
       std::printf("      %s  [id %ld]  title: %s, play mode: %s, connection: %s, menu: %s\n", pl->m_strName.c_str(),
-                  RowNumber(zvedit::Facts(*pl), "id"), zvedit::RowValue(rows, "title").c_str(), zvedit::RowValue(rows, "mode").c_str(),
+                  RowNumber(titleFacts, "id"), zvedit::RowValue(rows, "title").c_str(), zvedit::RowValue(rows, "mode").c_str(),
                   zv::ConnectionName(static_cast<uint8_t>(zvedit::RowNumber(rows, "connection"))),
                   zvedit::RowValue(rows, "menu").c_str());
       std::printf("        playback: %s, count %ld, random access: %s, audio mix: %s, lossless bypass: %s, "
                   "prohibited: %s\n",
                   zvedit::RowValue(rows, "playback").c_str(), zvedit::RowNumber(rows, "playback-count"),
                   zvedit::RowValue(rows, "random-access").c_str(), zvedit::RowValue(rows, "audio-mix").c_str(),
-                  zvedit::RowValue(rows, "lossless-bypass").c_str(), UoText(pl->m_uoMask).c_str());
+                  zvedit::RowValue(rows, "lossless-bypass").c_str(), UoText(titleFacts).c_str());
       for (size_t k = 0; k < pl->GetCount(); ++k) {
         zv::CPiObject* pi = pl->GetAt(k);
         const auto facts = zvedit::Facts(*pi);
@@ -206,8 +208,8 @@ void ShowText(zv::CZvObject& project) {
         std::printf("          angles: %ld, still: %s, still time: %ld s, random access: %s, prohibited: %s, tracks:",
                     zvedit::RowNumber(rows, "angles"), zvedit::RowValue(rows, "still").c_str(),
                     zvedit::RowNumber(rows, "still-time"), zvedit::RowValue(rows, "random-access").c_str(),
-                    UoText(pi->m_uoMask).c_str());
-        if (pi->m_streamSel.empty()) std::printf(" none");
+                    UoText(facts).c_str());
+        if (RowNumber(facts, "stream-selections") == 0) std::printf(" none");
         for (const Offered& o : OfferedTracks(rows)) std::printf(" %d %s", o.shown, o.selected ? "on" : "off");
         std::printf("\n");
         const std::vector<ChapterRow> chapters = ChapterRows(facts);
@@ -222,7 +224,7 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
   Json j;
   // `dump` wraps the tree in the frame every dump uses.
   if (!dumpPath.empty()) j.BeginObject().Key("file").Str(dumpPath).Key("type").Str("project").Key("content");
-  j.BeginObject().Key("name").Str(project.m_strName).Key("soundPath").Str(project.m_strSoundPath);
+  j.BeginObject().Key("name").Str(project.m_strName).Key("soundPath").Str(RowValue(zvedit::Facts(project), "sound-file"));
   j.Key("films").BeginArray();
   for (zv::CFilmObject* film : project.Films()) {
     const auto filmFacts = zvedit::Facts(*film);
@@ -235,16 +237,16 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
       j.BeginObject().Key("name").Str(s->m_strName).Key("id").Int(RowNumber(facts, "id")).Key("sources").BeginArray();
       for (const auto& src : RowValues(facts, "source")) j.Str(src);
       j.EndArray().Key("tracks").BeginArray();
-      const std::vector<zv::STrackRef> tracks = s->TrackRefs();
-      for (size_t k = 0; k < tracks.size(); ++k) {
-        const zv::STrackRef& t = tracks[k];
-        const auto rows = zvedit::DescribeTrackOf(project, *s, k);
-        j.BeginObject().Key("number").Int(t.number).Key("description").Str(t.description).Key("path").Str(t.path)
-            .Key("codingType").Int(t.codingType).Key("enabled").Bool(zvedit::RowYes(rows, "enabled"))
+      const size_t tracks = s->TrackRefs().size();
+      for (size_t k = 0; k < tracks; ++k) {
+        const auto rows = zvedit::DescribeTrackOf(project, *s, k), facts = zvedit::TrackFacts(*s, k);
+        j.BeginObject().Key("number").Int(RowNumber(facts, "number")).Key("description").Str(RowValue(facts, "description"))
+            .Key("path").Str(RowValue(facts, "path")).Key("codingType").Int(RowNumber(facts, "coding-type"))
+            .Key("enabled").Bool(zvedit::RowYes(rows, "enabled"))
             .Key("primary").Bool(zvedit::RowYes(rows, "primary")).Key("language").Str(zvedit::RowValue(rows, "language"))
             .Key("delay").Int(zvedit::RowNumber(rows, "delay"));
         // A reused track names its stream in the existing clip.
-        if (t.reused) j.Key("sourcePid").Int(t.sourcePid);
+        if (!RowValue(facts, "source-pid").empty()) j.Key("sourcePid").Int(RowNumber(facts, "source-pid"));
         j.EndObject();
       }
       j.EndArray().EndObject();
@@ -264,8 +266,8 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
     j.EndArray().Key("playlists").BeginArray();
     for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
       zv::CPlObject* pl = film->m_playlists.GetAt(i);
-      const auto rows = zvedit::DescribeObject(project, *pl);
-      j.BeginObject().Key("name").Str(pl->m_strName).Key("id").Int(RowNumber(zvedit::Facts(*pl), "id"))
+      const auto rows = zvedit::DescribeObject(project, *pl), titleFacts = zvedit::Facts(*pl);
+      j.BeginObject().Key("name").Str(pl->m_strName).Key("id").Int(RowNumber(titleFacts, "id"))
           .Key("hasTitle").Bool(zvedit::RowYes(rows, "title"));
       j.Key("playMode").Str(zvedit::RowValue(rows, "mode")).Key("connection").Int(zvedit::RowNumber(rows, "connection"));
       j.Key("menu");
@@ -273,7 +275,7 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
       j.Key("playbackType").Str(zvedit::RowValue(rows, "playback")).Key("playbackCount").Int(zvedit::RowNumber(rows, "playback-count"));
       j.Key("randomAccess").Bool(zvedit::RowYes(rows, "random-access")).Key("audioMix").Bool(zvedit::RowYes(rows, "audio-mix"));
       j.Key("losslessBypass").Bool(zvedit::RowYes(rows, "lossless-bypass"));
-      UoJson(j, pl->m_uoMask);
+      UoJson(j, titleFacts);
       j.Key("items").BeginArray();
       for (size_t k = 0; k < pl->GetCount(); ++k) {
         zv::CPiObject* pi = pl->GetAt(k);
@@ -283,7 +285,7 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
         const auto rows = zvedit::DescribeObject(project, *pi);
         j.Key("angles").Int(zvedit::RowNumber(rows, "angles")).Key("still").Str(zvedit::RowValue(rows, "still"));
         j.Key("stillTime").Int(zvedit::RowNumber(rows, "still-time")).Key("randomAccess").Bool(zvedit::RowYes(rows, "random-access"));
-        UoJson(j, pi->m_uoMask);
+        UoJson(j, facts);
         j.Key("tracks").BeginArray();
         for (const Offered& o : OfferedTracks(rows))
           j.BeginObject().Key("track").Int(o.shown).Key("selected").Bool(o.selected).EndObject();

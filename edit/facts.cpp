@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "bdnav/navcmd.h"
 #include "chapters/chapters.h"
 #include "edit/rows.h"
+#include "edit/values.h"
 #include "graphics/effects.h"
 #include "graphics/graphic_object.h"
 #include "graphics/menu_model.h"
@@ -41,12 +43,20 @@ const char* FilmTypeName(uint8_t type) {
   }
 }
 
+// Every prohibited operation the mask holds, the fixed ones too (`set`
+// offers only the others).
+void Prohibited(const uint8_t (&mask)[8], FactRows& r) {
+  for (const std::string& label : UoLabelsSet(mask)) r.Text("prohibited", label);
+}
+
 void PlayItemFacts(const zv::CPiObject& pi, FactRows& r) {
   r.Text("story", RefName(pi.m_pStory));
   const zv::CChapters& ch = pi.m_chapters;
   r.Int("fps-code", ch.m_nFpsCode);
   r.Text("fps", zv::IsValidFpsCode(ch.m_nFpsCode) ? zv::FpsNameOfCode(ch.m_nFpsCode) : "");
   r.Int("chapters", static_cast<int64_t>(ch.m_points.size()));
+  r.Int("stream-selections", static_cast<int64_t>(pi.m_streamSel.size()));
+  Prohibited(pi.m_uoMask, r);
   // Four rows per chapter, in chapter order; RowValues lines them up.
   for (const zv::CChapterPoint& p : ch.m_points) {
     r.Text("chapter", ChapterTime(p, ch.m_nFpsCode));
@@ -67,7 +77,9 @@ std::string ChapterTime(const zv::CChapterPoint& p, uint8_t fpsCode) {
 
 std::vector<PropertyInfo> Facts(zv::CNamedObject& obj) {
   FactRows r;
-  if (auto* film = dynamic_cast<zv::CFilmObject*>(&obj)) {
+  if (auto* project = dynamic_cast<zv::CZvObject*>(&obj)) {
+    r.Text("sound-file", project->m_strSoundPath);  // empty: none
+  } else if (auto* film = dynamic_cast<zv::CFilmObject*>(&obj)) {
     r.Int("id", film->m_nId);
     r.Text("type", FilmTypeName(film->m_nFilmType));
     r.Int("type-code", film->m_nFilmType);
@@ -131,11 +143,28 @@ std::vector<PropertyInfo> Facts(zv::CNamedObject& obj) {
     // The normal state has no sound to set; its stored id is shown as it is.
     const uint8_t sound = b->m_states[0].m_nSoundId;
     r.Text("normal-sound", sound == 0xFF ? "none" : std::to_string(sound));
+    for (uint32_t v : b->m_params) r.Int("parameter", v);
+    for (const zv::CNavCmd& c : b->m_commands) r.Text("command", zv::CommandText(c));
   } else if (auto* pl = dynamic_cast<zv::CPlObject*>(&obj)) {
     r.Int("id", pl->m_nId);
+    Prohibited(pl->m_uoMask, r);
   } else if (auto* pi = dynamic_cast<zv::CPiObject*>(&obj)) {
     PlayItemFacts(*pi, r);
   }
+  return r.rows;
+}
+
+std::vector<PropertyInfo> TrackFacts(zv::CStoryObject& story, size_t index) {
+  FactRows r;
+  const std::vector<zv::STrackRef> refs = story.TrackRefs();
+  if (index >= refs.size()) return r.rows;
+  const zv::STrackRef& t = refs[index];
+  r.Int("number", t.number);
+  r.Text("description", t.description);
+  r.Text("path", t.path);
+  r.Int("coding-type", t.codingType);
+  // A reused track names its stream in the existing clip.
+  if (t.reused) r.Int("source-pid", t.sourcePid);
   return r.rows;
 }
 

@@ -45,6 +45,9 @@ std::vector<PropertyInfo> DescribeTrackOf(zv::CZvObject& project, zv::CStoryObje
 // chapters, effects), read-only: the grid greys them. Graphic sizes are
 // known once LoadGraphicSizes has read the menu's pictures.
 std::vector<PropertyInfo> Facts(zv::CNamedObject& obj);
+// A clip track's: its number, description, path, coding type, and the
+// PID in the existing clip it is taken from.
+std::vector<PropertyInfo> TrackFacts(zv::CStoryObject& story, size_t index);
 
 // A chapter's start as the shells print it: a timecode at the item's rate,
 // "end", or "frame N" while the rate is unknown.

@@ -99,7 +99,22 @@ TEST(EditFacts, EveryObjectKindGivesWhatItHolds) {
   EXPECT_EQ(f["empty"], Values{"no"});
   EXPECT_EQ(f["user-timeout"], Values{std::to_string(dynamic_cast<zv::CZvIgObject&>(menu).m_nUserTimeout)});
 
+  std::map<std::string, std::vector<std::string>> track;
+  for (const zvedit::PropertyInfo& row : zvedit::TrackFacts(clip, 1)) track[row.key].push_back(row.value);
+  EXPECT_EQ(track["number"], Values{std::to_string(clip.TrackRefs()[1].number)});
+  EXPECT_EQ(track["coding-type"], Values{"129"});  // AC-3
+  EXPECT_EQ(track["path"], Values{clip.TrackRefs()[1].path});
+  EXPECT_EQ(track.count("source-pid"), 0u);  // not taken from an existing clip
+  EXPECT_TRUE(zvedit::TrackFacts(clip, 2).empty());
+
+  EXPECT_EQ(FactsOf(project, project)["sound-file"], Values{""});
+  Set(project, "Movie#1/Title#1", "uo.ChapterSearch", "1");
+  Set(project, "Movie#1/Title#1/PI#1", "uo.TimeSearch", "1");
+  EXPECT_EQ(FactsOf(project, Find(project, "Movie#1/Title#1"))["prohibited"], Values{"ChapterSearch"});
+
   f = FactsOf(project, item);
+  EXPECT_EQ(f["prohibited"], Values{"TimeSearch"});
+  EXPECT_EQ(f["stream-selections"], Values{"2"});
   EXPECT_EQ(f["story"], Values{"Clip#1"});
   EXPECT_EQ(f["fps-code"], Values{"1"});
   EXPECT_EQ(f["fps"], Values{zv::FpsNameOfCode(1)});
@@ -152,6 +167,10 @@ TEST(EditFacts, EveryObjectKindGivesWhatItHolds) {
   EXPECT_EQ(f["height"], Values{"32"});
   EXPECT_EQ(f["type-code"], Values{"0"});
   EXPECT_EQ(f["normal-sound"], Values{"none"});
+  EXPECT_EQ(f["parameter"].size(), 4u);
+  EXPECT_EQ(f.count("command"), 0u);
+  Set(project, buttonPath, "commands", "Nop; JumpTitle 2");
+  EXPECT_EQ(FactsOf(project, *button)["command"], (Values{"Nop", "JumpTitle 2"}));
   EXPECT_EQ(FactsOf(project, *bog)["id"], Values{std::to_string(bog->m_nId)});
 }
 
