@@ -428,11 +428,12 @@ void MainWindow::RefreshGrid() {
   }
   if (dynamic_cast<zv::CPage*>(t.object)) AddBgColorRow();
   // What `show` prints but `set` does not change, greyed under the settings.
-  if (!t.isTrack && t.object) {
+  if (t.object) {
     // Button sizes come from their pictures.
     for (zv::CNamedObject* up = t.object; up; up = up->m_pParent)
       if (auto* menu = dynamic_cast<zv::CIgObject*>(up)) zvedit::LoadGraphicSizes(*menu);
-    for (const zvedit::PropertyInfo& p : zvedit::Facts(*t.object)) {
+    const auto facts = t.isTrack ? zvedit::TrackFacts(*t.story, t.trackIndex) : zvedit::Facts(*t.object);
+    for (const zvedit::PropertyInfo& p : facts) {
       const int r = grid_->rowCount();
       grid_->setRowCount(r + 1);
       for (int c = 0; c < 2; ++c) {

@@ -425,6 +425,10 @@ class StudioTest : public QObject {
       }
     QCOMPARE(sources, 2);
 
+    QVERIFY(w.Select("Movie#1/Clip#1/Track#2"));
+    QCOMPARE(w.Facts("coding-type"), QStringList{"129"});  // AC-3
+    QCOMPARE(w.Facts("path"), QStringList{audio});
+    QVERIFY(w.Editor("language"));
     QVERIFY(w.Select("Movie#1"));
     QCOMPARE(w.Facts("type"), QStringList{"Movie"});
     QVERIFY(w.Select("Movie#1/Title#1/PI#1"));
