@@ -106,18 +106,19 @@ std::string ChoicesText(const zv::CBdButton& b, const zv::CButtonType& type,
 }
 
 void PrintButton(zv::CBdButton& b, const std::string& in) {
-  const zv::CButtonType& type = zv::ButtonTypeOf(b.m_nButtonType);
-  const bool known = type.Code() == b.m_nButtonType;
-  const std::string kind = b.m_nButtonType == 0 ? " (own commands)" : known ? " (" + type.Name() + ")" : "";
   const std::vector<zvedit::PropertyInfo> rows = RowsOf(b), facts = Facts(b);
+  const long code = RowNumber(facts, "type-code");
+  const std::string typeName = RowValue(facts, "type-name");  // empty for a code of no known type
+  const std::string kind = typeName.empty() ? "" : " (" + typeName + ")";
+  const zv::CButtonType& type = zv::ButtonTypeOf(static_cast<uint8_t>(code));
   std::printf("%s%s  [id %ld]  at %s,%s  size %ldx%ld  type %ld%s  numeric %s  auto-action %s\n", in.c_str(),
               b.m_strName.c_str(), RowNumber(facts, "id"), zvedit::RowValue(rows, "x").c_str(),
               zvedit::RowValue(rows, "y").c_str(), RowNumber(facts, "width"), RowNumber(facts, "height"),
-              RowNumber(facts, "type-code"), kind.c_str(), zvedit::RowValue(rows, "numeric").c_str(),
+              code, kind.c_str(), zvedit::RowValue(rows, "numeric").c_str(),
               zvedit::RowValue(rows, "auto-action").c_str());
-  if (b.m_nButtonType != 0 && known && type.ParameterCount() > 0)
+  if (code != 0 && !typeName.empty() && type.ParameterCount() > 0)
     std::printf("%s  choices: %s\n", in.c_str(), ChoicesText(b, type, rows).c_str());
-  else if (b.m_nButtonType != 0 && !known) {
+  else if (typeName.empty()) {
     std::string params;
     for (const std::string& v : zvedit::RowValues(facts, "parameter")) params += " " + v;
     std::printf("%s  parameters%s\n", in.c_str(), params.c_str());

@@ -12,6 +12,7 @@
 #include "graphics/effects.h"
 #include "graphics/graphic_object.h"
 #include "graphics/menu_model.h"
+#include "model/button_types.h"
 #include "model/menu.h"
 #include "model/project.h"
 #include "model/story.h"
@@ -140,6 +141,8 @@ std::vector<PropertyInfo> Facts(zv::CNamedObject& obj) {
     r.Int("width", b->Width());
     r.Int("height", b->Height());
     r.Int("type-code", b->m_nButtonType);
+    const zv::CButtonType& type = zv::ButtonTypeOf(b->m_nButtonType);
+    r.Text("type-name", b->m_nButtonType == 0 ? "own commands" : type.Code() == b->m_nButtonType ? type.Name() : "");
     // The normal state has no sound to set; its stored id is shown as it is.
     const uint8_t sound = b->m_states[0].m_nSoundId;
     r.Text("normal-sound", sound == 0xFF ? "none" : std::to_string(sound));

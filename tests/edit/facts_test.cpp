@@ -166,11 +166,17 @@ TEST(EditFacts, EveryObjectKindGivesWhatItHolds) {
   EXPECT_EQ(f["width"], Values{"48"});
   EXPECT_EQ(f["height"], Values{"32"});
   EXPECT_EQ(f["type-code"], Values{"0"});
+  EXPECT_EQ(f["type-name"], Values{"own commands"});
   EXPECT_EQ(f["normal-sound"], Values{"none"});
   EXPECT_EQ(f["parameter"].size(), 4u);
   EXPECT_EQ(f.count("command"), 0u);
   Set(project, buttonPath, "commands", "Nop; JumpTitle 2");
   EXPECT_EQ(FactsOf(project, *button)["command"], (Values{"Nop", "JumpTitle 2"}));
+  // A code of no known type has no name; a known type has its own.
+  button->m_nButtonType = 99;
+  EXPECT_EQ(FactsOf(project, *button)["type-name"], Values{""});
+  Set(project, buttonPath, "type", "Title");
+  EXPECT_EQ(FactsOf(project, *button)["type-name"], Values{"Title"});
   EXPECT_EQ(FactsOf(project, *bog)["id"], Values{std::to_string(bog->m_nId)});
 }
 
