@@ -498,8 +498,7 @@ void MainWindow::RefreshViews() {
         row->setData(0, kPathRole, static_cast<int>(c + 1));
         row->setFlags(row->flags() | Qt::ItemIsEditable);
         row->setText(0, QString("Chapter %1").arg(c + 1));
-        row->setText(1, ch.m_points[c].time < 0 ? QString("end")
-                                                : Q(zv::FormatTimecode(ch.m_points[c].time, zv::FpsOfCode(ch.m_nFpsCode))));
+        row->setText(1, Q(zvedit::ChapterTime(ch.m_points[c], ch.m_nFpsCode)));
         row->setText(2, Q(ch.m_points[c].name));
       }
     }

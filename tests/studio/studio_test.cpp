@@ -440,6 +440,34 @@ class StudioTest : public QObject {
     QVERIFY(zv::StoreProject(w.Project(), std::string()) == before);
   }
 
+  // The title view gives a chapter's time as `show` does: while the item's
+  // frame rate is unknown, as a frame number rather than a made-up timecode.
+  void chapterTimesAsShowGivesThem() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    std::string error;
+    auto* item = dynamic_cast<zv::CPiObject*>(zv::FindObject(w.Project(), "Movie#1/Title#1/PI#1", error));
+    QVERIFY(item);
+    item->m_chapters.m_nFpsCode = 0;
+    item->m_chapters.m_points = {{"", 1, 0}, {"Later", 1, 58}, {"", 1, -1}};
+    QVERIFY(w.Select("Movie#1"));
+    QVERIFY(w.Select("Movie#1/Title#1"));
+    QTreeWidget* view = nullptr;
+    for (auto* t : w.findChildren<QTreeWidget*>())
+      if (t->headerItem()->text(0) == "Play item / chapter") view = t;
+    QVERIFY(view);
+    QCOMPARE(view->topLevelItemCount(), 1);
+    QTreeWidgetItem* pi = view->topLevelItem(0);
+    QCOMPARE(pi->childCount(), 3);
+    QCOMPARE(pi->child(0)->text(1), QString("00:00:00:00"));
+    QCOMPARE(pi->child(1)->text(1), QString("frame 58"));
+    QCOMPARE(pi->child(2)->text(1), QString("end"));
+    item->m_chapters.m_nFpsCode = 3;
+    QVERIFY(w.Select("Movie#1"));
+    QVERIFY(w.Select("Movie#1/Title#1"));
+    QCOMPARE(view->topLevelItem(0)->child(1)->text(1), QString("00:00:02:08"));
+  }
+
   // A page's grid ends with the page editor's background colour, chosen
   // with the colour dialog and kept in the settings file.
   void bgColorEditor() {
