@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
@@ -438,6 +439,35 @@ class StudioTest : public QObject {
     QCOMPARE(w.Facts("state"), QStringList{"2"});
     QCOMPARE(grid->rowCount(), 5);
     QVERIFY(zv::StoreProject(w.Project(), std::string()) == before);
+  }
+
+  // Every command of the seed's menus is in the menu bar, the usual ones
+  // with their usual shortcuts; New Movie adds a movie as `movie add` does.
+  void everyCommandIsInTheMenus() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    std::map<QString, QAction*> inMenus;
+    for (QAction* top : w.menuBar()->actions())
+      if (top->menu())
+        for (QAction* a : top->menu()->actions())
+          if (!a->isSeparator()) inMenus[a->text().remove('&').remove("...")] = a;
+    for (const char* name : {"New", "Open", "Save", "Save As", "Build", "Exit", "Undo", "Redo", "Delete", "New Movie",
+                             "New Title", "New Clip", "New IG", "New Empty Button", "Import PSD file", "Import IES file",
+                             "Build Button Sound", "About"})
+      QVERIFY2(inMenus.count(name), name);
+    QCOMPARE(inMenus["New"]->shortcut(), QKeySequence(QKeySequence::New));
+    QCOMPARE(inMenus["Open"]->shortcut(), QKeySequence(QKeySequence::Open));
+    QCOMPARE(inMenus["Save"]->shortcut(), QKeySequence(QKeySequence::Save));
+    QCOMPARE(inMenus["Undo"]->shortcut(), QKeySequence(QKeySequence::Undo));
+    QCOMPARE(inMenus["Redo"]->shortcut(), QKeySequence(QKeySequence::Redo));
+
+    zvtest::TempDir dir;
+    const std::string cli = dir / "cli.zvpj";
+    QCOMPARE(Zv({"new", cli}).status, 0);
+    QCOMPARE(Zv({"movie", "add", cli}).status, 0);
+    inMenus["New Movie"]->trigger();
+    QVERIFY(prompt.messages.empty());
+    QVERIFY(zv::StoreProject(w.Project(), cli) == zvtest::ReadBytes(cli));
   }
 
   // The title view gives a chapter's time as `show` does: while the item's
