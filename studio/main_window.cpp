@@ -473,10 +473,13 @@ void MainWindow::RefreshViews() {
     const auto refs = t.story->TrackRefs();
     clipView_->setRowCount(static_cast<int>(refs.size()));
     for (int r = 0; r < static_cast<int>(refs.size()); ++r) {
-      const zv::STrackRef& ref = refs[static_cast<size_t>(r)];
-      const QStringList cells{QString::number(r + 1), KindName(ref.kind),
-                              QString("0x%1").arg(ref.codingType, 2, 16, QChar('0')).toUpper().replace("0X", "0x"),
-                              Q(ref.language), Q(ref.path)};
+      const size_t index = static_cast<size_t>(r);
+      const auto facts = zvedit::TrackFacts(*t.story, index);
+      const QStringList cells{
+          QString::number(r + 1), KindName(refs[index].kind),
+          QString("0x%1").arg(zvedit::RowNumber(facts, "coding-type"), 2, 16, QChar('0')).toUpper().replace("0X", "0x"),
+          Q(zvedit::RowValue(zvedit::DescribeTrackOf(project_, *t.story, index), "language")),
+          Q(zvedit::RowValue(facts, "path"))};
       for (int c = 0; c < cells.size(); ++c) clipView_->setItem(r, c, new QTableWidgetItem(cells[c]));
     }
     clipView_->resizeColumnsToContents();

@@ -425,6 +425,19 @@ class StudioTest : public QObject {
         QVERIFY(!grid->cellWidget(r, 1));
       }
     QCOMPARE(sources, 2);
+    // The clip view lists the tracks from the same rows.
+    QTableWidget* clipView = nullptr;
+    for (auto* t : w.findChildren<QTableWidget*>())
+      if (t->horizontalHeaderItem(0) && t->horizontalHeaderItem(0)->text() == "Track") clipView = t;
+    QVERIFY(clipView);
+    QCOMPARE(clipView->rowCount(), 2);
+    QCOMPARE(clipView->item(1, 1)->text(), QString("audio"));
+    QCOMPARE(clipView->item(1, 2)->text(), QString("0x81"));
+    std::string error;
+    auto* clip = dynamic_cast<zv::CStoryObject*>(zv::FindObject(w.Project(), "Movie#1/Clip#1", error));
+    QVERIFY(clip);
+    QCOMPARE(clipView->item(1, 3)->text(), QString::fromStdString(clip->TrackRefs()[1].language));
+    QCOMPARE(clipView->item(1, 4)->text(), audio);
 
     QVERIFY(w.Select("Movie#1/Clip#1/Track#2"));
     QCOMPARE(w.Facts("coding-type"), QStringList{"129"});  // AC-3
