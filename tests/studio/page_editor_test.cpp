@@ -186,6 +186,8 @@ class PageEditorTest : public QObject {
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
+    editor->Canvas()->setFixedSize(960, 540);
+    QCoreApplication::processEvents();
     const QPoint at = editor->ToCanvas(100, 200);
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
     QCoreApplication::sendEvent(editor->Canvas(), &enter);
