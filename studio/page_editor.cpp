@@ -215,6 +215,8 @@ class PageCanvas : public QWidget {
     const QPoint moved = offset_;
     offset_ = QPoint();
     if (!moved.isNull()) editor_.MoveSelected(moved.x(), moved.y());
+    // A click without a drag selects that button alone.
+    else if ((e->position() - press_).manhattanLength() < 3) editor_.SelectButton(HitAt(e->position()));
     update();
   }
   void dragEnterEvent(QDragEnterEvent* e) override {
@@ -279,6 +281,7 @@ PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
   state_->addItems({"Normal", "Selected", "Activated"});
   state_->setCurrentIndex(1);
   status_ = new QLabel(this);
+  status_->setObjectName("status");
   auto* top = new QHBoxLayout;
   top->addWidget(new QLabel("State of the selected button:", this));
   top->addWidget(state_);
@@ -471,6 +474,9 @@ void PageEditor::Refresh() {
     canvas_->update();
     return;
   }
+  // A project restored by undo or redo knows its pictures' sizes no more;
+  // the boxes need them.
+  zvedit::LoadGraphicSizes(*menu);
   const std::string sig = Signature(*page);
   if (sig != signature_) {
     signature_ = sig;
@@ -494,7 +500,13 @@ void PageEditor::Refresh() {
     menu->m_video = video;
   }
   RefreshPageTabs();
-  warnings_ = compileWarnings_;
+  // Of the compiler's warnings, those about this page's decoding in time.
+  warnings_.clear();
+  const QString own = "Page \"" + Q(page->m_strName) + "\"";
+  const bool first = menu->GetCount() > 0 && menu->GetAt(0)->GetCount() > 0 &&
+                     menu->GetAt(0)->GetAt(0)->IndexOf(page) == 0;
+  for (const QString& w : compileWarnings_)
+    if (w.contains(own) || (first && w.contains(" late:"))) warnings_ << w.mid(w.indexOf("Warning:") + 8);
   FindMissingPictures(*page);
   pageId_ = problem_.isEmpty() ? zv::CompiledPageId(*menu, *page) : -1;
   zv::SIgPage* record = nullptr;
