@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -285,6 +286,15 @@ PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
   auto* top = new QHBoxLayout;
   top->addWidget(new QLabel("State of the selected button:", this));
   top->addWidget(state_);
+  // An animated button's frames, one at a time.
+  top->addWidget(new QLabel("Frame:", this));
+  frame_ = new QSpinBox(this);
+  frame_->setObjectName("frame");
+  frame_->setRange(0, 0);
+  frame_->setEnabled(false);
+  top->addWidget(frame_);
+  frames_ = new QLabel(this);
+  top->addWidget(frames_);
   under_ = new QComboBox(this);
   under_->setObjectName("under");
   under_->addItems({"Over BG Color", "Over the background clip"});
@@ -345,6 +355,7 @@ PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
   v->addWidget(canvas_, 1);
   v->addWidget(status_);
   connect(state_, &QComboBox::currentIndexChanged, this, [this](int) { Redraw(); });
+  connect(frame_, &QSpinBox::valueChanged, this, [this](int) { Redraw(); });
   connect(under_, &QComboBox::currentIndexChanged, this, [this](int) { Redraw(); });
 }
 
@@ -358,6 +369,18 @@ void PageEditor::SetBackground(QRgb rgb) {
 }
 
 void PageEditor::SetState(int state) { state_->setCurrentIndex(std::clamp(state, 0, 2)); }
+
+int PageEditor::FrameCount() const {
+  const SButtonBox* b = BoxOf(selected_);
+  const zv::SIgPage* page = b && pageId_ >= 0 ? compiled_.FindPage(pageId_) : nullptr;
+  if (page)
+    for (const zv::SBog& bog : page->bogs)
+      for (const zv::SButton& r : bog.buttons)
+        if (r.id == b->id) return zv::CCompiledPage::FrameCount(r, state_->currentIndex());
+  return 1;
+}
+
+void PageEditor::SetFrame(int frame) { frame_->setValue(frame); }
 
 void PageEditor::SelectButton(const QString& name) {
   selected_ = name;
@@ -560,6 +583,15 @@ void PageEditor::Redraw() {
     const SButtonBox* b = BoxOf(selected_);
     view.button = b ? b->id : -1;
     view.state = state_->currentIndex();
+    // The frame switch follows the selected button and state.
+    const int frames = FrameCount();
+    {
+      const QSignalBlocker quiet(frame_);
+      frame_->setRange(0, frames - 1);
+      frame_->setEnabled(frames > 1);
+    }
+    frames_->setText(frames > 1 ? QString("of %1").arg(frames) : QString());
+    view.frame = frame_->value();
     view.background = background_;
     zv::CPicture pic;
     std::string error;

@@ -20,6 +20,7 @@
 #include "model/project.h"
 
 class QCheckBox;
+class QSpinBox;
 class QComboBox;
 class QLabel;
 class QTabBar;
@@ -80,6 +81,10 @@ class PageEditor : public QWidget {
   // 0 normal, 1 selected, 2 activated: the state the selected button is
   // drawn in.
   void SetState(int state);
+  // The frames of the selected button's animation in the state shown (1
+  // for a still picture), and the one shown, from 0.
+  int FrameCount() const;
+  void SetFrame(int frame);
   // Names of the buttons no arrow key reaches.
   QStringList Unreachable() const { return unreachable_; }
   // "A overlaps B" for buttons of different BOGs whose rectangles meet:
@@ -148,6 +153,8 @@ class PageEditor : public QWidget {
   PageCanvas* canvas_;
   QTabBar* pages_;
   QComboBox* state_;
+  QSpinBox* frame_;
+  QLabel* frames_;
   QComboBox* under_;
   QCheckBox* snap_;  // "BG Color" or the first frame of the background clip
   QLabel* status_;

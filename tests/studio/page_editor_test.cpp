@@ -573,6 +573,47 @@ class PageEditorTest : public QObject {
     QCOMPARE(editor->PageImage().pixelColor(760 + 200, 520 + 36), before);
   }
 
+  // A button whose state runs from one picture to another animates through
+  // the pictures between; the frame switch steps through them.
+  void animationFramesAreSteppedThrough() {
+    const std::string animated = dir_.Path() + "/animated.zvpj";
+    const std::string play = std::string(kMain) + "/Bog#1/play", chapters = std::string(kMain) + "/Bog#2/chapters";
+    {
+      zv::ScriptedPrompt prompt(zv::Answer::Yes);
+      zvstudio::MainWindow w(&prompt);
+      QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+      QVERIFY(w.SaveTo(QString::fromStdString(animated)));
+    }
+    // play_s, play_a, chapters_n, chapters_s.
+    const zvtest::RunResult r = zvtest::Run({ZV_BINARY, "set", animated, play, "selected=play_s.png,chapters_s.png"});
+    QVERIFY2(r.status == 0, r.err.c_str());
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(animated)));
+    QVERIFY(w.Select(QString::fromStdString(chapters)));
+    zvstudio::PageEditor* editor = w.PageView();
+    editor->SetState(1);
+    auto* frame = editor->findChild<QSpinBox*>("frame");
+    QVERIFY(frame);
+    QCOMPARE(editor->FrameCount(), 1);
+    QVERIFY(!frame->isEnabled());
+    const QImage chaptersSelected = editor->PageImage().copy(760, 620, 400, 72);
+    QVERIFY(w.Select(QString::fromStdString(play)));
+    QCOMPARE(editor->FrameCount(), 4);
+    QVERIFY(frame->isEnabled());
+    QCOMPARE(frame->maximum(), 3);
+    const QImage first = editor->PageImage().copy(760, 520, 400, 72);
+    QVERIFY(first != chaptersSelected);
+    for (int i = 0; i < 3; ++i) QTest::keyClick(frame, Qt::Key_Up);
+    QCOMPARE(frame->value(), 3);
+    // The last frame is "chapters_s" where "play" is.
+    QCOMPARE(editor->PageImage().copy(760, 520, 400, 72), chaptersSelected);
+    QTest::keyClick(frame, Qt::Key_Down);
+    QVERIFY(editor->PageImage().copy(760, 520, 400, 72) != chaptersSelected);
+    frame->setValue(0);
+    QCOMPARE(editor->PageImage().copy(760, 520, 400, 72), first);
+  }
+
   // A picture file that is gone is named on the page.
   void aMissingPictureIsFlagged() {
     zv::ScriptedPrompt prompt(zv::Answer::Yes);
