@@ -20,6 +20,7 @@ extern "C" {
 }
 
 #include "graphics/object_coding.h"
+#include "model/build.h"
 
 namespace zvstudio {
 
@@ -55,6 +56,7 @@ bool MenuPreview::Open(const QString& disc, QString& error) {
   if (bd_) bd_close(bd_);
   bd_ = nullptr;
   events_.clear();
+  actions_.clear();
   plane_ = shown_ = QImage();
   if (!getenv("BD_DEBUG_MASK")) bd_set_debug_mask(0);
   bd_ = bd_open(disc.toLocal8Bit().constData(), nullptr);
@@ -156,6 +158,8 @@ bool MenuPreview::Run(long maxReads) {
         const char* name = bd_event_name(ev.event);
         events_ << (ev.event == BD_EVENT_PLAYLIST ? QString("PLAYLIST %1").arg(ev.param, 5, 10, QChar('0'))
                                                   : QString("%1 %2").arg(name ? name : "?").arg(ev.param));
+        const QString said = Describe(ev.event, ev.param);
+        if (!said.isEmpty()) actions_ << said;
         if (!waiting) quiet = false;
         last = ev;
       }
@@ -168,10 +172,43 @@ bool MenuPreview::Run(long maxReads) {
   return true;
 }
 
+QString MenuPreview::Describe(int event, uint32_t param) const {
+  switch (event) {
+    case BD_EVENT_TITLE: {
+      if (param == 0) return "shows the top menu";
+      if (param == BLURAY_TITLE_FIRST_PLAY) return "starts the disc";
+      const auto it = titles_.find(static_cast<int>(param));
+      return QString("plays Title %1").arg(param) + (it == titles_.end() ? QString() : " (" + it->second + ")");
+    }
+    case BD_EVENT_CHAPTER: return QString("at chapter %1").arg(param);
+    case BD_EVENT_AUDIO_STREAM: return param == 0xFF ? "no audio stream" : QString("audio stream %1").arg(param);
+    case BD_EVENT_PG_TEXTST_STREAM:
+      return param == 0xFFF ? "no subtitle stream" : QString("subtitle stream %1").arg(param);
+    case BD_EVENT_PG_TEXTST: return param ? "subtitles on" : "subtitles off";
+    case BD_EVENT_POPUP: return param ? "the pop-up menu can open" : "no pop-up menu";
+    case BD_EVENT_MENU: return param ? "menu shown" : "menu gone";
+    case BD_EVENT_SOUND_EFFECT: return QString("button sound %1").arg(param);
+    default: return {};
+  }
+}
+
+std::map<int, QString> TitleNames(zv::CZvObject& project) {
+  zv::AssignNumbers(project);
+  std::map<int, QString> names;
+  for (zv::CFilmObject* film : project.Films())
+    for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
+      const zv::CPlObject* pl = film->m_playlists.GetAt(i);
+      if (pl->m_nTitleNumber > 0)
+        names[pl->m_nTitleNumber] = QString::fromStdString(film->m_strName + "/" + pl->m_strName);
+    }
+  return names;
+}
+
 bool MenuPreview::Press(const QString& key) {
   uint32_t code = 0;
   if (!bd_ || !KeyCode(key, code)) return false;
   events_ << "press " + key;
+  actions_ << "press " + key;
   bd_user_input(bd_, -1, code);
   return Run();
 }
@@ -198,11 +235,12 @@ void MenuPreview::keyPressEvent(QKeyEvent* e) {
   QWidget::keyPressEvent(e);
 }
 
-QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error) {
+QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error, std::map<int, QString> titles) {
   auto* box = new QDialog(parent);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowTitle("Try Menu");
   auto* preview = new MenuPreview(box);
+  preview->SetTitleNames(std::move(titles));
   auto* events = new QListWidget(box);
   auto* pad = new QHBoxLayout;
   for (const auto& entry : std::vector<std::pair<QString, QString>>{{"Up", "up"},
@@ -227,7 +265,7 @@ QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error)
   v->addLayout(pad);
   QObject::connect(preview, &MenuPreview::Ran, events, [preview, events] {
     events->clear();
-    events->addItems(preview->Events());
+    events->addItems(preview->Actions());
     events->scrollToBottom();
   });
   if (!preview->Open(disc, error)) {

@@ -9,6 +9,9 @@
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
+#include <map>
+
+#include "model/project.h"
 
 struct bluray;
 struct bd_overlay_s;
@@ -37,6 +40,11 @@ class MenuPreview : public QWidget {
   const QImage& Plane() const { return plane_; }
   // "TITLE 0", "PLAYLIST 00001", "SOUND_EFFECT 0", ... in order.
   const QStringList& Events() const { return events_; }
+  // What the viewer's keys made the player do, in plain words: "plays
+  // Title 2 (Movie#1/Title#1)", "audio stream 2", "subtitles off", ...
+  const QStringList& Actions() const { return actions_; }
+  // The project's names of the disc's titles, by number.
+  void SetTitleNames(std::map<int, QString> names) { titles_ = std::move(names); }
 
  signals:
   // The player ran on (after Open or a key): new events, a new plane.
@@ -53,12 +61,23 @@ class MenuPreview : public QWidget {
   bluray* bd_ = nullptr;
   QImage plane_;  // composed as the player draws: a draw replaces its rectangle
   QImage shown_;  // the plane at the last flush
+  // The plain words for one of the player's events; empty for those the
+  // viewer need not be told.
+  QString Describe(int event, uint32_t param) const;
+
   QStringList events_;
+  QStringList actions_;
+  std::map<int, QString> titles_;
 };
+
+// The disc titles of the project by number, as the build numbers them
+// ("Movie#1/Title#1"); the project's per-build numbers are assigned anew.
+std::map<int, QString> TitleNames(zv::CZvObject& project);
 
 // A window with the preview of the disc at `disc`, a remote-control pad
 // (arrows, Enter, Top Menu, Pop-up; the keyboard works too) and the
 // player's events; null with `error` when the disc does not open.
-QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error);
+QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error,
+                           std::map<int, QString> titles = {});
 
 }  // namespace zvstudio

@@ -284,6 +284,19 @@ class PageEditorTest : public QObject {
     QVERIFY(preview.Press("enter"));
     same("Chapters", "chapter1", "the Chapters page");
     QVERIFY(!preview.Press("jump"));
+    // Enter on "chapter1" plays the movie's title, told by its name.
+    {
+      zv::ScriptedPrompt prompt(zv::Answer::Yes);
+      zvstudio::MainWindow w(&prompt);
+      QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+      preview.SetTitleNames(zvstudio::TitleNames(w.Project()));
+    }
+    QVERIFY(preview.Press("enter"));
+    const QStringList actions = preview.Actions();
+    const int enter = static_cast<int>(actions.lastIndexOf("press enter"));
+    QVERIFY(enter >= 0);
+    QVERIFY2(actions.indexOf("plays Title 1 (Movie#1/Title#1)", enter) > enter, qPrintable(actions.join(", ")));
+    QVERIFY2(actions.indexOf("at chapter 1", enter) > enter, qPrintable(actions.join(", ")));
   }
 
   // Try Menu builds the project into a folder of its own and opens the
