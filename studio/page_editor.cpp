@@ -14,6 +14,7 @@
 #include <QPainterPath>
 #include <QSpinBox>
 #include <QTabBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -318,22 +319,25 @@ PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
                                                         {"alignCentreH", "Centre |"}, {"alignCentreV", "Centre -"}};
   arrange->addWidget(new QLabel("Align:", this));
   for (int i = 0; i < 6; ++i) {
-    auto* b = new QPushButton(aligns[i].second, this);
+    auto* b = new QToolButton(this);
+    b->setText(aligns[i].second);
     b->setObjectName(aligns[i].first);
     arrange->addWidget(b);
-    connect(b, &QPushButton::clicked, this, [this, i] { AlignSelected(static_cast<Align>(i)); });
+    connect(b, &QToolButton::clicked, this, [this, i] { AlignSelected(static_cast<Align>(i)); });
   }
   arrange->addWidget(new QLabel("Distribute:", this));
   for (const bool h : {true, false}) {
-    auto* b = new QPushButton(h ? "Across" : "Down", this);
+    auto* b = new QToolButton(this);
+    b->setText(h ? "Across" : "Down");
     b->setObjectName(h ? "distributeH" : "distributeV");
     arrange->addWidget(b);
-    connect(b, &QPushButton::clicked, this, [this, h] { DistributeSelected(h); });
+    connect(b, &QToolButton::clicked, this, [this, h] { DistributeSelected(h); });
   }
-  auto* group = new QPushButton("Group into BOG", this);
+  auto* group = new QToolButton(this);
+  group->setText("Group into BOG");
   group->setObjectName("group");
   arrange->addWidget(group);
-  connect(group, &QPushButton::clicked, this, [this] { GroupSelected(); });
+  connect(group, &QToolButton::clicked, this, [this] { GroupSelected(); });
   arrange->addStretch();
   pages_ = new QTabBar(this);
   pages_->setObjectName("pages");

@@ -485,7 +485,7 @@ class PageEditorTest : public QObject {
         {"alignBottom", {"760,820", "790,820"}},
         {"alignCentreV", {"760,770", "790,770"}}};
     for (const auto& [name, want] : aligns) {
-      auto* b = editor->findChild<QPushButton*>(name);
+      auto* b = editor->findChild<QAbstractButton*>(name);
       QVERIFY(b);
       b->click();
       QCOMPARE(at(audio), std::string(want.first));
@@ -505,7 +505,7 @@ class PageEditorTest : public QObject {
     QCOMPARE(at(audio), std::string("760,770"));
     drag({700, 500}, {550, 400});
     QCOMPARE(editor->SelectedButtons().size(), 4);
-    editor->findChild<QPushButton*>("distributeV")->click();
+    editor->findChild<QAbstractButton*>("distributeV")->click();
     QCOMPARE(at(play), std::string("760,520"));
     QCOMPARE(at(chapters), std::string("760,620"));
     QCOMPARE(at(audio), std::string("760,720"));
@@ -536,7 +536,7 @@ class PageEditorTest : public QObject {
     QWidget* canvas = editor->Canvas();
     QTest::mouseClick(canvas, Qt::LeftButton, {}, editor->ToCanvas(780, 740));
     QTest::mouseClick(canvas, Qt::LeftButton, Qt::ShiftModifier, editor->ToCanvas(900, 840));
-    editor->findChild<QPushButton*>("group")->click();
+    editor->findChild<QAbstractButton*>("group")->click();
     QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
     const std::string bog = std::string(kMain) + "/Bog#5";
     QCOMPARE(ValueOf(w.Project(), bog + "/audio", "x"), std::string("760"));
