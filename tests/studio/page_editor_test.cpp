@@ -627,8 +627,10 @@ class PageEditorTest : public QObject {
     QCOMPARE(editor->PageImage().copy(760, 520, 400, 72), first);
   }
 
-  // A picture file that is gone is named on the page.
-  void aMissingPictureIsFlagged() {
+  // A picture file that is gone is named on the page, and so are the
+  // compiler's warnings about the page shown (the demo's Audio page has its
+  // pictures decoded after the menu shows), not those of other pages.
+  void warningsOnThePage() {
     zv::ScriptedPrompt prompt(zv::Answer::Yes);
     zvstudio::MainWindow w(&prompt);
     QVERIFY(w.OpenFile(QString::fromStdString(project_)));
@@ -648,6 +650,15 @@ class PageEditorTest : public QObject {
     auto* status = editor->findChild<QLabel*>("status");
     QVERIFY(status);
     QVERIFY(status->text().contains("gone.png\" is missing"));
+
+    QVERIFY(w.Select("Top Menu/IG#1/Epoch#1/DisplaySet#1/Audio"));
+    QCOMPARE(w.PageView(), editor);
+    const QStringList audio = editor->Warnings();
+    QCOMPARE(audio.size(), 1);
+    QVERIFY2(audio[0].startsWith("Page \"Audio\": its pictures are decoded "), qPrintable(audio[0]));
+    QVERIFY(status->text().contains(audio[0]));
+    QVERIFY(w.Select("Top Menu/IG#1/Epoch#1/DisplaySet#1/Chapters"));
+    QVERIFY2(editor->Warnings().isEmpty(), qPrintable(editor->Warnings().join("; ")));
   }
 
   // A colour chosen in the grid's "BG Color" row lies under the page at
