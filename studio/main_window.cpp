@@ -703,7 +703,7 @@ void MainWindow::TryMenu() {
     for (QDirIterator it(dir->path(), {"index.bdmv"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
       disc = QFileInfo(it.next()).dir().absolutePath() + "/..";
     QString error;
-    QWidget* window = disc.isEmpty() ? nullptr : OpenPreviewWindow(this, disc, error, TitleNames(project_));
+    QWidget* window = disc.isEmpty() ? nullptr : OpenPreviewWindow(this, disc, error, TitleNames(project_), PreviewMenus(project_));
     if (!window) return Fail("Try Menu", S(error.isEmpty() ? "the build made no disc" : error));
     connect(window, &QObject::destroyed, this, [dir] {});
   });

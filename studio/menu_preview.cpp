@@ -20,7 +20,10 @@ extern "C" {
 }
 
 #include "graphics/object_coding.h"
+#include "bdnav/navcmd.h"
 #include "model/build.h"
+#include "model/menu_render.h"
+#include "platform/prompt.h"
 
 namespace zvstudio {
 
@@ -57,6 +60,7 @@ bool MenuPreview::Open(const QString& disc, QString& error) {
   bd_ = nullptr;
   events_.clear();
   actions_.clear();
+  said_.clear();
   plane_ = shown_ = QImage();
   if (!getenv("BD_DEBUG_MASK")) bd_set_debug_mask(0);
   bd_ = bd_open(disc.toLocal8Bit().constData(), nullptr);
@@ -72,7 +76,9 @@ bool MenuPreview::Open(const QString& disc, QString& error) {
     error = "The player cannot start the disc \"" + disc + "\"";
     return false;
   }
-  return Run();
+  const bool ok = Run();
+  SaySelection();
+  return ok;
 }
 
 void MenuPreview::OnOverlay(void* self, const bd_overlay_s* ov) {
@@ -204,13 +210,110 @@ std::map<int, QString> TitleNames(zv::CZvObject& project) {
   return names;
 }
 
+std::vector<SPreviewMenu> PreviewMenus(zv::CZvObject& project) {
+  std::vector<SPreviewMenu> out;
+  // On a copy, as the build works: typed buttons get their commands (with
+  // the build's title numbers) there, not in the window's project.
+  zv::CZvObject copy;
+  std::string message;
+  if (zv::LoadProject(zv::StoreProject(project, std::string()), std::string(), copy, message) != zv::kOk) return out;
+  zv::ScriptedPrompt quiet;
+  copy.ReloadSources(zv::Progress{}, quiet);
+  zv::AssignNumbers(copy);
+  for (zv::CFilmObject* film : copy.Films())
+    for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
+      zv::CZvIgObject& menu = *film->m_menus.GetAt(i);
+      SPreviewMenu m;
+      std::string error;
+      menu.GenerateButtonCommands();
+      // The drawing borrows the film's video format as the build does.
+      const zv::SVideoDescriptor video = menu.m_video;
+      const bool ok = zv::EnsureMenuVideoFormat(menu, menu.m_strName, error) &&
+                      zv::CompileMenuPages(menu, m.compiled, error);
+      menu.m_video = video;
+      if (!ok) continue;
+      const zv::CDisplaySet& ds = *menu.GetAt(0)->GetAt(0);
+      for (size_t p = 0; p < ds.GetCount(); ++p) {
+        const zv::CPage& page = *ds.GetAt(p);
+        const int id = zv::CompiledPageId(menu, page);
+        for (const zv::CBdButton* b : page.Buttons())
+          m.names[{id, b->m_nId}] = QString::fromStdString(page.m_strName + "/" + b->m_strName);
+      }
+      out.push_back(std::move(m));
+    }
+  return out;
+}
+
+bool MenuPreview::Recognise(const SPreviewMenu*& menu, const zv::SIgPage*& page, const zv::SButton*& button) const {
+  if (shown_.isNull()) return false;
+  for (const SPreviewMenu& m : menus_) {
+    if (m.compiled.Width() != shown_.width() || m.compiled.Height() != shown_.height()) continue;
+    for (const zv::SIgPage& pg : m.compiled.Composition().pages)
+      for (const zv::SBog& bog : pg.bogs)
+        for (const zv::SButton& b : bog.buttons) {
+          if (!m.names.count({pg.id, b.id})) continue;  // the build's own helpers
+          zv::SPageView view;
+          view.page = pg.id;
+          view.button = b.id;
+          view.state = zv::CBdButton::kSelected;
+          zv::CPicture pic;
+          std::string error;
+          if (!m.compiled.Draw(view, pic, error)) continue;
+          // The same colour conversion as the plane's: within 2 levels.
+          bool same = true;
+          for (int y = 0; y < pic.height && same; ++y) {
+            const uint8_t* a = pic.Row(y);
+            const uint8_t* q = shown_.constScanLine(y);
+            for (int x = 0; x < pic.width; ++x, a += 4, q += 4)
+              if (std::abs(a[0] - q[3]) > 2 || (a[0] != 0 && (std::abs(a[1] - q[0]) > 2 || std::abs(a[2] - q[1]) > 2 ||
+                                                               std::abs(a[3] - q[2]) > 2))) {
+                same = false;
+                break;
+              }
+          }
+          if (same) return menu = &m, page = &pg, button = &b, true;
+        }
+  }
+  return false;
+}
+
+void MenuPreview::SaySelection() {
+  const SPreviewMenu* m = nullptr;
+  const zv::SIgPage* page = nullptr;
+  const zv::SButton* b = nullptr;
+  const QString now = Recognise(m, page, b) ? m->names.at({page->id, b->id}) : QString();
+  if (!now.isEmpty() && now != said_) {
+    const int slash = static_cast<int>(now.indexOf('/'));
+    actions_ << now.left(slash) + ": " + now.mid(slash + 1) + " selected";
+  }
+  said_ = now;
+}
+
 bool MenuPreview::Press(const QString& key) {
   uint32_t code = 0;
   if (!bd_ || !KeyCode(key, code)) return false;
   events_ << "press " + key;
   actions_ << "press " + key;
+  if (key == "enter") {
+    // The commands of the button activated, as our disassembler reads them.
+    const SPreviewMenu* m = nullptr;
+    const zv::SIgPage* page = nullptr;
+    const zv::SButton* b = nullptr;
+    if (Recognise(m, page, b)) {
+      QStringList lines;
+      for (const zv::SNavCommand& c : b->commands) {
+        zv::CNavCmd cmd;
+        cmd.bytes = c;
+        lines << QString::fromStdString(zv::CommandText(cmd));
+      }
+      const QString name = m->names.at({page->id, b->id});
+      actions_ << name.mid(name.indexOf('/') + 1) + " runs: " + (lines.isEmpty() ? "nothing" : lines.join("; "));
+    }
+  }
   bd_user_input(bd_, -1, code);
-  return Run();
+  const bool ok = Run();
+  SaySelection();
+  return ok;
 }
 
 void MenuPreview::paintEvent(QPaintEvent*) {
@@ -235,12 +338,14 @@ void MenuPreview::keyPressEvent(QKeyEvent* e) {
   QWidget::keyPressEvent(e);
 }
 
-QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error, std::map<int, QString> titles) {
+QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error, std::map<int, QString> titles,
+                           std::vector<SPreviewMenu> menus) {
   auto* box = new QDialog(parent);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowTitle("Try Menu");
   auto* preview = new MenuPreview(box);
   preview->SetTitleNames(std::move(titles));
+  preview->SetMenus(std::move(menus));
   auto* events = new QListWidget(box);
   auto* pad = new QHBoxLayout;
   for (const auto& entry : std::vector<std::pair<QString, QString>>{{"Up", "up"},

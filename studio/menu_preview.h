@@ -10,13 +10,26 @@
 #include <QWidget>
 #include <cstdint>
 #include <map>
+#include <vector>
 
+#include "graphics/page_render.h"
 #include "model/project.h"
 
 struct bluray;
 struct bd_overlay_s;
 
 namespace zvstudio {
+
+// A menu of the disc compiled from the project as the build compiles it,
+// with its buttons' names by (page id, button id): to tell which page and
+// button the player shows and the commands that button runs.
+struct SPreviewMenu {
+  zv::CCompiledPage compiled;
+  std::map<std::pair<int, int>, QString> names;  // "Main/chapters"
+};
+
+// The project's menus that compile.
+std::vector<SPreviewMenu> PreviewMenus(zv::CZvObject& project);
 
 class MenuPreview : public QWidget {
   Q_OBJECT
@@ -45,6 +58,10 @@ class MenuPreview : public QWidget {
   const QStringList& Actions() const { return actions_; }
   // The project's names of the disc's titles, by number.
   void SetTitleNames(std::map<int, QString> names) { titles_ = std::move(names); }
+  // The menus the plane is recognised in: after each key the actions say
+  // which page and button show ("Chapters: chapter1 selected"), and Enter
+  // says the commands the selected button runs ("chapter1 runs: ...").
+  void SetMenus(std::vector<SPreviewMenu> menus) { menus_ = std::move(menus); }
 
  signals:
   // The player ran on (after Open or a key): new events, a new plane.
@@ -64,10 +81,16 @@ class MenuPreview : public QWidget {
   // The plain words for one of the player's events; empty for those the
   // viewer need not be told.
   QString Describe(int event, uint32_t param) const;
+  // The menu, page and button whose selected look the plane shows; false
+  // when none matches.
+  bool Recognise(const SPreviewMenu*& menu, const zv::SIgPage*& page, const zv::SButton*& button) const;
+  void SaySelection();
 
   QStringList events_;
   QStringList actions_;
   std::map<int, QString> titles_;
+  std::vector<SPreviewMenu> menus_;
+  QString said_;  // the selection last said
 };
 
 // The disc titles of the project by number, as the build numbers them
@@ -78,6 +101,6 @@ std::map<int, QString> TitleNames(zv::CZvObject& project);
 // (arrows, Enter, Top Menu, Pop-up; the keyboard works too) and the
 // player's events; null with `error` when the disc does not open.
 QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error,
-                           std::map<int, QString> titles = {});
+                           std::map<int, QString> titles = {}, std::vector<SPreviewMenu> menus = {});
 
 }  // namespace zvstudio

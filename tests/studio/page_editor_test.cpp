@@ -249,6 +249,13 @@ class PageEditorTest : public QObject {
   // sound, Enter on "Chapters" opens that page.
   void thePreviewRunsTheDiscInThePlayer() {
     zvstudio::MenuPreview preview;
+    {
+      zv::ScriptedPrompt prompt(zv::Answer::Yes);
+      zvstudio::MainWindow w(&prompt);
+      QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+      preview.SetTitleNames(zvstudio::TitleNames(w.Project()));
+      preview.SetMenus(zvstudio::PreviewMenus(w.Project()));
+    }
     QString error;
     QVERIFY2(preview.Open(QString::fromStdString(dir_.Path() + "/demo/Zelvane/DISC"), error), qPrintable(error));
     auto same = [&](const std::string& page, const std::string& button, const char* what) {
@@ -285,18 +292,26 @@ class PageEditorTest : public QObject {
     same("Chapters", "chapter1", "the Chapters page");
     QVERIFY(!preview.Press("jump"));
     // Enter on "chapter1" plays the movie's title, told by its name.
-    {
-      zv::ScriptedPrompt prompt(zv::Answer::Yes);
-      zvstudio::MainWindow w(&prompt);
-      QVERIFY(w.OpenFile(QString::fromStdString(project_)));
-      preview.SetTitleNames(zvstudio::TitleNames(w.Project()));
-    }
     QVERIFY(preview.Press("enter"));
     const QStringList actions = preview.Actions();
     const int enter = static_cast<int>(actions.lastIndexOf("press enter"));
     QVERIFY(enter >= 0);
     QVERIFY2(actions.indexOf("plays Title 1 (Movie#1/Title#1)", enter) > enter, qPrintable(actions.join(", ")));
     QVERIFY2(actions.indexOf("at chapter 1", enter) > enter, qPrintable(actions.join(", ")));
+    // The selection as recognised in the player's plane, and the commands
+    // of the button Enter activated, as our disassembler reads them; the
+    // player then did what they say.
+    const QString all = actions.join(", ");
+    const int start = static_cast<int>(actions.indexOf("Main: play selected"));
+    const int pressDown = static_cast<int>(actions.indexOf("press down"));
+    QVERIFY2(start >= 0 && start < pressDown, qPrintable(all));
+    QVERIFY2(actions.indexOf("Main: chapters selected") > pressDown, qPrintable(all));
+    const int open = static_cast<int>(actions.indexOf("chapters runs: SetButtonPage 0 1 1"));
+    QVERIFY2(open > pressDown, qPrintable(all));
+    const int chapter1 = static_cast<int>(actions.indexOf("Chapters: chapter1 selected"));
+    QVERIFY2(chapter1 > open && chapter1 < enter, qPrintable(all));
+    const int runs = static_cast<int>(actions.indexOf("chapter1 runs: Set GPR2020 = 2; Set GPR2024 = 0; CallTitle 1"));
+    QVERIFY2(runs > enter && runs < actions.indexOf("plays Title 1 (Movie#1/Title#1)"), qPrintable(all));
   }
 
   // Try Menu builds the project into a folder of its own and opens the
