@@ -31,6 +31,9 @@ namespace {
 
 // Reads of a waiting player after which it is taken to wait for the viewer.
 constexpr int kIdleReads = 200;
+// The real-time clock's tick, and the reads one tick may take.
+constexpr int kTickMs = 40;
+constexpr int kTickReads = 64;
 
 bool KeyCode(const QString& name, uint32_t& key) {
   static const struct {
@@ -49,6 +52,8 @@ bool KeyCode(const QString& name, uint32_t& key) {
 MenuPreview::MenuPreview(QWidget* parent) : QWidget(parent) {
   setFocusPolicy(Qt::StrongFocus);
   setMinimumSize(480, 270);
+  clock_.setInterval(kTickMs);
+  connect(&clock_, &QTimer::timeout, this, &MenuPreview::Tick);
 }
 
 MenuPreview::~MenuPreview() {
@@ -56,6 +61,7 @@ MenuPreview::~MenuPreview() {
 }
 
 bool MenuPreview::Open(const QString& disc, QString& error) {
+  clock_.stop();
   if (bd_) bd_close(bd_);
   bd_ = nullptr;
   events_.clear();
@@ -78,6 +84,8 @@ bool MenuPreview::Open(const QString& disc, QString& error) {
   }
   const bool ok = Run();
   SaySelection();
+  wall_.start();
+  clock_.start();
   return ok;
 }
 
@@ -129,6 +137,7 @@ void MenuPreview::Overlay(const bd_overlay_s& ov) {
     }
     case BD_OVERLAY_FLUSH:
       shown_ = plane_;
+      flushed_ = true;
       update();
       break;
     case BD_OVERLAY_HIDE:
@@ -144,17 +153,27 @@ void MenuPreview::Overlay(const bd_overlay_s& ov) {
 
 bool MenuPreview::Run(long maxReads) {
   if (!bd_) return false;
-  static thread_local std::vector<unsigned char> buf(6144 * 10);
   int idle = 0;
-  BD_EVENT last{BD_EVENT_NONE, 0};
+  SLastEvent last;
   for (long i = 0; i < maxReads && idle < kIdleReads; ++i) {
-    BD_EVENT ev;
-    const int r = bd_read_ext(bd_, buf.data(), static_cast<int>(buf.size()), &ev);
-    if (r < 0) {
-      events_ << "read error";
-      return false;
-    }
-    bool quiet = r == 0;
+    bool quiet = true;
+    if (ReadOnce(last, quiet) < 0) return false;
+    idle = quiet ? idle + 1 : 0;
+  }
+  emit Ran();
+  return true;
+}
+
+int MenuPreview::ReadOnce(SLastEvent& last, bool& quiet) {
+  static thread_local std::vector<unsigned char> buf(6144 * 10);
+  BD_EVENT ev;
+  const int r = bd_read_ext(bd_, buf.data(), static_cast<int>(buf.size()), &ev);
+  if (r < 0) {
+    events_ << "read error";
+    return r;
+  }
+  quiet = r == 0;
+  {
     while (ev.event != BD_EVENT_NONE) {
       // An infinite still (a menu over a held picture) waits like an idle
       // player; repeats of waiting are listed once.
@@ -167,15 +186,33 @@ bool MenuPreview::Run(long maxReads) {
         const QString said = Describe(ev.event, ev.param);
         if (!said.isEmpty()) actions_ << said;
         if (!waiting) quiet = false;
-        last = ev;
+        last = SLastEvent{ev.event, ev.param};
       }
       if (ev.event == BD_EVENT_STILL_TIME && ev.param > 0) bd_read_skip_still(bd_);
       if (!bd_get_event(bd_, &ev)) break;
     }
-    idle = quiet ? idle + 1 : 0;
   }
-  emit Ran();
-  return true;
+  return r;
+}
+
+void MenuPreview::Tick() {
+  if (!bd_) return;
+  // The player runs as far as the wall clock went since the last tick (its
+  // menus' time-outs count real time), a few reads at most.
+  const int64_t ms = wall_.restart();
+  const uint64_t until = bd_tell_time(bd_) + static_cast<uint64_t>(ms) * 90;
+  const qsizetype before = events_.size();
+  flushed_ = false;
+  SLastEvent last;
+  for (int i = 0; i < kTickReads; ++i) {
+    bool quiet = true;
+    const int r = ReadOnce(last, quiet);
+    if (r <= 0 || bd_tell_time(bd_) >= until) break;
+  }
+  if (events_.size() != before || flushed_) {
+    SaySelection();
+    emit Ran();
+  }
 }
 
 QString MenuPreview::Describe(int event, uint32_t param) const {

@@ -5,7 +5,9 @@
 // and the player's navigation events are listed.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QImage>
+#include <QTimer>
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
@@ -73,6 +75,16 @@ class MenuPreview : public QWidget {
 
  private:
   static void OnOverlay(void* self, const bd_overlay_s* ov);
+  // The last event listed, so that repeats of waiting are listed once.
+  struct SLastEvent {
+    uint32_t event = 0, param = 0;
+  };
+  // One read of the player and its events; the read's result. `quiet`:
+  // nothing came but waiting.
+  int ReadOnce(SLastEvent& last, bool& quiet);
+  // The real-time clock: between keys the player runs on as time passes,
+  // so time-outs and animations happen when they would on a player.
+  void Tick();
   void Overlay(const bd_overlay_s& ov);
 
   bluray* bd_ = nullptr;
@@ -91,6 +103,9 @@ class MenuPreview : public QWidget {
   std::map<int, QString> titles_;
   std::vector<SPreviewMenu> menus_;
   QString said_;  // the selection last said
+  QTimer clock_;
+  QElapsedTimer wall_;
+  bool flushed_ = false;
 };
 
 // The disc titles of the project by number, as the build numbers them

@@ -314,6 +314,34 @@ class PageEditorTest : public QObject {
     QVERIFY2(runs > enter && runs < actions.indexOf("plays Title 1 (Movie#1/Title#1)"), qPrintable(all));
   }
 
+  // Between keys the player runs on in real time: a pop-up menu with a
+  // time-out of one second closes by itself after it, with no key pressed.
+  void thePreviewKeepsTime() {
+    const std::string popup = dir_.Path() + "/popup.zvpj";
+    {
+      zv::ScriptedPrompt prompt(zv::Answer::Yes);
+      zvstudio::MainWindow w(&prompt);
+      QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+      QVERIFY(w.SaveTo(QString::fromStdString(popup)));
+    }
+    zvtest::RunResult r = zvtest::Run({ZV_BINARY, "set", popup, "Top Menu/IG#1", "popup=yes", "timeout=1"});
+    QVERIFY2(r.status == 0, r.err.c_str());
+    r = zvtest::Run({ZV_BINARY, "build", popup, dir_.Path() + "/popup-out", "--yes"});
+    QVERIFY2(r.status == 0, r.err.c_str());
+    zvstudio::MenuPreview preview;
+    QString error;
+    QVERIFY2(preview.Open(QString::fromStdString(dir_.Path() + "/popup-out/Zelvane/DISC"), error), qPrintable(error));
+    QVERIFY(preview.Press("popup"));
+    const int press = static_cast<int>(preview.Actions().lastIndexOf("press popup"));
+    QVERIFY2(preview.Actions().indexOf("menu shown", press) > press, qPrintable(preview.Actions().join(", ")));
+    QVERIFY(!preview.Plane().isNull());
+    // Not at once: the player waits with the menu open.
+    QTest::qWait(300);
+    QVERIFY2(preview.Actions().indexOf("menu gone", press) < 0, qPrintable(preview.Actions().join(", ")));
+    QTRY_VERIFY2_WITH_TIMEOUT(preview.Actions().indexOf("menu gone", press) > press,
+                              qPrintable(preview.Actions().join(", ")), 4000);
+  }
+
   // Try Menu builds the project into a folder of its own and opens the
   // preview on it; the remembered output folder stays as it was.
   void tryMenuBuildsAndOpensThePreview() {
