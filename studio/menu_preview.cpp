@@ -209,10 +209,10 @@ void MenuPreview::Tick() {
     const int r = ReadOnce(last, quiet);
     if (r <= 0 || bd_tell_time(bd_) >= until) break;
   }
-  if (events_.size() != before || flushed_) {
-    SaySelection();
-    emit Ran();
-  }
+  // Recognising the selection draws pages: only when the player said
+  // something, not on every frame of an animation.
+  if (events_.size() != before) SaySelection();
+  if (events_.size() != before || flushed_) emit Ran();
 }
 
 QString MenuPreview::Describe(int event, uint32_t param) const {
