@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QLabel>
@@ -338,6 +339,18 @@ PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
   group->setObjectName("group");
   arrange->addWidget(group);
   connect(group, &QToolButton::clicked, this, [this] { GroupSelected(); });
+  // The selected button's picture in the state shown, from a file.
+  auto* picture = new QToolButton(this);
+  picture->setText("Picture...");
+  picture->setObjectName("picture");
+  arrange->addWidget(picture);
+  connect(picture, &QToolButton::clicked, this, [this] {
+    if (selected_.isEmpty()) return;
+    const QString file = QFileDialog::getOpenFileName(
+        this, "Picture of " + selected_ + " when " + state_->currentText().toLower(), QString(),
+        "Pictures (*.png *.bmp *.jpg *.jpeg *.gif)", nullptr, QFileDialog::DontUseNativeDialog);
+    if (!file.isEmpty()) SetPicture(selected_, state_->currentIndex(), file);
+  });
   arrange->addStretch();
   pages_ = new QTabBar(this);
   pages_->setObjectName("pages");

@@ -5,6 +5,7 @@
 #include <QColorDialog>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -627,6 +628,21 @@ class PageEditorTest : public QObject {
     QVERIFY(w.Undo());
     QCOMPARE(ValueOf(w.Project(), play, "selected"), std::string("play_s.png"));
     QCOMPARE(editor->PageImage().pixelColor(760 + 200, 520 + 36), before);
+
+    // "Picture..." asks for the file of the state shown.
+    editor->SetState(2);
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      dialog->selectFile(QString::fromStdString(file));
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    editor->findChild<QAbstractButton*>("picture")->click();
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+    QCOMPARE(ValueOf(w.Project(), play, "activated"), std::string("picture.png"));
+    QCOMPARE(ValueOf(w.Project(), play, "selected"), std::string("play_s.png"));
+    QVERIFY(w.Undo());
+    QCOMPARE(ValueOf(w.Project(), play, "activated"), std::string("play_a.png"));
   }
 
   // A button whose state runs from one picture to another animates through
