@@ -563,6 +563,7 @@ void MainWindow::NewProject() {
   project_.InitNew();
   path_.clear();
   history_.Reset(project_);
+  menuTabs_->CloseAll();
   selectedPath_.clear();
   RefreshTree();
   RefreshTitle();
@@ -582,6 +583,7 @@ bool MainWindow::OpenFile(const QString& file) {
   path_ = QFileInfo(file).absoluteFilePath();
   history_.Reset(project_);
   if (modified) history_.Commit(project_);  // what reopening changed is unsaved
+  menuTabs_->CloseAll();
   selectedPath_.clear();
   RefreshTree();
   RefreshTitle();

@@ -70,6 +70,15 @@ void MenuTabs::Refresh() {
   }
 }
 
+void MenuTabs::CloseAll() {
+  for (auto& [path, editor] : editors_) {
+    tabs_.removeTab(tabs_.indexOf(editor));
+    editor->deleteLater();
+  }
+  editors_.clear();
+  current_ = nullptr;
+}
+
 void MenuTabs::SetBackground(QRgb rgb) {
   background_ = rgb;
   for (auto& [path, editor] : editors_) editor->SetBackground(rgb);

@@ -28,6 +28,8 @@ class MenuTabs : public QObject {
   // The editor last shown; null before any.
   PageEditor* Current() const { return current_; }
   void Refresh();
+  // Closes every menu's tab (another project was opened or made).
+  void CloseAll();
   void SetBackground(QRgb rgb);
 
  private:

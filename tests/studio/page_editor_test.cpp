@@ -464,6 +464,13 @@ class PageEditorTest : public QObject {
     QVERIFY(w.Undo());
     QCOMPARE(pages->count(), 3);
     QCOMPARE(pages->tabText(1), QString("Chapters"));
+
+    // Another project closes the menus' tabs.
+    QPointer<zvstudio::PageEditor> topMenu = top;
+    w.NewProject();
+    QCOMPARE(tabs->indexOf(topMenu.data()), -1);
+    QCOMPARE(tabs->indexOf(popup.data()), -1);
+    QVERIFY(!w.PageView());
   }
 
   // With Snap on, a dragged button's corner lands on the 8-pixel grid or on
