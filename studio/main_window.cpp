@@ -47,7 +47,7 @@
 #include "platform/paths.h"
 #include "streams/coding_type.h"
 #include "studio/menu_preview.h"
-#include "studio/page_editor.h"
+#include "studio/menu_tabs.h"
 
 namespace zvstudio {
 
@@ -212,10 +212,11 @@ MainWindow::MainWindow(zv::IPrompt* prompt) : boxes_(std::make_unique<BoxPrompt>
     Changed();
   });
   tabs_->addTab(titlePane, "Title");
-  pageEditor_ = new PageEditor(
-      project_, [this](const ChangeFn& change, const std::string& select) { return EditPage(change, select); }, this);
-  pageEditor_->SetBackground(settings_.BgColor());
-  tabs_->addTab(pageEditor_, "Page");
+  menuTabs_ = new MenuTabs(
+      *tabs_, project_,
+      [this](const ChangeFn& change, const std::string& select) { return EditPage(change, select); },
+      [this](const QString& page) { Select(page); });
+  menuTabs_->SetBackground(settings_.BgColor());
   auto* right = new QSplitter(Qt::Vertical, this);
   right->addWidget(grid_);
   right->addWidget(tabs_);
@@ -510,7 +511,7 @@ void MainWindow::RefreshViews() {
     tabs_->setCurrentIndex(1);
     refreshing_ = was;
   }
-  if (pageEditor_->ShowFor(selectedPath_)) tabs_->setCurrentWidget(pageEditor_);
+  menuTabs_->ShowFor(selectedPath_);
 }
 
 bool MainWindow::EditPage(const std::function<bool(std::string&)>& change, const std::string& select) {
@@ -545,15 +546,17 @@ void MainWindow::ApplyEdit(const std::string& key, const std::string& value) {
 void MainWindow::Changed() {
   history_.Commit(project_);
   RefreshTitle();
-  pageEditor_->Refresh();
+  menuTabs_->Refresh();
 }
+
+PageEditor* MainWindow::PageView() const { return menuTabs_->Current(); }
 
 bool MainWindow::Undo() {
   std::string message;
   if (!history_.CanUndo()) return false;
   if (history_.Undo(project_, *prompt_, message) != zv::kOk) return Fail("Undo", message), false;
   RefreshTree();
-  pageEditor_->Refresh();
+  menuTabs_->Refresh();
   RefreshTitle();
   return true;
 }
@@ -563,7 +566,7 @@ bool MainWindow::Redo() {
   if (!history_.CanRedo()) return false;
   if (history_.Redo(project_, *prompt_, message) != zv::kOk) return Fail("Redo", message), false;
   RefreshTree();
-  pageEditor_->Refresh();
+  menuTabs_->Refresh();
   RefreshTitle();
   return true;
 }
@@ -587,6 +590,7 @@ void MainWindow::NewProject() {
   project_.InitNew();
   path_.clear();
   history_.Reset(project_);
+  menuTabs_->CloseAll();
   selectedPath_.clear();
   RefreshTree();
   RefreshTitle();
@@ -606,6 +610,7 @@ bool MainWindow::OpenFile(const QString& file) {
   path_ = QFileInfo(file).absoluteFilePath();
   history_.Reset(project_);
   if (modified) history_.Commit(project_);  // what reopening changed is unsaved
+  menuTabs_->CloseAll();
   selectedPath_.clear();
   RefreshTree();
   RefreshTitle();
@@ -727,7 +732,7 @@ void MainWindow::TryMenu() {
     for (QDirIterator it(dir->path(), {"index.bdmv"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
       disc = QFileInfo(it.next()).dir().absolutePath() + "/..";
     QString error;
-    QWidget* window = disc.isEmpty() ? nullptr : OpenPreviewWindow(this, disc, error);
+    QWidget* window = disc.isEmpty() ? nullptr : OpenPreviewWindow(this, disc, error, TitleNames(project_), PreviewMenus(project_));
     if (!window) return Fail("Try Menu", S(error.isEmpty() ? "the build made no disc" : error));
     connect(window, &QObject::destroyed, this, [dir] {});
   });
@@ -955,7 +960,7 @@ void MainWindow::AddBgColorRow() {
     std::string error;
     if (!settings_.Save(error)) return Fail("BG Color", error);
     show(chosen);
-    pageEditor_->SetBackground(chosen.rgb());
+    menuTabs_->SetBackground(chosen.rgb());
   });
   grid_->setCellWidget(r, 1, pick);
 }

@@ -32,6 +32,7 @@ class QTreeWidgetItem;
 
 namespace zvstudio {
 
+class MenuTabs;
 class PageEditor;
 
 // Message boxes and Yes/No/Cancel questions; only Yes proceeds.
@@ -116,7 +117,8 @@ class MainWindow : public QMainWindow {
   bool ImportMenu(const QString& menuPath, const QString& file);
   bool Undo();
   bool Redo();
-  PageEditor* PageView() const { return pageEditor_; }
+  // The page editor of the menu shown last.
+  PageEditor* PageView() const;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -167,7 +169,7 @@ class MainWindow : public QMainWindow {
   QTabWidget* tabs_;
   QTableWidget* clipView_;
   QTreeWidget* titleView_;
-  PageEditor* pageEditor_ = nullptr;
+  MenuTabs* menuTabs_ = nullptr;
   BuildDialog* build_ = nullptr;
   std::thread worker_;
   bool refreshing_ = false;
