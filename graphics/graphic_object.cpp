@@ -9,6 +9,7 @@
 #include <strings.h>
 #include <unordered_map>
 
+#include "graphics/colour_map.h"
 #include "graphics/nearest_point.h"
 #include "platform/parallel.h"
 
@@ -134,13 +135,10 @@ std::pair<int, int> TransparentReferencePixel(const CPicture& pic) {
 
 namespace {
 
-// Exact palette of an ARGB picture: distinct colours of the visible pixels
-// in order of first appearance, then transparent black when any pixel is
-// invisible. Nothing when there are more than 255 or fewer than 2 entries.
-std::optional<CPicture> ExactPalette(const CPicture& pic) {
-  std::unordered_map<uint32_t, uint8_t> index;
-  index.reserve(512);
-  std::vector<SColor> table;
+// The distinct colours of the visible pixels (keyed alpha, red, green,
+// blue) and their table, plus transparent black when any pixel is
+// invisible; false when there are more than 255 or fewer than 2 entries.
+bool ExactColours(const CPicture& pic, CColourMap& index, std::vector<SColor>& table) {
   bool anyTransparent = false;
   const uint8_t* p = pic.pixels.data();
   size_t count = static_cast<size_t>(pic.width) * pic.height;
@@ -155,13 +153,26 @@ std::optional<CPicture> ExactPalette(const CPicture& pic) {
     if (haveLast && v == last) continue;
     last = v;
     haveLast = true;
-    if (index.count(v)) continue;
-    if (table.size() == 255) return std::nullopt;
-    index.emplace(v, static_cast<uint8_t>(table.size()));
+    uint32_t& entry = index[v];
+    if (entry) continue;
+    if (table.size() == 255) return false;
     table.push_back(SColor{p[1], p[2], p[3], p[0]});
+    entry = static_cast<uint32_t>(table.size());  // one more than the entry: 0 is new
   }
   if (anyTransparent) table.push_back(SColor{0, 0, 0, 0});
-  if (table.size() < 2) return std::nullopt;
+  return table.size() >= 2;
+}
+
+// Exact palette of an ARGB picture: the distinct colours of the visible
+// pixels in order of first appearance, then transparent black when any
+// pixel is invisible. Nothing when there are more than 255 or fewer than 2
+// entries.
+std::optional<CPicture> ExactPalette(const CPicture& pic) {
+  CColourMap index(512);
+  std::vector<SColor> table;
+  if (!ExactColours(pic, index, table)) return std::nullopt;
+  const size_t count = static_cast<size_t>(pic.width) * pic.height;
+  uint32_t last = 0;
   int firstTransparent = 255;
   for (size_t i = 0; i < table.size(); ++i)
     if (table[i].a == 0) {
@@ -170,9 +181,9 @@ std::optional<CPicture> ExactPalette(const CPicture& pic) {
     }
   CPicture out;
   out.Allocate(pic.width, pic.height, PixelFormat::Indexed8);
-  p = pic.pixels.data();
+  const uint8_t* p = pic.pixels.data();
   uint8_t lastIndex = 0;
-  haveLast = false;
+  bool haveLast = false;
   for (size_t i = 0; i < count; ++i, p += 4) {
     if (p[0] == 0) {
       out.pixels[i] = static_cast<uint8_t>(firstTransparent);
@@ -180,7 +191,7 @@ std::optional<CPicture> ExactPalette(const CPicture& pic) {
     }
     uint32_t v = static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
     if (!haveLast || v != last) {
-      lastIndex = index[v];
+      lastIndex = static_cast<uint8_t>(index.At(v) - 1);
       last = v;
       haveLast = true;
     }
@@ -586,35 +597,84 @@ uint32_t PremultipliedKey(const std::array<int, 4>& p) {
 
 // Colours and alpha are chosen together in premultiplied form, so that a
 // faint pixel weighs by what it adds to the picture: soft edges keep their
-// shades without taking the entries of the opaque colours. `pixel(i)` gives
-// pixel i of `count`; `index` receives each pixel's entry, the table's size
-// for pixels of alpha below 5. With `invisibleTakesEntry`, such pixels, when
-// there are any, leave one of the `colors` entries for themselves.
+// shades without taking the entries of the opaque colours.
+
+// How many pixels have each premultiplied colour; pixels of alpha below 5
+// are only noted.
+struct SAlphaHistogram {
+  CColourMap counts;
+  bool anyInvisible = false;
+};
+
 template <class PixelAt>
-std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, bool invisibleTakesEntry,
-                                       std::vector<uint8_t>& index, bool& anyInvisible) {
-  std::unordered_map<uint32_t, uint32_t> histogram;
-  anyInvisible = false;
+SAlphaHistogram CountPremultiplied(size_t count, PixelAt pixel) {
+  SAlphaHistogram h;
+  uint32_t lastKey = 0;
+  uint32_t* last = nullptr;
   for (size_t i = 0; i < count; ++i) {
     const SColor c = pixel(i);
     if (c.a < 5) {
-      anyInvisible = true;
+      h.anyInvisible = true;
       continue;
     }
-    ++histogram[PremultipliedKey(Premultiplied(c))];
+    const uint32_t key = PremultipliedKey(Premultiplied(c));
+    // Runs of one colour are common in drawn pictures; the slot stays put
+    // until the next new colour.
+    if (last && key == lastKey) {
+      ++*last;
+      continue;
+    }
+    const size_t before = h.counts.size();
+    uint32_t& n = h.counts[key];
+    ++n;
+    lastKey = key;
+    last = h.counts.size() == before ? &n : nullptr;
   }
+  return h;
+}
+
+// Sorts colours[begin, end) by one component exactly as std::sort over the
+// colours themselves would (the same comparisons on the same keys give the
+// same order, ties included), moving small proxies instead of the colours.
+void SortByAxis(std::vector<SWeighted>& colours, size_t begin, size_t end, int axis) {
+  struct SProxy {
+    int key;
+    uint32_t at;
+  };
+  std::vector<SProxy> proxy(end - begin);
+  for (size_t i = begin; i < end; ++i) proxy[i - begin] = SProxy{colours[i].v[axis], static_cast<uint32_t>(i)};
+  std::sort(proxy.begin(), proxy.end(), [](const SProxy& a, const SProxy& b) { return a.key < b.key; });
+  std::vector<SWeighted> sorted(end - begin);
+  for (size_t i = 0; i < proxy.size(); ++i) sorted[i] = colours[proxy[i].at];
+  std::copy(sorted.begin(), sorted.end(), colours.begin() + static_cast<long>(begin));
+}
+
+// The table of at most `colors` entries for a histogram: median cut, each
+// entry its box's weighted mean back from premultiplied form. With
+// `invisibleTakesEntry`, invisible pixels, when there are any, leave one of
+// the `colors` entries for themselves. `entries` receives the entries in
+// premultiplied form.
+std::vector<SColor> MedianCutTable(const SAlphaHistogram& histogram, int colors, bool invisibleTakesEntry,
+                                   std::vector<std::array<int, 4>>& entries) {
+  // A stable order, so that the same picture always gives the same palette:
+  // the packed key orders as the components do.
+  std::vector<uint32_t> keys;
+  keys.reserve(histogram.counts.size());
+  for (const CColourMap::Slot& s : histogram.counts.Slots())
+    if (s.key) keys.push_back(s.key);
+  std::sort(keys.begin(), keys.end());
   std::vector<SWeighted> colours;
-  colours.reserve(histogram.size());
-  for (const auto& [key, n] : histogram)
+  colours.reserve(keys.size());
+  for (const uint32_t key : keys)
     colours.push_back(SWeighted{{static_cast<int>(key >> 24), static_cast<int>(key >> 16 & 255),
                                  static_cast<int>(key >> 8 & 255), static_cast<int>(key & 255)},
-                                n});
-  // A stable order, so that the same picture always gives the same palette.
-  std::sort(colours.begin(), colours.end(), [](const SWeighted& a, const SWeighted& b) { return a.v < b.v; });
+                                histogram.counts.At(key)});
+  std::vector<uint32_t>().swap(keys);
 
   // Median cut: split the box of largest error at the weighted median of
   // its widest axis until the entries are used up.
-  const size_t budget = static_cast<size_t>(std::max(1, colors - (invisibleTakesEntry && anyInvisible ? 1 : 0)));
+  const size_t budget =
+      static_cast<size_t>(std::max(1, colors - (invisibleTakesEntry && histogram.anyInvisible ? 1 : 0)));
   std::vector<SBox> boxes;
   if (!colours.empty()) boxes.push_back(MeasureBox(colours, 0, colours.size()));
   while (boxes.size() < budget) {
@@ -622,9 +682,7 @@ std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, 
                                   [](const SBox& a, const SBox& b) { return a.error < b.error; });
     if (worst == boxes.end() || worst->error <= 0) break;
     const SBox box = *worst;
-    const int axis = box.axis;
-    std::sort(colours.begin() + static_cast<long>(box.begin), colours.begin() + static_cast<long>(box.end),
-              [axis](const SWeighted& a, const SWeighted& b) { return a.v[axis] < b.v[axis]; });
+    SortByAxis(colours, box.begin, box.end, box.axis);
     uint64_t total = 0, run = 0;
     for (size_t i = box.begin; i < box.end; ++i) total += colours[i].count;
     size_t cut = box.begin + 1;
@@ -638,9 +696,8 @@ std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, 
   }
   std::sort(boxes.begin(), boxes.end(), [](const SBox& a, const SBox& b) { return a.begin < b.begin; });
 
-  // Each entry is its box's weighted mean, back from premultiplied form.
   std::vector<SColor> table;
-  std::vector<std::array<int, 4>> entries;
+  entries.clear();
   for (const SBox& box : boxes) {
     double sum[4] = {0, 0, 0, 0}, n = 0;
     for (size_t i = box.begin; i < box.end; ++i) {
@@ -655,14 +712,27 @@ std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, 
     table.push_back(c);
     entries.push_back(Premultiplied(c));
   }
+  return table;
+}
+
+// `pixel(i)` gives pixel i of `count`; `index` receives each pixel's entry,
+// the table's size for pixels of alpha below 5.
+template <class PixelAt>
+std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, bool invisibleTakesEntry,
+                                       std::vector<uint8_t>& index, bool& anyInvisible) {
+  SAlphaHistogram histogram = CountPremultiplied(count, pixel);
+  anyInvisible = histogram.anyInvisible;
+  std::vector<std::array<int, 4>> entries;
+  const std::vector<SColor> table = MedianCutTable(histogram, colors, invisibleTakesEntry, entries);
 
   const auto invisible = static_cast<uint8_t>(table.size());
   index.resize(count);
   // The histogram's counts are spent: each colour's value becomes its entry.
   const CNearestPoint nearestEntry(entries, {1, 1, 1, 1});
-  for (auto& [key, value] : histogram)
-    value = static_cast<uint32_t>(nearestEntry.Find({static_cast<int>(key >> 24), static_cast<int>(key >> 16 & 255),
-                                                     static_cast<int>(key >> 8 & 255), static_cast<int>(key & 255)}));
+  for (CColourMap::Slot& s : histogram.counts.Slots())
+    if (s.key)
+      s.value = static_cast<uint32_t>(nearestEntry.Find({static_cast<int>(s.key >> 24), static_cast<int>(s.key >> 16 & 255),
+                                                         static_cast<int>(s.key >> 8 & 255), static_cast<int>(s.key & 255)}));
   uint32_t lastKey = 0;
   uint8_t last = 0;
   bool haveLast = false;
@@ -675,7 +745,7 @@ std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, 
     const uint32_t key = PremultipliedKey(Premultiplied(c));
     // Runs of one colour are common in drawn pictures.
     if (!haveLast || key != lastKey) {
-      last = static_cast<uint8_t>(histogram.find(key)->second);
+      last = static_cast<uint8_t>(histogram.counts.At(key));
       lastKey = key;
       haveLast = true;
     }
@@ -715,6 +785,50 @@ std::vector<SColor> QuantizeColoursWithAlpha(const std::vector<SColor>& pixels, 
   return MedianCutWithAlpha(
       pixels.size(), [&pixels](size_t i) { return pixels[i]; }, colors, false, index, anyInvisible);
 }
+
+namespace {
+
+// The colour table that ToIndexedImage gives a picture, without mapping its
+// pixels: a page's palette is made from the tables alone.
+struct SIndexedTable {
+  std::vector<SColor> table;
+  bool hasAlpha = true;
+};
+
+std::optional<SIndexedTable> IndexedTable(const CPicture& pic) {
+  if (pic.width <= 0 || pic.height <= 0 || pic.pixels.size() < pic.Stride() * pic.height) return std::nullopt;
+  if (pic.format == PixelFormat::Indexed8) return SIndexedTable{pic.table, pic.tableHasAlpha};
+  if (pic.format != PixelFormat::Argb32) return SIndexedTable{ToIndexedImage(pic)->table, true};
+  SIndexedTable out;
+  {
+    CColourMap index(512);
+    if (ExactColours(pic, index, out.table)) return out;
+    out.table.clear();
+  }
+  const uint8_t* px = pic.pixels.data();
+  const size_t count = static_cast<size_t>(pic.width) * pic.height;
+  bool anyInvisible = false;
+  if (HasPartialAlpha(pic)) {
+    const SAlphaHistogram histogram = CountPremultiplied(
+        count, [px](size_t i) { return SColor{px[i * 4 + 1], px[i * 4 + 2], px[i * 4 + 3], px[i * 4]}; });
+    std::vector<std::array<int, 4>> entries;
+    out.table = MedianCutTable(histogram, 255, true, entries);
+    anyInvisible = histogram.anyInvisible;
+  } else {
+    // Every visible pixel is opaque, so mapping would leave each entry's
+    // alpha at 255: the first pass alone gives the table.
+    Quantizer q;
+    bool anyVisible = false;
+    for (size_t i = 0; i < count; ++i, px += 4)
+      if (px[0] >= 5) q.Count(px[1], px[2], px[3]), anyVisible = true;
+      else anyInvisible = true;
+    if (anyVisible) out.table = q.SelectColors(255);
+  }
+  if (anyInvisible || out.table.empty()) out.table.push_back(SColor{0, 0, 0, 0});
+  return out;
+}
+
+}  // namespace
 
 std::optional<CPicture> ToIndexedImage(const CPicture& pic) {
   if (pic.width <= 0 || pic.height <= 0 || pic.pixels.size() < pic.Stride() * pic.height) return std::nullopt;
@@ -762,14 +876,14 @@ int PaletteFromImage(CErgbPalette& palette, double opacity, const CPicture& pic)
 
 std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicObject*>& graphics) {
   if (graphics.empty()) return nullptr;
-  std::vector<CPicture> tables;
+  std::vector<SIndexedTable> tables;
   std::vector<bool> ownTable;  // indexed in its file: a palette its designer chose
   // Shadows and soft edges keep their alpha; pages of opaque pictures with
   // cut-out backgrounds keep the opaque palette they always had.
   bool softAlpha = false;
   // Each picture is decoded and quantized on its own, one on each core.
   struct SIndexed {
-    std::optional<CPicture> indexed;
+    std::optional<SIndexedTable> indexed;
     bool softAlpha = false;
     bool ownTable = false;
   };
@@ -784,7 +898,7 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
     }
     each[i].softAlpha = HasPartialAlpha(*pic);
     each[i].ownTable = pic->format == PixelFormat::Indexed8;
-    each[i].indexed = ToIndexedImage(*pic);
+    each[i].indexed = IndexedTable(*pic);
   });
   for (SIndexed& e : each) {
     if (!e.indexed) return nullptr;
@@ -797,13 +911,13 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
   // quantizing a true-colour picture happened to fill is not, or the other
   // pictures would lose their colours.
   for (size_t i = 0; i < tables.size(); ++i)
-    if (const CPicture& t = tables[i]; ownTable[i] && t.table.size() == 256) {
-      PaletteFromTable(*palette, 1.0, t.table, t.tableHasAlpha, 255);
+    if (const SIndexedTable& t = tables[i]; ownTable[i] && t.table.size() == 256) {
+      PaletteFromTable(*palette, 1.0, t.table, t.hasAlpha, 255);
       return palette;
     }
   std::vector<SColor> values;
   bool overflow = false;
-  for (const CPicture& t : tables) {
+  for (const SIndexedTable& t : tables) {
     for (const SColor& c : t.table) {
       if (std::find(values.begin(), values.end(), c) != values.end()) continue;
       if (values.size() == 255) {
@@ -843,9 +957,9 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
         }
       top += pic.height;
     }
-    std::optional<CPicture> joint = ToIndexedImage(all);
+    std::optional<SIndexedTable> joint = IndexedTable(all);
     if (!joint) return nullptr;
-    values = joint->table;
+    values = std::move(joint->table);
   }
   PaletteFromTable(*palette, 1.0, values, softAlpha, 255);
   return palette;
