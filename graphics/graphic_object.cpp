@@ -633,20 +633,18 @@ SAlphaHistogram CountPremultiplied(size_t count, PixelAt pixel) {
   return h;
 }
 
-// Sorts colours[begin, end) by one component exactly as std::sort over the
-// colours themselves would (the same comparisons on the same keys give the
-// same order, ties included), moving small proxies instead of the colours.
-void SortByAxis(std::vector<SWeighted>& colours, size_t begin, size_t end, int axis) {
-  struct SProxy {
-    int key;
-    uint32_t at;
-  };
-  std::vector<SProxy> proxy(end - begin);
-  for (size_t i = begin; i < end; ++i) proxy[i - begin] = SProxy{colours[i].v[axis], static_cast<uint32_t>(i)};
-  std::sort(proxy.begin(), proxy.end(), [](const SProxy& a, const SProxy& b) { return a.key < b.key; });
-  std::vector<SWeighted> sorted(end - begin);
-  for (size_t i = 0; i < proxy.size(); ++i) sorted[i] = colours[proxy[i].at];
-  std::copy(sorted.begin(), sorted.end(), colours.begin() + static_cast<long>(begin));
+// Sorts colours[begin, end) by one component, keeping the order of equal
+// ones (a counting sort: components are 0 to 255). Which colours of the
+// median's value fall on either side of a cut thus follows from the order
+// before, the same with every standard library.
+void SortByAxis(std::vector<SWeighted>& colours, std::vector<SWeighted>& scratch, size_t begin, size_t end,
+                int axis) {
+  size_t start[257] = {};
+  for (size_t i = begin; i < end; ++i) ++start[colours[i].v[axis] + 1];
+  for (int k = 0; k < 256; ++k) start[k + 1] += start[k];
+  scratch.resize(end - begin);
+  for (size_t i = begin; i < end; ++i) scratch[start[colours[i].v[axis]]++] = colours[i];
+  std::copy(scratch.begin(), scratch.end(), colours.begin() + static_cast<long>(begin));
 }
 
 // The table of at most `colors` entries for a histogram: median cut, each
@@ -658,31 +656,42 @@ std::vector<SColor> MedianCutTable(const SAlphaHistogram& histogram, int colors,
                                    std::vector<std::array<int, 4>>& entries) {
   // A stable order, so that the same picture always gives the same palette:
   // the packed key orders as the components do.
-  std::vector<uint32_t> keys;
-  keys.reserve(histogram.counts.size());
+  std::vector<CColourMap::Slot> keyed;
+  keyed.reserve(histogram.counts.size());
   for (const CColourMap::Slot& s : histogram.counts.Slots())
-    if (s.key) keys.push_back(s.key);
-  std::sort(keys.begin(), keys.end());
+    if (s.key) keyed.push_back(s);
+  {
+    // Least significant byte first, four counting passes.
+    std::vector<CColourMap::Slot> other(keyed.size());
+    for (int shift = 0; shift < 32; shift += 8) {
+      size_t start[257] = {};
+      for (const CColourMap::Slot& s : keyed) ++start[(s.key >> shift & 255) + 1];
+      for (int k = 0; k < 256; ++k) start[k + 1] += start[k];
+      for (const CColourMap::Slot& s : keyed) other[start[s.key >> shift & 255]++] = s;
+      keyed.swap(other);
+    }
+  }
   std::vector<SWeighted> colours;
-  colours.reserve(keys.size());
-  for (const uint32_t key : keys)
-    colours.push_back(SWeighted{{static_cast<int>(key >> 24), static_cast<int>(key >> 16 & 255),
-                                 static_cast<int>(key >> 8 & 255), static_cast<int>(key & 255)},
-                                histogram.counts.At(key)});
-  std::vector<uint32_t>().swap(keys);
+  colours.reserve(keyed.size());
+  for (const CColourMap::Slot& s : keyed)
+    colours.push_back(SWeighted{{static_cast<int>(s.key >> 24), static_cast<int>(s.key >> 16 & 255),
+                                 static_cast<int>(s.key >> 8 & 255), static_cast<int>(s.key & 255)},
+                                s.value});
+  std::vector<CColourMap::Slot>().swap(keyed);
 
   // Median cut: split the box of largest error at the weighted median of
   // its widest axis until the entries are used up.
   const size_t budget =
       static_cast<size_t>(std::max(1, colors - (invisibleTakesEntry && histogram.anyInvisible ? 1 : 0)));
   std::vector<SBox> boxes;
+  std::vector<SWeighted> scratch;
   if (!colours.empty()) boxes.push_back(MeasureBox(colours, 0, colours.size()));
   while (boxes.size() < budget) {
     auto worst = std::max_element(boxes.begin(), boxes.end(),
                                   [](const SBox& a, const SBox& b) { return a.error < b.error; });
     if (worst == boxes.end() || worst->error <= 0) break;
     const SBox box = *worst;
-    SortByAxis(colours, box.begin, box.end, box.axis);
+    SortByAxis(colours, scratch, box.begin, box.end, box.axis);
     uint64_t total = 0, run = 0;
     for (size_t i = box.begin; i < box.end; ++i) total += colours[i].count;
     size_t cut = box.begin + 1;
@@ -876,56 +885,57 @@ int PaletteFromImage(CErgbPalette& palette, double opacity, const CPicture& pic)
 
 std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicObject*>& graphics) {
   if (graphics.empty()) return nullptr;
-  std::vector<SIndexedTable> tables;
-  std::vector<bool> ownTable;  // indexed in its file: a palette its designer chose
+  // Each picture is decoded once, one on each core, and kept for quantizing
+  // them together below.
+  const size_t n = graphics.size();
+  std::vector<CPicture> decoded(n);
+  std::vector<const CPicture*> pictures(n, nullptr);
   // Shadows and soft edges keep their alpha; pages of opaque pictures with
   // cut-out backgrounds keep the opaque palette they always had.
-  bool softAlpha = false;
-  // Each picture is decoded and quantized on its own, one on each core.
-  struct SIndexed {
-    std::optional<SIndexedTable> indexed;
-    bool softAlpha = false;
-    bool ownTable = false;
-  };
-  std::vector<SIndexed> each(graphics.size());
-  ParallelFor(graphics.size(), [&](size_t i) {
-    CPicture loaded;
+  std::vector<char> soft(n, 0);
+  ParallelFor(n, [&](size_t i) {
     const CPicture* pic = graphics[i]->m_picture.get();
     if (!pic) {
       std::string error;
-      if (!graphics[i]->LoadPicture(loaded, error)) return;
-      pic = &loaded;
+      if (!graphics[i]->LoadPicture(decoded[i], error)) return;
+      pic = &decoded[i];
     }
-    each[i].softAlpha = HasPartialAlpha(*pic);
-    each[i].ownTable = pic->format == PixelFormat::Indexed8;
-    each[i].indexed = IndexedTable(*pic);
+    if (pic->width <= 0 || pic->height <= 0 || pic->pixels.size() < pic->Stride() * pic->height) return;
+    soft[i] = HasPartialAlpha(*pic);
+    pictures[i] = pic;
   });
-  for (SIndexed& e : each) {
-    if (!e.indexed) return nullptr;
-    softAlpha = softAlpha || e.softAlpha;
-    ownTable.push_back(e.ownTable);
-    tables.push_back(std::move(*e.indexed));
-  }
+  if (std::find(pictures.begin(), pictures.end(), nullptr) != pictures.end()) return nullptr;
+  const bool softAlpha = std::find(soft.begin(), soft.end(), 1) != soft.end();
   auto palette = std::make_unique<CErgbPalette>();
-  // A full table of the designer's is the page's palette; one that
-  // quantizing a true-colour picture happened to fill is not, or the other
-  // pictures would lose their colours.
-  for (size_t i = 0; i < tables.size(); ++i)
-    if (const SIndexedTable& t = tables[i]; ownTable[i] && t.table.size() == 256) {
-      PaletteFromTable(*palette, 1.0, t.table, t.hasAlpha, 255);
+  // A full table of the designer's (a picture indexed in its file) is the
+  // page's palette; one that quantizing a true-colour picture happened to
+  // fill is not, or the other pictures would lose their colours.
+  for (const CPicture* pic : pictures)
+    if (pic->format == PixelFormat::Indexed8 && pic->table.size() == 256) {
+      PaletteFromTable(*palette, 1.0, pic->table, pic->tableHasAlpha, 255);
       return palette;
     }
+  // The pictures' tables in order, each quantized on its own (a few at a
+  // time, one on each core) until they overflow one palette: the tables of
+  // the rest would not be used.
   std::vector<SColor> values;
   bool overflow = false;
-  for (const SIndexedTable& t : tables) {
-    for (const SColor& c : t.table) {
-      if (std::find(values.begin(), values.end(), c) != values.end()) continue;
-      if (values.size() == 255) {
-        overflow = true;
-        break;
+  for (size_t first = 0; first < n && !overflow;) {
+    const size_t batch = std::min(n - first, ParallelWidth(n - first));
+    std::vector<std::optional<SIndexedTable>> tables(batch);
+    ParallelFor(batch, [&](size_t k) { tables[k] = IndexedTable(*pictures[first + k]); });
+    for (size_t k = 0; k < batch && !overflow; ++k) {
+      if (!tables[k]) return nullptr;
+      for (const SColor& c : tables[k]->table) {
+        if (std::find(values.begin(), values.end(), c) != values.end()) continue;
+        if (values.size() == 255) {
+          overflow = true;
+          break;
+        }
+        values.push_back(c);
       }
-      values.push_back(c);
     }
+    first += batch;
   }
   if (overflow) {
     // Collecting the tables in order would leave out every colour of the
@@ -940,14 +950,7 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
     all.Allocate(width, height, PixelFormat::Argb32);
     std::fill(all.pixels.begin(), all.pixels.end(), uint8_t{0});
     int top = 0;
-    for (const CGraphicObject* g : graphics) {
-      CPicture loaded;
-      const CPicture* in = g->m_picture.get();
-      if (!in) {
-        std::string error;
-        if (!g->LoadPicture(loaded, error)) return nullptr;
-        in = &loaded;
-      }
+    for (const CPicture* in : pictures) {
       const CPicture& pic = *in;
       for (int y = 0; y < pic.height && top + y < height; ++y)
         for (int x = 0; x < pic.width && x < width; ++x) {

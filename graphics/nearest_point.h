@@ -20,7 +20,8 @@ class CNearestPoint {
  public:
   using Point = std::array<int, 4>;
 
-  CNearestPoint(const std::vector<Point>& points, const std::array<int64_t, 4>& weights) : weights_(weights) {
+  CNearestPoint(const std::vector<Point>& points, const std::array<int64_t, 4>& weights)
+      : weights_(weights), points_(points) {
     double widest = -1;
     for (int k = 0; k < 4; ++k) {
       double sum = 0, sq = 0;
@@ -37,18 +38,17 @@ class CNearestPoint {
   }
 
   // Position in the caller's list of the nearest point; 0 when there is none.
-  size_t Find(const Point& p) const {
+  // `hint`, a position likely near (the answer for the previous pixel),
+  // only narrows the search: the answer is the same without it.
+  size_t Find(const Point& p, size_t hint = SIZE_MAX) const {
     int64_t best = std::numeric_limits<int64_t>::max();
     size_t bestIndex = 0;
+    if (hint < points_.size()) best = Distance(points_[hint], p), bestIndex = hint;
     const int a = axis_;
     const auto start = std::lower_bound(sorted_.begin(), sorted_.end(), p[a],
                                         [a](const Item& item, int v) { return item.v[a] < v; });
     auto consider = [&](const Item& item) {
-      int64_t d = 0;
-      for (int k = 0; k < 4; ++k) {
-        const int64_t diff = item.v[k] - p[k];
-        d += weights_[k] * diff * diff;
-      }
+      const int64_t d = Distance(item.v, p);
       if (d < best || (d == best && item.index < bestIndex)) best = d, bestIndex = item.index;
     };
     // An entry whose distance along the axis alone exceeds the best cannot
@@ -67,6 +67,15 @@ class CNearestPoint {
   }
 
  private:
+  int64_t Distance(const Point& q, const Point& p) const {
+    int64_t d = 0;
+    for (int k = 0; k < 4; ++k) {
+      const int64_t diff = q[k] - p[k];
+      d += weights_[k] * diff * diff;
+    }
+    return d;
+  }
+
   struct Item {
     Point v;
     size_t index;
@@ -74,6 +83,7 @@ class CNearestPoint {
   std::array<int64_t, 4> weights_;
   int axis_ = 0;
   std::vector<Item> sorted_;
+  std::vector<Point> points_;  // in the caller's order
 };
 
 }  // namespace zv

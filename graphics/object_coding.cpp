@@ -8,6 +8,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "graphics/colour_map.h"
 #include "graphics/nearest_point.h"
 
 namespace zv {
@@ -167,7 +168,9 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
     entries.push_back({q.red, q.green, q.blue, q.alpha});
   }
   const CNearestPoint nearestEntry(entries, {3, 4, 2, 3});
-  std::unordered_map<uint32_t, uint8_t> nearest;
+  // Entry of each colour met, plus one (0: not yet looked up).
+  CColourMap nearest(4096);
+  size_t hint = SIZE_MAX;
   uint32_t lastKey = 0;
   uint8_t last = 0;
   bool haveLast = false;
@@ -185,13 +188,17 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
         row[x] = last;
         continue;
       }
-      auto it = nearest.find(key);
-      if (it == nearest.end()) {
-        const uint8_t index = entries.empty() ? static_cast<uint8_t>(transparent)
-                                              : palette.GetAt(nearestEntry.Find({c.r, c.g, c.b, c.a}))->index;
-        it = nearest.emplace(key, index).first;
+      uint32_t& entry = nearest[key];
+      if (!entry) {
+        if (entries.empty()) {
+          entry = 1u + static_cast<uint8_t>(transparent);
+        } else {
+          // Neighbouring pixels mostly share their nearest entry.
+          hint = nearestEntry.Find({c.r, c.g, c.b, c.a}, hint);
+          entry = 1u + palette.GetAt(hint)->index;
+        }
       }
-      row[x] = last = it->second;
+      row[x] = last = static_cast<uint8_t>(entry - 1);
       lastKey = key;
       haveLast = true;
     }
