@@ -6,9 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
 
-#include "graphics/colour_map.h"
 #include "graphics/nearest_point.h"
 
 namespace zv {
@@ -168,9 +166,17 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
     entries.push_back({q.red, q.green, q.blue, q.alpha});
   }
   const CNearestPoint nearestEntry(entries, {3, 4, 2, 3});
-  // Entry of each colour met, plus one (0: not yet looked up).
-  CColourMap nearest(4096);
-  size_t hint = SIZE_MAX;
+  std::vector<uint8_t> indexOf(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) indexOf[i] = palette.GetAt(i)->index;
+  // Recent colours' entries in a small direct-mapped cache: drawn pictures
+  // repeat a few colours, while in pictures with noise nearly every pixel
+  // has a colour of its own and a map of every colour met would cost more
+  // than the look-up it saves.
+  struct SCached {
+    uint32_t key = 0;  // 0: empty (alpha is at least 5 in every key)
+    uint8_t entry = 0;
+  };
+  std::vector<SCached> cache(4096);
   uint32_t lastKey = 0;
   uint8_t last = 0;
   bool haveLast = false;
@@ -188,17 +194,11 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
         row[x] = last;
         continue;
       }
-      uint32_t& entry = nearest[key];
-      if (!entry) {
-        if (entries.empty()) {
-          entry = 1u + static_cast<uint8_t>(transparent);
-        } else {
-          // Neighbouring pixels mostly share their nearest entry.
-          hint = nearestEntry.Find({c.r, c.g, c.b, c.a}, hint);
-          entry = 1u + palette.GetAt(hint)->index;
-        }
-      }
-      row[x] = last = static_cast<uint8_t>(entry - 1);
+      SCached& cached = cache[(key * 0x9E3779B1u) >> 20];
+      if (cached.key != key)
+        cached = SCached{key, entries.empty() ? static_cast<uint8_t>(transparent)
+                                              : indexOf[nearestEntry.Find({c.r, c.g, c.b, c.a})]};
+      row[x] = last = cached.entry;
       lastKey = key;
       haveLast = true;
     }
