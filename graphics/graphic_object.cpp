@@ -602,15 +602,29 @@ uint32_t PremultipliedKey(const std::array<int, 4>& p) {
 // How many pixels have each premultiplied colour; pixels of alpha below 5
 // are only noted.
 struct SAlphaHistogram {
-  CColourMap counts;
+  std::vector<CColourMap::Slot> colours;  // distinct keys in ascending order, with their counts
   bool anyInvisible = false;
 };
 
+// Sorts by key, least significant byte first in four counting passes.
+void SortByKey(std::vector<CColourMap::Slot>& v) {
+  std::vector<CColourMap::Slot> other(v.size());
+  for (int shift = 0; shift < 32; shift += 8) {
+    size_t start[257] = {};
+    for (const CColourMap::Slot& s : v) ++start[(s.key >> shift & 255) + 1];
+    for (int k = 0; k < 256; ++k) start[k + 1] += start[k];
+    for (const CColourMap::Slot& s : v) other[start[s.key >> shift & 255]++] = s;
+    v.swap(other);
+  }
+}
+
+// The runs of one colour are listed, sorted and merged: streaming through
+// memory, where a hash of every colour of a picture with noise (nearly one
+// for each pixel) would miss the cache at every pixel.
 template <class PixelAt>
 SAlphaHistogram CountPremultiplied(size_t count, PixelAt pixel) {
   SAlphaHistogram h;
-  uint32_t lastKey = 0;
-  uint32_t* last = nullptr;
+  std::vector<CColourMap::Slot>& runs = h.colours;
   for (size_t i = 0; i < count; ++i) {
     const SColor c = pixel(i);
     if (c.a < 5) {
@@ -618,18 +632,17 @@ SAlphaHistogram CountPremultiplied(size_t count, PixelAt pixel) {
       continue;
     }
     const uint32_t key = PremultipliedKey(Premultiplied(c));
-    // Runs of one colour are common in drawn pictures; the slot stays put
-    // until the next new colour.
-    if (last && key == lastKey) {
-      ++*last;
-      continue;
-    }
-    const size_t before = h.counts.size();
-    uint32_t& n = h.counts[key];
-    ++n;
-    lastKey = key;
-    last = h.counts.size() == before ? &n : nullptr;
+    if (!runs.empty() && runs.back().key == key) ++runs.back().value;
+    else runs.push_back(CColourMap::Slot{key, 1});
   }
+  SortByKey(runs);
+  size_t out = 0;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    if (out && runs[out - 1].key == runs[i].key) runs[out - 1].value += runs[i].value;
+    else runs[out++] = runs[i];
+  }
+  runs.resize(out);
+  runs.shrink_to_fit();
   return h;
 }
 
@@ -654,30 +667,14 @@ void SortByAxis(std::vector<SWeighted>& colours, std::vector<SWeighted>& scratch
 // premultiplied form.
 std::vector<SColor> MedianCutTable(const SAlphaHistogram& histogram, int colors, bool invisibleTakesEntry,
                                    std::vector<std::array<int, 4>>& entries) {
-  // A stable order, so that the same picture always gives the same palette:
-  // the packed key orders as the components do.
-  std::vector<CColourMap::Slot> keyed;
-  keyed.reserve(histogram.counts.size());
-  for (const CColourMap::Slot& s : histogram.counts.Slots())
-    if (s.key) keyed.push_back(s);
-  {
-    // Least significant byte first, four counting passes.
-    std::vector<CColourMap::Slot> other(keyed.size());
-    for (int shift = 0; shift < 32; shift += 8) {
-      size_t start[257] = {};
-      for (const CColourMap::Slot& s : keyed) ++start[(s.key >> shift & 255) + 1];
-      for (int k = 0; k < 256; ++k) start[k + 1] += start[k];
-      for (const CColourMap::Slot& s : keyed) other[start[s.key >> shift & 255]++] = s;
-      keyed.swap(other);
-    }
-  }
+  // In the order of their keys, so that the same picture always gives the
+  // same palette: the packed key orders as the components do.
   std::vector<SWeighted> colours;
-  colours.reserve(keyed.size());
-  for (const CColourMap::Slot& s : keyed)
+  colours.reserve(histogram.colours.size());
+  for (const CColourMap::Slot& s : histogram.colours)
     colours.push_back(SWeighted{{static_cast<int>(s.key >> 24), static_cast<int>(s.key >> 16 & 255),
                                  static_cast<int>(s.key >> 8 & 255), static_cast<int>(s.key & 255)},
                                 s.value});
-  std::vector<CColourMap::Slot>().swap(keyed);
 
   // Median cut: split the box of largest error at the weighted median of
   // its widest axis until the entries are used up.
@@ -736,11 +733,11 @@ std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, 
 
   const auto invisible = static_cast<uint8_t>(table.size());
   index.resize(count);
-  // The histogram's counts are spent: each colour's value becomes its entry.
+  // Each colour's entry, looked up once.
   const CNearestPoint nearestEntry(entries, {1, 1, 1, 1});
-  for (CColourMap::Slot& s : histogram.counts.Slots())
-    if (s.key)
-      s.value = static_cast<uint32_t>(nearestEntry.Find({static_cast<int>(s.key >> 24), static_cast<int>(s.key >> 16 & 255),
+  CColourMap entryOf(histogram.colours.size());
+  for (const CColourMap::Slot& s : histogram.colours)
+    entryOf[s.key] = static_cast<uint32_t>(nearestEntry.Find({static_cast<int>(s.key >> 24), static_cast<int>(s.key >> 16 & 255),
                                                          static_cast<int>(s.key >> 8 & 255), static_cast<int>(s.key & 255)}));
   uint32_t lastKey = 0;
   uint8_t last = 0;
@@ -754,7 +751,7 @@ std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, 
     const uint32_t key = PremultipliedKey(Premultiplied(c));
     // Runs of one colour are common in drawn pictures.
     if (!haveLast || key != lastKey) {
-      last = static_cast<uint8_t>(histogram.counts.At(key));
+      last = static_cast<uint8_t>(entryOf.At(key));
       lastKey = key;
       haveLast = true;
     }
