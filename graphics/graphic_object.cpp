@@ -646,17 +646,23 @@ SAlphaHistogram CountPremultiplied(size_t count, PixelAt pixel) {
   return h;
 }
 
-// Sorts colours[begin, end) by one component, keeping the order of equal
-// ones (a counting sort: components are 0 to 255). Which colours of the
-// median's value fall on either side of a cut thus follows from the order
-// before, the same with every standard library.
+// Sorts colours[begin, end) by one component exactly as std::sort over the
+// colours themselves does (the same comparisons of the same keys give the
+// same order, ties included), moving small proxies instead of the colours.
+// The order of equal components decides which colours of the median's
+// value fall on either side of a cut, so it is kept as it always was: the
+// palettes, and the pages drawn with them, stay the same.
 void SortByAxis(std::vector<SWeighted>& colours, std::vector<SWeighted>& scratch, size_t begin, size_t end,
                 int axis) {
-  size_t start[257] = {};
-  for (size_t i = begin; i < end; ++i) ++start[colours[i].v[axis] + 1];
-  for (int k = 0; k < 256; ++k) start[k + 1] += start[k];
+  struct SProxy {
+    int key;
+    uint32_t at;
+  };
+  std::vector<SProxy> proxy(end - begin);
+  for (size_t i = begin; i < end; ++i) proxy[i - begin] = SProxy{colours[i].v[axis], static_cast<uint32_t>(i)};
+  std::sort(proxy.begin(), proxy.end(), [](const SProxy& a, const SProxy& b) { return a.key < b.key; });
   scratch.resize(end - begin);
-  for (size_t i = begin; i < end; ++i) scratch[start[colours[i].v[axis]]++] = colours[i];
+  for (size_t i = 0; i < proxy.size(); ++i) scratch[i] = colours[proxy[i].at];
   std::copy(scratch.begin(), scratch.end(), colours.begin() + static_cast<long>(begin));
 }
 
