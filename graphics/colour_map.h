@@ -1,9 +1,9 @@
-// A map from packed 32-bit colours to 32-bit values, for counting and
-// mapping the colours of a picture. Noisy pictures have nearly as many
-// colours as pixels: a node-based hash map spent most of the quantizer's
-// time allocating and chasing nodes. Open addressing in one flat array;
-// key 0 marks a free slot, so 0 is never a key (callers pack alpha, which
-// is at least 5 for every colour counted, into the low byte).
+// A map from packed 32-bit colours to 32-bit values: the entry of each
+// colour of a picture. Noisy pictures have nearly as many colours as
+// pixels, and a node-based hash map spent much of the quantizer's time
+// allocating and chasing nodes. Open addressing in one flat array; key 0
+// marks a free slot, so 0 is never a key (callers pack alpha, which is not
+// 0 for any colour kept, into the key).
 #pragma once
 
 #include <cstddef>
@@ -52,15 +52,6 @@ class CColourMap {
   }
 
   size_t size() const { return size_; }
-  // Every slot, free ones with key 0 among them.
-  std::vector<Slot>& Slots() { return slots_; }
-  const std::vector<Slot>& Slots() const { return slots_; }
-
-  // Adds the counts of `other` to this map's.
-  void Add(const CColourMap& other) {
-    for (const Slot& s : other.slots_)
-      if (s.key) (*this)[s.key] += s.value;
-  }
 
  private:
   size_t Home(uint32_t key) const { return (static_cast<size_t>(key) * 0x9E3779B97F4A7C15ull >> 20) & mask_; }

@@ -743,8 +743,10 @@ std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, 
   const CNearestPoint nearestEntry(entries, {1, 1, 1, 1});
   CColourMap entryOf(histogram.colours.size());
   for (const CColourMap::Slot& s : histogram.colours)
-    entryOf[s.key] = static_cast<uint32_t>(nearestEntry.Find({static_cast<int>(s.key >> 24), static_cast<int>(s.key >> 16 & 255),
-                                                         static_cast<int>(s.key >> 8 & 255), static_cast<int>(s.key & 255)}));
+    entryOf[s.key] = static_cast<uint32_t>(nearestEntry.Find({static_cast<int>(s.key >> 24),
+                                                              static_cast<int>(s.key >> 16 & 255),
+                                                              static_cast<int>(s.key >> 8 & 255),
+                                                              static_cast<int>(s.key & 255)}));
   uint32_t lastKey = 0;
   uint8_t last = 0;
   bool haveLast = false;

@@ -26,7 +26,8 @@ CPicture Picture(Kind kind, int n) {
       const int noise = kind == Kind::FewColours ? 0 : static_cast<int>(seed >> 28);
       uint8_t* px = p.Row(y) + static_cast<size_t>(x) * 4;
       const bool corner = x < 6 && y < 6;
-      px[0] = kind == Kind::Opaque ? 255 : corner ? 0 : kind == Kind::Soft && x < 20 ? static_cast<uint8_t>(x * 12) : 255;
+      const bool fading = kind == Kind::Soft && x < 20;
+      px[0] = kind == Kind::Opaque ? 255 : corner ? 0 : fading ? static_cast<uint8_t>(x * 12) : 255;
       px[1] = static_cast<uint8_t>(kind == Kind::FewColours ? (x / 20) * 20 : x + noise + n * 7);
       px[2] = static_cast<uint8_t>(kind == Kind::FewColours ? 40 : y * 3 + noise);
       px[3] = static_cast<uint8_t>(kind == Kind::FewColours ? n * 9 : 255 - x - n * 11 + noise);
