@@ -237,6 +237,12 @@ class Quantizer {
     if (h != 0xFFFF) ++h;
   }
 
+  // Adds the counts of `other`, saturating as counting does.
+  void Add(const Quantizer& other) {
+    for (size_t i = 0; i < hist_.size(); ++i)
+      hist_[i] = static_cast<uint16_t>(std::min<uint32_t>(uint32_t{hist_[i]} + other.hist_[i], 0xFFFF));
+  }
+
   std::vector<SColor> SelectColors(int desired) {
     std::vector<Box> boxes(static_cast<size_t>(desired));
     boxes[0] = Box{0, kHist0 - 1, 0, kHist1 - 1, 0, kHist2 - 1, 0, 0};
@@ -621,19 +627,32 @@ void SortByKey(std::vector<CColourMap::Slot>& v) {
 // The runs of one colour are listed, sorted and merged: streaming through
 // memory, where a hash of every colour of a picture with noise (nearly one
 // for each pixel) would miss the cache at every pixel.
+// The pixels are listed in a share on each core.
 template <class PixelAt>
 SAlphaHistogram CountPremultiplied(size_t count, PixelAt pixel) {
-  SAlphaHistogram h;
-  std::vector<CColourMap::Slot>& runs = h.colours;
-  for (size_t i = 0; i < count; ++i) {
-    const SColor c = pixel(i);
-    if (c.a < 5) {
-      h.anyInvisible = true;
-      continue;
+  const size_t shares = ParallelWidth(std::max<size_t>(1, count / (size_t{1} << 18)));
+  std::vector<std::vector<CColourMap::Slot>> listed(shares);
+  std::vector<char> invisible(shares, 0);
+  ParallelFor(shares, [&](size_t k) {
+    std::vector<CColourMap::Slot>& runs = listed[k];
+    for (size_t i = count * k / shares, to = count * (k + 1) / shares; i < to; ++i) {
+      const SColor c = pixel(i);
+      if (c.a < 5) {
+        invisible[k] = 1;
+        continue;
+      }
+      const uint32_t key = PremultipliedKey(Premultiplied(c));
+      if (!runs.empty() && runs.back().key == key) ++runs.back().value;
+      else runs.push_back(CColourMap::Slot{key, 1});
     }
-    const uint32_t key = PremultipliedKey(Premultiplied(c));
-    if (!runs.empty() && runs.back().key == key) ++runs.back().value;
-    else runs.push_back(CColourMap::Slot{key, 1});
+  });
+  SAlphaHistogram h;
+  h.anyInvisible = std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
+  std::vector<CColourMap::Slot>& runs = h.colours;
+  runs = std::move(listed[0]);
+  for (size_t k = 1; k < shares; ++k) {
+    runs.insert(runs.end(), listed[k].begin(), listed[k].end());
+    std::vector<CColourMap::Slot>().swap(listed[k]);
   }
   SortByKey(runs);
   size_t out = 0;
@@ -831,12 +850,21 @@ std::optional<SIndexedTable> IndexedTable(const CPicture& pic) {
   } else {
     // Every visible pixel is opaque, so mapping would leave each entry's
     // alpha at 255: the first pass alone gives the table.
-    Quantizer q;
-    bool anyVisible = false;
-    for (size_t i = 0; i < count; ++i, px += 4)
-      if (px[0] >= 5) q.Count(px[1], px[2], px[3]), anyVisible = true;
-      else anyInvisible = true;
-    if (anyVisible) out.table = q.SelectColors(255);
+    // Counted in a share of the rows on each core; cells saturate, so the
+    // shares' sum, saturated, is the count of all.
+    const size_t shares = ParallelWidth(std::max<size_t>(1, count / (size_t{1} << 20)));
+    std::vector<Quantizer> q(shares);
+    std::vector<char> visible(shares, 0), invisible(shares, 0);
+    ParallelFor(shares, [&](size_t k) {
+      const size_t from = count * k / shares, to = count * (k + 1) / shares;
+      const uint8_t* p = px + from * 4;
+      for (size_t i = from; i < to; ++i, p += 4)
+        if (p[0] >= 5) q[k].Count(p[1], p[2], p[3]), visible[k] = 1;
+        else invisible[k] = 1;
+    });
+    for (size_t k = 1; k < shares; ++k) q[0].Add(q[k]);
+    anyInvisible = std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
+    if (std::find(visible.begin(), visible.end(), 1) != visible.end()) out.table = q[0].SelectColors(255);
   }
   if (anyInvisible || out.table.empty()) out.table.push_back(SColor{0, 0, 0, 0});
   return out;
@@ -952,19 +980,26 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
       height += g->m_nHeight;
     }
     CPicture all;
-    all.Allocate(width, height, PixelFormat::Argb32);
-    std::fill(all.pixels.begin(), all.pixels.end(), uint8_t{0});
-    int top = 0;
-    for (const CPicture* in : pictures) {
-      const CPicture& pic = *in;
-      for (int y = 0; y < pic.height && top + y < height; ++y)
-        for (int x = 0; x < pic.width && x < width; ++x) {
+    all.Allocate(width, height, PixelFormat::Argb32);  // transparent where no picture lies
+    std::vector<int> tops(n, 0);
+    for (size_t i = 1; i < n; ++i) tops[i] = tops[i - 1] + pictures[i - 1]->height;
+    // Each picture fills rows of its own, one picture on each core.
+    ParallelFor(n, [&](size_t i) {
+      const CPicture& pic = *pictures[i];
+      const int top = tops[i];
+      const int columns = std::min(pic.width, width);
+      for (int y = 0; y < pic.height && top + y < height; ++y) {
+        uint8_t* p = all.Row(top + y);
+        if (pic.format == PixelFormat::Argb32) {
+          std::copy_n(pic.Row(y), static_cast<size_t>(columns) * 4, p);
+          continue;
+        }
+        for (int x = 0; x < columns; ++x, p += 4) {
           const SColor c = pic.At(x, y);
-          uint8_t* p = all.Row(top + y) + static_cast<size_t>(x) * 4;
           p[0] = c.a, p[1] = c.r, p[2] = c.g, p[3] = c.b;
         }
-      top += pic.height;
-    }
+      }
+    });
     std::optional<SIndexedTable> joint = IndexedTable(all);
     if (!joint) return nullptr;
     values = std::move(joint->table);
