@@ -607,6 +607,10 @@ uint32_t PremultipliedKey(const std::array<int, 4>& p) {
 
 // How many pixels have each premultiplied colour; pixels of alpha below 5
 // are only noted.
+// Pictures are counted in shares of at least this many pixels, one on each
+// core: fewer would cost more in threads than they save.
+constexpr size_t kPixelsPerShare = size_t{1} << 18;
+
 struct SAlphaHistogram {
   std::vector<CColourMap::Slot> colours;  // distinct keys in ascending order, with their counts
   bool anyInvisible = false;
@@ -630,7 +634,7 @@ void SortByKey(std::vector<CColourMap::Slot>& v) {
 // The pixels are listed in a share on each core.
 template <class PixelAt>
 SAlphaHistogram CountPremultiplied(size_t count, PixelAt pixel) {
-  const size_t shares = ParallelWidth(std::max<size_t>(1, count / (size_t{1} << 18)));
+  const size_t shares = ParallelWidth(std::max<size_t>(1, count / kPixelsPerShare));
   std::vector<std::vector<CColourMap::Slot>> listed(shares);
   std::vector<char> invisible(shares, 0);
   ParallelFor(shares, [&](size_t k) {
@@ -852,7 +856,7 @@ std::optional<SIndexedTable> IndexedTable(const CPicture& pic) {
     // alpha at 255: the first pass alone gives the table.
     // Counted in a share of the rows on each core; cells saturate, so the
     // shares' sum, saturated, is the count of all.
-    const size_t shares = ParallelWidth(std::max<size_t>(1, count / (size_t{1} << 20)));
+    const size_t shares = ParallelWidth(std::max<size_t>(1, count / kPixelsPerShare));
     std::vector<Quantizer> q(shares);
     std::vector<char> visible(shares, 0), invisible(shares, 0);
     ParallelFor(shares, [&](size_t k) {

@@ -15,10 +15,10 @@ namespace {
 
 enum class Kind { Opaque, OpaqueCutOut, Soft, FewColours };
 
-// A 200x80 gradient with noise; `n` shifts its colours.
-CPicture Picture(Kind kind, int n) {
+// A gradient with noise; `n` shifts its colours.
+CPicture Picture(Kind kind, int n, int width = 200, int height = 80) {
   CPicture p;
-  p.Allocate(200, 80, PixelFormat::Argb32);
+  p.Allocate(width, height, PixelFormat::Argb32);
   uint32_t seed = 99u + static_cast<uint32_t>(n);
   for (int y = 0; y < p.height; ++y)
     for (int x = 0; x < p.width; ++x) {
@@ -28,7 +28,7 @@ CPicture Picture(Kind kind, int n) {
       const bool corner = x < 6 && y < 6;
       const bool fading = kind == Kind::Soft && x < 20;
       px[0] = kind == Kind::Opaque ? 255 : corner ? 0 : fading ? static_cast<uint8_t>(x * 12) : 255;
-      px[1] = static_cast<uint8_t>(kind == Kind::FewColours ? (x / 20) * 20 : x + noise + n * 7);
+      px[1] = static_cast<uint8_t>(kind == Kind::FewColours ? (x / 20) * 20 : x / (width / 200) + noise + n * 7);
       px[2] = static_cast<uint8_t>(kind == Kind::FewColours ? 40 : y * 3 + noise);
       px[3] = static_cast<uint8_t>(kind == Kind::FewColours ? n * 9 : 255 - x - n * 11 + noise);
     }
@@ -69,15 +69,18 @@ TEST(PagePalette, IsTheTableOfThePicturesIndexedForm) {
   }
 }
 
+// Large enough to be counted in shares on several cores: the shares add up
+// to the count the quantizer makes of the stacked picture in one.
 TEST(PagePalette, OverflowingTablesGiveTheTableOfAllPicturesTogetherAndAnUnreadablePictureRefuses) {
+  constexpr int kWidth = 800, kHeight = 180;
   for (Kind kind : {Kind::Opaque, Kind::Soft}) {
     std::vector<std::unique_ptr<CGraphicObject>> owned;
     std::vector<const CGraphicObject*> graphics;
     CPicture stacked;
-    stacked.Allocate(200, 80 * 5, PixelFormat::Argb32);
+    stacked.Allocate(kWidth, kHeight * 5, PixelFormat::Argb32);
     for (int n = 0; n < 5; ++n) {
-      const CPicture pic = Picture(kind, n * 3);
-      std::copy(pic.pixels.begin(), pic.pixels.end(), stacked.Row(80 * n));
+      const CPicture pic = Picture(kind, n * 3, kWidth, kHeight);
+      std::copy(pic.pixels.begin(), pic.pixels.end(), stacked.Row(kHeight * n));
       owned.push_back(Graphic(pic));
       graphics.push_back(owned.back().get());
     }
@@ -91,11 +94,32 @@ TEST(PagePalette, OverflowingTablesGiveTheTableOfAllPicturesTogetherAndAnUnreada
     // already overflowed one.
     auto missing = std::make_unique<CGraphicObject>();
     missing->m_strPath = "/nonexistent/zelvane-missing.png";
-    missing->m_nWidth = 200;
-    missing->m_nHeight = 80;
+    missing->m_nWidth = kWidth;
+    missing->m_nHeight = kHeight;
     graphics.push_back(missing.get());
     EXPECT_EQ(BuildPagePalette(graphics), nullptr);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A long list is counted in shares on several cores: colours and invisible
+// pixels met only in a later share still count.
+TEST(QuantizeColours, ColoursOfEveryShareOfALongListCount) {
+  const size_t half = size_t{1} << 19;
+  const SColor a{200, 40, 10, 255}, b{10, 60, 220, 255}, invisible{0, 0, 0, 0};
+  std::vector<SColor> pixels(half, a);
+  pixels.resize(2 * half, b);
+  pixels.back() = invisible;
+  std::vector<uint8_t> index;
+  const std::vector<SColor> table = QuantizeColoursWithAlpha(pixels, 4, index);
+  ASSERT_EQ(table.size(), 2u);
+  ASSERT_EQ(index.size(), pixels.size());
+  EXPECT_EQ(table[index.front()], a);
+  EXPECT_EQ(table[index[2 * half - 2]], b);
+  EXPECT_EQ(index.back(), 2);  // invisible: the table's size
 }
 
 }  // namespace
