@@ -12,6 +12,13 @@ bool Scale(const AVFrame& frame, int width, int height, CPicture& out) {
   av::Scaler scaler(sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), width, height,
                                    AV_PIX_FMT_ARGB, SWS_BICUBIC, nullptr, nullptr, nullptr));
   if (!scaler) return false;
+  // The source's own colour matrix and range (HD video without a tag is
+  // BT.709), so that colours come out as a player shows them.
+  int space = frame.colorspace;
+  if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RGB || space == AVCOL_SPC_RESERVED)
+    space = frame.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+  sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), frame.color_range == AVCOL_RANGE_JPEG,
+                           sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
   out.Allocate(width, height, PixelFormat::Argb32);
   uint8_t* dst[4] = {out.pixels.data(), nullptr, nullptr, nullptr};
   const int stride[4] = {static_cast<int>(out.Stride()), 0, 0, 0};
