@@ -301,9 +301,9 @@ class CMenuMaker {
       const int y = t_.popupArea.y + (t_.popupArea.h - t_.buttonHeight) / 2;
       return AddButton(pg, item, X(x), Y(y), X(t_.navWidth), Y(t_.buttonHeight), lists, error);
     }
-    const int rows = std::max(1, (t_.area.h + t_.gap) / (t_.buttonHeight + t_.gap));
-    const int col = slot / rows, row = slot % rows;
+    // Row by row, so that a wide layout reads left to right.
     const int cols = t_.columns;
+    const int col = slot % cols, row = slot / cols;
     const int blockW = cols * t_.buttonWidth + (cols - 1) * t_.gap;
     const int x0 = t_.alignLeft ? t_.area.x : t_.area.x + (t_.area.w - blockW) / 2;
     const int x = x0 + col * (t_.buttonWidth + t_.gap), y = t_.area.y + row * (t_.buttonHeight + t_.gap);
@@ -625,7 +625,7 @@ void Compact(std::vector<SList>& lists) {
 // The top menu's background picture: the given file, else a picture of the
 // first movie blurred and darkened, else the template colour.
 bool MakeBackground(const SGenerateOptions& o, const SMenuTemplate& t, const std::vector<STitle>& titles,
-                    zv::CPicture& out, std::string& error) {
+                    zv::CPicture& out, std::vector<std::string>& notes, std::string& error) {
   if (!o.background.empty()) {
     zv::CPicture pic;
     if (!zv::DecodeImageFile(o.background, pic, error)) return false;
@@ -653,6 +653,7 @@ bool MakeBackground(const SGenerateOptions& o, const SMenuTemplate& t, const std
       out = Scaled(pics[0], 1920, 1080);
       return true;
     }
+    notes.push_back("the background is the template's colour: " + why);
     break;
   }
   out = Canvas(1920, 1080);
@@ -834,7 +835,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
 
   // The background.
   zv::CPicture background;
-  if (!MakeBackground(o, tmpl, titles, background, error)) return zv::kFailed;
+  if (!MakeBackground(o, tmpl, titles, background, report.notes, error)) return zv::kFailed;
   report.backgroundPicture = (fs::path(o.pictureFolder) / "background.png").lexically_normal().string();
   if (!zv::WritePngFile(report.backgroundPicture, background, error)) return zv::kFailed;
   zv::CFilmObject& topFilm = project.m_topMenu;
