@@ -232,7 +232,10 @@ class CMenuMaker {
   int64_t Cost(const SList& l) const {
     const int64_t each = l.thumbs ? int64_t(ThumbW()) * ThumbH() : l.row ? int64_t(X(t_.navWidth)) * Y(t_.buttonHeight)
                                                                           : int64_t(X(t_.buttonWidth)) * Y(t_.buttonHeight);
-    return each * 3 * int64_t(l.items.size()) * 2;  // a chosen look may double a group
+    // Three looks a button; a stream choice has its chosen look's three too.
+    int64_t buttons = 0;
+    for (const SItem& it : l.items) buttons += it.kind == Kind::kAudio || it.kind == Kind::kSubtitle ? 2 : 1;
+    return each * 3 * buttons;
   }
 
   // Makes the pages of every list; `thumbs` are the chapter pictures.
@@ -348,9 +351,12 @@ class CMenuMaker {
     const std::string file =
         (fs::path(folder_) / (tag_ + "-" + std::to_string(nextGraphic_ + 1) + ".png")).lexically_normal().string();
     if (!zv::WritePngFile(file, p, error)) return nullptr;
+    // The picture is known: the graphic takes the file without decoding it
+    // again (the compiler reads it and makes the page's palette).
     auto g = std::make_unique<zv::CGraphicObject>();
-    std::string why;
-    if (!g->SetImageFile(file, &why)) return error = "\"" + file + "\" cannot be used: " + why, nullptr;
+    g->m_strPath = file;
+    g->m_nWidth = p.width;
+    g->m_nHeight = p.height;
     g->m_nId = nextGraphic_++;
     g->SetName(fs::path(file).stem().string());
     bytes_ += int64_t(p.width) * p.height;
@@ -605,17 +611,31 @@ void FitBudget(const CMenuMaker& m, std::vector<SList>& lists, const std::string
   }
 }
 
-// Lists left empty by FitBudget are dropped, and the links renumbered.
+// Lists left empty by FitBudget are dropped, with the buttons that opened
+// them (which may empty a titles' page in turn), and the links renumbered;
+// "Back" to a list that is gone leads to the first page.
 void Compact(std::vector<SList>& lists) {
+  std::vector<bool> gone(lists.size(), false);
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (size_t i = 1; i < lists.size(); ++i)
+      if (!gone[i] && lists[i].items.empty()) gone[i] = changed = true;
+    for (SList& l : lists)
+      l.items.erase(std::remove_if(l.items.begin(), l.items.end(),
+                                   [&](const SItem& it) {
+                                     return it.kind == Kind::kPage && it.list >= 0 && gone[size_t(it.list)];
+                                   }),
+                    l.items.end());
+  }
   std::vector<int> to(lists.size(), -1);
   std::vector<SList> kept;
   for (size_t i = 0; i < lists.size(); ++i)
-    if (!lists[i].items.empty() || i == 0) {
+    if (!gone[i]) {
       to[i] = int(kept.size());
       kept.push_back(std::move(lists[i]));
     }
   for (SList& l : kept) {
-    l.back = l.back >= 0 ? to[size_t(l.back)] : -1;
+    if (l.back >= 0) l.back = to[size_t(l.back)] >= 0 ? to[size_t(l.back)] : 0;
     for (SItem& it : l.items)
       if (it.kind == Kind::kPage && it.list >= 0) it.list = to[size_t(it.list)];
   }
