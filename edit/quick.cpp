@@ -84,12 +84,21 @@ void EmptyStory(zv::CStoryObject& story, int32_t nextTrackId) {
   story.m_nNextTrackId = nextTrackId;
 }
 
-// The analysis' reason, as one line: its last message that is not a path.
+// The analysis' reason, as one line: the last line of its messages that
+// is not the path it names.
 std::string ReasonOf(const std::vector<std::string>& messages) {
   for (size_t i = messages.size(); i-- > 0;) {
-    std::string m = messages[i];
-    while (!m.empty() && (m.back() == ' ' || m.back() == '\n')) m.pop_back();
-    if (!m.empty() && m.front() != '/') return m;
+    const std::string& m = messages[i];
+    size_t end = m.size();
+    while (end > 0) {
+      const size_t start = m.rfind('\n', end - 1);
+      const size_t from = start == std::string::npos ? 0 : start + 1;
+      std::string line = m.substr(from, end - from);
+      while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+      if (!line.empty() && line.front() != '/') return line;
+      if (start == std::string::npos) break;
+      end = start;
+    }
   }
   return "its video was refused";
 }

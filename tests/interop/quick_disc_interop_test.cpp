@@ -112,6 +112,34 @@ TEST_F(QuickDisc, FilesBecomeADiscAndAnImageInOneCommand) {
     EXPECT_NE(list.out.find(f), std::string::npos) << f << "\n" << list.out;
 }
 
+// Video at a disc's rate that the analysis refuses (baseline profile, a
+// size no disc has) is encoded in place of the refused try, which leaves
+// no track behind.
+TEST_F(QuickDisc, VideoTheAnalysisRefusesIsEncoded) {
+  const std::string small = dir_ / "small.mp4";
+  RunResult made = zvtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                "testsrc2=size=640x360:rate=25", "-f", "lavfi", "-i",
+                                "sine=frequency=440:sample_rate=48000", "-t", "1", "-c:v", "libx264", "-preset",
+                                "ultrafast", "-threads", "1", "-c:a", "aac", "-shortest", small});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string out = dir_ / "small";
+  RunResult quick = Zelvane({"quick", out, small});
+  ASSERT_EQ(quick.status, 0) << quick.err << quick.out;
+  EXPECT_NE(quick.err.find("\"" + small + "\": the disc cannot carry its video as it is (Wrong profile!); it is encoded"),
+            std::string::npos)
+      << quick.err;
+  RunResult info = zvtest::Run({ZV_BDCLIENT, "info", out + "/Zelvane/DISC"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(HasLine(info.out, "title 0 clip 0 stream video 0 coding 0x1b pid 0x1011 format 2 rate 3 aspect 3 "
+                                "subpath 255 lang -"))
+      << info.out;
+  EXPECT_TRUE(HasLine(info.out, "title 0 clip 0 stream audio 0 coding 0x81 pid 0x1100 format 1 rate 1 aspect 0 "
+                                "subpath 255 lang eng"))
+      << info.out;
+  EXPECT_EQ(info.out.find("stream video 1"), std::string::npos) << info.out;
+  EXPECT_EQ(info.out.find("stream audio 1"), std::string::npos) << info.out;
+}
+
 // A file that is missing, one that is no media file, a subtitle that goes
 // with no movie: the message names the file and no OUT is left.
 TEST_F(QuickDisc, RefusedFilesLeaveNoFolder) {
