@@ -13,6 +13,7 @@
 #include "app/command.h"
 #include "app/image_options.h"
 #include "app/terminal.h"
+#include "app/template_folders.h"
 #include "app/terminal_source_display.h"
 #include "edit/quick.h"
 #include "model/build.h"
@@ -39,7 +40,10 @@ ZV_COMMAND("quick", "make a disc (and an image) from movie files in one command"
            "               starts its name (trip.mp4: trip_fra.srt), or with the only movie; the language\n"
            "               comes from a _eng, _fra, ... suffix\n"
            "  --image      also write the disc as a UDF 2.50 image to burn\n"
-           "  --template   the look of the generated menus\n"
+           "  --template   the look of the generated menus (as \"zelvane menu generate\": classic, modern,\n"
+           "               cinema, or any NAME.ini in a templates folder); the top menu has a button per\n"
+           "               title and pages for chapters, audio and subtitles, each movie a pop-up menu;\n"
+           "               their pictures go to OUT/NAME-menus\n"
            "  --yes        replace an existing OUT.iso without asking; Ctrl-C cancels at once\n"
            "exit status: 0 made, 1 cancelled, 2 failed (OUT is removed)",
            "zelvane quick ~/discs/trip trip.mkv phone.mp4 --subtitles trip_fra.srt --image trip.iso", RunQuick);
@@ -91,8 +95,10 @@ int RunQuick(const std::vector<std::string>& argv) {
   for (const std::string& list : args.Values("--subtitles"))
     for (const std::string& s : SplitList(list)) request.subtitles.push_back(s);
   request.menuTemplate = args.Value("--template");
-  // Every file is looked at before anything is made.
+  request.templateFolders = ProgramTemplateFolders();
+  // Every file and the template are looked at before anything is made.
   if (!zvedit::CheckQuickFiles(request, err)) return Failed(err);
+  if (!zvedit::CheckQuickTemplate(request, err)) return Failed(err);
   std::vector<std::vector<std::string>> perMovie;
   if (!zvedit::MatchSubtitles(request.movies, request.subtitles, perMovie, err)) return Failed(err);
 
@@ -109,6 +115,7 @@ int RunQuick(const std::vector<std::string>& argv) {
   }
   std::string name = zv::FileNameOf(out);
   if (name.empty()) name = "disc";
+  request.pictureFolder = out + "/" + name + "-menus";
 
   ImageRequest image;
   image.out = args.Value("--image");

@@ -7,6 +7,8 @@
 
 #include "edit/chapter_import.h"
 #include "edit/commands.h"
+#include "edit/menu_generate.h"
+#include "edit/menu_template.h"
 #include "edit/source_container.h"
 #include "edit/sources.h"
 #include "media/container.h"
@@ -198,6 +200,12 @@ bool CheckQuickFiles(const SQuickRequest& request, std::string& error) {
   return true;
 }
 
+bool CheckQuickTemplate(const SQuickRequest& request, std::string& error) {
+  zvedit::SMenuTemplate look;
+  const std::string name = request.menuTemplate.empty() ? SGenerateOptions{}.templateName : request.menuTemplate;
+  return LoadMenuTemplate(name, TemplateFolders(request.templateFolders), look, error);
+}
+
 bool MatchSubtitles(const std::vector<std::string>& movies, const std::vector<std::string>& subtitles,
                     std::vector<std::vector<std::string>>& perMovie, std::string& error) {
   perMovie.assign(movies.size(), {});
@@ -252,6 +260,28 @@ int MakeQuickProject(zv::CZvObject& project, const SQuickRequest& request, ISour
     if (!film) film = AddMovie(project);
     if (int rc = AddMovieFile(*film, request.movies[i], subtitles[i], display, prompt)) return rc;
   }
+  SGenerateOptions options;
+  if (!request.menuTemplate.empty()) options.templateName = request.menuTemplate;
+  options.templateFolders = request.templateFolders;
+  options.pictureFolder = request.pictureFolder;
+  SGenerateReport report;
+  display.Finish();
+  int rc = GenerateMenus(project, options, display, prompt, report, error);
+  display.Finish();
+  if (rc == zv::kFailed && options.thumbnails) {
+    // A disc with named chapter buttons beats no disc: the menus are made
+    // again without the pictures that could not be decoded.
+    display.Message("the chapter pictures could not be made (" + error + "); the chapter buttons show names only");
+    options.thumbnails = false;
+    rc = GenerateMenus(project, options, display, prompt, report, error);
+    display.Finish();
+  }
+  if (rc == zv::kCancelled) return zv::kCancelled;
+  if (rc != zv::kOk) return Fail(display, "the menus were not made: " + error);
+  for (const std::string& note : report.notes) display.Message(note);
+  display.Listing(std::to_string(report.menus) + " menu" + (report.menus == 1 ? "" : "s") + ", " +
+                  std::to_string(report.pages) + " pages, " + std::to_string(report.buttons) + " buttons (" +
+                  options.templateName + ")");
   return zv::kOk;
 }
 

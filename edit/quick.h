@@ -19,7 +19,13 @@ struct SQuickRequest {
   std::vector<std::string> movies;     // each becomes a movie with one title
   std::vector<std::string> subtitles;  // text subtitles; see MatchSubtitles
   std::string menuTemplate;            // of the generated menus; empty: the default
+  std::vector<std::string> templateFolders;  // searched before the built-in one
+  std::string pictureFolder;           // where the menus' pictures are written
 };
+
+// The menu template can be loaded: false with `error` (its name and the
+// names there are), before any work.
+bool CheckQuickTemplate(const SQuickRequest& request, std::string& error);
 
 // Every file exists, is a regular file and can be read: false with `error`
 // naming the first that is not, before any work.
@@ -41,8 +47,9 @@ std::string VideoNeedsEncode(const std::string& file);
 // Makes `project` a new project holding the movies of `request`: each file
 // is added to its own movie with its subtitles (its video encoded when the
 // disc cannot carry it, its audio converted when the disc cannot carry
-// that), chapters come from the file or every five minutes. Each decision
-// is told to `display`. kOk, kCancelled, or kFailed after telling `display`
+// that), chapters come from the file or every five minutes; then the top
+// menu (a button per title, chapter, audio and subtitle pages) and each
+// movie's pop-up menu are generated. Each decision is told to `display`. kOk, kCancelled, or kFailed after telling `display`
 // the file and the reason.
 int MakeQuickProject(zv::CZvObject& project, const SQuickRequest& request, ISourceDisplay& display,
                      zv::IPrompt& prompt);

@@ -6,7 +6,9 @@
 
 #include <csignal>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/run_tools.h"
@@ -16,6 +18,23 @@ namespace fs = std::filesystem;
 using namespace zvtest;
 
 namespace {
+
+// The lines libbluray's listing gives the playlist that disc title
+// `number` plays, without their "title K " prefix.
+std::string TitleLines(const std::string& info, int number) {
+  std::istringstream in(info);
+  std::string playlist, prefix, out;
+  const std::string wanted = "disc_title " + std::to_string(number) + " playlist ";
+  for (std::string line; std::getline(in, line);)
+    if (line.starts_with(wanted)) playlist = line.substr(wanted.size());
+  std::istringstream again(info);
+  for (std::string line; std::getline(again, line);) {
+    const size_t at = line.find(" playlist " + playlist + " ");
+    if (!playlist.empty() && line.starts_with("title ") && at != std::string::npos) prefix = line.substr(0, at + 1);
+    if (!prefix.empty() && line.starts_with(prefix)) out += line.substr(prefix.size()) + "\n";
+  }
+  return out;
+}
 
 class QuickDisc : public ::testing::Test {
  protected:
@@ -63,38 +82,59 @@ TEST_F(QuickDisc, FilesBecomeADiscAndAnImageInOneCommand) {
   const std::string disc = out + "/Zelvane/DISC";
   RunResult info = zvtest::Run({ZV_BDCLIENT, "info", disc});
   ASSERT_EQ(info.status, 0) << info.err;
-  EXPECT_TRUE(HasLine(info.out, "titles TITLES_ALL count 2")) << info.out;
+  // Two titles besides the top menu's background.
+  EXPECT_TRUE(HasLine(info.out, "titles TITLES_ALL count 3")) << info.out;
+  EXPECT_FALSE(HasLine(info.out, "disc_title top_menu playlist none")) << info.out;
   // The MKV as it was: 1080p23.976 H.264, both AC-3 tracks, its PG track
   // and the SRT drawn beside it, its two chapters.
+  const std::string movie = TitleLines(info.out, 1);
   for (const char* line :
-       {"title 0 clip 0 stream video 0 coding 0x1b pid 0x1011 format 6 rate 1 aspect 3 subpath 255 lang -",
-        "title 0 clip 0 stream audio 0 coding 0x81 pid 0x1100 format 6 rate 1 aspect 0 subpath 255 lang eng",
-        "title 0 clip 0 stream audio 1 coding 0x81 pid 0x1101 format 3 rate 1 aspect 0 subpath 255 lang fre",
-        "title 0 clip 0 stream pg 0 coding 0x90 pid 0x1200 format 0 rate 0 aspect 0 subpath 255 lang ger",
-        "title 0 clip 0 stream pg 1 coding 0x90 pid 0x1201 format 0 rate 0 aspect 0 subpath 255 lang eng",
-        "title 0 chapter 1 start 0 duration 44672 clip 0", "title 0 chapter 2 start 44672 duration 135508 clip 0"})
-    EXPECT_TRUE(HasLine(info.out, line)) << line << "\n" << info.out;
+       {"clip 0 stream video 0 coding 0x1b pid 0x1011 format 6 rate 1 aspect 3 subpath 255 lang -",
+        "clip 0 stream audio 0 coding 0x81 pid 0x1100 format 6 rate 1 aspect 0 subpath 255 lang eng",
+        "clip 0 stream audio 1 coding 0x81 pid 0x1101 format 3 rate 1 aspect 0 subpath 255 lang fre",
+        "clip 0 stream pg 0 coding 0x90 pid 0x1200 format 0 rate 0 aspect 0 subpath 255 lang ger",
+        "clip 0 stream pg 1 coding 0x90 pid 0x1201 format 0 rate 0 aspect 0 subpath 255 lang eng",
+        "chapter 1 start 0 duration 44672 clip 0", "chapter 2 start 44672 duration 135508 clip 0"})
+    EXPECT_TRUE(HasLine(movie, line)) << line << "\n" << info.out;
   // The phone's clip encoded to 480i29.97 (4:3) H.264 with its audio as
   // AC-3, its subtitles in French (from the file name), one chapter.
+  const std::string phone = TitleLines(info.out, 2);
   for (const char* line :
-       {"title 1 clip 0 stream video 0 coding 0x1b pid 0x1011 format 1 rate 4 aspect 2 subpath 255 lang -",
-        "title 1 clip 0 stream audio 0 coding 0x81 pid 0x1100 format 1 rate 1 aspect 0 subpath 255 lang eng",
-        "title 1 clip 0 stream pg 0 coding 0x90 pid 0x1200 format 0 rate 0 aspect 0 subpath 255 lang fra"})
-    EXPECT_TRUE(HasLine(info.out, line)) << line << "\n" << info.out;
-  EXPECT_EQ(info.out.find("title 1 clip 0 stream audio 1"), std::string::npos) << info.out;
+       {"clip 0 stream video 0 coding 0x1b pid 0x1011 format 1 rate 4 aspect 2 subpath 255 lang -",
+        "clip 0 stream audio 0 coding 0x81 pid 0x1100 format 1 rate 1 aspect 0 subpath 255 lang eng",
+        "clip 0 stream pg 0 coding 0x90 pid 0x1200 format 0 rate 0 aspect 0 subpath 255 lang fra"})
+    EXPECT_TRUE(HasLine(phone, line)) << line << "\n" << info.out;
+  EXPECT_EQ(phone.find("clip 0 stream audio 1"), std::string::npos) << info.out;
+  EXPECT_EQ(phone.find("clip 0 stream pg 1"), std::string::npos) << info.out;
   // 45 frames of 29.97 are 135135 ticks; the clip's end may round one down.
-  const size_t chapter = info.out.find("title 1 chapter 1 start 0 duration ");
+  const size_t chapter = phone.find("chapter 1 start 0 duration ");
   ASSERT_NE(chapter, std::string::npos) << info.out;
-  EXPECT_NEAR(std::stol(info.out.substr(chapter + 35)), 135135, 1) << info.out;
-  EXPECT_EQ(info.out.find("title 1 chapter 2 "), std::string::npos) << info.out;
-  EXPECT_EQ(info.out.find("title 1 clip 0 stream pg 1"), std::string::npos) << info.out;
+  EXPECT_NEAR(std::stol(phone.substr(chapter + 27)), 135135, 1) << info.out;
+  EXPECT_EQ(phone.find("chapter 2 "), std::string::npos) << info.out;
+
+  // The generated top menu: its first button plays the first title, the
+  // one below it the second, each to its end.
+  RunResult first = zvtest::Run({ZV_BDCLIENT, "play", "--max-reads", "400", "--press", "enter", disc});
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_TRUE(HasLine(first.out, "event MENU 1")) << first.out;
+  EXPECT_TRUE(HasLine(first.out, "event TITLE 1")) << first.out;
+  EXPECT_FALSE(HasLine(first.out, "event TITLE 2")) << first.out;
+  RunResult second =
+      zvtest::Run({ZV_BDCLIENT, "play", "--max-reads", "400", "--press", "down", "--press", "enter", disc});
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_TRUE(HasLine(second.out, "event TITLE 2")) << second.out;
+  EXPECT_FALSE(HasLine(second.out, "event TITLE 1")) << second.out;
+  for (const auto& [run, number] : {std::pair{&first, 1}, std::pair{&second, 2}}) {
+    const std::string wanted = "disc_title " + std::to_string(number) + " playlist ";
+    const std::string playlist = info.out.substr(info.out.find(wanted) + wanted.size(), 5);
+    EXPECT_NE(run->out.find("played " + playlist), std::string::npos) << run->out;
+  }
 
   // The phone's video as ffmpeg decodes it from the disc: 45 pictures of
   // 720x480, stretched to 29.97.
-  std::string clip;
-  for (const auto& e : fs::directory_iterator(disc + "/BDMV/STREAM"))
-    if (e.path().filename() == "00001.m2ts") clip = e.path().string();
-  ASSERT_FALSE(clip.empty());
+  const size_t id = phone.find("clip 0 id ");
+  ASSERT_NE(id, std::string::npos) << info.out;
+  const std::string clip = disc + "/BDMV/STREAM/" + phone.substr(id + 10, 5) + ".m2ts";
   RunResult probe = zvtest::Run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-count_frames", "-show_entries",
                          "stream=width,height,nb_read_frames", "-of", "csv=p=0", clip});
   ASSERT_EQ(probe.status, 0) << probe.err;
@@ -107,8 +147,8 @@ TEST_F(QuickDisc, FilesBecomeADiscAndAnImageInOneCommand) {
   EXPECT_TRUE(HasLine(udf.out, "label=trip")) << udf.out;
   RunResult list = zvtest::Run({"7z", "l", iso});
   ASSERT_EQ(list.status, 0) << list.err;
-  for (const char* f : {"BDMV/index.bdmv", "BDMV/PLAYLIST/00000.mpls", "BDMV/PLAYLIST/00001.mpls",
-                        "BDMV/STREAM/00000.m2ts", "BDMV/STREAM/00001.m2ts"})
+  for (const char* f : {"BDMV/index.bdmv", "BDMV/MovieObject.bdmv", "BDMV/PLAYLIST/00002.mpls",
+                        "BDMV/STREAM/00002.m2ts"})
     EXPECT_NE(list.out.find(f), std::string::npos) << f << "\n" << list.out;
 }
 
@@ -130,18 +170,17 @@ TEST_F(QuickDisc, VideoTheAnalysisRefusesIsEncoded) {
       << quick.err;
   RunResult info = zvtest::Run({ZV_BDCLIENT, "info", out + "/Zelvane/DISC"});
   ASSERT_EQ(info.status, 0) << info.err;
-  EXPECT_TRUE(HasLine(info.out, "title 0 clip 0 stream video 0 coding 0x1b pid 0x1011 format 2 rate 3 aspect 3 "
-                                "subpath 255 lang -"))
+  const std::string movie = TitleLines(info.out, 1);
+  EXPECT_TRUE(HasLine(movie, "clip 0 stream video 0 coding 0x1b pid 0x1011 format 2 rate 3 aspect 3 subpath 255 lang -"))
       << info.out;
-  EXPECT_TRUE(HasLine(info.out, "title 0 clip 0 stream audio 0 coding 0x81 pid 0x1100 format 1 rate 1 aspect 0 "
-                                "subpath 255 lang eng"))
+  EXPECT_TRUE(HasLine(movie, "clip 0 stream audio 0 coding 0x81 pid 0x1100 format 1 rate 1 aspect 0 subpath 255 lang eng"))
       << info.out;
-  EXPECT_EQ(info.out.find("stream video 1"), std::string::npos) << info.out;
-  EXPECT_EQ(info.out.find("stream audio 1"), std::string::npos) << info.out;
+  EXPECT_EQ(movie.find("stream video 1"), std::string::npos) << info.out;
+  EXPECT_EQ(movie.find("stream audio 1"), std::string::npos) << info.out;
 }
 
 // A file that is missing, one that is no media file, a subtitle that goes
-// with no movie: the message names the file and no OUT is left.
+// with no movie, a template that is not there: the message names the file and no OUT is left.
 TEST_F(QuickDisc, RefusedFilesLeaveNoFolder) {
   const std::string junk = dir_ / "broken.mkv";
   WriteText(junk, "this is not a Matroska file, only text that says so\n");
@@ -155,6 +194,7 @@ TEST_F(QuickDisc, RefusedFilesLeaveNoFolder) {
       {{mkv_, dir_ / "missing.mp4"}, "zelvane quick: \"" + dir_ / "missing.mp4" + "\" does not exist"},
       {{mkv_, junk}, "zelvane quick: \"" + junk + "\": Invalid data found when processing input"},
       {{mkv_, phone_, "--subtitles", stray}, "zelvane quick: \"" + stray + "\" goes with no movie"},
+      {{mkv_, "--template", "nosuch"}, "zelvane quick: no template \"nosuch\" (there are: "},
   };
   for (const Case& c : cases) {
     const std::string out = dir_ / "refused";
