@@ -9,6 +9,7 @@
 #include "edit/commands.h"
 #include "edit/menu_generate.h"
 #include "edit/menu_template.h"
+#include "edit/properties.h"
 #include "edit/source_container.h"
 #include "edit/sources.h"
 #include "media/container.h"
@@ -259,6 +260,13 @@ int MakeQuickProject(zv::CZvObject& project, const SQuickRequest& request, ISour
     zv::CFilmObject* film = i == 0 ? project.m_movies.GetAt(0) : AddMovie(project);
     if (!film) film = AddMovie(project);
     if (int rc = AddMovieFile(*film, request.movies[i], subtitles[i], display, prompt)) return rc;
+    // Named after its file, so that the menus name it so too; a name taken
+    // already (two files of one name) keeps the numbered one.
+    Target target;
+    target.object = film;
+    const std::string numbered = film->m_strName;
+    if (!ApplyProperty(project, target, "name", StemOf(request.movies[i]), error))
+      display.Message("\"" + request.movies[i] + "\" stays \"" + numbered + "\": " + error);
   }
   SGenerateOptions options;
   if (!request.menuTemplate.empty()) options.templateName = request.menuTemplate;

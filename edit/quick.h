@@ -45,7 +45,7 @@ bool MatchSubtitles(const std::vector<std::string>& movies, const std::vector<st
 std::string VideoNeedsEncode(const std::string& file);
 
 // Makes `project` a new project holding the movies of `request`: each file
-// is added to its own movie with its subtitles (its video encoded when the
+// is added to its own movie, named after the file, with its subtitles (its video encoded when the
 // disc cannot carry it, its audio converted when the disc cannot carry
 // that), chapters come from the file or every five minutes; then the top
 // menu (a button per title, chapter, audio and subtitle pages) and each

@@ -77,7 +77,11 @@ TEST_F(QuickDisc, FilesBecomeADiscAndAnImageInOneCommand) {
   EXPECT_EQ(quick.err.find("\"" + mkv_ + "\": the disc cannot carry"), std::string::npos) << quick.err;
   EXPECT_NE(quick.out.find("2 chapters to 1 play item"), std::string::npos) << quick.out;
   EXPECT_NE(quick.out.find("\"" + phone_ + "\" has no chapters: one every 5 minutes"), std::string::npos) << quick.out;
-  EXPECT_TRUE(fs::is_regular_file(out + "/trip.zvpj"));
+  // Each file its own movie, named after it (and so in the menus).
+  RunResult show = Zelvane({"show", out + "/trip.zvpj"});
+  ASSERT_EQ(show.status, 0) << show.err;
+  EXPECT_NE(show.out.find("\n  trip  [Movie, id 0]\n"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("\n  phone  [Movie, id 1]\n"), std::string::npos) << show.out;
 
   const std::string disc = out + "/Zelvane/DISC";
   RunResult info = zvtest::Run({ZV_BDCLIENT, "info", disc});
