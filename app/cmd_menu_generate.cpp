@@ -60,9 +60,9 @@ int RunMenuGenerate(const std::vector<std::string>& argv) {
   if (args.Count() != 2) return UsageError(self, args.Count() < 2 ? "missing arguments" : "too many arguments");
   zvedit::SGenerateOptions options;
   options.templateFolders = ProgramTemplateFolders();
-  if (args.Has("--template")) options.templateName = args.Value("--template");
-  if (args.Has("--pages") && !zvedit::ParseMenuPages(args.Value("--pages"), options, err)) return UsageError(self, err);
-  if (args.Has("--background")) options.background = zv::AbsolutePath(args.Value("--background"));
+  options.templateName = args.Value("--template", options.templateName);
+  if (!args.Values("--pages").empty() && !zvedit::ParseMenuPages(args.Value("--pages"), options, err)) return UsageError(self, err);
+  if (!args.Values("--background").empty()) options.background = zv::AbsolutePath(args.Value("--background"));
   options.popups = !args.Has("--no-popups");
   options.thumbnails = !args.Has("--no-thumbnails");
   const fs::path projectPath = zv::AbsolutePath(args[0]);

@@ -515,7 +515,9 @@ struct SMenuPlan {
   zv::CZvIgObject* target = nullptr;
   std::unique_ptr<CMenuMaker> maker;
   std::vector<SList> lists;
-  std::vector<zv::CPicture> thumbs;
+  // This menu's own chapter pictures by index when its size differs from
+  // the top menu's (only its movie's are filled); else the shared ones.
+  std::vector<zv::CPicture> scaled;
 };
 
 // The chapter lists of `titles` (an index page first when several titles
@@ -759,7 +761,6 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     if (subtitles >= 0) lists[0].items.push_back({"Subtitles", Kind::kPage, -1, -1, -1, subtitles});
     FitBudget(*plan.maker, lists, top->m_strName, report.notes);
     Compact(lists);
-    plan.thumbs = thumbs;
     plans.push_back(std::move(plan));
   }
   // A pop-up menu for each movie, over its own video.
@@ -804,8 +805,13 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     FitBudget(*plan.maker, lists, label, report.notes);
     Compact(lists);
     const int tw = plan.maker->X(tmpl.thumbWidth), th = plan.maker->Y(tmpl.thumbHeight);
-    for (const zv::CPicture& p : thumbs)
-      plan.thumbs.push_back(p.pixels.empty() || (p.width == tw && p.height == th) ? p : Scaled(p, tw, th));
+    if (tw != tmpl.thumbWidth || th != tmpl.thumbHeight) {
+      plan.scaled.resize(thumbs.size());
+      for (const SList& l : lists)
+        for (const SItem& it : l.items)
+          if (it.thumb >= 0 && !thumbs[size_t(it.thumb)].pixels.empty())
+            plan.scaled[size_t(it.thumb)] = Scaled(thumbs[size_t(it.thumb)], tw, th);
+    }
     plans.push_back(std::move(plan));
   }
 
@@ -814,7 +820,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
   for (SMenuPlan& plan : plans) {
     for (SList& l : plan.lists) plan.maker->Plan(l);
     error.clear();
-    if (!plan.maker->Build(plan.lists, plan.thumbs, progress, error))
+    if (!plan.maker->Build(plan.lists, plan.scaled.empty() ? thumbs : plan.scaled, progress, error))
       return error.empty() ? zv::kCancelled : zv::kFailed;
     zv::CZvIgObject probe;
     probe.TakeOver(plan.maker->Model());
