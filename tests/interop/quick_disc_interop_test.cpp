@@ -75,6 +75,8 @@ TEST_F(QuickDisc, FilesBecomeADiscAndAnImageInOneCommand) {
       << quick.err;
   EXPECT_NE(quick.err.find("its audio is added as"), std::string::npos) << quick.err;
   EXPECT_EQ(quick.err.find("\"" + mkv_ + "\": the disc cannot carry"), std::string::npos) << quick.err;
+  // The chapter buttons show their pictures, the MKV's too.
+  EXPECT_EQ(quick.err.find("the chapter pictures could not be made"), std::string::npos) << quick.err;
   EXPECT_NE(quick.out.find("2 chapters to 1 play item"), std::string::npos) << quick.out;
   EXPECT_NE(quick.out.find("\"" + phone_ + "\" has no chapters: one every 5 minutes"), std::string::npos) << quick.out;
   // Each file its own movie, named after it (and so in the menus).
