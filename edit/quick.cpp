@@ -140,6 +140,7 @@ int AddMovieFile(zv::CFilmObject& film, const std::string& file, const std::vect
   request.convertAudio = "ac3";
   bool fileChapters = false;
   std::vector<std::string> converted;
+  std::string leftOut;  // what an encode does not take along
   if (IsContainerSource(file)) {
     zv::SContainerInfo info;
     std::string error;
@@ -149,6 +150,12 @@ int AddMovieFile(zv::CFilmObject& film, const std::string& file, const std::vect
       if (t.verdict.need == zv::TrackNeed::kConvertAudio)
         converted.push_back("\"" + file + "\" track " + std::to_string(t.index) + " (" + t.codec +
                             ") is converted to AC-3: the disc does not carry it as it is");
+    int audio = 0, subtitle = 0;
+    for (const zv::SContainerTrack& t : info.tracks) {
+      audio += t.kind == "audio";
+      subtitle += t.kind == "subtitle";
+    }
+    if (audio > 1 || subtitle > 0) leftOut = "its other audio and its subtitle tracks are left out";
   }
   request.chapters = fileChapters;
 
@@ -176,6 +183,7 @@ int AddMovieFile(zv::CFilmObject& film, const std::string& file, const std::vect
   }
   display.Finish();
   display.Message("\"" + file + "\": the disc cannot carry its video as it is (" + why + "); it is encoded");
+  if (!leftOut.empty()) display.Message("\"" + file + "\": encoded, it keeps its main audio track; " + leftOut);
   request.encode.encode = true;
   // Encoding converts the audio that goes with the video as the video needs.
   request.convertAudio.clear();
