@@ -136,8 +136,8 @@ int AddMovieFile(zv::CFilmObject& film, const std::string& file, const std::vect
   request.clipName = clipName;
   request.files.push_back(file);
   request.files.insert(request.files.end(), subtitles.begin(), subtitles.end());
-  // Only the tracks the disc cannot carry are converted.
-  request.convertAudio = "ac3";
+  // Only the container's tracks the disc cannot carry are converted.
+  if (IsContainerSource(file)) request.convertAudio = "ac3";
   bool fileChapters = false;
   std::vector<std::string> converted;
   std::string leftOut;  // what an encode does not take along
@@ -205,6 +205,12 @@ bool CheckQuickFiles(const SQuickRequest& request, std::string& error) {
     if (!probe.Open(f, zv::File::kRead)) return error = probe.Error(), false;
     uint8_t byte = 0;
     if (probe.Read(&byte, 1) != 1) return error = "\"" + f + "\" is empty or cannot be read", false;
+  }
+  for (const std::string& f : request.movies) {
+    zv::SVideoSourceInfo video;
+    std::string why;
+    if (!zv::ProbeVideoSource(f, -1, video, why) && why == zv::kMsgNoVideoStream)
+      return error = "\"" + f + "\" has no video: each file is a movie (subtitles go with --subtitles)", false;
   }
   return true;
 }

@@ -27,8 +27,9 @@ struct SQuickRequest {
 // names there are), before any work.
 bool CheckQuickTemplate(const SQuickRequest& request, std::string& error);
 
-// Every file exists, is a regular file and can be read: false with `error`
-// naming the first that is not, before any work.
+// Every file exists, is a regular file and can be read, and every movie
+// has a video: false with `error` naming the first that is not, before any
+// work.
 bool CheckQuickFiles(const SQuickRequest& request, std::string& error);
 
 // Which movie each subtitle file goes with: the movie whose file name (less

@@ -29,7 +29,7 @@ TEST(QuickSubtitles, EachGoesWithTheMovieItsNameStartsWith) {
   EXPECT_EQ(error, "\"other.srt\" goes with no movie: name it after its movie, e.g. \"trip_fra.srt\" for \"trip.mkv\"");
 }
 
-TEST(QuickFiles, MissingFoldersAndEmptyFilesAreRefusedByName) {
+TEST(QuickFiles, MissingFoldersEmptyFilesAndMoviesWithoutVideoAreRefusedByName) {
   zvtest::TempDir dir;
   zvtest::WriteText(dir / "film.mkv", "x");
   zvtest::WriteText(dir / "empty.srt", "");
@@ -45,6 +45,10 @@ TEST(QuickFiles, MissingFoldersAndEmptyFilesAreRefusedByName) {
   r.movies.push_back(dir / "folder.mkv");
   EXPECT_FALSE(zvedit::CheckQuickFiles(r, error));
   EXPECT_EQ(error, "\"" + dir / "folder.mkv" + "\" is not a file");
+  // A file without video is no movie.
+  r.movies = {zvtest::CopyFixture("ac3_stereo.ac3", dir.Path())};
+  EXPECT_FALSE(zvedit::CheckQuickFiles(r, error));
+  EXPECT_EQ(error, "\"" + r.movies[0] + "\" has no video: each file is a movie (subtitles go with --subtitles)");
   r.movies = {dir / "gone.mp4"};
   EXPECT_FALSE(zvedit::CheckQuickFiles(r, error));
   EXPECT_EQ(error, "\"" + dir / "gone.mp4" + "\" does not exist");
