@@ -24,7 +24,8 @@ p="$tmp/disc.zvpj"
 "$zv" chapters "$p" Movie#1/Title#1/PI#1 import "$media/chapters.csv" >/dev/null
 "$zv" set "$p" Movie#1 name="The Journey" >/dev/null
 for t in classic modern cinema; do
-  "$zv" menu generate "$p" "Top Menu/IG#1" --template "$t" --yes >/dev/null 2>&1
+  "$zv" menu generate "$p" "Top Menu/IG#1" --template "$t" --yes >/dev/null 2>"$tmp/generate.log" || { cat "$tmp/generate.log" >&2; exit 1; }
+  grep -v "%\|Drawing" "$tmp/generate.log" >&2 || true
   for page in Main Chapters; do
     lower=$(echo "$page" | tr 'A-Z' 'a-z')
     "$zv" menu render "$p" "Top Menu/IG#1" "$page" "$tmp/page.png" --transparent >/dev/null

@@ -232,7 +232,10 @@ class CMenuMaker {
   int64_t Cost(const SList& l) const {
     const int64_t each = l.thumbs ? int64_t(ThumbW()) * ThumbH() : l.row ? int64_t(X(t_.navWidth)) * Y(t_.buttonHeight)
                                                                           : int64_t(X(t_.buttonWidth)) * Y(t_.buttonHeight);
-    return each * 3 * int64_t(l.items.size()) * 2;  // a chosen look may double a group
+    // Three looks a button; a stream choice has its chosen look's three too.
+    int64_t buttons = 0;
+    for (const SItem& it : l.items) buttons += it.kind == Kind::kAudio || it.kind == Kind::kSubtitle ? 2 : 1;
+    return each * 3 * buttons;
   }
 
   // Makes the pages of every list; `thumbs` are the chapter pictures.
@@ -301,9 +304,9 @@ class CMenuMaker {
       const int y = t_.popupArea.y + (t_.popupArea.h - t_.buttonHeight) / 2;
       return AddButton(pg, item, X(x), Y(y), X(t_.navWidth), Y(t_.buttonHeight), lists, error);
     }
-    const int rows = std::max(1, (t_.area.h + t_.gap) / (t_.buttonHeight + t_.gap));
-    const int col = slot / rows, row = slot % rows;
+    // Row by row, so that a wide layout reads left to right.
     const int cols = t_.columns;
+    const int col = slot % cols, row = slot / cols;
     const int blockW = cols * t_.buttonWidth + (cols - 1) * t_.gap;
     const int x0 = t_.alignLeft ? t_.area.x : t_.area.x + (t_.area.w - blockW) / 2;
     const int x = x0 + col * (t_.buttonWidth + t_.gap), y = t_.area.y + row * (t_.buttonHeight + t_.gap);
@@ -348,9 +351,12 @@ class CMenuMaker {
     const std::string file =
         (fs::path(folder_) / (tag_ + "-" + std::to_string(nextGraphic_ + 1) + ".png")).lexically_normal().string();
     if (!zv::WritePngFile(file, p, error)) return nullptr;
+    // The picture is known: the graphic takes the file without decoding it
+    // again (the compiler reads it and makes the page's palette).
     auto g = std::make_unique<zv::CGraphicObject>();
-    std::string why;
-    if (!g->SetImageFile(file, &why)) return error = "\"" + file + "\" cannot be used: " + why, nullptr;
+    g->m_strPath = file;
+    g->m_nWidth = p.width;
+    g->m_nHeight = p.height;
     g->m_nId = nextGraphic_++;
     g->SetName(fs::path(file).stem().string());
     bytes_ += int64_t(p.width) * p.height;
@@ -605,17 +611,31 @@ void FitBudget(const CMenuMaker& m, std::vector<SList>& lists, const std::string
   }
 }
 
-// Lists left empty by FitBudget are dropped, and the links renumbered.
+// Lists left empty by FitBudget are dropped, with the buttons that opened
+// them (which may empty a titles' page in turn), and the links renumbered;
+// "Back" to a list that is gone leads to the first page.
 void Compact(std::vector<SList>& lists) {
+  std::vector<bool> gone(lists.size(), false);
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (size_t i = 1; i < lists.size(); ++i)
+      if (!gone[i] && lists[i].items.empty()) gone[i] = changed = true;
+    for (SList& l : lists)
+      l.items.erase(std::remove_if(l.items.begin(), l.items.end(),
+                                   [&](const SItem& it) {
+                                     return it.kind == Kind::kPage && it.list >= 0 && gone[size_t(it.list)];
+                                   }),
+                    l.items.end());
+  }
   std::vector<int> to(lists.size(), -1);
   std::vector<SList> kept;
   for (size_t i = 0; i < lists.size(); ++i)
-    if (!lists[i].items.empty() || i == 0) {
+    if (!gone[i]) {
       to[i] = int(kept.size());
       kept.push_back(std::move(lists[i]));
     }
   for (SList& l : kept) {
-    l.back = l.back >= 0 ? to[size_t(l.back)] : -1;
+    if (l.back >= 0) l.back = to[size_t(l.back)] >= 0 ? to[size_t(l.back)] : 0;
     for (SItem& it : l.items)
       if (it.kind == Kind::kPage && it.list >= 0) it.list = to[size_t(it.list)];
   }
@@ -625,7 +645,7 @@ void Compact(std::vector<SList>& lists) {
 // The top menu's background picture: the given file, else a picture of the
 // first movie blurred and darkened, else the template colour.
 bool MakeBackground(const SGenerateOptions& o, const SMenuTemplate& t, const std::vector<STitle>& titles,
-                    zv::CPicture& out, std::string& error) {
+                    zv::CPicture& out, std::vector<std::string>& notes, std::string& error) {
   if (!o.background.empty()) {
     zv::CPicture pic;
     if (!zv::DecodeImageFile(o.background, pic, error)) return false;
@@ -653,6 +673,7 @@ bool MakeBackground(const SGenerateOptions& o, const SMenuTemplate& t, const std
       out = Scaled(pics[0], 1920, 1080);
       return true;
     }
+    notes.push_back("the background is the template's colour: " + why);
     break;
   }
   out = Canvas(1920, 1080);
@@ -834,7 +855,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
 
   // The background.
   zv::CPicture background;
-  if (!MakeBackground(o, tmpl, titles, background, error)) return zv::kFailed;
+  if (!MakeBackground(o, tmpl, titles, background, report.notes, error)) return zv::kFailed;
   report.backgroundPicture = (fs::path(o.pictureFolder) / "background.png").lexically_normal().string();
   if (!zv::WritePngFile(report.backgroundPicture, background, error)) return zv::kFailed;
   zv::CFilmObject& topFilm = project.m_topMenu;
