@@ -11,11 +11,6 @@
 set -euo pipefail
 build=${1:?usage: check.sh BUILD_DIR}
 source "$(dirname "$0")/input.bash"
-audio="$data/bench_640k_60s.ac3"
-if [ ! -s "$audio" ]; then
-  ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=48000" -t 60 -ac 2 -c:a ac3_fixed -b:a 640k "$audio.part.ac3"
-  mv "$audio.part.ac3" "$audio"
-fi
 runs=${ZV_BENCH_RUNS:-5}
 out=$(mktemp -d "${TMPDIR:-/tmp}/zelvane-check-bench.XXXXXX")
 trap 'rm -rf "$out"' EXIT
@@ -31,8 +26,6 @@ bare="$out/BARE"
 mkdir -p "$bare/BDMV/STREAM" "$bare/BDMV/CLIPINF"
 cp "$disc/BDMV/CLIPINF/00000.clpi" "$bare/BDMV/CLIPINF/"
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-now() { date +%s.%N; }
 
 cat "$clip" > /dev/null  # into the page cache for both
 cat_times=() check_times=() bare_times=() rss=()

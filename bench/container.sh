@@ -10,11 +10,6 @@
 set -euo pipefail
 build=${1:?usage: container.sh BUILD_DIR}
 source "$(dirname "$0")/input.bash"
-audio="$data/bench_640k_60s.ac3"
-if [ ! -s "$audio" ]; then
-  ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=48000" -t 60 -ac 2 -c:a ac3_fixed -b:a 640k "$audio.part.ac3"
-  mv "$audio.part.ac3" "$audio"
-fi
 runs=${ZV_BENCH_RUNS:-3}
 out=$(mktemp -d "${TMPDIR:-/tmp}/zelvane-container-bench.XXXXXX")
 trap 'rm -rf "$out"' EXIT
@@ -22,8 +17,6 @@ cp "$video" "$out/v.264"
 cp "$audio" "$out/a.ac3"
 mkvmerge -q -o "$out/m.mkv" --default-duration 0:24000/1001p "$out/v.264" "$out/a.ac3"
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-now() { date +%s.%N; }
 # mux OUT INPUT... : wall seconds, peak KiB and CPU seconds.
 timed() {
   local t0 t1

@@ -21,3 +21,8 @@ if [ ! -s "$audio" ]; then
     -t 60 -c:a ac3_fixed -b:a 640k "$audio.part.ac3"
   mv "$audio.part.ac3" "$audio"
 fi
+
+# The median of the numbers on standard input, one per line.
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+# Seconds since the epoch, for wall times.
+now() { date +%s.%N; }

@@ -134,14 +134,7 @@ int AddContainerSource(zv::CStoryObject& story, const std::string& clipName, con
   // One pass measures every track, so that each can then be read as a file.
   std::map<int, int64_t> lengths;
   const int rc = zv::IndexContainer(file, lengths, error, display.Callback());
-  if (rc == zv::kCancelled) {
-    display.Finish();
-    return zv::kCancelled;
-  }
-  if (rc != zv::kOk) {
-    display.Finish();
-    return Fail(display, error);
-  }
+  if (rc != zv::kOk) return EndUnlessOk(display, rc, error);
   for (const zv::SContainerTrack* t : chosen) {
     const STracksBefore before = TracksBefore(story);
     std::string path = zv::TrackPath(file, t->index, t->verdict.ext);

@@ -44,8 +44,13 @@ int AudioSourceToAdd(const std::string& file, const std::string& convert, const 
     error = "\"" + file + "\": " + facts.whyNot + "; add it with " + kOption + " to convert it";
     return zv::kFailed;
   }
+  return ConvertInto(file, facts.streamIndex, target, progress, toAdd, note, error);
+}
+
+int ConvertInto(const std::string& file, int streamIndex, const zv::SAudioTarget& target, const zv::Progress& progress,
+                std::string& toAdd, std::string& note, std::string& error) {
   zv::SConvertedAudio out;
-  const int rc = zv::ConvertAudio(file, facts.streamIndex, target, progress, out, error);
+  const int rc = zv::ConvertAudio(file, streamIndex, target, progress, out, error);
   if (rc != zv::kOk) return rc;
   toAdd = out.path;
   note = out.note;

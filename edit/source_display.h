@@ -31,4 +31,12 @@ inline int Fail(ISourceDisplay& display, const std::string& text) {
   return zv::kFailed;
 }
 
+// The result of a step that ends the progress line unless it succeeded: a
+// cancel stays a cancel, a failure shows its reason.
+inline int EndUnlessOk(ISourceDisplay& display, int rc, const std::string& error) {
+  if (rc == zv::kOk) return rc;
+  display.Finish();
+  return rc == zv::kCancelled ? rc : Fail(display, error);
+}
+
 }  // namespace zvedit

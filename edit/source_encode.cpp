@@ -153,12 +153,7 @@ int ClipAudioToAdd(const std::string& file, const std::string& convert, const SR
   if (convert.empty() && facts.bits > 0) target.kind = zv::SAudioTarget::kLpcm;
   target.slowNum = retime.num;
   target.slowDen = retime.den;
-  zv::SConvertedAudio out;
-  const int rc = zv::ConvertAudio(file, facts.streamIndex, target, progress, out, error);
-  if (rc != zv::kOk) return rc;
-  toAdd = out.path;
-  note = out.note;
-  return zv::kOk;
+  return ConvertInto(file, facts.streamIndex, target, progress, toAdd, note, error);
 }
 
 int AudioBesideEncode(const std::string& file, bool encoded, const std::string& convert, const SRetime& retime,
@@ -173,14 +168,7 @@ int AudioBesideEncode(const std::string& file, bool encoded, const std::string& 
     rc = AudioSourceToAdd(file, convert, display.Callback(), converted, note, error);
     if (converted == file) converted.clear();
   }
-  if (rc == zv::kCancelled) {
-    display.Finish();
-    return zv::kCancelled;
-  }
-  if (rc != zv::kOk) {
-    display.Finish();
-    return Fail(display, error);
-  }
+  if (rc != zv::kOk) return EndUnlessOk(display, rc, error);
   const std::string factor = std::to_string(retime.num) + "/" + std::to_string(retime.den);
   if (converted.empty()) {
     // Subtitle times are not stretched: they drift 0.1 % from the video.

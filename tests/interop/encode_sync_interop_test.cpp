@@ -118,6 +118,27 @@ TEST(EncodeSync, SlowedVideoKeepsItsAudioAndAudioBesideInSync) {
   }
 }
 
+// The chapter starts of the disc's titles as libbluray lists them, in 90 kHz
+// ticks from the title's start; `info` keeps the listing for messages.
+std::vector<long> ChapterStarts(const std::string& disc, RunResult& info) {
+  info = zvtest::Run({ZV_BDCLIENT, "info", disc});
+  EXPECT_EQ(info.status, 0) << info.err;
+  std::vector<long> starts;
+  for (const std::string& l : Lines(info.out)) {
+    const size_t at = l.find(" start ");
+    if (l.compare(0, 6, "title ") == 0 && l.find(" chapter ") != std::string::npos && at != std::string::npos)
+      starts.push_back(std::atol(l.c_str() + at + 7));
+  }
+  return starts;
+}
+
+// A mark stands at its entry point's time, which the clip information keeps
+// to 512 ticks; 3003 ticks a frame.
+void ExpectOnFrame(long start, long frame, const std::string& listing) {
+  EXPECT_LE(start, frame * 3003) << listing;
+  EXPECT_GT(start, frame * 3003 - 512) << listing;
+}
+
 // Chapters marked before the encode get an IDR picture each, so libbluray
 // finds them at their own frames, not moved to the next GOP's start.
 TEST(EncodeSync, ChaptersMarkedBeforeTheEncodeLandOnTheirFrames) {
@@ -141,22 +162,11 @@ TEST(EncodeSync, ChaptersMarkedBeforeTheEncodeLandOnTheirFrames) {
   EXPECT_EQ(build.out.find("I picture"), std::string::npos) << build.out;
   EXPECT_EQ(build.err.find("I picture"), std::string::npos) << build.err;
 
-  RunResult info = zvtest::Run({ZV_BDCLIENT, "info", d + "/out/Zelvane/DISC"});
-  ASSERT_EQ(info.status, 0) << info.err;
-  std::vector<long> starts;
-  for (const std::string& l : Lines(info.out)) {
-    const size_t at = l.find(" start ");
-    if (l.compare(0, 6, "title ") == 0 && l.find(" chapter ") != std::string::npos && at != std::string::npos)
-      starts.push_back(std::atol(l.c_str() + at + 7));
-  }
-  // 90 kHz ticks from the title's start, 3003 a frame; a mark stands at its
-  // entry point's time, which the clip information keeps to 512 ticks.
+  RunResult info;
+  const std::vector<long> starts = ChapterStarts(d + "/out/Zelvane/DISC", info);
   ASSERT_EQ(starts.size(), 2u) << info.out;
-  for (int i = 0; i < 2; ++i) {
-    const long frame = i == 0 ? 47 : 100;
-    EXPECT_LE(starts[i], frame * 3003) << info.out;
-    EXPECT_GT(starts[i], frame * 3003 - 512) << info.out;
-  }
+  ExpectOnFrame(starts[0], 47, info.out);
+  ExpectOnFrame(starts[1], 100, info.out);
 }
 
 // A 30 frames a second MKV with chapters, added with --encode --chapters:
@@ -182,21 +192,12 @@ TEST(EncodeSync, ContainerChaptersComeWithTheEncodeOnTheirFrames) {
   ASSERT_EQ(build.status, 0) << build.err;
   EXPECT_EQ(build.out.find("I picture"), std::string::npos) << build.out;
 
-  RunResult info = zvtest::Run({ZV_BDCLIENT, "info", d + "/out/Zelvane/DISC"});
-  ASSERT_EQ(info.status, 0) << info.err;
-  std::vector<long> starts;
-  for (const std::string& l : Lines(info.out)) {
-    const size_t at = l.find(" start ");
-    if (l.compare(0, 6, "title ") == 0 && l.find(" chapter ") != std::string::npos && at != std::string::npos)
-      starts.push_back(std::atol(l.c_str() + at + 7));
-  }
+  RunResult info;
+  const std::vector<long> starts = ChapterStarts(d + "/out/Zelvane/DISC", info);
   ASSERT_EQ(starts.size(), 3u) << info.out;
   EXPECT_EQ(starts[0], 0);
-  for (int i = 1; i < 3; ++i) {
-    const long frame = i == 1 ? 47 : 100;
-    EXPECT_LE(starts[i], frame * 3003) << info.out;
-    EXPECT_GT(starts[i], frame * 3003 - 512) << info.out;
-  }
+  ExpectOnFrame(starts[1], 47, info.out);
+  ExpectOnFrame(starts[2], 100, info.out);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@ inline RunResult Zelvane(std::vector<std::string> args) {
 // Runs zelvane with stdin and stdout on /dev/null, watching its stderr:
 // `setup` runs in the child before the program starts, `onLine` sees every
 // stderr line with the child's pid (to signal it at a chosen moment).
+// The result holds the child's peak memory.
 inline RunResult RunWatched(const std::vector<std::string>& args, const std::function<void()>& setup,
                             const std::function<void(const std::string&, pid_t)>& onLine) {
   RunResult r;
@@ -62,7 +64,9 @@ inline RunResult RunWatched(const std::vector<std::string>& args, const std::fun
     }
   close(err[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage use{};
+  wait4(pid, &status, 0, &use);
+  r.peakKb = use.ru_maxrss;
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
 }

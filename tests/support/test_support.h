@@ -50,6 +50,7 @@ struct RunResult {
   int status = -1;  // exit status, or 128 + signal
   std::string out;
   std::string err;
+  long peakKb = 0;  // the most memory it held, where the runner measures it
 };
 // Runs argv[0] with the arguments, stdin from /dev/null unless `input` given.
 RunResult Run(const std::vector<std::string>& argv, const std::string& input = {});
