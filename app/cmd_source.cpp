@@ -12,6 +12,7 @@
 #include "app/subtitle_options.h"
 #include "app/project_load.h"
 #include "app/terminal.h"
+#include "app/terminal_source_display.h"
 #include "edit/source_container.h"
 #include "edit/sources.h"
 #include "model/object_path.h"
@@ -78,24 +79,6 @@ zv::CStoryObject* FindStory(const CommandInfo& self, const std::string& name, zv
   if (!story) Failed(self, "\"" + name + "\" is not a clip (for example \"Movie#1/Clip#1\")");
   return story;
 }
-
-// The terminal side of adding sources: the progress bar on stderr, messages
-// under the command's name on stderr, listings on stdout.
-class TerminalSourceDisplay : public zvedit::ISourceDisplay {
- public:
-  TerminalSourceDisplay(const CommandInfo& self, ProgressDisplay& display) : self_(self), display_(display) {}
-  zv::Progress Callback() override { return display_.Callback(); }
-  void SetFrames(int64_t frames) override { display_.SetFrames(frames); }
-  void Finish() override { display_.Finish(); }
-  void Message(const std::string& text) override {
-    std::fprintf(stderr, "zelvane %s: %s\n", self_.name, text.c_str());
-  }
-  void Listing(const std::string& line) override { std::printf("%s\n", line.c_str()); }
-
- private:
-  const CommandInfo& self_;
-  ProgressDisplay& display_;
-};
 
 int Save(const CommandInfo& self, const std::string& path, zv::CZvObject& project) {
   std::string message;

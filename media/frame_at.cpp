@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "media/av_handles.h"
+#include "platform/byte_source.h"
 
 namespace zv {
 
@@ -38,10 +39,21 @@ int DecodeFramesAt(const std::string& path, const std::vector<int64_t>& frames, 
   if (frames.empty()) return kOk;
   if (width <= 0 || height <= 0) return fail("no picture size");
   std::string why;
-  av::Input in = av::OpenInput(path, why);
+  // A container's track ("movie.mkv#0.264") is decoded from the container.
+  std::string source = path, ext;
+  int track = -1;
+  if (IsTrackPath(path) && !SplitTrackPath(path, source, track, ext)) return fail("not a track of a container");
+  av::Input in = av::OpenInput(source, why);
   if (!in) return fail(why);
   const AVCodec* decoder = nullptr;
-  const int index = av_find_best_stream(in.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+  int index = -1;
+  if (track < 0) {
+    index = av_find_best_stream(in.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+  } else if (static_cast<unsigned>(track) < in->nb_streams &&
+             in->streams[track]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+    index = track;
+    decoder = avcodec_find_decoder(in->streams[track]->codecpar->codec_id);
+  }
   if (index < 0 || !decoder) return fail("it has no video stream that can be decoded");
   av::Codec codec(avcodec_alloc_context3(decoder));
   if (!codec) return fail("out of memory");
