@@ -29,36 +29,49 @@ namespace zvapp {
 
 namespace {
 
-const char* RefName(const zv::CNamedObject* o) { return o ? o->m_strName.c_str() : "none"; }
+using zvedit::Facts;
+using zvedit::RowNumber;
+using zvedit::RowValue;
 
-std::string GraphicPair(const zv::CButtonStateInfo& s) {
-  if (!s.m_start.p && !s.m_end.p) return "none";
-  return std::string(RefName(s.m_start.p)) + " .. " + RefName(s.m_end.p);
+// "A .. B" from the description's "A", "A,B" or "none".
+std::string GraphicPair(const std::string& value) {
+  if (value == "none") return value;
+  const auto [start, end] = zvedit::StatePair(value);
+  return start + " .. " + end;
 }
 
-void PrintSequence(const char* what, const zv::CEffectSequenceObject& seq, const std::string& in) {
-  std::printf("%s%s: windows %zu, effects %zu\n", in.c_str(), what, seq.m_windows.GetCount(), seq.GetCount());
+void PrintSequence(zv::CEffectSequenceObject& seq, const std::string& in) {
+  const auto facts = Facts(seq);
+  std::printf("%s%s: windows %ld, effects %ld\n", in.c_str(), seq.m_strName.c_str(), RowNumber(facts, "windows"),
+              RowNumber(facts, "effects"));
   for (size_t i = 0; i < seq.m_windows.GetCount(); ++i) {
-    const zv::CWindowObject& w = *seq.m_windows.GetAt(i);
-    std::printf("%s  %s  [id %d]  %d,%d %dx%d\n", in.c_str(), w.m_strName.c_str(), w.m_nId, w.m_rect.left, w.m_rect.top,
-                w.m_rect.Width(), w.m_rect.Height());
+    zv::CWindowObject& w = *seq.m_windows.GetAt(i);
+    const auto f = Facts(w);
+    std::printf("%s  %s  [id %ld]  %ld,%ld %ldx%ld\n", in.c_str(), w.m_strName.c_str(), RowNumber(f, "id"), RowNumber(f, "x"),
+                RowNumber(f, "y"), RowNumber(f, "width"), RowNumber(f, "height"));
   }
   for (size_t i = 0; i < seq.GetCount(); ++i) {
-    const zv::CEffectObject& e = *seq.GetAt(i);
-    std::printf("%s  %s  duration %u, palette %s\n", in.c_str(), e.m_strName.c_str(), e.m_nDuration, RefName(e.m_palette.p));
+    zv::CEffectObject& e = *seq.GetAt(i);
+    const auto f = Facts(e);
+    std::printf("%s  %s  duration %ld, palette %s\n", in.c_str(), e.m_strName.c_str(), RowNumber(f, "duration"),
+                RowValue(f, "palette").c_str());
     for (size_t k = 0; k < e.GetCount(); ++k) {
-      const zv::CCompositionObject& c = *e.GetAt(k);
-      std::printf("%s    %s  graphic %s in %s at %d,%d%s%s\n", in.c_str(), c.m_strName.c_str(), RefName(c.m_graphic.p),
-                  RefName(c.m_window.p), c.m_nX, c.m_nY, c.m_bCropped ? ", cropped" : "", c.m_bForcedOn ? ", forced on" : "");
+      zv::CCompositionObject& c = *e.GetAt(k);
+      const auto cf = Facts(c);
+      std::printf("%s    %s  graphic %s in %s at %ld,%ld%s%s\n", in.c_str(), c.m_strName.c_str(),
+                  RowValue(cf, "graphic").c_str(), RowValue(cf, "window").c_str(), RowNumber(cf, "x"), RowNumber(cf, "y"),
+                  zvedit::RowYes(cf, "cropped") ? ", cropped" : "", zvedit::RowYes(cf, "forced-on") ? ", forced on" : "");
     }
   }
 }
 
 void PrintGraphics(const zv::CGoFolder& f, const std::string& in) {
   for (size_t i = 0; i < f.GetCount(); ++i) {
-    const zv::CGraphicObject& g = *f.GetAt(i);
-    std::printf("%s%s  [id %d]  %dx%d  %s\n", in.c_str(), g.m_strName.c_str(), g.m_nId, g.m_nWidth, g.m_nHeight,
-                g.m_strPath.empty() ? "(in memory)" : g.m_strPath.c_str());
+    zv::CGraphicObject& g = *f.GetAt(i);
+    const auto facts = Facts(g);
+    const std::string path = RowValue(facts, "path");
+    std::printf("%s%s  [id %ld]  %ldx%ld  %s\n", in.c_str(), g.m_strName.c_str(), RowNumber(facts, "id"),
+                RowNumber(facts, "width"), RowNumber(facts, "height"), path.empty() ? "(in memory)" : path.c_str());
   }
   for (size_t i = 0; i < f.GetFolderCount(); ++i) {
     std::printf("%s%s\n", in.c_str(), f.GetFolderAt(i)->m_strName.c_str());
@@ -93,30 +106,34 @@ std::string ChoicesText(const zv::CBdButton& b, const zv::CButtonType& type,
 }
 
 void PrintButton(zv::CBdButton& b, const std::string& in) {
-  const zv::CButtonType& type = zv::ButtonTypeOf(b.m_nButtonType);
-  const bool known = type.Code() == b.m_nButtonType;
-  const std::string kind = b.m_nButtonType == 0 ? " (own commands)" : known ? " (" + type.Name() + ")" : "";
-  const std::vector<zvedit::PropertyInfo> rows = RowsOf(b);
-  std::printf("%s%s  [id %d]  at %s,%s  size %dx%d  type %u%s  numeric %s  auto-action %s\n", in.c_str(),
-              b.m_strName.c_str(), b.m_nId, zvedit::RowValue(rows, "x").c_str(), zvedit::RowValue(rows, "y").c_str(),
-              b.Width(), b.Height(), b.m_nButtonType, kind.c_str(), zvedit::RowValue(rows, "numeric").c_str(),
+  const std::vector<zvedit::PropertyInfo> rows = RowsOf(b), facts = Facts(b);
+  const long code = RowNumber(facts, "type-code");
+  const std::string typeName = RowValue(facts, "type-name");  // empty for a code of no known type
+  const std::string kind = typeName.empty() ? "" : " (" + typeName + ")";
+  const zv::CButtonType& type = zv::ButtonTypeOf(static_cast<uint8_t>(code));
+  std::printf("%s%s  [id %ld]  at %s,%s  size %ldx%ld  type %ld%s  numeric %s  auto-action %s\n", in.c_str(),
+              b.m_strName.c_str(), RowNumber(facts, "id"), zvedit::RowValue(rows, "x").c_str(),
+              zvedit::RowValue(rows, "y").c_str(), RowNumber(facts, "width"), RowNumber(facts, "height"),
+              code, kind.c_str(), zvedit::RowValue(rows, "numeric").c_str(),
               zvedit::RowValue(rows, "auto-action").c_str());
-  if (b.m_nButtonType != 0 && known && type.ParameterCount() > 0)
+  if (code != 0 && !typeName.empty() && type.ParameterCount() > 0)
     std::printf("%s  choices: %s\n", in.c_str(), ChoicesText(b, type, rows).c_str());
-  else if (b.m_nButtonType != 0 && !known)
-    std::printf("%s  parameters %u %u %u %u\n", in.c_str(), b.m_params[0], b.m_params[1], b.m_params[2], b.m_params[3]);
+  else if (typeName.empty()) {
+    std::string params;
+    for (const std::string& v : zvedit::RowValues(facts, "parameter")) params += " " + v;
+    std::printf("%s  parameters%s\n", in.c_str(), params.c_str());
+  }
   const char* states[3] = {"normal", "selected", "activated"};
   for (int s = 0; s < 3; ++s) {
-    const zv::CButtonStateInfo& st = b.m_states[static_cast<size_t>(s)];
-    std::printf("%s  %s: %s", in.c_str(), states[s], GraphicPair(st).c_str());
+    std::printf("%s  %s: %s", in.c_str(), states[s], GraphicPair(RowValue(rows, states[s])).c_str());
     if (s > 0) std::printf(", sound %s", zvedit::RowValue(rows, std::string(states[s]) + "-sound").c_str());
     std::printf("%s\n", zvedit::RowYes(rows, std::string(states[s]) + "-repeat") ? ", repeat" : "");
   }
   std::printf("%s  neighbours: up %s, down %s, left %s, right %s\n", in.c_str(), zvedit::RowValue(rows, "up").c_str(),
               zvedit::RowValue(rows, "down").c_str(), zvedit::RowValue(rows, "left").c_str(),
               zvedit::RowValue(rows, "right").c_str());
-  for (size_t i = 0; i < b.m_commands.Count(); ++i)
-    std::printf("%s  command %zu: %s\n", in.c_str(), i + 1, zv::CommandText(b.m_commands[i]).c_str());
+  const std::vector<std::string> commands = zvedit::RowValues(facts, "command");
+  for (size_t i = 0; i < commands.size(); ++i) std::printf("%s  command %zu: %s\n", in.c_str(), i + 1, commands[i].c_str());
 }
 
 }  // namespace
@@ -222,44 +239,42 @@ ZV_COMMAND("graphic add", "add a picture to a menu's graphics, for buttons to sh
 
 namespace {
 
-void RefJson(Json& j, const char* key, const zv::CNamedObject* o) {
+// A reference row: its name, or null for "none".
+void RefJson(Json& j, const char* key, const std::string& value) {
   j.Key(key);
-  if (o) j.Str(o->m_strName);
-  else j.Null();
+  if (value == "none") j.Null();
+  else j.Str(value);
 }
 
 void ButtonJson(Json& j, zv::CBdButton& b) {
-  const std::vector<zvedit::PropertyInfo> rows = RowsOf(b);
-  j.BeginObject().Key("name").Str(b.m_strName).Key("id").Int(b.m_nId).Key("x").Int(zvedit::RowNumber(rows, "x"));
+  const std::vector<zvedit::PropertyInfo> rows = RowsOf(b), facts = Facts(b);
+  j.BeginObject().Key("name").Str(b.m_strName).Key("id").Int(RowNumber(facts, "id")).Key("x").Int(RowNumber(rows, "x"));
   j.Key("y").Int(zvedit::RowNumber(rows, "y"));
-  j.Key("width").Int(b.Width()).Key("height").Int(b.Height()).Key("type").Int(b.m_nButtonType);
+  j.Key("width").Int(RowNumber(facts, "width")).Key("height").Int(RowNumber(facts, "height"))
+      .Key("type").Int(RowNumber(facts, "type-code"));
   j.Key("parameters").BeginArray();
-  for (uint32_t v : b.m_params) j.Int(v);
+  for (const std::string& v : zvedit::RowValues(facts, "parameter")) j.Int(std::stoll(v));
   j.EndArray().Key("numericValue");
   if (zvedit::RowValue(rows, "numeric") == "none") j.Null();
   else j.Int(zvedit::RowNumber(rows, "numeric"));
   j.Key("autoAction").Bool(zvedit::RowYes(rows, "auto-action")).Key("states").BeginObject();
   const char* states[3] = {"normal", "selected", "activated"};
   for (size_t s = 0; s < 3; ++s) {
-    const zv::CButtonStateInfo& st = b.m_states[s];
     j.Key(states[s]).BeginObject();
-    RefJson(j, "start", st.m_start.p);
-    RefJson(j, "end", st.m_end.p);
+    const auto [start, end] = zvedit::StatePair(RowValue(rows, states[s]));
+    RefJson(j, "start", start);
+    RefJson(j, "end", end);
     j.Key("sound");
     // The normal state has no sound to set: its stored id is shown as it is.
-    const std::string sound = s > 0 ? zvedit::RowValue(rows, std::string(states[s]) + "-sound")
-                              : st.m_nSoundId == 0xFF ? "none" : std::to_string(st.m_nSoundId);
+    const std::string sound = RowValue(s > 0 ? rows : facts, std::string(states[s]) + "-sound");
     if (sound == "none") j.Null();
     else j.Int(std::stol(sound));
     j.Key("repeat").Bool(zvedit::RowYes(rows, std::string(states[s]) + "-repeat")).EndObject();
   }
   j.EndObject().Key("neighbours").BeginObject();
-  RefJson(j, "up", b.m_neighbors.up.p);
-  RefJson(j, "down", b.m_neighbors.down.p);
-  RefJson(j, "left", b.m_neighbors.left.p);
-  RefJson(j, "right", b.m_neighbors.right.p);
+  for (const char* side : {"up", "down", "left", "right"}) RefJson(j, side, RowValue(rows, side));
   j.EndObject().Key("commands").BeginArray();
-  for (const zv::CNavCmd& c : b.m_commands) j.Str(zv::CommandText(c));
+  for (const std::string& c : zvedit::RowValues(facts, "command")) j.Str(c);
   j.EndArray().EndObject();
 }
 
@@ -270,37 +285,43 @@ void MenuTreeJson(zv::CZvIgObject& menu, Json& j) {
   j.BeginArray();
   for (size_t e = 0; e < menu.GetCount(); ++e) {
     zv::CEpoch& epoch = *menu.GetAt(e);
-    j.BeginObject().Key("name").Str(epoch.m_strName).Key("id").Int(epoch.m_nId).Key("graphics").BeginArray();
+    j.BeginObject().Key("name").Str(epoch.m_strName).Key("id").Int(RowNumber(Facts(epoch), "id")).Key("graphics").BeginArray();
     zv::CNamedPtrCollection all;
     zv::GatherGraphics(epoch, all);
     for (size_t i = 0; i < all.GetCount(); ++i) {
       auto* g = static_cast<zv::CGraphicObject*>(all.GetAt(i));
-      j.BeginObject().Key("name").Str(g->m_strName).Key("id").Int(g->m_nId).Key("path").Str(g->m_strPath);
-      j.Key("width").Int(g->m_nWidth).Key("height").Int(g->m_nHeight).EndObject();
+      const auto facts = Facts(*g);
+      j.BeginObject().Key("name").Str(g->m_strName).Key("id").Int(RowNumber(facts, "id")).Key("path").Str(RowValue(facts, "path"));
+      j.Key("width").Int(RowNumber(facts, "width")).Key("height").Int(RowNumber(facts, "height")).EndObject();
     }
     j.EndArray().Key("palettes").BeginArray();
-    for (size_t i = 0; i < epoch.m_palettes.GetCount(); ++i)
-      j.BeginObject().Key("name").Str(epoch.m_palettes.GetAt(i)->m_strName).Key("id").Int(epoch.m_palettes.GetAt(i)->m_nId)
-          .Key("entries").Int(static_cast<int64_t>(epoch.m_palettes.GetAt(i)->GetCount())).EndObject();
+    for (size_t i = 0; i < epoch.m_palettes.GetCount(); ++i) {
+      const auto facts = Facts(*epoch.m_palettes.GetAt(i));
+      j.BeginObject().Key("name").Str(epoch.m_palettes.GetAt(i)->m_strName).Key("id").Int(RowNumber(facts, "id"))
+          .Key("entries").Int(RowNumber(facts, "entries")).EndObject();
+    }
     j.EndArray().Key("displaySets").BeginArray();
     for (size_t d = 0; d < epoch.GetCount(); ++d) {
       zv::CDisplaySet& ds = *epoch.GetAt(d);
-      j.BeginObject().Key("name").Str(ds.m_strName).Key("id").Int(ds.m_nId);
-      j.Key("userInterfaceModel").Int(ds.m_nUserInterfaceModel).Key("userTimeOutDuration").Int(ds.m_nUserTimeoutDuration);
+      const auto dsFacts = Facts(ds);
+      j.BeginObject().Key("name").Str(ds.m_strName).Key("id").Int(RowNumber(dsFacts, "id"));
+      j.Key("userInterfaceModel").Int(RowNumber(dsFacts, "user-interface-model"))
+          .Key("userTimeOutDuration").Int(RowNumber(dsFacts, "user-timeout"));
       j.Key("pages").BeginArray();
       for (size_t p = 0; p < ds.GetCount(); ++p) {
         zv::CPage& page = *ds.GetAt(p);
-        j.BeginObject().Key("name").Str(page.m_strName).Key("id").Int(page.m_nId);
-        RefJson(j, "defaultSelected", page.m_defaultSelected.p);
-        RefJson(j, "defaultActivated", page.m_defaultActivated.p);
-        RefJson(j, "palette", page.m_palette.p);
-        j.Key("inEffects").Int(static_cast<int64_t>(page.m_inEffects.GetCount()));
-        j.Key("outEffects").Int(static_cast<int64_t>(page.m_outEffects.GetCount()));
+        const auto rows = RowsOf(page), facts = Facts(page);
+        j.BeginObject().Key("name").Str(page.m_strName).Key("id").Int(RowNumber(facts, "id"));
+        RefJson(j, "defaultSelected", RowValue(rows, "default-selected"));
+        RefJson(j, "defaultActivated", RowValue(facts, "default-activated-button"));
+        RefJson(j, "palette", RowValue(rows, "palette"));
+        j.Key("inEffects").Int(RowNumber(facts, "in-effects"));
+        j.Key("outEffects").Int(RowNumber(facts, "out-effects"));
         j.Key("bogs").BeginArray();
         for (size_t g = 0; g < page.GetCount(); ++g) {
           zv::CBog& bog = *page.GetAt(g);
-          j.BeginObject().Key("name").Str(bog.m_strName).Key("id").Int(bog.m_nId);
-          RefJson(j, "default", bog.m_defaultButton.p);
+          j.BeginObject().Key("name").Str(bog.m_strName).Key("id").Int(RowNumber(Facts(bog), "id"));
+          RefJson(j, "default", RowValue(RowsOf(bog), "default"));
           j.Key("buttons").BeginArray();
           for (size_t b = 0; b < bog.GetCount(); ++b) ButtonJson(j, *bog.GetAt(b));
           j.EndArray().EndObject();
@@ -318,7 +339,7 @@ void PrintMenuTree(zv::CZvIgObject& menu, const std::string& in) {
   LoadGraphicSizes(menu);
   for (size_t e = 0; e < menu.GetCount(); ++e) {
     zv::CEpoch& epoch = *menu.GetAt(e);
-    std::printf("%s%s  [id %d]\n", in.c_str(), epoch.m_strName.c_str(), epoch.m_nId);
+    std::printf("%s%s  [id %ld]\n", in.c_str(), epoch.m_strName.c_str(), RowNumber(Facts(epoch), "id"));
     const std::string i1 = in + "  ";
     if (epoch.m_graphics.TotalCount() > 0) {
       std::printf("%s%s\n", i1.c_str(), epoch.m_graphics.m_strName.c_str());
@@ -326,31 +347,34 @@ void PrintMenuTree(zv::CZvIgObject& menu, const std::string& in) {
     }
     if (epoch.m_palettes.GetCount() > 0) {
       std::printf("%s%s\n", i1.c_str(), epoch.m_palettes.m_strName.c_str());
-      for (size_t i = 0; i < epoch.m_palettes.GetCount(); ++i)
-        std::printf("%s  %s  [id %d]  %zu entries\n", i1.c_str(), epoch.m_palettes.GetAt(i)->m_strName.c_str(),
-                    epoch.m_palettes.GetAt(i)->m_nId, epoch.m_palettes.GetAt(i)->GetCount());
+      for (size_t i = 0; i < epoch.m_palettes.GetCount(); ++i) {
+        const auto facts = Facts(*epoch.m_palettes.GetAt(i));
+        std::printf("%s  %s  [id %ld]  %ld entries\n", i1.c_str(), epoch.m_palettes.GetAt(i)->m_strName.c_str(),
+                    RowNumber(facts, "id"), RowNumber(facts, "entries"));
+      }
     }
     for (size_t d = 0; d < epoch.GetCount(); ++d) {
       zv::CDisplaySet& ds = *epoch.GetAt(d);
-      std::printf("%s%s  [id %d]  %s, user time-out %u, start frame %d, state %u\n", i1.c_str(), ds.m_strName.c_str(),
-                  ds.m_nId, ds.m_nUserInterfaceModel ? "pop-up" : "always-on", ds.m_nUserTimeoutDuration,
-                  ds.m_nStartFrame, ds.m_nCompositionState);
+      const auto dsFacts = Facts(ds);
+      std::printf("%s%s  [id %ld]  %s, user time-out %ld, start frame %ld, state %ld\n", i1.c_str(), ds.m_strName.c_str(),
+                  RowNumber(dsFacts, "id"), RowNumber(dsFacts, "user-interface-model") ? "pop-up" : "always-on",
+                  RowNumber(dsFacts, "user-timeout"), RowNumber(dsFacts, "start-frame"), RowNumber(dsFacts, "state"));
       const std::string i2 = i1 + "  ";
       for (size_t p = 0; p < ds.GetCount(); ++p) {
         zv::CPage& page = *ds.GetAt(p);
-        const std::vector<zvedit::PropertyInfo> rows = RowsOf(page);
-        // The description calls the pseudo-button "current"; this prints its name.
-        std::printf("%s%s  [id %d]  default selected %s, default activated %s, palette %s\n", i2.c_str(),
-                    page.m_strName.c_str(), page.m_nId, zvedit::RowValue(rows, "default-selected").c_str(),
-                    RefName(page.m_defaultActivated.p), zvedit::RowValue(rows, "palette").c_str());
+        const std::vector<zvedit::PropertyInfo> rows = RowsOf(page), facts = Facts(page);
+        // The setting calls the pseudo-button "current"; this prints its name.
+        std::printf("%s%s  [id %ld]  default selected %s, default activated %s, palette %s\n", i2.c_str(),
+                    page.m_strName.c_str(), RowNumber(facts, "id"), zvedit::RowValue(rows, "default-selected").c_str(),
+                    RowValue(facts, "default-activated-button").c_str(), zvedit::RowValue(rows, "palette").c_str());
         const std::string i3 = i2 + "  ";
-        if (page.m_inEffects.GetCount() || page.m_inEffects.m_windows.GetCount())
-          PrintSequence(page.m_inEffects.m_strName.c_str(), page.m_inEffects, i3);
-        if (page.m_outEffects.GetCount() || page.m_outEffects.m_windows.GetCount())
-          PrintSequence(page.m_outEffects.m_strName.c_str(), page.m_outEffects, i3);
+        for (zv::CEffectSequenceObject* seq : {&page.m_inEffects, &page.m_outEffects}) {
+          const auto seqFacts = Facts(*seq);
+          if (RowNumber(seqFacts, "effects") || RowNumber(seqFacts, "windows")) PrintSequence(*seq, i3);
+        }
         for (size_t g = 0; g < page.GetCount(); ++g) {
           zv::CBog& bog = *page.GetAt(g);
-          std::printf("%s%s  [id %d]  default %s\n", i3.c_str(), bog.m_strName.c_str(), bog.m_nId,
+          std::printf("%s%s  [id %ld]  default %s\n", i3.c_str(), bog.m_strName.c_str(), RowNumber(Facts(bog), "id"),
                       zvedit::RowValue(RowsOf(bog), "default").c_str());
           for (size_t b = 0; b < bog.GetCount(); ++b) PrintButton(*bog.GetAt(b), i3 + "  ");
         }

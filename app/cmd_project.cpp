@@ -34,34 +34,40 @@ namespace zvapp {
 
 namespace {
 
-const char* FilmTypeName(uint8_t type) {
-  switch (type) {
-    case zv::kFilmLogos: return "Logos";
-    case zv::kFilmTopMenu: return "Top Menu";
-    case zv::kFilmMovie: return "Movie";
-    case zv::kFilmTrailers: return "Trailers";
-    default: return "?";
-  }
+using zvedit::ChapterTime;
+using zvedit::RowNumber;
+using zvedit::RowValue;
+using zvedit::RowValues;
+
+// A reference row: its name, or null for "none".
+void RefJson(Json& j, const std::string& value) {
+  if (value == "none") j.Null();
+  else j.Str(value);
 }
 
-std::string PointTime(const zv::CChapterPoint& p, uint8_t fpsCode) {
-  if (p.time == -1) return "end";
-  if (p.time == 0) return "00:00:00:00";
-  if (!zv::IsValidFpsCode(fpsCode)) return "frame " + std::to_string(p.time);
-  return zv::FormatTimecode(p.time, zv::FpsOfCode(fpsCode));
+// A play item's chapters from its fact rows, in order.
+struct ChapterRow {
+  std::string time, name;
+  long type, frames;
+};
+std::vector<ChapterRow> ChapterRows(const std::vector<zvedit::PropertyInfo>& facts) {
+  const std::vector<std::string> times = RowValues(facts, "chapter"), names = RowValues(facts, "chapter-name"),
+                                 types = RowValues(facts, "chapter-type"), frames = RowValues(facts, "chapter-frames");
+  std::vector<ChapterRow> out;
+  for (size_t i = 0; i < times.size(); ++i) out.push_back({times[i], names[i], std::stol(types[i]), std::stol(frames[i])});
+  return out;
 }
 
-
-// The prohibited user operations, or "none".
-std::string UoText(const uint8_t (&mask)[8]) {
+// The prohibited user operations of a title's or play item's facts, or "none".
+std::string UoText(const std::vector<zvedit::PropertyInfo>& facts) {
   std::string out;
-  for (const std::string& label : zvedit::UoLabelsSet(mask)) out += (out.empty() ? "" : " ") + label;
+  for (const std::string& label : RowValues(facts, "prohibited")) out += (out.empty() ? "" : " ") + label;
   return out.empty() ? "none" : out;
 }
 
-void UoJson(Json& j, const uint8_t (&mask)[8]) {
+void UoJson(Json& j, const std::vector<zvedit::PropertyInfo>& facts) {
   j.Key("prohibited").BeginArray();
-  for (const std::string& label : zvedit::UoLabelsSet(mask)) j.Str(label);
+  for (const std::string& label : RowValues(facts, "prohibited")) j.Str(label);
   j.EndArray();
 }
 
@@ -145,18 +151,23 @@ int RunNew(const std::vector<std::string>& argv) {
 
 void ShowText(zv::CZvObject& project) {
   std::printf("%s\n", project.m_strName.c_str());
-  std::printf("  sound file: %s\n", project.m_strSoundPath.empty() ? "none" : project.m_strSoundPath.c_str());
+  const std::string sound = RowValue(zvedit::Facts(project), "sound-file");
+  std::printf("  sound file: %s\n", sound.empty() ? "none" : sound.c_str());
   for (zv::CFilmObject* film : project.Films()) {
-    std::printf("  %s  [%s, id %d]\n", film->m_strName.c_str(), FilmTypeName(film->m_nFilmType), film->m_nId);
+    const auto filmFacts = zvedit::Facts(*film);
+    std::printf("  %s  [%s, id %ld]\n", film->m_strName.c_str(), RowValue(filmFacts, "type").c_str(),
+                RowNumber(filmFacts, "id"));
     std::printf("    %s\n", film->m_stories.m_strName.c_str());
     for (size_t i = 0; i < film->m_stories.GetCount(); ++i) {
       zv::CStoryObject* s = film->m_stories.GetAt(i);
-      std::printf("      %s  [id %d]\n", s->m_strName.c_str(), s->m_nId);
-      for (const auto& src : s->m_vecSources) std::printf("        source %s\n", src.c_str());
-      const std::vector<zv::STrackRef> tracks = s->TrackRefs();
-      for (size_t t = 0; t < tracks.size(); ++t) {
+      const auto facts = zvedit::Facts(*s);
+      std::printf("      %s  [id %ld]\n", s->m_strName.c_str(), RowNumber(facts, "id"));
+      for (const auto& src : RowValues(facts, "source")) std::printf("        source %s\n", src.c_str());
+      const size_t tracks = s->TrackRefs().size();
+      for (size_t t = 0; t < tracks; ++t) {
         const auto rows = zvedit::DescribeTrackOf(project, *s, t);
-        std::printf("        Track#%zu  %s  [%s, %s, language %s, delay %ld]\n", t + 1, tracks[t].description.c_str(),
+        std::printf("        Track#%zu  %s  [%s, %s, language %s, delay %ld]\n", t + 1,
+                    RowValue(zvedit::TrackFacts(*s, t), "description").c_str(),
                     zvedit::RowYes(rows, "enabled") ? "enabled" : "disabled",
                     zvedit::RowYes(rows, "primary") ? "primary" : "secondary",
                     zvedit::RowValue(rows, "language").c_str(), zvedit::RowNumber(rows, "delay"));
@@ -166,43 +177,44 @@ void ShowText(zv::CZvObject& project) {
     for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
       zv::CZvIgObject* m = film->m_menus.GetAt(i);
       const auto rows = zvedit::DescribeObject(project, *m);
+      const auto facts = zvedit::Facts(*m);
       const bool popup = zvedit::RowYes(rows, "popup");
-      std::printf("      %s  [id %d]  %s", m->m_strName.c_str(), m->m_nId, popup ? "pop-up" : "always-on");
+      std::printf("      %s  [id %ld]  %s", m->m_strName.c_str(), RowNumber(facts, "id"), popup ? "pop-up" : "always-on");
       if (popup) std::printf(", time-out %ld s", zvedit::RowNumber(rows, "timeout"));
-      std::printf(", epochs %zu%s\n", m->GetCount(), m->IsEmpty() ? ", empty" : "");
+      std::printf(", epochs %ld%s\n", RowNumber(facts, "epochs"), zvedit::RowYes(facts, "empty") ? ", empty" : "");
       PrintMenuTree(*m, "        ");
     }
     std::printf("    %s\n", film->m_playlists.m_strName.c_str());
     for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
       zv::CPlObject* pl = film->m_playlists.GetAt(i);
-      const auto rows = zvedit::DescribeObject(project, *pl);
-      std::printf("      %s  [id %d]  title: %s, play mode: %s, connection: %s, menu: %s\n", pl->m_strName.c_str(),
-                  pl->m_nId, zvedit::RowValue(rows, "title").c_str(), zvedit::RowValue(rows, "mode").c_str(),
+      const auto rows = zvedit::DescribeObject(project, *pl), titleFacts = zvedit::Facts(*pl);
+      std::printf("      %s  [id %ld]  title: %s, play mode: %s, connection: %s, menu: %s\n", pl->m_strName.c_str(),
+                  RowNumber(titleFacts, "id"), zvedit::RowValue(rows, "title").c_str(), zvedit::RowValue(rows, "mode").c_str(),
                   zv::ConnectionName(static_cast<uint8_t>(zvedit::RowNumber(rows, "connection"))),
                   zvedit::RowValue(rows, "menu").c_str());
       std::printf("        playback: %s, count %ld, random access: %s, audio mix: %s, lossless bypass: %s, "
                   "prohibited: %s\n",
                   zvedit::RowValue(rows, "playback").c_str(), zvedit::RowNumber(rows, "playback-count"),
                   zvedit::RowValue(rows, "random-access").c_str(), zvedit::RowValue(rows, "audio-mix").c_str(),
-                  zvedit::RowValue(rows, "lossless-bypass").c_str(), UoText(pl->m_uoMask).c_str());
+                  zvedit::RowValue(rows, "lossless-bypass").c_str(), UoText(titleFacts).c_str());
       for (size_t k = 0; k < pl->GetCount(); ++k) {
         zv::CPiObject* pi = pl->GetAt(k);
-        const zv::CChapters& ch = pi->m_chapters;
-        std::printf("        PI#%zu  story: %s, chapters: %zu", k + 1, pi->m_pStory ? pi->m_pStory->m_strName.c_str() : "none",
-                    ch.m_points.size());
-        if (zv::IsValidFpsCode(ch.m_nFpsCode)) std::printf(" at %s fps", zv::FpsNameOfCode(ch.m_nFpsCode));
+        const auto facts = zvedit::Facts(*pi);
+        std::printf("        PI#%zu  story: %s, chapters: %ld", k + 1, RowValue(facts, "story").c_str(),
+                    RowNumber(facts, "chapters"));
+        if (!RowValue(facts, "fps").empty()) std::printf(" at %s fps", RowValue(facts, "fps").c_str());
         std::printf("\n");
         const auto rows = zvedit::DescribeObject(project, *pi);
         std::printf("          angles: %ld, still: %s, still time: %ld s, random access: %s, prohibited: %s, tracks:",
                     zvedit::RowNumber(rows, "angles"), zvedit::RowValue(rows, "still").c_str(),
                     zvedit::RowNumber(rows, "still-time"), zvedit::RowValue(rows, "random-access").c_str(),
-                    UoText(pi->m_uoMask).c_str());
-        if (pi->m_streamSel.empty()) std::printf(" none");
+                    UoText(facts).c_str());
+        if (RowNumber(facts, "stream-selections") == 0) std::printf(" none");
         for (const Offered& o : OfferedTracks(rows)) std::printf(" %d %s", o.shown, o.selected ? "on" : "off");
         std::printf("\n");
-        for (size_t c = 0; c < ch.m_points.size(); ++c)
-          std::printf("          #%zu  %s  %s\n", c + 1, PointTime(ch.m_points[c], ch.m_nFpsCode).c_str(),
-                      ch.m_points[c].name.c_str());
+        const std::vector<ChapterRow> chapters = ChapterRows(facts);
+        for (size_t c = 0; c < chapters.size(); ++c)
+          std::printf("          #%zu  %s  %s\n", c + 1, chapters[c].time.c_str(), chapters[c].name.c_str());
       }
     }
   }
@@ -212,27 +224,29 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
   Json j;
   // `dump` wraps the tree in the frame every dump uses.
   if (!dumpPath.empty()) j.BeginObject().Key("file").Str(dumpPath).Key("type").Str("project").Key("content");
-  j.BeginObject().Key("name").Str(project.m_strName).Key("soundPath").Str(project.m_strSoundPath);
+  j.BeginObject().Key("name").Str(project.m_strName).Key("soundPath").Str(RowValue(zvedit::Facts(project), "sound-file"));
   j.Key("films").BeginArray();
   for (zv::CFilmObject* film : project.Films()) {
-    j.BeginObject().Key("name").Str(film->m_strName).Key("id").Int(film->m_nId);
-    j.Key("type").Int(film->m_nFilmType).Key("typeName").Str(FilmTypeName(film->m_nFilmType));
+    const auto filmFacts = zvedit::Facts(*film);
+    j.BeginObject().Key("name").Str(film->m_strName).Key("id").Int(RowNumber(filmFacts, "id"));
+    j.Key("type").Int(RowNumber(filmFacts, "type-code")).Key("typeName").Str(RowValue(filmFacts, "type"));
     j.Key("stories").BeginArray();
     for (size_t i = 0; i < film->m_stories.GetCount(); ++i) {
       zv::CStoryObject* s = film->m_stories.GetAt(i);
-      j.BeginObject().Key("name").Str(s->m_strName).Key("id").Int(s->m_nId).Key("sources").BeginArray();
-      for (const auto& src : s->m_vecSources) j.Str(src);
+      const auto facts = zvedit::Facts(*s);
+      j.BeginObject().Key("name").Str(s->m_strName).Key("id").Int(RowNumber(facts, "id")).Key("sources").BeginArray();
+      for (const auto& src : RowValues(facts, "source")) j.Str(src);
       j.EndArray().Key("tracks").BeginArray();
-      const std::vector<zv::STrackRef> tracks = s->TrackRefs();
-      for (size_t k = 0; k < tracks.size(); ++k) {
-        const zv::STrackRef& t = tracks[k];
-        const auto rows = zvedit::DescribeTrackOf(project, *s, k);
-        j.BeginObject().Key("number").Int(t.number).Key("description").Str(t.description).Key("path").Str(t.path)
-            .Key("codingType").Int(t.codingType).Key("enabled").Bool(zvedit::RowYes(rows, "enabled"))
+      const size_t tracks = s->TrackRefs().size();
+      for (size_t k = 0; k < tracks; ++k) {
+        const auto rows = zvedit::DescribeTrackOf(project, *s, k), facts = zvedit::TrackFacts(*s, k);
+        j.BeginObject().Key("number").Int(RowNumber(facts, "number")).Key("description").Str(RowValue(facts, "description"))
+            .Key("path").Str(RowValue(facts, "path")).Key("codingType").Int(RowNumber(facts, "coding-type"))
+            .Key("enabled").Bool(zvedit::RowYes(rows, "enabled"))
             .Key("primary").Bool(zvedit::RowYes(rows, "primary")).Key("language").Str(zvedit::RowValue(rows, "language"))
             .Key("delay").Int(zvedit::RowNumber(rows, "delay"));
         // A reused track names its stream in the existing clip.
-        if (t.reused) j.Key("sourcePid").Int(t.sourcePid);
+        if (!RowValue(facts, "source-pid").empty()) j.Key("sourcePid").Int(RowNumber(facts, "source-pid"));
         j.EndObject();
       }
       j.EndArray().EndObject();
@@ -240,45 +254,46 @@ void ShowJson(zv::CZvObject& project, const std::string& dumpPath = {}) {
     j.EndArray().Key("menus").BeginArray();
     for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
       zv::CZvIgObject* m = film->m_menus.GetAt(i);
-      // The description offers the time-out of pop-ups only; JSON has it always.
-      j.BeginObject().Key("name").Str(m->m_strName).Key("id").Int(m->m_nId)
+      // The setting is offered for pop-ups only; JSON has the stored time-out always.
+      const auto facts = zvedit::Facts(*m);
+      j.BeginObject().Key("name").Str(m->m_strName).Key("id").Int(RowNumber(facts, "id"))
           .Key("popup").Bool(zvedit::RowYes(zvedit::DescribeObject(project, *m), "popup"));
-      j.Key("userTimeout").Int(m->m_nUserTimeout).Key("epochs").Int(static_cast<int64_t>(m->GetCount()));
-      j.Key("empty").Bool(m->IsEmpty()).Key("epochList");
+      j.Key("userTimeout").Int(RowNumber(facts, "user-timeout")).Key("epochs").Int(RowNumber(facts, "epochs"));
+      j.Key("empty").Bool(zvedit::RowYes(facts, "empty")).Key("epochList");
       MenuTreeJson(*m, j);
       j.EndObject();
     }
     j.EndArray().Key("playlists").BeginArray();
     for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
       zv::CPlObject* pl = film->m_playlists.GetAt(i);
-      const auto rows = zvedit::DescribeObject(project, *pl);
-      j.BeginObject().Key("name").Str(pl->m_strName).Key("id").Int(pl->m_nId).Key("hasTitle").Bool(zvedit::RowYes(rows, "title"));
+      const auto rows = zvedit::DescribeObject(project, *pl), titleFacts = zvedit::Facts(*pl);
+      j.BeginObject().Key("name").Str(pl->m_strName).Key("id").Int(RowNumber(titleFacts, "id"))
+          .Key("hasTitle").Bool(zvedit::RowYes(rows, "title"));
       j.Key("playMode").Str(zvedit::RowValue(rows, "mode")).Key("connection").Int(zvedit::RowNumber(rows, "connection"));
       j.Key("menu");
-      if (pl->m_pMenu) j.Str(zvedit::RowValue(rows, "menu"));
-      else j.Null();
+      RefJson(j, zvedit::RowValue(rows, "menu"));
       j.Key("playbackType").Str(zvedit::RowValue(rows, "playback")).Key("playbackCount").Int(zvedit::RowNumber(rows, "playback-count"));
       j.Key("randomAccess").Bool(zvedit::RowYes(rows, "random-access")).Key("audioMix").Bool(zvedit::RowYes(rows, "audio-mix"));
       j.Key("losslessBypass").Bool(zvedit::RowYes(rows, "lossless-bypass"));
-      UoJson(j, pl->m_uoMask);
+      UoJson(j, titleFacts);
       j.Key("items").BeginArray();
       for (size_t k = 0; k < pl->GetCount(); ++k) {
         zv::CPiObject* pi = pl->GetAt(k);
+        const auto facts = zvedit::Facts(*pi);
         j.BeginObject().Key("name").Str("PI#" + std::to_string(k + 1)).Key("story");
-        if (pi->m_pStory) j.Str(pi->m_pStory->m_strName);
-        else j.Null();
+        RefJson(j, RowValue(facts, "story"));
         const auto rows = zvedit::DescribeObject(project, *pi);
         j.Key("angles").Int(zvedit::RowNumber(rows, "angles")).Key("still").Str(zvedit::RowValue(rows, "still"));
         j.Key("stillTime").Int(zvedit::RowNumber(rows, "still-time")).Key("randomAccess").Bool(zvedit::RowYes(rows, "random-access"));
-        UoJson(j, pi->m_uoMask);
+        UoJson(j, facts);
         j.Key("tracks").BeginArray();
         for (const Offered& o : OfferedTracks(rows))
           j.BeginObject().Key("track").Int(o.shown).Key("selected").Bool(o.selected).EndObject();
         j.EndArray();
-        j.Key("fpsCode").Int(pi->m_chapters.m_nFpsCode).Key("chapters").BeginArray();
-        for (const auto& p : pi->m_chapters.m_points)
-          j.BeginObject().Key("name").Str(p.name).Key("type").Int(p.type).Key("frames").Int(p.time)
-              .Key("timecode").Str(PointTime(p, pi->m_chapters.m_nFpsCode)).EndObject();
+        j.Key("fpsCode").Int(RowNumber(facts, "fps-code")).Key("chapters").BeginArray();
+        for (const ChapterRow& c : ChapterRows(facts))
+          j.BeginObject().Key("name").Str(c.name).Key("type").Int(c.type).Key("frames").Int(c.frames)
+              .Key("timecode").Str(c.time).EndObject();
         j.EndArray().EndObject();
       }
       j.EndArray().EndObject();
@@ -481,7 +496,7 @@ int RunChapters(const std::vector<std::string>& argv) {
 
   if (action == "list") {
     for (size_t i = 0; i < chapters.m_points.size(); ++i)
-      std::printf("%zu\t%s\t%s\n", i + 1, PointTime(chapters.m_points[i], chapters.m_nFpsCode).c_str(),
+      std::printf("%zu\t%s\t%s\n", i + 1, ChapterTime(chapters.m_points[i], chapters.m_nFpsCode).c_str(),
                   chapters.m_points[i].name.c_str());
     return kExitOk;
   }
@@ -506,7 +521,7 @@ int RunChapters(const std::vector<std::string>& argv) {
   if (number == 0) return FailIn(self, error);
   const zv::CChapterPoint& p = chapters.m_points[number - 1];
   if (int rc = Save(self, args[0], project)) return rc;
-  std::printf("%zu\t%s\t%s\n", number, PointTime(p, static_cast<uint8_t>(code)).c_str(), p.name.c_str());
+  std::printf("%zu\t%s\t%s\n", number, ChapterTime(p, static_cast<uint8_t>(code)).c_str(), p.name.c_str());
   return kExitOk;
 }
 

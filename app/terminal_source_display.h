@@ -1,6 +1,5 @@
-// The terminal side of work on a clip's sources (adding them, encoding a
-// track): the progress bar on stderr, messages under the command's name on
-// stderr, listings on stdout.
+// The terminal side of adding sources: the progress bar on stderr, messages
+// under the command's name on stderr, listings on stdout.
 #pragma once
 
 #include <cstdio>

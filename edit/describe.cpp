@@ -54,10 +54,12 @@ std::vector<std::string> ButtonChoices(zv::CPage* page, std::vector<std::string>
   return first;
 }
 
+// "A" when the state shows one picture, "A,B" when it runs from A to B; a
+// missing end is "none", so that the value set back changes nothing.
 std::string StateGraphics(const zv::CButtonStateInfo& st) {
-  if (!st.m_start.p) return "none";
-  if (!st.m_end.p || st.m_end.p == st.m_start.p) return st.m_start.p->m_strName;
-  return st.m_start.p->m_strName + "," + st.m_end.p->m_strName;
+  if (!st.m_start.p && !st.m_end.p) return "none";
+  if (st.m_end.p == st.m_start.p) return st.m_start.p->m_strName;
+  return std::string(RefName(st.m_start.p)) + "," + RefName(st.m_end.p);
 }
 
 std::string SoundText(uint8_t id) { return id == 0xFF ? "none" : std::to_string(id); }

@@ -422,9 +422,12 @@ bool SetState(zv::CBdButton& b, size_t state, const Pair& s) {
   const size_t comma = s.value.find(',');
   const std::string first = s.value.substr(0, comma);
   const std::string last = comma == std::string::npos ? first : s.value.substr(comma + 1);
-  zv::CGraphicObject* a = FindGraphic(epoch, first);
-  zv::CGraphicObject* z = FindGraphic(epoch, last);
-  if (!a || !z) return s.Bad("expected graphics of the epoch by name (START or START,END), or none");
+  // One end may be "none": the description shows a state that lost a
+  // picture that way, and its value must be taken back unchanged.
+  const bool noA = zv::EqualsNoCase(first, "none"), noZ = zv::EqualsNoCase(last, "none");
+  zv::CGraphicObject* a = noA ? nullptr : FindGraphic(epoch, first);
+  zv::CGraphicObject* z = noZ ? nullptr : FindGraphic(epoch, last);
+  if ((!a && !noA) || (!z && !noZ)) return s.Bad("expected graphics of the epoch by name (START or START,END), or none");
   st.m_start.Set(a);
   st.m_end.Set(z);
   return true;

@@ -18,7 +18,6 @@ namespace zvedit {
 
 struct SEncodeRequest {
   bool encode = false;  // --encode
-  bool still = false;   // the file is a picture
   zv::SVideoEncodeOptions options;
   // --chapters with a container: its chapters, in the encoded clip's time,
   // each given an IDR picture and then set on the clip's play items.

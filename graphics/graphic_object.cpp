@@ -9,6 +9,7 @@
 #include <strings.h>
 #include <unordered_map>
 
+#include "graphics/colour_map.h"
 #include "graphics/nearest_point.h"
 #include "platform/parallel.h"
 
@@ -134,13 +135,10 @@ std::pair<int, int> TransparentReferencePixel(const CPicture& pic) {
 
 namespace {
 
-// Exact palette of an ARGB picture: distinct colours of the visible pixels
-// in order of first appearance, then transparent black when any pixel is
-// invisible. Nothing when there are more than 255 or fewer than 2 entries.
-std::optional<CPicture> ExactPalette(const CPicture& pic) {
-  std::unordered_map<uint32_t, uint8_t> index;
-  index.reserve(512);
-  std::vector<SColor> table;
+// The distinct colours of the visible pixels (keyed alpha, red, green,
+// blue) and their table, plus transparent black when any pixel is
+// invisible; false when there are more than 255 or fewer than 2 entries.
+bool ExactColours(const CPicture& pic, CColourMap& index, std::vector<SColor>& table) {
   bool anyTransparent = false;
   const uint8_t* p = pic.pixels.data();
   size_t count = static_cast<size_t>(pic.width) * pic.height;
@@ -155,13 +153,26 @@ std::optional<CPicture> ExactPalette(const CPicture& pic) {
     if (haveLast && v == last) continue;
     last = v;
     haveLast = true;
-    if (index.count(v)) continue;
-    if (table.size() == 255) return std::nullopt;
-    index.emplace(v, static_cast<uint8_t>(table.size()));
+    uint32_t& entry = index[v];
+    if (entry) continue;
+    if (table.size() == 255) return false;
     table.push_back(SColor{p[1], p[2], p[3], p[0]});
+    entry = static_cast<uint32_t>(table.size());  // one more than the entry: 0 is new
   }
   if (anyTransparent) table.push_back(SColor{0, 0, 0, 0});
-  if (table.size() < 2) return std::nullopt;
+  return table.size() >= 2;
+}
+
+// Exact palette of an ARGB picture: the distinct colours of the visible
+// pixels in order of first appearance, then transparent black when any
+// pixel is invisible. Nothing when there are more than 255 or fewer than 2
+// entries.
+std::optional<CPicture> ExactPalette(const CPicture& pic) {
+  CColourMap index(512);
+  std::vector<SColor> table;
+  if (!ExactColours(pic, index, table)) return std::nullopt;
+  const size_t count = static_cast<size_t>(pic.width) * pic.height;
+  uint32_t last = 0;
   int firstTransparent = 255;
   for (size_t i = 0; i < table.size(); ++i)
     if (table[i].a == 0) {
@@ -170,9 +181,9 @@ std::optional<CPicture> ExactPalette(const CPicture& pic) {
     }
   CPicture out;
   out.Allocate(pic.width, pic.height, PixelFormat::Indexed8);
-  p = pic.pixels.data();
+  const uint8_t* p = pic.pixels.data();
   uint8_t lastIndex = 0;
-  haveLast = false;
+  bool haveLast = false;
   for (size_t i = 0; i < count; ++i, p += 4) {
     if (p[0] == 0) {
       out.pixels[i] = static_cast<uint8_t>(firstTransparent);
@@ -180,7 +191,7 @@ std::optional<CPicture> ExactPalette(const CPicture& pic) {
     }
     uint32_t v = static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
     if (!haveLast || v != last) {
-      lastIndex = index[v];
+      lastIndex = static_cast<uint8_t>(index.At(v) - 1);
       last = v;
       haveLast = true;
     }
@@ -224,6 +235,12 @@ class Quantizer {
   void Count(uint8_t r, uint8_t g, uint8_t b) {
     uint16_t& h = Cell(r >> kC0Shift, g >> kC1Shift, b >> kC2Shift);
     if (h != 0xFFFF) ++h;
+  }
+
+  // Adds the counts of `other`, saturating as counting does.
+  void Add(const Quantizer& other) {
+    for (size_t i = 0; i < hist_.size(); ++i)
+      hist_[i] = static_cast<uint16_t>(std::min<uint32_t>(uint32_t{hist_[i]} + other.hist_[i], 0xFFFF));
   }
 
   std::vector<SColor> SelectColors(int desired) {
@@ -586,45 +603,121 @@ uint32_t PremultipliedKey(const std::array<int, 4>& p) {
 
 // Colours and alpha are chosen together in premultiplied form, so that a
 // faint pixel weighs by what it adds to the picture: soft edges keep their
-// shades without taking the entries of the opaque colours. `pixel(i)` gives
-// pixel i of `count`; `index` receives each pixel's entry, the table's size
-// for pixels of alpha below 5. With `invisibleTakesEntry`, such pixels, when
-// there are any, leave one of the `colors` entries for themselves.
-template <class PixelAt>
-std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, bool invisibleTakesEntry,
-                                       std::vector<uint8_t>& index, bool& anyInvisible) {
-  std::unordered_map<uint32_t, uint32_t> histogram;
-  anyInvisible = false;
-  for (size_t i = 0; i < count; ++i) {
-    const SColor c = pixel(i);
-    if (c.a < 5) {
-      anyInvisible = true;
-      continue;
-    }
-    ++histogram[PremultipliedKey(Premultiplied(c))];
+// shades without taking the entries of the opaque colours.
+
+// How many pixels have each premultiplied colour; pixels of alpha below 5
+// are only noted.
+// Pictures are counted in shares of at least this many pixels, one on each
+// core: fewer would cost more in threads than they save.
+constexpr size_t kPixelsPerShare = size_t{1} << 18;
+
+struct SAlphaHistogram {
+  std::vector<CColourMap::Slot> colours;  // distinct keys in ascending order, with their counts
+  bool anyInvisible = false;
+};
+
+// Sorts by key, least significant byte first in four counting passes.
+void SortByKey(std::vector<CColourMap::Slot>& v) {
+  std::vector<CColourMap::Slot> other(v.size());
+  for (int shift = 0; shift < 32; shift += 8) {
+    size_t start[257] = {};
+    for (const CColourMap::Slot& s : v) ++start[(s.key >> shift & 255) + 1];
+    for (int k = 0; k < 256; ++k) start[k + 1] += start[k];
+    for (const CColourMap::Slot& s : v) other[start[s.key >> shift & 255]++] = s;
+    v.swap(other);
   }
+}
+
+// The runs of one colour are listed, sorted and merged: streaming through
+// memory, where a hash of every colour of a picture with noise (nearly one
+// for each pixel) would miss the cache at every pixel.
+// The pixels are listed in a share on each core.
+template <class PixelAt>
+SAlphaHistogram CountPremultiplied(size_t count, PixelAt pixel) {
+  const size_t shares = ParallelWidth(std::max<size_t>(1, count / kPixelsPerShare));
+  std::vector<std::vector<CColourMap::Slot>> listed(shares);
+  std::vector<char> invisible(shares, 0);
+  ParallelFor(shares, [&](size_t k) {
+    std::vector<CColourMap::Slot>& runs = listed[k];
+    for (size_t i = count * k / shares, to = count * (k + 1) / shares; i < to; ++i) {
+      const SColor c = pixel(i);
+      if (c.a < 5) {
+        invisible[k] = 1;
+        continue;
+      }
+      const uint32_t key = PremultipliedKey(Premultiplied(c));
+      if (!runs.empty() && runs.back().key == key) ++runs.back().value;
+      else runs.push_back(CColourMap::Slot{key, 1});
+    }
+  });
+  SAlphaHistogram h;
+  h.anyInvisible = std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
+  std::vector<CColourMap::Slot>& runs = h.colours;
+  runs = std::move(listed[0]);
+  for (size_t k = 1; k < shares; ++k) {
+    runs.insert(runs.end(), listed[k].begin(), listed[k].end());
+    std::vector<CColourMap::Slot>().swap(listed[k]);
+  }
+  SortByKey(runs);
+  size_t out = 0;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    if (out && runs[out - 1].key == runs[i].key) runs[out - 1].value += runs[i].value;
+    else runs[out++] = runs[i];
+  }
+  runs.resize(out);
+  runs.shrink_to_fit();
+  return h;
+}
+
+// Sorts colours[begin, end) by one component exactly as std::sort over the
+// colours themselves does (the same comparisons of the same keys give the
+// same order, ties included), moving small proxies instead of the colours.
+// The order of equal components decides which colours of the median's
+// value fall on either side of a cut, so it is kept as it always was: the
+// palettes, and the pages drawn with them, stay the same.
+void SortByAxis(std::vector<SWeighted>& colours, std::vector<SWeighted>& scratch, size_t begin, size_t end,
+                int axis) {
+  struct SProxy {
+    int key;
+    uint32_t at;
+  };
+  std::vector<SProxy> proxy(end - begin);
+  for (size_t i = begin; i < end; ++i) proxy[i - begin] = SProxy{colours[i].v[axis], static_cast<uint32_t>(i)};
+  std::sort(proxy.begin(), proxy.end(), [](const SProxy& a, const SProxy& b) { return a.key < b.key; });
+  scratch.resize(end - begin);
+  for (size_t i = 0; i < proxy.size(); ++i) scratch[i] = colours[proxy[i].at];
+  std::copy(scratch.begin(), scratch.end(), colours.begin() + static_cast<long>(begin));
+}
+
+// The table of at most `colors` entries for a histogram: median cut, each
+// entry its box's weighted mean back from premultiplied form. With
+// `invisibleTakesEntry`, invisible pixels, when there are any, leave one of
+// the `colors` entries for themselves. `entries` receives the entries in
+// premultiplied form.
+std::vector<SColor> MedianCutTable(const SAlphaHistogram& histogram, int colors, bool invisibleTakesEntry,
+                                   std::vector<std::array<int, 4>>& entries) {
+  // In the order of their keys, so that the same picture always gives the
+  // same palette: the packed key orders as the components do.
   std::vector<SWeighted> colours;
-  colours.reserve(histogram.size());
-  for (const auto& [key, n] : histogram)
-    colours.push_back(SWeighted{{static_cast<int>(key >> 24), static_cast<int>(key >> 16 & 255),
-                                 static_cast<int>(key >> 8 & 255), static_cast<int>(key & 255)},
-                                n});
-  // A stable order, so that the same picture always gives the same palette.
-  std::sort(colours.begin(), colours.end(), [](const SWeighted& a, const SWeighted& b) { return a.v < b.v; });
+  colours.reserve(histogram.colours.size());
+  for (const CColourMap::Slot& s : histogram.colours)
+    colours.push_back(SWeighted{{static_cast<int>(s.key >> 24), static_cast<int>(s.key >> 16 & 255),
+                                 static_cast<int>(s.key >> 8 & 255), static_cast<int>(s.key & 255)},
+                                s.value});
 
   // Median cut: split the box of largest error at the weighted median of
   // its widest axis until the entries are used up.
-  const size_t budget = static_cast<size_t>(std::max(1, colors - (invisibleTakesEntry && anyInvisible ? 1 : 0)));
+  const size_t budget =
+      static_cast<size_t>(std::max(1, colors - (invisibleTakesEntry && histogram.anyInvisible ? 1 : 0)));
   std::vector<SBox> boxes;
+  std::vector<SWeighted> scratch;
   if (!colours.empty()) boxes.push_back(MeasureBox(colours, 0, colours.size()));
   while (boxes.size() < budget) {
     auto worst = std::max_element(boxes.begin(), boxes.end(),
                                   [](const SBox& a, const SBox& b) { return a.error < b.error; });
     if (worst == boxes.end() || worst->error <= 0) break;
     const SBox box = *worst;
-    const int axis = box.axis;
-    std::sort(colours.begin() + static_cast<long>(box.begin), colours.begin() + static_cast<long>(box.end),
-              [axis](const SWeighted& a, const SWeighted& b) { return a.v[axis] < b.v[axis]; });
+    SortByAxis(colours, scratch, box.begin, box.end, box.axis);
     uint64_t total = 0, run = 0;
     for (size_t i = box.begin; i < box.end; ++i) total += colours[i].count;
     size_t cut = box.begin + 1;
@@ -638,9 +731,8 @@ std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, 
   }
   std::sort(boxes.begin(), boxes.end(), [](const SBox& a, const SBox& b) { return a.begin < b.begin; });
 
-  // Each entry is its box's weighted mean, back from premultiplied form.
   std::vector<SColor> table;
-  std::vector<std::array<int, 4>> entries;
+  entries.clear();
   for (const SBox& box : boxes) {
     double sum[4] = {0, 0, 0, 0}, n = 0;
     for (size_t i = box.begin; i < box.end; ++i) {
@@ -655,14 +747,29 @@ std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, 
     table.push_back(c);
     entries.push_back(Premultiplied(c));
   }
+  return table;
+}
+
+// `pixel(i)` gives pixel i of `count`; `index` receives each pixel's entry,
+// the table's size for pixels of alpha below 5.
+template <class PixelAt>
+std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, bool invisibleTakesEntry,
+                                       std::vector<uint8_t>& index, bool& anyInvisible) {
+  SAlphaHistogram histogram = CountPremultiplied(count, pixel);
+  anyInvisible = histogram.anyInvisible;
+  std::vector<std::array<int, 4>> entries;
+  const std::vector<SColor> table = MedianCutTable(histogram, colors, invisibleTakesEntry, entries);
 
   const auto invisible = static_cast<uint8_t>(table.size());
   index.resize(count);
-  // The histogram's counts are spent: each colour's value becomes its entry.
+  // Each colour's entry, looked up once.
   const CNearestPoint nearestEntry(entries, {1, 1, 1, 1});
-  for (auto& [key, value] : histogram)
-    value = static_cast<uint32_t>(nearestEntry.Find({static_cast<int>(key >> 24), static_cast<int>(key >> 16 & 255),
-                                                     static_cast<int>(key >> 8 & 255), static_cast<int>(key & 255)}));
+  CColourMap entryOf(histogram.colours.size());
+  for (const CColourMap::Slot& s : histogram.colours)
+    entryOf[s.key] = static_cast<uint32_t>(nearestEntry.Find({static_cast<int>(s.key >> 24),
+                                                              static_cast<int>(s.key >> 16 & 255),
+                                                              static_cast<int>(s.key >> 8 & 255),
+                                                              static_cast<int>(s.key & 255)}));
   uint32_t lastKey = 0;
   uint8_t last = 0;
   bool haveLast = false;
@@ -675,7 +782,7 @@ std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, 
     const uint32_t key = PremultipliedKey(Premultiplied(c));
     // Runs of one colour are common in drawn pictures.
     if (!haveLast || key != lastKey) {
-      last = static_cast<uint8_t>(histogram.find(key)->second);
+      last = static_cast<uint8_t>(entryOf.At(key));
       lastKey = key;
       haveLast = true;
     }
@@ -715,6 +822,59 @@ std::vector<SColor> QuantizeColoursWithAlpha(const std::vector<SColor>& pixels, 
   return MedianCutWithAlpha(
       pixels.size(), [&pixels](size_t i) { return pixels[i]; }, colors, false, index, anyInvisible);
 }
+
+namespace {
+
+// The colour table that ToIndexedImage gives a picture, without mapping its
+// pixels: a page's palette is made from the tables alone.
+struct SIndexedTable {
+  std::vector<SColor> table;
+  bool hasAlpha = true;
+};
+
+std::optional<SIndexedTable> IndexedTable(const CPicture& pic) {
+  if (pic.width <= 0 || pic.height <= 0 || pic.pixels.size() < pic.Stride() * pic.height) return std::nullopt;
+  if (pic.format == PixelFormat::Indexed8) return SIndexedTable{pic.table, pic.tableHasAlpha};
+  if (pic.format != PixelFormat::Argb32) return SIndexedTable{ToIndexedImage(pic)->table, true};
+  SIndexedTable out;
+  {
+    CColourMap index(512);
+    if (ExactColours(pic, index, out.table)) return out;
+    out.table.clear();
+  }
+  const uint8_t* px = pic.pixels.data();
+  const size_t count = static_cast<size_t>(pic.width) * pic.height;
+  bool anyInvisible = false;
+  if (HasPartialAlpha(pic)) {
+    const SAlphaHistogram histogram = CountPremultiplied(
+        count, [px](size_t i) { return SColor{px[i * 4 + 1], px[i * 4 + 2], px[i * 4 + 3], px[i * 4]}; });
+    std::vector<std::array<int, 4>> entries;
+    out.table = MedianCutTable(histogram, 255, true, entries);
+    anyInvisible = histogram.anyInvisible;
+  } else {
+    // Every visible pixel is opaque, so mapping would leave each entry's
+    // alpha at 255: the first pass alone gives the table.
+    // Counted in a share of the rows on each core; cells saturate, so the
+    // shares' sum, saturated, is the count of all.
+    const size_t shares = ParallelWidth(std::max<size_t>(1, count / kPixelsPerShare));
+    std::vector<Quantizer> q(shares);
+    std::vector<char> visible(shares, 0), invisible(shares, 0);
+    ParallelFor(shares, [&](size_t k) {
+      const size_t from = count * k / shares, to = count * (k + 1) / shares;
+      const uint8_t* p = px + from * 4;
+      for (size_t i = from; i < to; ++i, p += 4)
+        if (p[0] >= 5) q[k].Count(p[1], p[2], p[3]), visible[k] = 1;
+        else invisible[k] = 1;
+    });
+    for (size_t k = 1; k < shares; ++k) q[0].Add(q[k]);
+    anyInvisible = std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
+    if (std::find(visible.begin(), visible.end(), 1) != visible.end()) out.table = q[0].SelectColors(255);
+  }
+  if (anyInvisible || out.table.empty()) out.table.push_back(SColor{0, 0, 0, 0});
+  return out;
+}
+
+}  // namespace
 
 std::optional<CPicture> ToIndexedImage(const CPicture& pic) {
   if (pic.width <= 0 || pic.height <= 0 || pic.pixels.size() < pic.Stride() * pic.height) return std::nullopt;
@@ -762,56 +922,57 @@ int PaletteFromImage(CErgbPalette& palette, double opacity, const CPicture& pic)
 
 std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicObject*>& graphics) {
   if (graphics.empty()) return nullptr;
-  std::vector<CPicture> tables;
-  std::vector<bool> ownTable;  // indexed in its file: a palette its designer chose
+  // Each picture is decoded once, one on each core, and kept for quantizing
+  // them together below.
+  const size_t n = graphics.size();
+  std::vector<CPicture> decoded(n);
+  std::vector<const CPicture*> pictures(n, nullptr);
   // Shadows and soft edges keep their alpha; pages of opaque pictures with
   // cut-out backgrounds keep the opaque palette they always had.
-  bool softAlpha = false;
-  // Each picture is decoded and quantized on its own, one on each core.
-  struct SIndexed {
-    std::optional<CPicture> indexed;
-    bool softAlpha = false;
-    bool ownTable = false;
-  };
-  std::vector<SIndexed> each(graphics.size());
-  ParallelFor(graphics.size(), [&](size_t i) {
-    CPicture loaded;
+  std::vector<char> soft(n, 0);
+  ParallelFor(n, [&](size_t i) {
     const CPicture* pic = graphics[i]->m_picture.get();
     if (!pic) {
       std::string error;
-      if (!graphics[i]->LoadPicture(loaded, error)) return;
-      pic = &loaded;
+      if (!graphics[i]->LoadPicture(decoded[i], error)) return;
+      pic = &decoded[i];
     }
-    each[i].softAlpha = HasPartialAlpha(*pic);
-    each[i].ownTable = pic->format == PixelFormat::Indexed8;
-    each[i].indexed = ToIndexedImage(*pic);
+    if (pic->width <= 0 || pic->height <= 0 || pic->pixels.size() < pic->Stride() * pic->height) return;
+    soft[i] = HasPartialAlpha(*pic);
+    pictures[i] = pic;
   });
-  for (SIndexed& e : each) {
-    if (!e.indexed) return nullptr;
-    softAlpha = softAlpha || e.softAlpha;
-    ownTable.push_back(e.ownTable);
-    tables.push_back(std::move(*e.indexed));
-  }
+  if (std::find(pictures.begin(), pictures.end(), nullptr) != pictures.end()) return nullptr;
+  const bool softAlpha = std::find(soft.begin(), soft.end(), 1) != soft.end();
   auto palette = std::make_unique<CErgbPalette>();
-  // A full table of the designer's is the page's palette; one that
-  // quantizing a true-colour picture happened to fill is not, or the other
-  // pictures would lose their colours.
-  for (size_t i = 0; i < tables.size(); ++i)
-    if (const CPicture& t = tables[i]; ownTable[i] && t.table.size() == 256) {
-      PaletteFromTable(*palette, 1.0, t.table, t.tableHasAlpha, 255);
+  // A full table of the designer's (a picture indexed in its file) is the
+  // page's palette; one that quantizing a true-colour picture happened to
+  // fill is not, or the other pictures would lose their colours.
+  for (const CPicture* pic : pictures)
+    if (pic->format == PixelFormat::Indexed8 && pic->table.size() == 256) {
+      PaletteFromTable(*palette, 1.0, pic->table, pic->tableHasAlpha, 255);
       return palette;
     }
+  // The pictures' tables in order, each quantized on its own (a few at a
+  // time, one on each core) until they overflow one palette: the tables of
+  // the rest would not be used.
   std::vector<SColor> values;
   bool overflow = false;
-  for (const CPicture& t : tables) {
-    for (const SColor& c : t.table) {
-      if (std::find(values.begin(), values.end(), c) != values.end()) continue;
-      if (values.size() == 255) {
-        overflow = true;
-        break;
+  for (size_t first = 0; first < n && !overflow;) {
+    const size_t batch = std::min(n - first, ParallelWidth(n - first));
+    std::vector<std::optional<SIndexedTable>> tables(batch);
+    ParallelFor(batch, [&](size_t k) { tables[k] = IndexedTable(*pictures[first + k]); });
+    for (size_t k = 0; k < batch && !overflow; ++k) {
+      if (!tables[k]) return nullptr;
+      for (const SColor& c : tables[k]->table) {
+        if (std::find(values.begin(), values.end(), c) != values.end()) continue;
+        if (values.size() == 255) {
+          overflow = true;
+          break;
+        }
+        values.push_back(c);
       }
-      values.push_back(c);
     }
+    first += batch;
   }
   if (overflow) {
     // Collecting the tables in order would leave out every colour of the
@@ -823,29 +984,29 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
       height += g->m_nHeight;
     }
     CPicture all;
-    all.Allocate(width, height, PixelFormat::Argb32);
-    std::fill(all.pixels.begin(), all.pixels.end(), uint8_t{0});
-    int top = 0;
-    for (const CGraphicObject* g : graphics) {
-      CPicture loaded;
-      const CPicture* in = g->m_picture.get();
-      if (!in) {
-        std::string error;
-        if (!g->LoadPicture(loaded, error)) return nullptr;
-        in = &loaded;
-      }
-      const CPicture& pic = *in;
-      for (int y = 0; y < pic.height && top + y < height; ++y)
-        for (int x = 0; x < pic.width && x < width; ++x) {
+    all.Allocate(width, height, PixelFormat::Argb32);  // transparent where no picture lies
+    std::vector<int> tops(n, 0);
+    for (size_t i = 1; i < n; ++i) tops[i] = tops[i - 1] + pictures[i - 1]->height;
+    // Each picture fills rows of its own, one picture on each core.
+    ParallelFor(n, [&](size_t i) {
+      const CPicture& pic = *pictures[i];
+      const int top = tops[i];
+      const int columns = std::min(pic.width, width);
+      for (int y = 0; y < pic.height && top + y < height; ++y) {
+        uint8_t* p = all.Row(top + y);
+        if (pic.format == PixelFormat::Argb32) {
+          std::copy_n(pic.Row(y), static_cast<size_t>(columns) * 4, p);
+          continue;
+        }
+        for (int x = 0; x < columns; ++x, p += 4) {
           const SColor c = pic.At(x, y);
-          uint8_t* p = all.Row(top + y) + static_cast<size_t>(x) * 4;
           p[0] = c.a, p[1] = c.r, p[2] = c.g, p[3] = c.b;
         }
-      top += pic.height;
-    }
-    std::optional<CPicture> joint = ToIndexedImage(all);
+      }
+    });
+    std::optional<SIndexedTable> joint = IndexedTable(all);
     if (!joint) return nullptr;
-    values = joint->table;
+    values = std::move(joint->table);
   }
   PaletteFromTable(*palette, 1.0, values, softAlpha, 255);
   return palette;

@@ -1,10 +1,15 @@
 // The nearest of a fixed set of four-component colours under a weighted
 // squared distance. Pictures with noise have nearly as many colours as
 // pixels; a plain scan of 255 entries for each was most of a menu's
-// compilation. The entries are kept sorted along their widest axis and the
-// search walks outwards from the colour, stopping where that axis alone is
-// already farther than the best found. The answer is the plain scan's: the
-// first entry (in the caller's order) of the smallest distance.
+// compilation. Colour space is cut into cells of 16 on each axis; a cell
+// keeps, once first asked, the entries that can be nearest to some colour
+// in it (those whose least distance to the cell is at most the least, over
+// all entries, of the greatest distance), so a colour is compared with a
+// few entries only. Colours outside 0 to 255 walk the entries sorted along
+// their widest axis instead, outwards from the colour. Either way the
+// answer is the plain scan's: the first entry (in the caller's order) of
+// the smallest distance. The cells fill as colours are asked for: one
+// object is used by one thread at a time.
 #pragma once
 
 #include <algorithm>
@@ -20,7 +25,8 @@ class CNearestPoint {
  public:
   using Point = std::array<int, 4>;
 
-  CNearestPoint(const std::vector<Point>& points, const std::array<int64_t, 4>& weights) : weights_(weights) {
+  CNearestPoint(const std::vector<Point>& points, const std::array<int64_t, 4>& weights)
+      : weights_(weights), points_(points) {
     double widest = -1;
     for (int k = 0; k < 4; ++k) {
       double sum = 0, sq = 0;
@@ -38,17 +44,74 @@ class CNearestPoint {
 
   // Position in the caller's list of the nearest point; 0 when there is none.
   size_t Find(const Point& p) const {
+    if (points_.empty()) return 0;
+    if (InRange(p)) {
+      if (cellEnd_.empty()) {
+        cellBegin_.resize(size_t{1} << (4 * (8 - kCellShift)));
+        cellEnd_.resize(cellBegin_.size());
+      }
+      const size_t cell = CellOf(p);
+      if (!cellEnd_[cell]) FillCell(cell);
+      int64_t best = std::numeric_limits<int64_t>::max();
+      size_t bestIndex = 0;
+      for (uint32_t k = cellBegin_[cell]; k < cellEnd_[cell]; ++k) {
+        const int64_t d = Distance(points_[candidates_[k]], p);
+        if (d < best) best = d, bestIndex = candidates_[k];
+      }
+      return bestIndex;
+    }
+    return Walk(p);
+  }
+
+ private:
+  static constexpr int kCellShift = 4;
+  static constexpr int kCellsPerAxis = 256 >> kCellShift;
+
+  static bool InRange(const Point& p) {
+    for (int k = 0; k < 4; ++k)
+      if (p[k] < 0 || p[k] > 255) return false;
+    return true;
+  }
+  static size_t CellOf(const Point& p) {
+    size_t cell = 0;
+    for (int k = 0; k < 4; ++k) cell = cell * kCellsPerAxis + static_cast<size_t>(p[k] >> kCellShift);
+    return cell;
+  }
+
+  void FillCell(size_t cell) const {
+    int lo[4], hi[4];
+    for (int k = 3, c = static_cast<int>(cell); k >= 0; --k, c /= kCellsPerAxis) {
+      lo[k] = (c % kCellsPerAxis) << kCellShift;
+      hi[k] = lo[k] + (1 << kCellShift) - 1;
+    }
+    std::vector<int64_t> least(points_.size());
+    int64_t bound = std::numeric_limits<int64_t>::max();
+    for (size_t i = 0; i < points_.size(); ++i) {
+      int64_t near = 0, far = 0;
+      for (int k = 0; k < 4; ++k) {
+        const int64_t v = points_[i][k];
+        const int64_t in = v < lo[k] ? lo[k] - v : v > hi[k] ? v - hi[k] : 0;
+        const int64_t out = std::max(v - lo[k], hi[k] - v);
+        near += weights_[k] * in * in;
+        far += weights_[k] * out * out;
+      }
+      least[i] = near;
+      bound = std::min(bound, far);
+    }
+    cellBegin_[cell] = static_cast<uint32_t>(candidates_.size());
+    for (size_t i = 0; i < points_.size(); ++i)
+      if (least[i] <= bound) candidates_.push_back(static_cast<uint32_t>(i));
+    cellEnd_[cell] = static_cast<uint32_t>(candidates_.size());
+  }
+
+  size_t Walk(const Point& p) const {
     int64_t best = std::numeric_limits<int64_t>::max();
     size_t bestIndex = 0;
     const int a = axis_;
     const auto start = std::lower_bound(sorted_.begin(), sorted_.end(), p[a],
                                         [a](const Item& item, int v) { return item.v[a] < v; });
     auto consider = [&](const Item& item) {
-      int64_t d = 0;
-      for (int k = 0; k < 4; ++k) {
-        const int64_t diff = item.v[k] - p[k];
-        d += weights_[k] * diff * diff;
-      }
+      const int64_t d = Distance(item.v, p);
       if (d < best || (d == best && item.index < bestIndex)) best = d, bestIndex = item.index;
     };
     // An entry whose distance along the axis alone exceeds the best cannot
@@ -66,7 +129,15 @@ class CNearestPoint {
     return bestIndex;
   }
 
- private:
+  int64_t Distance(const Point& q, const Point& p) const {
+    int64_t d = 0;
+    for (int k = 0; k < 4; ++k) {
+      const int64_t diff = q[k] - p[k];
+      d += weights_[k] * diff * diff;
+    }
+    return d;
+  }
+
   struct Item {
     Point v;
     size_t index;
@@ -74,6 +145,11 @@ class CNearestPoint {
   std::array<int64_t, 4> weights_;
   int axis_ = 0;
   std::vector<Item> sorted_;
+  std::vector<Point> points_;  // in the caller's order
+  // Per cell, its range in candidates_; an end of 0 until first asked (a
+  // filled cell has at least one candidate).
+  mutable std::vector<uint32_t> cellBegin_, cellEnd_;
+  mutable std::vector<uint32_t> candidates_;
 };
 
 }  // namespace zv

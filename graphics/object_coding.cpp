@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
 
 #include "graphics/nearest_point.h"
 
@@ -167,7 +166,17 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
     entries.push_back({q.red, q.green, q.blue, q.alpha});
   }
   const CNearestPoint nearestEntry(entries, {3, 4, 2, 3});
-  std::unordered_map<uint32_t, uint8_t> nearest;
+  std::vector<uint8_t> indexOf(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) indexOf[i] = palette.GetAt(i)->index;
+  // Recent colours' entries in a small direct-mapped cache: drawn pictures
+  // repeat a few colours, while in pictures with noise nearly every pixel
+  // has a colour of its own and a map of every colour met would cost more
+  // than the look-up it saves.
+  struct SCached {
+    uint32_t key = 0;  // 0: empty (alpha is at least 5 in every key)
+    uint8_t entry = 0;
+  };
+  std::vector<SCached> cache(4096);
   uint32_t lastKey = 0;
   uint8_t last = 0;
   bool haveLast = false;
@@ -185,13 +194,11 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
         row[x] = last;
         continue;
       }
-      auto it = nearest.find(key);
-      if (it == nearest.end()) {
-        const uint8_t index = entries.empty() ? static_cast<uint8_t>(transparent)
-                                              : palette.GetAt(nearestEntry.Find({c.r, c.g, c.b, c.a}))->index;
-        it = nearest.emplace(key, index).first;
-      }
-      row[x] = last = it->second;
+      SCached& cached = cache[(key * 0x9E3779B1u) >> 20];
+      if (cached.key != key)
+        cached = SCached{key, entries.empty() ? static_cast<uint8_t>(transparent)
+                                              : indexOf[nearestEntry.Find({c.r, c.g, c.b, c.a})]};
+      row[x] = last = cached.entry;
       lastKey = key;
       haveLast = true;
     }

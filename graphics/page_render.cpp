@@ -59,12 +59,26 @@ int CCompiledPage::ShownButton(const SBog& bog, int button) {
   return -1;
 }
 
-const CCompiledPage::SObject* CCompiledPage::Object(const SButton& b, int state) const {
-  const SButtonState& s = state == CBdButton::kSelected ? b.selected
-                          : state == CBdButton::kActivated ? b.activated
-                                                           : b.normal;
-  auto it = objects_.find(s.startObjectId);
-  return s.startObjectId == 0xFFFF || it == objects_.end() ? nullptr : &it->second;
+namespace {
+
+const SButtonState& StateOf(const SButton& b, int state) {
+  return state == CBdButton::kSelected ? b.selected : state == CBdButton::kActivated ? b.activated : b.normal;
+}
+
+}  // namespace
+
+int CCompiledPage::FrameCount(const SButton& b, int state) {
+  const SButtonState& s = StateOf(b, state);
+  if (s.startObjectId == 0xFFFF || s.endObjectId == 0xFFFF || s.endObjectId <= s.startObjectId) return 1;
+  return s.endObjectId - s.startObjectId + 1;
+}
+
+const CCompiledPage::SObject* CCompiledPage::Object(const SButton& b, int state, int frame) const {
+  const SButtonState& s = StateOf(b, state);
+  if (s.startObjectId == 0xFFFF) return nullptr;
+  const int id = s.startObjectId + std::clamp(frame, 0, FrameCount(b, state) - 1);
+  auto it = objects_.find(id);
+  return it == objects_.end() ? nullptr : &it->second;
 }
 
 bool CCompiledPage::Draw(const SPageView& view, CPicture& out, std::string& error) const {
@@ -83,7 +97,7 @@ bool CCompiledPage::Draw(const SPageView& view, CPicture& out, std::string& erro
     const int shown = ShownButton(bog, view.button);
     for (const SButton& b : bog.buttons) {
       if (b.id != shown) continue;
-      const SObject* o = Object(b, b.id == view.button ? view.state : CBdButton::kNormal);
+      const SObject* o = b.id == view.button ? Object(b, view.state, view.frame) : Object(b, CBdButton::kNormal);
       if (!o) continue;
       const int w = std::min(o->width, width_ - b.x), h = std::min(o->height, height_ - b.y);
       for (int y = 0; y < h; ++y) {

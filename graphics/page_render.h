@@ -23,6 +23,9 @@ struct SPageView {
   int page = 0;  // page id of the composition
   int button = -1;
   int state = 0;
+  // The frame of that button's animation in `state`, from 0 (its objects
+  // from start to end); past the last, the last.
+  int frame = 0;
   // Colour under the plane; alpha 0 leaves the plane as it is (transparent
   // where no object draws).
   SColor background{0, 0, 0, 0};
@@ -47,6 +50,8 @@ class CCompiledPage {
   // The button a BOG shows when `button` is not one of its own: its
   // default, or none (-1).
   static int ShownButton(const SBog& bog, int button);
+  // The frames of the button's animation in `state`; 1 for a still.
+  static int FrameCount(const SButton& b, int state);
 
   // The page drawn as the player draws it, as an Argb32 picture of the
   // video's size; false with `error` for a page the composition lacks.
@@ -57,7 +62,7 @@ class CCompiledPage {
     int width = 0, height = 0;
     std::vector<uint8_t> pixels;
   };
-  const SObject* Object(const SButton& b, int state) const;
+  const SObject* Object(const SButton& b, int state, int frame = 0) const;
 
   SInteractiveComposition ic_;
   int width_ = 0, height_ = 0;

@@ -36,6 +36,7 @@
 #include "chapters/chapters.h"
 #include "edit/chapter_import.h"
 #include "edit/commands.h"
+#include "edit/rows.h"
 #include "edit/sound_build.h"
 #include "edit/sources.h"
 #include "edit/track_encode.h"
@@ -47,7 +48,7 @@
 #include "platform/paths.h"
 #include "streams/coding_type.h"
 #include "studio/menu_preview.h"
-#include "studio/page_editor.h"
+#include "studio/menu_tabs.h"
 
 namespace zvstudio {
 
@@ -57,6 +58,7 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
 constexpr int kPathRole = Qt::UserRole + 1;
+constexpr int kFactRole = Qt::UserRole + 2;  // a read-only row of the grid
 
 const char* KindName(zv::StreamKind k) {
   switch (k) {
@@ -211,10 +213,11 @@ MainWindow::MainWindow(zv::IPrompt* prompt) : boxes_(std::make_unique<BoxPrompt>
     Changed();
   });
   tabs_->addTab(titlePane, "Title");
-  pageEditor_ = new PageEditor(
-      project_, [this](const ChangeFn& change, const std::string& select) { return EditPage(change, select); }, this);
-  pageEditor_->SetBackground(settings_.BgColor());
-  tabs_->addTab(pageEditor_, "Page");
+  menuTabs_ = new MenuTabs(
+      *tabs_, project_,
+      [this](const ChangeFn& change, const std::string& select) { return EditPage(change, select); },
+      [this](const QString& page) { Select(page); });
+  menuTabs_->SetBackground(settings_.BgColor());
   auto* right = new QSplitter(Qt::Vertical, this);
   right->addWidget(grid_);
   right->addWidget(tabs_);
@@ -374,9 +377,8 @@ void MainWindow::RefreshGrid() {
   grid_->setRowCount(0);
   zvedit::Target t;
   std::string error;
-  if (selectedPath_.isEmpty() || !zvedit::FindTarget(project_, S(selectedPath_), t, error) || !zvedit::HasSettings(t))
-    return;
-  const auto rows = zvedit::Describe(project_, t);
+  if (selectedPath_.isEmpty() || !zvedit::FindTarget(project_, S(selectedPath_), t, error)) return;
+  const auto rows = zvedit::HasSettings(t) ? zvedit::Describe(project_, t) : std::vector<zvedit::PropertyInfo>();
   grid_->setRowCount(static_cast<int>(rows.size()));
   for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
     const zvedit::PropertyInfo& p = rows[static_cast<size_t>(r)];
@@ -427,7 +429,31 @@ void MainWindow::RefreshGrid() {
     grid_->setCellWidget(r, 1, editor);
   }
   if (dynamic_cast<zv::CPage*>(t.object)) AddBgColorRow();
+  // What `show` prints but `set` does not change, greyed under the settings.
+  if (t.object) {
+    // Button sizes come from their pictures.
+    for (zv::CNamedObject* up = t.object; up; up = up->m_pParent)
+      if (auto* menu = dynamic_cast<zv::CIgObject*>(up)) zvedit::LoadGraphicSizes(*menu);
+    const auto facts = t.isTrack ? zvedit::TrackFacts(*t.story, t.trackIndex) : zvedit::Facts(*t.object);
+    for (const zvedit::PropertyInfo& p : facts) {
+      const int r = grid_->rowCount();
+      grid_->setRowCount(r + 1);
+      for (int c = 0; c < 2; ++c) {
+        auto* item = new QTableWidgetItem(Q(c == 0 ? p.key : p.value));
+        item->setFlags(Qt::NoItemFlags);
+        item->setData(kFactRole, true);
+        grid_->setItem(r, c, item);
+      }
+    }
+  }
   grid_->resizeColumnToContents(0);
+}
+
+QStringList MainWindow::Facts(const QString& key) const {
+  QStringList out;
+  for (int r = 0; r < grid_->rowCount(); ++r)
+    if (grid_->item(r, 0)->data(kFactRole).toBool() && grid_->item(r, 0)->text() == key) out << grid_->item(r, 1)->text();
+  return out;
 }
 
 QWidget* MainWindow::Editor(const QString& key) const {
@@ -449,10 +475,13 @@ void MainWindow::RefreshViews() {
     const auto refs = t.story->TrackRefs();
     clipView_->setRowCount(static_cast<int>(refs.size()));
     for (int r = 0; r < static_cast<int>(refs.size()); ++r) {
-      const zv::STrackRef& ref = refs[static_cast<size_t>(r)];
-      const QStringList cells{QString::number(r + 1), KindName(ref.kind),
-                              QString("0x%1").arg(ref.codingType, 2, 16, QChar('0')).toUpper().replace("0X", "0x"),
-                              Q(ref.language), Q(ref.path)};
+      const size_t index = static_cast<size_t>(r);
+      const auto facts = zvedit::TrackFacts(*t.story, index);
+      const QStringList cells{
+          QString::number(r + 1), KindName(refs[index].kind),
+          QString("0x%1").arg(zvedit::RowNumber(facts, "coding-type"), 2, 16, QChar('0')).toUpper().replace("0X", "0x"),
+          Q(zvedit::RowValue(zvedit::DescribeTrackOf(project_, *t.story, index), "language")),
+          Q(zvedit::RowValue(facts, "path"))};
       for (int c = 0; c < cells.size(); ++c) clipView_->setItem(r, c, new QTableWidgetItem(cells[c]));
     }
     clipView_->resizeColumnsToContents();
@@ -474,8 +503,7 @@ void MainWindow::RefreshViews() {
         row->setData(0, kPathRole, static_cast<int>(c + 1));
         row->setFlags(row->flags() | Qt::ItemIsEditable);
         row->setText(0, QString("Chapter %1").arg(c + 1));
-        row->setText(1, ch.m_points[c].time < 0 ? QString("end")
-                                                : Q(zv::FormatTimecode(ch.m_points[c].time, zv::FpsOfCode(ch.m_nFpsCode))));
+        row->setText(1, Q(zvedit::ChapterTime(ch.m_points[c], ch.m_nFpsCode)));
         row->setText(2, Q(ch.m_points[c].name));
       }
     }
@@ -484,7 +512,7 @@ void MainWindow::RefreshViews() {
     tabs_->setCurrentIndex(1);
     refreshing_ = was;
   }
-  if (pageEditor_->ShowFor(selectedPath_)) tabs_->setCurrentWidget(pageEditor_);
+  menuTabs_->ShowFor(selectedPath_);
 }
 
 bool MainWindow::EditPage(const std::function<bool(std::string&)>& change, const std::string& select) {
@@ -543,15 +571,17 @@ bool MainWindow::RunTrackEncodes(const zvedit::Target& t) {
 void MainWindow::Changed() {
   history_.Commit(project_);
   RefreshTitle();
-  pageEditor_->Refresh();
+  menuTabs_->Refresh();
 }
+
+PageEditor* MainWindow::PageView() const { return menuTabs_->Current(); }
 
 bool MainWindow::Undo() {
   std::string message;
   if (!history_.CanUndo()) return false;
   if (history_.Undo(project_, *prompt_, message) != zv::kOk) return Fail("Undo", message), false;
   RefreshTree();
-  pageEditor_->Refresh();
+  menuTabs_->Refresh();
   RefreshTitle();
   return true;
 }
@@ -561,7 +591,7 @@ bool MainWindow::Redo() {
   if (!history_.CanRedo()) return false;
   if (history_.Redo(project_, *prompt_, message) != zv::kOk) return Fail("Redo", message), false;
   RefreshTree();
-  pageEditor_->Refresh();
+  menuTabs_->Refresh();
   RefreshTitle();
   return true;
 }
@@ -585,6 +615,7 @@ void MainWindow::NewProject() {
   project_.InitNew();
   path_.clear();
   history_.Reset(project_);
+  menuTabs_->CloseAll();
   selectedPath_.clear();
   RefreshTree();
   RefreshTitle();
@@ -604,6 +635,7 @@ bool MainWindow::OpenFile(const QString& file) {
   path_ = QFileInfo(file).absoluteFilePath();
   history_.Reset(project_);
   if (modified) history_.Commit(project_);  // what reopening changed is unsaved
+  menuTabs_->CloseAll();
   selectedPath_.clear();
   RefreshTree();
   RefreshTitle();
@@ -725,7 +757,7 @@ void MainWindow::TryMenu() {
     for (QDirIterator it(dir->path(), {"index.bdmv"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
       disc = QFileInfo(it.next()).dir().absolutePath() + "/..";
     QString error;
-    QWidget* window = disc.isEmpty() ? nullptr : OpenPreviewWindow(this, disc, error);
+    QWidget* window = disc.isEmpty() ? nullptr : OpenPreviewWindow(this, disc, error, TitleNames(project_), PreviewMenus(project_));
     if (!window) return Fail("Try Menu", S(error.isEmpty() ? "the build made no disc" : error));
     connect(window, &QObject::destroyed, this, [dir] {});
   });
@@ -953,7 +985,7 @@ void MainWindow::AddBgColorRow() {
     std::string error;
     if (!settings_.Save(error)) return Fail("BG Color", error);
     show(chosen);
-    pageEditor_->SetBackground(chosen.rgb());
+    menuTabs_->SetBackground(chosen.rgb());
   });
   grid_->setCellWidget(r, 1, pick);
 }

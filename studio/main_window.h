@@ -32,6 +32,7 @@ class QTreeWidgetItem;
 
 namespace zvstudio {
 
+class MenuTabs;
 class PageEditor;
 
 // Message boxes and Yes/No/Cancel questions; only Yes proceeds.
@@ -94,6 +95,8 @@ class MainWindow : public QMainWindow {
   // The grid's editor of `key` for the selected object, null when the
   // object has no such setting.
   QWidget* Editor(const QString& key) const;
+  // The values of the read-only row `key` (a clip's sources, a chapter), in order.
+  QStringList Facts(const QString& key) const;
   bool IsModified() const { return history_.IsModified(); }
   zv::CZvObject& Project() { return project_; }
   QString FilePath() const { return path_; }
@@ -115,7 +118,8 @@ class MainWindow : public QMainWindow {
   bool ImportMenu(const QString& menuPath, const QString& file);
   bool Undo();
   bool Redo();
-  PageEditor* PageView() const { return pageEditor_; }
+  // The page editor of the menu shown last.
+  PageEditor* PageView() const;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -166,7 +170,7 @@ class MainWindow : public QMainWindow {
   QTabWidget* tabs_;
   QTableWidget* clipView_;
   QTreeWidget* titleView_;
-  PageEditor* pageEditor_ = nullptr;
+  MenuTabs* menuTabs_ = nullptr;
   BuildDialog* build_ = nullptr;
   std::thread worker_;
   bool refreshing_ = false;

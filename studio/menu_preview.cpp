@@ -20,6 +20,10 @@ extern "C" {
 }
 
 #include "graphics/object_coding.h"
+#include "bdnav/navcmd.h"
+#include "model/build.h"
+#include "model/menu_render.h"
+#include "platform/prompt.h"
 
 namespace zvstudio {
 
@@ -27,6 +31,9 @@ namespace {
 
 // Reads of a waiting player after which it is taken to wait for the viewer.
 constexpr int kIdleReads = 200;
+// The real-time clock's tick, and the reads one tick may take.
+constexpr int kTickMs = 40;
+constexpr int kTickReads = 64;
 
 bool KeyCode(const QString& name, uint32_t& key) {
   static const struct {
@@ -45,6 +52,8 @@ bool KeyCode(const QString& name, uint32_t& key) {
 MenuPreview::MenuPreview(QWidget* parent) : QWidget(parent) {
   setFocusPolicy(Qt::StrongFocus);
   setMinimumSize(480, 270);
+  clock_.setInterval(kTickMs);
+  connect(&clock_, &QTimer::timeout, this, &MenuPreview::Tick);
 }
 
 MenuPreview::~MenuPreview() {
@@ -52,9 +61,12 @@ MenuPreview::~MenuPreview() {
 }
 
 bool MenuPreview::Open(const QString& disc, QString& error) {
+  clock_.stop();
   if (bd_) bd_close(bd_);
   bd_ = nullptr;
   events_.clear();
+  actions_.clear();
+  said_.clear();
   plane_ = shown_ = QImage();
   if (!getenv("BD_DEBUG_MASK")) bd_set_debug_mask(0);
   bd_ = bd_open(disc.toLocal8Bit().constData(), nullptr);
@@ -70,7 +82,11 @@ bool MenuPreview::Open(const QString& disc, QString& error) {
     error = "The player cannot start the disc \"" + disc + "\"";
     return false;
   }
-  return Run();
+  const bool ok = Run();
+  SaySelection();
+  wall_.start();
+  clock_.start();
+  return ok;
 }
 
 void MenuPreview::OnOverlay(void* self, const bd_overlay_s* ov) {
@@ -121,6 +137,7 @@ void MenuPreview::Overlay(const bd_overlay_s& ov) {
     }
     case BD_OVERLAY_FLUSH:
       shown_ = plane_;
+      flushed_ = true;
       update();
       break;
     case BD_OVERLAY_HIDE:
@@ -136,17 +153,27 @@ void MenuPreview::Overlay(const bd_overlay_s& ov) {
 
 bool MenuPreview::Run(long maxReads) {
   if (!bd_) return false;
-  static thread_local std::vector<unsigned char> buf(6144 * 10);
   int idle = 0;
-  BD_EVENT last{BD_EVENT_NONE, 0};
+  SLastEvent last;
   for (long i = 0; i < maxReads && idle < kIdleReads; ++i) {
-    BD_EVENT ev;
-    const int r = bd_read_ext(bd_, buf.data(), static_cast<int>(buf.size()), &ev);
-    if (r < 0) {
-      events_ << "read error";
-      return false;
-    }
-    bool quiet = r == 0;
+    bool quiet = true;
+    if (ReadOnce(last, quiet) < 0) return false;
+    idle = quiet ? idle + 1 : 0;
+  }
+  emit Ran();
+  return true;
+}
+
+int MenuPreview::ReadOnce(SLastEvent& last, bool& quiet) {
+  static thread_local std::vector<unsigned char> buf(6144 * 10);
+  BD_EVENT ev;
+  const int r = bd_read_ext(bd_, buf.data(), static_cast<int>(buf.size()), &ev);
+  if (r < 0) {
+    events_ << "read error";
+    return r;
+  }
+  quiet = r == 0;
+  {
     while (ev.event != BD_EVENT_NONE) {
       // An infinite still (a menu over a held picture) waits like an idle
       // player; repeats of waiting are listed once.
@@ -156,24 +183,174 @@ bool MenuPreview::Run(long maxReads) {
         const char* name = bd_event_name(ev.event);
         events_ << (ev.event == BD_EVENT_PLAYLIST ? QString("PLAYLIST %1").arg(ev.param, 5, 10, QChar('0'))
                                                   : QString("%1 %2").arg(name ? name : "?").arg(ev.param));
+        const QString said = Describe(ev.event, ev.param);
+        if (!said.isEmpty()) actions_ << said;
         if (!waiting) quiet = false;
-        last = ev;
+        last = SLastEvent{ev.event, ev.param};
       }
       if (ev.event == BD_EVENT_STILL_TIME && ev.param > 0) bd_read_skip_still(bd_);
       if (!bd_get_event(bd_, &ev)) break;
     }
-    idle = quiet ? idle + 1 : 0;
   }
-  emit Ran();
-  return true;
+  return r;
+}
+
+void MenuPreview::Tick() {
+  if (!bd_) return;
+  // The player runs as far as the wall clock went since the last tick (its
+  // menus' time-outs count real time), a few reads at most.
+  const int64_t ms = wall_.restart();
+  const uint64_t until = bd_tell_time(bd_) + static_cast<uint64_t>(ms) * 90;
+  const qsizetype before = events_.size();
+  flushed_ = false;
+  SLastEvent last;
+  for (int i = 0; i < kTickReads; ++i) {
+    bool quiet = true;
+    const int r = ReadOnce(last, quiet);
+    if (r <= 0 || bd_tell_time(bd_) >= until) break;
+  }
+  // Recognising the selection draws pages: only when the player said
+  // something, not on every frame of an animation.
+  if (events_.size() != before) SaySelection();
+  if (events_.size() != before || flushed_) emit Ran();
+}
+
+QString MenuPreview::Describe(int event, uint32_t param) const {
+  switch (event) {
+    case BD_EVENT_TITLE: {
+      if (param == 0) return "shows the top menu";
+      if (param == BLURAY_TITLE_FIRST_PLAY) return "starts the disc";
+      const auto it = titles_.find(static_cast<int>(param));
+      return QString("plays Title %1").arg(param) + (it == titles_.end() ? QString() : " (" + it->second + ")");
+    }
+    case BD_EVENT_CHAPTER: return QString("at chapter %1").arg(param);
+    case BD_EVENT_AUDIO_STREAM: return param == 0xFF ? "no audio stream" : QString("audio stream %1").arg(param);
+    case BD_EVENT_PG_TEXTST_STREAM:
+      return param == 0xFFF ? "no subtitle stream" : QString("subtitle stream %1").arg(param);
+    case BD_EVENT_PG_TEXTST: return param ? "subtitles on" : "subtitles off";
+    case BD_EVENT_POPUP: return param ? "the pop-up menu can open" : "no pop-up menu";
+    case BD_EVENT_MENU: return param ? "menu shown" : "menu gone";
+    case BD_EVENT_SOUND_EFFECT: return QString("button sound %1").arg(param);
+    default: return {};
+  }
+}
+
+std::map<int, QString> TitleNames(zv::CZvObject& project) {
+  zv::AssignNumbers(project);
+  std::map<int, QString> names;
+  for (zv::CFilmObject* film : project.Films())
+    for (size_t i = 0; i < film->m_playlists.GetCount(); ++i) {
+      const zv::CPlObject* pl = film->m_playlists.GetAt(i);
+      if (pl->m_nTitleNumber > 0)
+        names[pl->m_nTitleNumber] = QString::fromStdString(film->m_strName + "/" + pl->m_strName);
+    }
+  return names;
+}
+
+std::vector<SPreviewMenu> PreviewMenus(zv::CZvObject& project) {
+  std::vector<SPreviewMenu> out;
+  // On a copy, as the build works: typed buttons get their commands (with
+  // the build's title numbers) there, not in the window's project.
+  zv::CZvObject copy;
+  std::string message;
+  if (zv::LoadProject(zv::StoreProject(project, std::string()), std::string(), copy, message) != zv::kOk) return out;
+  zv::ScriptedPrompt quiet;
+  copy.ReloadSources(zv::Progress{}, quiet);
+  zv::AssignNumbers(copy);
+  for (zv::CFilmObject* film : copy.Films())
+    for (size_t i = 0; i < film->m_menus.GetCount(); ++i) {
+      zv::CZvIgObject& menu = *film->m_menus.GetAt(i);
+      SPreviewMenu m;
+      std::string error;
+      menu.GenerateButtonCommands();
+      // The drawing borrows the film's video format as the build does.
+      const zv::SVideoDescriptor video = menu.m_video;
+      const bool ok = zv::EnsureMenuVideoFormat(menu, menu.m_strName, error) &&
+                      zv::CompileMenuPages(menu, m.compiled, error);
+      menu.m_video = video;
+      if (!ok) continue;
+      const zv::CDisplaySet& ds = *menu.GetAt(0)->GetAt(0);
+      for (size_t p = 0; p < ds.GetCount(); ++p) {
+        const zv::CPage& page = *ds.GetAt(p);
+        const int id = zv::CompiledPageId(menu, page);
+        for (const zv::CBdButton* b : page.Buttons())
+          m.names[{id, b->m_nId}] = QString::fromStdString(page.m_strName + "/" + b->m_strName);
+      }
+      out.push_back(std::move(m));
+    }
+  return out;
+}
+
+bool MenuPreview::Recognise(const SPreviewMenu*& menu, const zv::SIgPage*& page, const zv::SButton*& button) const {
+  if (shown_.isNull()) return false;
+  for (const SPreviewMenu& m : menus_) {
+    if (m.compiled.Width() != shown_.width() || m.compiled.Height() != shown_.height()) continue;
+    for (const zv::SIgPage& pg : m.compiled.Composition().pages)
+      for (const zv::SBog& bog : pg.bogs)
+        for (const zv::SButton& b : bog.buttons) {
+          if (!m.names.count({pg.id, b.id})) continue;  // the build's own helpers
+          zv::SPageView view;
+          view.page = pg.id;
+          view.button = b.id;
+          view.state = zv::CBdButton::kSelected;
+          zv::CPicture pic;
+          std::string error;
+          if (!m.compiled.Draw(view, pic, error)) continue;
+          // The same colour conversion as the plane's: within 2 levels.
+          bool same = true;
+          for (int y = 0; y < pic.height && same; ++y) {
+            const uint8_t* a = pic.Row(y);
+            const uint8_t* q = shown_.constScanLine(y);
+            for (int x = 0; x < pic.width; ++x, a += 4, q += 4)
+              if (std::abs(a[0] - q[3]) > 2 || (a[0] != 0 && (std::abs(a[1] - q[0]) > 2 || std::abs(a[2] - q[1]) > 2 ||
+                                                               std::abs(a[3] - q[2]) > 2))) {
+                same = false;
+                break;
+              }
+          }
+          if (same) return menu = &m, page = &pg, button = &b, true;
+        }
+  }
+  return false;
+}
+
+void MenuPreview::SaySelection() {
+  const SPreviewMenu* m = nullptr;
+  const zv::SIgPage* page = nullptr;
+  const zv::SButton* b = nullptr;
+  const QString now = Recognise(m, page, b) ? m->names.at({page->id, b->id}) : QString();
+  if (!now.isEmpty() && now != said_) {
+    const int slash = static_cast<int>(now.indexOf('/'));
+    actions_ << now.left(slash) + ": " + now.mid(slash + 1) + " selected";
+  }
+  said_ = now;
 }
 
 bool MenuPreview::Press(const QString& key) {
   uint32_t code = 0;
   if (!bd_ || !KeyCode(key, code)) return false;
   events_ << "press " + key;
+  actions_ << "press " + key;
+  if (key == "enter") {
+    // The commands of the button activated, as our disassembler reads them.
+    const SPreviewMenu* m = nullptr;
+    const zv::SIgPage* page = nullptr;
+    const zv::SButton* b = nullptr;
+    if (Recognise(m, page, b)) {
+      QStringList lines;
+      for (const zv::SNavCommand& c : b->commands) {
+        zv::CNavCmd cmd;
+        cmd.bytes = c;
+        lines << QString::fromStdString(zv::CommandText(cmd));
+      }
+      const QString name = m->names.at({page->id, b->id});
+      actions_ << name.mid(name.indexOf('/') + 1) + " runs: " + (lines.isEmpty() ? "nothing" : lines.join("; "));
+    }
+  }
   bd_user_input(bd_, -1, code);
-  return Run();
+  const bool ok = Run();
+  SaySelection();
+  return ok;
 }
 
 void MenuPreview::paintEvent(QPaintEvent*) {
@@ -198,11 +375,14 @@ void MenuPreview::keyPressEvent(QKeyEvent* e) {
   QWidget::keyPressEvent(e);
 }
 
-QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error) {
+QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error, std::map<int, QString> titles,
+                           std::vector<SPreviewMenu> menus) {
   auto* box = new QDialog(parent);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowTitle("Try Menu");
   auto* preview = new MenuPreview(box);
+  preview->SetTitleNames(std::move(titles));
+  preview->SetMenus(std::move(menus));
   auto* events = new QListWidget(box);
   auto* pad = new QHBoxLayout;
   for (const auto& entry : std::vector<std::pair<QString, QString>>{{"Up", "up"},
@@ -227,7 +407,7 @@ QWidget* OpenPreviewWindow(QWidget* parent, const QString& disc, QString& error)
   v->addLayout(pad);
   QObject::connect(preview, &MenuPreview::Ran, events, [preview, events] {
     events->clear();
-    events->addItems(preview->Events());
+    events->addItems(preview->Actions());
     events->scrollToBottom();
   });
   if (!preview->Open(disc, error)) {

@@ -1,9 +1,11 @@
 #include "studio/page_editor.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QLabel>
@@ -11,9 +13,13 @@
 #include <QPushButton>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "edit/commands.h"
 #include "edit/properties.h"
@@ -102,7 +108,7 @@ class PageCanvas : public QWidget {
         if (b.name == linking_) Arrow(p, Moved(b).center(), linkEnd_, QColor(255, 255, 255));
     for (const auto& b : editor_.boxes_) {
       const QRectF r = Moved(b);
-      const bool selected = b.name == editor_.selected_;
+      const bool selected = editor_.selection_.contains(b.name);
       QPen pen(b.unreachable ? QColor(255, 40, 40) : selected ? QColor(255, 230, 0) : QColor(255, 255, 255, 200));
       pen.setWidthF(selected || b.unreachable ? 2.5 : 1.0);
       if (!selected && !b.unreachable) pen.setStyle(Qt::DashLine);
@@ -114,6 +120,11 @@ class PageCanvas : public QWidget {
       const QRectF text(r.right() + 4, r.center().y() - 8, p.fontMetrics().horizontalAdvance(label) + 6, 16);
       p.fillRect(text, QColor(0, 0, 0, 150));
       p.drawText(text.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
+    }
+    if (banding_) {
+      p.setPen(QPen(QColor(255, 230, 0), 1, Qt::DotLine));
+      p.setBrush(QColor(255, 230, 0, 40));
+      p.drawRect(QRectF(press_, bandEnd_).normalized());
     }
   }
 
@@ -135,10 +146,34 @@ class PageCanvas : public QWidget {
       return;
     }
     if (e->button() != Qt::LeftButton) return;
-    editor_.SelectButton(hit);
-    dragging_ = !hit.isEmpty();
     press_ = e->position();
     offset_ = QPoint();
+    const bool adding = e->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier);
+    if (hit.isEmpty()) {
+      // A rubber band from empty ground.
+      if (!adding) editor_.SelectButton({});
+      banding_ = true;
+      bandAdds_ = adding;
+      bandEnd_ = press_;
+      return;
+    }
+    if (adding) {
+      // Ctrl or Shift toggles one button in the selection.
+      QStringList& sel = editor_.selection_;
+      if (sel.contains(hit)) {
+        sel.removeAll(hit);
+        if (editor_.selected_ == hit) editor_.selected_ = sel.isEmpty() ? QString() : sel.last();
+      } else {
+        sel << hit;
+        editor_.selected_ = hit;
+      }
+      editor_.Redraw();
+      return;
+    }
+    // Pressing a button of the selection drags them all.
+    if (editor_.selection_.contains(hit)) editor_.selected_ = hit;
+    else editor_.SelectButton(hit);
+    dragging_ = true;
   }
   void mouseMoveEvent(QMouseEvent* e) override {
     if (!linking_.isEmpty()) {
@@ -146,10 +181,15 @@ class PageCanvas : public QWidget {
       update();
       return;
     }
+    if (banding_) {
+      bandEnd_ = e->position();
+      update();
+      return;
+    }
     if (!dragging_) return;
     const double s = Scale();
     const QPointF d = (e->position() - press_) / s;
-    offset_ = QPoint(static_cast<int>(std::lround(d.x())), static_cast<int>(std::lround(d.y())));
+    offset_ = editor_.Snapped(QPoint(static_cast<int>(std::lround(d.x())), static_cast<int>(std::lround(d.y()))));
     update();
   }
   void mouseReleaseEvent(QMouseEvent* e) override {
@@ -161,12 +201,25 @@ class PageCanvas : public QWidget {
       update();
       return;
     }
+    if (banding_ && e->button() == Qt::LeftButton) {
+      banding_ = false;
+      const QRectF band = QRectF(press_, e->position()).normalized();
+      QStringList& sel = editor_.selection_;
+      if (!bandAdds_) sel.clear();
+      for (const auto& b : editor_.boxes_)
+        if (band.intersects(ToWidget(b.rect)) && !sel.contains(b.name)) sel << b.name;
+      editor_.selected_ = sel.isEmpty() ? QString() : sel.last();
+      editor_.Redraw();
+      return;
+    }
     if (!dragging_ || e->button() != Qt::LeftButton) return;
     mouseMoveEvent(e);
     dragging_ = false;
     const QPoint moved = offset_;
     offset_ = QPoint();
     if (!moved.isNull()) editor_.MoveSelected(moved.x(), moved.y());
+    // A click without a drag selects that button alone.
+    else if ((e->position() - press_).manhattanLength() < 3) editor_.SelectButton(HitAt(e->position()));
     update();
   }
   void dragEnterEvent(QDragEnterEvent* e) override {
@@ -197,7 +250,7 @@ class PageCanvas : public QWidget {
  private:
   // A box where it shows: moved by the drag in progress.
   QRectF Moved(const PageEditor::SButtonBox& b) const {
-    return ToWidget(b.name == editor_.selected_ && dragging_ ? b.rect.translated(offset_) : b.rect);
+    return ToWidget(dragging_ && editor_.selection_.contains(b.name) ? b.rect.translated(offset_) : b.rect);
   }
   static void Arrow(QPainter& p, QPointF from, QPointF to, const QColor& colour) {
     QPen pen(colour);
@@ -219,6 +272,9 @@ class PageCanvas : public QWidget {
   QPointF linkEnd_;
   QPointF press_;
   QPoint offset_;
+  bool banding_ = false;
+  bool bandAdds_ = false;
+  QPointF bandEnd_;
 };
 
 PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
@@ -228,9 +284,19 @@ PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
   state_->addItems({"Normal", "Selected", "Activated"});
   state_->setCurrentIndex(1);
   status_ = new QLabel(this);
+  status_->setObjectName("status");
   auto* top = new QHBoxLayout;
   top->addWidget(new QLabel("State of the selected button:", this));
   top->addWidget(state_);
+  // An animated button's frames, one at a time.
+  top->addWidget(new QLabel("Frame:", this));
+  frame_ = new QSpinBox(this);
+  frame_->setObjectName("frame");
+  frame_->setRange(0, 0);
+  frame_->setEnabled(false);
+  top->addWidget(frame_);
+  frames_ = new QLabel(this);
+  top->addWidget(frames_);
   under_ = new QComboBox(this);
   under_->setObjectName("under");
   under_->addItems({"Over BG Color", "Over the background clip"});
@@ -243,12 +309,70 @@ PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
     top->addWidget(b);
     connect(b, &QPushButton::clicked, this, [this, mode] { SetPage("neighbours", mode); });
   }
+  // Arranging the selected buttons.
+  auto* arrange = new QHBoxLayout;
+  snap_ = new QCheckBox("Snap", this);
+  snap_->setObjectName("snap");
+  snap_->setToolTip("While dragging, snap to an 8-pixel grid and to other buttons' edges");
+  arrange->addWidget(snap_);
+  const std::pair<const char*, const char*> aligns[] = {{"alignLeft", "Left"},       {"alignRight", "Right"},
+                                                        {"alignTop", "Top"},         {"alignBottom", "Bottom"},
+                                                        {"alignCentreH", "Centre |"}, {"alignCentreV", "Centre -"}};
+  arrange->addWidget(new QLabel("Align:", this));
+  for (int i = 0; i < 6; ++i) {
+    auto* b = new QToolButton(this);
+    b->setText(aligns[i].second);
+    b->setObjectName(aligns[i].first);
+    arrange->addWidget(b);
+    connect(b, &QToolButton::clicked, this, [this, i] { AlignSelected(static_cast<Align>(i)); });
+  }
+  arrange->addWidget(new QLabel("Distribute:", this));
+  for (const bool h : {true, false}) {
+    auto* b = new QToolButton(this);
+    b->setText(h ? "Across" : "Down");
+    b->setObjectName(h ? "distributeH" : "distributeV");
+    arrange->addWidget(b);
+    connect(b, &QToolButton::clicked, this, [this, h] { DistributeSelected(h); });
+  }
+  auto* group = new QToolButton(this);
+  group->setText("Group into BOG");
+  group->setObjectName("group");
+  arrange->addWidget(group);
+  connect(group, &QToolButton::clicked, this, [this] { GroupSelected(); });
+  // The selected button's picture in the state shown, from a file.
+  auto* picture = new QToolButton(this);
+  picture->setText("Picture...");
+  picture->setObjectName("picture");
+  arrange->addWidget(picture);
+  connect(picture, &QToolButton::clicked, this, [this] {
+    if (selected_.isEmpty()) return;
+    const QString file = QFileDialog::getOpenFileName(
+        this, "Picture of " + selected_ + " when " + state_->currentText().toLower(), QString(),
+        "Pictures (*.png *.bmp *.jpg *.jpeg *.gif)", nullptr, QFileDialog::DontUseNativeDialog);
+    if (!file.isEmpty()) SetPicture(selected_, state_->currentIndex(), file);
+  });
+  arrange->addStretch();
+  pages_ = new QTabBar(this);
+  pages_->setObjectName("pages");
+  pages_->setExpanding(false);
+  connect(pages_, &QTabBar::currentChanged, this, [this](int i) {
+    if (fillingTabs_ || i < 0) return;
+    const QString path = pages_->tabData(i).toString();
+    if (path == pagePath_) return;
+    pagePath_ = path;
+    SelectButton({});
+    Refresh();
+    emit PageChosen(path);
+  });
   auto* v = new QVBoxLayout(this);
   v->setContentsMargins(0, 0, 0, 0);
+  v->addWidget(pages_);
   v->addLayout(top);
+  v->addLayout(arrange);
   v->addWidget(canvas_, 1);
   v->addWidget(status_);
   connect(state_, &QComboBox::currentIndexChanged, this, [this](int) { Redraw(); });
+  connect(frame_, &QSpinBox::valueChanged, this, [this](int) { Redraw(); });
   connect(under_, &QComboBox::currentIndexChanged, this, [this](int) { Redraw(); });
 }
 
@@ -263,9 +387,37 @@ void PageEditor::SetBackground(QRgb rgb) {
 
 void PageEditor::SetState(int state) { state_->setCurrentIndex(std::clamp(state, 0, 2)); }
 
+int PageEditor::FrameCount() const {
+  const SButtonBox* b = BoxOf(selected_);
+  const zv::SIgPage* page = b && pageId_ >= 0 ? compiled_.FindPage(pageId_) : nullptr;
+  if (page)
+    for (const zv::SBog& bog : page->bogs)
+      for (const zv::SButton& r : bog.buttons)
+        if (r.id == b->id) return zv::CCompiledPage::FrameCount(r, state_->currentIndex());
+  return 1;
+}
+
+void PageEditor::SetFrame(int frame) { frame_->setValue(frame); }
+
 void PageEditor::SelectButton(const QString& name) {
   selected_ = name;
+  selection_ = name.isEmpty() ? QStringList() : QStringList{name};
   Redraw();
+}
+
+void PageEditor::SetSnap(bool on) { snap_->setChecked(on); }
+
+QString PageEditor::MenuPath() const {
+  QStringList parts = pagePath_.split('/');
+  if (parts.size() < 4) return {};
+  parts.erase(parts.end() - 3, parts.end());
+  return parts.join('/');
+}
+
+QStringList PageEditor::PagePaths() const {
+  QStringList paths;
+  for (int i = 0; i < pages_->count(); ++i) paths << pages_->tabData(i).toString();
+  return paths;
 }
 
 bool PageEditor::ShowFor(const QString& path) {
@@ -288,8 +440,11 @@ bool PageEditor::ShowFor(const QString& path) {
     return false;
   }
   const QString page = parts.join('/');
-  if (page != pagePath_) selected_.clear();
+  if (page != pagePath_) selected_.clear(), selection_.clear();
   pagePath_ = page;
+  // A button of the selection stays in it (the window shows the button an
+  // edit left selected).
+  if (!button.isEmpty() && !selection_.contains(button)) selection_ = QStringList{button};
   if (!button.isEmpty()) selected_ = button;
   Refresh();
   return true;
@@ -359,6 +514,9 @@ void PageEditor::Refresh() {
     canvas_->update();
     return;
   }
+  // A project restored by undo or redo knows its pictures' sizes no more;
+  // the boxes need them.
+  zvedit::LoadGraphicSizes(*menu);
   const std::string sig = Signature(*page);
   if (sig != signature_) {
     signature_ = sig;
@@ -367,11 +525,29 @@ void PageEditor::Refresh() {
     // for the drawing and keeps its own setting.
     const zv::SVideoDescriptor video = menu->m_video;
     std::string error;
+    // The compiler's own warnings (decoding time, pictures late) are shown
+    // on the page.
+    compileWarnings_.clear();
+    const zv::Progress log{[](void* ctx, const zv::SProgressInfo* info) {
+                             if (info->kind == zv::kProgressItem && info->item.find(" Warning:") != std::string::npos)
+                               *static_cast<QStringList*>(ctx) << Q(info->item).trimmed();
+                             return 1;
+                           },
+                           &compileWarnings_};
     if (!zv::EnsureMenuVideoFormat(*menu, pagePath_.toStdString(), error) ||
-        !zv::CompileMenuPages(*menu, compiled_, error))
+        !zv::CompileMenuPages(*menu, compiled_, error, log))
       problem_ = Q(error);
     menu->m_video = video;
   }
+  RefreshPageTabs();
+  // Of the compiler's warnings, those about this page's decoding in time.
+  warnings_.clear();
+  const QString own = "Page \"" + Q(page->m_strName) + "\"";
+  const bool first = menu->GetCount() > 0 && menu->GetAt(0)->GetCount() > 0 &&
+                     menu->GetAt(0)->GetAt(0)->IndexOf(page) == 0;
+  for (const QString& w : compileWarnings_)
+    if (w.contains(own) || (first && w.contains(" late:"))) warnings_ << w.mid(w.indexOf("Warning:") + 8);
+  FindMissingPictures(*page);
   pageId_ = problem_.isEmpty() ? zv::CompiledPageId(*menu, *page) : -1;
   zv::SIgPage* record = nullptr;
   for (zv::SIgPage& p : compiled_.Composition().pages)
@@ -399,6 +575,12 @@ void PageEditor::Refresh() {
     for (size_t k = i + 1; k < boxes_.size(); ++k)
       if (boxes_[i].bogPath != boxes_[k].bogPath && boxes_[i].rect.intersects(boxes_[k].rect))
         overlaps_ << boxes_[i].name + " overlaps " + boxes_[k].name;
+  // Buttons gone (undo, another page) leave the selection.
+  QStringList kept;
+  for (const QString& n : selection_)
+    if (BoxOf(n)) kept << n;
+  selection_ = kept;
+  if (!BoxOf(selected_)) selected_ = selection_.isEmpty() ? QString() : selection_.last();
   if (record)
     for (uint16_t id : zv::UnreachableButtons(*record))
       for (SButtonBox& box : boxes_)
@@ -418,6 +600,15 @@ void PageEditor::Redraw() {
     const SButtonBox* b = BoxOf(selected_);
     view.button = b ? b->id : -1;
     view.state = state_->currentIndex();
+    // The frame switch follows the selected button and state.
+    const int frames = FrameCount();
+    {
+      const QSignalBlocker quiet(frame_);
+      frame_->setRange(0, frames - 1);
+      frame_->setEnabled(frames > 1);
+    }
+    frames_->setText(frames > 1 ? QString("of %1").arg(frames) : QString());
+    view.frame = frame_->value();
     view.background = background_;
     zv::CPicture pic;
     std::string error;
@@ -454,7 +645,9 @@ void PageEditor::Redraw() {
   if (!unreachable_.isEmpty())
     lines << "Unreachable by arrow keys from the page's default button: " + unreachable_.join(", ");
   if (!overlaps_.isEmpty()) lines << "Buttons of different BOGs overlap: " + overlaps_.join("; ");
+  lines << warnings_;
   const QString text = lines.join('\n');
+  status_->setStyleSheet(text.isEmpty() ? QString() : "color: #c02020;");
   status_->setText(text);
   canvas_->update();
 }
@@ -491,11 +684,11 @@ bool PageEditor::SetButton(const SButtonBox& b, const std::vector<std::pair<std:
 }
 
 void PageEditor::MoveSelected(int dx, int dy) {
-  const SButtonBox* b = BoxOf(selected_);
-  if (!b || (dx == 0 && dy == 0)) return;
-  const int x = std::clamp(b->rect.x() + dx, 0, 0xFFFF), y = std::clamp(b->rect.y() + dy, 0, 0xFFFF);
-  const SButtonBox box = *b;
-  SetButton(box, {{"x", std::to_string(x)}, {"y", std::to_string(y)}});
+  if (dx == 0 && dy == 0) return;
+  std::vector<std::pair<SButtonBox, QPoint>> places;
+  for (const QString& n : selection_)
+    if (const SButtonBox* b = BoxOf(n)) places.emplace_back(*b, b->rect.topLeft() + QPoint(dx, dy));
+  PlaceButtons(places);
 }
 
 bool PageEditor::LinkNeighbour(const QString& from, const QString& to) {
@@ -566,6 +759,16 @@ bool PageEditor::SetPage(const std::string& key, const std::string& value) {
 }
 
 bool PageEditor::DropPictures(const QStringList& files, QPoint at) {
+  // One picture on a button: its picture in the state shown.
+  if (files.size() == 1) {
+    QString hit;
+    for (const auto& b : boxes_)
+      if (b.rect.contains(at)) hit = b.name;
+    if (!hit.isEmpty()) {
+      const int state = hit == selected_ ? state_->currentIndex() : 0;
+      return SetPicture(hit, state, files.front());
+    }
+  }
   bool ok = !files.isEmpty();
   for (const QString& f : files) {
     ok = AddPictureButton(f, at) && ok;

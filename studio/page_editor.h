@@ -1,9 +1,12 @@
-// The page editor: a menu page drawn as the player draws it (the build's
-// compiled objects and palette, over "BG Color"), each button's rectangle
-// with its name and type, the neighbours as arrows and the buttons no arrow
-// key reaches flagged. Buttons are selected by clicking and moved by
-// dragging or with the arrow keys; every change goes through the shared
-// command layer, so undo, redo and the property grid stay in step.
+// The page editor of one menu, its pages as tabs: a page drawn as the
+// player draws it (the build's compiled objects and palette, over "BG
+// Color"), each button's rectangle with its name and type, the neighbours
+// as arrows and the buttons no arrow key reaches flagged. Buttons are
+// selected by clicking (Ctrl or Shift adds, a rubber band takes all it
+// touches), moved by dragging or with the arrow keys (snapping to a grid
+// and other buttons' edges when asked), aligned, distributed and grouped
+// into a BOG; every change goes through the shared command layer, so undo,
+// redo and the property grid stay in step.
 #pragma once
 
 #include <QImage>
@@ -16,8 +19,11 @@
 #include "graphics/page_render.h"
 #include "model/project.h"
 
+class QCheckBox;
+class QSpinBox;
 class QComboBox;
 class QLabel;
+class QTabBar;
 
 namespace zvstudio {
 
@@ -43,11 +49,42 @@ class PageEditor : public QWidget {
   void SetBackground(QRgb rgb);
 
   QString PagePath() const { return pagePath_; }
+  // The menu's path: the page's without epoch, display set and page.
+  QString MenuPath() const;
+  // The paths of the pages shown as tabs (the menu's first display set).
+  QStringList PagePaths() const;
+  // The button last clicked; the selection holds it and any added to it.
   QString SelectedButton() const { return selected_; }
+  QStringList SelectedButtons() const { return selection_; }
   void SelectButton(const QString& name);
+
+  enum class Align { kLeft, kRight, kTop, kBottom, kCentreH, kCentreV };
+  // The selected buttons lined up on the edge or centre line of the box
+  // around them, one undoable step.
+  bool AlignSelected(Align how);
+  // The selected buttons (three or more) spread with equal gaps between
+  // the outermost ones, which stay; one undoable step.
+  bool DistributeSelected(bool horizontally);
+  // The selected buttons moved into a new BOG (emptied BOGs go), one
+  // undoable step.
+  bool GroupSelected();
+  // Gives the button `name` the picture `file` (a new graphic of the menu)
+  // in state 0 normal, 1 selected, 2 activated.
+  bool SetPicture(const QString& name, int state, const QString& file);
+  // While dragging: the selection's top-left snaps to an 8-pixel grid, or
+  // to another button's edge within 10 pixels.
+  void SetSnap(bool on);
+  static constexpr int kGrid = 8;
+  static constexpr int kSnapReach = 10;
+  // Missing pictures and the compiler's warnings for the menu.
+  QStringList Warnings() const { return warnings_; }
   // 0 normal, 1 selected, 2 activated: the state the selected button is
   // drawn in.
   void SetState(int state);
+  // The frames of the selected button's animation in the state shown (1
+  // for a still picture), and the one shown, from 0.
+  int FrameCount() const;
+  void SetFrame(int frame);
   // Names of the buttons no arrow key reaches.
   QStringList Unreachable() const { return unreachable_; }
   // "A overlaps B" for buttons of different BOGs whose rectangles meet:
@@ -59,10 +96,16 @@ class PageEditor : public QWidget {
   // Widget position of page point (x, y) on the canvas.
   QPoint ToCanvas(int x, int y) const;
   // Adds a button for each PNG file as if dropped at page point `at`; false
-  // when one is refused.
+  // when one is refused. Dropped on a button, the one file becomes that
+  // button's picture in the state the switch shows.
   bool DropPictures(const QStringList& files, QPoint at);
+
   // The page as drawn (without the editor's marks), page-sized.
   const QImage& PageImage() const { return image_; }
+
+ signals:
+  // A page tab was chosen.
+  void PageChosen(const QString& path);
 
  private:
   friend class PageCanvas;
@@ -82,10 +125,18 @@ class PageEditor : public QWidget {
   // first clip with a primary video track); empty when none.
   std::string BackgroundClip() const;
   void Redraw();
+  void RefreshPageTabs();
+  // Missing pictures of the page's buttons.
+  void FindMissingPictures(const zv::CPage& page);
   const SButtonBox* BoxOf(const QString& name) const;
-  // Moves the selected button by (dx, dy) page pixels through the command
+  // Moves the selected buttons by (dx, dy) page pixels through the command
   // layer.
   void MoveSelected(int dx, int dy);
+  // The drag offset (dx, dy) of the selection adjusted to the grid or to
+  // the other buttons' edges.
+  QPoint Snapped(QPoint offset) const;
+  // New top-left corners of buttons, one undoable step.
+  bool PlaceButtons(const std::vector<std::pair<SButtonBox, QPoint>>& places);
   // Sets the neighbour of button `from` in the direction of `to` (the one
   // of up, down, left, right nearest the line between their centres).
   bool LinkNeighbour(const QString& from, const QString& to);
@@ -100,12 +151,20 @@ class PageEditor : public QWidget {
   zv::CZvObject& project_;
   EditPage edit_;
   PageCanvas* canvas_;
+  QTabBar* pages_;
   QComboBox* state_;
-  QComboBox* under_;  // "BG Color" or the first frame of the background clip
+  QSpinBox* frame_;
+  QLabel* frames_;
+  QComboBox* under_;
+  QCheckBox* snap_;  // "BG Color" or the first frame of the background clip
   QLabel* status_;
   QString pagePath_;
   QString selected_;
+  QStringList selection_;
   QString problem_;
+  QStringList warnings_;
+  QStringList compileWarnings_;
+  bool fillingTabs_ = false;
   QStringList unreachable_;
   QStringList overlaps_;
   int pageId_ = -1;

@@ -3,11 +3,16 @@
 // through the shared command layer (the grid and undo follow), and a button
 // no arrow key reaches is flagged.
 #include <QColorDialog>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QtTest>
 #include <filesystem>
 #include <string>
@@ -186,6 +191,8 @@ class PageEditorTest : public QObject {
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
+    editor->Canvas()->setFixedSize(960, 540);
+    QCoreApplication::processEvents();
     const QPoint at = editor->ToCanvas(100, 200);
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
     QCoreApplication::sendEvent(editor->Canvas(), &enter);
@@ -243,6 +250,13 @@ class PageEditorTest : public QObject {
   // sound, Enter on "Chapters" opens that page.
   void thePreviewRunsTheDiscInThePlayer() {
     zvstudio::MenuPreview preview;
+    {
+      zv::ScriptedPrompt prompt(zv::Answer::Yes);
+      zvstudio::MainWindow w(&prompt);
+      QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+      preview.SetTitleNames(zvstudio::TitleNames(w.Project()));
+      preview.SetMenus(zvstudio::PreviewMenus(w.Project()));
+    }
     QString error;
     QVERIFY2(preview.Open(QString::fromStdString(dir_.Path() + "/demo/Zelvane/DISC"), error), qPrintable(error));
     auto same = [&](const std::string& page, const std::string& button, const char* what) {
@@ -278,6 +292,55 @@ class PageEditorTest : public QObject {
     QVERIFY(preview.Press("enter"));
     same("Chapters", "chapter1", "the Chapters page");
     QVERIFY(!preview.Press("jump"));
+    // Enter on "chapter1" plays the movie's title, told by its name.
+    QVERIFY(preview.Press("enter"));
+    const QStringList actions = preview.Actions();
+    const int enter = static_cast<int>(actions.lastIndexOf("press enter"));
+    QVERIFY(enter >= 0);
+    QVERIFY2(actions.indexOf("plays Title 1 (Movie#1/Title#1)", enter) > enter, qPrintable(actions.join(", ")));
+    QVERIFY2(actions.indexOf("at chapter 1", enter) > enter, qPrintable(actions.join(", ")));
+    // The selection as recognised in the player's plane, and the commands
+    // of the button Enter activated, as our disassembler reads them; the
+    // player then did what they say.
+    const QString all = actions.join(", ");
+    const int start = static_cast<int>(actions.indexOf("Main: play selected"));
+    const int pressDown = static_cast<int>(actions.indexOf("press down"));
+    QVERIFY2(start >= 0 && start < pressDown, qPrintable(all));
+    QVERIFY2(actions.indexOf("Main: chapters selected") > pressDown, qPrintable(all));
+    const int open = static_cast<int>(actions.indexOf("chapters runs: SetButtonPage 0 1 1"));
+    QVERIFY2(open > pressDown, qPrintable(all));
+    const int chapter1 = static_cast<int>(actions.indexOf("Chapters: chapter1 selected"));
+    QVERIFY2(chapter1 > open && chapter1 < enter, qPrintable(all));
+    const int runs = static_cast<int>(actions.indexOf("chapter1 runs: Set GPR2020 = 2; Set GPR2024 = 0; CallTitle 1"));
+    QVERIFY2(runs > enter && runs < actions.indexOf("plays Title 1 (Movie#1/Title#1)"), qPrintable(all));
+  }
+
+  // Between keys the player runs on in real time: a pop-up menu with a
+  // time-out of one second closes by itself after it, with no key pressed.
+  void thePreviewKeepsTime() {
+    const std::string popup = dir_.Path() + "/popup.zvpj";
+    {
+      zv::ScriptedPrompt prompt(zv::Answer::Yes);
+      zvstudio::MainWindow w(&prompt);
+      QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+      QVERIFY(w.SaveTo(QString::fromStdString(popup)));
+    }
+    zvtest::RunResult r = zvtest::Run({ZV_BINARY, "set", popup, "Top Menu/IG#1", "popup=yes", "timeout=1"});
+    QVERIFY2(r.status == 0, r.err.c_str());
+    r = zvtest::Run({ZV_BINARY, "build", popup, dir_.Path() + "/popup-out", "--yes"});
+    QVERIFY2(r.status == 0, r.err.c_str());
+    zvstudio::MenuPreview preview;
+    QString error;
+    QVERIFY2(preview.Open(QString::fromStdString(dir_.Path() + "/popup-out/Zelvane/DISC"), error), qPrintable(error));
+    QVERIFY(preview.Press("popup"));
+    const int press = static_cast<int>(preview.Actions().lastIndexOf("press popup"));
+    QVERIFY2(preview.Actions().indexOf("menu shown", press) > press, qPrintable(preview.Actions().join(", ")));
+    QVERIFY(!preview.Plane().isNull());
+    // Not at once: the player waits with the menu open.
+    QTest::qWait(300);
+    QVERIFY2(preview.Actions().indexOf("menu gone", press) < 0, qPrintable(preview.Actions().join(", ")));
+    QTRY_VERIFY2_WITH_TIMEOUT(preview.Actions().indexOf("menu gone", press) > press,
+                              qPrintable(preview.Actions().join(", ")), 4000);
   }
 
   // Try Menu builds the project into a folder of its own and opens the
@@ -342,6 +405,326 @@ class PageEditorTest : public QObject {
     QCOMPARE(ValueOf(w.Project(), std::string(kMain) + "/Bog#3/audio", "down"), std::string("trailer"));
     QVERIFY(w.Undo());
     QCOMPARE(editor->Unreachable(), QStringList{"trailer"});
+  }
+
+  // Each menu has a tab of its own, its pages as tabs within it: choosing
+  // a page tab shows that page and selects it in the window; a page that
+  // goes loses its tab, undo brings it back.
+  void eachMenuHasATabWithItsPagesAsTabs() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    QVERIFY(w.Select(kMain));
+    zvstudio::PageEditor* top = w.PageView();
+    QVERIFY(top);
+    QTabWidget* tabs = nullptr;
+    for (QTabWidget* t : w.findChildren<QTabWidget*>())
+      if (t->indexOf(top) >= 0) tabs = t;
+    QVERIFY(tabs);
+    QCOMPARE(tabs->tabText(tabs->indexOf(top)), QString("Menu Top Menu/IG#1"));
+    auto* pages = top->findChild<QTabBar*>("pages");
+    QVERIFY(pages);
+    QCOMPARE(pages->count(), 3);
+    QCOMPARE(pages->tabText(0), QString("Main"));
+    QCOMPARE(pages->tabText(1), QString("Chapters"));
+    QCOMPARE(pages->tabText(2), QString("Audio"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QString chapters = "Top Menu/IG#1/Epoch#1/DisplaySet#1/Chapters";
+    QTest::mouseClick(pages, Qt::LeftButton, {}, pages->tabRect(1).center());
+    QCOMPARE(top->PagePath(), chapters);
+    QCOMPARE(w.SelectedPath(), chapters);
+    QVERIFY2(top->Problem().isEmpty(), qPrintable(top->Problem()));
+    // Drawn: "chapter1" (at 760,420) shows where Main has nothing.
+    QVERIFY(top->PageImage().pixelColor(960, 456) != QColor(0x80, 0x80, 0x00));
+
+    // The pop-up menu opens a second tab; the top menu's stays open.
+    QVERIFY(w.Select("Movie#1/IG#1/Epoch#1/PopUp/Pop-up/Close/PopUpMenuOff"));
+    QPointer<zvstudio::PageEditor> popup = w.PageView();
+    QVERIFY(popup && popup != top);
+    QCOMPARE(tabs->currentWidget(), popup.data());
+    QVERIFY(tabs->indexOf(top) >= 0);
+    QCOMPARE(popup->SelectedButton(), QString("PopUpMenuOff"));
+    QCOMPARE(popup->findChild<QTabBar*>("pages")->count(), 1);
+    QVERIFY2(popup->Problem().isEmpty(), qPrintable(popup->Problem()));
+
+    // Deleting the Chapters page takes its tab away; the top menu's tab
+    // then shows its first page.
+    QVERIFY(w.Select(chapters));
+    QCOMPARE(w.PageView(), top);
+    QAction* del = nullptr;
+    for (QAction* a : w.findChildren<QAction*>())
+      if (a->text() == "&Delete") del = a;
+    QVERIFY(del);
+    del->trigger();
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+    QCOMPARE(pages->count(), 2);
+    QCOMPARE(pages->tabText(1), QString("Audio"));
+    QCOMPARE(top->PagePath(), QString(kMain));
+    QVERIFY(w.Undo());
+    QCOMPARE(pages->count(), 3);
+    QCOMPARE(pages->tabText(1), QString("Chapters"));
+
+    // Another project closes the menus' tabs.
+    QPointer<zvstudio::PageEditor> topMenu = top;
+    w.NewProject();
+    QCOMPARE(tabs->indexOf(topMenu.data()), -1);
+    QCOMPARE(tabs->indexOf(popup.data()), -1);
+    QVERIFY(!w.PageView());
+  }
+
+  // With Snap on, a dragged button's corner lands on the 8-pixel grid or on
+  // another button's edge; Ctrl-click and a rubber band select several
+  // buttons, which align, distribute and drag together, each one undoable
+  // step with the grid in step.
+  void snappingAligningAndDistributing() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    const std::string trailer = std::string(kMain) + "/Bog#4/trailer", audio = std::string(kMain) + "/Bog#3/audio",
+                      play = std::string(kMain) + "/Bog#1/play", chapters = std::string(kMain) + "/Bog#2/chapters";
+    QVERIFY(w.Select(QString::fromStdString(trailer)));
+    zvstudio::PageEditor* editor = w.PageView();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    editor->Canvas()->setFixedSize(960, 540);
+    QCoreApplication::processEvents();
+    QWidget* canvas = editor->Canvas();
+    auto drag = [&](QPoint pageFrom, QPoint by, Qt::KeyboardModifiers mods = {}) {
+      const QPoint from = editor->ToCanvas(pageFrom.x(), pageFrom.y());
+      const QPoint to = editor->ToCanvas(pageFrom.x() + by.x(), pageFrom.y() + by.y());
+      QTest::mousePress(canvas, Qt::LeftButton, mods, from);
+      QTest::mouseMove(canvas, (from + to) / 2);
+      QTest::mouseMove(canvas, to);
+      QTest::mouseRelease(canvas, Qt::LeftButton, mods, to);
+      QCoreApplication::processEvents();
+    };
+    auto at = [&](const std::string& path) { return ValueOf(w.Project(), path, "x") + "," + ValueOf(w.Project(), path, "y"); };
+
+    auto* snap = editor->findChild<QCheckBox*>("snap");
+    QVERIFY(snap);
+    QTest::mouseClick(snap, Qt::LeftButton, {}, QPoint(4, snap->height() / 2));
+    QVERIFY(snap->isChecked());
+    // By (+42, -26) to 802,794: x rounds to the grid (800), y meets the
+    // bottom edge of "audio" (792).
+    drag({800, 850}, {42, -26});
+    QCOMPARE(at(trailer), std::string("800,792"));
+    auto* x = qobject_cast<QSpinBox*>(w.Editor("x"));
+    QVERIFY(x);
+    QCOMPARE(x->value(), 800);
+    QVERIFY(w.Undo());
+    QCOMPARE(at(trailer), std::string("760,820"));
+    // Without snapping the drag keeps the exact distance.
+    QTest::mouseClick(snap, Qt::LeftButton, {}, QPoint(4, snap->height() / 2));
+    QVERIFY(!snap->isChecked());
+    QCOMPARE(editor->SelectedButtons(), QStringList{"trailer"});
+    drag({800, 850}, {42, -26});
+    QCOMPARE(QString::fromStdString(at(trailer)), QString("802,794"));
+    QVERIFY(w.Undo());
+
+    // "trailer" 30 pixels right, then "audio" and "trailer" selected.
+    for (int i = 0; i < 3; ++i) QTest::keyClick(canvas, Qt::Key_Right, Qt::ShiftModifier);
+    QCOMPARE(at(trailer), std::string("790,820"));
+    QTest::mouseClick(canvas, Qt::LeftButton, {}, editor->ToCanvas(780, 740));
+    QTest::mouseClick(canvas, Qt::LeftButton, Qt::ControlModifier, editor->ToCanvas(900, 840));
+    QCOMPARE(editor->SelectedButtons(), (QStringList{"audio", "trailer"}));
+    const std::pair<const char*, std::pair<const char*, const char*>> aligns[] = {
+        {"alignRight", {"790,720", "790,820"}},
+        {"alignLeft", {"760,720", "760,820"}},
+        {"alignCentreH", {"775,720", "775,820"}},
+        {"alignTop", {"760,720", "790,720"}},
+        {"alignBottom", {"760,820", "790,820"}},
+        {"alignCentreV", {"760,770", "790,770"}}};
+    for (const auto& [name, want] : aligns) {
+      auto* b = editor->findChild<QAbstractButton*>(name);
+      QVERIFY(b);
+      b->click();
+      QCOMPARE(at(audio), std::string(want.first));
+      QCOMPARE(at(trailer), std::string(want.second));
+      // One step back restores both.
+      QVERIFY(w.Undo());
+      QCOMPARE(at(audio), std::string("760,720"));
+      QCOMPARE(at(trailer), std::string("790,820"));
+    }
+    for (int i = 0; i < 3; ++i) QVERIFY(w.Undo());
+    QVERIFY(!w.IsModified());
+
+    // "audio" 50 down, then a rubber band over the four buttons; spread
+    // down, "audio" is back in the middle, the outer ones stay.
+    QTest::mouseClick(canvas, Qt::LeftButton, {}, editor->ToCanvas(780, 740));
+    for (int i = 0; i < 5; ++i) QTest::keyClick(canvas, Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(at(audio), std::string("760,770"));
+    drag({700, 500}, {550, 400});
+    QCOMPARE(editor->SelectedButtons().size(), 4);
+    editor->findChild<QAbstractButton*>("distributeV")->click();
+    QCOMPARE(at(play), std::string("760,520"));
+    QCOMPARE(at(chapters), std::string("760,620"));
+    QCOMPARE(at(audio), std::string("760,720"));
+    QCOMPARE(at(trailer), std::string("760,820"));
+    // Dragging one of the selection moves all four.
+    drag({800, 540}, {20, 0});
+    for (const std::string& b : {play, chapters, audio, trailer}) QCOMPARE(ValueOf(w.Project(), b, "x"), std::string("780"));
+    QVERIFY(w.Undo());
+    for (const std::string& b : {play, chapters, audio, trailer}) QCOMPARE(ValueOf(w.Project(), b, "x"), std::string("760"));
+    QVERIFY(w.Undo());
+    QCOMPARE(at(audio), std::string("760,770"));
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+  }
+
+  // Selected buttons grouped into one BOG (the groups they leave empty go),
+  // where they may overlap; a picture dropped on a button becomes its
+  // picture in the state shown. Undo restores each.
+  void groupingAndNewPictures() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    QVERIFY(w.Select(kMain));
+    zvstudio::PageEditor* editor = w.PageView();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    editor->Canvas()->setFixedSize(960, 540);
+    QCoreApplication::processEvents();
+    QWidget* canvas = editor->Canvas();
+    QTest::mouseClick(canvas, Qt::LeftButton, {}, editor->ToCanvas(780, 740));
+    QTest::mouseClick(canvas, Qt::LeftButton, Qt::ShiftModifier, editor->ToCanvas(900, 840));
+    editor->findChild<QAbstractButton*>("group")->click();
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+    const std::string bog = std::string(kMain) + "/Bog#5";
+    QCOMPARE(ValueOf(w.Project(), bog + "/audio", "x"), std::string("760"));
+    QCOMPARE(ValueOf(w.Project(), bog + "/trailer", "y"), std::string("820"));
+    QVERIFY(ValueOf(w.Project(), std::string(kMain) + "/Bog#3/audio", "x").rfind("(", 0) == 0);
+    QVERIFY(ValueOf(w.Project(), std::string(kMain) + "/Bog#4", "name").rfind("(", 0) == 0);
+    // In one BOG, "trailer" over "audio" is no overlap: one shows at a time.
+    QTest::mouseClick(canvas, Qt::LeftButton, {}, editor->ToCanvas(900, 840));
+    QCOMPARE(editor->SelectedButtons(), QStringList{"trailer"});
+    const QPoint from = editor->ToCanvas(900, 840), to = editor->ToCanvas(900, 790);
+    QTest::mousePress(canvas, Qt::LeftButton, {}, from);
+    QTest::mouseMove(canvas, to);
+    QTest::mouseRelease(canvas, Qt::LeftButton, {}, to);
+    QCOMPARE(ValueOf(w.Project(), bog + "/trailer", "y"), std::string("770"));
+    QVERIFY2(editor->Overlaps().isEmpty(), qPrintable(editor->Overlaps().join("; ")));
+    QVERIFY2(editor->Problem().isEmpty(), qPrintable(editor->Problem()));
+    QVERIFY(w.Undo());
+    QVERIFY(w.Undo());
+    QCOMPARE(ValueOf(w.Project(), std::string(kMain) + "/Bog#3/audio", "x"), std::string("760"));
+    QVERIFY(ValueOf(w.Project(), bog, "name").rfind("(", 0) == 0);
+    QVERIFY(!w.IsModified());
+
+    // A picture dropped on "play", selected and shown selected.
+    const std::string play = std::string(kMain) + "/Bog#1/play";
+    const std::string file = dir_.Path() + "/picture.png";
+    std::filesystem::copy_file(dir_.Path() + "/demo/media/menu/back_s.png", file,
+                               std::filesystem::copy_options::overwrite_existing);
+    QTest::mouseClick(canvas, Qt::LeftButton, {}, editor->ToCanvas(780, 540));
+    editor->SetState(1);
+    const QColor before = editor->PageImage().pixelColor(760 + 200, 520 + 36);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
+    const QPoint on = editor->ToCanvas(900, 550);
+    QDragEnterEvent enter(on, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(canvas, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(on), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(canvas, &drop);
+    QVERIFY(drop.isAccepted());
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+    QCOMPARE(ValueOf(w.Project(), play, "selected"), std::string("picture.png"));
+    QCOMPARE(ValueOf(w.Project(), play, "normal"), std::string("play_n.png"));
+    QCOMPARE(editor->SelectedButton(), QString("play"));
+    QVERIFY(editor->PageImage().pixelColor(760 + 200, 520 + 36) != before);
+    QVERIFY(w.Undo());
+    QCOMPARE(ValueOf(w.Project(), play, "selected"), std::string("play_s.png"));
+    QCOMPARE(editor->PageImage().pixelColor(760 + 200, 520 + 36), before);
+
+    // "Picture..." asks for the file of the state shown.
+    editor->SetState(2);
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      dialog->selectFile(QString::fromStdString(file));
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    editor->findChild<QAbstractButton*>("picture")->click();
+    QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+    QCOMPARE(ValueOf(w.Project(), play, "activated"), std::string("picture.png"));
+    QCOMPARE(ValueOf(w.Project(), play, "selected"), std::string("play_s.png"));
+    QVERIFY(w.Undo());
+    QCOMPARE(ValueOf(w.Project(), play, "activated"), std::string("play_a.png"));
+  }
+
+  // A button whose state runs from one picture to another animates through
+  // the pictures between; the frame switch steps through them.
+  void animationFramesAreSteppedThrough() {
+    const std::string animated = dir_.Path() + "/animated.zvpj";
+    const std::string play = std::string(kMain) + "/Bog#1/play", chapters = std::string(kMain) + "/Bog#2/chapters";
+    {
+      zv::ScriptedPrompt prompt(zv::Answer::Yes);
+      zvstudio::MainWindow w(&prompt);
+      QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+      QVERIFY(w.SaveTo(QString::fromStdString(animated)));
+    }
+    // play_s, play_a, chapters_n, chapters_s.
+    const zvtest::RunResult r = zvtest::Run({ZV_BINARY, "set", animated, play, "selected=play_s.png,chapters_s.png"});
+    QVERIFY2(r.status == 0, r.err.c_str());
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(animated)));
+    QVERIFY(w.Select(QString::fromStdString(chapters)));
+    zvstudio::PageEditor* editor = w.PageView();
+    editor->SetState(1);
+    auto* frame = editor->findChild<QSpinBox*>("frame");
+    QVERIFY(frame);
+    QCOMPARE(editor->FrameCount(), 1);
+    QVERIFY(!frame->isEnabled());
+    const QImage chaptersSelected = editor->PageImage().copy(760, 620, 400, 72);
+    QVERIFY(w.Select(QString::fromStdString(play)));
+    QCOMPARE(editor->FrameCount(), 4);
+    QVERIFY(frame->isEnabled());
+    QCOMPARE(frame->maximum(), 3);
+    const QImage first = editor->PageImage().copy(760, 520, 400, 72);
+    QVERIFY(first != chaptersSelected);
+    for (int i = 0; i < 3; ++i) QTest::keyClick(frame, Qt::Key_Up);
+    QCOMPARE(frame->value(), 3);
+    // The last frame is "chapters_s" where "play" is.
+    QCOMPARE(editor->PageImage().copy(760, 520, 400, 72), chaptersSelected);
+    QTest::keyClick(frame, Qt::Key_Down);
+    QVERIFY(editor->PageImage().copy(760, 520, 400, 72) != chaptersSelected);
+    frame->setValue(0);
+    QCOMPARE(editor->PageImage().copy(760, 520, 400, 72), first);
+  }
+
+  // A picture file that is gone is named on the page, and so are the
+  // compiler's warnings about the page shown (the demo's Audio page has its
+  // pictures decoded after the menu shows), not those of other pages.
+  void warningsOnThePage() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(project_)));
+    QVERIFY(w.Select(kMain));
+    zvstudio::PageEditor* editor = w.PageView();
+    QVERIFY2(editor->Warnings().isEmpty(), qPrintable(editor->Warnings().join("; ")));
+    const std::string file = dir_.Path() + "/gone.png";
+    std::filesystem::copy_file(dir_.Path() + "/demo/media/menu/back_n.png", file,
+                               std::filesystem::copy_options::overwrite_existing);
+    QVERIFY(editor->SetPicture("play", 0, QString::fromStdString(file)));
+    QCOMPARE(editor->Warnings(), QStringList());
+    std::filesystem::remove(file);
+    QVERIFY(w.Select(QString::fromStdString(std::string(kMain) + "/Bog#1/play")));
+    QTest::keyClick(editor->Canvas(), Qt::Key_Right);
+    QCOMPARE(editor->Warnings(),
+             QStringList{QString::fromStdString("play: the normal picture \"" + file + "\" is missing")});
+    auto* status = editor->findChild<QLabel*>("status");
+    QVERIFY(status);
+    QVERIFY(status->text().contains("gone.png\" is missing"));
+
+    QVERIFY(w.Select("Top Menu/IG#1/Epoch#1/DisplaySet#1/Audio"));
+    QCOMPARE(w.PageView(), editor);
+    const QStringList audio = editor->Warnings();
+    QCOMPARE(audio.size(), 1);
+    QVERIFY2(audio[0].startsWith("Page \"Audio\": its pictures are decoded "), qPrintable(audio[0]));
+    QVERIFY(status->text().contains(audio[0]));
+    QVERIFY(w.Select("Top Menu/IG#1/Epoch#1/DisplaySet#1/Chapters"));
+    QVERIFY2(editor->Warnings().isEmpty(), qPrintable(editor->Warnings().join("; ")));
   }
 
   // A colour chosen in the grid's "BG Color" row lies under the page at

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
@@ -13,6 +14,7 @@
 #include <QSignalSpy>
 #include <QImage>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QtTest>
 #include <filesystem>
 #include <string>
@@ -221,6 +223,65 @@ class StudioTest : public QObject {
     QVERIFY(w.Select("Movie#1/Feature"));
   }
 
+  // Every kind of change (sources, each editor kind, a refused value, add and
+  // delete commands) is one step: undo walks back through the saved bytes of
+  // each state and redo forward again. A value refused through the language
+  // editor gives `set`'s message and no step.
+  void undoAndRedoStepThroughEveryChange() {
+    zvtest::TempDir dir;
+    const std::string file = dir / "p.zvpj";
+    const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir.Path());
+    const std::string audio = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
+    QCOMPARE(Zv({"new", file}).status, 0);
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(file)));
+    std::vector<std::vector<uint8_t>> states{zv::StoreProject(w.Project(), file)};
+    const auto step = [&] {
+      QCoreApplication::processEvents();
+      states.push_back(zv::StoreProject(w.Project(), file));
+      QVERIFY(states.back() != states[states.size() - 2]);
+    };
+    QVERIFY(w.AddSources("Movie#1/Clip#1", {QString::fromStdString(video), QString::fromStdString(audio)}));
+    step();
+    QVERIFY(w.Select("Movie#1/Clip#1/Track#2"));
+    TypeInto(w.Editor("language"), "fra");
+    step();
+    QVERIFY(w.Select("Movie#1/Clip#1/Track#2"));
+    TypeInto(w.Editor("language"), "f1");
+    const std::string cliFile = dir / "cli.zvpj";
+    QCOMPARE(Zv({"new", cliFile}).status, 0);
+    QCOMPARE(Zv({"source", "add", cliFile, "Movie#1/Clip#1", video, audio}).status, 0);
+    const zvtest::RunResult cli = Zv({"set", cliFile, "Movie#1/Clip#1/Track#2", "language=f1"});
+    QCOMPARE(cli.status, 2);
+    QCOMPARE(prompt.messages.size(), size_t(1));
+    QCOMPARE(QString::fromStdString("zelvane set: " + prompt.messages[0] + "\n"), QString::fromStdString(cli.err));
+    QVERIFY(zv::StoreProject(w.Project(), file) == states.back());
+    QVERIFY(w.Select("Movie#1/Title#1"));
+    qobject_cast<QCheckBox*>(w.Editor("random-access"))->toggle();
+    step();
+    QVERIFY(w.Select("Movie#1/Title#1"));
+    emit qobject_cast<QComboBox*>(w.Editor("mode"))->textActivated("Separate");
+    step();
+    QVERIFY(w.Select("Movie#1"));
+    Action(w, "New &Title")->trigger();
+    step();
+    QVERIFY(w.Select("Movie#1/Title#1"));
+    Action(w, "&Delete")->trigger();
+    step();
+
+    for (size_t i = states.size() - 1; i > 0; --i) {
+      QVERIFY(w.Undo());
+      QVERIFY2(zv::StoreProject(w.Project(), file) == states[i - 1], std::to_string(i - 1).c_str());
+    }
+    QVERIFY(!w.IsModified());
+    for (size_t i = 1; i < states.size(); ++i) {
+      QVERIFY(w.Redo());
+      QVERIFY2(zv::StoreProject(w.Project(), file) == states[i], std::to_string(i).c_str());
+    }
+    QVERIFY(w.IsModified());
+  }
+
   // The program's own options: --version, and --screenshot of a project
   // with an object selected; an object that is not there is refused.
   void programOptions() {
@@ -334,6 +395,120 @@ class StudioTest : public QObject {
     QVERIFY(w.Undo());  // the step undone is the first drop: the refused one made none
     clip = dynamic_cast<zv::CStoryObject*>(zv::FindObject(w.Project(), "Movie#1/Clip#1", error));
     QVERIFY(clip && clip->TrackRefs().empty());
+  }
+
+  // Under the settings the grid shows, greyed, what `show` prints but `set`
+  // does not change; objects without settings (a display set) have these
+  // rows alone. Looking changes nothing.
+  void readOnlyRowsUnderTheSettings() {
+    zvtest::TempDir dir;
+    const QString video = QString::fromStdString(zvtest::CopyFixture("h264_1080p2398.264", dir.Path()));
+    const QString audio = QString::fromStdString(zvtest::CopyFixture("ac3_stereo.ac3", dir.Path()));
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.AddSources("Movie#1/Clip#1", {video, audio}));
+    const std::vector<uint8_t> before = zv::StoreProject(w.Project(), std::string());
+
+    QVERIFY(w.Select("Movie#1/Clip#1"));
+    QVERIFY(w.Editor("name"));
+    QCOMPARE(w.Facts("source"), (QStringList{video, audio}));
+    QVERIFY(!w.Editor("source"));
+    QTableWidget* grid = nullptr;
+    for (auto* t : w.findChildren<QTableWidget*>())
+      if (t->horizontalHeaderItem(0) && t->horizontalHeaderItem(0)->text() == "Setting") grid = t;
+    QVERIFY(grid);
+    int sources = 0;
+    for (int r = 0; r < grid->rowCount(); ++r)
+      if (grid->item(r, 0)->text() == "source") {
+        ++sources;
+        QCOMPARE(grid->item(r, 1)->flags(), Qt::NoItemFlags);
+        QVERIFY(!grid->cellWidget(r, 1));
+      }
+    QCOMPARE(sources, 2);
+    // The clip view lists the tracks from the same rows.
+    QTableWidget* clipView = nullptr;
+    for (auto* t : w.findChildren<QTableWidget*>())
+      if (t->horizontalHeaderItem(0) && t->horizontalHeaderItem(0)->text() == "Track") clipView = t;
+    QVERIFY(clipView);
+    QCOMPARE(clipView->rowCount(), 2);
+    QCOMPARE(clipView->item(1, 1)->text(), QString("audio"));
+    QCOMPARE(clipView->item(1, 2)->text(), QString("0x81"));
+    std::string error;
+    auto* clip = dynamic_cast<zv::CStoryObject*>(zv::FindObject(w.Project(), "Movie#1/Clip#1", error));
+    QVERIFY(clip);
+    QCOMPARE(clipView->item(1, 3)->text(), QString::fromStdString(clip->TrackRefs()[1].language));
+    QCOMPARE(clipView->item(1, 4)->text(), audio);
+
+    QVERIFY(w.Select("Movie#1/Clip#1/Track#2"));
+    QCOMPARE(w.Facts("coding-type"), QStringList{"129"});  // AC-3
+    QCOMPARE(w.Facts("path"), QStringList{audio});
+    QVERIFY(w.Editor("language"));
+    QVERIFY(w.Select("Movie#1"));
+    QCOMPARE(w.Facts("type"), QStringList{"Movie"});
+    QVERIFY(w.Select("Movie#1/Title#1/PI#1"));
+    QCOMPARE(w.Facts("story"), QStringList{"Clip#1"});
+    QVERIFY(w.Select("Movie#1/IG#1/Epoch#1/DisplaySet#1"));
+    QCOMPARE(w.Facts("user-interface-model"), QStringList{"1"});
+    QCOMPARE(w.Facts("state"), QStringList{"2"});
+    QCOMPARE(grid->rowCount(), 5);
+    QVERIFY(zv::StoreProject(w.Project(), std::string()) == before);
+  }
+
+  // Every command of the seed's menus is in the menu bar, the usual ones
+  // with their usual shortcuts; New Movie adds a movie as `movie add` does.
+  void everyCommandIsInTheMenus() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    std::map<QString, QAction*> inMenus;
+    for (QAction* top : w.menuBar()->actions())
+      if (top->menu())
+        for (QAction* a : top->menu()->actions())
+          if (!a->isSeparator()) inMenus[a->text().remove('&').remove("...")] = a;
+    for (const char* name : {"New", "Open", "Save", "Save As", "Build", "Exit", "Undo", "Redo", "Delete", "New Movie",
+                             "New Title", "New Clip", "New IG", "New Empty Button", "Import PSD file", "Import IES file",
+                             "Build Button Sound", "About"})
+      QVERIFY2(inMenus.count(name), name);
+    QCOMPARE(inMenus["New"]->shortcut(), QKeySequence(QKeySequence::New));
+    QCOMPARE(inMenus["Open"]->shortcut(), QKeySequence(QKeySequence::Open));
+    QCOMPARE(inMenus["Save"]->shortcut(), QKeySequence(QKeySequence::Save));
+    QCOMPARE(inMenus["Undo"]->shortcut(), QKeySequence(QKeySequence::Undo));
+    QCOMPARE(inMenus["Redo"]->shortcut(), QKeySequence(QKeySequence::Redo));
+
+    zvtest::TempDir dir;
+    const std::string cli = dir / "cli.zvpj";
+    QCOMPARE(Zv({"new", cli}).status, 0);
+    QCOMPARE(Zv({"movie", "add", cli}).status, 0);
+    inMenus["New Movie"]->trigger();
+    QVERIFY(prompt.messages.empty());
+    QVERIFY(zv::StoreProject(w.Project(), cli) == zvtest::ReadBytes(cli));
+  }
+
+  // The title view gives a chapter's time as `show` does: while the item's
+  // frame rate is unknown, as a frame number rather than a made-up timecode.
+  void chapterTimesAsShowGivesThem() {
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    std::string error;
+    auto* item = dynamic_cast<zv::CPiObject*>(zv::FindObject(w.Project(), "Movie#1/Title#1/PI#1", error));
+    QVERIFY(item);
+    item->m_chapters.m_nFpsCode = 0;
+    item->m_chapters.m_points = {{"", 1, 0}, {"Later", 1, 58}, {"", 1, -1}};
+    QVERIFY(w.Select("Movie#1"));
+    QVERIFY(w.Select("Movie#1/Title#1"));
+    QTreeWidget* view = nullptr;
+    for (auto* t : w.findChildren<QTreeWidget*>())
+      if (t->headerItem()->text(0) == "Play item / chapter") view = t;
+    QVERIFY(view);
+    QCOMPARE(view->topLevelItemCount(), 1);
+    QTreeWidgetItem* pi = view->topLevelItem(0);
+    QCOMPARE(pi->childCount(), 3);
+    QCOMPARE(pi->child(0)->text(1), QString("00:00:00:00"));
+    QCOMPARE(pi->child(1)->text(1), QString("frame 58"));
+    QCOMPARE(pi->child(2)->text(1), QString("end"));
+    item->m_chapters.m_nFpsCode = 3;
+    QVERIFY(w.Select("Movie#1"));
+    QVERIFY(w.Select("Movie#1/Title#1"));
+    QCOMPARE(view->topLevelItem(0)->child(1)->text(1), QString("00:00:02:08"));
   }
 
   // A page's grid ends with the page editor's background colour, chosen

@@ -1,0 +1,125 @@
+// `zelvane menu generate`: menus made from the project's titles, chapters
+// and tracks with a template's look.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/command.h"
+#include "app/project_load.h"
+#include "app/terminal.h"
+#include "edit/menu_generate.h"
+#include "edit/menu_template.h"
+#include "model/object_path.h"
+#include "model/project.h"
+#include "platform/paths.h"
+
+namespace zvapp {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TerminalDisplay : public zvedit::ISourceDisplay {
+ public:
+  TerminalDisplay(const CommandInfo& self, ProgressDisplay& display) : self_(self), display_(display) {}
+  zv::Progress Callback() override { return display_.Callback(); }
+  void SetFrames(int64_t frames) override { display_.SetFrames(frames); }
+  void Finish() override { display_.Finish(); }
+  void Message(const std::string& text) override {
+    display_.Finish();
+    std::fprintf(stderr, "zelvane %s: %s\n", self_.name, text.c_str());
+  }
+  void Listing(const std::string&) override {}
+
+ private:
+  const CommandInfo& self_;
+  ProgressDisplay& display_;
+};
+
+// Templates beside the program (an installed or a build tree) before the
+// ones of the source tree it was built from.
+std::vector<std::string> ProgramTemplateFolders() {
+  std::vector<std::string> out;
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    out.push_back((exe.parent_path() / "templates").string());
+    out.push_back((exe.parent_path().parent_path() / "share" / "zelvane" / "templates").string());
+  }
+  return out;
+}
+
+int RunMenuGenerate(const std::vector<std::string>& argv) {
+  const CommandInfo& self = *Registry::Get().Find("menu generate");
+  if (int rc = CheckOptions(self, argv, {"--template", "--pages", "--background", "--no-popups", "--no-thumbnails", "--yes"}))
+    return rc;
+  Args args;
+  std::string err;
+  if (!args.Parse(argv, {"--template", "--pages", "--background"}, err)) return UsageError(self, err);
+  if (args.Count() != 2) return UsageError(self, args.Count() < 2 ? "missing arguments" : "too many arguments");
+  zvedit::SGenerateOptions options;
+  options.templateFolders = ProgramTemplateFolders();
+  options.templateName = args.Value("--template", options.templateName);
+  if (!args.Values("--pages").empty() && !zvedit::ParseMenuPages(args.Value("--pages"), options, err)) return UsageError(self, err);
+  if (!args.Values("--background").empty()) options.background = zv::AbsolutePath(args.Value("--background"));
+  options.popups = !args.Has("--no-popups");
+  options.thumbnails = !args.Has("--no-thumbnails");
+  const fs::path projectPath = zv::AbsolutePath(args[0]);
+  options.pictureFolder = (projectPath.parent_path() / (projectPath.stem().string() + "-menus")).string();
+
+  const bool yes = args.Has("--yes");
+  TerminalPrompt prompt(yes);
+  zv::CFileLock lock;
+  zv::CZvObject project;
+  if (!LoadProjectFor(self.name, args[0], project, prompt, true, &lock)) return kExitFailed;
+  zv::CNamedObject* obj = zv::FindObject(project, args[1], err);
+  auto* menu = dynamic_cast<zv::CZvIgObject*>(obj);
+  bool inTopMenu = false;
+  for (zv::CNamedObject* o = menu; o; o = o->m_pParent) inTopMenu = inTopMenu || o == &project.m_topMenu;
+  if (!menu || !inTopMenu) {
+    const std::string why = !obj ? err : "\"" + args[1] + "\" is not a menu of the top menu (for example \"Top Menu/IG#1\")";
+    std::fprintf(stderr, "zelvane %s: %s\n", self.name, why.c_str());
+    return kExitFailed;
+  }
+  options.topMenu = menu;
+
+  ProgressDisplay display(prompt, yes, "Really want to stop making the menus? ");
+  TerminalDisplay shown(self, display);
+  zvedit::SGenerateReport report;
+  const int rc = zvedit::GenerateMenus(project, options, shown, prompt, report, err);
+  display.Finish();
+  if (rc == zv::kCancelled) return kExitCancelled;
+  if (rc != zv::kOk) {
+    // The project file is not written: its menus stay as they were.
+    std::fprintf(stderr, "zelvane %s: %s\n", self.name, err.c_str());
+    return kExitFailed;
+  }
+  if (zv::SaveProjectFile(args[0], project, err) != zv::kOk) {
+    std::fprintf(stderr, "zelvane %s: %s\n", self.name, err.c_str());
+    return kExitFailed;
+  }
+  for (const std::string& note : report.notes) std::fprintf(stderr, "zelvane %s: %s\n", self.name, note.c_str());
+  std::printf("%d menu%s, %d pages, %d buttons; pictures in %s\n", report.menus, report.menus == 1 ? "" : "s",
+              report.pages, report.buttons, options.pictureFolder.c_str());
+  if (report.backgroundAdded) std::printf("background: %s\n", report.backgroundPicture.c_str());
+  return kExitOk;
+}
+
+ZV_COMMAND("menu generate", "make a top menu and pop-up menus from the project's titles, chapters and tracks",
+           "zelvane menu generate P.zvpj MENU [--template NAME] [--pages titles,chapters,audio,subtitles]\n"
+           "                     [--background FILE] [--no-popups] [--no-thumbnails]\n"
+           "  MENU            the top menu to fill, e.g. \"Top Menu/IG#1\"; each movie's pop-up menu is\n"
+           "                  made too (unless --no-popups) with that movie's chapters, audio and subtitles\n"
+           "  --template      the look: classic (default), modern, cinema, or any NAME.ini in a templates folder\n"
+           "  --pages         the pages to make (default: all); title buttons are always on the first page\n"
+           "  --background    a picture under the top menu; default: the first movie's picture, blurred\n"
+           "                  and darkened; it becomes the top menu's background clip when it has none\n"
+           "  The pictures go to the folder P-menus beside the project; the menus replace what MENU and\n"
+           "  the pop-up menus held, and stay ordinary menus to edit.\n"
+           "exit status: 0 made, 1 cancelled, 2 refused (the project is unchanged), 64 usage error",
+           "zelvane menu generate disc.zvpj \"Top Menu/IG#1\" --template modern", RunMenuGenerate);
+
+}  // namespace
+
+}  // namespace zvapp
