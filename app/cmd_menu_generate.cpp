@@ -7,6 +7,7 @@
 
 #include "app/command.h"
 #include "app/project_load.h"
+#include "app/template_folders.h"
 #include "app/terminal.h"
 #include "edit/menu_generate.h"
 #include "edit/menu_template.h"
@@ -36,19 +37,6 @@ class TerminalDisplay : public zvedit::ISourceDisplay {
   const CommandInfo& self_;
   ProgressDisplay& display_;
 };
-
-// Templates beside the program (an installed or a build tree) before the
-// ones of the source tree it was built from.
-std::vector<std::string> ProgramTemplateFolders() {
-  std::vector<std::string> out;
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    out.push_back((exe.parent_path() / "templates").string());
-    out.push_back((exe.parent_path().parent_path() / "share" / "zelvane" / "templates").string());
-  }
-  return out;
-}
 
 int RunMenuGenerate(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("menu generate");
