@@ -1,6 +1,5 @@
 #include "subtitles/pg_subtitles.h"
 
-#include <ass/ass.h>
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
@@ -16,27 +15,15 @@
 #include "graphics/object_coding.h"
 #include "graphics/segments.h"
 #include "platform/file.h"
+#include "subtitles/ass_handles.h"
 
 namespace zv {
 
 namespace {
 
-struct LibraryDeleter {
-  void operator()(ASS_Library* p) const { ass_library_done(p); }
-};
-struct RendererDeleter {
-  void operator()(ASS_Renderer* p) const { ass_renderer_done(p); }
-};
-struct TrackDeleter {
-  void operator()(ASS_Track* p) const { ass_free_track(p); }
-};
 struct FcPatternDeleter {
   void operator()(FcPattern* p) const { FcPatternDestroy(p); }
 };
-
-// libass reports through its callback; the renderer's own checks say what
-// the user needs to know, so its chatter is dropped.
-void QuietMessages(int, const char*, va_list, void*) {}
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -108,9 +95,9 @@ uint32_t FrameTicks(int64_t n, const SSubtitleVideo& v) {
 }
 
 struct CSubtitleRenderer::Impl {
-  std::unique_ptr<ASS_Library, LibraryDeleter> library;
-  std::unique_ptr<ASS_Renderer, RendererDeleter> renderer;
-  std::unique_ptr<ASS_Track, TrackDeleter> track;
+  ass::Library library;
+  ass::Renderer renderer;
+  ass::Track track;
   std::vector<float> canvas;  // premultiplied R, G, B, A per pixel, 0..1
 };
 
@@ -126,7 +113,7 @@ bool CSubtitleRenderer::Open(const SSubtitleScript& script, const SSubtitleStyle
     error = "the subtitle renderer (libass) cannot be started";
     return false;
   }
-  ass_set_message_cb(impl_->library.get(), QuietMessages, nullptr);
+  ass_set_message_cb(impl_->library.get(), ass::QuietMessages, nullptr);
   impl_->renderer.reset(ass_renderer_init(impl_->library.get()));
   if (!impl_->renderer) {
     error = "the subtitle renderer (libass) cannot be started";

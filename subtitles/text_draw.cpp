@@ -1,26 +1,14 @@
 #include "subtitles/text_draw.h"
 
-#include <ass/ass.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "subtitles/ass_handles.h"
+
 namespace zv {
 
 namespace {
-
-struct LibraryDeleter {
-  void operator()(ASS_Library* p) const { ass_library_done(p); }
-};
-struct RendererDeleter {
-  void operator()(ASS_Renderer* p) const { ass_renderer_done(p); }
-};
-struct TrackDeleter {
-  void operator()(ASS_Track* p) const { ass_free_track(p); }
-};
-
-void QuietMessages(int, const char*, va_list, void*) {}
 
 // ASS colours are &HAABBGGRR with alpha 0 opaque.
 std::string AssColour(uint32_t rgb) {
@@ -46,8 +34,8 @@ std::string PlainText(const std::string& text) {
 }  // namespace
 
 struct CTextDrawer::Impl {
-  std::unique_ptr<ASS_Library, LibraryDeleter> library;
-  std::unique_ptr<ASS_Renderer, RendererDeleter> renderer;
+  ass::Library library;
+  ass::Renderer renderer;
 };
 
 CTextDrawer::CTextDrawer() : impl_(std::make_unique<Impl>()) {}
@@ -56,7 +44,7 @@ CTextDrawer::~CTextDrawer() = default;
 bool CTextDrawer::Open(std::string& error) {
   impl_->library.reset(ass_library_init());
   if (impl_->library) {
-    ass_set_message_cb(impl_->library.get(), QuietMessages, nullptr);
+    ass_set_message_cb(impl_->library.get(), ass::QuietMessages, nullptr);
     impl_->renderer.reset(ass_renderer_init(impl_->library.get()));
   }
   if (!impl_->renderer) return error = "the text renderer (libass) cannot be started", false;
@@ -103,7 +91,7 @@ bool CTextDrawer::Draw(CPicture& canvas, const std::string& text, const STextLoo
     script += style;
     script += "\n[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
               "Dialogue: 0,0:00:00.00,0:00:10.00,M,,0,0,0,," + std::string(pos) + PlainText(text) + "\n";
-    std::unique_ptr<ASS_Track, TrackDeleter> track(
+    ass::Track track(
         ass_read_memory(impl_->library.get(), script.data(), script.size(), const_cast<char*>("UTF-8")));
     if (!track) return error = "the text renderer cannot read \"" + text + "\"", false;
     int changed = 0;
