@@ -73,16 +73,7 @@ class GeneratedMenus : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(error_.empty()) << error_; }
 
   static std::vector<std::string> Play(const std::vector<std::string>& keys, const std::string& overlays = {}) {
-    std::vector<std::string> args = {ZV_BDCLIENT, "play", "--max-reads", "20000", "--stop-on-repeat"};
-    args.insert(args.end(), keys.begin(), keys.end());
-    if (!overlays.empty()) {
-      fs::create_directories(overlays);
-      args.insert(args.end(), {"--overlay-dir", overlays});
-    }
-    args.push_back(disc_);
-    const zvtest::RunResult r = zvtest::Run(args);
-    EXPECT_EQ(r.status, 0) << r.err << r.out;
-    return Lines(r.out);
+    return zvtest::PlayDisc(disc_, keys, overlays);
   }
 
   // "--press KEY" for each key.

@@ -3,9 +3,12 @@
 // picture a player should show.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "platform/image.h"
+#include "support/test_support.h"
 
 namespace zvtest {
 
@@ -21,6 +25,23 @@ inline std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string l; std::getline(in, l);) out.push_back(l);
   return out;
+}
+
+// Runs `disc` in the test client from first play with `args` (its keys and
+// options) until the player repeats itself, and returns its lines; the IG
+// planes go to `overlays` when one is named.
+inline std::vector<std::string> PlayDisc(const std::string& disc, const std::vector<std::string>& args,
+                                         const std::string& overlays = {}) {
+  std::vector<std::string> all = {ZV_BDCLIENT, "play", "--max-reads", "20000", "--stop-on-repeat"};
+  all.insert(all.end(), args.begin(), args.end());
+  if (!overlays.empty()) {
+    std::filesystem::create_directories(overlays);
+    all.insert(all.end(), {"--overlay-dir", overlays});
+  }
+  all.push_back(disc);
+  const RunResult r = Run(all);
+  EXPECT_EQ(r.status, 0) << r.err << r.out;
+  return Lines(r.out);
 }
 
 inline bool StartsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }

@@ -63,14 +63,7 @@ class PsdMenuDisc : public ::testing::Test {
 
   // Runs the disc with the keys given; the planes go to a folder of their own.
   static std::vector<std::string> Play(const std::vector<std::string>& keys, const std::string& overlays) {
-    std::vector<std::string> args = {ZV_BDCLIENT, "play", "--max-reads", "20000", "--stop-on-repeat"};
-    args.insert(args.end(), keys.begin(), keys.end());
-    fs::create_directories(overlays);
-    args.insert(args.end(), {"--overlay-dir", overlays});
-    args.push_back(disc_);
-    const zvtest::RunResult r = zvtest::Run(args);
-    EXPECT_EQ(r.status, 0) << r.err << r.out;
-    return zvtest::Lines(r.out);
+    return zvtest::PlayDisc(disc_, keys, overlays);
   }
 
   // The distance of the plane shown after line `from` to the design's
