@@ -1,5 +1,7 @@
 #include "studio/main_window.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -22,10 +24,12 @@
 #include <QMimeData>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTableWidget>
 #include <QTabWidget>
 #include <QToolBar>
@@ -56,6 +60,50 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
+
+// Adding or encoding sources from the window: a progress dialog with Cancel
+// while the work runs (events are handled at each report from the interface
+// thread), and what the work says gathered for one message box at the end.
+class SourceWork : public zvedit::ISourceDisplay {
+ public:
+  SourceWork(QWidget* parent, const QString& title) : parent_(parent), title_(title) {}
+  zv::Progress Callback() override {
+    zv::Progress p;
+    p.context = this;
+    p.fn = [](void* ctx, const zv::SProgressInfo* info) { return static_cast<SourceWork*>(ctx)->Report(*info); };
+    return p;
+  }
+  void SetFrames(int64_t) override {}
+  void Finish() override {
+    if (dialog_) dialog_->reset();
+  }
+  void Message(const std::string& text) override { lines += (lines.empty() ? "" : "\n") + text; }
+  void Listing(const std::string&) override {}
+  std::string lines;
+
+ private:
+  int Report(const zv::SProgressInfo& info) {
+    // Reports from the work's own threads only read the answer.
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) return cancelled_ ? 0 : 1;
+    if (!dialog_) {
+      dialog_ = std::make_unique<QProgressDialog>(title_, "Cancel", 0, 100, parent_);
+      dialog_->setWindowModality(Qt::WindowModal);
+      dialog_->setMinimumDuration(500);
+      dialog_->setAutoReset(false);
+      dialog_->setAutoClose(false);
+    }
+    if (info.kind == zv::kProgressValue) dialog_->setValue(std::clamp(info.value, 0, 100));
+    if (info.kind == zv::kProgressAction && !info.action.empty()) dialog_->setLabelText(Q(info.action));
+    QCoreApplication::processEvents();
+    if (dialog_->wasCanceled()) cancelled_ = true;
+    return cancelled_ ? 0 : 1;
+  }
+
+  QWidget* parent_;
+  QString title_;
+  std::unique_ptr<QProgressDialog> dialog_;
+  std::atomic<bool> cancelled_{false};
+};
 
 constexpr int kPathRole = Qt::UserRole + 1;
 constexpr int kFactRole = Qt::UserRole + 2;  // a read-only row of the grid
@@ -548,14 +596,7 @@ void MainWindow::ApplyEdit(const std::string& key, const std::string& value) {
 // An encode asked in the grid is done at once; its notes go to one message
 // box, and a refused or failed one leaves the project as it was.
 bool MainWindow::RunTrackEncodes(const zvedit::Target& t) {
-  struct Shown : zvedit::ISourceDisplay {
-    zv::Progress Callback() override { return {}; }
-    void SetFrames(int64_t) override {}
-    void Finish() override {}
-    void Message(const std::string& text) override { lines += (lines.empty() ? "" : "\n") + text; }
-    void Listing(const std::string&) override {}
-    std::string lines;
-  } shown;
+  SourceWork shown(this, "Encoding...");
   const QString clip = selectedPath_.left(std::max<int>(0, selectedPath_.lastIndexOf('/')));
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const int rc = zvedit::RunTrackEncodes(*t.story, S(clip), shown);
@@ -828,14 +869,7 @@ bool MainWindow::AddSources(const QString& clipPath, const QStringList& files) {
   if (!zvedit::FindTarget(project_, S(clipPath), t, error) || !t.story || t.isTrack)
     return Fail({}, "Drop stream files onto a clip"), false;
   // What adding says goes to one message box at the end.
-  struct Shown : zvedit::ISourceDisplay {
-    zv::Progress Callback() override { return {}; }
-    void SetFrames(int64_t) override {}
-    void Finish() override {}
-    void Message(const std::string& text) override { lines += (lines.empty() ? "" : "\n") + text; }
-    void Listing(const std::string&) override {}
-    std::string lines;
-  } shown;
+  SourceWork shown(this, "Adding sources...");
   zvedit::SAddSources request;
   request.clipName = S(clipPath);
   for (const QString& f : files) request.files.push_back(zv::AbsolutePath(S(f)));

@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QtTest>
+#include <QProgressDialog>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -194,6 +195,46 @@ class StudioTest : public QObject {
 
   // A refused value shows `set`'s own message and leaves the project as it
   // was; undo and redo then step through the accepted changes.
+  // An encode asked in the grid shows its progress and stops at Cancel: the
+  // project stays as it was and no encoded stream is left beside the source.
+  void anEncodeInTheGridCanBeCancelled() {
+    zvtest::TempDir dir;
+    const std::string file = dir / "p.zvpj", camera = dir / "camera.264";
+    const zvtest::RunResult made =
+        zvtest::Run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30000/1001", "-t", "2",
+                     "-c:v", "libx264", "-preset", "veryfast", "-profile:v", "high", "-level", "4.1", "-x264opts",
+                     "bluray-compat=1:keyint=15", camera});
+    QVERIFY2(made.status == 0, made.err.c_str());
+    QCOMPARE(Zv({"new", file}).status, 0);
+    const zvtest::RunResult added = Zv({"source", "add", file, "Movie#1/Clip#1", camera});
+    QVERIFY2(added.status == 0, added.err.c_str());
+    const auto before = Tree(dir.Path());
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    zvstudio::MainWindow w(&prompt);
+    QVERIFY(w.OpenFile(QString::fromStdString(file)));
+    const std::vector<uint8_t> project = zv::StoreProject(w.Project(), file);
+    QVERIFY(w.Select("Movie#1/Clip#1/Track#1"));
+    auto* box = qobject_cast<QCheckBox*>(w.Editor("encode"));
+    QVERIFY(box);
+    bool sawProgress = false;
+    QTimer cancel;
+    QObject::connect(&cancel, &QTimer::timeout, [&] {
+      if (auto* d = w.findChild<QProgressDialog*>()) {
+        sawProgress = true;
+        d->cancel();
+      }
+    });
+    cancel.start(20);
+    box->setChecked(true);
+    QCoreApplication::processEvents();
+    cancel.stop();
+    QVERIFY(sawProgress);
+    QVERIFY(zv::StoreProject(w.Project(), file) == project);
+    QVERIFY(!w.IsModified());
+    const auto after = Tree(dir.Path());
+    QVERIFY2(after == before, qPrintable(QString::fromStdString(Differences(before, after))));
+  }
+
   void refusesWhatSetRefuses() {
     zvtest::TempDir dir;
     const std::string file = dir / "p.zvpj";
