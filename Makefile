@@ -2,7 +2,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
-FUZZ_SECONDS ?= 10
+FUZZ_SECONDS ?= 5
 
 .PHONY: all setup build test test-normal test-asan fuzz demo bench clean
 
