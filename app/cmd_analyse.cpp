@@ -118,7 +118,8 @@ void Report(const std::string& path, zv::SStreamContext& ctx, Json* json) {
   const zv::SSifHeader& h = ctx.header;
   const int64_t leftOut = LeftOutAtEnd(path, ctx);
   // Core and extension units come in pairs that share one frame's time.
-  const bool paired = h.streamCodingType == zv::kSctDtsHdHr || h.streamCodingType == zv::kSctDtsHdMa;
+  const bool paired = h.streamCodingType == zv::kSctDtsHdHr || h.streamCodingType == zv::kSctDtsHdMa ||
+                      h.streamCodingType == zv::kSctEac3;
   const double seconds = (paired ? (h.auCount + 1) / 2 : h.auCount) * h.auDuration / 1000.0;
   auto* video = dynamic_cast<const zv::CVideoSif*>(ctx.sif.get());
   auto* audio = dynamic_cast<const zv::CAudioSif*>(ctx.sif.get());

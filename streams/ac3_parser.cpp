@@ -1,5 +1,8 @@
 #include "streams/ac3_parser.h"
 
+#include <string>
+#include <vector>
+
 #include "platform/bytes.h"
 #include "streams/bit_file.h"
 #include "streams/parse_result.h"
@@ -65,6 +68,49 @@ int ReadFrameHeader(CBitFile& bf, SFrameHeader& h) {
     if (r.Bits(1)) h.ext.channelMap = static_cast<uint16_t>(r.Bits(16));  // chanmape, chanmap
   }
   return kParseOk;
+}
+
+constexpr const char* kConvertHint = "convert it, e.g. with `ffmpeg -i IN -c:a ac3 -b:a 640k OUT.ac3`.";
+
+// The first three frames, or the first three pairs when the stream is the
+// disc's E-AC-3 form: each AC-3 core frame followed by a dependent E-AC-3
+// substream frame, both of constant size. `dependent` is left without
+// E-AC-3 for a plain AC-3 stream. Any other E-AC-3 is refused with a hint.
+int ReadFirstFrames(CBitFile& bf, SFrameHeader& first, SFrameHeader& dependent, std::string& detail) {
+  std::vector<SFrameHeader> seen;
+  for (int i = 0; i < 6; ++i) {
+    // A plain AC-3 stream is judged on its first three frames.
+    if (i == 3 && (seen[0].eac3 || !seen[1].eac3)) break;
+    SFrameHeader h;
+    if (int r = ReadFrameHeader(bf, h)) return r;
+    seen.push_back(h);
+    if (!bf.Skip(uint64_t{h.frameBytes} * 8)) return kParseReadError;
+  }
+  first = seen[0];
+  const bool pairs = seen.size() == 6;
+  bool ok = !first.eac3;
+  for (size_t i = 0; ok && i < seen.size(); ++i) {
+    const SFrameHeader& h = seen[i];
+    const SFrameHeader& like = seen[i % 2 == 0 || !pairs ? 0 : 1];
+    const bool wantEac3 = pairs && i % 2 == 1;
+    ok = h.eac3 == wantEac3 && h.frameBytes == like.frameBytes &&
+         (!wantEac3 || (h.ext.streamType == 1 && h.ext.substreamId == 0));
+  }
+  if (ok) {
+    if (pairs) dependent = seen[1];
+    return kParseOk;
+  }
+  // A plain AC-3 stream whose frames change size is the frame walk's to refuse.
+  bool anyEac3 = false;
+  for (const auto& h : seen) anyEac3 |= h.eac3;
+  if (!anyEac3) return kParseOk;
+  detail = first.eac3 ? std::string("The stream is E-AC-3 without an AC-3 core; a disc's primary audio needs the AC-3 "
+                                    "core (E-AC-3 alone is secondary audio only): ") +
+                            kConvertHint
+                      : std::string("The stream mixes AC-3 and E-AC-3 frames other than an AC-3 core each followed "
+                                    "by a dependent E-AC-3 substream of one size: ") +
+                            kConvertHint;
+  return kParseIncompatible;
 }
 }  // namespace
 
@@ -204,23 +250,10 @@ int CAC3Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   if (!bf.Peek16(probe)) return kParseOpenError;
 
   SFrameHeader first;
-  bool sawEac3 = false;
-  for (int i = 0; i < 3; ++i) {
-    SFrameHeader h;
-    if (int r = ReadFrameHeader(bf, h)) return r;
-    if (h.eac3) sawEac3 = true;
-    if (i == 0) first = h;
-    if (!bf.Skip(uint64_t{h.frameBytes} * 8)) return kParseReadError;
-  }
-  if (sawEac3) {
-    ctx.errorDetail = first.eac3
-                          ? "The stream is E-AC-3 without an AC-3 core; a disc's primary audio needs the AC-3 core "
-                            "(E-AC-3 alone is secondary audio only): convert it, e.g. with "
-                            "`ffmpeg -i IN -c:a ac3 -b:a 640k OUT.ac3`."
-                          : "The stream mixes AC-3 and E-AC-3 frames; only plain AC-3 streams are accepted from "
-                            "files: convert it, e.g. with `ffmpeg -i IN -c:a ac3 -b:a 640k OUT.ac3`.";
-    return kParseIncompatible;
-  }
+  SFrameHeader dependent;  // of the first pair, when the stream is pairs
+  const int r = ReadFirstFrames(bf, first, dependent, ctx.errorDetail);
+  if (r != kParseOk) return r;
+  const bool paired = dependent.eac3;
 
   auto* d = static_cast<AC3_AUDIO_DESCRIPTOR*>(ctx.sif.get());
   d->fscod = first.fscod;
@@ -232,13 +265,15 @@ int CAC3Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
   d->acmod = first.acmod;
   d->channelMode = first.acmod;
   d->lfeon = first.lfeon;
-  d->eac3Present = 0;
+  d->eac3Present = paired ? 1 : 0;
   d->corePresent = 1;
-  d->frameSize = first.frameBytes;
+  if (paired) d->eac3 = dependent.ext;
+  d->frameSize = first.frameBytes + (paired ? dependent.frameBytes : 0);
 
   // Later frames are taken to have the first one's size; only their
   // syncwords are checked. A truncated last frame is not counted: serving
   // it would read past the end of the file.
+  // A pair's dependent frame has its syncword checked as well.
   uint32_t frames = 3;
   CParseProgress report(progress, static_cast<int64_t>(length));
   for (;;) {
@@ -251,16 +286,26 @@ int CAC3Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
       return kParseSyntax;
     }
     if (!bf.Skip(uint64_t{first.frameBytes} * 8 - 16)) break;
+    if (paired) {
+      consumed = bf.BytesConsumed();
+      if (!bf.Read(16, sync)) break;
+      if (sync != 0x0B77) {
+        ctx.errorOffset = static_cast<int64_t>(consumed);
+        return kParseSyntax;
+      }
+      if (!bf.Skip(uint64_t{dependent.frameBytes} * 8 - 16)) break;
+    }
     ++frames;
   }
   if (bf.ReadError()) return kParseReadError;
 
   SSifHeader& h = ctx.header;
-  h.streamCodingType = kSctAc3;
-  h.auCount = frames;
+  // A pair is two units, the core's and the extension's, of one frame time.
+  h.streamCodingType = paired ? kSctEac3 : kSctAc3;
+  h.auCount = paired ? 2 * frames : frames;
   h.auDuration = 1536 / 48.0;
-  h.bitRate = Ac3BitRate(first.frmsizecod);
-  h.payloadSize = uint64_t{first.frameBytes} * frames;
+  h.bitRate = Ac3BitRate(first.frmsizecod) + (paired ? dependent.frameBytes * 8u * 1000u / 32u : 0u);
+  h.payloadSize = uint64_t{d->frameSize} * frames;
   h.firstFrameOffset = 0;
   return kParseOk;
 }

@@ -8,6 +8,7 @@
 
 #include "platform/paths.h"
 #include "streams/ac3_parser.h"
+#include "streams/coding_type.h"
 #include "streams/dts_parser.h"
 #include "streams/gs_parser.h"
 #include "streams/h264_parser.h"
@@ -69,8 +70,9 @@ int CParserBase::ParseFile(const std::string& path, SStreamContext& ctx, const P
   f.Close();
   if (r != kParseOk) return r;
   if (int w = WriteSifHead(ctx)) return w;
-  // The record must keep its size, or the table behind it would move.
-  if (ctx.header.auTablePos != tablePos) return kParseWriteError;
+  // The record must keep its size, or the table behind it would move;
+  // computed units have no table (an AC-3 record grows by its E-AC-3 part).
+  if (ctx.header.auTablePos != tablePos && !IsFixedRateAudio(ctx.header.streamCodingType)) return kParseWriteError;
   progress.Value(100);
   return kParseOk;
 }

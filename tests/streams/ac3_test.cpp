@@ -119,6 +119,49 @@ TEST(Ac3, PresentationTypesOfTheFixtures) {
   }
 }
 
+// The disc's E-AC-3: an AC-3 core frame and a dependent E-AC-3 frame per
+// frame time, served as two units (core, then extension) of one time.
+TEST(Ac3, CoreWithADependentSubstreamIsTheDiscsEnhancedAc3) {
+  TempDir dir;
+  const std::string path = CopyFixture("eac3_71.ac3", dir.Path());
+  constexpr size_t kCore = 1792, kExt = 770;  // 448 kbit/s; 385 words
+  const size_t bytes = zv::FileSize(path);
+  ASSERT_EQ(bytes % (kCore + kExt), 0u);
+  const size_t frames = bytes / (kCore + kExt);
+  zv::SStreamContext ctx;
+  ASSERT_EQ(OpenWhole(path, ctx), zv::kOk);
+  EXPECT_EQ(ctx.header.streamCodingType, zv::kSctEac3);
+  EXPECT_EQ(ctx.header.auCount, 2 * frames);
+  EXPECT_DOUBLE_EQ(ctx.header.auDuration, 32.0);
+  EXPECT_EQ(ctx.header.payloadSize, bytes);
+  auto* d = dynamic_cast<zv::AC3_AUDIO_DESCRIPTOR*>(ctx.sif.get());
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->eac3Present, 1);
+  EXPECT_EQ(d->corePresent, 1);
+  EXPECT_EQ(d->acmod, 7);             // 3/2 core
+  EXPECT_EQ(d->eac3.streamType, 1);  // dependent
+  EXPECT_EQ(d->eac3.acmod, 2);
+  EXPECT_EQ(d->eac3.channelMap, 0x0200);  // the Lrs/Rrs pair
+  EXPECT_EQ(d->frameSize, kCore + kExt);
+  EXPECT_EQ(d->GetPresentationType(), 6);
+  for (int64_t n : {int64_t{0}, int64_t{1}, int64_t{7}}) {
+    auto au = zv::GetAu(n, ctx);
+    ASSERT_TRUE(au);
+    EXPECT_EQ(au->size, n % 2 ? kExt : kCore) << n;
+    EXPECT_EQ(au->offset, (n / 2) * (kCore + kExt) + (n % 2 ? kCore : 0)) << n;
+    EXPECT_EQ(au->pts, 131070u + (n / 2) * 2880u) << n;
+    EXPECT_EQ(au->flags, n % 2 ? 1u : 0u) << n;
+  }
+
+  // The first dependent frame made independent: not the disc's form.
+  auto mixed = ReadBytes(path);
+  mixed[kCore + 2] &= 0x3F;
+  WriteBytes(dir / "mixed.ac3", mixed);
+  const std::string m = RefusedWith(dir / "mixed.ac3");
+  EXPECT_EQ(m.rfind("Incompatible file! \n", 0), 0u) << m;
+  EXPECT_NE(m.find("dependent E-AC-3 substream"), std::string::npos) << m;
+}
+
 TEST(Ac3, RefusedStreamsGiveTheirMessage) {
   TempDir dir;
   EXPECT_EQ(RefusedWith(CopyFixture("fail_44k.ac3", dir.Path())), "Wrong sample rate! ");

@@ -965,6 +965,58 @@ TEST_F(Check, CoreAndExtensionAudioIsReplayed) {
   }
 }
 
+// E-AC-3 as a disc carries it (each AC-3 core frame followed by a
+// dependent E-AC-3 substream in one PID, coding type 0x84) is replayed
+// through the AC-3 model for the core and the E-AC-3 model for both: the
+// disc checks clean, and decoded 3 s late it overflows under its PID alone.
+TEST_F(Check, EnhancedAc3WithItsCoreIsReplayed) {
+  const std::string p = dir_ / "disc.zvpj";
+  const std::string video = zvtest::CopyFixture("h264_1080p2398.264", dir_.Path());
+  const std::string audio = zvtest::CopyFixture("eac3_71.ac3", dir_.Path());
+  for (const auto& step : std::vector<std::vector<std::string>>{
+           {"new", p}, {"source", "add", p, "Movie#1/Clip#1", video, audio}, {"build", p, dir_ / "out", "--yes"}}) {
+    const RunResult r = Zv(step);
+    ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+  }
+  const std::string built = dir_ / "out/Zelvane/DISC";
+  zv::ClipInformationFile ci;
+  std::string err;
+  const auto cb = ReadBytes(built + "/BDMV/CLIPINF/00000.clpi");
+  ASSERT_EQ(ci.Parse(cb.data(), cb.size(), &err), zv::kOk) << err;
+  uint16_t pid = 0;
+  for (const auto& st : ci.programInfo.sequences.at(0).streams)
+    if (st.coding.StreamCodingType == 0x84) pid = st.StreamPID;
+  ASSERT_EQ(pid, 0x1100);
+  // Both parts of every frame are in the clip: core PES packets with
+  // stream_id_extension 0x71 and extension ones with 0x72, alike in number.
+  std::map<uint8_t, int> parts;
+  EditPackets(built, "00000", [&](uint8_t* sp, size_t) {
+    const uint8_t* ts = sp + 4;
+    if (PidOf(sp) != pid || !(ts[1] & 0x40)) return true;
+    const uint8_t* pes = ts + 4 + ((ts[3] & 0x20) ? 1 + ts[4] : 0);
+    // Flags, then the PTS (5 bytes), the extension flags byte, its length
+    // and the stream_id_extension.
+    if (pes[3] == 0xFD && (pes[7] & 0x01) && (pes[7] & 0xC0) == 0x80) ++parts[pes[9 + 5 + 2] & 0x7F];
+    return true;
+  });
+  EXPECT_GT(parts[0x71], 50) << "core PES packets";
+  EXPECT_EQ(parts[0x72], parts[0x71]) << "extension PES packets";
+
+  RunResult r = Zv({"check", built});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+
+  fs::remove_all(disc_);
+  fs::copy(built, disc_, fs::copy_options::recursive);
+  ShiftAudioPts(disc_, pid, 200, 90000 * 3, "00000");
+  r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.out;
+  const FindingSet found = Findings(r.out);
+  ASSERT_FALSE(found.empty());
+  EXPECT_EQ(found.count({"tstd.overflow", "BDMV/STREAM/00000.m2ts"}), found.size()) << r.out;
+  EXPECT_NE(r.out.find("PID 0x1100 arrives at "), std::string::npos) << r.out;
+}
+
 namespace {
 
 // Builds a disc with one clip: the H.264 fixture and subtitles rendered
