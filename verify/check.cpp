@@ -43,6 +43,8 @@ const std::vector<SCheckRule> kRules = {
     {"subtitle.order", kE, "subtitle display sets follow in presentation order, each segment decoded at or before it is presented"},
     {"subtitle.window", kE, "subtitle windows lie inside the video, and every composition object inside a window its epoch defines"},
     {"subtitle.limits", kE, "a subtitle epoch has at most 64 objects and 8 palettes, a display set at most two windows and two composition objects"},
+    {"subtitle.text", kE, "a text subtitle stream is one dialog style segment, then the dialog presentation segments it announces, each shown for a time, in order without overlap"},
+    {"subtitle.text-time", kW, "text subtitle dialogs lie inside the play item that shows them"},
     {"clip.packet-count", kE, "a clip is whole 192-byte source packets, as many as its clip information says"},
     {"clip.alignment", kW, "a clip is whole 6144-byte aligned units"},
     {"clip.sync", kE, "every source packet carries a transport packet with its sync byte"},
@@ -170,6 +172,7 @@ int CheckDisc(const std::string& disc, const SCheckOptions& options, SCheckRepor
   check::CFindings out(report, options.strict);
   check::CheckFiles(d, out);
   check::CheckMenus(d, out);
+  check::CheckTextSubtitles(d, out);
   check::CheckNavigation(d, out);
   if (!options.clips) return kOk;
   return check::CheckClips(d, options.progress, out);

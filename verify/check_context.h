@@ -65,6 +65,8 @@ void CheckFiles(SDisc& disc, CFindings& out);
 // Reads every interactive and presentation graphics stream the playlists
 // offer and fills `disc.menus`.
 void CheckMenus(SDisc& disc, CFindings& out);
+// Reads every text subtitle stream the playlists offer.
+void CheckTextSubtitles(const SDisc& disc, CFindings& out);
 void CheckNavigation(const SDisc& disc, CFindings& out);
 // kOk or kCancelled.
 int CheckClips(const SDisc& disc, const Progress& progress, CFindings& out);

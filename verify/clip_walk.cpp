@@ -129,9 +129,10 @@ bool WalkSourcePackets(const std::string& path, const std::function<bool(const u
 
 namespace {
 
-// Calls `pes(header, payload, size)` with every whole PES packet of `pid`.
-bool EachPes(const std::string& path, uint16_t pid,
-             const std::function<void(const PES_HEADER&, const uint8_t*, size_t)>& pes, std::string& error) {
+}  // namespace
+
+bool EachPesPacket(const std::string& path, uint16_t pid,
+                   const std::function<void(const PES_HEADER&, const uint8_t*, size_t)>& pes, std::string& error) {
   std::vector<uint8_t> bytes;
   auto flush = [&] {
     PES_HEADER h;
@@ -165,6 +166,8 @@ bool EachPes(const std::string& path, uint16_t pid,
   return ok;
 }
 
+namespace {
+
 void Put32(std::vector<uint8_t>& out, uint32_t v) {
   for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
 }
@@ -173,13 +176,13 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
 
 bool JoinPesPayloads(const std::string& path, uint16_t pid, std::vector<uint8_t>& out, std::string& error) {
   out.clear();
-  return EachPes(
+  return EachPesPacket(
       path, pid, [&](const PES_HEADER&, const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); }, error);
 }
 
 bool JoinGraphicsSegments(const std::string& path, uint16_t pid, std::vector<uint8_t>& out, std::string& error) {
   out.clear();
-  return EachPes(
+  return EachPesPacket(
       path, pid,
       [&](const PES_HEADER& h, const uint8_t* p, size_t n) {
         const auto pts = static_cast<uint32_t>(h.PTS ? h.PTS->value : 0);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "mux/ts_syntax.h"
 #include "platform/progress.h"
 
 namespace zv::check {
@@ -18,6 +19,11 @@ namespace zv::check {
 // `cancelled` says whether a false came from `bytesDone`.
 bool WalkSourcePackets(const std::string& path, const std::function<bool(const uint8_t*, uint32_t)>& packet,
                        const std::function<bool(int64_t)>& bytesDone, std::string& error, bool* cancelled = nullptr);
+
+// Calls `pes(header, payload, size)` with every whole PES packet of `pid`
+// in stream order, the payload bounded by PES_packet_length when given.
+bool EachPesPacket(const std::string& path, uint16_t pid,
+                   const std::function<void(const PES_HEADER&, const uint8_t*, size_t)>& pes, std::string& error);
 
 // The PES payloads of `pid`, joined in stream order (PES headers dropped):
 // the raw segment stream of a graphics PID. False with `error`.

@@ -23,6 +23,7 @@
 #include "graphics/composition.h"
 #include "graphics/segments.h"
 #include "mux/clip_info.h"
+#include "mux/psi.h"
 #include "platform/file.h"
 #include "support/run_tools.h"
 #include "support/test_support.h"
@@ -1216,4 +1217,210 @@ TEST_F(Check, ReplayStartsAtAStreamsFirstUnitAndItsOwnLevel) {
   r = Zv({"check", dir_ / "sd/Zelvane/DISC"});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(Findings(r.out).empty()) << r.out;
+}
+
+namespace {
+
+struct TextDialog {
+  int64_t start, end;  // 90 kHz, from the play item's IN time
+};
+
+// A text subtitle segment: type, 16-bit length, body.
+std::vector<uint8_t> TextSegment(uint8_t type, const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> s{type, static_cast<uint8_t>(body.size() >> 8), static_cast<uint8_t>(body.size())};
+  s.insert(s.end(), body.begin(), body.end());
+  return s;
+}
+
+// 7 reserved bits (here 0) and a 33-bit time stamp.
+void PutTextTime(std::vector<uint8_t>& b, uint64_t t) {
+  b.push_back(static_cast<uint8_t>((t >> 32) & 1));
+  for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(t >> s));
+}
+
+// The segments of a text subtitle stream: a dialog style segment with no
+// styles and an empty palette announcing `announced` dialogs, then one
+// dialog presentation segment per dialog (its times, no palette update, no
+// regions), the times counted from `base` (90 kHz).
+std::vector<std::vector<uint8_t>> TextSegments(const std::vector<TextDialog>& dialogs, uint64_t base, size_t announced) {
+  std::vector<std::vector<uint8_t>> segs;
+  // player_style_flag and 15 reserved bits, region and user style counts,
+  // the palette's length, then the number of dialogs.
+  segs.push_back(TextSegment(0x81, {0, 0, 0, 0, 0, 0, static_cast<uint8_t>(announced >> 8), static_cast<uint8_t>(announced)}));
+  for (const auto& d : dialogs) {
+    std::vector<uint8_t> body;
+    PutTextTime(body, base + static_cast<uint64_t>(d.start));
+    PutTextTime(body, base + static_cast<uint64_t>(d.end));
+    body.push_back(0);  // palette_update_flag, 7 reserved bits
+    body.push_back(0);  // number_of_regions
+    segs.push_back(TextSegment(0x82, body));
+  }
+  return segs;
+}
+
+// Appends one source packet: arrival time, then a transport packet of
+// `pid` whose payload `payload` (at most 184 bytes) is padded in front by
+// an adaptation field.
+void PutSourcePacket(std::vector<uint8_t>& clip, uint32_t ats, uint16_t pid, bool start, uint8_t cc,
+                     const std::vector<uint8_t>& payload) {
+  for (int s = 24; s >= 0; s -= 8) clip.push_back(static_cast<uint8_t>(ats >> s));
+  const size_t pad = 184 - payload.size();
+  clip.push_back(0x47);
+  clip.push_back(static_cast<uint8_t>((start ? 0x40 : 0) | pid >> 8));
+  clip.push_back(static_cast<uint8_t>(pid));
+  clip.push_back(static_cast<uint8_t>((pad ? 0x30 : 0x10) | (cc & 0x0F)));
+  if (pad) {
+    clip.push_back(static_cast<uint8_t>(pad - 1));  // adaptation_field_length
+    if (pad > 1) clip.push_back(0);                 // no flags
+    for (size_t k = 2; k < pad; ++k) clip.push_back(0xFF);
+  }
+  clip.insert(clip.end(), payload.begin(), payload.end());
+}
+
+// A PSI section after its pointer field, with its CRC, padded to a payload.
+std::vector<uint8_t> PsiPayload(std::vector<uint8_t> section) {
+  const uint32_t crc = zv::Crc32Mpeg2(section.data(), section.size());
+  for (int s = 24; s >= 0; s -= 8) section.push_back(static_cast<uint8_t>(crc >> s));
+  section.insert(section.begin(), 0);  // pointer_field
+  section.resize(184, 0xFF);
+  return section;
+}
+
+// Adds to the built disc `disc` a text subtitle clip (PID 0x1800, each
+// segment in a PES packet of its own on private stream 2) played by a
+// text-subtitle sub-path of the playlist whose first play item plays clip
+// 00000, with its stream entry. `segments` get the play item's IN time
+// (90 kHz) and give the segments.
+void AddTextSubtitleClip(const std::string& disc,
+                         const std::function<std::vector<std::vector<uint8_t>>(uint64_t base, uint64_t length)>& segments) {
+  std::string playlist;
+  zv::PlaylistFile pl;
+  for (const auto& f : fs::directory_iterator(disc + "/BDMV/PLAYLIST")) {
+    const auto bytes = ReadBytes(f.path().string());
+    zv::PlaylistFile p;
+    std::string err;
+    if (p.Parse(bytes.data(), bytes.size(), &err) == zv::kOk && !p.playItems.empty() && p.playItems[0].ClipName == "00000") {
+      playlist = f.path().stem().string();
+      pl = p;
+    }
+  }
+  ASSERT_FALSE(playlist.empty()) << "no playlist plays clip 00000";
+  int last = 0;
+  for (const auto& f : fs::directory_iterator(disc + "/BDMV/CLIPINF")) last = std::max(last, std::stoi(f.path().stem().string()));
+  char name[16];
+  std::snprintf(name, sizeof name, "%05d", last + 1);
+  const zv::PLAY_ITEM& pi = pl.playItems[0];
+
+  std::vector<uint8_t> clip;
+  uint32_t ats = 1000;
+  std::map<uint16_t, uint8_t> cc;
+  auto put = [&](uint16_t pid, bool start, const std::vector<uint8_t>& payload) {
+    PutSourcePacket(clip, ats, pid, start, pid == 0x1FFF ? 0 : cc[pid]++, payload);
+    ats += 2000;
+  };
+  put(0x0000, true, PsiPayload({0x00, 0xB0, 0x11, 0x00, 0x00, 0xC1, 0x00, 0x00, 0x00, 0x00, 0xE0, 0x1F, 0x00, 0x01, 0xE1, 0x00}));
+  // Program 1, no PCR, one stream: type 0x92 on PID 0x1800.
+  put(0x0100, true, PsiPayload({0x02, 0xB0, 0x12, 0x00, 0x01, 0xC1, 0x00, 0x00, 0xFF, 0xFF, 0xF0, 0x00, 0x92, 0xF8, 0x00, 0xF0, 0x00}));
+  for (const auto& seg : segments(uint64_t{pi.InTime} * 2, (uint64_t{pi.OutTime} - pi.InTime) * 2)) {
+    // A PES header of private stream 2: start code, stream_id, length.
+    std::vector<uint8_t> pes{0x00, 0x00, 0x01, 0xBF, static_cast<uint8_t>(seg.size() >> 8), static_cast<uint8_t>(seg.size())};
+    pes.insert(pes.end(), seg.begin(), seg.end());
+    for (size_t at = 0; at < pes.size(); at += 184)
+      put(0x1800, at == 0, std::vector<uint8_t>(pes.begin() + static_cast<std::ptrdiff_t>(at),
+                                                pes.begin() + static_cast<std::ptrdiff_t>(std::min(pes.size(), at + 184))));
+  }
+  while (clip.size() % 6144) put(0x1FFF, false, std::vector<uint8_t>(184, 0xFF));
+  WriteBytes(disc + "/BDMV/STREAM/" + name + ".m2ts", clip);
+
+  // Its clip information: the movie clip's times, a text subtitle clip.
+  const auto movie = ReadBytes(disc + "/BDMV/CLIPINF/00000.clpi");
+  zv::ClipInformationFile ci;
+  std::string err;
+  ASSERT_EQ(ci.Parse(movie.data(), movie.size(), &err), zv::kOk) << err;
+  ci.ApplicationType = 6;
+  ci.NumberOfSourcePackets = static_cast<uint32_t>(clip.size() / 192);
+  ci.cpi.entries.clear();
+  ci.programInfo.sequences.assign(1, zv::SProgramSequence{});
+  zv::STREAM_INFO text;
+  text.StreamPID = 0x1800;
+  text.coding.StreamCodingType = 0x92;
+  text.coding.CharacterCode = 1;
+  text.coding.Language = "eng";
+  ci.programInfo.sequences[0].streams.push_back(text);
+  const auto info = ci.Encode();
+  WriteBytes(disc + "/BDMV/CLIPINF/" + std::string(name) + ".clpi", info);
+  WriteBytes(disc + "/BDMV/BACKUP/CLIPINF/" + std::string(name) + ".clpi", info);
+
+  EditPlaylist(disc, playlist, [&](zv::PlaylistFile& p) {
+    zv::SUB_PATH sp;
+    sp.SubPathType = 4;
+    zv::SUB_PLAY_ITEM it;
+    it.ClipName = name;
+    it.InTime = p.playItems[0].InTime;
+    it.OutTime = p.playItems[0].OutTime;
+    it.SyncStartPtsOfPlayItem = p.playItems[0].InTime;
+    sp.items.push_back(it);
+    p.subPaths.push_back(sp);
+    zv::PRIMARY_STREAM_ENTRY e;
+    e.entry.type = 2;
+    e.entry.RefToSubPathId = static_cast<uint8_t>(p.subPaths.size() - 1);
+    e.entry.RefToStreamPidOfSubClip = 0x1800;
+    e.attributes.StreamCodingType = 0x92;
+    e.attributes.CharacterCode = 1;
+    e.attributes.Language = "eng";
+    p.playItems[0].stn.pgTextSt.push_back(e);
+  });
+}
+
+}  // namespace
+
+// Text subtitle streams have no buffer model to replay (the multiplexer
+// never delays them); what the format lays down is checked instead: a
+// clean stream on a text-subtitle sub-path checks clean, and each damage
+// is reported under its rule alone.
+TEST_F(Check, TextSubtitleStreamsAreChecked) {
+  std::string error;
+  const std::string built = BuildSubtitleDisc(dir_, error);
+  ASSERT_FALSE(built.empty()) << error;
+  auto dialogs = [](int64_t length) {
+    return std::vector<TextDialog>{{length / 10, length * 4 / 10}, {length / 2, length * 9 / 10}};
+  };
+  struct TextCase {
+    const char* name;
+    std::function<std::vector<std::vector<uint8_t>>(uint64_t, uint64_t)> segments;
+    FindingSet want;
+    int status;
+  };
+  const std::string clip = "BDMV/STREAM/00001.m2ts";
+  const std::vector<TextCase> cases = {
+      {"clean", [&](uint64_t base, uint64_t n) { return TextSegments(dialogs(static_cast<int64_t>(n)), base, 2); }, {}, 0},
+      {"the dialogs 3 s later", [&](uint64_t base, uint64_t n) {
+         return TextSegments(dialogs(static_cast<int64_t>(n)), base + 90000 * 3, 2);
+       },
+       {{"subtitle.text-time", clip}, {"subtitle.text-time", clip}}, 1},
+      {"a dialog announced but missing", [&](uint64_t base, uint64_t n) {
+         return TextSegments(dialogs(static_cast<int64_t>(n)), base, 3);
+       },
+       {{"subtitle.text", clip}}, 2},
+      {"the second dialog starting before the first ends", [&](uint64_t base, uint64_t n) {
+         auto d = dialogs(static_cast<int64_t>(n));
+         d[1].start = d[0].end - 9000;
+         return TextSegments(d, base, 2);
+       },
+       {{"subtitle.text", clip}}, 2},
+      {"a segment longer than its PES packet", [&](uint64_t base, uint64_t n) {
+         auto segs = TextSegments(dialogs(static_cast<int64_t>(n)), base, 2);
+         segs[2][2] = static_cast<uint8_t>(segs[2][2] + 40);
+         return segs;
+       },
+       {{"subtitle.text", clip}, {"subtitle.text", clip}}, 2},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(disc_);
+    fs::copy(built, disc_, fs::copy_options::recursive);
+    AddTextSubtitleClip(disc_, c.segments);
+    const RunResult r = CheckDisc();
+    EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out;
+    EXPECT_EQ(Findings(r.out), c.want) << c.name << "\n" << r.out;
+  }
 }
