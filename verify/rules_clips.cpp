@@ -406,48 +406,66 @@ class CClipRules {
   void Replay(SReplay& r, const uint8_t* ts, const SPacketHead& h, uint32_t spn) {
     const int64_t t = atsTicks_ + *stcOffset_;
     int32_t payload = static_cast<int32_t>(kTsPacketSize - h.bytes);
-    // Formatted only for a finding: this runs for every packet.
+    // Formatted only for a finding (out of line): this runs for every packet.
     const uint16_t pid = h.pid;
-    if (h.start) {
-      EndUnit(r, pid, spn);
-      const SPesStart& pes = PesStart(ts, h.bytes);
-      if (pes.bytes == 0) return;  // not a PES start the replay can follow
-      payload -= static_cast<int32_t>(pes.bytes);
-      if (pes.header.PTS) {
-        // A video's models take the profile and level its first unit shows,
-        // as the multiplexer reads them when it reuses the stream.
-        if (r.units == 0 && IsVideoCoding(r.params.stream_type)) {
-          int profile = 0, level = 0;
-          VideoProfileLevel(r.params.stream_type, ts, profile, level);
-          if (profile != r.params.profile || level != r.params.level) {
-            r.params.profile = profile;
-            r.params.level = level;
-            r.models = CreateStdModels(r.params);
-          }
-        }
-        const uint64_t decode = pes.header.DTS ? pes.header.DTS->value : pes.header.PTS->value;
-        // Core and extension units are told apart as the multiplexer does
-        // when it reuses the stream: by stream_id_extension, else by the
-        // transport priority.
-        if (r.models.secondary)
-          r.toExtension = RoutesToExtension(CoreByStreamIdExtension(pes.header), ts[1] & 0x20, r.units == 0, r.toExtension);
-        EnterUnit(r.models.primary.get(), r.models.secondary.get(), r.toExtension, static_cast<uint32_t>(decode),
-                  static_cast<uint32_t>(pes.header.PTS->value));
-        ++r.units;
-        r.unitStart = true;
-        r.decodeTime = static_cast<int64_t>(static_cast<uint32_t>(decode)) * 300;
-      }
-    }
+    if (h.start && !StartUnit(r, ts, h, spn, payload)) return;
     // Bytes before the stream's first unit (a clip that starts inside a PES
     // packet, a PES header without a PTS) have no unit to go to.
     if (r.units == 0) return;
-    const int64_t next = ModelsNextTime(r.models.primary.get(), r.models.secondary.get(), r.toExtension, r.unitStart);
+    // A stream of one model (nearly every packet) asks it directly; the
+    // shared functions route a core and an extension.
+    CStdBase* primary = r.models.primary.get();
+    CStdBase* secondary = r.models.secondary.get();
+    const int64_t next =
+        secondary ? ModelsNextTime(primary, secondary, r.toExtension, r.unitStart) : primary->GetNextTime();
     r.unitStart = false;
-    if (t < next)
-      Limited("tstd.overflow", Hex(pid), Spn(spn),
-              "PID " + Hex(pid) + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
-    DeliverToModels(r.models.primary.get(), r.models.secondary.get(), r.toExtension, SPacketArrival{t, payload});
+    if (t < next) Overflow(pid, spn, t, next);
+    if (secondary)
+      DeliverToModels(primary, secondary, r.toExtension, SPacketArrival{t, payload});
+    else
+      primary->DeliverPacket(SPacketArrival{t, payload});
     r.lastArrival = t;
+  }
+
+  [[gnu::noinline, gnu::cold]] void Overflow(uint16_t pid, uint32_t spn, int64_t t, int64_t next) {
+    Limited("tstd.overflow", Hex(pid), Spn(spn),
+            "PID " + Hex(pid) + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
+  }
+
+  // A PES start of a replayed stream: the unit before ends, and a new one
+  // enters its models. Kept apart from the per-packet path, which it would
+  // otherwise weigh down. False when the replay cannot follow the packet.
+  [[gnu::noinline]] bool StartUnit(SReplay& r, const uint8_t* ts, const SPacketHead& h, uint32_t spn, int32_t& payload) {
+    const uint16_t pid = h.pid;
+    EndUnit(r, pid, spn);
+    const SPesStart& pes = PesStart(ts, h.bytes);
+    if (pes.bytes == 0) return false;  // not a PES start the replay can follow
+    payload -= static_cast<int32_t>(pes.bytes);
+    if (pes.header.PTS) {
+      // A video's models take the profile and level its first unit shows,
+      // as the multiplexer reads them when it reuses the stream.
+      if (r.units == 0 && IsVideoCoding(r.params.stream_type)) {
+        int profile = 0, level = 0;
+        VideoProfileLevel(r.params.stream_type, ts, profile, level);
+        if (profile != r.params.profile || level != r.params.level) {
+          r.params.profile = profile;
+          r.params.level = level;
+          r.models = CreateStdModels(r.params);
+        }
+      }
+      const uint64_t decode = pes.header.DTS ? pes.header.DTS->value : pes.header.PTS->value;
+      // Core and extension units are told apart as the multiplexer does
+      // when it reuses the stream: by stream_id_extension, else by the
+      // transport priority.
+      if (r.models.secondary)
+        r.toExtension = RoutesToExtension(CoreByStreamIdExtension(pes.header), ts[1] & 0x20, r.units == 0, r.toExtension);
+      EnterUnit(r.models.primary.get(), r.models.secondary.get(), r.toExtension, static_cast<uint32_t>(decode),
+                static_cast<uint32_t>(pes.header.PTS->value));
+      ++r.units;
+      r.unitStart = true;
+      r.decodeTime = static_cast<int64_t>(static_cast<uint32_t>(decode)) * 300;
+    }
+    return true;
   }
 
   // An access unit whose last byte arrives after its decode time underflows.
