@@ -1002,6 +1002,13 @@ TEST_F(Check, EnhancedAc3WithItsCoreIsReplayed) {
   });
   EXPECT_GT(parts[0x71], 50) << "core PES packets";
   EXPECT_EQ(parts[0x72], parts[0x71]) << "extension PES packets";
+  // ffprobe, an independent reader, takes the PID for E-AC-3 7.1.
+  if (zvtest::HaveProgram("ffprobe")) {
+    const RunResult probe = zvtest::Run({"ffprobe", "-v", "fatal", "-select_streams", "a:0", "-show_entries",
+                                         "stream=codec_name,channels,id", "-of", "csv=p=0",
+                                         built + "/BDMV/STREAM/00000.m2ts"});
+    EXPECT_EQ(probe.out.substr(0, probe.out.find('\n')), "eac3,8,0x1100") << probe.out << probe.err;
+  }
 
   RunResult r = Zv({"check", built});
   EXPECT_EQ(r.status, 0) << r.out;
