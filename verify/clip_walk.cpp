@@ -18,7 +18,7 @@ namespace zv::check {
 namespace {
 
 // Whole packets read with read(2): what cannot be mapped (a pipe, a device).
-bool ReadSourcePackets(File& f, const std::function<bool(const uint8_t*, uint32_t)>& packet,
+bool ReadSourcePackets(File& f, const std::function<bool(const uint8_t*, size_t, uint32_t)>& block,
                        const std::function<bool(int64_t)>& bytesDone, std::string& error, bool* cancelled) {
   constexpr size_t kBlock = kSourcePacketSize * 2048;  // whole packets, about 384 KiB
   std::vector<uint8_t> buf(kBlock);
@@ -35,8 +35,9 @@ bool ReadSourcePackets(File& f, const std::function<bool(const uint8_t*, uint32_
       if (n == 0) break;
       have += static_cast<size_t>(n);
     }
-    for (size_t at = 0; at + kSourcePacketSize <= have; at += kSourcePacketSize)
-      if (!packet(buf.data() + at, spn++)) return true;
+    const size_t whole = have / kSourcePacketSize * kSourcePacketSize;
+    if (whole > 0 && !block(buf.data(), whole, spn)) return true;
+    spn += static_cast<uint32_t>(whole / kSourcePacketSize);
     done += static_cast<int64_t>(have);
     if (bytesDone && !bytesDone(done)) {
       if (cancelled) *cancelled = true;
@@ -56,8 +57,8 @@ struct SDescriptor {
 
 }  // namespace
 
-bool WalkSourcePackets(const std::string& path, const std::function<bool(const uint8_t*, uint32_t)>& packet,
-                       const std::function<bool(int64_t)>& bytesDone, std::string& error, bool* cancelled) {
+bool WalkPacketBlocks(const std::string& path, const std::function<bool(const uint8_t*, size_t, uint32_t)>& block,
+                      const std::function<bool(int64_t)>& bytesDone, std::string& error, bool* cancelled) {
   if (cancelled) *cancelled = false;
   int64_t size = -1;
   const SDescriptor d{OpenForMapping(path, size)};
@@ -67,7 +68,7 @@ bool WalkSourcePackets(const std::string& path, const std::function<bool(const u
       error = f.Error();
       return false;
     }
-    return ReadSourcePackets(f, packet, bytesDone, error, cancelled);
+    return ReadSourcePackets(f, block, bytesDone, error, cancelled);
   }
   // Mapped windows of whole packets and whole pages. The worker unmaps the
   // window walked before and maps the next one (its page tables filled) on
@@ -100,14 +101,8 @@ bool WalkSourcePackets(const std::string& path, const std::function<bool(const u
     mapped = false;
     const uint8_t* p = current->Data();
     const size_t n = current->Size();
-    bool stop = false;
-    // Packets a few ahead are asked for early: the walk reads only their
-    // headers, too little for the hardware to see a stream across pages.
-    constexpr size_t kAhead = kSourcePacketSize * 16;
-    for (size_t at = 0; at < n && !stop; at += kSourcePacketSize) {
-      if (at + kAhead < n) __builtin_prefetch(p + at + kAhead);
-      stop = !packet(p + at, spn++);
-    }
+    const bool stop = n > 0 && !block(p, n, spn);
+    spn += static_cast<uint32_t>(n / kSourcePacketSize);
     // Bytes past a cut read as zeros: what they gave is not trusted.
     if (current->Shortened()) {
       error = path + " was shortened while it was read";
