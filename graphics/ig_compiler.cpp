@@ -369,12 +369,23 @@ class CCompiler {
     const std::vector<CGraphicObject*>& objects = order.List();
     const size_t batch = std::max<size_t>(1, ParallelWidth(objects.size()));
     std::vector<std::vector<uint8_t>> coded(batch);
+    // Each place of a batch keeps the nearest entries it found for a
+    // palette for the objects it codes later: no two jobs of one place run
+    // at once.
+    std::vector<std::map<const CErgbPalette*, std::unique_ptr<CPaletteMapper>>> mappers(batch);
     for (size_t first = 0; first < objects.size(); first += batch) {
       const size_t n = std::min(batch, objects.size() - first);
       ParallelFor(n, [&](size_t k) {
         const CGraphicObject* g = objects[first + k];
-        const auto palette = paletteOf.find(g);
-        coded[k] = CodeGraphicObject(*g, palette == paletteOf.end() ? nullptr : palette->second);
+        const auto found = paletteOf.find(g);
+        const CErgbPalette* palette = found == paletteOf.end() ? nullptr : found->second;
+        CPaletteMapper* mapper = nullptr;
+        if (palette) {
+          std::unique_ptr<CPaletteMapper>& m = mappers[k][palette];
+          if (!m) m = std::make_unique<CPaletteMapper>(*palette);
+          mapper = m.get();
+        }
+        coded[k] = CodeGraphicObject(*g, palette, mapper);
       });
       for (size_t k = 0; k < n; ++k) {
         CGraphicObject* g = objects[first + k];

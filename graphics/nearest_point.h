@@ -16,7 +16,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace zv {
@@ -52,11 +54,22 @@ class CNearestPoint {
       }
       const size_t cell = CellOf(p);
       if (!cellEnd_[cell]) FillCell(cell);
+      // Candidates come nearest to the cell's centre first. By the triangle
+      // inequality a candidate is at least its distance from the centre,
+      // less the colour's, away from the colour: once that bound passes
+      // the best distance found, no later candidate can win or tie.
+      const double fromCentre = std::sqrt(CentreDistance(p, p));
       int64_t best = std::numeric_limits<int64_t>::max();
-      size_t bestIndex = 0;
-      for (uint32_t k = cellBegin_[cell]; k < cellEnd_[cell]; ++k) {
-        const int64_t d = Distance(points_[candidates_[k]], p);
-        if (d < best) best = d, bestIndex = candidates_[k];
+      double limit = std::numeric_limits<double>::infinity();
+      uint32_t bestIndex = 0;
+      for (uint32_t k = cellBegin_[cell], end = cellEnd_[cell]; k < end; ++k) {
+        const SCandidate& c = candidates_[k];
+        if (c.reach > limit) break;
+        const int64_t d = Distance(c.v, p);
+        if (d < best || (d == best && c.index < bestIndex)) {
+          best = d, bestIndex = c.index;
+          limit = std::sqrt(static_cast<double>(best)) + 1e-6 + fromCentre;
+        }
       }
       return bestIndex;
     }
@@ -98,10 +111,25 @@ class CNearestPoint {
       least[i] = near;
       bound = std::min(bound, far);
     }
-    cellBegin_[cell] = static_cast<uint32_t>(candidates_.size());
+    const Point corner{lo[0], lo[1], lo[2], lo[3]};
+    std::vector<std::pair<double, uint32_t>> chosen;
     for (size_t i = 0; i < points_.size(); ++i)
-      if (least[i] <= bound) candidates_.push_back(static_cast<uint32_t>(i));
+      if (least[i] <= bound) chosen.emplace_back(std::sqrt(CentreDistance(points_[i], corner)), static_cast<uint32_t>(i));
+    std::sort(chosen.begin(), chosen.end());
+    cellBegin_[cell] = static_cast<uint32_t>(candidates_.size());
+    for (const auto& [reach, i] : chosen) candidates_.push_back(SCandidate{points_[i], i, reach});
     cellEnd_[cell] = static_cast<uint32_t>(candidates_.size());
+  }
+
+  // Weighted squared distance of `q` from the centre of the cell of `p`.
+  double CentreDistance(const Point& q, const Point& p) const {
+    double d = 0;
+    for (int k = 0; k < 4; ++k) {
+      const double centre = (p[k] >> kCellShift << kCellShift) + ((1 << kCellShift) - 1) / 2.0;
+      const double diff = q[k] - centre;
+      d += static_cast<double>(weights_[k]) * diff * diff;
+    }
+    return d;
   }
 
   size_t Walk(const Point& p) const {
@@ -149,7 +177,14 @@ class CNearestPoint {
   // Per cell, its range in candidates_; an end of 0 until first asked (a
   // filled cell has at least one candidate).
   mutable std::vector<uint32_t> cellBegin_, cellEnd_;
-  mutable std::vector<uint32_t> candidates_;
+  // A cell's candidate with its distance from the cell's centre, kept
+  // together so that a look-up reads one run of memory.
+  struct SCandidate {
+    Point v;
+    uint32_t index;
+    double reach;
+  };
+  mutable std::vector<SCandidate> candidates_;
 };
 
 }  // namespace zv
