@@ -37,6 +37,12 @@ class CNearestPoint {
       const double spread = (sq - sum * sum / n) * static_cast<double>(weights[k]);
       if (spread > widest) widest = spread, axis_ = k;
     }
+    small_ = true;
+    for (int k = 0; k < 4; ++k) {
+      small_ = small_ && weights[k] >= 0 && weights[k] <= 1024;
+      smallWeights_[k] = static_cast<int32_t>(std::clamp<int64_t>(weights[k], 0, 1024));
+    }
+    for (const Point& q : points) small_ = small_ && InRange(q);
     sorted_.reserve(points.size());
     for (size_t i = 0; i < points.size(); ++i) sorted_.push_back(Item{points[i], i});
     std::sort(sorted_.begin(), sorted_.end(), [this](const Item& a, const Item& b) {
@@ -65,7 +71,7 @@ class CNearestPoint {
       for (uint32_t k = cellBegin_[cell], end = cellEnd_[cell]; k < end; ++k) {
         const SCandidate& c = candidates_[k];
         if (c.reach > limit) break;
-        const int64_t d = Distance(c.v, p);
+        const int64_t d = small_ ? SmallDistance(c.v, p) : Distance(c.v, p);
         if (d < best || (d == best && c.index < bestIndex)) {
           best = d, bestIndex = c.index;
           limit = std::sqrt(static_cast<double>(best)) + 1e-6 + fromCentre;
@@ -157,6 +163,17 @@ class CNearestPoint {
     return bestIndex;
   }
 
+  // The same in 32 bits, when every point and the colour are in 0 to 255
+  // and the weights small enough that no sum can overflow.
+  int32_t SmallDistance(const Point& q, const Point& p) const {
+    int32_t d = 0;
+    for (int k = 0; k < 4; ++k) {
+      const int32_t diff = q[k] - p[k];
+      d += smallWeights_[k] * diff * diff;
+    }
+    return d;
+  }
+
   int64_t Distance(const Point& q, const Point& p) const {
     int64_t d = 0;
     for (int k = 0; k < 4; ++k) {
@@ -171,6 +188,8 @@ class CNearestPoint {
     size_t index;
   };
   std::array<int64_t, 4> weights_;
+  std::array<int32_t, 4> smallWeights_{};
+  bool small_ = false;
   int axis_ = 0;
   std::vector<Item> sorted_;
   std::vector<Point> points_;  // in the caller's order

@@ -179,10 +179,13 @@ CPicture CPaletteMapper::Map(const CPicture& pic) {
   uint8_t last = 0;
   bool haveLast = false;
   const auto transparent = static_cast<uint8_t>(transparent_);
+  const bool argb = pic.format == PixelFormat::Argb32;
   for (int y = 0; y < pic.height; ++y) {
     uint8_t* row = out.Row(y);
+    const uint8_t* from = pic.Row(y);
     for (int x = 0; x < pic.width; ++x) {
-      const SColor c = pic.At(x, y);
+      const uint8_t* px = argb ? from + static_cast<size_t>(x) * 4 : nullptr;
+      const SColor c = px ? SColor{px[1], px[2], px[3], px[0]} : pic.At(x, y);
       if (c.a < 5) {
         row[x] = transparent;
         continue;
