@@ -31,12 +31,8 @@ uint32_t CoarseKey(uint32_t key, int shift) {
   if (shift == 0) return key;
   const uint32_t r = key >> 24, g = key >> 16 & 255, b = key >> 8 & 255, a = key & 255;
   const uint32_t alpha = a == 255 ? (256u >> shift) : a >> shift;
-  return 1u << 31 | (r >> shift) << 22 | (g >> shift) << 14 | (b >> shift) << 6 | alpha;
+  return 1u << 31 | (r >> shift) << 23 | (g >> shift) << 15 | (b >> shift) << 7 | alpha;
 }
-
-}  // namespace
-
-namespace {
 
 size_t SlotOf(uint32_t key, size_t mask) { return (static_cast<size_t>(key) * 0x9E3779B97F4A7C15ull >> 20) & mask; }
 
