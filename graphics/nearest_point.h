@@ -54,12 +54,9 @@ class CNearestPoint {
   size_t Find(const Point& p) const {
     if (points_.empty()) return 0;
     if (InRange(p)) {
-      if (cellEnd_.empty()) {
-        cellBegin_.resize(size_t{1} << (4 * (8 - kCellShift)));
-        cellEnd_.resize(cellBegin_.size());
-      }
+      if (cells_.empty()) cells_.resize(size_t{1} << (4 * (8 - kCellShift)));
       const size_t cell = CellOf(p);
-      if (!cellEnd_[cell]) FillCell(cell);
+      if (!cells_[cell].end) FillCell(cell);
       // Candidates come nearest to the cell's centre first. By the triangle
       // inequality a candidate is at least its distance from the centre,
       // less the colour's, away from the colour: once that bound passes
@@ -68,7 +65,7 @@ class CNearestPoint {
       int64_t best = std::numeric_limits<int64_t>::max();
       double limit = std::numeric_limits<double>::infinity();
       uint32_t bestIndex = 0;
-      for (uint32_t k = cellBegin_[cell], end = cellEnd_[cell]; k < end; ++k) {
+      for (uint32_t k = cells_[cell].begin, end = cells_[cell].end; k < end; ++k) {
         const SCandidate& c = candidates_[k];
         if (c.reach > limit) break;
         const int64_t d = small_ ? SmallDistance(c.v, p) : Distance(c.v, p);
@@ -122,9 +119,9 @@ class CNearestPoint {
     for (size_t i = 0; i < points_.size(); ++i)
       if (least[i] <= bound) chosen.emplace_back(std::sqrt(CentreDistance(points_[i], corner)), static_cast<uint32_t>(i));
     std::sort(chosen.begin(), chosen.end());
-    cellBegin_[cell] = static_cast<uint32_t>(candidates_.size());
+    cells_[cell].begin = static_cast<uint32_t>(candidates_.size());
     for (const auto& [reach, i] : chosen) candidates_.push_back(SCandidate{points_[i], i, reach});
-    cellEnd_[cell] = static_cast<uint32_t>(candidates_.size());
+    cells_[cell].end = static_cast<uint32_t>(candidates_.size());
   }
 
   // Weighted squared distance of `q` from the centre of the cell of `p`.
@@ -195,7 +192,10 @@ class CNearestPoint {
   std::vector<Point> points_;  // in the caller's order
   // Per cell, its range in candidates_; an end of 0 until first asked (a
   // filled cell has at least one candidate).
-  mutable std::vector<uint32_t> cellBegin_, cellEnd_;
+  struct SCell {
+    uint32_t begin = 0, end = 0;
+  };
+  mutable std::vector<SCell> cells_;
   // A cell's candidate with its distance from the cell's centre, kept
   // together so that a look-up reads one run of memory.
   struct SCandidate {
