@@ -33,7 +33,7 @@ struct SColourBucket {
 // each component dropped (0: each colour its own bucket).
 class CBucketCounter {
  public:
-  explicit CBucketCounter(int shift) : shift_(shift), slots_(2 * kMaxBuckets) {}
+  explicit CBucketCounter(int shift) : shift_(shift), slots_(1024) {}
   // Counts one pixel of premultiplied colour (red in the top byte, alpha in
   // the lowest); false, counting nothing more, once there are more than
   // kMaxBuckets buckets and `limited`. At most 2^24 pixels a counter.
