@@ -604,11 +604,18 @@ std::vector<SColourBucket> CountBuckets(size_t count, PixelAt pixel, bool& anyIn
   constexpr size_t kMaxShare = size_t{1} << 24;  // a counter's limit
   const size_t shares =
       std::max(ParallelWidth(std::max<size_t>(1, count / kPixelsPerShare)), (count + kMaxShare - 1) / kMaxShare);
+  // Exact colours while they are few; else two bits dropped, and more from
+  // those buckets while they are too many. Colours so varied that even the
+  // buckets of two bits are beyond counting start three bits down.
+  struct SPass {
+    int shift;
+    size_t limit;
+  };
+  constexpr SPass kPasses[] = {{0, kMaxBuckets}, {2, size_t{1} << 18}, {3, kMaxBuckets}, {4, 0}};
   std::vector<SColourBucket> out;
-  for (int shift = 0; shift >= 0; shift = NextBucketShift(shift)) {
-    const bool limited = NextBucketShift(shift) >= 0;
+  for (const SPass& pass : kPasses) {
     std::vector<CBucketCounter> counters;
-    for (size_t k = 0; k < shares; ++k) counters.emplace_back(shift);
+    for (size_t k = 0; k < shares; ++k) counters.emplace_back(pass.shift, pass.limit);
     std::vector<char> invisible(shares, 0);
     ParallelFor(shares, [&](size_t k) {
       CBucketCounter& counter = counters[k];
@@ -618,11 +625,12 @@ std::vector<SColourBucket> CountBuckets(size_t count, PixelAt pixel, bool& anyIn
           invisible[k] = 1;
           continue;
         }
-        if (!counter.Add(PremultipliedKey(Premultiplied(c)), limited)) return;
+        if (!counter.Add(PremultipliedKey(Premultiplied(c)))) return;
       }
     });
-    if (JoinBuckets(counters, out, limited)) {
+    if (JoinBuckets(counters, out, pass.limit)) {
       anyInvisible = std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
+      for (int shift = pass.shift; shift > 0 && shift < 4 && out.size() > kMaxBuckets; ++shift) CoarsenBuckets(out);
       return out;
     }
   }

@@ -38,16 +38,16 @@ size_t SlotOf(uint32_t key, size_t mask) { return (static_cast<size_t>(key) * 0x
 
 }  // namespace
 
-CBucketCounter::SSlot* CBucketCounter::Find(uint32_t coarse, bool limited) {
+CBucketCounter::SSlot* CBucketCounter::Find(uint32_t coarse) {
   const size_t mask = slots_.size() - 1;
   for (size_t i = SlotOf(coarse, mask);; i = (i + 1) & mask) {
     SSlot& s = slots_[i];
     if (s.key == coarse) return &s;
     if (s.key) continue;
-    if (limited && size_ == kMaxBuckets) return nullptr;
+    if (limit_ && size_ == limit_) return nullptr;
     if ((size_ + 1) * 2 > slots_.size()) {
       Grow();
-      return Find(coarse, limited);
+      return Find(coarse);
     }
     s.key = coarse;
     ++size_;
@@ -68,11 +68,11 @@ void CBucketCounter::Grow() {
   last_ = nullptr;
 }
 
-bool CBucketCounter::Add(uint32_t key, bool limited) {
+bool CBucketCounter::Add(uint32_t key) {
   if (full_) return false;
   const uint32_t coarse = CoarseKey(key, shift_);
   if (!last_ || coarse != lastKey_) {
-    last_ = Find(coarse, limited);
+    last_ = Find(coarse);
     if (!last_) {
       full_ = true;
       return false;
@@ -102,13 +102,10 @@ std::vector<SColourBucket> CBucketCounter::Buckets() const {
   return out;
 }
 
-bool JoinBuckets(std::vector<CBucketCounter>& shares, std::vector<SColourBucket>& out, bool limited) {
-  out.clear();
-  for (CBucketCounter& s : shares) {
-    if (s.Full()) return false;
-    const std::vector<SColourBucket> b = s.Buckets();
-    out.insert(out.end(), b.begin(), b.end());
-  }
+namespace {
+
+// Sorts by key and adds up the buckets of one key.
+void SortAndMerge(std::vector<SColourBucket>& out) {
   std::sort(out.begin(), out.end(), [](const SColourBucket& a, const SColourBucket& b) { return a.key < b.key; });
   size_t n = 0;
   for (size_t i = 0; i < out.size(); ++i) {
@@ -121,16 +118,28 @@ bool JoinBuckets(std::vector<CBucketCounter>& shares, std::vector<SColourBucket>
     }
   }
   out.resize(n);
-  return !limited || n <= kMaxBuckets;
 }
 
-int NextBucketShift(int shift) {
-  switch (shift) {
-    case 0: return 2;
-    case 2: return 3;
-    case 3: return 4;
-    default: return -1;
+}  // namespace
+
+bool JoinBuckets(std::vector<CBucketCounter>& shares, std::vector<SColourBucket>& out, size_t limit) {
+  out.clear();
+  for (CBucketCounter& s : shares) {
+    if (s.Full()) return false;
+    const std::vector<SColourBucket> b = s.Buckets();
+    out.insert(out.end(), b.begin(), b.end());
   }
+  SortAndMerge(out);
+  return !limit || out.size() <= limit;
+}
+
+void CoarsenBuckets(std::vector<SColourBucket>& buckets) {
+  for (SColourBucket& b : buckets) {
+    const uint32_t k = b.key;
+    b.key = 1u << 31 | (k >> 23 & 255) >> 1 << 23 | (k >> 15 & 255) >> 1 << 15 | (k >> 7 & 255) >> 1 << 7 |
+            (k & 127) >> 1;
+  }
+  SortAndMerge(buckets);
 }
 
 namespace {

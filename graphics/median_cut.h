@@ -33,11 +33,12 @@ struct SColourBucket {
 // each component dropped (0: each colour its own bucket).
 class CBucketCounter {
  public:
-  explicit CBucketCounter(int shift) : shift_(shift), slots_(1024) {}
+  // `limit`: the most buckets before the counter gives up (0: no limit).
+  CBucketCounter(int shift, size_t limit) : shift_(shift), limit_(limit), slots_(1024) {}
   // Counts one pixel of premultiplied colour (red in the top byte, alpha in
-  // the lowest); false, counting nothing more, once there are more than
-  // kMaxBuckets buckets and `limited`. At most 2^24 pixels a counter.
-  bool Add(uint32_t key, bool limited = true);
+  // the lowest); false, counting nothing more, once there would be more
+  // buckets than the limit. At most 2^24 pixels a counter.
+  bool Add(uint32_t key);
   bool Full() const { return full_; }
   // The buckets counted, in no particular order.
   std::vector<SColourBucket> Buckets() const;
@@ -50,10 +51,11 @@ class CBucketCounter {
     uint32_t count = 0;
     std::array<uint32_t, 4> sum{};
   };
-  SSlot* Find(uint32_t coarse, bool limited);
+  SSlot* Find(uint32_t coarse);
   void Grow();
 
   int shift_;
+  size_t limit_;
   std::vector<SSlot> slots_;
   size_t size_ = 0;
   uint32_t lastKey_ = 0;
@@ -61,13 +63,14 @@ class CBucketCounter {
   bool full_ = false;
 };
 
-// The buckets of several shares joined, in key order; false when they are
-// more than kMaxBuckets and `limited`.
-bool JoinBuckets(std::vector<CBucketCounter>& shares, std::vector<SColourBucket>& out, bool limited);
+// The buckets of several shares joined, in key order; false when a share
+// gave up or they are more than `limit` (0: no limit).
+bool JoinBuckets(std::vector<CBucketCounter>& shares, std::vector<SColourBucket>& out, size_t limit);
 
-// The coarseness tried after `shift`, or -1 after the last (which is never
-// limited).
-int NextBucketShift(int shift);
+// The buckets of coarseness `shift` (2 or more) as those of `shift` + 1
+// (each count and sum the same as counting the pixels again would give), in
+// key order.
+void CoarsenBuckets(std::vector<SColourBucket>& buckets);
 
 // At most `budget` colours for the buckets; each colour is its box's
 // pixel-weighted mean, back from premultiplied form.
