@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "graphics/colour_map.h"
+#include "graphics/median_cut.h"
 #include "graphics/nearest_point.h"
 #include "platform/parallel.h"
 
@@ -159,8 +160,28 @@ bool ExactColours(const CPicture& pic, CColourMap& index, std::vector<SColor>& t
     table.push_back(SColor{p[1], p[2], p[3], p[0]});
     entry = static_cast<uint32_t>(table.size());  // one more than the entry: 0 is new
   }
-  if (anyTransparent) table.push_back(SColor{0, 0, 0, 0});
+  if (anyTransparent) {
+    // The transparent entry must fit the palette's 255 entries too.
+    if (table.size() == CErgbPalette::kMaxEntries) return false;
+    table.push_back(SColor{0, 0, 0, 0});
+  }
   return table.size() >= 2;
+}
+
+// True when some pixel of an ARGB picture is invisible (alpha below 5).
+bool HasInvisible(const CPicture& pic) {
+  if (pic.format != PixelFormat::Argb32) return false;
+  for (size_t i = 0; i < pic.pixels.size(); i += 4)
+    if (pic.pixels[i] < 5) return true;
+  return false;
+}
+
+// The colours a quantized picture may have beside its transparent entry:
+// one of the palette's 255 entries goes to invisible pixels when there are
+// any.
+int VisibleColours(const CPicture& pic) {
+  const int all = static_cast<int>(CErgbPalette::kMaxEntries);
+  return HasInvisible(pic) ? all - 1 : all;
 }
 
 // Exact palette of an ARGB picture: the distinct colours of the visible
@@ -539,44 +560,6 @@ CPicture QuantizeMedianCut(const CPicture& pic, int colors) {
   return out;
 }
 
-namespace {
-
-// A premultiplied colour (red, green, blue scaled by alpha, then alpha) with
-// the number of pixels that have it.
-struct SWeighted {
-  std::array<int, 4> v;
-  uint32_t count;
-};
-
-struct SBox {
-  size_t begin, end;  // into the colour list
-  double error;       // weighted squared distance from the box's mean
-  int axis;           // the axis of widest spread
-};
-
-SBox MeasureBox(const std::vector<SWeighted>& colours, size_t begin, size_t end) {
-  double sum[4] = {0, 0, 0, 0}, sq[4] = {0, 0, 0, 0}, n = 0;
-  for (size_t i = begin; i < end; ++i) {
-    const double w = colours[i].count;
-    n += w;
-    for (int k = 0; k < 4; ++k) {
-      sum[k] += w * colours[i].v[k];
-      sq[k] += w * colours[i].v[k] * colours[i].v[k];
-    }
-  }
-  SBox box{begin, end, 0, 0};
-  double widest = -1;
-  for (int k = 0; k < 4; ++k) {
-    const double var = sq[k] - sum[k] * sum[k] / n;
-    box.error += var;
-    if (var > widest) widest = var, box.axis = k;
-  }
-  if (end - begin < 2) box.error = 0;
-  return box;
-}
-
-}  // namespace
-
 bool HasPartialAlpha(const CPicture& pic) {
   if (pic.format == PixelFormat::Indexed8) {
     if (!pic.tableHasAlpha) return false;
@@ -611,142 +594,60 @@ uint32_t PremultipliedKey(const std::array<int, 4>& p) {
 // core: fewer would cost more in threads than they save.
 constexpr size_t kPixelsPerShare = size_t{1} << 18;
 
-struct SAlphaHistogram {
-  std::vector<CColourMap::Slot> colours;  // distinct keys in ascending order, with their counts
-  bool anyInvisible = false;
-};
-
-// Sorts by key, least significant byte first in four counting passes.
-void SortByKey(std::vector<CColourMap::Slot>& v) {
-  std::vector<CColourMap::Slot> other(v.size());
-  for (int shift = 0; shift < 32; shift += 8) {
-    size_t start[257] = {};
-    for (const CColourMap::Slot& s : v) ++start[(s.key >> shift & 255) + 1];
-    for (int k = 0; k < 256; ++k) start[k + 1] += start[k];
-    for (const CColourMap::Slot& s : v) other[start[s.key >> shift & 255]++] = s;
-    v.swap(other);
-  }
-}
-
-// The runs of one colour are listed, sorted and merged: streaming through
-// memory, where a hash of every colour of a picture with noise (nearly one
-// for each pixel) would miss the cache at every pixel.
-// The pixels are listed in a share on each core.
+// The buckets of the visible pixels' premultiplied colours (see
+// median_cut.h), counted in a share of the pixels on each core: exact
+// colours first, coarser buckets when there are too many. A share that
+// overflows stops at once, so a picture with noise costs little at the
+// coarseness it does not get.
 template <class PixelAt>
-SAlphaHistogram CountPremultiplied(size_t count, PixelAt pixel) {
-  const size_t shares = ParallelWidth(std::max<size_t>(1, count / kPixelsPerShare));
-  std::vector<std::vector<CColourMap::Slot>> listed(shares);
-  std::vector<char> invisible(shares, 0);
-  ParallelFor(shares, [&](size_t k) {
-    std::vector<CColourMap::Slot>& runs = listed[k];
-    for (size_t i = count * k / shares, to = count * (k + 1) / shares; i < to; ++i) {
-      const SColor c = pixel(i);
-      if (c.a < 5) {
-        invisible[k] = 1;
-        continue;
-      }
-      const uint32_t key = PremultipliedKey(Premultiplied(c));
-      if (!runs.empty() && runs.back().key == key) ++runs.back().value;
-      else runs.push_back(CColourMap::Slot{key, 1});
-    }
-  });
-  SAlphaHistogram h;
-  h.anyInvisible = std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
-  std::vector<CColourMap::Slot>& runs = h.colours;
-  runs = std::move(listed[0]);
-  for (size_t k = 1; k < shares; ++k) {
-    runs.insert(runs.end(), listed[k].begin(), listed[k].end());
-    std::vector<CColourMap::Slot>().swap(listed[k]);
-  }
-  SortByKey(runs);
-  size_t out = 0;
-  for (size_t i = 0; i < runs.size(); ++i) {
-    if (out && runs[out - 1].key == runs[i].key) runs[out - 1].value += runs[i].value;
-    else runs[out++] = runs[i];
-  }
-  runs.resize(out);
-  runs.shrink_to_fit();
-  return h;
-}
-
-// Sorts colours[begin, end) by one component exactly as std::sort over the
-// colours themselves does (the same comparisons of the same keys give the
-// same order, ties included), moving small proxies instead of the colours.
-// The order of equal components decides which colours of the median's
-// value fall on either side of a cut, so it is kept as it always was: the
-// palettes, and the pages drawn with them, stay the same.
-void SortByAxis(std::vector<SWeighted>& colours, std::vector<SWeighted>& scratch, size_t begin, size_t end,
-                int axis) {
-  struct SProxy {
-    int key;
-    uint32_t at;
+std::vector<SColourBucket> CountBuckets(size_t count, PixelAt pixel, bool& anyInvisible) {
+  constexpr size_t kMaxShare = size_t{1} << 24;  // a counter's limit
+  const size_t shares =
+      std::max(ParallelWidth(std::max<size_t>(1, count / kPixelsPerShare)), (count + kMaxShare - 1) / kMaxShare);
+  // Exact colours while they are few; else two bits dropped, and more from
+  // those buckets while they are too many. Colours so varied that even the
+  // buckets of two bits are beyond counting start three bits down.
+  struct SPass {
+    int shift;
+    size_t limit;
   };
-  std::vector<SProxy> proxy(end - begin);
-  for (size_t i = begin; i < end; ++i) proxy[i - begin] = SProxy{colours[i].v[axis], static_cast<uint32_t>(i)};
-  std::sort(proxy.begin(), proxy.end(), [](const SProxy& a, const SProxy& b) { return a.key < b.key; });
-  scratch.resize(end - begin);
-  for (size_t i = 0; i < proxy.size(); ++i) scratch[i] = colours[proxy[i].at];
-  std::copy(scratch.begin(), scratch.end(), colours.begin() + static_cast<long>(begin));
+  constexpr SPass kPasses[] = {{0, kMaxBuckets}, {2, size_t{1} << 18}, {3, kMaxBuckets}, {4, 0}};
+  std::vector<SColourBucket> out;
+  for (const SPass& pass : kPasses) {
+    std::vector<CBucketCounter> counters;
+    for (size_t k = 0; k < shares; ++k) counters.emplace_back(pass.shift, pass.limit);
+    std::vector<char> invisible(shares, 0);
+    ParallelFor(shares, [&](size_t k) {
+      CBucketCounter& counter = counters[k];
+      for (size_t i = count * k / shares, to = count * (k + 1) / shares; i < to; ++i) {
+        const SColor c = pixel(i);
+        if (c.a < 5) {
+          invisible[k] = 1;
+          continue;
+        }
+        if (!counter.Add(PremultipliedKey(Premultiplied(c)))) return;
+      }
+    });
+    if (JoinBuckets(counters, out, pass.limit)) {
+      anyInvisible = std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
+      for (int shift = pass.shift; shift > 0 && shift < 4 && out.size() > kMaxBuckets; ++shift) CoarsenBuckets(out);
+      return out;
+    }
+  }
+  return out;
 }
 
-// The table of at most `colors` entries for a histogram: median cut, each
+// The table of at most `colors` entries for the buckets: median cut, each
 // entry its box's weighted mean back from premultiplied form. With
 // `invisibleTakesEntry`, invisible pixels, when there are any, leave one of
 // the `colors` entries for themselves. `entries` receives the entries in
 // premultiplied form.
-std::vector<SColor> MedianCutTable(const SAlphaHistogram& histogram, int colors, bool invisibleTakesEntry,
-                                   std::vector<std::array<int, 4>>& entries) {
-  // In the order of their keys, so that the same picture always gives the
-  // same palette: the packed key orders as the components do.
-  std::vector<SWeighted> colours;
-  colours.reserve(histogram.colours.size());
-  for (const CColourMap::Slot& s : histogram.colours)
-    colours.push_back(SWeighted{{static_cast<int>(s.key >> 24), static_cast<int>(s.key >> 16 & 255),
-                                 static_cast<int>(s.key >> 8 & 255), static_cast<int>(s.key & 255)},
-                                s.value});
-
-  // Median cut: split the box of largest error at the weighted median of
-  // its widest axis until the entries are used up.
-  const size_t budget =
-      static_cast<size_t>(std::max(1, colors - (invisibleTakesEntry && histogram.anyInvisible ? 1 : 0)));
-  std::vector<SBox> boxes;
-  std::vector<SWeighted> scratch;
-  if (!colours.empty()) boxes.push_back(MeasureBox(colours, 0, colours.size()));
-  while (boxes.size() < budget) {
-    auto worst = std::max_element(boxes.begin(), boxes.end(),
-                                  [](const SBox& a, const SBox& b) { return a.error < b.error; });
-    if (worst == boxes.end() || worst->error <= 0) break;
-    const SBox box = *worst;
-    SortByAxis(colours, scratch, box.begin, box.end, box.axis);
-    uint64_t total = 0, run = 0;
-    for (size_t i = box.begin; i < box.end; ++i) total += colours[i].count;
-    size_t cut = box.begin + 1;
-    for (size_t i = box.begin; i + 1 < box.end; ++i) {
-      run += colours[i].count;
-      cut = i + 1;
-      if (2 * run >= total) break;
-    }
-    *worst = MeasureBox(colours, box.begin, cut);
-    boxes.push_back(MeasureBox(colours, cut, box.end));
-  }
-  std::sort(boxes.begin(), boxes.end(), [](const SBox& a, const SBox& b) { return a.begin < b.begin; });
-
-  std::vector<SColor> table;
+std::vector<SColor> MedianCutTable(std::vector<SColourBucket> buckets, bool anyInvisible, int colors,
+                                   bool invisibleTakesEntry, std::vector<std::array<int, 4>>& entries) {
+  const size_t budget = static_cast<size_t>(std::max(1, colors - (invisibleTakesEntry && anyInvisible ? 1 : 0)));
+  std::vector<SColor> table = MedianCutColours(std::move(buckets), budget);
   entries.clear();
-  for (const SBox& box : boxes) {
-    double sum[4] = {0, 0, 0, 0}, n = 0;
-    for (size_t i = box.begin; i < box.end; ++i) {
-      n += colours[i].count;
-      for (int k = 0; k < 4; ++k) sum[k] += static_cast<double>(colours[i].count) * colours[i].v[k];
-    }
-    const int a = static_cast<int>(std::lround(sum[3] / n));
-    auto channel = [&](int k) {
-      return static_cast<uint8_t>(a ? std::clamp(std::lround(sum[k] / n * 255.0 / a), 0L, 255L) : 0);
-    };
-    const SColor c{channel(0), channel(1), channel(2), static_cast<uint8_t>(a)};
-    table.push_back(c);
-    entries.push_back(Premultiplied(c));
-  }
+  for (const SColor& c : table) entries.push_back(Premultiplied(c));
   return table;
 }
 
@@ -755,38 +656,31 @@ std::vector<SColor> MedianCutTable(const SAlphaHistogram& histogram, int colors,
 template <class PixelAt>
 std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, bool invisibleTakesEntry,
                                        std::vector<uint8_t>& index, bool& anyInvisible) {
-  SAlphaHistogram histogram = CountPremultiplied(count, pixel);
-  anyInvisible = histogram.anyInvisible;
+  std::vector<SColourBucket> buckets = CountBuckets(count, pixel, anyInvisible);
   std::vector<std::array<int, 4>> entries;
-  const std::vector<SColor> table = MedianCutTable(histogram, colors, invisibleTakesEntry, entries);
+  const std::vector<SColor> table = MedianCutTable(std::move(buckets), anyInvisible, colors, invisibleTakesEntry, entries);
 
   const auto invisible = static_cast<uint8_t>(table.size());
   index.resize(count);
-  // Each colour's entry, looked up once.
   const CNearestPoint nearestEntry(entries, {1, 1, 1, 1});
-  CColourMap entryOf(histogram.colours.size());
-  for (const CColourMap::Slot& s : histogram.colours)
-    entryOf[s.key] = static_cast<uint32_t>(nearestEntry.Find({static_cast<int>(s.key >> 24),
-                                                              static_cast<int>(s.key >> 16 & 255),
-                                                              static_cast<int>(s.key >> 8 & 255),
-                                                              static_cast<int>(s.key & 255)}));
-  uint32_t lastKey = 0;
-  uint8_t last = 0;
-  bool haveLast = false;
+  // Recent colours' entries in a small direct-mapped cache: drawn pictures
+  // repeat a few colours, pictures with noise hardly any.
+  struct SCached {
+    uint32_t key = 0;  // 0: empty (alpha is at least 5 in every key)
+    uint8_t entry = 0;
+  };
+  std::vector<SCached> cache(4096);
   for (size_t i = 0; i < count; ++i) {
     const SColor c = pixel(i);
     if (c.a < 5 || entries.empty()) {
       index[i] = invisible;
       continue;
     }
-    const uint32_t key = PremultipliedKey(Premultiplied(c));
-    // Runs of one colour are common in drawn pictures.
-    if (!haveLast || key != lastKey) {
-      last = static_cast<uint8_t>(entryOf.At(key));
-      lastKey = key;
-      haveLast = true;
-    }
-    index[i] = last;
+    const std::array<int, 4> p = Premultiplied(c);
+    const uint32_t key = PremultipliedKey(p);
+    SCached& cached = cache[(key * 0x9E3779B1u) >> 20];
+    if (cached.key != key) cached = SCached{key, static_cast<uint8_t>(nearestEntry.Find(p))};
+    index[i] = cached.entry;
   }
   return table;
 }
@@ -846,11 +740,11 @@ std::optional<SIndexedTable> IndexedTable(const CPicture& pic) {
   const size_t count = static_cast<size_t>(pic.width) * pic.height;
   bool anyInvisible = false;
   if (HasPartialAlpha(pic)) {
-    const SAlphaHistogram histogram = CountPremultiplied(
-        count, [px](size_t i) { return SColor{px[i * 4 + 1], px[i * 4 + 2], px[i * 4 + 3], px[i * 4]}; });
+    std::vector<SColourBucket> buckets = CountBuckets(
+        count, [px](size_t i) { return SColor{px[i * 4 + 1], px[i * 4 + 2], px[i * 4 + 3], px[i * 4]}; },
+        anyInvisible);
     std::vector<std::array<int, 4>> entries;
-    out.table = MedianCutTable(histogram, 255, true, entries);
-    anyInvisible = histogram.anyInvisible;
+    out.table = MedianCutTable(std::move(buckets), anyInvisible, 255, true, entries);
   } else {
     // Every visible pixel is opaque, so mapping would leave each entry's
     // alpha at 255: the first pass alone gives the table.
@@ -868,7 +762,8 @@ std::optional<SIndexedTable> IndexedTable(const CPicture& pic) {
     });
     for (size_t k = 1; k < shares; ++k) q[0].Add(q[k]);
     anyInvisible = std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
-    if (std::find(visible.begin(), visible.end(), 1) != visible.end()) out.table = q[0].SelectColors(255);
+    if (std::find(visible.begin(), visible.end(), 1) != visible.end())
+      out.table = q[0].SelectColors(static_cast<int>(CErgbPalette::kMaxEntries) - (anyInvisible ? 1 : 0));
   }
   if (anyInvisible || out.table.empty()) out.table.push_back(SColor{0, 0, 0, 0});
   return out;
@@ -889,7 +784,7 @@ std::optional<CPicture> ToIndexedImage(const CPicture& pic) {
   if (pic.format == PixelFormat::Argb32)
     if (auto exact = ExactPalette(pic)) return exact;
   if (HasPartialAlpha(pic)) return QuantizeWithAlpha(pic, 255);
-  return QuantizeMedianCut(pic, 255);
+  return QuantizeMedianCut(pic, VisibleColours(pic));
 }
 
 int PaletteFromTable(CErgbPalette& palette, double opacity, const std::vector<SColor>& table, bool hasAlpha,
@@ -952,27 +847,34 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
       PaletteFromTable(*palette, 1.0, pic->table, pic->tableHasAlpha, 255);
       return palette;
     }
-  // The pictures' tables in order, each quantized on its own (a few at a
-  // time, one on each core) until they overflow one palette: the tables of
-  // the rest would not be used.
-  std::vector<SColor> values;
-  bool overflow = false;
-  for (size_t first = 0; first < n && !overflow;) {
-    const size_t batch = std::min(n - first, ParallelWidth(n - first));
-    std::vector<std::optional<SIndexedTable>> tables(batch);
-    ParallelFor(batch, [&](size_t k) { tables[k] = IndexedTable(*pictures[first + k]); });
-    for (size_t k = 0; k < batch && !overflow; ++k) {
-      if (!tables[k]) return nullptr;
-      for (const SColor& c : tables[k]->table) {
-        if (std::find(values.begin(), values.end(), c) != values.end()) continue;
-        if (values.size() == 255) {
-          overflow = true;
-          break;
-        }
-        values.push_back(c);
-      }
+  // The pictures' tables in order while they fit one palette. A picture
+  // that must be quantized fills a palette alone, so with others beside it
+  // the tables would overflow: the pictures are quantized together at once
+  // instead, without quantizing each first. Exact tables cost little.
+  std::vector<std::optional<SIndexedTable>> tables(n);
+  std::vector<char> quantized(n, 0);
+  ParallelFor(n, [&](size_t k) {
+    if (n > 1 && pictures[k]->format == PixelFormat::Argb32) {
+      SIndexedTable exact;
+      CColourMap index(512);
+      if (ExactColours(*pictures[k], index, exact.table)) tables[k] = std::move(exact);
+      else quantized[k] = 1;
+      return;
     }
-    first += batch;
+    tables[k] = IndexedTable(*pictures[k]);
+  });
+  std::vector<SColor> values;
+  bool overflow = std::find(quantized.begin(), quantized.end(), 1) != quantized.end();
+  for (size_t k = 0; k < n && !overflow; ++k) {
+    if (!tables[k]) return nullptr;
+    for (const SColor& c : tables[k]->table) {
+      if (std::find(values.begin(), values.end(), c) != values.end()) continue;
+      if (values.size() == CErgbPalette::kMaxEntries) {
+        overflow = true;
+        break;
+      }
+      values.push_back(c);
+    }
   }
   if (overflow) {
     // Collecting the tables in order would leave out every colour of the
@@ -1009,6 +911,10 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
     values = std::move(joint->table);
   }
   PaletteFromTable(*palette, 1.0, values, softAlpha, 255);
+  // The entry of invisible pixels stays transparent in an opaque page's
+  // palette too, rather than an opaque black the pictures never show.
+  for (size_t i = 0; i < palette->GetCount(); ++i)
+    if (values[i].a == 0) palette->GetAt(i)->alpha = 0;
   return palette;
 }
 

@@ -208,6 +208,64 @@ int FreePaletteId(const CDsData& out) {
   return -1;
 }
 
+// The pages of a display set that get an automatic palette, grouped so
+// that pages showing a common picture are in one group: `group` gives each
+// page the first page of its group (itself for a page with a palette of its
+// own), and the first page of a group lists the pictures of all its pages,
+// in the epoch's order.
+struct SAutoPalettes {
+  std::vector<size_t> group;
+  std::vector<std::vector<const CGraphicObject*>> graphics;
+};
+
+SAutoPalettes GroupAutoPalettePages(const CEpoch& epoch, CDisplaySet& ds) {
+  CNamedPtrCollection all;
+  GatherGraphics(epoch, all);
+  const size_t pages = ds.GetCount();
+  SAutoPalettes out;
+  out.group.resize(pages);
+  out.graphics.resize(pages);
+  std::vector<std::vector<char>> uses(pages);
+  for (size_t i = 0; i < pages; ++i) {
+    out.group[i] = i;
+    const CPage& page = *ds.GetAt(i);
+    if (page.m_palette.p) continue;
+    uses[i].assign(all.GetCount(), 0);
+    const std::vector<CBdButton*> buttons = page.Buttons();
+    for (size_t g = 0; g < all.GetCount(); ++g)
+      for (const CBdButton* b : buttons)
+        if (b->UsesGraphic(all.GetAt(g)->m_nId)) {
+          uses[i][g] = 1;
+          break;
+        }
+  }
+  // Each page joins the group of the first earlier page it shares a
+  // picture with, and groups it links are merged into the earliest.
+  auto root = [&](size_t i) {
+    while (out.group[i] != i) i = out.group[i];
+    return i;
+  };
+  for (size_t i = 0; i < pages; ++i)
+    for (size_t j = 0; j < i && !uses[i].empty(); ++j) {
+      if (uses[j].empty()) continue;
+      bool shared = false;
+      for (size_t g = 0; g < all.GetCount() && !shared; ++g) shared = uses[i][g] && uses[j][g];
+      if (!shared) continue;
+      const size_t a = root(i), b = root(j);
+      out.group[std::max(a, b)] = std::min(a, b);
+    }
+  for (size_t i = 0; i < pages; ++i) out.group[i] = root(i);
+  for (size_t i = 0; i < pages; ++i) {
+    if (uses[i].empty()) continue;
+    for (size_t g = 0; g < all.GetCount(); ++g) {
+      bool used = false;
+      for (size_t j = i; j < pages && !used; ++j) used = out.group[j] == i && uses[j][g];
+      if (used) out.graphics[i].push_back(static_cast<const CGraphicObject*>(all.GetAt(g)));
+    }
+  }
+  return out;
+}
+
 class CCompiler {
  public:
   CCompiler(CIgObject& ig, CEpoch& epoch, CLog& log) : ig_(ig), epoch_(epoch), log_(log) {}
@@ -264,11 +322,12 @@ class CCompiler {
     }
     // Pages.
     std::vector<int> generated(ds.GetCount(), -1);
-    std::vector<std::unique_ptr<CErgbPalette>> made(ds.GetCount());
+    std::vector<std::shared_ptr<CErgbPalette>> made(ds.GetCount());
+    const SAutoPalettes automatic = GroupAutoPalettePages(epoch_, ds);
     for (size_t i = 0; i < ds.GetCount(); ++i) {
       CPage& page = *ds.GetAt(i);
       page.m_nId = static_cast<int32_t>(i);
-      if (!CompilePage("  " + prefix, page, out, generated[i], made[i]) || log_.Stopped()) return false;
+      if (!CompilePage("  " + prefix, page, automatic, i, out, generated, made) || log_.Stopped()) return false;
     }
     // The interactive composition, cut into ICS.
     std::vector<uint8_t> bytes;
@@ -310,12 +369,23 @@ class CCompiler {
     const std::vector<CGraphicObject*>& objects = order.List();
     const size_t batch = std::max<size_t>(1, ParallelWidth(objects.size()));
     std::vector<std::vector<uint8_t>> coded(batch);
+    // Each place of a batch keeps the nearest entries it found for a
+    // palette for the objects it codes later: no two jobs of one place run
+    // at once.
+    std::vector<std::map<const CErgbPalette*, std::unique_ptr<CPaletteMapper>>> mappers(batch);
     for (size_t first = 0; first < objects.size(); first += batch) {
       const size_t n = std::min(batch, objects.size() - first);
       ParallelFor(n, [&](size_t k) {
         const CGraphicObject* g = objects[first + k];
-        const auto palette = paletteOf.find(g);
-        coded[k] = CodeGraphicObject(*g, palette == paletteOf.end() ? nullptr : palette->second);
+        const auto found = paletteOf.find(g);
+        const CErgbPalette* palette = found == paletteOf.end() ? nullptr : found->second;
+        CPaletteMapper* mapper = nullptr;
+        if (palette) {
+          std::unique_ptr<CPaletteMapper>& m = mappers[k][palette];
+          if (!m) m = std::make_unique<CPaletteMapper>(*palette);
+          mapper = m.get();
+        }
+        coded[k] = CodeGraphicObject(*g, palette, mapper);
       });
       for (size_t k = 0; k < n; ++k) {
         CGraphicObject* g = objects[first + k];
@@ -348,8 +418,8 @@ class CCompiler {
   }
 
  private:
-  bool CompilePage(const std::string& prefix, CPage& page, CDsData& out, int& generatedId,
-                   std::unique_ptr<CErgbPalette>& generatedPalette) {
+  bool CompilePage(const std::string& prefix, CPage& page, const SAutoPalettes& automatic, size_t index,
+                   CDsData& out, std::vector<int>& generated, std::vector<std::shared_ptr<CErgbPalette>>& made) {
     log_.Enter(prefix, page.m_strName);
     if (page.GetCount() == 0) {
       log_.Message(prefix, "Error", "has no buttons");
@@ -371,19 +441,14 @@ class CCompiler {
     page.m_defaultActivated.Refresh();
     if (!page.m_palette.p) {
       log_.Message(prefix, "Warning", "no palette defined, will get from image automatically.");
-      std::vector<const CGraphicObject*> used;
-      CNamedPtrCollection all;
-      GatherGraphics(epoch_, all);
-      std::vector<CBdButton*> buttons = page.Buttons();
-      for (size_t i = 0; i < all.GetCount(); ++i) {
-        auto* g = static_cast<const CGraphicObject*>(all.GetAt(i));
-        for (const CBdButton* b : buttons)
-          if (b->UsesGraphic(g->m_nId)) {
-            used.push_back(g);
-            break;
-          }
-      }
-      if (std::unique_ptr<CErgbPalette> palette = BuildPagePalette(used)) {
+      // Pages that share a picture share one palette, made from all their
+      // pictures: the object is coded once and drawn with each page's
+      // palette.
+      const size_t first = automatic.group[index];
+      if (first != index) {
+        generated[index] = generated[first];
+        made[index] = made[first];
+      } else if (std::unique_ptr<CErgbPalette> palette = BuildPagePalette(automatic.graphics[index])) {
         const int id = FreePaletteId(out);
         if (id < 0) {
           log_.Message(prefix, "Error", "no palette id is left for the page's palette");
@@ -393,8 +458,8 @@ class CCompiler {
         pds->m_nPaletteId = static_cast<uint8_t>(id);
         PaletteToPds(*pds, *palette, ColorMatrixForHeight(ig_.m_video.height));
         out.m_pds.push_back(std::move(pds));
-        generatedId = id;
-        generatedPalette = std::move(palette);
+        generated[index] = id;
+        made[index] = std::move(palette);
       }
     }
     Progress inner = log_.Inner();

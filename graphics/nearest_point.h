@@ -16,7 +16,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace zv {
@@ -35,6 +37,12 @@ class CNearestPoint {
       const double spread = (sq - sum * sum / n) * static_cast<double>(weights[k]);
       if (spread > widest) widest = spread, axis_ = k;
     }
+    small_ = true;
+    for (int k = 0; k < 4; ++k) {
+      small_ = small_ && weights[k] >= 0 && weights[k] <= 1024;
+      smallWeights_[k] = static_cast<int32_t>(std::clamp<int64_t>(weights[k], 0, 1024));
+    }
+    for (const Point& q : points) small_ = small_ && InRange(q);
     sorted_.reserve(points.size());
     for (size_t i = 0; i < points.size(); ++i) sorted_.push_back(Item{points[i], i});
     std::sort(sorted_.begin(), sorted_.end(), [this](const Item& a, const Item& b) {
@@ -46,17 +54,25 @@ class CNearestPoint {
   size_t Find(const Point& p) const {
     if (points_.empty()) return 0;
     if (InRange(p)) {
-      if (cellEnd_.empty()) {
-        cellBegin_.resize(size_t{1} << (4 * (8 - kCellShift)));
-        cellEnd_.resize(cellBegin_.size());
-      }
+      if (cells_.empty()) cells_.resize(size_t{1} << (4 * (8 - kCellShift)));
       const size_t cell = CellOf(p);
-      if (!cellEnd_[cell]) FillCell(cell);
+      if (!cells_[cell].end) FillCell(cell);
+      // Candidates come nearest to the cell's centre first. By the triangle
+      // inequality a candidate is at least its distance from the centre,
+      // less the colour's, away from the colour: once that bound passes
+      // the best distance found, no later candidate can win or tie.
+      const double fromCentre = std::sqrt(CentreDistance(p, p));
       int64_t best = std::numeric_limits<int64_t>::max();
-      size_t bestIndex = 0;
-      for (uint32_t k = cellBegin_[cell]; k < cellEnd_[cell]; ++k) {
-        const int64_t d = Distance(points_[candidates_[k]], p);
-        if (d < best) best = d, bestIndex = candidates_[k];
+      double limit = std::numeric_limits<double>::infinity();
+      uint32_t bestIndex = 0;
+      for (uint32_t k = cells_[cell].begin, end = cells_[cell].end; k < end; ++k) {
+        const SCandidate& c = candidates_[k];
+        if (c.reach > limit) break;
+        const int64_t d = small_ ? SmallDistance(c.v, p) : Distance(c.v, p);
+        if (d < best || (d == best && c.index < bestIndex)) {
+          best = d, bestIndex = c.index;
+          limit = std::sqrt(static_cast<double>(best)) + 1e-6 + fromCentre;
+        }
       }
       return bestIndex;
     }
@@ -98,10 +114,25 @@ class CNearestPoint {
       least[i] = near;
       bound = std::min(bound, far);
     }
-    cellBegin_[cell] = static_cast<uint32_t>(candidates_.size());
+    const Point corner{lo[0], lo[1], lo[2], lo[3]};
+    std::vector<std::pair<double, uint32_t>> chosen;
     for (size_t i = 0; i < points_.size(); ++i)
-      if (least[i] <= bound) candidates_.push_back(static_cast<uint32_t>(i));
-    cellEnd_[cell] = static_cast<uint32_t>(candidates_.size());
+      if (least[i] <= bound) chosen.emplace_back(std::sqrt(CentreDistance(points_[i], corner)), static_cast<uint32_t>(i));
+    std::sort(chosen.begin(), chosen.end());
+    cells_[cell].begin = static_cast<uint32_t>(candidates_.size());
+    for (const auto& [reach, i] : chosen) candidates_.push_back(SCandidate{points_[i], i, reach});
+    cells_[cell].end = static_cast<uint32_t>(candidates_.size());
+  }
+
+  // Weighted squared distance of `q` from the centre of the cell of `p`.
+  double CentreDistance(const Point& q, const Point& p) const {
+    double d = 0;
+    for (int k = 0; k < 4; ++k) {
+      const double centre = (p[k] >> kCellShift << kCellShift) + ((1 << kCellShift) - 1) / 2.0;
+      const double diff = q[k] - centre;
+      d += static_cast<double>(weights_[k]) * diff * diff;
+    }
+    return d;
   }
 
   size_t Walk(const Point& p) const {
@@ -129,6 +160,17 @@ class CNearestPoint {
     return bestIndex;
   }
 
+  // The same in 32 bits, when every point and the colour are in 0 to 255
+  // and the weights small enough that no sum can overflow.
+  int32_t SmallDistance(const Point& q, const Point& p) const {
+    int32_t d = 0;
+    for (int k = 0; k < 4; ++k) {
+      const int32_t diff = q[k] - p[k];
+      d += smallWeights_[k] * diff * diff;
+    }
+    return d;
+  }
+
   int64_t Distance(const Point& q, const Point& p) const {
     int64_t d = 0;
     for (int k = 0; k < 4; ++k) {
@@ -143,13 +185,25 @@ class CNearestPoint {
     size_t index;
   };
   std::array<int64_t, 4> weights_;
+  std::array<int32_t, 4> smallWeights_{};
+  bool small_ = false;
   int axis_ = 0;
   std::vector<Item> sorted_;
   std::vector<Point> points_;  // in the caller's order
   // Per cell, its range in candidates_; an end of 0 until first asked (a
   // filled cell has at least one candidate).
-  mutable std::vector<uint32_t> cellBegin_, cellEnd_;
-  mutable std::vector<uint32_t> candidates_;
+  struct SCell {
+    uint32_t begin = 0, end = 0;
+  };
+  mutable std::vector<SCell> cells_;
+  // A cell's candidate with its distance from the cell's centre, kept
+  // together so that a look-up reads one run of memory.
+  struct SCandidate {
+    Point v;
+    uint32_t index;
+    double reach;
+  };
+  mutable std::vector<SCandidate> candidates_;
 };
 
 }  // namespace zv

@@ -149,25 +149,23 @@ std::optional<std::vector<uint8_t>> JoinFragments(const std::vector<std::unique_
   return std::nullopt;
 }
 
-CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
-  CPicture out;
-  out.Allocate(pic.width, pic.height, PixelFormat::Indexed8);
-  out.table.assign(256, SColor{0, 0, 0, 0});
-  out.tableHasAlpha = true;
-  int transparent = 255;
-  for (size_t i = 0; i < palette.GetCount(); ++i) {
-    const ERGBQUAD& q = *palette.GetAt(i);
-    out.table[q.index] = SColor{q.red, q.green, q.blue, q.alpha};
-    if (q.alpha == 0 && transparent == 255) transparent = q.index;
-  }
+CPaletteMapper::CPaletteMapper(const CErgbPalette& palette) : palette_(&palette), table_(256, SColor{0, 0, 0, 0}) {
   std::vector<CNearestPoint::Point> entries;
   for (size_t i = 0; i < palette.GetCount(); ++i) {
     const ERGBQUAD& q = *palette.GetAt(i);
+    table_[q.index] = SColor{q.red, q.green, q.blue, q.alpha};
+    if (q.alpha == 0 && transparent_ == 255) transparent_ = q.index;
     entries.push_back({q.red, q.green, q.blue, q.alpha});
+    indexOf_.push_back(q.index);
   }
-  const CNearestPoint nearestEntry(entries, {3, 4, 2, 3});
-  std::vector<uint8_t> indexOf(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) indexOf[i] = palette.GetAt(i)->index;
+  nearest_ = std::make_unique<CNearestPoint>(entries, std::array<int64_t, 4>{3, 4, 2, 3});
+}
+
+CPicture CPaletteMapper::Map(const CPicture& pic) {
+  CPicture out;
+  out.Allocate(pic.width, pic.height, PixelFormat::Indexed8);
+  out.table = table_;
+  out.tableHasAlpha = true;
   // Recent colours' entries in a small direct-mapped cache: drawn pictures
   // repeat a few colours, while in pictures with noise nearly every pixel
   // has a colour of its own and a map of every colour met would cost more
@@ -180,12 +178,16 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
   uint32_t lastKey = 0;
   uint8_t last = 0;
   bool haveLast = false;
+  const auto transparent = static_cast<uint8_t>(transparent_);
+  const bool argb = pic.format == PixelFormat::Argb32;
   for (int y = 0; y < pic.height; ++y) {
     uint8_t* row = out.Row(y);
+    const uint8_t* from = pic.Row(y);
     for (int x = 0; x < pic.width; ++x) {
-      const SColor c = pic.At(x, y);
+      const uint8_t* px = argb ? from + static_cast<size_t>(x) * 4 : nullptr;
+      const SColor c = px ? SColor{px[1], px[2], px[3], px[0]} : pic.At(x, y);
       if (c.a < 5) {
-        row[x] = static_cast<uint8_t>(transparent);
+        row[x] = transparent;
         continue;
       }
       const uint32_t key = uint32_t{c.r} << 24 | uint32_t{c.g} << 16 | uint32_t{c.b} << 8 | c.a;
@@ -196,8 +198,7 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
       }
       SCached& cached = cache[(key * 0x9E3779B1u) >> 20];
       if (cached.key != key)
-        cached = SCached{key, entries.empty() ? static_cast<uint8_t>(transparent)
-                                              : indexOf[nearestEntry.Find({c.r, c.g, c.b, c.a})]};
+        cached = SCached{key, indexOf_.empty() ? transparent : indexOf_[nearest_->Find({c.r, c.g, c.b, c.a})]};
       row[x] = last = cached.entry;
       lastKey = key;
       haveLast = true;
@@ -206,7 +207,14 @@ CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
   return out;
 }
 
-std::vector<uint8_t> CodeGraphicObject(const CGraphicObject& g, const CErgbPalette* palette) {
+CPaletteMapper::~CPaletteMapper() = default;
+
+CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette) {
+  CPaletteMapper mapper(palette);
+  return mapper.Map(pic);
+}
+
+std::vector<uint8_t> CodeGraphicObject(const CGraphicObject& g, const CErgbPalette* palette, CPaletteMapper* mapper) {
   if (g.m_strPath.empty() && !g.m_picture) return {};
   // An in-memory picture is read where it is, not copied first.
   CPicture loaded;
@@ -216,9 +224,11 @@ std::vector<uint8_t> CodeGraphicObject(const CGraphicObject& g, const CErgbPalet
     if (!g.LoadPicture(loaded, error)) return {};
     pic = &loaded;
   }
-  std::optional<CPicture> indexed = palette && palette->GetCount() && pic->width > 0 && pic->height > 0
-                                        ? MapToPalette(*pic, *palette)
-                                        : ToIndexedImage(*pic);
+  std::optional<CPicture> indexed;
+  if (palette && palette->GetCount() && pic->width > 0 && pic->height > 0)
+    indexed = mapper && &mapper->Palette() == palette ? mapper->Map(*pic) : MapToPalette(*pic, *palette);
+  else
+    indexed = ToIndexedImage(*pic);
   if (!indexed) return {};
   return EncodeObject(*indexed);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <optional>
 #include <vector>
@@ -64,7 +65,9 @@ bool CompileGraphicObject(const CGraphicObject& g, const std::string& prefix,
 // coded at once and then added in order: the coded picture (empty when the
 // object is empty or its picture cannot be decoded or coded), which touches
 // nothing shared; and the log lines and object segments of that result.
-std::vector<uint8_t> CodeGraphicObject(const CGraphicObject& g, const CErgbPalette* palette);
+class CPaletteMapper;
+std::vector<uint8_t> CodeGraphicObject(const CGraphicObject& g, const CErgbPalette* palette,
+                                       CPaletteMapper* mapper = nullptr);
 bool AddCodedObject(const CGraphicObject& g, const std::string& prefix,
                     const std::function<void(const std::string&)>& log, CDsData& ds,
                     const std::vector<uint8_t>& data);
@@ -73,6 +76,28 @@ bool AddCodedObject(const CGraphicObject& g, const std::string& prefix,
 // alpha 0, or index 255, which no palette defines and players draw
 // transparent.
 CPicture MapToPalette(const CPicture& pic, const CErgbPalette& palette);
+
+// MapToPalette for many pictures of one palette: the nearest-entry cells
+// found for one picture serve the next (a page's pictures share most of
+// their colours). One thread at a time; `CodeGraphicObject` uses it for
+// the palette it was made for.
+class CNearestPoint;
+class CPaletteMapper {
+ public:
+  explicit CPaletteMapper(const CErgbPalette& palette);
+  ~CPaletteMapper();
+  CPaletteMapper(const CPaletteMapper&) = delete;
+  CPaletteMapper& operator=(const CPaletteMapper&) = delete;
+  const CErgbPalette& Palette() const { return *palette_; }
+  CPicture Map(const CPicture& pic);
+
+ private:
+  const CErgbPalette* palette_;
+  std::vector<SColor> table_;
+  std::vector<uint8_t> indexOf_;
+  int transparent_ = 255;
+  std::unique_ptr<CNearestPoint> nearest_;
+};
 
 // Players read the palettes of graphics on HD video (more than 576 lines)
 // as BT.709 and those on SD video as BT.601; both in studio range.

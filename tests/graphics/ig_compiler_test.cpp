@@ -266,6 +266,51 @@ TEST(IgCompiler, PalettesSharedOnceAndGeneratedForPagesWithoutOne) {
   EXPECT_EQ(out.m_ods.size(), 1u);
 }
 
+// Pages without a palette of their own that show a common picture, also
+// through a page between them, share one made from all their pictures; a
+// page showing none of theirs gets its own.
+TEST(IgCompiler, PagesSharingAPictureShareOneAutomaticPalette) {
+  Menu m;
+  m.page->m_palette.Set(nullptr);
+  CGraphicObject* shared = m.Graphic(40, 20);
+  CGraphicObject* linking = m.Graphic(40, 20);
+  CGraphicObject* own[3] = {m.Graphic(40, 20), m.Graphic(40, 20), m.Graphic(40, 20)};
+  // Colours that only the picture's own page has.
+  const SColor fills[3] = {{200, 30, 30, 255}, {30, 200, 30, 255}, {30, 30, 200, 255}};
+  for (int i = 0; i < 3; ++i) own[i]->m_picture->table.push_back(fills[i]);
+  for (int i = 0; i < 3; ++i)
+    for (int y = 2; y < 18; ++y) std::fill_n(own[i]->m_picture->Row(y) + 2, 36, uint8_t{3});
+  m.Button(m.page, 0, 0, own[0], shared);
+  CPage* second = m.ds->AddPage();  // shares nothing with the first but `linking` with the third
+  m.Button(second, 0, 0, own[1], linking);
+  CPage* third = m.ds->AddPage();
+  m.Button(third, 0, 0, shared);
+  m.Button(third, 100, 0, linking);
+  CPage* fourth = m.ds->AddPage();  // alone
+  m.Button(fourth, 0, 0, own[2]);
+  CDsData out;
+  Lines log;
+  ASSERT_TRUE(m.Compile(out, log));
+  std::vector<uint8_t> ic = out.Composition();
+  SInteractiveComposition c = ParseComposition(ic.data(), ic.size());
+  ASSERT_EQ(c.pages.size(), 4u);
+  EXPECT_EQ(c.pages[1].paletteIdRef, c.pages[0].paletteIdRef);
+  EXPECT_EQ(c.pages[2].paletteIdRef, c.pages[0].paletteIdRef);
+  EXPECT_NE(c.pages[3].paletteIdRef, c.pages[0].paletteIdRef);
+  ASSERT_EQ(out.m_pds.size(), 2u);
+  // The shared palette holds the colours of the three pages' pictures.
+  const CPds* group = out.FindPds(c.pages[0].paletteIdRef);
+  ASSERT_NE(group, nullptr);
+  const std::vector<SColor> table = PdsToPalette(*group, ColorMatrix::Bt709);
+  for (int i = 0; i < 2; ++i) {
+    bool found = false;
+    for (const SColor& e : table)
+      found = found || (std::abs(e.r - fills[i].r) <= 2 && std::abs(e.g - fills[i].g) <= 2 &&
+                        std::abs(e.b - fills[i].b) <= 2 && e.a == 255);
+    EXPECT_TRUE(found) << "the colour of page " << i + 1 << "'s own picture";
+  }
+}
+
 // 1920 x 1080 at 23.976, start frame 48, state Normal Case: page 1 has two
 // BOGs, B1 showing 1000 x 400 (normal G0, selected G1) and B2 showing
 // 900 x 300 (normal G2, selected G3), and no default selected button.

@@ -161,6 +161,40 @@ TEST(Quantizer, ArgbOfManyColoursKeepsTransparency) {
   EXPECT_EQ(q->table[q->Row(0)[47]].a, 255);
 }
 
+// An opaque picture with cut-out corners: its transparent entry is one of
+// the 255 a palette holds, both when its colours need quantizing and when
+// exactly 255 of them would fill the palette alone. A palette made from it
+// keeps the entry, and the cut-out pixels use it.
+TEST(Quantizer, CutOutPicturesKeepTheirTransparentEntryInThePalette) {
+  for (int distinct : {255, 5000}) {
+    CPicture src;
+    src.Allocate(100, 60, PixelFormat::Argb32);
+    for (int y = 0; y < src.height; ++y)
+      for (int x = 0; x < src.width; ++x) {
+        const int n = (y * src.width + x) % distinct;
+        uint8_t* p = src.Row(y) + static_cast<size_t>(x) * 4;
+        p[0] = x < 4 && y < 4 ? 0 : 255;
+        p[1] = static_cast<uint8_t>(n % 17 * 15), p[2] = static_cast<uint8_t>(n / 17 % 17 * 15);
+        p[3] = static_cast<uint8_t>(n / 289 * 13);
+      }
+    std::optional<CPicture> q = ToIndexedImage(src);
+    ASSERT_TRUE(q);
+    ASSERT_LE(q->table.size(), CErgbPalette::kMaxEntries) << distinct;
+    const uint8_t cut = q->Row(0)[0];
+    EXPECT_EQ(q->table[cut].a, 0) << distinct;
+    EXPECT_EQ(q->transparentIndex, cut) << distinct;
+    for (int y = 4; y < src.height; ++y) EXPECT_NE(q->table[q->Row(y)[0]].a, 0) << distinct << " row " << y;
+
+    CErgbPalette palette;
+    ASSERT_EQ(PaletteFromImage(palette, 1.0, src), static_cast<int>(q->table.size())) << distinct;
+    EXPECT_EQ(palette.m_nTransparentIndex, cut);
+    ASSERT_LT(cut, palette.GetCount()) << distinct << ": the transparent entry was cut off";
+    EXPECT_EQ(palette.GetAt(cut)->alpha, 0) << distinct;
+    const CPicture mapped = MapToPalette(src, palette);
+    EXPECT_EQ(mapped.Row(2)[2], cut) << distinct << ": a cut-out pixel takes the palette's transparent entry";
+  }
+}
+
 TEST(Quantizer, TransparentReferencePixelFollowsTheCorners) {
   auto pic = [](SColor tl, SColor tr, SColor bl, SColor br) {
     CPicture p;
