@@ -1,5 +1,6 @@
 // `zelvane menu generate`: menus made from the project's titles, chapters
 // and tracks with a template's look.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -40,7 +41,7 @@ class TerminalDisplay : public zvedit::ISourceDisplay {
 
 int RunMenuGenerate(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("menu generate");
-  if (int rc = CheckOptions(self, argv, {"--template", "--pages", "--background", "--no-popups", "--no-thumbnails", "--yes"}))
+  if (int rc = CheckOptions(self, argv, {"--template", "--pages", "--background", "--no-popups", "--no-thumbnails", "--times", "--yes"}))
     return rc;
   Args args;
   std::string err;
@@ -58,9 +59,14 @@ int RunMenuGenerate(const std::vector<std::string>& argv) {
 
   const bool yes = args.Has("--yes");
   TerminalPrompt prompt(yes);
+  const auto started = std::chrono::steady_clock::now();
+  auto since = [](std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+  };
   zv::CFileLock lock;
   zv::CZvObject project;
   if (!LoadProjectFor(self.name, args[0], project, prompt, true, &lock)) return kExitFailed;
+  const double loading = since(started);
   zv::CNamedObject* obj = zv::FindObject(project, args[1], err);
   auto* menu = dynamic_cast<zv::CZvIgObject*>(obj);
   bool inTopMenu = false;
@@ -83,9 +89,15 @@ int RunMenuGenerate(const std::vector<std::string>& argv) {
     std::fprintf(stderr, "zelvane %s: %s\n", self.name, err.c_str());
     return kExitFailed;
   }
+  const auto saveStart = std::chrono::steady_clock::now();
   if (zv::SaveProjectFile(args[0], project, err) != zv::kOk) {
     std::fprintf(stderr, "zelvane %s: %s\n", self.name, err.c_str());
     return kExitFailed;
+  }
+  if (args.Has("--times")) {
+    std::printf("time: loading the project %.2f s\n", loading);
+    for (const auto& [step, seconds] : report.times) std::printf("time: %s %.2f s\n", step.c_str(), seconds);
+    std::printf("time: saving the project %.2f s\ntime: total %.2f s\n", since(saveStart), since(started));
   }
   for (const std::string& note : report.notes) std::fprintf(stderr, "zelvane %s: %s\n", self.name, note.c_str());
   std::printf("%d menu%s, %d pages, %d buttons; pictures in %s\n", report.menus, report.menus == 1 ? "" : "s",
@@ -96,13 +108,14 @@ int RunMenuGenerate(const std::vector<std::string>& argv) {
 
 ZV_COMMAND("menu generate", "make a top menu and pop-up menus from the project's titles, chapters and tracks",
            "zelvane menu generate P.zvpj MENU [--template NAME] [--pages titles,chapters,audio,subtitles]\n"
-           "                     [--background FILE] [--no-popups] [--no-thumbnails]\n"
+           "                     [--background FILE] [--no-popups] [--no-thumbnails] [--times]\n"
            "  MENU            the top menu to fill, e.g. \"Top Menu/IG#1\"; each movie's pop-up menu is\n"
            "                  made too (unless --no-popups) with that movie's chapters, audio and subtitles\n"
            "  --template      the look: classic (default), modern, cinema, or any NAME.ini in a templates folder\n"
            "  --pages         the pages to make (default: all); title buttons are always on the first page\n"
            "  --background    a picture under the top menu; default: the first movie's picture, blurred\n"
            "                  and darkened; it becomes the top menu's background clip when it has none\n"
+           "  --times         print how long each step took\n"
            "  The pictures go to the folder P-menus beside the project; the menus replace what MENU and\n"
            "  the pop-up menus held, and stay ordinary menus to edit.\n"
            "exit status: 0 made, 1 cancelled, 2 refused (the project is unchanged), 64 usage error",

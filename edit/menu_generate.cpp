@@ -1,6 +1,7 @@
 #include "edit/menu_generate.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -9,6 +10,7 @@
 
 #include "edit/menu_template.h"
 #include "edit/sources.h"
+#include "graphics/effects.h"
 #include "graphics/ig_compiler.h"
 #include "media/frame_at.h"
 #include "model/button_types.h"
@@ -30,6 +32,22 @@ constexpr int64_t kObjectBudget = zv::kIgDecodedObjectBuffer - (int64_t{1} << 20
 // invisible ones of its own).
 constexpr int kMaxItemsPerPage = 48;
 
+// Adds the time since the last mark to `times` under `step`.
+class CStepClock {
+ public:
+  explicit CStepClock(std::vector<std::pair<std::string, double>>& times) : times_(times) {}
+  void Mark(const char* step) {
+    const auto now = std::chrono::steady_clock::now();
+    times_.emplace_back(step, std::chrono::duration<double>(now - last_).count());
+    last_ = now;
+  }
+  void Restart() { last_ = std::chrono::steady_clock::now(); }
+
+ private:
+  std::vector<std::pair<std::string, double>>& times_;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
 // --- pictures ----------------------------------------------------------------
 
 zv::CPicture Canvas(int w, int h) {
@@ -49,7 +67,9 @@ void FillRounded(zv::CPicture& p, int x0, int y0, int w, int h, int radius, uint
       // Distance outside the rounded corner, sampled at the pixel's centre.
       const double cx = std::clamp(x + 0.5, double(x0 + radius), double(x0 + w - radius));
       const double cy = std::clamp(y + 0.5, double(y0 + radius), double(y0 + h - radius));
-      const double d = std::hypot(x + 0.5 - cx, y + 0.5 - cy) - radius;
+      // Away from the corners one offset is zero, where hypot is exact.
+      const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+      const double d = (dx == 0 || dy == 0 ? std::fabs(dx + dy) : std::hypot(dx, dy)) - radius;
       const double cover = std::clamp(0.5 - d, 0.0, 1.0);
       if (cover > 0) zv::BlendPixel(p.Row(y) + static_cast<size_t>(x) * 4, r, g, b, int(opacity * cover + 0.5));
     }
@@ -213,6 +233,15 @@ class CMenuMaker {
   }
 
   zv::CIgObject& Model() { return model_; }
+  // The project keeps the pictures' files only: memory stays bounded
+  // however many menus are made.
+  void DropPictures() {
+    for (size_t e = 0; e < model_.GetCount(); ++e) {
+      zv::CNamedPtrCollection all;
+      zv::GatherGraphics(*model_.GetAt(e), all);
+      for (size_t i = 0; i < all.GetCount(); ++i) static_cast<zv::CGraphicObject*>(all.GetAt(i))->m_picture.reset();
+    }
+  }
   int64_t ObjectBytes() const { return bytes_; }
 
   int X(int v) const { return int(std::lround(v * sx_)); }
@@ -350,11 +379,13 @@ class CMenuMaker {
   zv::CGraphicObject* Graphic(const zv::CPicture& p, const std::string& key, std::string& error) {
     const std::string file =
         (fs::path(folder_) / (tag_ + "-" + std::to_string(nextGraphic_ + 1) + ".png")).lexically_normal().string();
-    if (!zv::WritePngFile(file, p, error)) return nullptr;
+    if (!zv::WritePngFile(file, p, error, true)) return nullptr;
     // The picture is known: the graphic takes the file without decoding it
-    // again (the compiler reads it and makes the page's palette).
+    // again, and keeps the picture until the check compile has run
+    // (DropPictures), so the compiler does not read the file back.
     auto g = std::make_unique<zv::CGraphicObject>();
     g->m_strPath = file;
+    g->m_picture = std::make_unique<zv::CPicture>(p);
     g->m_nWidth = p.width;
     g->m_nHeight = p.height;
     g->m_nId = nextGraphic_++;
@@ -691,6 +722,7 @@ bool MakeBackground(const SGenerateOptions& o, const SMenuTemplate& t, const std
 int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisplay& display, zv::IPrompt& prompt,
                   SGenerateReport& report, std::string& error) {
   report = SGenerateReport{};
+  CStepClock clock(report.times);
   const zv::Progress progress = display.Callback();
   zv::CZvIgObject* top = o.topMenu ? o.topMenu : project.m_topMenu.m_menus.GetAt(0);
   if (!top) return error = "the project has no top menu", zv::kFailed;
@@ -727,6 +759,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
   if (ec) return error = "\"" + o.pictureFolder + "\" cannot be made: " + ec.message(), zv::kFailed;
   zv::CTextDrawer text;
   if (!text.Open(error)) return zv::kFailed;
+  clock.Mark("fonts");
   progress.Action("Drawing the menus");
 
   // Chapter pictures, each video file read once; thumbnails made at the
@@ -753,6 +786,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
       if (!progress.Value(0)) return zv::kCancelled;
     }
   }
+  clock.Mark("chapter pictures");
 
   std::vector<SMenuPlan> plans;
   // The top menu.
@@ -836,13 +870,17 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     plans.push_back(std::move(plan));
   }
 
+  clock.Mark("planning");
   // Draw, then compile each as the build will: the decoder's limits hold
   // before anything of the project changes.
+  double drawing = 0, compiling = 0;
   for (SMenuPlan& plan : plans) {
+    const auto t0 = std::chrono::steady_clock::now();
     for (SList& l : plan.lists) plan.maker->Plan(l);
     error.clear();
     if (!plan.maker->Build(plan.lists, plan.scaled.empty() ? thumbs : plan.scaled, progress, error))
       return error.empty() ? zv::kCancelled : zv::kFailed;
+    const auto t1 = std::chrono::steady_clock::now();
     zv::CZvIgObject probe;
     probe.TakeOver(plan.maker->Model());
     probe.SetPopup(plan.target->m_bPopup, plan.target->m_nUserTimeout);
@@ -850,14 +888,21 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     std::string why;
     const bool ok = zv::CompileMenuPages(probe, compiled, why);
     plan.maker->Model().TakeOver(probe);
+    plan.maker->DropPictures();
     if (!ok) return error = "the generated menu \"" + plan.target->m_strName + "\" does not compile: " + why, zv::kFailed;
+    drawing += std::chrono::duration<double>(t1 - t0).count();
+    compiling += std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
   }
+  report.times.emplace_back("drawing", drawing);
+  report.times.emplace_back("compiling", compiling);
+  clock.Restart();
 
   // The background.
   zv::CPicture background;
   if (!MakeBackground(o, tmpl, titles, background, report.notes, error)) return zv::kFailed;
   report.backgroundPicture = (fs::path(o.pictureFolder) / "background.png").lexically_normal().string();
   if (!zv::WritePngFile(report.backgroundPicture, background, error)) return zv::kFailed;
+  clock.Mark("background picture");
   zv::CFilmObject& topFilm = project.m_topMenu;
   zv::CStoryObject* story = topFilm.m_stories.GetAt(0);
   if (story && story->TrackRefs().empty()) {
@@ -876,6 +921,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
                            report.backgroundPicture);
   }
 
+  clock.Mark("background clip");
   for (SMenuPlan& plan : plans) {
     HandOver(*plan.target, plan.maker->Model());
     ++report.menus;

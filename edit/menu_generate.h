@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "edit/source_display.h"
@@ -42,6 +43,8 @@ struct SGenerateReport {
   std::string backgroundPicture;  // written into the picture folder
   bool backgroundAdded = false;   // it became the top menu's background clip
   std::vector<std::string> notes; // what was left out and why
+  // How long each step took, in order (seconds), for benchmarks.
+  std::vector<std::pair<std::string, double>> times;
 };
 
 // Reads "titles,chapters,audio,subtitles" (any of them, any order) into
