@@ -59,6 +59,10 @@ int DecodeFramesAt(const std::string& path, const std::vector<int64_t>& frames, 
   if (!codec) return fail("out of memory");
   int err = avcodec_parameters_to_context(codec.get(), in->streams[index]->codecpar);
   codec->thread_count = 0;  // as many as the machine has: every picture up to the last is decoded
+  // The pictures are shown scaled down: the deblocking filter's effect is
+  // lost in the scaling, its cost is not.
+  codec->skip_loop_filter = AVDISCARD_ALL;
+  codec->flags2 |= AV_CODEC_FLAG2_FAST;
   if (err >= 0) err = avcodec_open2(codec.get(), decoder, nullptr);
   if (err < 0) return fail(av::ErrorText(err));
   av::Packet packet(av_packet_alloc());
