@@ -10,6 +10,7 @@
 #include "app/project_load.h"
 #include "app/template_folders.h"
 #include "app/terminal.h"
+#include "edit/generated_pictures.h"
 #include "edit/menu_generate.h"
 #include "edit/menu_template.h"
 #include "model/object_path.h"
@@ -94,6 +95,10 @@ int RunMenuGenerate(const std::vector<std::string>& argv) {
     std::fprintf(stderr, "zelvane %s: %s\n", self.name, err.c_str());
     return kExitFailed;
   }
+  // Pictures an earlier run made that no menu uses now go; the project
+  // that used them is saved over already.
+  if (!zvedit::RemoveStalePictures(project, options.pictureFolder, report.pictures, err))
+    std::fprintf(stderr, "zelvane %s: %s\n", self.name, err.c_str());
   if (args.Has("--times")) {
     std::printf("time: loading the project %.2f s\n", loading);
     for (const auto& [step, seconds] : report.times) std::printf("time: %s %.2f s\n", step.c_str(), seconds);

@@ -243,6 +243,7 @@ class CMenuMaker {
     }
   }
   int64_t ObjectBytes() const { return bytes_; }
+  const std::vector<std::string>& Files() const { return files_; }
 
   int X(int v) const { return int(std::lround(v * sx_)); }
   int Y(int v) const { return int(std::lround(v * sy_)); }
@@ -380,6 +381,7 @@ class CMenuMaker {
     const std::string file =
         (fs::path(folder_) / (tag_ + "-" + std::to_string(nextGraphic_ + 1) + ".png")).lexically_normal().string();
     if (!zv::WritePngFile(file, p, error, true)) return nullptr;
+    files_.push_back(file);
     // The picture is known: the graphic takes the file without decoding it
     // again, and keeps the picture until the check compile has run
     // (DropPictures), so the compiler does not read the file back.
@@ -500,6 +502,7 @@ class CMenuMaker {
   int32_t nextGraphic_ = 0;
   int64_t bytes_ = 0;
   std::map<std::string, zv::CGraphicObject*> cache_;
+  std::vector<std::string> files_;
 };
 
 // The menu's own settings stay; its design is replaced by `model`.
@@ -576,7 +579,7 @@ int AddChapterLists(std::vector<SList>& lists, const std::vector<const STitle*>&
     SList l;
     l.name = with.size() > 1 ? "Chapters " + t.label : "Chapters";
     l.back = index >= 0 ? index : back;
-    l.thumbs = thumbs;
+    l.thumbs = thumbs && firstThumb[i] >= 0;
     for (size_t c = 0; c < t.chapters.size(); ++c) {
       SItem item{t.chapters[c].name, Kind::kChapter, t.group, t.movie, int32_t(c)};
       item.thumb = thumbs && firstThumb[i] >= 0 ? firstThumb[i] + int(c) : -1;
@@ -780,11 +783,22 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
       std::vector<int64_t> frames;
       for (auto& w : list) frames.push_back(w.second);
       std::vector<zv::CPicture> pics;
-      const int rc = zv::DecodeFramesAt(file, frames, tmpl.thumbWidth, tmpl.thumbHeight, pics, {}, error);
-      if (rc != zv::kOk) return rc;
-      for (size_t k = 0; k < list.size(); ++k) thumbs[list[k].first] = std::move(pics[k]);
+      std::string why;
+      const int rc = zv::DecodeFramesAt(file, frames, tmpl.thumbWidth, tmpl.thumbHeight, pics, {}, why);
+      if (rc == zv::kCancelled) return rc;
+      if (rc != zv::kOk) {
+        // Named chapter buttons beat no menu: the titles of this file show
+        // their chapters without pictures.
+        report.notes.push_back("chapter buttons show names only where the pictures could not be made: " + why);
+        for (auto& w : list) thumbs[w.first] = zv::CPicture{};
+      }
+      for (size_t k = 0; rc == zv::kOk && k < list.size(); ++k) thumbs[list[k].first] = std::move(pics[k]);
       if (!progress.Value(0)) return zv::kCancelled;
     }
+    // A title with a chapter without its picture gets plain chapter buttons.
+    for (size_t i = 0; i < titles.size(); ++i)
+      for (size_t c = 0; firstThumb[i] >= 0 && c < titles[i].chapters.size(); ++c)
+        if (thumbs[size_t(firstThumb[i]) + c].pixels.empty()) firstThumb[i] = -1;
   }
   clock.Mark("chapter pictures");
 
@@ -922,7 +936,9 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
   }
 
   clock.Mark("background clip");
+  report.pictures.push_back(report.backgroundPicture);
   for (SMenuPlan& plan : plans) {
+    report.pictures.insert(report.pictures.end(), plan.maker->Files().begin(), plan.maker->Files().end());
     HandOver(*plan.target, plan.maker->Model());
     ++report.menus;
     const zv::CDisplaySet& ds = *plan.target->GetAt(0)->GetAt(0);

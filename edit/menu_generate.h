@@ -43,6 +43,7 @@ struct SGenerateReport {
   std::string backgroundPicture;  // written into the picture folder
   bool backgroundAdded = false;   // it became the top menu's background clip
   std::vector<std::string> notes; // what was left out and why
+  std::vector<std::string> pictures;  // every file written into the picture folder
   // How long each step took, in order (seconds), for benchmarks.
   std::vector<std::pair<std::string, double>> times;
 };

@@ -288,16 +288,8 @@ int MakeQuickProject(zv::CZvObject& project, const SQuickRequest& request, ISour
   options.pictureFolder = request.pictureFolder;
   SGenerateReport report;
   display.Finish();
-  int rc = GenerateMenus(project, options, display, prompt, report, error);
+  const int rc = GenerateMenus(project, options, display, prompt, report, error);
   display.Finish();
-  if (rc == zv::kFailed && options.thumbnails) {
-    // A disc with named chapter buttons beats no disc: the menus are made
-    // again without the pictures that could not be decoded.
-    display.Message("the chapter pictures could not be made (" + error + "); the chapter buttons show names only");
-    options.thumbnails = false;
-    rc = GenerateMenus(project, options, display, prompt, report, error);
-    display.Finish();
-  }
   if (rc == zv::kCancelled) return zv::kCancelled;
   if (rc != zv::kOk) return Fail(display, "the menus were not made: " + error);
   for (const std::string& note : report.notes) display.Message(note);
