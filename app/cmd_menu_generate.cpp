@@ -10,10 +10,10 @@
 #include "app/project_load.h"
 #include "app/template_folders.h"
 #include "app/terminal.h"
+#include "app/terminal_source_display.h"
 #include "edit/generated_pictures.h"
 #include "edit/menu_generate.h"
 #include "edit/menu_template.h"
-#include "model/object_path.h"
 #include "model/project.h"
 #include "platform/paths.h"
 
@@ -22,23 +22,6 @@ namespace zvapp {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TerminalDisplay : public zvedit::ISourceDisplay {
- public:
-  TerminalDisplay(const CommandInfo& self, ProgressDisplay& display) : self_(self), display_(display) {}
-  zv::Progress Callback() override { return display_.Callback(); }
-  void SetFrames(int64_t frames) override { display_.SetFrames(frames); }
-  void Finish() override { display_.Finish(); }
-  void Message(const std::string& text) override {
-    display_.Finish();
-    std::fprintf(stderr, "zelvane %s: %s\n", self_.name, text.c_str());
-  }
-  void Listing(const std::string&) override {}
-
- private:
-  const CommandInfo& self_;
-  ProgressDisplay& display_;
-};
 
 int RunMenuGenerate(const std::vector<std::string>& argv) {
   const CommandInfo& self = *Registry::Get().Find("menu generate");
@@ -66,21 +49,14 @@ int RunMenuGenerate(const std::vector<std::string>& argv) {
   };
   zv::CFileLock lock;
   zv::CZvObject project;
-  if (!LoadProjectFor(self.name, args[0], project, prompt, true, &lock)) return kExitFailed;
+  options.topMenu = LoadMenuFor(self.name, args[0], args[1], project, prompt, lock,
+                                "is not a menu of the top menu (for example \"Top Menu/IG#1\")", true);
+  if (!options.topMenu) return kExitFailed;
   const double loading = since(started);
-  zv::CNamedObject* obj = zv::FindObject(project, args[1], err);
-  auto* menu = dynamic_cast<zv::CZvIgObject*>(obj);
-  bool inTopMenu = false;
-  for (zv::CNamedObject* o = menu; o; o = o->m_pParent) inTopMenu = inTopMenu || o == &project.m_topMenu;
-  if (!menu || !inTopMenu) {
-    const std::string why = !obj ? err : "\"" + args[1] + "\" is not a menu of the top menu (for example \"Top Menu/IG#1\")";
-    std::fprintf(stderr, "zelvane %s: %s\n", self.name, why.c_str());
-    return kExitFailed;
-  }
-  options.topMenu = menu;
 
   ProgressDisplay display(prompt, yes, "Really want to stop making the menus? ");
-  TerminalDisplay shown(self, display);
+  // The summary below is the command's listing on stdout.
+  TerminalSourceDisplay shown(self, display, false);
   zvedit::SGenerateReport report;
   const int rc = zvedit::GenerateMenus(project, options, shown, prompt, report, err);
   display.Finish();
