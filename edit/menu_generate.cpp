@@ -62,17 +62,32 @@ void FillRounded(zv::CPicture& p, int x0, int y0, int w, int h, int radius, uint
   if (opacity <= 0) return;
   const uint8_t r = static_cast<uint8_t>(rgb >> 16), g = static_cast<uint8_t>(rgb >> 8), b = static_cast<uint8_t>(rgb);
   radius = std::min({radius, w / 2, h / 2});
-  for (int y = std::max(0, y0); y < std::min(p.height, y0 + h); ++y)
-    for (int x = std::max(0, x0); x < std::min(p.width, x0 + w); ++x) {
-      // Distance outside the rounded corner, sampled at the pixel's centre.
-      const double cx = std::clamp(x + 0.5, double(x0 + radius), double(x0 + w - radius));
-      const double cy = std::clamp(y + 0.5, double(y0 + radius), double(y0 + h - radius));
-      // Away from the corners one offset is zero, where hypot is exact.
-      const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
-      const double d = (dx == 0 || dy == 0 ? std::fabs(dx + dy) : std::hypot(dx, dy)) - radius;
-      const double cover = std::clamp(0.5 - d, 0.0, 1.0);
-      if (cover > 0) zv::BlendPixel(p.Row(y) + static_cast<size_t>(x) * 4, r, g, b, int(opacity * cover + 0.5));
+  auto cover = [&](int x, double dy) {
+    // Distance outside the rounded corner, sampled at the pixel's centre;
+    // away from the corners one offset is zero, where hypot is exact.
+    const double cx = std::clamp(x + 0.5, double(x0 + radius), double(x0 + w - radius));
+    const double dx = x + 0.5 - cx;
+    const double d = (dx == 0 || dy == 0 ? std::fabs(dx + dy) : std::hypot(dx, dy)) - radius;
+    return std::clamp(0.5 - d, 0.0, 1.0);
+  };
+  const int xEnd = std::min(p.width, x0 + w);
+  // Columns x0 + radius .. x0 + w - radius - 1 have no horizontal offset:
+  // their cover depends on the row only.
+  const int innerFrom = std::max(std::max(0, x0), x0 + radius), innerTo = std::min(xEnd, x0 + w - radius);
+  for (int y = std::max(0, y0); y < std::min(p.height, y0 + h); ++y) {
+    const double cy = std::clamp(y + 0.5, double(y0 + radius), double(y0 + h - radius));
+    const double dy = y + 0.5 - cy;
+    uint8_t* row = p.Row(y);
+    auto one = [&](int x, double c) {
+      if (c > 0) zv::BlendPixel(row + static_cast<size_t>(x) * 4, r, g, b, int(opacity * c + 0.5));
+    };
+    for (int x = std::max(0, x0); x < std::min(innerFrom, xEnd); ++x) one(x, cover(x, dy));
+    if (innerFrom < innerTo) {
+      const double c = cover(innerFrom, dy);
+      for (int x = innerFrom; x < innerTo; ++x) one(x, c);
     }
+    for (int x = std::max(innerTo, std::max(std::max(0, x0), innerFrom)); x < xEnd; ++x) one(x, cover(x, dy));
+  }
 }
 
 void Blit(zv::CPicture& dst, const zv::CPicture& src, int x0, int y0) {
@@ -233,13 +248,26 @@ class CMenuMaker {
   }
 
   zv::CIgObject& Model() { return model_; }
-  // The project keeps the pictures' files only: memory stays bounded
-  // however many menus are made.
-  void DropPictures() {
+  // What the compiler refuses (sizes in the decoder's buffer, ids,
+  // palettes, overlaps, the composition's size) depends on the pictures'
+  // sizes and the menu's structure, never on their pixels: the check
+  // compile codes flat pictures of the same sizes instead of quantising
+  // every drawn one, which the build does once anyway. `flat` false drops
+  // them again (the project keeps the pictures' files only).
+  void StandIns(bool flat) {
     for (size_t e = 0; e < model_.GetCount(); ++e) {
       zv::CNamedPtrCollection all;
       zv::GatherGraphics(*model_.GetAt(e), all);
-      for (size_t i = 0; i < all.GetCount(); ++i) static_cast<zv::CGraphicObject*>(all.GetAt(i))->m_picture.reset();
+      for (size_t i = 0; i < all.GetCount(); ++i) {
+        auto* g = static_cast<zv::CGraphicObject*>(all.GetAt(i));
+        g->m_picture.reset();
+        if (!flat) continue;
+        g->m_picture = std::make_unique<zv::CPicture>();
+        g->m_picture->Allocate(g->m_nWidth, g->m_nHeight, zv::PixelFormat::Indexed8);
+        std::fill(g->m_picture->pixels.begin(), g->m_picture->pixels.end(), 0);
+        if (!g->m_picture->pixels.empty()) g->m_picture->pixels[0] = 1;
+        g->m_picture->table = {zv::SColor{128, 128, 128, 255}, zv::SColor{255, 255, 255, 255}};
+      }
     }
   }
   int64_t ObjectBytes() const { return bytes_; }
@@ -383,11 +411,9 @@ class CMenuMaker {
     if (!zv::WritePngFile(file, p, error, true)) return nullptr;
     files_.push_back(file);
     // The picture is known: the graphic takes the file without decoding it
-    // again, and keeps the picture until the check compile has run
-    // (DropPictures), so the compiler does not read the file back.
+    // again (the build reads it and makes the page's palette).
     auto g = std::make_unique<zv::CGraphicObject>();
     g->m_strPath = file;
-    g->m_picture = std::make_unique<zv::CPicture>(p);
     g->m_nWidth = p.width;
     g->m_nHeight = p.height;
     g->m_nId = nextGraphic_++;
@@ -895,6 +921,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     if (!plan.maker->Build(plan.lists, plan.scaled.empty() ? thumbs : plan.scaled, progress, error))
       return error.empty() ? zv::kCancelled : zv::kFailed;
     const auto t1 = std::chrono::steady_clock::now();
+    plan.maker->StandIns(true);
     zv::CZvIgObject probe;
     probe.TakeOver(plan.maker->Model());
     probe.SetPopup(plan.target->m_bPopup, plan.target->m_nUserTimeout);
@@ -902,7 +929,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     std::string why;
     const bool ok = zv::CompileMenuPages(probe, compiled, why);
     plan.maker->Model().TakeOver(probe);
-    plan.maker->DropPictures();
+    plan.maker->StandIns(false);
     if (!ok) return error = "the generated menu \"" + plan.target->m_strName + "\" does not compile: " + why, zv::kFailed;
     drawing += std::chrono::duration<double>(t1 - t0).count();
     compiling += std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();

@@ -210,7 +210,18 @@ bool EncodePng(const CPicture& pic, std::vector<uint8_t>& out, std::string& erro
   // Rows in the PNG's own order, filled before libpng is involved so a
   // longjmp never skips a destructor of something made after setjmp.
   std::vector<uint8_t> buf(static_cast<size_t>(pic.width) * pic.height * channels);
-  for (int y = 0; y < pic.height; ++y)
+  if (pic.format == PixelFormat::Argb32) {
+    // A, R, G, B in memory to R, G, B, A, without a look-up per pixel.
+    const uint8_t* s = pic.pixels.data();
+    uint8_t* d = buf.data();
+    for (size_t i = 0, n = static_cast<size_t>(pic.width) * pic.height; i < n; ++i, s += 4, d += 4) {
+      d[0] = s[1];
+      d[1] = s[2];
+      d[2] = s[3];
+      d[3] = s[0];
+    }
+  }
+  for (int y = 0; y < pic.height && pic.format != PixelFormat::Argb32; ++y)
     for (int x = 0; x < pic.width; ++x) {
       SColor c = pic.At(x, y);
       uint8_t* d = buf.data() + (static_cast<size_t>(y) * pic.width + x) * channels;
