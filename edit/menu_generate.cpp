@@ -1,7 +1,11 @@
 #include "edit/menu_generate.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -15,6 +19,7 @@
 #include "media/frame_at.h"
 #include "model/button_types.h"
 #include "model/menu_render.h"
+#include "platform/parallel.h"
 #include "platform/image.h"
 #include "subtitles/text_draw.h"
 
@@ -240,9 +245,9 @@ std::string VideoOf(const zv::CStoryObject* story) {
 
 class CMenuMaker {
  public:
-  CMenuMaker(const SMenuTemplate& t, zv::CTextDrawer& text, int width, int height, const std::string& folder,
-             const std::string& tag, bool popup)
-      : t_(t), text_(text), sx_(width / 1920.0), sy_(height / 1080.0), folder_(folder), tag_(tag), popup_(popup) {
+  CMenuMaker(const SMenuTemplate& t, int width, int height, const std::string& folder, const std::string& tag,
+             bool popup)
+      : t_(t), sx_(width / 1920.0), sy_(height / 1080.0), folder_(folder), tag_(tag), popup_(popup) {
     epoch_ = model_.AddEpoch();
     ds_ = epoch_->AddDisplaySet();
   }
@@ -297,8 +302,9 @@ class CMenuMaker {
   }
 
   // Makes the pages of every list; `thumbs` are the chapter pictures.
-  bool Build(std::vector<SList>& lists, const std::vector<zv::CPicture>& thumbs, const zv::Progress& progress,
-             std::string& error) {
+  bool Build(std::vector<SList>& lists, const std::vector<zv::CPicture>& thumbs, zv::CTextDrawer& text,
+             const zv::Progress& progress, std::string& error) {
+    text_ = &text;
     int page = 0;
     for (SList& l : lists) {
       l.firstPage = page;
@@ -397,7 +403,7 @@ class CMenuMaker {
         tx += d + X(16);
         tw -= d + X(16);
       }
-      if (!text_.Draw(p, label, look, tx, 0, tw, h,
+      if (!text_->Draw(p, label, look, tx, 0, tw, h,
                       t_.alignLeft || chosen ? zv::TextAlign::kLeft : zv::TextAlign::kCentre, error))
         return false;
       if (!(out[s] = Graphic(p, key, error))) return false;
@@ -503,7 +509,7 @@ class CMenuMaker {
       zv::STextLook look = t_.text;
       look.size = std::max(8, Y(t_.thumbTextSize));
       look.colour = s == 0 ? t_.text.colour : s == 1 ? t_.selectedText : t_.activatedText;
-      if (!text_.Draw(p, item.label, look, 4, th + 2 * bw, w - 8, LabelH(), zv::TextAlign::kCentre, error))
+      if (!text_->Draw(p, item.label, look, 4, th + 2 * bw, w - 8, LabelH(), zv::TextAlign::kCentre, error))
         return false;
       if (!(looks[s] = Graphic(p, "T" + std::to_string(s) + ":" + std::to_string(nextGraphic_), error))) return false;
     }
@@ -518,7 +524,7 @@ class CMenuMaker {
   }
 
   const SMenuTemplate& t_;
-  zv::CTextDrawer& text_;
+  zv::CTextDrawer* text_ = nullptr;  // the drawing thread's own
   double sx_, sy_;
   std::string folder_, tag_;
   bool popup_;
@@ -746,6 +752,64 @@ bool MakeBackground(const SGenerateOptions& o, const SMenuTemplate& t, const std
   return true;
 }
 
+// Draws every menu, each on one thread (its own text renderer), menus
+// taken in order by whichever thread is free: a menu's pictures, names and
+// model depend on the menu alone. Progress and cancel go through this
+// thread's menus; a cancel or a failure stops the others at their next
+// button.
+int DrawAll(std::vector<SMenuPlan>& plans, const std::vector<zv::CPicture>& thumbs, zv::CTextDrawer& text,
+            int threads, const zv::Progress& progress, std::string& error) {
+  const size_t width = std::min(plans.size(), threads > 0 ? size_t(threads) : zv::ParallelWidth(plans.size()));
+  std::vector<std::unique_ptr<zv::CTextDrawer>> drawers;
+  for (size_t t = 1; t < width; ++t) {
+    auto d = std::make_unique<zv::CTextDrawer>();
+    if (!d->Open(error)) return zv::kFailed;
+    drawers.push_back(std::move(d));
+  }
+  std::atomic<bool> stop{false};
+  const zv::Progress helperProgress{[](void* c, const zv::SProgressInfo*) {
+                                      return static_cast<std::atomic<bool>*>(c)->load() ? 0 : 1;
+                                    },
+                                    &stop};
+  std::atomic<size_t> next{0};
+  std::vector<int> results(plans.size(), zv::kOk);
+  std::vector<std::string> errors(plans.size());
+  std::vector<std::exception_ptr> thrown(plans.size());
+  auto work = [&](zv::CTextDrawer& drawer, const zv::Progress& shown) {
+    for (size_t i; !stop && (i = next++) < plans.size();) {
+      SMenuPlan& plan = plans[i];
+      try {
+        for (SList& l : plan.lists) plan.maker->Plan(l);
+        if (!plan.maker->Build(plan.lists, plan.scaled.empty() ? thumbs : plan.scaled, drawer, shown, errors[i])) {
+          results[i] = errors[i].empty() ? zv::kCancelled : zv::kFailed;
+          stop = true;
+        }
+      } catch (...) {
+        thrown[i] = std::current_exception();
+        stop = true;
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (size_t t = 0; t < drawers.size(); ++t) {
+    try {
+      helpers.emplace_back(work, std::ref(*drawers[t]), std::cref(helperProgress));
+    } catch (const std::system_error&) {
+      break;  // the threads there are do the rest
+    }
+  }
+  work(text, progress);
+  for (std::thread& h : helpers) h.join();
+  // The first menu that went wrong speaks; a cancel only where none failed.
+  for (size_t i = 0; i < plans.size(); ++i)
+    if (thrown[i]) std::rethrow_exception(thrown[i]);
+  for (size_t i = 0; i < plans.size(); ++i)
+    if (results[i] == zv::kFailed) return error = errors[i], zv::kFailed;
+  for (size_t i = 0; i < plans.size(); ++i)
+    if (results[i] != zv::kOk) return zv::kCancelled;
+  return zv::kOk;
+}
+
 }  // namespace
 
 int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisplay& display, zv::IPrompt& prompt,
@@ -835,7 +899,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     plan.target = top;
     zv::CIgObject& header = *top;
     if (!header.m_video.width) top->SetVideoFormat(kVideoFormat1080p23976);
-    plan.maker = std::make_unique<CMenuMaker>(tmpl, text, top->m_video.width, top->m_video.height, o.pictureFolder,
+    plan.maker = std::make_unique<CMenuMaker>(tmpl, top->m_video.width, top->m_video.height, o.pictureFolder,
                                               "top", false);
     plan.maker->Model().CopyHeader(*top);
     std::vector<SList>& lists = plan.lists;
@@ -880,7 +944,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     }
     SMenuPlan plan;
     plan.target = menu;
-    plan.maker = std::make_unique<CMenuMaker>(tmpl, text, menu->m_video.width, menu->m_video.height, o.pictureFolder,
+    plan.maker = std::make_unique<CMenuMaker>(tmpl, menu->m_video.width, menu->m_video.height, o.pictureFolder,
                                               "popup" + std::to_string(g + 1), true);
     plan.maker->Model().CopyHeader(*menu);
     std::vector<SList>& lists = plan.lists;
@@ -913,13 +977,10 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
   clock.Mark("planning");
   // Draw, then compile each as the build will: the decoder's limits hold
   // before anything of the project changes.
-  double drawing = 0, compiling = 0;
+  if (int rc = DrawAll(plans, thumbs, text, o.threads, progress, error); rc != zv::kOk) return rc;
+  clock.Mark("drawing");
+  double compiling = 0;
   for (SMenuPlan& plan : plans) {
-    const auto t0 = std::chrono::steady_clock::now();
-    for (SList& l : plan.lists) plan.maker->Plan(l);
-    error.clear();
-    if (!plan.maker->Build(plan.lists, plan.scaled.empty() ? thumbs : plan.scaled, progress, error))
-      return error.empty() ? zv::kCancelled : zv::kFailed;
     const auto t1 = std::chrono::steady_clock::now();
     plan.maker->StandIns(true);
     zv::CZvIgObject probe;
@@ -931,12 +992,9 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     plan.maker->Model().TakeOver(probe);
     plan.maker->StandIns(false);
     if (!ok) return error = "the generated menu \"" + plan.target->m_strName + "\" does not compile: " + why, zv::kFailed;
-    drawing += std::chrono::duration<double>(t1 - t0).count();
     compiling += std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
   }
-  report.times.emplace_back("drawing", drawing);
-  report.times.emplace_back("compiling", compiling);
-  clock.Restart();
+  clock.Mark("compiling");
 
   // The background.
   zv::CPicture background;

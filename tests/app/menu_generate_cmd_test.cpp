@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <set>
 
+#include "edit/menu_generate.h"
+#include "model/project.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -38,7 +41,68 @@ std::set<std::string> Referenced(const std::string& project, const std::string& 
   return out;
 }
 
+// A project of two movies with chapters and two audio tracks each in `dir`.
+void MakeProject(const zvtest::TempDir& dir, const std::string& p) {
+  const std::string data = ZV_TEST_DATA;
+  zvtest::WriteText(dir / "chapters.csv", "FrameRate 23.976\nNonDrop\n00:00:00:00 One\n00:00:00:10 Two\n"
+                                          "00:00:00:20 Three\n00:00:01:06 Four\n");
+  ASSERT_EQ(Zv({"new", p}).status, 0);
+  ASSERT_EQ(Zv({"movie", "add", p}).status, 0);
+  for (const std::string n : {"1", "2"}) {
+    fs::copy_file(data + "/h264_1080p2398.264", dir / ("m" + n + ".264"));
+    fs::copy_file(data + "/ac3_stereo.ac3", dir / ("m" + n + "_eng.ac3"));
+    fs::copy_file(data + "/ac3_stereo.ac3", dir / ("m" + n + "_deu.ac3"));
+    const zvtest::RunResult r = Zv({"source", "add", p, "Movie#" + n + "/Clip#1", dir / ("m" + n + ".264"),
+                                    dir / ("m" + n + "_eng.ac3"), dir / ("m" + n + "_deu.ac3"), "--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(Zv({"chapters", p, "Movie#" + n + "/Title#1/PI#1", "import", dir / "chapters.csv"}).status, 0);
+  }
+}
+
+class QuietDisplay : public zvedit::ISourceDisplay {
+ public:
+  zv::Progress Callback() override { return {}; }
+  void SetFrames(int64_t) override {}
+  void Finish() override {}
+  void Message(const std::string&) override {}
+  void Listing(const std::string&) override {}
+};
+
 }  // namespace
+
+// Menus are drawn on several threads at once: the pictures and the project
+// are the same byte for byte as one thread makes them.
+TEST(MenuGenerate, OneOrTwoDrawingThreadsMakeTheSameMenus) {
+  zvtest::TempDir one, two;
+  MakeProject(one, one / "p.zvpj");
+  if (HasFatalFailure()) return;
+  for (const auto& e : fs::directory_iterator(one.Path())) fs::copy(e.path(), two / e.path().filename().string());
+  std::map<std::string, std::vector<uint8_t>> made[2];
+  std::vector<uint8_t> saved[2];
+  for (int threads = 1; threads <= 2; ++threads) {
+    const zvtest::TempDir& dir = threads == 1 ? one : two;
+    zv::CZvObject project;
+    zv::ScriptedPrompt prompt(zv::Answer::Yes);
+    bool modified = false;
+    std::string error;
+    ASSERT_EQ(zv::OpenProjectFile(dir / "p.zvpj", project, prompt, {}, modified, error), zv::kOk) << error;
+    zvedit::SGenerateOptions options;
+    options.templateFolders = {std::string(ZV_TEST_DATA) + "/../../templates"};
+    options.pictureFolder = dir / "p-menus";
+    options.threads = threads;
+    QuietDisplay display;
+    zvedit::SGenerateReport report;
+    ASSERT_EQ(zvedit::GenerateMenus(project, options, display, prompt, report, error), zv::kOk) << error;
+    EXPECT_EQ(report.menus, 3);
+    ASSERT_EQ(zv::SaveProjectFile(dir / "p.zvpj", project, error), zv::kOk) << error;
+    saved[threads - 1] = zvtest::ReadBytes(dir / "p.zvpj");
+    for (const auto& e : fs::directory_iterator(dir / "p-menus"))
+      if (e.path().extension() == ".png") made[threads - 1][e.path().filename().string()] = zvtest::ReadBytes(e.path());
+  }
+  EXPECT_GT(made[0].size(), 50u);
+  EXPECT_TRUE(made[0] == made[1]) << made[0].size() << " and " << made[1].size() << " pictures";
+  EXPECT_TRUE(saved[0] == saved[1]);
+}
 
 TEST(MenuGenerate, GeneratingAgainRemovesItsOwnPicturesThatNoMenuUses) {
   zvtest::TempDir dir;
