@@ -46,7 +46,6 @@ class CStepClock {
     times_.emplace_back(step, std::chrono::duration<double>(now - last_).count());
     last_ = now;
   }
-  void Restart() { last_ = std::chrono::steady_clock::now(); }
 
  private:
   std::vector<std::pair<std::string, double>>& times_;
