@@ -9,7 +9,6 @@
 #include "app/project_load.h"
 #include "app/terminal.h"
 #include "model/menu_import.h"
-#include "model/object_path.h"
 #include "model/project.h"
 #include "platform/paths.h"
 
@@ -27,13 +26,8 @@ int RunImport(const char* name, const std::vector<std::string>& argv, bool descr
   TerminalPrompt prompt(false);
   zv::CFileLock lock;
   zv::CZvObject project;
-  if (!LoadProjectFor(self.name, args[0], project, prompt, true, &lock)) return kExitFailed;
-  zv::CNamedObject* obj = zv::FindObject(project, args[1], err);
-  auto* menu = dynamic_cast<zv::CZvIgObject*>(obj);
-  if (!menu) {
-    std::fprintf(stderr, "zelvane %s: %s\n", self.name, obj ? ("\"" + args[1] + "\" is not a menu").c_str() : err.c_str());
-    return kExitFailed;
-  }
+  zv::CZvIgObject* menu = LoadMenuFor(self.name, args[0], args[1], project, prompt, lock, "is not a menu");
+  if (!menu) return kExitFailed;
   // The menu keeps the stream's path (its pictures are read from there
   // when the project opens), so it is stored whole.
   const std::string path = zv::AbsolutePath(args[2]);

@@ -9,7 +9,6 @@
 #include "app/terminal.h"
 #include "model/menu.h"
 #include "model/menu_import.h"
-#include "model/object_path.h"
 #include "model/project.h"
 #include "platform/file_lock.h"
 
@@ -44,11 +43,9 @@ int RunMenuImportPsd(const std::vector<std::string>& argv) {
   TerminalPrompt prompt(yes);
   zv::CFileLock lock;
   zv::CZvObject project;
-  if (!LoadProjectFor(self.name, args[0], project, prompt, true, &lock)) return kExitFailed;
-  zv::CNamedObject* obj = zv::FindObject(project, args[1], err);
-  if (!obj) return Failed(self, err);
-  auto* menu = dynamic_cast<zv::CZvIgObject*>(obj);
-  if (!menu) return Failed(self, "\"" + args[1] + "\" is not a menu (for example \"Movie#1/IG#1\")");
+  zv::CZvIgObject* menu = LoadMenuFor(self.name, args[0], args[1], project, prompt, lock,
+                                      "is not a menu (for example \"Movie#1/IG#1\")");
+  if (!menu) return kExitFailed;
 
   std::error_code ec;
   const std::string psdPath = std::filesystem::absolute(args[2], ec).lexically_normal().string();

@@ -1,5 +1,6 @@
 #include "app/project_load.h"
 
+#include "model/object_path.h"
 #include "platform/file.h"
 
 #include <sys/stat.h>
@@ -61,6 +62,21 @@ bool LoadProjectFor(const char* command, const std::string& path, zv::CZvObject&
   }
   std::fprintf(stderr, "zelvane %s: \"%s\" needed changes while it was opened\n", command, path.c_str());
   return true;
+}
+
+zv::CZvIgObject* LoadMenuFor(const char* command, const std::string& path, const std::string& menuPath,
+                             zv::CZvObject& project, zv::IPrompt& prompt, zv::CFileLock& lock,
+                             const std::string& notAMenu, bool inTopMenu) {
+  if (!LoadProjectFor(command, path, project, prompt, true, &lock)) return nullptr;
+  std::string error;
+  zv::CNamedObject* obj = zv::FindObject(project, menuPath, error);
+  auto* menu = dynamic_cast<zv::CZvIgObject*>(obj);
+  bool placed = !inTopMenu;
+  for (zv::CNamedObject* o = menu; o && !placed; o = o->m_pParent) placed = o == &project.m_topMenu;
+  if (menu && placed) return menu;
+  const std::string why = !obj ? error : "\"" + menuPath + "\" " + notAMenu;
+  std::fprintf(stderr, "zelvane %s: %s\n", command, why.c_str());
+  return nullptr;
 }
 
 }  // namespace zvapp

@@ -19,6 +19,14 @@ namespace zvapp {
 bool LoadProjectFor(const char* command, const std::string& path, zv::CZvObject& project, zv::IPrompt& prompt,
                     bool forChange, zv::CFileLock* lock = nullptr);
 
+// LoadProjectFor (for a change, holding `lock`), then the menu at
+// `menuPath`: null, having printed why, when the project does not open or
+// the path names no menu (`notAMenu` completes the sentence "\"PATH\" ...")
+// or, with `inTopMenu`, no menu of the top menu.
+zv::CZvIgObject* LoadMenuFor(const char* command, const std::string& path, const std::string& menuPath,
+                             zv::CZvObject& project, zv::IPrompt& prompt, zv::CFileLock& lock,
+                             const std::string& notAMenu, bool inTopMenu = false);
+
 // Takes the advisory lock on the project file that every command changing
 // it holds from reading to saving, so that two commands on one project take
 // turns instead of one losing the other's change. Refuses a project that is

@@ -1,6 +1,11 @@
 #include "edit/menu_generate.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -9,10 +14,12 @@
 
 #include "edit/menu_template.h"
 #include "edit/sources.h"
+#include "graphics/effects.h"
 #include "graphics/ig_compiler.h"
 #include "media/frame_at.h"
 #include "model/button_types.h"
 #include "model/menu_render.h"
+#include "platform/parallel.h"
 #include "platform/image.h"
 #include "subtitles/text_draw.h"
 
@@ -30,6 +37,21 @@ constexpr int64_t kObjectBudget = zv::kIgDecodedObjectBuffer - (int64_t{1} << 20
 // invisible ones of its own).
 constexpr int kMaxItemsPerPage = 48;
 
+// Adds the time since the last mark to `times` under `step`.
+class CStepClock {
+ public:
+  explicit CStepClock(std::vector<std::pair<std::string, double>>& times) : times_(times) {}
+  void Mark(const char* step) {
+    const auto now = std::chrono::steady_clock::now();
+    times_.emplace_back(step, std::chrono::duration<double>(now - last_).count());
+    last_ = now;
+  }
+
+ private:
+  std::vector<std::pair<std::string, double>>& times_;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
 // --- pictures ----------------------------------------------------------------
 
 zv::CPicture Canvas(int w, int h) {
@@ -44,15 +66,32 @@ void FillRounded(zv::CPicture& p, int x0, int y0, int w, int h, int radius, uint
   if (opacity <= 0) return;
   const uint8_t r = static_cast<uint8_t>(rgb >> 16), g = static_cast<uint8_t>(rgb >> 8), b = static_cast<uint8_t>(rgb);
   radius = std::min({radius, w / 2, h / 2});
-  for (int y = std::max(0, y0); y < std::min(p.height, y0 + h); ++y)
-    for (int x = std::max(0, x0); x < std::min(p.width, x0 + w); ++x) {
-      // Distance outside the rounded corner, sampled at the pixel's centre.
-      const double cx = std::clamp(x + 0.5, double(x0 + radius), double(x0 + w - radius));
-      const double cy = std::clamp(y + 0.5, double(y0 + radius), double(y0 + h - radius));
-      const double d = std::hypot(x + 0.5 - cx, y + 0.5 - cy) - radius;
-      const double cover = std::clamp(0.5 - d, 0.0, 1.0);
-      if (cover > 0) zv::BlendPixel(p.Row(y) + static_cast<size_t>(x) * 4, r, g, b, int(opacity * cover + 0.5));
+  auto cover = [&](int x, double dy) {
+    // Distance outside the rounded corner, sampled at the pixel's centre;
+    // away from the corners one offset is zero, where hypot is exact.
+    const double cx = std::clamp(x + 0.5, double(x0 + radius), double(x0 + w - radius));
+    const double dx = x + 0.5 - cx;
+    const double d = (dx == 0 || dy == 0 ? std::fabs(dx + dy) : std::hypot(dx, dy)) - radius;
+    return std::clamp(0.5 - d, 0.0, 1.0);
+  };
+  const int xEnd = std::min(p.width, x0 + w);
+  // Columns x0 + radius .. x0 + w - radius - 1 have no horizontal offset:
+  // their cover depends on the row only.
+  const int innerFrom = std::max(std::max(0, x0), x0 + radius), innerTo = std::min(xEnd, x0 + w - radius);
+  for (int y = std::max(0, y0); y < std::min(p.height, y0 + h); ++y) {
+    const double cy = std::clamp(y + 0.5, double(y0 + radius), double(y0 + h - radius));
+    const double dy = y + 0.5 - cy;
+    uint8_t* row = p.Row(y);
+    auto one = [&](int x, double c) {
+      if (c > 0) zv::BlendPixel(row + static_cast<size_t>(x) * 4, r, g, b, int(opacity * c + 0.5));
+    };
+    for (int x = std::max(0, x0); x < std::min(innerFrom, xEnd); ++x) one(x, cover(x, dy));
+    if (innerFrom < innerTo) {
+      const double c = cover(innerFrom, dy);
+      for (int x = innerFrom; x < innerTo; ++x) one(x, c);
     }
+    for (int x = std::max(innerTo, std::max(std::max(0, x0), innerFrom)); x < xEnd; ++x) one(x, cover(x, dy));
+  }
 }
 
 void Blit(zv::CPicture& dst, const zv::CPicture& src, int x0, int y0) {
@@ -205,15 +244,38 @@ std::string VideoOf(const zv::CStoryObject* story) {
 
 class CMenuMaker {
  public:
-  CMenuMaker(const SMenuTemplate& t, zv::CTextDrawer& text, int width, int height, const std::string& folder,
-             const std::string& tag, bool popup)
-      : t_(t), text_(text), sx_(width / 1920.0), sy_(height / 1080.0), folder_(folder), tag_(tag), popup_(popup) {
+  CMenuMaker(const SMenuTemplate& t, int width, int height, const std::string& folder, const std::string& tag,
+             bool popup)
+      : t_(t), sx_(width / 1920.0), sy_(height / 1080.0), folder_(folder), tag_(tag), popup_(popup) {
     epoch_ = model_.AddEpoch();
     ds_ = epoch_->AddDisplaySet();
   }
 
   zv::CIgObject& Model() { return model_; }
+  // What the compiler refuses (sizes in the decoder's buffer, ids,
+  // palettes, overlaps, the composition's size) depends on the pictures'
+  // sizes and the menu's structure, never on their pixels: the check
+  // compile codes flat pictures of the same sizes instead of quantising
+  // every drawn one, which the build does once anyway. `flat` false drops
+  // them again (the project keeps the pictures' files only).
+  void StandIns(bool flat) {
+    for (size_t e = 0; e < model_.GetCount(); ++e) {
+      zv::CNamedPtrCollection all;
+      zv::GatherGraphics(*model_.GetAt(e), all);
+      for (size_t i = 0; i < all.GetCount(); ++i) {
+        auto* g = static_cast<zv::CGraphicObject*>(all.GetAt(i));
+        g->m_picture.reset();
+        if (!flat) continue;
+        g->m_picture = std::make_unique<zv::CPicture>();
+        g->m_picture->Allocate(g->m_nWidth, g->m_nHeight, zv::PixelFormat::Indexed8);
+        std::fill(g->m_picture->pixels.begin(), g->m_picture->pixels.end(), 0);
+        if (!g->m_picture->pixels.empty()) g->m_picture->pixels[0] = 1;
+        g->m_picture->table = {zv::SColor{128, 128, 128, 255}, zv::SColor{255, 255, 255, 255}};
+      }
+    }
+  }
   int64_t ObjectBytes() const { return bytes_; }
+  const std::vector<std::string>& Files() const { return files_; }
 
   int X(int v) const { return int(std::lround(v * sx_)); }
   int Y(int v) const { return int(std::lround(v * sy_)); }
@@ -239,8 +301,9 @@ class CMenuMaker {
   }
 
   // Makes the pages of every list; `thumbs` are the chapter pictures.
-  bool Build(std::vector<SList>& lists, const std::vector<zv::CPicture>& thumbs, const zv::Progress& progress,
-             std::string& error) {
+  bool Build(std::vector<SList>& lists, const std::vector<zv::CPicture>& thumbs, zv::CTextDrawer& text,
+             const zv::Progress& progress, std::string& error) {
+    text_ = &text;
     int page = 0;
     for (SList& l : lists) {
       l.firstPage = page;
@@ -339,7 +402,7 @@ class CMenuMaker {
         tx += d + X(16);
         tw -= d + X(16);
       }
-      if (!text_.Draw(p, label, look, tx, 0, tw, h,
+      if (!text_->Draw(p, label, look, tx, 0, tw, h,
                       t_.alignLeft || chosen ? zv::TextAlign::kLeft : zv::TextAlign::kCentre, error))
         return false;
       if (!(out[s] = Graphic(p, key, error))) return false;
@@ -350,9 +413,10 @@ class CMenuMaker {
   zv::CGraphicObject* Graphic(const zv::CPicture& p, const std::string& key, std::string& error) {
     const std::string file =
         (fs::path(folder_) / (tag_ + "-" + std::to_string(nextGraphic_ + 1) + ".png")).lexically_normal().string();
-    if (!zv::WritePngFile(file, p, error)) return nullptr;
+    if (!zv::WritePngFile(file, p, error, true)) return nullptr;
+    files_.push_back(file);
     // The picture is known: the graphic takes the file without decoding it
-    // again (the compiler reads it and makes the page's palette).
+    // again (the build reads it and makes the page's palette).
     auto g = std::make_unique<zv::CGraphicObject>();
     g->m_strPath = file;
     g->m_nWidth = p.width;
@@ -444,7 +508,7 @@ class CMenuMaker {
       zv::STextLook look = t_.text;
       look.size = std::max(8, Y(t_.thumbTextSize));
       look.colour = s == 0 ? t_.text.colour : s == 1 ? t_.selectedText : t_.activatedText;
-      if (!text_.Draw(p, item.label, look, 4, th + 2 * bw, w - 8, LabelH(), zv::TextAlign::kCentre, error))
+      if (!text_->Draw(p, item.label, look, 4, th + 2 * bw, w - 8, LabelH(), zv::TextAlign::kCentre, error))
         return false;
       if (!(looks[s] = Graphic(p, "T" + std::to_string(s) + ":" + std::to_string(nextGraphic_), error))) return false;
     }
@@ -459,7 +523,7 @@ class CMenuMaker {
   }
 
   const SMenuTemplate& t_;
-  zv::CTextDrawer& text_;
+  zv::CTextDrawer* text_ = nullptr;  // the drawing thread's own
   double sx_, sy_;
   std::string folder_, tag_;
   bool popup_;
@@ -469,6 +533,7 @@ class CMenuMaker {
   int32_t nextGraphic_ = 0;
   int64_t bytes_ = 0;
   std::map<std::string, zv::CGraphicObject*> cache_;
+  std::vector<std::string> files_;
 };
 
 // The menu's own settings stay; its design is replaced by `model`.
@@ -545,7 +610,7 @@ int AddChapterLists(std::vector<SList>& lists, const std::vector<const STitle*>&
     SList l;
     l.name = with.size() > 1 ? "Chapters " + t.label : "Chapters";
     l.back = index >= 0 ? index : back;
-    l.thumbs = thumbs;
+    l.thumbs = thumbs && firstThumb[i] >= 0;
     for (size_t c = 0; c < t.chapters.size(); ++c) {
       SItem item{t.chapters[c].name, Kind::kChapter, t.group, t.movie, int32_t(c)};
       item.thumb = thumbs && firstThumb[i] >= 0 ? firstThumb[i] + int(c) : -1;
@@ -686,11 +751,70 @@ bool MakeBackground(const SGenerateOptions& o, const SMenuTemplate& t, const std
   return true;
 }
 
+// Draws every menu, each on one thread (its own text renderer), menus
+// taken in order by whichever thread is free: a menu's pictures, names and
+// model depend on the menu alone. Progress and cancel go through this
+// thread's menus; a cancel or a failure stops the others at their next
+// button.
+int DrawAll(std::vector<SMenuPlan>& plans, const std::vector<zv::CPicture>& thumbs, zv::CTextDrawer& text,
+            int threads, const zv::Progress& progress, std::string& error) {
+  const size_t width = std::min(plans.size(), threads > 0 ? size_t(threads) : zv::ParallelWidth(plans.size()));
+  std::vector<std::unique_ptr<zv::CTextDrawer>> drawers;
+  for (size_t t = 1; t < width; ++t) {
+    auto d = std::make_unique<zv::CTextDrawer>();
+    if (!d->Open(error)) return zv::kFailed;
+    drawers.push_back(std::move(d));
+  }
+  std::atomic<bool> stop{false};
+  const zv::Progress helperProgress{[](void* c, const zv::SProgressInfo*) {
+                                      return static_cast<std::atomic<bool>*>(c)->load() ? 0 : 1;
+                                    },
+                                    &stop};
+  std::atomic<size_t> next{0};
+  std::vector<int> results(plans.size(), zv::kOk);
+  std::vector<std::string> errors(plans.size());
+  std::vector<std::exception_ptr> thrown(plans.size());
+  auto work = [&](zv::CTextDrawer& drawer, const zv::Progress& shown) {
+    for (size_t i; !stop && (i = next++) < plans.size();) {
+      SMenuPlan& plan = plans[i];
+      try {
+        for (SList& l : plan.lists) plan.maker->Plan(l);
+        if (!plan.maker->Build(plan.lists, plan.scaled.empty() ? thumbs : plan.scaled, drawer, shown, errors[i])) {
+          results[i] = errors[i].empty() ? zv::kCancelled : zv::kFailed;
+          stop = true;
+        }
+      } catch (...) {
+        thrown[i] = std::current_exception();
+        stop = true;
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (size_t t = 0; t < drawers.size(); ++t) {
+    try {
+      helpers.emplace_back(work, std::ref(*drawers[t]), std::cref(helperProgress));
+    } catch (const std::system_error&) {
+      break;  // the threads there are do the rest
+    }
+  }
+  work(text, progress);
+  for (std::thread& h : helpers) h.join();
+  // The first menu that went wrong speaks; a cancel only where none failed.
+  for (size_t i = 0; i < plans.size(); ++i)
+    if (thrown[i]) std::rethrow_exception(thrown[i]);
+  for (size_t i = 0; i < plans.size(); ++i)
+    if (results[i] == zv::kFailed) return error = errors[i], zv::kFailed;
+  for (size_t i = 0; i < plans.size(); ++i)
+    if (results[i] != zv::kOk) return zv::kCancelled;
+  return zv::kOk;
+}
+
 }  // namespace
 
 int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisplay& display, zv::IPrompt& prompt,
                   SGenerateReport& report, std::string& error) {
   report = SGenerateReport{};
+  CStepClock clock(report.times);
   const zv::Progress progress = display.Callback();
   zv::CZvIgObject* top = o.topMenu ? o.topMenu : project.m_topMenu.m_menus.GetAt(0);
   if (!top) return error = "the project has no top menu", zv::kFailed;
@@ -727,6 +851,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
   if (ec) return error = "\"" + o.pictureFolder + "\" cannot be made: " + ec.message(), zv::kFailed;
   zv::CTextDrawer text;
   if (!text.Open(error)) return zv::kFailed;
+  clock.Mark("fonts");
   progress.Action("Drawing the menus");
 
   // Chapter pictures, each video file read once; thumbnails made at the
@@ -747,12 +872,24 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
       std::vector<int64_t> frames;
       for (auto& w : list) frames.push_back(w.second);
       std::vector<zv::CPicture> pics;
-      const int rc = zv::DecodeFramesAt(file, frames, tmpl.thumbWidth, tmpl.thumbHeight, pics, {}, error);
-      if (rc != zv::kOk) return rc;
-      for (size_t k = 0; k < list.size(); ++k) thumbs[list[k].first] = std::move(pics[k]);
+      std::string why;
+      const int rc = zv::DecodeFramesAt(file, frames, tmpl.thumbWidth, tmpl.thumbHeight, pics, {}, why);
+      if (rc == zv::kCancelled) return rc;
+      if (rc != zv::kOk) {
+        // Named chapter buttons beat no menu: the titles of this file show
+        // their chapters without pictures.
+        report.notes.push_back("chapter buttons show names only where the pictures could not be made: " + why);
+        for (auto& w : list) thumbs[w.first] = zv::CPicture{};
+      }
+      for (size_t k = 0; rc == zv::kOk && k < list.size(); ++k) thumbs[list[k].first] = std::move(pics[k]);
       if (!progress.Value(0)) return zv::kCancelled;
     }
+    // A title with a chapter without its picture gets plain chapter buttons.
+    for (size_t i = 0; i < titles.size(); ++i)
+      for (size_t c = 0; firstThumb[i] >= 0 && c < titles[i].chapters.size(); ++c)
+        if (thumbs[size_t(firstThumb[i]) + c].pixels.empty()) firstThumb[i] = -1;
   }
+  clock.Mark("chapter pictures");
 
   std::vector<SMenuPlan> plans;
   // The top menu.
@@ -761,7 +898,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     plan.target = top;
     zv::CIgObject& header = *top;
     if (!header.m_video.width) top->SetVideoFormat(kVideoFormat1080p23976);
-    plan.maker = std::make_unique<CMenuMaker>(tmpl, text, top->m_video.width, top->m_video.height, o.pictureFolder,
+    plan.maker = std::make_unique<CMenuMaker>(tmpl, top->m_video.width, top->m_video.height, o.pictureFolder,
                                               "top", false);
     plan.maker->Model().CopyHeader(*top);
     std::vector<SList>& lists = plan.lists;
@@ -806,7 +943,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     }
     SMenuPlan plan;
     plan.target = menu;
-    plan.maker = std::make_unique<CMenuMaker>(tmpl, text, menu->m_video.width, menu->m_video.height, o.pictureFolder,
+    plan.maker = std::make_unique<CMenuMaker>(tmpl, menu->m_video.width, menu->m_video.height, o.pictureFolder,
                                               "popup" + std::to_string(g + 1), true);
     plan.maker->Model().CopyHeader(*menu);
     std::vector<SList>& lists = plan.lists;
@@ -836,13 +973,15 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     plans.push_back(std::move(plan));
   }
 
+  clock.Mark("planning");
   // Draw, then compile each as the build will: the decoder's limits hold
   // before anything of the project changes.
+  if (int rc = DrawAll(plans, thumbs, text, o.threads, progress, error); rc != zv::kOk) return rc;
+  clock.Mark("drawing");
+  double compiling = 0;
   for (SMenuPlan& plan : plans) {
-    for (SList& l : plan.lists) plan.maker->Plan(l);
-    error.clear();
-    if (!plan.maker->Build(plan.lists, plan.scaled.empty() ? thumbs : plan.scaled, progress, error))
-      return error.empty() ? zv::kCancelled : zv::kFailed;
+    const auto t1 = std::chrono::steady_clock::now();
+    plan.maker->StandIns(true);
     zv::CZvIgObject probe;
     probe.TakeOver(plan.maker->Model());
     probe.SetPopup(plan.target->m_bPopup, plan.target->m_nUserTimeout);
@@ -850,14 +989,18 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     std::string why;
     const bool ok = zv::CompileMenuPages(probe, compiled, why);
     plan.maker->Model().TakeOver(probe);
+    plan.maker->StandIns(false);
     if (!ok) return error = "the generated menu \"" + plan.target->m_strName + "\" does not compile: " + why, zv::kFailed;
+    compiling += std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
   }
+  clock.Mark("compiling");
 
   // The background.
   zv::CPicture background;
   if (!MakeBackground(o, tmpl, titles, background, report.notes, error)) return zv::kFailed;
   report.backgroundPicture = (fs::path(o.pictureFolder) / "background.png").lexically_normal().string();
   if (!zv::WritePngFile(report.backgroundPicture, background, error)) return zv::kFailed;
+  clock.Mark("background picture");
   zv::CFilmObject& topFilm = project.m_topMenu;
   zv::CStoryObject* story = topFilm.m_stories.GetAt(0);
   if (story && story->TrackRefs().empty()) {
@@ -876,7 +1019,10 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
                            report.backgroundPicture);
   }
 
+  clock.Mark("background clip");
+  report.pictures.push_back(report.backgroundPicture);
   for (SMenuPlan& plan : plans) {
+    report.pictures.insert(report.pictures.end(), plan.maker->Files().begin(), plan.maker->Files().end());
     HandOver(*plan.target, plan.maker->Model());
     ++report.menus;
     const zv::CDisplaySet& ds = *plan.target->GetAt(0)->GetAt(0);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "edit/source_display.h"
@@ -31,6 +32,9 @@ struct SGenerateOptions {
   // Where the pictures of the buttons and the background are written
   // (created when missing); must be given.
   std::string pictureFolder;
+  // Menus drawn at once; 0: one per core. The pictures and menus made are
+  // the same whatever the number.
+  int threads = 0;
   // The menu made the top menu; null: the top menu film's first menu.
   zv::CZvIgObject* topMenu = nullptr;
 };
@@ -42,6 +46,9 @@ struct SGenerateReport {
   std::string backgroundPicture;  // written into the picture folder
   bool backgroundAdded = false;   // it became the top menu's background clip
   std::vector<std::string> notes; // what was left out and why
+  std::vector<std::string> pictures;  // every file written into the picture folder
+  // How long each step took, in order (seconds), for benchmarks.
+  std::vector<std::pair<std::string, double>> times;
 };
 
 // Reads "titles,chapters,audio,subtitles" (any of them, any order) into

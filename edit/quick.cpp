@@ -7,6 +7,7 @@
 
 #include "edit/chapter_import.h"
 #include "edit/commands.h"
+#include "edit/generated_pictures.h"
 #include "edit/menu_generate.h"
 #include "edit/menu_template.h"
 #include "edit/properties.h"
@@ -288,18 +289,14 @@ int MakeQuickProject(zv::CZvObject& project, const SQuickRequest& request, ISour
   options.pictureFolder = request.pictureFolder;
   SGenerateReport report;
   display.Finish();
-  int rc = GenerateMenus(project, options, display, prompt, report, error);
+  const int rc = GenerateMenus(project, options, display, prompt, report, error);
   display.Finish();
-  if (rc == zv::kFailed && options.thumbnails) {
-    // A disc with named chapter buttons beats no disc: the menus are made
-    // again without the pictures that could not be decoded.
-    display.Message("the chapter pictures could not be made (" + error + "); the chapter buttons show names only");
-    options.thumbnails = false;
-    rc = GenerateMenus(project, options, display, prompt, report, error);
-    display.Finish();
-  }
   if (rc == zv::kCancelled) return zv::kCancelled;
   if (rc != zv::kOk) return Fail(display, "the menus were not made: " + error);
+  // The folder is new: nothing goes, but the pictures are listed as the
+  // generator's own, so that generating again later tidies them.
+  if (!RemoveStalePictures(project, options.pictureFolder, report.pictures, error))
+    return Fail(display, "the menus' pictures cannot be listed: " + error);
   for (const std::string& note : report.notes) display.Message(note);
   display.Listing(std::to_string(report.menus) + " menu" + (report.menus == 1 ? "" : "s") + ", " +
                   std::to_string(report.pages) + " pages, " + std::to_string(report.buttons) + " buttons (" +

@@ -9,9 +9,12 @@ namespace zv {
 
 namespace {
 
-bool Scale(const AVFrame& frame, int width, int height, CPicture& out) {
-  av::Scaler scaler(sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), width, height,
-                                   AV_PIX_FMT_ARGB, SWS_BICUBIC, nullptr, nullptr, nullptr));
+// `scaler` is kept from picture to picture: making one costs more than
+// scaling with it.
+bool Scale(const AVFrame& frame, int width, int height, av::Scaler& scaler, CPicture& out) {
+  scaler.reset(sws_getCachedContext(scaler.release(), frame.width, frame.height,
+                                    static_cast<AVPixelFormat>(frame.format), width, height, AV_PIX_FMT_ARGB,
+                                    SWS_BICUBIC, nullptr, nullptr, nullptr));
   if (!scaler) return false;
   // The source's own colour matrix and range (HD video without a tag is
   // BT.709), so that colours come out as a player shows them.
@@ -59,8 +62,13 @@ int DecodeFramesAt(const std::string& path, const std::vector<int64_t>& frames, 
   if (!codec) return fail("out of memory");
   int err = avcodec_parameters_to_context(codec.get(), in->streams[index]->codecpar);
   codec->thread_count = 0;  // as many as the machine has: every picture up to the last is decoded
+  // The pictures are shown scaled down: the deblocking filter's effect is
+  // lost in the scaling, its cost is not.
+  codec->skip_loop_filter = AVDISCARD_ALL;
+  codec->flags2 |= AV_CODEC_FLAG2_FAST;
   if (err >= 0) err = avcodec_open2(codec.get(), decoder, nullptr);
   if (err < 0) return fail(av::ErrorText(err));
+  av::Scaler scaler;
   av::Packet packet(av_packet_alloc());
   av::Frame frame(av_frame_alloc());
   av::Frame last(av_frame_alloc());
@@ -106,7 +114,7 @@ int DecodeFramesAt(const std::string& path, const std::vector<int64_t>& frames, 
       ++counter;
       current = n;
       for (; next < order.size() && frames[order[next]] <= n; ++next)
-        if (!Scale(*frame, width, height, out[order[next]])) return fail("its pixel format cannot be converted");
+        if (!Scale(*frame, width, height, scaler, out[order[next]])) return fail("its pixel format cannot be converted");
       av_frame_unref(last.get());
       av_frame_move_ref(last.get(), frame.get());
       any = true;
@@ -134,7 +142,7 @@ int DecodeFramesAt(const std::string& path, const std::vector<int64_t>& frames, 
   if (!any) return fail("it holds no picture");
   // Numbers past the end show the last picture.
   for (size_t i = 0; i < frames.size(); ++i)
-    if (out[i].pixels.empty() && last->width > 0 && !Scale(*last, width, height, out[i])) return fail("its pixel format cannot be converted");
+    if (out[i].pixels.empty() && last->width > 0 && !Scale(*last, width, height, scaler, out[i])) return fail("its pixel format cannot be converted");
   return kOk;
 }
 

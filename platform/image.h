@@ -54,7 +54,8 @@ bool DecodeImageFile(const std::string& path, CPicture& out, std::string& error)
 
 // Writes 8-bit RGBA for Argb32 pictures and indexed pictures whose table
 // carries alpha, 8-bit RGB otherwise.
-bool EncodePng(const CPicture& pic, std::vector<uint8_t>& out, std::string& error);
-bool WritePngFile(const std::string& path, const CPicture& pic, std::string& error);
+// `fast` trades a larger file for far less time (pictures made in bulk).
+bool EncodePng(const CPicture& pic, std::vector<uint8_t>& out, std::string& error, bool fast = false);
+bool WritePngFile(const std::string& path, const CPicture& pic, std::string& error, bool fast = false);
 
 }  // namespace zv
