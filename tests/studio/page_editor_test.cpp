@@ -67,7 +67,7 @@ bool ShowHalfSize(zvstudio::MainWindow& w, zvstudio::PageEditor& editor) {
 // `w` and `prompt` of a window over `project`; OPEN_EDITOR also selects
 // `object` and gives the `editor` of its page.
 #define OPEN_WINDOW(project)                                      \
-  EditorWindow session(project);                                  \
+  EditorWindow session{project};                                  \
   QVERIFY(session.opened);                                        \
   [[maybe_unused]] zv::ScriptedPrompt& prompt = session.prompt;   \
   zvstudio::MainWindow& w = session.w
@@ -145,6 +145,22 @@ class PageEditorTest : public QObject {
       }
     QCOMPARE(differ, 0);
     QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
+    // Another page of the menu, with a warning of the compiler's, is what
+    // the editor compiling on the interface thread shows.
+    const QString audioPage = "Top Menu/IG#1/Epoch#1/DisplaySet#1/Audio";
+    QVERIFY(w.Select(audioPage));
+    QVERIFY(!editor->Compiling());
+    const QImage image = editor->PageImage();
+    const QStringList warnings = editor->Warnings(), unreachable = editor->Unreachable();
+    QCOMPARE(warnings.size(), 1);
+    zvstudio::PageEditor::SetCompileInBackground(false);
+    {
+      OPEN_EDITOR(dir_.Path() + "/worker.zvpj", audioPage);
+      QVERIFY(!editor->Compiling());
+      QVERIFY(editor->PageImage() == image);
+      QCOMPARE(editor->Warnings(), warnings);
+      QCOMPARE(editor->Unreachable(), unreachable);
+    }
   }
 
   void dragMovesTheButtonAndUndoPutsItBack() {
