@@ -78,6 +78,8 @@ bool MenuPreview::Open(const QString& disc, QString& error) {
     return false;
   }
   bd_register_overlay_proc(bd_, this, &MenuPreview::OnOverlay);
+  QString why;
+  if (!sounds_.Load(disc, why)) actions_ << why;
   if (!bd_play(bd_)) {
     error = "The player cannot start the disc \"" + disc + "\"";
     return false;
@@ -173,26 +175,30 @@ int MenuPreview::ReadOnce(SLastEvent& last, bool& quiet) {
     return r;
   }
   quiet = r == 0;
-  {
-    while (ev.event != BD_EVENT_NONE) {
-      // An infinite still (a menu over a held picture) waits like an idle
-      // player; repeats of waiting are listed once.
-      const bool still = ev.event == BD_EVENT_STILL_TIME && ev.param == 0;
-      const bool waiting = ev.event == BD_EVENT_IDLE || ev.event == BD_EVENT_END_OF_TITLE || still;
-      if (!(waiting && ev.event == last.event && ev.param == last.param)) {
-        const char* name = bd_event_name(ev.event);
-        events_ << (ev.event == BD_EVENT_PLAYLIST ? QString("PLAYLIST %1").arg(ev.param, 5, 10, QChar('0'))
-                                                  : QString("%1 %2").arg(name ? name : "?").arg(ev.param));
-        const QString said = Describe(ev.event, ev.param);
-        if (!said.isEmpty()) actions_ << said;
-        if (!waiting) quiet = false;
-        last = SLastEvent{ev.event, ev.param};
-      }
-      if (ev.event == BD_EVENT_STILL_TIME && ev.param > 0) bd_read_skip_still(bd_);
-      if (!bd_get_event(bd_, &ev)) break;
-    }
+  while (ev.event != BD_EVENT_NONE) {
+    TakeEvent(ev.event, ev.param, last, quiet);
+    if (!bd_get_event(bd_, &ev)) break;
   }
   return r;
+}
+
+void MenuPreview::TakeEvent(uint32_t event, uint32_t param, SLastEvent& last, bool& quiet) {
+  const BD_EVENT ev{event, param};
+  // An infinite still (a menu over a held picture) waits like an idle
+  // player; repeats of waiting are listed once.
+  const bool still = ev.event == BD_EVENT_STILL_TIME && ev.param == 0;
+  const bool waiting = ev.event == BD_EVENT_IDLE || ev.event == BD_EVENT_END_OF_TITLE || still;
+  if (!(waiting && ev.event == last.event && ev.param == last.param)) {
+    const char* name = bd_event_name(ev.event);
+    events_ << (ev.event == BD_EVENT_PLAYLIST ? QString("PLAYLIST %1").arg(ev.param, 5, 10, QChar('0'))
+                                              : QString("%1 %2").arg(name ? name : "?").arg(ev.param));
+    const QString said = Describe(ev.event, ev.param);
+    if (!said.isEmpty()) actions_ << said;
+    if (!waiting) quiet = false;
+    last = SLastEvent{ev.event, ev.param};
+  }
+  if (ev.event == BD_EVENT_SOUND_EFFECT) sounds_.Play(ev.param);
+  if (ev.event == BD_EVENT_STILL_TIME && ev.param > 0) bd_read_skip_still(bd_);
 }
 
 void MenuPreview::Tick() {
@@ -348,9 +354,15 @@ bool MenuPreview::Press(const QString& key) {
     }
   }
   bd_user_input(bd_, -1, code);
-  const bool ok = Run();
+  // The key's own events (a new selection's sound) are queued already; the
+  // player runs on with the clock, so a title a button starts plays in
+  // real time rather than to its end at once.
+  SLastEvent last;
+  bool quiet = true;
+  for (BD_EVENT ev; bd_get_event(bd_, &ev) && ev.event != BD_EVENT_NONE;) TakeEvent(ev.event, ev.param, last, quiet);
   SaySelection();
-  return ok;
+  emit Ran();
+  return true;
 }
 
 void MenuPreview::paintEvent(QPaintEvent*) {

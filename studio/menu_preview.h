@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "graphics/page_render.h"
+#include "studio/button_sound.h"
 #include "model/project.h"
 
 struct bluray;
@@ -41,14 +42,19 @@ class MenuPreview : public QWidget {
   MenuPreview(const MenuPreview&) = delete;
   MenuPreview& operator=(const MenuPreview&) = delete;
 
-  // Opens the disc folder and starts it from first play; false with
-  // `error` when libbluray cannot open or play it.
+  // Opens the disc folder and starts it from first play, running it until
+  // it waits for the viewer (the preview opens at the menu, not a logo's
+  // length later); false with `error` when libbluray cannot open or play
+  // it. Button sounds that cannot be read are told in the actions.
   bool Open(const QString& disc, QString& error);
   // Lets the player run until it waits for the viewer (or `maxReads`
   // reads pass). False after a read error.
   bool Run(long maxReads = 20000);
   // "up", "down", "left", "right", "enter", "menu" (top menu), "popup",
-  // or a digit; then runs the player. False for an unknown key.
+  // or a digit. What the key does at once (a selection drawn, its sound)
+  // is taken now; what follows (the commands a button runs, a title they
+  // play) comes as the real-time clock runs the player on. False for an
+  // unknown key.
   bool Press(const QString& key);
   // The interactive-graphics plane as the player composed it (RGBA, the
   // video's size; transparent where no menu draws).
@@ -58,6 +64,8 @@ class MenuPreview : public QWidget {
   // What the viewer's keys made the player do, in plain words: "plays
   // Title 2 (Movie#1/Title#1)", "audio stream 2", "subtitles off", ...
   const QStringList& Actions() const { return actions_; }
+  // The player the button sounds the disc asks for are handed to.
+  const ButtonSoundPlayer& Sounds() const { return sounds_; }
   // The project's names of the disc's titles, by number.
   void SetTitleNames(std::map<int, QString> names) { titles_ = std::move(names); }
   // The menus the plane is recognised in: after each key the actions say
@@ -82,6 +90,9 @@ class MenuPreview : public QWidget {
   // One read of the player and its events; the read's result. `quiet`:
   // nothing came but waiting.
   int ReadOnce(SLastEvent& last, bool& quiet);
+  // Lists one event of the player and acts on it (a sound played); `quiet`
+  // stays true for waiting.
+  void TakeEvent(uint32_t event, uint32_t param, SLastEvent& last, bool& quiet);
   // The real-time clock: between keys the player runs on as time passes,
   // so time-outs and animations happen when they would on a player.
   void Tick();
@@ -98,6 +109,7 @@ class MenuPreview : public QWidget {
   bool Recognise(const SPreviewMenu*& menu, const zv::SIgPage*& page, const zv::SButton*& button) const;
   void SaySelection();
 
+  ButtonSoundPlayer sounds_;
   QStringList events_;
   QStringList actions_;
   std::map<int, QString> titles_;

@@ -17,6 +17,8 @@
 #include <QTabBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QFutureWatcher>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -28,6 +30,7 @@
 #include "model/button_types.h"
 #include "model/menu_render.h"
 #include "model/story.h"
+#include "graphics/effects.h"
 
 namespace zvstudio {
 
@@ -37,7 +40,32 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 const char* RefName(const zv::CNamedObject* o) { return o ? o->m_strName.c_str() : "-"; }
 
+bool compileInBackground = true;
+
+// The compiler's warnings (decoding time, pictures late), shown on the page.
+zv::Progress CollectWarnings(QStringList& into) {
+  return zv::Progress{[](void* ctx, const zv::SProgressInfo* info) {
+                        if (info->kind == zv::kProgressItem && info->item.find(" Warning:") != std::string::npos)
+                          *static_cast<QStringList*>(ctx) << Q(info->item).trimmed();
+                        return 1;
+                      },
+                      &into};
+}
+
 }  // namespace
+
+// The project as stored, so that the worker compiles its own copy while
+// the window edits on; pictures held only in memory (a layered design's)
+// go beside it, as the stored project does not keep them.
+struct PageEditor::SCompileJob {
+  uint64_t generation = 0;
+  std::vector<uint8_t> project;
+  std::string menuPath;
+  zv::SVideoDescriptor video;  // the format the drawing borrows
+  std::vector<std::pair<std::pair<size_t, size_t>, zv::CPicture>> pictures;  // by (epoch, graphic)
+};
+
+void PageEditor::SetCompileInBackground(bool on) { compileInBackground = on; }
 
 // The drawing surface: the page scaled to fit, the marks over it, and the
 // mouse and keys that select and move buttons.
@@ -285,6 +313,8 @@ PageEditor::PageEditor(zv::CZvObject& project, EditPage edit, QWidget* parent)
   state_->setCurrentIndex(1);
   status_ = new QLabel(this);
   status_->setObjectName("status");
+  compile_ = new QFutureWatcher<std::shared_ptr<SCompileResult>>(this);
+  connect(compile_, &QFutureWatcherBase::finished, this, &PageEditor::CompileFinished);
   auto* top = new QHBoxLayout;
   top->addWidget(new QLabel("State of the selected button:", this));
   top->addWidget(state_);
@@ -520,24 +550,8 @@ void PageEditor::Refresh() {
   const std::string sig = Signature(*page);
   if (sig != signature_) {
     signature_ = sig;
-    problem_.clear();
-    // Compiling needs a video format; a menu without one borrows its film's
-    // for the drawing and keeps its own setting.
-    const zv::SVideoDescriptor video = menu->m_video;
-    std::string error;
-    // The compiler's own warnings (decoding time, pictures late) are shown
-    // on the page.
-    compileWarnings_.clear();
-    const zv::Progress log{[](void* ctx, const zv::SProgressInfo* info) {
-                             if (info->kind == zv::kProgressItem && info->item.find(" Warning:") != std::string::npos)
-                               *static_cast<QStringList*>(ctx) << Q(info->item).trimmed();
-                             return 1;
-                           },
-                           &compileWarnings_};
-    if (!zv::EnsureMenuVideoFormat(*menu, pagePath_.toStdString(), error) ||
-        !zv::CompileMenuPages(*menu, compiled_, error, log))
-      problem_ = Q(error);
-    menu->m_video = video;
+    if (compileInBackground) StartCompile(*menu);
+    else CompileNow(*menu);
   }
   RefreshPageTabs();
   // Of the compiler's warnings, those about this page's decoding in time.
@@ -548,7 +562,9 @@ void PageEditor::Refresh() {
   for (const QString& w : compileWarnings_)
     if (w.contains(own) || (first && w.contains(" late:"))) warnings_ << w.mid(w.indexOf("Warning:") + 8);
   FindMissingPictures(*page);
-  pageId_ = problem_.isEmpty() ? zv::CompiledPageId(*menu, *page) : -1;
+  // While the worker compiles, the boxes follow the model over the last
+  // drawing; the compiled page is not the model's.
+  pageId_ = problem_.isEmpty() && !compiling_ ? zv::CompiledPageId(*menu, *page) : -1;
   zv::SIgPage* record = nullptr;
   for (zv::SIgPage& p : compiled_.Composition().pages)
     if (p.id == pageId_) record = &p;
@@ -592,7 +608,9 @@ void PageEditor::Refresh() {
 }
 
 void PageEditor::Redraw() {
-  if (pageId_ < 0) {
+  if (compiling_) {
+    // The last drawing stays until the new one is there.
+  } else if (pageId_ < 0) {
     image_ = QImage();
   } else {
     zv::SPageView view;
@@ -641,6 +659,7 @@ void PageEditor::Redraw() {
     }
   }
   QStringList lines;
+  if (compiling_) lines << "compiling…";
   if (!problem_.isEmpty()) lines << problem_;
   if (!unreachable_.isEmpty())
     lines << "Unreachable by arrow keys from the page's default button: " + unreachable_.join(", ");
@@ -650,6 +669,98 @@ void PageEditor::Redraw() {
   status_->setStyleSheet(text.isEmpty() ? QString() : "color: #c02020;");
   status_->setText(text);
   canvas_->update();
+}
+
+void PageEditor::CompileNow(zv::CMenuIgObject& menu) {
+  ++generation_;  // a result still coming from the worker is old
+  pending_.reset();
+  compiling_ = false;
+  problem_.clear();
+  // Compiling needs a video format; a menu without one borrows its film's
+  // for the drawing and keeps its own setting.
+  const zv::SVideoDescriptor video = menu.m_video;
+  std::string error;
+  compileWarnings_.clear();
+  if (!zv::EnsureMenuVideoFormat(menu, pagePath_.toStdString(), error) ||
+      !zv::CompileMenuPages(menu, compiled_, error, CollectWarnings(compileWarnings_)))
+    problem_ = Q(error);
+  menu.m_video = video;
+}
+
+void PageEditor::StartCompile(zv::CMenuIgObject& menu) {
+  problem_.clear();
+  auto job = std::make_shared<SCompileJob>();
+  const zv::SVideoDescriptor video = menu.m_video;
+  std::string error;
+  const bool known = zv::EnsureMenuVideoFormat(menu, pagePath_.toStdString(), error);
+  job->video = menu.m_video;
+  menu.m_video = video;
+  if (!known) {
+    CompileNow(menu);  // says why, at once
+    return;
+  }
+  job->generation = ++generation_;
+  job->project = zv::StoreProject(project_, std::string());
+  job->menuPath = MenuPath().toStdString();
+  for (size_t e = 0; e < menu.GetCount(); ++e) {
+    zv::CNamedPtrCollection all;
+    zv::GatherGraphics(*menu.GetAt(e), all);
+    for (size_t i = 0; i < all.GetCount(); ++i)
+      if (const auto* g = static_cast<const zv::CGraphicObject*>(all.GetAt(i)); g->m_picture)
+        job->pictures.emplace_back(std::make_pair(e, i), *g->m_picture);
+  }
+  compiling_ = true;
+  // Latest wins: one compilation at a time, the last asked for next.
+  if (compile_->isRunning()) pending_ = std::move(job);
+  else Launch(std::move(job));
+}
+
+void PageEditor::Launch(std::shared_ptr<SCompileJob> job) {
+  compile_->setFuture(QtConcurrent::run([job = std::move(job)] { return RunCompile(job); }));
+}
+
+std::shared_ptr<PageEditor::SCompileResult> PageEditor::RunCompile(const std::shared_ptr<SCompileJob>& job) {
+  auto out = std::make_shared<SCompileResult>();
+  out->generation = job->generation;
+  zv::CZvObject copy;
+  std::string error;
+  zvedit::Target t;
+  if (zv::LoadProject(job->project, std::string(), copy, error) != zv::kOk ||
+      !zvedit::FindTarget(copy, job->menuPath, t, error)) {
+    out->problem = Q(error);
+    return out;
+  }
+  auto* menu = dynamic_cast<zv::CMenuIgObject*>(t.object);
+  if (!menu) {
+    out->problem = "\"" + Q(job->menuPath) + "\" is not a menu";
+    return out;
+  }
+  menu->m_video = job->video;
+  for (const auto& [at, picture] : job->pictures) {
+    if (at.first >= menu->GetCount()) continue;
+    zv::CNamedPtrCollection all;
+    zv::GatherGraphics(*menu->GetAt(at.first), all);
+    if (at.second < all.GetCount())
+      static_cast<zv::CGraphicObject*>(all.GetAt(at.second))->m_picture = std::make_unique<zv::CPicture>(picture);
+  }
+  if (!zv::CompileMenuPages(*menu, out->compiled, error, CollectWarnings(out->warnings))) out->problem = Q(error);
+  return out;
+}
+
+void PageEditor::CompileFinished() {
+  const std::shared_ptr<SCompileResult> result = compile_->result();
+  if (pending_) {
+    // An edit came meanwhile: its compilation, not this one, is shown.
+    Launch(std::move(pending_));
+    return;
+  }
+  if (!result || result->generation != generation_) return;
+  compiled_ = std::move(result->compiled);
+  problem_ = result->problem;
+  compileWarnings_ = result->warnings;
+  compiling_ = false;
+  Refresh();
+  emit Compiled();
 }
 
 std::string PageEditor::BackgroundClip() const {

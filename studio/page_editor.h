@@ -11,7 +11,9 @@
 
 #include <QImage>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +26,8 @@ class QSpinBox;
 class QComboBox;
 class QLabel;
 class QTabBar;
+template <typename T>
+class QFutureWatcher;
 
 namespace zvstudio {
 
@@ -103,7 +107,17 @@ class PageEditor : public QWidget {
   // The page as drawn (without the editor's marks), page-sized.
   const QImage& PageImage() const { return image_; }
 
+  // Whether an edit that changes more than positions compiles the menu on
+  // a worker thread, so that a heavy menu leaves the window responsive
+  // (the page says "compiling…" meanwhile and the latest edit's result is
+  // shown). On in the shell; off, the edit returns with the page drawn.
+  static void SetCompileInBackground(bool on);
+  bool Compiling() const { return compiling_; }
+
  signals:
+  // A compilation on the worker ended and its page is shown.
+  void Compiled();
+
   // A page tab was chosen.
   void PageChosen(const QString& path);
 
@@ -118,6 +132,21 @@ class PageEditor : public QWidget {
     int neighbour[4] = {-1, -1, -1, -1};  // up, down, left, right: ids
     bool unreachable = false;
   };
+
+  // The menu to compile (a copy of the project, with what the copy
+  // cannot carry), and what became of it.
+  struct SCompileJob;
+  struct SCompileResult {
+    uint64_t generation = 0;
+    zv::CCompiledPage compiled;
+    QString problem;
+    QStringList warnings;
+  };
+  static std::shared_ptr<SCompileResult> RunCompile(const std::shared_ptr<SCompileJob>& job);
+  void CompileNow(zv::CMenuIgObject& menu);
+  void StartCompile(zv::CMenuIgObject& menu);
+  void Launch(std::shared_ptr<SCompileJob> job);
+  void CompileFinished();
 
   zv::CPage* FindPage() const;
   std::string Signature(const zv::CPage& page) const;
@@ -174,6 +203,10 @@ class PageEditor : public QWidget {
   std::vector<SButtonBox> boxes_;
   QImage image_;
   zv::CPicture backdrop_;
+  bool compiling_ = false;
+  uint64_t generation_ = 0;  // of the latest compilation asked for
+  std::shared_ptr<SCompileJob> pending_;  // asked for while another ran
+  QFutureWatcher<std::shared_ptr<SCompileResult>>* compile_;
   std::string backdropPath_;
 };
 

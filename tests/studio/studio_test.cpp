@@ -340,6 +340,17 @@ class StudioTest : public QObject {
     const zvtest::RunResult bad = zvtest::Run({ZV_STUDIO, "--screenshot", png, file, "--select", "Movie#1/Title#9"});
     QCOMPARE(bad.status, 2);
     QVERIFY(bad.err.find("no object \"Movie#1/Title#9\"") != std::string::npos);
+    // The window at a given size; a size that is none, and a preview of a
+    // folder that is not a disc, are refused.
+    const zvtest::RunResult sized = zvtest::Run({ZV_STUDIO, "--screenshot", png, file, "--size", "1280x900"});
+    QVERIFY2(sized.status == 0, sized.err.c_str());
+    QCOMPARE(QImage(QString::fromStdString(png)).size(), QSize(1280, 900));
+    const zvtest::RunResult size = zvtest::Run({ZV_STUDIO, "--screenshot", png, file, "--size", "12x"});
+    QCOMPARE(size.status, 64);
+    QVERIFY2(size.err.find("\"12x\" is not a window size") != std::string::npos, size.err.c_str());
+    const zvtest::RunResult noDisc = zvtest::Run({ZV_STUDIO, "--screenshot", png, file, "--preview", dir.Path()});
+    QCOMPARE(noDisc.status, 2);
+    QVERIFY2(noDisc.err.find("Cannot open the disc") != std::string::npos, noDisc.err.c_str());
   }
 
   // Closing with unsaved changes asks, and only Yes lets them go.
