@@ -1,6 +1,6 @@
 // The program loads the media libraries (libav*, libass, x264) only for
 // the work that needs them: a command on elementary streams starts without
-// them, a container's track loads them and reads as before.
+// them, a container's track loads the demuxer's and reads as before.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -43,6 +43,8 @@ TEST(MediaLibraries, LoadOnlyForTheWorkThatNeedsThem) {
   zvtest::RunResult track = ZvTracingLibraries({"analyse", dir.Path() + "/movie.mkv#1.ac3"});
   ASSERT_EQ(track.status, 0) << track.err;
   EXPECT_TRUE(Loaded(track, "libavformat")) << track.err;
+  // Each library comes at the first call of its own functions.
+  for (const char* lib : {"libavfilter", "libass"}) EXPECT_FALSE(Loaded(track, lib)) << lib;
   zvtest::RunResult file = zvtest::Run({ZV_BINARY, "analyse", audio});
   ASSERT_EQ(file.status, 0) << file.err;
   // Everything but the first line (the path) and the stream information's
