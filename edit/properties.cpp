@@ -88,12 +88,15 @@ bool SetUo(uint8_t (&mask)[8], const Pair& p) {
   return true;
 }
 
+const char* const kNoneName = "\"none\" stands for no object in settings, so it cannot be a name";
+
 // Names address objects, so they must stay unique among the names a lookup
 // compares at the object's level, and free of the path separator.
 bool SetName(zv::CZvObject& project, zv::CNamedObject& obj, const Pair& p) {
   const std::string& name = p.value;
   if (name.empty()) return p.Bad("a name cannot be empty");
   if (name.size() > kMaxNameLength) return p.Bad("a name has at most " + std::to_string(kMaxNameLength) + " bytes");
+  if (zv::EqualsNoCase(name, "none")) return p.Bad(kNoneName);
   for (unsigned char c : name)
     if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F)
       return p.Bad("a name cannot contain '/', '\\' or control characters");
@@ -271,6 +274,11 @@ bool Rename(zv::CNamedObject& obj, const std::vector<zv::CNamedObject*>& others,
   const std::string& name = s.value;
   if (name.empty()) return s.Bad("a name cannot be empty");
   if (name.size() > 255) return s.Bad("a name has at most 255 bytes");
+  // Settings that point to a part take these words for "no part" and "the
+  // one selected", so a part with such a name could not be pointed to.
+  if (zv::EqualsNoCase(name, "none")) return s.Bad(kNoneName);
+  if (zv::EqualsNoCase(name, "current"))
+    return s.Bad("\"current\" stands for the selected button in settings, so it cannot be a name");
   for (unsigned char c : name)
     if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F) return s.Bad("a name cannot contain '/', '\\' or control characters");
   for (const zv::CNamedObject* o : others)

@@ -63,6 +63,8 @@ TEST(MenuCommands, BuildEditShowAndDelete) {
            {B1, "numeric=10000", "0 to 9999"},
            {B1, "normal=nothing.png", "expected graphics"},
            {B1, "name=Button#2", "already has that name"},
+           {B1, "name=None", "stands for no object"},
+           {B1, "name=current", "stands for the selected button"},
            {B1, "selected-sound=3", "has 3 sounds, ids 0 to 2"},
            {P, "neighbours=diagonal", "spatial or sequential"},
            {P + "/Bog#1", "default=Button#2", "a button of this BOG"},

@@ -10,17 +10,13 @@
 #include <vector>
 
 #include "mux/muxer_clip_check.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace {
 
 using namespace zvtest;
 namespace fs = std::filesystem;
-
-RunResult Zelvane(std::vector<std::string> args) {
-  args.insert(args.begin(), ZV_BINARY);
-  return zvtest::Run(args);
-}
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
