@@ -4,6 +4,7 @@
 //             no cached stream information, multiplexing, summary)
 //   ffmpeg    plain m2ts remux of the same streams from a Matroska file
 //   cat       the two inputs concatenated into a new file: the I/O floor
+//   start-up  `zelvane --version`: what every command pays before its work
 // Usage: bench_mux ZELVANE VIDEO AUDIO MKV OUTDIR [RUNS]
 #include <fcntl.h>
 #include <spawn.h>
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
   // Warm the page cache: every run reads its inputs from memory.
   Time({"cat", video, audio, mkv});
 
-  std::vector<double> zv, ff, cat, zvMem, ffMem;
+  std::vector<double> zv, ff, cat, zvMem, ffMem, start, startMem;
   for (int i = 0; i < runs; ++i) {
     // Analysis is part of the work: no cached stream information. Every
     // output is a new file.
@@ -100,6 +101,9 @@ int main(int argc, char** argv) {
     ff.push_back(s.seconds);
     ffMem.push_back(s.peakMb);
     cat.push_back(Time({"cat", video, audio}, catOut).seconds);
+    s = Time({zelvane, "--version"});
+    start.push_back(s.seconds);
+    startMem.push_back(s.peakMb);
   }
   const double z = Median(zv), f = Median(ff), c = Median(cat);
   std::printf("mux: %.1f MB of input, %.1f MB clip; whole processes, new output files, median of %d runs\n",
@@ -107,6 +111,8 @@ int main(int argc, char** argv) {
   std::printf("  zelvane mux         %8.3f s  peak memory %6.1f MB\n", z, *std::max_element(zvMem.begin(), zvMem.end()));
   std::printf("  ffmpeg m2ts remux   %8.3f s  peak memory %6.1f MB\n", f, *std::max_element(ffMem.begin(), ffMem.end()));
   std::printf("  cat of the inputs   %8.3f s\n", c);
+  std::printf("  zelvane --version   %8.3f s  peak memory %6.1f MB (start-up)\n", Median(start),
+              *std::max_element(startMem.begin(), startMem.end()));
   std::printf("  zelvane is %.2fx as fast as ffmpeg (goal: 2.5x or more)\n", f / z);
   std::printf("  zelvane takes %.2fx the time of cat (goal: 1.5x or less)\n", z / c);
   for (const std::string& p : {ffOut, catOut}) ::unlink(p.c_str());

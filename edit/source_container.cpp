@@ -10,6 +10,7 @@
 #include "edit/track_checks.h"
 #include "media/container.h"
 #include "media/container_text.h"
+#include "media/container_demux.h"
 #include "model/clip_chapters.h"
 #include "model/object_path.h"
 #include "model/playlist.h"
@@ -18,6 +19,7 @@
 #include "mux/mux_track.h"
 #include "platform/byte_source.h"
 #include "platform/paths.h"
+#include "streams/analyse_streams.h"
 #include "transcode/audio_convert.h"
 
 namespace zvedit {
@@ -135,6 +137,24 @@ int AddContainerSource(zv::CStoryObject& story, const std::string& clipName, con
   std::map<int, int64_t> lengths;
   const int rc = zv::IndexContainer(file, lengths, error, display.Callback());
   if (rc != zv::kOk) return EndUnlessOk(display, rc, error);
+  // The tracks taken as they are get their stream information in one more
+  // reading of the container, all at once; each is then added from it. A
+  // track that fails here is analysed again when it is added, which says why.
+  std::vector<std::string> carried;
+  for (const zv::SContainerTrack* t : chosen)
+    if (t->verdict.need == zv::TrackNeed::kCarried) carried.push_back(zv::TrackPath(file, t->index, t->verdict.ext));
+  if (carried.size() > 1) {
+    const zv::Progress progress = display.Callback();
+    if (!progress.Item("Analysing " + std::to_string(carried.size()) + " tracks of \"" + fileIn + "\"")) {
+      display.Finish();
+      return zv::kCancelled;
+    }
+    std::string holdError;  // without the hold, the analyses share what they can
+    const std::shared_ptr<void> reading = zv::HoldContainerReading(file, holdError);
+    const int arc = zv::AnalyseStreams(carried, progress, &prompt, true);
+    display.Finish();
+    if (arc == zv::kCancelled) return zv::kCancelled;
+  }
   for (const zv::SContainerTrack* t : chosen) {
     const STracksBefore before = TracksBefore(story);
     std::string path = zv::TrackPath(file, t->index, t->verdict.ext);

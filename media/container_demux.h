@@ -73,6 +73,12 @@ int TrackLengths(const std::string& container, std::map<int, int64_t>& lengths, 
 // at the same time share one demuxer (media/container_source.cpp).
 std::unique_ptr<IByteSource> OpenContainerTrack(const std::string& path, std::string& error);
 
+// One reading of `container` that its tracks opened while the result is
+// held share, even when they are opened and closed at different times (as
+// an analysis probes a file, closes it and opens it again). Null with
+// `error` when the container's index cannot be had.
+std::shared_ptr<void> HoldContainerReading(const std::string& container, std::string& error);
+
 // How much the track sources buffer: bytes kept behind a track's last read,
 // unread bytes a track may hold before it leaves the shared demuxer, and
 // bytes kept for the tracks of a container not opened yet.

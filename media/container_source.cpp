@@ -43,6 +43,8 @@ namespace {
 constexpr size_t kMaxRead = size_t{16} << 20;
 // How long the demuxer waits for a lagging track's reader to take bytes.
 constexpr auto kRoomWait = std::chrono::seconds(1);
+// Unread bytes a track of a held reading may hold before others wait.
+constexpr int64_t kHeldAhead = int64_t{1} << 20;
 
 std::mutex g_boundsMutex;
 SContainerBounds g_bounds;
@@ -89,6 +91,11 @@ class CPieces {
   void Clear() {
     pieces_.clear();
     end_ = 0;
+  }
+  // Gives `to`, which must be empty, a share of everything.
+  void ShareTo(CPieces& to) const {
+    for (const auto& [at, bytes] : pieces_) to.pieces_.emplace_back(at, bytes.Share());
+    to.end_ = end_;
   }
   // Moves everything into `to`, which must be empty.
   void MoveTo(CPieces& to) {
@@ -192,6 +199,9 @@ class CFeed {
   // one when that one is past the start of t's stream. `tracks`: the
   // container's carried tracks and their lengths.
   static std::shared_ptr<CFeed> Join(const std::string& path, const std::map<int, int64_t>& tracks, STrack& t);
+  // A new feed of `path` that tracks opened from now on join, kept open
+  // while the caller holds it even when none of them is open.
+  static std::shared_ptr<CFeed> Hold(const std::string& path, const std::map<int, int64_t>& tracks);
 
   std::mutex mutex;
   std::condition_variable turn;  // a packet was read, or bytes were taken
@@ -217,6 +227,9 @@ class CFeed {
 
  private:
   void HandOut(std::vector<SMade>& made);
+  // An open track of the same stream still holding its bytes from the
+  // start, which a second opening of the stream can share; or null.
+  const STrack* SharedFromStart(const STrack& t) const;
   // Before a packet is read for `asking`: no other track may hold more
   // than `ahead` unread bytes; one read on another thread is waited for a
   // while, else it leaves.
@@ -281,18 +294,48 @@ std::shared_ptr<CFeed> CFeed::Join(const std::string& path, const std::map<int, 
   return feed;
 }
 
+std::shared_ptr<CFeed> CFeed::Hold(const std::string& path, const std::map<int, int64_t>& tracks) {
+  std::lock_guard<std::mutex> lock(g_feedsMutex);
+  auto feed = std::make_shared<CFeed>();
+  feed->path_ = path;
+  feed->carried_ = tracks;
+  {
+    std::lock_guard<std::mutex> b(g_boundsMutex);
+    feed->bounds = g_bounds;
+    // The analyses read on threads of their own, each as fast as its parser:
+    // the audio ones, far ahead in time, wait for the video's rather than
+    // making it hold megabytes (with 8 MiB the peak grew by 14-50 MB).
+    feed->bounds.ahead = std::min<int64_t>(feed->bounds.ahead, kHeldAhead);
+  }
+  g_feeds[path].push_back(feed);
+  return feed;
+}
+
+const STrack* CFeed::SharedFromStart(const STrack& t) const {
+  for (const STrack* o : tracks)
+    if (o != &t && o->fed && o->stream == t.stream && o->bytes.Start() == 0) return o;
+  return nullptr;
+}
+
 bool CFeed::CanFeed(const STrack& t) const {
-  return error.empty() && !ended && (started_.count(t.stream) == 0 || early_.count(t.stream) > 0);
+  if (!error.empty()) return false;
+  // After the last packet only what was kept from the start can feed.
+  if (early_.count(t.stream) > 0 || SharedFromStart(t)) return true;
+  return !ended && started_.count(t.stream) == 0;
 }
 
 void CFeed::Take(STrack& t) {
   tracks.push_back(&t);
-  // Only the first track of a stream takes what was kept for it.
+  // Only the first track of a stream takes what was kept for it; a second
+  // opening of a stream that is open (a parser opens its file again to
+  // read it) shares the first one's bytes.
   auto it = early_.find(t.stream);
   if (it != early_.end()) {
     earlyBytes_ -= it->second.Bytes();
     it->second.MoveTo(t.bytes);
     early_.erase(it);
+  } else if (const STrack* o = SharedFromStart(t)) {
+    o->bytes.ShareTo(t.bytes);
   }
   t.fed = true;
 }
@@ -522,6 +565,12 @@ void ResetContainerReadStats() {
   g_fileBytesRead = 0;
   g_demuxers = 0;
   g_peakHeld = 0;
+}
+
+std::shared_ptr<void> HoldContainerReading(const std::string& container, std::string& error) {
+  std::map<int, int64_t> lengths;
+  if (TrackLengths(container, lengths, error) != kOk) return nullptr;
+  return CFeed::Hold(container, lengths);
 }
 
 std::unique_ptr<IByteSource> OpenContainerTrack(const std::string& path, std::string& error) {

@@ -24,7 +24,10 @@ inline size_t ParallelWidth(size_t jobs) {
 // threads, and returns when all have ended. The first exception a job
 // throws is thrown here once the others have ended; jobs not yet started
 // are then skipped.
-inline void ParallelFor(size_t count, const std::function<void(size_t)>& job) {
+// `width` (0: ParallelWidth) sets how many threads run; more than the cores
+// is for jobs that must run at the same time, as readers of one shared
+// source do.
+inline void ParallelFor(size_t count, const std::function<void(size_t)>& job, size_t width = 0) {
   std::atomic<size_t> next{0};
   std::atomic<bool> failed{false};
   std::exception_ptr error;
@@ -41,7 +44,8 @@ inline void ParallelFor(size_t count, const std::function<void(size_t)>& job) {
     }
   };
   std::vector<std::thread> helpers;
-  for (size_t t = 1; t < ParallelWidth(count); ++t) {
+  const size_t threads = width ? std::min(width, count) : ParallelWidth(count);
+  for (size_t t = 1; t < threads; ++t) {
     try {
       helpers.emplace_back(work);
     } catch (const std::system_error&) {

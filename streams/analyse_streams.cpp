@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/file.h"
 #include "platform/parallel.h"
 #include "streams/stream_context.h"
 
@@ -59,7 +60,8 @@ int WorkerProgress(void* context, const SProgressInfo* info) {
 
 }  // namespace
 
-int AnalyseStreams(const std::vector<std::string>& paths, const Progress& progress, IPrompt* prompt) {
+int AnalyseStreams(const std::vector<std::string>& paths, const Progress& progress, IPrompt* prompt,
+                   bool together) {
   std::vector<std::unique_ptr<SJob>> jobs;
   std::set<std::string> seen;
   int64_t total = 0;
@@ -70,7 +72,14 @@ int AnalyseStreams(const std::vector<std::string>& paths, const Progress& progre
     auto job = std::make_unique<SJob>();
     job->path = p;
     struct stat st {};
-    job->bytes = ::stat(p.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+    if (::stat(p.c_str(), &st) == 0) {
+      job->bytes = static_cast<int64_t>(st.st_size);
+    } else {
+      // A container's track: its length comes from the container's index
+      // (opening reads nothing of the track yet).
+      File f;
+      if (f.Open(p, File::kRead)) job->bytes = std::max<int64_t>(0, f.Length());
+    }
     total += job->bytes;
     jobs.push_back(std::move(job));
   }
@@ -93,7 +102,7 @@ int AnalyseStreams(const std::vector<std::string>& paths, const Progress& progre
         std::lock_guard<std::mutex> lock(shared.mutex);
         --shared.running;
         shared.changed.notify_all();
-      });
+      }, together ? jobs.size() : 0);
     } catch (...) {
       // Out of memory for a thread's own state: the files are opened one by
       // one later and fail there with their messages.

@@ -18,6 +18,10 @@ namespace zv {
 // goes to `prompt` afterwards, in file order; a file that fails is left to
 // whoever opens it next, which analyses it again and says why. kOk,
 // kCancelled, or kFailed when some file failed.
-int AnalyseStreams(const std::vector<std::string>& paths, const Progress& progress, IPrompt* prompt);
+// With `together`, every analysis runs at once, each on a thread of its own
+// (not one per core): the tracks of one container then share one reading
+// of it.
+int AnalyseStreams(const std::vector<std::string>& paths, const Progress& progress, IPrompt* prompt,
+                   bool together = false);
 
 }  // namespace zv
