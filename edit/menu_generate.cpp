@@ -978,9 +978,7 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
   // before anything of the project changes.
   if (int rc = DrawAll(plans, thumbs, text, o.threads, progress, error); rc != zv::kOk) return rc;
   clock.Mark("drawing");
-  double compiling = 0;
   for (SMenuPlan& plan : plans) {
-    const auto t1 = std::chrono::steady_clock::now();
     plan.maker->StandIns(true);
     zv::CZvIgObject probe;
     probe.TakeOver(plan.maker->Model());
@@ -991,7 +989,6 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
     plan.maker->Model().TakeOver(probe);
     plan.maker->StandIns(false);
     if (!ok) return error = "the generated menu \"" + plan.target->m_strName + "\" does not compile: " + why, zv::kFailed;
-    compiling += std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
   }
   clock.Mark("compiling");
 

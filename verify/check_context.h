@@ -37,6 +37,14 @@ struct SDisc {
   std::map<std::string, std::vector<SMenuButton>> menus;
 
   std::string Path(const std::string& rel) const { return root + "/" + rel; }
+  // The coding type the clip information gives stream `pid` of `clip`
+  // (which must have been read), 0 when it lists no such stream.
+  uint8_t CodingOf(const std::string& clip, uint16_t pid) const {
+    for (const auto& seq : clips.at(clip).programInfo.sequences)
+      for (const auto& s : seq.streams)
+        if (s.StreamPID == pid) return s.coding.StreamCodingType;
+    return 0;
+  }
 };
 
 class CFindings {

@@ -87,7 +87,7 @@ class CMenuRules {
             uint16_t pid = 0;
             if (!EntryTarget(pl, pi, e.entry, clip, pid) || !d_.clips.count(clip) || !d_.streamFiles.count(clip)) continue;
             // Text subtitles share the PG entries; only graphics are read.
-            if (!ig && CodingOf(clip, pid) != 0x90) continue;
+            if (!ig && d_.CodingOf(clip, pid) != 0x90) continue;
             const std::string key = MenuKey(clip, pid);
             streams.emplace(key, std::make_pair(clip, pid));
             interactive[key] = ig;
@@ -102,13 +102,6 @@ class CMenuRules {
   }
 
  private:
-  uint8_t CodingOf(const std::string& clip, uint16_t pid) const {
-    for (const auto& seq : d_.clips.at(clip).programInfo.sequences)
-      for (const auto& s : seq.streams)
-        if (s.StreamPID == pid) return s.coding.StreamCodingType;
-    return 0;
-  }
-
   void Stream(const std::string& clip, uint16_t pid, bool ig) {
     const std::string rel = StreamPath(clip);
     const std::string pidText = "PID " + Hex(pid);

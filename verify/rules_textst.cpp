@@ -67,7 +67,7 @@ class CTextRules {
             std::string clip;
             uint16_t pid = 0;
             if (!EntryTarget(pl, pi, e.entry, clip, pid) || !d_.clips.count(clip) || !d_.streamFiles.count(clip) ||
-                CodingOf(clip, pid) != kTextSubtitle)
+                d_.CodingOf(clip, pid) != kTextSubtitle)
               continue;
             SShown shown{name, i, pi.InTime, pi.OutTime};
             if (e.entry.type == 2) {
@@ -82,13 +82,6 @@ class CTextRules {
   }
 
  private:
-  uint8_t CodingOf(const std::string& clip, uint16_t pid) const {
-    for (const auto& seq : d_.clips.at(clip).programInfo.sequences)
-      for (const auto& s : seq.streams)
-        if (s.StreamPID == pid) return s.coding.StreamCodingType;
-    return 0;
-  }
-
   void Stream(const std::string& clip, uint16_t pid, const std::vector<SShown>& shown) {
     file_ = StreamPath(clip);
     pidText_ = "PID " + Hex(pid, 4);

@@ -9,17 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-zvtest::RunResult Zv(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{ZV_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return zvtest::Run(argv);
-}
 
 bool Contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
@@ -36,7 +31,7 @@ class ImageCommand : public ::testing::Test {
   void ExpectRefused(const std::vector<std::string>& extra, const std::string& what) {
     std::vector<std::string> args = {"image", disc_, out_};
     args.insert(args.end(), extra.begin(), extra.end());
-    const auto r = Zv(args);
+    const auto r = zvtest::Zelvane(args);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_TRUE(Contains(r.err, what)) << r.err;
     EXPECT_TRUE(fs::is_empty(work_ / "out")) << "a refused image left a file";
@@ -70,7 +65,7 @@ TEST_F(ImageCommand, RefusesWhatUdfCannotHoldNamingTheEntry) {
 
   const std::string longName = disc_ + "/" + std::string(100, 'a') + "\xC4\x80";  // 101 wide characters fit
   zvtest::WriteText(longName, "x");
-  EXPECT_EQ(Zv({"image", disc_, out_}).status, 0);
+  EXPECT_EQ(zvtest::Zelvane({"image", disc_, out_}).status, 0);
   fs::remove(out_);
   const std::string tooLong = disc_ + "/" + std::string(127, 'b') + "\xC4\x80";  // 128 wide characters do not
   zvtest::WriteText(tooLong, "x");
@@ -79,10 +74,10 @@ TEST_F(ImageCommand, RefusesWhatUdfCannotHoldNamingTheEntry) {
   fs::remove(longName);
 
   // The folder must be a disc, and the image must not go into it.
-  const auto notDisc = Zv({"image", work_ / "out", work_ / "x.iso"});
+  const auto notDisc = zvtest::Zelvane({"image", work_ / "out", work_ / "x.iso"});
   EXPECT_EQ(notDisc.status, 2);
   EXPECT_TRUE(Contains(notDisc.err, "holds no BDMV folder")) << notDisc.err;
-  const auto inside = Zv({"image", disc_, disc_ + "/disc.iso"});
+  const auto inside = zvtest::Zelvane({"image", disc_, disc_ + "/disc.iso"});
   EXPECT_EQ(inside.status, 2);
   EXPECT_TRUE(Contains(inside.err, "must go outside the disc folder")) << inside.err;
   EXPECT_FALSE(fs::exists(disc_ + "/disc.iso"));
@@ -93,7 +88,7 @@ TEST_F(ImageCommand, RefusesWhatUdfCannotHoldNamingTheEntry) {
   ExpectRefused({"--time", "2026-02-30T00:00:00Z"}, "--time");
   ExpectRefused({"--capacity", "BD-30"}, "--capacity");
   // What is left is a good image.
-  const auto ok = Zv({"image", disc_, out_, "--label", "OK"});
+  const auto ok = zvtest::Zelvane({"image", disc_, out_, "--label", "OK"});
   EXPECT_EQ(ok.status, 0) << ok.err;
   EXPECT_EQ(fs::file_size(out_) % 2048, 0u);
   if (zvtest::HaveProgram("7z")) {
@@ -109,17 +104,17 @@ TEST_F(ImageCommand, RefusesWhatUdfCannotHoldNamingTheEntry) {
 }
 
 TEST_F(ImageCommand, WarnsWhenTheDiscTypeIsTooSmallAndKeepsAnExistingImageOnNo) {
-  const auto r = Zv({"image", disc_, out_, "--capacity", "1000000"});
+  const auto r = zvtest::Zelvane({"image", disc_, out_, "--capacity", "1000000"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Contains(r.err, "warning: the image (")) << r.err;
   EXPECT_TRUE(Contains(r.err, "exceeds the capacity of 1,000,000 bytes")) << r.err;
   const auto before = zvtest::ReadBytes(out_);
   // Without a terminal the question is answered No.
   zvtest::WriteText(disc_ + "/BDMV/MovieObject.bdmv", "MOBJ0200");
-  const auto again = Zv({"image", disc_, out_});
+  const auto again = zvtest::Zelvane({"image", disc_, out_});
   EXPECT_EQ(again.status, 1) << again.err;
   EXPECT_TRUE(zvtest::ReadBytes(out_) == before);
-  const auto yes = Zv({"image", disc_, out_, "--yes"});
+  const auto yes = zvtest::Zelvane({"image", disc_, out_, "--yes"});
   EXPECT_EQ(yes.status, 0) << yes.err;
   EXPECT_FALSE(Contains(yes.err, "warning")) << yes.err;
   EXPECT_FALSE(zvtest::ReadBytes(out_) == before);

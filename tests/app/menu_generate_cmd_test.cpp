@@ -8,17 +8,12 @@
 
 #include "edit/menu_generate.h"
 #include "model/project.h"
+#include "support/run_tools.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-zvtest::RunResult Zv(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{ZV_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return zvtest::Run(argv);
-}
 
 std::set<std::string> Pngs(const std::string& folder) {
   std::set<std::string> out;
@@ -46,16 +41,16 @@ void MakeProject(const zvtest::TempDir& dir, const std::string& p) {
   const std::string data = ZV_TEST_DATA;
   zvtest::WriteText(dir / "chapters.csv", "FrameRate 23.976\nNonDrop\n00:00:00:00 One\n00:00:00:10 Two\n"
                                           "00:00:00:20 Three\n00:00:01:06 Four\n");
-  ASSERT_EQ(Zv({"new", p}).status, 0);
-  ASSERT_EQ(Zv({"movie", "add", p}).status, 0);
+  ASSERT_EQ(zvtest::Zelvane({"new", p}).status, 0);
+  ASSERT_EQ(zvtest::Zelvane({"movie", "add", p}).status, 0);
   for (const std::string n : {"1", "2"}) {
     fs::copy_file(data + "/h264_1080p2398.264", dir / ("m" + n + ".264"));
     fs::copy_file(data + "/ac3_stereo.ac3", dir / ("m" + n + "_eng.ac3"));
     fs::copy_file(data + "/ac3_stereo.ac3", dir / ("m" + n + "_deu.ac3"));
-    const zvtest::RunResult r = Zv({"source", "add", p, "Movie#" + n + "/Clip#1", dir / ("m" + n + ".264"),
+    const zvtest::RunResult r = zvtest::Zelvane({"source", "add", p, "Movie#" + n + "/Clip#1", dir / ("m" + n + ".264"),
                                     dir / ("m" + n + "_eng.ac3"), dir / ("m" + n + "_deu.ac3"), "--yes"});
     ASSERT_EQ(r.status, 0) << r.err;
-    ASSERT_EQ(Zv({"chapters", p, "Movie#" + n + "/Title#1/PI#1", "import", dir / "chapters.csv"}).status, 0);
+    ASSERT_EQ(zvtest::Zelvane({"chapters", p, "Movie#" + n + "/Title#1/PI#1", "import", dir / "chapters.csv"}).status, 0);
   }
 }
 
@@ -113,12 +108,12 @@ TEST(MenuGenerate, GeneratingAgainRemovesItsOwnPicturesThatNoMenuUses) {
   fs::copy_file(data + "/ac3_stereo.ac3", dir / "m_deu.ac3");
   zvtest::WriteText(dir / "chapters.csv", "FrameRate 23.976\nNonDrop\n00:00:00:00 One\n00:00:00:10 Two\n"
                                           "00:00:00:20 Three\n00:00:01:06 Four\n");
-  ASSERT_EQ(Zv({"new", p}).status, 0);
-  zvtest::RunResult r = Zv({"source", "add", p, "Movie#1/Clip#1", dir / "m.264", dir / "m_eng.ac3", dir / "m_deu.ac3", "--yes"});
+  ASSERT_EQ(zvtest::Zelvane({"new", p}).status, 0);
+  zvtest::RunResult r = zvtest::Zelvane({"source", "add", p, "Movie#1/Clip#1", dir / "m.264", dir / "m_eng.ac3", dir / "m_deu.ac3", "--yes"});
   ASSERT_EQ(r.status, 0) << r.err;
-  ASSERT_EQ(Zv({"chapters", p, "Movie#1/Title#1/PI#1", "import", dir / "chapters.csv"}).status, 0);
+  ASSERT_EQ(zvtest::Zelvane({"chapters", p, "Movie#1/Title#1/PI#1", "import", dir / "chapters.csv"}).status, 0);
 
-  r = Zv({"menu", "generate", p, "Top Menu/IG#1", "--yes"});
+  r = zvtest::Zelvane({"menu", "generate", p, "Top Menu/IG#1", "--yes"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::set<std::string> first = Pngs(folder);
   EXPECT_EQ(Referenced(p, folder), first);
@@ -127,7 +122,7 @@ TEST(MenuGenerate, GeneratingAgainRemovesItsOwnPicturesThatNoMenuUses) {
   fs::copy_file(data + "/images/rgba.png", folder + "/top-9999.png");
 
   // Chapter buttons without pictures: other pictures under the same names.
-  r = Zv({"menu", "generate", p, "Top Menu/IG#1", "--yes", "--no-thumbnails"});
+  r = zvtest::Zelvane({"menu", "generate", p, "Top Menu/IG#1", "--yes", "--no-thumbnails"});
   ASSERT_EQ(r.status, 0) << r.err;
   std::set<std::string> now = Pngs(folder);
   EXPECT_TRUE(now.count("mine.png") && now.count("top-9999.png"));
@@ -139,7 +134,7 @@ TEST(MenuGenerate, GeneratingAgainRemovesItsOwnPicturesThatNoMenuUses) {
   // A top menu of title buttons only needs fewer pictures; the pop-up menu
   // is kept as it is, with its pictures.
   const std::set<std::string> before = Referenced(p, folder);
-  r = Zv({"menu", "generate", p, "Top Menu/IG#1", "--yes", "--no-popups", "--pages", "titles"});
+  r = zvtest::Zelvane({"menu", "generate", p, "Top Menu/IG#1", "--yes", "--no-popups", "--pages", "titles"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::set<std::string> used = Referenced(p, folder);
   int popup = 0;

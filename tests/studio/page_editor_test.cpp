@@ -62,6 +62,29 @@ bool ShowHalfSize(zvstudio::MainWindow& w, zvstudio::PageEditor& editor) {
   return true;
 }
 
+// How many pixels of `got` differ from what `menu render` draws of page
+// `page` of the top menu in `project` with `options`; -1 with `error`
+// when it could not be drawn or has another size.
+int DiffersFromRender(const QImage& got, const std::string& project, const std::string& page,
+                      const std::vector<std::string>& options, std::string& error) {
+  const std::string png = project + ".render.png";
+  std::vector<std::string> args{ZV_BINARY, "menu", "render", project, "Top Menu/IG#1", page, png};
+  args.insert(args.end(), options.begin(), options.end());
+  const zvtest::RunResult r = zvtest::Run(args);
+  if (r.status != 0) return error = r.err, -1;
+  zv::CPicture want;
+  if (!zv::DecodeImageFile(png, want, error)) return -1;
+  if (got.width() != want.width || got.height() != want.height) return error = "the sizes differ", -1;
+  int differ = 0;
+  for (int y = 0; y < want.height; ++y)
+    for (int x = 0; x < want.width; ++x) {
+      const zv::SColor c = want.At(x, y);
+      const QColor g = got.pixelColor(x, y);
+      differ += g.red() != c.r || g.green() != c.g || g.blue() != c.b || g.alpha() != c.a;
+    }
+  return differ;
+}
+
 }  // namespace
 
 // `w` and `prompt` of a window over `project`; OPEN_EDITOR also selects
@@ -126,23 +149,10 @@ class PageEditorTest : public QObject {
     QVERIFY2(editor->Problem().isEmpty(), qPrintable(editor->Problem()));
     QVERIFY(editor->PageImage() != before);
     QVERIFY(w.SaveTo(QString::fromStdString(dir_.Path() + "/worker.zvpj")));
-    const std::string png = dir_.Path() + "/worker.png";
-    const zvtest::RunResult r = zvtest::Run({ZV_BINARY, "menu", "render", dir_.Path() + "/worker.zvpj", "Top Menu/IG#1",
-                                             "Main", png, "--button", "audio", "--state", "selected"});
-    QVERIFY2(r.status == 0, r.err.c_str());
-    zv::CPicture want;
     std::string error;
-    QVERIFY2(zv::DecodeImageFile(png, want, error), error.c_str());
-    const QImage& got = editor->PageImage();
-    QCOMPARE(got.width(), want.width);
-    QCOMPARE(got.height(), want.height);
-    int differ = 0;
-    for (int y = 0; y < want.height; ++y)
-      for (int x = 0; x < want.width; ++x) {
-        const zv::SColor c = want.At(x, y);
-        const QColor g = got.pixelColor(x, y);
-        differ += g.red() != c.r || g.green() != c.g || g.blue() != c.b || g.alpha() != c.a;
-      }
+    const int differ = DiffersFromRender(editor->PageImage(), dir_.Path() + "/worker.zvpj", "Main",
+                                         {"--button", "audio", "--state", "selected"}, error);
+    QVERIFY2(differ >= 0, error.c_str());
     QCOMPARE(differ, 0);
     QVERIFY2(prompt.messages.empty(), prompt.messages.empty() ? "" : prompt.messages[0].c_str());
     // Another page of the menu, with a warning of the compiler's, is what
@@ -223,26 +233,14 @@ class PageEditorTest : public QObject {
     QCOMPARE(editor->SelectedButton(), QString("audio"));
     QTest::keyClick(editor->Canvas(), Qt::Key_Right, Qt::ShiftModifier);
     QVERIFY(w.SaveTo(QString::fromStdString(dir_.Path() + "/moved.zvpj")));
-    const std::string png = dir_.Path() + "/editor.png";
-    const zvtest::RunResult r = zvtest::Run({ZV_BINARY, "menu", "render", dir_.Path() + "/moved.zvpj", "Top Menu/IG#1",
-                                             "Main", png, "--button", "audio", "--state", "activated"});
-    QVERIFY2(r.status == 0, r.err.c_str());
-    zv::CPicture want;
     std::string error;
-    QVERIFY2(zv::DecodeImageFile(png, want, error), error.c_str());
-    const QImage& got = editor->PageImage();
-    QCOMPARE(got.width(), want.width);
-    QCOMPARE(got.height(), want.height);
-    int differ = 0;
-    for (int y = 0; y < want.height; ++y)
-      for (int x = 0; x < want.width; ++x) {
-        const zv::SColor c = want.At(x, y);
-        const QColor g = got.pixelColor(x, y);
-        differ += g.red() != c.r || g.green() != c.g || g.blue() != c.b || g.alpha() != c.a;
-      }
+    const int differ = DiffersFromRender(editor->PageImage(), dir_.Path() + "/moved.zvpj", "Main",
+                                         {"--button", "audio", "--state", "activated"}, error);
+    QVERIFY2(differ >= 0, error.c_str());
     QCOMPARE(differ, 0);
     // The activated picture differs from the normal one where the button
     // now is.
+    const QImage& got = editor->PageImage();
     const QColor at = got.pixelColor(770 + 200, 720 + 36);
     QVERIFY(at != got.pixelColor(770 + 200, 620 + 36));
   }
