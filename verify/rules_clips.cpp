@@ -3,6 +3,7 @@
 // PES packets it names, arrival times and rate, continuity counters and PCR spacing.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -577,7 +578,15 @@ class CClipRules {
   std::optional<PMT_SECTION> pmt_;
   bool stopped_ = false;
   uint32_t walked_ = 0;
-  std::map<std::pair<const char*, std::string>, int> repeats_;  // by the literal each call passes
+  // Rule ids are literals; ordered by their text so that the "more like the
+  // above" lines come in the same order from every build.
+  struct SByRuleText {
+    bool operator()(const std::pair<const char*, std::string>& a, const std::pair<const char*, std::string>& b) const {
+      const int c = std::strcmp(a.first, b.first);
+      return c != 0 ? c < 0 : a.second < b.second;
+    }
+  };
+  std::map<std::pair<const char*, std::string>, int, SByRuleText> repeats_;
 };
 
 }  // namespace

@@ -442,6 +442,39 @@ TEST_F(Check, ClipAndTransportFaultsEachUnderTheirRule) {
   });
 }
 
+// A fault that repeats is shown three times per rule and stream, then
+// counted; the counts come in the order of the rule ids.
+TEST_F(Check, RepeatedFaultsAreShownThriceThenCounted) {
+  fs::remove_all(disc_);
+  fs::copy(Demo(), disc_, fs::copy_options::recursive);
+  int wrongCounters = 0, earlyTimes = 0;
+  EditPackets(disc_, kMovie, [&](uint8_t* sp, size_t spn) {
+    if (PidOf(sp) == 0x1011 && spn % 500 == 0 && wrongCounters < 6) {
+      sp[7] = static_cast<uint8_t>((sp[7] & 0xF0) | ((sp[7] + 5) & 0x0F));
+      ++wrongCounters;
+    }
+    if (spn % 700 == 350 && earlyTimes < 6) {
+      sp[0] &= 0xC0;
+      sp[1] = sp[2] = sp[3] = 0;
+      ++earlyTimes;
+    }
+    return true;
+  });
+  ASSERT_EQ(wrongCounters, 6);
+  ASSERT_EQ(earlyTimes, 6);
+  const RunResult r = CheckDisc();
+  EXPECT_EQ(r.status, 2) << r.out;
+  const FindingSet found = Findings(r.out);
+  // Each wrong counter also makes the next one look wrong: 12 in all.
+  EXPECT_EQ(found.count({"ts.continuity", "BDMV/STREAM/00003.m2ts"}), 4u) << r.out;
+  EXPECT_EQ(found.count({"clip.ats", "BDMV/STREAM/00003.m2ts"}), 4u) << r.out;
+  const size_t ats = r.out.find("[clip.ats] 3 more like the above");
+  const size_t cc = r.out.find("(PID 0x1011) [ts.continuity] 9 more like the above");
+  ASSERT_NE(ats, std::string::npos) << r.out;
+  ASSERT_NE(cc, std::string::npos) << r.out;
+  EXPECT_LT(ats, cc);
+}
+
 // The engine names each clip as it reads it, moves the bar forward and
 // stops at the first "stop" answer with the findings so far.
 TEST_F(Check, ProgressOverTheClipsAndCancel) {
