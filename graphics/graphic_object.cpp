@@ -726,14 +726,15 @@ struct SIndexedTable {
   bool hasAlpha = true;
 };
 
-std::optional<SIndexedTable> IndexedTable(const CPicture& pic) {
+// `capacity` entries at most; a smaller one only for true-colour pictures.
+std::optional<SIndexedTable> IndexedTable(const CPicture& pic, size_t capacity = CErgbPalette::kMaxEntries) {
   if (pic.width <= 0 || pic.height <= 0 || pic.pixels.size() < pic.Stride() * pic.height) return std::nullopt;
   if (pic.format == PixelFormat::Indexed8) return SIndexedTable{pic.table, pic.tableHasAlpha};
   if (pic.format != PixelFormat::Argb32) return SIndexedTable{ToIndexedImage(pic)->table, true};
   SIndexedTable out;
   {
     CColourMap index(512);
-    if (ExactColours(pic, index, out.table)) return out;
+    if (ExactColours(pic, index, out.table) && out.table.size() <= capacity) return out;
     out.table.clear();
   }
   const uint8_t* px = pic.pixels.data();
@@ -744,7 +745,7 @@ std::optional<SIndexedTable> IndexedTable(const CPicture& pic) {
         count, [px](size_t i) { return SColor{px[i * 4 + 1], px[i * 4 + 2], px[i * 4 + 3], px[i * 4]}; },
         anyInvisible);
     std::vector<std::array<int, 4>> entries;
-    out.table = MedianCutTable(std::move(buckets), anyInvisible, 255, true, entries);
+    out.table = MedianCutTable(std::move(buckets), anyInvisible, static_cast<int>(capacity), true, entries);
   } else {
     // Every visible pixel is opaque, so mapping would leave each entry's
     // alpha at 255: the first pass alone gives the table.
@@ -763,7 +764,7 @@ std::optional<SIndexedTable> IndexedTable(const CPicture& pic) {
     for (size_t k = 1; k < shares; ++k) q[0].Add(q[k]);
     anyInvisible = std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
     if (std::find(visible.begin(), visible.end(), 1) != visible.end())
-      out.table = q[0].SelectColors(static_cast<int>(CErgbPalette::kMaxEntries) - (anyInvisible ? 1 : 0));
+      out.table = q[0].SelectColors(std::max(1, static_cast<int>(capacity) - (anyInvisible ? 1 : 0)));
   }
   if (anyInvisible || out.table.empty()) out.table.push_back(SColor{0, 0, 0, 0});
   return out;
@@ -815,7 +816,10 @@ int PaletteFromImage(CErgbPalette& palette, double opacity, const CPicture& pic)
   return PaletteFromTable(palette, opacity, indexed->table, indexed->tableHasAlpha, indexed->Row(0)[0]);
 }
 
-std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicObject*>& graphics) {
+namespace {
+
+// The palette of `graphics` in at most `capacity` entries.
+std::unique_ptr<CErgbPalette> PaletteOfPictures(const std::vector<const CGraphicObject*>& graphics, size_t capacity) {
   if (graphics.empty()) return nullptr;
   // Each picture is decoded once, one on each core, and kept for quantizing
   // them together below.
@@ -843,7 +847,7 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
   // page's palette; one that quantizing a true-colour picture happened to
   // fill is not, or the other pictures would lose their colours.
   for (const CPicture* pic : pictures)
-    if (pic->format == PixelFormat::Indexed8 && pic->table.size() == 256) {
+    if (capacity == CErgbPalette::kMaxEntries && pic->format == PixelFormat::Indexed8 && pic->table.size() == 256) {
       PaletteFromTable(*palette, 1.0, pic->table, pic->tableHasAlpha, 255);
       return palette;
     }
@@ -854,7 +858,7 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
   std::vector<std::optional<SIndexedTable>> tables(n);
   std::vector<char> quantized(n, 0);
   ParallelFor(n, [&](size_t k) {
-    if (n > 1 && pictures[k]->format == PixelFormat::Argb32) {
+    if ((n > 1 || capacity < CErgbPalette::kMaxEntries) && pictures[k]->format == PixelFormat::Argb32) {
       SIndexedTable exact;
       CColourMap index(512);
       if (ExactColours(*pictures[k], index, exact.table)) tables[k] = std::move(exact);
@@ -869,7 +873,7 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
     if (!tables[k]) return nullptr;
     for (const SColor& c : tables[k]->table) {
       if (std::find(values.begin(), values.end(), c) != values.end()) continue;
-      if (values.size() == CErgbPalette::kMaxEntries) {
+      if (values.size() == capacity) {
         overflow = true;
         break;
       }
@@ -906,7 +910,7 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
         }
       }
     });
-    std::optional<SIndexedTable> joint = IndexedTable(all);
+    std::optional<SIndexedTable> joint = IndexedTable(all, capacity);
     if (!joint) return nullptr;
     values = std::move(joint->table);
   }
@@ -915,6 +919,41 @@ std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicO
   // palette too, rather than an opaque black the pictures never show.
   for (size_t i = 0; i < palette->GetCount(); ++i)
     if (values[i].a == 0) palette->GetAt(i)->alpha = 0;
+  return palette;
+}
+
+}  // namespace
+
+std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicObject*>& graphics,
+                                               const CErgbPalette* base) {
+  if (!base) return PaletteOfPictures(graphics, CErgbPalette::kMaxEntries);
+  std::vector<const ERGBQUAD*> at(CErgbPalette::kMaxEntries, nullptr);
+  size_t taken = 0;
+  for (size_t i = 0; i < base->GetCount(); ++i) {
+    const ERGBQUAD* q = base->GetAt(i);
+    if (q->index < at.size() && !at[q->index]) at[q->index] = q, ++taken;
+  }
+  std::unique_ptr<CErgbPalette> own;
+  if (taken < at.size() && !graphics.empty()) {
+    own = PaletteOfPictures(graphics, at.size() - taken);
+    if (!own) return nullptr;
+  }
+  // The pictures' entries fill the indexes the base leaves free, in order.
+  std::vector<ERGBQUAD> free;
+  for (size_t i = 0, next = 0; own && i < own->GetCount(); ++i, ++next) {
+    while (next < at.size() && at[next]) ++next;
+    if (next == at.size()) break;
+    ERGBQUAD q = *own->GetAt(i);
+    q.index = static_cast<uint8_t>(next);
+    free.push_back(q);
+  }
+  auto palette = std::make_unique<CErgbPalette>();
+  palette->m_nTransparentIndex = base->m_nTransparentIndex;
+  size_t k = 0;
+  for (size_t index = 0; index < at.size(); ++index) {
+    if (at[index]) palette->Add(*at[index]);
+    else if (k < free.size() && free[k].index == index) palette->Add(free[k++]);
+  }
   return palette;
 }
 

@@ -117,7 +117,11 @@ int PaletteFromTable(CErgbPalette& palette, double opacity, const std::vector<SC
                      int topLeftIndex);
 
 // The automatic palette of a page from the pictures its buttons use:
-// nothing when there are none or one cannot be converted.
-std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicObject*>& graphics);
+// nothing when there are none or one cannot be converted. With `base`, the
+// palette keeps base's entries at their indexes and the pictures' colours
+// take the entries it leaves free, so that a picture coded with `base` is
+// drawn alike with both.
+std::unique_ptr<CErgbPalette> BuildPagePalette(const std::vector<const CGraphicObject*>& graphics,
+                                               const CErgbPalette* base = nullptr);
 
 }  // namespace zv

@@ -212,33 +212,53 @@ int FreePaletteId(const CDsData& out) {
 // that pages showing a common picture are in one group: `group` gives each
 // page the first page of its group (itself for a page with a palette of its
 // own), and the first page of a group lists the pictures of all its pages,
-// in the epoch's order.
+// in the epoch's order, but for those a page with a palette of its own
+// shows too. Such a picture is coded with that palette (`own`: the first
+// page's with one that shows it), and a group showing one keeps that
+// palette's entries (`base`).
 struct SAutoPalettes {
   std::vector<size_t> group;
   std::vector<std::vector<const CGraphicObject*>> graphics;
+  std::vector<const CErgbPalette*> base;
+  std::map<const CGraphicObject*, const CErgbPalette*> own;
+  // Per page, per picture of the epoch: whether the page shows it.
+  std::vector<std::vector<char>> uses;
+  std::vector<const CGraphicObject*> all;
 };
 
 SAutoPalettes GroupAutoPalettePages(const CEpoch& epoch, CDisplaySet& ds) {
-  CNamedPtrCollection all;
-  GatherGraphics(epoch, all);
+  CNamedPtrCollection gathered;
+  GatherGraphics(epoch, gathered);
   const size_t pages = ds.GetCount();
   SAutoPalettes out;
+  for (size_t g = 0; g < gathered.GetCount(); ++g)
+    out.all.push_back(static_cast<const CGraphicObject*>(gathered.GetAt(g)));
+  const size_t pictures = out.all.size();
   out.group.resize(pages);
   out.graphics.resize(pages);
-  std::vector<std::vector<char>> uses(pages);
+  out.base.assign(pages, nullptr);
+  out.uses.assign(pages, std::vector<char>(pictures, 0));
+  std::vector<const CErgbPalette*> palette(pages, nullptr);
   for (size_t i = 0; i < pages; ++i) {
     out.group[i] = i;
     const CPage& page = *ds.GetAt(i);
-    if (page.m_palette.p) continue;
-    uses[i].assign(all.GetCount(), 0);
+    palette[i] = page.m_palette.p;
     const std::vector<CBdButton*> buttons = page.Buttons();
-    for (size_t g = 0; g < all.GetCount(); ++g)
+    for (size_t g = 0; g < pictures; ++g)
       for (const CBdButton* b : buttons)
-        if (b->UsesGraphic(all.GetAt(g)->m_nId)) {
-          uses[i][g] = 1;
+        if (b->UsesGraphic(out.all[g]->m_nId)) {
+          out.uses[i][g] = 1;
           break;
         }
+    if (palette[i])
+      for (size_t g = 0; g < pictures; ++g)
+        if (out.uses[i][g]) out.own.emplace(out.all[g], palette[i]);
   }
+  auto shared = [&](size_t i, size_t j) {
+    for (size_t g = 0; g < pictures; ++g)
+      if (out.uses[i][g] && out.uses[j][g]) return true;
+    return false;
+  };
   // Each page joins the group of the first earlier page it shares a
   // picture with, and groups it links are merged into the earliest.
   auto root = [&](size_t i) {
@@ -246,21 +266,23 @@ SAutoPalettes GroupAutoPalettePages(const CEpoch& epoch, CDisplaySet& ds) {
     return i;
   };
   for (size_t i = 0; i < pages; ++i)
-    for (size_t j = 0; j < i && !uses[i].empty(); ++j) {
-      if (uses[j].empty()) continue;
-      bool shared = false;
-      for (size_t g = 0; g < all.GetCount() && !shared; ++g) shared = uses[i][g] && uses[j][g];
-      if (!shared) continue;
+    for (size_t j = 0; j < i && !palette[i]; ++j) {
+      if (palette[j] || !shared(i, j)) continue;
       const size_t a = root(i), b = root(j);
       out.group[std::max(a, b)] = std::min(a, b);
     }
   for (size_t i = 0; i < pages; ++i) out.group[i] = root(i);
   for (size_t i = 0; i < pages; ++i) {
-    if (uses[i].empty()) continue;
-    for (size_t g = 0; g < all.GetCount(); ++g) {
+    if (palette[i] || out.group[i] != i) continue;
+    for (size_t g = 0; g < pictures; ++g) {
       bool used = false;
-      for (size_t j = i; j < pages && !used; ++j) used = out.group[j] == i && uses[j][g];
-      if (used) out.graphics[i].push_back(static_cast<const CGraphicObject*>(all.GetAt(g)));
+      for (size_t j = i; j < pages && !used; ++j) used = out.group[j] == i && !palette[j] && out.uses[j][g];
+      if (used && !out.own.count(out.all[g])) out.graphics[i].push_back(out.all[g]);
+    }
+    for (size_t k = 0; k < pages && !out.base[i]; ++k) {
+      if (!palette[k]) continue;
+      for (size_t j = i; j < pages && !out.base[i]; ++j)
+        if (out.group[j] == i && !palette[j] && shared(j, k)) out.base[i] = palette[k];
     }
   }
   return out;
@@ -346,8 +368,9 @@ class CCompiler {
     model.m_composition.state = ds.m_nCompositionState;
     FragmentComposition(bytes, model, out.m_ics, kIcsFragment);
     // Objects.
-    // An object is coded with the palette of the first page that shows it:
-    // the one the player draws it with.
+    // An object is coded once, with the palette of the first page with a
+    // palette of its own that shows it, else with that of the first page
+    // that shows it; every page draws it with its own palette.
     CObjectOrder order(epoch_);
     // The first display waits for the objects of the first page that shows
     // any: pages before it (a menu build's invisible front page) pass the
@@ -360,8 +383,12 @@ class CCompiler {
       order.Page(*ds.GetAt(i), firstShown == ds.GetCount() ? &lastNeeded : nullptr);
       if (firstShown == ds.GetCount() && order.Size() > before) firstShown = i;
       const CErgbPalette* palette = made[i] ? made[i].get() : ds.GetAt(i)->m_palette.p;
-      for (size_t k = before; k < order.Size(); ++k) paletteOf.emplace(order.List()[k], palette);
+      for (size_t k = before; k < order.Size(); ++k) {
+        const auto own = automatic.own.find(order.List()[k]);
+        paletteOf.emplace(order.List()[k], own != automatic.own.end() ? own->second : palette);
+      }
     }
+    WarnOfOtherColours("  " + prefix, ds, automatic, made, paletteOf);
     auto line = [&](const std::string& s) { log_.Line(s); };
     // Objects are coded a few at a time, one on each core, and added in
     // order: the stream and the log are those of coding them one by one,
@@ -418,6 +445,61 @@ class CCompiler {
   }
 
  private:
+  // A picture shown by pages whose palettes hold other colours at the
+  // entries it is coded with (two palettes of the author's own) looks
+  // different on those pages: said, as the author may not mean it.
+  void WarnOfOtherColours(const std::string& prefix, CDisplaySet& ds, const SAutoPalettes& automatic,
+                          const std::vector<std::shared_ptr<CErgbPalette>>& made,
+                          const std::map<const CGraphicObject*, const CErgbPalette*>& paletteOf) {
+    for (size_t g = 0; g < automatic.all.size(); ++g) {
+      const auto coded = paletteOf.find(automatic.all[g]);
+      if (coded == paletteOf.end() || !coded->second) continue;
+      const CErgbPalette& c = *coded->second;
+      std::vector<char> used;
+      for (size_t i = 0; i < ds.GetCount(); ++i) {
+        if (!automatic.uses[i][g]) continue;
+        const CErgbPalette* d = made[i] ? made[i].get() : ds.GetAt(i)->m_palette.p;
+        // A made palette keeps the entries of the palette it was built around.
+        if (!d || d == &c || (made[i] && automatic.base[automatic.group[i]] == &c)) continue;
+        if (used.empty() && !UsedEntries(*automatic.all[g], c, used)) return;
+        if (SameAt(c, *d, used)) continue;
+        log_.Message(prefix, "Warning",
+                     "\"" + automatic.all[g]->m_strName + "\" is coded for the palette \"" + c.m_strName + "\"; page \"" +
+                         ds.GetAt(i)->m_strName + "\" draws it with other colours from its own palette");
+      }
+    }
+  }
+
+  // Which entries of `palette` the picture takes, one flag per index.
+  static bool UsedEntries(const CGraphicObject& g, const CErgbPalette& palette, std::vector<char>& used) {
+    CPicture decoded;
+    const CPicture* pic = g.m_picture.get();
+    std::string error;
+    if (!pic) {
+      if (!g.LoadPicture(decoded, error)) return false;
+      pic = &decoded;
+    }
+    const CPicture mapped = MapToPalette(*pic, palette);
+    used.assign(256, 0);
+    for (int y = 0; y < mapped.height; ++y) {
+      const uint8_t* row = mapped.Row(y);
+      for (int x = 0; x < mapped.width; ++x) used[row[x]] = 1;
+    }
+    return true;
+  }
+
+  static bool SameAt(const CErgbPalette& a, const CErgbPalette& b, const std::vector<char>& used) {
+    auto entries = [](const CErgbPalette& p) {
+      std::vector<std::optional<ERGBQUAD>> at(256);
+      for (size_t i = 0; i < p.GetCount(); ++i) at[p.GetAt(i)->index] = *p.GetAt(i);
+      return at;
+    };
+    const auto ea = entries(a), eb = entries(b);
+    for (size_t i = 0; i < used.size(); ++i)
+      if (used[i] && ea[i] != eb[i]) return false;
+    return true;
+  }
+
   bool CompilePage(const std::string& prefix, CPage& page, const SAutoPalettes& automatic, size_t index,
                    CDsData& out, std::vector<int>& generated, std::vector<std::shared_ptr<CErgbPalette>>& made) {
     log_.Enter(prefix, page.m_strName);
@@ -448,7 +530,8 @@ class CCompiler {
       if (first != index) {
         generated[index] = generated[first];
         made[index] = made[first];
-      } else if (std::unique_ptr<CErgbPalette> palette = BuildPagePalette(automatic.graphics[index])) {
+      } else if (std::unique_ptr<CErgbPalette> palette =
+                     BuildPagePalette(automatic.graphics[index], automatic.base[index])) {
         const int id = FreePaletteId(out);
         if (id < 0) {
           log_.Message(prefix, "Error", "no palette id is left for the page's palette");

@@ -311,6 +311,44 @@ TEST(IgCompiler, PagesSharingAPictureShareOneAutomaticPalette) {
   }
 }
 
+// Two pages with palettes of the author's share a picture: it is coded once,
+// so a palette with other colours at its entries is said; one that agrees
+// where the picture's colours lie, or a made page palette, is not.
+TEST(IgCompiler, APictureOnPagesWithOtherOwnPalettesIsSaid) {
+  Menu m;
+  CGraphicObject* shared = m.Graphic(40, 20);
+  m.Button(m.page, 0, 0, shared);
+  CPage* second = m.ds->AddPage();
+  m.Button(second, 0, 0, shared);
+  CErgbPalette* other = m.epoch->m_palettes.AddPalette();
+  second->m_palette.Set(other);
+  CPage* third = m.ds->AddPage();  // a made palette
+  m.Button(third, 0, 0, shared);
+  const std::string said = "\"G0\" is coded for the palette \"" + m.palette->m_strName + "\"; page \"" +
+                           second->m_strName + "\" draws it with other colours from its own palette";
+  auto saidIt = [&](const Lines& log) {
+    return std::any_of(log.lines.begin(), log.lines.end(),
+                       [&](const std::string& l) { return l.find(said) != std::string::npos; });
+  };
+  // The same black and white, another third entry: agrees.
+  for (uint8_t i = 0; i < 3; ++i) other->Add(ERGBQUAD{i, kColours[i].b, kColours[i].g, kColours[i].r, kColours[i].a});
+  other->GetAt(2)->red = 90;
+  {
+    CDsData out;
+    Lines log;
+    ASSERT_TRUE(m.Compile(out, log));
+    EXPECT_FALSE(saidIt(log));
+  }
+  other->GetAt(1)->green = 0;  // white becomes magenta
+  CDsData out;
+  Lines log;
+  ASSERT_TRUE(m.Compile(out, log));
+  EXPECT_TRUE(saidIt(log));
+  EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
+                          [](const std::string& l) { return l.find("draws it with other colours") != std::string::npos; }),
+            1);
+}
+
 // 1920 x 1080 at 23.976, start frame 48, state Normal Case: page 1 has two
 // BOGs, B1 showing 1000 x 400 (normal G0, selected G1) and B2 showing
 // 900 x 300 (normal G2, selected G3), and no default selected button.
