@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "media/av_handles.h"
@@ -120,12 +121,39 @@ av::Input OpenContainer(const std::string& path, std::string& why, bool look = t
   return in;
 }
 
+// The E-AC-3 tracks of `opened` whose first frame is an AC-3 one (bsid 8
+// or less): an AC-3 core with dependent substreams. Read from an opening of
+// its own, so that `opened` still starts at the beginning.
+std::set<int> TracksWithAc3Core(const std::string& path, const AVFormatContext& opened) {
+  std::set<int> waiting, out;
+  for (unsigned i = 0; i < opened.nb_streams; ++i)
+    if (opened.streams[i]->codecpar->codec_id == AV_CODEC_ID_EAC3) waiting.insert(static_cast<int>(i));
+  if (waiting.empty()) return out;
+  std::string why;
+  av::Input in = OpenContainer(path, why);
+  if (!in) return out;
+  for (unsigned i = 0; i < in->nb_streams; ++i)
+    if (!waiting.count(static_cast<int>(i))) in->streams[i]->discard = AVDISCARD_ALL;
+  av::Packet pkt(av_packet_alloc());
+  // A track without a packet in the first few thousand is judged unknown.
+  for (int n = 0; pkt && !waiting.empty() && n < 4096 && av_read_frame(in.get(), pkt.get()) >= 0; ++n) {
+    const uint8_t* d = pkt->data;
+    if (waiting.erase(pkt->stream_index) && pkt->size >= 6 && d[0] == 0x0B && d[1] == 0x77 && (d[5] >> 3) <= 8)
+      out.insert(pkt->stream_index);
+    av_packet_unref(pkt.get());
+  }
+  return out;
+}
+
 // Opens the container with every stream a disc does not carry discarded.
 av::Input OpenCarried(const std::string& path, std::string& error) {
   av::Input in = OpenContainer(path, error);
   if (!in) return nullptr;
+  const std::set<int> cores = TracksWithAc3Core(path, *in);
   for (unsigned i = 0; i < in->nb_streams; ++i) {
-    const bool wanted = TrackVerdictFor(*in->streams[i]->codecpar, in->iformat->name).need == TrackNeed::kCarried;
+    const bool wanted =
+        TrackVerdictFor(*in->streams[i]->codecpar, in->iformat->name, cores.count(static_cast<int>(i)) != 0).need ==
+        TrackNeed::kCarried;
     in->streams[i]->discard = wanted ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
   }
   return in;
@@ -287,6 +315,7 @@ int ProbeContainer(const std::string& path, SContainerInfo& info, std::string& e
   }
   info = SContainerInfo{};
   info.format = in->iformat->name;
+  const std::set<int> cores = TracksWithAc3Core(path, *in);
   for (unsigned i = 0; i < in->nb_streams; ++i) {
     const AVStream& st = *in->streams[i];
     SContainerTrack t;
@@ -300,7 +329,7 @@ int ProbeContainer(const std::string& path, SContainerInfo& info, std::string& e
     t.title = Tag(st.metadata, "title");
     t.isDefault = (st.disposition & AV_DISPOSITION_DEFAULT) != 0;
     t.forced = (st.disposition & AV_DISPOSITION_FORCED) != 0;
-    t.verdict = TrackVerdictFor(*st.codecpar, info.format);
+    t.verdict = TrackVerdictFor(*st.codecpar, info.format, cores.count(static_cast<int>(i)) != 0);
     info.tracks.push_back(std::move(t));
   }
   for (unsigned i = 0; i < in->nb_chapters; ++i) {

@@ -24,7 +24,7 @@ STrackVerdict ConvertAudio(const std::string& what) {
 
 }  // namespace
 
-STrackVerdict TrackVerdictFor(const AVCodecParameters& par, const std::string&) {
+STrackVerdict TrackVerdictFor(const AVCodecParameters& par, const std::string&, bool ac3Core) {
   const std::string name = CodecName(par.codec_id);
   switch (par.codec_type) {
     case AVMEDIA_TYPE_VIDEO:
@@ -44,7 +44,7 @@ STrackVerdict TrackVerdictFor(const AVCodecParameters& par, const std::string&) 
       switch (par.codec_id) {
         case AV_CODEC_ID_AC3: return Carried(".ac3");
         case AV_CODEC_ID_DTS: return Carried(".dts");
-        case AV_CODEC_ID_EAC3: return ConvertAudio("E-AC-3 without an AC-3 core");
+        case AV_CODEC_ID_EAC3: return ac3Core ? Carried(".ac3") : ConvertAudio("E-AC-3 without an AC-3 core");
         case AV_CODEC_ID_TRUEHD: return ConvertAudio("TrueHD without an AC-3 core");
         default: break;
       }

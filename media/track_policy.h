@@ -27,6 +27,8 @@ struct STrackVerdict {
 
 // `container` is the libavformat demuxer's name ("matroska,webm", "mov,mp4,...",
 // "mpegts", "mpeg"): PCM is carried only from a disc's own LPCM framing.
-STrackVerdict TrackVerdictFor(const AVCodecParameters& par, const std::string& container);
+// `ac3Core`: an E-AC-3 track whose frames start with an AC-3 one, the form
+// a disc carries (read as the AC-3 stream with its dependent substreams).
+STrackVerdict TrackVerdictFor(const AVCodecParameters& par, const std::string& container, bool ac3Core = false);
 
 }  // namespace zv

@@ -137,6 +137,53 @@ TEST(ContainerDisc, CameraMtsAndDvdVobDecodeLikeTheirContainers) {
   }
 }
 
+// E-AC-3 as a disc carries it (an AC-3 core with dependent substreams),
+// remuxed into Matroska or a transport stream, is taken as it is: the clip
+// holds the same frames, as coding 0x84. Without the core it needs the
+// conversion option.
+TEST(ContainerDisc, EnhancedAc3WithItsCoreIsCarriedAndWithoutItNeedsConverting) {
+  if (!Have() || !zvtest::HaveProgram("mkvmerge")) GTEST_SKIP() << "ffmpeg, mkvmerge or the libbluray client missing";
+  zvtest::TempDir dir;
+  const std::string eac3 = zvtest::DataPath("eac3_71.ac3");
+  const std::string mkv = dir / "core.mkv", ts = dir / "core.ts", plain = dir / "plain.mkv";
+  ASSERT_EQ(zvtest::Run({"mkvmerge", "-q", "-o", mkv, "--default-duration", "0:24000/1001p",
+                         zvtest::DataPath("h264_1080p2398.264"), eac3})
+                .status,
+            0);
+  ASSERT_EQ(zvtest::Run({"ffmpeg", "-nostdin", "-v", "quiet", "-i", mkv, "-map", "0", "-c", "copy", "-f", "mpegts", ts})
+                .status,
+            0);
+  ASSERT_EQ(zvtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=1",
+                         "-ar", "48000", "-c:a", "eac3", plain})
+                .status,
+            0);
+  const std::vector<uint8_t> frames = zvtest::ReadBytes(eac3);
+  for (const std::string& src : {mkv, ts}) {
+    SCOPED_TRACE(src);
+    const std::string p = src + ".zvpj", out = src + ".out";
+    ASSERT_EQ(Zelvane({"new", p}).status, 0);
+    const zvtest::RunResult add = Zelvane({"source", "add", p, "Movie#1/Clip#1", src});
+    ASSERT_EQ(add.status, 0) << add.out << add.err;
+    const zvtest::RunResult build = Zelvane({"build", p, out, "--yes"});
+    ASSERT_EQ(build.status, 0) << build.out << build.err;
+    std::string clip;
+    for (const auto& e : fs::directory_iterator(out + "/Zelvane/DISC/BDMV/STREAM"))
+      if (clip.empty() || fs::file_size(e.path()) > fs::file_size(clip)) clip = e.path().string();
+    const zvtest::RunResult copy =
+        zvtest::Run({"ffmpeg", "-nostdin", "-v", "quiet", "-i", clip, "-map", "0:a:0", "-c", "copy", "-f", "eac3", "-"});
+    EXPECT_TRUE(std::vector<uint8_t>(copy.out.begin(), copy.out.end()) == frames) << "the clip's audio differs";
+    const zvtest::RunResult info = zvtest::Run({ZV_BDCLIENT, "info", out + "/Zelvane/DISC"});
+    EXPECT_NE(info.out.find("stream audio 0 coding 0x84"), std::string::npos) << info.out;
+  }
+  ASSERT_EQ(Zelvane({"new", dir / "plain.zvpj"}).status, 0);
+  const zvtest::RunResult refused = Zelvane({"source", "add", dir / "plain.zvpj", "Movie#1/Clip#1", plain});
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE((refused.out + refused.err).find("E-AC-3 without an AC-3 core is not an audio format a disc carries; use "
+                                             "--convert-audio"),
+            std::string::npos)
+      << refused.out << refused.err;
+}
+
 // Refused files leave the project file byte for byte as it was.
 class ContainerRefusal : public ::testing::Test {
  protected:
