@@ -5,6 +5,8 @@
 //   ffmpeg    plain m2ts remux of the same streams from a Matroska file
 //   cat       the two inputs concatenated into a new file: the I/O floor
 //   start-up  `zelvane --version`: what every command pays before its work
+// Each line gives the median wall time and, beside it, the median processor
+// time (user and system, all threads).
 // Usage: bench_mux ZELVANE VIDEO AUDIO MKV OUTDIR [RUNS]
 #include <fcntl.h>
 #include <spawn.h>
@@ -26,6 +28,7 @@ namespace {
 
 struct Sample {
   double seconds = 0;
+  double cpuSeconds = 0;  // user and system time of the process and its threads
   double peakMb = 0;  // largest resident set of the process
 };
 
@@ -58,6 +61,8 @@ Sample Time(const std::vector<std::string>& argv, const std::string& stdoutPath 
   }
   Sample s;
   s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  s.cpuSeconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                 static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
   s.peakMb = ru.ru_maxrss / 1024.0;
   return s;
 }
@@ -87,7 +92,7 @@ int main(int argc, char** argv) {
   // Warm the page cache: every run reads its inputs from memory.
   Time({"cat", video, audio, mkv});
 
-  std::vector<double> zv, ff, cat, zvMem, ffMem, start, startMem;
+  std::vector<double> zv, ff, cat, zvMem, ffMem, start, startMem, zvCpu, ffCpu, catCpu;
   for (int i = 0; i < runs; ++i) {
     // Analysis is part of the work: no cached stream information. Every
     // output is a new file.
@@ -95,12 +100,16 @@ int main(int argc, char** argv) {
       ::unlink(p.c_str());
     Sample s = Time({zelvane, "mux", zvOut, video, audio, "--yes"});
     zv.push_back(s.seconds);
+    zvCpu.push_back(s.cpuSeconds);
     zvMem.push_back(s.peakMb);
     s = Time({"ffmpeg", "-nostdin", "-v", "error", "-i", mkv, "-map", "0", "-c", "copy", "-f", "mpegts",
               "-mpegts_m2ts_mode", "1", ffOut});
     ff.push_back(s.seconds);
+    ffCpu.push_back(s.cpuSeconds);
     ffMem.push_back(s.peakMb);
-    cat.push_back(Time({"cat", video, audio}, catOut).seconds);
+    s = Time({"cat", video, audio}, catOut);
+    cat.push_back(s.seconds);
+    catCpu.push_back(s.cpuSeconds);
     s = Time({zelvane, "--version"});
     start.push_back(s.seconds);
     startMem.push_back(s.peakMb);
@@ -108,9 +117,11 @@ int main(int argc, char** argv) {
   const double z = Median(zv), f = Median(ff), c = Median(cat);
   std::printf("mux: %.1f MB of input, %.1f MB clip; whole processes, new output files, median of %d runs\n",
               FileMb(video) + FileMb(audio), FileMb(zvOut), runs);
-  std::printf("  zelvane mux         %8.3f s  peak memory %6.1f MB\n", z, *std::max_element(zvMem.begin(), zvMem.end()));
-  std::printf("  ffmpeg m2ts remux   %8.3f s  peak memory %6.1f MB\n", f, *std::max_element(ffMem.begin(), ffMem.end()));
-  std::printf("  cat of the inputs   %8.3f s\n", c);
+  std::printf("  zelvane mux         %8.3f s  (cpu %.3f s)  peak memory %6.1f MB\n", z, Median(zvCpu),
+              *std::max_element(zvMem.begin(), zvMem.end()));
+  std::printf("  ffmpeg m2ts remux   %8.3f s  (cpu %.3f s)  peak memory %6.1f MB\n", f, Median(ffCpu),
+              *std::max_element(ffMem.begin(), ffMem.end()));
+  std::printf("  cat of the inputs   %8.3f s  (cpu %.3f s)\n", c, Median(catCpu));
   std::printf("  zelvane --version   %8.3f s  peak memory %6.1f MB (start-up)\n", Median(start),
               *std::max_element(startMem.begin(), startMem.end()));
   std::printf("  zelvane is %.2fx as fast as ffmpeg (goal: 2.5x or more)\n", f / z);

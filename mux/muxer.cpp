@@ -1,5 +1,7 @@
 #include "mux/muxer.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -601,6 +603,34 @@ void CMuxer::Cleanup() {
 
 // ---------------------------------------------------------------- files
 
+uint64_t CMuxer::MinimumOutputBytes() const {
+  if (!m_pTracks) return 0;
+  uint64_t payload = 0;
+  for (const SMuxTrack* t : *m_pTracks) payload += t->GetTotalBytes();
+  // A source packet carries at most 184 bytes of a track's payload.
+  return payload / 184 * 192;
+}
+
+namespace {
+
+// Reserves the clip's blocks before it is written, so each write only fills
+// them instead of reserving its pages one by one. No more than the clip
+// will take, and beyond the file's length: the file never looks longer
+// than what was written, and no block is held that the clip information or
+// another file might need. A failed reservation may have got part of the
+// blocks: they are given back at once, and the writes report a full disk as
+// they would without it. True when blocks past the file's end may be held
+// (the caller cuts the file to length at the end).
+bool ReserveBlocks(File& f, uint64_t bytes) {
+  const int fd = f.Descriptor();
+  if (bytes == 0 || fd < 0) return false;
+  if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes)) == 0) return true;
+  const int64_t length = f.Length();
+  return length < 0 || ::ftruncate(fd, length) != 0;
+}
+
+}  // namespace
+
 int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& clpiPath, bool seamless,
                  const Progress& progress, std::string& error, bool freshFiles) {
   error.clear();
@@ -627,6 +657,7 @@ int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& 
     std::filesystem::remove(m2tsPath, ec);
     return kFailed;
   }
+  const bool reserved = ReserveBlocks(ts, muxer.MinimumOutputBytes());
   muxer.m_pOutput = &ts;
   muxer.m_pClipInfo = &clpi;
   const int r = muxer.Run(seamless, progress);
@@ -638,7 +669,8 @@ int MuxClipFiles(CMuxer& muxer, const std::string& m2tsPath, const std::string& 
     return r;
   }
   const auto written = static_cast<int64_t>(muxer.OutputBytes());
-  if ((ts.Length() > written && !ts.Truncate(written)) || !ts.Close()) {
+  // Cutting to the written length also frees any reserved block past it.
+  if (((reserved || ts.Length() > written) && !ts.Truncate(written)) || !ts.Close()) {
     error = ts.Error();
     removeBoth();
     return kFailed;

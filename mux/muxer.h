@@ -99,6 +99,9 @@ class CMuxer {
   // Most packets of the file (null packets included) whose arrival times lie
   // within one second of each other: the clip's peak rate in packets/s.
   uint32_t PeakPacketsPerSecond() const { return m_peak.Best(); }
+  // Prepared and not yet run: the fewest bytes the clip can take, from the
+  // tracks' bytes (0 otherwise). What is reserved on disk before writing.
+  uint64_t MinimumOutputBytes() const;
   uint8_t ApplicationType() const { return m_nApplicationType; }
   double DurationMs() const { return m_dDuration; }
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
@@ -78,7 +79,7 @@ int OpenForMapping(const std::string& path, int64_t& size) {
   return fd;
 }
 
-bool CFileView::Map(int fd, int64_t pos, size_t n) {
+bool CFileView::Map(int fd, int64_t pos, size_t n, size_t populateFrom) {
   Unmap();
   if (fd < 0 || pos < 0 || n == 0) {
     errno = EINVAL;
@@ -112,7 +113,8 @@ bool CFileView::Map(int fd, int64_t pos, size_t n) {
   // writable private mapping. Where that is not supported, pages come in
   // on first access.
 #ifdef MADV_POPULATE_READ
-  ::madvise(base, length, MADV_POPULATE_READ);
+  const size_t skip = std::min(length, (static_cast<size_t>(pos - start) + populateFrom) / g_pageSize * g_pageSize);
+  if (skip < length) ::madvise(static_cast<uint8_t*>(base) + skip, length - skip, MADV_POPULATE_READ);
 #endif
   ::madvise(base, length, MADV_SEQUENTIAL);
   base_ = base;

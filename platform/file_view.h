@@ -29,8 +29,11 @@ class CFileView {
 
   // Maps the bytes [pos, pos + n) of the file open on descriptor `fd`,
   // which must lie within the file's length as the caller knows it. False
-  // (errno set) when the range cannot be mapped.
-  bool Map(int fd, int64_t pos, size_t n);
+  // (errno set) when the range cannot be mapped. Page tables are filled up
+  // front from `populateFrom` bytes into the range on; what lies before
+  // comes in on first access (a caller that has those bytes mapped in
+  // another view touches few of them here).
+  bool Map(int fd, int64_t pos, size_t n, size_t populateFrom = 0);
   void Unmap();
 
   // The mapped bytes, writable: a write changes this view only, never the

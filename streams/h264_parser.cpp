@@ -111,11 +111,16 @@ int SetFixedFrameRateFlag(uint8_t* unit, size_t size) {
   size_t code = FindStartCode(unit, 0, size);
   while (code < size) {
     const size_t begin = code + 1;
+    if (begin >= size) break;
+    // Parameter sets come before the slices. The type is read before the
+    // end is searched for: the first slice ends the search without a scan
+    // of the picture's bytes (a slice's header byte is never zero, so its
+    // NAL is never empty).
+    const unsigned type = unit[begin] & 0x1F;
+    if (type == 1 || type == 5) break;
     size_t next;
     const size_t end = NalEnd(unit, begin, size, next);
     if (end <= begin) break;
-    const unsigned type = unit[begin] & 0x1F;
-    if (type == 1 || type == 5) break;  // parameter sets come before the slices
     if (type == 7) {
       // Raw payload, the flag set, and the payload escaped again.
       std::vector<uint8_t> rbsp;

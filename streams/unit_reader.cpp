@@ -42,7 +42,10 @@ void CUnitReader::PrefetchMap(int64_t length, int slot, int64_t pos) {
   const int fd = fd_;
   pendingSlot_ = slot;
   pendingPos_ = pos;
-  worker_.Start([v, fd, pos, n]() -> int64_t { return v->Map(fd, pos, n) ? static_cast<int64_t>(n) : -1; });
+  // The carry room repeats the end of the current window, whose pages are
+  // in use there: only the bytes after it are loaded up front. The view
+  // being mapped over is unmapped here too, off the caller's thread.
+  worker_.Start([v, fd, pos, n]() -> int64_t { return v->Map(fd, pos, n, kCarry) ? static_cast<int64_t>(n) : -1; });
 }
 
 uint8_t* CUnitReader::GetMapped(File& file, int64_t length, int64_t offset, uint32_t size) {
@@ -68,8 +71,8 @@ uint8_t* CUnitReader::GetMapped(File& file, int64_t length, int64_t offset, uint
   // failed background map) one mapped here.
   const bool ahead = pendingPos_ >= 0;
   Wait();
+  // Left mapped: the next background map into its slot unmaps it.
   shortened_ = shortened_ || cur.Shortened();
-  cur.Unmap();
   cur_ ^= 1;
   CFileView& next = views_[cur_];
   shortened_ = shortened_ || next.Shortened();

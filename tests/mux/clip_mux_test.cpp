@@ -3,6 +3,7 @@
 // the prepared step, and a stream file cut short while it is multiplexed.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -58,8 +59,10 @@ TEST(MultiplexClip, WritesTheClipTheMultiplexerWritesAndLeavesLinkedFilesAlone) 
   job.clpiPath = dir / "b.clpi";
   job.replaceExisting = true;
   int calls = 0;
+  uint64_t reserved = 0;
   job.prepared = [&](zv::CMuxer& m, std::string&) {
     ++calls;
+    reserved = m.MinimumOutputBytes();
     EXPECT_EQ(m.SourcePacketCount(), 0u);  // prepared, nothing written yet
     return zv::kOk;
   };
@@ -71,6 +74,15 @@ TEST(MultiplexClip, WritesTheClipTheMultiplexerWritesAndLeavesLinkedFilesAlone) 
   EXPECT_EQ(ReadBytes(dir / "a.m2ts"), ReadBytes(dir / "b.m2ts"));
   EXPECT_EQ(ReadBytes(dir / "a.clpi"), ReadBytes(dir / "b.clpi"));
   EXPECT_EQ(shared.OutputBytes(), byHand.OutputBytes());
+  // The blocks reserved before writing cover most of the clip and never
+  // more, and none are left past its end.
+  EXPECT_LE(reserved, shared.OutputBytes());
+  EXPECT_GE(reserved, shared.OutputBytes() * 9 / 10);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "b.m2ts").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), shared.OutputBytes());
+  const auto block = static_cast<int64_t>(st.st_blksize);
+  EXPECT_LE(static_cast<int64_t>(st.st_blocks) * 512, (st.st_size + block - 1) / block * block + block);
 }
 
 TEST(MultiplexClip, StopsWithoutFilesOnAFailedPrepareACancelOrAStreamCutShort) {

@@ -2,6 +2,8 @@
 // checks on synthetic parameter sets, and the time stamps of field-coded,
 // still and delayed streams.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -376,6 +378,31 @@ TEST(H264UnfixedRate, SpsIsRewrittenAsWithTheFlagKeepingTheUnitSize) {
       }
     }
   EXPECT_GT(shrunk, 0) << "no case lost an emulation-prevention byte out of " << cases;
+}
+
+// The multiplexer rewrites every picture's parameter sets: the search stops
+// at the first slice's header byte and reads none of the picture behind it
+// (here made unreadable).
+TEST(H264UnfixedRate, SearchEndsAtTheFirstSliceWithoutReadingIt) {
+  SpsSpec spec;
+  spec.fixedFrameRate = false;
+  std::vector<uint8_t> unit = Aud();
+  Append(unit, Sps(spec));
+  Append(unit, Pps());
+  const size_t sliceStart = unit.size();
+  Append(unit, Slice({.nalType = 5, .dataBytes = 1 << 16}));
+  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  // The slice's start code and some slack for vector loads stay readable.
+  const size_t readable = sliceStart + 256;
+  const size_t pages = (readable + page - 1) / page + 1;
+  void* mem = ::mmap(nullptr, (pages + 1) * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mem, MAP_FAILED);
+  auto* base = static_cast<uint8_t*>(mem);
+  ASSERT_EQ(::mprotect(base + pages * page, page, PROT_NONE), 0);
+  uint8_t* at = base + pages * page - readable;
+  std::copy(unit.begin(), unit.begin() + static_cast<std::ptrdiff_t>(readable), at);
+  EXPECT_EQ(zv::SetFixedFrameRateFlag(at, unit.size()), 1);
+  ::munmap(mem, (pages + 1) * page);
 }
 
 TEST(H264Units, SingleIdrIsAStillPicture) {
