@@ -868,21 +868,27 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
         thumbs.emplace_back();
       }
     }
+    // Files are decoded at once, each on one core; notes come in the
+    // files' order.
+    std::vector<zv::SFramesWanted> files;
     for (auto& [file, list] : wanted) {
-      std::vector<int64_t> frames;
-      for (auto& w : list) frames.push_back(w.second);
-      std::vector<zv::CPicture> pics;
-      std::string why;
-      const int rc = zv::DecodeFramesAt(file, frames, tmpl.thumbWidth, tmpl.thumbHeight, pics, {}, why);
-      if (rc == zv::kCancelled) return rc;
-      if (rc != zv::kOk) {
+      files.emplace_back();
+      files.back().path = file;
+      for (auto& w : list) files.back().frames.push_back(w.second);
+    }
+    if (zv::DecodeFramesOfFiles(files, tmpl.thumbWidth, tmpl.thumbHeight, o.threads, progress) != zv::kOk)
+      return zv::kCancelled;
+    size_t f = 0;
+    for (auto& [file, list] : wanted) {
+      zv::SFramesWanted& got = files[f++];
+      if (got.result != zv::kOk) {
         // Named chapter buttons beat no menu: the titles of this file show
         // their chapters without pictures.
-        report.notes.push_back("chapter buttons show names only where the pictures could not be made: " + why);
+        report.notes.push_back("chapter buttons show names only where the pictures could not be made: " + got.error);
         for (auto& w : list) thumbs[w.first] = zv::CPicture{};
+        continue;
       }
-      for (size_t k = 0; rc == zv::kOk && k < list.size(); ++k) thumbs[list[k].first] = std::move(pics[k]);
-      if (!progress.Value(0)) return zv::kCancelled;
+      for (size_t k = 0; k < list.size(); ++k) thumbs[list[k].first] = std::move(got.pictures[k]);
     }
     // A title with a chapter without its picture gets plain chapter buttons.
     for (size_t i = 0; i < titles.size(); ++i)
@@ -978,18 +984,28 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
   // before anything of the project changes.
   if (int rc = DrawAll(plans, thumbs, text, o.threads, progress, error); rc != zv::kOk) return rc;
   clock.Mark("drawing");
-  for (SMenuPlan& plan : plans) {
-    plan.maker->StandIns(true);
-    zv::CZvIgObject probe;
-    probe.TakeOver(plan.maker->Model());
-    probe.SetPopup(plan.target->m_bPopup, plan.target->m_nUserTimeout);
-    zv::CCompiledPage compiled;
-    std::string why;
-    const bool ok = zv::CompileMenuPages(probe, compiled, why);
-    plan.maker->Model().TakeOver(probe);
-    plan.maker->StandIns(false);
-    if (!ok) return error = "the generated menu \"" + plan.target->m_strName + "\" does not compile: " + why, zv::kFailed;
-  }
+  // Each menu is compiled on its own, one on each core; the first that
+  // fails in order speaks.
+  std::vector<std::string> compileErrors(plans.size());
+  std::vector<char> compiled(plans.size(), 0);
+  zv::ParallelFor(
+      plans.size(),
+      [&](size_t i) {
+        SMenuPlan& plan = plans[i];
+        plan.maker->StandIns(true);
+        zv::CZvIgObject probe;
+        probe.TakeOver(plan.maker->Model());
+        probe.SetPopup(plan.target->m_bPopup, plan.target->m_nUserTimeout);
+        zv::CCompiledPage page;
+        compiled[i] = zv::CompileMenuPages(probe, page, compileErrors[i]);
+        plan.maker->Model().TakeOver(probe);
+        plan.maker->StandIns(false);
+      },
+      o.threads > 0 ? size_t(o.threads) : 0);
+  for (size_t i = 0; i < plans.size(); ++i)
+    if (!compiled[i])
+      return error = "the generated menu \"" + plans[i].target->m_strName + "\" does not compile: " + compileErrors[i],
+             zv::kFailed;
   clock.Mark("compiling");
 
   // The background.
