@@ -8,6 +8,7 @@
 #include <thread>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -20,6 +21,7 @@
 #include "model/button_types.h"
 #include "model/menu_render.h"
 #include "platform/parallel.h"
+#include "platform/file.h"
 #include "platform/image.h"
 #include "subtitles/text_draw.h"
 
@@ -858,6 +860,26 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
   // top menu's size and scaled for a pop-up of another.
   std::vector<int> firstThumb(titles.size(), -1);
   std::vector<zv::CPicture> thumbs;
+  // The background depends on the titles alone: it is made and coded
+  // beside the rest, and written once the menus compile.
+  struct SBackground {
+    std::vector<uint8_t> png;
+    std::vector<std::string> notes;
+    std::string error;
+    bool ok = false;
+  };
+  auto makeBackground = [&o, &tmpl, &titles] {
+    SBackground b;
+    zv::CPicture picture;
+    b.ok = MakeBackground(o, tmpl, titles, picture, b.notes, b.error) && zv::EncodePng(picture, b.png, b.error);
+    return b;
+  };
+  std::future<SBackground> backgroundMade;
+  try {
+    backgroundMade = std::async(std::launch::async, makeBackground);
+  } catch (const std::system_error&) {
+    backgroundMade = std::async(std::launch::deferred, makeBackground);  // made here when needed
+  }
   if (o.chapters && o.thumbnails) {
     std::map<std::string, std::vector<std::pair<size_t, int64_t>>> wanted;  // file: (thumb, frame)
     for (size_t i = 0; i < titles.size(); ++i) {
@@ -1009,10 +1031,12 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
   clock.Mark("compiling");
 
   // The background.
-  zv::CPicture background;
-  if (!MakeBackground(o, tmpl, titles, background, report.notes, error)) return zv::kFailed;
+  SBackground background = backgroundMade.get();
+  report.notes.insert(report.notes.end(), background.notes.begin(), background.notes.end());
+  if (!background.ok) return error = background.error, zv::kFailed;
   report.backgroundPicture = (fs::path(o.pictureFolder) / "background.png").lexically_normal().string();
-  if (!zv::WritePngFile(report.backgroundPicture, background, error)) return zv::kFailed;
+  if (!zv::WriteWholeFile(report.backgroundPicture, background.png.data(), background.png.size(), error))
+    return zv::kFailed;
   clock.Mark("background picture");
   zv::CFilmObject& topFilm = project.m_topMenu;
   zv::CStoryObject* story = topFilm.m_stories.GetAt(0);
