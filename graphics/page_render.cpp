@@ -1,11 +1,9 @@
 #include "graphics/page_render.h"
 
 #include <algorithm>
-#include <optional>
 
 #include "graphics/menu_model.h"
 #include "platform/bytes.h"
-#include "platform/parallel.h"
 
 namespace zv {
 
@@ -29,9 +27,6 @@ bool CCompiledPage::Load(const CDsData& ds, std::string& error) {
   // Palettes through the colour matrix the player reads them with.
   const ColorMatrix matrix = ColorMatrixForHeight(height_);
   for (const auto& p : ds.m_pds) palettes_[p->m_nPaletteId] = PdsToPalette(*p, matrix);
-  // Objects are joined in order, then decoded one on each core; the first
-  // that does not decode, in order, speaks.
-  std::vector<std::pair<uint16_t, std::vector<uint8_t>>> coded;
   size_t at = 0;
   while (at < ds.m_ods.size()) {
     const uint16_t id = ds.m_ods[at]->m_nObjectId;
@@ -40,16 +35,12 @@ bool CCompiledPage::Load(const CDsData& ds, std::string& error) {
       error = "the fragments of object " + std::to_string(id) + " are incomplete or out of order";
       return false;
     }
-    coded.emplace_back(id, std::move(*data));
-  }
-  std::vector<std::optional<SDecodedObject>> decoded(coded.size());
-  ParallelFor(coded.size(), [&](size_t i) { decoded[i] = DecodeObject(coded[i].second.data(), coded[i].second.size()); });
-  for (size_t i = 0; i < coded.size(); ++i) {
-    if (!decoded[i]) {
-      error = "object " + std::to_string(coded[i].first) + " does not decode";
+    auto obj = DecodeObject(data->data(), data->size());
+    if (!obj) {
+      error = "object " + std::to_string(id) + " does not decode";
       return false;
     }
-    objects_[coded[i].first] = SObject{decoded[i]->width, decoded[i]->height, std::move(decoded[i]->pixels)};
+    objects_[id] = SObject{obj->width, obj->height, std::move(obj->pixels)};
   }
   return true;
 }
@@ -99,62 +90,45 @@ bool CCompiledPage::Draw(const SPageView& view, CPicture& out, std::string& erro
   static const std::vector<SColor> kNone(256, SColor{0, 0, 0, 0});
   auto pal = palettes_.find(page->paletteIdRef);
   const std::vector<SColor>& palette = pal == palettes_.end() ? kNone : pal->second;
+  // The plane as palette colours: a drawn object replaces what was there,
+  // transparent pixels included, as on the player's graphics plane.
+  std::vector<SColor> plane(static_cast<size_t>(width_) * static_cast<size_t>(height_), SColor{0, 0, 0, 0});
+  for (const SBog& bog : page->bogs) {
+    const int shown = ShownButton(bog, view.button);
+    for (const SButton& b : bog.buttons) {
+      if (b.id != shown) continue;
+      const SObject* o = b.id == view.button ? Object(b, view.state, view.frame) : Object(b, CBdButton::kNormal);
+      if (!o) continue;
+      const int w = std::min(o->width, width_ - b.x), h = std::min(o->height, height_ - b.y);
+      for (int y = 0; y < h; ++y) {
+        const uint8_t* src = &o->pixels[static_cast<size_t>(y) * static_cast<size_t>(o->width)];
+        SColor* dst = &plane[static_cast<size_t>(b.y + y) * static_cast<size_t>(width_) + b.x];
+        for (int x = 0; x < w; ++x) dst[x] = palette[src[x]];
+      }
+    }
+  }
   out.Allocate(width_, height_, PixelFormat::Argb32);
   const CPicture* under = view.backdrop;
   if (under && (under->width != width_ || under->height != height_ || under->format != PixelFormat::Argb32)) {
     error = "the picture under the page is not " + std::to_string(width_) + "x" + std::to_string(height_);
     return false;
   }
-  // The objects shown, in the order they are drawn.
-  struct SPlaced {
-    const SObject* object;
-    int x, y;
-  };
-  std::vector<SPlaced> shown;
-  for (const SBog& bog : page->bogs) {
-    const int button = ShownButton(bog, view.button);
-    for (const SButton& b : bog.buttons) {
-      if (b.id != button) continue;
-      const SObject* o = b.id == view.button ? Object(b, view.state, view.frame) : Object(b, CBdButton::kNormal);
-      if (o) shown.push_back({o, b.x, b.y});
+  uint8_t* d = out.pixels.data();
+  const uint8_t* u = under ? under->pixels.data() : nullptr;
+  for (const SColor& c : plane) {
+    const SColor bg = u ? SColor{u[1], u[2], u[3], 255} : view.background;
+    if (u) u += 4;
+    if (bg.a == 0) {
+      d[0] = c.a, d[1] = c.r, d[2] = c.g, d[3] = c.b;
+    } else {
+      // Straight alpha over an opaque colour, rounded.
+      auto mix = [&](uint8_t fg, uint8_t low) {
+        return static_cast<uint8_t>((fg * c.a + low * (255 - c.a) + 127) / 255);
+      };
+      d[0] = 255, d[1] = mix(c.r, bg.r), d[2] = mix(c.g, bg.g), d[3] = mix(c.b, bg.b);
     }
+    d += 4;
   }
-  // Bands of rows, one on each core: each draws every object's rows in it,
-  // in order, so that a later object still covers an earlier one.
-  constexpr int kBandRows = 64;
-  const int bands = (height_ + kBandRows - 1) / kBandRows;
-  ParallelFor(static_cast<size_t>(std::max(bands, 0)), [&](size_t band) {
-    const int top = static_cast<int>(band) * kBandRows, bottom = std::min(height_, top + kBandRows);
-    // The plane as palette colours: a drawn object replaces what was there,
-    // transparent pixels included, as on the player's graphics plane.
-    std::vector<SColor> plane(static_cast<size_t>(width_) * static_cast<size_t>(bottom - top), SColor{0, 0, 0, 0});
-    for (const SPlaced& s : shown) {
-      const SObject& o = *s.object;
-      const int w = std::min(o.width, width_ - s.x);
-      if (w <= 0) continue;
-      for (int y = std::max(top, s.y); y < std::min({bottom, s.y + o.height, height_}); ++y) {
-        const uint8_t* src = &o.pixels[static_cast<size_t>(y - s.y) * static_cast<size_t>(o.width)];
-        SColor* dst = &plane[static_cast<size_t>(y - top) * static_cast<size_t>(width_) + s.x];
-        for (int x = 0; x < w; ++x) dst[x] = palette[src[x]];
-      }
-    }
-    uint8_t* d = out.Row(top);
-    const uint8_t* u = under ? under->Row(top) : nullptr;
-    for (const SColor& c : plane) {
-      const SColor bg = u ? SColor{u[1], u[2], u[3], 255} : view.background;
-      if (u) u += 4;
-      if (bg.a == 0) {
-        d[0] = c.a, d[1] = c.r, d[2] = c.g, d[3] = c.b;
-      } else {
-        // Straight alpha over an opaque colour, rounded.
-        auto mix = [&](uint8_t fg, uint8_t low) {
-          return static_cast<uint8_t>((fg * c.a + low * (255 - c.a) + 127) / 255);
-        };
-        d[0] = 255, d[1] = mix(c.r, bg.r), d[2] = mix(c.g, bg.g), d[3] = mix(c.b, bg.b);
-      }
-      d += 4;
-    }
-  });
   return true;
 }
 
