@@ -8,6 +8,7 @@
 #include <thread>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -20,6 +21,7 @@
 #include "model/button_types.h"
 #include "model/menu_render.h"
 #include "platform/parallel.h"
+#include "platform/file.h"
 #include "platform/image.h"
 #include "subtitles/text_draw.h"
 
@@ -858,6 +860,26 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
   // top menu's size and scaled for a pop-up of another.
   std::vector<int> firstThumb(titles.size(), -1);
   std::vector<zv::CPicture> thumbs;
+  // The background depends on the titles alone: it is made and coded
+  // beside the rest, and written once the menus compile.
+  struct SBackground {
+    std::vector<uint8_t> png;
+    std::vector<std::string> notes;
+    std::string error;
+    bool ok = false;
+  };
+  auto makeBackground = [&o, &tmpl, &titles] {
+    SBackground b;
+    zv::CPicture picture;
+    b.ok = MakeBackground(o, tmpl, titles, picture, b.notes, b.error) && zv::EncodePng(picture, b.png, b.error);
+    return b;
+  };
+  std::future<SBackground> backgroundMade;
+  try {
+    backgroundMade = std::async(std::launch::async, makeBackground);
+  } catch (const std::system_error&) {
+    backgroundMade = std::async(std::launch::deferred, makeBackground);  // made here when needed
+  }
   if (o.chapters && o.thumbnails) {
     std::map<std::string, std::vector<std::pair<size_t, int64_t>>> wanted;  // file: (thumb, frame)
     for (size_t i = 0; i < titles.size(); ++i) {
@@ -868,21 +890,27 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
         thumbs.emplace_back();
       }
     }
+    // Files are decoded at once, each on one core; notes come in the
+    // files' order.
+    std::vector<zv::SFramesWanted> files;
     for (auto& [file, list] : wanted) {
-      std::vector<int64_t> frames;
-      for (auto& w : list) frames.push_back(w.second);
-      std::vector<zv::CPicture> pics;
-      std::string why;
-      const int rc = zv::DecodeFramesAt(file, frames, tmpl.thumbWidth, tmpl.thumbHeight, pics, {}, why);
-      if (rc == zv::kCancelled) return rc;
-      if (rc != zv::kOk) {
+      files.emplace_back();
+      files.back().path = file;
+      for (auto& w : list) files.back().frames.push_back(w.second);
+    }
+    if (zv::DecodeFramesOfFiles(files, tmpl.thumbWidth, tmpl.thumbHeight, o.threads, progress) != zv::kOk)
+      return zv::kCancelled;
+    size_t f = 0;
+    for (auto& [file, list] : wanted) {
+      zv::SFramesWanted& got = files[f++];
+      if (got.result != zv::kOk) {
         // Named chapter buttons beat no menu: the titles of this file show
         // their chapters without pictures.
-        report.notes.push_back("chapter buttons show names only where the pictures could not be made: " + why);
+        report.notes.push_back("chapter buttons show names only where the pictures could not be made: " + got.error);
         for (auto& w : list) thumbs[w.first] = zv::CPicture{};
+        continue;
       }
-      for (size_t k = 0; rc == zv::kOk && k < list.size(); ++k) thumbs[list[k].first] = std::move(pics[k]);
-      if (!progress.Value(0)) return zv::kCancelled;
+      for (size_t k = 0; k < list.size(); ++k) thumbs[list[k].first] = std::move(got.pictures[k]);
     }
     // A title with a chapter without its picture gets plain chapter buttons.
     for (size_t i = 0; i < titles.size(); ++i)
@@ -978,25 +1006,37 @@ int GenerateMenus(zv::CZvObject& project, const SGenerateOptions& o, ISourceDisp
   // before anything of the project changes.
   if (int rc = DrawAll(plans, thumbs, text, o.threads, progress, error); rc != zv::kOk) return rc;
   clock.Mark("drawing");
-  for (SMenuPlan& plan : plans) {
-    plan.maker->StandIns(true);
-    zv::CZvIgObject probe;
-    probe.TakeOver(plan.maker->Model());
-    probe.SetPopup(plan.target->m_bPopup, plan.target->m_nUserTimeout);
-    zv::CCompiledPage compiled;
-    std::string why;
-    const bool ok = zv::CompileMenuPages(probe, compiled, why);
-    plan.maker->Model().TakeOver(probe);
-    plan.maker->StandIns(false);
-    if (!ok) return error = "the generated menu \"" + plan.target->m_strName + "\" does not compile: " + why, zv::kFailed;
-  }
+  // Each menu is compiled on its own, one on each core; the first that
+  // fails in order speaks.
+  std::vector<std::string> compileErrors(plans.size());
+  std::vector<char> compiled(plans.size(), 0);
+  zv::ParallelFor(
+      plans.size(),
+      [&](size_t i) {
+        SMenuPlan& plan = plans[i];
+        plan.maker->StandIns(true);
+        zv::CZvIgObject probe;
+        probe.TakeOver(plan.maker->Model());
+        probe.SetPopup(plan.target->m_bPopup, plan.target->m_nUserTimeout);
+        zv::CCompiledPage page;
+        compiled[i] = zv::CompileMenuPages(probe, page, compileErrors[i]);
+        plan.maker->Model().TakeOver(probe);
+        plan.maker->StandIns(false);
+      },
+      o.threads > 0 ? size_t(o.threads) : 0);
+  for (size_t i = 0; i < plans.size(); ++i)
+    if (!compiled[i])
+      return error = "the generated menu \"" + plans[i].target->m_strName + "\" does not compile: " + compileErrors[i],
+             zv::kFailed;
   clock.Mark("compiling");
 
   // The background.
-  zv::CPicture background;
-  if (!MakeBackground(o, tmpl, titles, background, report.notes, error)) return zv::kFailed;
+  SBackground background = backgroundMade.get();
+  report.notes.insert(report.notes.end(), background.notes.begin(), background.notes.end());
+  if (!background.ok) return error = background.error, zv::kFailed;
   report.backgroundPicture = (fs::path(o.pictureFolder) / "background.png").lexically_normal().string();
-  if (!zv::WritePngFile(report.backgroundPicture, background, error)) return zv::kFailed;
+  if (!zv::WriteWholeFile(report.backgroundPicture, background.png.data(), background.png.size(), error))
+    return zv::kFailed;
   clock.Mark("background picture");
   zv::CFilmObject& topFilm = project.m_topMenu;
   zv::CStoryObject* story = topFilm.m_stories.GetAt(0);

@@ -32,8 +32,8 @@ struct SGenerateOptions {
   // Where the pictures of the buttons and the background are written
   // (created when missing); must be given.
   std::string pictureFolder;
-  // Menus drawn at once; 0: one per core. The pictures and menus made are
-  // the same whatever the number.
+  // Videos decoded and menus drawn at once; 0: one per core. The pictures
+  // and menus made are the same whatever the number.
   int threads = 0;
   // The menu made the top menu; null: the top menu film's first menu.
   zv::CZvIgObject* topMenu = nullptr;

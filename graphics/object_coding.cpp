@@ -179,6 +179,21 @@ CPicture CPaletteMapper::Map(const CPicture& pic) {
   uint8_t last = 0;
   bool haveLast = false;
   const auto transparent = static_cast<uint8_t>(transparent_);
+  if (pic.format == PixelFormat::Indexed8) {
+    // Each colour of the picture's table is looked up once; its pixels
+    // take their colour's entry.
+    std::array<uint8_t, 256> entryOf;
+    for (size_t i = 0; i < entryOf.size(); ++i) {
+      const SColor c = i < pic.table.size() ? pic.table[i] : SColor{0, 0, 0, 0};
+      entryOf[i] = c.a < 5 || indexOf_.empty() ? transparent : indexOf_[nearest_->Find({c.r, c.g, c.b, c.a})];
+    }
+    for (int y = 0; y < pic.height; ++y) {
+      const uint8_t* from = pic.Row(y);
+      uint8_t* row = out.Row(y);
+      for (int x = 0; x < pic.width; ++x) row[x] = entryOf[from[x]];
+    }
+    return out;
+  }
   const bool argb = pic.format == PixelFormat::Argb32;
   for (int y = 0; y < pic.height; ++y) {
     uint8_t* row = out.Row(y);

@@ -1,9 +1,12 @@
 #include "media/frame_at.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "media/av_handles.h"
 #include "platform/byte_source.h"
+#include "platform/parallel.h"
 
 namespace zv {
 
@@ -33,7 +36,7 @@ bool Scale(const AVFrame& frame, int width, int height, av::Scaler& scaler, CPic
 }  // namespace
 
 int DecodeFramesAt(const std::string& path, const std::vector<int64_t>& frames, int width, int height,
-                   std::vector<CPicture>& out, const Progress& progress, std::string& error) {
+                   std::vector<CPicture>& out, const Progress& progress, std::string& error, int decoderThreads) {
   auto fail = [&](const std::string& why) {
     error = "Cannot decode the pictures of \"" + path + "\": " + why;
     return kFailed;
@@ -61,7 +64,8 @@ int DecodeFramesAt(const std::string& path, const std::vector<int64_t>& frames, 
   av::Codec codec(avcodec_alloc_context3(decoder));
   if (!codec) return fail("out of memory");
   int err = avcodec_parameters_to_context(codec.get(), in->streams[index]->codecpar);
-  codec->thread_count = 0;  // as many as the machine has: every picture up to the last is decoded
+  // Every picture up to the last is decoded: by default on every core.
+  codec->thread_count = std::max(0, decoderThreads);
   // The pictures are shown scaled down: the deblocking filter's effect is
   // lost in the scaling, its cost is not.
   codec->skip_loop_filter = AVDISCARD_ALL;
@@ -143,6 +147,40 @@ int DecodeFramesAt(const std::string& path, const std::vector<int64_t>& frames, 
   // Numbers past the end show the last picture.
   for (size_t i = 0; i < frames.size(); ++i)
     if (out[i].pixels.empty() && last->width > 0 && !Scale(*last, width, height, scaler, out[i])) return fail("its pixel format cannot be converted");
+  return kOk;
+}
+
+int DecodeFramesOfFiles(std::vector<SFramesWanted>& files, int width, int height, int threads,
+                        const Progress& progress) {
+  if (files.empty()) return kOk;
+  const size_t workers = threads > 0 ? std::min(files.size(), size_t(threads)) : ParallelWidth(files.size());
+  // One file at a time uses the decoder's threads; several at once use one
+  // core each, which costs less than the decoder's threads keeping in step.
+  const int decoderThreads = workers > 1 ? 1 : 0;
+  const std::thread::id caller = std::this_thread::get_id();
+  std::atomic<bool> stop{false};
+  std::atomic<size_t> done{0};
+  const Progress helper{[](void* c, const SProgressInfo*) { return static_cast<std::atomic<bool>*>(c)->load() ? 0 : 1; },
+                        &stop};
+  ParallelFor(
+      files.size(),
+      [&](size_t i) {
+        SFramesWanted& f = files[i];
+        f.pictures.clear();
+        f.error.clear();
+        if (stop) {
+          f.result = kCancelled;
+          return;
+        }
+        f.result = DecodeFramesAt(f.path, f.frames, width, height, f.pictures, helper, f.error, decoderThreads);
+        const size_t finished = ++done;
+        if (std::this_thread::get_id() == caller && !progress.Value(int32_t(finished * 100 / files.size())))
+          stop = true;
+      },
+      workers);
+  if (stop) return kCancelled;
+  for (const SFramesWanted& f : files)
+    if (f.result == kCancelled) return kCancelled;
   return kOk;
 }
 

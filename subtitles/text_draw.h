@@ -43,7 +43,26 @@ class CTextDrawer {
 };
 
 // Straight-alpha "over": `colour` with opacity `alpha` (0..255) onto one
-// Argb32 pixel.
-void BlendPixel(uint8_t* argb, uint8_t r, uint8_t g, uint8_t b, int alpha);
+// Argb32 pixel. Inline: drawing calls it for every pixel.
+inline void BlendPixel(uint8_t* d, uint8_t r, uint8_t g, uint8_t b, int alpha) {
+  if (alpha <= 0) return;
+  const int da = d[0];
+  if (alpha == 255 || (da == 0 && alpha < 255)) {
+    // What the mix below gives exactly for an opaque source or an empty
+    // destination, without its divisions: most pixels of a drawn picture.
+    d[0] = static_cast<uint8_t>(alpha);
+    d[1] = r;
+    d[2] = g;
+    d[3] = b;
+    return;
+  }
+  const int oa = alpha + da * (255 - alpha) / 255;
+  if (oa == 0) return;
+  auto mix = [&](int s, int dc) { return static_cast<uint8_t>((s * alpha + dc * da * (255 - alpha) / 255) / oa); };
+  d[1] = mix(r, d[1]);
+  d[2] = mix(g, d[2]);
+  d[3] = mix(b, d[3]);
+  d[0] = static_cast<uint8_t>(oa);
+}
 
 }  // namespace zv

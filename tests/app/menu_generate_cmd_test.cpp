@@ -65,8 +65,10 @@ class QuietDisplay : public zvedit::ISourceDisplay {
 
 }  // namespace
 
-// Menus are drawn on several threads at once: the pictures and the project
-// are the same byte for byte as one thread makes them.
+// Menus are drawn, and the movies' chapter pictures decoded (one video on
+// each thread rather than one video on the decoder's threads), on several
+// threads at once: the pictures and the project are the same byte for byte
+// as one thread makes them.
 TEST(MenuGenerate, OneOrTwoDrawingThreadsMakeTheSameMenus) {
   zvtest::TempDir one, two;
   MakeProject(one, one / "p.zvpj");

@@ -260,3 +260,39 @@ TEST(GraphicObjectData, CompilingAnObjectLogsAndFragments) {
   ASSERT_TRUE(obj);
   EXPECT_EQ(obj->pixels, (std::vector<uint8_t>{1, 1, 2, 2, 0, 0, 0, 0}));
 }
+
+// An indexed picture is mapped colour by colour of its table: each pixel
+// takes the entry its colour would take in a true-colour picture, and an
+// index beyond the table is transparent.
+TEST(PaletteConversion, AnIndexedPictureMapsAsItsColoursDo) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> v(0, 255);
+  CErgbPalette palette;
+  for (int i = 0; i < 30; ++i) {
+    ERGBQUAD q;
+    q.index = static_cast<uint8_t>(i);
+    q.red = static_cast<uint8_t>(v(rng)), q.green = static_cast<uint8_t>(v(rng)), q.blue = static_cast<uint8_t>(v(rng));
+    q.alpha = static_cast<uint8_t>(i == 0 ? 0 : v(rng));
+    palette.Add(q);
+  }
+  CPicture indexed;
+  indexed.Allocate(64, 40, PixelFormat::Indexed8);
+  for (int i = 0; i < 50; ++i)
+    indexed.table.push_back(SColor{static_cast<uint8_t>(v(rng)), static_cast<uint8_t>(v(rng)),
+                                   static_cast<uint8_t>(v(rng)), static_cast<uint8_t>(i % 7 == 0 ? 3 : v(rng))});
+  indexed.tableHasAlpha = true;
+  for (uint8_t& p : indexed.pixels) p = static_cast<uint8_t>(v(rng) % 60);  // some beyond the table
+  CPicture argb;
+  argb.Allocate(indexed.width, indexed.height, PixelFormat::Argb32);
+  for (int y = 0; y < argb.height; ++y)
+    for (int x = 0; x < argb.width; ++x) {
+      const SColor c = indexed.At(x, y);
+      uint8_t* d = argb.Row(y) + static_cast<size_t>(x) * 4;
+      d[0] = c.a, d[1] = c.r, d[2] = c.g, d[3] = c.b;
+    }
+  CPaletteMapper mapper(palette);
+  const CPicture fromIndexed = mapper.Map(indexed), fromArgb = MapToPalette(argb, palette);
+  ASSERT_EQ(fromIndexed.pixels.size(), fromArgb.pixels.size());
+  EXPECT_TRUE(fromIndexed.pixels == fromArgb.pixels);
+  EXPECT_TRUE(fromIndexed.table == fromArgb.table);
+}
