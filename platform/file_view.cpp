@@ -78,7 +78,7 @@ int OpenForMapping(const std::string& path, int64_t& size) {
   return fd;
 }
 
-bool CFileView::Map(int fd, int64_t pos, size_t n) {
+bool CFileView::Map(int fd, int64_t pos, size_t n, bool populate) {
   Unmap();
   if (fd < 0 || pos < 0 || n == 0) {
     errno = EINVAL;
@@ -107,12 +107,12 @@ bool CFileView::Map(int fd, int64_t pos, size_t n) {
     errno = err;
     return false;
   }
-  // Page tables filled up front, in the caller's thread (which may be a
-  // read-ahead worker), without the copies MAP_POPULATE would make of a
-  // writable private mapping. Where that is not supported, pages come in
-  // on first access.
+  // Page tables filled up front when asked, in the caller's thread (which
+  // may be a read-ahead worker), without the copies MAP_POPULATE would make
+  // of a writable private mapping. Otherwise, or where that is not
+  // supported, pages come in on first access.
 #ifdef MADV_POPULATE_READ
-  ::madvise(base, length, MADV_POPULATE_READ);
+  if (populate) ::madvise(base, length, MADV_POPULATE_READ);
 #endif
   ::madvise(base, length, MADV_SEQUENTIAL);
   base_ = base;

@@ -29,8 +29,11 @@ class CFileView {
 
   // Maps the bytes [pos, pos + n) of the file open on descriptor `fd`,
   // which must lie within the file's length as the caller knows it. False
-  // (errno set) when the range cannot be mapped.
-  bool Map(int fd, int64_t pos, size_t n);
+  // (errno set) when the range cannot be mapped. With `populate` the page
+  // tables are filled before it returns; without, pages come in on first
+  // access, which the kernel maps many at a time and costs far less for a
+  // reader that walks every page anyway.
+  bool Map(int fd, int64_t pos, size_t n, bool populate = true);
   void Unmap();
 
   // The mapped bytes, writable: a write changes this view only, never the
