@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <utility>
@@ -182,8 +183,23 @@ static_assert(sizeof(SReplayPacket) == 16);
 // block (the packets that start a PES packet are copied whole: their
 // headers are read there).
 struct SReplayBlock {
-  std::vector<SReplayPacket> packets;
+  std::unique_ptr<SReplayPacket[]> packets;  // [0, count)
+  size_t count = 0;
+  size_t capacity = 0;
   std::vector<std::array<uint8_t, kTsPacketSize>> starts;
+
+  // Room for `more` packets after those written.
+  void Reserve(size_t more) {
+    if (count + more <= capacity) return;
+    capacity = std::max(count + more, capacity * 2);
+    auto grown = std::make_unique_for_overwrite<SReplayPacket[]>(capacity);
+    std::copy(packets.get(), packets.get() + count, grown.get());
+    packets = std::move(grown);
+  }
+  void Push(const SReplayPacket& e) {
+    Reserve(1);
+    packets[count++] = e;
+  }
 };
 
 // A finding made while a block of packets is walked, held until the replay
@@ -229,7 +245,8 @@ class CReplayer {
 
   void Run(const SReplayBlock& b) {
     const uint8_t* start = b.starts.empty() ? nullptr : b.starts.front().data();
-    for (const SReplayPacket& e : b.packets) {
+    for (const SReplayPacket* at = b.packets.get(); at != b.packets.get() + b.count; ++at) {
+      const SReplayPacket& e = *at;
       if (e.kind == SReplayPacket::kNewStc) {
         NewStcSequence();
       } else if (e.kind == SReplayPacket::kPesStart) {
@@ -439,19 +456,19 @@ class CClipRules {
         [&](const uint8_t* p, size_t n, uint32_t spn) {
           const uint32_t first = spn;
           block_ = &blocks[fill];
-          block_->packets.clear();
+          block_->count = 0;
           block_->starts.clear();
           bool go = true;
-          // Packets a few ahead are asked for early: the walk reads only
-          // their headers, too little for the hardware to see a stream
-          // across pages.
-          constexpr size_t kAhead = kSourcePacketSize * 16;
-          for (size_t at = 0; at < n && go; at += kSourcePacketSize, ++spn) {
-            if (at + kAhead < n) __builtin_prefetch(p + at + kAhead);
-            if (!Plain(p + at, spn)) {
-              go = Packet(p + at, spn);
-              Prime();
-            }
+          // Packets a few ahead are asked for early (in the plain run):
+          // the walk reads only their headers, too little for the hardware
+          // to see a stream across pages.
+          for (size_t at = 0; go;) {
+            at = PlainRun(p, at, n, spn);
+            if (at >= n) break;
+            go = Packet(p + at, spn);
+            Prime();
+            at += kSourcePacketSize;
+            ++spn;
           }
           catchUp(first);
           if (threads_) {
@@ -526,30 +543,54 @@ class CClipRules {
   // The packets nearly all of a clip is made of: the next of the PID walked
   // last, its payload alone, its continuity counter one on, arriving
   // within the rate, with no EP entry or STC sequence starting there. For
-  // those the rules come down to counting; true when `sp` was one and has
-  // been taken so, false for the full walk.
-  bool Plain(const uint8_t* sp, uint32_t spn) {
-    const uint8_t* ts = sp + 4;
-    if (ts[0] != 0x47 || (ts[1] & 0x40) || (ts[3] & 0x30) != 0x10) return false;
-    if (static_cast<uint16_t>((ts[1] & 0x1F) << 8 | ts[2]) != plain_.pid || spn == nextEvent_) return false;
-    const uint32_t ats = (uint32_t{sp[0]} << 24 | uint32_t{sp[1]} << 16 | uint32_t{sp[2]} << 8 | sp[3]) & kAtsMask;
-    const uint32_t delta = (ats - lastAts_) & kAtsMask;
-    if (delta - minAtsDelta_ >= (kAtsMask + 1) / 2 - minAtsDelta_) return false;
+  // those the rules come down to counting, done here in a loop of its own
+  // from the block's offset `at` (packet `spn`) on; returns the offset of
+  // the first packet that is not one, for the full walk.
+  size_t PlainRun(const uint8_t* p, size_t at, size_t n, uint32_t& spn) {
+    if (plain_.pid == kNoPid) return at;
     SPid& state = *plain_.state;
-    const uint8_t cc = ts[3] & 0x0F;
-    if (cc != ((state.cc + 1) & 0x0F)) return false;
-    walked_ = spn + 1;
-    lastAts_ = ats;
-    atsTicks_ += delta;
-    state.cc = cc;
-    ++state.packets;
-    if (plain_.replay >= 0)
-      block_->packets.push_back(SReplayPacket{atsTicks_ + plain_.stcOffset, spn, static_cast<uint16_t>(plain_.replay),
-                                              static_cast<uint8_t>(kTsPacketSize - 4), SReplayPacket::kPacket});
-    return true;
+    const uint16_t pid = static_cast<uint16_t>(plain_.pid);
+    const uint32_t event = nextEvent_;
+    const uint32_t minDelta = minAtsDelta_;
+    const uint32_t deltas = (kAtsMask + 1) / 2 - minDelta;  // of arrival steps within the rate
+    const bool replay = plain_.replay >= 0;
+    const auto stream = static_cast<uint16_t>(plain_.replay);
+    const int64_t stcOffset = plain_.stcOffset;
+    uint32_t lastAts = lastAts_;
+    int64_t ticks = atsTicks_;
+    unsigned cc = static_cast<unsigned>(state.cc);
+    block_->Reserve((n - at) / kSourcePacketSize);
+    SReplayPacket* out = block_->packets.get() + block_->count;
+    const uint32_t first = spn;
+    constexpr size_t kAhead = kSourcePacketSize * 16;
+    for (; at < n; at += kSourcePacketSize, ++spn) {
+      if (at + kAhead < n) __builtin_prefetch(p + at + kAhead);
+      const uint8_t* sp = p + at;
+      const uint8_t* ts = sp + 4;
+      if (ts[0] != 0x47 || (ts[1] & 0x40) || (ts[3] & 0x30) != 0x10) break;
+      if (static_cast<uint16_t>((ts[1] & 0x1F) << 8 | ts[2]) != pid || spn == event) break;
+      const uint32_t ats = (uint32_t{sp[0]} << 24 | uint32_t{sp[1]} << 16 | uint32_t{sp[2]} << 8 | sp[3]) & kAtsMask;
+      const uint32_t delta = (ats - lastAts) & kAtsMask;
+      if (delta - minDelta >= deltas) break;
+      const unsigned next = ts[3] & 0x0Fu;
+      if (next != ((cc + 1) & 0x0Fu)) break;
+      cc = next;
+      lastAts = ats;
+      ticks += delta;
+      if (replay) *out++ = SReplayPacket{ticks + stcOffset, spn, stream, kTsPacketSize - 4, SReplayPacket::kPacket};
+    }
+    if (spn != first) {
+      walked_ = spn;
+      lastAts_ = lastAts;
+      atsTicks_ = ticks;
+      state.cc = static_cast<int16_t>(cc);
+      state.packets += spn - first;
+      block_->count = static_cast<size_t>(out - block_->packets.get());
+    }
+    return at;
   }
 
-  // After a packet of the full walk: what Plain() needs to take the next
+  // After a packet of the full walk: what PlainRun() needs to take the next
   // packets of its PID, all of which can change only on the full walk.
   void Prime() {
     plain_.pid = kNoPid;
@@ -671,7 +712,7 @@ class CClipRules {
     stcOffset_.reset();
     for (SPid& state : pids_)
       if (state.replay >= 0) state.waiting = true;
-    block_->packets.push_back(SReplayPacket{0, 0, 0, 0, SReplayPacket::kNewStc});
+    block_->Push(SReplayPacket{0, 0, 0, 0, SReplayPacket::kNewStc});
   }
 
   // Hands a packet of replayed stream `stream` to the replay, with its
@@ -682,7 +723,7 @@ class CClipRules {
       kind = SReplayPacket::kPesStart;
       std::copy(ts, ts + kTsPacketSize, block_->starts.emplace_back().begin());
     }
-    block_->packets.push_back(
+    block_->Push(
         SReplayPacket{atsTicks_ + *stcOffset_, spn, stream, static_cast<uint8_t>(kTsPacketSize - h.bytes), kind});
   }
 
