@@ -108,12 +108,12 @@ bool CFileView::Map(int fd, int64_t pos, size_t n, size_t populateFrom) {
     errno = err;
     return false;
   }
-  // Page tables filled up front, in the caller's thread (which may be a
-  // read-ahead worker), without the copies MAP_POPULATE would make of a
-  // writable private mapping. Where that is not supported, pages come in
-  // on first access.
+  // Page tables filled up front when asked, in the caller's thread (which
+  // may be a read-ahead worker), without the copies MAP_POPULATE would make
+  // of a writable private mapping. Otherwise, or where that is not
+  // supported, pages come in on first access.
 #ifdef MADV_POPULATE_READ
-  const size_t skip = std::min(length, (static_cast<size_t>(pos - start) + populateFrom) / g_pageSize * g_pageSize);
+  const size_t skip = populateFrom == kNoPopulate ? length : std::min(length, (static_cast<size_t>(pos - start) + populateFrom) / g_pageSize * g_pageSize);
   if (skip < length) ::madvise(static_cast<uint8_t*>(base) + skip, length - skip, MADV_POPULATE_READ);
 #endif
   ::madvise(base, length, MADV_SEQUENTIAL);

@@ -32,7 +32,10 @@ class CFileView {
   // (errno set) when the range cannot be mapped. Page tables are filled up
   // front from `populateFrom` bytes into the range on; what lies before
   // comes in on first access (a caller that has those bytes mapped in
-  // another view touches few of them here).
+  // another view touches few of them here). With `kNoPopulate` none are:
+  // pages come in on first access, which the kernel maps many at a time and
+  // costs far less for a reader that walks every page anyway.
+  static constexpr size_t kNoPopulate = SIZE_MAX;
   bool Map(int fd, int64_t pos, size_t n, size_t populateFrom = 0);
   void Unmap();
 

@@ -175,7 +175,7 @@ int CheckDisc(const std::string& disc, const SCheckOptions& options, SCheckRepor
   check::CheckTextSubtitles(d, out);
   check::CheckNavigation(d, out);
   if (!options.clips) return kOk;
-  return check::CheckClips(d, options.progress, out);
+  return check::CheckClips(d, options.progress, options.threads, out);
 }
 
 }  // namespace zv

@@ -52,6 +52,9 @@ struct SCheckOptions {
   // clips' packets (what the build runs on the disc it wrote).
   bool clips = true;
   Progress progress;    // one item per clip, a value over the clips' bytes
+  // False: each clip's buffer replay runs on the calling thread instead of
+  // beside the other rules on a second one (the findings are the same).
+  bool threads = true;
 };
 
 // Checks the disc folder `disc` (the folder holding BDMV, or BDMV itself).

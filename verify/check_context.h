@@ -76,7 +76,8 @@ void CheckMenus(SDisc& disc, CFindings& out);
 // Reads every text subtitle stream the playlists offer.
 void CheckTextSubtitles(const SDisc& disc, CFindings& out);
 void CheckNavigation(const SDisc& disc, CFindings& out);
-// kOk or kCancelled.
-int CheckClips(const SDisc& disc, const Progress& progress, CFindings& out);
+// kOk or kCancelled. `threads`: the buffer replay beside the other rules on
+// a thread of its own.
+int CheckClips(const SDisc& disc, const Progress& progress, bool threads, CFindings& out);
 
 }  // namespace zv::check

@@ -2,10 +2,14 @@
 // and alignment, PIDs and coding types, the EP map at the starts of the
 // PES packets it names, arrival times and rate, continuity counters and PCR spacing.
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <utility>
@@ -16,6 +20,7 @@
 #include "mux/std_models.h"
 #include "mux/ts_dump.h"
 #include "mux/ts_syntax.h"
+#include "platform/worker.h"
 #include "streams/nal_reader.h"
 #include "verify/check_context.h"
 #include "verify/clip_walk.h"
@@ -152,20 +157,240 @@ struct SPesStart {
 
 // One stream's replay through its buffer models.
 struct SReplay {
+  uint16_t pid = 0;
   SStdCodingParams params;
   SStdModels models;
   uint64_t units = 0;        // entered since the models started
   bool toExtension = false;  // the unit arriving is an extension unit
   bool unitStart = false;    // its first packet is next
-  bool waiting = false;  // for the first PES start of a new STC sequence
   std::optional<int64_t> decodeTime;  // 27 MHz, of the access unit arriving
   int64_t lastArrival = 0;
 };
 
+// What the walk hands the replay of one packet of a replayed stream: 16
+// bytes, written for nearly every packet.
+struct SReplayPacket {
+  enum : uint8_t { kPacket, kPesStart, kNewStc };
+  int64_t time;     // arrival, in 27 MHz ticks of the system clock
+  uint32_t spn;
+  uint16_t stream;  // the replayer's index of the stream
+  uint8_t payload;  // bytes after the transport header and adaptation field
+  uint8_t kind;     // kPesStart: the packet's copy is the block's next one; kNewStc: every model starts over
+};
+static_assert(sizeof(SReplayPacket) == 16);
+
+// The replay's share of one block of packets: what it needs of them, so
+// that it can run on its own thread while the walk goes on to the next
+// block (the packets that start a PES packet are copied whole: their
+// headers are read there).
+struct SReplayBlock {
+  std::unique_ptr<SReplayPacket[]> packets;  // [0, count)
+  size_t count = 0;
+  size_t capacity = 0;
+  std::vector<std::array<uint8_t, kTsPacketSize>> starts;
+
+  // Room for `more` packets after those written.
+  void Reserve(size_t more) {
+    if (count + more <= capacity) return;
+    capacity = std::max(count + more, capacity * 2);
+    auto grown = std::make_unique_for_overwrite<SReplayPacket[]>(capacity);
+    std::copy(packets.get(), packets.get() + count, grown.get());
+    packets = std::move(grown);
+  }
+  void Push(const SReplayPacket& e) {
+    Reserve(1);
+    packets[count++] = e;
+  }
+};
+
+// A finding made while a block of packets is walked, held until the replay
+// has caught up, so that the rules' and the replay's go out in packet
+// order, as one walk would give them. Within a packet the rules' findings
+// before the replay's point come first (phase 0), then the replay's (1),
+// then the rules' after it (2).
+struct SHeldFinding {
+  uint32_t spn;
+  uint8_t phase;
+  const char* rule;
+  std::string position;
+  std::string message;
+};
+
+// Rule ids are literals; ordered by their text so that the "more like the
+// above" lines come in the same order from every build.
+struct SByRuleText {
+  bool operator()(const std::pair<const char*, std::string>& a, const std::pair<const char*, std::string>& b) const {
+    const int c = std::strcmp(a.first, b.first);
+    return c != 0 ? c < 0 : a.second < b.second;
+  }
+};
+using FindingRepeats = std::map<std::pair<const char*, std::string>, int, SByRuleText>;
+
+// The T-STD replay of a clip's elementary streams, fed block by block with
+// what the walk passes it.
+class CReplayer {
+ public:
+  CReplayer(const ClipInformationFile& ci, const std::string& file, CFindings& out) : file_(file), out_(out) {
+    for (const auto& seq : ci.programInfo.sequences)
+      for (const auto& st : seq.streams) {
+        const SStdCodingParams params = ModelParams(st.coding);
+        SStdModels models = CreateStdModels(params);
+        if (models.primary || models.secondary) {
+          SReplay& r = replay_[st.StreamPID];
+          r.pid = st.StreamPID;
+          r.params = params;
+          r.models = std::move(models);
+        }
+      }
+    for (auto& [pid, r] : replay_) streams_.push_back(&r);
+  }
+
+  // The index of the stream of `pid`, -1 when it has no models.
+  int Find(uint16_t pid) const {
+    for (size_t i = 0; i < streams_.size(); ++i)
+      if (streams_[i]->pid == pid) return static_cast<int>(i);
+    return -1;
+  }
+
+  void Run(const SReplayBlock& b) {
+    const uint8_t* start = b.starts.empty() ? nullptr : b.starts.front().data();
+    for (const SReplayPacket* at = b.packets.get(); at != b.packets.get() + b.count; ++at) {
+      const SReplayPacket& e = *at;
+      if (e.kind == SReplayPacket::kNewStc) {
+        NewStcSequence();
+      } else if (e.kind == SReplayPacket::kPesStart) {
+        Replay(*streams_[e.stream], e, start);
+        start += kTsPacketSize;
+      } else {
+        Replay(*streams_[e.stream], e, nullptr);
+      }
+    }
+  }
+
+  std::vector<SHeldFinding>& Held() { return held_; }
+  const FindingRepeats& Repeats() const { return repeats_; }
+
+  // The end of the clip, `walked` packets long: the units arriving end.
+  void Finish(uint32_t walked) {
+    walking_ = false;
+    for (auto& [pid, r] : replay_) EndUnit(r, walked);
+  }
+
+ private:
+  void Limited(const char* rule, uint16_t pid, uint32_t spn, const std::string& message) {
+    int& n = repeats_[{rule, Hex(pid)}];
+    if (++n > kMaxRepeats) return;
+    if (walking_)
+      held_.push_back({spn, 1, rule, Spn(spn), message});
+    else
+      out_.Add(rule, file_, Spn(spn), message);
+  }
+
+  // A new system clock: the streams' models start over.
+  void NewStcSequence() {
+    for (auto& [pid, r] : replay_) {
+      r.models = CreateStdModels(r.params);
+      r.units = 0;
+      r.toExtension = false;
+      r.decodeTime.reset();
+    }
+  }
+
+  // Feeds one packet to its stream's model, as the multiplexer did when it
+  // wrote it: a new access unit enters at its PES start (`ts`, the packet),
+  // and a packet that arrives before the model has room overflows a buffer.
+  void Replay(SReplay& r, const SReplayPacket& e, const uint8_t* ts) {
+    const int64_t t = e.time;
+    int32_t payload = e.payload;
+    if (ts && !StartUnit(r, ts, e.spn, payload)) return;
+    // Bytes before the stream's first unit (a clip that starts inside a PES
+    // packet, a PES header without a PTS) have no unit to go to.
+    if (r.units == 0) return;
+    // A stream of one model (nearly every packet) asks it directly; the
+    // shared functions route a core and an extension.
+    CStdBase* primary = r.models.primary.get();
+    CStdBase* secondary = r.models.secondary.get();
+    const int64_t next =
+        secondary ? ModelsNextTime(primary, secondary, r.toExtension, r.unitStart) : primary->GetNextTime();
+    r.unitStart = false;
+    if (t < next) Overflow(r.pid, e.spn, t, next);
+    if (secondary)
+      DeliverToModels(primary, secondary, r.toExtension, SPacketArrival{t, payload});
+    else
+      primary->DeliverPacket(SPacketArrival{t, payload});
+    r.lastArrival = t;
+  }
+
+  [[gnu::noinline, gnu::cold]] void Overflow(uint16_t pid, uint32_t spn, int64_t t, int64_t next) {
+    Limited("tstd.overflow", pid, spn,
+            "PID " + Hex(pid) + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
+  }
+
+  // A PES start of a replayed stream: the unit before ends, and a new one
+  // enters its models. False when the replay cannot follow the packet.
+  [[gnu::noinline]] bool StartUnit(SReplay& r, const uint8_t* ts, uint32_t spn, int32_t& payload) {
+    EndUnit(r, spn);
+    const size_t hl = kTsPacketSize - static_cast<size_t>(payload);
+    PES_HEADER header;
+    const size_t bytes = hl < kTsPacketSize ? Parse(ts + hl, kTsPacketSize - hl, header) : 0;
+    if (bytes == 0) return false;  // not a PES start the replay can follow
+    payload -= static_cast<int32_t>(bytes);
+    if (header.PTS) {
+      // A video's models take the profile and level its first unit shows,
+      // as the multiplexer reads them when it reuses the stream.
+      if (r.units == 0 && IsVideoCoding(r.params.stream_type)) {
+        int profile = 0, level = 0;
+        VideoProfileLevel(r.params.stream_type, ts, profile, level);
+        if (profile != r.params.profile || level != r.params.level) {
+          r.params.profile = profile;
+          r.params.level = level;
+          r.models = CreateStdModels(r.params);
+        }
+      }
+      const uint64_t decode = header.DTS ? header.DTS->value : header.PTS->value;
+      // Core and extension units are told apart as the multiplexer does
+      // when it reuses the stream: by stream_id_extension, else by the
+      // transport priority.
+      if (r.models.secondary)
+        r.toExtension = RoutesToExtension(CoreByStreamIdExtension(header), ts[1] & 0x20, r.units == 0, r.toExtension);
+      EnterUnit(r.models.primary.get(), r.models.secondary.get(), r.toExtension, static_cast<uint32_t>(decode),
+                static_cast<uint32_t>(header.PTS->value));
+      ++r.units;
+      r.unitStart = true;
+      r.decodeTime = static_cast<int64_t>(static_cast<uint32_t>(decode)) * 300;
+    }
+    return true;
+  }
+
+  // An access unit whose last byte arrives after its decode time underflows.
+  void EndUnit(SReplay& r, uint32_t spn) {
+    if (r.decodeTime && r.lastArrival > *r.decodeTime)
+      Limited("tstd.underflow", r.pid, spn,
+              "PID " + Hex(r.pid) + ": the access unit decoded at " + Ms(*r.decodeTime) + " arrives until " +
+                  Ms(r.lastArrival));
+    r.decodeTime.reset();
+  }
+
+  static std::string Ms(int64_t ticks27) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.3f s", static_cast<double>(ticks27) / 27e6);
+    return b;
+  }
+
+  const std::string file_;
+  CFindings& out_;
+  std::map<uint16_t, SReplay> replay_;
+  std::vector<SReplay*> streams_;  // by index
+  bool walking_ = true;
+  std::vector<SHeldFinding> held_;
+  FindingRepeats repeats_;
+};
+
 class CClipRules {
  public:
-  CClipRules(const std::string& name, const ClipInformationFile& ci, CFindings& out)
-      : name_(name), ci_(ci), out_(out), file_(StreamPath(name)), pids_(kPidCount) {
+  CClipRules(const std::string& name, const ClipInformationFile& ci, CFindings& out, bool threads)
+      : name_(name), ci_(ci), out_(out), file_(StreamPath(name)), pids_(kPidCount), replay_(ci, file_, out),
+        threads_(threads) {
     for (const auto& e : ci.cpi.entries)
       for (size_t i = 0; i < e.keyPoints.size(); ++i)
         ep_.push_back({e.keyPoints[i].firstSpn, SEpEntry{e.StreamPid, i, e.keyPoints[i].pts}});
@@ -185,23 +410,15 @@ class CClipRules {
     if (ci.TsRecordingRate > 0) minAtsDelta_ = static_cast<uint32_t>(uint64_t{188} * 27000000 / ci.TsRecordingRate);
     for (const auto& seq : ci.programInfo.sequences)
       for (const auto& st : seq.streams) {
-        const SStdCodingParams params = ModelParams(st.coding);
-        SStdModels models = CreateStdModels(params);
-        if (models.primary || models.secondary) {
-          SReplay& r = replay_[st.StreamPID];
-          r.params = params;
-          r.models = std::move(models);
-        }
         if (IsVideoCoding(st.coding.StreamCodingType) && epPts_.count(st.StreamPID)) {
           SHead& hd = heads_[st.StreamPID];
           hd.codingType = st.coding.StreamCodingType;
           hd.pid = st.StreamPID;
         }
       }
-    for (auto& [pid, r] : replay_)
-      if (pid < kPidCount) pids_[pid].replay = &r;
     for (auto& [pid, hd] : heads_)
       if (pid < kPidCount) pids_[pid].head = &hd;
+    for (uint16_t pid = 0; pid < kPidCount; ++pid) pids_[pid].replay = static_cast<int16_t>(replay_.Find(pid));
     if (!ci.programInfo.sequences.empty()) pmtPid_ = ci.programInfo.sequences[0].ProgramMapPid;
   }
 
@@ -224,8 +441,59 @@ class CClipRules {
 
     std::string error;
     bool cancelled = false;
-    const bool ok = WalkSourcePackets(path, [&](const uint8_t* p, uint32_t spn) { return Packet(p, spn); }, bytesDone,
-                                      error, &cancelled);
+    // Each block's replay runs on the worker while the walk goes on with
+    // the next one; the findings go out once the replay has caught up.
+    SReplayBlock blocks[2];
+    std::exception_ptr thrown;
+    CWorker worker;  // after what its jobs use, so that it ends first
+    auto replay = [this, &thrown](const SReplayBlock& b) {
+      try {
+        replay_.Run(b);
+      } catch (...) {
+        thrown = std::current_exception();
+      }
+    };
+    // Waits for the replay under way and lets out what was found before `spn`.
+    auto catchUp = [&](uint32_t spn) {
+      worker.Wait();
+      if (thrown) std::rethrow_exception(thrown);
+      Release(spn);
+    };
+    size_t fill = 0;
+    const bool ok = WalkPacketBlocks(
+        path,
+        [&](const uint8_t* p, size_t n, uint32_t spn) {
+          const uint32_t first = spn;
+          block_ = &blocks[fill];
+          block_->count = 0;
+          block_->starts.clear();
+          bool go = true;
+          // Packets a few ahead are asked for early (in the plain run):
+          // the walk reads only their headers, too little for the hardware
+          // to see a stream across pages.
+          for (size_t at = 0; go;) {
+            at = PlainRun(p, at, n, spn);
+            if (at >= n) break;
+            go = Packet(p + at, spn);
+            Prime();
+            at += kSourcePacketSize;
+            ++spn;
+          }
+          catchUp(first);
+          if (threads_) {
+            const SReplayBlock* b = block_;
+            worker.Start([replay, b]() -> int64_t {
+              replay(*b);
+              return 0;
+            });
+          } else {
+            replay(*block_);
+          }
+          fill ^= 1;
+          return go;
+        },
+        bytesDone, error, &cancelled);
+    catchUp(UINT32_MAX);
     if (cancelled) return false;
     if (!ok) {
       out_.Add("clip.sync", file_, "", error);
@@ -241,7 +509,35 @@ class CClipRules {
   // Adds a finding unless `key` has had kMaxRepeats already; counts the rest.
   void Limited(const char* rule, const std::string& key, const std::string& position, const std::string& message) {
     int& n = repeats_[{rule, key}];
-    if (++n <= kMaxRepeats) out_.Add(rule, file_, position, message);
+    if (++n <= kMaxRepeats) Add(rule, position, message);
+  }
+
+  // A finding, held while a block is walked.
+  void Add(const char* rule, const std::string& position, const std::string& message) {
+    if (walking_)
+      held_.push_back({walked_ - 1, phase_, rule, position, message});
+    else
+      out_.Add(rule, file_, position, message);
+  }
+
+  // The findings held of the packets before `spn`, the rules' and the
+  // replay's, in packet order.
+  void Release(uint32_t spn) {
+    std::vector<SHeldFinding>& replayed = replay_.Held();
+    auto before = [spn](const SHeldFinding& f) { return f.spn < spn; };
+    const auto ownEnd = std::partition_point(held_.begin(), held_.end(), before);
+    const auto replayedEnd = std::partition_point(replayed.begin(), replayed.end(), before);
+    auto order = [](const SHeldFinding& a, const SHeldFinding& b) {
+      return a.spn != b.spn ? a.spn < b.spn : a.phase < b.phase;
+    };
+    auto own = held_.begin();
+    auto rep = replayed.begin();
+    while (own != ownEnd || rep != replayedEnd) {
+      const SHeldFinding& f = rep == replayedEnd || (own != ownEnd && order(*own, *rep)) ? *own++ : *rep++;
+      out_.Add(f.rule, file_, f.position, f.message);
+    }
+    held_.erase(held_.begin(), ownEnd);
+    replayed.erase(replayed.begin(), replayedEnd);
   }
 
   // The PES header `ts` starts, parsed on the first rule that asks.
@@ -251,6 +547,74 @@ class CClipRules {
       pes_.bytes = hl < kTsPacketSize ? Parse(ts + hl, kTsPacketSize - hl, pes_.header) : 0;
     }
     return pes_;
+  }
+
+  // The packets nearly all of a clip is made of: the next of the PID walked
+  // last, its payload alone, its continuity counter one on, arriving
+  // within the rate, with no EP entry or STC sequence starting there. For
+  // those the rules come down to counting, done here in a loop of its own
+  // from the block's offset `at` (packet `spn`) on; returns the offset of
+  // the first packet that is not one, for the full walk.
+  size_t PlainRun(const uint8_t* p, size_t at, size_t n, uint32_t& spn) {
+    if (plain_.pid == kNoPid) return at;
+    SPid& state = *plain_.state;
+    const uint16_t pid = static_cast<uint16_t>(plain_.pid);
+    const uint32_t event = nextEvent_;
+    const uint32_t minDelta = minAtsDelta_;
+    const uint32_t deltas = (kAtsMask + 1) / 2 - minDelta;  // of arrival steps within the rate
+    const bool replay = plain_.replay >= 0;
+    const auto stream = static_cast<uint16_t>(plain_.replay);
+    const int64_t stcOffset = plain_.stcOffset;
+    uint32_t lastAts = lastAts_;
+    int64_t ticks = atsTicks_;
+    unsigned cc = static_cast<unsigned>(state.cc);
+    block_->Reserve((n - at) / kSourcePacketSize);
+    SReplayPacket* out = block_->packets.get() + block_->count;
+    const uint32_t first = spn;
+    constexpr size_t kAhead = kSourcePacketSize * 16;
+    for (; at < n; at += kSourcePacketSize, ++spn) {
+      if (at + kAhead < n) __builtin_prefetch(p + at + kAhead);
+      const uint8_t* sp = p + at;
+      const uint8_t* ts = sp + 4;
+      if (ts[0] != 0x47 || (ts[1] & 0x40) || (ts[3] & 0x30) != 0x10) break;
+      if (static_cast<uint16_t>((ts[1] & 0x1F) << 8 | ts[2]) != pid || spn == event) break;
+      const uint32_t ats = (uint32_t{sp[0]} << 24 | uint32_t{sp[1]} << 16 | uint32_t{sp[2]} << 8 | sp[3]) & kAtsMask;
+      const uint32_t delta = (ats - lastAts) & kAtsMask;
+      if (delta - minDelta >= deltas) break;
+      const unsigned next = ts[3] & 0x0Fu;
+      if (next != ((cc + 1) & 0x0Fu)) break;
+      cc = next;
+      lastAts = ats;
+      ticks += delta;
+      if (replay) *out++ = SReplayPacket{ticks + stcOffset, spn, stream, kTsPacketSize - 4, SReplayPacket::kPacket};
+    }
+    if (spn != first) {
+      walked_ = spn;
+      lastAts_ = lastAts;
+      atsTicks_ = ticks;
+      state.cc = static_cast<int16_t>(cc);
+      state.packets += spn - first;
+      block_->count = static_cast<size_t>(out - block_->packets.get());
+    }
+    return at;
+  }
+
+  // After a packet of the full walk: what PlainRun() needs to take the next
+  // packets of its PID, all of which can change only on the full walk.
+  void Prime() {
+    plain_.pid = kNoPid;
+    const SPacketHead& h = head_;
+    if (stopped_ || h.pid == kNullPid || !h.payload) return;
+    SPid& state = pids_[h.pid];
+    if (state.cc < 0) return;
+    // A video's unit head still being gathered.
+    if (const SHead* hd = state.head; hd && hd->pts && hd->bytes.size() < kUnitHead) return;
+    plain_.pid = h.pid;
+    plain_.state = &state;
+    plain_.replay = state.replay >= 0 && stcOffset_ && !replayOff_ && !state.waiting ? state.replay : -1;
+    plain_.stcOffset = stcOffset_.value_or(0);
+    nextEvent_ = std::min(nextEp_ < ep_.size() ? ep_[nextEp_].first : UINT32_MAX,
+                          nextStc_ != stcStarts_.end() ? nextStc_->first : UINT32_MAX);
   }
 
   bool Packet(const uint8_t* sp, uint32_t spn) {
@@ -272,8 +636,9 @@ class CClipRules {
     lastAts_ = ats;
 
     SPacketHead& h = head_;
+    phase_ = 0;
     if (!ReadPacketHead(ts, scratch_, h)) {
-      out_.Add("clip.sync", file_, Spn(spn),
+      Add("clip.sync", Spn(spn),
                ts[0] != 0x47 ? "the sync byte is lost; the rest of the clip is not checked"
                              : "the transport header does not fit the packet; the rest of the clip is not checked");
       stopped_ = true;
@@ -330,11 +695,13 @@ class CClipRules {
       if (!stcOffset_) stcOffset_ = static_cast<int64_t>(pcr) - atsTicks_;
     }
 
-    if (SReplay* r = state.replay; r && stcOffset_ && h.payload && !replayOff_) {
+    if (state.replay >= 0 && stcOffset_ && h.payload && !replayOff_) {
       // After a new STC sequence a stream is followed from its next PES start.
-      if (h.start) r->waiting = false;
-      if (!r->waiting) Replay(*r, ts, h, spn);
+      if (h.start) state.waiting = false;
+      if (!state.waiting) ToReplay(static_cast<uint16_t>(state.replay), ts, h, spn);
     }
+    // The replay's place: what follows comes after its findings.
+    phase_ = 2;
     if (SHead* hd = state.head; hd && h.payload) Head(*hd, ts, h, spn);
 
     if (pid == pmtPid_ && h.start && !pmt_ && hl < kTsPacketSize) {
@@ -352,13 +719,21 @@ class CClipRules {
     pcrPid_ = pcrPid;
     lastPcr_.reset();
     stcOffset_.reset();
-    for (auto& [pid, r] : replay_) {
-      r.models = CreateStdModels(r.params);
-      r.units = 0;
-      r.toExtension = false;
-      r.decodeTime.reset();
-      r.waiting = true;
+    for (SPid& state : pids_)
+      if (state.replay >= 0) state.waiting = true;
+    block_->Push(SReplayPacket{0, 0, 0, 0, SReplayPacket::kNewStc});
+  }
+
+  // Hands a packet of replayed stream `stream` to the replay, with its
+  // arrival time.
+  void ToReplay(uint16_t stream, const uint8_t* ts, const SPacketHead& h, uint32_t spn) {
+    uint8_t kind = SReplayPacket::kPacket;
+    if (h.start) {
+      kind = SReplayPacket::kPesStart;
+      std::copy(ts, ts + kTsPacketSize, block_->starts.emplace_back().begin());
     }
+    block_->Push(
+        SReplayPacket{atsTicks_ + *stcOffset_, spn, stream, static_cast<uint8_t>(kTsPacketSize - h.bytes), kind});
   }
 
   // The first bytes of each access unit of a video with an EP map, to find
@@ -401,88 +776,6 @@ class CClipRules {
     hd.pts.reset();
   }
 
-  // Feeds one packet to its stream's model, as the multiplexer did when it
-  // wrote it: a new access unit enters at its PES start, and a packet that
-  // arrives before the model has room overflows a buffer.
-  void Replay(SReplay& r, const uint8_t* ts, const SPacketHead& h, uint32_t spn) {
-    const int64_t t = atsTicks_ + *stcOffset_;
-    int32_t payload = static_cast<int32_t>(kTsPacketSize - h.bytes);
-    // Formatted only for a finding (out of line): this runs for every packet.
-    const uint16_t pid = h.pid;
-    if (h.start && !StartUnit(r, ts, h, spn, payload)) return;
-    // Bytes before the stream's first unit (a clip that starts inside a PES
-    // packet, a PES header without a PTS) have no unit to go to.
-    if (r.units == 0) return;
-    // A stream of one model (nearly every packet) asks it directly; the
-    // shared functions route a core and an extension.
-    CStdBase* primary = r.models.primary.get();
-    CStdBase* secondary = r.models.secondary.get();
-    const int64_t next =
-        secondary ? ModelsNextTime(primary, secondary, r.toExtension, r.unitStart) : primary->GetNextTime();
-    r.unitStart = false;
-    if (t < next) Overflow(pid, spn, t, next);
-    if (secondary)
-      DeliverToModels(primary, secondary, r.toExtension, SPacketArrival{t, payload});
-    else
-      primary->DeliverPacket(SPacketArrival{t, payload});
-    r.lastArrival = t;
-  }
-
-  [[gnu::noinline, gnu::cold]] void Overflow(uint16_t pid, uint32_t spn, int64_t t, int64_t next) {
-    Limited("tstd.overflow", Hex(pid), Spn(spn),
-            "PID " + Hex(pid) + " arrives at " + Ms(t) + ", before its decoder buffers have room (at " + Ms(next) + ")");
-  }
-
-  // A PES start of a replayed stream: the unit before ends, and a new one
-  // enters its models. Kept apart from the per-packet path, which it would
-  // otherwise weigh down. False when the replay cannot follow the packet.
-  [[gnu::noinline]] bool StartUnit(SReplay& r, const uint8_t* ts, const SPacketHead& h, uint32_t spn, int32_t& payload) {
-    const uint16_t pid = h.pid;
-    EndUnit(r, pid, spn);
-    const SPesStart& pes = PesStart(ts, h.bytes);
-    if (pes.bytes == 0) return false;  // not a PES start the replay can follow
-    payload -= static_cast<int32_t>(pes.bytes);
-    if (pes.header.PTS) {
-      // A video's models take the profile and level its first unit shows,
-      // as the multiplexer reads them when it reuses the stream.
-      if (r.units == 0 && IsVideoCoding(r.params.stream_type)) {
-        int profile = 0, level = 0;
-        VideoProfileLevel(r.params.stream_type, ts, profile, level);
-        if (profile != r.params.profile || level != r.params.level) {
-          r.params.profile = profile;
-          r.params.level = level;
-          r.models = CreateStdModels(r.params);
-        }
-      }
-      const uint64_t decode = pes.header.DTS ? pes.header.DTS->value : pes.header.PTS->value;
-      // Core and extension units are told apart as the multiplexer does
-      // when it reuses the stream: by stream_id_extension, else by the
-      // transport priority.
-      if (r.models.secondary)
-        r.toExtension = RoutesToExtension(CoreByStreamIdExtension(pes.header), ts[1] & 0x20, r.units == 0, r.toExtension);
-      EnterUnit(r.models.primary.get(), r.models.secondary.get(), r.toExtension, static_cast<uint32_t>(decode),
-                static_cast<uint32_t>(pes.header.PTS->value));
-      ++r.units;
-      r.unitStart = true;
-      r.decodeTime = static_cast<int64_t>(static_cast<uint32_t>(decode)) * 300;
-    }
-    return true;
-  }
-
-  // An access unit whose last byte arrives after its decode time underflows.
-  void EndUnit(SReplay& r, uint16_t pid, uint32_t spn) {
-    if (r.decodeTime && r.lastArrival > *r.decodeTime)
-      Limited("tstd.underflow", Hex(pid), Spn(spn),
-              "PID " + Hex(pid) + ": the access unit decoded at " + Ms(*r.decodeTime) + " arrives until " + Ms(r.lastArrival));
-    r.decodeTime.reset();
-  }
-
-  static std::string Ms(int64_t ticks27) {
-    char b[32];
-    std::snprintf(b, sizeof b, "%.3f s", static_cast<double>(ticks27) / 27e6);
-    return b;
-  }
-
   void CheckEpEntry(const SEpEntry& e, const uint8_t* ts, const SPacketHead& h, uint32_t spn) {
     const std::string what = "EP map entry " + std::to_string(e.index) + " of PID " + Hex(e.pid);
     if (h.pid != e.pid || !h.start) {
@@ -500,10 +793,10 @@ class CClipRules {
   }
 
   void Finish() {
+    walking_ = false;
     if (!stopped_)
       for (auto& [pid, hd] : heads_) FinishHead(hd);
-    if (!replayOff_ && !stopped_)
-      for (auto& [pid, r] : replay_) EndUnit(r, pid, walked_);
+    if (!replayOff_ && !stopped_) replay_.Finish(walked_);
     const uint32_t count = walked_;
     // What a walk that stopped early did not see is not held against the clip.
     const bool whole = !stopped_ && sawPacket_;
@@ -512,6 +805,8 @@ class CClipRules {
         Limited("clip.ep-map", Hex(ep_[i].second.pid), Spn(ep_[i].first),
                 "EP map entry " + std::to_string(ep_[i].second.index) + " of PID " + Hex(ep_[i].second.pid) +
                     " is past the clip's last packet");
+    // The replay's rules are its own, so the two counts never share a key.
+    repeats_.insert(replay_.Repeats().begin(), replay_.Repeats().end());
     for (const auto& [key, n] : repeats_)
       if (n > kMaxRepeats)
         out_.Add(key.first, file_, key.second.empty() ? "" : "PID " + key.second,
@@ -546,7 +841,8 @@ class CClipRules {
   struct SPid {
     uint64_t packets = 0;
     int16_t cc = -1;  // the last continuity counter, -1 before the first payload
-    SReplay* replay = nullptr;
+    bool waiting = false;  // for the first PES start of a new STC sequence
+    int16_t replay = -1;  // the replayer's index of the stream
     SHead* head = nullptr;
   };
 
@@ -562,7 +858,6 @@ class CClipRules {
   uint32_t minAtsDelta_ = 0;
   int64_t atsTicks_ = 0;  // arrival time, unwrapped
   std::optional<int64_t> stcOffset_;
-  std::map<uint16_t, SReplay> replay_;
   std::map<uint32_t, uint16_t> stcStarts_;  // source packet of each later STC sequence -> its PCR PID
   std::map<uint32_t, uint16_t>::const_iterator nextStc_;
   std::map<uint16_t, std::set<uint64_t>> epPts_;  // EP map times by PID
@@ -578,20 +873,26 @@ class CClipRules {
   std::optional<PMT_SECTION> pmt_;
   bool stopped_ = false;
   uint32_t walked_ = 0;
-  // Rule ids are literals; ordered by their text so that the "more like the
-  // above" lines come in the same order from every build.
-  struct SByRuleText {
-    bool operator()(const std::pair<const char*, std::string>& a, const std::pair<const char*, std::string>& b) const {
-      const int c = std::strcmp(a.first, b.first);
-      return c != 0 ? c < 0 : a.second < b.second;
-    }
-  };
-  std::map<std::pair<const char*, std::string>, int, SByRuleText> repeats_;
+  FindingRepeats repeats_;
+  CReplayer replay_;
+  SReplayBlock* block_ = nullptr;  // what the block walked hands the replay
+  static constexpr uint32_t kNoPid = 0x10000;
+  struct SPlain {
+    uint32_t pid = kNoPid;  // none
+    SPid* state = nullptr;
+    int replay = -1;  // the replayer's index of the stream, -1: not replayed now
+    int64_t stcOffset = 0;
+  } plain_;
+  uint32_t nextEvent_ = 0;  // the next packet with an EP entry or a new STC sequence
+  const bool threads_;
+  std::vector<SHeldFinding> held_;  // of the block walked
+  uint8_t phase_ = 0;               // of a finding of the packet walked
+  bool walking_ = true;
 };
 
 }  // namespace
 
-int CheckClips(const SDisc& disc, const Progress& progress, CFindings& out) {
+int CheckClips(const SDisc& disc, const Progress& progress, bool threads, CFindings& out) {
   // Clips whose clip information did not read are reported as such alone.
   std::vector<std::string> names;
   uint64_t total = 0;
@@ -605,7 +906,7 @@ int CheckClips(const SDisc& disc, const Progress& progress, CFindings& out) {
   for (const auto& name : names) {
     if (!progress.Item("checking " + StreamPath(name))) return kCancelled;
     const std::string path = disc.Path(StreamPath(name));
-    CClipRules rules(name, disc.clips.at(name), out);
+    CClipRules rules(name, disc.clips.at(name), out, threads);
     const bool done = rules.Run(path, [&](int64_t bytes) {
       const uint64_t at = before + static_cast<uint64_t>(bytes);
       return progress.Value(total ? static_cast<int32_t>(at * 100 / total) : 100);

@@ -623,6 +623,52 @@ TEST_F(Check, BufferReplayFindsOverflowAndUnderflow) {
   EXPECT_EQ(found.count({"tstd.underflow", "BDMV/STREAM/00003.m2ts"}), found.size()) << r.out;
 }
 
+// The buffer replay runs beside the other rules on a thread of its own:
+// the report is the same as on one thread, its findings in packet order.
+TEST_F(Check, ReplayOnItsOwnThreadReportsAsOneWalk) {
+  ShiftAudioPts(disc_, 0x1100, 2000, 90000 * 3);
+  ShiftAudioPts(disc_, 0x1101, 2000, -90000);
+  const size_t packets = fs::file_size(At("BDMV/STREAM/00003.m2ts")) / 192;
+  ASSERT_GT(packets * 192, size_t{3} << 20) << "the movie clip no longer spans two windows";
+  // Video continuity counters broken before the replay's findings and
+  // in the last window.
+  const size_t at[] = {1500, packets - 2000};
+  size_t edited = 0;
+  EditPackets(disc_, "00003", [&](uint8_t* sp, size_t spn) {
+    if (edited < 2 && spn >= at[edited] && PidOf(sp) == 0x1011) {
+      sp[7] = static_cast<uint8_t>((sp[7] & 0xF0) | ((sp[7] + 5) & 0x0F));
+      ++edited;
+    }
+    return true;
+  });
+  ASSERT_EQ(edited, 2u);
+  std::vector<std::vector<zv::SFinding>> reports;
+  for (const bool threads : {true, false}) {
+    zv::SCheckOptions options;
+    options.threads = threads;
+    zv::SCheckReport report;
+    std::string error;
+    ASSERT_EQ(zv::CheckDisc(disc_, options, report, error), zv::kOk) << error;
+    reports.push_back(report.findings);
+  }
+  auto text = [](const std::vector<zv::SFinding>& fs) {
+    std::string t;
+    for (const auto& f : fs) t += zv::FindingText(f) + "\n";
+    return t;
+  };
+  EXPECT_EQ(text(reports[0]), text(reports[1]));
+  std::set<std::string> rules;
+  uint64_t last = 0;
+  for (const auto& f : reports[0]) {
+    rules.insert(f.rule);
+    if (f.position.rfind("source packet ", 0) != 0) continue;
+    const uint64_t spn = std::stoull(f.position.substr(14));
+    EXPECT_LE(last, spn) << text(reports[0]);
+    last = spn;
+  }
+  EXPECT_EQ(rules, (std::set<std::string>{"tstd.overflow", "tstd.underflow", "ts.continuity"})) << text(reports[0]);
+}
+
 }  // namespace
 
 namespace {
