@@ -134,9 +134,15 @@ av::Input OpenContainer(const std::string& path, std::string& why, bool look = t
 }
 
 // Opens the container with every stream a disc does not carry discarded.
+// What is carried is told by the codec and rate, which Matroska and MP4
+// declare: no look (which decodes pictures, a quarter of a first run).
 av::Input OpenCarried(const std::string& path, std::string& error) {
-  av::Input in = OpenContainer(path, error);
+  av::Input in = OpenContainer(path, error, false);
   if (!in) return nullptr;
+  if (in->nb_streams == 0) {
+    error = "no tracks found";
+    return nullptr;
+  }
   for (unsigned i = 0; i < in->nb_streams; ++i) {
     const bool wanted = TrackVerdictFor(*in->streams[i]->codecpar, in->iformat->name).need == TrackNeed::kCarried;
     in->streams[i]->discard = wanted ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
