@@ -10,6 +10,7 @@
 
 #include "media/container_demux.h"
 #include "platform/file_view.h"
+#include "platform/paths.h"
 
 extern "C" {
 #include <libavcodec/packet.h>
@@ -26,8 +27,9 @@ constexpr size_t kSearch = 256;
 constexpr size_t kGapMax = 4096;
 // Distinct arrangements of what goes between the units of a packet.
 constexpr size_t kMaxPatterns = 4096;
-// Records read at once, and the mapped window of the container.
-constexpr uint64_t kBlock = 4096;
+// Records read at once (the table says how many), and the mapped window
+// of the container.
+std::atomic<uint64_t> g_block{4096};
 constexpr size_t kMapWindow = size_t{8} << 20;
 constexpr size_t kRecordSize = 24;
 
@@ -68,6 +70,17 @@ const uint8_t* Flat(const std::vector<SBytes>& made, std::vector<uint8_t>& buf, 
   return buf.data();
 }
 
+void PutRecord(std::string& out, const SRecord& r) {
+  PutLe(out, r.fileOffset, 8);
+  PutLe(out, r.esOffset, 8);
+  PutLe(out, r.inSize, 4);
+  PutLe(out, r.pattern, 4);
+}
+
+// Records kept in memory before they go to the track's spill file: the
+// memory of an index stays flat however long the container.
+std::atomic<size_t> g_spillAt{size_t{1} << 16};
+
 }  // namespace
 
 struct CDirectTableMaker::STable {
@@ -76,7 +89,11 @@ struct CDirectTableMaker::STable {
   int64_t lastPos = -1;  // libavformat's position of the track's last packet
   int64_t lastEnd = -1;  // and the end of its bytes in the file
   uint64_t es = 0;
-  std::vector<SRecord> records;
+  std::vector<SRecord> records;  // not spilled yet
+  uint64_t count = 0;
+  std::vector<uint64_t> blockEs;  // of the first record of each block
+  File spill;                     // records written out, unlinked already
+  uint64_t spilled = 0;
   std::vector<std::string> patterns;
   std::map<std::string, uint32_t> ids;
 };
@@ -85,6 +102,7 @@ CDirectTableMaker::CDirectTableMaker() = default;
 CDirectTableMaker::~CDirectTableMaker() = default;
 
 bool CDirectTableMaker::Open(const std::string& container) {
+  block_ = g_block;
   if (!file_.Open(container, File::kRead)) return false;
   fileSize_ = file_.Length();
   return fileSize_ > 0;
@@ -102,6 +120,7 @@ CDirectTableMaker::STable* CDirectTableMaker::Fail(STable* t) {
     t->ok = false;
     t->records.clear();
     t->records.shrink_to_fit();
+    t->spill.Close();
   }
   return nullptr;
 }
@@ -214,8 +233,11 @@ void CDirectTableMaker::After(int stream, const std::vector<SBytes>& made) {
     r.pattern = at->second;
   }
   if (outN == 0) return;
+  if (t->count % block_ == 0) t->blockEs.push_back(r.esOffset);
   t->records.push_back(r);
+  ++t->count;
   t->es += outN;
+  if (t->records.size() >= g_spillAt && !Spill(*t)) Fail(t);
 }
 
 void CDirectTableMaker::AtEnd(int stream, const std::vector<SBytes>& made) {
@@ -225,10 +247,26 @@ void CDirectTableMaker::AtEnd(int stream, const std::vector<SBytes>& made) {
     if (b.size > 0) Fail(it->second.get());
 }
 
+bool CDirectTableMaker::Spill(STable& t) {
+  if (!t.spill.IsOpen()) {
+    static std::atomic<int> counter{0};
+    const std::string name = TempFolder() + "/.zelvane-zvd-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(counter++);
+    if (!t.spill.Open(name, File::kCreateNew)) return false;
+    ::unlink(name.c_str());
+  }
+  std::string bytes;
+  for (const SRecord& r : t.records) PutRecord(bytes, r);
+  if (!t.spill.Write(bytes.data(), bytes.size())) return false;
+  t.spilled += t.records.size();
+  t.records.clear();
+  return true;
+}
+
 std::vector<int> CDirectTableMaker::Direct() const {
   std::vector<int> out;
   for (const auto& [stream, t] : tables_)
-    if (t->ok && !t->records.empty()) out.push_back(stream);
+    if (t->ok && t->count > 0) out.push_back(stream);
   return out;
 }
 
@@ -242,7 +280,7 @@ bool CDirectTableMaker::Store(const std::string& path, const std::string& identi
   std::vector<int> streams;
   for (const auto& [stream, t] : tables_) {
     const auto len = lengths.find(stream);
-    if (!t->ok || t->records.empty() || len == lengths.end() || static_cast<int64_t>(t->es) != len->second) continue;
+    if (!t->ok || t->count == 0 || len == lengths.end() || static_cast<int64_t>(t->es) != len->second) continue;
     keep.push_back(t.get());
     streams.push_back(stream);
   }
@@ -251,15 +289,15 @@ bool CDirectTableMaker::Store(const std::string& path, const std::string& identi
     return true;
   }
   std::string head = "zvd1 " + identity + "\n";
+  PutLe(head, block_, 4);
   PutLe(head, keep.size(), 4);
-  std::string body;
   std::vector<size_t> fixups;  // where each track's record offset goes
   for (size_t i = 0; i < keep.size(); ++i) {
     const STable& t = *keep[i];
     PutLe(head, static_cast<uint32_t>(streams[i]), 4);
     PutLe(head, static_cast<uint64_t>(t.lengthSize), 4);
     PutLe(head, t.es, 8);
-    PutLe(head, t.records.size(), 8);
+    PutLe(head, t.count, 8);
     fixups.push_back(head.size());
     PutLe(head, 0, 8);
     PutLe(head, t.patterns.size(), 4);
@@ -267,20 +305,45 @@ bool CDirectTableMaker::Store(const std::string& path, const std::string& identi
       PutLe(head, p.size(), 4);
       head += p;
     }
-    for (size_t r = 0; r < t.records.size(); r += kBlock) PutLe(head, t.records[r].esOffset, 8);
+    for (uint64_t e : t.blockEs) PutLe(head, e, 8);
   }
+  uint64_t at = head.size();
   for (size_t i = 0; i < keep.size(); ++i) {
-    const uint64_t at = head.size() + body.size();
     for (int b = 0; b < 8; ++b) head[fixups[i] + static_cast<size_t>(b)] = static_cast<char>(at >> (8 * b));
-    for (const SRecord& r : keep[i]->records) {
-      PutLe(body, r.fileOffset, 8);
-      PutLe(body, r.esOffset, 8);
-      PutLe(body, r.inSize, 4);
-      PutLe(body, r.pattern, 4);
-    }
+    at += keep[i]->count * kRecordSize;
   }
-  head += body;
-  return WriteFileAtomic(path, head.data(), head.size(), error);
+  // Written beside and renamed over the table when whole.
+  const std::string temp = CreateTempBeside(path, error);
+  if (temp.empty()) return false;
+  File out;
+  bool ok = out.Open(temp, File::kOverwrite) && out.Write(head.data(), head.size());
+  std::vector<uint8_t> chunk;
+  for (size_t i = 0; ok && i < keep.size(); ++i) {
+    const STable& t = *keep[i];
+    const uint64_t spilled = t.spilled * kRecordSize;
+    for (uint64_t done = 0; ok && done < spilled;) {
+      chunk.resize(static_cast<size_t>(std::min<uint64_t>(spilled - done, uint64_t{1} << 20)));
+      ok = t.spill.ReadExactAtShared(static_cast<int64_t>(done), chunk.data(), chunk.size()) == 0 &&
+           out.Write(chunk.data(), chunk.size());
+      if (!ok && out.Error().empty()) error = File::ErrorText("read", "a temporary file", EIO);
+      done += chunk.size();
+    }
+    std::string rest;
+    for (const SRecord& r : t.records) PutRecord(rest, r);
+    ok = ok && out.Write(rest.data(), rest.size());
+  }
+  ok = ok && out.Close();
+  if (!ok) {
+    if (error.empty()) error = out.Error();
+    ::unlink(temp.c_str());
+    return false;
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    error = File::ErrorText("write", path, errno);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
 }
 
 namespace {
@@ -315,7 +378,9 @@ class CDirectTrackSource : public IByteSource {
       at += static_cast<size_t>(n);
       return v;
     };
-    if (!need(4)) return false;
+    if (!need(8)) return false;
+    perBlock_ = get(4);
+    if (perBlock_ == 0) return false;
     for (uint64_t tracks = get(4); tracks > 0; --tracks) {
       if (!need(36)) return false;
       const auto s = static_cast<int32_t>(get(4));
@@ -338,7 +403,7 @@ class CDirectTrackSource : public IByteSource {
         if (mine) patterns_.emplace_back(reinterpret_cast<const char*>(head.data() + at), n);
         at += n;
       }
-      const uint64_t blocks = (count + kBlock - 1) / kBlock;
+      const uint64_t blocks = (count + perBlock_ - 1) / perBlock_;
       if (blocks > (uint64_t{1} << 32) || !need(blocks * 8)) return false;
       for (uint64_t b = 0; b < blocks; ++b) {
         const uint64_t v = get(8);
@@ -410,8 +475,8 @@ class CDirectTrackSource : public IByteSource {
 
   bool LoadBlock(int64_t b) {
     blockNo_ = -1;
-    const uint64_t first = static_cast<uint64_t>(b) * kBlock;
-    const uint64_t n = std::min(kBlock, count_ - first);
+    const uint64_t first = static_cast<uint64_t>(b) * perBlock_;
+    const uint64_t n = std::min(perBlock_, count_ - first);
     std::vector<uint8_t> raw(n * kRecordSize);
     if (!table_.ReadExactAt(static_cast<int64_t>(recordsAt_ + first * kRecordSize), raw.data(), raw.size())) return false;
     block_.resize(n);
@@ -500,6 +565,7 @@ class CDirectTrackSource : public IByteSource {
   int lengthSize_ = 0;
   uint64_t count_ = 0;
   uint64_t recordsAt_ = 0;
+  uint64_t perBlock_ = 0;  // records per block
   std::vector<std::string> patterns_;
   std::vector<uint64_t> blockEs_;
   std::vector<SRecord> block_;
@@ -521,6 +587,10 @@ std::unique_ptr<IByteSource> OpenDirectTrack(const std::string& table, const std
 }
 
 void SetDirectContainerReading(bool on) { g_direct = on; }
+void SetDirectTableSizes(size_t spill, uint32_t block) {
+  g_spillAt = std::max<size_t>(spill, 1);
+  g_block = std::max<uint32_t>(block, 1);
+}
 bool DirectContainerReading() { return g_direct; }
 
 }  // namespace zv

@@ -56,6 +56,7 @@ class CDirectTableMaker {
  private:
   struct STable;
   STable* Fail(STable* t);
+  bool Spill(STable& t);
 
   File file_;
   int64_t fileSize_ = 0;
@@ -65,6 +66,7 @@ class CDirectTableMaker {
   size_t curAt_ = 0;              // where its bytes start in scratch_
   size_t curSize_ = 0;
   uint64_t curFileOffset_ = 0;
+  uint64_t block_ = 4096;
 };
 
 // The track read from the table at `table` (made for the container with
@@ -75,5 +77,8 @@ std::unique_ptr<IByteSource> OpenDirectTrack(const std::string& table, const std
 // On by default; tests of the demuxer path turn it off.
 void SetDirectContainerReading(bool on);
 bool DirectContainerReading();
+// Records an index keeps in memory per track before it writes them out,
+// and records per block of a table (tests use few; defaults 65536, 4096).
+void SetDirectTableSizes(size_t spill, uint32_t block);
 
 }  // namespace zv
