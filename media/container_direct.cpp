@@ -99,19 +99,38 @@ struct CDirectTableMaker::STable {
 };
 
 CDirectTableMaker::CDirectTableMaker() = default;
-CDirectTableMaker::~CDirectTableMaker() = default;
+
+CDirectTableMaker::~CDirectTableMaker() {
+  view_.Unmap();
+  if (fd_ >= 0) ::close(fd_);
+}
 
 bool CDirectTableMaker::Open(const std::string& container) {
   block_ = g_block;
-  if (!file_.Open(container, File::kRead)) return false;
-  fileSize_ = file_.Length();
-  return fileSize_ > 0;
+  fd_ = OpenForMapping(container, fileSize_);
+  return fd_ >= 0 && fileSize_ > 0;
+}
+
+const uint8_t* CDirectTableMaker::Bytes(int64_t pos, size_t n) {
+  const auto in = [&] {
+    return view_.Mapped() && pos >= view_.Position() &&
+           pos + static_cast<int64_t>(n) <= view_.Position() + static_cast<int64_t>(view_.Size());
+  };
+  if (!in()) {
+    // The packets come in the file's order: windows move forward.
+    shortened_ = shortened_ || view_.Shortened();
+    view_.Unmap();
+    const auto size = static_cast<size_t>(
+        std::max<int64_t>(static_cast<int64_t>(n), std::min<int64_t>(static_cast<int64_t>(kMapWindow), fileSize_ - pos)));
+    if (!view_.Map(fd_, pos, size)) return nullptr;
+  }
+  return view_.Data() + (pos - view_.Position());
 }
 
 void CDirectTableMaker::AddTrack(int stream, int h264LengthSize) {
   auto t = std::make_unique<STable>();
   t->lengthSize = h264LengthSize;
-  t->ok = file_.IsOpen() && h264LengthSize >= 0 && h264LengthSize <= 4 && h264LengthSize != 3;
+  t->ok = fd_ >= 0 && h264LengthSize >= 0 && h264LengthSize <= 4 && h264LengthSize != 3;
   tables_[stream] = std::move(t);
 }
 
@@ -144,15 +163,15 @@ void CDirectTableMaker::Before(const AVPacket& pkt) {
     return;
   }
   const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size + kSearch), fileSize_ - start));
-  if (scratch_.size() < n) scratch_.resize(n);
-  if (file_.ReadExactAtShared(start, scratch_.data(), n) != 0) {
+  const uint8_t* bytes = Bytes(start, n);
+  if (!bytes) {
     Fail(t);
     return;
   }
   for (size_t off = 0; off + size <= n; ++off) {
-    if (scratch_[off] != pkt.data[0] || std::memcmp(scratch_.data() + off, pkt.data, size) != 0) continue;
+    if (bytes[off] != pkt.data[0] || std::memcmp(bytes + off, pkt.data, size) != 0) continue;
     cur_ = t;
-    curAt_ = off;
+    curBytes_ = bytes + off;
     curSize_ = size;
     curFileOffset_ = static_cast<uint64_t>(start) + off;
     t->lastPos = pkt.pos;
@@ -174,7 +193,7 @@ void CDirectTableMaker::After(int stream, const std::vector<SBytes>& made) {
   std::vector<uint8_t> buf;
   size_t outN = 0;
   const uint8_t* out = Flat(made, buf, outN);
-  const uint8_t* in = scratch_.data() + curAt_;
+  const uint8_t* in = curBytes_;
   const size_t inN = curSize_;
   if (curSize_ > UINT32_MAX) {
     Fail(t);
@@ -278,8 +297,11 @@ bool CDirectTableMaker::Store(const std::string& path, const std::string& identi
                               const std::map<int, int64_t>& lengths, std::string& error) const {
   std::vector<const STable*> keep;
   std::vector<int> streams;
+  // Bytes compared after the file was cut short were zeros, not the file's.
+  const bool shortened = shortened_ || view_.Shortened();
   for (const auto& [stream, t] : tables_) {
     const auto len = lengths.find(stream);
+    if (shortened) break;
     if (!t->ok || t->count == 0 || len == lengths.end() || static_cast<int64_t>(t->es) != len->second) continue;
     keep.push_back(t.get());
     streams.push_back(stream);

@@ -20,6 +20,7 @@
 
 #include "platform/byte_source.h"
 #include "platform/file.h"
+#include "platform/file_view.h"
 
 struct AVPacket;
 struct AVStream;
@@ -56,14 +57,17 @@ class CDirectTableMaker {
  private:
   struct STable;
   STable* Fail(STable* t);
+  // The file's bytes [pos, pos + n), mapped; null when they cannot be.
+  const uint8_t* Bytes(int64_t pos, size_t n);
   bool Spill(STable& t);
 
-  File file_;
+  int fd_ = -1;
   int64_t fileSize_ = 0;
+  CFileView view_;  // of the file around the packet being matched
+  bool shortened_ = false;
   std::map<int, std::unique_ptr<STable>> tables_;
-  std::vector<uint8_t> scratch_;  // file bytes around the packet being matched
-  STable* cur_ = nullptr;         // the track of that packet, when it matched
-  size_t curAt_ = 0;              // where its bytes start in scratch_
+  STable* cur_ = nullptr;  // the track of that packet, when it matched
+  const uint8_t* curBytes_ = nullptr;  // its bytes in the view
   size_t curSize_ = 0;
   uint64_t curFileOffset_ = 0;
   uint64_t block_ = 4096;
