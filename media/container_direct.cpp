@@ -380,6 +380,7 @@ class CDirectTrackSource : public IByteSource {
   bool Open(const std::string& table, const std::string& identity, const std::string& container, int stream,
             int64_t length) {
     if (!table_.Open(table, File::kRead)) return false;
+    tablePath_ = table;
     const int64_t size = table_.Length();
     std::vector<uint8_t> head(static_cast<size_t>(std::min<int64_t>(size, int64_t{1} << 16)));
     const std::string first = "zvd1 " + identity + "\n";
@@ -473,7 +474,7 @@ class CDirectTrackSource : public IByteSource {
 
  private:
   int Broken(std::string& why) const {
-    why = "the table of \"" + container_ + "\" does not fit it; remove it and add it again";
+    why = "\"" + tablePath_ + "\" does not fit \"" + container_ + "\"; delete it and build again";
     return EIO;
   }
 
@@ -582,6 +583,7 @@ class CDirectTrackSource : public IByteSource {
 
   std::mutex mutex_;
   File table_;
+  std::string tablePath_;
   std::string container_;
   int64_t length_ = 0;
   int lengthSize_ = 0;
