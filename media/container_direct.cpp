@@ -412,7 +412,9 @@ class CDirectTrackSource : public IByteSource {
       const uint64_t patterns = get(4);
       const bool mine = s == stream;
       if (mine) {
+        // Counts checked before they are multiplied or allocated.
         if (static_cast<int64_t>(es) != length || count == 0 || lengthSize > 4 ||
+            count > static_cast<uint64_t>(size) / kRecordSize || recordsAt > static_cast<uint64_t>(size) ||
             recordsAt + count * kRecordSize > static_cast<uint64_t>(size))
           return false;
         lengthSize_ = lengthSize;
