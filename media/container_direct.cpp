@@ -70,6 +70,15 @@ const uint8_t* Flat(const std::vector<SBytes>& made, std::vector<uint8_t>& buf, 
   return buf.data();
 }
 
+// Sums that find a damaged table (FNV-1a): of each track's entry and of
+// each block of its records.
+constexpr uint64_t kSumStart = 0xcbf29ce484222325u;
+uint64_t Sum(uint64_t h, const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3u;
+  return h;
+}
+
 void PutRecord(std::string& out, const SRecord& r) {
   PutLe(out, r.fileOffset, 8);
   PutLe(out, r.esOffset, 8);
@@ -92,6 +101,7 @@ struct CDirectTableMaker::STable {
   std::vector<SRecord> records;  // not spilled yet
   uint64_t count = 0;
   std::vector<uint64_t> blockEs;  // of the first record of each block
+  std::vector<uint64_t> blockSum;
   File spill;                     // records written out, unlinked already
   uint64_t spilled = 0;
   std::vector<std::string> patterns;
@@ -252,7 +262,13 @@ void CDirectTableMaker::After(int stream, const std::vector<SBytes>& made) {
     r.pattern = at->second;
   }
   if (outN == 0) return;
-  if (t->count % block_ == 0) t->blockEs.push_back(r.esOffset);
+  if (t->count % block_ == 0) {
+    t->blockEs.push_back(r.esOffset);
+    t->blockSum.push_back(kSumStart);
+  }
+  std::string bytes;
+  PutRecord(bytes, r);
+  t->blockSum.back() = Sum(t->blockSum.back(), bytes.data(), bytes.size());
   t->records.push_back(r);
   ++t->count;
   t->es += outN;
@@ -289,10 +305,11 @@ std::vector<int> CDirectTableMaker::Direct() const {
   return out;
 }
 
-// The table: "zvd1 " and the index's identity line; a u32 count of tracks;
-// per track its stream, length prefix size, length, record count, where
-// its records begin, its patterns (u32 count, each u32 size and bytes) and
-// the elementary offset of each block of records; then the records.
+// The table: "zvd1 " and the index's identity line; u32 records per block;
+// a u32 count of tracks; per track its stream, length prefix size, length,
+// record count, where its records begin, its patterns (u32 count, each u32
+// size and bytes), the sum of all that, and the elementary offset and sum
+// of each block of records; then the records.
 bool CDirectTableMaker::Store(const std::string& path, const std::string& identity,
                               const std::map<int, int64_t>& lengths, std::string& error) const {
   std::vector<const STable*> keep;
@@ -314,8 +331,10 @@ bool CDirectTableMaker::Store(const std::string& path, const std::string& identi
   PutLe(head, block_, 4);
   PutLe(head, keep.size(), 4);
   std::vector<size_t> fixups;  // where each track's record offset goes
+  std::vector<size_t> entries, sums;  // each track's entry, and where its sum goes
   for (size_t i = 0; i < keep.size(); ++i) {
     const STable& t = *keep[i];
+    entries.push_back(head.size());
     PutLe(head, static_cast<uint32_t>(streams[i]), 4);
     PutLe(head, static_cast<uint64_t>(t.lengthSize), 4);
     PutLe(head, t.es, 8);
@@ -327,11 +346,18 @@ bool CDirectTableMaker::Store(const std::string& path, const std::string& identi
       PutLe(head, p.size(), 4);
       head += p;
     }
-    for (uint64_t e : t.blockEs) PutLe(head, e, 8);
+    sums.push_back(head.size());
+    PutLe(head, 0, 8);
+    for (size_t b = 0; b < t.blockEs.size(); ++b) {
+      PutLe(head, t.blockEs[b], 8);
+      PutLe(head, t.blockSum[b], 8);
+    }
   }
   uint64_t at = head.size();
   for (size_t i = 0; i < keep.size(); ++i) {
     for (int b = 0; b < 8; ++b) head[fixups[i] + static_cast<size_t>(b)] = static_cast<char>(at >> (8 * b));
+    const uint64_t sum = Sum(kSumStart, head.data() + entries[i], sums[i] - entries[i]);
+    for (int b = 0; b < 8; ++b) head[sums[i] + static_cast<size_t>(b)] = static_cast<char>(sum >> (8 * b));
     at += keep[i]->count * kRecordSize;
   }
   // Written beside and renamed over the table when whole.
@@ -406,6 +432,7 @@ class CDirectTrackSource : public IByteSource {
     if (perBlock_ == 0) return false;
     for (uint64_t tracks = get(4); tracks > 0; --tracks) {
       if (!need(36)) return false;
+      const size_t entry = at;
       const auto s = static_cast<int32_t>(get(4));
       const auto lengthSize = static_cast<int>(get(4));
       const uint64_t es = get(8), count = get(8), recordsAt = get(8);
@@ -428,11 +455,17 @@ class CDirectTrackSource : public IByteSource {
         if (mine) patterns_.emplace_back(reinterpret_cast<const char*>(head.data() + at), n);
         at += n;
       }
+      if (!need(8)) return false;
+      const uint64_t entrySum = Sum(kSumStart, head.data() + entry, at - entry);
+      if (get(8) != entrySum && mine) return false;
       const uint64_t blocks = (count + perBlock_ - 1) / perBlock_;
-      if (blocks > (uint64_t{1} << 32) || !need(blocks * 8)) return false;
+      if (blocks > (uint64_t{1} << 32) || !need(blocks * 16)) return false;
       for (uint64_t b = 0; b < blocks; ++b) {
-        const uint64_t v = get(8);
-        if (mine) blockEs_.push_back(v);
+        const uint64_t es = get(8), sum = get(8);
+        if (mine) {
+          blockEs_.push_back(es);
+          blockSum_.push_back(sum);
+        }
       }
       if (mine) break;
     }
@@ -503,7 +536,9 @@ class CDirectTrackSource : public IByteSource {
     const uint64_t first = static_cast<uint64_t>(b) * perBlock_;
     const uint64_t n = std::min(perBlock_, count_ - first);
     std::vector<uint8_t> raw(n * kRecordSize);
-    if (!table_.ReadExactAt(static_cast<int64_t>(recordsAt_ + first * kRecordSize), raw.data(), raw.size())) return false;
+    if (!table_.ReadExactAt(static_cast<int64_t>(recordsAt_ + first * kRecordSize), raw.data(), raw.size()) ||
+        Sum(kSumStart, raw.data(), raw.size()) != blockSum_[static_cast<size_t>(b)])
+      return false;
     block_.resize(n);
     uint64_t last = 0;
     for (uint64_t i = 0; i < n; ++i) {
@@ -594,6 +629,7 @@ class CDirectTrackSource : public IByteSource {
   uint64_t perBlock_ = 0;  // records per block
   std::vector<std::string> patterns_;
   std::vector<uint64_t> blockEs_;
+  std::vector<uint64_t> blockSum_;
   std::vector<SRecord> block_;
   int64_t blockNo_ = -1;
   int fd_ = -1;
