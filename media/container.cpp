@@ -1,6 +1,7 @@
 #include "media/container.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +11,7 @@
 
 #include "media/av_handles.h"
 #include "media/container_demux.h"
+#include "media/container_direct.h"
 #include "platform/byte_source.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -67,11 +69,22 @@ IndexState LoadIndex(const std::string& container, std::map<int, int64_t>& lengt
   return state;
 }
 
-bool StoreIndex(const std::string& container, const std::map<int, int64_t>& lengths, std::string& error) {
+// The table of the tracks read straight from the file, beside the index.
+std::string TablePath(const std::string& index) { return index.substr(0, index.size() - 4) + ".zvd"; }
+
+bool StoreIndex(const std::string& container, const std::map<int, int64_t>& lengths, const CDirectTableMaker& direct,
+                std::string& error) {
   std::string text = Identity(container) + "\n";
   for (const auto& [stream, length] : lengths) text += std::to_string(stream) + " " + std::to_string(length) + "\n";
-  if (WriteFileAtomic(IndexPathBeside(container), text.data(), text.size(), error)) return true;
-  return WriteFileAtomic(IndexPathInTemp(container), text.data(), text.size(), error);
+  for (const std::string& p : {IndexPathBeside(container), IndexPathInTemp(container)}) {
+    // The table first: an index never stands beside an older table (whose
+    // identity would not match it anyway). Without a table the tracks
+    // are read through the demuxer.
+    std::string ignored;
+    if (!direct.Store(TablePath(p), Identity(container), lengths, ignored)) ::unlink(TablePath(p).c_str());
+    if (WriteFileAtomic(p, text.data(), text.size(), error)) return true;
+  }
+  return false;
 }
 
 std::string Lower(std::string s) {
@@ -130,7 +143,7 @@ std::set<int> TracksWithAc3Core(const std::string& path, const AVFormatContext& 
     if (opened.streams[i]->codecpar->codec_id == AV_CODEC_ID_EAC3) waiting.insert(static_cast<int>(i));
   if (waiting.empty()) return out;
   std::string why;
-  av::Input in = OpenContainer(path, why);
+  av::Input in = OpenContainer(path, why, false);
   if (!in) return out;
   for (unsigned i = 0; i < in->nb_streams; ++i)
     if (!waiting.count(static_cast<int>(i))) in->streams[i]->discard = AVDISCARD_ALL;
@@ -146,9 +159,15 @@ std::set<int> TracksWithAc3Core(const std::string& path, const AVFormatContext& 
 }
 
 // Opens the container with every stream a disc does not carry discarded.
+// What is carried is told by the codec and rate, which Matroska and MP4
+// declare: no look (which decodes pictures, a quarter of a first run).
 av::Input OpenCarried(const std::string& path, std::string& error) {
-  av::Input in = OpenContainer(path, error);
+  av::Input in = OpenContainer(path, error, false);
   if (!in) return nullptr;
+  if (in->nb_streams == 0) {
+    error = "no tracks found";
+    return nullptr;
+  }
   const std::set<int> cores = TracksWithAc3Core(path, *in);
   for (unsigned i = 0; i < in->nb_streams; ++i) {
     const bool wanted =
@@ -287,6 +306,21 @@ av::Input OpenTrackDemuxer(const std::string& path, const std::map<int, int64_t>
   return in;
 }
 
+int CTrackConverter::DirectLengthSize() const {
+  if (pgs_) return -1;
+  if (!bsf_) return 0;
+  const AVCodecParameters& par = *st_->codecpar;
+  return par.extradata_size >= 5 ? (par.extradata[4] & 3) + 1 : -1;
+}
+
+std::unique_ptr<IByteSource> OpenDirectContainerTrack(const std::string& container, int stream, int64_t length) {
+  if (!DirectContainerReading()) return nullptr;
+  for (const std::string& p : {IndexPathBeside(container), IndexPathInTemp(container)}) {
+    if (auto src = OpenDirectTrack(TablePath(p), Identity(container), container, stream, length)) return src;
+  }
+  return nullptr;
+}
+
 int TrackLengths(const std::string& container, std::map<int, int64_t>& lengths, std::string& error) {
   const IndexState state = LoadIndex(container, lengths);
   // A container changed since its tracks were measured is not read as
@@ -350,6 +384,8 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
   }
   std::map<int, std::unique_ptr<CTrackConverter>> convs;
   std::map<int, int64_t> got;
+  CDirectTableMaker direct;
+  const bool tables = direct.Open(path);
   for (unsigned i = 0; i < in->nb_streams; ++i) {
     if (in->streams[i]->discard == AVDISCARD_ALL) continue;
     auto c = std::make_unique<CTrackConverter>();
@@ -357,6 +393,7 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
       error = "\"" + path + "\": " + why;
       return kFailed;
     }
+    if (tables) direct.AddTrack(static_cast<int>(i), c->DirectLengthSize());
     convs[static_cast<int>(i)] = std::move(c);
     got[static_cast<int>(i)] = 0;
   }
@@ -376,13 +413,17 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
     }
     const auto it = convs.find(pkt->stream_index);
     bytes.clear();
+    if (tables && it != convs.end()) direct.Before(*pkt);
     const int r = it == convs.end() ? kOk : it->second->Convert(pkt.get(), bytes, why);
     av_packet_unref(pkt.get());
     if (r != kOk) {
       error = "\"" + path + "\": " + why;
       return kFailed;
     }
-    if (it != convs.end()) count(it->first);
+    if (it != convs.end()) {
+      if (tables) direct.After(it->first, bytes);
+      count(it->first);
+    }
     const int64_t at = avio_tell(in->pb);
     if (progress.fn && at - lastReport >= (int64_t{4} << 20)) {
       lastReport = at;
@@ -395,9 +436,10 @@ int IndexContainer(const std::string& path, std::map<int, int64_t>& lengths, std
       error = "\"" + path + "\": " + why;
       return kFailed;
     }
+    if (tables) direct.AtEnd(stream, bytes);
     count(stream);
   }
-  if (!StoreIndex(path, got, why)) {
+  if (!StoreIndex(path, got, direct, why)) {
     error = why;
     return kFailed;
   }

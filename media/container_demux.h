@@ -50,6 +50,10 @@ class CTrackConverter {
   // Appends the bytes of `pkt` (null: the end of the track), taking over
   // its contents.
   int Convert(AVPacket* pkt, std::vector<SBytes>& out, std::string& error);
+  // How a table for reading the track straight from the file describes
+  // it: the size of the length prefixes that become start codes, 0 when
+  // the packets are the bytes, -1 when no table can (graphics get headers).
+  int DirectLengthSize() const;
 
  private:
   const AVStream* st_ = nullptr;
@@ -68,6 +72,10 @@ av::Input OpenTrackDemuxer(const std::string& path, const std::map<int, int64_t>
 // (made when missing). kOk, or kFailed with `error` when the container
 // changed since it was indexed.
 int TrackLengths(const std::string& container, std::map<int, int64_t>& lengths, std::string& error);
+
+// A track of an indexed container read straight from the file, or null
+// when it has no table (media/container_direct.h) or direct reading is off.
+std::unique_ptr<IByteSource> OpenDirectContainerTrack(const std::string& container, int stream, int64_t length);
 
 // A container's track as a byte source; the tracks of one container open
 // at the same time share one demuxer (media/container_source.cpp).

@@ -580,6 +580,12 @@ std::unique_ptr<IByteSource> OpenContainerTrack(const std::string& path, std::st
     error = "not a container track";
     return nullptr;
   }
+  // The tracks whose bytes the index found in the file are read from it.
+  std::map<int, int64_t> lengths;
+  if (TrackLengths(container, lengths, error) != kOk) return nullptr;
+  const auto it = lengths.find(stream);
+  if (it != lengths.end())
+    if (auto direct = OpenDirectContainerTrack(container, stream, it->second)) return direct;
   auto src = std::make_unique<CContainerTrackSource>();
   if (src->Open(container, stream, error) != kOk) return nullptr;
   return src;

@@ -1,6 +1,7 @@
 // The program loads the media libraries (libav*, libass, x264) only for
 // the work that needs them: a command on elementary streams starts without
-// them, a container's track loads the demuxer's and reads as before.
+// them, a container's track loads the demuxer's and reads as before (until
+// its index lets it be read straight from the file).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -57,6 +58,14 @@ TEST(MediaLibraries, LoadOnlyForTheWorkThatNeedsThem) {
     return out.substr(from, out.find("stream information:") - from);
   };
   EXPECT_EQ(details(track.out), details(file.out));
+
+  // Indexed, the tracks whose packets lie in the file as they are read from
+  // it as elementary files are: analysed and multiplexed without them.
+  zvtest::RunResult direct = ZvTracingLibraries(
+      {"mux", dir.Path() + "/movie.m2ts", dir.Path() + "/movie.mkv#0.264", dir.Path() + "/movie.mkv#2.ac3", "--yes"});
+  ASSERT_EQ(direct.status, 0) << direct.err;
+  EXPECT_TRUE(Loaded(direct, "libstdc++")) << direct.err;
+  for (const char* lib : {"libavformat", "libavcodec", "libavutil"}) EXPECT_FALSE(Loaded(direct, lib)) << lib;
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the container fixtures out of the committed elementary fixtures, as
 # users' files are made: mkvmerge stores the H.264 length-prefixed with two
-# AC-3 tracks, a PGS track and chapters; ffmpeg writes an MP4 with AAC, a
+# AC-3 tracks, a PGS track and chapters (and an MKV with zlib-compressed
+# audio); ffmpeg writes an MP4 with AAC, a
 # camera-like .mts (192-byte packets), a DVD .vob and an MKV with HEVC.
 #
 #   tests/data/make-container-fixtures.sh [OUTFOLDER]   (default: tests/data/containers)
@@ -26,6 +27,9 @@ mkvmerge -q -o "$out/movie.mkv" --chapters "$work/chapters.txt" \
 
 # Raw H.264 has no time stamps; mkvmerge gives them from the rate.
 mkvmerge -q -o "$work/v1080.mkv" --default-duration 0:24000/1001p "$here/h264_1080p2398.264"
+# Audio whose blocks are compressed: its bytes are not the file's as stored.
+mkvmerge -q -o "$out/compressed.mkv" --default-duration 0:24000/1001p "$here/h264_1080p2398.264" \
+  --compression 0:zlib "$here/ac3_stereo.ac3"
 mkvmerge -q -o "$work/v720.mkv" --default-duration 0:60000/1001p "$here/h264_720p5994.264"
 
 # A phone's file: H.264 and AAC.

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/run_tools.h"
@@ -117,6 +118,30 @@ TEST(ContainerDisc, MatroskaTracksLanguagesChaptersAndDecodedOutput) {
   EXPECT_NE(info.out.find("stream pg 0 coding 0x90 pid 0x1200"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("lang ger"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("chapters 2 "), std::string::npos) << info.out;
+}
+
+// Tracks read straight from the container's file (its index found their
+// packets there) make the clip that reading them through the demuxer
+// makes, byte for byte.
+TEST(ContainerDisc, ClipsReadFromTheFileAreTheClipsReadThroughTheDemuxer) {
+  for (const auto& [fixture, tracks] : {std::pair<std::string, std::string>{"movie.mkv", "0,1,2,3"}, {"phone.mp4", "0"}}) {
+    zvtest::TempDir dir;
+    const Disc d = BuildFrom(dir, fixture, {"--tracks", tracks});
+    ASSERT_TRUE(d.error.empty()) << d.error;
+    const std::string table = dir / (fixture + ".zvd");
+    ASSERT_TRUE(fs::exists(table)) << fixture;
+    fs::remove(table);
+    const zvtest::RunResult again = Zelvane({"build", dir / "p.zvpj", dir / "out2", "--yes"});
+    ASSERT_EQ(again.status, 0) << again.out << again.err;
+    int clips = 0;
+    for (const auto& e : fs::directory_iterator(d.disc + "/BDMV/STREAM")) {
+      ++clips;
+      EXPECT_TRUE(zvtest::ReadBytes(e.path()) ==
+                  zvtest::ReadBytes(dir / "out2/Zelvane/DISC/BDMV/STREAM" / e.path().filename()))
+          << fixture << ": " << e.path().filename();
+    }
+    EXPECT_GT(clips, 0) << fixture;
+  }
 }
 
 TEST(ContainerDisc, CameraMtsAndDvdVobDecodeLikeTheirContainers) {

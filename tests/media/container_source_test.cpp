@@ -12,6 +12,7 @@
 
 #include "media/container.h"
 #include "media/container_demux.h"
+#include "media/container_direct.h"
 #include "platform/byte_source.h"
 #include "platform/file.h"
 #include "support/test_support.h"
@@ -39,6 +40,9 @@ class SharedDemuxer : public ::testing::Test {
  protected:
   void SetUp() override {
     zv::RegisterContainerTracks();
+    // The demuxer shared by the tracks, which read straight from the file
+    // when the index found their bytes in it.
+    zv::SetDirectContainerReading(false);
     mkv_ = dir_ / "movie.mkv";
     fs::copy_file(zvtest::DataPath("containers/movie.mkv"), mkv_);
     std::map<int, int64_t> lengths;
@@ -53,7 +57,10 @@ class SharedDemuxer : public ::testing::Test {
     }
     saved_ = zv::ContainerBounds();
   }
-  void TearDown() override { zv::SetContainerBounds(saved_); }
+  void TearDown() override {
+    zv::SetContainerBounds(saved_);
+    zv::SetDirectContainerReading(true);
+  }
 
   std::string Track(int i) const { return zv::TrackPath(mkv_, i, kExts[i]); }
 
