@@ -10,6 +10,7 @@
 #include "edit/sources.h"
 #include "media/container.h"
 #include "media/container_demux.h"
+#include "media/container_direct.h"
 #include "model/object_path.h"
 #include "model/project.h"
 #include "mux/mux_track.h"
@@ -49,6 +50,12 @@ std::vector<zv::SMuxTrack*> AddAll(const std::string& mkv, zv::CZvObject& projec
 
 TEST(EditContainerSources, EveryTrackIsAnalysedInOneReadingOfTheContainer) {
   zv::RegisterContainerTracks();
+  // The demuxer's reading: tracks whose packets the index finds in the file
+  // would otherwise be read straight from it.
+  zv::SetDirectContainerReading(false);
+  struct SDirectBack {
+    ~SDirectBack() { zv::SetDirectContainerReading(true); }
+  } back;
   zvtest::TempDir dir;
   // movie.mkv: H.264, two AC-3 tracks and a PGS track, all carried.
   const std::string mkv = (fs::path(dir.Path()) / "movie.mkv").string();
