@@ -105,12 +105,27 @@ void CStdBase::DeliverPacket(const SPacketArrival& p) {
   eb_.Update(p.time, p.payload);
 }
 
+size_t CStdBase::DeliverWhileRoom(const int64_t* times, size_t stride, size_t n, int32_t payload) {
+  size_t i = 0;
+  for (; i < n && times[i * stride] >= GetNextTime(); ++i) DeliverPacket(SPacketArrival{times[i * stride], payload});
+  return i;
+}
+
 int64_t CVideoStd::GetNextTime() const { return std::max({tb_.NextTime(), mb_.NextTime(), eb_.NextTime()}); }
 
 void CVideoStd::DeliverPacket(const SPacketArrival& p) {
   tb_.Update(p.time);
   mb_.Update(p.time);
   eb_.Update(p.time, p.payload);
+}
+
+// The same with the calls bound here, so that the buffers' updates are
+// compiled into the loop (no video model overrides them).
+size_t CVideoStd::DeliverWhileRoom(const int64_t* times, size_t stride, size_t n, int32_t payload) {
+  size_t i = 0;
+  for (; i < n && times[i * stride] >= CVideoStd::GetNextTime(); ++i)
+    CVideoStd::DeliverPacket(SPacketArrival{times[i * stride], payload});
+  return i;
 }
 
 CMpeg2Std::CMpeg2Std() { ApplyLevel(0x44); }
@@ -187,6 +202,13 @@ CAudioStd::CAudioStd(int32_t tbSize, uint32_t tbLeakRate, int32_t ebSize) {
 }
 
 int64_t CAudioStd::GetNextTime() const { return std::max(tb_.NextTime(), eb_.NextTime()); }
+
+size_t CAudioStd::DeliverWhileRoom(const int64_t* times, size_t stride, size_t n, int32_t payload) {
+  size_t i = 0;
+  for (; i < n && times[i * stride] >= CAudioStd::GetNextTime(); ++i)
+    CStdBase::DeliverPacket(SPacketArrival{times[i * stride], payload});
+  return i;
+}
 
 CAc3Std::CAc3Std() : CAudioStd(512, 2000000, 18640) {}
 CDdpStd::CDdpStd() : CAudioStd(512, 48000000, 137936) {}
