@@ -1,6 +1,7 @@
 #include "mux/std_models.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "streams/coding_type.h"
@@ -105,9 +106,18 @@ void CStdBase::DeliverPacket(const SPacketArrival& p) {
   eb_.Update(p.time, p.payload);
 }
 
-size_t CStdBase::DeliverWhileRoom(const int64_t* times, size_t stride, size_t n, int32_t payload) {
+namespace {
+int64_t TimeAt(const uint8_t* times, size_t stride, size_t i) {
+  int64_t t;
+  std::memcpy(&t, times + i * stride, sizeof t);
+  return t;
+}
+}  // namespace
+
+size_t CStdBase::DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload) {
   size_t i = 0;
-  for (; i < n && times[i * stride] >= GetNextTime(); ++i) DeliverPacket(SPacketArrival{times[i * stride], payload});
+  for (; i < n && TimeAt(times, stride, i) >= GetNextTime(); ++i)
+    DeliverPacket(SPacketArrival{TimeAt(times, stride, i), payload});
   return i;
 }
 
@@ -121,10 +131,10 @@ void CVideoStd::DeliverPacket(const SPacketArrival& p) {
 
 // The same with the calls bound here, so that the buffers' updates are
 // compiled into the loop (no video model overrides them).
-size_t CVideoStd::DeliverWhileRoom(const int64_t* times, size_t stride, size_t n, int32_t payload) {
+size_t CVideoStd::DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload) {
   size_t i = 0;
-  for (; i < n && times[i * stride] >= CVideoStd::GetNextTime(); ++i)
-    CVideoStd::DeliverPacket(SPacketArrival{times[i * stride], payload});
+  for (; i < n && TimeAt(times, stride, i) >= CVideoStd::GetNextTime(); ++i)
+    CVideoStd::DeliverPacket(SPacketArrival{TimeAt(times, stride, i), payload});
   return i;
 }
 
@@ -203,10 +213,10 @@ CAudioStd::CAudioStd(int32_t tbSize, uint32_t tbLeakRate, int32_t ebSize) {
 
 int64_t CAudioStd::GetNextTime() const { return std::max(tb_.NextTime(), eb_.NextTime()); }
 
-size_t CAudioStd::DeliverWhileRoom(const int64_t* times, size_t stride, size_t n, int32_t payload) {
+size_t CAudioStd::DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload) {
   size_t i = 0;
-  for (; i < n && times[i * stride] >= CAudioStd::GetNextTime(); ++i)
-    CStdBase::DeliverPacket(SPacketArrival{times[i * stride], payload});
+  for (; i < n && TimeAt(times, stride, i) >= CAudioStd::GetNextTime(); ++i)
+    CStdBase::DeliverPacket(SPacketArrival{TimeAt(times, stride, i), payload});
   return i;
 }
 

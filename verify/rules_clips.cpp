@@ -179,8 +179,6 @@ struct SReplayPacket {
   uint8_t kind;     // kPesStart: the packet's copy is the block's next one; kNewStc: every model starts over
 };
 static_assert(sizeof(SReplayPacket) == 16);
-// The replay hands a stream's model the packets' times in place.
-static_assert(offsetof(SReplayPacket, time) == 0 && sizeof(SReplayPacket) % sizeof(int64_t) == 0);
 
 // The replay's share of one block of packets: what it needs of them, so
 // that it can run on its own thread while the walk goes on to the next
@@ -340,7 +338,9 @@ class CReplayer {
       ++last;
     r.unitStart = false;
     for (const SReplayPacket* p = at; p != last; ++p) {
-      const size_t delivered = primary->DeliverWhileRoom(&p->time, kTimeStride, static_cast<size_t>(last - p), e.payload);
+      const auto* times = reinterpret_cast<const uint8_t*>(p) + offsetof(SReplayPacket, time);
+      const size_t delivered =
+          primary->DeliverWhileRoom(times, sizeof(SReplayPacket), static_cast<size_t>(last - p), e.payload);
       if (delivered > 0) r.lastArrival = p[delivered - 1].time;
       p += delivered;
       if (p == last) break;
@@ -349,7 +349,6 @@ class CReplayer {
     }
     return last - 1;
   }
-  static constexpr size_t kTimeStride = sizeof(SReplayPacket) / sizeof(int64_t);
 
   [[gnu::noinline, gnu::cold]] void Overflow(uint16_t pid, uint32_t spn, int64_t t, int64_t next) {
     Limited("tstd.overflow", pid, spn,

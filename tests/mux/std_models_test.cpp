@@ -388,7 +388,7 @@ TEST(StdModels, RunDeliveryMatchesPacketByPacket) {
       if (const int64_t late = one->GetNextTime() - slots[2 * at]; late > 0)
         for (size_t i = at; i < n; ++i) slots[2 * i] += late;
       while (at < end) {
-        const size_t got = run->DeliverWhileRoom(&slots[2 * at], 2, end - at, 184);
+        const size_t got = run->DeliverWhileRoom(reinterpret_cast<const uint8_t*>(&slots[2 * at]), 2 * sizeof(int64_t), end - at, 184);
         size_t want = 0;
         while (at + want < end && slots[2 * (at + want)] >= one->GetNextTime()) {
           one->DeliverPacket({slots[2 * (at + want)], 184});
