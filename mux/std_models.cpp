@@ -1,6 +1,7 @@
 #include "mux/std_models.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "streams/coding_type.h"
@@ -105,12 +106,36 @@ void CStdBase::DeliverPacket(const SPacketArrival& p) {
   eb_.Update(p.time, p.payload);
 }
 
+namespace {
+int64_t TimeAt(const uint8_t* times, size_t stride, size_t i) {
+  int64_t t;
+  std::memcpy(&t, times + i * stride, sizeof t);
+  return t;
+}
+}  // namespace
+
+size_t CStdBase::DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload) {
+  size_t i = 0;
+  for (; i < n && TimeAt(times, stride, i) >= GetNextTime(); ++i)
+    DeliverPacket(SPacketArrival{TimeAt(times, stride, i), payload});
+  return i;
+}
+
 int64_t CVideoStd::GetNextTime() const { return std::max({tb_.NextTime(), mb_.NextTime(), eb_.NextTime()}); }
 
 void CVideoStd::DeliverPacket(const SPacketArrival& p) {
   tb_.Update(p.time);
   mb_.Update(p.time);
   eb_.Update(p.time, p.payload);
+}
+
+// The same with the calls bound here, so that the buffers' updates are
+// compiled into the loop (no video model overrides them).
+size_t CVideoStd::DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload) {
+  size_t i = 0;
+  for (; i < n && TimeAt(times, stride, i) >= CVideoStd::GetNextTime(); ++i)
+    CVideoStd::DeliverPacket(SPacketArrival{TimeAt(times, stride, i), payload});
+  return i;
 }
 
 CMpeg2Std::CMpeg2Std() { ApplyLevel(0x44); }
@@ -187,6 +212,13 @@ CAudioStd::CAudioStd(int32_t tbSize, uint32_t tbLeakRate, int32_t ebSize) {
 }
 
 int64_t CAudioStd::GetNextTime() const { return std::max(tb_.NextTime(), eb_.NextTime()); }
+
+size_t CAudioStd::DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload) {
+  size_t i = 0;
+  for (; i < n && TimeAt(times, stride, i) >= CAudioStd::GetNextTime(); ++i)
+    CStdBase::DeliverPacket(SPacketArrival{TimeAt(times, stride, i), payload});
+  return i;
+}
 
 CAc3Std::CAc3Std() : CAudioStd(512, 2000000, 18640) {}
 CDdpStd::CDdpStd() : CAudioStd(512, 48000000, 137936) {}

@@ -7,6 +7,7 @@
 // next permitted time of 0 means "no constraint".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -120,6 +121,12 @@ class CStdBase {
   virtual int64_t GetNextTime() const { return 0; }
   virtual void AddAccessUnit(uint32_t dts, uint32_t pts) { eb_.AddAccessUnit(dts, pts); }
   virtual void DeliverPacket(const SPacketArrival& p);
+  // Delivers packets of `payload` bytes (`n` of them) for as long as each
+  // arrives at or after GetNextTime(); the number delivered. Their arrival
+  // times are int64_t at `times`, `stride` bytes apart (a field of the
+  // caller's records, read in place). A run of one stream's packets costs
+  // one call instead of two per packet.
+  virtual size_t DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload);
   virtual void SetPrimary(bool primary) { primary_ = primary; }
   // Video models apply their profile/level limits; others ignore it.
   virtual void SetLevel(int /*level*/, bool /*primary*/) {}
@@ -138,6 +145,7 @@ class CVideoStd : public CStdBase {
  public:
   int64_t GetNextTime() const override;
   void DeliverPacket(const SPacketArrival& p) override;
+  size_t DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload) override;
   const CTransBuffer& Mb() const { return mb_; }
 
  protected:
@@ -172,6 +180,7 @@ class CVc1Std : public CVideoStd {
 class CAudioStd : public CStdBase {
  public:
   int64_t GetNextTime() const override;
+  size_t DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload) override;
 
  protected:
   CAudioStd(int32_t tbSize, uint32_t tbLeakRate, int32_t ebSize);

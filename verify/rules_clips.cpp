@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -254,7 +255,8 @@ class CReplayer {
 
   void Run(const SReplayBlock& b) {
     const uint8_t* start = b.starts.empty() ? nullptr : b.starts.front().data();
-    for (const SReplayPacket* at = b.packets.get(); at != b.packets.get() + b.count; ++at) {
+    const SReplayPacket* const end = b.packets.get() + b.count;
+    for (const SReplayPacket* at = b.packets.get(); at != end; ++at) {
       const SReplayPacket& e = *at;
       if (e.kind == SReplayPacket::kNewStc) {
         NewStcSequence();
@@ -262,7 +264,7 @@ class CReplayer {
         Replay(*streams_[e.stream], e, start);
         start += kTsPacketSize;
       } else {
-        Replay(*streams_[e.stream], e, nullptr);
+        at = ReplayRun(*streams_[e.stream], at, end);
       }
     }
   }
@@ -319,6 +321,33 @@ class CReplayer {
     else
       primary->DeliverPacket(SPacketArrival{t, payload});
     r.lastArrival = t;
+  }
+
+  // The packets from `at` on that continue one PES packet of a stream of
+  // one model, each as Replay() would take it, its model called once for
+  // all that find room; the last packet replayed.
+  const SReplayPacket* ReplayRun(SReplay& r, const SReplayPacket* at, const SReplayPacket* end) {
+    const SReplayPacket& e = *at;
+    CStdBase* primary = r.models.primary.get();
+    if (r.units == 0 || r.models.secondary) {
+      Replay(r, e, nullptr);
+      return at;
+    }
+    const SReplayPacket* last = at + 1;
+    while (last != end && last->kind == SReplayPacket::kPacket && last->stream == e.stream && last->payload == e.payload)
+      ++last;
+    r.unitStart = false;
+    for (const SReplayPacket* p = at; p != last; ++p) {
+      const auto* times = reinterpret_cast<const uint8_t*>(p) + offsetof(SReplayPacket, time);
+      const size_t delivered =
+          primary->DeliverWhileRoom(times, sizeof(SReplayPacket), static_cast<size_t>(last - p), e.payload);
+      if (delivered > 0) r.lastArrival = p[delivered - 1].time;
+      p += delivered;
+      if (p == last) break;
+      // One arriving before there is room: found, and delivered all the same.
+      Replay(r, *p, nullptr);
+    }
+    return last - 1;
   }
 
   [[gnu::noinline, gnu::cold]] void Overflow(uint16_t pid, uint32_t spn, int64_t t, int64_t next) {
@@ -571,7 +600,7 @@ class CClipRules {
     block_->Reserve((n - at) / kSourcePacketSize);
     SReplayPacket* out = block_->packets.get() + block_->count;
     const uint32_t first = spn;
-    constexpr size_t kAhead = kSourcePacketSize * 16;
+    constexpr size_t kAhead = kSourcePacketSize * 48;
     for (; at < n; at += kSourcePacketSize, ++spn) {
       if (at + kAhead < n) __builtin_prefetch(p + at + kAhead);
       const uint8_t* sp = p + at;
