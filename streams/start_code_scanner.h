@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -24,7 +25,8 @@ namespace zv {
 // are read into the other in the background, leaving room in front for the
 // bytes a refill keeps. Either way each refill presents exactly what one
 // read into a single buffer of kBufferSize would, so where units start never
-// depends on the reading.
+// depends on the reading. In a large mapped file the start codes are found
+// ahead on other threads (see StartFinders), with the same result.
 class CStartCodeScanner {
  public:
   // 1 MiB: a slot the scan has just read is still in the cache, which
@@ -33,7 +35,10 @@ class CStartCodeScanner {
   static constexpr size_t kBufferSize = 0x100000;
 
   CStartCodeScanner(File& f, std::vector<uint8_t>& storage) : f_(f) {
-    if (OpenMapped()) return;
+    if (OpenMapped()) {
+      StartFinders();
+      return;
+    }
     storage.resize(2 * kSlot);
     slots_[0] = storage.data();
     slots_[1] = storage.data() + kSlot;
@@ -42,6 +47,9 @@ class CStartCodeScanner {
   }
   ~CStartCodeScanner() {
     worker_.Wait();
+    for (CWorker& w : finders_) w.Wait();
+    for (SFound& f : finds_) f.view.Unmap();
+    if (holdsFinders_) WithFinders().fetch_sub(1);
     view_.Unmap();
     if (fd_ >= 0) ::close(fd_);
   }
@@ -59,13 +67,14 @@ class CStartCodeScanner {
     // Leading zeros never reach back into the unit before.
     const int64_t lower = base_ + static_cast<int64_t>(scan_);
     for (;;) {
-      const size_t j = FindStartCode(buf_, scan_, fill_);
+      const size_t j = found_ ? FoundStartCode() : FindStartCode(buf_, scan_, fill_);
       if (j < fill_) {
         size_t k = j - 2;
         while (k > 0 && buf_[k - 1] == 0 && base_ + static_cast<int64_t>(k) > lower) --k;
         nalStart = base_ + static_cast<int64_t>(k);
         payload = base_ + static_cast<int64_t>(j) + 1;
         scan_ = j + 1;
+        ++foundNext_;
         return true;
       }
       scan_ = std::max(scan_, fill_);
@@ -99,6 +108,90 @@ class CStartCodeScanner {
   // start code) or kKeep. A longer tail takes the slow path.
   static constexpr size_t kCarry = 0x20000;
   static constexpr size_t kSlot = kCarry + kBufferSize;
+
+  // Start codes are found ahead of the parser, a chunk of the file at a
+  // time on threads of their own, each through its own mapped view: the
+  // search reads every byte, the parser only the heads of units. Each
+  // chunk lists every offset in it that ends 00 00 01; the parser's window
+  // moves exactly as when it searched itself.
+  static constexpr int64_t kChunk = int64_t{4} << 20;
+  static constexpr int kFinders = 2;
+  struct SFound {
+    CFileView view;
+    std::vector<int64_t> codes;  // file offsets of the 0x01 bytes, rising
+  };
+
+  // Files of more than one chunk only: a thread costs more than it saves
+  // on less. A few scanners at a time take finders: mapped views are a
+  // shared, limited resource, and the parser's own must never lack one.
+  static constexpr int kMaxWithFinders = 4;
+  static std::atomic<int>& WithFinders() {
+    static std::atomic<int> n{0};
+    return n;
+  }
+  void StartFinders() {
+    if (length_ <= kChunk) return;
+    if (WithFinders().fetch_add(1) >= kMaxWithFinders) {
+      WithFinders().fetch_sub(1);
+      return;
+    }
+    holdsFinders_ = true;
+    for (int i = 0; i < kFinders; ++i) StartFind(i);
+    chunk_ = 0;
+    found_ = WaitFind(0);
+  }
+
+  void StartFind(int64_t chunk) {
+    const int64_t start = chunk * kChunk;
+    if (start >= length_) return;
+    SFound* f = &finds_[chunk % kFinders];
+    const int64_t end = std::min(length_, start + kChunk);
+    const int64_t from = std::max<int64_t>(0, start - 2);
+    const int fd = fd_;
+    finders_[chunk % kFinders].Start([f, fd, start, end, from]() -> int64_t {
+      f->codes.clear();
+      if (!f->view.Map(fd, from, static_cast<size_t>(end - from))) return -1;
+      const uint8_t* p = f->view.Data();
+      const size_t n = f->view.Size();
+      for (size_t j = static_cast<size_t>(start - from); (j = FindStartCode(p, j, n)) < n; ++j)
+        f->codes.push_back(from + static_cast<int64_t>(j));
+      // A file shortened under the view reads as zeros: the parser's own
+      // search sees it and reports it.
+      return f->view.Shortened() ? -1 : 0;
+    });
+  }
+
+  // The list of chunk `chunk`, once found; null when it failed.
+  SFound* WaitFind(int64_t chunk) {
+    if (finders_[chunk % kFinders].Wait() < 0) return nullptr;
+    foundNext_ = 0;
+    return &finds_[chunk % kFinders];
+  }
+
+  // What FindStartCode(buf_, scan_, fill_) gives, from the found lists.
+  size_t FoundStartCode() {
+    const int64_t from = base_ + static_cast<int64_t>(std::max<size_t>(scan_, 2));
+    const int64_t end = base_ + static_cast<int64_t>(fill_);
+    for (;;) {
+      while (foundNext_ < found_->codes.size() && found_->codes[foundNext_] < from) ++foundNext_;
+      if (foundNext_ < found_->codes.size()) {
+        const int64_t at = found_->codes[foundNext_];
+        return at < end ? static_cast<size_t>(at - base_) : fill_;
+      }
+      // None left in this chunk: the window ends in it, or the next one is
+      // waited for and its slot takes the one after.
+      const int64_t next = (chunk_ + 1) * kChunk;
+      if (next >= end || next >= length_) return fill_;
+      StartFind(chunk_ + kFinders);
+      ++chunk_;
+      found_ = WaitFind(chunk_);
+      if (!found_) {
+        // Searched here from now on.
+        for (CWorker& w : finders_) w.Wait();
+        return FindStartCode(buf_, scan_, fill_);
+      }
+    }
+  }
 
   // Reads up to kBufferSize bytes at `pos` into slot `slot`, behind its
   // carry room, in the background.
@@ -145,7 +238,9 @@ class CStartCodeScanner {
         eof_ = true;
       } else {
         const auto n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kBufferSize), length_ - start));
-        if (!view_.Map(fd_, start, n)) {
+        // With the start codes found elsewhere, only the pages the parser
+        // reads come in.
+        if (!view_.Map(fd_, start, n, found_ ? CFileView::kNoPopulate : 0)) {
           readError_ = eof_ = true;
           view_.Unmap();
           buf_ = nullptr;
@@ -208,6 +303,13 @@ class CStartCodeScanner {
   size_t scan_ = 0;
   bool eof_ = false;
   bool readError_ = false;
+  SFound finds_[kFinders];
+  SFound* found_ = nullptr;  // the list being used; null when searching here
+  size_t foundNext_ = 0;
+  int64_t chunk_ = 0;
+  bool holdsFinders_ = false;  // counted in WithFinders()
+  // Declared after the lists they fill: they end first.
+  CWorker finders_[kFinders];
 };
 
 }  // namespace zv

@@ -12,6 +12,7 @@
 
 #include "platform/archive_io.h"
 #include "streams/nal_reader.h"
+#include "streams/start_code_scanner.h"
 #include "streams/stream_context.h"
 #include "streams/unit_reader.h"
 #include "support/test_support.h"
@@ -99,6 +100,78 @@ TEST(UnitTable, WindowedReadsServeTheStoredRecordsInAnyOrder) {
     while (back >= 0 && !(stored[back].flags & zv::kAuiKey)) --back;
     const int64_t expect = fwd == n ? n : (back < 0 || fwd - n <= n - back) ? fwd : back;
     EXPECT_EQ(zv::FindKeyAu(ctx, n), expect) << n;
+  }
+}
+
+// The scanner of a large file takes its start codes from searches run ahead
+// on other threads, a few MiB at a time. Whatever the seams and however the
+// parser's heads move its window, it must hand out what a search of the
+// whole file gives: every 00 00 01, the unit beginning at its first zero
+// byte (leading zeros, never reaching back into the unit before), and the
+// head bytes as they lie in the file.
+TEST(StartCodeScanner, LargeFileGivesEveryStartCodeAcrossTheSeams) {
+  zvtest::TempDir dir;
+  std::mt19937 rng(5);
+  std::vector<uint8_t> bytes((13u << 20) + 777);
+  // Few zeros, so no start codes but the planted ones.
+  for (auto& b : bytes) b = static_cast<uint8_t>(1 + rng() % 255);
+  auto plant = [&](size_t one, size_t zeros) {
+    for (size_t i = 1; i <= zeros && i <= one; ++i) bytes[one - i] = 0;
+    bytes[one] = 1;
+  };
+  std::vector<size_t> ones;
+  for (size_t at = 3; at + 1 < bytes.size(); at += 2000 + rng() % 90000) ones.push_back(at);
+  // 0x01 bytes on and around the seams of the searches (4 MiB) and of the
+  // parser's 1 MiB windows, short runs of zeros split by them, and codes
+  // back to back.
+  for (size_t seam = 1u << 20; seam < bytes.size(); seam += 1u << 20)
+    for (size_t d : {0, 1, 2, 3, 40})
+      ones.push_back(seam + d);
+  ones.push_back(bytes.size() - 1);
+  std::sort(ones.begin(), ones.end());
+  ones.erase(std::unique(ones.begin(), ones.end(), [](size_t a, size_t b) { return b - a < 8; }), ones.end());
+  for (size_t i = 0; i < ones.size(); ++i) {
+    // The zeros stop short of the code before.
+    const size_t room = i == 0 ? ones[0] : ones[i] - ones[i - 1] - 1;
+    plant(ones[i], 2 + rng() % std::min<size_t>(30, room - 1));
+  }
+  const std::string path = dir / "codes.bin";
+  zvtest::WriteBytes(path, bytes);
+
+  // What a plain search of the whole file gives.
+  std::vector<std::pair<int64_t, int64_t>> expect;
+  for (size_t j = 2; j < bytes.size(); ++j) {
+    if (bytes[j] != 1 || bytes[j - 1] != 0 || bytes[j - 2] != 0) continue;
+    const int64_t lower = expect.empty() ? 0 : expect.back().second;
+    auto k = static_cast<int64_t>(j) - 2;
+    while (k > lower && bytes[static_cast<size_t>(k) - 1] == 0) --k;
+    expect.emplace_back(k, static_cast<int64_t>(j) + 1);
+  }
+  ASSERT_EQ(expect.size(), ones.size());
+
+  for (int round = 0; round < 3; ++round) {
+    zv::File f;
+    ASSERT_TRUE(f.Open(path, zv::File::kRead));
+    std::vector<uint8_t> storage, head;
+    zv::CStartCodeScanner scan(f, storage);
+    int64_t nalStart = 0, payload = 0;
+    size_t n = 0;
+    while (scan.Next(nalStart, payload)) {
+      ASSERT_LT(n, expect.size());
+      ASSERT_EQ(nalStart, expect[n].first) << "code " << n;
+      ASSERT_EQ(payload, expect[n].second) << "code " << n;
+      ++n;
+      // Heads short and long (a long one moves the window to the unit);
+      // the first round takes none.
+      if (round == 0) continue;
+      const size_t max = round == 1 ? 1 + rng() % 64 : 1 + rng() % 70000;
+      scan.Head(payload, max, head, true);
+      const size_t have = std::min<size_t>(max, bytes.size() - static_cast<size_t>(payload));
+      ASSERT_EQ(head.size(), have) << "code " << n;
+      ASSERT_TRUE(std::equal(head.begin(), head.end(), bytes.begin() + payload)) << "code " << n;
+    }
+    EXPECT_EQ(n, expect.size()) << "round " << round;
+    EXPECT_FALSE(scan.ReadError());
   }
 }
 
