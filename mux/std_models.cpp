@@ -107,18 +107,25 @@ void CStdBase::DeliverPacket(const SPacketArrival& p) {
 }
 
 namespace {
-int64_t TimeAt(const uint8_t* times, size_t stride, size_t i) {
-  int64_t t;
-  std::memcpy(&t, times + i * stride, sizeof t);
-  return t;
+// The loop of DeliverWhileRoom; a model passes its own calls bound, so that
+// its buffers' updates are compiled into the loop.
+template <class Next, class Deliver>
+size_t DeliverRun(const uint8_t* times, size_t stride, size_t n, int32_t payload, Next next, Deliver deliver) {
+  size_t i = 0;
+  for (; i < n; ++i) {
+    int64_t t;
+    std::memcpy(&t, times + i * stride, sizeof t);
+    if (t < next()) break;
+    deliver(SPacketArrival{t, payload});
+  }
+  return i;
 }
 }  // namespace
 
 size_t CStdBase::DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload) {
-  size_t i = 0;
-  for (; i < n && TimeAt(times, stride, i) >= GetNextTime(); ++i)
-    DeliverPacket(SPacketArrival{TimeAt(times, stride, i), payload});
-  return i;
+  return DeliverRun(
+      times, stride, n, payload, [this] { return GetNextTime(); },
+      [this](const SPacketArrival& p) { DeliverPacket(p); });
 }
 
 int64_t CVideoStd::GetNextTime() const { return std::max({tb_.NextTime(), mb_.NextTime(), eb_.NextTime()}); }
@@ -129,13 +136,11 @@ void CVideoStd::DeliverPacket(const SPacketArrival& p) {
   eb_.Update(p.time, p.payload);
 }
 
-// The same with the calls bound here, so that the buffers' updates are
-// compiled into the loop (no video model overrides them).
+// No video model overrides these calls: bound here.
 size_t CVideoStd::DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload) {
-  size_t i = 0;
-  for (; i < n && TimeAt(times, stride, i) >= CVideoStd::GetNextTime(); ++i)
-    CVideoStd::DeliverPacket(SPacketArrival{TimeAt(times, stride, i), payload});
-  return i;
+  return DeliverRun(
+      times, stride, n, payload, [this] { return CVideoStd::GetNextTime(); },
+      [this](const SPacketArrival& p) { CVideoStd::DeliverPacket(p); });
 }
 
 CMpeg2Std::CMpeg2Std() { ApplyLevel(0x44); }
@@ -214,10 +219,9 @@ CAudioStd::CAudioStd(int32_t tbSize, uint32_t tbLeakRate, int32_t ebSize) {
 int64_t CAudioStd::GetNextTime() const { return std::max(tb_.NextTime(), eb_.NextTime()); }
 
 size_t CAudioStd::DeliverWhileRoom(const uint8_t* times, size_t stride, size_t n, int32_t payload) {
-  size_t i = 0;
-  for (; i < n && TimeAt(times, stride, i) >= CAudioStd::GetNextTime(); ++i)
-    CStdBase::DeliverPacket(SPacketArrival{TimeAt(times, stride, i), payload});
-  return i;
+  return DeliverRun(
+      times, stride, n, payload, [this] { return CAudioStd::GetNextTime(); },
+      [this](const SPacketArrival& p) { CStdBase::DeliverPacket(p); });
 }
 
 CAc3Std::CAc3Std() : CAudioStd(512, 2000000, 18640) {}
