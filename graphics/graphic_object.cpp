@@ -136,36 +136,79 @@ std::pair<int, int> TransparentReferencePixel(const CPicture& pic) {
 
 namespace {
 
+// ARGB pixels in pieces, taken as one run of `count` pixels; with
+// `padded`, invisible pixels besides them (the margin of pictures of
+// different sizes stacked into one).
+struct SArgbPieces {
+  std::vector<std::pair<const uint8_t*, size_t>> pieces;  // first pixel, pixels
+  size_t count = 0;
+  bool padded = false;
+
+  void Add(const uint8_t* p, size_t n) {
+    if (n) pieces.emplace_back(p, n), count += n;
+  }
+  // Calls f(pixel's four bytes) for pixels `from` to `to`, until f returns
+  // false.
+  template <class F>
+  void Each(size_t from, size_t to, const F& f) const {
+    size_t at = 0;
+    for (const auto& [p, n] : pieces) {
+      if (at >= to) return;
+      if (at + n > from) {
+        const size_t begin = from > at ? from - at : 0, end = std::min(n, to - at);
+        for (const uint8_t *q = p + begin * 4, *e = p + end * 4; q != e; q += 4)
+          if (!f(q)) return;
+      }
+      at += n;
+    }
+  }
+  bool HasPartialAlpha() const {
+    bool partial = false;
+    Each(0, count, [&](const uint8_t* q) { return !(partial = q[0] >= 5 && q[0] < 255); });
+    return partial;
+  }
+};
+
 // The distinct colours of the visible pixels (keyed alpha, red, green,
 // blue) and their table, plus transparent black when any pixel is
 // invisible; false when there are more than 255 or fewer than 2 entries.
-bool ExactColours(const CPicture& pic, CColourMap& index, std::vector<SColor>& table) {
-  bool anyTransparent = false;
-  const uint8_t* p = pic.pixels.data();
-  size_t count = static_cast<size_t>(pic.width) * pic.height;
+bool ExactColours(const SArgbPieces& px, CColourMap& index, std::vector<SColor>& table) {
+  bool anyTransparent = px.padded, more = false;
   uint32_t last = 0;
   bool haveLast = false;
-  for (size_t i = 0; i < count; ++i, p += 4) {
+  px.Each(0, px.count, [&](const uint8_t* p) {
     if (p[0] == 0) {
       anyTransparent = true;
-      continue;
+      return true;
     }
     uint32_t v = static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
-    if (haveLast && v == last) continue;
+    if (haveLast && v == last) return true;
     last = v;
     haveLast = true;
     uint32_t& entry = index[v];
-    if (entry) continue;
-    if (table.size() == 255) return false;
+    if (entry) return true;
+    if (table.size() == 255) return !(more = true);
     table.push_back(SColor{p[1], p[2], p[3], p[0]});
     entry = static_cast<uint32_t>(table.size());  // one more than the entry: 0 is new
-  }
+    return true;
+  });
+  if (more) return false;
   if (anyTransparent) {
     // The transparent entry must fit the palette's 255 entries too.
     if (table.size() == CErgbPalette::kMaxEntries) return false;
     table.push_back(SColor{0, 0, 0, 0});
   }
   return table.size() >= 2;
+}
+
+SArgbPieces PiecesOf(const CPicture& pic) {
+  SArgbPieces px;
+  px.Add(pic.pixels.data(), static_cast<size_t>(pic.width) * pic.height);
+  return px;
+}
+
+bool ExactColours(const CPicture& pic, CColourMap& index, std::vector<SColor>& table) {
+  return ExactColours(PiecesOf(pic), index, table);
 }
 
 // True when some pixel of an ARGB picture is invisible (alpha below 5).
@@ -599,8 +642,11 @@ constexpr size_t kPixelsPerShare = size_t{1} << 18;
 // colours first, coarser buckets when there are too many. A share that
 // overflows stops at once, so a picture with noise costs little at the
 // coarseness it does not get.
-template <class PixelAt>
-std::vector<SColourBucket> CountBuckets(size_t count, PixelAt pixel, bool& anyInvisible) {
+//
+// `visit(from, to, f)` calls f(colour) for pixels `from` to `to` of the
+// `count` pixels, in order, until f returns false.
+template <class Visit>
+std::vector<SColourBucket> CountBuckets(size_t count, Visit visit, bool& anyInvisible) {
   constexpr size_t kMaxShare = size_t{1} << 24;  // a counter's limit
   const size_t shares =
       std::max(ParallelWidth(std::max<size_t>(1, count / kPixelsPerShare)), (count + kMaxShare - 1) / kMaxShare);
@@ -614,27 +660,35 @@ std::vector<SColourBucket> CountBuckets(size_t count, PixelAt pixel, bool& anyIn
   constexpr SPass kPasses[] = {{0, kMaxBuckets}, {2, size_t{1} << 18}, {3, kMaxBuckets}, {4, 0}};
   std::vector<SColourBucket> out;
   for (const SPass& pass : kPasses) {
-    std::vector<CBucketCounter> counters;
-    for (size_t k = 0; k < shares; ++k) counters.emplace_back(pass.shift, pass.limit);
-    std::vector<char> invisible(shares, 0);
+    // Each share sorts its own buckets, on its core.
+    std::vector<std::vector<SColourBucket>> sorted(shares);
+    std::vector<char> invisible(shares, 0), full(shares, 0);
     ParallelFor(shares, [&](size_t k) {
-      CBucketCounter& counter = counters[k];
-      for (size_t i = count * k / shares, to = count * (k + 1) / shares; i < to; ++i) {
-        const SColor c = pixel(i);
-        if (c.a < 5) {
-          invisible[k] = 1;
-          continue;
-        }
-        if (!counter.Add(PremultipliedKey(Premultiplied(c)))) return;
-      }
+      CBucketCounter counter(pass.shift, pass.limit);
+      visit(count * k / shares, count * (k + 1) / shares, [&](const SColor& c) {
+        if (c.a >= 5) return counter.Add(PremultipliedKey(Premultiplied(c)));
+        invisible[k] = 1;
+        return true;
+      });
+      sorted[k] = counter.Sorted();
+      full[k] = counter.Full();
     });
-    if (JoinBuckets(counters, out, pass.limit)) {
+    if (std::find(full.begin(), full.end(), 1) == full.end() && JoinBuckets(sorted, out, pass.limit)) {
       anyInvisible = std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
       for (int shift = pass.shift; shift > 0 && shift < 4 && out.size() > kMaxBuckets; ++shift) CoarsenBuckets(out);
       return out;
     }
   }
   return out;
+}
+
+// A visitor (see CountBuckets) of `pixel(i)`.
+template <class PixelAt>
+auto EachOf(PixelAt pixel) {
+  return [pixel](size_t from, size_t to, const auto& f) {
+    for (size_t i = from; i < to; ++i)
+      if (!f(pixel(i))) return;
+  };
 }
 
 // The table of at most `colors` entries for the buckets: median cut, each
@@ -656,7 +710,7 @@ std::vector<SColor> MedianCutTable(std::vector<SColourBucket> buckets, bool anyI
 template <class PixelAt>
 std::vector<SColor> MedianCutWithAlpha(size_t count, PixelAt pixel, int colors, bool invisibleTakesEntry,
                                        std::vector<uint8_t>& index, bool& anyInvisible) {
-  std::vector<SColourBucket> buckets = CountBuckets(count, pixel, anyInvisible);
+  std::vector<SColourBucket> buckets = CountBuckets(count, EachOf(pixel), anyInvisible);
   std::vector<std::array<int, 4>> entries;
   const std::vector<SColor> table = MedianCutTable(std::move(buckets), anyInvisible, colors, invisibleTakesEntry, entries);
 
@@ -726,48 +780,56 @@ struct SIndexedTable {
   bool hasAlpha = true;
 };
 
-// `capacity` entries at most; a smaller one only for true-colour pictures.
-std::optional<SIndexedTable> IndexedTable(const CPicture& pic, size_t capacity = CErgbPalette::kMaxEntries) {
+// The table of true-colour pixels, quantized, in at most `capacity` entries.
+SIndexedTable QuantizedTable(const SArgbPieces& px, size_t capacity) {
+  SIndexedTable out;
+  const size_t count = px.count;
+  bool anyInvisible = px.padded;
+  if (px.HasPartialAlpha()) {
+    bool invisible = false;
+    std::vector<SColourBucket> buckets = CountBuckets(
+        count,
+        [&px](size_t from, size_t to, const auto& f) {
+          px.Each(from, to, [&f](const uint8_t* q) { return f(SColor{q[1], q[2], q[3], q[0]}); });
+        },
+        invisible);
+    anyInvisible = anyInvisible || invisible;
+    std::vector<std::array<int, 4>> entries;
+    out.table = MedianCutTable(std::move(buckets), anyInvisible, static_cast<int>(capacity), true, entries);
+  } else {
+    // Every visible pixel is opaque, so mapping would leave each entry's
+    // alpha at 255: the first pass alone gives the table.
+    // Counted in a share of the pixels on each core; cells saturate, so
+    // the shares' sum, saturated, is the count of all.
+    const size_t shares = ParallelWidth(std::max<size_t>(1, count / kPixelsPerShare));
+    std::vector<Quantizer> q(shares);
+    std::vector<char> visible(shares, 0), invisible(shares, 0);
+    ParallelFor(shares, [&](size_t k) {
+      px.Each(count * k / shares, count * (k + 1) / shares, [&](const uint8_t* p) {
+        if (p[0] >= 5) q[k].Count(p[1], p[2], p[3]), visible[k] = 1;
+        else invisible[k] = 1;
+        return true;
+      });
+    });
+    for (size_t k = 1; k < shares; ++k) q[0].Add(q[k]);
+    anyInvisible = anyInvisible || std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
+    if (std::find(visible.begin(), visible.end(), 1) != visible.end())
+      out.table = q[0].SelectColors(std::max(1, static_cast<int>(capacity) - (anyInvisible ? 1 : 0)));
+  }
+  if (anyInvisible || out.table.empty()) out.table.push_back(SColor{0, 0, 0, 0});
+  return out;
+}
+
+std::optional<SIndexedTable> IndexedTable(const CPicture& pic) {
   if (pic.width <= 0 || pic.height <= 0 || pic.pixels.size() < pic.Stride() * pic.height) return std::nullopt;
   if (pic.format == PixelFormat::Indexed8) return SIndexedTable{pic.table, pic.tableHasAlpha};
   if (pic.format != PixelFormat::Argb32) return SIndexedTable{ToIndexedImage(pic)->table, true};
   SIndexedTable out;
   {
     CColourMap index(512);
-    if (ExactColours(pic, index, out.table) && out.table.size() <= capacity) return out;
-    out.table.clear();
+    if (ExactColours(pic, index, out.table)) return out;
   }
-  const uint8_t* px = pic.pixels.data();
-  const size_t count = static_cast<size_t>(pic.width) * pic.height;
-  bool anyInvisible = false;
-  if (HasPartialAlpha(pic)) {
-    std::vector<SColourBucket> buckets = CountBuckets(
-        count, [px](size_t i) { return SColor{px[i * 4 + 1], px[i * 4 + 2], px[i * 4 + 3], px[i * 4]}; },
-        anyInvisible);
-    std::vector<std::array<int, 4>> entries;
-    out.table = MedianCutTable(std::move(buckets), anyInvisible, static_cast<int>(capacity), true, entries);
-  } else {
-    // Every visible pixel is opaque, so mapping would leave each entry's
-    // alpha at 255: the first pass alone gives the table.
-    // Counted in a share of the rows on each core; cells saturate, so the
-    // shares' sum, saturated, is the count of all.
-    const size_t shares = ParallelWidth(std::max<size_t>(1, count / kPixelsPerShare));
-    std::vector<Quantizer> q(shares);
-    std::vector<char> visible(shares, 0), invisible(shares, 0);
-    ParallelFor(shares, [&](size_t k) {
-      const size_t from = count * k / shares, to = count * (k + 1) / shares;
-      const uint8_t* p = px + from * 4;
-      for (size_t i = from; i < to; ++i, p += 4)
-        if (p[0] >= 5) q[k].Count(p[1], p[2], p[3]), visible[k] = 1;
-        else invisible[k] = 1;
-    });
-    for (size_t k = 1; k < shares; ++k) q[0].Add(q[k]);
-    anyInvisible = std::find(invisible.begin(), invisible.end(), 1) != invisible.end();
-    if (std::find(visible.begin(), visible.end(), 1) != visible.end())
-      out.table = q[0].SelectColors(std::max(1, static_cast<int>(capacity) - (anyInvisible ? 1 : 0)));
-  }
-  if (anyInvisible || out.table.empty()) out.table.push_back(SColor{0, 0, 0, 0});
-  return out;
+  return QuantizedTable(PiecesOf(pic), CErgbPalette::kMaxEntries);
 }
 
 }  // namespace
@@ -883,36 +945,44 @@ std::unique_ptr<CErgbPalette> PaletteOfPictures(const std::vector<const CGraphic
   if (overflow) {
     // Collecting the tables in order would leave out every colour of the
     // later pictures (a selected state drawn in the colours of the normal
-    // ones): the pictures are quantized together instead, stacked into one.
+    // ones): the pictures are quantized together instead, as if stacked
+    // into one picture (the widest wide, transparent where no picture
+    // lies), counted where they are.
     int width = 0, height = 0;
     for (const CGraphicObject* g : graphics) {
       width = std::max(width, g->m_nWidth);
       height += g->m_nHeight;
     }
-    CPicture all;
-    all.Allocate(width, height, PixelFormat::Argb32);  // transparent where no picture lies
-    std::vector<int> tops(n, 0);
-    for (size_t i = 1; i < n; ++i) tops[i] = tops[i - 1] + pictures[i - 1]->height;
-    // Each picture fills rows of its own, one picture on each core.
-    ParallelFor(n, [&](size_t i) {
-      const CPicture& pic = *pictures[i];
-      const int top = tops[i];
-      const int columns = std::min(pic.width, width);
-      for (int y = 0; y < pic.height && top + y < height; ++y) {
-        uint8_t* p = all.Row(top + y);
-        if (pic.format == PixelFormat::Argb32) {
-          std::copy_n(pic.Row(y), static_cast<size_t>(columns) * 4, p);
-          continue;
+    if (width <= 0 || height <= 0) return nullptr;
+    SArgbPieces px;
+    std::vector<CPicture> converted(n);
+    size_t covered = 0;
+    for (size_t i = 0, top = 0; i < n && top < static_cast<size_t>(height); top += pictures[i]->height, ++i) {
+      const CPicture* pic = pictures[i];
+      if (pic->format != PixelFormat::Argb32) {
+        CPicture& c = converted[i];
+        c.Allocate(pic->width, pic->height, PixelFormat::Argb32);
+        for (int y = 0; y < pic->height; ++y) {
+          uint8_t* p = c.Row(y);
+          for (int x = 0; x < pic->width; ++x, p += 4) {
+            const SColor colour = pic->At(x, y);
+            p[0] = colour.a, p[1] = colour.r, p[2] = colour.g, p[3] = colour.b;
+          }
         }
-        for (int x = 0; x < columns; ++x, p += 4) {
-          const SColor c = pic.At(x, y);
-          p[0] = c.a, p[1] = c.r, p[2] = c.g, p[3] = c.b;
-        }
+        pic = &c;
       }
-    });
-    std::optional<SIndexedTable> joint = IndexedTable(all, capacity);
-    if (!joint) return nullptr;
-    values = std::move(joint->table);
+      const size_t rows = std::min<size_t>(pic->height, static_cast<size_t>(height) - top);
+      const size_t columns = std::min(pic->width, width);
+      if (columns == static_cast<size_t>(pic->width))
+        px.Add(pic->Row(0), rows * columns);
+      else
+        for (size_t y = 0; y < rows; ++y) px.Add(pic->Row(static_cast<int>(y)), columns);
+      covered += rows * columns;
+    }
+    px.padded = covered < static_cast<size_t>(width) * static_cast<size_t>(height);
+    values.clear();
+    CColourMap index(512);
+    if (!ExactColours(px, index, values) || values.size() > capacity) values = QuantizedTable(px, capacity).table;
   }
   PaletteFromTable(*palette, 1.0, values, softAlpha, 255);
   // The entry of invisible pixels stays transparent in an opaque page's

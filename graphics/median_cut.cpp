@@ -24,16 +24,6 @@ struct SBox {
   int axis;           // the widest axis along which its buckets differ
 };
 
-// The bucket of a colour with `shift` low bits of each component dropped.
-// Opaque colours stay apart from nearly opaque ones, so that an opaque
-// pixel never has to take an entry that is not.
-uint32_t CoarseKey(uint32_t key, int shift) {
-  if (shift == 0) return key;
-  const uint32_t r = key >> 24, g = key >> 16 & 255, b = key >> 8 & 255, a = key & 255;
-  const uint32_t alpha = a == 255 ? (256u >> shift) : a >> shift;
-  return 1u << 31 | (r >> shift) << 23 | (g >> shift) << 15 | (b >> shift) << 7 | alpha;
-}
-
 size_t SlotOf(uint32_t key, size_t mask) { return (static_cast<size_t>(key) * 0x9E3779B97F4A7C15ull >> 20) & mask; }
 
 }  // namespace
@@ -65,31 +55,26 @@ void CBucketCounter::Grow() {
       while (slots_[i].key) i = (i + 1) & mask;
       slots_[i] = s;
     }
-  last_ = nullptr;
 }
 
-bool CBucketCounter::Add(uint32_t key) {
-  if (full_) return false;
-  const uint32_t coarse = CoarseKey(key, shift_);
-  if (!last_ || coarse != lastKey_) {
-    last_ = Find(coarse);
-    if (!last_) {
-      full_ = true;
-      return false;
-    }
-    lastKey_ = coarse;
+bool CBucketCounter::Gather(const SSlot& s) {
+  SSlot* into = Find(s.key);
+  if (!into) {
+    full_ = true;
+    return false;
   }
-  SSlot& b = *last_;
-  ++b.count;
-  b.sum[0] += key >> 24;
-  b.sum[1] += key >> 16 & 255;
-  b.sum[2] += key >> 8 & 255;
-  b.sum[3] += key & 255;
+  into->count += s.count;
+  for (int k = 0; k < 4; ++k) into->sum[k] += s.sum[k];
   return true;
 }
 
-std::vector<SColourBucket> CBucketCounter::Buckets() const {
+std::vector<SColourBucket> CBucketCounter::Sorted() {
+  for (SSlot& s : near_) {
+    if (s.key && !full_) Gather(s);
+    s = SSlot{};
+  }
   std::vector<SColourBucket> out;
+  if (full_) return out;
   out.reserve(size_);
   for (const SSlot& s : slots_)
     if (s.key) {
@@ -99,6 +84,7 @@ std::vector<SColourBucket> CBucketCounter::Buckets() const {
       for (int k = 0; k < 4; ++k) b.sum[k] = s.sum[k];
       out.push_back(b);
     }
+  std::sort(out.begin(), out.end(), [](const SColourBucket& x, const SColourBucket& y) { return x.key < y.key; });
   return out;
 }
 
@@ -122,15 +108,42 @@ void SortAndMerge(std::vector<SColourBucket>& out) {
 
 }  // namespace
 
-bool JoinBuckets(std::vector<CBucketCounter>& shares, std::vector<SColourBucket>& out, size_t limit) {
+bool JoinBuckets(std::vector<std::vector<SColourBucket>>& shares, std::vector<SColourBucket>& out, size_t limit) {
   out.clear();
-  for (CBucketCounter& s : shares) {
-    if (s.Full()) return false;
-    const std::vector<SColourBucket> b = s.Buckets();
-    out.insert(out.end(), b.begin(), b.end());
+  // Merged pairwise: each list is sorted, with a key at most once.
+  for (std::vector<SColourBucket>& share : shares) {
+    std::vector<SColourBucket> joined;
+    joined.reserve(out.size() + share.size());
+    size_t i = 0, k = 0;
+    while (i < out.size() || k < share.size()) {
+      if (k == share.size() || (i < out.size() && out[i].key < share[k].key)) {
+        joined.push_back(out[i++]);
+      } else if (i == out.size() || share[k].key < out[i].key) {
+        joined.push_back(share[k++]);
+      } else {
+        SColourBucket b = out[i++];
+        const SColourBucket& c = share[k++];
+        b.count += c.count;
+        for (int n = 0; n < 4; ++n) b.sum[n] += c.sum[n];
+        joined.push_back(b);
+      }
+    }
+    out.swap(joined);
+    std::vector<SColourBucket>().swap(share);
   }
-  SortAndMerge(out);
   return !limit || out.size() <= limit;
+}
+
+bool JoinBuckets(std::vector<CBucketCounter>& shares, std::vector<SColourBucket>& out, size_t limit) {
+  std::vector<std::vector<SColourBucket>> sorted;
+  for (CBucketCounter& s : shares) {
+    sorted.push_back(s.Sorted());
+    if (s.Full()) {
+      out.clear();
+      return false;
+    }
+  }
+  return JoinBuckets(sorted, out, limit);
 }
 
 void CoarsenBuckets(std::vector<SColourBucket>& buckets) {

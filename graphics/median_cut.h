@@ -29,19 +29,45 @@ struct SColourBucket {
   std::array<uint64_t, 4> sum{};
 };
 
+// The bucket of a premultiplied colour with `shift` low bits of each
+// component dropped. Opaque colours stay apart from nearly opaque ones, so
+// that an opaque pixel never has to take an entry that is not.
+inline uint32_t CoarseKey(uint32_t key, int shift) {
+  if (shift == 0) return key;
+  const uint32_t r = key >> 24, g = key >> 16 & 255, b = key >> 8 & 255, a = key & 255;
+  const uint32_t alpha = a == 255 ? (256u >> shift) : a >> shift;
+  return 1u << 31 | (r >> shift) << 23 | (g >> shift) << 15 | (b >> shift) << 7 | alpha;
+}
+
 // The buckets of a share of pixels at one coarseness; `shift` low bits of
 // each component dropped (0: each colour its own bucket).
 class CBucketCounter {
  public:
   // `limit`: the most buckets before the counter gives up (0: no limit).
-  CBucketCounter(int shift, size_t limit) : shift_(shift), limit_(limit), slots_(1024) {}
+  CBucketCounter(int shift, size_t limit) : shift_(shift), limit_(limit), slots_(1024), near_(kNearSlots) {}
   // Counts one pixel of premultiplied colour (red in the top byte, alpha in
   // the lowest); false, counting nothing more, once there would be more
-  // buckets than the limit. At most 2^24 pixels a counter.
-  bool Add(uint32_t key);
+  // buckets than the limit (found when the counts are gathered, at the
+  // latest by Sorted). At most 2^24 pixels a counter.
+  bool Add(uint32_t key) {
+    if (full_) return false;
+    const uint32_t coarse = CoarseKey(key, shift_);
+    SSlot& s = near_[NearSlotOf(coarse)];
+    if (s.key != coarse) {
+      if (s.key && !Gather(s)) return false;
+      s = SSlot{coarse, 0, {}};
+    }
+    ++s.count;
+    s.sum[0] += key >> 24;
+    s.sum[1] += key >> 16 & 255;
+    s.sum[2] += key >> 8 & 255;
+    s.sum[3] += key & 255;
+    return true;
+  }
+  // False once the counter has given up.
   bool Full() const { return full_; }
-  // The buckets counted, in no particular order.
-  std::vector<SColourBucket> Buckets() const;
+  // The buckets counted, in key order (a counter that gave up: nothing).
+  std::vector<SColourBucket> Sorted();
 
  private:
   // A bucket where the map finds it: each pixel touches one place in
@@ -51,6 +77,19 @@ class CBucketCounter {
     uint32_t count = 0;
     std::array<uint32_t, 4> sum{};
   };
+  // Pixels are counted first in a small table that stays in the cache,
+  // indexed by the low bits of each component, so that the colours of a
+  // neighbourhood sit side by side; a bucket is added to the map when
+  // another takes its place. Pictures repeat nearby colours, so the map,
+  // spread over megabytes, is reached once for many pixels.
+  static constexpr size_t kNearSlots = 4096;
+  static size_t NearSlotOf(uint32_t coarse) {
+    return (coarse >> 23 & 7) << 9 | (coarse >> 15 & 7) << 6 | (coarse >> 7 & 7) << 3 |
+           ((coarse ^ coarse >> 26 ^ coarse >> 18 ^ coarse >> 10) & 7);
+  }
+  // Adds a bucket of the near table to the map; false (and full) when the
+  // map would pass the limit.
+  bool Gather(const SSlot& s);
   SSlot* Find(uint32_t coarse);
   void Grow();
 
@@ -58,13 +97,14 @@ class CBucketCounter {
   size_t limit_;
   std::vector<SSlot> slots_;
   size_t size_ = 0;
-  uint32_t lastKey_ = 0;
-  SSlot* last_ = nullptr;
+  std::vector<SSlot> near_;
   bool full_ = false;
 };
 
-// The buckets of several shares joined, in key order; false when a share
-// gave up or they are more than `limit` (0: no limit).
+// The buckets of several shares' sorted lists joined, in key order; false
+// when a share gave up (an empty list with Full) or they are more than
+// `limit` (0: no limit).
+bool JoinBuckets(std::vector<std::vector<SColourBucket>>& shares, std::vector<SColourBucket>& out, size_t limit);
 bool JoinBuckets(std::vector<CBucketCounter>& shares, std::vector<SColourBucket>& out, size_t limit);
 
 // The buckets of coarseness `shift` (2 or more) as those of `shift` + 1

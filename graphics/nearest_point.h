@@ -10,6 +10,12 @@
 // answer is the plain scan's: the first entry (in the caller's order) of
 // the smallest distance. The cells fill as colours are asked for: one
 // object is used by one thread at a time.
+//
+// For up to 256 colours in 0 to 255 under small weights (a palette), a
+// colour is compared with all of its cell's entries at once, eight at a
+// time: each comparison gives the distance shifted left by 8 bits, or'd
+// with the entry's position, so that the least of them is the nearest and
+// the first of equals, without a branch on each.
 #pragma once
 
 #include <algorithm>
@@ -20,6 +26,11 @@
 #include <limits>
 #include <utility>
 #include <vector>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define ZV_NEAREST_AVX2 1
+#endif
 
 namespace zv {
 
@@ -43,11 +54,25 @@ class CNearestPoint {
       smallWeights_[k] = static_cast<int32_t>(std::clamp<int64_t>(weights[k], 0, 1024));
     }
     for (const Point& q : points) small_ = small_ && InRange(q);
+    int64_t weightSum = 0;
+    for (int k = 0; k < 4; ++k) weightSum += smallWeights_[k];
+    packed_ = small_ && points.size() <= 256 && weightSum * 255 * 255 < (int64_t{1} << 23);
     sorted_.reserve(points.size());
     for (size_t i = 0; i < points.size(); ++i) sorted_.push_back(Item{points[i], i});
     std::sort(sorted_.begin(), sorted_.end(), [this](const Item& a, const Item& b) {
       return a.v[axis_] != b.v[axis_] ? a.v[axis_] < b.v[axis_] : a.index < b.index;
     });
+  }
+
+  // Whether packed look-ups use the processor's vector instructions (on
+  // where it has them); tests turn it off to compare both ways.
+  static bool& Vectorised() {
+#ifdef ZV_NEAREST_AVX2
+    static bool on = __builtin_cpu_supports("avx2");
+#else
+    static bool on = false;
+#endif
+    return on;
   }
 
   // Position in the caller's list of the nearest point; 0 when there is none.
@@ -57,6 +82,7 @@ class CNearestPoint {
       if (cells_.empty()) cells_.resize(size_t{1} << (4 * (8 - kCellShift)));
       const size_t cell = CellOf(p);
       if (!cells_[cell].end) FillCell(cell);
+      if (packed_) return NearestInBlocks(&blocks_[cells_[cell].begin], cells_[cell].end - cells_[cell].begin, p);
       // Candidates come nearest to the cell's centre first. By the triangle
       // inequality a candidate is at least its distance from the centre,
       // less the colour's, away from the colour: once that bound passes
@@ -115,6 +141,23 @@ class CNearestPoint {
       bound = std::min(bound, far);
     }
     const Point corner{lo[0], lo[1], lo[2], lo[3]};
+    if (packed_) {
+      // Padded with copies of the last entry, which change no answer.
+      std::vector<uint32_t> chosen;
+      for (size_t i = 0; i < points_.size(); ++i)
+        if (least[i] <= bound) chosen.push_back(static_cast<uint32_t>(i));
+      cells_[cell].begin = static_cast<uint32_t>(blocks_.size());
+      for (size_t at = 0; at < chosen.size(); at += 8) {
+        SBlock& b = blocks_.emplace_back();
+        for (size_t j = 0; j < 8; ++j) {
+          const uint32_t i = chosen[std::min(at + j, chosen.size() - 1)];
+          for (int k = 0; k < 4; ++k) b.v[k][j] = points_[i][k];
+          b.index[j] = static_cast<int32_t>(i);
+        }
+      }
+      cells_[cell].end = static_cast<uint32_t>(blocks_.size());
+      return;
+    }
     std::vector<std::pair<double, uint32_t>> chosen;
     for (size_t i = 0; i < points_.size(); ++i)
       if (least[i] <= bound) chosen.emplace_back(std::sqrt(CentreDistance(points_[i], corner)), static_cast<uint32_t>(i));
@@ -180,6 +223,51 @@ class CNearestPoint {
     return d;
   }
 
+  // Eight entries, component by component.
+  struct alignas(32) SBlock {
+    int32_t v[4][8];
+    int32_t index[8];
+  };
+
+  size_t NearestInBlocks(const SBlock* b, size_t n, const Point& p) const {
+#ifdef ZV_NEAREST_AVX2
+    if (Vectorised()) return NearestInBlocksAvx2(b, n, p);
+#endif
+    int32_t best = std::numeric_limits<int32_t>::max();
+    for (const SBlock* e = b + n; b != e; ++b)
+      for (int j = 0; j < 8; ++j) {
+        int32_t d = 0;
+        for (int k = 0; k < 4; ++k) {
+          const int32_t diff = b->v[k][j] - p[k];
+          d += smallWeights_[k] * diff * diff;
+        }
+        best = std::min(best, d << 8 | b->index[j]);
+      }
+    return static_cast<size_t>(best & 255);
+  }
+
+#ifdef ZV_NEAREST_AVX2
+  __attribute__((target("avx2"))) size_t NearestInBlocksAvx2(const SBlock* b, size_t n, const Point& p) const {
+    __m256i colour[4], weight[4];
+    for (int k = 0; k < 4; ++k) colour[k] = _mm256_set1_epi32(p[k]), weight[k] = _mm256_set1_epi32(smallWeights_[k]);
+    __m256i best = _mm256_set1_epi32(std::numeric_limits<int32_t>::max());
+    for (const SBlock* e = b + n; b != e; ++b) {
+      __m256i d = _mm256_setzero_si256();
+      for (int k = 0; k < 4; ++k) {
+        const __m256i diff = _mm256_sub_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(b->v[k])), colour[k]);
+        d = _mm256_add_epi32(d, _mm256_mullo_epi32(weight[k], _mm256_mullo_epi32(diff, diff)));
+      }
+      const __m256i key =
+          _mm256_or_si256(_mm256_slli_epi32(d, 8), _mm256_load_si256(reinterpret_cast<const __m256i*>(b->index)));
+      best = _mm256_min_epi32(best, key);
+    }
+    __m128i m = _mm_min_epi32(_mm256_castsi256_si128(best), _mm256_extracti128_si256(best, 1));
+    m = _mm_min_epi32(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(1, 0, 3, 2)));
+    m = _mm_min_epi32(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(2, 3, 0, 1)));
+    return static_cast<size_t>(_mm_cvtsi128_si32(m) & 255);
+  }
+#endif
+
   struct Item {
     Point v;
     size_t index;
@@ -187,6 +275,7 @@ class CNearestPoint {
   std::array<int64_t, 4> weights_;
   std::array<int32_t, 4> smallWeights_{};
   bool small_ = false;
+  bool packed_ = false;
   int axis_ = 0;
   std::vector<Item> sorted_;
   std::vector<Point> points_;  // in the caller's order
@@ -204,6 +293,7 @@ class CNearestPoint {
     double reach;
   };
   mutable std::vector<SCandidate> candidates_;
+  mutable std::vector<SBlock> blocks_;  // the cells' entries when packed_
 };
 
 }  // namespace zv

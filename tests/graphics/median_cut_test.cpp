@@ -31,6 +31,18 @@ std::vector<SColourBucket> Count(const std::vector<uint32_t>& keys, int shift, s
   for (size_t i = 0; i < keys.size(); ++i) EXPECT_TRUE(counters[i * shares / keys.size()].Add(keys[i]));
   std::vector<SColourBucket> out;
   EXPECT_TRUE(JoinBuckets(counters, out, 0));
+  // Every pixel is in one bucket, with all of its components.
+  uint64_t count = 0;
+  std::array<uint64_t, 4> sum{}, expected{};
+  for (const SColourBucket& b : out) {
+    count += b.count;
+    for (int k = 0; k < 4; ++k) sum[k] += b.sum[k];
+  }
+  for (uint32_t key : keys)
+    for (int k = 0; k < 4; ++k) expected[k] += key >> (24 - 8 * k) & 255;
+  EXPECT_EQ(count, keys.size());
+  EXPECT_EQ(sum, expected);
+  for (size_t i = 1; i < out.size(); ++i) EXPECT_LT(out[i - 1].key, out[i].key) << "bucket " << i;
   return out;
 }
 
