@@ -64,14 +64,13 @@ class CBucketCounter {
     s.sum[3] += key & 255;
     return true;
   }
-  // False once the counter has given up.
+  // True once the counter has given up.
   bool Full() const { return full_; }
   // The buckets counted, in key order (a counter that gave up: nothing).
   std::vector<SColourBucket> Sorted();
 
  private:
-  // A bucket where the map finds it: each pixel touches one place in
-  // memory, which matters when nearly every pixel has a colour of its own.
+  // A bucket, in the near table or the map.
   struct SSlot {
     uint32_t key = 0;  // 0: free (no bucket key is 0)
     uint32_t count = 0;
@@ -81,7 +80,8 @@ class CBucketCounter {
   // indexed by the low bits of each component, so that the colours of a
   // neighbourhood sit side by side; a bucket is added to the map when
   // another takes its place. Pictures repeat nearby colours, so the map,
-  // spread over megabytes, is reached once for many pixels.
+  // spread over megabytes, is reached once for many pixels. (Exact keys lay
+  // out their bits otherwise; for them the index is only a hash.)
   static constexpr size_t kNearSlots = 4096;
   static size_t NearSlotOf(uint32_t coarse) {
     return (coarse >> 23 & 7) << 9 | (coarse >> 15 & 7) << 6 | (coarse >> 7 & 7) << 3 |
@@ -101,10 +101,10 @@ class CBucketCounter {
   bool full_ = false;
 };
 
-// The buckets of several shares' sorted lists joined, in key order; false
-// when a share gave up (an empty list with Full) or they are more than
-// `limit` (0: no limit).
+// The buckets of several shares' sorted lists (emptied) joined, in key
+// order; false when they are more than `limit` (0: no limit).
 bool JoinBuckets(std::vector<std::vector<SColourBucket>>& shares, std::vector<SColourBucket>& out, size_t limit);
+// The same for counters; false also when one gave up.
 bool JoinBuckets(std::vector<CBucketCounter>& shares, std::vector<SColourBucket>& out, size_t limit);
 
 // The buckets of coarseness `shift` (2 or more) as those of `shift` + 1
