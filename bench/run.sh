@@ -13,6 +13,10 @@ status=0
 load_before=$(uptime)
 for script in "$here"/*.sh; do
   [ "$(basename "$script")" = run.sh ] && continue
+  # The gigabytes an earlier benchmark wrote are on the disk before the
+  # next one starts, not written back under it (which stalls every write
+  # it makes, cat's too).
+  sync
   bash "$script" "$build" | tee -a "$log" || status=1
 done
 echo
