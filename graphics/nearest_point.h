@@ -56,7 +56,9 @@ class CNearestPoint {
     for (const Point& q : points) small_ = small_ && InRange(q);
     int64_t weightSum = 0;
     for (int k = 0; k < 4; ++k) weightSum += smallWeights_[k];
-    packed_ = small_ && points.size() <= 256 && weightSum * 255 * 255 < (int64_t{1} << 23);
+    // Each weighted difference fits 16 bits, each distance 23.
+    packed_ = small_ && points.size() <= 256 && weightSum * 255 * 255 < (int64_t{1} << 23) &&
+              *std::max_element(smallWeights_.begin(), smallWeights_.end()) <= 128;
     sorted_.reserve(points.size());
     for (size_t i = 0; i < points.size(); ++i) sorted_.push_back(Item{points[i], i});
     std::sort(sorted_.begin(), sorted_.end(), [this](const Item& a, const Item& b) {
@@ -151,7 +153,7 @@ class CNearestPoint {
         SBlock& b = blocks_.emplace_back();
         for (size_t j = 0; j < 8; ++j) {
           const uint32_t i = chosen[std::min(at + j, chosen.size() - 1)];
-          for (int k = 0; k < 4; ++k) b.v[k][j] = points_[i][k];
+          for (int k = 0; k < 4; ++k) b.v[k / 2][2 * j + k % 2] = static_cast<int16_t>(points_[i][k]);
           b.index[j] = static_cast<int32_t>(i);
         }
       }
@@ -223,9 +225,10 @@ class CNearestPoint {
     return d;
   }
 
-  // Eight entries, component by component.
+  // Eight entries: red and green of each side by side, then blue and
+  // alpha, then their positions.
   struct alignas(32) SBlock {
-    int32_t v[4][8];
+    int16_t v[2][16];
     int32_t index[8];
   };
 
@@ -238,7 +241,7 @@ class CNearestPoint {
       for (int j = 0; j < 8; ++j) {
         int32_t d = 0;
         for (int k = 0; k < 4; ++k) {
-          const int32_t diff = b->v[k][j] - p[k];
+          const int32_t diff = b->v[k / 2][2 * j + k % 2] - p[k];
           d += smallWeights_[k] * diff * diff;
         }
         best = std::min(best, d << 8 | b->index[j]);
@@ -248,14 +251,21 @@ class CNearestPoint {
 
 #ifdef ZV_NEAREST_AVX2
   __attribute__((target("avx2"))) size_t NearestInBlocksAvx2(const SBlock* b, size_t n, const Point& p) const {
-    __m256i colour[4], weight[4];
-    for (int k = 0; k < 4; ++k) colour[k] = _mm256_set1_epi32(p[k]), weight[k] = _mm256_set1_epi32(smallWeights_[k]);
+    // Differences and weighted differences in 16 bits; each pair of
+    // products summed into 32 by madd.
+    __m256i colour[2], weight[2];
+    for (int k = 0; k < 2; ++k) {
+      colour[k] = _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(p[2 * k + 1]) << 16 |
+                                                         static_cast<uint32_t>(p[2 * k] & 0xFFFF)));
+      weight[k] = _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(smallWeights_[2 * k + 1]) << 16 |
+                                                         static_cast<uint32_t>(smallWeights_[2 * k])));
+    }
     __m256i best = _mm256_set1_epi32(std::numeric_limits<int32_t>::max());
     for (const SBlock* e = b + n; b != e; ++b) {
       __m256i d = _mm256_setzero_si256();
-      for (int k = 0; k < 4; ++k) {
-        const __m256i diff = _mm256_sub_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(b->v[k])), colour[k]);
-        d = _mm256_add_epi32(d, _mm256_mullo_epi32(weight[k], _mm256_mullo_epi32(diff, diff)));
+      for (int k = 0; k < 2; ++k) {
+        const __m256i diff = _mm256_sub_epi16(_mm256_load_si256(reinterpret_cast<const __m256i*>(b->v[k])), colour[k]);
+        d = _mm256_add_epi32(d, _mm256_madd_epi16(diff, _mm256_mullo_epi16(diff, weight[k])));
       }
       const __m256i key =
           _mm256_or_si256(_mm256_slli_epi32(d, 8), _mm256_load_si256(reinterpret_cast<const __m256i*>(b->index)));
