@@ -22,6 +22,9 @@
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "streams/analyse_streams.h"
+#include "streams/h264_parser.h"
+#include "streams/live_analysis.h"
+#include "streams/stream_context.h"
 
 namespace zvapp {
 
@@ -46,6 +49,31 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::absolute(p, e).lexically_normal();
   };
   return full(a) == full(b);
+}
+
+// The largest H.264 stream file without current stream information, or
+// none: it is worth analysing while it is multiplexed.
+std::string LiveCandidate(const std::vector<std::string>& streams) {
+  std::string best;
+  uintmax_t bestSize = 0;
+  const zv::CH264Parser h264;
+  for (const std::string& p : streams) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(p, ec) || !h264.MatchExtension(p)) continue;
+    const uintmax_t size = std::filesystem::file_size(p, ec);
+    if (ec || size <= bestSize) continue;
+    zv::SSifHeader header;
+    std::unique_ptr<zv::CSifData> sif;
+    if (zv::LoadStreamInfo(zv::SifPathBeside(p), p, header, sif) ||
+        zv::LoadStreamInfo(zv::SifPathInTemp(p), p, header, sif))
+      continue;
+    best = p;
+    bestSize = size;
+  }
+  // A file named twice, however spelt, is analysed once, before the clip.
+  if (best.empty()) return best;
+  const auto named = std::count_if(streams.begin(), streams.end(), [&](const std::string& p) { return SameFile(p, best); });
+  return named == 1 ? best : std::string();
 }
 
 const char* TypeName(uint8_t type) {
@@ -96,10 +124,12 @@ int RunMux(const std::vector<std::string>& argv) {
   const zv::Progress progress = display.Callback();
   // Streams without current stream information are analysed side by side
   // first; each is then opened from it. A file that fails is analysed again
-  // below, which shows why.
+  // below, which shows why. The largest H.264 stream among them is analysed
+  // while it is multiplexed instead, so that its bytes are read from memory
+  // once, not twice; declared before the tracks, which read from it.
+  std::unique_ptr<zv::CLiveAnalysis> live;
   {
     std::vector<std::string> streams;
-    uint64_t total = 0;
     for (size_t i = 1; i < args.Count(); ++i) {
       std::filesystem::path p(args[i]);
       std::string ext = p.extension().string();
@@ -107,90 +137,128 @@ int RunMux(const std::vector<std::string>& argv) {
       if (ext == ".mlp" || ext == ".thd") streams.push_back(std::filesystem::path(p).replace_extension(".ac3").string());
       streams.push_back(args[i]);
     }
+    const std::string served = LiveCandidate(streams);
+    uint64_t total = 0;
+    std::vector<std::string> first;
     for (const std::string& p : streams) {
+      if (p == served) continue;
+      first.push_back(p);
       std::error_code ec;
       const auto size = std::filesystem::file_size(p, ec);
       if (!ec) total += static_cast<uint64_t>(size);
     }
+    if (!served.empty()) live = std::make_unique<zv::CLiveAnalysis>(served);
     display.SetTotalBytes(total);
     if (!progress.Item("Analysing " + std::to_string(args.Count() - 1) + " stream files")) return kExitCancelled;
-    if (zv::AnalyseStreams(streams, progress, &prompt) == zv::kCancelled) {
+    if (zv::AnalyseStreams(first, progress, &prompt) == zv::kCancelled) {
       display.Finish();
       std::fprintf(stderr, "Cancelled: no clip was written.\n");
       return kExitCancelled;
     }
   }
-  std::vector<std::unique_ptr<zv::SRawTrack>> owned;
-  std::vector<zv::SMuxTrack*> tracks;
-  size_t nextLang = 0;
-  for (size_t i = 1; i < args.Count(); ++i) {
-    const std::string& path = args[i];
-    auto track = std::make_unique<zv::SRawTrack>();
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    display.SetTotalBytes(ec ? 0 : static_cast<uint64_t>(size));
-    if (!progress.Item(path)) return kExitCancelled;
-    if (!track->SetSource(path, progress, &prompt)) {
-      display.Finish();
-      // The prompt has shown the path and the parser's message.
-      return display.Cancelled() || track->LastError() == "Cancelled" ? kExitCancelled : kExitFailed;
-    }
-    const zv::StreamKind c = zv::StreamKindOf(track->GetStreamCodingType());
-    if (c != zv::StreamKind::kVideo && nextLang < langs.size()) track->SetLanguageCode(langs[nextLang++]);
-    track->m_nOrderKey = static_cast<int32_t>(i);
-    track->m_nTrackNumber = static_cast<int32_t>(i);
-    tracks.push_back(track.get());
-    owned.push_back(std::move(track));
-  }
-  if (nextLang < langs.size()) return RefuseValue(self, "more --lang codes than audio and subtitle streams");
-  const auto videos = std::count_if(tracks.begin(), tracks.end(), [](const zv::SMuxTrack* t) {
-    return zv::StreamKindOf(t->GetStreamCodingType()) == zv::StreamKind::kVideo;
-  });
-  if (videos > 1) return Fail("Primary video track must be one! ");
-
-  // The clip is written under temporary names and moved into place at the
-  // end, so a cancel or a failure leaves what was there before.
-  std::string error;
-  // What killed runs of this command left under these names goes first.
-  zv::RemoveDeadTempsBeside(out);
-  zv::RemoveDeadTempsBeside(clpi);
-  const std::string tmpOut = zv::CreateTempBeside(out, error);
-  const std::string tmpClpi = tmpOut.empty() ? std::string() : zv::CreateTempBeside(clpi, error);
-  if (tmpClpi.empty()) {
-    if (!tmpOut.empty()) ::unlink(tmpOut.c_str());
-    display.Finish();
-    return Fail(error);
-  }
-  // Removes both temporary files on every way out but success.
-  struct TempFiles {
-    std::vector<std::string> paths;
-    ~TempFiles() {
-      for (const std::string& p : paths) ::unlink(p.c_str());
-    }
-  } temps{{tmpOut, tmpClpi}};
-  zv::SClipJob job;
-  job.tracks = zv::AssignPids(tracks);
-  job.m2tsPath = tmpOut;
-  job.clpiPath = tmpClpi;
-  job.prep.progress = progress;
-  job.prep.prompt = &prompt;
-  job.prepared = [&](zv::CMuxer&, std::string&) {
-    uint64_t total = 0;
-    for (const zv::SMuxTrack* t : job.tracks) total += t->GetTotalBytes();
-    display.SetTotalBytes(total);
-    return zv::kOk;
+  // What the clip is made of; made a second time, from the finished stream
+  // information, when the live stream turned out not to match it.
+  struct SClipRun {
+    std::vector<std::unique_ptr<zv::SRawTrack>> owned;
+    zv::SClipJob job;
+    zv::CMuxer muxer;
   };
-  zv::CMuxer muxer;
-  const int r = zv::MultiplexClip(muxer, job, error);
-  display.Finish();
-  if (r == zv::kCancelled || (r != zv::kOk && display.Cancelled())) {
-    std::fprintf(stderr, "Cancelled: no clip was written.\n");
-    return kExitCancelled;
+  std::unique_ptr<SClipRun> run;
+  // kExitOk with the clip in place, another exit code, or -1 to make the
+  // clip again.
+  auto makeClip = [&]() -> int {
+    run = std::make_unique<SClipRun>();
+    std::vector<zv::SMuxTrack*> tracks;
+    size_t nextLang = 0;
+    // The clip is made again when the live analysis failed or did not
+    // match what was served: the ordinary way says why, or makes it.
+    auto again = [&] {
+      return live && !display.Cancelled() && (live->Diverged() || (live->Ended() && live->Wait() != zv::kOk));
+    };
+    for (size_t i = 1; i < args.Count(); ++i) {
+      const std::string& path = args[i];
+      auto track = std::make_unique<zv::SRawTrack>();
+      std::error_code ec;
+      const auto size = std::filesystem::file_size(path, ec);
+      display.SetTotalBytes(ec ? 0 : static_cast<uint64_t>(size));
+      if (!progress.Item(path)) return kExitCancelled;
+      if (!track->SetSource(path, progress, &prompt)) {
+        display.Finish();
+        // The prompt has shown the path and the parser's message.
+        return display.Cancelled() || track->LastError() == "Cancelled" ? kExitCancelled : kExitFailed;
+      }
+      const zv::StreamKind c = zv::StreamKindOf(track->GetStreamCodingType());
+      if (c != zv::StreamKind::kVideo && nextLang < langs.size()) track->SetLanguageCode(langs[nextLang++]);
+      track->m_nOrderKey = static_cast<int32_t>(i);
+      track->m_nTrackNumber = static_cast<int32_t>(i);
+      tracks.push_back(track.get());
+      run->owned.push_back(std::move(track));
+    }
+    if (nextLang < langs.size()) return RefuseValue(self, "more --lang codes than audio and subtitle streams");
+    const auto videos = std::count_if(tracks.begin(), tracks.end(), [](const zv::SMuxTrack* t) {
+      return zv::StreamKindOf(t->GetStreamCodingType()) == zv::StreamKind::kVideo;
+    });
+    if (videos > 1) return Fail("Primary video track must be one! ");
+
+    // The clip is written under temporary names and moved into place at the
+    // end, so a cancel or a failure leaves what was there before.
+    std::string error;
+    // What killed runs of this command left under these names goes first.
+    zv::RemoveDeadTempsBeside(out);
+    zv::RemoveDeadTempsBeside(clpi);
+    const std::string tmpOut = zv::CreateTempBeside(out, error);
+    const std::string tmpClpi = tmpOut.empty() ? std::string() : zv::CreateTempBeside(clpi, error);
+    if (tmpClpi.empty()) {
+      if (!tmpOut.empty()) ::unlink(tmpOut.c_str());
+      display.Finish();
+      return Fail(error);
+    }
+    // Removes both temporary files on every way out but success.
+    struct TempFiles {
+      std::vector<std::string> paths;
+      ~TempFiles() {
+        for (const std::string& p : paths) ::unlink(p.c_str());
+      }
+    } temps{{tmpOut, tmpClpi}};
+    zv::SClipJob& job = run->job;
+    job.tracks = zv::AssignPids(tracks);
+    job.m2tsPath = tmpOut;
+    job.clpiPath = tmpClpi;
+    job.prep.progress = progress;
+    job.prep.prompt = &prompt;
+    job.prepared = [&](zv::CMuxer&, std::string&) {
+      uint64_t total = 0;
+      for (const zv::SMuxTrack* t : job.tracks) total += t->GetTotalBytes();
+      display.SetTotalBytes(total);
+      return zv::kOk;
+    };
+    const int r = zv::MultiplexClip(run->muxer, job, error);
+    display.Finish();
+    if (r == zv::kCancelled || (r != zv::kOk && display.Cancelled())) {
+      std::fprintf(stderr, "Cancelled: no clip was written.\n");
+      return kExitCancelled;
+    }
+    if (r != zv::kOk) return again() ? -1 : Fail(error);
+    if (::rename(tmpClpi.c_str(), clpi.c_str()) != 0) return Fail(zv::File::ErrorText("write", clpi, errno));
+    if (::rename(tmpOut.c_str(), out.c_str()) != 0) return Fail(zv::File::ErrorText("write", out, errno));
+    temps.paths.clear();
+    return kExitOk;
+  };
+  int made = makeClip();
+  if (live && (made == kExitOk || made < 0) && live->Ended() && live->Wait() == zv::kOk) {
+    // Shown once: the stream information is current from here on.
+    for (const std::string& n : live->Notes()) progress.Item(n);
+    for (const std::string& m : live->Messages()) prompt.Message(m);
   }
-  if (r != zv::kOk) return Fail(error);
-  if (::rename(tmpClpi.c_str(), clpi.c_str()) != 0) return Fail(zv::File::ErrorText("write", clpi, errno));
-  if (::rename(tmpOut.c_str(), out.c_str()) != 0) return Fail(zv::File::ErrorText("write", out, errno));
-  temps.paths.clear();
+  if (made < 0) {
+    // Tracks first: they read from the live analysis.
+    run.reset();
+    live.reset();
+    made = makeClip();
+  }
+  if (made != kExitOk) return made;
+  zv::SClipJob& job = run->job;
+  zv::CMuxer& muxer = run->muxer;
 
   const std::vector<zv::SMuxTrack*>& ordered = job.tracks;
   const zv::SClipTiming& tm = muxer.Timing();

@@ -14,6 +14,12 @@ bool Exhausted(const SStreamContext& ctx) { return ctx.Exhausted(); }
 
 uint64_t SelectedBytes(SStreamContext& ctx) {
   if (ctx.first > ctx.last) return 0;
+  // A stream still being analysed: its last unit is not known yet, and a
+  // stream served whole ends with its last unit, give or take a few bytes.
+  if (ctx.live) {
+    auto first = GetAu(ctx.first, ctx);
+    return first && ctx.streamLength > 0 ? static_cast<uint64_t>(ctx.streamLength) - first->offset : 0;
+  }
   auto first = GetAu(ctx.first, ctx), last = GetAu(ctx.last, ctx);
   if (!first || !last) return 0;
   return last->offset + last->size - first->offset;

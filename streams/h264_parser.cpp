@@ -921,6 +921,7 @@ int CH264Parser::FlushGop(SStreamContext& ctx, bool atIdr) {
     if (2 * n < wait) correction_ += wait / 2 - n;
   }
   if (!ctx.sifFile.Write(out.Bytes().data(), out.Bytes().size())) return kParseWriteError;
+  ctx.Publish(recordsWritten_, frameDuration_);
   return kParseOk;
 }
 

@@ -440,4 +440,21 @@ std::unique_ptr<CSifData> CreateSifData(uint8_t type) {
   }
 }
 
+bool SameForMultiplexing(const CSifData& a, const CSifData& b) {
+  SEsInfoFill ea, eb;
+  a.FillEsInfo(ea);
+  b.FillEsInfo(eb);
+  // An AC-3 family descriptor is built from values this does not compare.
+  if (ea.ac3 || eb.ac3 || ea.streamCodingType != eb.streamCodingType || ea.descriptors != eb.descriptors) return false;
+  SCodingAttributes ca, cb, sa, sb;
+  a.FillCodingInfo(ca);
+  b.FillCodingInfo(cb);
+  a.FillStreamAttributes(sa);
+  b.FillStreamAttributes(sb);
+  SPacketRule ra1, ra2, rb1, rb2;
+  return ca == cb && sa == sb && a.CreatePacketRules(&ra1, &ra2) == b.CreatePacketRules(&rb1, &rb2) && ra1 == rb1 &&
+         ra2 == rb2 && a.IsSpecialVariant() == b.IsSpecialVariant() &&
+         a.IsMultiplexedGraphics() == b.IsMultiplexedGraphics();
+}
+
 }  // namespace zv

@@ -123,6 +123,7 @@ class AC3_AUDIO_DESCRIPTOR;
 struct SDescriptor {
   uint8_t tag = 0;
   std::vector<uint8_t> body;
+  bool operator==(const SDescriptor&) const = default;
 };
 struct SEsInfoFill {
   uint8_t streamCodingType = 0;
@@ -140,6 +141,7 @@ struct SCodingAttributes {
   uint8_t aspectRatio = 0;
   uint8_t presentationType = 0;
   uint8_t samplingFrequency = 0;
+  bool operator==(const SCodingAttributes&) const = default;
 };
 
 // A buffer model the multiplexer should create for the stream, with the
@@ -150,6 +152,7 @@ struct SPacketRule {
   std::vector<int> levels;  // SetLevel values, in order
   bool primary = true;
   bool lpcm192k = false;
+  bool operator==(const SPacketRule&) const = default;
 };
 
 class CSifData {
@@ -173,6 +176,10 @@ class CSifData {
 
   uint32_t version = 0;
 };
+
+// Both records make a clip the same way: the same PMT entry, stream
+// attributes, coding information and buffer models.
+bool SameForMultiplexing(const CSifData& a, const CSifData& b);
 
 // Disc codes.
 enum VideoFormat : uint8_t { kVf480i = 1, kVf576i = 2, kVf480p = 3, kVf1080i = 4, kVf720p = 5, kVf1080p = 6, kVf576p = 7 };

@@ -11,6 +11,7 @@
 #include "streams/ac3_parser.h"
 #include "streams/gs_parser.h"
 #include "streams/h264_parser.h"
+#include "streams/live_analysis.h"
 #include "streams/lpcm_parser.h"
 #include "streams/mpeg2_parser.h"
 #include "streams/other_sif.h"
@@ -46,6 +47,12 @@ void SStreamContext::Close() {
   compositionNumber = 0;
   lastKeyPts = 0;
   sequenceHeader.clear();
+  live = nullptr;
+  served = 0;
+}
+
+void SStreamContext::Publish(int64_t units, double auDuration) const {
+  if (publishTo) publishTo->Publish(*this, units, auDuration);
 }
 
 std::string SifPathBeside(const std::string& streamPath) { return CachePathBeside(streamPath, ".dsi"); }
@@ -200,26 +207,19 @@ int64_t RoundHalfUp(double v) { return static_cast<int64_t>(std::floor(v + 0.5))
 
 }  // namespace
 
-int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& progress, IPrompt* prompt) {
-  ctx.Close();
-  if (int r = EnsureStreamInfo(src.path, ctx, progress, prompt)) return r;
+namespace {
+
+// Opens the stream file and its reader once the header is known.
+bool OpenStreamFile(const SSourceParams& src, SStreamContext& ctx, IPrompt* prompt) {
   ctx.path = src.path;
   if (!ctx.streamFile.Open(src.path, File::kRead)) {
     Show(prompt, ctx.streamFile.Error());
-    ctx.Close();
-    return kFailed;
+    return false;
   }
-  if (!ctx.sifFile.Open(ctx.sifPath, File::kRead) || !LoadSif(ctx.sifFile, ctx.header, ctx.sif)) {
-    Show(prompt, src.path + "\n" + ParseResultMessage(kParseReadError));
-    ctx.Close();
-    return kFailed;
-  }
-  ctx.auTableFirst = ctx.auTableCount = 0;
   ctx.streamLength = ctx.streamFile.Length();
   if (ctx.streamLength < 0) {
     Show(prompt, File::ErrorText("read", src.path, errno));
-    ctx.Close();
-    return kFailed;
+    return false;
   }
   // Video carries nearly all the bytes of a clip, and LPCM most of the rest
   // in small units: worth reading ahead.
@@ -227,6 +227,124 @@ int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& pr
   // so is a container's track, which has no descriptor to map.
   if (IsVideoType(ctx.header.streamCodingType) || ctx.header.streamCodingType == kSctLpcm)
     ctx.unitReader = std::make_unique<CUnitReader>(ctx.header.streamCodingType != kSctLpcm && ctx.streamFile.Descriptor() >= 0);
+  return true;
+}
+
+// The whole stream, served while `live` analyses it. kOk; kFailed when the
+// stream is to be opened the ordinary way instead; kCancelled.
+int OpenLiveStream(const SSourceParams& src, SStreamContext& ctx, CLiveAnalysis& live, const Progress& progress) {
+  CLiveAnalysis::SSnapshot snapshot;
+  if (int r = live.WaitSnapshot(snapshot, progress)) return r;
+  // Only H.264 publishes its units as it goes.
+  if (snapshot.header.streamCodingType != kSctH264) return kFailed;
+  ctx.header = snapshot.header;
+  ctx.header.auCount = 0;
+  ctx.sif = CreateSifData(ctx.header.streamCodingType);
+  try {
+    ArchiveIn in(snapshot.record);
+    if (!ctx.sif || !ctx.sif->Load(in)) return kFailed;
+  } catch (const ArchiveError&) {
+    return kFailed;
+  }
+  ctx.live = &live;
+  // A failure is shown once, by the ordinary opening that follows.
+  if (!OpenStreamFile(src, ctx, nullptr)) {
+    ctx.Close();
+    return kFailed;
+  }
+  ctx.first = ctx.next = 0;
+  ctx.last = INT64_MAX - 1;  // a count of selected units still fits
+  auto au = GetAu(0, ctx);
+  if (!au) {
+    ctx.Close();
+    return kFailed;
+  }
+  ctx.timeOffset = static_cast<int64_t>(kFirstPts) - au->pts;
+  return kOk;
+}
+
+// One unit record as a number folded into `h` (FNV-1a over its stored form).
+uint64_t FoldRecord(uint64_t h, const AUI& au) {
+  ArchiveOut out;
+  au.Save(out);
+  if (h == 0) h = 0xcbf29ce484222325ull;
+  for (uint8_t b : out.Bytes()) h = (h ^ b) * 0x100000001b3ull;
+  return h;
+}
+
+// At the end of a live stream: the finished stream information must hold
+// exactly the units served and announce the stream as the record the clip
+// was prepared from did. Then the context goes on from the finished file.
+bool FinishLiveStream(SStreamContext& ctx) {
+  CLiveAnalysis& live = *ctx.live;
+  if (live.Wait() != kOk || live.Diverged()) return false;
+  const std::string sifPath = live.SifPath();
+  SSifHeader header;
+  std::unique_ptr<CSifData> sif;
+  bool same = LoadStreamInfo(sifPath, ctx.path, header, sif) &&
+              header.streamCodingType == ctx.header.streamCodingType && header.auTablePos == ctx.header.auTablePos &&
+              static_cast<int64_t>(header.auCount) == ctx.next && header.auDuration == ctx.header.auDuration &&
+              SameForMultiplexing(*ctx.sif, *sif);
+  File table;
+  same = same && table.Open(sifPath, File::kRead);
+  uint64_t folded = 0;
+  std::vector<uint8_t> block;
+  for (int64_t n = 0; same && n < ctx.next;) {
+    const int64_t records = std::min<int64_t>(ctx.next - n, 4096);
+    block.resize(static_cast<size_t>(records) * AUI::kSize);
+    if (!table.ReadExactAt(static_cast<int64_t>(header.auTablePos) + n * static_cast<int64_t>(AUI::kSize),
+                           block.data(), block.size())) {
+      same = false;
+      break;
+    }
+    ArchiveIn in(block);
+    for (int64_t i = 0; i < records; ++i) {
+      AUI au;
+      au.Load(in);
+      folded = FoldRecord(folded, au);
+    }
+    n += records;
+  }
+  if (!same || folded != ctx.served) {
+    live.SetDiverged();
+    return false;
+  }
+  ctx.sifFile = std::move(table);
+  ctx.sifPath = sifPath;
+  ctx.header = header;
+  ctx.sif = std::move(sif);
+  ctx.auTableFirst = ctx.auTableCount = 0;
+  ctx.live = nullptr;
+  ctx.last = ctx.next - 1;
+  return true;
+}
+
+}  // namespace
+
+int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& progress, IPrompt* prompt) {
+  ctx.Close();
+  // A stream being analysed for this very clip: served as it is analysed.
+  if (!ctx.publishTo && src.secondPath.empty() && src.in == 0 && src.out == 0) {
+    if (CLiveAnalysis* live = CLiveAnalysis::Find(src.path)) {
+      const int r = OpenLiveStream(src, ctx, *live, progress);
+      if (r != kFailed) return r;
+      // Ended before its first units, or not a stream served live: opened
+      // from the file it left, or analysed again to say why it failed.
+      ctx.Close();
+      if (live->Wait() == kCancelled) return kCancelled;
+    }
+  }
+  if (int r = EnsureStreamInfo(src.path, ctx, progress, prompt)) return r;
+  if (!ctx.sifFile.Open(ctx.sifPath, File::kRead) || !LoadSif(ctx.sifFile, ctx.header, ctx.sif)) {
+    Show(prompt, src.path + "\n" + ParseResultMessage(kParseReadError));
+    ctx.Close();
+    return kFailed;
+  }
+  ctx.auTableFirst = ctx.auTableCount = 0;
+  if (!OpenStreamFile(src, ctx, prompt)) {
+    ctx.Close();
+    return kFailed;
+  }
   const uint8_t type = ctx.header.streamCodingType;
   const int64_t count = ctx.header.auCount;
 
@@ -289,6 +407,12 @@ int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& pr
 
 std::unique_ptr<AUI> GetAu(int64_t n, SStreamContext& ctx) {
   const SSifHeader& h = ctx.header;
+  // A live stream counts the units published so far.
+  if (ctx.live && n >= static_cast<int64_t>(h.auCount)) {
+    const int64_t units = ctx.live->WaitFor(n);
+    if (units < 0) return nullptr;  // to be made again from the finished analysis
+    ctx.header.auCount = static_cast<uint32_t>(std::min<int64_t>(units, UINT32_MAX));
+  }
   if (n < 0 || n >= static_cast<int64_t>(h.auCount) || !ctx.sif) return nullptr;
   auto au = std::make_unique<AUI>();
   // Time stamps wrap at 32 bits; a duration the loader let through cannot
@@ -339,7 +463,9 @@ std::unique_ptr<AUI> GetAu(int64_t n, SStreamContext& ctx) {
     ctx.auTableCount = 0;
     ctx.auTable.resize(static_cast<size_t>(records) * AUI::kSize);
     const int64_t pos = static_cast<int64_t>(h.auTablePos) + start * static_cast<int64_t>(AUI::kSize);
-    if (!ctx.sifFile.ReadExactAt(pos, ctx.auTable.data(), ctx.auTable.size())) return nullptr;
+    if (ctx.live ? !ctx.live->ReadTable(pos, ctx.auTable.data(), ctx.auTable.size())
+                 : !ctx.sifFile.ReadExactAt(pos, ctx.auTable.data(), ctx.auTable.size()))
+      return nullptr;
     ctx.auTableFirst = start;
     ctx.auTableCount = records;
   }
@@ -387,7 +513,17 @@ const AUI* NextAu(SStreamContext& ctx) {
     return nullptr;
   }
   auto au = GetAu(ctx.next, ctx);
+  if (!au && ctx.live && ctx.next >= static_cast<int64_t>(ctx.header.auCount) && !ctx.live->Diverged()) {
+    // The analysis has ended: the stream ends here if it holds what was
+    // served, else the stream fails and the clip is made again.
+    if (FinishLiveStream(ctx)) {
+      ctx.payload.clear();
+      ctx.payload.shrink_to_fit();
+    }
+    return nullptr;
+  }
   if (!au) return nullptr;
+  if (ctx.live) ctx.served = FoldRecord(ctx.served, *au);
   // A damaged table must not make us allocate or read beyond the stream
   // (a file cut short since it was opened fails the read instead).
   const int64_t length = ctx.streamLength;

@@ -15,6 +15,8 @@
 
 namespace zv {
 
+class CLiveAnalysis;
+
 // The fields of a track source that opening a stream needs.
 struct SSourceParams {
   std::string path;
@@ -76,8 +78,19 @@ struct SStreamContext {
   uint32_t lastKeyPts = 0;
   std::vector<uint8_t> sequenceHeader;  // MPEG-2: the first sequence-header block
 
+  // Analysis side: where the parser announces the units it has written.
+  CLiveAnalysis* publishTo = nullptr;
+  // Reading side: the units come from an analysis still running; until its
+  // end `last` lies beyond every unit and the header counts the units
+  // published. `served` folds in every record served, to be checked
+  // against the finished table.
+  CLiveAnalysis* live = nullptr;
+  uint64_t served = 0;
+
   // Bytes already served came from a file shortened while it was read.
   bool ReadShortened() const { return unitReader && unitReader->Shortened(); }
+  // Records the parser has written: a live analysis may serve them.
+  void Publish(int64_t units, double auDuration) const;
   // Every selected unit was served, and served whole.
   bool Exhausted() const { return next > last && !ReadShortened(); }
   // Releases files and buffers; the context can be opened again.
