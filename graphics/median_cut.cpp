@@ -134,18 +134,6 @@ bool JoinBuckets(std::vector<std::vector<SColourBucket>>& shares, std::vector<SC
   return !limit || out.size() <= limit;
 }
 
-bool JoinBuckets(std::vector<CBucketCounter>& shares, std::vector<SColourBucket>& out, size_t limit) {
-  std::vector<std::vector<SColourBucket>> sorted;
-  for (CBucketCounter& s : shares) {
-    sorted.push_back(s.Sorted());
-    if (s.Full()) {
-      out.clear();
-      return false;
-    }
-  }
-  return JoinBuckets(sorted, out, limit);
-}
-
 void CoarsenBuckets(std::vector<SColourBucket>& buckets) {
   for (SColourBucket& b : buckets) {
     const uint32_t k = b.key;

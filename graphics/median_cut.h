@@ -104,8 +104,6 @@ class CBucketCounter {
 // The buckets of several shares' sorted lists (emptied) joined, in key
 // order; false when they are more than `limit` (0: no limit).
 bool JoinBuckets(std::vector<std::vector<SColourBucket>>& shares, std::vector<SColourBucket>& out, size_t limit);
-// The same for counters; false also when one gave up.
-bool JoinBuckets(std::vector<CBucketCounter>& shares, std::vector<SColourBucket>& out, size_t limit);
 
 // The buckets of coarseness `shift` (2 or more) as those of `shift` + 1
 // (each count and sum the same as counting the pixels again would give), in

@@ -29,8 +29,14 @@ std::vector<SColourBucket> Count(const std::vector<uint32_t>& keys, int shift, s
   std::vector<CBucketCounter> counters;
   for (size_t k = 0; k < shares; ++k) counters.emplace_back(shift, 0);
   for (size_t i = 0; i < keys.size(); ++i) EXPECT_TRUE(counters[i * shares / keys.size()].Add(keys[i]));
+  // Each share sorted on its own, then joined, as a page's palette is.
+  std::vector<std::vector<SColourBucket>> sorted;
+  for (CBucketCounter& c : counters) {
+    sorted.push_back(c.Sorted());
+    EXPECT_FALSE(c.Full());
+  }
   std::vector<SColourBucket> out;
-  EXPECT_TRUE(JoinBuckets(counters, out, 0));
+  EXPECT_TRUE(JoinBuckets(sorted, out, 0));
   // Every pixel is in one bucket, with all of its components.
   uint64_t count = 0;
   std::array<uint64_t, 4> sum{}, expected{};
@@ -84,14 +90,17 @@ TEST(ColourBuckets, SharesChangeNeitherTheBucketsNorTheColours) {
     ExpectSame(one, three, shift ? "coarse" : "exact");
     EXPECT_EQ(MedianCutColours(one, 255), MedianCutColours(three, 255));
   }
-  // A counter with a limit gives up beyond it, and the join says so.
-  std::vector<CBucketCounter> limited;
-  limited.emplace_back(0, 100);
+  // A counter with a limit gives up beyond it and gives no buckets; a join
+  // of more buckets than its limit says so.
+  CBucketCounter limited(0, 100);
   bool refused = false;
-  for (uint32_t key : keys) refused = refused || !limited[0].Add(key);
+  for (uint32_t key : keys) refused = refused || !limited.Add(key);
   EXPECT_TRUE(refused);
+  EXPECT_TRUE(limited.Full());
+  EXPECT_TRUE(limited.Sorted().empty());
+  std::vector<std::vector<SColourBucket>> shares{Count(keys, 0, 1)};
   std::vector<SColourBucket> out;
-  EXPECT_FALSE(JoinBuckets(limited, out, 100));
+  EXPECT_FALSE(JoinBuckets(shares, out, 100));
 }
 
 }  // namespace
