@@ -170,8 +170,9 @@ int RunMux(const std::vector<std::string>& argv) {
     run = std::make_unique<SClipRun>();
     std::vector<zv::SMuxTrack*> tracks;
     size_t nextLang = 0;
-    // The clip is made again when the live analysis failed or did not
-    // match what was served: the ordinary way says why, or makes it.
+    // The clip is made again when the live stream did not match its
+    // finished analysis, or the analysis failed without saying why: the
+    // ordinary way makes it, or says why not.
     auto again = [&] {
       return live && !display.Cancelled() && (live->Diverged() || (live->Ended() && live->Wait() != zv::kOk));
     };
@@ -237,6 +238,13 @@ int RunMux(const std::vector<std::string>& argv) {
     if (r == zv::kCancelled || (r != zv::kOk && display.Cancelled())) {
       std::fprintf(stderr, "Cancelled: no clip was written.\n");
       return kExitCancelled;
+    }
+    if (r != zv::kOk && live && !display.Cancelled() && live->Ended() && !live->Diverged() &&
+        live->Wait() == zv::kFailed && !live->Messages().empty()) {
+      // The live stream was refused at the end of its analysis: said as
+      // opening it would say it, without reading it all again.
+      for (const std::string& m : live->Messages()) prompt.Message(m);
+      return kExitFailed;
     }
     if (r != zv::kOk) return again() ? -1 : Fail(error);
     if (::rename(tmpClpi.c_str(), clpi.c_str()) != 0) return Fail(zv::File::ErrorText("write", clpi, errno));
