@@ -24,6 +24,8 @@
 #include "streams/analyse_streams.h"
 #include "streams/h264_parser.h"
 #include "streams/live_analysis.h"
+#include "streams/mpeg2_parser.h"
+#include "streams/vc1_parser.h"
 #include "streams/stream_context.h"
 
 namespace zvapp {
@@ -51,15 +53,19 @@ bool SameFile(const std::string& a, const std::string& b) {
   return full(a) == full(b);
 }
 
-// The largest H.264 stream file without current stream information, or
+// The largest video stream file without current stream information, or
 // none: it is worth analysing while it is multiplexed.
 std::string LiveCandidate(const std::vector<std::string>& streams) {
   std::string best;
   uintmax_t bestSize = 0;
   const zv::CH264Parser h264;
+  const zv::CM2VParser mpeg2;
+  const zv::CVc1Parser vc1;
   for (const std::string& p : streams) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(p, ec) || !h264.MatchExtension(p)) continue;
+    if (!std::filesystem::is_regular_file(p, ec) ||
+        !(h264.MatchExtension(p) || mpeg2.MatchExtension(p) || vc1.MatchExtension(p)))
+      continue;
     const uintmax_t size = std::filesystem::file_size(p, ec);
     if (ec || size <= bestSize) continue;
     zv::SSifHeader header;
@@ -124,7 +130,7 @@ int RunMux(const std::vector<std::string>& argv) {
   const zv::Progress progress = display.Callback();
   // Streams without current stream information are analysed side by side
   // first; each is then opened from it. A file that fails is analysed again
-  // below, which shows why. The largest H.264 stream among them is analysed
+  // below, which shows why. The largest video stream among them is analysed
   // while it is multiplexed instead, so that its bytes are read from memory
   // once, not twice; declared before the tracks, which read from it.
   std::unique_ptr<zv::CLiveAnalysis> live;

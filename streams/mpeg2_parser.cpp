@@ -271,6 +271,7 @@ int CM2VParser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
     gop.clear();
     bool ok = ctx.sifFile.Write(out.Bytes().data(), out.Bytes().size());
     out = ArchiveOut{};
+    if (ok) ctx.Publish(units, ctx.header.auDuration);
     return ok;
   };
 

@@ -230,13 +230,26 @@ bool OpenStreamFile(const SSourceParams& src, SStreamContext& ctx, IPrompt* prom
   return true;
 }
 
+// MPEG-2: the block of the first sequence header.
+bool ReadFirstSequence(SStreamContext& ctx, IPrompt* prompt) {
+  auto* m2v = dynamic_cast<CMpeg2VideoSif*>(ctx.sif.get());
+  if (!m2v || m2v->firstSequenceLength == 0) return true;
+  ctx.sequenceHeader.resize(m2v->firstSequenceLength);
+  if (!ctx.streamFile.Seek(m2v->firstSequenceOffset) ||
+      !ctx.streamFile.ReadExact(ctx.sequenceHeader.data(), ctx.sequenceHeader.size())) {
+    Show(prompt, ctx.streamFile.Error());
+    return false;
+  }
+  return true;
+}
+
 // The whole stream, served while `live` analyses it. kOk; kFailed when the
 // stream is to be opened the ordinary way instead; kCancelled.
 int OpenLiveStream(const SSourceParams& src, SStreamContext& ctx, CLiveAnalysis& live, const Progress& progress) {
   CLiveAnalysis::SSnapshot snapshot;
   if (int r = live.WaitSnapshot(snapshot, progress)) return r;
-  // Only H.264 publishes its units as it goes.
-  if (snapshot.header.streamCodingType != kSctH264) return kFailed;
+  // Only video parsers publish their units as they go.
+  if (!IsVideoType(snapshot.header.streamCodingType)) return kFailed;
   ctx.header = snapshot.header;
   ctx.header.auCount = 0;
   ctx.sif = CreateSifData(ctx.header.streamCodingType);
@@ -248,7 +261,7 @@ int OpenLiveStream(const SSourceParams& src, SStreamContext& ctx, CLiveAnalysis&
   }
   ctx.live = &live;
   // A failure is shown once, by the ordinary opening that follows.
-  if (!OpenStreamFile(src, ctx, nullptr)) {
+  if (!OpenStreamFile(src, ctx, nullptr) || !ReadFirstSequence(ctx, nullptr)) {
     ctx.Close();
     return kFailed;
   }
@@ -285,6 +298,12 @@ bool FinishLiveStream(SStreamContext& ctx) {
               header.streamCodingType == ctx.header.streamCodingType && header.auTablePos == ctx.header.auTablePos &&
               static_cast<int64_t>(header.auCount) == ctx.next && header.auDuration == ctx.header.auDuration &&
               SameForMultiplexing(*ctx.sif, *sif);
+  if (same) {
+    const auto* a = dynamic_cast<const CMpeg2VideoSif*>(ctx.sif.get());
+    const auto* b = dynamic_cast<const CMpeg2VideoSif*>(sif.get());
+    same = (a == nullptr) == (b == nullptr) &&
+           (!a || (a->firstSequenceOffset == b->firstSequenceOffset && a->firstSequenceLength == b->firstSequenceLength));
+  }
   File table;
   same = same && table.Open(sifPath, File::kRead);
   uint64_t folded = 0;
@@ -348,14 +367,9 @@ int OpenStream(const SSourceParams& src, SStreamContext& ctx, const Progress& pr
   const uint8_t type = ctx.header.streamCodingType;
   const int64_t count = ctx.header.auCount;
 
-  if (auto* m2v = dynamic_cast<CMpeg2VideoSif*>(ctx.sif.get()); m2v && m2v->firstSequenceLength > 0) {
-    ctx.sequenceHeader.resize(m2v->firstSequenceLength);
-    if (!ctx.streamFile.Seek(m2v->firstSequenceOffset) ||
-        !ctx.streamFile.ReadExact(ctx.sequenceHeader.data(), ctx.sequenceHeader.size())) {
-      Show(prompt, ctx.streamFile.Error());
-      ctx.Close();
-      return kFailed;
-    }
+  if (!ReadFirstSequence(ctx, prompt)) {
+    ctx.Close();
+    return kFailed;
   }
 
   int64_t first = src.in, last = src.out;

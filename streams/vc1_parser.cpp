@@ -245,6 +245,7 @@ int CVc1Parser::Parse(File& file, SStreamContext& ctx, const Progress& progress)
     segment.clear();
     bool ok = ctx.sifFile.Write(out.Bytes().data(), out.Bytes().size());
     out = ArchiveOut{};
+    if (ok) ctx.Publish(units, ctx.header.auDuration);
     return ok;
   };
 

@@ -38,8 +38,8 @@ TEST(MuxLive, MakesTheClipThatFinishedStreamInformationMakes) {
   const std::string audio = zvtest::CopyFixture("ac3_stereo.ac3", dir.Path());
   const std::vector<uint8_t> bytes = zvtest::ReadBytes(fixture);
   // A minute of GOPs, so that the multiplexer may catch up with the
-  // analysis; and one picture alone, a still, which the stream information
-  // announces only at its end.
+  // analysis; one picture alone, a still, which the stream information
+  // announces only at its end; MPEG-2 GOPs.
   Write(dir / "long.264", bytes, bytes.size(), 30);
   size_t firstUnit = 0;
   {
@@ -52,8 +52,10 @@ TEST(MuxLive, MakesTheClipThatFinishedStreamInformationMakes) {
     firstUnit = au->size;
   }
   Write(dir / "still.264", bytes, firstUnit, 1);
+  const std::vector<uint8_t> mpeg2 = zvtest::ReadBytes(zvtest::CopyFixture("m2v_1080p2398.m2v", dir.Path()));
+  Write(dir / "long.m2v", mpeg2, mpeg2.size(), 10);
 
-  for (const char* name : {"long.264", "still.264"}) {
+  for (const char* name : {"long.264", "still.264", "long.m2v"}) {
     SCOPED_TRACE(name);
     const std::string video = dir / name;
     ASSERT_FALSE(fs::exists(zv::SifPathBeside(video)));
