@@ -19,20 +19,12 @@ namespace zv {
 
 namespace {
 
-// Keeps what one analysis showed, to be passed on from the caller's thread.
-class CKeptPrompt : public IPrompt {
- public:
-  void Message(const std::string& text) override { messages.push_back(text); }
-  Answer Ask(const std::string&) override { return Answer::No; }
-  std::vector<std::string> messages;
-};
-
 struct SJob {
   std::string path;
   int64_t bytes = 0;
   std::atomic<int32_t> percent{0};
   int result = kOk;
-  CKeptPrompt prompt;
+  ScriptedPrompt prompt;  // what the analysis showed, passed on from the caller's thread
   std::vector<std::string> notes;  // the analysis's log lines of notes and warnings
 };
 
@@ -53,12 +45,13 @@ int WorkerProgress(void* context, const SProgressInfo* info) {
   if (info->kind == kProgressValue) c->job->percent = std::clamp(info->value, 0, 100);
   // Notes and warnings the analysis logs are passed on later; its other
   // items (file names, actions) belong to the combined progress.
-  if (info->kind == kProgressItem && (info->item.rfind("note: ", 0) == 0 || info->item.rfind("warning: ", 0) == 0))
-    c->job->notes.push_back(info->item);
+  if (info->kind == kProgressItem && IsAnalysisNote(info->item)) c->job->notes.push_back(info->item);
   return c->shared->stop ? 0 : 1;
 }
 
 }  // namespace
+
+bool IsAnalysisNote(const std::string& item) { return item.rfind("note: ", 0) == 0 || item.rfind("warning: ", 0) == 0; }
 
 int AnalyseStreams(const std::vector<std::string>& paths, const Progress& progress, IPrompt* prompt,
                    bool together) {

@@ -21,6 +21,10 @@ namespace zv {
 // With `together`, every analysis runs at once, each on a thread of its own
 // (not one per core): the tracks of one container then share one reading
 // of it.
+// A log line of an analysis that is a note or warning for the user, as
+// against the file names and actions of its progress.
+bool IsAnalysisNote(const std::string& item);
+
 int AnalyseStreams(const std::vector<std::string>& paths, const Progress& progress, IPrompt* prompt,
                    bool together = false);
 

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/archive_io.h"
+#include "streams/analyse_streams.h"
 #include "streams/stream_context.h"
 
 namespace zv {
@@ -16,14 +17,6 @@ std::map<std::string, CLiveAnalysis*>& Registry() {
   static std::map<std::string, CLiveAnalysis*> r;
   return r;
 }
-
-// Keeps what the analysis shows, to be passed on from the caller's thread.
-class CKeptPrompt : public IPrompt {
- public:
-  void Message(const std::string& text) override { messages.push_back(text); }
-  Answer Ask(const std::string&) override { return Answer::No; }
-  std::vector<std::string> messages;
-};
 
 }  // namespace
 
@@ -68,15 +61,14 @@ int CLiveAnalysis::OnProgress(void* self, const SProgressInfo* info) {
   if (info->kind == kProgressValue) me->percent_ = std::clamp(info->value, 0, 100);
   // Notes and warnings are passed on later; file names and actions belong
   // to the caller's own progress.
-  if (info->kind == kProgressItem && (info->item.rfind("note: ", 0) == 0 || info->item.rfind("warning: ", 0) == 0))
-    me->notes_.push_back(info->item);
+  if (info->kind == kProgressItem && IsAnalysisNote(info->item)) me->notes_.push_back(info->item);
   return me->stop_ ? 0 : 1;
 }
 
 void CLiveAnalysis::Run() {
   int result = kFailed;
   std::string sifPath;
-  CKeptPrompt prompt;
+  ScriptedPrompt prompt;  // what the analysis shows, passed on from the caller's thread
   try {
     SStreamContext ctx;
     ctx.publishTo = this;

@@ -32,7 +32,6 @@ class CLiveAnalysis {
   CLiveAnalysis(const CLiveAnalysis&) = delete;
   CLiveAnalysis& operator=(const CLiveAnalysis&) = delete;
 
-  const std::string& Path() const { return path_; }
   // The analysis in progress for exactly this path, or null.
   static CLiveAnalysis* Find(const std::string& path);
 
@@ -64,8 +63,6 @@ class CLiveAnalysis {
   // analysis; the clip must be made again from the stream information.
   void SetDiverged();
   bool Diverged();
-  // Asks the analysis to stop.
-  void Stop() { stop_ = true; }
   // The analysis's notes and warnings (log lines) and what it showed through
   // its prompt, for the caller to pass on (after Wait()).
   const std::vector<std::string>& Notes() const { return notes_; }

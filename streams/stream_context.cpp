@@ -276,12 +276,10 @@ int OpenLiveStream(const SSourceParams& src, SStreamContext& ctx, CLiveAnalysis&
   return kOk;
 }
 
-// One unit record as a number folded into `h` (FNV-1a over its stored form).
-uint64_t FoldRecord(uint64_t h, const AUI& au) {
-  ArchiveOut out;
-  au.Save(out);
+// Stored unit records folded into `h` (FNV-1a).
+uint64_t FoldRecords(uint64_t h, const uint8_t* records, size_t bytes) {
   if (h == 0) h = 0xcbf29ce484222325ull;
-  for (uint8_t b : out.Bytes()) h = (h ^ b) * 0x100000001b3ull;
+  for (size_t i = 0; i < bytes; ++i) h = (h ^ records[i]) * 0x100000001b3ull;
   return h;
 }
 
@@ -316,12 +314,7 @@ bool FinishLiveStream(SStreamContext& ctx) {
       same = false;
       break;
     }
-    ArchiveIn in(block);
-    for (int64_t i = 0; i < records; ++i) {
-      AUI au;
-      au.Load(in);
-      folded = FoldRecord(folded, au);
-    }
+    folded = FoldRecords(folded, block.data(), block.size());
     n += records;
   }
   if (!same || folded != ctx.served) {
@@ -537,7 +530,11 @@ const AUI* NextAu(SStreamContext& ctx) {
     return nullptr;
   }
   if (!au) return nullptr;
-  if (ctx.live) ctx.served = FoldRecord(ctx.served, *au);
+  // GetAu has just loaded the unit's stored record into the table window.
+  if (ctx.live) {
+    const size_t at = static_cast<size_t>(ctx.next - ctx.auTableFirst) * AUI::kSize;
+    ctx.served = FoldRecords(ctx.served, ctx.auTable.data() + at, AUI::kSize);
+  }
   // A damaged table must not make us allocate or read beyond the stream
   // (a file cut short since it was opened fails the read instead).
   const int64_t length = ctx.streamLength;
